@@ -1,0 +1,36 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+namespace kelvano {
+
+// The store of loader and firmware images: a small directory followed by the scrambled
+// images. Layout (little-endian): byte 0 the entry count N, byte 1 unused, then N entries of
+// 20 bytes from offset 2: name (8 bytes, NUL padded), 4 unused bytes, offset of the stored
+// bytes, size. Each image is scrambled with a running 16-bit state seeded by its own offset
+// and multiplied by its own size.
+class ImageStore {
+public:
+    ImageStore() = default;
+    explicit ImageStore(QByteArray data) : data_(std::move(data)) {}
+
+    // The store the program uses: a store file beside the program where there is one
+    // (see storeFileName), else the one built into the program.
+    static ImageStore programStore(const QString& programDir);
+    static QString storeFileName();  // the file name looked for beside the program
+    static QByteArray builtInData();
+
+    // True and `image` set to the unscrambled bytes when an entry named exactly `name`
+    // exists; false and `image` unchanged otherwise.
+    bool LoadImage(const QString& name, QByteArray& image) const;
+
+    // Builds a store from named images (the forward scrambling), in the given order.
+    static QByteArray pack(const QList<QPair<QString, QByteArray>>& images);
+
+    const QByteArray& data() const { return data_; }
+
+private:
+    QByteArray data_;
+};
+
+}  // namespace kelvano
