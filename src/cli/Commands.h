@@ -1,0 +1,36 @@
+#pragma once
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace kelvano {
+
+// The command line of kelvano-cli as parsed once by the front end; each command reads what
+// it needs and returns the process's exit status (0 success, 1 failure, 2 usage error).
+// Failures print the error box's text to standard error, its '\r' line breaks as new lines.
+struct CliArgs {
+    QString command;                    // cards, dump, convert, info, read, erase, blank, verify, program
+    QString port;                       // --port NAME
+    int card = 10;                      // --card CODE
+    bool cardGiven = false;
+    QList<QPair<int, QString>> loads;   // --load SLOT=FILE, in the order given
+    QList<QPair<int, QString>> saves;   // --save SLOT=FILE, in the order given
+    QMap<QString, QString> options;     // every other option: "--name value" for options that
+                                        // take a value, "--name" (value "1") for flags
+    QStringList positional;
+};
+
+int runCards(const CliArgs& args);
+int runDump(const CliArgs& args);
+int runConvert(const CliArgs& args);
+int runInfo(const CliArgs& args);
+int runAction(const CliArgs& args, int actionCode);  // 1 read .. 5 program
+
+// Help sections shown by --help, one per command group.
+QString fileCommandsHelp();
+QString infoCommandHelp();
+QString actionCommandsHelp();
+
+}  // namespace kelvano
