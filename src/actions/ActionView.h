@@ -21,6 +21,11 @@ public:
     // A close request: takes effect when the handler that made it has returned; the window
     // then calls TActions::FormClose once and disappears.
     virtual void requestClose() = 0;
+    // Progress-window mode (the firmware upload): shown without waiting, then hidden.
+    virtual void showModeless() = 0;
+    virtual void hideWindow() = 0;
+    // The finishing sound of a program action; silently nothing where there is no audio.
+    virtual void playReadySound() {}
 };
 
 }  // namespace kelvano

@@ -1,0 +1,32 @@
+#pragma once
+#include <QCoreApplication>
+
+#include "base/Host.h"
+
+namespace kelvano {
+
+// The Host of kelvano-cli: errors go to standard error (their '\r' line breaks as new
+// lines); a warning is answered OK with --yes, asked at the terminal otherwise, and answered
+// Abort when standard input is not a terminal.
+class TerminalHost : public Host {
+public:
+    explicit TerminalHost(bool yesToAll) : yes_(yesToAll) {}
+
+    void showError(const QString& text) override;
+    bool askOkAbort(const QString& caption, const QString& text) override;
+    void beep() override {}
+    void processEvents() override { QCoreApplication::processEvents(); }
+
+    int errorCount() const { return errors_; }
+    QString lastError() const { return last_; }
+
+    // A message text as the terminal shows it: '\r' (with or without '\n') becomes '\n'.
+    static QString toTerminalText(const QString& text);
+
+private:
+    bool yes_;
+    int errors_ = 0;
+    QString last_;
+};
+
+}  // namespace kelvano
