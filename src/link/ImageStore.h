@@ -1,6 +1,9 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 
 namespace kelvano {
 
@@ -18,14 +21,22 @@ public:
     // (see storeFileName), else the one built into the program.
     static ImageStore programStore(const QString& programDir);
     static QString storeFileName();  // the file name looked for beside the program
+    // The store built into every program, as a Qt resource at resourcePath(); empty when
+    // the program was linked without it.
+    static QString resourcePath();
     static QByteArray builtInData();
 
     // True and `image` set to the unscrambled bytes when an entry named exactly `name`
     // exists; false and `image` unchanged otherwise.
     bool LoadImage(const QString& name, QByteArray& image) const;
 
-    // Builds a store from named images (the forward scrambling), in the given order.
+    // Builds a store from named images (the forward scrambling), in the given order. Returns
+    // an empty array when the images cannot be stored: more than 255 of them, or a name that
+    // is empty, longer than 8 characters or not plain 8-bit text.
     static QByteArray pack(const QList<QPair<QString, QByteArray>>& images);
+
+    // The entry names in directory order (for listings and messages).
+    QStringList names() const;
 
     const QByteArray& data() const { return data_; }
 

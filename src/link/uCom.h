@@ -9,6 +9,7 @@
 #include "base/Host.h"
 #include "base/MainView.h"
 #include "base/Options.h"
+#include "base/PortError.h"
 #include "base/SerialPort.h"
 #include "link/ImageStore.h"
 #include "link/uUsb.h"
@@ -17,10 +18,25 @@ namespace kelvano {
 
 // The link to the box: the serial port with its two framings (prompt mode while connecting,
 // "@" command frames afterwards), the keep-alive, connect / disconnect / firmware upload,
-// and the choice of USB. All waits are wait values w, meaning 3 x w milliseconds.
+// and the choice of USB. All waits are wait values w, meaning 3 x w milliseconds; every wait
+// goes through the port's read time-out or the Clock.
+//
+// Everything runs on the user-interface thread. Tim1 (the keep-alive) runs only while a serial
+// link is up; Transact stops it for the length of an exchange and starts it afterwards.
 class TCom : public QObject {
     Q_OBJECT
 public:
+    // What the last connect found out about the box's firmware (for reports such as
+    // kelvano-cli info).
+    enum class Firmware {
+        Unknown,        // no serial connect got that far
+        NotQxBase,      // the box is not the QXBASE model: nothing to check
+        NoImage,        // the store carries no QXBASE image: check skipped
+        Current,        // the box already runs the carried firmware
+        Uploaded,       // the carried firmware was uploaded
+        Failed,         // the check or the upload failed (or the image was refused)
+    };
+
     TCom(Host& host, Clock& clock, MainView& view, Options& options, TUsb& usb,
          SerialPortFactory portFactory, ImageStore store, QObject* parent = nullptr);
     ~TCom() override;
@@ -33,29 +49,53 @@ public:
     int PipeIn = -1, PipeOut = -1;
     bool IsQxBase = false;
 
-    // Byte level. Port failures throw PortError.
+    // Byte level. Port failures throw PortError (kind Read / Write / Purge, and Read with
+    // EBADF when no port is open).
+    // Writes the bytes unchanged; an empty text writes nothing.
     void SendText(const QByteArray& text);
+    // One byte 0..255, or -1 when none arrived within 3 x w ms.
     int ReadByte(int w);
+    // One prompt-mode line: bytes from space upward are kept, other control bytes dropped;
+    // a carriage return (not kept) or a '>' (kept) ends it. -1 when a byte did not arrive in
+    // 150 ms; otherwise the 1-based position of the first '>' in the line, or 0.
     int ReadPromptLine(QByteArray& line);
+    // Up to 100 attempts of "QXAT\r" until the box answers '>'. False when it never did.
     bool SyncPrompt();
     // "@" + command out, length-prefixed reply back. Returns the length byte (0..255) or -1
-    // on a time-out; firstWait 0 stands for 20.
+    // on a time-out; firstWait 0 stands for 20. Following bytes are awaited 30 ms each.
     int Transact(const QByteArray& command, QByteArray& reply, int firstWait);
     int Transact(const QByteArray& command, int firstWait) {
         QByteArray ignored;
         return Transact(command, ignored, firstWait);
     }
-    // One keep-alive exchange (the Tim1 handler). Port errors are caught here, shown, and the
-    // link is taken down.
+    // One keep-alive exchange (the Tim1 handler): toggles the lamp, sends "@*" and expects
+    // '!' within 30 ms; two misses in a row disconnect. Never throws: a port error is shown
+    // in the error box and the link is taken down.
     void KeepAlive();
 
-    // Connection.
+    // Connection. Connect and Disconnect never throw.
     void Connect();
     void Disconnect();
     void ReportConnectFailure(const QString& errorText);
+    // 0 when the box runs the carried firmware (or there is none to compare with), 253 on
+    // failure.
     int UploadFirmware();
+    // The connected (CPortOpen) and disconnected (CPortClose) updates of the window.
+    void CPortOpen();
+    void CPortClose();
+
+    // For handlers outside the link (the action runner, timers of the window): a port error
+    // that reached the top of a handler. Takes the link down first (so no further tick can
+    // raise the same error behind a modal box), then shows the error text.
+    void ReportLinkError(const PortError& error);
 
     bool portOpen() const;
+    // The serial link finished its connect (keep-alive running) or the USB link is up.
+    bool linkReady() const;
+    Firmware firmware() const { return firmware_; }
+    // Text for Firmware, as kelvano-cli shows it.
+    static QString firmwareText(Firmware state);
+
     TUsb& usb() { return usb_; }
     const ImageStore& store() const { return store_; }
     void setStore(ImageStore store) { store_ = std::move(store); }
@@ -63,8 +103,18 @@ public:
     QTimer& keepAliveTimer() { return tim1_; }
     Clock& clock() { return clock_; }
     Host& host() { return host_; }
+    // The open port object, or null (for tests and diagnostics).
+    SerialPort* port() const { return port_.get(); }
+
+    // The upload addresses have four hexadecimal digits from 8000: larger images are refused.
+    static constexpr int kMaxFirmwareSize = 0x8000;
 
 private:
+    void connectSerial(const QString& name);
+    bool connectUsb();
+    SerialPort& openPort();
+    void purge();
+
     Host& host_;
     Clock& clock_;
     MainView& view_;
@@ -75,6 +125,8 @@ private:
     ProgressView* progress_ = nullptr;
     std::unique_ptr<SerialPort> port_;
     QTimer tim1_;
+    Firmware firmware_ = Firmware::Unknown;
+    bool serialReady_ = false;
 };
 
 }  // namespace kelvano

@@ -1,0 +1,150 @@
+#include "link/QtSerialPortImpl.h"
+
+#include <QSocketNotifier>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "base/PortError.h"
+
+namespace kelvano {
+
+namespace {
+
+// Unix98 pseudo-terminal slaves use majors 136 to 143; the old BSD ones major 3.
+bool isPtyDevice(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned maj = major(st.st_rdev);
+    return (maj >= 136 && maj <= 143) || maj == 3;
+}
+
+int openErrorCode(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError: return ENOENT;
+        case QSerialPort::PermissionError: return EACCES;
+        case QSerialPort::OpenError: return EBUSY;
+        default: return errno != 0 ? errno : EIO;
+    }
+}
+
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+QtSerialPortImpl::QtSerialPortImpl() = default;
+
+QtSerialPortImpl::~QtSerialPortImpl() { close(); }
+
+void QtSerialPortImpl::fail(int kind, int code) { throw PortError(kind, code != 0 ? code : EIO); }
+
+void QtSerialPortImpl::open(const QString& name, int baud) {
+    close();
+    port_.setPortName(name);
+    errno = 0;
+    if (!port_.open(QIODevice::ReadWrite)) fail(PortError::Open, openErrorCode(port_.error()));
+    fd_ = int(port_.handle());
+    pty_ = isPtyDevice(fd_);
+
+    errno = 0;
+    if (!port_.setBaudRate(baud) || !port_.setDataBits(QSerialPort::Data8) ||
+        !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop) ||
+        !port_.setFlowControl(QSerialPort::NoFlowControl)) {
+        const int code = errno;
+        close();
+        fail(PortError::SetState, code);
+    }
+    // Reads and writes go straight to the handle: QSerialPort's own notifiers must not pull
+    // bytes into its buffer behind our back when the event loop runs.
+    for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>())
+        notifier->setEnabled(false);
+    try {
+        setModemLine(TIOCM_DTR, false, PortError::SetState);
+        setModemLine(TIOCM_RTS, false, PortError::SetState);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void QtSerialPortImpl::close() {
+    if (port_.isOpen()) port_.close();
+    fd_ = -1;
+    pty_ = false;
+}
+
+bool QtSerialPortImpl::isOpen() const { return port_.isOpen() && fd_ >= 0; }
+
+void QtSerialPortImpl::setModemLine(int line, bool on, int kind) {
+    if (fd_ < 0) fail(kind, EBADF);
+    if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return;
+    const int code = errno;
+    if (pty_ && code == ENOTTY) return;  // no modem lines on a pseudo-terminal
+    fail(kind, code);
+}
+
+void QtSerialPortImpl::setRts(bool on) { setModemLine(TIOCM_RTS, on, PortError::Escape); }
+
+void QtSerialPortImpl::write(const QByteArray& bytes) {
+    if (fd_ < 0) fail(PortError::Write, EBADF);
+    // The write time-out of the line: 100 ms per byte plus one second.
+    const qint64 deadline = steadyMs() + 100 * bytes.size() + 1000;
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, size_t(left));
+        if (n > 0) {
+            p += n;
+            left -= n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) fail(PortError::Write, errno);
+        const qint64 wait = deadline - steadyMs();
+        if (wait <= 0) fail(PortError::Write, ETIMEDOUT);
+        pollfd pfd{fd_, POLLOUT, 0};
+        if (poll(&pfd, 1, int(wait)) < 0 && errno != EINTR) fail(PortError::Write, errno);
+    }
+    // The bytes have left our hands once the driver has sent them.
+    if (!pty_ && tcdrain(fd_) != 0 && errno != EINTR) fail(PortError::Write, errno);
+}
+
+int QtSerialPortImpl::readByte(int timeoutMs) {
+    if (fd_ < 0) fail(PortError::Read, EBADF);
+    const qint64 deadline = steadyMs() + (timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        unsigned char c = 0;
+        const ssize_t n = ::read(fd_, &c, 1);
+        if (n == 1) return c;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) fail(PortError::Read, errno);
+        // n == 0: nothing there (a pseudo-terminal whose other side is closed reads EIO).
+        const qint64 wait = deadline - steadyMs();
+        if (wait <= 0) return -1;
+        pollfd pfd{fd_, POLLIN, 0};
+        const int r = poll(&pfd, 1, int(wait));
+        if (r < 0 && errno != EINTR) fail(PortError::Read, errno);
+        if (r > 0 && (pfd.revents & (POLLERR | POLLNVAL))) fail(PortError::Read, EIO);
+        if (r > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) fail(PortError::Read, EIO);
+    }
+}
+
+void QtSerialPortImpl::purge() {
+    if (fd_ < 0) fail(PortError::Purge, EBADF);
+    if (tcflush(fd_, TCIOFLUSH) != 0) fail(PortError::Purge, errno);
+}
+
+std::unique_ptr<SerialPort> makeSystemSerialPort() { return std::make_unique<QtSerialPortImpl>(); }
+
+}  // namespace kelvano

@@ -1,0 +1,370 @@
+#include "link/uCom.h"
+
+#include <cerrno>
+
+namespace kelvano {
+
+namespace {
+
+constexpr int kBaud = 115200;
+constexpr int kPromptWait = 50;      // 150 ms per byte of a prompt line
+constexpr int kSyncWait = 5;         // 15 ms per byte while syncing
+constexpr int kSyncAttempts = 100;
+constexpr int kNextByteWait = 10;    // 30 ms for every reply byte after the first
+constexpr int kDefaultFirstWait = 20;
+constexpr int kKeepAliveWait = 10;
+constexpr int kKeepAliveMs = 1000;
+
+QString hex(uint value, int digits) {
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+}  // namespace
+
+TCom::TCom(Host& host, Clock& clock, MainView& view, Options& options, TUsb& usb,
+           SerialPortFactory portFactory, ImageStore store, QObject* parent)
+    : QObject(parent),
+      host_(host),
+      clock_(clock),
+      view_(view),
+      options_(options),
+      usb_(usb),
+      portFactory_(std::move(portFactory)),
+      store_(std::move(store)) {
+    tim1_.setInterval(kKeepAliveMs);
+    connect(&tim1_, &QTimer::timeout, this, &TCom::KeepAlive);
+}
+
+TCom::~TCom() {
+    tim1_.stop();
+    if (port_) port_->close();
+}
+
+bool TCom::portOpen() const { return port_ && port_->isOpen(); }
+
+bool TCom::linkReady() const { return (portOpen() && serialReady_) || UsbConnected; }
+
+// ---------------------------------------------------------------------------------------------
+// Byte level
+
+void TCom::SendText(const QByteArray& text) {
+    if (text.isEmpty()) return;
+    if (!portOpen()) throw PortError(PortError::Write, EBADF);
+    port_->write(text);
+}
+
+int TCom::ReadByte(int w) {
+    if (!portOpen()) throw PortError(PortError::Read, EBADF);
+    return port_->readByte(3 * (w < 0 ? 0 : w));
+}
+
+void TCom::purge() {
+    if (!portOpen()) throw PortError(PortError::Purge, EBADF);
+    port_->purge();
+}
+
+int TCom::ReadPromptLine(QByteArray& line) {
+    line.clear();
+    for (;;) {
+        const int b = ReadByte(kPromptWait);
+        if (b < 0) return -1;
+        if (b > 31) line.append(char(b));
+        if (b == '>' || b == '\r') break;
+    }
+    return int(line.indexOf('>') + 1);
+}
+
+bool TCom::SyncPrompt() {
+    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        SendText(QByteArrayLiteral("QXAT\r"));
+        for (;;) {
+            const int b = ReadByte(kSyncWait);
+            if (b < 0) break;
+            if (b == '>') return true;
+        }
+    }
+    return false;
+}
+
+int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) {
+    tim1_.stop();
+    purge();
+    SendText(QByteArray(1, '@') + command);
+    int result = ReadByte(firstWait == 0 ? kDefaultFirstWait : firstWait);
+    reply.clear();
+    if (result >= 1 && result <= 254) {
+        for (int i = 0; i < result; ++i) {
+            const int b = ReadByte(kNextByteWait);
+            if (b < 0) {
+                result = -1;
+                break;
+            }
+            reply.append(char(b));
+        }
+    }
+    // The keep-alive is live after every exchange, whether or not it ran before.
+    tim1_.start(kKeepAliveMs);
+    return result;
+}
+
+void TCom::KeepAlive() {
+    // A tick that was already queued when the link went down has nothing to do.
+    if (!portOpen()) {
+        tim1_.stop();
+        return;
+    }
+    try {
+        view_.toggleLamp();
+        SendText(QByteArrayLiteral("@*"));
+        if (ReadByte(kKeepAliveWait) == '!') {
+            MissCount = 0;
+            return;
+        }
+        if (++MissCount == 2) Disconnect();
+    } catch (const PortError& e) {
+        // This runs from the event loop: nothing may leave it.
+        ReportLinkError(e);
+    }
+}
+
+void TCom::ReportLinkError(const PortError& error) {
+    Disconnect();
+    host_.showError(error.text());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+void TCom::CPortOpen() {
+    options_.portListEnabled = false;
+    view_.showConnected(true);
+}
+
+void TCom::CPortClose() {
+    options_.portListEnabled = true;
+    view_.showConnected(false);
+}
+
+void TCom::Connect() {
+    host_.processEvents();
+    const QString name = options_.portName();
+    UsbSelected = name == QLatin1String("USB");
+    UsbConnected = false;
+    serialReady_ = false;
+    firmware_ = Firmware::Unknown;
+
+    if (UsbSelected) {
+        if (!connectUsb()) return;
+    } else {
+        connectSerial(name);
+        if (!serialReady_) return;
+    }
+    if ((portOpen() || UsbConnected) && options_.loadAtCon) view_.fastOpen();
+}
+
+void TCom::connectSerial(const QString& name) {
+    tim1_.stop();
+    if (port_) port_->close();
+    port_ = portFactory_ ? portFactory_(name) : nullptr;
+    try {
+        if (!port_) throw PortError(PortError::Open, ENOENT);
+        port_->open(name, kBaud);
+        CPortOpen();
+        purge();
+        if (!SyncPrompt()) throw PortError(PortError::SetTimeouts, 8);
+
+        SendText(QByteArrayLiteral("QXAT!V#\r"));
+        QByteArray lines[3];
+        for (QByteArray& line : lines) {
+            if (ReadPromptLine(line) < 0) throw PortError(PortError::Read, 3);
+        }
+        IdLine1 = QString::fromLatin1(lines[0]);
+        IdLine2 = QString::fromLatin1(lines[1]);
+        IdLine3 = QString::fromLatin1(lines[2]);
+        IsQxBase = IdLine1.contains(QLatin1String("QXBASE"));
+        view_.setQxPane(IdLine1 + QStringLiteral(" * ") + IdLine2 + QStringLiteral(" *  Serial: ") +
+                        IdLine3);
+
+        port_->setRts(true);
+        host_.processEvents();
+
+        int r = 0;
+        if (IsQxBase) {
+            r = UploadFirmware();
+        } else {
+            firmware_ = Firmware::NotQxBase;
+        }
+        if (progress_) progress_->hideProgressWindow();
+        host_.processEvents();
+        if (r != 0) {
+            Disconnect();
+            host_.showError(QStringLiteral("Can't upload to QXBASE\rError #%1").arg(r));
+            return;
+        }
+
+        // A box that stays silent now keeps its port open without keep-alive; the user sees
+        // the connected state and can disconnect.
+        if (!SyncPrompt()) return;
+
+        SendText(QByteArrayLiteral("QXAT%\r"));
+        clock_.sleepMs(200);
+        MissCount = 0;
+        purge();
+        tim1_.start(kKeepAliveMs);
+        serialReady_ = true;
+    } catch (const PortError& e) {
+        ReportConnectFailure(e.text());
+    }
+}
+
+bool TCom::connectUsb() {
+    UsbConnected = usb_.UsbOpen(QStringLiteral("ezusb"));
+    if (UsbConnected) {
+        QByteArray unused;
+        UsbConnected = store_.LoadImage(QStringLiteral("QXUSB"), unused);
+    }
+    if (UsbConnected) UsbConnected = usb_.GetPipeInfo();
+    if (UsbConnected) {
+        PipeIn = usb_.FindPipe(0x82);
+        PipeOut = usb_.FindPipe(0x02);
+        UsbConnected = PipeIn >= 0 && PipeOut >= 0;
+    }
+    if (UsbConnected) {
+        view_.setQxPane(usb_.GetStringDescriptor(2));
+        // A box that does not take the first packet is not there: the connect has failed,
+        // rather than leaving a link that claims to be up.
+        UsbConnected = usb_.BulkWrite(PipeOut, QByteArray::fromHex("0202E020"));
+        if (UsbConnected) {
+            uint8_t answer[32] = {};
+            usb_.BulkRead(PipeIn, answer, 32);
+            usb_.BulkWrite(PipeOut, QByteArray::fromHex("0100"));
+            QString snr = QStringLiteral("SNR: ");
+            for (uint8_t b : answer) snr += hex(b, 2) + QLatin1Char(' ');
+            view_.appendDebug(snr);
+            usb_.BulkWrite(PipeOut, QByteArray::fromHex("0100"));
+            uint8_t ignored[32];
+            usb_.BulkRead(PipeIn, ignored, 32);
+            CPortOpen();
+        }
+    }
+    if (!UsbConnected) {
+        Disconnect();
+        host_.showError(QStringLiteral(
+            "STRAVINEX-USB not found!\r\rPlease connect your Stravinex to the USB port\r"
+            "or install the USB device driver."));
+        return false;
+    }
+    return true;
+}
+
+void TCom::Disconnect() {
+    tim1_.stop();
+    serialReady_ = false;
+    view_.setQxPane(QString());
+    if (UsbSelected) {
+        usb_.UsbClose();
+        UsbConnected = false;
+        CPortClose();
+        return;
+    }
+    if (!portOpen()) return;
+    // The box may be gone already: whatever fails while letting go of the line, the port is
+    // closed and the window shows it.
+    try {
+        port_->setRts(false);
+        port_->purge();
+    } catch (const PortError&) {
+    }
+    port_->close();
+    CPortClose();
+}
+
+void TCom::ReportConnectFailure(const QString& errorText) {
+    Disconnect();
+    host_.showError(QStringLiteral("Can't connect to Programmer\rErrorcode: ") + errorText +
+                    QStringLiteral("\r\rKelvano is written for:\r") +
+                    QStringLiteral("STRAVINEX QXBASE on a serial port\r") +
+                    QStringLiteral("STRAVINEX QXUSB on USB\r"));
+}
+
+int TCom::UploadFirmware() {
+    int result = 253;
+    QByteArray image;
+    if (!store_.LoadImage(QStringLiteral("QXBASE"), image)) {
+        view_.appendDebug(QStringLiteral(
+            "No QXBASE firmware in the image store: firmware check skipped"));
+        firmware_ = Firmware::NoImage;
+        return 0;
+    }
+    const int n = int(image.size());
+    if (n < 22 || n > kMaxFirmwareSize) {
+        firmware_ = Firmware::Failed;
+        host_.showError(
+            QStringLiteral("QXBASE firmware image of %1 bytes refused: it must hold 22 to %2 "
+                           "bytes.")
+                .arg(n)
+                .arg(kMaxFirmwareSize));
+        return 253;
+    }
+    const auto* bytes = reinterpret_cast<const uchar*>(image.constData());
+    const uint version = uint(bytes[19]) * 256 + bytes[20];
+    const uint revision = bytes[21];
+
+    firmware_ = Firmware::Failed;
+    purge();
+    SendText(QByteArrayLiteral("QXATQ\r"));
+    QByteArray answer;
+    if (ReadPromptLine(answer) < 0) return 253;
+
+    bool okVersion = false, okRevision = false;
+    const uint boxVersion = answer.mid(38, 4).toUInt(&okVersion, 16);
+    const uint boxRevision = answer.mid(42, 2).toUInt(&okRevision, 16);
+    const bool current = answer.size() >= 44 && okVersion && okRevision &&
+                         boxVersion == version && boxRevision == revision;
+
+    if (!current) {
+        if (progress_) progress_->showProgressWindow(QStringLiteral("Uploading to QXBASE..."));
+        const uint length = uint(n - 4);
+        image[2] = char(length & 0xFF);
+        image[3] = char(length >> 8);
+        uint sum = 0;
+        for (int i = 2; i < n; ++i) sum += uchar(image.at(i));
+        image[0] = char(sum & 0xFF);
+        image[1] = char((sum >> 8) & 0xFF);
+        if (progress_) progress_->setProgressTotal(n);
+
+        for (int offset = 0;; offset += 16) {
+            host_.processEvents();
+            QByteArray line = QByteArrayLiteral("QXATU") + hex(uint(offset + 0x8000), 4).toLatin1();
+            for (int j = 0; j < 16 && offset + j < n; ++j)
+                line += hex(uchar(image.at(offset + j)), 2).toLatin1();
+            if (progress_) progress_->setProgressPosition(offset + 32);
+            if (line.size() == 9) break;
+            if (!SyncPrompt()) return 253;
+            SendText(line + '\r');
+            clock_.sleepMs(5);
+        }
+        if (!SyncPrompt()) return 253;
+        if (progress_) progress_->hideProgressWindow();
+    }
+    if (SyncPrompt()) {
+        result = 0;
+        firmware_ = current ? Firmware::Current : Firmware::Uploaded;
+    }
+    return result;
+}
+
+QString TCom::firmwareText(Firmware state) {
+    switch (state) {
+        case Firmware::Unknown: return QStringLiteral("not checked");
+        case Firmware::NotQxBase: return QStringLiteral("not checked (not a QXBASE box)");
+        case Firmware::NoImage:
+            return QStringLiteral("not checked (no QXBASE firmware in the image store)");
+        case Firmware::Current: return QStringLiteral("up to date");
+        case Firmware::Uploaded: return QStringLiteral("uploaded");
+        case Firmware::Failed: return QStringLiteral("check or upload failed");
+    }
+    return {};
+}
+
+}  // namespace kelvano

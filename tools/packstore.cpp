@@ -1,0 +1,54 @@
+// kelvano-packstore: packs image files into the program's image store.
+//
+//   kelvano-packstore -o OUT.store NAME=FILE [NAME=FILE ...]
+//
+// Entries are stored in the order given. Exit status 0 on success, 1 on any error.
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <cstdio>
+
+#include "link/ImageStore.h"
+
+namespace {
+int fail(const QString& text) {
+    std::fprintf(stderr, "kelvano-packstore: %s\n", qPrintable(text));
+    return 1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+
+    QString outName;
+    QList<QPair<QString, QByteArray>> images;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("-o")) {
+            if (++i >= args.size()) return fail(QStringLiteral("-o needs a file name"));
+            outName = args.at(i);
+            continue;
+        }
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        if (eq <= 0) return fail(QStringLiteral("expected NAME=FILE, got \"%1\"").arg(a));
+        const QString name = a.left(eq);
+        QFile in(a.mid(eq + 1));
+        if (!in.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1: %2").arg(in.fileName(), in.errorString()));
+        images.append({name, in.readAll()});
+    }
+    if (outName.isEmpty())
+        return fail(QStringLiteral("usage: kelvano-packstore -o OUT NAME=FILE ..."));
+
+    const QByteArray store = kelvano::ImageStore::pack(images);
+    if (store.isEmpty())
+        return fail(QStringLiteral("cannot pack: at most 255 entries, names of 1 to 8 characters"));
+
+    QSaveFile out(outName);
+    if (!out.open(QIODevice::WriteOnly) || out.write(store) != store.size() || !out.commit())
+        return fail(QStringLiteral("cannot write %1: %2").arg(outName, out.errorString()));
+    return 0;
+}
