@@ -1,0 +1,188 @@
+// Card dumps: text lines of hex bytes whose first bytes (the layout) carry the block address.
+// The layout is recognised from the first data line, trying the lines of the layout file
+// first and then the built-in ones.
+#include <QFile>
+#include <QStringList>
+#include <vector>
+
+#include "fileio/TextLines.h"
+#include "fileio/uFileio.h"
+
+namespace kelvano {
+
+namespace {
+const char* const kBuiltInLayouts[] = {
+    "01 02 FF 00 00 NB HI LO", "01 02 FF 03 0D NB HI LO", "01 02 FF 0A 05 NB HI LO",
+    "01 FF 00 00 00 NB HI LO", "01 02 23 HI LO NB",       "C1 FF HI LO NB",
+};
+
+// A line holds at most this many bytes.
+constexpr int kMaxLineBytes = 256;
+
+// The low 8 bits of a hexadecimal number of one or more digits, or -1.
+int hexByte(const QString& token) {
+    if (token.isEmpty()) return -1;
+    int v = 0;
+    for (const QChar c : token) {
+        const char16_t u = c.unicode();
+        int d;
+        if (u >= '0' && u <= '9') d = u - '0';
+        else if (u >= 'A' && u <= 'F') d = u - 'A' + 10;
+        else if (u >= 'a' && u <= 'f') d = u - 'a' + 10;
+        else return -1;
+        v = (v << 4 | d) & 0xFF;
+    }
+    return v;
+}
+
+// The value of a layout number (hex digits of either case), or -1 when the token is not a
+// number or exceeds a byte.
+int layoutNumber(const QString& token) {
+    if (token.isEmpty()) return -1;
+    int v = 0;
+    for (const QChar c : token) {
+        const char16_t u = c.unicode();
+        int d;
+        if (u >= '0' && u <= '9') d = u - '0';
+        else if (u >= 'A' && u <= 'F') d = u - 'A' + 10;
+        else if (u >= 'a' && u <= 'f') d = u - 'a' + 10;
+        else return -1;
+        v = v << 4 | d;
+        if (v > 0xFF) return -1;
+    }
+    return v;
+}
+
+// Blanks and control characters at both ends go.
+QString trimControl(const QString& s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b).unicode() <= 0x20) ++b;
+    while (e > b && s.at(e - 1).unicode() <= 0x20) --e;
+    return s.mid(b, e - b);
+}
+
+struct Layout {
+    QStringList tokens;
+};
+
+Layout splitLayout(const QString& line) {
+    Layout l;
+    QString rest = line;
+    while (!rest.isEmpty()) l.tokens.append(TStringCollection::NextToken(QStringLiteral(" "), rest));
+    return l;
+}
+
+bool matches(const Layout& layout, const std::vector<int>& bytes) {
+    const int count = static_cast<int>(bytes.size());
+    for (int j = 0; j < layout.tokens.size(); ++j) {
+        const QString& t = layout.tokens.at(j);
+        if (t == QLatin1String("HI") || t == QLatin1String("LO")) return true;
+        if (j >= count) return false;
+        if (t == QLatin1String("NB")) {
+            if (bytes[static_cast<size_t>(j)] != count - j - 1) return false;
+            continue;
+        }
+        // A token that is no hex number never equals a byte; a number above 0xFF neither.
+        if (layoutNumber(t) != bytes[static_cast<size_t>(j)]) return false;
+    }
+    return false;
+}
+}  // namespace
+
+int TFileIo::loadCrdLayouts(QStringList& layouts) {
+    layouts.clear();
+    if (!CrdPath.isEmpty() && QFile::exists(CrdPath)) {
+        int error = 0;
+        FilePtr f = openFile(CrdPath, "rb", error);
+        if (!f) {
+            ShowIoError(error);
+            return error;
+        }
+        TextLines lines(f.get());
+        QByteArray line;
+        while (lines.next(line)) layouts.append(QString::fromLatin1(line));
+        if (lines.error()) {
+            ShowIoError(lines.error());
+            return lines.error();
+        }
+    }
+    for (const char* l : kBuiltInLayouts) layouts.append(QLatin1String(l));
+    return 0;
+}
+
+int TFileIo::ReadCrdFile() {
+    QStringList layoutLines;
+    if (const int error = loadCrdLayouts(layoutLines)) return error;
+    std::vector<Layout> layouts;
+    layouts.reserve(static_cast<size_t>(layoutLines.size()));
+    for (const QString& l : layoutLines) layouts.push_back(splitLayout(l));
+
+    int error = 0;
+    FilePtr f = openFile(FileName, "rb", error);
+    if (!f) {
+        ShowIoError(error);
+        return error;
+    }
+    // The image is cleared now, not at the first data line, so that a dump without data can
+    // never hand an earlier load's bytes on.
+    fillImage();
+    LineNo = 0;
+    LineText.clear();
+    TextLines lines(f.get());
+    QByteArray raw;
+    const Layout* chosen = nullptr;
+    std::vector<int> bytes;
+    while (lines.next(raw)) {
+        ++LineNo;
+        LineText = QString::fromLatin1(raw);
+        QString text = trimControl(LineText.toUpper());
+        const qsizetype slash = text.indexOf(QLatin1Char('/'));
+        if (slash >= 0) text = trimControl(text.left(slash));
+        if (text.isEmpty()) continue;
+        if (lines.overlong()) return kCrdLineTooLong;
+
+        bytes.clear();
+        while (!text.isEmpty()) {
+            const int b = hexByte(TStringCollection::NextToken(QStringLiteral(" "), text));
+            if (b < 0) return kCrdIllegalChar;
+            if (static_cast<int>(bytes.size()) == kMaxLineBytes) return kCrdLineTooLong;
+            bytes.push_back(b);
+        }
+
+        if (!chosen) {
+            for (const Layout& l : layouts) {
+                if (matches(l, bytes)) {
+                    chosen = &l;
+                    break;
+                }
+            }
+            if (!chosen) {
+                ShowError(QStringLiteral("Unknown CRD-Format!"));
+                return kCrdUnknownFormat;
+            }
+        }
+
+        // A line too short for the address bytes counts them as 0; it holds no data then.
+        unsigned address = 0;
+        const int count = static_cast<int>(bytes.size());
+        for (int j = 0; j < chosen->tokens.size(); ++j) {
+            const unsigned b = j < count ? static_cast<unsigned>(bytes[static_cast<size_t>(j)]) : 0;
+            const QString& t = chosen->tokens.at(j);
+            if (t == QLatin1String("LO")) address = (address & 0xFF00) | b;
+            else if (t == QLatin1String("HI")) address = (address & 0x00FF) | b << 8;
+        }
+        const int first = static_cast<int>(chosen->tokens.size());
+        if (count > first) {
+            if (address + static_cast<unsigned>(count - first) > kImageSize) return kCrdAddressRange;
+            for (int j = first; j < count; ++j)
+                Image[address + static_cast<unsigned>(j - first)] = static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
+        }
+    }
+    if (lines.error()) {
+        ShowIoError(lines.error());
+        return lines.error();
+    }
+    return chosen ? kLoadOk : kCrdNoData;
+}
+
+}  // namespace kelvano

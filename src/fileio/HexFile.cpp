@@ -1,0 +1,168 @@
+// Intel HEX: the 16-bit dialect (data and end records; other record types are checked and
+// skipped, so extended address records do not move later data).
+#include <QByteArray>
+#include <cerrno>
+
+#include "base/Host.h"
+#include "fileio/TextLines.h"
+#include "fileio/uFileio.h"
+
+namespace kelvano {
+
+namespace {
+inline int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The value of `digits` hex digits at `pos` (0-based) of the line, or -1 when one of them is
+// missing or not a hex digit.
+inline int hexField(const QByteArray& line, qsizetype pos, int digits) {
+    if (pos + digits > line.size()) return -1;
+    int v = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int d = hexDigit(line[pos + i]);
+        if (d < 0) return -1;
+        v = v << 4 | d;
+    }
+    return v;
+}
+
+// Letting window events run after every line would cost more than reading the line; every
+// 64 lines keeps the window live while a large file loads.
+constexpr int kLinesPerPump = 64;
+
+const char kDigits[] = "0123456789ABCDEF";
+inline void putHex(QByteArray& s, unsigned v, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) s.append(kDigits[(v >> shift) & 0xF]);
+}
+}  // namespace
+
+int TFileIo::ReadHexFile() {
+    fillImage();
+    LineNo = 1;
+    LineText.clear();
+    int error = 0;
+    FilePtr f = openFile(FileName, "rb", error);
+    if (!f) {
+        ShowIoError(error);
+        return error;
+    }
+    TextLines lines(f.get());
+    QByteArray line;
+    int result = kLoadOk;
+    bool done = false;
+    while (!done && lines.next(line)) {
+        if (LineNo % kLinesPerPump == 0) host_.processEvents();
+        const qsizetype len = line.size();
+        if (len > 0 && line[0] == ':') {
+            result = [&]() -> int {
+                if (lines.overlong() || len % 2 == 0) return kHexWrongLength;
+                const int n = hexField(line, 1, 2);
+                if (n < 0) return kHexIllegalChar;
+                if ((len - 1) / 2 - n != 5) return kHexWrongLength;
+                const int addr = hexField(line, 3, 4);
+                const int type = hexField(line, 7, 2);
+                if (addr < 0 || type < 0) return kHexIllegalChar;
+                unsigned sum = static_cast<unsigned>(n + (addr >> 8) + (addr & 0xFF) + type);
+                uint8_t data[255];
+                for (int i = 0; i < n; ++i) {
+                    const int b = hexField(line, 9 + 2 * i, 2);
+                    if (b < 0) return kHexIllegalChar;
+                    data[i] = static_cast<uint8_t>(b);
+                    sum += static_cast<unsigned>(b);
+                }
+                const int check = hexField(line, 9 + 2 * n, 2);
+                if (check < 0) return kHexIllegalChar;
+                if (((sum + static_cast<unsigned>(check)) & 0xFF) != 0) return kHexWrongChecksum;
+                if (type == 0) {
+                    // The image ends at 0xFFFF; a record running past it is refused rather
+                    // than cut, so that no byte of the file is silently lost.
+                    if (addr + n > kImageSize) return kHexAddressRange;
+                    for (int i = 0; i < n; ++i) Image[static_cast<size_t>(addr + i)] = data[i];
+                } else if (type == 1) {
+                    done = true;
+                }
+                return kLoadOk;
+            }();
+            if (result != kLoadOk) break;
+        }
+        if (done) break;
+        ++LineNo;
+    }
+    LineText = QString::fromLatin1(line);
+    if (result == kLoadOk && lines.error()) {
+        result = lines.error();
+        ShowIoError(result);
+    }
+    return result;
+}
+
+QString TFileIo::HexRecord(const TBufArray& buffer, int start, int style, int offset, int count) {
+    int first = style == 1 ? 0 : start;
+    int n = count;
+    if (first < 0) first = 0;
+    if (first + n > buffer.length()) n = buffer.length() - first;
+    if (n < 0) n = 0;
+    const int perElement = style == 3 ? 1 : 2;
+    const unsigned byteCount = static_cast<unsigned>(n * perElement);
+    const unsigned addr = static_cast<unsigned>(style == 2 ? 2 * (start + offset) : start) & 0xFFFF;
+    QByteArray s;
+    s.reserve(11 + 2 * static_cast<int>(byteCount));
+    s.append(':');
+    putHex(s, byteCount, 2);
+    putHex(s, addr, 4);
+    s.append("00");
+    unsigned sum = byteCount + (addr >> 8) + (addr & 0xFF);
+    for (int i = 0; i < n; ++i) {
+        const unsigned e = buffer[first + i];
+        putHex(s, e & 0xFF, 2);
+        sum += e & 0xFF;
+        if (perElement == 2) {
+            putHex(s, (e >> 8) & 0xFF, 2);
+            sum += (e >> 8) & 0xFF;
+        }
+    }
+    putHex(s, (0x100 - (sum & 0xFF)) & 0xFF, 2);
+    return QString::fromLatin1(s);
+}
+
+int TFileIo::WriteHexFile() {
+    static const TBufArray kEmpty;
+    const TBufArray& buf = SaveBuf ? *SaveBuf : kEmpty;
+    QByteArray out;
+    auto record = [&out](const QString& r) {
+        out.append(r.toLatin1());
+        out.append("\r\n");
+    };
+    if (SaveMode == 0) {
+        for (int b = 0; 16 * b < buf.length(); ++b) record(HexRecord(buf, 16 * b, 3, 0, 16));
+    } else {
+        for (int b = 0; 8 * b < buf.length(); ++b) record(HexRecord(buf, 8 * b, 2, 0, 8));
+        if (SaveMode == 1) {
+            const TDevices& d = devices_;
+            record(HexRecord(d.IdBuf, 0x4000, 1, 0, 4));
+            record(HexRecord(TBufArray{d.CfgWord}, 0x400E, 1, 0, 1));
+            for (int b = 0; 8 * b < d.DataBuf.length(); ++b)
+                record(HexRecord(d.DataBuf, 8 * b, 2, 0x2100, 8));
+        }
+    }
+    out.append(":00000001FF\r\n");
+
+    int error = 0;
+    FilePtr f = openFile(FileName, "wb", error);
+    if (f) {
+        errno = 0;
+        if (std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), f.get()) !=
+            static_cast<size_t>(out.size()))
+            error = errno ? errno : EIO;
+        errno = 0;
+        if (std::fclose(f.release()) != 0 && !error) error = errno ? errno : EIO;
+    }
+    if (error) ShowIoError(error);
+    return error;
+}
+
+}  // namespace kelvano

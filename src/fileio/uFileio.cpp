@@ -1,0 +1,239 @@
+#include "fileio/uFileio.h"
+
+#include <cstring>
+
+#include "base/Host.h"
+#include "base/MainView.h"
+
+namespace kelvano {
+
+namespace {
+const QLatin1String kHexTypes(".hex.h8.eep");
+const QLatin1String kBinTypes(".bin");
+const QLatin1String kObjTypes(".obj");
+const QLatin1String kCrdTypes(".crd");
+
+// An extension selects a format when it occurs in the format's list, so ".h" or ".ee" are
+// Intel HEX too; an empty extension selects nothing.
+bool selects(QLatin1String types, const QString& ext) { return !ext.isEmpty() && QString(types).contains(ext); }
+
+// Marks the module busy for one load or save. The HEX reader and the grid redraws let window
+// events run, and one of them could start another load on the same image.
+class BusyGuard {
+public:
+    explicit BusyGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyGuard() { flag_ = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+}  // namespace
+
+TFileIo::TFileIo(Host& host, TDevices& devices, FuseModel& fuses, MainView* view)
+    : host_(host), devices_(devices), fuses_(fuses), view_(view) {
+    Image.fill(0xFF);
+}
+
+QString TFileIo::Extension(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0) return {};
+    for (qsizetype i = dot + 1; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')) return {};
+    }
+    return name.mid(dot).toLower();
+}
+
+void TFileIo::ShowError(const QString& text) { host_.showError(text); }
+
+void TFileIo::ShowIoError(int code) {
+    ShowError(QStringLiteral("I/O-Error #") + QString::number(code) + QLatin1Char('\r') +
+              QString::fromLocal8Bit(std::strerror(code)));
+}
+
+void TFileIo::ReportLoadError(int code) {
+    const QString file = QStringLiteral("File: ") + FileName + QStringLiteral("\r\r");
+    const QString line = QString::number(LineNo) + QLatin1Char('\r') + LineText + QLatin1Char('\r');
+    if (code >= 260 && code <= 279) {
+        QString reason;
+        switch (code) {
+            case kHexIllegalChar: reason = QStringLiteral("Illegal character"); break;
+            case kHexWrongLength: reason = QStringLiteral("Wrong length"); break;
+            case kHexWrongChecksum: reason = QStringLiteral("Wrong checksum"); break;
+            case kHexAddressRange: reason = QStringLiteral("Address out of range"); break;
+            default: break;
+        }
+        ShowError(file + QStringLiteral("Error in Hexfile, Line #") + line + QLatin1Char('(') +
+                  reason + QLatin1Char(')'));
+        return;
+    }
+    switch (code) {
+        case kFileTypeError: ShowError(QStringLiteral("File type error!")); return;
+        case kCrdIllegalChar:
+        case kCrdLineTooLong:
+        case kCrdAddressRange: {
+            const char* reason = code == kCrdIllegalChar  ? "Illegal character"
+                                 : code == kCrdLineTooLong ? "Line too long"
+                                                           : "Address out of range";
+            ShowError(file + QStringLiteral("Error in CRD-file, Line #") + line + QLatin1Char('(') +
+                      QLatin1String(reason) + QLatin1Char(')'));
+            return;
+        }
+        case kCrdNoData:
+            ShowError(file + QStringLiteral("No data in CRD-file (%1 lines read)").arg(LineNo));
+            return;
+        case kObjBadRecordLength:
+            ShowError(file + QStringLiteral("Error in AVR object file\r(Wrong record length)"));
+            return;
+        case kObjAddressRange:
+            ShowError(file + QStringLiteral("Error in AVR object file\r(Address out of range)"));
+            return;
+        case kFileBusy:
+            ShowError(QStringLiteral("A file is still being loaded or saved."));
+            return;
+        default: return;  // success, or already shown by the reader
+    }
+}
+
+bool TFileIo::OpenFile(const QString& name, int slot) {
+    if (busy_) {
+        ReportLoadError(kFileBusy);
+        return false;
+    }
+    BusyGuard guard(busy_);
+    FileName = name;
+    const QString ext = Extension(name);
+    int result = kFileTypeError;
+    // Every format whose list holds the extension is read in turn; the last result counts.
+    if (selects(kHexTypes, ext)) result = ReadHexFile();
+    if (selects(kBinTypes, ext)) result = ReadBinFile();
+    if (selects(kObjTypes, ext)) result = ReadObjFile();
+    if (selects(kCrdTypes, ext)) result = ReadCrdFile();
+    if (result != kLoadOk) {
+        ReportLoadError(result);
+        return false;
+    }
+    return copyImageToSlot(slot);
+}
+
+bool TFileIo::copyImageToSlot(int slot) {
+    TDevices& d = devices_;
+    const int code = d.DeviceId;
+    int label = 0;  // file label (grid tag) to set, 0 none
+    int page = 0;   // memory page to show, 0 none
+    auto word = [this](int64_t lo) { return static_cast<uint16_t>(img(lo + 1) << 8 | img(lo)); };
+    auto bytes = [this](TBufArray& buf, int64_t base) {
+        for (int i = 0; i < buf.length(); ++i) buf[i] = img(base + i);
+    };
+
+    if (isPicCode(code)) {
+        if (slot == 1) {
+            for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = word(2 * int64_t{w}) & 0x3FFF;
+            d.showGrid(1, &host_);
+            for (int e = 0; e < d.DataBuf.length(); ++e) d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
+            d.showGrid(2, &host_);
+            if (d.IdBuf.length() < 4) ResizeFill(d.IdBuf, 4, 0x000F);
+            for (int k = 0; k < 4; ++k) d.IdBuf[k] = word(0x4000 + 2 * k) & 0x0F;
+            d.CfgWord = word(0x400E) & 0x3FFF;
+            RefreshPicPage(d, fuses_);
+            label = 1;
+            page = 1;
+        } else if (slot == 2) {
+            bytes(d.EepBuf, 0);
+            d.showGrid(3, &host_);
+            label = 3;
+            page = 2;
+        }
+    } else if (isAvrSized(code)) {
+        if (slot == 1) {
+            for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = word(2 * int64_t{w});
+            // A program file may carry the data EEPROM behind the program area; only the bytes
+            // it names (not 0xFF) change the buffer.
+            bool dataFound = false;
+            const int64_t base = 2 * int64_t{d.ProgBuf.length()};
+            for (int e = 0; e < d.DataBuf.length(); ++e) {
+                const uint8_t b = img(base + e);
+                if (b != 0xFF) {
+                    d.DataBuf[e] = b;
+                    dataFound = true;
+                }
+            }
+            d.showGrid(1, &host_);
+            if (dataFound) d.showGrid(2, &host_);
+            label = 1;
+        } else if (slot == 2) {
+            bytes(d.DataBuf, 0);
+            d.showGrid(2, &host_);
+            label = 2;
+        } else if (slot == 3) {
+            bytes(d.EepBuf, 0);
+            d.showGrid(3, &host_);
+            label = 3;
+            page = 2;
+        }
+    }
+    if (view_) {
+        if (page) view_->showMemoryPage(page);
+        if (label) view_->setFileLabel(label, FileName);
+    }
+    return true;
+}
+
+bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {
+    if (busy_) {
+        ReportLoadError(kFileBusy);
+        return false;
+    }
+    BusyGuard guard(busy_);
+    FileName = name;
+    QString ext = Extension(name);
+    if (ext.isEmpty()) {
+        if (filterIndex == 1) ext = QStringLiteral(".hex");
+        else if (filterIndex == 2) ext = QStringLiteral(".bin");
+        FileName += ext;
+    }
+
+    TDevices& d = devices_;
+    const TBufArray* buf = nullptr;
+    uint8_t mode = 0;
+    if (isPicCode(d.DeviceId)) {
+        if (slot == 1) buf = &d.ProgBuf, mode = 1;
+        else if (slot == 2) buf = &d.EepBuf, mode = 0;
+        ReadPicPage(d, fuses_);
+    } else if (isAvrSized(d.DeviceId)) {
+        if (slot == 1) buf = &d.ProgBuf, mode = 2;
+        else if (slot == 2) buf = &d.DataBuf, mode = 0;
+        else if (slot == 3) buf = &d.EepBuf, mode = 0;
+    }
+    // Writing whatever buffer an earlier save chose would put the wrong memory in the file.
+    if (!buf || buf->isEmpty()) {
+        ShowError(QStringLiteral("Nothing to save: this card type has no memory for file %1.").arg(slot));
+        return false;
+    }
+    SaveBuf = buf;
+    SaveMode = mode;
+
+    if (selects(kHexTypes, ext)) {
+        WriteHexFile();
+    } else if (selects(kBinTypes, ext)) {
+        WriteBinFile();
+    } else {
+        ShowError(QStringLiteral("Can't save file of this type: ") + ext);
+        return false;
+    }
+    return true;
+}
+
+QString TStringCollection::NextToken(const QString& delimiters, QString& text) {
+    qsizetype start = 0;
+    if (!text.isEmpty() && delimiters.contains(text.at(0))) start = 1;
+    qsizetype end = start;
+    while (end < text.size() && !delimiters.contains(text.at(end))) ++end;
+    QString token = text.mid(start, end - start);
+    text.remove(0, end);
+    return token;
+}
+
+}  // namespace kelvano

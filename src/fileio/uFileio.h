@@ -1,0 +1,122 @@
+#pragma once
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "device/FusePages.h"
+#include "device/uDevices.h"
+
+namespace kelvano {
+
+class Host;
+class MainView;
+
+// Result codes of the readers (0 success). Positive values below 256 are operating-system
+// error codes (errno) of a failed open or read; the reader has already shown "I/O-Error #".
+enum LoadResult : int {
+    kLoadOk = 0,
+    kCrdUnknownFormat = 256,   // the reader has shown "Unknown CRD-Format!"
+    kHexIllegalChar = 260,
+    kHexWrongLength = 261,
+    kHexWrongChecksum = 262,
+    kHexAddressRange = 263,    // a data record runs past 0xFFFF
+    kFileTypeError = 280,
+    kObjBadRecordLength = 285, // record length outside 5..10
+    kObjAddressRange = 286,    // a word address whose bytes lie past 0xFFFF
+    kCrdIllegalChar = 291,     // a token is not a hexadecimal number
+    kCrdNoData = 292,          // the dump holds no data line
+    kCrdLineTooLong = 293,     // more than 256 bytes on one line
+    kCrdAddressRange = 294,    // a block runs past 0xFFFF
+    kFileBusy = 299,           // another load or save is still running
+};
+
+// The file module: one 65,536-byte staging image that every reader fills and the binary
+// writer builds, the dispatch that moves the image into the buffers of the selected card
+// (and chooses what a save writes), and the program's one error report.
+//
+// Image layout (byte offsets):
+//   program word w ........................ 2w (low), 2w + 1 (high)
+//   PIC ID location k (0..3) .............. 0x4000 + 2k, low byte first
+//   PIC configuration word ................ 0x400E, low byte first
+//   PIC data EEPROM byte e ................ 0x4200 + 2e (the byte after it is 00, ignored)
+//   AVR data EEPROM byte e (slot 1 loads) . 2 * flash words + e
+//   byte buffer element i ................. i
+class TFileIo {
+public:
+    // `view` may be null (terminal front end, tests): labels and pages are then not shown.
+    TFileIo(Host& host, TDevices& devices, FuseModel& fuses, MainView* view);
+
+    static constexpr int kImageSize = 0x10000;
+
+    QString FileName;   // file being read or written
+    QString LineText;   // last line read by a text reader
+    int32_t LineNo = 0; // line counter of the text readers
+    const TBufArray* SaveBuf = nullptr;  // the buffer the writers write (one of Devices')
+    uint8_t SaveMode = 0;                // 0 byte buffer, 1 PIC program image, 2 AVR program
+    QString CrdPath;    // the optional layout file of the card dump reader ("kelvano.crd")
+    // Kept last so that an overrun would leave the object (and be caught by the sanitizers)
+    // instead of silently changing the fields above.
+    std::array<uint8_t, kImageSize> Image{};
+
+    // Reads `name` with the reader chosen by its extension and copies the image into the
+    // buffers of `slot` (1..3) of the selected card type, redrawing their grids, the PIC fuse
+    // page, the slot's file label and page. Returns true when the file was read without
+    // error; on failure the error has been shown and no buffer, grid or label has changed.
+    bool OpenFile(const QString& name, int slot);
+    // Writes the buffer of `slot` to `name` with the writer chosen by its extension; a name
+    // without extension gets ".hex" (filterIndex 1) or ".bin" (filterIndex 2). Returns false
+    // when nothing was written because of the extension or because the slot holds nothing
+    // for the card type (both with a message); a failing write is reported by the writer
+    // and still returns true.
+    bool SaveFile(const QString& name, int slot, int filterIndex);
+    // The program's error report (beep and a modal "Error" box, through the Host).
+    void ShowError(const QString& text);
+    // Shows the message of a reader's result code, if it has one.
+    void ReportLoadError(int code);
+    // "I/O-Error #" + code + CR + the system's description.
+    void ShowIoError(int code);
+
+    // Readers: fill Image from FileName and return a LoadResult or an errno value.
+    int ReadHexFile();
+    int ReadBinFile();
+    int ReadObjFile();
+    int ReadCrdFile();
+    // Writers: write SaveBuf by SaveMode to FileName; 0 or the errno value (already shown).
+    int WriteHexFile();
+    int WriteBinFile();
+
+    // One Intel HEX record line without line end. Styles: 1 elements 0..count-1 two bytes each
+    // at the address `start`; 2 elements start..start+count-1 two bytes each at address
+    // 2 * (start + offset); 3 elements start..start+count-1 one byte each at address `start`.
+    // Elements beyond the buffer's end are left out of the record.
+    static QString HexRecord(const TBufArray& buffer, int start, int style, int offset, int count);
+
+    // The extension of a file name: from its last '.', lower case, dot included; empty when
+    // there is no dot or a path separator or drive colon follows it.
+    static QString Extension(const QString& name);
+
+private:
+    int readHex();
+    int readCrd();
+    int loadCrdLayouts(QStringList& layouts);
+    bool copyImageToSlot(int slot);
+    void fillImage() { Image.fill(0xFF); }
+    uint8_t img(int64_t i) const { return i >= 0 && i < kImageSize ? Image[static_cast<size_t>(i)] : 0xFF; }
+
+    Host& host_;
+    TDevices& devices_;
+    FuseModel& fuses_;
+    MainView* view_;
+    bool busy_ = false;
+};
+
+// The card dump reader's string helper.
+class TStringCollection {
+public:
+    // Removes and returns the next token of `text`: a delimiter at its start is dropped first,
+    // then the token runs up to (not including) the next delimiter or to the end. `text` keeps
+    // what follows the token, delimiter included, which the next call drops.
+    static QString NextToken(const QString& delimiters, QString& text);
+};
+
+}  // namespace kelvano
