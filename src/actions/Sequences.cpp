@@ -1,0 +1,217 @@
+// The five actions: which memories of which card are touched, in which order, with which
+// warnings, and when the controller is erased or a loader installed. The Enable boxes and
+// the options are read at the moment each step is decided.
+#include "actions/ActionTexts.h"
+#include "actions/uActions.h"
+
+namespace kelvano {
+
+using namespace actiontext;
+
+bool TActions::WarnContentsLost() {
+    if (!options_.warnEnable) return true;
+    host_.beep();
+    const bool ok = host_.askOkAbort(QStringLiteral("Warning!"),
+                                     QStringLiteral("Contents of controller will be lost\r\r"));
+    if (!ok) Aborted = true;
+    return ok;
+}
+
+bool TActions::WarnProtected() {
+    if (!options_.warnEnable) return true;
+    const bool ok = host_.askOkAbort(QStringLiteral("Warning!"),
+                                     QStringLiteral("Controller is protected! \rcan't read contents."));
+    if (!ok) Aborted = true;
+    return ok;
+}
+
+void TActions::ReadPicMemories() {
+    if (enable_.prog) PicMemoryOperation(1, 1);
+    if (!Aborted && enable_.data) PicMemoryOperation(2, 1);
+    if (!Aborted && enable_.config) PicMemoryOperation(3, 1);
+    ShowBuffer(devices_.ProgBuf, devices_.pGrid, ViewMode::PicWords8, &host_);
+    ShowBuffer(devices_.DataBuf, devices_.dGrid, ViewMode::Bytes16, &host_);
+}
+
+void TActions::ReadAvrMemories() {
+    if (!Aborted && enable_.prog) AvrMemoryOperation(1, 1);
+    if (!Aborted && enable_.data) AvrMemoryOperation(2, 1);
+    ShowBuffer(devices_.ProgBuf, devices_.pGrid, ViewMode::AvrWords8, &host_);
+    ShowBuffer(devices_.DataBuf, devices_.dGrid, ViewMode::Bytes16, &host_);
+}
+
+namespace {
+// Code protection of a PIC16F84/16F876 as the configuration word tells it.
+bool picProtected(uint16_t cfg) { return (cfg & 0x30) != 0x30; }
+}  // namespace
+
+void TActions::ReadDevice() {
+    const int id = deviceId();
+    if (isPicDirect(id)) {
+        if (enable_.prog || enable_.data || enable_.config) {
+            PicMemoryOperation(3, 1);
+            if (Aborted) return;
+            if (picProtected(devices_.CfgWord)) {
+                WarnProtected();
+            } else {
+                ReadPicMemories();
+                RefreshPic84Page(devices_, fuses_);
+            }
+        }
+        if (!Aborted && enable_.eep) {
+            EepromOperation(1);
+            ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+        }
+    } else if (isPicLoader(id)) {
+        if (!enable_.eep) {
+            ReadPicMemories();
+            RefreshPicPage(devices_, fuses_);
+            return;
+        }
+        if (!serialOnly(usbNoPic())) return;
+        if (!WarnContentsLost()) return;
+        PicMemoryOperation(3, 1);
+        if (Aborted) return;
+        if (picProtected(devices_.CfgWord)) {
+            WarnProtected();
+        } else {
+            ReadPicMemories();
+            RefreshPicPage(devices_, fuses_);
+        }
+        if (!Aborted) InstallPicLoader();
+        if (!Aborted) LoaderReadEeprom();
+        if (!Aborted) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+    } else if (isAvrAction(id)) {
+        if (!enable_.eep) {
+            AvrIdentify(id, true);
+            ReadAvrMemories();
+            return;
+        }
+        if (!serialOnly(usbNoEeprom())) return;
+        AvrIdentify(id, false);
+        if (Aborted) return;
+        if (!WarnContentsLost()) return;
+        // An identification that reported an error keeps the abort flag: the memories of a
+        // card that did not answer properly are not read, and no loader is installed on it.
+        if (AvrIdentify(id, false)) {
+            if (!Aborted) ReadAvrMemories();
+        } else {
+            WarnProtected();
+        }
+        if (!Aborted) InstallAvrLoader();
+        if (!Aborted) LoaderReadEeprom();
+        if (!Aborted) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+    }
+}
+
+void TActions::EraseDevice() {
+    const int id = deviceId();
+    const bool abortWasEnabled = abortEnabled_;
+    if (isPicCode(id)) {
+        if (!serialOnly(usbNoPic())) return;
+        setAbortEnabled(false);
+        setLabel(QStringLiteral("ERASE"));
+        SetActionTitle(2);
+        host_.processEvents();
+        sendLabel("    ");
+        tx("DERAS", 10);
+        clock_.sleepMs(200);
+        tx("M1", 500);
+        tx("ErA", 500);
+        tx("M0", 500);
+    } else if (isAvrAction(id)) {
+        AvrIdentify(id, false);
+        if (!Aborted) {
+            setAbortEnabled(false);
+            setLabel(QStringLiteral("ERASE"));
+            SetActionTitle(2);
+            host_.processEvents();
+            if (com_.UsbConnected) {
+                usbPacket(QByteArray::fromHex("04AC800000"));
+            } else {
+                sendLabel("    ");
+                tx("DERAS", 10);
+                clock_.sleepMs(200);
+                tx("YAC800000", 500);
+            }
+            clock_.sleepMs(200);
+        }
+        AvrIdentify(id, true);
+    }
+    setAbortEnabled(abortWasEnabled);
+}
+
+void TActions::BlankCheckDevice() {
+    const int id = deviceId();
+    if (isPicCode(id)) {
+        PicMemoryOperation(1, 3);
+    } else if (isAvrAction(id)) {
+        AvrIdentify(id, true);
+        if (!Aborted && enable_.prog) AvrMemoryOperation(1, 3);
+    }
+}
+
+void TActions::VerifyDevice() {
+    const int id = deviceId();
+    if (isPicCode(id)) {
+        if (enable_.prog) PicMemoryOperation(1, 4);
+        if (!Aborted && enable_.data) PicMemoryOperation(2, 4);
+        // Every card whose EEPROM the box reaches directly has it checked when asked for.
+        if (!Aborted && isPicDirect(id) && enable_.eep) EepromOperation(4);
+    } else if (isAvrAction(id)) {
+        AvrIdentify(id, true);
+        if (!Aborted && enable_.prog) AvrMemoryOperation(1, 4);
+        if (!Aborted && enable_.data) AvrMemoryOperation(2, 4);
+    }
+}
+
+void TActions::ProgramDevice() {
+    const int id = deviceId();
+    auto eraseRuleApplies = [this] {
+        return (enable_.prog && enable_.data && enable_.config) || options_.alwaysErase;
+    };
+    auto picSteps = [&] {
+        if (eraseRuleApplies()) EraseDevice();
+        if (!Aborted && enable_.prog) {
+            PicMemoryOperation(1, 5);
+            if (!Aborted && options_.verify) PicMemoryOperation(1, 4);
+        }
+        if (!Aborted && enable_.data) {
+            PicMemoryOperation(2, 5);
+            if (!Aborted && options_.verify) PicMemoryOperation(2, 4);
+        }
+        if (!Aborted && enable_.config) PicMemoryOperation(3, 5);
+    };
+
+    if (isPicDirect(id)) {
+        ReadPic84Page(devices_, fuses_);
+        picSteps();
+        if (!Aborted && enable_.eep) EepromOperation(5);
+    } else if (isPicLoader(id)) {
+        ReadPicPage(devices_, fuses_);
+        if (enable_.eep) {
+            if (!Aborted) InstallPicLoader();
+            if (!Aborted) LoaderWriteEeprom();
+        }
+        if (!Aborted) picSteps();
+    } else if (isAvrAction(id)) {
+        if (enable_.eep) {
+            if (!Aborted) InstallAvrLoader();
+            if (!Aborted) LoaderWriteEeprom();
+        }
+        if (Aborted) return;
+        if (eraseRuleApplies()) EraseDevice();
+        else AvrIdentify(id, true);
+        if (!Aborted && enable_.prog) {
+            AvrMemoryOperation(1, 5);
+            if (!Aborted && options_.verify) AvrMemoryOperation(1, 4);
+        }
+        if (!Aborted && enable_.data) {
+            AvrMemoryOperation(2, 5);
+            if (!Aborted && options_.verify) AvrMemoryOperation(2, 4);
+        }
+        if (!Aborted && enable_.config) AvrWriteConfiguration();
+    }
+}
+
+}  // namespace kelvano

@@ -1,0 +1,392 @@
+#include "actions/uActions.h"
+
+#include <cmath>
+#include <exception>
+
+#include "actions/ActionTexts.h"
+#include "base/PortError.h"
+
+namespace kelvano {
+
+using namespace actiontext;
+
+namespace {
+
+// Stands in until the window is attached, so that the runner never has to ask.
+class NullActionView final : public ActionView {
+public:
+    void setCaption(const QString&) override {}
+    void setLabel(const QString&) override {}
+    void setLabelVisible(bool) override {}
+    void setProgressPercent(int) override {}
+    void setProgressVisible(bool) override {}
+    void setAbortEnabled(bool) override {}
+    void requestClose() override {}
+    void showModeless() override {}
+    void hideWindow() override {}
+};
+
+NullActionView& nullView() {
+    static NullActionView view;
+    return view;
+}
+
+const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE", "BLANK CHECK", "VERIFYING",
+                               "PROGRAMMING DEVICE"};
+
+}  // namespace
+
+TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
+                   EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent)
+    : QObject(parent),
+      host_(host),
+      clock_(clock),
+      devices_(devices),
+      com_(com),
+      options_(options),
+      enable_(enable),
+      fuses_(fuses),
+      mainView_(mainView),
+      view_(&nullView()) {
+    Timer1.setSingleShot(false);
+    connect(&Timer1, &QTimer::timeout, this, &TActions::Startup);
+    buildSignatureTable();
+}
+
+TActions::~TActions() = default;
+
+void TActions::setView(ActionView* view) { view_ = view ? view : &nullView(); }
+
+// ---------------------------------------------------------------------------------------
+// Signature table
+// ---------------------------------------------------------------------------------------
+
+void TActions::buildSignatureTable() {
+    static const struct {
+        uint32_t signature;
+        const char* name;
+    } rows[31] = {
+        {0x1E9001, "AT90S1200"},  {0x1E9003, "ATtiny10"},   {0x1E9004, "ATtiny11"},
+        {0x1E9005, "ATtiny12"},   {0x1E9006, "ATtiny15"},   {0x1E9101, "AT90S2313"},
+        {0x1E9102, "AT90S2323"},  {0x1E9103, "AT90S2343"},  {0x1E9105, "AT90S2333"},
+        {0x1E9106, "ATtiny22"},   {0x1E9107, "ATtiny28"},   {0x1E9109, "ATtiny26"},
+        {0x1E9201, "AT90S4414"},  {0x1E9202, "AT90S4434"},  {0x1E9301, "AT90S8515"},
+        {0x1E9303, "AT90S8535"},  {0x1E9304, "AT90S8534"},  {0x1E9306, "ATMega8515"},
+        {0x1E9307, "ATMega8"},    {0x1E9308, "ATMega8535"}, {0x1E9401, "ATmega161"},
+        {0x1E9402, "ATmega163"},  {0x1E9403, "ATmega16"},   {0x1E9404, "ATmega162"},
+        {0x1E9405, "ATmega169"},  {0x1E9501, "ATmega323"},  {0x1E9502, "ATmega32"},
+        {0x1E9601, "ATmega603"},  {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
+        {0x1E9702, "ATmega128"},
+    };
+    AvrSignatureTable[0] = AvrSignature{};
+    for (int i = 0; i < 31; ++i)
+        AvrSignatureTable[static_cast<size_t>(i + 1)] =
+            AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
+}
+
+// ---------------------------------------------------------------------------------------
+// Window state
+// ---------------------------------------------------------------------------------------
+
+void TActions::SetActionTitle(int code) {
+    code %= 128;
+    if (code < 1 || code > 5) return;
+    caption_ = QString::fromLatin1(kTitles[code - 1]);
+    view_->setCaption(caption_);
+}
+
+void TActions::setLabel(const QString& text) {
+    label_ = text;
+    view_->setLabel(text);
+}
+
+void TActions::setProgressVisible(bool visible) {
+    progressVisible_ = visible;
+    view_->setProgressVisible(visible);
+    if (visible) updatePercent(true);
+}
+
+void TActions::setAbortEnabled(bool enabled) {
+    abortEnabled_ = enabled;
+    view_->setAbortEnabled(enabled);
+}
+
+int TActions::progressPercent() const {
+    if (progressTotal_ <= 0) return 0;
+    return static_cast<int>(std::lround(100.0 * progressPosition_ / progressTotal_));
+}
+
+void TActions::updatePercent(bool force) {
+    const int percent = progressPercent();
+    if (!force && percent == shownPercent_) return;
+    shownPercent_ = percent;
+    view_->setProgressPercent(percent);
+}
+
+void TActions::setProgressTotal(int total) {
+    progressTotal_ = total < 0 ? 0 : total;
+    progressPosition_ = 0;
+    updatePercent(false);
+}
+
+void TActions::setProgressPosition(int position) {
+    if (position > progressTotal_) position = progressTotal_;
+    if (position < 0) position = 0;
+    progressPosition_ = position;
+    updatePercent(false);
+}
+
+void TActions::showProgressWindow(const QString& caption) {
+    ActionMode = 0;
+    caption_ = caption;
+    view_->setCaption(caption);
+    view_->showModeless();
+    FormShow();
+}
+
+void TActions::hideProgressWindow() {
+    shown_ = false;
+    view_->hideWindow();
+}
+
+// ---------------------------------------------------------------------------------------
+// Runner
+// ---------------------------------------------------------------------------------------
+
+void TActions::FormShow() {
+    buildSignatureTable();
+    shown_ = true;
+    closeRequested_ = false;
+    if (ActionMode != 0) {
+        SetActionTitle(ActionMode);
+        setLabel(QString());
+        view_->setLabelVisible(true);
+        setProgressVisible(false);
+        setAbortEnabled(true);
+        BlinkPhase = 0;
+        PollFailures = 0;
+        Running = false;
+        Timer1.setInterval(10);
+        Timer1.start();
+    } else {
+        setAbortEnabled(false);
+        view_->setLabelVisible(false);
+        progressPosition_ = 0;
+        setProgressVisible(true);
+    }
+}
+
+void TActions::requestClose() {
+    if (closeRequested_) return;
+    closeRequested_ = true;
+    view_->requestClose();
+}
+
+void TActions::ButCancelClick() {
+    if (Running) Aborted = true;
+    else requestClose();
+}
+
+void TActions::Startup() {
+    Timer1.stop();
+    if (closeRequested_) return;
+    // A port error or anything else thrown below must not leave the timer's event handler:
+    // it ends the action here, with the error shown and the window closed.
+    try {
+        bool start = true;
+        if (options_.smartAuto) {
+            const int state = PollCardState();
+            if (closeRequested_) return;  // the box stopped answering
+            if ((state & 6) == 6) {
+                start = false;
+                setLabel(QStringLiteral("INSERT CARD"));
+                if (!com_.UsbConnected) {
+                    mainView_.toggleLamp();
+                    if (BlinkPhase == 0) tx("DINS.", 0);
+                    else if (BlinkPhase == 3) tx("DCARD", 0);
+                }
+                if (++BlinkPhase > 5) BlinkPhase = 0;
+                Timer1.setInterval(300);
+                Timer1.start();
+            }
+        }
+        if (!start) return;
+
+        Running = true;
+        Aborted = false;
+        setAbortEnabled(true);
+        runSequence();
+        if (!Aborted) {
+            setLabel(QStringLiteral("READY"));
+            host_.processEvents();
+            if (ActionMode == 5 && options_.soundReady) view_->playReadySound();
+            clock_.sleepMs(500);
+        }
+        requestClose();
+    } catch (const PortError& e) {
+        handleFailure(e.text());
+    } catch (const std::exception& e) {
+        handleFailure(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TActions::runSequence() {
+    switch (ActionMode) {
+        case 1: ReadDevice(); break;
+        case 2: EraseDevice(); break;
+        case 3: BlankCheckDevice(); break;
+        case 4: VerifyDevice(); break;
+        case 5: ProgramDevice(); break;
+        default: break;
+    }
+}
+
+// The link failed under the action (the box unplugged, say): report it, stop, take the link
+// down so that the closing exchanges are not sent into a dead port, and close the window.
+void TActions::handleFailure(const QString& text) {
+    Timer1.stop();
+    Aborted = true;
+    Running = false;
+    host_.showError(text);
+    try {
+        com_.Disconnect();
+    } catch (...) {
+    }
+    requestClose();
+}
+
+void TActions::FormClose() {
+    if (!shown_) return;
+    shown_ = false;
+    Timer1.stop();
+    Running = false;
+    setProgressVisible(false);
+    if (com_.UsbConnected) {
+        usbPacket(QByteArray::fromHex("0100"));
+        return;
+    }
+    if (!com_.portOpen()) return;
+    try {
+        tx("M0", 500);
+        tx("D----", 0);
+        if (!com_.IsQxBase) tx("d    ", 0);
+    } catch (...) {
+    }
+}
+
+int TActions::PollCardState() {
+    if (com_.UsbConnected) {
+        usbPacket(QByteArray(1, '\x05'));
+        // A failed transfer is a box that does not answer; a reply of the wrong length only
+        // says that there is no card.
+        if (UsbReplyCount < 0) ++PollFailures;
+        else PollFailures = 0;
+        if (PollFailures >= 5) {
+            ShowError(QStringLiteral("The programmer box does not answer."));
+            requestClose();
+        }
+        return UsbReplyCount == 1 ? UsbReply[0] : -1;
+    }
+    QByteArray reply;
+    const int r = tx("K", reply, 20);
+    if (r == -1) {
+        if (++PollFailures >= 5) {
+            ShowError(QStringLiteral("The programmer box does not answer."));
+            requestClose();
+        }
+        return -1;
+    }
+    PollFailures = 0;
+    bool ok = false;
+    const int state = reply.trimmed().toInt(&ok, 10);
+    return ok ? state : -1;
+}
+
+int TActions::UsbCommand6(uint8_t arg) {
+    QByteArray packet(2, '\0');
+    packet[0] = 0x06;
+    packet[1] = static_cast<char>(arg);
+    usbPacket(packet);
+    return UsbReplyCount;
+}
+
+void TActions::ShowError(const QString& text) {
+    host_.showError(text);
+    Aborted = true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Exchanges
+// ---------------------------------------------------------------------------------------
+
+int TActions::tx(const QByteArray& command, QByteArray& reply, int wait) {
+    return com_.Transact(command, reply, wait);
+}
+
+int TActions::tx(const QByteArray& command, int wait) {
+    QByteArray ignored;
+    return com_.Transact(command, ignored, wait);
+}
+
+void TActions::sendLabel(const char* text) {
+    if (!com_.IsQxBase) tx(QByteArray("d") + text, 10);
+}
+
+void TActions::sendAddress(int address) { tx("D" + hex4(static_cast<unsigned>(address)), 10); }
+
+void TActions::sendAddressEvery16(int address, int last) {
+    if (address % 16 == 0 || address == last) sendAddress(address);
+}
+
+void TActions::usbPacket(const QByteArray& packet) {
+    TUsb& usb = com_.usb();
+    if (!usb.BulkWrite(com_.PipeOut, packet)) {
+        UsbReplyCount = -1;
+        return;
+    }
+    UsbReplyCount = usb.BulkRead(com_.PipeIn, UsbReply.data(), static_cast<int>(UsbReply.size()));
+}
+
+bool TActions::usbEcho(uint8_t expected) const {
+    return UsbReplyCount >= 2 && UsbReply[0] == expected;
+}
+
+bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait,
+                              int& value) {
+    if (com_.UsbConnected) {
+        QByteArray packet(5, '\0');
+        packet[0] = 0x04;
+        packet[1] = static_cast<char>(b1);
+        packet[2] = static_cast<char>(b2);
+        packet[3] = static_cast<char>(b3);
+        packet[4] = static_cast<char>(b4);
+        usbPacket(packet);
+        if (!usbEcho(b2)) return false;
+        value = UsbReply[1];
+        return true;
+    }
+    QByteArray reply;
+    tx("Y" + hex2(b1) + hex2(b2) + hex2(b3) + hex2(b4), reply, wait);
+    int v = 0;
+    if (!hexReply(reply, 4, v)) return false;
+    value = v & 0xFF;
+    return true;
+}
+
+bool TActions::serialOnly(const QString& text) {
+    if (!com_.UsbConnected) return true;
+    ShowError(text);
+    return false;
+}
+
+void TActions::beginLoop(int last) {
+    setProgressTotal(last);
+    setProgressVisible(true);
+}
+
+void TActions::step(int position) {
+    host_.processEvents();
+    setProgressPosition(position);
+}
+
+}  // namespace kelvano
