@@ -1,0 +1,75 @@
+#pragma once
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <map>
+#include <vector>
+
+#include "base/Host.h"
+#include "base/MainView.h"
+#include "device/FusePages.h"
+#include "device/uDevices.h"
+#include "fileio/uFileio.h"
+
+namespace kelvano::test {
+
+// Records what the file module shows the user.
+class RecordingHost : public Host {
+public:
+    void showError(const QString& text) override { errors.append(text); }
+    bool askOkAbort(const QString&, const QString&) override { return true; }
+    void beep() override {}
+    void processEvents() override { ++pumps; }
+
+    QStringList errors;
+    int pumps = 0;
+};
+
+class RecordingView : public MainView {
+public:
+    void setLamp(bool) override {}
+    void toggleLamp() override {}
+    void showConnected(bool) override {}
+    void setQxPane(const QString&) override {}
+    void appendDebug(const QString&) override {}
+    void fastOpen() override {}
+    void showMemoryPage(int page) override { pages.push_back(page); }
+    void setFileLabel(int grid, const QString& text) override { labels[grid] = text; }
+
+    std::vector<int> pages;
+    std::map<int, QString> labels;
+};
+
+// A selected card type with its file module, and a scratch folder for files.
+struct Bench {
+    explicit Bench(int code) {
+        devices.DeviceId = code;
+        devices.ApplyBuffers();
+        if (isPicCode(code)) RefreshPicPage(devices, fuses);
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString write(const QString& name, const QByteArray& bytes) const {
+        QFile f(path(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return path(name);
+    }
+    QByteArray read(const QString& name) const {
+        QFile f(name.startsWith('/') ? name : path(name));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+    QTemporaryDir dir;
+    RecordingHost host;
+    RecordingView view;
+    TDevices devices;
+    FuseModel fuses;
+    TFileIo io{host, devices, fuses, &view};
+};
+
+inline QString testData(const char* name) { return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name); }
+
+}  // namespace kelvano::test

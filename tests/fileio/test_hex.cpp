@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "Recorders.h"
+
+namespace kelvano::test {
+namespace {
+
+// Loads `text` as a HEX file into the image and returns the reader's result.
+int readHex(Bench& b, const QByteArray& text) {
+    b.io.FileName = b.write("t.hex", text);
+    return b.io.ReadHexFile();
+}
+
+TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
+    Bench b(26);
+    // Types 02 and 04 are checked and skipped; later data keeps its 16-bit address.
+    EXPECT_EQ(readHex(b, ":0100000041BE\r\n:020000040001F9\r\n:020000021000EC\r\n"
+                         ":02FFFE00a1b2ae\r\n:00000001FF\r\nnot read: garbage\r\n"),
+              kLoadOk);
+    EXPECT_EQ(b.io.Image[0], 0x41);
+    EXPECT_EQ(b.io.Image[0xFFFE], 0xA1);  // lower-case digits, last two bytes of the image
+    EXPECT_EQ(b.io.Image[0xFFFF], 0xB2);
+    int named = 0;
+    for (int i = 0; i < TFileIo::kImageSize; ++i) named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
+    EXPECT_EQ(named, 3);
+    EXPECT_EQ(b.io.LineNo, 5);  // the end record's line
+
+    // Without an end record everything up to the last line loads.
+    EXPECT_EQ(readHex(b, ":020010001234A8"), kLoadOk);
+    EXPECT_EQ(b.io.Image[0x10], 0x12);
+    EXPECT_EQ(b.io.Image[0x11], 0x34);
+    EXPECT_EQ(b.io.Image[0], 0xFF);  // the image was refilled
+}
+
+TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {
+    Bench b(26);
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        const QByteArray e(end);
+        EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e), kLoadOk) << end;
+        EXPECT_EQ(b.io.Image[1], 0x42) << end;
+    }
+    // Ctrl-Z ends the text: the malformed line after it is never read.
+    EXPECT_EQ(readHex(b, ":0100000041BE\r\n\x1a:zz\r\n"), kLoadOk);
+    EXPECT_EQ(b.io.Image[0], 0x41);
+}
+
+TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
+    Bench b(26);
+    struct Case {
+        QByteArray text;
+        int code;
+        int line;
+    };
+    const std::vector<Case> cases = {
+        {"; comment\n\n:0100000041BE\nanything\n:0100000041BF\n", kHexWrongChecksum, 5},
+        {":0100000041BE \n", kHexWrongLength, 1},         // one trailing blank
+        {":0100000041B\n", kHexWrongLength, 1},           // even length
+        {":0200000041BE\n", kHexWrongLength, 1},          // count does not fit
+        {":01000000G1BE\n", kHexIllegalChar, 1},          // data
+        {":0100 00041BE\n", kHexIllegalChar, 1},          // blank inside the address
+        {":\n", kHexIllegalChar, 1},                      // no count at all
+        {":1x0000000000000000000000000000000000\n", kHexIllegalChar, 1},
+        {":10FFF800000102030405060708090A0B0C0D0E0F81\n", kHexAddressRange, 1},  // past 0xFFFF
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(readHex(b, c.text), c.code) << c.text.constData();
+        EXPECT_EQ(b.io.LineNo, c.line) << c.text.constData();
+    }
+    // Nothing of a record running past the image end lands in it.
+    EXPECT_EQ(b.io.Image[0xFFF8], 0xFF);
+
+    // The message names the file, the line number, its text and the reason.
+    b.io.OpenFile(b.write("bad.hex", "; made by hand\n:0100000041BE\n\n\n:0100000041BF\n"), 3);
+    ASSERT_EQ(b.host.errors.size(), 1);
+    EXPECT_EQ(b.host.errors[0], "File: " + b.path("bad.hex") +
+                                    "\r\rError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
+}
+
+TEST(HexReader, LetsEventsRunWhileALargeFileLoads) {
+    Bench b(26);
+    QByteArray text;
+    for (int i = 0; i < 4096; ++i) text += ":00000000" "00\n";
+    EXPECT_EQ(readHex(b, text), kLoadOk);
+    EXPECT_GE(b.host.pumps, 4096 / 64 - 1);
+    EXPECT_LE(b.host.pumps, 4096 / 64 + 1);
+}
+
+TEST(HexReader, LoadsFilesFromRealTools) {
+    // gpasm output (line feeds, an extended linear address record) and the same data
+    // re-blocked by srec_cat into one 18-byte EEPROM record.
+    for (const char* name : {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex"}) {
+        Bench b(10);
+        b.io.FileName = testData(name);
+        ASSERT_EQ(b.io.ReadHexFile(), kLoadOk) << name;
+        EXPECT_EQ(b.io.Image[0], 0x41) << name;             // movlw 0x41 = 0x3041
+        EXPECT_EQ(b.io.Image[1], 0x30) << name;
+        EXPECT_EQ(b.io.Image[0x200], 0x7F) << name;         // retlw 0x7F at word 0x100
+        EXPECT_EQ(b.io.Image[0x400E], 0xF1) << name;        // __config 0x3FF1
+        EXPECT_EQ(b.io.Image[0x4004], 0x03) << name;        // third ID nibble of 0x1234
+        EXPECT_EQ(b.io.Image[0x4200 + 2 * 8], 0xA5) << name;
+    }
+}
+
+TEST(HexWriter, WritesWholeRecordsOfEveryBuffer) {
+    Bench b(10);
+    // A 64-byte byte buffer: four records and the end record.
+    b.io.FileName = b.path("data.hex");
+    TBufArray bytes;
+    bytes.resize(64, 0xFF);
+    bytes[0x21] = 0x41;
+    b.io.SaveBuf = &bytes;
+    b.io.SaveMode = 0;
+    ASSERT_EQ(b.io.WriteHexFile(), 0);
+    EXPECT_EQ(b.read("data.hex"),
+              ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"
+              ":10001000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF0\r\n"
+              ":10002000FF41FFFFFFFFFFFFFFFFFFFFFFFFFFFF9E\r\n"
+              ":10003000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFD0\r\n"
+              ":00000001FF\r\n");
+
+    // A PIC program image of 1,024 words and 64 EEPROM bytes.
+    b.devices.IdBuf[2] = 0x0C;
+    b.devices.CfgWord = 0x3FF1;
+    b.devices.DataBuf[63] = 0x5A;
+    b.io.SaveBuf = &b.devices.ProgBuf;
+    b.io.SaveMode = 1;
+    ASSERT_EQ(b.io.WriteHexFile(), 0);
+    const QList<QByteArray> lines = b.read("data.hex").split('\n');
+    ASSERT_EQ(lines.size(), 128 + 1 + 1 + 8 + 1 + 1);  // the text ends with a line end
+    EXPECT_TRUE(lines[0].startsWith(":10000000FF3FFF3F"));
+    EXPECT_TRUE(lines[127].startsWith(":1007F000"));
+    EXPECT_EQ(lines[128], ":084000000F000F000C000F007F\r");
+    EXPECT_EQ(lines[129], ":02400E00F13F80\r");
+    EXPECT_TRUE(lines[130].startsWith(":10420000FF00"));
+    EXPECT_TRUE(lines[137].startsWith(":10427000")) << lines[137].constData();
+    EXPECT_TRUE(lines[137].endsWith("5A00EB\r")) << lines[137].constData();
+    EXPECT_EQ(lines[138], ":00000001FF\r");
+}
+
+TEST(HexWriter, RecordStylesNeverReadPastTheBuffer) {
+    const TBufArray words{0x1234, 0xABCD, 0x0001};
+    EXPECT_EQ(TFileIo::HexRecord(words, 0x4000, 1, 0, 2), ":044000003412CDABFE");
+    EXPECT_EQ(TFileIo::HexRecord(words, 1, 2, 0x2100, 2), ":04420200CDAB01003F");
+    EXPECT_EQ(TFileIo::HexRecord(words, 1, 3, 0, 16), ":02000100CD012F");   // two elements left
+    EXPECT_EQ(TFileIo::HexRecord(words, 5, 3, 0, 16), ":00000500FB");
+}
+
+}  // namespace
+}  // namespace kelvano::test
