@@ -1,0 +1,54 @@
+#pragma once
+#include <QString>
+#include <csignal>
+#include <cstdint>
+#include <deque>
+
+#include "sim/SimBox.h"
+
+namespace kelvano {
+
+// Serves a SimBox on a pseudo-terminal: whatever a program writes to the terminal's slave
+// side goes to the box, the box's answers come back on it at once (after a late-first-byte
+// fault's delay), paced at the set line speed if any. The slave is put in raw mode and held
+// open by the server, so clients may come and go.
+class PtyServer {
+public:
+    explicit PtyServer(SimBox& box);
+    ~PtyServer();
+    PtyServer(const PtyServer&) = delete;
+    PtyServer& operator=(const PtyServer&) = delete;
+
+    // Opens the terminal pair. False with `error` set when the system refuses.
+    bool open(QString* error);
+    QString slavePath() const { return slavePath_; }
+    // 10 bit times per answer byte at this speed; 0 (default) = as fast as possible.
+    void setBaud(int baud) { baud_ = baud; }
+    // Also makes `linkPath` a symbolic link to the terminal (replacing an older link there;
+    // never a file). Removed again by the destructor.
+    bool makeLink(const QString& linkPath, QString* error);
+
+    // Serves until *stop turns nonzero (true) or the link is lost by a fault or a terminal
+    // failure (false; the terminal is closed then).
+    bool run(const volatile std::sig_atomic_t* stop);
+    // Serves what arrives within `ms` milliseconds (for tests driving the server in-process).
+    bool serveFor(int ms);
+
+private:
+    struct Pending {
+        char byte;
+        int64_t atUs;
+    };
+    bool step(int maxWaitMs);
+    void closeAll();
+
+    SimBox& box_;
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+    QString linkPath_;
+    int baud_ = 0;
+    std::deque<Pending> output_;
+};
+
+}  // namespace kelvano
