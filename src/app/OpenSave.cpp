@@ -1,0 +1,173 @@
+// The open and save commands of the main window: dialogs, remembered names per slot, the
+// recent-file drop-downs and Fast Open.
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+
+#include "app/uMain.h"
+
+namespace kelvano {
+
+const char* const kPicOpenFilter =
+    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|All Files (*.*)|*.*";
+const char* const kAvrFlashOpenFilter =
+    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|"
+    "AVR-Object-Files (*.obj)|*.obj|All Files (*.*)|*.*";
+const char* const kAvrEepromOpenFilter =
+    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|"
+    "AVR-Eeprom-Files (*.eep)|*.eep|All Files (*.*)|*.*";
+const char* const kSlot3OpenFilter =
+    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|CRD-Files (*.crd)|*.crd|"
+    "All Files (*.*)|*.*";
+const char* const kSaveFilter = "IHX8 Files (*.hex,*.h8)|*.hex;*.h8|Binary Files (*.bin)|*.bin";
+
+QStringList qtFileFilters(const QString& pairs) {
+    const QStringList parts = pairs.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // "*.*" means every file, also those without a dot in their name.
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        out << QStringLiteral("%1 (%2)").arg(parts.at(i), patterns.join(QLatin1Char(' ')));
+    }
+    return out;
+}
+
+namespace {
+
+// The built-in dialog: the same on every desktop and drivable in tests. The description of
+// each filter already names its patterns, so the added pattern list is not shown.
+std::optional<FileDialogChoice> runFileDialog(QWidget* parent, const FileDialogRequest& r) {
+    QFileDialog dlg(parent, r.title, r.directory);
+    dlg.setObjectName(r.save ? QStringLiteral("SaveDialog") : QStringLiteral("OpenDialog"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg.setOption(QFileDialog::HideNameFilterDetails, true);
+    dlg.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg.setNameFilters(r.filters);
+    if (r.filterIndex >= 1 && r.filterIndex <= r.filters.size())
+        dlg.selectNameFilter(r.filters.at(r.filterIndex - 1));
+    if (!r.fileName.isEmpty()) dlg.selectFile(QFileInfo(r.fileName).fileName());
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+    FileDialogChoice choice;
+    choice.fileName = QDir::toNativeSeparators(dlg.selectedFiles().constFirst());
+    const int index = r.filters.indexOf(dlg.selectedNameFilter());
+    choice.filterIndex = index >= 0 ? index + 1 : 1;
+    return choice;
+}
+
+QString directoryOf(const QString& fileName) {
+    if (fileName.isEmpty()) return {};
+    return QFileInfo(fileName).absolutePath();
+}
+
+bool isExistingFile(const QString& name) {
+    if (name.isEmpty()) return false;
+    const QFileInfo fi(name);
+    return fi.exists() && fi.isFile();
+}
+
+}  // namespace
+
+std::optional<FileDialogChoice> TMain::askFile(const FileDialogRequest& request) {
+    FileDialogRequest r = request;
+    // Dialogs without a directory of their own start in the current directory.
+    if (r.directory.isEmpty()) r.directory = QDir::currentPath();
+    if (fileDialog_) return fileDialog_(r);
+    return runFileDialog(this, r);
+}
+
+QStringList TMain::openFilters(int slot) const {
+    const int code = DeviceId();
+    const char* filter = kPicOpenFilter;
+    if (slot == 3) {
+        filter = kSlot3OpenFilter;
+    } else if (code >= 20 && code <= 39) {
+        filter = slot == 1 ? kAvrFlashOpenFilter : kAvrEepromOpenFilter;
+    }
+    return qtFileFilters(QString::fromLatin1(filter));
+}
+
+void TMain::ActOpenClick(int slot) {
+    if (slot < 1 || slot > 3) return;
+    const size_t s = static_cast<size_t>(slot);
+    files_.CurSlot = slot;
+    FileDialogRequest r;
+    r.title = openAction(slot)->text();
+    r.fileName = files_.SlotFile[s];
+    r.directory = directoryOf(files_.SlotFile[s]);
+    r.filters = openFilters(slot);
+    r.filterIndex = files_.SlotFilter[s];
+    const auto choice = askFile(r);
+    if (!choice) return;
+    files_.SlotFile[s] = choice->fileName;
+    files_.SlotSaveFile[s] = choice->fileName;
+    files_.SlotFilter[s] = choice->filterIndex;
+    if (!links_.openFile || !links_.openFile(choice->fileName, slot)) return;
+    files_.addRecent(slot, choice->fileName);
+}
+
+void TMain::ActSaveExecute(int slot) {
+    if (slot < 1 || slot > 3) return;
+    const size_t s = static_cast<size_t>(slot);
+    files_.CurSlot = slot;
+    FileDialogRequest r;
+    r.save = true;
+    r.title = saveAction(slot)->text();
+    if (!files_.SlotSaveFile[s].isEmpty()) {
+        r.fileName = files_.SlotSaveFile[s];
+        r.directory = directoryOf(files_.SlotSaveFile[s]);
+    } else {
+        r.directory = ProgDir;
+    }
+    r.filters = qtFileFilters(QString::fromLatin1(kSaveFilter));
+    r.filterIndex = files_.SaveFilter;
+    const auto choice = askFile(r);
+    if (!choice) return;
+    files_.SaveFilter = choice->filterIndex;
+    files_.SlotSaveFile[s] = choice->fileName;
+    if (links_.saveFile) links_.saveFile(choice->fileName, slot, choice->filterIndex);
+}
+
+void TMain::FastOpenExecute() {
+    if (!isExistingFile(files_.SlotFile[1]) || !links_.openFile) return;
+    if (ActOpen3->isVisible() && isExistingFile(files_.SlotFile[3]))
+        links_.openFile(files_.SlotFile[3], 3);
+    if (ActOpen2->isVisible() && isExistingFile(files_.SlotFile[2]))
+        links_.openFile(files_.SlotFile[2], 2);
+    links_.openFile(files_.SlotFile[1], 1);
+}
+
+void TMain::BtnOpenDropDown(int slot) {
+    if (slot < 1 || slot > 3) return;
+    files_.CurSlot = slot;
+    QMenu* menu = PopFiles[static_cast<size_t>(slot)];
+    menu->clear();
+    for (const auto& [k, caption] : files_.recentPopup(slot)) {
+        // The caption is "&k name"; an '&' inside the name must not become a mnemonic.
+        QString shown = caption.left(3) + caption.mid(3).replace(QLatin1Char('&'), QLatin1String("&&"));
+        QAction* item = menu->addAction(shown);
+        item->setObjectName(QStringLiteral("Recent%1").arg(k));
+        item->setProperty("tag", k);
+        item->setData(caption);
+    }
+}
+
+void TMain::PopFilesClick(QAction* item) {
+    if (!item) return;
+    const QString caption = item->data().toString();
+    if (caption.size() < 4) return;
+    const int slot = files_.CurSlot;
+    if (slot < 1 || slot > 3) return;
+    const int k = caption.at(1).digitValue();
+    if (k > 1) files_.moveRecentToTop(slot, k);
+    const QString name = caption.mid(3);
+    files_.SlotSaveFile[static_cast<size_t>(slot)] = name;
+    files_.SlotFile[static_cast<size_t>(slot)] = name;
+    if (links_.openFile) links_.openFile(name, slot);
+}
+
+}  // namespace kelvano

@@ -1,1 +1,0 @@
-// Placeholder so the library exists before its first real source; delete when adding one.

@@ -1,0 +1,53 @@
+#include "app/uAbout.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kelvano {
+
+TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
+    setObjectName(QStringLiteral("About"));
+    setWindowTitle(QStringLiteral("Info..."));
+    setModal(true);
+
+    auto* layout = new QVBoxLayout(this);
+    VersLabel = new QLabel(QStringLiteral("KELVANO"), this);
+    VersLabel->setObjectName(QStringLiteral("VersLabel"));
+    QFont big = VersLabel->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    VersLabel->setFont(big);
+    VersLabel->setAlignment(Qt::AlignCenter);
+    layout->addWidget(VersLabel);
+
+    auto* models = new QLabel(
+        QStringLiteral("Control program for the STRAVINEX smart-card programmer\n"
+                       "models QXBASE (serial) and QXUSB (USB)\n\n"
+                       "Written by the KELVANO developers"),
+        this);
+    models->setObjectName(QStringLiteral("LabModels"));
+    models->setAlignment(Qt::AlignCenter);
+    layout->addWidget(models);
+
+    auto* web = new QLabel(QStringLiteral("www.stravinex.example"), this);
+    web->setObjectName(QStringLiteral("LabWeb"));
+    web->setAlignment(Qt::AlignCenter);
+    layout->addWidget(web);
+
+    auto* note = new QLabel(QStringLiteral("For help on using this program\n"
+                                           "please read the file README.md."),
+                            this);
+    note->setObjectName(QStringLiteral("LabNote"));
+    note->setAlignment(Qt::AlignCenter);
+    layout->addWidget(note);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OKButton"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(ok, 0, Qt::AlignCenter);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+}  // namespace kelvano

@@ -1,0 +1,756 @@
+#include "app/uMain.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWidgetAction>
+
+#include "app/DumpGridView.h"
+
+#ifndef KELVANO_FILE_VERSION
+#define KELVANO_FILE_VERSION "0.0.0.0"
+#endif
+#ifndef KELVANO_PRODUCT_VERSION
+#define KELVANO_PRODUCT_VERSION "0.0"
+#endif
+
+namespace kelvano {
+
+namespace {
+
+constexpr int kClientWidth = 633;
+constexpr int kClientHeight = 438;
+
+// A standard icon with the slot number drawn into its corner.
+QIcon slotIcon(QStyle* style, QStyle::StandardPixmap base, int slot) {
+    QPixmap pm = style->standardIcon(base).pixmap(24, 24);
+    QPainter p(&pm);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(11);
+    p.setFont(f);
+    const QRect badge(13, 12, 11, 12);
+    p.fillRect(badge, QColor(0x80, 0x00, 0x00));
+    p.setPen(Qt::white);
+    p.drawText(badge, Qt::AlignCenter, QString::number(slot));
+    p.end();
+    return QIcon(pm);
+}
+
+QLabel* paneLabel(const QString& name, const QColor& colour, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    l->setPalette(pal);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    return l;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+LedLamp::LedLamp(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Led1"));
+    setFixedSize(22, 22);
+}
+
+void LedLamp::setLit(bool lit) {
+    if (lit == lit_) return;
+    lit_ = lit;
+    update();
+}
+
+void LedLamp::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::darkGray, 1));
+    p.setBrush(lit_ ? QColor(0xFF, 0x00, 0x00) : QColor(0x80, 0x00, 0x00));
+    p.drawEllipse(QRectF(4.5, 4.5, 13, 13));
+}
+
+// ---------------------------------------------------------------------------------------
+
+QString TMain::programTitle() { return QStringLiteral("KELVANO " KELVANO_PRODUCT_VERSION); }
+QString TMain::fileVersion() { return QStringLiteral(KELVANO_FILE_VERSION); }
+
+TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses,
+             SlotFiles& files, QWidget* parent)
+    : QMainWindow(parent), host_(host), options_(options), boxes_(boxes), fuses_(fuses),
+      files_(files) {
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(QStringLiteral("KELVANO"));
+    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint |
+                    Qt::WindowCloseButtonHint | Qt::WindowTitleHint) &
+                   ~Qt::WindowMaximizeButtonHint);
+    buildActions();
+    buildMenus();
+    buildToolBars();
+    buildCentral();
+    buildStatusBar();
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setSingleShot(true);
+    connect(&Timer1, &QTimer::timeout, this, &TMain::Startup);
+
+    connect(&boxes_, &EnableBoxes::changed, this, &TMain::refreshEnableBoxes);
+    refreshEnableBoxes();
+    showConnected(false);
+    Mnu2Prg->setVisible(false);
+    setFixedSize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+}
+
+TMain::~TMain() = default;
+
+void TMain::buildActions() {
+    struct Row {
+        QAction** target;
+        const char* name;
+        int tag;
+        const char* caption;
+        const char* hint;
+        QKeySequence shortcut;
+        bool enabled;
+    };
+    const Row rows[] = {
+        {&ActExit, "ActExit", 0, "E&xit", "Exit", QKeySequence(Qt::ALT | Qt::Key_X), true},
+        {&ActOpen1, "ActOpen1", 1, "Open file for (1)...", "Open file for (1)", QKeySequence(Qt::Key_F5), true},
+        {&ActOpen2, "ActOpen2", 2, "Open file for (2)...", "Open file for (2)", QKeySequence(Qt::Key_F6), true},
+        {&ActOpen3, "ActOpen3", 3, "Open file for (3)...", "Open file for (3)", QKeySequence(Qt::Key_F7), true},
+        {&FastOpen, "FastOpen", 0, "Fast Open", "", QKeySequence(Qt::Key_F8), true},
+        {&ActSave1, "ActSave1", 1, "Save file from (1)...", "Save file from (1)", QKeySequence(Qt::SHIFT | Qt::Key_F5), true},
+        {&ActSave2, "ActSave2", 2, "Save file from (2)...", "Save file from (2)", QKeySequence(Qt::SHIFT | Qt::Key_F6), true},
+        {&ActSave3, "ActSave3", 3, "Save file from (3)...", "Save file from (3)", QKeySequence(Qt::SHIFT | Qt::Key_F7), true},
+        {&ActConfig, "ActConfig", 0, "Configuration...", "Configuration", QKeySequence(Qt::Key_F12), true},
+        {&ActRead, "ActRead", 1, "Read", "Read Device", QKeySequence(Qt::Key_F2), false},
+        {&ActErase, "ActErase", 2, "Erase", "Erase Device", QKeySequence(), false},
+        {&ActBlankChk, "ActBlankChk", 3, "Blank Check", "Blank Check", QKeySequence(), false},
+        {&ActVerify, "ActVerify", 4, "Verify", "Verify", QKeySequence(), false},
+        {&ActProg, "ActProg", 5, "Program", "Program Device", QKeySequence(Qt::Key_F3), false},
+        {&Act2Prg, "Act2Prg", 0, "FLASH-Memory setup...", "Enter FLASH-Memory setup menu",
+         QKeySequence(Qt::SHIFT | Qt::Key_F12), true},
+    };
+    for (const Row& r : rows) {
+        auto* a = new QAction(QString::fromLatin1(r.caption), this);
+        a->setObjectName(QString::fromLatin1(r.name));
+        a->setProperty("tag", r.tag);
+        a->setToolTip(QString::fromLatin1(r.hint));
+        a->setStatusTip(QString::fromLatin1(r.hint));
+        a->setShortcut(r.shortcut);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setEnabled(r.enabled);
+        addAction(a);
+        *r.target = a;
+    }
+    QStyle* st = style();
+    ActExit->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
+    ActConfig->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
+    for (int slot = 1; slot <= 3; ++slot) {
+        openAction(slot)->setIcon(slotIcon(st, QStyle::SP_DialogOpenButton, slot));
+        saveAction(slot)->setIcon(slotIcon(st, QStyle::SP_DialogSaveButton, slot));
+    }
+    ActRead->setIcon(st->standardIcon(QStyle::SP_ArrowDown));
+    ActErase->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
+    ActBlankChk->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
+    ActVerify->setIcon(st->standardIcon(QStyle::SP_DialogApplyButton));
+    ActProg->setIcon(st->standardIcon(QStyle::SP_ArrowUp));
+    Mnu2Prg = Act2Prg;  // the menu item is the action itself; it has no handler
+
+    connect(ActExit, &QAction::triggered, this, &QWidget::close);
+    for (QAction* a : {ActOpen1, ActOpen2, ActOpen3})
+        connect(a, &QAction::triggered, this, [this, a] { ActOpenClick(a->property("tag").toInt()); });
+    for (QAction* a : {ActSave1, ActSave2, ActSave3})
+        connect(a, &QAction::triggered, this, [this, a] { ActSaveExecute(a->property("tag").toInt()); });
+    connect(FastOpen, &QAction::triggered, this, &TMain::FastOpenExecute);
+    connect(ActConfig, &QAction::triggered, this, &TMain::ActConfigExecute);
+    for (QAction* a : {ActRead, ActErase, ActBlankChk, ActVerify, ActProg})
+        connect(a, &QAction::triggered, this, [this, a] { ActExecute(a->property("tag").toInt()); });
+}
+
+void TMain::buildMenus() {
+    MnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    MnuFile->setObjectName(QStringLiteral("MnuFile"));
+    MnuFile->addActions({ActOpen1, ActOpen2, ActOpen3, FastOpen});
+    MnuFile->addSeparator();
+    MnuFile->addActions({ActSave1, ActSave2, ActSave3});
+    MnuFile->addSeparator();
+    MnuFile->addActions({ActConfig, Mnu2Prg});
+    MnuFile->addSeparator();
+    MnuFile->addAction(ActExit);
+
+    MnuDevices = menuBar()->addMenu(QStringLiteral("&Devices"));
+    MnuDevices->setObjectName(QStringLiteral("MnuDevices"));
+    DevGroup = new QActionGroup(this);
+    DevGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+
+    MnuAction = menuBar()->addMenu(QStringLiteral("&Action"));
+    MnuAction->setObjectName(QStringLiteral("MnuAction"));
+    MnuAction->addActions({ActRead, ActProg, ActErase, ActBlankChk, ActVerify});
+
+    MnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    MnuHelp->setObjectName(QStringLiteral("MnuHelp"));
+    Info1 = MnuHelp->addAction(QStringLiteral("&Info..."));
+    Info1->setObjectName(QStringLiteral("Info1"));
+    connect(Info1, &QAction::triggered, this, &TMain::Info1Click);
+
+    PopFill = new QMenu(this);
+    PopFill->setObjectName(QStringLiteral("PopFill"));
+    FillFF = PopFill->addAction(QString());
+    FillFF->setObjectName(QStringLiteral("FillFF"));
+    FillFF->setProperty("tag", 1);
+    Fill00 = PopFill->addAction(QString());
+    Fill00->setObjectName(QStringLiteral("Fill00"));
+    Fill00->setProperty("tag", 0);
+    connect(FillFF, &QAction::triggered, this, [this] { PopFillClick(1); });
+    connect(Fill00, &QAction::triggered, this, [this] { PopFillClick(0); });
+}
+
+void TMain::buildToolBars() {
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setIconSize(QSize(20, 20));
+    ToolBar1->addAction(ActExit);
+    BtnExit = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(ActExit));
+    BtnExit->setObjectName(QStringLiteral("BtnExit"));
+
+    BtnUtilities = new QToolButton(ToolBar1);
+    BtnUtilities->setObjectName(QStringLiteral("BtnUtilities"));
+    BtnUtilities->setIcon(ActConfig->icon());
+    BtnUtilities->setToolTip(QStringLiteral("Configuration"));
+    connect(BtnUtilities, &QToolButton::clicked, this, &TMain::ActConfigExecute);
+    ToolBar1->addWidget(BtnUtilities);
+
+    ButConnect = new QToolButton(ToolBar1);
+    ButConnect->setObjectName(QStringLiteral("ButConnect"));
+    ButConnect->setCheckable(true);
+    ButConnect->setIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
+    ButConnect->setToolTip(QStringLiteral("Connect to Stravinex (F11)"));
+    connect(ButConnect, &QToolButton::clicked, this, &TMain::ButConnectClick);
+    ToolBar1->addWidget(ButConnect);
+
+    Led1 = new LedLamp(ToolBar1);
+    ToolBar1->addWidget(Led1);
+    ToolBar1->addSeparator();
+
+    for (int slot = 1; slot <= 3; ++slot) {
+        QAction* open = openAction(slot);
+        auto* btn = new QToolButton(ToolBar1);
+        btn->setObjectName(QStringLiteral("BtnOpen%1").arg(slot));
+        btn->setDefaultAction(open);
+        btn->setPopupMode(QToolButton::MenuButtonPopup);
+        auto* menu = new QMenu(btn);
+        menu->setObjectName(QStringLiteral("PopFiles%1").arg(slot));
+        connect(menu, &QMenu::aboutToShow, this, [this, slot] { BtnOpenDropDown(slot); });
+        connect(menu, &QMenu::triggered, this, &TMain::PopFilesClick);
+        btn->setMenu(menu);
+        PopFiles[static_cast<size_t>(slot)] = menu;
+        BtnOpen[static_cast<size_t>(slot)] = btn;
+        QAction* holder = ToolBar1->addWidget(btn);
+        // A widget in a toolbar follows its holder's visibility, not its action's.
+        connect(open, &QAction::changed, holder, [holder, open] { holder->setVisible(open->isVisible()); });
+
+        QAction* save = saveAction(slot);
+        ToolBar1->addAction(save);
+        auto* sbtn = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(save));
+        sbtn->setObjectName(QStringLiteral("BtnSave%1").arg(slot));
+        BtnSave[static_cast<size_t>(slot)] = sbtn;
+    }
+
+    ToolBar2 = addToolBar(QStringLiteral("ToolBar2"));
+    ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+    ToolBar2->setMovable(false);
+    ToolBar2->setIconSize(QSize(20, 20));
+    const std::pair<QAction*, const char*> buttons[] = {{ActRead, "ButRead"},
+                                                        {ActErase, "ButErase"},
+                                                        {ActBlankChk, "ButBlank"},
+                                                        {ActVerify, "ButVerify"},
+                                                        {ActProg, "ButProg"}};
+    for (const auto& [action, name] : buttons) {
+        ToolBar2->addAction(action);
+        ToolBar2->widgetForAction(action)->setObjectName(QString::fromLatin1(name));
+    }
+}
+
+void TMain::buildCentral() {
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(2, 2, 2, 2);
+    row->setSpacing(3);
+
+    PageCtl = new QTabWidget(central);
+    PageCtl->setObjectName(QStringLiteral("PageCtl"));
+    PageCtl->setFixedWidth(480);
+    row->addWidget(PageCtl);
+
+    auto slotLabel = [](const QString& name, QWidget* parent) {
+        auto* l = new QLabel(parent);
+        l->setObjectName(name);
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, Qt::red);
+        l->setPalette(pal);
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+        return l;
+    };
+    auto fileLabel = [](const QString& name, QWidget* parent) {
+        auto* l = new QLabel(parent);
+        l->setObjectName(name);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setMinimumWidth(10);
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        return l;
+    };
+    auto titleRow = [](QVBoxLayout* into, const QString& title, QLabel* slot, QLabel* file,
+                       QWidget* parent) {
+        auto* h = new QHBoxLayout();
+        h->setSpacing(6);
+        auto* t = new QLabel(title, parent);
+        QFont f = t->font();
+        f.setBold(true);
+        t->setFont(f);
+        h->addWidget(t);
+        h->addWidget(slot);
+        h->addWidget(file, 1);
+        into->addLayout(h);
+    };
+
+    Pg1 = new QWidget(PageCtl);
+    Pg1->setObjectName(QStringLiteral("Pg1"));
+    auto* v1 = new QVBoxLayout(Pg1);
+    v1->setContentsMargins(3, 2, 3, 3);
+    v1->setSpacing(1);
+    LabProgMem = slotLabel(QStringLiteral("LabProgMem"), Pg1);
+    LabFnProgMem = fileLabel(QStringLiteral("LabFnProgMem"), Pg1);
+    titleRow(v1, QStringLiteral("Flash Memory"), LabProgMem, LabFnProgMem, Pg1);
+    pGrid = new DumpGridView(QColor(0xFF, 0xFF, 0xEF), Pg1);
+    pGrid->setObjectName(QStringLiteral("pGrid"));
+    v1->addWidget(pGrid, 1);
+    LabDataMem = slotLabel(QStringLiteral("LabDataMem"), Pg1);
+    LabFnDataMem = fileLabel(QStringLiteral("LabFnDataMem"), Pg1);
+    titleRow(v1, QStringLiteral("Internal EEPROM"), LabDataMem, LabFnDataMem, Pg1);
+    dGrid = new DumpGridView(QColor(0xFA, 0xFF, 0xFA), Pg1);
+    dGrid->setObjectName(QStringLiteral("dGrid"));
+    dGrid->setFixedHeight(dGrid->heightForRows(7));
+    v1->addWidget(dGrid);
+    PageCtl->addTab(Pg1, QStringLiteral("Pg1"));
+
+    Pg2 = new QWidget(PageCtl);
+    Pg2->setObjectName(QStringLiteral("Pg2"));
+    auto* v2 = new QVBoxLayout(Pg2);
+    v2->setContentsMargins(3, 2, 3, 3);
+    v2->setSpacing(1);
+    LabEepMem = slotLabel(QStringLiteral("LabEepMem"), Pg2);
+    LabFnEepMem = fileLabel(QStringLiteral("LabFnEepMem"), Pg2);
+    titleRow(v2, QStringLiteral("External EEPROM"), LabEepMem, LabFnEepMem, Pg2);
+    eGrid = new DumpGridView(QColor(0xFF, 0xF4, 0xF8), Pg2);
+    eGrid->setObjectName(QStringLiteral("eGrid"));
+    v2->addWidget(eGrid, 1);
+    PageCtl->addTab(Pg2, QStringLiteral("Pg2"));
+
+    PageDebug = new QWidget(PageCtl);
+    PageDebug->setObjectName(QStringLiteral("PageDebug"));
+    auto* v3 = new QVBoxLayout(PageDebug);
+    Memo1 = new QPlainTextEdit(PageDebug);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    v3->addWidget(Memo1);
+    PageCtl->addTab(PageDebug, QStringLiteral("DEBUG"));
+
+    for (DumpGridView* g : {pGrid, dGrid, eGrid}) {
+        connect(g, &DumpGridView::contextPopup, this, [this](DumpGridView* grid, const QPoint& pos) {
+            if (!grid->grid()) return;
+            GridContextPopup(grid->grid()->tag());
+            PopFill->popup(pos);
+        });
+    }
+
+    auto* right = new QVBoxLayout();
+    right->setSpacing(3);
+    cfgHolder_ = new QWidget(central);
+    cfgHolder_->setObjectName(QStringLiteral("CfgHolder"));
+    auto* holderLayout = new QVBoxLayout(cfgHolder_);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    CfgCtrl = nullptr;
+    right->addWidget(cfgHolder_, 1);
+
+    CfgPanel = new QWidget(central);
+    CfgPanel->setObjectName(QStringLiteral("CfgPanel"));
+    auto* panelLayout = new QVBoxLayout(CfgPanel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    GrpEnable = new QGroupBox(QStringLiteral("Enable"), CfgPanel);
+    GrpEnable->setObjectName(QStringLiteral("GrpEnable"));
+    GrpEnable->setToolTip(QStringLiteral("Enable memory for Read, Write, Verify"));
+    auto* g = new QVBoxLayout(GrpEnable);
+    g->setSpacing(2);
+    g->setContentsMargins(6, 4, 4, 4);
+    auto box = [&](const char* name, const char* caption) {
+        auto* cb = new QCheckBox(QString::fromLatin1(caption), GrpEnable);
+        cb->setObjectName(QString::fromLatin1(name));
+        cb->setChecked(true);
+        g->addWidget(cb);
+        return cb;
+    };
+    cbProgMem = box("cbProgMem", "Program Memory");
+    cbDataMem = box("cbDataMem", "Data Memory");
+    cbConfig = box("cbConfig", "Configuration");
+    cbEepMem = box("cbEepMem", "EEPROM Memory");
+    connect(cbProgMem, &QCheckBox::clicked, this, [this](bool on) { boxes_.prog = on; });
+    connect(cbDataMem, &QCheckBox::clicked, this, [this](bool on) { boxes_.data = on; });
+    connect(cbConfig, &QCheckBox::clicked, this, [this](bool on) { boxes_.config = on; });
+    connect(cbEepMem, &QCheckBox::clicked, this, [this](bool on) {
+        boxes_.eep = on;
+        cbEepMemClick(DeviceId(), boxes_);
+        refreshEnableBoxes();
+    });
+    panelLayout->addWidget(GrpEnable);
+    right->addWidget(CfgPanel);
+    row->addLayout(right, 1);
+
+    setCentralWidget(central);
+}
+
+void TMain::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    QxPane = paneLabel(QStringLiteral("QxPane"), QColor(0x80, 0x00, 0x00), bar);
+    QxPane->setAlignment(Qt::AlignCenter);
+    QxPane->setFixedWidth(321);
+    DevPane = paneLabel(QStringLiteral("DevPane"), QColor(0x80, 0x00, 0x80), bar);
+    DevPane->setFixedWidth(257);
+    ComPane = paneLabel(QStringLiteral("ComPane"), QColor(0x00, 0x00, 0x80), bar);
+    ComPane->setMinimumWidth(40);
+    bar->addWidget(QxPane);
+    bar->addWidget(DevPane);
+    bar->addWidget(ComPane, 1);
+}
+
+void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
+    devices_ = &devices;
+    links_ = std::move(links);
+    pGrid->setGrid(&devices.pGrid);
+    dGrid->setGrid(&devices.dGrid);
+    eGrid->setGrid(&devices.eGrid);
+    if (fuseEditors) {
+        CfgCtrl = fuseEditors;
+        fuseEditors->setParent(cfgHolder_);
+        cfgHolder_->layout()->addWidget(fuseEditors);
+    }
+}
+
+QAction* TMain::openAction(int slot) const {
+    return slot == 1 ? ActOpen1 : slot == 2 ? ActOpen2 : ActOpen3;
+}
+
+QAction* TMain::saveAction(int slot) const {
+    return slot == 1 ? ActSave1 : slot == 2 ? ActSave2 : ActSave3;
+}
+
+// ---------------------------------------------------------------------------------------
+// Start and end
+
+void TMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TMain::FormShow() {
+    if (ProgDir.isEmpty()) ProgDir = QCoreApplication::applicationDirPath();
+    if (!ProgDir.endsWith(QLatin1Char('/'))) ProgDir += QLatin1Char('/');
+    appendDebug(fileVersion());
+    const QString title = programTitle();
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationName(title);
+    setWindowTitle(title);
+    emit windowTitleChanged(title);
+    CrdPath = ProgDir + QStringLiteral("kelvano.crd");
+    // The DEBUG page still takes lines; it is only not offered to the user.
+    PageCtl->setTabVisible(PageCtl->indexOf(PageDebug), false);
+    if (links_.fillPortList) links_.fillPortList();
+    if (links_.iniConfig) links_.iniConfig(false);
+    ComPane->setText(options_.portName());
+    if (const QScreen* screen = this->screen()) {
+        QRect r = frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+    Timer1.start(10);
+}
+
+void TMain::Startup() {
+    Timer1.stop();
+    Mnu2Prg->setVisible(false);
+    ApplyDevice();
+    if (options_.conAtStart && links_.connect) links_.connect();
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    if (!closed_) {
+        closed_ = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TMain::FormClose() {
+    Timer1.stop();
+    if (links_.iniConfig) links_.iniConfig(true);
+    if (links_.iniDevice) links_.iniDevice(true);
+    if (links_.portOpen && links_.portOpen() && links_.disconnect) links_.disconnect();
+}
+
+// ---------------------------------------------------------------------------------------
+// Card type
+
+void TMain::AddDeviceItem(int code, const QString& caption) {
+    if (code == 0) {
+        QAction* sep = MnuDevices->addSeparator();
+        sep->setObjectName(QStringLiteral("DEV0"));
+        return;
+    }
+    auto* item = new QAction(caption, MnuDevices);
+    item->setObjectName(QStringLiteral("DEV%1").arg(code));
+    item->setProperty("tag", code);
+    item->setCheckable(true);
+    item->setActionGroup(DevGroup);
+    if (code == DeviceId()) {
+        item->setChecked(true);
+        DevPane->setText(caption);
+    }
+    connect(item, &QAction::triggered, this, [this, code] { ChgDev(code); });
+    MnuDevices->addAction(item);
+}
+
+void TMain::ApplyDevice() {
+    if (!devices_) return;
+    // A code that is not a card type (an edited settings file) selects the first card type
+    // of the Brelmont family rather than leaving the program without buffers.
+    if (!findDevice(DeviceId())) setDeviceId(10);
+    const int code = DeviceId();
+    const TDeviceEntry& row = *findDevice(code);
+
+    CfgPanel->hide();
+    PageCtl->hide();
+    for (QAction* a : {ActOpen2, ActSave2, ActOpen3, ActSave3}) a->setVisible(false);
+    fuses_.shown = FusePage::None;
+    fuses_.notify();
+    for (QLabel* l : {LabFnProgMem, LabFnDataMem, LabFnEepMem}) l->clear();
+    dGrid->setFixedHeight(dGrid->heightForRows(7));
+
+    for (QAction* a : MnuDevices->actions()) {
+        MnuDevices->removeAction(a);
+        if (a->actionGroup()) a->actionGroup()->removeAction(a);
+        a->deleteLater();
+    }
+    for (const MenuLine& line : devicesMenuLines()) AddDeviceItem(line.code, line.caption);
+
+    devices_->ApplyBuffers(&host_);
+    if (devices_->dGrid.fitRows() > 0)
+        dGrid->setFixedHeight(dGrid->heightForRows(devices_->dGrid.fitRows()));
+
+    PageCtl->setTabText(PageCtl->indexOf(Pg1), QString::fromLatin1(row.controllerCaption));
+    PageCtl->setTabText(PageCtl->indexOf(Pg2), QString::fromLatin1(row.eepromCaption));
+    const bool pic = isPicCode(code);
+    if (pic) {
+        RefreshPicPage(*devices_, fuses_);
+    } else {
+        ApplyAvrFuseBox(code, fuses_);
+    }
+    fuses_.shown = row.fusePage;
+    fuses_.notify();
+    LabProgMem->setText(QStringLiteral("1"));
+    LabDataMem->setText(pic ? QStringLiteral("1") : QStringLiteral("2"));
+    LabEepMem->setText(pic ? QStringLiteral("2") : QStringLiteral("3"));
+    for (int slot = 1; slot <= 3; ++slot) {
+        const QString oh = openHint(code, slot);
+        const QString sh = saveHint(code, slot);
+        QAction* open = openAction(slot);
+        QAction* save = saveAction(slot);
+        if (!oh.isEmpty()) {
+            open->setToolTip(oh);
+            open->setStatusTip(oh);
+            open->setText(oh + QStringLiteral("..."));
+            open->setVisible(true);
+        }
+        if (!sh.isEmpty()) {
+            save->setToolTip(sh);
+            save->setStatusTip(sh);
+            save->setText(sh + QStringLiteral("..."));
+            save->setVisible(true);
+        }
+    }
+
+    boxes_.visible = true;
+    boxes_.progEnabled = boxes_.dataEnabled = boxes_.configEnabled = boxes_.eepEnabled = true;
+    boxes_.notify();
+
+    if (links_.iniDevice) {
+        links_.iniDevice(false);
+    } else {
+        cbEepMemClick(code, boxes_);
+    }
+
+    CfgPanel->show();
+    PageCtl->show();
+    PageCtl->setCurrentWidget(Pg1);
+}
+
+void TMain::ChgDev(int code) {
+    if (links_.iniDevice) links_.iniDevice(true);
+    setDeviceId(code);
+    ApplyDevice();
+}
+
+void TMain::refreshEnableBoxes() {
+    const std::pair<QCheckBox*, std::pair<bool, bool>> rows[] = {
+        {cbProgMem, {boxes_.prog, boxes_.progEnabled}},
+        {cbDataMem, {boxes_.data, boxes_.dataEnabled}},
+        {cbConfig, {boxes_.config, boxes_.configEnabled}},
+        {cbEepMem, {boxes_.eep, boxes_.eepEnabled}}};
+    for (const auto& [cb, state] : rows) {
+        cb->setChecked(state.first);
+        cb->setEnabled(state.second);
+        cb->setVisible(boxes_.visible);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Connection, actions, dialogs
+
+void TMain::ButConnectClick(bool down) {
+    if (down) {
+        if (links_.connect) links_.connect();
+        return;
+    }
+    const bool open = links_.portOpen && links_.portOpen();
+    const bool usb = links_.usbConnected && links_.usbConnected();
+    if ((open || usb) && links_.disconnect) links_.disconnect();
+}
+
+void TMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F11 && event->modifiers() == Qt::NoModifier) {
+        FormKeyDown(Qt::Key_F11);
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void TMain::FormKeyDown(int key) {
+    if (key != Qt::Key_F11) return;
+    if (links_.portOpen && links_.portOpen()) {
+        if (links_.disconnect) links_.disconnect();
+    } else if (links_.connect) {
+        links_.connect();
+    }
+}
+
+void TMain::ActExecute(int actionCode) {
+    if (links_.runAction) links_.runAction(actionCode);
+}
+
+void TMain::ActConfigExecute() {
+    if (links_.showConfig) links_.showConfig();
+    ComPane->setText(options_.portName());
+}
+
+void TMain::Info1Click() {
+    if (links_.showAbout) links_.showAbout();
+}
+
+// ---------------------------------------------------------------------------------------
+// Fill popup
+
+void TMain::GridContextPopup(int tag) {
+    FillTarget = tag;
+    FillValue = 255;
+    int digits = 2;
+    if (FillTarget == 1 && devices_) {
+        FillValue = static_cast<int>(devices_->ProgBlank);
+        digits = 4;
+    }
+    const QString prefix = QStringLiteral("Fill buffer with $");
+    FillFF->setText(prefix + QStringLiteral("%1").arg(FillValue, digits, 16, QLatin1Char('0')).toUpper());
+    Fill00->setText(prefix + QString(digits, QLatin1Char('0')));
+}
+
+void TMain::PopFillClick(int tag) {
+    if (!devices_) return;
+    const uint32_t value = tag == 1 ? static_cast<uint32_t>(FillValue) : static_cast<uint32_t>(tag);
+    TDevices& d = *devices_;
+    switch (FillTarget) {
+        case 1:
+            ResizeFill(d.ProgBuf, d.ProgMax, value);
+            ShowBuffer(d.ProgBuf, d.pGrid, d.DeviceId >= 20 ? ViewMode::AvrWords8 : ViewMode::PicWords8,
+                       &host_);
+            LabFnProgMem->clear();
+            break;
+        case 2:
+            ResizeFill(d.DataBuf, d.DataMax, value);
+            ShowBuffer(d.DataBuf, d.dGrid, ViewMode::Bytes16, &host_);
+            LabFnDataMem->clear();
+            break;
+        case 3:
+            ResizeFill(d.EepBuf, d.EepMax, value);
+            ShowBuffer(d.EepBuf, d.eGrid, ViewMode::Bytes16, &host_);
+            LabFnEepMem->clear();
+            break;
+        default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// MainView
+
+void TMain::setLamp(bool lit) { Led1->setLit(lit); }
+
+void TMain::toggleLamp() { Led1->setLit(!Led1->isLit()); }
+
+void TMain::showConnected(bool connected) {
+    Led1->setLit(connected);
+    ButConnect->setChecked(connected);
+    for (QAction* a : {ActRead, ActProg, ActErase, ActVerify, ActBlankChk}) a->setEnabled(connected);
+    options_.portListEnabled = !connected;
+    if (!connected) Mnu2Prg->setVisible(false);
+}
+
+void TMain::setQxPane(const QString& text) { QxPane->setText(text); }
+
+void TMain::appendDebug(const QString& line) { Memo1->appendPlainText(line); }
+
+void TMain::showMemoryPage(int page) { PageCtl->setCurrentWidget(page == 2 ? Pg2 : Pg1); }
+
+void TMain::setFileLabel(int grid, const QString& text) {
+    QLabel* l = grid == 1 ? LabFnProgMem : grid == 2 ? LabFnDataMem : grid == 3 ? LabFnEepMem : nullptr;
+    if (l) {
+        l->setText(text);
+        l->setToolTip(text);
+    }
+}
+
+}  // namespace kelvano
