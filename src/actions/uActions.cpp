@@ -224,7 +224,13 @@ void TActions::Startup() {
         }
         requestClose();
     } catch (const PortError& e) {
-        handleFailure(e.text());
+        // The link reports it: it takes itself down first, so that no keep-alive tick
+        // behind the error box raises the same error again.
+        Timer1.stop();
+        Aborted = true;
+        Running = false;
+        com_.ReportLinkError(e);
+        requestClose();
     } catch (const std::exception& e) {
         handleFailure(QString::fromLocal8Bit(e.what()));
     }
@@ -241,8 +247,8 @@ void TActions::runSequence() {
     }
 }
 
-// The link failed under the action (the box unplugged, say): report it, stop, take the link
-// down so that the closing exchanges are not sent into a dead port, and close the window.
+// Anything else that went wrong under the action: report it, stop, take the link down so
+// that the closing exchanges are not sent into a link in an unknown state, close the window.
 void TActions::handleFailure(const QString& text) {
     Timer1.stop();
     Aborted = true;

@@ -1,0 +1,165 @@
+#pragma once
+// A complete set of the program's modules around one simulated box, in virtual time.
+#include <QMap>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "actions/uActions.h"
+#include "base/Clock.h"
+#include "link/ImageStore.h"
+#include "sim/SimBox.h"
+#include "sim/SimSerialPort.h"
+#include "sim/SimUsbBackend.h"
+
+namespace kelvano::test {
+
+struct RecordingHost : Host {
+    QStringList errors;
+    QStringList questions;  // caption + "|" + text
+    bool answerOk = true;
+    int beeps = 0;
+    int events = 0;
+    std::function<void()> onEvents;
+
+    void showError(const QString& text) override { errors << text; }
+    bool askOkAbort(const QString& caption, const QString& text) override {
+        questions << caption + QLatin1Char('|') + text;
+        return answerOk;
+    }
+    void beep() override { ++beeps; }
+    void processEvents() override {
+        ++events;
+        if (onEvents) onEvents();
+    }
+};
+
+struct RecordingMainView : MainView {
+    int lampToggles = 0;
+    void setLamp(bool) override {}
+    void toggleLamp() override { ++lampToggles; }
+    void showConnected(bool) override {}
+    void setQxPane(const QString&) override {}
+    void appendDebug(const QString&) override {}
+    void fastOpen() override {}
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+};
+
+struct RecordingView : ActionView {
+    QStringList captions, labels;
+    QList<int> percents;
+    int closeRequests = 0, sounds = 0, shows = 0, hides = 0;
+    bool progressVisible = false, abortEnabled = true, labelVisible = true;
+
+    void setCaption(const QString& c) override { captions << c; }
+    void setLabel(const QString& t) override { labels << t; }
+    void setLabelVisible(bool v) override { labelVisible = v; }
+    void setProgressPercent(int p) override { percents << p; }
+    void setProgressVisible(bool v) override { progressVisible = v; }
+    void setAbortEnabled(bool e) override { abortEnabled = e; }
+    void requestClose() override { ++closeRequests; }
+    void showModeless() override { ++shows; }
+    void hideWindow() override { ++hides; }
+    void playReadySound() override { ++sounds; }
+};
+
+// Made-up loader images: the box runs a loader when the controller holds the image of its
+// card type, whatever the bytes are. PIC words stay within 14 bits.
+inline QMap<QString, QByteArray> testLoaders() {
+    QMap<QString, QByteArray> m;
+    auto make = [](int size, int seed, bool pic) {
+        QByteArray b(size, '\0');
+        for (int i = 0; i < size; ++i) {
+            int v = (i * 37 + seed * 11) & 0xFF;
+            if (pic && (i % 2) == 1) v &= 0x3F;
+            b[i] = char(v);
+        }
+        return b;
+    };
+    m.insert(QStringLiteral("FUNLOAD"), make(300, 1, false));
+    m.insert(QStringLiteral("AVRLOAD"), make(64, 2, false));
+    m.insert(QStringLiteral("DS9LOAD"), make(80, 3, true));
+    m.insert(QStringLiteral("PICLOAD"), make(48, 4, true));
+    return m;
+}
+
+inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
+    QList<QPair<QString, QByteArray>> entries;
+    for (auto it = loaders.begin(); it != loaders.end(); ++it) entries.append({it.key(), it.value()});
+    entries.append({QStringLiteral("QXUSB"), QByteArray(4, '\x01')});
+    return ImageStore(ImageStore::pack(entries));
+}
+
+class ActionRig {
+public:
+    explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
+                       const QMap<QString, QByteArray>& loaders = testLoaders())
+        : box(model, card),
+          usbBackend(box),
+          usb(&usbBackend),
+          com(host, clock, mainView, options, usb,
+              [this](const QString&) { return std::make_unique<SimSerialPort>(box, clock); },
+              storeOf(loaders)),
+          actions(host, clock, devices, com, options, enable, fuses, mainView) {
+        box.setLoaderImages(testLoaders());
+        devices.DeviceId = card;
+        devices.ApplyBuffers();
+        fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;  // leave cards readable by default
+        RefreshPicPage(devices, fuses);
+        actions.setView(&view);
+        options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB") : QStringLiteral("SIM")};
+        options.portIndex = 0;
+    }
+
+    bool connect() {
+        com.Connect();
+        box.clearTrace();
+        return com.linkReady();
+    }
+
+    // Shows the window with an action and drives its timer until the runner asks to close,
+    // then closes it. Returns the number of ticks.
+    int run(int code, int maxTicks = 1000) {
+        actions.ActionMode = uint8_t(code);
+        actions.FormShow();
+        int ticks = 0;
+        while (!actions.closeRequested() && ticks < maxTicks) {
+            clock.advance(actions.Timer1.interval());
+            actions.Startup();
+            ++ticks;
+        }
+        actions.FormClose();
+        return ticks;
+    }
+
+    bool ready() const { return actions.label() == QLatin1String("READY") && host.errors.isEmpty(); }
+
+    // Command texts the box received since the last clear (without "@", keep-alives left out).
+    QStringList commands() const {
+        QStringList out;
+        for (const auto& e : box.trace()) {
+            if (e.channel == SimBox::TraceEntry::Channel::Command && e.received != "@*")
+                out << QString::fromLatin1(e.received.mid(1));
+            else if (e.channel == SimBox::TraceEntry::Channel::Usb)
+                out << QString::fromLatin1(e.received.toHex().toUpper());
+        }
+        return out;
+    }
+
+    VirtualClock clock;
+    RecordingHost host;
+    RecordingMainView mainView;
+    Options options;
+    SimBox box;
+    SimUsbBackend usbBackend;
+    TUsb usb;
+    TDevices devices;
+    EnableBoxes enable;
+    FuseModel fuses;
+    TCom com;
+    TActions actions;
+    RecordingView view;
+};
+
+}  // namespace kelvano::test

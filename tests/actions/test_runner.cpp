@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include "ActionRig.h"
+#include "sim/SimFault.h"
+
+using namespace kelvano;
+using namespace kelvano::test;
+
+TEST(ActionRunner, StartsAtFirstTickWithoutCardWaitAndClosesTheBoxDown) {
+    ActionRig rig(10);
+    ASSERT_TRUE(rig.connect());
+    rig.options.smartAuto = false;
+    rig.enable.prog = rig.enable.data = rig.enable.eep = rig.enable.config = false;
+    rig.actions.ActionMode = 3;
+    rig.actions.FormShow();
+    EXPECT_EQ(rig.actions.Timer1.interval(), 10);
+    EXPECT_TRUE(rig.actions.Timer1.isActive());
+    EXPECT_EQ(rig.actions.caption(), "BLANK CHECK");
+    rig.actions.Startup();
+    EXPECT_FALSE(rig.actions.Timer1.isActive());
+    EXPECT_TRUE(rig.actions.closeRequested());
+    EXPECT_EQ(rig.view.closeRequests, 1);
+    EXPECT_EQ(rig.actions.label(), "READY");
+    EXPECT_FALSE(rig.commands().contains("K"));  // no card poll at all
+    rig.box.clearTrace();
+    rig.actions.FormClose();
+    rig.actions.FormClose();  // a second call does nothing
+    EXPECT_EQ(rig.commands(), (QStringList{"M0", "D----", "d    "}));
+}
+
+TEST(ActionRunner, WaitsForCardWithDisplayTextsAndBlinkingLamp) {
+    ActionRig rig(10);
+    ASSERT_TRUE(rig.connect());
+    rig.options.smartAuto = true;
+    rig.enable.prog = rig.enable.data = rig.enable.eep = rig.enable.config = false;
+    rig.box.removeCard();
+    rig.actions.ActionMode = 1;
+    rig.actions.FormShow();
+    for (int tick = 0; tick < 7; ++tick) rig.actions.Startup();
+    EXPECT_EQ(rig.commands(), (QStringList{"K", "DINS.", "K", "K", "K", "DCARD", "K", "K", "K",
+                                           "DINS."}));
+    EXPECT_EQ(rig.mainView.lampToggles, 7);
+    EXPECT_EQ(rig.actions.label(), "INSERT CARD");
+    EXPECT_EQ(rig.actions.Timer1.interval(), 300);
+    EXPECT_TRUE(rig.actions.Timer1.isActive());
+    EXPECT_FALSE(rig.actions.closeRequested());
+
+    rig.box.insertCard(10);
+    rig.actions.Startup();
+    EXPECT_EQ(rig.actions.label(), "READY");
+    EXPECT_TRUE(rig.actions.closeRequested());
+    EXPECT_TRUE(rig.host.errors.isEmpty());
+}
+
+TEST(ActionRunner, AbortWhileWaitingClosesAndSilentBoxIsReported) {
+    {
+        ActionRig rig(10);
+        ASSERT_TRUE(rig.connect());
+        rig.options.smartAuto = true;
+        rig.box.removeCard();
+        rig.actions.ActionMode = 5;
+        rig.actions.FormShow();
+        rig.actions.Startup();
+        rig.actions.ButCancelClick();
+        EXPECT_TRUE(rig.actions.closeRequested());
+        rig.box.clearTrace();
+        rig.actions.FormClose();
+        EXPECT_EQ(rig.commands(), (QStringList{"M0", "D----", "d    "}));
+        EXPECT_TRUE(rig.host.errors.isEmpty());
+    }
+    {
+        ActionRig rig(10);
+        ASSERT_TRUE(rig.connect());
+        rig.options.smartAuto = true;
+        SimFault silent;
+        silent.kind = SimFault::Kind::NoAnswer;
+        silent.family = "K";
+        silent.times = 0;
+        rig.box.addFault(silent);
+        const qint64 start = rig.clock.nowMs();
+        const int ticks = rig.run(5);
+        EXPECT_EQ(ticks, 5);
+        EXPECT_EQ(rig.host.errors, QStringList{"The programmer box does not answer."});
+        EXPECT_NE(rig.actions.label(), "READY");
+        // The first tick after 10 ms, four more 300 ms apart, each poll waiting 60 ms.
+        EXPECT_EQ(rig.clock.nowMs() - start, 10 + 4 * 300 + 5 * 60);
+    }
+}
+
+TEST(ActionRunner, ReadySoundOnlyAfterSuccessfulProgramAction) {
+    for (int code = 1; code <= 5; ++code) {
+        ActionRig rig(10);
+        ASSERT_TRUE(rig.connect());
+        rig.options.soundReady = true;
+        rig.enable.prog = rig.enable.data = rig.enable.eep = rig.enable.config = false;
+        rig.run(code);
+        EXPECT_TRUE(rig.ready()) << code;
+        EXPECT_EQ(rig.view.sounds, code == 5 ? 1 : 0) << code;
+    }
+    ActionRig rig(10);
+    ASSERT_TRUE(rig.connect());
+    rig.options.soundReady = true;
+    rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
+    rig.run(5);
+    EXPECT_TRUE(rig.actions.Aborted);
+    EXPECT_NE(rig.actions.label(), "READY");
+    EXPECT_EQ(rig.view.sounds, 0);
+}
+
+TEST(ActionRunner, ProgressTitleAndSignatureTable) {
+    ActionRig rig(20);
+    TActions& a = rig.actions;
+    a.setProgressTotal(3);
+    a.setProgressPosition(1);
+    EXPECT_EQ(a.progressPercent(), 33);
+    a.setProgressPosition(2);
+    EXPECT_EQ(a.progressPercent(), 67);
+    a.setProgressPosition(99);
+    EXPECT_EQ(a.progressPosition(), 3);
+    EXPECT_EQ(a.progressPercent(), 100);
+    a.setProgressTotal(10);
+    EXPECT_EQ(a.progressPosition(), 0);
+    EXPECT_EQ(rig.view.percents.last(), 0);
+
+    a.SetActionTitle(128 + 4);
+    EXPECT_EQ(a.caption(), "VERIFYING");
+    a.SetActionTitle(7);
+    EXPECT_EQ(a.caption(), "VERIFYING");
+
+    a.ActionMode = 1;
+    a.FormShow();
+    a.FormShow();
+    int rows = 0;
+    for (const auto& row : a.AvrSignatureTable) rows += row.signature != 0;
+    EXPECT_EQ(rows, 31);
+    EXPECT_EQ(a.AvrDeviceName(0x1E9306), "ATMega8515");
+    EXPECT_EQ(a.AvrDeviceName(0x1E9702), "ATmega128");
+    EXPECT_EQ(a.AvrDeviceName(0), "");
+    EXPECT_EQ(a.AvrDeviceName(0x123456), "Unknown device: $123456");
+
+    // The progress window of the firmware upload.
+    a.showProgressWindow("Uploading");
+    EXPECT_EQ(rig.view.shows, 1);
+    EXPECT_FALSE(a.abortEnabled());
+    EXPECT_FALSE(rig.view.labelVisible);
+    EXPECT_TRUE(rig.view.progressVisible);
+    a.setProgressTotal(200);
+    a.setProgressPosition(50);
+    EXPECT_EQ(rig.view.percents.last(), 25);
+    a.hideProgressWindow();
+    EXPECT_EQ(rig.view.hides, 1);
+}
+
+TEST(ActionRunner, LostLinkEndsTheActionAndClosesTheWindow) {
+    ActionRig rig(20);
+    ASSERT_TRUE(rig.connect());
+    SimFault lost;
+    lost.kind = SimFault::Kind::LostLink;
+    lost.family = "Y";
+    lost.at = 20;
+    rig.box.addFault(lost);
+    rig.run(1);
+    ASSERT_EQ(rig.host.errors.size(), 1);
+    EXPECT_TRUE(rig.host.errors[0].contains("(win error code:")) << rig.host.errors[0].toStdString();
+    EXPECT_TRUE(rig.actions.Aborted);
+    EXPECT_FALSE(rig.actions.Running);
+    EXPECT_TRUE(rig.actions.closeRequested());
+    EXPECT_FALSE(rig.com.portOpen());
+    EXPECT_NE(rig.actions.label(), "READY");
+}
