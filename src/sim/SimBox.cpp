@@ -416,7 +416,8 @@ QByteArray SimBox::picAnswer(const QByteArray& text) {
         if (text == "R05") return reply(hex(card_.picReadData(picCounter_), 4));
         return kRefused;
     case 'I':
-        picCounter_ = (picCounter_ + 1) & 0x3FFF;
+        // The counter runs round within program memory, or within the configuration area.
+        picCounter_ = (picCounter_ & 0x2000) | ((picCounter_ + 1) & 0x1FFF);
         return kZero;
     default:  // 'P': "Load Configuration" moves the counter to the ID locations
         if (text != "P003FFF") return kRefused;

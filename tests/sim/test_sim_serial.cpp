@@ -1,0 +1,474 @@
+// The serial face of the simulated box, spoken to as raw bytes.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "BoxWire.h"
+#include "base/Clock.h"
+#include "base/PortError.h"
+#include "sim/SimBox.h"
+#include "sim/SimSerialPort.h"
+
+namespace kelvano {
+namespace {
+
+using test::ask;
+using test::frame;
+using test::hex2;
+using test::hex4;
+using test::prompt;
+
+class SimSerial : public ::testing::Test {
+protected:
+    void SetUp() override { port.open("SIM", 115200); }
+    // Prompt mode, then command mode, with card `type` in the slot.
+    void connect(int type = 10) {
+        box.insertCard(type);
+        ASSERT_EQ(prompt(port, "QXAT\r"), ">");
+        port.write("QXAT%\r");
+        ASSERT_TRUE(box.inCommandMode());
+    }
+
+    VirtualClock clock;
+    SimBox box;
+    SimSerialPort port{box, clock};
+};
+
+TEST_F(SimSerial, PromptModeIdentifiesTheModelAndSwitchesToCommandMode) {
+    EXPECT_EQ(prompt(port, "QXAT\r"), ">");
+    EXPECT_EQ(prompt(port, "QXAT!V#\r"), "STRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001\r>");
+    const QByteArray version = prompt(port, "QXATQ\r");
+    ASSERT_GE(version.size(), 45);
+    EXPECT_EQ(version.mid(38, 6), "010001");  // characters 39..44
+    EXPECT_EQ(prompt(port, "HELLO\r"), "ERROR\r>");
+    // Line feeds and leading noise do not disturb a prompt line.
+    EXPECT_EQ(prompt(port, "\n\x01QXAT\r"), ">");
+
+    port.write("QXAT%\r");
+    EXPECT_EQ(port.readByte(100), -1);
+    EXPECT_TRUE(box.inCommandMode());
+    port.write("@*");
+    EXPECT_EQ(port.readByte(30), '!');
+    // A program connecting anew finds the prompt again.
+    EXPECT_EQ(prompt(port, "QXAT\r"), ">");
+    EXPECT_FALSE(box.inCommandMode());
+
+    SimBox other(SimBox::Model::Serial);
+    SimSerialPort otherPort(other, clock);
+    otherPort.open("SIM", 115200);
+    const QByteArray id = prompt(otherPort, "QXAT!V#\r");
+    EXPECT_EQ(id.count('\r'), 3);
+    EXPECT_FALSE(id.contains("QXBASE"));
+    EXPECT_EQ(prompt(otherPort, "QXATQ\r"), "ERROR\r>");
+}
+
+TEST_F(SimSerial, UploadedFirmwareGivesTheReportedVersion) {
+    QByteArray image(40, '\0');
+    for (int i = 0; i < image.size(); ++i) image[i] = char(i * 7);
+    image[19] = char(0x12);
+    image[20] = char(0x34);
+    image[21] = char(0x56);
+    for (int offset = 0; offset < image.size(); offset += 16) {
+        QByteArray line = "QXATU" + hex4(0x8000 + offset);
+        for (int j = offset; j < offset + 16 && j < image.size(); ++j) line += hex2(uchar(image[j]));
+        ASSERT_EQ(prompt(port, "QXAT\r"), ">");
+        ASSERT_EQ(prompt(port, line + "\r"), ">");
+    }
+    EXPECT_EQ(box.firmwareLinesReceived(), 3);
+    EXPECT_EQ(box.firmwareMemory().left(40), image);
+    EXPECT_EQ(prompt(port, "QXATQ\r").mid(38, 6), "123456");
+
+    // Malformed lines store nothing.
+    EXPECT_EQ(prompt(port, "QXATU7FF0AA\r"), "ERROR\r>");
+    EXPECT_EQ(prompt(port, "QXATU8000aa\r"), "ERROR\r>");
+    EXPECT_EQ(prompt(port, "QXATU8000A\r"), "ERROR\r>");
+    EXPECT_EQ(prompt(port, "QXATUFFFFAABB\r"), "ERROR\r>");
+    EXPECT_EQ(box.firmwareMemory().left(40), image);
+    EXPECT_EQ(box.firmwareLinesReceived(), 3);
+}
+
+TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
+    connect(10);
+    EXPECT_EQ(ask(port, "K"), "0");
+    for (const QByteArray text : {"DINS.", "d    ", "M0", "M1", "M3", "M5"}) {
+        const test::Answer a = frame(port, text);
+        EXPECT_EQ(a.code, 0) << text.constData();
+    }
+    for (const QByteArray text : {"M9", "Z", "R04", "I", "G0000", "Q0000", "ErA"}) {
+        EXPECT_EQ(frame(port, text).code, 255) << text.constData();  // all in the wrong mode (M5)
+    }
+    EXPECT_EQ(ask(port, "YAC530000"), "FFFF");  // no AVR on the lines of a PIC card
+    // A frame arriving byte by byte, and two frames in one write, answered in order.
+    port.write("@");
+    port.write("M");
+    port.write("2");
+    EXPECT_EQ(port.readByte(60), 0);
+    port.write("@R04@K");
+    EXPECT_EQ(port.readByte(60), 4);
+    EXPECT_EQ(test::readUntil(port, '\0', 30), "3FFF\x01" "0");
+    ASSERT_GE(box.trace().size(), 3);
+    EXPECT_EQ(box.trace().last().received, "@K");
+}
+
+TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
+    connect(10);
+    ASSERT_EQ(frame(port, "M2").code, 0);
+    const int words[] = {0x2805, 0x0000, 0x3FFF, 0x1234};
+    for (int w : words) {
+        EXPECT_EQ(ask(port, "L00" + hex4(w)), hex4(w & 0x3FFF));
+        ASSERT_EQ(frame(port, "I").code, 0);
+    }
+    EXPECT_EQ(ask(port, "L00FFFF"), "3FFF");  // 14-bit words
+    ASSERT_EQ(frame(port, "M2").code, 0);     // the counter starts at 0 again
+    for (int w : words) {
+        EXPECT_EQ(ask(port, "R04"), hex4(w));
+        frame(port, "I");
+    }
+    EXPECT_EQ(box.card().flash[3], 0x1234);
+
+    ASSERT_EQ(frame(port, "M2").code, 0);
+    EXPECT_EQ(ask(port, "L0100A5"), "00A5");
+    frame(port, "I");
+    EXPECT_EQ(ask(port, "L010142"), "0042");  // the byte is the low 8 bits
+    EXPECT_EQ(box.card().data[0], 0xA5);
+    EXPECT_EQ(box.card().data[1], 0x42);
+
+    // Configuration area: ID locations, three more increments, configuration word.
+    ASSERT_EQ(frame(port, "M2").code, 0);
+    ASSERT_EQ(frame(port, "P003FFF").code, 0);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(ask(port, "L00" + hex4(0x3F81 + k)), hex4(0x3F81 + k));
+        frame(port, "I");
+    }
+    for (int k = 0; k < 3; ++k) frame(port, "I");
+    EXPECT_EQ(ask(port, "L003FF9"), "3FF9");
+    EXPECT_EQ(box.card().picId[2], 0x3F83);
+    EXPECT_EQ(box.card().picConfig, 0x3FF9);
+    EXPECT_EQ(frame(port, "P0012AB").code, 255);
+    EXPECT_EQ(frame(port, "L02ABCD").code, 255);
+
+    // The 16F876 has 8192 words and 256 data bytes; addresses wrap like the silicon's.
+    connect(11);
+    frame(port, "M2");
+    for (int i = 0; i < 8192; ++i) frame(port, "I");
+    EXPECT_EQ(ask(port, "L000123"), "0123");
+    EXPECT_EQ(box.card().flash[0], 0x0123);
+}
+
+TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
+    connect(10);
+    box.card().flash[0] = 0x1111;
+    box.card().data[0] = 0x22;
+    box.card().picConfig = 0x000D;  // every CP bit programmed
+    frame(port, "M2");
+    EXPECT_EQ(ask(port, "R04"), "0000");
+    EXPECT_EQ(ask(port, "R05"), "0000");
+    EXPECT_EQ(ask(port, "L002222"), "0000");  // the write does not take
+    EXPECT_EQ(box.card().flash[0], 0x1111);
+    frame(port, "P003FFF");
+    for (int k = 0; k < 7; ++k) frame(port, "I");
+    EXPECT_EQ(ask(port, "R04"), "000D");      // the configuration says so
+    EXPECT_EQ(ask(port, "L003FFF"), "000F");  // protection stays until an erase
+
+    EXPECT_EQ(frame(port, "ErA").code, 255);  // only in erase mode
+    ASSERT_EQ(frame(port, "M1").code, 0);
+    ASSERT_EQ(frame(port, "ErA").code, 0);
+    EXPECT_EQ(box.card().flash[0], 0x3FFF);
+    EXPECT_EQ(box.card().data[0], 0xFF);
+    EXPECT_EQ(box.card().picConfig, 0x3FFF);
+    EXPECT_EQ(box.card().picId[0], 0x3FFF);
+
+    // 16F876 "1000-1FFF": the lower half stays readable.
+    connect(11);
+    box.card().flash[0x0FFF] = 0x0ABC;
+    box.card().flash[0x1000] = 0x0DEF;
+    box.card().picConfig = 0x1FDF;
+    EXPECT_FALSE(box.card().picCodeProtected(0x0FFF));
+    EXPECT_TRUE(box.card().picCodeProtected(0x1000));
+    EXPECT_EQ(box.card().picReadWord(0x0FFF), 0x0ABC);
+    EXPECT_EQ(box.card().picReadWord(0x1000), 0);
+}
+
+TEST_F(SimSerial, At90sFlashLockAndFuse) {
+    connect(22);
+    ASSERT_EQ(frame(port, "M5").code, 0);
+    EXPECT_EQ(ask(port, "Y30000000"), "FFFF");  // not yet in sync
+    EXPECT_EQ(ask(port, "YAC530000"), "5300");
+    EXPECT_EQ(ask(port, "Y30000000"), "001E");
+    EXPECT_EQ(ask(port, "Y30000100"), "0091");
+    EXPECT_EQ(ask(port, "Y30000200"), "0002");
+    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
+
+    // Flash cells only lose bits until a chip erase.
+    EXPECT_EQ(ask(port, "Y40001012"), "0010");
+    EXPECT_EQ(ask(port, "Y48001034"), "0010");
+    EXPECT_EQ(ask(port, "Y40001021"), "0010");
+    EXPECT_EQ(ask(port, "Y20001000"), "0000");
+    EXPECT_EQ(ask(port, "Y28001000"), "0034");
+    EXPECT_EQ(ask(port, "YC0000577"), "0005");
+    EXPECT_EQ(ask(port, "YA0000500"), "0077");
+
+    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; then the chip is locked.
+    ask(port, "YACBE0000");
+    EXPECT_EQ(ask(port, "Y58000000"), "00FE");
+    ask(port, "YACFD0000");
+    EXPECT_EQ(ask(port, "Y58000000"), "007E");
+    EXPECT_EQ(ask(port, "Y40002000"), "0020");
+    EXPECT_EQ(box.card().flash[0x20], 0xFFFF);  // LB1 alone: no more writing
+    EXPECT_EQ(ask(port, "Y20001000"), "0000");  // ... but reading
+    ask(port, "YACBF0000");
+    EXPECT_EQ(box.card().fuseLow & 1, 0);       // fuses stay while LB1 is programmed
+    ask(port, "YACFB0000");
+    EXPECT_EQ(ask(port, "Y58000000"), "003E");
+    EXPECT_EQ(ask(port, "Y30000000"), "0000");  // locked: signature 00 01 02
+    EXPECT_EQ(ask(port, "Y30000100"), "0001");
+    EXPECT_EQ(ask(port, "Y30000200"), "0002");
+    EXPECT_EQ(ask(port, "Y28001000"), "0010");  // reads give the low address byte
+    EXPECT_EQ(ask(port, "YA0000500"), "0005");
+
+    EXPECT_EQ(ask(port, "YAC800000"), "8000");
+    EXPECT_EQ(box.card().flash[0x10], 0xFFFF);
+    EXPECT_EQ(box.card().data[5], 0xFF);
+    EXPECT_EQ(ask(port, "Y58000000"), "00FE");  // locks gone, fuse kept
+    EXPECT_EQ(ask(port, "Y30000100"), "0091");
+
+    // The AT90S8515 has no fuse; "M0" takes programming mode away.
+    connect(20);
+    frame(port, "M5");
+    ask(port, "YAC530000");
+    ask(port, "YACBE0000");
+    EXPECT_EQ(box.card().fuseLow & 1, 1);
+    EXPECT_EQ(ask(port, "Y30000100"), "0093");
+    frame(port, "M0");
+    EXPECT_EQ(frame(port, "Y30000100").code, 255);
+}
+
+TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
+    connect(31);
+    frame(port, "M5");
+    ASSERT_EQ(ask(port, "YAC530000"), "5300");
+    EXPECT_EQ(ask(port, "Y30000100") + ask(port, "Y30000200"), "00940002");
+    // Loading the page buffer writes nothing yet; the page write does, at the page start.
+    ask(port, "Y40000001");
+    ask(port, "Y48000002");
+    ask(port, "Y4000033F");
+    EXPECT_EQ(box.card().flash[0x40], 0xFFFF);
+    ask(port, "Y4C004700");
+    EXPECT_EQ(box.card().flash[0x40], 0x0201);
+    EXPECT_EQ(box.card().flash[0x43], 0xFF3F);
+    EXPECT_EQ(box.card().flash[0x41], 0xFFFF);
+    ask(port, "Y4C000000");  // the buffer was emptied by the first page write
+    EXPECT_EQ(box.card().flash[0], 0xFFFF);
+
+    ask(port, "YACA000F0");
+    ask(port, "YACA800F9");
+    EXPECT_EQ(ask(port, "Y50000000"), "00F0");
+    EXPECT_EQ(ask(port, "Y58080000"), "08F9");
+    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
+    ask(port, "YACE000FC");
+    EXPECT_EQ(ask(port, "Y58000000"), "00FC");
+    EXPECT_EQ(ask(port, "Y28004000"), "0040");  // protected: reads give the address byte
+    EXPECT_EQ(ask(port, "Y30000000"), "001E");  // the signature stays readable
+    ask(port, "YAC800000");
+    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
+    EXPECT_EQ(ask(port, "Y50000000"), "00F0");
+}
+
+TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
+    connect(10);
+    ASSERT_EQ(frame(port, "M3").code, 0);
+    EXPECT_EQ(frame(port, "W07FF5A").code, 0);
+    EXPECT_EQ(ask(port, "G07FF"), "5A");
+    EXPECT_EQ(ask(port, "G0FFF"), "5A");  // the 24C16 wraps at 2 KB
+    EXPECT_EQ(frame(port, "g07FF").code, 255);
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0x5A);
+
+    connect(14);
+    frame(port, "M3");
+    EXPECT_EQ(frame(port, "w7FFFC3").code, 0);
+    EXPECT_EQ(ask(port, "g7FFF"), "C3");
+    EXPECT_EQ(frame(port, "G7FFF").code, 255);
+    EXPECT_EQ(frame(port, "W0000C3").code, 255);
+
+    connect(15);  // a loader card: the box does not reach its EEPROM
+    frame(port, "M3");
+    EXPECT_EQ(frame(port, "G0000").code, 255);
+}
+
+TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
+    const QByteArray picLoader = QByteArray::fromHex("8A3001280B");  // odd: last byte alone
+    const QByteArray funLoader = QByteArray::fromHex(QByteArray("0C94").repeated(70));
+    box.setLoaderImages({{"PICLOAD", picLoader}, {"DS9LOAD", QByteArray::fromHex("8A30")},
+                         {"FUNLOAD", funLoader}});
+    connect(15);
+    EXPECT_EQ(frame(port, "M4").code, 255);
+    frame(port, "M2");
+    ask(port, "L00308A");
+    frame(port, "I");
+    ask(port, "L002801");
+    frame(port, "I");
+    EXPECT_EQ(frame(port, "M4").code, 255);  // not complete yet
+    frame(port, "M2");
+    for (int i = 0; i < 2; ++i) frame(port, "I");
+    ask(port, "L00000B");
+    EXPECT_EQ(ask(port, "M4"), "load");
+    EXPECT_EQ(ask(port, "X07FF99"), "99");
+    EXPECT_EQ(ask(port, "Q07FF"), "99");
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0x99);
+    frame(port, "M0");
+    EXPECT_EQ(frame(port, "Q07FF").code, 255);
+
+    // A 16F876 card needs its own loader, DS9LOAD; a blank controller runs none.
+    connect(11);
+    EXPECT_EQ(frame(port, "M4").code, 255);
+
+    // ATmega163: the image written in 64-word pages, as the program installs it.
+    connect(31);
+    frame(port, "M5");
+    ask(port, "YAC530000");
+    for (int i = 0; i < funLoader.size(); ++i) {
+        ask(port, QByteArray(i % 2 ? "Y48" : "Y40") + hex4((i / 2) % 64) + hex2(uchar(funLoader[i])));
+        if (i % 128 == 127 || i == funLoader.size() - 1) ask(port, "Y4C" + hex4((i / 2) & 0xFFC0) + "00");
+    }
+    ask(port, "YACE000FC");  // locked afterwards: the loader still runs
+    EXPECT_EQ(ask(port, "M4"), "load");
+    EXPECT_EQ(ask(port, "X7FFF01"), "01");
+    EXPECT_EQ(box.card().eeprom[0x7FFF], 0x01);
+}
+
+TEST_F(SimSerial, CardsComeAndGoAndKeepTheirContents) {
+    connect(22);
+    box.card().eeprom[3] = 0x33;
+    box.removeCard();
+    EXPECT_EQ(ask(port, "K"), "6");
+    frame(port, "M5");
+    EXPECT_EQ(frame(port, "YAC530000").code, 255);
+    box.insertCard(22);
+    EXPECT_EQ(ask(port, "K"), "0");
+    EXPECT_EQ(box.card().eeprom[3], 0x33);
+    box.insertCard(20);
+    EXPECT_EQ(box.card().type(), 20);
+    EXPECT_EQ(box.card().eeprom.size(), 8192u);
+    EXPECT_EQ(box.card().eeprom[3], 0xFF);
+}
+
+TEST_F(SimSerial, FaultsDamageTheAnswersTheyTarget) {
+    connect(10);
+    SimFault noAnswer{SimFault::Kind::NoAnswer, "K", 2, 2, 0};
+    box.addFault(noAnswer);
+    EXPECT_EQ(ask(port, "K"), "0");
+    EXPECT_EQ(frame(port, "K").code, -1);
+    EXPECT_EQ(frame(port, "DINS.").code, 0);  // another family is not hit
+    EXPECT_EQ(frame(port, "K").code, -1);
+    EXPECT_EQ(ask(port, "K"), "0");
+    EXPECT_EQ(box.trace().at(box.trace().size() - 2).note, "noanswer");
+    box.clearFaults();
+
+    box.addFault(*SimFault::parse("short,on=R"));
+    frame(port, "M2");
+    qint64 before = clock.nowMs();
+    test::Answer a = frame(port, "R04");
+    EXPECT_EQ(a.code, 4);
+    EXPECT_FALSE(a.complete);
+    EXPECT_EQ(a.payload, "3FF");
+    EXPECT_EQ(clock.nowMs() - before, 30);  // the wait for the missing fourth byte
+    box.addFault(*SimFault::parse("short,on=I"));
+    a = frame(port, "I");
+    EXPECT_EQ(a.code, 1);  // an empty answer promising one byte
+    EXPECT_FALSE(a.complete);
+
+    box.addFault(*SimFault::parse("garble,on=R"));
+    a = frame(port, "R04");
+    EXPECT_EQ(a.code, 4);
+    EXPECT_NE(a.payload, "3FFF");
+
+    box.addFault(*SimFault::parse("late=100,on=K"));
+    before = clock.nowMs();
+    EXPECT_EQ(frame(port, "K", 60).code, -1);  // 60 ms is not enough
+    EXPECT_EQ(clock.nowMs() - before, 60);
+    clock.advance(100);
+    port.purge();  // the late answer has arrived by now and is discarded
+    EXPECT_EQ(port.readByte(0), -1);
+    box.addFault(*SimFault::parse("late=100,on=K"));
+    before = clock.nowMs();
+    EXPECT_EQ(frame(port, "K", 150).code, 1);
+    EXPECT_EQ(clock.nowMs() - before, 100);
+
+    box.addFault(*SimFault::parse("missalive"));
+    port.write("@*");
+    EXPECT_EQ(port.readByte(30), -1);
+    port.write("@*");
+    EXPECT_EQ(port.readByte(30), '!');
+
+    box.addFault(*SimFault::parse("pullcard,at=3"));
+    EXPECT_EQ(ask(port, "K"), "0");
+    EXPECT_EQ(ask(port, "K"), "0");
+    EXPECT_EQ(ask(port, "K"), "0");  // answered, then the card is out
+    EXPECT_EQ(ask(port, "K"), "6");
+
+    box.addFault(*SimFault::parse("lostlink,on=D"));
+    EXPECT_EQ(ask(port, "K"), "6");
+    try {
+        port.write("@DTEST");
+        FAIL() << "write went through";
+    } catch (const PortError& e) {
+        EXPECT_EQ(e.kind(), PortError::Write);
+    }
+    EXPECT_THROW(port.readByte(10), PortError);
+    try {
+        port.purge();
+        FAIL() << "purge went through";
+    } catch (const PortError& e) {
+        EXPECT_EQ(e.kind(), PortError::Purge);
+    }
+    port.close();
+    EXPECT_THROW(port.open("SIM", 115200), PortError);
+    box.setLinkLost(false);
+    port.open("SIM", 115200);
+    EXPECT_EQ(ask(port, "K"), "6");
+}
+
+TEST_F(SimSerial, LineTimingRunsOnTheClock) {
+    qint64 before = clock.nowMs();
+    EXPECT_EQ(port.readByte(45), -1);
+    EXPECT_EQ(clock.nowMs() - before, 45);
+
+    // At 11520 baud each byte takes 10 bit times, about 0.87 ms.
+    port.setLineSpeed(11520);
+    before = clock.nowMs();
+    port.write("QXAT!V#\r");  // 8 bytes out
+    EXPECT_EQ(clock.nowMs() - before, 7);
+    const QByteArray id = test::readUntil(port, '>', 5);
+    EXPECT_TRUE(id.endsWith('>'));
+    EXPECT_NEAR(double(clock.nowMs() - before), 7 + id.size() * 0.868, 2.0);
+
+    // A port at the wrong speed reaches a box that never answers.
+    SimSerialPort slow(box, clock);
+    slow.open("SIM", 9600);
+    slow.write("QXAT\r");
+    EXPECT_EQ(slow.readByte(150), -1);
+}
+
+TEST_F(SimSerial, TraceListsEveryExchangeAndGoesToAFile) {
+    connect(10);
+    ask(port, "K");
+    box.addFault(*SimFault::parse("noanswer,on=D"));
+    frame(port, "DABCD");
+    const QStringList lines = box.traceLines();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.at(0), "prompt QXAT<0D>  ->  >");
+    EXPECT_EQ(lines.at(1), "prompt QXAT%<0D>  ->  (none)");
+    EXPECT_EQ(lines.at(2), "cmd    @K  ->  01 30");
+    EXPECT_EQ(lines.at(3), "cmd    @DABCD  ->  (none)  [noanswer]");
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trace.txt");
+    ASSERT_TRUE(box.writeTrace(path));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join('\n') + '\n');
+}
+
+}  // namespace
+}  // namespace kelvano
