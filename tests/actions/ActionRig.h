@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "actions/uActions.h"
 #include "base/Clock.h"
@@ -11,6 +12,9 @@
 #include "sim/SimBox.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
+
+// Readable failure messages for texts and lists of texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace kelvano::test {
 
