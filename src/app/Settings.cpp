@@ -7,11 +7,13 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <string>
 
-// The wide-character variants of the library need an extra conversion library; the files are
-// handled as bytes here and decoded by Qt.
+// The library is used header-only: its implementation is compiled here, and only the byte
+// variant, since the files are handled as bytes and decoded by Qt.
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include "base/Options.h"
@@ -27,6 +29,28 @@ class SettingsStore::Document {
 public:
     Document() : ini(false, true, false) { ini.SetSpaces(false); }
     CSimpleIniA ini;
+    // The file is in the Windows code page rather than UTF-8: new values are written in it
+    // too, so that the program that wrote the file still reads them.
+    bool codePage = false;
+
+    void set(const QString& section, const QString& key, const QString& value) {
+        const QByteArray s = section.toUtf8();
+        // Keep the spelling of a key that the file already has.
+        QByteArray k = key.toUtf8();
+        CSimpleIniA::TNamesDepend keys;
+        ini.GetAllKeys(s.constData(), keys);
+        const SI_GenericNoCase<char> less;
+        for (const auto& entry : keys) {
+            if (!less(entry.pItem, k.constData()) && !less(k.constData(), entry.pItem)) {
+                k = QByteArray(entry.pItem);
+                break;
+            }
+        }
+        const bool latin = codePage && std::all_of(value.begin(), value.end(),
+                                                   [](QChar c) { return c.unicode() < 0x100; });
+        const QByteArray v = latin ? value.toLatin1() : value.toUtf8();
+        ini.SetValue(s.constData(), k.constData(), v.constData(), nullptr, true);
+    }
 };
 
 namespace {
@@ -117,6 +141,9 @@ std::unique_ptr<SettingsStore::Document> SettingsStore::load() const {
                                   utf16.size() / 2)
                    .toUtf8();
     }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString probe = utf8.decode(data);
+    doc->codePage = utf8.hasError();
     if (doc->ini.LoadData(data.constData(), static_cast<size_t>(data.size())) < 0)
         doc->ini.Reset();
     return doc;
@@ -133,7 +160,7 @@ bool SettingsStore::save(const Document& doc) {
     // replace it.
     const QFileInfo info(fileName_);
     constexpr auto writeBits =
-        QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
+        QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;  // the mode bits, not access()
     if (info.exists() && info.isFile() && !(info.permissions() & writeBits))
         return fail(QStringLiteral("the file is read-only"));
 
@@ -186,13 +213,11 @@ bool SettingsStore::readBool(const QString& key, bool defaultValue) const {
 bool SettingsStore::writeString(const QString& key, const QString& value) {
     if (pending_) {
         if (!error_.isEmpty()) return false;
-        pending_->ini.SetValue(bytes(section_).constData(), bytes(key).constData(),
-                               bytes(encodeValue(value)).constData(), nullptr, true);
+        pending_->set(section_, key, encodeValue(value));
         return true;
     }
     auto doc = load();
-    doc->ini.SetValue(bytes(section_).constData(), bytes(key).constData(),
-                      bytes(encodeValue(value)).constData(), nullptr, true);
+    doc->set(section_, key, encodeValue(value));
     return save(*doc);
 }
 
