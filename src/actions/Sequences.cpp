@@ -117,8 +117,11 @@ void TActions::EraseDevice() {
         tx("DERAS", 10);
         clock_.sleepMs(200);
         tx("M1", 500);
-        tx("ErA", 500);
+        // The one exchange that tells whether the card was erased: a box that does not
+        // answer it, or refuses it, has not erased anything.
+        const int r = tx("ErA", 500);
         tx("M0", 500);
+        if (r == -1 || r == 255) ShowError(QStringLiteral("Error while erasing device"));
     } else if (isAvrAction(id)) {
         AvrIdentify(id, false);
         if (!Aborted) {

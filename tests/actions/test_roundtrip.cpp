@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ActionRig.h"
+#include "sim/SimFault.h"
+
+using namespace kelvano;
+using namespace kelvano::test;
+
+namespace {
+
+void fill(TBufArray& buf, std::mt19937& rng, unsigned mask) {
+    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
+}
+
+// Random contents in every memory of the card, with a configuration that leaves it readable.
+void randomCard(ActionRig& rig, std::mt19937& rng) {
+    TDevices& d = rig.devices;
+    const int id = d.DeviceId;
+    fill(d.ProgBuf, rng, isPicCode(id) ? 0x3FFF : 0xFFFF);
+    fill(d.DataBuf, rng, 0xFF);
+    fill(d.EepBuf, rng, 0xFF);
+    if (isPicCode(id)) {
+        for (int k = 0; k < 4; ++k) d.IdBuf[k] = uint16_t(rng() & 0xF);
+        rig.fuses.pic84 = Pic84Page{int(rng() % 4), bool(rng() & 1), bool(rng() & 1), false, {}};
+        Pic876Page p;
+        p.fosc = int(rng() % 4);
+        p.wdte = rng() & 1;
+        p.pwrte = rng() & 1;
+        p.boden = rng() & 1;
+        p.wrt = rng() & 1;
+        p.cp = 3;  // "OFF"
+        rig.fuses.pic876 = p;
+    } else {
+        rig.fuses.avr.avrFuse = rng() & 1;
+        Mega163Page m;
+        m.osc = int(rng() % 16);
+        m.boden = rng() & 1;
+        m.bootSize = int(rng() % 4);
+        rig.fuses.mega163 = m;
+    }
+}
+
+}  // namespace
+
+TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
+    std::mt19937 rng(20240611);
+    for (const TDeviceEntry& row : catalogue()) {
+        if (row.code == 30) continue;  // no card of that row can be handled
+        SCOPED_TRACE(row.code);
+        ActionRig rig(row.code);
+        rig.box.setTraceKept(false);
+        ASSERT_TRUE(rig.connect());
+        rig.options.verify = true;
+        randomCard(rig, rng);
+        rig.run(5);
+        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+
+        struct Written {
+            TBufArray prog, data, eep, id;
+            uint16_t cfg;
+            uint8_t fuseLow, fuseHigh, lock;
+        } const written{rig.devices.ProgBuf, rig.devices.DataBuf, rig.devices.EepBuf,
+                        rig.devices.IdBuf,   rig.devices.CfgWord, rig.devices.FuseLow,
+                        rig.devices.FuseHigh, rig.devices.LockByte};
+        const bool fuse = rig.fuses.avr.avrFuse;
+
+        rig.devices.ApplyBuffers();  // blank buffers, configuration reset
+        rig.devices.FuseLow = rig.devices.FuseHigh = rig.devices.LockByte = 0;
+        rig.fuses.avr.avrFuse = !fuse;
+        rig.run(1);
+        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        EXPECT_TRUE(rig.devices.ProgBuf == written.prog);
+        EXPECT_TRUE(rig.devices.DataBuf == written.data);
+        EXPECT_TRUE(rig.devices.EepBuf == written.eep);
+        if (isPicCode(row.code)) {
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_EQ(rig.devices.IdBuf[k], written.id[k]) << k;
+            }
+            EXPECT_EQ(rig.devices.CfgWord, written.cfg);
+        }
+        if (hasAvrFuseBox(row.code)) {
+            EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
+        }
+        if (row.code == 31) {
+            EXPECT_EQ(rig.devices.FuseLow, written.fuseLow);
+            EXPECT_EQ(rig.devices.FuseHigh, written.fuseHigh);
+            EXPECT_EQ(rig.devices.LockByte, written.lock);
+        }
+    }
+}
+
+TEST(RoundTrip, VerifyStopsAtFirstChangedByteWithItsAddress) {
+    struct Case {
+        int card;
+        bool flash;
+        int address;
+        const char* message;
+    };
+    const Case cases[] = {
+        {20, true, 0x0123, "Verify error at $0123 (Program Memory)"},
+        {20, false, 0x01F0, "Verify error at $01F0 (Data Memory)"},
+        {31, true, 0x1FFF, "Verify error at $1FFF (Program Memory)"},
+        {11, true, 0x0800, "Verify error at $0800 (Program Memory)"},
+        {10, false, 0x003F, "Verify error at $003F (Data Memory)"},
+    };
+    std::mt19937 rng(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ActionRig rig(c.card);
+        rig.box.setTraceKept(false);
+        ASSERT_TRUE(rig.connect());
+        rig.enable.eep = false;
+        randomCard(rig, rng);
+        rig.run(5);
+        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        rig.run(4);
+        ASSERT_TRUE(rig.ready());
+        // Two changes: only the first is reported.
+        SimCard& card = rig.box.card();
+        if (c.flash) {
+            card.flash[size_t(c.address)] ^= 0x0100;
+            if (c.address + 1 < int(card.flash.size())) card.flash[size_t(c.address) + 1] ^= 1;
+        } else {
+            card.data[size_t(c.address)] ^= 0x01;
+            if (c.address + 1 < int(card.data.size())) card.data[size_t(c.address) + 1] ^= 1;
+        }
+        rig.run(4);
+        EXPECT_EQ(rig.host.errors, QStringList{c.message});
+        EXPECT_NE(rig.actions.label(), "READY");
+    }
+}
+
+TEST(RoundTrip, UsbBoxHandlesAt90sAndStopsClearlyWhereItHasNoPacket) {
+    std::mt19937 rng(3);
+    ActionRig rig(20, SimBox::Model::Usb);
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.com.UsbConnected);
+    rig.enable.eep = false;
+    rig.options.verify = true;
+    randomCard(rig, rng);
+    rig.run(5);
+    ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+    const QStringList c = rig.commands();
+    EXPECT_EQ(c.mid(0, 3), (QStringList{"0100", "0102", "04AC530000"}));
+    EXPECT_TRUE(c.contains("04AC800000"));
+    EXPECT_TRUE(c.contains("0603"));
+    EXPECT_EQ(c.back(), "0100");
+    const TBufArray prog = rig.devices.ProgBuf, data = rig.devices.DataBuf;
+    rig.devices.ApplyBuffers();
+    rig.run(1);
+    ASSERT_TRUE(rig.ready());
+    EXPECT_TRUE(rig.devices.ProgBuf == prog);
+    EXPECT_TRUE(rig.devices.DataBuf == data);
+
+    // The external EEPROM has no packet form: nothing is erased, a clear message is shown.
+    rig.enable.eep = true;
+    rig.box.clearTrace();
+    rig.run(5);
+    EXPECT_EQ(rig.host.errors.value(0),
+              "The external EEPROM can't be reached over USB.\rConnect the box to a serial port.");
+    EXPECT_FALSE(rig.commands().contains("04AC800000"));
+
+    ActionRig pic(10, SimBox::Model::Usb);
+    ASSERT_TRUE(pic.connect());
+    pic.run(5);
+    EXPECT_EQ(pic.host.errors.value(0),
+              "PIC cards can't be handled over USB.\rConnect the box to a serial port.");
+    EXPECT_NE(pic.actions.label(), "READY");
+
+    ActionRig mega(31, SimBox::Model::Usb);
+    ASSERT_TRUE(mega.connect());
+    mega.enable.eep = false;
+    mega.devices.ProgBuf[0] = 0x1234;
+    mega.run(5);
+    EXPECT_TRUE(mega.host.errors.value(0).startsWith("The fuses, lock bits and flash pages"));
+    EXPECT_NE(mega.actions.label(), "READY");
+}
+
+TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
+    const SimFault::Kind kinds[] = {SimFault::Kind::NoAnswer, SimFault::Kind::Garbled,
+                                    SimFault::Kind::LostLink, SimFault::Kind::PullCard,
+                                    SimFault::Kind::ShortReply};
+    for (int card : {10, 15, 11, 20, 22, 31}) {
+        for (int action = 1; action <= 5; ++action) {
+            for (SimFault::Kind kind : kinds) {
+                for (int at : {3, 40}) {
+                    if (action == 2 && at > 6) continue;  // an erase is over by then
+                    SCOPED_TRACE(QString("card %1 action %2 kind %3 at %4")
+                                     .arg(card).arg(action).arg(int(kind)).arg(at).toStdString());
+                    ActionRig rig(card);
+                    rig.box.setTraceKept(false);
+                    ASSERT_TRUE(rig.connect());
+                    // Programmed contents, so that every memory has replies worth checking.
+                    for (int i = 0; i < rig.devices.ProgBuf.length(); ++i)
+                        rig.devices.ProgBuf[i] = uint16_t(i & 0x3FFF);
+                    SimFault f;
+                    f.kind = kind;
+                    f.at = at;
+                    f.times = 0;  // from then on
+                    rig.box.addFault(f);
+                    const qint64 start = rig.clock.nowMs();
+                    rig.run(action);
+                    EXPECT_TRUE(rig.actions.closeRequested());
+                    EXPECT_FALSE(rig.actions.Running);
+                    EXPECT_LT(rig.clock.nowMs() - start, 60'000);
+                    EXPECT_FALSE(rig.host.errors.isEmpty());
+                    EXPECT_NE(rig.actions.label(), "READY");
+                }
+            }
+        }
+    }
+}
