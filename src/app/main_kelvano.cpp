@@ -1,1 +1,26 @@
-int main() { return 0; }
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include "app/Program.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KELVANO"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Control program of the STRAVINEX programmer"));
+    parser.addHelpOption();
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Use port NAME for this run (listed even when the system does not list "
+                       "it, a pseudo-terminal for instance)."),
+        QStringLiteral("NAME"));
+    parser.addOption(port);
+    parser.process(app);
+
+    kelvano::KelvanoProgram::Setup setup;
+    setup.portName = parser.value(port);
+    kelvano::KelvanoProgram program(std::move(setup));
+    program.Main.show();
+    return QApplication::exec();
+}

@@ -618,6 +618,7 @@ void TMain::ApplyDevice() {
     CfgPanel->show();
     PageCtl->show();
     PageCtl->setCurrentWidget(Pg1);
+    if (links_.deviceApplied) links_.deviceApplied(code);
 }
 
 void TMain::ChgDev(int code) {

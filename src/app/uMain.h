@@ -90,6 +90,7 @@ public:
         std::function<void()> showConfig;             // modal configuration dialog
         std::function<void(int actionCode)> runAction;  // ActionMode := code, modal dialog
         std::function<void()> showAbout;
+        std::function<void(int code)> deviceApplied;  // after ApplyDevice, with the code
     };
 
     TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses, SlotFiles& files,

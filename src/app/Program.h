@@ -1,0 +1,73 @@
+#pragma once
+#include <QString>
+#include <memory>
+
+#include "app/GuiHost.h"
+#include "app/Settings.h"
+#include "app/uAbout.h"
+#include "app/uMain.h"
+#include "actions/uActions.h"
+#include "base/Clock.h"
+#include "base/Options.h"
+#include "device/FusePages.h"
+#include "device/Models.h"
+#include "device/uDevices.h"
+#include "fileio/uFileio.h"
+#include "link/uCom.h"
+#include "link/uUsb.h"
+#include "sim/SimBox.h"
+
+namespace kelvano {
+
+// Everything one run of the windowed program is made of: the small state models the modules
+// share, then the modules in the order they come to life (Main, Devices, Com, FileIo, Config,
+// Actions, About, Usb), wired to each other by reference. main() makes one; a test makes its
+// own with a folder of its choosing.
+class KelvanoProgram {
+public:
+    struct Setup {
+        QString programDir;  // folder of the program (settings, card dump layouts); trailing '/'
+        QString portName;    // --port: selects this port for the run, listed when missing
+        std::unique_ptr<UsbBackend> usbBackend;  // the USB model's driver; none: USB fails
+        Host* host = nullptr;  // message boxes of the window when none is given
+    };
+    explicit KelvanoProgram(Setup setup);
+    ~KelvanoProgram();
+
+private:
+    std::unique_ptr<GuiHost> guiHost_;
+
+public:
+    // Shared state (not modules).
+    Host& host;
+    RealClock clock;
+    Options options;
+    EnableBoxes enable;
+    FuseModel fuses;
+    SlotFiles slotFiles;
+    SettingsStore settings;
+    SimBox simBox;  // the box behind port "SIM"
+
+    // The modules, in the order they are created.
+    TMain Main;
+    TDevices Devices;
+    TCom Com;
+    TFileIo FileIo;
+    TActions Actions;
+    TAbout About;
+    TUsb Usb;
+
+    QString programDir() const { return programDir_; }
+
+private:
+    SettingsContext context();
+    void showSettingsError();
+    std::unique_ptr<SerialPort> makePort(const QString& name);
+
+    QString programDir_;
+    QString portOverride_;
+    std::unique_ptr<UsbBackend> usbBackend_;
+    QString lastSettingsError_;
+};
+
+}  // namespace kelvano
