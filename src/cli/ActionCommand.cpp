@@ -1,14 +1,290 @@
-#include "cli/Commands.h"
+// kelvano-cli read | erase | blank | verify | program: the action runner of the window, driven
+// from a terminal. The runner's timer runs in an event loop as it does under the dialog; the
+// window is a progress line on standard error.
+#include <unistd.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <cstdio>
+#include <memory>
+
+#include "actions/uActions.h"
+#include "cli/Commands.h"
+#include "cli/TerminalHost.h"
+#include "device/FusePages.h"
+#include "device/Models.h"
+#include "device/uDevices.h"
+#include "fileio/uFileio.h"
+#include "link/QtSerialPortImpl.h"
+#include "link/uCom.h"
+#include "sim/SimBox.h"
+#include "sim/SimSerialPort.h"
 
 namespace kelvano {
 
-// Replaced by the real commands once the action sequences land.
-int runAction(const CliArgs&, int) {
-    std::fputs("actions: not available yet\n", stderr);
-    return 1;
+namespace {
+
+int usageError(const QString& text) {
+    std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
+    return 2;
 }
-QString actionCommandsHelp() { return {}; }
+
+// The main window's part in an action, on a terminal: nothing to show.
+class TerminalMainView final : public MainView {
+public:
+    void setLamp(bool) override {}
+    void toggleLamp() override {}
+    void showConnected(bool) override {}
+    void setQxPane(const QString& text) override { pane = text; }
+    void appendDebug(const QString&) override {}
+    void fastOpen() override {}
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+    QString pane;
+};
+
+// The action window as one line on standard error: caption, label and a bar. Without a
+// terminal on standard error each new label goes on a line of its own instead.
+class TerminalActionView final : public ActionView {
+public:
+    explicit TerminalActionView(bool bar) : bar_(bar) {}
+
+    void setCaption(const QString& caption) override {
+        caption_ = caption;
+        draw();
+    }
+    void setLabel(const QString& text) override {
+        if (text == label_) return;
+        label_ = text;
+        if (!bar_ && !text.isEmpty())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+        draw();
+    }
+    void setLabelVisible(bool) override {}
+    void setProgressPercent(int percent) override {
+        percent_ = percent;
+        draw();
+    }
+    void setProgressVisible(bool visible) override {
+        visible_ = visible;
+        draw();
+    }
+    void setAbortEnabled(bool) override {}
+    void requestClose() override {
+        if (onClose) onClose();
+    }
+    void showModeless() override {}
+    void hideWindow() override { finishLine(); }
+
+    // Ends the progress line so that later output starts on a line of its own.
+    void finishLine() {
+        if (bar_ && drawn_) std::fputc('\n', stderr);
+        drawn_ = false;
+    }
+
+    std::function<void()> onClose;
+
+private:
+    void draw() {
+        if (!bar_) return;
+        constexpr int kWidth = 30;
+        QByteArray line = "\r" + caption_.toLocal8Bit().leftJustified(20) + ' ' +
+                          label_.toLocal8Bit().leftJustified(18);
+        if (visible_) {
+            const int filled = percent_ * kWidth / 100;
+            line += " [" + QByteArray(filled, '#') + QByteArray(kWidth - filled, ' ') + "] " +
+                    QByteArray::number(percent_).rightJustified(3) + '%';
+        } else {
+            line += QByteArray(kWidth + 8, ' ');
+        }
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    bool bar_;
+    bool drawn_ = false;
+    bool visible_ = false;
+    int percent_ = 0;
+    QString caption_, label_;
+};
+
+// --memories: the Enable boxes.
+bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
+    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
+    for (const QString& raw : list.split(QLatin1Char(','))) {
+        const QString m = raw.trimmed().toLower();
+        if (m == QLatin1String("prog")) boxes.prog = true;
+        else if (m == QLatin1String("data")) boxes.data = true;
+        else if (m == QLatin1String("config")) boxes.config = true;
+        else if (m == QLatin1String("eeprom")) boxes.eep = true;
+        else {
+            error = QStringLiteral("--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
+                        .arg(raw);
+            return false;
+        }
+    }
+    return true;
+}
+
+// --lock-bits none|1|2|both, --fuse on|off, --mega163 LOCK:FUSELOW:FUSEHIGH.
+bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses, QString& error) {
+    const QString lock = args.options.value(QStringLiteral("lock-bits"), QStringLiteral("both")).toLower();
+    if (lock == QLatin1String("none")) fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;
+    else if (lock == QLatin1String("1")) { fuses.avr.lockBit1 = true; fuses.avr.lockBit2 = false; }
+    else if (lock == QLatin1String("2")) { fuses.avr.lockBit1 = false; fuses.avr.lockBit2 = true; }
+    else if (lock == QLatin1String("both")) fuses.avr.lockBit1 = fuses.avr.lockBit2 = true;
+    else {
+        error = QStringLiteral("--lock-bits takes none, 1, 2 or both, not \"%1\"").arg(lock);
+        return false;
+    }
+    const QString fuse = args.options.value(QStringLiteral("fuse"), QStringLiteral("on")).toLower();
+    if (fuse != QLatin1String("on") && fuse != QLatin1String("off")) {
+        error = QStringLiteral("--fuse takes on or off, not \"%1\"").arg(fuse);
+        return false;
+    }
+    fuses.avr.avrFuse = fuse == QLatin1String("on");
+    if (args.options.contains(QStringLiteral("mega163"))) {
+        const QStringList parts = args.options.value(QStringLiteral("mega163")).split(QLatin1Char(':'));
+        bool ok = parts.size() == 3;
+        uint8_t bytes[3] = {};
+        for (int i = 0; ok && i < 3; ++i) {
+            const uint v = parts[i].toUInt(&ok, 16);
+            ok = ok && v <= 0xFF && parts[i].size() <= 2;
+            bytes[i] = uint8_t(v);
+        }
+        if (!ok) {
+            error = QStringLiteral("--mega163 takes LOCK:FUSELOW:FUSEHIGH as hex bytes, not \"%1\"")
+                        .arg(args.options.value(QStringLiteral("mega163")));
+            return false;
+        }
+        devices.LockByte = bytes[0];
+        devices.FuseLow = bytes[1];
+        devices.FuseHigh = bytes[2];
+        RefreshMega163Page(devices, fuses);
+    }
+    return true;
+}
+
+}  // namespace
+
+int runAction(const CliArgs& args, int actionCode) {
+    if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));
+    if (!findDevice(args.card) || (!isPicCode(args.card) && !isAvrAction(args.card)))
+        return usageError(QStringLiteral("no action handles card type %1 (see 'cards')").arg(args.card));
+
+    const bool yes = args.options.contains(QStringLiteral("yes"));
+    TerminalHost host(yes);
+    RealClock clock;
+    TerminalMainView mainView;
+    Options options;
+    options.ports = {args.port};
+    options.portIndex = 0;
+    options.verify = args.options.contains(QStringLiteral("verify"));
+    options.alwaysErase = args.options.contains(QStringLiteral("always-erase"));
+    options.warnEnable = !args.options.contains(QStringLiteral("no-warnings"));
+    options.smartAuto = !args.options.contains(QStringLiteral("no-wait"));
+
+    TDevices devices;
+    devices.DeviceId = args.card;
+    devices.ApplyBuffers();
+    FuseModel fuses;
+    if (isPicCode(args.card)) RefreshPicPage(devices, fuses);
+    ApplyAvrFuseBox(args.card, fuses);
+
+    EnableBoxes enable;
+    QString error;
+    if (args.options.contains(QStringLiteral("memories")) &&
+        !parseMemories(args.options.value(QStringLiteral("memories")), enable, error))
+        return usageError(error);
+    // As in the window: on loader cards, the external EEPROM takes the controller with it.
+    cbEepMemClick(args.card, enable);
+    if (!parseConfiguration(args, devices, fuses, error)) return usageError(error);
+
+    auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
+    io->CrdPath = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvano.crd");
+    for (const auto& load : args.loads)
+        if (!io->OpenFile(load.second, load.first)) return 1;
+
+    // Port "SIM": the simulated box, holding a card of the selected type.
+    const bool sim = args.port == QLatin1String("SIM");
+    std::unique_ptr<SimBox> box;
+    if (sim) {
+        box = std::make_unique<SimBox>(SimBox::Model::QxBase, args.card);
+        if (args.options.contains(QStringLiteral("trace")))
+            box->setTraceFile(args.options.value(QStringLiteral("trace")));
+    }
+    SerialPortFactory factory = [&](const QString&) -> std::unique_ptr<SerialPort> {
+        if (box) return std::make_unique<SimSerialPort>(*box, clock);
+        return makeSystemSerialPort();
+    };
+    TUsb usb;
+    TCom com(host, clock, mainView, options, usb, factory,
+             ImageStore::programStore(QCoreApplication::applicationDirPath()));
+    TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
+    TerminalActionView view(isatty(STDERR_FILENO));
+    actions.setView(&view);
+    com.setProgressView(&actions);
+
+    com.Connect();
+    if (!com.linkReady()) {
+        view.finishLine();
+        if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
+        com.Disconnect();
+        return 1;
+    }
+    if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
+
+    QEventLoop loop;
+    bool closing = false;
+    view.onClose = [&] {
+        if (closing) return;
+        closing = true;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    };
+    actions.ActionMode = uint8_t(actionCode);
+    actions.FormShow();
+    loop.exec();
+    actions.FormClose();
+    view.finishLine();
+    const bool ready = actions.label() == QLatin1String("READY") && host.errorCount() == 0;
+    com.Disconnect();
+    if (!ready) return 1;
+
+    for (const auto& save : args.saves) {
+        const int before = host.errorCount();
+        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return 1;
+    }
+    std::fputs("READY\n", stderr);
+    return 0;
+}
+
+QString actionCommandsHelp() {
+    return QStringLiteral(
+        "\n"
+        "Actions on the card in the box:\n"
+        "  kelvano-cli --port NAME --card CODE [--load SLOT=FILE]... [options]\n"
+        "              read|erase|blank|verify|program [--save SLOT=FILE]...\n"
+        "  --port NAME          a serial port (/dev/ttyUSB0, a kelvano-boxsim terminal), USB, or\n"
+        "                       SIM: the simulated box holding a blank card of the --card type\n"
+        "  --memories LIST      comma list of prog, data, config, eeprom (default: all four);\n"
+        "                       on cards whose EEPROM is reached through a loader, eeprom\n"
+        "                       takes prog, data and config with it, as in the window\n"
+        "  --verify             verify program and data memory after programming\n"
+        "  --always-erase       erase the controller before every program action\n"
+        "  --no-warnings        do not warn before the controller's contents are lost\n"
+        "  --no-wait            start at once instead of waiting for a card to be inserted\n"
+        "  --yes                answer every warning with OK (without it a warning is asked at\n"
+        "                       the terminal, and answered Abort when there is none)\n"
+        "  --lock-bits none|1|2|both   AT90S cards: lock bits to program (default both)\n"
+        "  --fuse on|off        AT90S2323/2343/8535: program the FSTRT / RCEN fuse (default on)\n"
+        "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
+        "                       page takes them (bits the page has no control for stay 1)\n"
+        "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
+        "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command)\n"
+        "The progress goes to standard error. Exit status 0 only when the action ended with\n"
+        "READY (and every --save was written).\n");
+}
 
 }  // namespace kelvano
