@@ -141,13 +141,23 @@ void eCfgExit(TDevices& d, FuseModel& m, bool pic876, int tag, const QString& te
     bool ok = false;
     unsigned v = text.trimmed().toUInt(&ok, 16);
     if (!ok || text.trimmed().isEmpty()) v = 0x3FFF;
-    if (d.IdBuf.length() < 5) d.IdBuf.resize(5, 0x000F);
+    // Grow the ID buffer without losing the entries it has.
+    if (d.IdBuf.length() < 5) d.IdBuf.values().resize(5, 0x000F);
     d.IdBuf[tag] = static_cast<uint16_t>(v & 0x3FFF);
     if (pic876) {
         m.pic876.id[static_cast<size_t>(tag)] = text.toUpper();
     }
-    // The 16F84 page is re-shown from IdBuf and CfgWord whichever box was left.
+    // The 16F84 page is re-shown from IdBuf and CfgWord whichever box was left, so that an
+    // emptied box shows "F" again. Its configuration controls keep what the user chose
+    // since the page was last read into CfgWord: re-showing CfgWord there would silently
+    // undo those choices before the next save or program reads the page.
+    const Pic84Page before = m.pic84;
     RefreshPic84Page(d, m);
+    m.pic84.osc = before.osc;
+    m.pic84.wdt = before.wdt;
+    m.pic84.pwrte = before.pwrte;
+    m.pic84.cp = before.cp;
+    m.notify();
 }
 
 void ApplyAvrFuseBox(int deviceId, FuseModel& m) {

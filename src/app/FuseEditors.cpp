@@ -1,0 +1,318 @@
+#include "app/FuseEditors.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QValidator>
+#include <QVBoxLayout>
+
+#include "device/uDevices.h"
+
+namespace kelvano {
+
+namespace {
+
+enum class Kind { Check, List, Id };
+
+using FlagOf = bool& (*)(FuseModel&);
+using IndexOf = int& (*)(FuseModel&);
+using ItemsOf = const QStringList& (*)();
+
+// One control of a page. For the two PIC pages and the ATmega163 page the model fields are the
+// controls' view of CfgWord, IdBuf and the ATmega fuse bytes; the bit mapping between the two
+// is done by the Refresh/Read functions of the fuse pages.
+struct ControlDef {
+    Kind kind;
+    const char* name;
+    const char* caption;
+    FlagOf flag = nullptr;     // Check
+    IndexOf index = nullptr;   // List
+    ItemsOf items = nullptr;   // List
+    int tag = 0;               // Id: the IdBuf entry
+};
+
+struct GroupDef {
+    const char* title;  // nullptr: no frame
+    int columns;        // check boxes per row
+    std::vector<ControlDef> controls;
+};
+
+struct PageDef {
+    FusePage page;
+    const char* name;
+    const char* caption;
+    std::vector<GroupDef> groups;
+};
+
+#define FLAG(expr) [](FuseModel& m) -> bool& { return m.expr; }
+#define INDEX(expr) [](FuseModel& m) -> int& { return m.expr; }
+
+ControlDef check(const char* name, const char* caption, FlagOf f) {
+    return {Kind::Check, name, caption, f};
+}
+ControlDef list(const char* name, const char* caption, IndexOf i, ItemsOf items) {
+    return {Kind::List, name, caption, nullptr, i, items};
+}
+ControlDef id(const char* name, int tag) {
+    static const char* const digits[] = {"0", "1", "2", "3"};
+    return {Kind::Id, name, digits[tag], nullptr, nullptr, nullptr, tag};
+}
+
+const std::vector<PageDef>& pages() {
+    static const std::vector<PageDef> table{
+        {FusePage::CfgPic, "CfgPic", "16F84 Fuses",
+         {{"ID", 4, {id("eCfg0", 0), id("eCfg1", 1), id("eCfg2", 2), id("eCfg3", 3)}},
+          {"Configuration", 2,
+           {list("cbPOsc", "Oscillator", INDEX(pic84.osc), picOscillatorItems),
+            check("cbPWdt", "WDT", FLAG(pic84.wdt)),
+            check("cbPpwrte", "PWRTE", FLAG(pic84.pwrte)),
+            check("cbPcp", "CP", FLAG(pic84.cp))}}}},
+        {FusePage::CfgDs9, "CfgDs9", "16F876 Fuses",
+         {{"ID", 4, {id("dId0", 0), id("dId1", 1), id("dId2", 2), id("dId3", 3)}},
+          {"Configuration", 2,
+           {list("cbFosc", "Oscillator", INDEX(pic876.fosc), picOscillatorItems),
+            check("cbWdte", "WDTE", FLAG(pic876.wdte)),
+            check("cbPwrte", "PWRTE", FLAG(pic876.pwrte)),
+            check("cbBoden", "BODEN", FLAG(pic876.boden)),
+            check("cbLvp", "LVP", FLAG(pic876.lvp)),
+            check("cbCpd", "CPD", FLAG(pic876.cpd)),
+            check("cbWrt", "WRT", FLAG(pic876.wrt)),
+            check("chkDebug", "DEBUG", FLAG(pic876.debug)),
+            list("cbCp", "Code protection", INDEX(pic876.cp), pic876CodeProtectItems)}}}},
+        {FusePage::CfgAvr, "CfgAvr", "AVR Fuses",
+         {{nullptr, 1,
+           {check("cbLockBit1", "Lockbit 1", FLAG(avr.lockBit1)),
+            check("cbLockBit2", "Lockbit 2", FLAG(avr.lockBit2)),
+            check("cbAvrFuse", "FSTRT", FLAG(avr.avrFuse))}}}},
+        {FusePage::cfgMega161, "cfgMega161", "ATMega161 Fuses",
+         {{nullptr, 2,
+           {list("cb161osc", "Oscillator Mode", INDEX(mega161.osc), mega161OscillatorItems),
+            check("chk161blb11", "BLB11", FLAG(mega161.blb11)),
+            check("chk161blb12", "BLB12", FLAG(mega161.blb12)),
+            check("chk161blb02", "BLB02", FLAG(mega161.blb02)),
+            check("chk161blb01", "BLB01", FLAG(mega161.blb01)),
+            check("chk161lb1", "LB1", FLAG(mega161.lb1)),
+            check("chk161lb2", "LB2", FLAG(mega161.lb2)),
+            check("chk161boden", "BODEN", FLAG(mega161.boden)),
+            check("chk161bodlevel", "BODLEVEL", FLAG(mega161.bodlevel)),
+            check("chk161bootrst", "BOOTRST", FLAG(mega161.bootrst))}}}},
+        {FusePage::cfgMega163, "cfgMega163", "ATMega163 Fuses",
+         {{nullptr, 2,
+           {list("cb163osc", "Oscillator Mode", INDEX(mega163.osc), mega163OscillatorItems),
+            check("chk163boden", "BODEN", FLAG(mega163.boden)),
+            check("chk163bodlevel", "BODLEVEL", FLAG(mega163.bodlevel)),
+            check("chk163bootrst", "BOOTRST", FLAG(mega163.bootrst)),
+            list("cb163bootsize", "Bootloader size", INDEX(mega163.bootSize), mega163BootSizeItems),
+            check("chk163lb1", "LB1", FLAG(mega163.lb1)),
+            check("chk163lb2", "LB2", FLAG(mega163.lb2)),
+            check("chk163blb01", "BLB01", FLAG(mega163.blb01)),
+            check("chk163blb02", "BLB02", FLAG(mega163.blb02)),
+            check("chk163blb11", "BLB11", FLAG(mega163.blb11)),
+            check("chk163blb12", "BLB12", FLAG(mega163.blb12))}}}},
+    };
+    return table;
+}
+
+#undef FLAG
+#undef INDEX
+
+// One hexadecimal digit, shown in upper case; also guards against pasted text.
+class HexDigitValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        if (input.size() > 1) return Invalid;
+        for (QChar c : input)
+            if (!eCfgKeyAccepted(c) || c == QChar(8)) return Invalid;
+        return Acceptable;
+    }
+};
+
+}  // namespace
+
+struct FuseEditors::Binding {
+    const ControlDef* def;
+    FusePage page;
+    QWidget* widget;
+};
+
+FuseEditors::FuseEditors(TDevices& devices, FuseModel& model, QWidget* parent)
+    : QTabWidget(parent), devices_(devices), model_(model) {
+    setObjectName(QStringLiteral("CfgCtrl"));
+    for (int i = 0; i < static_cast<int>(pages().size()); ++i) buildPage(i);
+    connect(&model_, &FuseModel::changed, this, &FuseEditors::refresh);
+    refresh();
+}
+
+FuseEditors::~FuseEditors() = default;
+
+int FuseEditors::tabOf(FusePage page) const {
+    for (size_t i = 0; i < tabPages_.size(); ++i)
+        if (tabPages_[i] == page) return static_cast<int>(i);
+    return -1;
+}
+
+void FuseEditors::buildPage(int pageIndex) {
+    const PageDef& def = pages()[static_cast<size_t>(pageIndex)];
+    auto* page = new QWidget;
+    page->setObjectName(QLatin1String(def.name));
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->setSpacing(4);
+
+    for (const GroupDef& group : def.groups) {
+        QWidget* box = group.title ? new QGroupBox(QLatin1String(group.title)) : new QWidget;
+        auto* grid = new QGridLayout(box);
+        grid->setContentsMargins(group.title ? 6 : 0, group.title ? 4 : 0, group.title ? 6 : 0,
+                                 group.title ? 4 : 0);
+        grid->setHorizontalSpacing(6);
+        grid->setVerticalSpacing(2);
+        int row = 0, col = 0;
+        auto newRow = [&] {
+            if (col != 0) ++row;
+            col = 0;
+        };
+        for (const ControlDef& c : group.controls) {
+            QWidget* w = nullptr;
+            switch (c.kind) {
+            case Kind::List: {
+                newRow();
+                auto* label = new QLabel(QLatin1String(c.caption));
+                auto* combo = new QComboBox;
+                combo->addItems(c.items());
+                label->setBuddy(combo);
+                grid->addWidget(label, row++, 0, 1, group.columns);
+                grid->addWidget(combo, row++, 0, 1, group.columns);
+                connect(combo, &QComboBox::currentIndexChanged, this, [this, &c](int index) {
+                    if (!refreshing_ && index >= 0) c.index(model_) = index;
+                });
+                w = combo;
+                break;
+            }
+            case Kind::Check: {
+                auto* tick = new QCheckBox(QLatin1String(c.caption));
+                grid->addWidget(tick, row, col);
+                if (++col == group.columns) newRow();
+                connect(tick, &QCheckBox::toggled, this, [this, &c](bool on) {
+                    if (!refreshing_) c.flag(model_) = on;
+                });
+                w = tick;
+                break;
+            }
+            case Kind::Id: {
+                auto* cell = new QVBoxLayout;
+                cell->setSpacing(1);
+                auto* label = new QLabel(QLatin1String(c.caption));
+                label->setAlignment(Qt::AlignHCenter);
+                auto* edit = new QLineEdit(QStringLiteral("F"));
+                edit->setMaxLength(1);
+                edit->setAlignment(Qt::AlignHCenter);
+                QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                fixed.setPointSizeF(font().pointSizeF());
+                edit->setFont(fixed);
+                edit->setValidator(new HexDigitValidator(edit));
+                const int width = QFontMetrics(fixed).horizontalAdvance(u'W') + 14;
+                edit->setFixedWidth(width);
+                label->setBuddy(edit);
+                cell->addWidget(label);
+                cell->addWidget(edit, 0, Qt::AlignHCenter);
+                grid->addLayout(cell, row, col);
+                if (++col == group.columns) newRow();
+                edit->installEventFilter(this);
+                const FusePage page = def.page;
+                connect(edit, &QLineEdit::textEdited, this, [this, &c, page](const QString& text) {
+                    idEdited(Binding{&c, page, nullptr}, text);
+                });
+                w = edit;
+                break;
+            }
+            }
+            w->setObjectName(QLatin1String(c.name));
+            bindings_.push_back({&c, def.page, w});
+        }
+        column->addWidget(box);
+    }
+    column->addStretch(1);
+
+    addTab(page, QLatin1String(def.caption));
+    tabPages_.push_back(def.page);
+}
+
+void FuseEditors::refresh() {
+    refreshing_ = true;
+    for (const Binding& b : bindings_) {
+        const ControlDef& c = *b.def;
+        switch (c.kind) {
+        case Kind::Check:
+            static_cast<QCheckBox*>(b.widget)->setChecked(c.flag(model_));
+            break;
+        case Kind::List:
+            static_cast<QComboBox*>(b.widget)->setCurrentIndex(c.index(model_));
+            break;
+        case Kind::Id: {
+            const auto& ids = b.page == FusePage::CfgPic ? model_.pic84.id : model_.pic876.id;
+            auto* edit = static_cast<QLineEdit*>(b.widget);
+            const QString text = ids[static_cast<size_t>(c.tag)].left(1).toUpper();
+            if (edit->text() != text) edit->setText(text);
+            break;
+        }
+        }
+        if (b.widget->objectName() == QLatin1String("cbAvrFuse")) {
+            auto* box = static_cast<QCheckBox*>(b.widget);
+            if (!model_.avr.fuseCaption.isEmpty()) box->setText(model_.avr.fuseCaption);
+            box->setVisible(model_.avr.fuseVisible);
+        }
+    }
+    const int shown = tabOf(model_.shown);
+    for (int i = 0; i < count(); ++i) setTabVisible(i, i == shown);
+    if (shown >= 0) setCurrentIndex(shown);
+    refreshing_ = false;
+}
+
+void FuseEditors::idEdited(const Binding& b, const QString& text) {
+    auto& ids = b.page == FusePage::CfgPic ? model_.pic84.id : model_.pic876.id;
+    ids[static_cast<size_t>(b.def->tag)] = text;
+    // A typed digit is the ID at once, so that a save or a program started from a shortcut
+    // while the box still has the focus takes it. Leaving the box then runs the full rule.
+    bool ok = false;
+    const unsigned value = text.toUInt(&ok, 16);
+    if (ok && !text.isEmpty()) {
+        if (devices_.IdBuf.length() <= b.def->tag) devices_.IdBuf.values().resize(5, 0x000F);
+        devices_.IdBuf[b.def->tag] = static_cast<uint16_t>(value & 0x3FFF);
+    }
+}
+
+void FuseEditors::idLeft(const Binding& b) {
+    auto* edit = static_cast<QLineEdit*>(b.widget);
+    eCfgExit(devices_, model_, b.page == FusePage::CfgDs9, b.def->tag, edit->text());
+}
+
+bool FuseEditors::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::FocusOut)
+        return QTabWidget::eventFilter(watched, event);
+    for (const Binding& b : bindings_) {
+        if (b.widget != watched) continue;
+        if (event->type() == QEvent::KeyPress) {
+            // Only typed characters are filtered; editing and navigation keys pass.
+            const QString text = static_cast<QKeyEvent*>(event)->text();
+            if (text.size() == 1 && text[0].isPrint() && !eCfgKeyAccepted(text[0])) return true;
+        } else {
+            // Switching to another window or opening a menu is not leaving the box.
+            const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+            if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason &&
+                why != Qt::MenuBarFocusReason)
+                idLeft(b);
+        }
+        break;
+    }
+    return QTabWidget::eventFilter(watched, event);
+}
+
+}  // namespace kelvano
