@@ -335,11 +335,13 @@ int TCom::UploadFirmware() {
 
         for (int offset = 0;; offset += 16) {
             host_.processEvents();
-            QByteArray line = QByteArrayLiteral("QXATU") + hex(uint(offset + 0x8000), 4).toLatin1();
+            // Box addresses are four digits from 8000; the image size limit keeps them there.
+            QByteArray line =
+                QByteArrayLiteral("QXATU") + hex(uint(offset + 0x8000) & 0xFFFF, 4).toLatin1();
             for (int j = 0; j < 16 && offset + j < n; ++j)
                 line += hex(uchar(image.at(offset + j)), 2).toLatin1();
             if (progress_) progress_->setProgressPosition(offset + 32);
-            if (line.size() == 9) break;
+            if (offset >= n) break;  // a line without data bytes
             if (!SyncPrompt()) return 253;
             SendText(line + '\r');
             clock_.sleepMs(5);
