@@ -259,7 +259,10 @@ void SimBox::finishExchange(TraceEntry::Channel channel, const QString& family,
 }
 
 void SimBox::record(const TraceEntry& entry) {
-    if (traceKept_) trace_.append(entry);
+    if (traceKept_) {
+        while (trace_.size() >= traceLimit_) trace_.removeFirst();
+        trace_.append(entry);
+    }
     if (!traceFile_.isEmpty()) {
         QFile file(traceFile_);
         if (file.open(QIODevice::Append | QIODevice::Text))

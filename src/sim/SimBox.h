@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -115,6 +116,8 @@ public:
     void setTraceFile(const QString& path) { traceFile_ = path; }
     // False: keep no list in memory (a long-running server).
     void setTraceKept(bool kept) { traceKept_ = kept; }
+    // The list keeps the latest `entries` exchanges (default 200000), dropping the oldest.
+    void setTraceLimit(int entries) { traceLimit_ = std::max(1, entries); }
 
 private:
     struct ArmedFault {
@@ -166,6 +169,7 @@ private:
     QList<TraceEntry> trace_;
     QString traceFile_;
     bool traceKept_ = true;
+    int traceLimit_ = 200000;
 };
 
 }  // namespace kelvano

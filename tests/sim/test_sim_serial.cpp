@@ -462,12 +462,17 @@ TEST_F(SimSerial, TraceListsEveryExchangeAndGoesToAFile) {
     EXPECT_EQ(lines.at(2), "cmd    @K  ->  01 30");
     EXPECT_EQ(lines.at(3), "cmd    @DABCD  ->  (none)  [noanswer]");
 
+    box.setTraceLimit(2);
+    ask(port, "K");
+    ASSERT_EQ(box.traceLines().size(), 2);
+    EXPECT_EQ(box.traceLines().first(), lines.at(3));  // the oldest went first
+
     QTemporaryDir dir;
     const QString path = dir.filePath("trace.txt");
     ASSERT_TRUE(box.writeTrace(path));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join('\n') + '\n');
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), box.traceLines().join('\n') + '\n');
 }
 
 }  // namespace
