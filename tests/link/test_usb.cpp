@@ -1,4 +1,5 @@
 #include "LinkFixture.h"
+#include "link/LibusbBackend.h"
 
 namespace kelvano::test {
 namespace {
@@ -139,6 +140,38 @@ TEST_F(UsbConnect, EveryMissingPieceIsTheNotFoundMessage) {
         EXPECT_EQ(view.fastOpens, 0);
         EXPECT_LE(usbBackend.bulkWrites.size(), 1u);
     }
+}
+
+}  // namespace
+}  // namespace kelvano::test
+
+
+namespace kelvano::test {
+namespace {
+
+TEST(LibusbBackend, KnowsTheEzUsbIdsAndFailsQuietlyWithoutABox) {
+    LibusbBackend plain;
+    EXPECT_TRUE(plain.isKnown(0x0547, 0x2131));
+    EXPECT_FALSE(plain.isKnown(0x1234, 0x5678));
+    LibusbBackend extended({{0x1234, 0x5678}, {0x0547, 0x2131}});
+    EXPECT_TRUE(extended.isKnown(0x1234, 0x5678));
+    EXPECT_EQ(extended.knownIds().size(), LibusbBackend::defaultIds().size() + 1);
+
+    // This machine has no box at number 9 (nor anything with an unknown id): every request
+    // fails by its result, nothing hangs.
+    LibusbBackend none;
+    EXPECT_FALSE(none.openDevice(9));
+    EXPECT_FALSE(none.isOpen());
+    QByteArray info;
+    EXPECT_FALSE(none.pipeInfo(info));
+    EXPECT_FALSE(none.stringDescriptor(2, 1, info));
+    EXPECT_FALSE(none.bulkWrite(0, "x"));
+    uint8_t buffer[4];
+    EXPECT_EQ(none.bulkRead(1, buffer, 4), -1);
+    none.closeDevice();
+
+    TUsb usb(&none);
+    EXPECT_EQ(usb.GetStringDescriptor(2), "");
 }
 
 }  // namespace
