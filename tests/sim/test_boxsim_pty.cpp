@@ -103,7 +103,13 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     QTemporaryDir dir;
     const std::string link = dir.filePath("stravinex").toStdString();
     const std::string trace = dir.filePath("trace.txt").toStdString();
-    BoxSimProcess sim({"--card", "22", "--link", link, "--trace", trace, "--fault", "noanswer,on=D,times=0"});
+    const QString flash = dir.filePath("flash.bin");
+    QFile bin(flash);
+    ASSERT_TRUE(bin.open(QIODevice::WriteOnly));
+    bin.write(QByteArray::fromHex("0C942A00"));  // flash words 940C, 002A
+    bin.close();
+    BoxSimProcess sim({"--card", "22", "--load", "1=" + flash.toStdString(), "--link", link,
+                       "--trace", trace, "--fault", "noanswer,on=D,times=0"});
     const std::string tty = sim.firstLine(5000);
     ASSERT_FALSE(tty.empty()) << "no terminal path from kelvano-boxsim";
 
@@ -126,6 +132,8 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     EXPECT_EQ(talk(fd, "@M5", 1), std::string(1, '\0'));
     EXPECT_EQ(talk(fd, "@YAC530000", 5), "\x04" "5300");
     EXPECT_EQ(talk(fd, "@Y30000100", 5), "\x04" "0091");  // the AT90S2323 of card type 22
+    EXPECT_EQ(talk(fd, "@Y28000000", 5), "\x04" "0094");  // the flash given with --load
+    EXPECT_EQ(talk(fd, "@Y20000100", 5), "\x04" "002A");
     EXPECT_EQ(talk(fd, "@DTEST", 1, '\0', 200), "");       // the fault from the command line
     EXPECT_EQ(talk(fd, "@*", 1), "!");
     ::close(fd);
