@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs
+# each for the given number of seconds, one after the other, at low priority.
+# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET=60] [TARGET...]   (default: every fuzz/fuzz_*.cpp)
+# Corpora and logs stay in fuzz-build/ (FUZZ_BUILD_DIR); a finding leaves its input there
+# as crash-* / leak-* / timeout-* and makes the script exit 1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+[ $# -gt 0 ] && shift
+build=${FUZZ_BUILD_DIR:-fuzz-build}
+if [ $# -gt 0 ]; then
+  targets=("$@")
+else
+  targets=()
+  for f in fuzz/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
+fi
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKELVANO_FUZZ=ON -DKELVANO_TESTS=OFF -DKELVANO_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]}"
+
+# Seeds: the fixtures of the test suite behind each selector byte (card type and slot).
+seed() {  # target, file...
+  local dir="$build/corpus/$1"; shift
+  mkdir -p "$dir"
+  local f sel
+  for f in "$@"; do
+    [ -f "$f" ] || continue
+    for sel in 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14; do
+      { printf "\\x$(printf %02x "$sel")"; cat "$f"; } >"$dir/$(basename "$f").$sel"
+    done
+  done
+}
+seed fuzz_hex tests/data/*.hex
+seed fuzz_bin tests/data/*.bin
+seed fuzz_obj tests/data/*.obj
+mkdir -p "$build/corpus/fuzz_crd"
+printf '\x0e/ dump\r\n01 02 FF 00 00 12 00 40 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n' \
+  >"$build/corpus/fuzz_crd/layout1"
+printf '\x0ec1 ff 00 10 02 ab cd\n01 02 23 01 00 05 AA BB CC DD\n' >"$build/corpus/fuzz_crd/layout6"
+printf '\x8eAA BB HI LO\r\nC1 FF NB HI LO\r\n\x00AA BB 12 34 01 02\r\n' >"$build/corpus/fuzz_crd/layoutfile"
+
+status=0
+for t in "${targets[@]}"; do
+  mkdir -p "$build/corpus/$t" "$build/findings/$t"
+  echo "== $t for ${seconds}s"
+  if ! nice -n 10 "$build/$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+      -print_final_stats=1 -artifact_prefix="$build/findings/$t/" "$build/corpus/$t" \
+      >"$build/$t.log" 2>&1; then
+    echo "!! $t found a fault: see $build/$t.log and $build/findings/$t/"
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE' "$build/$t.log" || true
+done
+exit $status
