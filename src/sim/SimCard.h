@@ -35,7 +35,7 @@ public:
     // The AVR signature bytes 0..2 as one number (0x1E9301 ...); 0 for a PIC.
     uint32_t avrSignature() const;
 
-    // ---- memories -------------------------------------------------------------------------
+    // ---- memories (sizes fixed by the card type, powers of two: leave them as they are) ----
     std::vector<uint16_t> flash;    // program words (PIC: 14 bits)
     std::vector<uint8_t> data;      // controller's internal EEPROM
     std::vector<uint8_t> eeprom;    // the external 24Cxx
