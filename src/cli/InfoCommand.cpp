@@ -1,14 +1,83 @@
-#include "cli/Commands.h"
-
+// kelvano-cli info: connects to the box as the window does, prints its identity and the state
+// of its firmware, and disconnects.
+#include <QCoreApplication>
 #include <cstdio>
+#include <memory>
+
+#include "cli/Commands.h"
+#include "cli/TerminalHost.h"
+#include "link/LibusbBackend.h"
+#include "link/QtSerialPortImpl.h"
+#include "link/uCom.h"
+#include "sim/SimBox.h"
+#include "sim/SimSerialPort.h"
 
 namespace kelvano {
 
-// Replaced by the real command once the link lands.
-int runInfo(const CliArgs&) {
-    std::fputs("info: not available yet\n", stderr);
-    return 1;
+namespace {
+
+// The main window as far as a connect reaches it: the status pane and the DEBUG memo.
+class InfoView final : public MainView {
+public:
+    void setLamp(bool) override {}
+    void toggleLamp() override {}
+    void showConnected(bool) override {}
+    void setQxPane(const QString& text) override { pane = text; }
+    void appendDebug(const QString& line) override { debug << line; }
+    void fastOpen() override {}
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+    QString pane;
+    QStringList debug;
+};
+
+}  // namespace
+
+int runInfo(const CliArgs& args) {
+    if (args.port.isEmpty()) {
+        std::fputs("kelvano-cli: info needs --port NAME\n(see kelvano-cli --help)\n", stderr);
+        return 2;
+    }
+    TerminalHost host(args.options.contains(QStringLiteral("yes")));
+    RealClock clock;
+    InfoView view;
+    Options options;
+    options.ports = {args.port};
+    options.portIndex = 0;
+
+    std::unique_ptr<SimBox> box;
+    if (args.port == QLatin1String("SIM")) box = std::make_unique<SimBox>(SimBox::Model::QxBase);
+    SerialPortFactory factory = [&](const QString&) -> std::unique_ptr<SerialPort> {
+        if (box) return std::make_unique<SimSerialPort>(*box, clock);
+        return makeSystemSerialPort();
+    };
+    LibusbBackend usbBackend;
+    TUsb usb(&usbBackend);
+    TCom com(host, clock, view, options, usb, factory,
+             ImageStore::programStore(QCoreApplication::applicationDirPath()));
+
+    com.Connect();
+    const bool ready = com.linkReady();
+    if (ready) {
+        std::printf("Box: %s\n", qPrintable(view.pane));
+        if (!com.UsbConnected) std::printf("Firmware: %s\n", qPrintable(TCom::firmwareText(com.firmware())));
+        for (const QString& line : view.debug) std::printf("Debug: %s\n", qPrintable(line));
+        std::fflush(stdout);
+    } else if (host.errorCount() == 0) {
+        std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n", stderr);
+    }
+    com.Disconnect();
+    return ready ? 0 : 1;
 }
-QString infoCommandHelp() { return {}; }
+
+QString infoCommandHelp() {
+    return QStringLiteral(
+        "\n"
+        "The box:\n"
+        "  kelvano-cli --port NAME info\n"
+        "                       connect, print the box's identity (as the status bar shows it)\n"
+        "                       and the state of its firmware, then disconnect. NAME is a serial\n"
+        "                       port, USB, or SIM (the simulated box)\n");
+}
 
 }  // namespace kelvano
