@@ -5,6 +5,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -38,8 +39,9 @@ struct ControlDef {
 };
 
 struct GroupDef {
-    const char* title;  // nullptr: no frame
-    int columns;        // check boxes per row
+    const char* title;  // nullptr: no frame; "": a frame without a title
+    int columns;        // check boxes per row; with more than one, a list shares its row
+                        // with its caption
     std::vector<ControlDef> controls;
 };
 
@@ -68,14 +70,14 @@ const std::vector<PageDef>& pages() {
     static const std::vector<PageDef> table{
         {FusePage::CfgPic, "CfgPic", "16F84 Fuses",
          {{"ID", 4, {id("eCfg0", 0), id("eCfg1", 1), id("eCfg2", 2), id("eCfg3", 3)}},
-          {"Configuration", 2,
+          {"", 2,
            {list("cbPOsc", "Oscillator", INDEX(pic84.osc), picOscillatorItems),
             check("cbPWdt", "WDT", FLAG(pic84.wdt)),
             check("cbPpwrte", "PWRTE", FLAG(pic84.pwrte)),
             check("cbPcp", "CP", FLAG(pic84.cp))}}}},
         {FusePage::CfgDs9, "CfgDs9", "16F876 Fuses",
          {{"ID", 4, {id("dId0", 0), id("dId1", 1), id("dId2", 2), id("dId3", 3)}},
-          {"Configuration", 2,
+          {"", 2,
            {list("cbFosc", "Oscillator", INDEX(pic876.fosc), picOscillatorItems),
             check("cbWdte", "WDTE", FLAG(pic876.wdte)),
             check("cbPwrte", "PWRTE", FLAG(pic876.pwrte)),
@@ -90,26 +92,30 @@ const std::vector<PageDef>& pages() {
            {check("cbLockBit1", "Lockbit 1", FLAG(avr.lockBit1)),
             check("cbLockBit2", "Lockbit 2", FLAG(avr.lockBit2)),
             check("cbAvrFuse", "FSTRT", FLAG(avr.avrFuse))}}}},
+        // Long captions get a row of their own so that the pages stay narrow.
         {FusePage::cfgMega161, "cfgMega161", "ATMega161 Fuses",
-         {{nullptr, 2,
-           {list("cb161osc", "Oscillator Mode", INDEX(mega161.osc), mega161OscillatorItems),
-            check("chk161blb11", "BLB11", FLAG(mega161.blb11)),
+         {{nullptr, 1,
+           {list("cb161osc", "Oscillator Mode", INDEX(mega161.osc), mega161OscillatorItems)}},
+          {nullptr, 2,
+           {check("chk161blb11", "BLB11", FLAG(mega161.blb11)),
             check("chk161blb12", "BLB12", FLAG(mega161.blb12)),
             check("chk161blb02", "BLB02", FLAG(mega161.blb02)),
             check("chk161blb01", "BLB01", FLAG(mega161.blb01)),
             check("chk161lb1", "LB1", FLAG(mega161.lb1)),
-            check("chk161lb2", "LB2", FLAG(mega161.lb2)),
-            check("chk161boden", "BODEN", FLAG(mega161.boden)),
+            check("chk161lb2", "LB2", FLAG(mega161.lb2))}},
+          {nullptr, 1,
+           {check("chk161boden", "BODEN", FLAG(mega161.boden)),
             check("chk161bodlevel", "BODLEVEL", FLAG(mega161.bodlevel)),
             check("chk161bootrst", "BOOTRST", FLAG(mega161.bootrst))}}}},
         {FusePage::cfgMega163, "cfgMega163", "ATMega163 Fuses",
-         {{nullptr, 2,
+         {{nullptr, 1,
            {list("cb163osc", "Oscillator Mode", INDEX(mega163.osc), mega163OscillatorItems),
             check("chk163boden", "BODEN", FLAG(mega163.boden)),
             check("chk163bodlevel", "BODLEVEL", FLAG(mega163.bodlevel)),
             check("chk163bootrst", "BOOTRST", FLAG(mega163.bootrst)),
-            list("cb163bootsize", "Bootloader size", INDEX(mega163.bootSize), mega163BootSizeItems),
-            check("chk163lb1", "LB1", FLAG(mega163.lb1)),
+            list("cb163bootsize", "Bootloader size", INDEX(mega163.bootSize), mega163BootSizeItems)}},
+          {nullptr, 2,
+           {check("chk163lb1", "LB1", FLAG(mega163.lb1)),
             check("chk163lb2", "LB2", FLAG(mega163.lb2)),
             check("chk163blb01", "BLB01", FLAG(mega163.blb01)),
             check("chk163blb02", "BLB02", FLAG(mega163.blb02)),
@@ -164,15 +170,15 @@ void FuseEditors::buildPage(int pageIndex) {
     auto* page = new QWidget;
     page->setObjectName(QLatin1String(def.name));
     auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(4, 4, 4, 4);
-    column->setSpacing(4);
+    column->setContentsMargins(3, 3, 3, 3);
+    column->setSpacing(3);
 
     for (const GroupDef& group : def.groups) {
         QWidget* box = group.title ? new QGroupBox(QLatin1String(group.title)) : new QWidget;
         auto* grid = new QGridLayout(box);
-        grid->setContentsMargins(group.title ? 6 : 0, group.title ? 4 : 0, group.title ? 6 : 0,
-                                 group.title ? 4 : 0);
-        grid->setHorizontalSpacing(6);
+        const int margin = group.title ? 4 : 0;
+        grid->setContentsMargins(margin, margin, margin, margin);
+        grid->setHorizontalSpacing(4);
         grid->setVerticalSpacing(2);
         int row = 0, col = 0;
         auto newRow = [&] {
@@ -188,8 +194,14 @@ void FuseEditors::buildPage(int pageIndex) {
                 auto* combo = new QComboBox;
                 combo->addItems(c.items());
                 label->setBuddy(combo);
-                grid->addWidget(label, row++, 0, 1, group.columns);
-                grid->addWidget(combo, row++, 0, 1, group.columns);
+                // A short caption goes beside its list, a long one above it.
+                if (group.columns > 1 && QFontMetrics(font()).horizontalAdvance(label->text()) < 80) {
+                    grid->addWidget(label, row, 0);
+                    grid->addWidget(combo, row++, 1, 1, group.columns - 1);
+                } else {
+                    grid->addWidget(label, row++, 0, 1, group.columns);
+                    grid->addWidget(combo, row++, 0, 1, group.columns);
+                }
                 connect(combo, &QComboBox::currentIndexChanged, this, [this, &c](int index) {
                     if (!refreshing_ && index >= 0) c.index(model_) = index;
                 });
@@ -207,10 +219,10 @@ void FuseEditors::buildPage(int pageIndex) {
                 break;
             }
             case Kind::Id: {
-                auto* cell = new QVBoxLayout;
-                cell->setSpacing(1);
+                auto* cell = new QHBoxLayout;
+                cell->setSpacing(2);
                 auto* label = new QLabel(QLatin1String(c.caption));
-                label->setAlignment(Qt::AlignHCenter);
+                label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 auto* edit = new QLineEdit(QStringLiteral("F"));
                 edit->setMaxLength(1);
                 edit->setAlignment(Qt::AlignHCenter);
@@ -222,7 +234,7 @@ void FuseEditors::buildPage(int pageIndex) {
                 edit->setFixedWidth(width);
                 label->setBuddy(edit);
                 cell->addWidget(label);
-                cell->addWidget(edit, 0, Qt::AlignHCenter);
+                cell->addWidget(edit);
                 grid->addLayout(cell, row, col);
                 if (++col == group.columns) newRow();
                 edit->installEventFilter(this);
