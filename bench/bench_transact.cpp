@@ -1,0 +1,227 @@
+// The cost of one command exchange: Transact through the real serial code against
+// kelvano-boxsim on a pseudo-terminal, beside a minimal POSIX client (write the frame, poll,
+// read the reply) doing the same exchanges with the same simulator in the same run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "link/QtSerialPortImpl.h"
+#include "link/uCom.h"
+
+namespace {
+
+using namespace kelvano;
+
+constexpr int kExchanges = 10000;
+
+// kelvano-boxsim as a child process; its first output line is the terminal's path.
+class BoxSim {
+public:
+    BoxSim() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            const char* path = KELVANO_BIN_DIR "/kelvano-boxsim";
+            ::execl(path, path, "--model", "serial", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        char c;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
+        out_ = fds[0];
+    }
+    ~BoxSim() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string path_;
+};
+
+BoxSim* g_sim = nullptr;
+
+class NoHost : public Host {
+public:
+    void showError(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    bool askOkAbort(const QString&, const QString&) override { return true; }
+    void beep() override {}
+    void processEvents() override {}
+};
+
+class NoView : public MainView {
+public:
+    void setLamp(bool) override {}
+    void toggleLamp() override {}
+    void showConnected(bool) override {}
+    void setQxPane(const QString&) override {}
+    void appendDebug(const QString&) override {}
+    void fastOpen() override {}
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+};
+
+// Reads until the whole length-prefixed answer is there.
+bool readAnswer(int fd, unsigned char* buf, int& have) {
+    have = 0;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 60) <= 0) return false;
+        const ssize_t n = ::read(fd, buf + have, size_t(256 - have));
+        if (n <= 0) return false;
+        have += int(n);
+        if (buf[0] == 0 || buf[0] == 255 || have >= 1 + buf[0]) return true;
+    }
+}
+
+// The minimal client's terminal, raw, with the box switched to command frames.
+int openPosixClient() {
+    const int fd = ::open(g_sim->path().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return -1;
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::cfsetspeed(&t, B115200);
+    ::tcsetattr(fd, TCSANOW, &t);
+    if (::write(fd, "QXAT\r", 5) != 5) return fd;
+    ::usleep(50000);
+    if (::write(fd, "QXAT%\r", 6) != 6) return fd;
+    ::usleep(200000);
+    ::tcflush(fd, TCIOFLUSH);
+    return fd;
+}
+
+bool posixExchange(int fd) {
+    unsigned char buf[256];
+    int have = 0;
+    return ::write(fd, "@K", 2) == 2 && readAnswer(fd, buf, have) && have == 2;
+}
+
+void BM_MinimalPosixClient(benchmark::State& state) {
+    const int fd = openPosixClient();
+    if (fd < 0) {
+        state.SkipWithError("cannot open the simulator's terminal");
+        return;
+    }
+    for (auto _ : state) {
+        if (!posixExchange(fd)) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+    ::close(fd);
+}
+
+void BM_Transact(benchmark::State& state) {
+    RealClock clock;
+    NoHost host;
+    NoView view;
+    Options options;
+    options.ports = {QString::fromStdString(g_sim->path())};
+    options.portIndex = 0;
+    TUsb usb;
+    TCom com(host, clock, view, options, usb, [](const QString&) { return makeSystemSerialPort(); },
+             ImageStore());
+    com.Connect();
+    if (!com.linkReady()) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    QByteArray reply;
+    for (auto _ : state) {
+        if (com.Transact("K", reply, 0) != 1) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+    com.Disconnect();
+}
+
+// Both clients in turns, exchange by exchange, so that both see the same load on the machine:
+// the fairest ratio on a busy computer. Counters: microseconds per exchange of each.
+void BM_Interleaved(benchmark::State& state) {
+    const int fd = openPosixClient();  // before the real port locks the terminal
+    if (fd < 0) {
+        state.SkipWithError("cannot open the simulator's terminal");
+        return;
+    }
+    RealClock clock;
+    NoHost host;
+    NoView view;
+    Options options;
+    options.ports = {QString::fromStdString(g_sim->path())};
+    options.portIndex = 0;
+    TUsb usb;
+    TCom com(host, clock, view, options, usb, [](const QString&) { return makeSystemSerialPort(); },
+             ImageStore());
+    com.Connect();
+    if (!com.linkReady()) {
+        state.SkipWithError("connect failed");
+        ::close(fd);
+        return;
+    }
+    using Steady = std::chrono::steady_clock;
+    Steady::duration inTransact{}, inPosix{};
+    QByteArray reply;
+    for (auto _ : state) {
+        const auto t0 = Steady::now();
+        const bool a = com.Transact("K", reply, 0) == 1;
+        const auto t1 = Steady::now();
+        const bool b = posixExchange(fd);
+        const auto t2 = Steady::now();
+        if (!a || !b) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+        inTransact += t1 - t0;
+        inPosix += t2 - t1;
+    }
+    const double n = double(state.iterations());
+    const double tUs = std::chrono::duration<double, std::micro>(inTransact).count() / n;
+    const double pUs = std::chrono::duration<double, std::micro>(inPosix).count() / n;
+    state.counters["transact_us"] = tUs;
+    state.counters["posix_us"] = pUs;
+    state.counters["ratio"] = tUs / pUs;
+    com.Disconnect();
+    ::close(fd);
+}
+
+BENCHMARK(BM_MinimalPosixClient)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Transact)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Interleaved)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);  // Transact restarts the keep-alive timer
+    BoxSim sim;
+    if (sim.path().empty()) {
+        std::fprintf(stderr, "kelvano-boxsim did not start\n");
+        return 1;
+    }
+    g_sim = &sim;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
