@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include "app/FuseEditors.h"
 #include "link/QtSerialPortImpl.h"
 #include "sim/SimSerialPort.h"
 
@@ -26,7 +27,9 @@ KelvanoProgram::KelvanoProgram(Setup setup)
           [this](const QString& name) { return makePort(name); },
           ImageStore::programStore(withSlash(setup.programDir))),
       FileIo(host, Devices, fuses, &Main),
+      Config(options, &Main),
       Actions(host, clock, Devices, Com, options, enable, fuses, Main),
+      ActionWindow(Actions, &Main),
       About(&Main),
       Usb(setup.usbBackend.get()),
       programDir_(withSlash(setup.programDir)),
@@ -37,12 +40,15 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     FileIo.CrdPath = programDir_ + QStringLiteral("kelvano.crd");
     settings.setFileName(settingsFilePath(programDir_));
     Com.setProgressView(&Actions);
+    About.VersLabel->setText(TMain::programTitle());
     simBox.setLoaderImages(SimBox::loadersFromStore(Com.store().data()));
 
     TMain::Links links;
     links.fillPortList = [this] {
-        // The configuration dialog fills the list once it is wired; a port given on the
-        // command line is offered even when the system does not list it (a pseudo-terminal).
+        options.ports = ListSerialPorts();
+        options.portIndex = -1;
+        // A port given on the command line is offered even when the system does not list it
+        // (a pseudo-terminal, for instance).
         if (!portOverride_.isEmpty()) {
             bool listed = false;
             for (const QString& p : options.ports)
@@ -67,16 +73,18 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     links.saveFile = [this](const QString& name, int slot, int filterIndex) {
         FileIo.SaveFile(name, slot, filterIndex);
     };
-    links.showAbout = [this] {
-        About.VersLabel->setText(TMain::programTitle());
-        About.exec();
+    links.showConfig = [this] { Config.exec(); };
+    links.runAction = [this](int code) {
+        Actions.ActionMode = static_cast<uint8_t>(code);
+        ActionWindow.exec();
     };
+    links.showAbout = [this] { About.exec(); };
     links.deviceApplied = [this](int code) {
         // The simulated box holds a card of the selected type.
         if (!SimCard::isKnownType(code)) return;
         if (!simBox.hasCard() || simBox.card().type() != code) simBox.insertCard(code);
     };
-    Main.wire(Devices, std::move(links));
+    Main.wire(Devices, std::move(links), new FuseEditors(Devices, fuses));
 }
 
 KelvanoProgram::~KelvanoProgram() = default;

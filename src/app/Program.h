@@ -2,9 +2,11 @@
 #include <QString>
 #include <memory>
 
+#include "app/ActionDialog.h"
 #include "app/GuiHost.h"
 #include "app/Settings.h"
 #include "app/uAbout.h"
+#include "app/uConfig.h"
 #include "app/uMain.h"
 #include "actions/uActions.h"
 #include "base/Clock.h"
@@ -53,7 +55,9 @@ public:
     TDevices Devices;
     TCom Com;
     TFileIo FileIo;
+    TConfig Config;
     TActions Actions;
+    ActionDialog ActionWindow;  // the window of Actions
     TAbout About;
     TUsb Usb;
 

@@ -2,6 +2,8 @@
 #include <QCommandLineParser>
 
 #include "app/Program.h"
+#include "app/Settings.h"
+#include "link/LibusbBackend.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -19,7 +21,14 @@ int main(int argc, char* argv[]) {
     parser.process(app);
 
     kelvano::KelvanoProgram::Setup setup;
+    setup.programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     setup.portName = parser.value(port);
+    // Boxes with other USB ids can be named in the settings ("UsbIds").
+    kelvano::SettingsStore store(kelvano::settingsFilePath(setup.programDir));
+    QList<kelvano::LibusbBackend::UsbId> extraIds;
+    for (const auto& [vendor, product] : kelvano::readUsbIds(store)) extraIds.append({vendor, product});
+    setup.usbBackend = std::make_unique<kelvano::LibusbBackend>(extraIds);
+
     kelvano::KelvanoProgram program(std::move(setup));
     program.Main.show();
     return QApplication::exec();

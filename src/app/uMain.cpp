@@ -484,10 +484,8 @@ void TMain::FormShow() {
     if (!ProgDir.endsWith(QLatin1Char('/'))) ProgDir += QLatin1Char('/');
     appendDebug(fileVersion());
     const QString title = programTitle();
-    QApplication::setApplicationDisplayName(QString());
-    QApplication::setApplicationName(title);
+    QApplication::setApplicationDisplayName(title);
     setWindowTitle(title);
-    emit windowTitleChanged(title);
     CrdPath = ProgDir + QStringLiteral("kelvano.crd");
     // The DEBUG page still takes lines; it is only not offered to the user.
     PageCtl->setTabVisible(PageCtl->indexOf(PageDebug), false);
@@ -565,6 +563,8 @@ void TMain::ApplyDevice() {
     for (QAction* a : MnuDevices->actions()) {
         MnuDevices->removeAction(a);
         if (a->actionGroup()) a->actionGroup()->removeAction(a);
+        // The clicked item may be the one running this; it goes once its handler is done.
+        a->setObjectName(QString());
         a->deleteLater();
     }
     for (const MenuLine& line : devicesMenuLines()) AddDeviceItem(line.code, line.caption);

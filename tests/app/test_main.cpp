@@ -11,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
 #include "app/DumpGridView.h"
@@ -59,6 +62,12 @@ struct Window {
         QAction* item = main.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(code));
         ASSERT_NE(item, nullptr) << code;
         item->trigger();
+    }
+    // Whether the toolbar shows a button: its place in the toolbar is visible.
+    bool toolButtonShown(QWidget* button) const {
+        for (QAction* a : main.ToolBar1->actions())
+            if (main.ToolBar1->widgetForAction(a) == button) return a->isVisible();
+        return false;
     }
     QStringList deviceMenuNames() const {
         QStringList names;
@@ -181,6 +190,9 @@ TEST_F(MainWindowTest, ApplyDeviceForEveryCardType) {
         EXPECT_TRUE(w.main.LabFnEepMem->text().isEmpty());
         EXPECT_EQ(w.main.ActOpen3->isVisible(), !pic);
         EXPECT_EQ(w.main.ActSave3->isVisible(), !pic);
+        EXPECT_EQ(w.toolButtonShown(w.main.BtnOpen[3]), !pic);
+        EXPECT_EQ(w.toolButtonShown(w.main.BtnSave[3]), !pic);
+        EXPECT_TRUE(w.toolButtonShown(w.main.BtnOpen[2]));
         EXPECT_TRUE(w.main.ActOpen2->isVisible());
         EXPECT_EQ(w.main.ActOpen1->text(), openHint(row.code, 1) + "...");
         EXPECT_EQ(w.main.ActOpen1->toolTip(), openHint(row.code, 1));
@@ -398,8 +410,9 @@ protected:
         ensureApp();
         ASSERT_TRUE(dir.isValid());
     }
-    std::unique_ptr<KelvanoProgram> start() {
+    std::unique_ptr<KelvanoProgram> start(const QString& port = {}) {
         KelvanoProgram::Setup s;
+        s.portName = port;
         s.programDir = dir.path() + "/";
         s.host = &host;
         auto p = std::make_unique<KelvanoProgram>(std::move(s));
@@ -431,6 +444,12 @@ TEST_F(ProgramTest, FirstStartAndCloseWriteTheSettings) {
         EXPECT_EQ(p->Main.ComPane->text(), p->options.portName());
         EXPECT_FALSE(QFile::exists(dir.path() + "/kelvano.ini"));
 
+        // The about box carries the title.
+        QTimer::singleShot(0, &p->About, [&] { p->About.findChild<QPushButton*>("OKButton")->click(); });
+        p->Main.Info1->trigger();
+        EXPECT_EQ(p->About.windowTitle(), "Info...");
+        EXPECT_EQ(p->About.VersLabel->text(), "KELVANO 2.5");
+
         p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
         p->Main.cbEepMem->click();  // unticked for card type 20
         p->Main.close();
@@ -456,6 +475,33 @@ TEST_F(ProgramTest, FirstStartAndCloseWriteTheSettings) {
     EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join("\n").toStdString();
 }
 
+TEST_F(ProgramTest, PortListAndPortOfTheCommandLine) {
+    {
+        auto p = start();
+        // The system's ports, then the USB model and the simulated box; nothing stored yet.
+        ASSERT_GE(p->options.ports.size(), 2);
+        EXPECT_EQ(p->options.ports.mid(p->options.ports.size() - 2), QStringList({"USB", "SIM"}));
+        const int com1 = p->options.ports.indexOf("COM1");
+        EXPECT_EQ(p->options.portIndex, com1 >= 0 ? com1 : 0);
+        EXPECT_EQ(p->Main.ComPane->text(), p->options.portName());
+        // The fuse page control sits in the window and shows the 16F84 page.
+        ASSERT_NE(p->Main.CfgCtrl, nullptr);
+        EXPECT_TRUE(p->Main.CfgCtrl->isVisibleTo(&p->Main));
+        p->options.selectPort("SIM");
+        p->Main.close();
+    }
+    // A port named on the command line is listed and chosen for this run only.
+    auto p = start("/dev/pts/77");
+    EXPECT_EQ(p->options.portName(), "/dev/pts/77");
+    EXPECT_EQ(p->Main.ComPane->text(), "/dev/pts/77");
+    p->Main.close();
+    // It was the selection at close and so is stored, but the next run without the option
+    // does not list it and falls back to the first port.
+    auto again = start();
+    EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
+    EXPECT_EQ(again->options.portIndex, 0);
+}
+
 TEST_F(ProgramTest, ConnectsToTheSimulatedBoxAndBack) {
     auto p = start();
     p->options.ports = {"COM1", "SIM"};
@@ -471,6 +517,18 @@ TEST_F(ProgramTest, ConnectsToTheSimulatedBoxAndBack) {
     EXPECT_EQ(p->simBox.card().type(), 10);
     p->Main.MnuDevices->findChild<QAction*>("DEV31")->trigger();
     EXPECT_EQ(p->simBox.card().type(), 31);
+
+    // Read runs in the action window against the card in the box (a card type whose EEPROM
+    // the box reaches without a loader).
+    p->Main.MnuDevices->findChild<QAction*>("DEV10")->trigger();
+    ASSERT_EQ(p->simBox.card().type(), 10);
+    p->simBox.card().flash[2] = 0x1234;
+    p->simBox.card().eeprom[17] = 0x5A;
+    p->Main.ActRead->trigger();
+    EXPECT_EQ(p->Devices.ProgBuf[2], 0x1234);
+    EXPECT_EQ(p->Devices.EepBuf[17], 0x5A);
+    EXPECT_EQ(p->Main.eGrid->model()->index(1, 1).data().toString().mid(3, 3), "5A ");
+    EXPECT_FALSE(p->ActionWindow.isVisible());
 
     p->Main.ButConnect->click();  // up again
     EXPECT_FALSE(p->Com.portOpen());
