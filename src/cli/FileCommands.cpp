@@ -26,13 +26,35 @@ int usageError(const QString& text) {
 
 QString hex(unsigned v, int digits) { return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper(); }
 
+// The buffers of a card type as applying it leaves them, without laying out the dump grids:
+// a conversion never shows them, and for the large cards building their texts would cost
+// more than reading and writing the files.
+void sizeBuffersOnly(TDevices& d) {
+    if (!findDevice(d.DeviceId)) d.DeviceId = 10;
+    const TDeviceEntry& row = *findDevice(d.DeviceId);
+    d.ProgMax = row.flashWords - 1;
+    d.DataMax = row.internalEepromBytes - 1;
+    d.EepMax = row.externalEepromBytes - 1;
+    const bool pic = isPicCode(d.DeviceId);
+    d.ProgBlank = pic ? 0x3FFF : 0xFFFF;
+    if (pic) {
+        d.CfgWord = 0x3FFF;
+        ResizeFill(d.IdBuf, 4, 0x000F);
+    }
+    ResizeFill(d.ProgBuf, d.ProgMax, d.ProgBlank);
+    ResizeFill(d.DataBuf, d.DataMax, 0xFF);
+    ResizeFill(d.EepBuf, d.EepMax, 0xFF);
+}
+
 // The selected card and its file module, as the window holds them, without a window.
 struct FileSession {
-    explicit FileSession(const CliArgs& args) : host(args.options.contains(QStringLiteral("yes"))) {
+    FileSession(const CliArgs& args, bool withGrids) : host(args.options.contains(QStringLiteral("yes"))) {
         devices.DeviceId = args.card;
-        devices.ApplyBuffers();  // a code outside the catalogue falls back to 10
+        if (withGrids) devices.ApplyBuffers();  // a code outside the catalogue falls back to 10
+        else sizeBuffersOnly(devices);
         if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
+        io->setGridsShown(withGrids);
         io->CrdPath = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvano.crd");
     }
     // Loads every --load in the order given; false at the first failure (already shown).
@@ -84,7 +106,7 @@ int runCards(const CliArgs&) {
 
 int runDump(const CliArgs& args) {
     if (!args.saves.isEmpty()) return usageError(QStringLiteral("dump does not save; use convert"));
-    FileSession s(args);
+    FileSession s(args, true);
     if (!s.loadAll(args) || s.host.errorCount() > 0) return 1;
 
     const TDevices& d = s.devices;
@@ -116,7 +138,7 @@ int runConvert(const CliArgs& args) {
     else if (type != QLatin1String("hex"))
         return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"").arg(type));
 
-    FileSession s(args);
+    FileSession s(args, false);
     if (!s.loadAll(args)) return 1;
     for (const auto& save : args.saves)
         if (!s.io->SaveFile(save.second, save.first, filterIndex)) return 1;

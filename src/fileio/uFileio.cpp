@@ -131,9 +131,9 @@ bool TFileIo::copyImageToSlot(int slot) {
     if (isPicCode(code)) {
         if (slot == 1) {
             for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = word(2 * int64_t{w}) & 0x3FFF;
-            d.showGrid(1, &host_);
+            redraw(1);
             for (int e = 0; e < d.DataBuf.length(); ++e) d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
-            d.showGrid(2, &host_);
+            redraw(2);
             if (d.IdBuf.length() < 4) ResizeFill(d.IdBuf, 4, 0x000F);
             for (int k = 0; k < 4; ++k) d.IdBuf[k] = word(0x4000 + 2 * k) & 0x0F;
             d.CfgWord = word(0x400E) & 0x3FFF;
@@ -142,7 +142,7 @@ bool TFileIo::copyImageToSlot(int slot) {
             page = 1;
         } else if (slot == 2) {
             bytes(d.EepBuf, 0);
-            d.showGrid(3, &host_);
+            redraw(3);
             label = 3;
             page = 2;
         }
@@ -160,16 +160,16 @@ bool TFileIo::copyImageToSlot(int slot) {
                     dataFound = true;
                 }
             }
-            d.showGrid(1, &host_);
-            if (dataFound) d.showGrid(2, &host_);
+            redraw(1);
+            if (dataFound) redraw(2);
             label = 1;
         } else if (slot == 2) {
             bytes(d.DataBuf, 0);
-            d.showGrid(2, &host_);
+            redraw(2);
             label = 2;
         } else if (slot == 3) {
             bytes(d.EepBuf, 0);
-            d.showGrid(3, &host_);
+            redraw(3);
             label = 3;
             page = 2;
         }
@@ -179,6 +179,10 @@ bool TFileIo::copyImageToSlot(int slot) {
         if (label) view_->setFileLabel(label, FileName);
     }
     return true;
+}
+
+void TFileIo::redraw(int grid) {
+    if (gridsShown_) devices_.showGrid(grid, &host_);
 }
 
 bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {

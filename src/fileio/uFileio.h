@@ -42,6 +42,14 @@ enum LoadResult : int {
 //   AVR data EEPROM byte e (slot 1 loads) . 2 * flash words + e
 //   byte buffer element i ................. i
 class TFileIo {
+    // Declared ahead of the public fields so that the image stays the last member.
+    Host& host_;
+    TDevices& devices_;
+    FuseModel& fuses_;
+    MainView* view_;
+    bool busy_ = false;
+    bool gridsShown_ = true;
+
 public:
     // `view` may be null (terminal front end, tests): labels and pages are then not shown.
     TFileIo(Host& host, TDevices& devices, FuseModel& fuses, MainView* view);
@@ -91,6 +99,10 @@ public:
     // Elements beyond the buffer's end are left out of the record.
     static QString HexRecord(const TBufArray& buffer, int start, int style, int offset, int count);
 
+    // Whether a load redraws the dump grids of the buffers it fills (it does by default). A
+    // front end that never shows the grids, such as a file conversion, turns it off.
+    void setGridsShown(bool shown) { gridsShown_ = shown; }
+
     // The extension of a file name: from its last '.', lower case, dot included; empty when
     // there is no dot or a path separator or drive colon follows it.
     static QString Extension(const QString& name);
@@ -100,14 +112,10 @@ private:
     int readCrd();
     int loadCrdLayouts(QStringList& layouts);
     bool copyImageToSlot(int slot);
+    void redraw(int grid);
     void fillImage() { Image.fill(0xFF); }
     uint8_t img(int64_t i) const { return i >= 0 && i < kImageSize ? Image[static_cast<size_t>(i)] : 0xFF; }
 
-    Host& host_;
-    TDevices& devices_;
-    FuseModel& fuses_;
-    MainView* view_;
-    bool busy_ = false;
 };
 
 // The card dump reader's string helper.
