@@ -8,7 +8,7 @@ packages=(
   libusb-1.0-0-dev libsimpleini-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  gputils avra srecord
+  gputils avra srecord hyperfine
   xvfb xauth imagemagick fonts-dejavu-core
 )
 missing=()
