@@ -51,10 +51,11 @@ int TFileIo::ReadHexFile() {
         return error;
     }
     TextLines lines(f.get());
-    QByteArray line;
+    QByteArray line, incoming;  // the line in hand stays when the file ends
     int result = kLoadOk;
     bool done = false;
-    while (!done && lines.next(line)) {
+    while (!done && lines.next(incoming)) {
+        line.swap(incoming);
         if (LineNo % kLinesPerPump == 0) host_.processEvents();
         const qsizetype len = line.size();
         if (len > 0 && line[0] == ':') {

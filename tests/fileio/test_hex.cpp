@@ -30,6 +30,8 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
     EXPECT_EQ(b.io.Image[0x10], 0x12);
     EXPECT_EQ(b.io.Image[0x11], 0x34);
     EXPECT_EQ(b.io.Image[0], 0xFF);  // the image was refilled
+    EXPECT_EQ(b.io.LineText, ":020010001234A8");
+    EXPECT_EQ(b.io.LineNo, 2);
 }
 
 TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {
