@@ -7,6 +7,12 @@
 
 namespace kelvano {
 
+namespace {
+// Width left for the three columns of a row on a memory page: the page is 480 px wide and
+// keeps room for its frame, the grid's frame and the vertical scroll bar.
+constexpr qreal kRowTextWidth = 432.0;
+}  // namespace
+
 void GridDrawCell(QPainter& painter, const QRect& rect, const QString& text, GridCellState state,
                   const QColor& gridColour) {
     QColor back = gridColour;
@@ -120,12 +126,15 @@ private:
 
 QFont DumpGridView::dumpFont() {
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    // The system's fixed font is made for terminals; a point smaller keeps the 48-character
-    // hex column inside the page without becoming hard to read. Point sizes scale with the
-    // screen's resolution, so high-DPI screens get the same look.
-    const qreal pt = f.pointSizeF() > 0 ? f.pointSizeF() : 9.0;
-    f.setPointSizeF(qBound<qreal>(7.0, pt - 1.0, 9.0));
     f.setStyleHint(QFont::TypeWriter);
+    // The system's fixed font is made for terminals. The largest size up to its own (at most
+    // 9 pt) whose 70 characters of a row (address, hex, text) fit the memory page is used; point
+    // sizes follow the screen's resolution, so a high-DPI screen gets the same picture.
+    const qreal systemPt = f.pointSizeF() > 0 ? f.pointSizeF() : 9.0;
+    for (qreal pt = std::min<qreal>(systemPt, 9.0); pt > 6.0; pt -= 0.5) {
+        f.setPointSizeF(pt);
+        if (QFontMetricsF(f).horizontalAdvance(QString(70, QLatin1Char('0'))) <= kRowTextWidth) break;
+    }
     return f;
 }
 

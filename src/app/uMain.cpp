@@ -53,8 +53,26 @@ QIcon slotIcon(QStyle* style, QStyle::StandardPixmap base, int slot) {
     return QIcon(pm);
 }
 
+// A status pane: a text too long for it ends in "..." and shows whole in its tooltip.
+class PaneLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QFrame::paintEvent(event);
+        QPainter p(this);
+        const QRect r = contentsRect().adjusted(3, 0, -3, 0);
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r, static_cast<int>(alignment()) | Qt::TextSingleLine, shown);
+        setToolTip(shown == text() ? QString() : text());
+    }
+};
+
 QLabel* paneLabel(const QString& name, const QColor& colour, QWidget* parent) {
-    auto* l = new QLabel(parent);
+    auto* l = new PaneLabel(parent);
     l->setObjectName(name);
     QFont f = l->font();
     f.setBold(true);
@@ -118,7 +136,16 @@ TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses,
     refreshEnableBoxes();
     showConnected(false);
     Mnu2Prg->setVisible(false);
-    setFixedSize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+    fixWindowSize();
+}
+
+void TMain::fixWindowSize() {
+    // The designed client area, unless this platform's fonts make the controls need more.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    ensurePolished();
+    if (centralWidget() && centralWidget()->layout()) centralWidget()->layout()->activate();
+    setFixedSize(minimumSizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
 }
 
 TMain::~TMain() = default;
@@ -437,14 +464,21 @@ void TMain::buildStatusBar() {
     bar->setSizeGripEnabled(false);
     QxPane = paneLabel(QStringLiteral("QxPane"), QColor(0x80, 0x00, 0x00), bar);
     QxPane->setAlignment(Qt::AlignCenter);
-    QxPane->setFixedWidth(321);
+    QxPane->setMinimumWidth(150);
     DevPane = paneLabel(QStringLiteral("DevPane"), QColor(0x80, 0x00, 0x80), bar);
-    DevPane->setFixedWidth(257);
+    int nameWidth = 257;
+    for (const TDeviceEntry& row : catalogue())
+        if (row.displayName)
+            nameWidth = std::max(nameWidth, DevPane->fontMetrics().horizontalAdvance(
+                                                QString::fromLatin1(row.displayName)) + 12);
+    DevPane->setFixedWidth(nameWidth);
     ComPane = paneLabel(QStringLiteral("ComPane"), QColor(0x00, 0x00, 0x80), bar);
-    ComPane->setMinimumWidth(40);
-    bar->addWidget(QxPane);
+    ComPane->setMinimumWidth(57);
+    // Port names here are device paths, longer than the names the panes were sized for: the
+    // identification pane gives way to the port's full name.
+    bar->addWidget(QxPane, 1);
     bar->addWidget(DevPane);
-    bar->addWidget(ComPane, 1);
+    bar->addWidget(ComPane);
 }
 
 void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
@@ -458,6 +492,7 @@ void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
         fuseEditors->setParent(cfgHolder_);
         cfgHolder_->layout()->addWidget(fuseEditors);
     }
+    fixWindowSize();
 }
 
 QAction* TMain::openAction(int slot) const {
@@ -480,6 +515,7 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::FormShow() {
+    fixWindowSize();  // now that the style and fonts of every control are known
     if (ProgDir.isEmpty()) ProgDir = QCoreApplication::applicationDirPath();
     if (!ProgDir.endsWith(QLatin1Char('/'))) ProgDir += QLatin1Char('/');
     appendDebug(fileVersion());
@@ -491,7 +527,7 @@ void TMain::FormShow() {
     PageCtl->setTabVisible(PageCtl->indexOf(PageDebug), false);
     if (links_.fillPortList) links_.fillPortList();
     if (links_.iniConfig) links_.iniConfig(false);
-    ComPane->setText(options_.portName());
+    setComPane(options_.portName());
     if (const QScreen* screen = this->screen()) {
         QRect r = frameGeometry();
         r.moveCenter(screen->availableGeometry().center());
@@ -677,7 +713,7 @@ void TMain::ActExecute(int actionCode) {
 
 void TMain::ActConfigExecute() {
     if (links_.showConfig) links_.showConfig();
-    ComPane->setText(options_.portName());
+    setComPane(options_.portName());
 }
 
 void TMain::Info1Click() {
@@ -741,6 +777,11 @@ void TMain::showConnected(bool connected) {
 }
 
 void TMain::setQxPane(const QString& text) { QxPane->setText(text); }
+
+void TMain::setComPane(const QString& port) {
+    ComPane->setText(port);
+    ComPane->setMinimumWidth(std::max(57, ComPane->fontMetrics().horizontalAdvance(port) + 10));
+}
 
 void TMain::appendDebug(const QString& line) { Memo1->appendPlainText(line); }
 

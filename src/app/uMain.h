@@ -189,6 +189,8 @@ private:
     void buildStatusBar();
     void AddDeviceItem(int code, const QString& caption);
     void refreshEnableBoxes();
+    void fixWindowSize();
+    void setComPane(const QString& port);
     QAction* openAction(int slot) const;
     QAction* saveAction(int slot) const;
     std::optional<FileDialogChoice> askFile(const FileDialogRequest& request);
