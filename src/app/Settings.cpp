@@ -234,6 +234,8 @@ void SettingsStore::beginUpdate() {
     error_.clear();
 }
 
+void SettingsStore::discard() { pending_.reset(); }
+
 bool SettingsStore::commit() {
     if (!pending_) return error_.isEmpty();
     std::unique_ptr<Document> doc = std::move(pending_);
@@ -247,9 +249,13 @@ QString deviceSection(int deviceId) { return QString::asprintf("DEV_%2.2d", devi
 
 namespace {
 
-// Opens an update for a write and commits it at the end, so that one save writes the whole
-// section or nothing.
-bool finish(SettingsStore& store, bool write) { return write ? store.commit() : true; }
+// A section moves in one piece: read from one copy of the file, or written in one save that
+// writes the whole section or nothing.
+bool finish(SettingsStore& store, bool write) {
+    if (write) return store.commit();
+    store.discard();
+    return true;
+}
 
 void flag(SettingsStore& s, bool write, const char* key, bool& value, bool defaultValue) {
     if (write) s.writeBool(QLatin1String(key), value);
@@ -297,8 +303,8 @@ void clampIndex(int& index, int count) {
 bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     Options& o = ctx.options;
     s.setSection(QStringLiteral("Config"));
+    s.beginUpdate();
     if (write) {
-        s.beginUpdate();
         s.writeString(QStringLiteral("Version"), ctx.fileVersion);
         s.writeString(QStringLiteral("Port"), o.portName());
     } else {
@@ -325,8 +331,8 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     EnableBoxes& e = ctx.enable;
     FuseModel& f = ctx.fuses;
     s.setSection(deviceSection(code));
+    s.beginUpdate();
     if (write) {
-        s.beginUpdate();
         QString name = ctx.deviceName;
         if (name.isEmpty()) {
             const TDeviceEntry* row = findDevice(code);

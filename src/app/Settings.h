@@ -51,11 +51,15 @@ public:
     bool writeInt(const QString& key, int value);
     bool writeBool(const QString& key, bool value);
 
-    // Collects the following writes and reads them back from memory until commit().
+    // Reads the file once and holds it: the following reads and writes work on that copy
+    // until commit() or discard(). One section is thus read from one version of the file,
+    // and written in one save.
     void beginUpdate();
     // Writes the collected changes in one atomic save. False with errorString() set when the
     // system refused it; the file on disk is then unchanged.
     bool commit();
+    // Drops the held copy and any writes made to it.
+    void discard();
     bool inUpdate() const { return pending_ != nullptr; }
 
     // The reason of the last failed write, naming the file; empty after a successful one.
