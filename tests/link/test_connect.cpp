@@ -130,18 +130,6 @@ TEST_F(Connect, QxBaseWithoutCarriedFirmwareSkipsTheCheck) {
     EXPECT_TRUE(host.errors.isEmpty());
 }
 
-TEST_F(Connect, QxBaseWithCurrentFirmwareIsNotUploaded) {
-    store = ImageStore(ImageStore::pack({{"QXBASE", firmwareImage(100, 0x0102, 0x03)}}));
-    TCom& c = make();
-    c.Connect();
-    EXPECT_TRUE(c.linkReady());
-    EXPECT_EQ(c.firmware(), TCom::Firmware::Current);
-    EXPECT_TRUE(box.uploadLines.isEmpty());
-    EXPECT_TRUE(progress.captions.isEmpty());
-    EXPECT_EQ(port->writes, (QList<QByteArray>{"QXAT\r", "QXAT!V#\r", "QXATQ\r", "QXAT\r", "QXAT\r",
-                                               "QXAT%\r"}));
-}
-
 TEST_F(Connect, QxBaseWithOtherFirmwareGetsTheWholeImage) {
     const QByteArray image = firmwareImage(40, 0x0102, 0x04);  // revision differs
     store = ImageStore(ImageStore::pack({{"QXBASE", image}}));

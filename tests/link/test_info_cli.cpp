@@ -1,14 +1,10 @@
 // kelvano-cli info, run as the user runs it.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include "BoxSimProcess.h"
-#include "link/ImageStore.h"
 
 namespace kelvano::test {
 namespace {
@@ -61,26 +57,6 @@ TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Box: STRAVINEX QX200 * ")) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Firmware: not checked (not a QXBASE box)"));
-}
-
-TEST(InfoCommand, AStoreBesideTheProgramBringsItsFirmware) {
-    if (!QFileInfo::exists(kCli)) GTEST_SKIP() << "kelvano-cli is not built";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString cli = dir.filePath("kelvano-cli");
-    ASSERT_TRUE(QFile::copy(kCli, cli));
-    QByteArray image(300, '\x11');
-    image[19] = 0x09;  // version 0902, revision 01: not what the simulated box runs
-    image[20] = 0x02;
-    image[21] = 0x01;
-    QFile store(dir.filePath(ImageStore::storeFileName()));
-    ASSERT_TRUE(store.open(QIODevice::WriteOnly));
-    store.write(ImageStore::pack({{"QXBASE", image}}));
-    store.close();
-
-    const CliRun r = runCli(cli, {"--port", "SIM", "info"});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Firmware: uploaded")) << r.out.toStdString();
 }
 
 }  // namespace
