@@ -92,7 +92,7 @@ QStringList TMain::openFilters(int slot) const {
 }
 
 void TMain::ActOpenClick(int slot) {
-    if (slot < 1 || slot > 3) return;
+    if (slot < 1 || slot > 3 || busy_) return;
     const size_t s = static_cast<size_t>(slot);
     files_.CurSlot = slot;
     FileDialogRequest r;
@@ -106,12 +106,17 @@ void TMain::ActOpenClick(int slot) {
     files_.SlotFile[s] = choice->fileName;
     files_.SlotSaveFile[s] = choice->fileName;
     files_.SlotFilter[s] = choice->filterIndex;
-    if (!links_.openFile || !links_.openFile(choice->fileName, slot)) return;
-    files_.addRecent(slot, choice->fileName);
+    if (!links_.openFile) return;
+    bool loaded = false;
+    {
+        BusyScope busy(*this);
+        loaded = links_.openFile(choice->fileName, slot);
+    }
+    if (loaded) files_.addRecent(slot, choice->fileName);
 }
 
 void TMain::ActSaveExecute(int slot) {
-    if (slot < 1 || slot > 3) return;
+    if (slot < 1 || slot > 3 || busy_) return;
     const size_t s = static_cast<size_t>(slot);
     files_.CurSlot = slot;
     FileDialogRequest r;
@@ -129,11 +134,13 @@ void TMain::ActSaveExecute(int slot) {
     if (!choice) return;
     files_.SaveFilter = choice->filterIndex;
     files_.SlotSaveFile[s] = choice->fileName;
+    BusyScope busy(*this);
     if (links_.saveFile) links_.saveFile(choice->fileName, slot, choice->filterIndex);
 }
 
 void TMain::FastOpenExecute() {
-    if (!isExistingFile(files_.SlotFile[1]) || !links_.openFile) return;
+    if (busy_ || !isExistingFile(files_.SlotFile[1]) || !links_.openFile) return;
+    BusyScope busy(*this);
     if (ActOpen3->isVisible() && isExistingFile(files_.SlotFile[3]))
         links_.openFile(files_.SlotFile[3], 3);
     if (ActOpen2->isVisible() && isExistingFile(files_.SlotFile[2]))
@@ -157,7 +164,7 @@ void TMain::BtnOpenDropDown(int slot) {
 }
 
 void TMain::PopFilesClick(QAction* item) {
-    if (!item) return;
+    if (!item || busy_) return;
     const QString caption = item->data().toString();
     if (caption.size() < 4) return;
     const int slot = files_.CurSlot;
@@ -167,6 +174,7 @@ void TMain::PopFilesClick(QAction* item) {
     const QString name = caption.mid(3);
     files_.SlotSaveFile[static_cast<size_t>(slot)] = name;
     files_.SlotFile[static_cast<size_t>(slot)] = name;
+    BusyScope busy(*this);
     if (links_.openFile) links_.openFile(name, slot);
 }
 

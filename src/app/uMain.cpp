@@ -581,7 +581,8 @@ void TMain::AddDeviceItem(int code, const QString& caption) {
 }
 
 void TMain::ApplyDevice() {
-    if (!devices_) return;
+    if (!devices_ || busy_) return;
+    BusyScope busy(*this);
     // A code that is not a card type (an edited settings file) selects the first card type
     // of the Brelmont family rather than leaving the program without buffers.
     if (!findDevice(DeviceId())) setDeviceId(10);
@@ -657,7 +658,17 @@ void TMain::ApplyDevice() {
     if (links_.deviceApplied) links_.deviceApplied(code);
 }
 
+void TMain::refreshDeviceTicks() {
+    for (QAction* a : MnuDevices->actions())
+        if (a->isCheckable()) a->setChecked(a->property("tag").toInt() == DeviceId());
+}
+
 void TMain::ChgDev(int code) {
+    if (busy_) {
+        // A click during a fill: the menu keeps showing the card type being applied.
+        refreshDeviceTicks();
+        return;
+    }
     if (links_.iniDevice) links_.iniDevice(true);
     setDeviceId(code);
     ApplyDevice();
@@ -708,6 +719,7 @@ void TMain::FormKeyDown(int key) {
 }
 
 void TMain::ActExecute(int actionCode) {
+    if (busy_) return;
     if (links_.runAction) links_.runAction(actionCode);
 }
 
@@ -737,7 +749,8 @@ void TMain::GridContextPopup(int tag) {
 }
 
 void TMain::PopFillClick(int tag) {
-    if (!devices_) return;
+    if (!devices_ || busy_) return;
+    BusyScope busy(*this);
     const uint32_t value = tag == 1 ? static_cast<uint32_t>(FillValue) : static_cast<uint32_t>(tag);
     TDevices& d = *devices_;
     switch (FillTarget) {

@@ -189,6 +189,7 @@ private:
     void buildStatusBar();
     void AddDeviceItem(int code, const QString& caption);
     void refreshEnableBoxes();
+    void refreshDeviceTicks();
     void fixWindowSize();
     void setComPane(const QString& port);
     QAction* openAction(int slot) const;
@@ -206,6 +207,16 @@ private:
     QWidget* cfgHolder_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
+    // Set while a command fills buffers and grids. Filling lets pending events run, so a menu
+    // command could otherwise resize the buffers under the running fill.
+    int busy_ = 0;
+    struct BusyScope {
+        explicit BusyScope(TMain& m) : main(m) { ++main.busy_; }
+        ~BusyScope() { --main.busy_; }
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+        TMain& main;
+    };
 };
 
 }  // namespace kelvano

@@ -384,6 +384,32 @@ TEST_F(MainWindowTest, ConnectButtonF11AndClose) {
     EXPECT_EQ(usb.calls, QStringList({"IniConfig write", "IniDevice write 10"}));
 }
 
+TEST_F(MainWindowTest, CommandsWaitWhileAFillRuns) {
+    Window w;
+    // The grids let events run while they fill; a card type picked from the menu then must
+    // not resize the buffers under the running fill.
+    w.host.duringEvents = [&] {
+        w.main.MnuDevices->findChild<QAction*>("DEV10")->trigger();
+        w.main.GridContextPopup(3);
+        w.main.PopFillClick(0);
+        w.main.ActRead->setEnabled(true);
+        w.main.ActRead->trigger();
+    };
+    w.select(26);
+    EXPECT_GT(w.host.pumps, 0);
+    EXPECT_EQ(w.devices.DeviceId, 26);
+    EXPECT_EQ(w.devices.EepBuf.length(), 65536);
+    EXPECT_EQ(w.devices.EepBuf[65535], 0xFF);
+    EXPECT_EQ(w.main.eGrid->model()->rowCount(), 4096);
+    EXPECT_EQ(w.main.eGrid->model()->index(4095, 1).data().toString().left(3), "FF ");
+    ASSERT_NE(w.checkedDevice(), nullptr);
+    EXPECT_EQ(w.checkedDevice()->objectName(), "DEV26");
+    EXPECT_FALSE(w.calls.contains("Action 1"));
+    // Once it is done the commands work again.
+    w.main.PopFillClick(0);
+    EXPECT_EQ(w.devices.EepBuf[65535], 0);
+}
+
 TEST_F(MainWindowTest, MemoryPagesLabelsAndLamp) {
     Window w;
     w.main.showMemoryPage(2);

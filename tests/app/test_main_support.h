@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <functional>
 #include <ostream>
+#include <utility>
 
 #include "base/Host.h"
 
@@ -34,7 +36,13 @@ public:
     void showError(const QString& text) override { errors << text; }
     bool askOkAbort(const QString&, const QString&) override { return okAnswer; }
     void beep() override { ++beeps; }
-    void processEvents() override {}
+    // Runs once at the next processEvents: what a user could do while a long fill runs.
+    std::function<void()> duringEvents;
+    int pumps = 0;
+    void processEvents() override {
+        ++pumps;
+        if (auto f = std::exchange(duringEvents, nullptr)) f();
+    }
 };
 
 // Runs the event loop until `done` holds or a second has passed.
