@@ -32,6 +32,8 @@ public:
     // The file is in the Windows code page rather than UTF-8: new values are written in it
     // too, so that the program that wrote the file still reads them.
     bool codePage = false;
+    // The file is there but could not be read: saving would replace what it holds.
+    bool unreadable = false;
 
     void set(const QString& section, const QString& key, const QString& value) {
         const QByteArray s = section.toUtf8();
@@ -131,7 +133,11 @@ void SettingsStore::setFileName(const QString& fileName) {
 std::unique_ptr<SettingsStore::Document> SettingsStore::load() const {
     auto doc = std::make_unique<Document>();
     QFile f(fileName_);
-    if (fileName_.isEmpty() || !f.open(QIODevice::ReadOnly)) return doc;
+    if (fileName_.isEmpty()) return doc;
+    if (!f.open(QIODevice::ReadOnly)) {
+        doc->unreadable = f.exists();
+        return doc;
+    }
     QByteArray data = f.readAll();
     f.close();
     // A profile file that Windows keeps in UTF-16 starts with its byte order mark.
@@ -163,6 +169,7 @@ bool SettingsStore::save(const Document& doc) {
         QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;  // the mode bits, not access()
     if (info.exists() && info.isFile() && !(info.permissions() & writeBits))
         return fail(QStringLiteral("the file is read-only"));
+    if (doc.unreadable) return fail(QStringLiteral("the file could not be read"));
 
     std::string text;
     if (doc.ini.Save(text, false) < 0) return fail(QStringLiteral("the settings could not be formatted"));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <unistd.h>
 
@@ -307,6 +308,12 @@ TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
     EXPECT_TRUE(store.errorString().isEmpty());
     QStringList leftovers = QDir(dir.path()).entryList(QDir::Files);
     EXPECT_EQ(leftovers, QStringList{"kelvano.ini"});  // no temporary file left behind
+
+    // A settings "file" that cannot be read is never replaced by what little we know.
+    QDir(dir.path()).mkdir("folder.ini");
+    SettingsStore unreadable(dir.filePath("folder.ini"));
+    EXPECT_FALSE(IniConfig(unreadable, s.ctx, true));
+    EXPECT_TRUE(QFileInfo(dir.filePath("folder.ini")).isDir());
 
     // A folder that cannot hold the file: the system refuses, the message names the file.
     writeAll(dir.filePath("plain"), "x");
