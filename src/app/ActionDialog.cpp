@@ -45,7 +45,7 @@ void ActionDialog::build() {
     Lab1->setAlignment(Qt::AlignCenter);
     QFont bold = Lab1->font();
     bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.25);
+    if (bold.pointSizeF() > 0) bold.setPointSizeF(bold.pointSizeF() * 1.25);
     Lab1->setFont(bold);
     Lab1->setMinimumWidth(240);
     layout->addWidget(Lab1);
