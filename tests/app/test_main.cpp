@@ -528,6 +528,37 @@ TEST_F(ProgramTest, PortListAndPortOfTheCommandLine) {
     EXPECT_EQ(again->options.portIndex, 0);
 }
 
+TEST_F(ProgramTest, ConnectAtStartupThenFastOpen) {
+    // A flash file saved by one run is loaded by the next one's connect.
+    QString hex = dir.filePath("fw.hex");
+    {
+        auto p = start();
+        p->Devices.ProgBuf[1] = 0x2A5;
+        p->FileIo.SaveFile(hex, 1, 1);
+        ASSERT_TRUE(QFile::exists(hex));
+    }
+    QFile ini(dir.filePath("kelvano.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\nDevice=10\r\n"
+                             "Open1File=%1\r\n").arg(hex).toLatin1());
+    ini.close();
+
+    KelvanoProgram::Setup s;
+    s.programDir = dir.path() + "/";
+    s.host = &host;
+    KelvanoProgram p(std::move(s));
+    p.Main.show();
+    EXPECT_FALSE(p.Com.portOpen());  // not before the window is up and the timer has run
+    EXPECT_EQ(p.Devices.ProgBuf.length(), 0);
+    ASSERT_TRUE(waitFor([&] { return !p.Main.Timer1.isActive(); }));
+    EXPECT_TRUE(p.Com.portOpen()) << host.errors.join("\n").toStdString();
+    EXPECT_EQ(p.Devices.ProgBuf[1], 0x2A5);
+    EXPECT_EQ(p.Main.LabFnProgMem->text().isEmpty(), false);
+    EXPECT_TRUE(p.slotFiles.RecentFiles[1][1].isEmpty());  // fast open leaves the lists alone
+    p.Main.close();
+    EXPECT_FALSE(p.Com.portOpen());
+}
+
 TEST_F(ProgramTest, ConnectsToTheSimulatedBoxAndBack) {
     auto p = start();
     p->options.ports = {"COM1", "SIM"};
