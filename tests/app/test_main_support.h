@@ -45,12 +45,12 @@ public:
     }
 };
 
-// Runs the event loop until `done` holds or a second has passed.
+// Runs the event loop until `done` holds or five seconds have passed.
 template <typename F>
 bool waitFor(F done) {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < 1000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
 }
 
