@@ -106,7 +106,7 @@ TYPED_TEST(SerialPortContract, SilenceTimesOutAfterTheWaitAskedFor) {
         const qint64 spent = this->clock().nowMs() - start;
         if (TypeParam::kRealTime) {
             EXPECT_GE(spent, wait - 1);
-            EXPECT_LT(spent, wait + 100);
+            EXPECT_LT(spent, wait + 500);  // a busy machine may wake us late
         } else {
             EXPECT_EQ(spent, wait);
         }
