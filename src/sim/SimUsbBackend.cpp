@@ -65,6 +65,9 @@ bool SimUsbBackend::stringDescriptor(int index, int length, QByteArray& out) {
 
 bool SimUsbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
     if (!isOpen() || pipe != kPipeOut || box_.linkLost()) return false;
+    // The box keeps one answer buffer: a new packet replaces an answer nobody fetched, as the
+    // program's connect sends "01 00" twice and reads only the second answer.
+    replies_.clear();
     if (std::optional<QByteArray> reply = box_.receiveUsb(bytes)) replies_.push_back(*reply);
     return !box_.linkLost();
 }

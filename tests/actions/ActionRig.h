@@ -118,13 +118,6 @@ public:
 
     bool connect() {
         com.Connect();
-        // The connect leaves the answer to one of its 01 00 packets unread, and the simulated
-        // box queues answers until they are read: take it off so that replies line up.
-        if (com.UsbConnected) {
-            uint8_t stale[256];
-            while (usbBackend.bulkRead(SimUsbBackend::kPipeIn, stale, 256) >= 0) {
-            }
-        }
         box.clearTrace();
         return com.linkReady();
     }
