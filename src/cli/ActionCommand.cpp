@@ -18,6 +18,7 @@
 #include "fileio/uFileio.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
+#include "link/LibusbBackend.h"
 #include "sim/SimBox.h"
 #include "sim/SimSerialPort.h"
 
@@ -219,7 +220,8 @@ int runAction(const CliArgs& args, int actionCode) {
         if (box) return std::make_unique<SimSerialPort>(*box, clock);
         return makeSystemSerialPort();
     };
-    TUsb usb;
+    LibusbBackend usbBackend;
+    TUsb usb(&usbBackend);
     TCom com(host, clock, mainView, options, usb, factory,
              ImageStore::programStore(QCoreApplication::applicationDirPath()));
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
