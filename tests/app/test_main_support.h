@@ -18,13 +18,14 @@ QT_END_NAMESPACE
 
 namespace kelvano::testing_support {
 
-// The widgets need an application object; every test of this program shares one.
+// The widgets need an application object; every test of this program shares one. It is
+// never destroyed: at exit Qt's own globals may already be gone.
 inline void ensureApp() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    new QApplication(argc, argv);
 }
 
 // A host that records instead of showing boxes.
