@@ -51,13 +51,12 @@ struct RecordingMainView : MainView {
 };
 
 struct RecordingView : ActionView {
-    QStringList captions, labels;
     QList<int> percents;
     int closeRequests = 0, sounds = 0, shows = 0, hides = 0;
     bool progressVisible = false, abortEnabled = true, labelVisible = true;
 
-    void setCaption(const QString& c) override { captions << c; }
-    void setLabel(const QString& t) override { labels << t; }
+    void setCaption(const QString&) override {}
+    void setLabel(const QString&) override {}
     void setLabelVisible(bool v) override { labelVisible = v; }
     void setProgressPercent(int p) override { percents << p; }
     void setProgressVisible(bool v) override { progressVisible = v; }
@@ -71,21 +70,13 @@ struct RecordingView : ActionView {
 // Made-up loader images: the box runs a loader when the controller holds the image of its
 // card type, whatever the bytes are. PIC words stay within 14 bits.
 inline QMap<QString, QByteArray> testLoaders() {
-    QMap<QString, QByteArray> m;
     auto make = [](int size, int seed, bool pic) {
         QByteArray b(size, '\0');
-        for (int i = 0; i < size; ++i) {
-            int v = (i * 37 + seed * 11) & 0xFF;
-            if (pic && (i % 2) == 1) v &= 0x3F;
-            b[i] = char(v);
-        }
+        for (int i = 0; i < size; ++i) b[i] = char(((i * 37 + seed * 11) & 0xFF) & (pic && i % 2 ? 0x3F : 0xFF));
         return b;
     };
-    m.insert(QStringLiteral("FUNLOAD"), make(300, 1, false));
-    m.insert(QStringLiteral("AVRLOAD"), make(64, 2, false));
-    m.insert(QStringLiteral("DS9LOAD"), make(80, 3, true));
-    m.insert(QStringLiteral("PICLOAD"), make(48, 4, true));
-    return m;
+    return {{"FUNLOAD", make(300, 1, false)}, {"AVRLOAD", make(64, 2, false)},
+            {"DS9LOAD", make(80, 3, true)}, {"PICLOAD", make(48, 4, true)}};
 }
 
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
@@ -115,6 +106,8 @@ public:
         options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB") : QStringLiteral("SIM")};
         options.portIndex = 0;
     }
+
+    void untick() { enable.prog = enable.data = enable.eep = enable.config = false; }
 
     bool connect() {
         com.Connect();

@@ -17,28 +17,20 @@ void fill(TBufArray& buf, std::mt19937& rng, unsigned mask) {
 // Random contents in every memory of the card, with a configuration that leaves it readable.
 void randomCard(ActionRig& rig, std::mt19937& rng) {
     TDevices& d = rig.devices;
-    const int id = d.DeviceId;
-    fill(d.ProgBuf, rng, isPicCode(id) ? 0x3FFF : 0xFFFF);
+    const bool pic = isPicCode(d.DeviceId);
+    fill(d.ProgBuf, rng, pic ? 0x3FFF : 0xFFFF);
     fill(d.DataBuf, rng, 0xFF);
     fill(d.EepBuf, rng, 0xFF);
-    if (isPicCode(id)) {
+    if (pic) {
         for (int k = 0; k < 4; ++k) d.IdBuf[k] = uint16_t(rng() & 0xF);
         rig.fuses.pic84 = Pic84Page{int(rng() % 4), bool(rng() & 1), bool(rng() & 1), false, {}};
-        Pic876Page p;
-        p.fosc = int(rng() % 4);
-        p.wdte = rng() & 1;
-        p.pwrte = rng() & 1;
-        p.boden = rng() & 1;
-        p.wrt = rng() & 1;
+        Pic876Page& p = rig.fuses.pic876;
+        p.fosc = int(rng() % 4), p.wdte = rng() & 1, p.pwrte = rng() & 1, p.boden = rng() & 1, p.wrt = rng() & 1;
         p.cp = 3;  // "OFF"
-        rig.fuses.pic876 = p;
     } else {
         rig.fuses.avr.avrFuse = rng() & 1;
-        Mega163Page m;
-        m.osc = int(rng() % 16);
-        m.boden = rng() & 1;
-        m.bootSize = int(rng() % 4);
-        rig.fuses.mega163 = m;
+        Mega163Page& m = rig.fuses.mega163;
+        m.osc = int(rng() % 16), m.boden = rng() & 1, m.bootSize = int(rng() % 4);
     }
 }
 
@@ -57,13 +49,12 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         rig.run(5);
         ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
 
-        struct Written {
-            TBufArray prog, data, eep, id;
-            uint16_t cfg;
-            uint8_t fuseLow, fuseHigh, lock;
-        } const written{rig.devices.ProgBuf, rig.devices.DataBuf, rig.devices.EepBuf,
-                        rig.devices.IdBuf,   rig.devices.CfgWord, rig.devices.FuseLow,
-                        rig.devices.FuseHigh, rig.devices.LockByte};
+        const TDevices& d = rig.devices;
+        const struct {
+            TBufArray ProgBuf, DataBuf, EepBuf, IdBuf;
+            uint16_t CfgWord;
+            uint8_t FuseLow, FuseHigh, LockByte;
+        } written{d.ProgBuf, d.DataBuf, d.EepBuf, d.IdBuf, d.CfgWord, d.FuseLow, d.FuseHigh, d.LockByte};
         const bool fuse = rig.fuses.avr.avrFuse;
 
         rig.devices.ApplyBuffers();  // blank buffers, configuration reset
@@ -71,22 +62,18 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         rig.fuses.avr.avrFuse = !fuse;
         rig.run(1);
         ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
-        EXPECT_TRUE(rig.devices.ProgBuf == written.prog);
-        EXPECT_TRUE(rig.devices.DataBuf == written.data);
-        EXPECT_TRUE(rig.devices.EepBuf == written.eep);
+        EXPECT_TRUE(rig.devices.ProgBuf == written.ProgBuf);
+        EXPECT_TRUE(rig.devices.DataBuf == written.DataBuf);
+        EXPECT_TRUE(rig.devices.EepBuf == written.EepBuf);
         if (isPicCode(row.code)) {
-            for (int k = 0; k < 4; ++k) {
-                EXPECT_EQ(rig.devices.IdBuf[k], written.id[k]) << k;
-            }
-            EXPECT_EQ(rig.devices.CfgWord, written.cfg);
+            for (int k = 0; k < 4; ++k) { EXPECT_EQ(rig.devices.IdBuf[k], written.IdBuf[k]) << k; }
+            EXPECT_EQ(rig.devices.CfgWord, written.CfgWord);
         }
-        if (hasAvrFuseBox(row.code)) {
-            EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
-        }
+        if (hasAvrFuseBox(row.code)) { EXPECT_EQ(rig.fuses.avr.avrFuse, fuse); }
         if (row.code == 31) {
-            EXPECT_EQ(rig.devices.FuseLow, written.fuseLow);
-            EXPECT_EQ(rig.devices.FuseHigh, written.fuseHigh);
-            EXPECT_EQ(rig.devices.LockByte, written.lock);
+            EXPECT_EQ(rig.devices.FuseLow, written.FuseLow);
+            EXPECT_EQ(rig.devices.FuseHigh, written.FuseHigh);
+            EXPECT_EQ(rig.devices.LockByte, written.LockByte);
         }
     }
 }
@@ -119,13 +106,11 @@ TEST(RoundTrip, VerifyStopsAtFirstChangedByteWithItsAddress) {
         ASSERT_TRUE(rig.ready());
         // Two changes: only the first is reported.
         SimCard& card = rig.box.card();
-        if (c.flash) {
-            card.flash[size_t(c.address)] ^= 0x0100;
-            if (c.address + 1 < int(card.flash.size())) card.flash[size_t(c.address) + 1] ^= 1;
-        } else {
-            card.data[size_t(c.address)] ^= 0x01;
-            if (c.address + 1 < int(card.data.size())) card.data[size_t(c.address) + 1] ^= 1;
-        }
+        auto change = [&](auto& memory, unsigned bits) {
+            memory[size_t(c.address)] ^= bits;
+            if (size_t(c.address) + 1 < memory.size()) memory[size_t(c.address) + 1] ^= 1;
+        };
+        c.flash ? change(card.flash, 0x0100) : change(card.data, 0x01);
         rig.run(4);
         EXPECT_EQ(rig.host.errors, QStringList{c.message});
         EXPECT_NE(rig.actions.label(), "READY");
@@ -196,9 +181,7 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
                     for (int i = 0; i < rig.devices.ProgBuf.length(); ++i)
                         rig.devices.ProgBuf[i] = uint16_t(i & 0x3FFF);
                     SimFault f;
-                    f.kind = kind;
-                    f.at = at;
-                    f.times = 0;  // from then on
+                    f.kind = kind, f.at = at, f.times = 0;  // from then on
                     rig.box.addFault(f);
                     const qint64 start = rig.clock.nowMs();
                     rig.run(action);

@@ -8,10 +8,7 @@ using namespace kelvano::test;
 
 namespace {
 void tickOnly(EnableBoxes& e, bool prog, bool data, bool config, bool eep) {
-    e.prog = prog;
-    e.data = data;
-    e.config = config;
-    e.eep = eep;
+    e.prog = prog, e.data = data, e.config = config, e.eep = eep;
 }
 QStringList matching(const QStringList& list, const QString& prefix) {
     QStringList out;
@@ -25,9 +22,7 @@ TEST(PicSequences, BlankFlashSendsNoWritesAndConfigurationCarriesIdNibbles) {
     ActionRig rig(10);
     ASSERT_TRUE(rig.connect());
     tickOnly(rig.enable, true, false, true, false);
-    rig.devices.IdBuf[0] = 1;
-    rig.devices.IdBuf[1] = 2;
-    rig.devices.IdBuf[2] = 3;
+    rig.devices.IdBuf[0] = 1, rig.devices.IdBuf[1] = 2, rig.devices.IdBuf[2] = 3;
     rig.devices.IdBuf[3] = 0x3FF4;  // only the low four bits are an ID value
     rig.fuses.pic84 = Pic84Page{3, true, false, false, {}};  // RC, WDT: 0x3FFF
     rig.run(5);
@@ -93,11 +88,7 @@ TEST(PicSequences, FailedConfigurationReadIsReportedAndStops) {
     ASSERT_TRUE(rig.connect());
     tickOnly(rig.enable, false, false, true, false);
     rig.box.card().picId = {1, 2, 3, 4};
-    SimFault silent;
-    silent.kind = SimFault::Kind::NoAnswer;
-    silent.family = "R";
-    silent.at = 2;  // the second ID location
-    rig.box.addFault(silent);
+    rig.box.addFault(*SimFault::parse("noanswer,on=R,at=2"));  // the second ID location
     rig.run(1);
     EXPECT_EQ(rig.host.errors, QStringList{"Error while reading PIC Configuration"});
     EXPECT_EQ(rig.devices.IdBuf[0], 1);
@@ -185,10 +176,7 @@ TEST(AvrSequences, WrongDeviceAndSyncErrors) {
 
     ActionRig sync(20);
     ASSERT_TRUE(sync.connect());
-    SimFault silent;
-    silent.kind = SimFault::Kind::NoAnswer;
-    silent.family = "Y";
-    sync.box.addFault(silent);
+    sync.box.addFault(*SimFault::parse("noanswer,on=Y"));
     sync.run(4);
     EXPECT_EQ(sync.host.errors.value(0), "Sync error: ");
     EXPECT_TRUE(matching(sync.commands(), "Y28").isEmpty());
@@ -236,11 +224,7 @@ TEST(LoaderSequences, Mega163LoaderPagesAndRetriedEepromWrites) {
     ActionRig rig(31);
     ASSERT_TRUE(rig.connect());
     tickOnly(rig.enable, false, false, false, true);  // as a script may ask: EEPROM only
-    SimFault silent;
-    silent.kind = SimFault::Kind::NoAnswer;
-    silent.family = "X";
-    silent.times = 5;
-    rig.box.addFault(silent);
+    rig.box.addFault(*SimFault::parse("noanswer,on=X,times=5"));
     rig.devices.EepBuf[0] = 0x42;
     rig.run(5);
     ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();

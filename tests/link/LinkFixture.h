@@ -1,21 +1,202 @@
 #pragma once
+// Scripted stand-ins for the port, the USB driver, the window and the user, all in virtual
+// time (a read that times out moves the clock by exactly the time-out asked for), a TCom wired
+// to them, and kelvano-boxsim as a child process.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <cerrno>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
-#include "Fakes.h"
+#include "base/Clock.h"
+#include "base/Host.h"
+#include "base/MainView.h"
+#include "base/PortError.h"
+#include "base/SerialPort.h"
+#include "base/UsbBackend.h"
 #include "link/uCom.h"
 
 namespace kelvano::test {
 
-// A TCom wired to a scripted box on a fake port, a fake USB driver and recording views, all
-// in virtual time.
+class FakeSerialPort : public SerialPort {
+public:
+    explicit FakeSerialPort(VirtualClock& clock) : clock_(clock) {}
+
+    std::function<void(FakeSerialPort&, const QByteArray&)> onWrite;  // answers via send()
+    bool failOpen = false, failWrite = false;
+    int failRts = 0;  // system code of a failing RTS change, 0 for none
+
+    // Bytes that arrive `delayMs` from now.
+    void send(const QByteArray& bytes, qint64 delayMs = 0) {
+        for (char c : bytes) input_.push_back({clock_.nowMs() + delayMs, uchar(c)});
+    }
+    qsizetype pendingInput() const { return qsizetype(input_.size()); }
+
+    void open(const QString&, int baud) override {
+        if (failOpen) throw PortError(PortError::Open, ENOENT);
+        openedBaud = baud, open_ = true;
+    }
+    void close() override { open_ = false; }
+    bool isOpen() const override { return open_; }
+    void write(const QByteArray& bytes) override {
+        if (!open_ || failWrite) throw PortError(PortError::Write, open_ ? EIO : EBADF);
+        writes.append(bytes);
+        if (onWrite) onWrite(*this, bytes);
+    }
+    int readByte(int timeoutMs) override {
+        if (!open_) throw PortError(PortError::Read, EBADF);
+        readWaits.push_back(timeoutMs);
+        if (!input_.empty() && input_.front().at <= clock_.nowMs() + timeoutMs) {
+            const Pending p = input_.front();
+            input_.pop_front();
+            if (p.at > clock_.nowMs()) clock_.advance(p.at - clock_.nowMs());
+            return p.byte;
+        }
+        clock_.sleepMs(timeoutMs);
+        return -1;
+    }
+    void purge() override {
+        if (!open_) throw PortError(PortError::Purge, EBADF);
+        ++purges;
+        // Only what has already arrived is discarded; the box may still be sending.
+        while (!input_.empty() && input_.front().at <= clock_.nowMs()) input_.pop_front();
+    }
+    void setRts(bool on) override {
+        if (!open_ || failRts) throw PortError(PortError::Escape, open_ ? failRts : EBADF);
+        rts.push_back(on);
+    }
+
+    QList<QByteArray> writes;
+    std::vector<int> readWaits;
+    std::vector<bool> rts;
+    int purges = 0, openedBaud = 0;
+
+private:
+    struct Pending { qint64 at; uchar byte; };
+    VirtualClock& clock_;
+    std::deque<Pending> input_;
+    bool open_ = false;
+};
+
+// A serial box in the fake port's script: prompt mode until "QXAT%\r", then command frames.
+struct FakeBox {
+    QByteArray id1 = "STRAVINEX QXBASE", id2 = "V2.10", id3 = "0012345";
+    int syncAnswersLeft = -1;  // answer this many "QXAT\r" with '>' (-1: all)
+    bool answerId = true, answerKeepAlive = true, commandMode = false;
+    QList<QByteArray> uploadLines;
+    std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
+
+    void install(FakeSerialPort& port) {
+        port.onWrite = [this](FakeSerialPort& p, const QByteArray& w) { answer(p, w); };
+    }
+    void answer(FakeSerialPort& p, const QByteArray& w) {
+        if (commandMode) {
+            if (w == "@*" && answerKeepAlive) p.send("!");
+            if (auto it = replies.find(w); it != replies.end()) p.send(it->second);
+        } else if (w == "QXAT\r" && syncAnswersLeft != 0) {
+            if (syncAnswersLeft > 0) --syncAnswersLeft;
+            p.send("\r\n>");
+        } else if (w == "QXAT!V#\r" && answerId) {
+            p.send(id1 + "\r\n" + id2 + "\r\n" + id3 + "\r\n");
+        } else if (w == "QXATQ\r") {
+            p.send(QByteArray(38, '.') + "010203\r\n");
+        } else if (w.startsWith("QXATU")) {
+            uploadLines.append(w);
+        } else if (w == "QXAT%\r") {
+            commandMode = true;
+        }
+    }
+};
+
+class FakeUsbBackend : public UsbBackend {
+public:
+    std::vector<int> present{0};  // device numbers that open
+    std::vector<int> endpoints{0x82, 0x02};
+    QByteArray descriptor = stringDescriptorBytes("QXUSB 1.0");
+    bool failPipeInfo = false;
+    int failWritesFrom = -1;  // writes with this index or later fail (-1: none)
+    std::deque<QByteArray> readReplies;
+
+    static QByteArray stringDescriptorBytes(const QByteArray& text) {
+        QByteArray d = QByteArray(1, char(2 + 2 * text.size())) + '\x03';
+        for (char c : text) d.append(c).append('\0');
+        return d;
+    }
+    bool openDevice(int k) override {
+        openAttempts.push_back(k);
+        openK = std::find(present.begin(), present.end(), k) != present.end() ? k : -1;
+        return openK >= 0;
+    }
+    void closeDevice() override { openK = -1; }
+    bool isOpen() const override { return openK >= 0; }
+    bool pipeInfo(QByteArray& info) override {
+        if (failPipeInfo) return false;
+        info = QByteArray(336, '\0');
+        info[12] = char(endpoints.size());
+        for (size_t i = 0; i < endpoints.size() && i < 16; ++i) info[16 + 20 * i + 2] = char(endpoints[i]);
+        return true;
+    }
+    bool stringDescriptor(int index, int length, QByteArray& out) override {
+        descriptorRequests.push_back({index, length});
+        return index == 2 && (out = descriptor.left(length), true);
+    }
+    bool bulkWrite(int pipe, const QByteArray& bytes) override {
+        bulkWrites.push_back({pipe, bytes});
+        return failWritesFrom < 0 || int(bulkWrites.size()) <= failWritesFrom;
+    }
+    int bulkRead(int, uint8_t* buffer, int capacity) override {
+        if (readReplies.empty()) return -1;
+        const QByteArray r = readReplies.front().left(capacity);
+        readReplies.pop_front();
+        return std::copy(r.begin(), r.end(), buffer), int(r.size());
+    }
+
+    int openK = -1;
+    std::vector<int> openAttempts;
+    std::vector<std::pair<int, int>> descriptorRequests;
+    std::vector<std::pair<int, QByteArray>> bulkWrites;
+};
+
+struct RecordingHost : Host {
+    void showError(const QString& text) override { errors << text; }
+    bool askOkAbort(const QString&, const QString&) override { return true; }
+    void beep() override {}
+    void processEvents() override {}
+    QStringList errors;
+};
+
+class RecordingView : public MainView, public ProgressView {
+public:
+    void setLamp(bool lit) override { lamp = lit; }
+    void toggleLamp() override { lamp = !lamp, ++toggles; }
+    void showConnected(bool c) override {
+        connected = lamp = c;
+        updates << (c ? "connected" : "disconnected");
+    }
+    void setQxPane(const QString& text) override { pane = text; }
+    void appendDebug(const QString& line) override { debug << line; }
+    void fastOpen() override { ++fastOpens; }
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+    void showProgressWindow(const QString& caption) override { progressShown = true, captions << caption; }
+    void setProgressTotal(int t) override { progressTotal = t; }
+    void setProgressPosition(int) override {}
+    void hideProgressWindow() override { progressShown = false; }
+
+    bool lamp = false, connected = false, progressShown = false;
+    int toggles = 0, fastOpens = 0, progressTotal = 0;
+    QStringList updates, debug, captions;
+    QString pane = "untouched";
+};
+
+// A TCom on a scripted box behind a fake port, a fake USB driver and recording views.
 class LinkFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        options.ports = {"/dev/ttyS0", "USB", "usb"};
-        options.portIndex = 0;
-    }
+    void SetUp() override { options.ports = {"/dev/ttyS0", "USB", "usb"}, options.portIndex = 0; }
 
     TCom& make() {
         com = std::make_unique<TCom>(
@@ -23,17 +204,16 @@ protected:
             [this](const QString& name) {
                 factoryNames << name;
                 auto p = std::make_unique<FakeSerialPort>(clock);
+                p->failOpen = failOpen;
                 port = p.get();
                 box.install(*p);
                 return p;
             },
             store);
-        com->setProgressView(&progress);
+        com->setProgressView(&view);
         return *com;
     }
-
-    // Connects to a box that is not the QXBASE model (no firmware check), then forgets what
-    // the connect wrote and waited for.
+    // Connected to a box that is not the QXBASE model, with the connect's traffic forgotten.
     TCom& connectPlainBox() {
         box.id1 = "STRAVINEX QXPLUS";
         make().Connect();
@@ -42,25 +222,44 @@ protected:
         port->readWaits.clear();
         return *com;
     }
-
     qint64 elapsed(const std::function<void()>& f) {
         const qint64 start = clock.nowMs();
-        f();
-        return clock.nowMs() - start;
+        return f(), clock.nowMs() - start;
     }
 
     VirtualClock clock;
     RecordingHost host;
     RecordingView view;
-    RecordingProgress progress;
     Options options;
     FakeUsbBackend usbBackend;
     TUsb usb{&usbBackend};
     FakeBox box;
+    bool failOpen = false;
     ImageStore store{ImageStore::pack({{"QXUSB", "usb"}})};
     FakeSerialPort* port = nullptr;
     QStringList factoryNames;
     std::unique_ptr<TCom> com;
+};
+
+// kelvano-boxsim on a pseudo-terminal whose path is the first line of its output.
+class BoxSimProcess {
+public:
+    explicit BoxSimProcess(const QStringList& args) {
+        proc_.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), args);
+        if (!proc_.waitForStarted(5000)) return;
+        while (!proc_.canReadLine() && proc_.waitForReadyRead(5000)) {
+        }
+        path_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
+    }
+    ~BoxSimProcess() {
+        proc_.terminate();
+        if (!proc_.waitForFinished(3000)) proc_.kill(), proc_.waitForFinished(3000);
+    }
+    const QString& path() const { return path_; }  // empty when it did not start
+
+private:
+    QProcess proc_;
+    QString path_;
 };
 
 }  // namespace kelvano::test

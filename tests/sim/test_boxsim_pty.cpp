@@ -21,67 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class BoxSimProcess {
-public:
-    explicit BoxSimProcess(const std::vector<std::string>& args) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        const std::string path = KELVANO_BIN_DIR "/kelvano-boxsim";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = fds[0];
-    }
-    ~BoxSimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    // The first line of its output, or "" when none came within the time.
-    std::string firstLine(int timeoutMs) {
-        std::string line;
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < end) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char c;
-            if (::read(out_, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return "";
-    }
-    // SIGTERM, then the exit status (-1 when it does not end within the time).
-    int terminate(int timeoutMs) {
-        ::kill(pid_, SIGTERM);
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            ::usleep(10000);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 // Writes `bytes`, then collects the answer until `count` bytes or `end` arrived or the time
 // ran out.
 std::string talk(int fd, const std::string& bytes, size_t count, char end = '\0', int timeoutMs = 2000) {
@@ -99,6 +38,52 @@ std::string talk(int fd, const std::string& bytes, size_t count, char end = '\0'
     return in;
 }
 
+// kelvano-boxsim as a child process with its output on a pipe.
+class BoxSimProcess {
+public:
+    explicit BoxSimProcess(std::vector<std::string> args) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        args.insert(args.begin(), KELVANO_BIN_DIR "/kelvano-boxsim");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~BoxSimProcess() {
+        if (pid_ > 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+        ::close(out_);
+    }
+    // The first line of its output, or "" when none came in time.
+    std::string firstLine() {
+        const std::string line = talk(out_, "", 4096, '\n', 5000);
+        return line.empty() || line.back() != '\n' ? "" : line.substr(0, line.size() - 1);
+    }
+    // SIGTERM, then the exit status (-1 when it does not end within 3 s).
+    int terminate() {
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 300; ++i, ::usleep(10000)) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
 TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     QTemporaryDir dir;
     const std::string link = dir.filePath("stravinex").toStdString();
@@ -110,7 +95,7 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     bin.close();
     BoxSimProcess sim({"--card", "22", "--load", "1=" + flash.toStdString(), "--link", link,
                        "--trace", trace, "--fault", "noanswer,on=D,times=0"});
-    const std::string tty = sim.firstLine(5000);
+    const std::string tty = sim.firstLine();
     ASSERT_FALSE(tty.empty()) << "no terminal path from kelvano-boxsim";
 
     int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);  // through the link to the terminal
@@ -138,7 +123,7 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     EXPECT_EQ(talk(fd, "@*", 1), "!");
     ::close(fd);
 
-    EXPECT_EQ(sim.terminate(3000), 0);
+    EXPECT_EQ(sim.terminate(), 0);
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link stays behind";
     QFile file(QString::fromStdString(trace));
@@ -152,8 +137,8 @@ TEST(BoxSimProgram, RefusesBadOptions) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--card", "99"}, {"--fault", "explode"}, {"--model"}}) {
         BoxSimProcess sim(args);
-        EXPECT_EQ(sim.firstLine(3000), "");
-        EXPECT_EQ(sim.terminate(3000), 2);
+        EXPECT_EQ(sim.firstLine(), "");
+        EXPECT_EQ(sim.terminate(), 2);
     }
 }
 
