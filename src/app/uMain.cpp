@@ -520,7 +520,8 @@ void TMain::FormShow() {
     if (!ProgDir.endsWith(QLatin1Char('/'))) ProgDir += QLatin1Char('/');
     appendDebug(fileVersion());
     const QString title = programTitle();
-    QApplication::setApplicationDisplayName(title);
+    // The main window's title is what the desktop shows for the program. The display name of
+    // the application stays unset: it would be appended to every dialog's caption ("Error").
     setWindowTitle(title);
     CrdPath = ProgDir + QStringLiteral("kelvano.crd");
     // The DEBUG page still takes lines; it is only not offered to the user.
