@@ -1,9 +1,7 @@
 // The link against the simulated box: in virtual time through SimSerialPort and
-// SimUsbBackend, in real time through kelvano-boxsim's terminal, and kelvano-cli info.
-#include <QElapsedTimer>
-
+// SimUsbBackend, and kelvano-cli info. (The real port over kelvano-boxsim's terminal is in
+// test_port_contract.cpp and, end to end, in the kelvano-cli action tests.)
 #include "LinkFixture.h"
-#include "link/QtSerialPortImpl.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
 
@@ -107,38 +105,6 @@ TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
     EXPECT_FALSE(c.linkReady());
     EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
     EXPECT_EQ(view.pane, "");
-}
-
-TEST(SimLinkRealTime, ConnectsThroughARealPortToTheBoxOnAPseudoTerminal) {
-    BoxSimProcess sim({"--model", "qxbase"});
-    ASSERT_FALSE(sim.path().isEmpty()) << "kelvano-boxsim did not start";
-    RealClock clock;
-    RecordingHost host;
-    RecordingView view;
-    Options options;
-    options.ports = {sim.path()};
-    options.portIndex = 0;
-    TUsb usb;
-    TCom c(host, clock, view, options, usb, [](const QString&) { return makeSystemSerialPort(); },
-           ImageStore(ImageStore::builtInData()));
-    QElapsedTimer t;
-    t.start();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-    EXPECT_EQ(view.pane, "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
-    EXPECT_LT(t.elapsed(), 5000);  // no run of time-outs on the way
-
-    QByteArray reply;
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(c.Transact("K", reply, 0), 1);
-        ASSERT_EQ(reply, "0");
-    }
-    c.KeepAlive();
-    c.KeepAlive();
-    EXPECT_EQ(c.MissCount, 0);
-    c.Disconnect();
-    EXPECT_FALSE(c.portOpen());
-    EXPECT_TRUE(host.errors.isEmpty());
 }
 
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
