@@ -25,31 +25,6 @@ public:
     QStringList errors;
 };
 
-class NoMainView final : public MainView {
-public:
-    void setLamp(bool) override {}
-    void toggleLamp() override {}
-    void showConnected(bool) override {}
-    void setQxPane(const QString&) override {}
-    void appendDebug(const QString&) override {}
-    void fastOpen() override {}
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
-};
-
-class NoView final : public ActionView {
-public:
-    void setCaption(const QString&) override {}
-    void setLabel(const QString&) override {}
-    void setLabelVisible(bool) override {}
-    void setProgressPercent(int) override {}
-    void setProgressVisible(bool) override {}
-    void setAbortEnabled(bool) override {}
-    void requestClose() override {}
-    void showModeless() override {}
-    void hideWindow() override {}
-};
-
 // Real time, with the sum of the pauses asked for.
 class CountingClock final : public Clock {
 public:
@@ -105,8 +80,8 @@ void programAndVerify(benchmark::State& state, int card, int baud) {
 
     QuietHost host;
     CountingClock clock;
-    NoMainView mainView;
-    NoView view;
+    NullMainView mainView;
+    NullActionView view;
     Options options;
     options.ports = {pty};
     options.portIndex = 0;

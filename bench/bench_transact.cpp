@@ -68,18 +68,6 @@ public:
     void processEvents() override {}
 };
 
-class NoView : public MainView {
-public:
-    void setLamp(bool) override {}
-    void toggleLamp() override {}
-    void showConnected(bool) override {}
-    void setQxPane(const QString&) override {}
-    void appendDebug(const QString&) override {}
-    void fastOpen() override {}
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
-};
-
 // Reads until the whole length-prefixed answer is there.
 bool readAnswer(int fd, unsigned char* buf, int& have) {
     have = 0;
@@ -134,7 +122,7 @@ void BM_MinimalPosixClient(benchmark::State& state) {
 void BM_Transact(benchmark::State& state) {
     RealClock clock;
     NoHost host;
-    NoView view;
+    NullMainView view;
     Options options;
     options.ports = {QString::fromStdString(g_sim->path())};
     options.portIndex = 0;
@@ -166,7 +154,7 @@ void BM_Interleaved(benchmark::State& state) {
     }
     RealClock clock;
     NoHost host;
-    NoView view;
+    NullMainView view;
     Options options;
     options.ports = {QString::fromStdString(g_sim->path())};
     options.portIndex = 0;

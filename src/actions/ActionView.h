@@ -28,4 +28,18 @@ public:
     virtual void playReadySound() {}
 };
 
+// An action window that shows nothing (until a real one is attached, and in benchmarks).
+class NullActionView : public ActionView {
+public:
+    void setCaption(const QString&) override {}
+    void setLabel(const QString&) override {}
+    void setLabelVisible(bool) override {}
+    void setProgressPercent(int) override {}
+    void setProgressVisible(bool) override {}
+    void setAbortEnabled(bool) override {}
+    void requestClose() override {}
+    void showModeless() override {}
+    void hideWindow() override {}
+};
+
 }  // namespace kelvano

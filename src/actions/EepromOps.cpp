@@ -119,31 +119,42 @@ void TActions::InstallPicLoader() {
     tx(isPic876(deviceId()) ? "L000D09" : "L000001", 30);
 }
 
-void TActions::LoaderWriteEeprom() {
-    if (!serialOnly(usbNoEeprom())) return;
-    setLabel(QStringLiteral("EEPROM MEMORY"));
+// Common start of the loader's EEPROM loops: "M4" must be answered "load" by the loader.
+bool TActions::startLoaderEeprom() {
     QByteArray reply;
     tx("M4", reply, 500);
     if (reply != "load") {
         ShowError(QStringLiteral("EEPROM loader doesn't work"));
-        return;
+        return false;
     }
     sendLabel("EEP:");
+    beginLoop(devices_.EepBuf.length() - 1);
+    return true;
+}
+
+// The loader answers every X or Q with two hex digits; a miss is retried at once, six tries.
+bool TActions::loaderExchange(const QByteArray& command, int wait, int& value) {
+    QByteArray reply;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        tx(command, reply, wait);
+        if (hexReply(reply, 2, value)) return true;
+    }
+    return false;
+}
+
+void TActions::LoaderWriteEeprom() {
+    if (!serialOnly(usbNoEeprom())) return;
+    setLabel(QStringLiteral("EEPROM MEMORY"));
+    if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
-    beginLoop(last);
     for (int a = 0; a <= last && !Aborted; ++a) {
         step(a);
         sendAddressEvery16(a, last);
         const unsigned byte = buf[a] & 0xFF;
-        const QByteArray command = "X" + hex4(a) + hex2(byte);
         int value = -1;
-        bool answered = false;
-        for (int attempt = 0; attempt < 6 && !answered; ++attempt) {
-            tx(command, reply, 100);
-            answered = hexReply(reply, 2, value);
-        }
-        if (!answered || static_cast<unsigned>(value) != byte)
+        if (!loaderExchange("X" + hex4(a) + hex2(byte), 100, value) ||
+            static_cast<unsigned>(value) != byte)
             ShowError(QStringLiteral("Error while writing EEPROM Memory"));
     }
 }
@@ -152,27 +163,14 @@ void TActions::LoaderReadEeprom() {
     if (!serialOnly(usbNoEeprom())) return;
     SetActionTitle(1);
     setLabel(QStringLiteral("EEPROM MEMORY"));
-    QByteArray reply;
-    tx("M4", reply, 500);
-    if (reply != "load") {
-        ShowError(QStringLiteral("EEPROM loader doesn't work"));
-        return;
-    }
-    sendLabel("EEP:");
+    if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
-    beginLoop(last);
     for (int a = 0; a <= last && !Aborted; ++a) {
         step(a);
         sendAddressEvery16(a, last);
-        const QByteArray command = "Q" + hex4(a);
         int value = 0;
-        bool answered = false;
-        for (int attempt = 0; attempt < 6 && !answered; ++attempt) {
-            tx(command, reply, 50);
-            answered = hexReply(reply, 2, value);
-        }
-        if (!answered) {
+        if (!loaderExchange("Q" + hex4(a), 50, value)) {
             ShowError(QStringLiteral("Error reading EEPROM Memory"));
             break;
         }

@@ -12,20 +12,6 @@ using namespace actiontext;
 
 namespace {
 
-// Stands in until the window is attached, so that the runner never has to ask.
-class NullActionView final : public ActionView {
-public:
-    void setCaption(const QString&) override {}
-    void setLabel(const QString&) override {}
-    void setLabelVisible(bool) override {}
-    void setProgressPercent(int) override {}
-    void setProgressVisible(bool) override {}
-    void setAbortEnabled(bool) override {}
-    void requestClose() override {}
-    void showModeless() override {}
-    void hideWindow() override {}
-};
-
 NullActionView& nullView() {
     static NullActionView view;
     return view;

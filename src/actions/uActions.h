@@ -144,6 +144,8 @@ private:
     // byte (the low byte of the reply, or r1).
     bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
     void avrModeCommands();
+    bool startLoaderEeprom();
+    bool loaderExchange(const QByteArray& command, int wait, int& value);
     // A step the USB box has no packet for: shows `text` and returns false.
     bool serialOnly(const QString& text);
 

@@ -28,6 +28,19 @@ public:
     virtual void setFileLabel(int grid, const QString& text) = 0;
 };
 
+// A main window that shows nothing: for front ends without one, which override what they need.
+class NullMainView : public MainView {
+public:
+    void setLamp(bool) override {}
+    void toggleLamp() override {}
+    void showConnected(bool) override {}
+    void setQxPane(const QString&) override {}
+    void appendDebug(const QString&) override {}
+    void fastOpen() override {}
+    void showMemoryPage(int) override {}
+    void setFileLabel(int, const QString&) override {}
+};
+
 // The action dialog in its progress-window mode, as the firmware upload uses it.
 class ProgressView {
 public:

@@ -32,16 +32,9 @@ int usageError(const QString& text) {
 }
 
 // The main window's part in an action, on a terminal: nothing to show.
-class TerminalMainView final : public MainView {
+class TerminalMainView final : public NullMainView {
 public:
-    void setLamp(bool) override {}
-    void toggleLamp() override {}
-    void showConnected(bool) override {}
     void setQxPane(const QString& text) override { pane = text; }
-    void appendDebug(const QString&) override {}
-    void fastOpen() override {}
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
     QString pane;
 };
 

@@ -17,16 +17,10 @@ namespace kelvano {
 namespace {
 
 // The main window as far as a connect reaches it: the status pane and the DEBUG memo.
-class InfoView final : public MainView {
+class InfoView final : public NullMainView {
 public:
-    void setLamp(bool) override {}
-    void toggleLamp() override {}
-    void showConnected(bool) override {}
     void setQxPane(const QString& text) override { pane = text; }
     void appendDebug(const QString& line) override { debug << line; }
-    void fastOpen() override {}
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
     QString pane;
     QStringList debug;
 };
