@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "actions/uActions.h"
+#include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/FusePages.h"
@@ -173,8 +174,6 @@ int runAction(const CliArgs& args, int actionCode) {
     RealClock clock;
     TerminalMainView mainView;
     Options options;
-    options.ports = {args.port};
-    options.portIndex = 0;
     options.verify = args.options.contains(QStringLiteral("verify"));
     options.alwaysErase = args.options.contains(QStringLiteral("always-erase"));
     options.warnEnable = !args.options.contains(QStringLiteral("no-warnings"));
@@ -201,22 +200,10 @@ int runAction(const CliArgs& args, int actionCode) {
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
 
-    // Port "SIM": the simulated box, holding a card of the selected type.
-    const bool sim = args.port == QLatin1String("SIM");
-    std::unique_ptr<SimBox> box;
-    if (sim) {
-        box = std::make_unique<SimBox>(SimBox::Model::QxBase, args.card);
-        if (args.options.contains(QStringLiteral("trace")))
-            box->setTraceFile(args.options.value(QStringLiteral("trace")));
-    }
-    SerialPortFactory factory = [&](const QString&) -> std::unique_ptr<SerialPort> {
-        if (box) return std::make_unique<SimSerialPort>(*box, clock);
-        return makeSystemSerialPort();
-    };
-    LibusbBackend usbBackend;
-    TUsb usb(&usbBackend);
-    TCom com(host, clock, mainView, options, usb, factory,
-             ImageStore::programStore(QCoreApplication::applicationDirPath()));
+    CliLink link(host, clock, mainView, options, args.port, args.card);
+    if (link.simBox() && args.options.contains(QStringLiteral("trace")))
+        link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
+    TCom& com = link.com();
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
     TerminalActionView view(isatty(STDERR_FILENO));
     actions.setView(&view);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "link/LibusbBackend.h"
@@ -36,19 +37,8 @@ int runInfo(const CliArgs& args) {
     RealClock clock;
     InfoView view;
     Options options;
-    options.ports = {args.port};
-    options.portIndex = 0;
-
-    std::unique_ptr<SimBox> box;
-    if (args.port == QLatin1String("SIM")) box = std::make_unique<SimBox>(SimBox::Model::QxBase);
-    SerialPortFactory factory = [&](const QString&) -> std::unique_ptr<SerialPort> {
-        if (box) return std::make_unique<SimSerialPort>(*box, clock);
-        return makeSystemSerialPort();
-    };
-    LibusbBackend usbBackend;
-    TUsb usb(&usbBackend);
-    TCom com(host, clock, view, options, usb, factory,
-             ImageStore::programStore(QCoreApplication::applicationDirPath()));
+    CliLink link(host, clock, view, options, args.port, args.card);
+    TCom& com = link.com();
 
     com.Connect();
     const bool ready = com.linkReady();
