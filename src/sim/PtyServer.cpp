@@ -105,11 +105,13 @@ bool PtyServer::step(int maxWaitMs) {
         if (n < 0 && errno != EINTR) return false;
         if (n > 0) sent += n;
     }
-    int waitMs = maxWaitMs;
-    if (!output_.empty())
-        waitMs = int(std::clamp<int64_t>((output_.front().atUs - now + 999) / 1000, 0, maxWaitMs));
+    // Wait to the microsecond: at 115200 baud a byte takes 87 us, so a wait rounded up to
+    // whole milliseconds would slow a paced box several times over.
+    int64_t waitUs = int64_t(maxWaitMs) * 1000;
+    if (!output_.empty()) waitUs = std::clamp<int64_t>(output_.front().atUs - now, 0, waitUs);
+    const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000};
     pollfd pfd{master_, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, waitMs);
+    const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
     if (ready < 0) return errno == EINTR;
     if (ready == 0 || !(pfd.revents & POLLIN)) return true;
 
