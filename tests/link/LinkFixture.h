@@ -1,10 +1,8 @@
 #pragma once
-// Scripted stand-ins for the port, the USB driver, the window and the user, all in virtual
-// time (a read that times out moves the clock by exactly the time-out asked for), a TCom wired
-// to them, and kelvano-boxsim as a child process.
+// Scripted stand-ins for the port, the USB driver, the window and the user, in virtual time (a
+// read that times out moves the clock by exactly the time-out asked for), and a TCom on them.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -28,7 +26,7 @@ public:
 
     std::function<void(FakeSerialPort&, const QByteArray&)> onWrite;  // answers via send()
     bool failOpen = false, failWrite = false;
-    int failRts = 0;  // system code of a failing RTS change, 0 for none
+    int failRts = 0;  // system code of a failing RTS change
 
     // Bytes that arrive `delayMs` from now.
     void send(const QByteArray& bytes, qint64 delayMs = 0) {
@@ -59,10 +57,9 @@ public:
         clock_.sleepMs(timeoutMs);
         return -1;
     }
-    void purge() override {
+    void purge() override {  // only what has already arrived is discarded
         if (!open_) throw PortError(PortError::Purge, EBADF);
         ++purges;
-        // Only what has already arrived is discarded; the box may still be sending.
         while (!input_.empty() && input_.front().at <= clock_.nowMs()) input_.pop_front();
     }
     void setRts(bool on) override {
@@ -120,6 +117,8 @@ public:
     bool failPipeInfo = false;
     int failWritesFrom = -1;  // writes with this index or later fail (-1: none)
     std::deque<QByteArray> readReplies;
+    int openK = -1, writes = 0;
+    std::vector<int> openAttempts;
 
     static QByteArray stringDescriptorBytes(const QByteArray& text) {
         QByteArray d = QByteArray(1, char(2 + 2 * text.size())) + '\x03';
@@ -141,24 +140,15 @@ public:
         return true;
     }
     bool stringDescriptor(int index, int length, QByteArray& out) override {
-        descriptorRequests.push_back({index, length});
         return index == 2 && (out = descriptor.left(length), true);
     }
-    bool bulkWrite(int pipe, const QByteArray& bytes) override {
-        bulkWrites.push_back({pipe, bytes});
-        return failWritesFrom < 0 || int(bulkWrites.size()) <= failWritesFrom;
-    }
+    bool bulkWrite(int, const QByteArray&) override { return failWritesFrom < 0 || writes++ < failWritesFrom; }
     int bulkRead(int, uint8_t* buffer, int capacity) override {
         if (readReplies.empty()) return -1;
         const QByteArray r = readReplies.front().left(capacity);
         readReplies.pop_front();
         return std::copy(r.begin(), r.end(), buffer), int(r.size());
     }
-
-    int openK = -1;
-    std::vector<int> openAttempts;
-    std::vector<std::pair<int, int>> descriptorRequests;
-    std::vector<std::pair<int, QByteArray>> bulkWrites;
 };
 
 struct RecordingHost : Host {
@@ -182,13 +172,13 @@ public:
     void fastOpen() override { ++fastOpens; }
     void showMemoryPage(int) override {}
     void setFileLabel(int, const QString&) override {}
-    void showProgressWindow(const QString& caption) override { progressShown = true, captions << caption; }
-    void setProgressTotal(int t) override { progressTotal = t; }
     void setProgressPosition(int) override {}
+    void showProgressWindow(const QString& caption) override { progressShown = true, captions << caption; }
+    void setProgressTotal(int) override {}
     void hideProgressWindow() override { progressShown = false; }
 
     bool lamp = false, connected = false, progressShown = false;
-    int toggles = 0, fastOpens = 0, progressTotal = 0;
+    int toggles = 0, fastOpens = 0;
     QStringList updates, debug, captions;
     QString pane = "untouched";
 };
@@ -198,22 +188,20 @@ class LinkFixture : public ::testing::Test {
 protected:
     void SetUp() override { options.ports = {"/dev/ttyS0", "USB", "usb"}, options.portIndex = 0; }
 
-    TCom& make() {
-        com = std::make_unique<TCom>(
-            host, clock, view, options, usb,
-            [this](const QString& name) {
-                factoryNames << name;
-                auto p = std::make_unique<FakeSerialPort>(clock);
-                p->failOpen = failOpen;
-                port = p.get();
-                box.install(*p);
+    TCom& make(SerialPortFactory factory = {}, TUsb* otherUsb = nullptr) {
+        if (!factory) factory = [this](const QString& name) {
+            factoryNames << name;
+            auto p = std::make_unique<FakeSerialPort>(clock);
+            p->failOpen = failOpen;
+            port = p.get();
+            box.install(*p);
                 return p;
-            },
-            store);
+            };
+        com = std::make_unique<TCom>(host, clock, view, options, otherUsb ? *otherUsb : usb, factory, store);
         com->setProgressView(&view);
         return *com;
     }
-    // Connected to a box that is not the QXBASE model, with the connect's traffic forgotten.
+    // Connected to a box that is not the QXBASE model, its traffic so far forgotten.
     TCom& connectPlainBox() {
         box.id1 = "STRAVINEX QXPLUS";
         make().Connect();
@@ -239,27 +227,6 @@ protected:
     FakeSerialPort* port = nullptr;
     QStringList factoryNames;
     std::unique_ptr<TCom> com;
-};
-
-// kelvano-boxsim on a pseudo-terminal whose path is the first line of its output.
-class BoxSimProcess {
-public:
-    explicit BoxSimProcess(const QStringList& args) {
-        proc_.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), args);
-        if (!proc_.waitForStarted(5000)) return;
-        while (!proc_.canReadLine() && proc_.waitForReadyRead(5000)) {
-        }
-        path_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
-    }
-    ~BoxSimProcess() {
-        proc_.terminate();
-        if (!proc_.waitForFinished(3000)) proc_.kill(), proc_.waitForFinished(3000);
-    }
-    const QString& path() const { return path_; }  // empty when it did not start
-
-private:
-    QProcess proc_;
-    QString path_;
 };
 
 }  // namespace kelvano::test
