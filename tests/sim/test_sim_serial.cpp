@@ -1,8 +1,6 @@
 // The serial face of the simulated box, spoken to as raw bytes.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <functional>
 
 #include "BoxWire.h"
@@ -29,6 +27,11 @@ protected:
         ASSERT_EQ(prompt(port, "QXAT\r"), ">");
         port.write("QXAT%\r");
         ASSERT_TRUE(box.inCommandMode());
+    }
+
+    // Each command in turn with the answer it must give.
+    void expectAnswers(std::initializer_list<std::pair<const char*, const char*>> table) {
+        for (const auto& [command, answer] : table) EXPECT_EQ(ask(port, command), answer) << command;
     }
 
     VirtualClock clock;
@@ -180,50 +183,27 @@ TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
 TEST_F(SimSerial, At90sFlashLockAndFuse) {
     connect(22);
     ASSERT_EQ(frame(port, "M5").code, 0);
-    EXPECT_EQ(ask(port, "Y30000000"), "FFFF");  // not yet in sync
-    EXPECT_EQ(ask(port, "YAC530000"), "5300");
-    for (const char* sig : {"Y30000000=001E", "Y30000100=0091", "Y30000200=0002"})
-        EXPECT_EQ(ask(port, QByteArray(sig).left(9)), QByteArray(sig).mid(10));
-    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
-
-    // Flash cells only lose bits until a chip erase.
-    EXPECT_EQ(ask(port, "Y40001012"), "0010");
-    EXPECT_EQ(ask(port, "Y48001034"), "0010");
-    EXPECT_EQ(ask(port, "Y40001021"), "0010");
-    EXPECT_EQ(ask(port, "Y20001000"), "0000");
-    EXPECT_EQ(ask(port, "Y28001000"), "0034");
-    EXPECT_EQ(ask(port, "YC0000577"), "0005");
-    EXPECT_EQ(ask(port, "YA0000500"), "0077");
-
-    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; then the chip is locked.
-    ask(port, "YACBE0000");
-    EXPECT_EQ(ask(port, "Y58000000"), "00FE");
-    ask(port, "YACFD0000");
-    EXPECT_EQ(ask(port, "Y58000000"), "007E");
-    EXPECT_EQ(ask(port, "Y40002000"), "0020");
-    EXPECT_EQ(box.card().flash[0x20], 0xFFFF);  // LB1 alone: no more writing
-    EXPECT_EQ(ask(port, "Y20001000"), "0000");  // ... but reading
-    ask(port, "YACBF0000");
-    EXPECT_EQ(box.card().fuseLow & 1, 0);       // fuses stay while LB1 is programmed
-    ask(port, "YACFB0000");
-    EXPECT_EQ(ask(port, "Y58000000"), "003E");
-    EXPECT_EQ(ask(port, "Y30000100"), "0001");  // locked: signature 00 01 02
-    EXPECT_EQ(ask(port, "Y28001000"), "0010");  // reads give the low address byte
-    EXPECT_EQ(ask(port, "YA0000500"), "0005");
-
-    EXPECT_EQ(ask(port, "YAC800000"), "8000");
+    // Not yet in sync, then the signature; flash cells only lose bits until a chip erase.
+    expectAnswers({{"Y30000000", "FFFF"}, {"YAC530000", "5300"}, {"Y30000000", "001E"}, {"Y30000100", "0091"},
+                   {"Y30000200", "0002"}, {"Y58000000", "00FF"}, {"Y40001012", "0010"}, {"Y48001034", "0010"},
+                   {"Y40001021", "0010"}, {"Y20001000", "0000"}, {"Y28001000", "0034"}, {"YC0000577", "0005"},
+                   {"YA0000500", "0077"}});
+    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; LB1 alone stops writing, not reading.
+    expectAnswers({{"YACBE0000", "BE00"}, {"Y58000000", "00FE"}, {"YACFD0000", "FD00"}, {"Y58000000", "007E"},
+                   {"Y40002000", "0020"}, {"Y20001000", "0000"}, {"YACBF0000", "BF00"}});
+    EXPECT_EQ(box.card().flash[0x20], 0xFFFF);
+    EXPECT_EQ(box.card().fuseLow & 1, 0);  // fuses stay while LB1 is programmed
+    // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all but the fuse.
+    expectAnswers({{"YACFB0000", "FB00"}, {"Y58000000", "003E"}, {"Y30000100", "0001"}, {"Y28001000", "0010"},
+                   {"YA0000500", "0005"}, {"YAC800000", "8000"}, {"Y58000000", "00FE"}, {"Y30000100", "0091"}});
     EXPECT_EQ(box.card().flash[0x10], 0xFFFF);
     EXPECT_EQ(box.card().data[5], 0xFF);
-    EXPECT_EQ(ask(port, "Y58000000"), "00FE");  // locks gone, fuse kept
-    EXPECT_EQ(ask(port, "Y30000100"), "0091");
 
     // The AT90S8515 has no fuse; "M0" takes programming mode away.
     connect(20);
     frame(port, "M5");
-    ask(port, "YAC530000");
-    ask(port, "YACBE0000");
+    expectAnswers({{"YAC530000", "5300"}, {"YACBE0000", "BE00"}, {"Y30000100", "0093"}});
     EXPECT_EQ(box.card().fuseLow & 1, 1);
-    EXPECT_EQ(ask(port, "Y30000100"), "0093");
     frame(port, "M0");
     EXPECT_EQ(frame(port, "Y30000100").code, 255);
 }
@@ -231,12 +211,9 @@ TEST_F(SimSerial, At90sFlashLockAndFuse) {
 TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
     connect(31);
     frame(port, "M5");
-    ASSERT_EQ(ask(port, "YAC530000"), "5300");
-    EXPECT_EQ(ask(port, "Y30000100") + ask(port, "Y30000200"), "00940002");
     // Loading the page buffer writes nothing yet; the page write does, at the page start.
-    ask(port, "Y40000001");
-    ask(port, "Y48000002");
-    ask(port, "Y4000033F");
+    expectAnswers({{"YAC530000", "5300"}, {"Y30000100", "0094"}, {"Y40000001", "0000"}, {"Y48000002", "0000"},
+                   {"Y4000033F", "0003"}});
     EXPECT_EQ(box.card().flash[0x40], 0xFFFF);
     ask(port, "Y4C004700");
     EXPECT_EQ(box.card().flash[0x40], 0x0201);
@@ -244,37 +221,20 @@ TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
     EXPECT_EQ(box.card().flash[0x41], 0xFFFF);
     ask(port, "Y4C000000");  // the buffer was emptied by the first page write
     EXPECT_EQ(box.card().flash[0], 0xFFFF);
-
-    ask(port, "YACA000F0");
-    ask(port, "YACA800F9");
-    EXPECT_EQ(ask(port, "Y50000000"), "00F0");
-    EXPECT_EQ(ask(port, "Y58080000"), "08F9");
-    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
-    ask(port, "YACE000FC");
-    EXPECT_EQ(ask(port, "Y58000000"), "00FC");
-    EXPECT_EQ(ask(port, "Y28004000"), "0040");  // protected: reads give the address byte
-    EXPECT_EQ(ask(port, "Y30000000"), "001E");  // the signature stays readable
-    ask(port, "YAC800000");
-    EXPECT_EQ(ask(port, "Y58000000"), "00FF");
-    EXPECT_EQ(ask(port, "Y50000000"), "00F0");
+    // Fuse and high fuse bytes, lock byte; locked reads give the address byte, the signature stays.
+    expectAnswers({{"YACA000F0", "A000"}, {"YACA800F9", "A800"}, {"Y50000000", "00F0"}, {"Y58080000", "08F9"},
+                   {"Y58000000", "00FF"}, {"YACE000FC", "E000"}, {"Y58000000", "00FC"}, {"Y28004000", "0040"},
+                   {"Y30000000", "001E"}, {"YAC800000", "8000"}, {"Y58000000", "00FF"}, {"Y50000000", "00F0"}});
 }
 
 TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
-    connect(10);
+    connect(10);  // the 24C16 wraps at 2 KB
     ASSERT_EQ(frame(port, "M3").code, 0);
-    EXPECT_EQ(frame(port, "W07FF5A").code, 0);
-    EXPECT_EQ(ask(port, "G07FF"), "5A");
-    EXPECT_EQ(ask(port, "G0FFF"), "5A");  // the 24C16 wraps at 2 KB
-    EXPECT_EQ(frame(port, "g07FF").code, 255);
+    expectAnswers({{"W07FF5A", "<code 0>"}, {"G07FF", "5A"}, {"G0FFF", "5A"}, {"g07FF", "<code 255>"}});
     EXPECT_EQ(box.card().eeprom[0x7FF], 0x5A);
-
     connect(14);
     frame(port, "M3");
-    EXPECT_EQ(frame(port, "w7FFFC3").code, 0);
-    EXPECT_EQ(ask(port, "g7FFF"), "C3");
-    EXPECT_EQ(frame(port, "G7FFF").code, 255);
-    EXPECT_EQ(frame(port, "W0000C3").code, 255);
-
+    expectAnswers({{"w7FFFC3", "<code 0>"}, {"g7FFF", "C3"}, {"G7FFF", "<code 255>"}, {"W0000C3", "<code 255>"}});
     connect(15);  // a loader card: the box does not reach its EEPROM
     frame(port, "M3");
     EXPECT_EQ(frame(port, "G0000").code, 255);
@@ -429,29 +389,13 @@ TEST_F(SimSerial, LineTimingRunsOnTheClock) {
     EXPECT_EQ(slow.readByte(150), -1);
 }
 
-TEST_F(SimSerial, TraceListsEveryExchangeAndGoesToAFile) {
+TEST_F(SimSerial, TraceListsEveryExchange) {
     connect(10);
     ask(port, "K");
     box.addFault(*SimFault::parse("noanswer,on=D"));
     frame(port, "DABCD");
-    const QStringList lines = box.traceLines();
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines.at(0), "prompt QXAT<0D>  ->  >");
-    EXPECT_EQ(lines.at(1), "prompt QXAT%<0D>  ->  (none)");
-    EXPECT_EQ(lines.at(2), "cmd    @K  ->  01 30");
-    EXPECT_EQ(lines.at(3), "cmd    @DABCD  ->  (none)  [noanswer]");
-
-    box.setTraceLimit(2);
-    ask(port, "K");
-    ASSERT_EQ(box.traceLines().size(), 2);
-    EXPECT_EQ(box.traceLines().first(), lines.at(3));  // the oldest went first
-
-    QTemporaryDir dir;
-    const QString path = dir.filePath("trace.txt");
-    ASSERT_TRUE(box.writeTrace(path));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(file.readAll()), box.traceLines().join('\n') + '\n');
+    EXPECT_EQ(box.traceLines(), (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
+                                             "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
 }
 
 }  // namespace
