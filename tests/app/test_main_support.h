@@ -1,14 +1,24 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <utility>
 
+#include "app/Program.h"
+#include "app/uMain.h"
 #include "base/Host.h"
 
 // Readable QString values in failure messages.
@@ -54,5 +64,112 @@ bool waitFor(F done) {
     while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
 }
+
+// A click on a check box's indicator (its text may be narrower than the widget).
+inline void clickBox(QCheckBox* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2)); }
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline void writeAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+// The window on its own: every call into the other modules is recorded in `calls`, the
+// file dialog answers with `answer` (nothing: cancelled).
+struct Window {
+    RecordingHost host;
+    Options options;
+    EnableBoxes enable;
+    FuseModel fuses;
+    SlotFiles files;
+    TMain main{host, options, enable, fuses, files};
+    TDevices devices;
+    QStringList calls;
+    bool portIsOpen = false, usbIsConnected = false, openSucceeds = true;
+    QList<FileDialogRequest> asked;
+    std::optional<FileDialogChoice> answer;
+
+    explicit Window(int code = 10) {
+        ensureApp();
+        TMain::Links l;
+        l.iniConfig = [this](bool w) { calls << (w ? "IniConfig write" : "IniConfig read"); };
+        l.iniDevice = [this](bool w) {
+            calls << QStringLiteral("IniDevice %1 %2").arg(w ? "write" : "read").arg(devices.DeviceId);
+            cbEepMemClick(devices.DeviceId, enable);  // as the section load ends
+        };
+        l.connect = [this] { calls << "Connect"; };
+        l.disconnect = [this] { calls << "Disconnect"; };
+        l.portOpen = [this] { return portIsOpen; };
+        l.usbConnected = [this] { return usbIsConnected; };
+        l.runAction = [this](int code) { calls << QStringLiteral("Action %1").arg(code); };
+        l.showConfig = [this] { calls << "Config"; };
+        l.openFile = [this](const QString& name, int slot) {
+            calls << QStringLiteral("Open %1:%2").arg(slot).arg(name);
+            return openSucceeds;
+        };
+        l.saveFile = [this](const QString& name, int slot, int filter) {
+            calls << QStringLiteral("Save %1:%2:%3").arg(slot).arg(name).arg(filter);
+        };
+        main.wire(devices, l);
+        main.setProgramDir("/opt/kelvano/");
+        main.setFileDialogHook([this](const FileDialogRequest& r) {
+            asked << r;
+            return answer;
+        });
+        card(code);  // what the start-up timer does first
+        calls.clear();
+    }
+    void card(int code) {
+        main.setDeviceId(code);
+        main.ApplyDevice();
+    }
+    // The user picks a card type from the Devices menu.
+    void select(int code) {
+        QAction* item = main.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(code));
+        ASSERT_NE(item, nullptr) << code;
+        item->trigger();
+    }
+    QString checkedDevice() const {
+        for (QAction* a : main.MnuDevices->actions())
+            if (a->isChecked()) return a->objectName();
+        return {};
+    }
+    bool toolButtonShown(QWidget* button) const {
+        for (QAction* a : main.ToolBar1->actions())
+            if (main.ToolBar1->widgetForAction(a) == button) return a->isVisible();
+        return false;
+    }
+    QStringList recent(int slot) const {
+        QStringList l;
+        for (int k = 1; k <= 5; ++k) l << files.RecentFiles[size_t(slot)][size_t(k)];
+        return l;
+    }
+    void choose(const QString& name, int filter = 1) { answer = FileDialogChoice{name, filter}; }
+    QStringList takeCalls() { return std::exchange(calls, {}); }
+};
+
+// The whole program in a folder of its own.
+struct ProgramRig {
+    QTemporaryDir dir;
+    RecordingHost host;
+    ProgramRig() { ensureApp(); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // Shows the window and waits for the start-up timer to finish.
+    std::unique_ptr<KelvanoProgram> start(const QString& port = {}) {
+        KelvanoProgram::Setup s;
+        s.portName = port;
+        s.programDir = dir.path() + "/";
+        s.host = &host;
+        auto p = std::make_unique<KelvanoProgram>(std::move(s));
+        p->Main.show();
+        EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
+        return p;
+    }
+    QString errors() const { return host.errors.join("\n"); }
+};
 
 }  // namespace kelvano::testing_support
