@@ -26,32 +26,13 @@ int usageError(const QString& text) {
 
 QString hex(unsigned v, int digits) { return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper(); }
 
-// The buffers of a card type as applying it leaves them, without laying out the dump grids:
-// a conversion never shows them, and for the large cards building their texts would cost
-// more than reading and writing the files.
-void sizeBuffersOnly(TDevices& d) {
-    if (!findDevice(d.DeviceId)) d.DeviceId = 10;
-    const TDeviceEntry& row = *findDevice(d.DeviceId);
-    d.ProgMax = row.flashWords - 1;
-    d.DataMax = row.internalEepromBytes - 1;
-    d.EepMax = row.externalEepromBytes - 1;
-    const bool pic = isPicCode(d.DeviceId);
-    d.ProgBlank = pic ? 0x3FFF : 0xFFFF;
-    if (pic) {
-        d.CfgWord = 0x3FFF;
-        ResizeFill(d.IdBuf, 4, 0x000F);
-    }
-    ResizeFill(d.ProgBuf, d.ProgMax, d.ProgBlank);
-    ResizeFill(d.DataBuf, d.DataMax, 0xFF);
-    ResizeFill(d.EepBuf, d.EepMax, 0xFF);
-}
-
 // The selected card and its file module, as the window holds them, without a window.
 struct FileSession {
     FileSession(const CliArgs& args, bool withGrids) : host(args.options.contains(QStringLiteral("yes"))) {
         devices.DeviceId = args.card;
-        if (withGrids) devices.ApplyBuffers();  // a code outside the catalogue falls back to 10
-        else sizeBuffersOnly(devices);
+        // A conversion never shows the grids: building their texts for a large card would
+        // cost more than reading and writing the files. Unknown codes fall back to 10.
+        devices.ApplyBuffers(nullptr, withGrids);
         if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
         io->setGridsShown(withGrids);

@@ -219,34 +219,30 @@ QString saveHint(int code, int slot) {
 
 TDevices::TDevices() { IdBuf.resize(5, 0x000F); }
 
-void TDevices::ApplyBuffers(Host* host) {
+void TDevices::ApplyBuffers(Host* host, bool layoutGrids) {
     if (!findDevice(DeviceId)) DeviceId = 10;
     const TDeviceEntry& row = *findDevice(DeviceId);
+    const bool pic = isPicCode(DeviceId);
     ProgMax = row.flashWords - 1;
     DataMax = row.internalEepromBytes - 1;
     EepMax = row.externalEepromBytes - 1;
-    dGrid.setFitRows(0);
-    if (isPicCode(DeviceId)) {
-        ProgBlank = 0x3FFF;
+    ProgBlank = pic ? 0x3FFF : 0xFFFF;
+    if (pic) {
         CfgWord = 0x3FFF;
         ResizeFill(IdBuf, 4, 0x000F);
-        SetupGrid(pGrid, row.flashWords / 8 - 1, ViewMode::PicWords8);
-        SetupGrid(dGrid, row.internalEepromBytes / 16 - 1, ViewMode::Bytes16);
-        SetupGrid(eGrid, row.externalEepromBytes / 16 - 1, ViewMode::Bytes16);
-        if (isPic84(DeviceId)) dGrid.setFitRows(dGrid.rowCount() + 1);
-        ResizeFill(ProgBuf, ProgMax, 0x3FFF);
-        ShowBuffer(ProgBuf, pGrid, ViewMode::PicWords8, host);
-    } else {
-        SetupGrid(pGrid, row.flashWords / 8 - 1, ViewMode::AvrWords8);
-        ResizeFill(ProgBuf, ProgMax, 0xFFFF);
-        ShowBuffer(ProgBuf, pGrid, ViewMode::AvrWords8, host);
-        SetupGrid(dGrid, row.internalEepromBytes / 16 - 1, ViewMode::Bytes16);
-        SetupGrid(eGrid, row.externalEepromBytes / 16 - 1, ViewMode::Bytes16);
-        ProgBlank = 0xFFFF;
     }
+    ResizeFill(ProgBuf, ProgMax, ProgBlank);
     ResizeFill(DataBuf, DataMax, 0xFF);
-    ShowBuffer(DataBuf, dGrid, ViewMode::Bytes16, host);
     ResizeFill(EepBuf, EepMax, 0xFF);
+    if (!layoutGrids) return;
+    const ViewMode flashView = progView();
+    SetupGrid(pGrid, row.flashWords / 8 - 1, flashView);
+    SetupGrid(dGrid, row.internalEepromBytes / 16 - 1, ViewMode::Bytes16);
+    SetupGrid(eGrid, row.externalEepromBytes / 16 - 1, ViewMode::Bytes16);
+    // The PIC16F84's 64 bytes fit the internal EEPROM grid exactly; the others scroll.
+    dGrid.setFitRows(isPic84(DeviceId) ? dGrid.rowCount() + 1 : 0);
+    ShowBuffer(ProgBuf, pGrid, flashView, host);
+    ShowBuffer(DataBuf, dGrid, ViewMode::Bytes16, host);
     ShowBuffer(EepBuf, eGrid, ViewMode::Bytes16, host);
 }
 

@@ -171,10 +171,11 @@ public:
     DumpGrid dGrid{2};
     DumpGrid eGrid{3};
 
-    // The buffer part of applying a card type: sizes, blank buffers, grid layouts and views,
-    // the PIC configuration values reset. Codes outside the catalogue first fall back to 10.
-    // Does not touch the fuse pages or the window (the caller refreshes those).
-    void ApplyBuffers(Host* host = nullptr);
+    // The buffer part of applying a card type: sizes, blank buffers, the PIC configuration
+    // values reset and (unless layoutGrids is false, for front ends that never show them)
+    // grid layouts and views. Codes outside the catalogue first fall back to 10. Does not
+    // touch the fuse pages or the window (the caller refreshes those).
+    void ApplyBuffers(Host* host = nullptr, bool layoutGrids = true);
 
     // Flash view of the selected family.
     ViewMode progView() const { return DeviceId >= 20 ? ViewMode::AvrWords8 : ViewMode::PicWords8; }
