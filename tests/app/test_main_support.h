@@ -81,6 +81,7 @@ inline void writeAll(const QString& path, const QByteArray& data) {
 // The window on its own: every call into the other modules is recorded in `calls`, the
 // file dialog answers with `answer` (nothing: cancelled).
 struct Window {
+    struct App { App() { ensureApp(); } } app;  // before the first widget
     RecordingHost host;
     Options options;
     EnableBoxes enable;
@@ -94,7 +95,6 @@ struct Window {
     std::optional<FileDialogChoice> answer;
 
     explicit Window(int code = 10) {
-        ensureApp();
         TMain::Links l;
         l.iniConfig = [this](bool w) { calls << (w ? "IniConfig write" : "IniConfig read"); };
         l.iniDevice = [this](bool w) {
