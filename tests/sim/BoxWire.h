@@ -3,7 +3,6 @@
 // end at CR or '>', command frames are "@" + text, answers are a length byte and that many
 // bytes, or the single byte 0 or 255.
 #include <QByteArray>
-#include <QString>
 
 #include "base/SerialPort.h"
 
@@ -13,7 +12,6 @@ struct Answer {
     int code = -1;       // the first byte (length, 0 or 255); -1 = nothing came
     QByteArray payload;  // the bytes after a length byte
     bool complete = false;
-    QByteArray text() const { return payload; }
 };
 
 // Reads bytes until `end` arrives (kept) or a gap of `gapMs`.
@@ -37,16 +35,11 @@ inline Answer frame(SerialPort& port, const QByteArray& text, int firstWaitMs = 
     port.write("@" + text);
     Answer a;
     a.code = port.readByte(firstWaitMs);
-    if (a.code < 0) return a;
-    a.complete = true;
-    if (a.code == 0 || a.code == 255) return a;
-    for (int i = 0; i < a.code; ++i) {
+    a.complete = a.code >= 0;
+    for (int i = 0; a.code > 0 && a.code < 255 && a.complete && i < a.code; ++i) {
         const int b = port.readByte(30);
-        if (b < 0) {
-            a.complete = false;
-            break;
-        }
-        a.payload += char(b);
+        a.complete = b >= 0;
+        if (a.complete) a.payload += char(b);
     }
     return a;
 }

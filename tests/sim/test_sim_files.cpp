@@ -73,14 +73,10 @@ TEST(SimImage, HexAndBinaryFilesFillTheCardAsTheSlotsLayThemOut) {
     ASSERT_TRUE(parseIntelHex(hex, image, &error)) << error.toStdString();
     SimCard pic(10);
     ASSERT_TRUE(loadCardSlot(pic, 1, image));
-    EXPECT_EQ(pic.flash[0], 0x3001);
-    EXPECT_EQ(pic.flash[1], 0x2802);
-    EXPECT_EQ(pic.flash[2], 0x3FFF);
-    EXPECT_EQ(pic.picId[3], 0x0004);
-    EXPECT_EQ(pic.picConfig, 0x3FF1);
-    EXPECT_EQ(pic.data[0], 0x55);
-    EXPECT_EQ(pic.data[1], 0x44);
-    EXPECT_EQ(pic.data[2], 0xFF);
+    // Program words, ID locations and configuration word at 0x2000+, data bytes at 0x2100+.
+    EXPECT_EQ(QList<int>({pic.flash[0], pic.flash[1], pic.flash[2], pic.picId[3], pic.picConfig}),
+              QList<int>({0x3001, 0x2802, 0x3FFF, 0x0004, 0x3FF1}));
+    EXPECT_EQ(QList<int>({pic.data[0], pic.data[1], pic.data[2]}), QList<int>({0x55, 0x44, 0xFF}));
     EXPECT_FALSE(loadCardSlot(pic, 3, image));
 
     EXPECT_FALSE(parseIntelHex(":0400000001300228A2\n", image, &error));
@@ -113,11 +109,8 @@ TEST(SimImage, HexAndBinaryFilesFillTheCardAsTheSlotsLayThemOut) {
 TEST(SimFaultText, ParsesTheOptionSyntax) {
     const auto late = SimFault::parse("late=250,on=Y,at=3,times=0");
     ASSERT_TRUE(late);
-    EXPECT_EQ(late->kind, SimFault::Kind::LateFirstByte);
-    EXPECT_EQ(late->delayMs, 250);
-    EXPECT_EQ(late->family, "Y");
-    EXPECT_EQ(late->at, 3);
-    EXPECT_EQ(late->times, 0);
+    EXPECT_TRUE(late->kind == SimFault::Kind::LateFirstByte && late->delayMs == 250 && late->family == "Y" &&
+                late->at == 3 && late->times == 0);
     EXPECT_EQ(SimFault::parse("missalive")->family, "*");
     EXPECT_EQ(SimFault::parse("noanswer,on=0a")->family, "0A");
     EXPECT_EQ(SimFault::parse("pullcard,at=100")->at, 100);

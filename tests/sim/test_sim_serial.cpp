@@ -1,8 +1,6 @@
 // The serial face of the simulated box, spoken to as raw bytes.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "BoxWire.h"
 #include "base/Clock.h"
 #include "base/PortError.h"
@@ -12,11 +10,10 @@
 namespace kelvano {
 namespace {
 
-using test::ask;
-using test::frame;
-using test::hex2;
-using test::hex4;
-using test::prompt;
+using namespace test;
+constexpr const char* ok = "<code 0>";  // what ask() makes of the answers 0, 255 and none
+constexpr const char* no = "<code 255>";
+constexpr const char* none = "<code -1>";
 
 class SimSerial : public ::testing::Test {
 protected:
@@ -40,14 +37,11 @@ protected:
 };
 
 TEST_F(SimSerial, PromptModeIdentifiesTheModelAndSwitchesToCommandMode) {
-    EXPECT_EQ(prompt(port, "QXAT\r"), ">");
-    EXPECT_EQ(prompt(port, "QXAT!V#\r"), "STRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001\r>");
-    const QByteArray version = prompt(port, "QXATQ\r");
-    ASSERT_GE(version.size(), 45);
-    EXPECT_EQ(version.mid(38, 6), "010001");  // characters 39..44
-    EXPECT_EQ(prompt(port, "HELLO\r"), "ERROR\r>");
     // Line feeds and leading noise do not disturb a prompt line.
-    EXPECT_EQ(prompt(port, "\n\x01QXAT\r"), ">");
+    for (const auto& [line, answer] : {std::pair{"QXAT\r", ">"}, {"HELLO\r", "ERROR\r>"}, {"\n\x01QXAT\r", ">"},
+                                       {"QXAT!V#\r", "STRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001\r>"}})
+        EXPECT_EQ(prompt(port, line), answer) << line;
+    EXPECT_EQ(prompt(port, "QXATQ\r").mid(38, 6), "010001");  // characters 39..44
 
     port.write("QXAT%\r");
     EXPECT_EQ(port.readByte(100), -1);
@@ -92,55 +86,33 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
         EXPECT_EQ(frame(port, text).code, 255) << text;  // all in the wrong mode (M5)
     EXPECT_EQ(ask(port, "YAC530000"), "FFFF");  // no AVR on the lines of a PIC card
     // A frame arriving byte by byte, and two frames in one write, answered in order.
-    port.write("@");
-    port.write("M");
-    port.write("2");
+    for (const char* part : {"@", "M", "2"}) port.write(part);
     EXPECT_EQ(port.readByte(60), 0);
     port.write("@R04@K");
     EXPECT_EQ(port.readByte(60), 4);
-    EXPECT_EQ(test::readUntil(port, '\0', 30), "3FFF\x01" "0");
+    EXPECT_EQ(readUntil(port, '\0', 30), "3FFF\x01" "0");
     ASSERT_GE(box.trace().size(), 3);
     EXPECT_EQ(box.trace().last().received, "@K");
 }
 
 TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
     connect(10);
-    ASSERT_EQ(frame(port, "M2").code, 0);
-    const int words[] = {0x2805, 0x0000, 0x3FFF, 0x1234};
-    for (int w : words) {
-        EXPECT_EQ(ask(port, "L00" + hex4(w)), hex4(w & 0x3FFF));
-        ASSERT_EQ(frame(port, "I").code, 0);
-    }
-    EXPECT_EQ(ask(port, "L00FFFF"), "3FFF");  // 14-bit words
-    ASSERT_EQ(frame(port, "M2").code, 0);     // the counter starts at 0 again
-    for (int w : words) {
-        EXPECT_EQ(ask(port, "R04"), hex4(w));
-        frame(port, "I");
-    }
+    // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits.
+    expectAnswers({{"M2", ok}, {"L002805", "2805"}, {"I", ok}, {"L000000", "0000"}, {"I", ok}, {"L003FFF", "3FFF"},
+                   {"I", ok}, {"L001234", "1234"}, {"I", ok}, {"L00FFFF", "3FFF"}, {"M2", ok}, {"R04", "2805"},
+                   {"I", ok}, {"R04", "0000"}, {"I", ok}, {"R04", "3FFF"}, {"I", ok}, {"R04", "1234"},
+                   {"M2", ok}, {"L0100A5", "00A5"}, {"I", ok}, {"L010142", "0042"}});
     EXPECT_EQ(box.card().flash[3], 0x1234);
-
-    ASSERT_EQ(frame(port, "M2").code, 0);
-    EXPECT_EQ(ask(port, "L0100A5"), "00A5");
-    frame(port, "I");
-    EXPECT_EQ(ask(port, "L010142"), "0042");  // the byte is the low 8 bits
     EXPECT_EQ(box.card().data[0], 0xA5);
     EXPECT_EQ(box.card().data[1], 0x42);
-
     // Configuration area: ID locations, three more increments, configuration word.
-    ASSERT_EQ(frame(port, "M2").code, 0);
-    ASSERT_EQ(frame(port, "P003FFF").code, 0);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(ask(port, "L00" + hex4(0x3F81 + k)), hex4(0x3F81 + k));
-        frame(port, "I");
-    }
-    for (int k = 0; k < 3; ++k) frame(port, "I");
-    EXPECT_EQ(ask(port, "L003FF9"), "3FF9");
+    expectAnswers({{"M2", ok}, {"P003FFF", ok}, {"L003F81", "3F81"}, {"I", ok}, {"L003F82", "3F82"}, {"I", ok},
+                   {"L003F83", "3F83"}, {"I", ok}, {"L003F84", "3F84"}, {"I", ok}, {"I", ok}, {"I", ok}, {"I", ok},
+                   {"L003FF9", "3FF9"}, {"P0012AB", no}, {"L02ABCD", no}});
     EXPECT_EQ(box.card().picId[2], 0x3F83);
     EXPECT_EQ(box.card().picConfig, 0x3FF9);
-    EXPECT_EQ(frame(port, "P0012AB").code, 255);
-    EXPECT_EQ(frame(port, "L02ABCD").code, 255);
 
-    // The 16F876 has 8192 words and 256 data bytes; addresses wrap like the silicon's.
+    // The 16F876 has 8192 words; addresses wrap like the silicon's.
     connect(11);
     frame(port, "M2");
     for (int i = 0; i < 8192; ++i) frame(port, "I");
@@ -153,19 +125,10 @@ TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
     box.card().flash[0] = 0x1111;
     box.card().data[0] = 0x22;
     box.card().picConfig = 0x000D;  // every CP bit programmed
-    frame(port, "M2");
-    EXPECT_EQ(ask(port, "R04"), "0000");
-    EXPECT_EQ(ask(port, "R05"), "0000");
-    EXPECT_EQ(ask(port, "L002222"), "0000");  // the write does not take
-    EXPECT_EQ(box.card().flash[0], 0x1111);
-    frame(port, "P003FFF");
+    // Reads give 0 and writes do not take; protection stays until an erase, only in erase mode.
+    expectAnswers({{"M2", ok}, {"R04", "0000"}, {"R05", "0000"}, {"L002222", "0000"}, {"P003FFF", ok}});
     for (int k = 0; k < 7; ++k) frame(port, "I");
-    EXPECT_EQ(ask(port, "R04"), "000D");      // the configuration says so
-    EXPECT_EQ(ask(port, "L003FFF"), "000F");  // protection stays until an erase
-
-    EXPECT_EQ(frame(port, "ErA").code, 255);  // only in erase mode
-    ASSERT_EQ(frame(port, "M1").code, 0);
-    ASSERT_EQ(frame(port, "ErA").code, 0);
+    expectAnswers({{"R04", "000D"}, {"L003FFF", "000F"}, {"ErA", no}, {"M1", ok}, {"ErA", ok}});
     EXPECT_EQ(box.card().flash[0], 0x3FFF);
     EXPECT_EQ(box.card().data[0], 0xFF);
     EXPECT_EQ(box.card().picConfig, 0x3FFF);
@@ -173,8 +136,7 @@ TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
 
     // 16F876 "1000-1FFF": the lower half stays readable.
     connect(11);
-    box.card().flash[0x0FFF] = 0x0ABC;
-    box.card().flash[0x1000] = 0x0DEF;
+    box.card().flash[0x0FFF] = box.card().flash[0x1000] = 0x0ABC;
     box.card().picConfig = 0x1FDF;
     EXPECT_EQ(box.card().picReadWord(0x0FFF), 0x0ABC);
     EXPECT_EQ(box.card().picReadWord(0x1000), 0);
@@ -201,11 +163,9 @@ TEST_F(SimSerial, At90sFlashLockAndFuse) {
 
     // The AT90S8515 has no fuse; "M0" takes programming mode away.
     connect(20);
-    frame(port, "M5");
-    expectAnswers({{"YAC530000", "5300"}, {"YACBE0000", "BE00"}, {"Y30000100", "0093"}});
+    expectAnswers({{"M5", ok}, {"YAC530000", "5300"}, {"YACBE0000", "BE00"}, {"Y30000100", "0093"}});
     EXPECT_EQ(box.card().fuseLow & 1, 1);
-    frame(port, "M0");
-    EXPECT_EQ(frame(port, "Y30000100").code, 255);
+    expectAnswers({{"M0", ok}, {"Y30000100", no}});
 }
 
 TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
@@ -229,15 +189,12 @@ TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
 
 TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
     connect(10);  // the 24C16 wraps at 2 KB
-    ASSERT_EQ(frame(port, "M3").code, 0);
-    expectAnswers({{"W07FF5A", "<code 0>"}, {"G07FF", "5A"}, {"G0FFF", "5A"}, {"g07FF", "<code 255>"}});
+    expectAnswers({{"M3", ok}, {"W07FF5A", ok}, {"G07FF", "5A"}, {"G0FFF", "5A"}, {"g07FF", no}});
     EXPECT_EQ(box.card().eeprom[0x7FF], 0x5A);
     connect(14);
-    frame(port, "M3");
-    expectAnswers({{"w7FFFC3", "<code 0>"}, {"g7FFF", "C3"}, {"G7FFF", "<code 255>"}, {"W0000C3", "<code 255>"}});
+    expectAnswers({{"M3", ok}, {"w7FFFC3", ok}, {"g7FFF", "C3"}, {"G7FFF", no}, {"W0000C3", no}});
     connect(15);  // a loader card: the box does not reach its EEPROM
-    frame(port, "M3");
-    EXPECT_EQ(frame(port, "G0000").code, 255);
+    expectAnswers({{"M3", ok}, {"G0000", no}});
 }
 
 TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
@@ -246,22 +203,11 @@ TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     box.setLoaderImages({{"PICLOAD", picLoader}, {"DS9LOAD", QByteArray::fromHex("8A30")},
                          {"FUNLOAD", funLoader}});
     connect(15);
-    EXPECT_EQ(frame(port, "M4").code, 255);
-    frame(port, "M2");
-    ask(port, "L00308A");
-    frame(port, "I");
-    ask(port, "L002801");
-    frame(port, "I");
-    EXPECT_EQ(frame(port, "M4").code, 255);  // not complete yet
-    frame(port, "M2");
-    for (int i = 0; i < 2; ++i) frame(port, "I");
-    ask(port, "L00000B");
-    EXPECT_EQ(ask(port, "M4"), "load");
-    EXPECT_EQ(ask(port, "X07FF99"), "99");
-    EXPECT_EQ(ask(port, "Q07FF"), "99");
+    // Not before the whole loader is in; then EEPROM through the loader, gone again with "M0".
+    expectAnswers({{"M4", no}, {"M2", ok}, {"L00308A", "308A"}, {"I", ok}, {"L002801", "2801"}, {"I", ok},
+                   {"M4", no}, {"M2", ok}, {"I", ok}, {"I", ok}, {"L00000B", "000B"}, {"M4", "load"},
+                   {"X07FF99", "99"}, {"Q07FF", "99"}, {"M0", ok}, {"Q07FF", no}});
     EXPECT_EQ(box.card().eeprom[0x7FF], 0x99);
-    frame(port, "M0");
-    EXPECT_EQ(frame(port, "Q07FF").code, 255);
 
     // A 16F876 card needs its own loader, DS9LOAD; a blank controller runs none.
     connect(11);
@@ -286,44 +232,32 @@ TEST_F(SimSerial, CardsComeAndGoAndKeepTheirContents) {
     box.card().eeprom[3] = 0x33;
     box.removeCard();
     EXPECT_EQ(ask(port, "K"), "6");
-    frame(port, "M5");
-    EXPECT_EQ(frame(port, "YAC530000").code, 255);
+    expectAnswers({{"M5", ok}, {"YAC530000", no}});
     box.insertCard(22);  // the same card comes back; another type is a fresh blank one
-    EXPECT_EQ(ask(port, "K"), "0");
-    EXPECT_EQ(box.card().eeprom[3], 0x33);
+    EXPECT_TRUE(ask(port, "K") == "0" && box.card().eeprom[3] == 0x33);
     box.insertCard(20);
     EXPECT_EQ(box.card().eeprom[3], 0xFF);
 }
 
 TEST_F(SimSerial, FaultsDamageTheAnswersTheyTarget) {
     connect(10);
-    SimFault noAnswer{SimFault::Kind::NoAnswer, "K", 2, 2, 0};
-    box.addFault(noAnswer);
-    EXPECT_EQ(ask(port, "K"), "0");
-    EXPECT_EQ(frame(port, "K").code, -1);
-    EXPECT_EQ(frame(port, "DINS.").code, 0);  // another family is not hit
-    EXPECT_EQ(frame(port, "K").code, -1);
-    EXPECT_EQ(ask(port, "K"), "0");
+    box.addFault({SimFault::Kind::NoAnswer, "K", 2, 2, 0});  // the 2nd and 3rd K; other families pass
+    expectAnswers({{"K", "0"}, {"K", none}, {"DINS.", ok}, {"K", none}, {"K", "0"}});
     EXPECT_EQ(box.trace().at(box.trace().size() - 2).note, "noanswer");
     box.clearFaults();
 
     box.addFault(*SimFault::parse("short,on=R"));
     frame(port, "M2");
     qint64 before = clock.nowMs();
-    test::Answer a = frame(port, "R04");
-    EXPECT_EQ(a.code, 4);
-    EXPECT_FALSE(a.complete);
-    EXPECT_EQ(a.payload, "3FF");
+    Answer a = frame(port, "R04");
+    EXPECT_TRUE(a.code == 4 && !a.complete && a.payload == "3FF");
     EXPECT_EQ(clock.nowMs() - before, 30);  // the wait for the missing fourth byte
     box.addFault(*SimFault::parse("short,on=I"));
     a = frame(port, "I");
-    EXPECT_EQ(a.code, 1);  // an empty answer promising one byte
-    EXPECT_FALSE(a.complete);
-
+    EXPECT_TRUE(a.code == 1 && !a.complete);  // an empty answer promising one byte
     box.addFault(*SimFault::parse("garble,on=R"));
     a = frame(port, "R04");
-    EXPECT_EQ(a.code, 4);
-    EXPECT_NE(a.payload, "3FFF");
+    EXPECT_TRUE(a.code == 4 && a.payload != "3FFF") << a.payload.constData();
 
     box.addFault(*SimFault::parse("late=100,on=K"));
     before = clock.nowMs();
@@ -343,14 +277,12 @@ TEST_F(SimSerial, FaultsDamageTheAnswersTheyTarget) {
     port.write("@*");
     EXPECT_EQ(port.readByte(30), '!');
 
-    box.addFault(*SimFault::parse("pullcard,at=3"));
-    QByteArray states;
-    for (int i = 0; i < 4; ++i) states += ask(port, "K");
-    EXPECT_EQ(states, "0006");  // the third is answered, then the card is out
+    box.addFault(*SimFault::parse("pullcard,at=3"));  // the third is answered, then the card is out
+    expectAnswers({{"K", "0"}, {"K", "0"}, {"K", "0"}, {"K", "6"}});
 
     box.addFault(*SimFault::parse("lostlink,on=D"));
     EXPECT_EQ(ask(port, "K"), "6");
-    const auto kindOf = [](const std::function<void()>& f) {
+    const auto kindOf = [](auto f) {
         try {
             f();
         } catch (const PortError& e) {
@@ -378,7 +310,7 @@ TEST_F(SimSerial, LineTimingRunsOnTheClock) {
     before = clock.nowMs();
     port.write("QXAT!V#\r");  // 8 bytes out
     EXPECT_EQ(clock.nowMs() - before, 7);
-    const QByteArray id = test::readUntil(port, '>', 5);
+    const QByteArray id = readUntil(port, '>', 5);
     EXPECT_TRUE(id.endsWith('>'));
     EXPECT_NEAR(double(clock.nowMs() - before), 7 + id.size() * 0.868, 2.0);
 
