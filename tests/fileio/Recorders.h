@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <map>
+#include <functional>
 #include <vector>
 
 #include "base/Host.h"
@@ -21,10 +21,12 @@ public:
     void showError(const QString& text) override { errors.append(text); }
     bool askOkAbort(const QString&, const QString&) override { return true; }
     void beep() override {}
-    void processEvents() override { ++pumps; }
+    void processEvents() override {
+        if (onPump) onPump();
+    }
 
     QStringList errors;
-    int pumps = 0;
+    std::function<void()> onPump;
 };
 
 class RecordingView : public MainView {
@@ -36,10 +38,9 @@ public:
     void appendDebug(const QString&) override {}
     void fastOpen() override {}
     void showMemoryPage(int page) override { pages.push_back(page); }
-    void setFileLabel(int grid, const QString& text) override { labels[grid] = text; }
+    void setFileLabel(int, const QString&) override {}
 
     std::vector<int> pages;
-    std::map<int, QString> labels;
 };
 
 // A selected card type with its file module, and a scratch folder for files.
