@@ -1,5 +1,5 @@
 #pragma once
-// Scripted stand-ins for the port, the USB driver, the window and the user, in virtual time (a
+// Scripted stand-ins for the port, the window and the user, in virtual time (a
 // read that times out moves the clock by exactly the time-out asked for), and a TCom on them.
 #include <gtest/gtest.h>
 
@@ -15,7 +15,6 @@
 #include "base/MainView.h"
 #include "base/PortError.h"
 #include "base/SerialPort.h"
-#include "base/UsbBackend.h"
 #include "link/uCom.h"
 
 namespace kelvano::test {
@@ -81,73 +80,26 @@ private:
 
 // A serial box in the fake port's script: prompt mode until "QXAT%\r", then command frames.
 struct FakeBox {
-    QByteArray id1 = "STRAVINEX QXBASE", id2 = "V2.10", id3 = "0012345";
+    QByteArray id1 = "STRAVINEX QXBASE";
     int syncAnswersLeft = -1;  // answer this many "QXAT\r" with '>' (-1: all)
     bool answerId = true, answerKeepAlive = true, commandMode = false;
     QList<QByteArray> uploadLines;
     std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
 
-    void install(FakeSerialPort& port) {
-        port.onWrite = [this](FakeSerialPort& p, const QByteArray& w) { answer(p, w); };
-    }
     void answer(FakeSerialPort& p, const QByteArray& w) {
         if (commandMode) {
             if (w == "@*" && answerKeepAlive) p.send("!");
             if (auto it = replies.find(w); it != replies.end()) p.send(it->second);
         } else if (w == "QXAT\r" && syncAnswersLeft != 0) {
-            if (syncAnswersLeft > 0) --syncAnswersLeft;
+            syncAnswersLeft -= syncAnswersLeft > 0;
             p.send("\r\n>");
         } else if (w == "QXAT!V#\r" && answerId) {
-            p.send(id1 + "\r\n" + id2 + "\r\n" + id3 + "\r\n");
+            p.send(id1 + "\r\nV2.10\r\n0012345\r\n");
         } else if (w == "QXATQ\r") {
-            p.send(QByteArray(38, '.') + "010203\r\n");
-        } else if (w.startsWith("QXATU")) {
-            uploadLines.append(w);
-        } else if (w == "QXAT%\r") {
-            commandMode = true;
+            p.send(QByteArray(38, '.') + "010203\r\n");  // version 0102, revision 03
         }
-    }
-};
-
-class FakeUsbBackend : public UsbBackend {
-public:
-    std::vector<int> present{0};  // device numbers that open
-    std::vector<int> endpoints{0x82, 0x02};
-    QByteArray descriptor = stringDescriptorBytes("QXUSB 1.0");
-    bool failPipeInfo = false;
-    int failWritesFrom = -1;  // writes with this index or later fail (-1: none)
-    std::deque<QByteArray> readReplies;
-    int openK = -1, writes = 0;
-    std::vector<int> openAttempts;
-
-    static QByteArray stringDescriptorBytes(const QByteArray& text) {
-        QByteArray d = QByteArray(1, char(2 + 2 * text.size())) + '\x03';
-        for (char c : text) d.append(c).append('\0');
-        return d;
-    }
-    bool openDevice(int k) override {
-        openAttempts.push_back(k);
-        openK = std::find(present.begin(), present.end(), k) != present.end() ? k : -1;
-        return openK >= 0;
-    }
-    void closeDevice() override { openK = -1; }
-    bool isOpen() const override { return openK >= 0; }
-    bool pipeInfo(QByteArray& info) override {
-        if (failPipeInfo) return false;
-        info = QByteArray(336, '\0');
-        info[12] = char(endpoints.size());
-        for (size_t i = 0; i < endpoints.size() && i < 16; ++i) info[16 + 20 * i + 2] = char(endpoints[i]);
-        return true;
-    }
-    bool stringDescriptor(int index, int length, QByteArray& out) override {
-        return index == 2 && (out = descriptor.left(length), true);
-    }
-    bool bulkWrite(int, const QByteArray&) override { return failWritesFrom < 0 || writes++ < failWritesFrom; }
-    int bulkRead(int, uint8_t* buffer, int capacity) override {
-        if (readReplies.empty()) return -1;
-        const QByteArray r = readReplies.front().left(capacity);
-        readReplies.pop_front();
-        return std::copy(r.begin(), r.end(), buffer), int(r.size());
+        if (w.startsWith("QXATU")) uploadLines.append(w);
+        commandMode = commandMode || w == "QXAT%\r";
     }
 };
 
@@ -159,27 +111,20 @@ struct RecordingHost : Host {
     QStringList errors;
 };
 
-class RecordingView : public MainView, public ProgressView {
-public:
-    void setLamp(bool lit) override { lamp = lit; }
-    void toggleLamp() override { lamp = !lamp, ++toggles; }
-    void showConnected(bool c) override {
-        connected = lamp = c;
-        updates << (c ? "connected" : "disconnected");
-    }
+struct RecordingView : NullMainView, ProgressView {
+    void toggleLamp() override { ++toggles; }
+    void showConnected(bool c) override { connected = c, updates << (c ? "connected" : "disconnected"); }
     void setQxPane(const QString& text) override { pane = text; }
     void appendDebug(const QString& line) override { debug << line; }
     void fastOpen() override { ++fastOpens; }
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
-    void setProgressPosition(int) override {}
-    void showProgressWindow(const QString& caption) override { progressShown = true, captions << caption; }
+    void showProgressWindow(const QString&) override { progressShown = true; }
     void setProgressTotal(int) override {}
+    void setProgressPosition(int) override {}
     void hideProgressWindow() override { progressShown = false; }
 
-    bool lamp = false, connected = false, progressShown = false;
+    bool connected = false, progressShown = false;
     int toggles = 0, fastOpens = 0;
-    QStringList updates, debug, captions;
+    QStringList updates, debug;
     QString pane = "untouched";
 };
 
@@ -188,16 +133,16 @@ class LinkFixture : public ::testing::Test {
 protected:
     void SetUp() override { options.ports = {"/dev/ttyS0", "USB", "usb"}, options.portIndex = 0; }
 
-    TCom& make(SerialPortFactory factory = {}, TUsb* otherUsb = nullptr) {
+    TCom& make(SerialPortFactory factory = {}) {
         if (!factory) factory = [this](const QString& name) {
             factoryNames << name;
             auto p = std::make_unique<FakeSerialPort>(clock);
             p->failOpen = failOpen;
+            p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
             port = p.get();
-            box.install(*p);
-                return p;
-            };
-        com = std::make_unique<TCom>(host, clock, view, options, otherUsb ? *otherUsb : usb, factory, store);
+            return p;
+        };
+        com = std::make_unique<TCom>(host, clock, view, options, usb, factory, store);
         com->setProgressView(&view);
         return *com;
     }
@@ -219,8 +164,7 @@ protected:
     RecordingHost host;
     RecordingView view;
     Options options;
-    FakeUsbBackend usbBackend;
-    TUsb usb{&usbBackend};
+    TUsb usb;  // given a backend by the USB tests
     FakeBox box;
     bool failOpen = false;
     ImageStore store{ImageStore::pack({{"QXUSB", "usb"}})};

@@ -11,16 +11,13 @@ using kelvano::ImageStore;
 TEST(ImageStore, PackedImagesComeBackScrambledAndByExactName) {
     QByteArray big(5000, '\0');
     for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7 + 3);
-    const ImageStore store(ImageStore::pack({{"QXBASE", big}, {"FUNLOAD8", "abc"}, {"EMPTY", {}}}));
+    const QList<QPair<QString, QByteArray>> images{{"QXBASE", big}, {"FUNLOAD8", "abc"}, {"EMPTY", {}}};
+    const ImageStore store(ImageStore::pack(images));
     EXPECT_EQ(store.names(), QStringList({"QXBASE", "FUNLOAD8", "EMPTY"}));
-    // A name of all eight characters has no NUL in its field and still matches.
-    const std::pair<const char*, QByteArray> hits[] = {{"QXBASE", big}, {"FUNLOAD8", "abc"}, {"EMPTY", {}}};
-    for (const auto& [name, image] : hits) {
-        QByteArray out = "stale";
-        ASSERT_TRUE(store.LoadImage(name, out)) << name;
-        EXPECT_EQ(out, image) << name;
-    }
-    QByteArray out = "keep";  // names match whole and case-sensitively; a miss changes nothing
+    QByteArray out;
+    for (const auto& [name, image] : images)  // eight characters leave no NUL in the name field
+        EXPECT_TRUE(store.LoadImage(name, out) && out == image) << name.toStdString();
+    out = "keep";  // names match whole and case-sensitively; a miss changes nothing
     for (const char* miss : {"QXBAS", "qxbase", "QXBASEX", "FUNLOAD", ""})
         EXPECT_FALSE(store.LoadImage(miss, out)) << miss;
     EXPECT_EQ(out, "keep");
@@ -33,14 +30,12 @@ TEST(ImageStore, PackedImagesComeBackScrambledAndByExactName) {
     data.replace(2, 5, "QXUSB");
     data[14] = 0x34, data[15] = 0x12, data[18] = 3;
     data.replace(0x1234, 3, QByteArray::fromHex("1236A5"));
-    ASSERT_TRUE(ImageStore(data).LoadImage("QXUSB", out));
-    EXPECT_EQ(out, QByteArray(3, '\0'));
+    EXPECT_TRUE(ImageStore(data).LoadImage("QXUSB", out) && out == QByteArray(3, '\0'));
     // The offset seeds the state: the same image elsewhere is stored differently.
     const QByteArray image = QByteArray(4, 0x55);
     const QByteArray two = ImageStore::pack({{"LONGNAME", QByteArray(300, 'x')}, {"A", image}});
     EXPECT_NE(ImageStore::pack({{"A", image}}).right(4), two.right(4));
-    ASSERT_TRUE(ImageStore(two).LoadImage("A", out));
-    EXPECT_EQ(out, image);
+    EXPECT_TRUE(ImageStore(two).LoadImage("A", out) && out == image);
 }
 
 TEST(ImageStore, DamagedAndUnpackableStores) {
@@ -52,8 +47,7 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     EXPECT_FALSE(ImageStore(good.left(good.size() - 1)).LoadImage("B", out));
     EXPECT_TRUE(ImageStore(good.left(good.size() - 2)).LoadImage("A", out));
     // Names of 1 to 8 characters, at most 255 images.
-    EXPECT_TRUE(ImageStore::pack({{"NINECHARS", "x"}}).isEmpty());
-    EXPECT_TRUE(ImageStore::pack({{"", "x"}}).isEmpty());
+    EXPECT_TRUE(ImageStore::pack({{"NINECHARS", "x"}}).isEmpty() && ImageStore::pack({{"", "x"}}).isEmpty());
     QList<QPair<QString, QByteArray>> many;
     for (int i = 0; i < 256; ++i) many.append({QString::number(i), "x"});
     EXPECT_TRUE(ImageStore::pack(many).isEmpty());
@@ -65,16 +59,13 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     // Built in: the USB marker and no made-up box firmware; a store file beside the program wins.
     const ImageStore builtIn(ImageStore::builtInData());
     QByteArray out;
-    EXPECT_TRUE(builtIn.LoadImage("QXUSB", out));
-    EXPECT_FALSE(builtIn.LoadImage("QXBASE", out));
+    EXPECT_TRUE(builtIn.LoadImage("QXUSB", out) && !builtIn.LoadImage("QXBASE", out));
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
 
     QFile f(QDir(dir.path()).filePath(ImageStore::storeFileName()));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}}));
     f.close();
-    ASSERT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out));
-    EXPECT_EQ(out, "firmware bytes");
+    EXPECT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out) && out == "firmware bytes");
 }
