@@ -63,15 +63,7 @@ TEST(ActionDialog, EveryWayOutGoesThroughTheRunner) {
     dlg.setAbortEnabled(true);
     QTimer::singleShot(0, &dlg, [&] { dlg.requestClose(); });
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
-    EXPECT_EQ(shows, 2);
-    EXPECT_EQ(closes, 2);
-    // The progress window: the runner shows and hides it and runs FormShow itself.
-    dlg.showModeless();
-    EXPECT_TRUE(dlg.isVisible() && !dlg.isModal());
-    dlg.hideWindow();
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(shows, 2);
-    EXPECT_EQ(closes, 2);
+    EXPECT_TRUE(shows == 2 && closes == 2);
 }
 
 }  // namespace

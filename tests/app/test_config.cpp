@@ -16,7 +16,6 @@ TEST(ConfigDialog, PortListSortsTheSystemPortsAsStringsThenUsbAndSim) {
     EXPECT_EQ(portList({"COM2", "COM10", "COM1"}), (QStringList{"COM1", "COM10", "COM2", "USB", "SIM"}));
     EXPECT_EQ(portList({"/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyACM0"}),
               (QStringList{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB1", "USB", "SIM"}));
-    EXPECT_EQ(portList({}), (QStringList{"USB", "SIM"}));
 }
 
 TEST(ConfigDialog, ShowsTheOptionsAndWritesEveryChangeBack) {
@@ -40,8 +39,7 @@ TEST(ConfigDialog, ShowsTheOptionsAndWritesEveryChangeBack) {
     EXPECT_LE((dlg.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 8);
     EXPECT_EQ(port->currentText(), "COM2");
     EXPECT_EQ(port->count(), 4);
-    EXPECT_TRUE(sound->isChecked());
-    EXPECT_FALSE(verify->isChecked());
+    EXPECT_TRUE(sound->isChecked() && !verify->isChecked());
     // Every change takes effect at once.
     clickBox(verify);
     EXPECT_TRUE(o.verify);
@@ -60,15 +58,6 @@ TEST(ConfigDialog, ShowsTheOptionsAndWritesEveryChangeBack) {
     EXPECT_FALSE(port->isEnabled());
     EXPECT_EQ(port->currentText(), "COM1");
     EXPECT_TRUE(dlg.findChild<QCheckBox*>("cbWarnEnable")->isChecked());
-    dlg.hide();
-    o.portListEnabled = true;
-    o.ports = {"COM7", "USB", "SIM"};
-    o.portIndex = 0;
-    dlg.show();
-    EXPECT_TRUE(port->isEnabled());
-    EXPECT_EQ(port->count(), 3);
-    EXPECT_EQ(port->currentText(), "COM7");
-    EXPECT_EQ(o.portIndex, 0);  // re-showing does not move the selection
 }
 
 }  // namespace

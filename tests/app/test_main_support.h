@@ -49,9 +49,7 @@ public:
     void beep() override { ++beeps; }
     // Runs once at the next processEvents: what a user could do while a long fill runs.
     std::function<void()> duringEvents;
-    int pumps = 0;
     void processEvents() override {
-        ++pumps;
         if (auto f = std::exchange(duringEvents, nullptr)) f();
     }
 };
@@ -74,8 +72,7 @@ inline QByteArray readAll(const QString& path) {
 }
 inline void writeAll(const QString& path, const QByteArray& data) {
     QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
 }
 
 // The window on its own: every call into the other modules is recorded in `calls`, the
@@ -103,10 +100,10 @@ struct Window {
         };
         l.connect = [this] { calls << "Connect"; };
         l.disconnect = [this] { calls << "Disconnect"; };
+        l.showConfig = [this] { calls << "Config"; };
         l.portOpen = [this] { return portIsOpen; };
         l.usbConnected = [this] { return usbIsConnected; };
         l.runAction = [this](int code) { calls << QStringLiteral("Action %1").arg(code); };
-        l.showConfig = [this] { calls << "Config"; };
         l.openFile = [this](const QString& name, int slot) {
             calls << QStringLiteral("Open %1:%2").arg(slot).arg(name);
             return openSucceeds;
@@ -123,10 +120,7 @@ struct Window {
         card(code);  // what the start-up timer does first
         calls.clear();
     }
-    void card(int code) {
-        main.setDeviceId(code);
-        main.ApplyDevice();
-    }
+    void card(int code) { main.setDeviceId(code); main.ApplyDevice(); }
     // The user picks a card type from the Devices menu.
     void select(int code) {
         QAction* item = main.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(code));
@@ -138,15 +132,9 @@ struct Window {
             if (a->isChecked()) return a->objectName();
         return {};
     }
-    bool toolButtonShown(QWidget* button) const {
-        for (QAction* a : main.ToolBar1->actions())
-            if (main.ToolBar1->widgetForAction(a) == button) return a->isVisible();
-        return false;
-    }
     QStringList recent(int slot) const {
-        QStringList l;
-        for (int k = 1; k <= 5; ++k) l << files.RecentFiles[size_t(slot)][size_t(k)];
-        return l;
+        const auto& r = files.RecentFiles[size_t(slot)];
+        return {r[1], r[2], r[3], r[4], r[5]};
     }
     void choose(const QString& name, int filter = 1) { answer = FileDialogChoice{name, filter}; }
     QStringList takeCalls() { return std::exchange(calls, {}); }
@@ -169,7 +157,7 @@ struct ProgramRig {
         EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
         return p;
     }
-    QString errors() const { return host.errors.join("\n"); }
+    std::string errors() const { return host.errors.join("\n").toStdString(); }
 };
 
 }  // namespace kelvano::testing_support
