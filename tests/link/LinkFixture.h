@@ -19,8 +19,7 @@
 
 namespace kelvano::test {
 
-class FakeSerialPort : public SerialPort {
-public:
+struct FakeSerialPort : SerialPort {
     explicit FakeSerialPort(VirtualClock& clock) : clock_(clock) {}
 
     std::function<void(FakeSerialPort&, const QByteArray&)> onWrite;  // answers via send()
@@ -47,11 +46,11 @@ public:
     int readByte(int timeoutMs) override {
         if (!open_) throw PortError(PortError::Read, EBADF);
         readWaits.push_back(timeoutMs);
-        if (!input_.empty() && input_.front().at <= clock_.nowMs() + timeoutMs) {
-            const Pending p = input_.front();
+        if (!input_.empty() && input_.front().first <= clock_.nowMs() + timeoutMs) {
+            const auto [at, byte] = input_.front();
             input_.pop_front();
-            if (p.at > clock_.nowMs()) clock_.advance(p.at - clock_.nowMs());
-            return p.byte;
+            clock_.advance(std::max<qint64>(0, at - clock_.nowMs()));
+            return byte;
         }
         clock_.sleepMs(timeoutMs);
         return -1;
@@ -59,7 +58,7 @@ public:
     void purge() override {  // only what has already arrived is discarded
         if (!open_) throw PortError(PortError::Purge, EBADF);
         ++purges;
-        while (!input_.empty() && input_.front().at <= clock_.nowMs()) input_.pop_front();
+        while (!input_.empty() && input_.front().first <= clock_.nowMs()) input_.pop_front();
     }
     void setRts(bool on) override {
         if (!open_ || failRts) throw PortError(PortError::Escape, open_ ? failRts : EBADF);
@@ -70,11 +69,8 @@ public:
     std::vector<int> readWaits;
     std::vector<bool> rts;
     int purges = 0, openedBaud = 0;
-
-private:
-    struct Pending { qint64 at; uchar byte; };
     VirtualClock& clock_;
-    std::deque<Pending> input_;
+    std::deque<std::pair<qint64, uchar>> input_;  // arrival time, byte
     bool open_ = false;
 };
 
@@ -151,8 +147,7 @@ protected:
         box.id1 = "STRAVINEX QXPLUS";
         make().Connect();
         EXPECT_TRUE(com->linkReady());
-        port->writes.clear();
-        port->readWaits.clear();
+        port->writes.clear(), port->readWaits.clear();
         return *com;
     }
     qint64 elapsed(const std::function<void()>& f) {

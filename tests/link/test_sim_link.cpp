@@ -19,12 +19,6 @@ protected:
         usb.setBackend(&simUsbBackend);
         return make([this](const QString&) { return std::make_unique<SimSerialPort>(sim, clock); });
     }
-    QStringList traced() const {
-        QStringList out;
-        for (const auto& e : sim.trace()) out << QString::fromLatin1(e.received.toHex());
-        return out;
-    }
-
     SimBox sim{SimBox::Model::QxBase};
     SimUsbBackend simUsbBackend{sim};
 };
@@ -65,7 +59,7 @@ TEST_F(SimLink, SerialModelSkipsTheFirmware) {
     ASSERT_TRUE(c.linkReady());
     EXPECT_EQ(c.IdLine1, "STRAVINEX QX200");
     EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
-    EXPECT_FALSE(traced().contains(QByteArray("QXATQ\r").toHex()));
+    EXPECT_FALSE(sim.traceLines().join('|').contains("QXATQ"));
 }
 
 TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
@@ -75,9 +69,11 @@ TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
     TCom& c = makeSim();
     c.Connect();
     ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
+    QStringList packets;
+    for (const auto& e : sim.trace()) packets << e.received.toHex();
     EXPECT_TRUE(c.PipeOut == SimUsbBackend::kPipeOut && c.PipeIn == SimUsbBackend::kPipeIn);
     EXPECT_EQ(view.pane, sim.usbName());
-    EXPECT_EQ(traced(), (QStringList{"0202e020", "0100", "0100"}));
+    EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
     QString snr = "SNR: ";  // two upper-case digits and a blank per byte
     for (char ch : sim.usbSerialNumber()) snr += QString("%1 ").arg(uchar(ch), 2, 16, QChar('0')).toUpper();
     EXPECT_EQ(view.debug, QStringList{snr});
@@ -88,22 +84,17 @@ TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
 }
 
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
-    const auto cli = [](const QStringList& args, QString* out, QString* err) {
-        QProcess p;
-        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), args);
-        if (!p.waitForFinished(20000)) return -1;
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        *err = QString::fromLocal8Bit(p.readAllStandardError());
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    };
-    QString out, err;
-    EXPECT_EQ(cli({"--port", "SIM", "info"}, &out, &err), 0) << err.toStdString();
+    QProcess sim, none;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
+    none.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "/dev/kelvano-no-such-port", "info"});
+    ASSERT_TRUE(sim.waitForFinished(20000) && none.waitForFinished(20000));
+    const QString out = sim.readAllStandardOutput(), err = none.readAllStandardError();
+    EXPECT_EQ(sim.exitCode(), 0);
     EXPECT_TRUE(out.startsWith("Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\n"));
     EXPECT_TRUE(out.contains("Firmware: not checked (no QXBASE firmware in the image store)"));
-
-    EXPECT_EQ(cli({"--port", "/dev/kelvano-no-such-port", "info"}, &out, &err), 1);
-    EXPECT_TRUE(out.isEmpty() && err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port "
-                               "(win error code: 2)\n"))
+    EXPECT_EQ(none.exitCode(), 1);
+    EXPECT_TRUE(none.readAllStandardOutput().isEmpty() &&
+                err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port (win error code: 2)\n"))
         << err.toStdString();
 }
 
