@@ -52,18 +52,17 @@ struct RecordingMainView : MainView {
 
 struct RecordingView : ActionView {
     QList<int> percents;
-    int closeRequests = 0, sounds = 0, shows = 0, hides = 0;
-    bool progressVisible = false, abortEnabled = true, labelVisible = true;
+    int closeRequests = 0, sounds = 0;
 
     void setCaption(const QString&) override {}
     void setLabel(const QString&) override {}
-    void setLabelVisible(bool v) override { labelVisible = v; }
+    void setLabelVisible(bool) override {}
     void setProgressPercent(int p) override { percents << p; }
-    void setProgressVisible(bool v) override { progressVisible = v; }
-    void setAbortEnabled(bool e) override { abortEnabled = e; }
+    void setProgressVisible(bool) override {}
+    void setAbortEnabled(bool) override {}
     void requestClose() override { ++closeRequests; }
-    void showModeless() override { ++shows; }
-    void hideWindow() override { ++hides; }
+    void showModeless() override {}
+    void hideWindow() override {}
     void playReadySound() override { ++sounds; }
 };
 
