@@ -81,6 +81,19 @@ TEST(PicSequences, ProtectedCardReadsOnlyConfigurationAndWarns) {
     EXPECT_TRUE(rig.host.errors.isEmpty());
 }
 
+TEST(PicSequences, FailedConfigurationReadIsReportedAndShiftsNothing) {
+    ActionRig rig(10);
+    ASSERT_TRUE(rig.connect());
+    tickOnly(rig.enable, false, false, true, false);
+    rig.box.card().picId = {1, 2, 3, 4};
+    rig.box.addFault(*SimFault::parse("noanswer,on=R,at=2"));  // the second ID location
+    rig.run(1);
+    EXPECT_EQ(rig.host.errors, QStringList{"Error while reading PIC Configuration"});
+    EXPECT_EQ(rig.devices.IdBuf[0], 1);
+    EXPECT_EQ(rig.devices.IdBuf[1], 0xF);  // left as it was, nothing shifted into it
+    EXPECT_NE(rig.actions.label(), "READY");
+}
+
 TEST(AvrSequences, At90sFuseAndLockBytesAndSkippedBlankWords) {
     ActionRig rig(22);
     ASSERT_TRUE(rig.connect());
@@ -169,6 +182,18 @@ TEST(LoaderSequences, WarningsThenLoaderInstalledAndEepromReadThroughIt) {
     rig.box.clearTrace();
     rig.host.answerOk = false;
     rig.run(1);
+    EXPECT_FALSE(rig.commands().contains("YAC800000"));
+    EXPECT_NE(rig.actions.label(), "READY");
+}
+
+TEST(LoaderSequences, MissingLoaderIsNamedBeforeTheCardIsErased) {
+    QMap<QString, QByteArray> loaders = testLoaders();
+    loaders.remove("FUNLOAD");
+    ActionRig rig(24, SimBox::Model::Serial, loaders);
+    ASSERT_TRUE(rig.connect());
+    rig.run(5);
+    ASSERT_EQ(rig.host.errors.size(), 1);
+    EXPECT_TRUE(rig.host.errors[0].contains("FUNLOAD"));
     EXPECT_FALSE(rig.commands().contains("YAC800000"));
     EXPECT_NE(rig.actions.label(), "READY");
 }
