@@ -125,7 +125,10 @@ bool PtyServer::step(int maxWaitMs) {
     }
     now = nowUs();
     const int64_t byteUs = baud_ > 0 ? 10'000'000LL / baud_ : 0;
-    int64_t at = output_.empty() ? now : std::max(now, output_.back().atUs);
+    // A pseudo-terminal delivers the program's bytes at once; on a paced line the command
+    // itself takes its line time too, and the box answers only after its last byte.
+    rxBusyUntilUs_ = std::max(now, rxBusyUntilUs_) + int64_t(n) * byteUs;
+    int64_t at = std::max(rxBusyUntilUs_, output_.empty() ? now : output_.back().atUs);
     for (const SimBox::Output& answer : answers) {
         at += int64_t(answer.delayMs) * 1000;
         for (char c : answer.bytes) {

@@ -49,6 +49,7 @@ private:
     QString linkPath_;
     int baud_ = 0;
     std::deque<Pending> output_;
+    int64_t rxBusyUntilUs_ = 0;  // when the bytes received so far have crossed a paced line
 };
 
 }  // namespace kelvano
