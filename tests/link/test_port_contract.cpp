@@ -4,7 +4,6 @@
 #include <QProcess>
 
 #include "LinkFixture.h"
-#include "base/UsbBackend.h"
 #include "link/QtSerialPortImpl.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
@@ -39,12 +38,6 @@ struct PtyPortImpl {
 template <class Impl>
 class SerialPortContract : public ::testing::Test {
 protected:
-    QByteArray readPrompt() {  // until '>' or 150 ms of silence
-        QByteArray out;
-        for (int b; (b = impl.port.readByte(150)) >= 0 && (out += char(b), b != '>');) {
-        }
-        return out;
-    }
     Impl impl;
 };
 
@@ -63,7 +56,9 @@ TYPED_TEST(SerialPortContract, OpenTalkPurgeTimeOutClose) {
     p.write("QXAT!V#\r");
     const int first = p.readByte(2000);
     EXPECT_LT(clock.nowMs() - start, 1000);
-    EXPECT_TRUE((char(first) + this->readPrompt()).contains("QXBASE"));
+    QByteArray id(1, char(first));
+    for (int b; (b = p.readByte(150)) >= 0 && b != '>';) id += char(b);
+    EXPECT_TRUE(id.contains("QXBASE")) << id.constData();
     // Purge discards what has arrived.
     p.write("QXAT!V#\r");
     clock.sleepMs(100);
