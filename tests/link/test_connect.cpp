@@ -5,8 +5,6 @@ namespace {
 
 using Connect = LinkFixture;
 
-// An image whose version (bytes 19, 20) and revision (21) are 0909, 09: not the box's 0102, 03.
-QByteArray firmwareImage(int size) { return QByteArray(size, '\x09'); }
 
 TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     options.loadAtCon = true;
@@ -21,10 +19,9 @@ TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
 
     c.Disconnect();
     c.Disconnect();  // the second changes nothing
-    EXPECT_FALSE(c.portOpen());
     EXPECT_EQ(port->rts, (std::vector<bool>{true, false}));
     EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
-    EXPECT_TRUE(view.pane.isEmpty() && options.portListEnabled);
+    EXPECT_TRUE(!c.portOpen() && view.pane.isEmpty() && options.portListEnabled);
 
     // A box that is gone by now: RTS fails, the port is closed all the same.
     box = FakeBox();
@@ -45,8 +42,7 @@ TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
     };
     for (const auto& [what, arrange, error] : cases) {
         SCOPED_TRACE(what);
-        box = FakeBox(), failOpen = false, options.portIndex = 0;
-        host.errors.clear();
+        box = FakeBox(), failOpen = false, options.portIndex = 0, host.errors.clear();
         arrange();
         TCom& c = make();
         c.keepAliveTimer().start();
@@ -67,7 +63,8 @@ TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
 TEST_F(Connect, QxBaseFirmwareUploadFailsOrIsRefused) {
     // The box stops answering during the upload.
     options.loadAtCon = true;
-    store = ImageStore(ImageStore::pack({{"QXBASE", firmwareImage(100)}}));
+    // Version (bytes 19, 20) and revision (21) of the images are 0909, 09: not the box's 0102, 03.
+    store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(100, 9)}}));
     box.syncAnswersLeft = 3;
     make().Connect();
     EXPECT_EQ(host.errors, QStringList{"Can't upload to QXBASE\rError #253"});
@@ -79,15 +76,13 @@ TEST_F(Connect, QxBaseFirmwareUploadFailsOrIsRefused) {
     // the largest image that fits ends at address FFFF.
     for (int size : {0x8001, 0x8000}) {
         SCOPED_TRACE(size);
-        host.errors.clear();
-        box = FakeBox();
-        store = ImageStore(ImageStore::pack({{"QXBASE", firmwareImage(size)}}));
+        host.errors.clear(), box = FakeBox();
+        store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(size, 9)}}));
         make().Connect();
         EXPECT_EQ(host.errors.size(), size == 0x8000 ? 0 : 2);
         EXPECT_EQ(box.uploadLines.size(), size == 0x8000 ? 0x800 : 0);
     }
-    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0"));
-    EXPECT_EQ(box.uploadLines.last().size(), 9 + 32 + 1);
+    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0") && box.uploadLines.last().size() == 9 + 32 + 1);
 }
 
 }  // namespace

@@ -65,13 +65,10 @@ TEST_F(Framing, PromptLinesEndOnCarriageReturnOrPrompt) {
     const std::pair<int, QByteArray> lines[] = {
         {0, "AB"}, {3, "CD>"}, {0, "EF"}, {2, "a>"}, {0, "b"}, {0, ""}, {0, "\x7F\xE4"}};
     QByteArray line;
-    for (const auto& [position, text] : lines) {
-        EXPECT_EQ(c.ReadPromptLine(line), position) << text.constData();
-        EXPECT_EQ(line, text);
-    }
+    for (const auto& [position, text] : lines)
+        EXPECT_TRUE(c.ReadPromptLine(line) == position && line == text) << text.constData();
     // Silence after "AB": -1 after one 150 ms gap, with what arrived kept.
-    port->send("A");
-    port->send("B", 100);
+    port->send("A"), port->send("B", 100);
     port->readWaits.clear();
     EXPECT_EQ(elapsed([&] { EXPECT_EQ(c.ReadPromptLine(line), -1); }), 250);
     EXPECT_EQ(line, "AB");
@@ -103,8 +100,7 @@ TEST_F(Framing, KeepAliveToleratesOneMissDisconnectsQuietlyOnTwoAndShowsPortErro
     port->onWrite = [](FakeSerialPort& p, const QByteArray&) { p.send("!", 40); };
     EXPECT_EQ(elapsed([&] { c.KeepAlive(); }), 30);
     EXPECT_EQ(c.MissCount, 1);
-    port->onWrite = nullptr;
-    clock.sleepMs(970);
+    port->onWrite = nullptr, clock.sleepMs(970);
     c.KeepAlive();
     EXPECT_EQ(c.MissCount, 0);
 

@@ -64,8 +64,7 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
 
     QFile f(QDir(dir.path()).filePath(ImageStore::storeFileName()));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}}));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}})) > 0);
     f.close();
     EXPECT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out) && out == "firmware bytes");
 }

@@ -64,13 +64,10 @@ TYPED_TEST(SerialPortContract, OpenTalkPurgeTimeOutClose) {
     clock.sleepMs(100);
     p.purge();
     EXPECT_EQ(p.readByte(30), -1);
-    for (int wait : {15, 90}) {
-        const qint64 before = clock.nowMs();
-        EXPECT_EQ(p.readByte(wait), -1);
-        const qint64 spent = clock.nowMs() - before;
-        EXPECT_GE(spent, TypeParam::kRealTime ? wait - 1 : wait);
-        EXPECT_LE(spent, TypeParam::kRealTime ? wait + 500 : wait);  // a busy machine wakes late
-    }
+    const qint64 before = clock.nowMs();
+    EXPECT_EQ(p.readByte(90), -1);
+    const qint64 spent = clock.nowMs() - before;  // a busy machine wakes late
+    EXPECT_TRUE(TypeParam::kRealTime ? spent >= 89 && spent <= 590 : spent == 90) << spent;
     p.close();
     EXPECT_NO_THROW(p.close());
     EXPECT_THROW(p.readByte(10), PortError);
@@ -129,8 +126,7 @@ TYPED_TEST(UsbBackendContract, PipeTableDescriptorsAndPackets) {
     ASSERT_TRUE(in >= 0 && out >= 0);
 
     QByteArray d;  // string descriptor 2: the length byte alone, then the whole
-    ASSERT_TRUE(b.stringDescriptor(2, 1, d));
-    ASSERT_TRUE(d.size() == 1 && b.stringDescriptor(2, uchar(d[0]), d));
+    ASSERT_TRUE(b.stringDescriptor(2, 1, d) && d.size() == 1 && b.stringDescriptor(2, uchar(d[0]), d));
     EXPECT_EQ(d.size(), uchar(d[0]));
     // The card-state packet is answered by one byte; nothing further waits, nothing hangs.
     ASSERT_TRUE(b.bulkWrite(out, QByteArray(1, 5)));
@@ -163,11 +159,10 @@ TEST_F(UsbSetUp, AMissingPieceShowsTheNotFoundMessage) {
         store = ImageStore(ImageStore::pack({{"QXUSB", "usb"}}));
         host.errors.clear(), view.updates.clear();
         arrange();
-        TCom& c = make();
-        c.Connect();
+        make().Connect();
         EXPECT_EQ(host.errors, QStringList{"STRAVINEX-USB not found!\r\rPlease connect your Stravinex "
                                            "to the USB port\ror install the USB device driver."});
-        EXPECT_FALSE(c.linkReady() || fake.isOpen());
+        EXPECT_FALSE(com->linkReady() || fake.isOpen());
         EXPECT_EQ(view.updates, QStringList{"disconnected"});
     }
     EXPECT_TRUE(factoryNames.isEmpty());

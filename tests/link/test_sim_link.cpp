@@ -1,6 +1,5 @@
-// The link against the simulated box: in virtual time through SimSerialPort and
-// SimUsbBackend, and kelvano-cli info. (The real port over kelvano-boxsim's terminal is in
-// test_port_contract.cpp and, end to end, in the kelvano-cli action tests.)
+// The link against the simulated box in virtual time, through SimSerialPort and SimUsbBackend,
+// and kelvano-cli info. (The real port over a pseudo-terminal: test_port_contract.cpp.)
 #include <QProcess>
 
 #include "LinkFixture.h"
@@ -63,8 +62,7 @@ TEST_F(SimLink, SerialModelSkipsTheFirmware) {
 
 TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
     sim.setModel(SimBox::Model::Usb);
-    options.portIndex = 1;
-    options.loadAtCon = true;
+    options.portIndex = 1, options.loadAtCon = true;
     TCom& c = makeSim();
     c.Connect();
     ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
