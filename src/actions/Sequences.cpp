@@ -45,18 +45,25 @@ namespace {
 bool picProtected(uint16_t cfg) { return (cfg & 0x30) != 0x30; }
 }  // namespace
 
+// Reads the configuration; a protected card gets the warning, an open one has its ticked
+// memories read. False when the configuration read failed.
+bool TActions::readPicUnlessProtected() {
+    PicMemoryOperation(3, 1);
+    if (Aborted) return false;
+    if (picProtected(devices_.CfgWord)) {
+        WarnProtected();
+    } else {
+        ReadPicMemories();
+        RefreshPicPage(devices_, fuses_);
+    }
+    return true;
+}
+
 void TActions::ReadDevice() {
     const int id = deviceId();
     if (isPicDirect(id)) {
         if (enable_.prog || enable_.data || enable_.config) {
-            PicMemoryOperation(3, 1);
-            if (Aborted) return;
-            if (picProtected(devices_.CfgWord)) {
-                WarnProtected();
-            } else {
-                ReadPicMemories();
-                RefreshPic84Page(devices_, fuses_);
-            }
+            if (!readPicUnlessProtected()) return;
         }
         if (!Aborted && enable_.eep) {
             EepromOperation(1);
@@ -70,14 +77,7 @@ void TActions::ReadDevice() {
         }
         if (!serialOnly(usbNoPic())) return;
         if (!WarnContentsLost()) return;
-        PicMemoryOperation(3, 1);
-        if (Aborted) return;
-        if (picProtected(devices_.CfgWord)) {
-            WarnProtected();
-        } else {
-            ReadPicMemories();
-            RefreshPicPage(devices_, fuses_);
-        }
+        if (!readPicUnlessProtected()) return;
         if (!Aborted) InstallPicLoader();
         if (!Aborted) LoaderReadEeprom();
         if (!Aborted) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);

@@ -145,6 +145,7 @@ private:
     bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
     void avrModeCommands();
     bool startLoaderEeprom();
+    bool readPicUnlessProtected();
     bool loaderExchange(const QByteArray& command, int wait, int& value);
     // A step the USB box has no packet for: shows `text` and returns false.
     bool serialOnly(const QString& text);

@@ -19,25 +19,9 @@ const char* const kBuiltInLayouts[] = {
 // A line holds at most this many bytes.
 constexpr int kMaxLineBytes = 256;
 
-// The low 8 bits of a hexadecimal number of one or more digits, or -1.
-int hexByte(const QString& token) {
-    if (token.isEmpty()) return -1;
-    int v = 0;
-    for (const QChar c : token) {
-        const char16_t u = c.unicode();
-        int d;
-        if (u >= '0' && u <= '9') d = u - '0';
-        else if (u >= 'A' && u <= 'F') d = u - 'A' + 10;
-        else if (u >= 'a' && u <= 'f') d = u - 'a' + 10;
-        else return -1;
-        v = (v << 4 | d) & 0xFF;
-    }
-    return v;
-}
-
-// The value of a layout number (hex digits of either case), or -1 when the token is not a
-// number or exceeds a byte.
-int layoutNumber(const QString& token) {
+// A hexadecimal number of one or more digits of either case, or -1 when the token is not
+// one. Dump bytes keep the low 8 bits of any number; layout numbers must fit a byte.
+int hexToken(const QString& token, bool mustFitByte) {
     if (token.isEmpty()) return -1;
     int v = 0;
     for (const QChar c : token) {
@@ -48,10 +32,14 @@ int layoutNumber(const QString& token) {
         else if (u >= 'a' && u <= 'f') d = u - 'a' + 10;
         else return -1;
         v = v << 4 | d;
-        if (v > 0xFF) return -1;
+        if (mustFitByte && v > 0xFF) return -1;
+        v &= 0xFF;
     }
     return v;
 }
+
+int hexByte(const QString& token) { return hexToken(token, false); }
+int layoutNumber(const QString& token) { return hexToken(token, true); }
 
 // Blanks and control characters at both ends go.
 QString trimControl(const QString& s) {
