@@ -29,16 +29,9 @@ public:
     std::function<void()> onPump;
 };
 
-class RecordingView : public MainView {
+class RecordingView : public NullMainView {
 public:
-    void setLamp(bool) override {}
-    void toggleLamp() override {}
-    void showConnected(bool) override {}
-    void setQxPane(const QString&) override {}
-    void appendDebug(const QString&) override {}
-    void fastOpen() override {}
     void showMemoryPage(int page) override { pages.push_back(page); }
-    void setFileLabel(int, const QString&) override {}
 
     std::vector<int> pages;
 };
