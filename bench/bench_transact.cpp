@@ -119,17 +119,25 @@ void BM_MinimalPosixClient(benchmark::State& state) {
     ::close(fd);
 }
 
-void BM_Transact(benchmark::State& state) {
+// The program's link to the simulator's terminal through the real serial port class.
+struct BenchLink {
+    BenchLink() {
+        options.ports = {QString::fromStdString(g_sim->path())};
+        options.portIndex = 0;
+        com.Connect();
+    }
     RealClock clock;
     NoHost host;
     NullMainView view;
     Options options;
-    options.ports = {QString::fromStdString(g_sim->path())};
-    options.portIndex = 0;
     TUsb usb;
-    TCom com(host, clock, view, options, usb, [](const QString&) { return makeSystemSerialPort(); },
-             ImageStore());
-    com.Connect();
+    TCom com{host, clock, view, options, usb,
+             [](const QString&) { return makeSystemSerialPort(); }, ImageStore()};
+};
+
+void BM_Transact(benchmark::State& state) {
+    BenchLink link;
+    TCom& com = link.com;
     if (!com.linkReady()) {
         state.SkipWithError("connect failed");
         return;
@@ -152,16 +160,8 @@ void BM_Interleaved(benchmark::State& state) {
         state.SkipWithError("cannot open the simulator's terminal");
         return;
     }
-    RealClock clock;
-    NoHost host;
-    NullMainView view;
-    Options options;
-    options.ports = {QString::fromStdString(g_sim->path())};
-    options.portIndex = 0;
-    TUsb usb;
-    TCom com(host, clock, view, options, usb, [](const QString&) { return makeSystemSerialPort(); },
-             ImageStore());
-    com.Connect();
+    BenchLink link;
+    TCom& com = link.com;
     if (!com.linkReady()) {
         state.SkipWithError("connect failed");
         ::close(fd);

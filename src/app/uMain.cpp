@@ -364,38 +364,46 @@ void TMain::buildCentral() {
         into->addLayout(h);
     };
 
-    Pg1 = new QWidget(PageCtl);
-    Pg1->setObjectName(QStringLiteral("Pg1"));
-    auto* v1 = new QVBoxLayout(Pg1);
-    v1->setContentsMargins(3, 2, 3, 3);
-    v1->setSpacing(1);
-    LabProgMem = slotLabel(QStringLiteral("LabProgMem"), Pg1);
-    LabFnProgMem = fileLabel(QStringLiteral("LabFnProgMem"), Pg1);
-    titleRow(v1, QStringLiteral("Flash Memory"), LabProgMem, LabFnProgMem, Pg1);
-    pGrid = new DumpGridView(QColor(0xFF, 0xFF, 0xEF), Pg1);
-    pGrid->setObjectName(QStringLiteral("pGrid"));
+    // A memory page: a column of title rows (caption, slot number, file name) over grids.
+    auto memoryPage = [&](const QString& name, QVBoxLayout*& column) {
+        auto* page = new QWidget(PageCtl);
+        page->setObjectName(name);
+        column = new QVBoxLayout(page);
+        column->setContentsMargins(3, 2, 3, 3);
+        column->setSpacing(1);
+        PageCtl->addTab(page, name);
+        return page;
+    };
+    auto memoryGrid = [&](QVBoxLayout* column, const QString& title, const QString& slotName,
+                          QLabel*& slot, const QString& fileName, QLabel*& file,
+                          const QString& gridName, QColor colour) {
+        QWidget* page = column->parentWidget();
+        slot = slotLabel(slotName, page);
+        file = fileLabel(fileName, page);
+        titleRow(column, title, slot, file, page);
+        auto* grid = new DumpGridView(colour, page);
+        grid->setObjectName(gridName);
+        return grid;
+    };
+
+    QVBoxLayout* v1 = nullptr;
+    Pg1 = memoryPage(QStringLiteral("Pg1"), v1);
+    pGrid = memoryGrid(v1, QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"), LabProgMem,
+                       QStringLiteral("LabFnProgMem"), LabFnProgMem, QStringLiteral("pGrid"),
+                       QColor(0xFF, 0xFF, 0xEF));
     v1->addWidget(pGrid, 1);
-    LabDataMem = slotLabel(QStringLiteral("LabDataMem"), Pg1);
-    LabFnDataMem = fileLabel(QStringLiteral("LabFnDataMem"), Pg1);
-    titleRow(v1, QStringLiteral("Internal EEPROM"), LabDataMem, LabFnDataMem, Pg1);
-    dGrid = new DumpGridView(QColor(0xFA, 0xFF, 0xFA), Pg1);
-    dGrid->setObjectName(QStringLiteral("dGrid"));
+    dGrid = memoryGrid(v1, QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
+                       LabDataMem, QStringLiteral("LabFnDataMem"), LabFnDataMem,
+                       QStringLiteral("dGrid"), QColor(0xFA, 0xFF, 0xFA));
     dGrid->setFixedHeight(dGrid->heightForRows(7));
     v1->addWidget(dGrid);
-    PageCtl->addTab(Pg1, QStringLiteral("Pg1"));
 
-    Pg2 = new QWidget(PageCtl);
-    Pg2->setObjectName(QStringLiteral("Pg2"));
-    auto* v2 = new QVBoxLayout(Pg2);
-    v2->setContentsMargins(3, 2, 3, 3);
-    v2->setSpacing(1);
-    LabEepMem = slotLabel(QStringLiteral("LabEepMem"), Pg2);
-    LabFnEepMem = fileLabel(QStringLiteral("LabFnEepMem"), Pg2);
-    titleRow(v2, QStringLiteral("External EEPROM"), LabEepMem, LabFnEepMem, Pg2);
-    eGrid = new DumpGridView(QColor(0xFF, 0xF4, 0xF8), Pg2);
-    eGrid->setObjectName(QStringLiteral("eGrid"));
+    QVBoxLayout* v2 = nullptr;
+    Pg2 = memoryPage(QStringLiteral("Pg2"), v2);
+    eGrid = memoryGrid(v2, QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"), LabEepMem,
+                       QStringLiteral("LabFnEepMem"), LabFnEepMem, QStringLiteral("eGrid"),
+                       QColor(0xFF, 0xF4, 0xF8));
     v2->addWidget(eGrid, 1);
-    PageCtl->addTab(Pg2, QStringLiteral("Pg2"));
 
     PageDebug = new QWidget(PageCtl);
     PageDebug->setObjectName(QStringLiteral("PageDebug"));
