@@ -85,6 +85,16 @@ struct Snapshot {
     uint16_t cfg;
 };
 
+// The slot a selector byte loads into, in the same run of card types as cardFor.
+inline int slotFor(uint8_t selector) { return 1 + (selector / 5) % 3; }
+
+// The fuzzer's bytes as a file of the given name in the scratch folder.
+inline QString stagedFile(const char* name, const uint8_t* data, size_t size) {
+    const QString path = scratchFile(name);
+    writeFile(path, data, size);
+    return path;
+}
+
 // Loads `path` into `slot` and checks what a load may change: on failure nothing; on success
 // only element values, within the widths of their memories.
 inline bool checkedOpen(Card& c, const QString& path, int slot) {

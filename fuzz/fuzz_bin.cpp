@@ -7,9 +7,8 @@ using namespace kelvano::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     Card& c = cardFor(data[0]);
-    const int slot = 1 + (data[0] / 5) % 3;
-    const QString in = scratchFile("in.bin");
-    writeFile(in, data + 1, size - 1);
+    const int slot = slotFor(data[0]);
+    const QString in = stagedFile("in.bin", data + 1, size - 1);
     FUZZ_CHECK(checkedOpen(c, in, slot));
     // The image holds the file from offset 0 and 0xFF behind it.
     const size_t n = size - 1 < 0x10000 ? size - 1 : 0x10000;

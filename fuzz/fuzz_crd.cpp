@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const uint8_t selector = data[0];
     Card& c = cardFor(selector & 0x7F);
-    const int slot = 1 + ((selector & 0x7F) / 5) % 3;
+    const int slot = slotFor(selector & 0x7F);
     const uint8_t* dump = data + 1;
     size_t dumpSize = size - 1;
     c.io->CrdPath.clear();

@@ -8,9 +8,8 @@ using namespace kelvano::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     Card& c = cardFor(data[0]);
-    const int slot = 1 + (data[0] / 5) % 3;
-    const QString in = scratchFile("in.hex");
-    writeFile(in, data + 1, size - 1);
+    const int slot = slotFor(data[0]);
+    const QString in = stagedFile("in.hex", data + 1, size - 1);
     if (!checkedOpen(c, in, slot)) return 0;
 
     const Snapshot loaded(c.devices);

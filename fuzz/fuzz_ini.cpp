@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "FuzzRig.h"
 #include "app/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
@@ -16,14 +17,6 @@
 #include "device/uDevices.h"
 
 namespace {
-
-#define INI_CHECK(cond)                                                                  \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                \
-        }                                                                                \
-    } while (0)
 
 using namespace kelvano;
 
@@ -46,7 +39,7 @@ QString path() {
 
 void writeFile(const QByteArray& data) {
     QFile f(path());
-    INI_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
 }
 
@@ -82,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     State first;
     IniConfig(store, first.ctx, false);
-    INI_CHECK(first.options.portIndex >= 0 && first.options.portIndex < first.options.ports.size());
-    for (const QString& f : first.files.SlotFile) INI_CHECK(f.size() <= 2047);
+    FUZZ_CHECK(first.options.portIndex >= 0 && first.options.portIndex < first.options.ports.size());
+    for (const QString& f : first.files.SlotFile) FUZZ_CHECK(f.size() <= 2047);
 
     // Every family of sections: PIC, AT90S, ATmega161, ATmega163, and whatever "Device" says.
     const int codes[] = {10, 12, 22, 30, 31, first.devices.DeviceId};
@@ -91,20 +84,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         State a;
         a.devices.DeviceId = code;
         IniDevice(store, a.ctx, false);
-        INI_CHECK(a.fuses.mega163.osc >= 0 && a.fuses.mega163.osc < 16);
-        INI_CHECK(a.fuses.mega163.bootSize >= 0 && a.fuses.mega163.bootSize < 4);
-        INI_CHECK(a.fuses.mega161.osc >= 0 && a.fuses.mega161.osc < 8);
+        FUZZ_CHECK(a.fuses.mega163.osc >= 0 && a.fuses.mega163.osc < 16);
+        FUZZ_CHECK(a.fuses.mega163.bootSize >= 0 && a.fuses.mega163.bootSize < 4);
+        FUZZ_CHECK(a.fuses.mega161.osc >= 0 && a.fuses.mega161.osc < 8);
         if (code != 10 && code != 31) continue;
 
         // What was read survives a save and a second read unchanged.
-        INI_CHECK(IniConfig(store, first.ctx, true));
-        INI_CHECK(IniDevice(store, a.ctx, true));
+        FUZZ_CHECK(IniConfig(store, first.ctx, true));
+        FUZZ_CHECK(IniDevice(store, a.ctx, true));
         State again;
         IniConfig(store, again.ctx, false);
-        INI_CHECK(sameConfig(first, again));
+        FUZZ_CHECK(sameConfig(first, again));
         again.devices.DeviceId = code;
         IniDevice(store, again.ctx, false);
-        INI_CHECK(sameDevice(a, again));
+        FUZZ_CHECK(sameDevice(a, again));
     }
     return 0;
 }

@@ -8,8 +8,6 @@ using namespace kelvano::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     Card& c = cardFor(data[0] & 0x7F);
-    const QString in = scratchFile("in.obj");
-    writeFile(in, data + 1, size - 1);
-    checkedOpen(c, in, 1);
+    checkedOpen(c, stagedFile("in.obj", data + 1, size - 1), 1);
     return 0;
 }
