@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   gputils avra srecord hyperfine
   xvfb xauth imagemagick fonts-dejavu-core
+  ccache libcli11-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
+  clang-format clang-tidy desktop-file-utils appstream lintian dpkg-dev fakeroot file
 )
 missing=()
 for p in "${packages[@]}"; do
