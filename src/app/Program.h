@@ -4,7 +4,7 @@
 
 #include "app/ActionDialog.h"
 #include "app/GuiHost.h"
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "app/uAbout.h"
 #include "app/uConfig.h"
 #include "app/uMain.h"

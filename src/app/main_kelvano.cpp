@@ -2,7 +2,7 @@
 #include <QCommandLineParser>
 
 #include "app/Program.h"
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "link/LibusbBackend.h"
 
 int main(int argc, char* argv[]) {

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
