@@ -172,14 +172,5 @@ TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvano.ini"});  // no temporary left
 }
 
-TEST_F(SettingsTest, SettingsLiveBesideTheProgramWhenThatFolderIsWritable) {
-    EXPECT_EQ(settingsFilePath(dir.path()), QDir(dir.path()).filePath("kelvano.ini"));
-    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());  // the probe is gone
-    writeAll(dir.filePath("plain"), "x");
-    const QString elsewhere = settingsFilePath(dir.filePath("plain"));
-    EXPECT_TRUE(elsewhere.endsWith("/kelvano.ini"));
-    EXPECT_FALSE(elsewhere.startsWith(dir.path()));
-}
-
 }  // namespace
 }  // namespace kelvano
