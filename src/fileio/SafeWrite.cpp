@@ -53,6 +53,15 @@ int replaceFile(const QString& path, const QByteArray& data) {
     if (exists) {
         if (S_ISDIR(old.st_mode)) return EISDIR;
         if (!(old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return EACCES;
+        // A device or a pipe is written to, never replaced by a file of the same name.
+        if (!S_ISREG(old.st_mode)) {
+            errno = 0;
+            const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0) return lastError();
+            int error = writeAll(fd, data.constData(), data.size());
+            if (::close(fd) != 0 && !error) error = lastError();
+            return error;
+        }
     }
 
     QByteArray tmpName;
@@ -60,7 +69,11 @@ int replaceFile(const QString& path, const QByteArray& data) {
     const int fd = createBeside(target, tmpName);
     if (fd < 0) return lastError();
     int error = 0;
-    if (exists && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0) error = lastError();
+    if (exists) {
+        // The new file belongs to whom the old one did, where the system lets us say so.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;
+        if (::fchmod(fd, old.st_mode & 07777) != 0) error = lastError();
+    }
     if (!error) error = writeAll(fd, data.constData(), data.size());
     // The data must be on the disk before the name points at it; a full disk may show only here.
     if (!error && ::fsync(fd) != 0) error = lastError();

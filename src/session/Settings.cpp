@@ -74,7 +74,7 @@ public:
             data.remove(0, 3);
         }
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        (void)utf8.decode(data);
+        const QString probe = utf8(data);  // decoding it is what sets hasError()
         codePage = utf8.hasError();
         qsizetype from = 0;
         for (qsizetype i = 0; i < data.size(); ++i) {

@@ -92,7 +92,7 @@ struct SettingsContext {
     QString deviceName;      // written as "DeviceName" (the status bar's card type text)
 };
 
-// The "Config" section: read or write every key in the designed order. A write returns false
+// The "Config" section: read or write every key in its fixed order. A write returns false
 // when the file could not be saved; store.errorString() then names the file and the reason.
 bool IniConfig(SettingsStore& store, SettingsContext& ctx, bool write);
 // The section "DEV_nn" of the selected card type (ctx.devices.DeviceId); runs the external

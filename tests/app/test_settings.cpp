@@ -145,6 +145,16 @@ TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
               "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
               "Open2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" + tail);
 
+    // A file in the Windows code page: its values read as Latin-1, and new ones are written
+    // in it too.
+    writeAll(path(), "[Config]\r\nOpen1File=C:\\K\xE4rten\\a.hex\r\n");
+    IniConfig(store, s.ctx, false);
+    EXPECT_EQ(s.files.SlotFile[1], QString::fromUtf8("C:\\K\u00E4rten\\a.hex"));
+    s.files.SlotFile[2] = QString::fromUtf8("C:\\\u00D6l.hex");
+    ASSERT_TRUE(IniConfig(store, s.ctx, true));
+    EXPECT_TRUE(readAll(path()).contains("Open1File=C:\\K\xE4rten\\a.hex\r\n"));
+    EXPECT_TRUE(readAll(path()).contains("Open2File=C:\\\xD6l.hex\r\n"));
+
     // A byte-order mark in front of the first section is no part of its name, and stays.
     writeAll(path(), "\xEF\xBB\xBF[Config]\r\nDevice=22\r\n");
     IniConfig(store, s.ctx, false);

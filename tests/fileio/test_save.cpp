@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Recorders.h"
 
@@ -75,6 +77,18 @@ TEST(Save, ReplacingKeepsPermissionsAndLinksAndRefusesReadOnlyFiles) {
     struct stat st {};
     ASSERT_EQ(stat(QFile::encodeName(real).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A pipe is written to, not replaced by a file of its name.
+    const QByteArray fifo = QFile::encodeName(b.path("pipe.bin"));
+    ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
+    const int readEnd = open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readEnd, 0);
+    ASSERT_TRUE(b.io.SaveFile(b.path("pipe.bin"), 2, 2));
+    char received[4096];
+    EXPECT_EQ(read(readEnd, received, sizeof received), 2048);
+    close(readEnd);
+    ASSERT_EQ(stat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
     const QString locked = b.write("locked.bin", "keep");
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
