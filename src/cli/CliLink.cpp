@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "link/QtSerialPortImpl.h"
 #include "link/RecordingSerialPort.h"
-#include "sim/SimSerialPort.h"
 
 namespace kelvano {
 
@@ -29,16 +27,14 @@ QString repeatableCommand() {
 }  // namespace
 
 CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args)
-    : recorder_(clock), recordingUsb_(usbBackend_, recorder_), usb_(&recordingUsb_) {
-    const QString& port = args.port;
-    options.ports = {port};
+    : ports_(session_, clock, args.card),
+      simulated_(Session::isSimulatorPort(args.port)),
+      usbBackend_(Session::isUsbPort(args.port) ? session_.makeUsbBackend() : nullptr),
+      recorder_(clock),
+      recordingUsb_(usbBackend_ ? std::make_unique<RecordingUsbBackend>(*usbBackend_, recorder_) : nullptr),
+      usb_(recordingUsb_.get()) {
+    options.ports = {args.port};
     options.portIndex = 0;
-    if (port == QLatin1String("SIM"))
-        box_ = std::make_unique<SimBox>(SimBox::Model::QxBase, args.card);
-    SerialPortFactory factory = [this, &clock](const QString&) -> std::unique_ptr<SerialPort> {
-        if (box_) return std::make_unique<SimSerialPort>(*box_, clock);
-        return makeSystemSerialPort();
-    };
     const QString transcript = args.options.value(QStringLiteral("transcript"));
     if (!transcript.isEmpty() &&
         !recorder_.start(transcript, {QStringLiteral("kelvano-cli"), args.card, repeatableCommand()})) {
@@ -47,8 +43,8 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
         transcriptOk_ = false;
     }
     com_ = std::make_unique<TCom>(host, clock, view, options, usb_,
-                                  RecordingSerialPort::wrap(factory, recorder_),
-                                  ImageStore::programStore(QCoreApplication::applicationDirPath()));
+                                  RecordingSerialPort::wrap(ports_.factory(), recorder_),
+                                  session_.store());
 }
 
 int CliLink::finish(int status) {

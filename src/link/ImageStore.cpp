@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "base/DataFiles.h"
 #include "link/StoreWriter.h"
 
 namespace kelvano {
@@ -31,8 +32,9 @@ QByteArray ImageStore::builtInData() {
 }
 
 ImageStore ImageStore::programStore(const QString& programDir) {
-    if (!programDir.isEmpty()) {
-        QFile f(QDir(programDir).filePath(storeFileName()));
+    const QString path = findDataFile(programDir, storeFileName());
+    if (!path.isEmpty()) {
+        QFile f(path);
         if (f.open(QIODevice::ReadOnly)) return ImageStore(f.readAll());
     }
     return ImageStore(builtInData());
