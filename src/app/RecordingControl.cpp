@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -9,6 +10,10 @@
 #include <QStatusBar>
 
 namespace kelvano {
+
+namespace {
+constexpr int kNameWidth = 110;
+}  // namespace
 
 RecordingControl::RecordingControl(QMainWindow& window, QMenu& menu, QAction* before,
                                    TranscriptRecorder& recorder, std::function<int()> cardType)
@@ -20,6 +25,7 @@ RecordingControl::RecordingControl(QMainWindow& window, QMenu& menu, QAction* be
     menu.insertAction(before, action_);
     pane_ = new QLabel(&window);
     pane_->setObjectName(QStringLiteral("TranscriptPane"));
+    pane_->setStyleSheet(QStringLiteral("color: #c00000"));
     window.statusBar()->addWidget(pane_);
     ask_ = [this] {
         return QFileDialog::getSaveFileName(&window_, QStringLiteral("Record Transcript"),
@@ -46,7 +52,12 @@ void RecordingControl::toggled(bool on) {
 void RecordingControl::show() {
     const QSignalBlocker quiet(action_);
     action_->setChecked(recorder_.recording());
-    pane_->setText(recorder_.recording() ? QStringLiteral("Recording: ") + recorder_.fileName() : QString());
+    // The panes beside it leave little room: the file's name, its whole path as the tip.
+    const QString name = QFileInfo(recorder_.fileName()).fileName();
+    const QString shown = pane_->fontMetrics().elidedText(name, Qt::ElideMiddle, kNameWidth);
+    pane_->setText(recorder_.recording() ? QStringLiteral("REC ") + shown : QString());
+    pane_->setToolTip(recorder_.recording() ? QStringLiteral("Recording a transcript to ") + recorder_.fileName()
+                                            : QString());
     pane_->setVisible(recorder_.recording());
 }
 

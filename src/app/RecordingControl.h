@@ -14,7 +14,8 @@ namespace kelvano {
 
 // The window's transcript switch: a checkable "Record Transcript..." item in the File menu that
 // asks for a file and starts recording every exchange with the box there, and stops when it is
-// unchecked; while it records, the status bar names the file.
+// unchecked; while it records, the status bar names the file ("REC name", the whole path in
+// its tip).
 class RecordingControl : public QObject {
     Q_OBJECT
 public:

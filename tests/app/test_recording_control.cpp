@@ -28,7 +28,8 @@ TEST(RecordingControl, RecordsTheConnectionToTheChosenFileAndNamesItMeanwhile) {
     answer = rig.dir.filePath("window.txt");
     item->trigger();
     ASSERT_TRUE(item->isChecked() && p->transcript.recording());
-    EXPECT_EQ(control->pane()->text(), "Recording: " + answer);
+    EXPECT_EQ(control->pane()->text(), "REC window.txt");
+    EXPECT_EQ(control->pane()->toolTip(), "Recording a transcript to " + answer);
     EXPECT_FALSE(control->pane()->isHidden());
     p->Com.Transact("K", 0);  // one exchange while recording
     p->Com.Disconnect();
