@@ -35,6 +35,7 @@ public:
         Current,        // the box already runs the carried firmware
         Uploaded,       // the carried firmware was uploaded
         Failed,         // the check or the upload failed (or the image was refused)
+        Refused,        // uploaded, but the box still reports its old version
     };
 
     TCom(Host& host, Clock& clock, MainView& view, Options& options, TUsb& usb,
@@ -111,6 +112,12 @@ public:
 
 private:
     void connectSerial(const QString& name);
+    // Asks "QXAT!V#" and fills IdLine1..3; false when a line holds no identity.
+    bool readIdentity();
+    // Asks "QXATQ" and keeps the six version digits in boxVersion_; false on a time-out.
+    bool askFirmwareVersion();
+    // The "QXATU" lines of the whole image, its length and sum written into its header.
+    bool sendFirmware(QByteArray image);
     bool connectUsb();
     SerialPort& openPort();
     void purge();
@@ -127,6 +134,7 @@ private:
     QTimer tim1_;
     Firmware firmware_ = Firmware::Unknown;
     bool serialReady_ = false;
+    QByteArray imageVersion_, boxVersion_;  // six hex digits each: version word, revision
 };
 
 }  // namespace kelvano
