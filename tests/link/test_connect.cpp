@@ -86,6 +86,22 @@ TEST_F(Connect, QxBaseFirmwareUploadFailsOrIsRefused) {
     EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
 }
 
+// The header the upload writes: bytes 0-1 the little-endian sum of bytes 2 to the end (taken
+// after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian.
+TEST_F(Connect, UploadWritesLengthAndChecksumIntoTheHeader) {
+    QByteArray image(40, '\0');
+    for (int i = 0; i < 40; ++i) image[i] = char(i + 1);  // version 1415, revision 16
+    store = ImageStore(ImageStore::pack({{"QXBASE", image}}));
+    make().Connect();
+    // Length 36 = 0x0024; sum 0x24 + 0x00 + (5 + 6 + ... + 40) = 846 = 0x034E.
+    EXPECT_EQ(box.uploadLines, (QList<QByteArray>{
+                                   "QXATU80004E03240005060708090A0B0C0D0E0F10\r",
+                                   "QXATU80101112131415161718191A1B1C1D1E1F20\r",
+                                   "QXATU80202122232425262728\r"}));
+    EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
+    EXPECT_TRUE(host.errors.isEmpty());
+}
+
 TEST_F(Connect, UploadTheBoxAnswersWithErrorIsReportedAsRefused) {
     store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(40, 9)}}));
     box.takeUpload = false;  // every line answered, the version stays 0102 03
