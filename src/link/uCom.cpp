@@ -15,6 +15,7 @@ constexpr int kNextByteWait = 10;    // 30 ms for every reply byte after the fir
 constexpr int kDefaultFirstWait = 20;
 constexpr int kKeepAliveWait = 10;
 constexpr int kKeepAliveMs = 1000;
+constexpr int kUsbDrainMs = 20;  // how long a pending USB answer is awaited after the connect
 // Bounds of prompt mode, so that a line that never stops sending (another device, noise)
 // cannot hold the connect: a prompt line is at most kMaxPromptLine characters and takes at
 // most kPromptLineMs; one sync attempt collects at most kMaxSyncBytes, a whole sync takes at
@@ -305,6 +306,10 @@ bool TCom::connectUsb() {
             usb_.BulkWrite(PipeOut, QByteArray::fromHex("0100"));
             uint8_t ignored[32];
             usb_.BulkRead(PipeIn, ignored, 32);
+            // Two packets went out and one answer was read: a box that queues its answers
+            // still holds the other, which would make every later answer one packet late.
+            if (const int stale = usb_.DrainIn(PipeIn, kUsbDrainMs); stale > 0)
+                view_.appendDebug(QStringLiteral("USB: %1 pending answer(s) dropped after the connect").arg(stale));
             CPortOpen();
         }
     }
