@@ -9,6 +9,7 @@
 #include "sim/SimBox.h"
 #include "sim/SimFault.h"
 #include "sim/SimImageFile.h"
+#include "sim/SimLatency.h"
 
 using kelvano::PtyServer;
 using kelvano::SimBox;
@@ -35,6 +36,8 @@ void usage(FILE* out) {
         "  --link PATH             also make PATH a symbolic link to the terminal\n"
         "  --trace FILE            write every exchange to FILE as it happens\n"
         "  --baud N                answer at N baud (10 bit times per byte); default: at once\n"
+        "  --latency MS            hold every answer MS milliseconds more, as the latency\n"
+        "                          timer of a USB-serial adapter does (default 0)\n"
         "  --help                  this text\n") + SimFault::syntaxHelp() + QStringLiteral(
         "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
     std::fputs(text.toLocal8Bit().constData(), out);
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
     int card = 10;
     bool noCard = false;
     int baud = 0;
+    int latency = 0;
     QString link, trace;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
@@ -70,7 +74,8 @@ int main(int argc, char** argv) {
             continue;
         }
         static const QStringList withValue{"--model", "--card", "--load", "--link",
-                                           "--trace", "--fault", "--baud"};
+                                           "--trace", "--fault", "--baud",
+                                           "--latency"};
         if (!withValue.contains(opt)) return bad("unknown option " + opt);
         if (i + 1 >= args.size()) return bad(opt + " needs a value");
         const QString value = args.at(++i);
@@ -94,6 +99,9 @@ int main(int argc, char** argv) {
         } else if (opt == "--baud") {
             baud = value.toInt(&ok);
             if (!ok || baud <= 0) return bad("bad line speed " + value);
+        } else if (opt == "--latency") {
+            latency = value.toInt(&ok);
+            if (!ok || latency < 0 || latency > 1000) return bad("bad latency " + value);
         } else if (opt == "--fault") {
             QString error;
             const std::optional<SimFault> fault = SimFault::parse(value, &error);
@@ -119,7 +127,8 @@ int main(int argc, char** argv) {
         box.setTraceKept(false);
     }
 
-    PtyServer server(box);
+    kelvano::SimLatency line(box, latency);
+    PtyServer server(line);
     server.setBaud(baud);
     QString error;
     if (!server.open(&error)) return bad(error);
