@@ -79,6 +79,19 @@ TCom::~TCom() {
 
 bool TCom::portOpen() const { return port_ && port_->isOpen(); }
 
+bool TCom::isSimulatedBox() const {
+    return !UsbConnected && portOpen() && IdLine2 == QLatin1String(kSimulatorIdLine);
+}
+
+QString TCom::loaderRefusal(const QString& name, const QByteArray& image) const {
+    if (!ImageStore::isDemoImage(image) || isSimulatedBox()) return {};
+    return QStringLiteral(
+               "The EEPROM loader \"%1\" in the image store is a demo loader for the simulated "
+               "box and does not run on a real card. Nothing on the card was changed.\r\r"
+               "Put the box maker's loaders into %2 beside the program.")
+        .arg(name, ImageStore::storeFileName());
+}
+
 bool TCom::linkReady() const { return (portOpen() && serialReady_) || UsbConnected; }
 
 // ---------------------------------------------------------------------------------------------

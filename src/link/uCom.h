@@ -90,6 +90,15 @@ public:
     // raise the same error behind a modal box), then shows the error text.
     void ReportLinkError(const PortError& error);
 
+    // The box identified itself as the simulated one (in process or kelvano-boxsim); a real
+    // box does not send this second identity line.
+    static constexpr const char* kSimulatorIdLine = "KELVANO BOX SIMULATOR";
+    bool isSimulatedBox() const;
+    // Empty when the loader image `name` may go onto the card in the box; otherwise the
+    // message why not. Demo loaders are for the simulated box only: a real card erased for
+    // one would be left without its program and without a working loader.
+    QString loaderRefusal(const QString& name, const QByteArray& image) const;
+
     bool portOpen() const;
     // The serial link finished its connect (keep-alive running) or the USB link is up.
     bool linkReady() const;
