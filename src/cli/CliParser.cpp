@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace kelvano {
@@ -48,8 +49,8 @@ const std::vector<CliOption>& cliOptions() {
         {"port", "NAME", "serial port of the box, USB, or SIM (a simulated box)", kCommon},
         {"card", "CODE", "card type code (see 'cards'; default 10)", kCommon},
         {"yes", nullptr, "answer every warning with OK", kCommon},
-        {"load", "SLOT=FILE", "load FILE into slot SLOT, in the order given", kFiles, true},
-        {"save", "SLOT=FILE", "save slot SLOT to FILE", kFiles, true},
+        {"load", "SLOT=FILE", "load FILE into slot SLOT, in the order given", kFiles},
+        {"save", "SLOT=FILE", "save slot SLOT to FILE", kFiles},
         {"type", "hex|bin", "file type for --save names without extension (default hex)", kFiles},
         {"memories", "LIST", "comma list of prog, data, config, eeprom (default all)", kAction},
         {"verify", nullptr, "verify after programming", kAction},
@@ -99,10 +100,11 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 CLI::Option* addOption(CLI::App& app, const CliOption& o) {
     const std::string name = std::string("--") + o.name;
     if (!o.value) return app.add_flag(name, o.help)->group(o.group);
-    CLI::Option* opt = app.add_option(name, o.help)->type_name(o.value)->group(o.group);
-    opt->multi_option_policy(o.repeatable ? CLI::MultiOptionPolicy::TakeAll
-                                          : CLI::MultiOptionPolicy::TakeLast);
-    return opt;
+    // Every use is kept: --load and --save collect theirs, the others take the last.
+    return app.add_option(name, o.help)
+        ->type_name(o.value)
+        ->group(o.group)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 const CliOption* findOption(const std::vector<CliOption>& options, const std::string& name) {
@@ -196,10 +198,11 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         CLI::App* app;
         std::map<std::string, CLI::Option*> options;
         CLI::Option* arguments = nullptr;
+        std::shared_ptr<std::vector<std::string>> words = std::make_shared<std::vector<std::string>>();
     };
     std::vector<Sub> subs;
     for (const CliCommand& c : commands) {
-        Sub sub{&c, app.add_subcommand(c.name, c.summary), {}, nullptr};
+        Sub sub{&c, app.add_subcommand(c.name, c.summary), {}, nullptr, std::make_shared<std::vector<std::string>>()};
         sub.app->fallthrough();
         sub.app->group("Commands");
         sub.app->set_help_flag("-h,--help", "print this help");
@@ -207,7 +210,8 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         if (c.help) sub.app->footer(text(c.help().trimmed() + QStringLiteral("\n\n") + exitStatusText()));
         for (const char* name : c.options)
             if (const CliOption* o = findOption(options, name)) sub.options[name] = addOption(*sub.app, *o);
-        if (c.arguments) sub.arguments = sub.app->add_option(c.arguments, "")->expected(0, -1);
+        if (c.arguments)
+            sub.arguments = sub.app->add_option("words", *sub.words, "words after the command")->type_name(c.arguments);
         subs.push_back(sub);
     }
 
@@ -236,7 +240,7 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
 
     if (help->parsed()) {
         result.outcome = CliParse::Help;
-        result.text = text(app.help());
+        result.text = text(app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal));
         if (helpTopic->count() == 0) return result;
         const std::string topic = helpTopic->as<std::string>();
         const auto sub = std::find_if(subs.begin(), subs.end(), [&](const Sub& s) { return topic == s.command->name; });
@@ -267,8 +271,7 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         }
         if (!values.empty() && !store(o, values, args, result.text)) return result;
     }
-    for (const std::string& word : chosen->arguments ? chosen->arguments->results() : std::vector<std::string>{})
-        args.positional.append(text(word));
+    for (const std::string& word : *chosen->words) args.positional.append(text(word));
     result.outcome = CliParse::Run;
     result.command = chosen->command;
     return result;

@@ -12,8 +12,8 @@ struct CliOption {
     const char* name;   // without the dashes
     const char* value;  // the value's name in the help ("SLOT=FILE"); nullptr for a flag
     const char* help;   // one line
-    const char* group;  // heading in the help
-    bool repeatable = false;  // every value is kept in order (--load, --save); else the last
+    const char* group;  // heading in the help; --load and --save may be given more than once,
+                        // the others take the value given last
 };
 
 // One command: a word on the command line, with the options it reads.
