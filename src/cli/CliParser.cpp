@@ -182,6 +182,7 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
                  "kelvano-cli");
     app.set_help_flag("-h,--help", "print this help, or with a command that command's");
     app.set_help_all_flag("--help-all", "print this help and every command's");
+    app.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION, "print the program's version");
     app.get_formatter()->column_width(36);
     app.get_formatter()->label("SUBCOMMAND", "COMMAND");
     app.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
@@ -228,6 +229,10 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
     } catch (const CLI::CallForAllHelp&) {
         result.outcome = CliParse::Help;
         result.text = text(app.help()) + QLatin1Char('\n') + helpSection(commands);
+        return result;
+    } catch (const CLI::CallForVersion&) {
+        result.outcome = CliParse::Help;
+        result.text = QStringLiteral("kelvano-cli " KELVANO_FILE_VERSION "\n");
         return result;
     } catch (const CLI::CallForHelp&) {
         result.outcome = CliParse::Help;

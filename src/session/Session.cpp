@@ -22,7 +22,9 @@ Session::Session(const Folders& folders)
       settings_(settingsLocation_.file()),
       store_(ImageStore::programStore(programDir_)) {}
 
-QString Session::crdPath() const { return programDir_ + QStringLiteral("kelvano.crd"); }
+QString Session::crdPathIn(const QString& programDir) {
+    return withSlash(programDir) + QStringLiteral("kelvano.crd");
+}
 
 bool Session::isUsbPort(const QString& name) { return name == QLatin1String("USB"); }
 

@@ -31,7 +31,10 @@ public:
     SettingsStore& settings() { return settings_; }
     // The store file beside the program where there is one, else the built-in store.
     const ImageStore& store() const { return store_; }
-    QString crdPath() const;  // the card dump layouts, "kelvano.crd"
+    QString crdPath() const { return crdPathIn(programDir_); }
+    // The card dump layouts, "kelvano.crd", of a program in that folder (empty: the running
+    // program's); for commands that need no more of the set-up.
+    static QString crdPathIn(const QString& programDir);
 
     // Port names: "USB" (case as written) selects the USB box; "SIM" (any case) the simulated
     // box; anything else is a serial port of the system.

@@ -99,6 +99,7 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     EXPECT_FALSE(read.result.text.contains("--type"));
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
     EXPECT_EQ(parse({"help"}).result.text, h);
+    EXPECT_EQ(parse({"--version"}).result.text, "kelvano-cli 2.5.0.2\n");
 
     // Everything at once, each command's text once.
     const QString all = parse({"--help-all"}).result.text;
