@@ -3,8 +3,9 @@
 namespace kelvano {
 
 CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-                 int card)
-    : ports_(session_, clock, card),
+                 int card, const QString& programDir)
+    : session_(Session::Folders{programDir, {}}),
+      ports_(session_, clock, card),
       simulated_(Session::isSimulatorPort(port)),
       usbBackend_(Session::isUsbPort(port) ? session_.makeUsbBackend() : nullptr),
       usb_(usbBackend_.get()) {

@@ -15,12 +15,15 @@ namespace kelvano {
 // it.
 class CliLink {
 public:
+    // `programDir` empty: the running program's folder.
     CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-            int card);
+            int card, const QString& programDir = {});
     TCom& com() { return *com_; }
     // The simulated box when the port is "SIM", else none.
     SimBox* simBox() { return simulated_ ? &ports_.simBox() : nullptr; }
     Session& session() { return session_; }
+    // The USB driver when the port is "USB", else none.
+    const UsbBackend* usbBackend() const { return usbBackend_.get(); }
 
 private:
     Session session_;
