@@ -11,7 +11,8 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
       usb_(usbBackend_.get()) {
     options.ports = {port};
     options.portIndex = 0;
-    com_ = std::make_unique<TCom>(host, clock, view, options, usb_, ports_.factory(), session_.store());
+    com_ = std::make_unique<TCom>(host, clock, view, options, usb_, ports_.factory(),
+                                  session_.store());
 }
 
 }  // namespace kelvano

@@ -14,7 +14,7 @@ namespace kelvano {
 // loaders of the program's store; for "USB" libusb with the ids of the settings), and TCom over
 // it.
 class CliLink {
-public:
+  public:
     // `programDir` empty: the running program's folder.
     CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
             int card, const QString& programDir = {});
@@ -25,7 +25,7 @@ public:
     // The USB driver when the port is "USB", else none.
     const UsbBackend* usbBackend() const { return usbBackend_.get(); }
 
-private:
+  private:
     Session session_;
     BoxPorts ports_;
     bool simulated_;

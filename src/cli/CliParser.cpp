@@ -8,7 +8,8 @@
 //      args.options ("name" -> value, "1" for a flag) and args.positional, and returns an
 //      exit status (CliExit).
 //   2. Add each option that no command has yet to the option table in cliOptions(): name,
-//      value name (nullptr for a flag), one line of help, group.
+//      value name (nullptr for a flag), one line of help, group. An option of every command
+//      that talks to a box also goes into kBoxOptions, which those commands' rows share.
 //   3. Add one row to cliCommands(): name, one line for the command list, the options it
 //      reads, runX, xHelp, and the words it takes after the command when it takes any
 //      (they arrive in args.positional, for instance "run FILE" of a command "job").
@@ -30,11 +31,17 @@ const char* const kCommon = "Options of the box and the card";
 const char* const kFiles = "Files";
 const char* const kAction = "Actions";
 
-// The options of the commands that talk to a box.
-#define KELVANO_BOX_OPTIONS "port", "card", "yes"
-#define KELVANO_ACTION_OPTIONS                                                                        \
-    KELVANO_BOX_OPTIONS, "load", "save", "memories", "verify", "always-erase", "no-warnings", "no-wait", \
-        "lock-bits", "fuse", "mega163", "trace"
+std::vector<const char*> operator+(std::vector<const char*> a, const std::vector<const char*>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The options of the commands that talk to a box, and those of the actions on a card.
+const std::vector<const char*> kBoxOptions{"port", "card", "yes"};
+const std::vector<const char*> kActionOptions =
+    kBoxOptions + std::vector<const char*>{"load",         "save",        "memories", "verify",
+                                           "always-erase", "no-warnings", "no-wait",  "lock-bits",
+                                           "fuse",         "mega163",     "trace"};
 
 int runRead(const CliArgs& a) { return runAction(a, 1); }
 int runErase(const CliArgs& a) { return runAction(a, 2); }
@@ -68,16 +75,23 @@ const std::vector<CliOption>& cliOptions() {
 const std::vector<CliCommand>& cliCommands() {
     static const std::vector<CliCommand> table{
         {"cards", "list the card types", {}, runCards, fileCommandsHelp},
-        {"dump", "print the memories of the card type after loading files", {"card", "load", "yes"},
-         runDump, fileCommandsHelp},
-        {"convert", "load files and save slots in another format",
-         {"card", "load", "save", "type", "yes"}, runConvert, fileCommandsHelp},
-        {"info", "print the box's identity and firmware", {KELVANO_BOX_OPTIONS}, runInfo, infoCommandHelp},
-        {"read", "read the card into the slots", {KELVANO_ACTION_OPTIONS}, runRead, actionCommandsHelp},
-        {"erase", "erase the card", {KELVANO_ACTION_OPTIONS}, runErase, actionCommandsHelp},
-        {"blank", "check that the card is blank", {KELVANO_ACTION_OPTIONS}, runBlank, actionCommandsHelp},
-        {"verify", "compare the card with the slots", {KELVANO_ACTION_OPTIONS}, runVerify, actionCommandsHelp},
-        {"program", "write the slots to the card", {KELVANO_ACTION_OPTIONS}, runProgram, actionCommandsHelp},
+        {"dump",
+         "print the memories of the card type after loading files",
+         {"card", "load", "yes"},
+         runDump,
+         fileCommandsHelp},
+        {"convert",
+         "load files and save slots in another format",
+         {"card", "load", "save", "type", "yes"},
+         runConvert,
+         fileCommandsHelp},
+        {"info", "print the box's identity and firmware", kBoxOptions, runInfo, infoCommandHelp},
+        {"read", "read the card into the slots", kActionOptions, runRead, actionCommandsHelp},
+        {"erase", "erase the card", kActionOptions, runErase, actionCommandsHelp},
+        {"blank", "check that the card is blank", kActionOptions, runBlank, actionCommandsHelp},
+        {"verify", "compare the card with the slots", kActionOptions, runVerify,
+         actionCommandsHelp},
+        {"program", "write the slots to the card", kActionOptions, runProgram, actionCommandsHelp},
     };
     return table;
 }
@@ -124,7 +138,8 @@ bool parseSlotFile(const QString& value, QPair<int, QString>& out) {
 }
 
 // One option's values into CliArgs, with the checks every command shares.
-bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& args, QString& error) {
+bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& args,
+           QString& error) {
     const QString name = QString::fromLatin1(o.name);
     if (!o.value) {
         args.options.insert(name, QStringLiteral("1"));
@@ -145,7 +160,8 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
         } else if (name == QLatin1String("load") || name == QLatin1String("save")) {
             QPair<int, QString> slotFile;
             if (!parseSlotFile(value, slotFile)) {
-                error = QStringLiteral("--%1 takes SLOT=FILE with SLOT 1, 2 or 3, not \"%2\"").arg(name, value);
+                error = QStringLiteral("--%1 takes SLOT=FILE with SLOT 1, 2 or 3, not \"%2\"")
+                            .arg(name, value);
                 return false;
             }
             (name == QLatin1String("load") ? args.loads : args.saves).append(slotFile);
@@ -176,18 +192,22 @@ QString helpSection(const std::vector<CliCommand>& commands) {
 
 }  // namespace
 
-CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std::vector<CliOption>& options,
+CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
+                          const std::vector<CliOption>& options,
                           const std::vector<CliCommand>& commands) {
-    CLI::App app("Drives the STRAVINEX programmer box and converts memory image files from a terminal.",
-                 "kelvano-cli");
+    CLI::App app(
+        "Drives the STRAVINEX programmer box and converts memory image files from a terminal.",
+        "kelvano-cli");
     app.set_help_flag("-h,--help", "print this help, or with a command that command's");
     app.set_help_all_flag("--help-all", "print this help and every command's");
-    app.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION, "print the program's version");
+    app.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION,
+                         "print the program's version");
     app.get_formatter()->column_width(36);
     app.get_formatter()->label("SUBCOMMAND", "COMMAND");
     app.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
     app.footer(text(QStringLiteral("\nOptions may stand before or after the command. ") +
-                    QStringLiteral("'kelvano-cli COMMAND --help' explains a command.\n\n") + exitStatusText()));
+                    QStringLiteral("'kelvano-cli COMMAND --help' explains a command.\n\n") +
+                    exitStatusText()));
     app.require_subcommand(0, 1);
 
     // Every option is known before the command; each command knows its own after it.
@@ -199,20 +219,28 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         CLI::App* app;
         std::map<std::string, CLI::Option*> options;
         CLI::Option* arguments = nullptr;
-        std::shared_ptr<std::vector<std::string>> words = std::make_shared<std::vector<std::string>>();
+        std::shared_ptr<std::vector<std::string>> words =
+            std::make_shared<std::vector<std::string>>();
     };
     std::vector<Sub> subs;
     for (const CliCommand& c : commands) {
-        Sub sub{&c, app.add_subcommand(c.name, c.summary), {}, nullptr, std::make_shared<std::vector<std::string>>()};
+        Sub sub{&c,
+                app.add_subcommand(c.name, c.summary),
+                {},
+                nullptr,
+                std::make_shared<std::vector<std::string>>()};
         sub.app->fallthrough();
         sub.app->group("Commands");
         sub.app->set_help_flag("-h,--help", "print this help");
         sub.app->set_help_all_flag();
-        if (c.help) sub.app->footer(text(c.help().trimmed() + QStringLiteral("\n\n") + exitStatusText()));
+        if (c.help)
+            sub.app->footer(text(c.help().trimmed() + QStringLiteral("\n\n") + exitStatusText()));
         for (const char* name : c.options)
-            if (const CliOption* o = findOption(options, name)) sub.options[name] = addOption(*sub.app, *o);
+            if (const CliOption* o = findOption(options, name))
+                sub.options[name] = addOption(*sub.app, *o);
         if (c.arguments)
-            sub.arguments = sub.app->add_option("words", *sub.words, "words after the command")->type_name(c.arguments);
+            sub.arguments = sub.app->add_option("words", *sub.words, "words after the command")
+                                ->type_name(c.arguments);
         subs.push_back(sub);
     }
 
@@ -245,10 +273,12 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
 
     if (help->parsed()) {
         result.outcome = CliParse::Help;
-        result.text = text(app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal));
+        result.text =
+            text(app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal));
         if (helpTopic->count() == 0) return result;
         const std::string topic = helpTopic->as<std::string>();
-        const auto sub = std::find_if(subs.begin(), subs.end(), [&](const Sub& s) { return topic == s.command->name; });
+        const auto sub = std::find_if(subs.begin(), subs.end(),
+                                      [&](const Sub& s) { return topic == s.command->name; });
         if (sub != subs.end()) {
             result.text = text(sub->app->help("kelvano-cli"));
         } else {
@@ -257,7 +287,8 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         }
         return result;
     }
-    const auto chosen = std::find_if(subs.begin(), subs.end(), [](const Sub& s) { return s.app->parsed(); });
+    const auto chosen =
+        std::find_if(subs.begin(), subs.end(), [](const Sub& s) { return s.app->parsed(); });
     if (chosen == subs.end()) {
         result.text = QStringLiteral("no command given");
         return result;
@@ -267,7 +298,8 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args, const std
         std::vector<std::string> values = given(top[o.name]);
         const auto own = chosen->options.find(o.name);
         if (!values.empty() && own == chosen->options.end()) {
-            result.text = QStringLiteral("--%1 is not an option of %2").arg(QLatin1String(o.name), args.command);
+            result.text = QStringLiteral("--%1 is not an option of %2")
+                              .arg(QLatin1String(o.name), args.command);
             return result;
         }
         if (own != chosen->options.end()) {
@@ -290,7 +322,8 @@ int runCli(const QStringList& arguments) {
             std::fputs(qPrintable(parsed.text), stdout);
             return ExitDone;
         case CliParse::UsageError:
-            std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(parsed.text));
+            std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n",
+                         qPrintable(parsed.text));
             return ExitUsage;
         case CliParse::Run:
             break;

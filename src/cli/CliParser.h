@@ -19,10 +19,10 @@ struct CliOption {
 // One command: a word on the command line, with the options it reads.
 struct CliCommand {
     const char* name;
-    const char* summary;          // one line in the command list
+    const char* summary;  // one line in the command list
     std::vector<const char*> options;
     int (*run)(const CliArgs& args);
-    QString (*help)();            // the longer text shown by "kelvano-cli COMMAND --help"
+    QString (*help)();                // the longer text shown by "kelvano-cli COMMAND --help"
     const char* arguments = nullptr;  // words after the command ("WHAT FILE..."), into
                                       // CliArgs::positional; nullptr: none are taken
 };
@@ -31,12 +31,18 @@ const std::vector<CliOption>& cliOptions();
 const std::vector<CliCommand>& cliCommands();
 
 // The exit statuses of every command, as the help lists them.
-enum CliExit { ExitDone = 0, ExitFailed = 1, ExitUsage = 2, ExitPartial = 3, ExitInterrupted = 130 };
+enum CliExit {
+    ExitDone = 0,
+    ExitFailed = 1,
+    ExitUsage = 2,
+    ExitPartial = 3,
+    ExitInterrupted = 130
+};
 
 struct CliParse {
     enum Outcome { Run, Help, UsageError };
     Outcome outcome = UsageError;
-    QString text;                       // the help, or the usage error's message
+    QString text;                         // the help, or the usage error's message
     const CliCommand* command = nullptr;  // the command to run
 };
 

@@ -53,7 +53,8 @@ BoxPorts::BoxPorts(const Session& session, Clock& clock, int simCardType)
 
 SerialPortFactory BoxPorts::factory() {
     return [this](const QString& name) -> std::unique_ptr<SerialPort> {
-        if (Session::isSimulatorPort(name)) return std::make_unique<SimSerialPort>(*simBox_, clock_);
+        if (Session::isSimulatorPort(name))
+            return std::make_unique<SimSerialPort>(*simBox_, clock_);
         return makeSystemSerialPort();
     };
 }

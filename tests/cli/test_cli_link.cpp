@@ -37,7 +37,8 @@ TEST(CliLink, SimulatedBoxAndLinkUseTheStoreBesideTheProgram) {
     EXPECT_EQ(rig.options.portName(), "SIM");
     EXPECT_EQ(sim.usbBackend(), nullptr);
 
-    CliLink serial(rig.host, rig.clock, rig.view, rig.options, "/dev/ttyS0", 13, rig.program.path());
+    CliLink serial(rig.host, rig.clock, rig.view, rig.options, "/dev/ttyS0", 13,
+                   rig.program.path());
     EXPECT_EQ(serial.simBox(), nullptr);
 }
 

@@ -18,7 +18,8 @@ struct Parsed {
     CliArgs args;
 };
 
-Parsed parse(const QStringList& arguments, const std::vector<CliCommand>& commands = cliCommands()) {
+Parsed parse(const QStringList& arguments,
+             const std::vector<CliCommand>& commands = cliCommands()) {
     Parsed p;
     p.result = parseCommandLine(arguments, p.args, cliOptions(), commands);
     return p;
@@ -26,24 +27,29 @@ Parsed parse(const QStringList& arguments, const std::vector<CliCommand>& comman
 
 QString describe(const CliArgs& a) {
     QStringList out{a.command, a.port, QString::number(a.card), a.cardGiven ? "given" : "default"};
-    for (const auto& [slot, file] : a.loads) out << QStringLiteral("load %1=%2").arg(slot).arg(file);
-    for (const auto& [slot, file] : a.saves) out << QStringLiteral("save %1=%2").arg(slot).arg(file);
-    for (auto it = a.options.begin(); it != a.options.end(); ++it) out << it.key() + ":" + it.value();
+    for (const auto& [slot, file] : a.loads)
+        out << QStringLiteral("load %1=%2").arg(slot).arg(file);
+    for (const auto& [slot, file] : a.saves)
+        out << QStringLiteral("save %1=%2").arg(slot).arg(file);
+    for (auto it = a.options.begin(); it != a.options.end(); ++it)
+        out << it.key() + ":" + it.value();
     out << a.positional;
     return out.join(" | ");
 }
 
 TEST(CliParser, OptionsBeforeOrAfterTheCommandInEitherSpelling) {
     const QString expected =
-        "program | SIM | 13 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | memories:prog,data | "
+        "program | SIM | 13 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | "
+        "memories:prog,data | "
         "verify:1 | yes:1";
     const QList<QStringList> spellings{
-        {"--port", "SIM", "--card", "13", "--load", "1=a.hex", "--memories", "prog,data", "--yes", "--verify",
-         "program", "--load", "2=b.bin", "--save", "3=c.hex"},
-        {"program", "--port=SIM", "--card=13", "--load=1=a.hex", "--load", "2=b.bin", "--memories=prog,data",
-         "--yes", "--verify", "--save=3=c.hex"},
-        {"--verify", "--card", "20", "--load", "1=a.hex", "--load=2=b.bin", "program", "--card", "13", "--port",
-         "SIM", "--save", "3=c.hex", "--yes", "--memories", "prog", "--memories", "prog,data"},
+        {"--port", "SIM", "--card", "13", "--load", "1=a.hex", "--memories", "prog,data", "--yes",
+         "--verify", "program", "--load", "2=b.bin", "--save", "3=c.hex"},
+        {"program", "--port=SIM", "--card=13", "--load=1=a.hex", "--load", "2=b.bin",
+         "--memories=prog,data", "--yes", "--verify", "--save=3=c.hex"},
+        {"--verify", "--card", "20", "--load", "1=a.hex", "--load=2=b.bin", "program", "--card",
+         "13", "--port", "SIM", "--save", "3=c.hex", "--yes", "--memories", "prog", "--memories",
+         "prog,data"},
     };
     for (const QStringList& line : spellings) {
         const Parsed p = parse(line);
@@ -65,7 +71,8 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"--save", "1=a.hex", "dump"}, "--save is not an option of dump"},
         {{"read", "--card"}, "--card: 1 required CODE missing"},
         {{"--card", "ten", "dump"}, "--card takes a card type code, not \"ten\""},
-        {{"convert", "--load", "4=a.hex"}, "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
+        {{"convert", "--load", "4=a.hex"},
+         "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
         {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
         {{"--colour", "cards"}, "The following argument was not expected: --colour"},
         {{"cards", "all"}, "The following argument was not expected: all"},
@@ -83,11 +90,12 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     const Parsed top = parse({"--help"});
     ASSERT_EQ(top.result.outcome, CliParse::Help);
     const QString& h = top.result.text;
-    for (const char* line : {"Exit status:\n  0    done\n  1    failed (the error text goes to standard error)\n"
-                             "  2    usage error\n  3    partial: some memories could not be read\n"
-                             "  130  interrupted (Ctrl-C or SIGTERM)\n",
-                             "Usage: kelvano-cli [OPTIONS] [COMMAND]", "  --mega163 LOCK:FUSELOW:FUSEHIGH ",
-                             "  program ", "  blank ", "  info "})
+    for (const char* line :
+         {"Exit status:\n  0    done\n  1    failed (the error text goes to standard error)\n"
+          "  2    usage error\n  3    partial: some memories could not be read\n"
+          "  130  interrupted (Ctrl-C or SIGTERM)\n",
+          "Usage: kelvano-cli [OPTIONS] [COMMAND]", "  --mega163 LOCK:FUSELOW:FUSEHIGH ",
+          "  program ", "  blank ", "  info "})
         EXPECT_TRUE(h.contains(QLatin1String(line))) << line;
 
     // A command's help: its own options and its longer text, no other command's options.
@@ -117,7 +125,8 @@ TEST(CliParser, CommandsWithWordsAfterThemGetThemInOrder) {
         {"job", "run or check a job", {"port", "card"}, runNothing, noHelp, "WHAT FILE..."},
         {"cards", "list the card types", {}, runNothing, noHelp},
     };
-    Parsed p = parse({"--port", "SIM", "job", "run", "--card", "12", "line1.job", "line2.job"}, commands);
+    Parsed p =
+        parse({"--port", "SIM", "job", "run", "--card", "12", "line1.job", "line2.job"}, commands);
     ASSERT_EQ(p.result.outcome, CliParse::Run) << p.result.text.toStdString();
     EXPECT_EQ(describe(p.args), "job | SIM | 12 | given | run | line1.job | line2.job");
     EXPECT_TRUE(parse({"job", "--help"}, commands).result.text.contains("WHAT FILE..."));
