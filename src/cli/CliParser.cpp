@@ -190,128 +190,141 @@ QString helpSection(const std::vector<CliCommand>& commands) {
     return out;
 }
 
-}  // namespace
+// The CLI11 application built from the tables: every option on the program itself (so that it
+// may stand before the command), each command's own options on its subcommand.
+class CommandLine {
+  public:
+    CommandLine(const std::vector<CliOption>& options, const std::vector<CliCommand>& commands)
+        : app_(
+              "Drives the STRAVINEX programmer box and converts memory image files from a "
+              "terminal.",
+              "kelvano-cli"),
+          options_(options),
+          commands_(commands) {
+        describeProgram();
+        for (const CliOption& o : options) top_[o.name] = addOption(app_, o);
+        for (const CliCommand& c : commands) addCommand(c);
+        help_ = app_.add_subcommand("help", "print this help, or a command's");
+        help_->group("Commands");
+        helpTopic_ = help_->add_option("COMMAND", "");
+    }
 
-CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
-                          const std::vector<CliOption>& options,
-                          const std::vector<CliCommand>& commands) {
-    CLI::App app(
-        "Drives the STRAVINEX programmer box and converts memory image files from a terminal.",
-        "kelvano-cli");
-    app.set_help_flag("-h,--help", "print this help, or with a command that command's");
-    app.set_help_all_flag("--help-all", "print this help and every command's");
-    app.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION,
-                         "print the program's version");
-    app.get_formatter()->column_width(36);
-    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
-    app.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
-    app.footer(text(QStringLiteral("\nOptions may stand before or after the command. ") +
-                    QStringLiteral("'kelvano-cli COMMAND --help' explains a command.\n\n") +
-                    exitStatusText()));
-    app.require_subcommand(0, 1);
+    CliParse parse(const QStringList& arguments, CliArgs& args) {
+        std::vector<std::string> argv;  // CLI11 takes them last first
+        for (auto it = arguments.crbegin(); it != arguments.crend(); ++it)
+            argv.push_back(text(*it));
+        try {
+            app_.parse(argv);
+        } catch (const CLI::CallForAllHelp&) {
+            return helpText(text(app_.help()) + QLatin1Char('\n') + helpSection(commands_));
+        } catch (const CLI::CallForVersion&) {
+            return helpText(QStringLiteral("kelvano-cli " KELVANO_FILE_VERSION "\n"));
+        } catch (const CLI::CallForHelp&) {
+            return helpText(text(app_.help()));
+        } catch (const CLI::ParseError& e) {
+            return usageError(QString::fromLocal8Bit(e.what()));
+        }
+        if (help_->parsed()) return helpCommand();
+        const auto chosen =
+            std::find_if(subs_.begin(), subs_.end(), [](const Sub& s) { return s.app->parsed(); });
+        if (chosen == subs_.end()) return usageError(QStringLiteral("no command given"));
+        return collect(*chosen, args);
+    }
 
-    // Every option is known before the command; each command knows its own after it.
-    std::map<std::string, CLI::Option*> top;
-    for (const CliOption& o : options) top[o.name] = addOption(app, o);
-
+  private:
     struct Sub {
         const CliCommand* command;
         CLI::App* app;
         std::map<std::string, CLI::Option*> options;
-        CLI::Option* arguments = nullptr;
-        std::shared_ptr<std::vector<std::string>> words =
-            std::make_shared<std::vector<std::string>>();
+        std::shared_ptr<std::vector<std::string>> words;
     };
-    std::vector<Sub> subs;
-    for (const CliCommand& c : commands) {
+
+    static CliParse helpText(const QString& text) { return {CliParse::Help, text, nullptr}; }
+    static CliParse usageError(const QString& text) {
+        return {CliParse::UsageError, text, nullptr};
+    }
+
+    void describeProgram() {
+        app_.set_help_flag("-h,--help", "print this help, or with a command that command's");
+        app_.set_help_all_flag("--help-all", "print this help and every command's");
+        app_.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION,
+                              "print the program's version");
+        app_.get_formatter()->column_width(36);
+        app_.get_formatter()->label("SUBCOMMAND", "COMMAND");
+        app_.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
+        app_.footer(text(QStringLiteral("\nOptions may stand before or after the command. ") +
+                         QStringLiteral("'kelvano-cli COMMAND --help' explains a command.\n\n") +
+                         exitStatusText()));
+        app_.require_subcommand(0, 1);
+    }
+
+    void addCommand(const CliCommand& c) {
         Sub sub{&c,
-                app.add_subcommand(c.name, c.summary),
+                app_.add_subcommand(c.name, c.summary),
                 {},
-                nullptr,
                 std::make_shared<std::vector<std::string>>()};
-        sub.app->fallthrough();
+        sub.app->fallthrough();  // the program's options after the command: checked in collect()
         sub.app->group("Commands");
         sub.app->set_help_flag("-h,--help", "print this help");
         sub.app->set_help_all_flag();
         if (c.help)
             sub.app->footer(text(c.help().trimmed() + QStringLiteral("\n\n") + exitStatusText()));
         for (const char* name : c.options)
-            if (const CliOption* o = findOption(options, name))
+            if (const CliOption* o = findOption(options_, name))
                 sub.options[name] = addOption(*sub.app, *o);
         if (c.arguments)
-            sub.arguments = sub.app->add_option("words", *sub.words, "words after the command")
-                                ->type_name(c.arguments);
-        subs.push_back(sub);
+            sub.app->add_option("words", *sub.words, "words after the command")
+                ->type_name(c.arguments);
+        subs_.push_back(std::move(sub));
     }
 
-    CLI::App* help = app.add_subcommand("help", "print this help, or a command's");
-    help->group("Commands");
-    CLI::Option* helpTopic = help->add_option("COMMAND", "");
-
-    std::vector<std::string> argv;
-    for (auto it = arguments.crbegin(); it != arguments.crend(); ++it) argv.push_back(text(*it));
-
-    CliParse result;
-    try {
-        app.parse(argv);
-    } catch (const CLI::CallForAllHelp&) {
-        result.outcome = CliParse::Help;
-        result.text = text(app.help()) + QLatin1Char('\n') + helpSection(commands);
-        return result;
-    } catch (const CLI::CallForVersion&) {
-        result.outcome = CliParse::Help;
-        result.text = QStringLiteral("kelvano-cli " KELVANO_FILE_VERSION "\n");
-        return result;
-    } catch (const CLI::CallForHelp&) {
-        result.outcome = CliParse::Help;
-        result.text = text(app.help());
-        return result;
-    } catch (const CLI::ParseError& e) {
-        result.text = QString::fromLocal8Bit(e.what());
-        return result;
+    // "kelvano-cli help [COMMAND]".
+    CliParse helpCommand() {
+        if (helpTopic_->count() == 0)
+            return helpText(text(app_.get_formatter()->make_help(&app_, app_.get_name(),
+                                                                 CLI::AppFormatMode::Normal)));
+        const std::string topic = helpTopic_->as<std::string>();
+        for (const Sub& s : subs_)
+            if (topic == s.command->name) return helpText(text(s.app->help(app_.get_name())));
+        return usageError(QStringLiteral("no command %1").arg(text(topic)));
     }
 
-    if (help->parsed()) {
-        result.outcome = CliParse::Help;
-        result.text =
-            text(app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal));
-        if (helpTopic->count() == 0) return result;
-        const std::string topic = helpTopic->as<std::string>();
-        const auto sub = std::find_if(subs.begin(), subs.end(),
-                                      [&](const Sub& s) { return topic == s.command->name; });
-        if (sub != subs.end()) {
-            result.text = text(sub->app->help("kelvano-cli"));
-        } else {
-            result.outcome = CliParse::UsageError;
-            result.text = QStringLiteral("no command %1").arg(text(topic));
-        }
-        return result;
-    }
-    const auto chosen =
-        std::find_if(subs.begin(), subs.end(), [](const Sub& s) { return s.app->parsed(); });
-    if (chosen == subs.end()) {
-        result.text = QStringLiteral("no command given");
-        return result;
-    }
-    args.command = QString::fromLatin1(chosen->command->name);
-    for (const CliOption& o : options) {
-        std::vector<std::string> values = given(top[o.name]);
-        const auto own = chosen->options.find(o.name);
-        if (!values.empty() && own == chosen->options.end()) {
-            result.text = QStringLiteral("--%1 is not an option of %2")
-                              .arg(QLatin1String(o.name), args.command);
-            return result;
-        }
-        if (own != chosen->options.end()) {
+    // The values of each option, those before the command first, into CliArgs.
+    CliParse collect(const Sub& chosen, CliArgs& args) {
+        args.command = QString::fromLatin1(chosen.command->name);
+        QString error;
+        for (const CliOption& o : options_) {
+            std::vector<std::string> values = given(top_[o.name]);
+            const auto own = chosen.options.find(o.name);
+            if (own == chosen.options.end()) {
+                if (values.empty()) continue;
+                return usageError(QStringLiteral("--%1 is not an option of %2")
+                                      .arg(QLatin1String(o.name), args.command));
+            }
             const std::vector<std::string> after = given(own->second);
             values.insert(values.end(), after.begin(), after.end());
+            if (!values.empty() && !store(o, values, args, error)) return usageError(error);
         }
-        if (!values.empty() && !store(o, values, args, result.text)) return result;
+        for (const std::string& word : *chosen.words) args.positional.append(text(word));
+        return {CliParse::Run, QString(), chosen.command};
     }
-    for (const std::string& word : *chosen->words) args.positional.append(text(word));
-    result.outcome = CliParse::Run;
-    result.command = chosen->command;
-    return result;
+
+    CLI::App app_;
+    const std::vector<CliOption>& options_;
+    const std::vector<CliCommand>& commands_;
+    std::map<std::string, CLI::Option*> top_;
+    std::vector<Sub> subs_;
+    CLI::App* help_ = nullptr;
+    CLI::Option* helpTopic_ = nullptr;
+};
+
+}  // namespace
+
+CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
+                          const std::vector<CliOption>& options,
+                          const std::vector<CliCommand>& commands) {
+    CommandLine line(options, commands);
+    return line.parse(arguments, args);
 }
 
 int runCli(const QStringList& arguments) {
