@@ -1,11 +1,15 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 #include "app/Program.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KELVANO"));
+    // The installed icon and desktop entry (none in a build folder: the window then has none).
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvano")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvano.kelvano"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Control program of the STRAVINEX programmer"));

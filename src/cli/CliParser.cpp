@@ -30,6 +30,7 @@ namespace {
 const char* const kCommon = "Options of the box and the card";
 const char* const kFiles = "Files";
 const char* const kAction = "Actions";
+const char* const kStore = "Image store";
 
 std::vector<const char*> operator+(std::vector<const char*> a, const std::vector<const char*>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -37,7 +38,7 @@ std::vector<const char*> operator+(std::vector<const char*> a, const std::vector
 }
 
 // The options of the commands that talk to a box, and those of the actions on a card.
-const std::vector<const char*> kBoxOptions{"port", "card", "yes"};
+const std::vector<const char*> kBoxOptions{"port", "card", "yes", "transcript"};
 const std::vector<const char*> kActionOptions =
     kBoxOptions + std::vector<const char*>{"load",         "save",        "memories", "verify",
                                            "always-erase", "no-warnings", "no-wait",  "lock-bits",
@@ -68,6 +69,9 @@ const std::vector<CliOption>& cliOptions() {
         {"fuse", "on|off", "AT90S2323/2343/8535: program the fuse (default on)", kAction},
         {"mega163", "LOCK:FUSELOW:FUSEHIGH", "ATmega163: lock and fuse bytes in hex", kAction},
         {"trace", "FILE", "with --port SIM: write every exchange of the box to FILE", kAction},
+        {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
+        {"store", "PATH", "the image store file (default kelvano.store beside the program)",
+         kStore},
     };
     return table;
 }
@@ -92,6 +96,12 @@ const std::vector<CliCommand>& cliCommands() {
         {"verify", "compare the card with the slots", kActionOptions, runVerify,
          actionCommandsHelp},
         {"program", "write the slots to the card", kActionOptions, runProgram, actionCommandsHelp},
+        {"store",
+         "list, add, remove or extract the images of a store",
+         {"store"},
+         runStore,
+         storeCommandHelp,
+         "list|add NAME FILE|remove NAME|extract NAME FILE"},
     };
     return table;
 }
