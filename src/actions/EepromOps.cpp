@@ -35,6 +35,7 @@ void TActions::InstallAvrLoader() {
         ShowError(missingLoader(name));
         return;
     }
+    if (const QString refused = com_.loaderRefusal(name, image); !refused.isEmpty()) return ShowError(refused);
 
     EraseDevice();
     AvrIdentify(id, true);
@@ -91,6 +92,7 @@ void TActions::InstallPicLoader() {
         ShowError(missingLoader(name));
         return;
     }
+    if (const QString refused = com_.loaderRefusal(name, image); !refused.isEmpty()) return ShowError(refused);
 
     EraseDevice();
     if (Aborted) return;

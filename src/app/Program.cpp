@@ -1,6 +1,8 @@
 #include "app/Program.h"
 
 #include "app/FuseEditors.h"
+#include "app/RecordingControl.h"
+#include "link/RecordingSerialPort.h"
 
 namespace kelvano {
 
@@ -13,7 +15,8 @@ KelvanoProgram::KelvanoProgram(Setup setup)
       ports(session, clock),
       simBox(ports.simBox()),
       Main(host, options, enable, fuses, slotFiles),
-      Com(host, clock, Main, options, Usb, ports.factory(), session.store()),
+      Com(host, clock, Main, options, Usb, RecordingSerialPort::wrap(ports.factory(), transcript),
+          session.store()),
       FileIo(host, Devices, fuses, &Main),
       Config(options, &Main),
       Actions(host, clock, Devices, Com, options, enable, fuses, Main),
@@ -22,7 +25,9 @@ KelvanoProgram::KelvanoProgram(Setup setup)
       programDir_(session.programDir()),
       portOverride_(setup.portName),
       usbBackend_(setup.usbBackend ? std::move(setup.usbBackend) : session.makeUsbBackend()) {
-    Usb.setBackend(usbBackend_.get());
+    if (usbBackend_) recordingUsb_ = std::make_unique<RecordingUsbBackend>(*usbBackend_, transcript);
+    Usb.setBackend(recordingUsb_.get());
+    new RecordingControl(Main, *Main.MnuFile, Main.ActConfig, transcript, [this] { return Devices.DeviceId; });
     if (guiHost_) guiHost_->setOwner(&Main);
     Main.setProgramDir(programDir_);
     FileIo.CrdPath = session.crdPath();

@@ -14,6 +14,8 @@
 #include "device/Models.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
+#include "link/RecordingTranscript.h"
+#include "link/RecordingUsbBackend.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
 #include "session/Session.h"
@@ -53,6 +55,7 @@ public:
     SlotFiles slotFiles;
     SettingsStore& settings;
     BoxPorts ports;
+    TranscriptRecorder transcript{clock};  // recorded by the port and USB wrappers below
     SimBox& simBox;  // the box behind port "SIM"
 
     // The modules, in the order they are created.
@@ -76,6 +79,7 @@ private:
     QString programDir_;
     QString portOverride_;
     std::unique_ptr<UsbBackend> usbBackend_;
+    std::unique_ptr<RecordingUsbBackend> recordingUsb_;
     QString lastSettingsError_;
 };
 

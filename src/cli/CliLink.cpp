@@ -24,11 +24,6 @@ QString repeatableCommand() {
     }
     return kept.join(QLatin1Char(' '));
 }
-
-std::unique_ptr<RecordingUsbBackend> recordUsb(UsbBackend* backend, TranscriptRecorder& recorder) {
-    if (!backend) return nullptr;
-    return std::make_unique<RecordingUsbBackend>(*backend, recorder);
-}
 }  // namespace
 
 CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args,
@@ -38,7 +33,7 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
       simulated_(Session::isSimulatorPort(args.port)),
       usbBackend_(Session::isUsbPort(args.port) ? session_.makeUsbBackend() : nullptr),
       recorder_(clock),
-      recordingUsb_(recordUsb(usbBackend_.get(), recorder_)),
+      recordingUsb_(usbBackend_ ? std::make_unique<RecordingUsbBackend>(*usbBackend_, recorder_) : nullptr),
       usb_(recordingUsb_.get()) {
     options.ports = {args.port};
     options.portIndex = 0;

@@ -3,11 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cstdio>
 #include <memory>
 
 #include "cli/Commands.h"
+#include "base/DataFiles.h"
 #include "cli/TerminalHost.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
@@ -101,7 +103,18 @@ bool readImage(const QString& path, QByteArray& image) {
     return true;
 }
 
+// The store the program reads; where there is none yet, the program's folder when it may be
+// written, else the user's data folder (which the program reads next).
+QString defaultStorePath() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString found = findDataFile(programDir, ImageStore::storeFileName());
+    if (!found.isEmpty()) return found;
+    const QString folder = QFileInfo(programDir).isWritable() ? programDir : dataFileFolders(programDir).value(1);
+    return QDir(folder).filePath(ImageStore::storeFileName());
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         failure(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
@@ -129,8 +142,7 @@ int runStore(const CliArgs& args) {
         return usageError(QStringLiteral("store %1 takes %2").arg(verb, verb == QLatin1String("list")        ? "nothing more"
                                                                        : verb == QLatin1String("remove") ? "NAME"
                                                                                                          : "NAME FILE"));
-    const QString path = args.options.value(
-        QStringLiteral("store"), QDir(QCoreApplication::applicationDirPath()).filePath(ImageStore::storeFileName()));
+    const QString path = args.options.value(QStringLiteral("store"), defaultStorePath());
 
     // A store that is not there yet starts as the one built into the program, so that a new
     // file beside the program keeps what the program carries (QXUSB, for one).
@@ -177,9 +189,11 @@ QString storeCommandHelp() {
         "  kelvano-cli store list|add NAME FILE|remove NAME|extract NAME FILE [--store PATH]\n"
         "                       list the entries, add (or replace) one from an Intel HEX or\n"
         "                       binary image, remove one, or write one out as a binary file.\n"
-        "                       PATH defaults to kelvano.store beside the program, which the\n"
-        "                       program then uses instead of its built-in store; a store that\n"
-        "                       is not there yet starts with the built-in entries. Names have\n"
+        "                       PATH defaults to the kelvano.store the program uses (beside\n"
+        "                       the program or in the data folders); where there is none, a new\n"
+        "                       one beside the program, or in the user's data folder when the\n"
+        "                       program's folder cannot be written. A new store starts with the\n"
+        "                       entries built into the program. Names have\n"
         "                       1 to 8 characters; a loader must fit the program memory of\n"
         "                       every card type it is installed on. The file is replaced only\n"
         "                       once the new one is completely written.\n");

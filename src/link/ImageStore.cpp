@@ -97,4 +97,13 @@ QByteArray ImageStore::pack(const QList<QPair<QString, QByteArray>>& images) {
     return writer.pack();
 }
 
+bool ImageStore::isDemoImage(const QByteArray& image) {
+    const QByteArray marker(kDemoMarker);
+    if (image.contains(marker)) return true;
+    QByteArray lowBytes;
+    lowBytes.reserve(image.size() / 2 + 1);
+    for (qsizetype i = 0; i < image.size(); i += 2) lowBytes.append(image.at(i));
+    return lowBytes.contains(marker);
+}
+
 }  // namespace kelvano

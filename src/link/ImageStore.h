@@ -36,6 +36,11 @@ public:
     // does the packing and names the reason.)
     static QByteArray pack(const QList<QPair<QString, QByteArray>>& images);
 
+    // Demo loaders for the simulated box carry this marker: in their bytes, or (PIC images,
+    // one character per 14-bit word) in the low bytes of their words.
+    static constexpr const char* kDemoMarker = "KELVANO-SIM-DEMO-LOADER";
+    static bool isDemoImage(const QByteArray& image);
+
     // The entry names in directory order (for listings and messages).
     QStringList names() const;
 

@@ -3,9 +3,8 @@
 #include <csignal>
 #include <cstdint>
 #include <deque>
-#include <functional>
 
-#include "sim/SimBox.h"
+#include "sim/SimLine.h"
 
 namespace kelvano {
 
@@ -15,10 +14,7 @@ namespace kelvano {
 // open by the server, so clients may come and go.
 class PtyServer {
 public:
-    explicit PtyServer(SimBox& box);
-    // Serves another peer of the line (a replayed transcript): bytes in, answers out.
-    using Peer = std::function<QList<SimBox::Output>(const QByteArray&)>;
-    explicit PtyServer(Peer peer);
+    explicit PtyServer(SimLine& box);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -46,8 +42,7 @@ private:
     bool step(int maxWaitMs);
     void closeAll();
 
-    SimBox* box_ = nullptr;
-    Peer peer_;
+    SimLine& box_;
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;

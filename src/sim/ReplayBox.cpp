@@ -35,11 +35,11 @@ void ReplayBox::skipRecordedKeepAlive() {
     }
 }
 
-void ReplayBox::answerUpToNextSend(QList<SimBox::Output>& out) {
+void ReplayBox::answerUpToNextSend(QList<Output>& out) {
     while (next_ < script_.items.size() &&
            script_.items.at(next_).kind == ReplayScript::Item::Kind::Answer) {
         const auto& item = script_.items.at(next_++);
-        out.append(SimBox::Output{item.bytes, item.delayMs});
+        out.append(Output{item.bytes, item.delayMs});
     }
 }
 
@@ -49,8 +49,9 @@ void ReplayBox::depart(const QString& text, int line) {
     departure_ = QStringLiteral("line %1: %2").arg(line).arg(text);
 }
 
-QList<SimBox::Output> ReplayBox::receiveSerial(const QByteArray& bytes) {
-    QList<SimBox::Output> out;
+QList<SimLine::Output> ReplayBox::receiveSerial(const QByteArray& bytes) {
+    QList<Output> out;
+    received_ += bytes.size();
     QByteArray in = held_ + bytes;
     held_.clear();
     while (!failed_ && !in.isEmpty()) {
@@ -63,7 +64,7 @@ QList<SimBox::Output> ReplayBox::receiveSerial(const QByteArray& bytes) {
             const bool programKeepAlive = in.startsWith(kKeepAlive);
             if (!programKeepAlive) skipRecordedKeepAlive();
             if (programKeepAlive && !atKeepAlive()) {
-                out.append(SimBox::Output{QByteArrayLiteral("!"), 0});
+                out.append(Output{QByteArrayLiteral("!"), 0});
                 in.remove(0, kKeepAlive.size());
                 continue;
             }

@@ -4,7 +4,7 @@
 #include <QString>
 
 #include "sim/ReplayScript.h"
-#include "sim/SimBox.h"
+#include "sim/SimLine.h"
 
 namespace kelvano {
 
@@ -16,12 +16,15 @@ namespace kelvano {
 // The keep-alive "@*" depends on the clock, not on the program's logic: a keep-alive that the
 // program sends where the transcript has none is answered '!', and a recorded keep-alive that
 // the program does not send at that point is passed over.
-class ReplayBox {
+class ReplayBox : public SimLine {
 public:
     explicit ReplayBox(ReplayScript script);
 
-    // Bytes arriving from the program; what goes back (in the form PtyServer serves).
-    QList<SimBox::Output> receiveSerial(const QByteArray& bytes);
+    // Bytes arriving from the program; what goes back.
+    QList<Output> receiveSerial(const QByteArray& bytes) override;
+    bool linkLost() const override { return false; }
+    // Bytes received so far (to tell a quiet line).
+    qint64 bytesReceived() const { return received_; }
 
     // Every tx line of the transcript was matched.
     bool finished() const;
@@ -35,7 +38,7 @@ public:
 private:
     bool atKeepAlive() const;
     void skipRecordedKeepAlive();
-    void answerUpToNextSend(QList<SimBox::Output>& out);
+    void answerUpToNextSend(QList<Output>& out);
     void depart(const QString& text, int line);
 
     ReplayScript script_;
@@ -44,6 +47,7 @@ private:
     QByteArray held_;       // a lone '@' at a frame boundary: keep-alive or not
     QByteArray sent_;       // the program's bytes of the current Send, for the report
     QByteArray lastSend_;   // the Send matched last
+    qint64 received_ = 0;
     bool failed_ = false;
     int departureLine_ = 0;
     QString departure_;

@@ -27,11 +27,8 @@ int runReplay(const QString& path, const QString& linkPath, int lingerMs,
     ReplayBox box(std::move(*script));
     QElapsedTimer clock;
     clock.start();
-    qint64 lastTraffic = 0, failedAt = -1;
-    PtyServer server([&](const QByteArray& bytes) {
-        lastTraffic = clock.elapsed();
-        return box.receiveSerial(bytes);
-    });
+    qint64 lastTraffic = 0, failedAt = -1, seen = 0;
+    PtyServer server(box);
     if (!server.open(&error)) return bad(error);
     if (!linkPath.isEmpty() && !server.makeLink(linkPath, &error)) return bad(error);
     std::printf("%s\n", server.slavePath().toLocal8Bit().constData());
@@ -44,6 +41,7 @@ int runReplay(const QString& path, const QString& linkPath, int lingerMs,
             return 3;
         }
         const qint64 now = clock.elapsed();
+        if (box.bytesReceived() != seen) seen = box.bytesReceived(), lastTraffic = now;
         if (box.failed()) {
             if (failedAt < 0) {
                 failedAt = now;

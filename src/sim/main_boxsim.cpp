@@ -10,6 +10,7 @@
 #include "sim/SimBox.h"
 #include "sim/SimFault.h"
 #include "sim/SimImageFile.h"
+#include "sim/SimLatency.h"
 
 using kelvano::PtyServer;
 using kelvano::SimBox;
@@ -36,6 +37,8 @@ void usage(FILE* out) {
         "  --link PATH             also make PATH a symbolic link to the terminal\n"
         "  --trace FILE            write every exchange to FILE as it happens\n"
         "  --baud N                answer at N baud (10 bit times per byte); default: at once\n"
+        "  --latency MS            hold every answer MS milliseconds more, as the latency\n"
+        "                          timer of a USB-serial adapter does (default 0)\n"
         "  --replay FILE           play the box's side of a recorded serial transcript instead\n"
         "                          of simulating a box: each command is answered as recorded,\n"
         "                          the first place where the program sends something else is\n"
@@ -61,6 +64,7 @@ int main(int argc, char** argv) {
     int card = 10;
     bool noCard = false;
     int baud = 0;
+    int latency = 0;
     QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
@@ -76,7 +80,8 @@ int main(int argc, char** argv) {
             continue;
         }
         static const QStringList withValue{"--model", "--card", "--load", "--link",
-                                           "--trace", "--fault", "--baud", "--replay"};
+                                           "--trace", "--fault", "--baud",
+                                           "--latency", "--replay"};
         if (!withValue.contains(opt)) return bad("unknown option " + opt);
         if (i + 1 >= args.size()) return bad(opt + " needs a value");
         const QString value = args.at(++i);
@@ -102,6 +107,9 @@ int main(int argc, char** argv) {
         } else if (opt == "--baud") {
             baud = value.toInt(&ok);
             if (!ok || baud <= 0) return bad("bad line speed " + value);
+        } else if (opt == "--latency") {
+            latency = value.toInt(&ok);
+            if (!ok || latency < 0 || latency > 1000) return bad("bad latency " + value);
         } else if (opt == "--fault") {
             QString error;
             const std::optional<SimFault> fault = SimFault::parse(value, &error);
@@ -135,7 +143,8 @@ int main(int argc, char** argv) {
         box.setTraceKept(false);
     }
 
-    PtyServer server(box);
+    kelvano::SimLatency line(box, latency);
+    PtyServer server(line);
     server.setBaud(baud);
     QString error;
     if (!server.open(&error)) return bad(error);

@@ -44,6 +44,11 @@ protected:
 };
 
 TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
+    // A store that is not there yet is the one built into the program.
+    const Ran builtIn = cli({"list"});
+    EXPECT_TRUE(builtIn.out.startsWith(store + " (not there yet: the store built into the program): "));
+    EXPECT_TRUE(builtIn.out.contains("\nQXUSB ")) << qPrintable(builtIn.out);
+    file("kelvano.store", {});  // an empty store to start from
     QByteArray fun(2000, '\0');
     for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
     const QString funFile = file("fun.bin", fun);
@@ -56,15 +61,15 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     EXPECT_EQ(added.out, "Added \"AVRLOAD\" (6 bytes) in " + store + "\n");
 
     const QByteArray avr = QByteArray::fromHex("0C94112233FF");
-    QByteArray usb;
-    ASSERT_TRUE(ImageStore(ImageStore::builtInData()).LoadImage("QXUSB", usb));
+    const QByteArray usb = "usb";
+    ASSERT_EQ(cli({"add", "QXUSB", file("usb.bin", usb)}).status, 0);
     const QByteArray written = read(store);
-    EXPECT_EQ(written, ImageStore::pack({{"QXUSB", usb}, {"FUNLOAD", fun}, {"AVRLOAD", avr}}));
+    EXPECT_EQ(written, ImageStore::pack({{"FUNLOAD", fun}, {"AVRLOAD", avr}, {"QXUSB", usb}}));
     QProcess packer;
     const QString packed = dir.filePath("packed.store");
     packer.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-packstore"),
-                 {"-o", packed, "QXUSB=" + file("usb.bin", usb), "FUNLOAD=" + funFile,
-                  "AVRLOAD=" + file("avr.bin", avr)});
+                 {"-o", packed, "FUNLOAD=" + funFile, "AVRLOAD=" + file("avr.bin", avr),
+                  "QXUSB=" + file("usb.bin", usb)});
     ASSERT_TRUE(packer.waitForFinished(30000) && packer.exitCode() == 0);
     EXPECT_EQ(read(packed), written);
 
@@ -75,10 +80,9 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     EXPECT_FALSE(written.contains(fun.mid(0, 16)));  // stored scrambled
 
     EXPECT_EQ(cli({"list"}).out, store + ": 3 entries\n"
-                                         "QXUSB    " + QString::number(usb.size()).rightJustified(6) +
-                                     " bytes  needed for the USB box (contents unused)\n"
-                                     "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
-                                     "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n");
+                                         "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
+                                         "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n"
+                                         "QXUSB         3 bytes  needed for the USB box (contents unused)\n");
     ASSERT_EQ(cli({"extract", "FUNLOAD", dir.filePath("back.bin")}).status, 0);
     EXPECT_EQ(read(dir.filePath("back.bin")), fun);
     ASSERT_EQ(cli({"remove", "QXUSB"}).status, 0);
@@ -86,6 +90,7 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
 }
 
 TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
+    file("kelvano.store", {});
     ASSERT_EQ(cli({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).status, 0);
     const QByteArray before = read(store);
     const struct { QStringList args; int status; QString error; } cases[] = {

@@ -29,7 +29,7 @@ const QByteArray kTranscript =
     "  1561 rx 36 | 6\n"                // 17
     "# result: 1\n";                    // 18
 
-QByteArray played(const QList<SimBox::Output>& out) {
+QByteArray played(const QList<SimLine::Output>& out) {
     QByteArray bytes;
     for (const auto& o : out) bytes += o.bytes;
     return bytes;
