@@ -31,6 +31,9 @@ inline bool hexReply(const QByteArray& reply, int digits, int& value) {
     return true;
 }
 
+inline QString lockBitsError() { return QStringLiteral("Error while writing lock bits"); }
+inline QString fuseBitsError() { return QStringLiteral("Error while writing fuse bits"); }
+
 // Steps the USB box has no packet for.
 inline QString usbNoPic() {
     return QStringLiteral("PIC cards can't be handled over USB.\rConnect the box to a serial port.");

@@ -77,8 +77,20 @@ bool TActions::AvrIdentify(int id, bool reportProtection) {
         fuses_.notify();
         done(Memory::Configuration, ActionCode::Read);
     }
-    if (id == 31 && !program) {
-        if (!serialOnly(usbNoMega())) return true;
+    if (id == 31 && !program && com_.UsbConnected) {
+        // The lock byte comes with the lock read every AVR has a packet for, so that the
+        // protection test below still holds; the two fuse bytes have no packet form.
+        int lock = 0;
+        if (!avrInstruction(0x58, 0x00, 0x00, 0x00, 50, lock)) {
+            ShowError(QStringLiteral("Error while reading fuse and lock bits"));
+            return true;
+        }
+        ReadMega163Page(devices_, fuses_);  // the fuse controls keep what they show
+        devices_.LockByte = static_cast<uint8_t>(lock);
+        RefreshMega163Page(devices_, fuses_);
+        if (enable_.config) leftOut(Memory::Configuration);
+        notice(QStringLiteral("Fuse bytes not read (no USB form)"));
+    } else if (id == 31 && !program) {
         int low = 0, high = 0, lock = 0;
         if (!avrInstruction(0x50, 0x00, 0x00, 0x00, 50, low) ||
             !avrInstruction(0x58, 0x08, 0x00, 0x00, 50, high) ||
@@ -132,9 +144,6 @@ void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     SetActionTitle(code);
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
     host_.processEvents();
-    // Page writes of the ATmega163 have no packet form: stop before anything is written
-    // rather than report success for a card that was never programmed.
-    if (flash && code == ActionCode::Program && mega && !serialOnly(usbNoMega())) return;
     beginLoop(last);
     if (!usb) sendLabel(flash ? "PRG:" : "DAT:");
 
@@ -225,15 +234,28 @@ void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     done(memory, code);
 }
 
-void TActions::AvrWriteConfigByte(uint8_t value) {
+// Lock and fuse writes: their replies carry nothing worth testing, but no reply at all means
+// the box may never have passed the instruction on, and the bits are not counted as written.
+bool TActions::AvrWriteConfigByte(uint8_t value, const QString& error) {
+    bool answered;
     if (com_.UsbConnected) {
         QByteArray packet = QByteArray::fromHex("04AC000000");
         packet[2] = static_cast<char>(value);
         usbPacket(packet);
+        answered = usbReplyCount_ >= 0;
     } else {
-        tx("YAC" + hex2(value) + "0000", 50);
+        answered = tx("YAC" + hex2(value) + "0000", 50) != -1;
     }
     clock_.sleepMs(100);
+    if (!answered) ShowError(error);
+    return answered;
+}
+
+bool TActions::writeAnswered(const QByteArray& command, int pauseMs, const QString& error) {
+    const bool answered = tx(command, 50) != -1;
+    clock_.sleepMs(pauseMs);
+    if (!answered) ShowError(error);
+    return answered;
 }
 
 void TActions::AvrWriteConfiguration() {
@@ -245,22 +267,18 @@ void TActions::AvrWriteConfiguration() {
         host_.processEvents();
         clock_.sleepMs(200);
     }
-    if (hasAvrFuseBox(id)) AvrWriteConfigByte(fuses_.avr.avrFuse ? 0xBE : 0xBF);
-    if (isAt90s(id)) {
+    if (hasAvrFuseBox(id)) AvrWriteConfigByte(fuses_.avr.avrFuse ? 0xBE : 0xBF, fuseBitsError());
+    if (isAt90s(id) && !aborted_) {
         uint8_t lock = 0xFF;
         if (fuses_.avr.lockBit1) lock &= ~0x02;
         if (fuses_.avr.lockBit2) lock &= ~0x04;
-        AvrWriteConfigByte(lock);
+        AvrWriteConfigByte(lock, lockBitsError());
     }
-    if (id == 31) {
-        if (!serialOnly(usbNoMega())) return;
+    if (id == 31 && !aborted_) {
         ReadMega163Page(devices_, fuses_);
-        tx("YACE000" + hex2(devices_.LockByte), 50);
-        clock_.sleepMs(20);
-        tx("YACA000" + hex2(devices_.FuseLow), 50);
-        clock_.sleepMs(20);
-        tx("YACA800" + hex2(devices_.FuseHigh), 50);
-        clock_.sleepMs(20);
+        if (writeAnswered("YACE000" + hex2(devices_.LockByte), 20, lockBitsError()) &&
+            writeAnswered("YACA000" + hex2(devices_.FuseLow), 20, fuseBitsError()))
+            writeAnswered("YACA800" + hex2(devices_.FuseHigh), 20, fuseBitsError());
     }
     done(Memory::Configuration, ActionCode::Program);
 }

@@ -27,7 +27,6 @@ QString missingLoader(const QString& name) {
 void TActions::InstallAvrLoader() {
     // Checked before the erase: a card must not lose its program for a loader that can't
     // be installed.
-    if (!serialOnly(usbNoEeprom())) return;
     const int id = deviceId();
     const QString name = loaderName(id);
     QByteArray image;
@@ -66,17 +65,11 @@ void TActions::InstallAvrLoader() {
     if (aborted_) return;
     // Lock the card so that it starts the loader.
     if (id == 31) {
-        tx("YACE000FC", 50);
-        clock_.sleepMs(20);
-        tx("YACA000F0", 50);
-        clock_.sleepMs(20);
-        tx("YACA800FF", 50);
-        clock_.sleepMs(20);
-    } else {
-        tx("YACBF0000", 50);
-        clock_.sleepMs(20);
-        tx("YACF90000", 50);
-        clock_.sleepMs(20);
+        if (writeAnswered("YACE000FC", 20, lockBitsError()) &&
+            writeAnswered("YACA000F0", 20, fuseBitsError()))
+            writeAnswered("YACA800FF", 20, fuseBitsError());
+    } else if (writeAnswered("YACBF0000", 20, fuseBitsError()) &&
+               writeAnswered("YACF90000", 20, lockBitsError())) {
         tx("M0", 500);
         clock_.sleepMs(20);
         tx("M5", 500);
@@ -84,7 +77,6 @@ void TActions::InstallAvrLoader() {
 }
 
 void TActions::InstallPicLoader() {
-    if (!serialOnly(usbNoEeprom())) return;
     const QString name = loaderName(deviceId());
     QByteArray image;
     if (!com_.store().LoadImage(name, image)) {
@@ -143,7 +135,6 @@ bool TActions::loaderExchange(const QByteArray& command, int wait, int& value) {
 }
 
 void TActions::LoaderWriteEeprom() {
-    if (!serialOnly(usbNoEeprom())) return;
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
@@ -161,7 +152,6 @@ void TActions::LoaderWriteEeprom() {
 }
 
 void TActions::LoaderReadEeprom() {
-    if (!serialOnly(usbNoEeprom())) return;
     SetActionTitle(ActionCode::Read);
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!startLoaderEeprom()) return;
@@ -183,7 +173,6 @@ void TActions::LoaderReadEeprom() {
 void TActions::EepromOperation(ActionCode code) {
     SetActionTitle(code);
     setLabel(QStringLiteral("EEPROM MEMORY"));
-    if (!serialOnly(usbNoEeprom())) return;
     tx("M3", 500);
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;

@@ -10,7 +10,6 @@ using namespace actiontext;
 
 void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
     SetActionTitle(code);
-    if (!serialOnly(usbNoPic())) return;
 
     if (memory == Memory::Configuration) {
         setLabel(QStringLiteral("CONFIGURATION"));

@@ -62,9 +62,23 @@ bool TActions::readPicUnlessProtected() {
 
 // The memories a protected card keeps to itself: those of them that were ticked are left out.
 void TActions::protectedNotice() {
-    const QString text = QStringLiteral("Controller protected: its memories were not read");
-    if (enable_.prog) notice(Memory::Program, text);
-    if (enable_.data) notice(Memory::Data, text);
+    if (!enable_.prog && !enable_.data) return;
+    if (enable_.prog) leftOut(Memory::Program);
+    if (enable_.data) leftOut(Memory::Data);
+    notice(QStringLiteral("Controller protected: its memories were not read"));
+}
+
+// What the action needs that the link has no form for, decided before anything is sent: an
+// action is refused whole rather than stopped half-way with the card already changed.
+QString TActions::linkRefusal() const {
+    if (!com_.UsbConnected) return {};
+    const int id = deviceId();
+    if (isPicCode(id)) return usbNoPic();
+    if (!isAvrAction(id)) return {};
+    const bool eepromStep = enable_.eep && (action_ == ActionCode::Read || action_ == ActionCode::Program);
+    if (eepromStep) return usbNoEeprom();
+    if (id == 31 && action_ == ActionCode::Program && (enable_.prog || enable_.config)) return usbNoMega();
+    return {};
 }
 
 void TActions::ReadDevice() {
@@ -83,7 +97,6 @@ void TActions::ReadDevice() {
             RefreshPicPage(devices_, fuses_);
             return;
         }
-        if (!serialOnly(usbNoPic())) return;
         if (!WarnContentsLost()) return;
         if (!readPicUnlessProtected()) return;
         if (!aborted_) InstallPicLoader();
@@ -95,7 +108,6 @@ void TActions::ReadDevice() {
             ReadAvrMemories();
             return;
         }
-        if (!serialOnly(usbNoEeprom())) return;
         AvrIdentify(id, false);
         if (aborted_) return;
         if (!WarnContentsLost()) return;
@@ -117,7 +129,6 @@ void TActions::EraseDevice() {
     const int id = deviceId();
     const bool abortWasEnabled = abortEnabled_;
     if (isPicCode(id)) {
-        if (!serialOnly(usbNoPic())) return;
         setAbortEnabled(false);
         setLabel(QStringLiteral("ERASE"));
         SetActionTitle(ActionCode::Erase);
@@ -133,6 +144,7 @@ void TActions::EraseDevice() {
         if (r == -1 || r == 255) ShowError(QStringLiteral("Error while erasing device"));
     } else if (isAvrAction(id)) {
         AvrIdentify(id, false);
+        bool answered = true;
         if (!aborted_) {
             setAbortEnabled(false);
             setLabel(QStringLiteral("ERASE"));
@@ -140,15 +152,19 @@ void TActions::EraseDevice() {
             host_.processEvents();
             if (com_.UsbConnected) {
                 usbPacket(QByteArray::fromHex("04AC800000"));
+                answered = usbReplyCount_ >= 0;
             } else {
                 sendLabel("    ");
                 tx("DERAS", 10);
                 clock_.sleepMs(200);
-                tx("YAC800000", 500);
+                answered = tx("YAC800000", 500) != -1;
             }
             clock_.sleepMs(200);
         }
-        AvrIdentify(id, true);
+        // A chip erase the box never answered may not have happened: the card is not counted
+        // as erased, and identifying it again would only pile a second error on the first.
+        if (!answered) ShowError(QStringLiteral("Error while erasing device"));
+        else AvrIdentify(id, true);
     }
     setAbortEnabled(abortWasEnabled);
 }
@@ -175,6 +191,12 @@ void TActions::VerifyDevice() {
         if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::Verify);
         if (!aborted_ && enable_.data) AvrMemoryOperation(Memory::Data, ActionCode::Verify);
     }
+    // Through a loader the EEPROM could only be read by replacing the controller's program,
+    // which a verify must not do: it is left out, and said so.
+    if (!aborted_ && enable_.eep && !isPicDirect(id) && (isPicCode(id) || isAvrAction(id))) {
+        leftOut(Memory::ExternalEeprom);
+        notice(QStringLiteral("EEPROM Memory not verified (reached only through a loader)"));
+    }
 }
 
 void TActions::ProgramDevice() {
@@ -198,7 +220,11 @@ void TActions::ProgramDevice() {
     if (isPicDirect(id)) {
         ReadPic84Page(devices_, fuses_);
         picSteps();
-        if (!aborted_ && enable_.eep) EepromOperation(ActionCode::Program);
+        if (!aborted_ && enable_.eep) {
+            EepromOperation(ActionCode::Program);
+            // The direct writes have no read-back of their own.
+            if (!aborted_ && options_.verify) EepromOperation(ActionCode::Verify);
+        }
     } else if (isPicLoader(id)) {
         ReadPicPage(devices_, fuses_);
         if (enable_.eep) {

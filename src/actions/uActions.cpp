@@ -245,6 +245,10 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
+    if (const QString refusal = linkRefusal(); !refusal.isEmpty()) {
+        ShowError(refusal);
+        return;
+    }
     switch (action_) {
         case ActionCode::Read: ReadDevice(); break;
         case ActionCode::Erase: EraseDevice(); break;
@@ -267,9 +271,9 @@ void TActions::finishReady() {
     clock_.sleepMs(result_.notices.isEmpty() ? 500 : 2500);
 }
 
-void TActions::notice(Memory memory, const QString& text) {
-    result_.skipped.add(memory);
-    if (!result_.notices.contains(text)) result_.notices << text;
+void TActions::notice(const QString& text) {
+    if (result_.notices.contains(text)) return;
+    result_.notices << text;
     mainView_.appendDebug(text);
 }
 
@@ -416,12 +420,6 @@ bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, in
     if (!hexReply(reply, 4, v)) return false;
     value = v & 0xFF;
     return true;
-}
-
-bool TActions::serialOnly(const QString& text) {
-    if (!com_.UsbConnected) return true;
-    ShowError(text);
-    return false;
 }
 
 void TActions::beginLoop(int last) {

@@ -123,9 +123,12 @@ private:
     void setAbortEnabled(bool enabled);
     // The error report of an action: the error box, then the abort flag.
     void ShowError(const QString& text);
-    // Something asked for that is left out without an error: noted in the result, the
-    // window's label at the end and the main window's debug memo.
-    void notice(Memory memory, const QString& text);
+    // What was left out without an error, and why: in the result, under "READY" in the
+    // window's label and in the main window's debug memo.
+    void notice(const QString& text);
+    // A memory that was asked for and is left out (with a notice).
+    void leftOut(Memory memory) { result_.skipped.add(memory); }
+    QString linkRefusal() const;
     void beginLoop(int last);  // progress total, position 0, visible
     void step(int position);   // pending events, progress position
     // A memory loop that ran to its end without an error or an abort.
@@ -149,7 +152,9 @@ private:
     QString AvrDeviceName(uint32_t signature) const;
     void AvrMemoryOperation(Memory memory, ActionCode code);
     void AvrWriteConfiguration();
-    void AvrWriteConfigByte(uint8_t value);
+    bool AvrWriteConfigByte(uint8_t value, const QString& error);
+    // A serial lock or fuse write whose only test is that it was answered; then the pause.
+    bool writeAnswered(const QByteArray& command, int pauseMs, const QString& error);
     void avrModeCommands();
     bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
 
@@ -174,8 +179,6 @@ private:
     void usbPacket(const QByteArray& packet);
     bool usbEcho(uint8_t expected) const;
     int UsbCommand6(uint8_t arg);
-    // A step the USB box has no packet for: shows `text` and returns false.
-    bool serialOnly(const QString& text);
 
     int deviceId() const { return devices_.DeviceId; }
     bool programming() const { return action_ == ActionCode::Program; }
