@@ -227,6 +227,19 @@ TYPED_TEST(BoxContract, PicCommandsAndDirectEepromWhereTheLinkHasThem) {
     }
 }
 
+// The USB reply has no length to test: an exchange is good only when it echoes B2.
+TEST(UsbBox, AnExchangeIsGoodOnlyWithTheEcho) {
+    UsbFixture f(20);
+    f.box().setMode(BoxMode::Avr);
+    f.box().avrInstruction({0xAC, 0x53, 0x00, 0x00});
+    f.card().avrReset();  // out of sync: the controller no longer drives its output
+    const BoxReply read = f.box().avrInstruction({0x28, 0x01, 0x23, 0x00});
+    EXPECT_TRUE(read.answered);
+    EXPECT_FALSE(read.good);
+    EXPECT_EQ(read.text, "FFFF");
+    EXPECT_FALSE(f.box().avrWrite({0x40, 0x01, 0x23, 0x5A}).good);
+}
+
 // The actions reach the box through its interface only.
 TEST(Layering, ActionsIncludeNoTransportHeaderAndNoCardCode) {
     const QString dir = QStringLiteral(KELVANO_TEST_DATA "/../../src/actions");
