@@ -45,6 +45,7 @@ bool TActions::AvrIdentify(bool reportProtection) {
 // The lock (and fuse) bits into the fuse page, except before programming, which sets them.
 bool TActions::readAvrConfiguration() {
     const TDeviceEntry& c = *card();
+    working(Memory::Configuration);
     if (c.hasFuseBox()) {
         const BoxReply lock = box_->avrInstruction({0x58, 0x00, 0x00, 0x00});
         if (!lock.good) {
@@ -57,7 +58,10 @@ bool TActions::readAvrConfiguration() {
         fuses_.notify();
         done(Memory::Configuration, ActionCode::Read);
     }
-    if (!c.megaFuseBytes()) return true;
+    if (!c.megaFuseBytes()) {
+        working_.reset();
+        return true;
+    }
     const bool fuses = box_->supports(BoxFeature::AvrFuseBytes);
     BoxReply low, high;
     if (fuses) {
@@ -83,6 +87,7 @@ bool TActions::readAvrConfiguration() {
     }
     devices_.LockByte = static_cast<uint8_t>(lock.value);
     RefreshMega163Page(devices_, fuses_);
+    working_.reset();
     return true;
 }
 
@@ -127,6 +132,7 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
 void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     const bool flash = memory == Memory::Program;
     const int last = (flash ? devices_.ProgBuf : devices_.DataBuf).length() - 1;
+    working(memory);
     SetActionTitle(code);
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
     host_.processEvents();
@@ -212,6 +218,7 @@ bool TActions::writeAnswered(AvrInstruction in, int pauseMs, const QString& erro
 
 void TActions::AvrWriteConfiguration() {
     const TDeviceEntry& c = *card();
+    working(Memory::Configuration);
     setLabel(QStringLiteral("CONFIGURATION"));
     box_->display(BoxInterface::Field::Label, "    ");
     box_->display(BoxInterface::Field::Address, "CFG ");

@@ -100,6 +100,7 @@ void TActions::InstallPicLoader() {
 
 // Common start of the loader's EEPROM loops: the loader must answer that it runs.
 bool TActions::startLoaderEeprom() {
+    working(Memory::ExternalEeprom);
     if (!box_->setMode(BoxMode::Loader).good) {
         ShowError(QStringLiteral("EEPROM loader doesn't work"));
         return false;
@@ -156,6 +157,7 @@ void TActions::LoaderReadEeprom() {
 }
 
 void TActions::EepromOperation(ActionCode code) {
+    working(Memory::ExternalEeprom);
     SetActionTitle(code);
     setLabel(QStringLiteral("EEPROM MEMORY"));
     box_->setMode(BoxMode::DirectEeprom);

@@ -8,6 +8,7 @@ namespace kelvano {
 using namespace actiontext;
 
 void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
+    working(memory);
     SetActionTitle(code);
     if (memory == Memory::Configuration) {
         picConfiguration(code);

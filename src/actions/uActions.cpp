@@ -176,6 +176,7 @@ void TActions::FormShow() {
     if (action_ != ActionCode::None) {
         result_ = ActionResult{};
         result_.action = action_;
+        working_.reset();
         SetActionTitle(action_);
         setLabel(QString());
         view_->setLabelVisible(true);
@@ -286,6 +287,7 @@ void TActions::notice(const QString& text) {
 }
 
 void TActions::done(Memory memory, ActionCode code) {
+    working_.reset();
     if (aborted_) return;
     switch (code) {
         case ActionCode::Read: result_.read.add(memory); break;
@@ -330,6 +332,7 @@ int TActions::PollCardState() {
 
 void TActions::ShowError(const QString& text) {
     result_.errors << text;
+    if (working_) result_.failed.add(*working_);
     host_.showError(text);
     aborted_ = true;
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "actions/ActionTypes.h"
 #include "actions/ActionView.h"
@@ -139,6 +140,8 @@ private:
     // the last address.
     void step(int position);
     void stepShowing(int address, int last);
+    // The memory the next errors belong to, until done() says how its work ended.
+    void working(Memory memory) { working_ = memory; }
     // A memory loop that ran to its end without an error or an abort.
     void done(Memory memory, ActionCode code);
     // A value read from `memory` at `address`: stored, blank-checked or verified.
@@ -223,6 +226,7 @@ private:
     std::array<AvrSignature, 32> signatures_;
     QTimer timer_;
     ActionResult result_;
+    std::optional<Memory> working_;
 
     QString caption_ = QStringLiteral("Actions");
     QString label_ = QStringLiteral("INSERT CARD");

@@ -269,7 +269,7 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
 
 int runAction(const CliArgs& args, int actionCode) {
     if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));
-    if (!findDevice(args.card) || (!isPicCode(args.card) && !isAvrAction(args.card)))
+    if (!findDevice(args.card) || !findDevice(args.card)->actions)
         return usageError(QStringLiteral("no action handles card type %1 (see 'cards')").arg(args.card));
 
     const bool yes = args.options.contains(QStringLiteral("yes"));

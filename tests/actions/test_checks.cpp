@@ -91,6 +91,7 @@ TEST(Checks, RefusedOrWrongDirectEepromWritesAreNotCountedAsWritten) {
         rig.run(5);
         EXPECT_EQ(rig.host.errors, QStringList{"Error while writing EEPROM Memory"});
         EXPECT_TRUE(rig.actions.result().written.empty());
+        EXPECT_TRUE(rig.actions.result().failed == MemorySet{Memory::ExternalEeprom});
         EXPECT_EQ(countStarting(rig.commands(), "W"), 5);  // stopped at the failing address
         EXPECT_EQ(rig.box.card().eeprom[3], 0x3C);
         if (QString(fault).startsWith("refuse")) { EXPECT_EQ(rig.box.card().eeprom[4], 0xFF); }
