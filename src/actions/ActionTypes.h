@@ -2,6 +2,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <initializer_list>
 
 // The vocabulary shared by the action runner and the front ends that start it: which action,
 // which memories, and what came of it.
