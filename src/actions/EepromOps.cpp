@@ -7,13 +7,18 @@ namespace kelvano {
 
 using namespace actiontext;
 
-// The card's loader image; a missing one is named before the card is touched, so that a card
-// does not lose its program for a loader that can't be installed.
+// The card's loader image; a missing one, or one the box must not be given, is named before
+// the card is touched, so that a card does not lose its program for a loader that can't be
+// installed.
 bool TActions::loaderImage(QByteArray& image) {
     const QString name = QString::fromLatin1(card()->loaderImage);
-    if (box_->loaderImage(name, image)) return true;
-    ShowError(QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
-    return false;
+    if (!box_->loaderImage(name, image)) {
+        ShowError(QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
+        return false;
+    }
+    const QString refusal = box_->loaderRefusal(name, image);
+    if (!refusal.isEmpty()) ShowError(refusal);
+    return refusal.isEmpty();
 }
 
 void TActions::InstallAvrLoader() {

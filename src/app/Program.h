@@ -4,7 +4,6 @@
 
 #include "app/ActionDialog.h"
 #include "app/GuiHost.h"
-#include "app/Settings.h"
 #include "app/uAbout.h"
 #include "app/uConfig.h"
 #include "app/uMain.h"
@@ -15,8 +14,11 @@
 #include "device/Models.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
+#include "link/RecordingTranscript.h"
+#include "link/RecordingUsbBackend.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
+#include "session/Session.h"
 #include "sim/SimBox.h"
 
 namespace kelvano {
@@ -29,8 +31,11 @@ class KelvanoProgram {
 public:
     struct Setup {
         QString programDir;  // folder of the program (settings, card dump layouts); trailing '/'
-        QString portName;    // --port: selects this port for the run, listed when missing
-        std::unique_ptr<UsbBackend> usbBackend;  // the USB model's driver; none: USB fails
+        QString userConfigDir;  // settings when programDir is not writable; empty: the system's
+        // --port: selects this port for the run (listed when missing) and connects at start
+        QString portName;
+        // The USB model's driver; none: libusb with the ids of the settings
+        std::unique_ptr<UsbBackend> usbBackend;
         Host* host = nullptr;  // message boxes of the window when none is given
     };
     explicit KelvanoProgram(Setup setup);
@@ -41,14 +46,17 @@ private:
 
 public:
     // Shared state (not modules).
+    Session session;  // the settings file, the image store, the ports by name
     Host& host;
     RealClock clock;
     Options options;
     EnableBoxes enable;
     FuseModel fuses;
     SlotFiles slotFiles;
-    SettingsStore settings;
-    SimBox simBox;  // the box behind port "SIM"
+    SettingsStore& settings;
+    BoxPorts ports;
+    TranscriptRecorder transcript{clock};  // recorded by the port and USB wrappers below
+    SimBox& simBox;  // the box behind port "SIM"
 
     // The modules, in the order they are created.
     TMain Main;
@@ -66,11 +74,12 @@ public:
 private:
     SettingsContext context();
     void showSettingsError();
-    std::unique_ptr<SerialPort> makePort(const QString& name);
+    void connectToNamedPort();
 
     QString programDir_;
     QString portOverride_;
     std::unique_ptr<UsbBackend> usbBackend_;
+    std::unique_ptr<RecordingUsbBackend> recordingUsb_;
     QString lastSettingsError_;
 };
 

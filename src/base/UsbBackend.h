@@ -32,6 +32,12 @@ public:
     // Receives one packet of at most `capacity` bytes into `buffer`. Returns the number of
     // bytes received, or -1 when the request failed or the device did not answer in time.
     virtual int bulkRead(int pipe, uint8_t* buffer, int capacity) = 0;
+    // bulkRead that waits at most timeoutMs for a packet (for emptying the pipe of answers
+    // nobody asked for). Backends whose bulkRead returns at once need not override it.
+    virtual int bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) {
+        (void)timeoutMs;
+        return bulkRead(pipe, buffer, capacity);
+    }
 };
 
 }  // namespace kelvano

@@ -303,7 +303,8 @@ int runAction(const CliArgs& args, int actionCode) {
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
 
-    CliLink link(host, clock, mainView, options, args.port, args.card);
+    CliLink link(host, clock, mainView, options, args);
+    if (!link.transcriptOk()) return 1;
     if (link.simBox() && args.options.contains(QStringLiteral("trace")))
         link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
@@ -323,7 +324,7 @@ int runAction(const CliArgs& args, int actionCode) {
         if (guard.interrupted()) std::fputs("kelvano-cli: interrupted\n", stderr);
         else if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return guard.interrupted() ? kInterrupted : kFailed;
+        return link.finish(guard.interrupted() ? kInterrupted : kFailed);
     }
     if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
 
@@ -343,8 +344,8 @@ int runAction(const CliArgs& args, int actionCode) {
     com.Disconnect();
     for (const QString& text : result.notices)
         std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(text));
-    if (guard.interrupted()) return kInterrupted;
-    if (!ready) return kFailed;
+    if (guard.interrupted()) return link.finish(kInterrupted);
+    if (!ready) return link.finish(kFailed);
 
     int status = result.partial() ? kPartial : kDone;
     const MemorySet asked = tickedMemories(enable);
@@ -357,10 +358,11 @@ int runAction(const CliArgs& args, int actionCode) {
             continue;
         }
         const int before = host.errorCount();
-        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return kFailed;
+        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before)
+            return link.finish(kFailed);
     }
     std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n", stderr);
-    return status;
+    return link.finish(status);
 }
 
 QString actionCommandsHelp() {
@@ -385,6 +387,7 @@ QString actionCommandsHelp() {
         "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
         "                       page takes them (bits the page has no control for stay 1)\n"
         "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
+        "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
         "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
         "                       after a read, a slot whose memories were not read is not saved\n"
         "The progress goes to standard error. Exit status: 0 the action ended with READY and\n"

@@ -30,6 +30,9 @@ public:
     bool loaderImage(const QString& name, QByteArray& image) const override {
         return box().loaderImage(name, image);
     }
+    QString loaderRefusal(const QString& name, const QByteArray& image) const override {
+        return box().loaderRefusal(name, image);
+    }
     void reportLinkError(const PortError& e) override { box().reportLinkError(e); }
     void disconnect() override { box().disconnect(); }
 

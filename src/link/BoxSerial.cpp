@@ -140,6 +140,10 @@ bool BoxSerial::loaderImage(const QString& name, QByteArray& image) const {
     return com_.store().LoadImage(name, image);
 }
 
+QString BoxSerial::loaderRefusal(const QString& name, const QByteArray& image) const {
+    return com_.loaderRefusal(name, image);
+}
+
 void BoxSerial::reportLinkError(const PortError& error) { com_.ReportLinkError(error); }
 
 void BoxSerial::disconnect() {

@@ -30,6 +30,7 @@ public:
     BoxReply loaderRead(int address) override;
     BoxReply loaderWrite(int address, uint8_t byte) override;
     bool loaderImage(const QString& name, QByteArray& image) const override;
+    QString loaderRefusal(const QString& name, const QByteArray& image) const override;
 
     void reportLinkError(const PortError& error) override;
     void disconnect() override;

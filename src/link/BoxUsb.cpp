@@ -73,6 +73,10 @@ bool BoxUsb::loaderImage(const QString& name, QByteArray& image) const {
     return com_.store().LoadImage(name, image);
 }
 
+QString BoxUsb::loaderRefusal(const QString& name, const QByteArray& image) const {
+    return com_.loaderRefusal(name, image);
+}
+
 void BoxUsb::reportLinkError(const PortError& error) { com_.ReportLinkError(error); }
 
 void BoxUsb::disconnect() {

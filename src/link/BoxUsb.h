@@ -35,6 +35,7 @@ public:
     BoxReply loaderRead(int) override { return unsupported(); }
     BoxReply loaderWrite(int, uint8_t) override { return unsupported(); }
     bool loaderImage(const QString& name, QByteArray& image) const override;
+    QString loaderRefusal(const QString& name, const QByteArray& image) const override;
 
     void reportLinkError(const PortError& error) override;
     void disconnect() override;

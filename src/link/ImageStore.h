@@ -17,8 +17,8 @@ public:
     ImageStore() = default;
     explicit ImageStore(QByteArray data) : data_(std::move(data)) {}
 
-    // The store the program uses: a store file beside the program where there is one
-    // (see storeFileName), else the one built into the program.
+    // The store the program uses: a store file (see storeFileName) beside the program or in
+    // the data folders (see findDataFile) where there is one, else the one built into the program.
     static ImageStore programStore(const QString& programDir);
     static QString storeFileName();  // the file name looked for beside the program
     // The store built into every program, as a Qt resource at resourcePath(); empty when
@@ -32,8 +32,14 @@ public:
 
     // Builds a store from named images (the forward scrambling), in the given order. Returns
     // an empty array when the images cannot be stored: more than 255 of them, or a name that
-    // is empty, longer than 8 characters or not plain 8-bit text.
+    // is empty, longer than 8 characters, not plain 8-bit text or given twice. (StoreWriter
+    // does the packing and names the reason.)
     static QByteArray pack(const QList<QPair<QString, QByteArray>>& images);
+
+    // Demo loaders for the simulated box carry this marker: in their bytes, or (PIC images,
+    // one character per 14-bit word) in the low bytes of their words.
+    static constexpr const char* kDemoMarker = "KELVANO-SIM-DEMO-LOADER";
+    static bool isDemoImage(const QByteArray& image);
 
     // The entry names in directory order (for listings and messages).
     QStringList names() const;

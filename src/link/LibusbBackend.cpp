@@ -120,11 +120,16 @@ bool LibusbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
 }
 
 int LibusbBackend::bulkRead(int pipe, uint8_t* buffer, int capacity) {
+    return bulkReadWithin(pipe, buffer, capacity, timeoutMs_);
+}
+
+int LibusbBackend::bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) {
     if (!handle_ || pipe < 0 || size_t(pipe) >= pipes_.size() || !buffer || capacity <= 0) return -1;
     const uint8_t ep = pipes_[size_t(pipe)].address;
     if (!(ep & LIBUSB_ENDPOINT_IN)) return -1;
     int done = 0;
-    const int r = libusb_bulk_transfer(handle_, ep, buffer, capacity, &done, unsigned(timeoutMs_));
+    const int r = libusb_bulk_transfer(handle_, ep, buffer, capacity, &done,
+                                       unsigned(timeoutMs > 0 ? timeoutMs : 1));
     return r == 0 ? done : -1;
 }
 

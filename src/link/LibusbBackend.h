@@ -40,6 +40,7 @@ public:
     bool stringDescriptor(int index, int length, QByteArray& out) override;
     bool bulkWrite(int pipe, const QByteArray& bytes) override;
     int bulkRead(int pipe, uint8_t* buffer, int capacity) override;
+    int bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) override;
 
 private:
     struct Pipe {

@@ -1,5 +1,6 @@
 #include "link/uCom.h"
 
+#include <cctype>
 #include <cerrno>
 
 namespace kelvano {
@@ -14,6 +15,42 @@ constexpr int kNextByteWait = 10;    // 30 ms for every reply byte after the fir
 constexpr int kDefaultFirstWait = 20;
 constexpr int kKeepAliveWait = 10;
 constexpr int kKeepAliveMs = 1000;
+constexpr int kUsbDrainMs = 20;  // how long a pending USB answer is awaited after the connect
+// Bounds of prompt mode, so that a line that never stops sending (another device, noise)
+// cannot hold the connect: a prompt line is at most kMaxPromptLine characters and takes at
+// most kPromptLineMs; one sync attempt collects at most kMaxSyncBytes, a whole sync takes at
+// most kSyncMs (a silent box needs 100 x 15 ms of it).
+constexpr int kMaxPromptLine = 128;
+constexpr int kPromptLineMs = 2000;
+constexpr int kMaxSyncBytes = 64;
+constexpr int kSyncMs = 3000;
+// A line of the identity answer that holds nothing but prompt characters is not an identity.
+bool blankIdentity(const QByteArray& line) {
+    for (char c : line)
+        if (c != '>' && c != ' ') return false;
+    return true;
+}
+
+// Hides the upload's progress window on every way out of the upload, a port error included.
+class ProgressGuard {
+public:
+    explicit ProgressGuard(ProgressView* view) : view_(view) {}
+    ~ProgressGuard() { hide(); }
+    ProgressGuard(const ProgressGuard&) = delete;
+    ProgressGuard& operator=(const ProgressGuard&) = delete;
+    void show(const QString& title) {
+        if (view_) view_->showProgressWindow(title);
+        shown_ = view_ != nullptr;
+    }
+    void hide() {
+        if (shown_) view_->hideProgressWindow();
+        shown_ = false;
+    }
+
+private:
+    ProgressView* view_;
+    bool shown_ = false;
+};
 
 QString hex(uint value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
@@ -42,6 +79,19 @@ TCom::~TCom() {
 
 bool TCom::portOpen() const { return port_ && port_->isOpen(); }
 
+bool TCom::isSimulatedBox() const {
+    return !UsbConnected && portOpen() && IdLine2 == QLatin1String(kSimulatorIdLine);
+}
+
+QString TCom::loaderRefusal(const QString& name, const QByteArray& image) const {
+    if (!ImageStore::isDemoImage(image) || isSimulatedBox()) return {};
+    return QStringLiteral(
+               "The EEPROM loader \"%1\" in the image store is a demo loader for the simulated "
+               "box and does not run on a real card. Nothing on the card was changed.\r\r"
+               "Put the box maker's loaders into %2 beside the program.")
+        .arg(name, ImageStore::storeFileName());
+}
+
 bool TCom::linkReady() const { return (portOpen() && serialReady_) || UsbConnected; }
 
 // ---------------------------------------------------------------------------------------------
@@ -65,25 +115,41 @@ void TCom::purge() {
 
 int TCom::ReadPromptLine(QByteArray& line) {
     line.clear();
+    const qint64 deadline = clock_.nowMs() + kPromptLineMs;
     for (;;) {
         const int b = ReadByte(kPromptWait);
         if (b < 0) return -1;
         if (b > 31) line.append(char(b));
         if (b == '>' || b == '\r') break;
+        // Too long or too slow for a line of the box: counted as a line that never ended.
+        if (line.size() > kMaxPromptLine || clock_.nowMs() >= deadline) return -1;
     }
     return int(line.indexOf('>') + 1);
 }
 
 bool TCom::SyncPrompt() {
-    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+    const qint64 deadline = clock_.nowMs() + kSyncMs;
+    for (int attempt = 0; attempt < kSyncAttempts && clock_.nowMs() < deadline; ++attempt) {
         SendText(QByteArrayLiteral("QXAT\r"));
-        for (;;) {
+        for (int n = 0; n < kMaxSyncBytes && clock_.nowMs() < deadline; ++n) {
             const int b = ReadByte(kSyncWait);
             if (b < 0) break;
             if (b == '>') return true;
         }
     }
     return false;
+}
+
+bool TCom::readIdentity() {
+    SendText(QByteArrayLiteral("QXAT!V#\r"));
+    QByteArray lines[3];
+    for (QByteArray& line : lines) {
+        if (ReadPromptLine(line) < 0) throw PortError(PortError::Read, 3);
+    }
+    IdLine1 = QString::fromLatin1(lines[0]);
+    IdLine2 = QString::fromLatin1(lines[1]);
+    IdLine3 = QString::fromLatin1(lines[2]);
+    return !(blankIdentity(lines[0]) || blankIdentity(lines[1]) || blankIdentity(lines[2]));
 }
 
 int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) {
@@ -173,14 +239,18 @@ void TCom::connectSerial(const QString& name) {
         purge();
         if (!SyncPrompt()) throw PortError(PortError::SetTimeouts, 8);
 
-        SendText(QByteArrayLiteral("QXAT!V#\r"));
-        QByteArray lines[3];
-        for (QByteArray& line : lines) {
-            if (ReadPromptLine(line) < 0) throw PortError(PortError::Read, 3);
+        if (!readIdentity()) {
+            // Prompts of a late box in place of its identity: let them arrive, drop them and
+            // ask once more.
+            clock_.sleepMs(3 * kPromptWait);
+            purge();
+            if (!readIdentity()) {
+                ReportConnectFailure(
+                    QStringLiteral("the box did not identify itself (answer \"%1 * %2 * %3\")")
+                        .arg(IdLine1, IdLine2, IdLine3));
+                return;
+            }
         }
-        IdLine1 = QString::fromLatin1(lines[0]);
-        IdLine2 = QString::fromLatin1(lines[1]);
-        IdLine3 = QString::fromLatin1(lines[2]);
         IsQxBase = IdLine1.contains(QLatin1String("QXBASE"));
         view_.setQxPane(IdLine1 + QStringLiteral(" * ") + IdLine2 + QStringLiteral(" *  Serial: ") +
                         IdLine3);
@@ -198,7 +268,12 @@ void TCom::connectSerial(const QString& name) {
         host_.processEvents();
         if (r != 0) {
             Disconnect();
-            host_.showError(QStringLiteral("Can't upload to QXBASE\rError #%1").arg(r));
+            QString text = QStringLiteral("Can't upload to QXBASE\rError #%1").arg(r);
+            if (firmware_ == Firmware::Refused)
+                text += QStringLiteral("\r\rThe box refused the firmware: after the upload it "
+                                       "still reports version %1, not %2.")
+                            .arg(QString::fromLatin1(boxVersion_), QString::fromLatin1(imageVersion_));
+            host_.showError(text);
             return;
         }
 
@@ -244,6 +319,10 @@ bool TCom::connectUsb() {
             usb_.BulkWrite(PipeOut, QByteArray::fromHex("0100"));
             uint8_t ignored[32];
             usb_.BulkRead(PipeIn, ignored, 32);
+            // Two packets went out and one answer was read: a box that queues its answers
+            // still holds the other, which would make every later answer one packet late.
+            if (const int stale = usb_.DrainIn(PipeIn, kUsbDrainMs); stale > 0)
+                view_.appendDebug(QStringLiteral("USB: %1 pending answer(s) dropped after the connect").arg(stale));
             CPortOpen();
         }
     }
@@ -288,7 +367,6 @@ void TCom::ReportConnectFailure(const QString& errorText) {
 }
 
 int TCom::UploadFirmware() {
-    int result = 253;
     QByteArray image;
     if (!store_.LoadImage(QStringLiteral("QXBASE"), image)) {
         view_.appendDebug(QStringLiteral(
@@ -306,54 +384,69 @@ int TCom::UploadFirmware() {
                 .arg(kMaxFirmwareSize));
         return 253;
     }
-    const auto* bytes = reinterpret_cast<const uchar*>(image.constData());
-    const uint version = uint(bytes[19]) * 256 + bytes[20];
-    const uint revision = bytes[21];
+    // Version word (byte 19 high) and revision, as the box reports them: six hex digits.
+    imageVersion_ = hex(uint(uchar(image.at(19))) * 256 + uchar(image.at(20)), 4).toLatin1() +
+                    hex(uchar(image.at(21)), 2).toLatin1();
 
     firmware_ = Firmware::Failed;
+    if (!askFirmwareVersion()) return 253;
+    const bool current = boxVersion_ == imageVersion_;
+
+    if (!current) {
+        ProgressGuard progress(progress_);
+        progress.show(QStringLiteral("Uploading to QXBASE..."));
+        if (!sendFirmware(image)) return 253;
+        progress.hide();
+        // A box that answered the lines with "ERROR" still runs its old firmware.
+        if (!askFirmwareVersion()) return 253;
+        if (boxVersion_ != imageVersion_) {
+            firmware_ = Firmware::Refused;
+            return 253;
+        }
+    }
+    if (!SyncPrompt()) return 253;
+    firmware_ = current ? Firmware::Current : Firmware::Uploaded;
+    return 0;
+}
+
+bool TCom::askFirmwareVersion() {
     purge();
     SendText(QByteArrayLiteral("QXATQ\r"));
     QByteArray answer;
-    if (ReadPromptLine(answer) < 0) return 253;
+    if (ReadPromptLine(answer) < 0) return false;
+    // Characters 39 to 44: version word and revision in hexadecimal.
+    boxVersion_ = answer.mid(38, 6).toUpper();
+    bool ok = boxVersion_.size() == 6;
+    for (char c : boxVersion_) ok = ok && std::isxdigit(uchar(c));
+    if (!ok) boxVersion_ = "??????";
+    return true;
+}
 
-    bool okVersion = false, okRevision = false;
-    const uint boxVersion = answer.mid(38, 4).toUInt(&okVersion, 16);
-    const uint boxRevision = answer.mid(42, 2).toUInt(&okRevision, 16);
-    const bool current = answer.size() >= 44 && okVersion && okRevision &&
-                         boxVersion == version && boxRevision == revision;
+bool TCom::sendFirmware(QByteArray image) {
+    const int n = int(image.size());
+    const uint length = uint(n - 4);
+    image[2] = char(length & 0xFF);
+    image[3] = char(length >> 8);
+    uint sum = 0;
+    for (int i = 2; i < n; ++i) sum += uchar(image.at(i));
+    image[0] = char(sum & 0xFF);
+    image[1] = char((sum >> 8) & 0xFF);
+    if (progress_) progress_->setProgressTotal(n);
 
-    if (!current) {
-        if (progress_) progress_->showProgressWindow(QStringLiteral("Uploading to QXBASE..."));
-        const uint length = uint(n - 4);
-        image[2] = char(length & 0xFF);
-        image[3] = char(length >> 8);
-        uint sum = 0;
-        for (int i = 2; i < n; ++i) sum += uchar(image.at(i));
-        image[0] = char(sum & 0xFF);
-        image[1] = char((sum >> 8) & 0xFF);
-        if (progress_) progress_->setProgressTotal(n);
-
-        for (int offset = 0;; offset += 16) {
-            host_.processEvents();
-            // Box addresses are four digits from 8000; the image size limit keeps them there.
-            QByteArray line =
-                QByteArrayLiteral("QXATU") + hex(uint(offset + 0x8000) & 0xFFFF, 4).toLatin1();
-            for (int j = 0; j < 16 && offset + j < n; ++j)
-                line += hex(uchar(image.at(offset + j)), 2).toLatin1();
-            if (progress_) progress_->setProgressPosition(offset + 32);
-            if (offset >= n) break;  // a line without data bytes
-            if (!SyncPrompt()) return 253;
-            SendText(line + '\r');
-            clock_.sleepMs(5);
-        }
-        if (!SyncPrompt()) return 253;
-        if (progress_) progress_->hideProgressWindow();
+    for (int offset = 0;; offset += 16) {
+        host_.processEvents();
+        // Box addresses are four digits from 8000; the image size limit keeps them there.
+        QByteArray line =
+            QByteArrayLiteral("QXATU") + hex(uint(offset + 0x8000) & 0xFFFF, 4).toLatin1();
+        for (int j = 0; j < 16 && offset + j < n; ++j)
+            line += hex(uchar(image.at(offset + j)), 2).toLatin1();
+        if (progress_) progress_->setProgressPosition(offset + 32);
+        if (offset >= n) break;  // a line without data bytes
+        if (!SyncPrompt()) return false;
+        SendText(line + '\r');
+        clock_.sleepMs(5);
     }
-    if (SyncPrompt()) {
-        result = 0;
-        firmware_ = current ? Firmware::Current : Firmware::Uploaded;
-    }
-    return result;
+    return SyncPrompt();
 }
 
 QString TCom::firmwareText(Firmware state) {
@@ -365,6 +458,8 @@ QString TCom::firmwareText(Firmware state) {
         case Firmware::Current: return QStringLiteral("up to date");
         case Firmware::Uploaded: return QStringLiteral("uploaded");
         case Firmware::Failed: return QStringLiteral("check or upload failed");
+        case Firmware::Refused:
+            return QStringLiteral("upload refused by the box (it still reports its old version)");
     }
     return {};
 }

@@ -35,6 +35,7 @@ public:
         Current,        // the box already runs the carried firmware
         Uploaded,       // the carried firmware was uploaded
         Failed,         // the check or the upload failed (or the image was refused)
+        Refused,        // uploaded, but the box still reports its old version
     };
 
     TCom(Host& host, Clock& clock, MainView& view, Options& options, TUsb& usb,
@@ -89,6 +90,15 @@ public:
     // raise the same error behind a modal box), then shows the error text.
     void ReportLinkError(const PortError& error);
 
+    // The box identified itself as the simulated one (in process or kelvano-boxsim); a real
+    // box does not send this second identity line.
+    static constexpr const char* kSimulatorIdLine = "KELVANO BOX SIMULATOR";
+    bool isSimulatedBox() const;
+    // Empty when the loader image `name` may go onto the card in the box; otherwise the
+    // message why not. Demo loaders are for the simulated box only: a real card erased for
+    // one would be left without its program and without a working loader.
+    QString loaderRefusal(const QString& name, const QByteArray& image) const;
+
     bool portOpen() const;
     // The serial link finished its connect (keep-alive running) or the USB link is up.
     bool linkReady() const;
@@ -111,6 +121,12 @@ public:
 
 private:
     void connectSerial(const QString& name);
+    // Asks "QXAT!V#" and fills IdLine1..3; false when a line holds no identity.
+    bool readIdentity();
+    // Asks "QXATQ" and keeps the six version digits in boxVersion_; false on a time-out.
+    bool askFirmwareVersion();
+    // The "QXATU" lines of the whole image, its length and sum written into its header.
+    bool sendFirmware(QByteArray image);
     bool connectUsb();
     SerialPort& openPort();
     void purge();
@@ -127,6 +143,7 @@ private:
     QTimer tim1_;
     Firmware firmware_ = Firmware::Unknown;
     bool serialReady_ = false;
+    QByteArray imageVersion_, boxVersion_;  // six hex digits each: version word, revision
 };
 
 }  // namespace kelvano

@@ -84,4 +84,13 @@ int TUsb::BulkRead(int pipe, uint8_t* buffer, int capacity) {
     return n < 0 ? -1 : (n > capacity ? capacity : n);
 }
 
+int TUsb::DrainIn(int pipe, int timeoutMs, int maxPackets) {
+    if (!backend_ || !backend_->isOpen() || pipe < 0) return 0;
+    uint8_t buffer[256];
+    int dropped = 0;
+    while (dropped < maxPackets && backend_->bulkReadWithin(pipe, buffer, 256, timeoutMs) >= 0)
+        ++dropped;
+    return dropped;
+}
+
 }  // namespace kelvano

@@ -33,6 +33,9 @@ public:
     bool BulkWrite(int pipe, const QByteArray& bytes);
     // Reads one reply of at most `capacity` bytes. Bytes received, or -1.
     int BulkRead(int pipe, uint8_t* buffer, int capacity);
+    // Reads and drops the replies waiting on the pipe, each awaited at most timeoutMs, at most
+    // maxPackets of them. Returns how many were dropped.
+    int DrainIn(int pipe, int timeoutMs, int maxPackets = 8);
 
     const QString& deviceName() const { return name_; }
 

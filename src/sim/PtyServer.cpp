@@ -30,7 +30,7 @@ bool fail(QString* error, const QString& text) {
 
 }  // namespace
 
-PtyServer::PtyServer(SimBox& box) : box_(box) {}
+PtyServer::PtyServer(SimLine& box) : box_(box) {}
 
 PtyServer::~PtyServer() {
     closeAll();
@@ -118,7 +118,7 @@ bool PtyServer::step(int maxWaitMs) {
     char buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n < 0) return errno == EINTR || errno == EAGAIN;
-    const QList<SimBox::Output> answers = box_.receiveSerial(QByteArray(buffer, int(n)));
+    const QList<SimLine::Output> answers = box_.receiveSerial(QByteArray(buffer, int(n)));
     if (box_.linkLost()) {
         closeAll();  // the client's next read or write fails like a pulled cable
         return false;
@@ -129,7 +129,7 @@ bool PtyServer::step(int maxWaitMs) {
     // itself takes its line time too, and the box answers only after its last byte.
     rxBusyUntilUs_ = std::max(now, rxBusyUntilUs_) + int64_t(n) * byteUs;
     int64_t at = std::max(rxBusyUntilUs_, output_.empty() ? now : output_.back().atUs);
-    for (const SimBox::Output& answer : answers) {
+    for (const SimLine::Output& answer : answers) {
         at += int64_t(answer.delayMs) * 1000;
         for (char c : answer.bytes) {
             at += byteUs;

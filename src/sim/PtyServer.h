@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "sim/SimBox.h"
+#include "sim/SimLine.h"
 
 namespace kelvano {
 
@@ -14,7 +14,7 @@ namespace kelvano {
 // open by the server, so clients may come and go.
 class PtyServer {
 public:
-    explicit PtyServer(SimBox& box);
+    explicit PtyServer(SimLine& box);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -42,7 +42,7 @@ private:
     bool step(int maxWaitMs);
     void closeAll();
 
-    SimBox& box_;
+    SimLine& box_;
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;

@@ -10,6 +10,7 @@
 
 #include "sim/SimCard.h"
 #include "sim/SimFault.h"
+#include "sim/SimLine.h"
 
 namespace kelvano {
 
@@ -22,7 +23,7 @@ namespace kelvano {
 //   255 refused: unknown command, malformed hex, a command of another mode, no card, a card
 //       the command does not reach (EEPROM of a loader card in M3, "M4" without a loader).
 // "@*" is answered by the single byte '!'.
-class SimBox {
+class SimBox : public SimLine {
 public:
     enum class Model { QxBase, Serial, Usb };
 
@@ -33,12 +34,6 @@ public:
         QByteArray answered;  // bytes that went back; empty when none
         QString note;         // faults that hit the exchange, space separated
         QString toString() const;
-    };
-
-    // Bytes going back on the serial line for one exchange, the first one `delayMs` late.
-    struct Output {
-        QByteArray bytes;
-        int delayMs = 0;
     };
 
     // Default card: type 10, inserted. Loaders: those of the program's built-in store when
@@ -96,13 +91,13 @@ public:
     // ---- faults --------------------------------------------------------------------------
     void addFault(const SimFault& fault);
     void clearFaults() { faults_.clear(); }
-    bool linkLost() const { return linkLost_; }
+    bool linkLost() const override { return linkLost_; }
     void setLinkLost(bool lost) { linkLost_ = lost; }
 
     // ---- the two faces ---------------------------------------------------------------------
     // Bytes arriving on the serial line; returns what goes back, one Output per exchange that
     // answers. The USB model ignores its serial line. Once the link is lost nothing is read.
-    QList<Output> receiveSerial(const QByteArray& bytes);
+    QList<Output> receiveSerial(const QByteArray& bytes) override;
     // One USB packet; the reply packet, or nullopt when nothing comes back (serial models,
     // a fault, lost link).
     std::optional<QByteArray> receiveUsb(const QByteArray& packet);

@@ -11,7 +11,7 @@ constexpr int kBadHandle = 9;
 constexpr int kIoError = 5;
 }  // namespace
 
-SimSerialPort::SimSerialPort(SimBox& box, Clock& clock) : box_(box), clock_(clock) {}
+SimSerialPort::SimSerialPort(SimLine& box, Clock& clock) : box_(box), clock_(clock) {}
 
 void SimSerialPort::open(const QString& name, int baud) {
     if (box_.linkLost()) throw PortError(PortError::Open, kNoSuchFile);
@@ -37,11 +37,11 @@ void SimSerialPort::write(const QByteArray& bytes) {
     const qint64 sendUs = byteTimeUs() * bytes.size();
     if (sendUs > 0) clock_.sleepMs(int((sendUs + 999) / 1000));
     if (deaf_) return;
-    const QList<SimBox::Output> answers = box_.receiveSerial(bytes);
+    const QList<SimLine::Output> answers = box_.receiveSerial(bytes);
     if (box_.linkLost()) throw PortError(PortError::Write, kIoError);
     qint64 at = nowUs();
     if (!input_.empty()) at = std::max(at, input_.back().atUs);
-    for (const SimBox::Output& answer : answers) {
+    for (const SimLine::Output& answer : answers) {
         at += qint64(answer.delayMs) * 1000;
         for (char c : answer.bytes) {
             at += byteTimeUs();

@@ -3,7 +3,7 @@
 
 #include "base/Clock.h"
 #include "base/SerialPort.h"
-#include "sim/SimBox.h"
+#include "sim/SimLine.h"
 
 namespace kelvano {
 
@@ -14,7 +14,7 @@ namespace kelvano {
 // can assert the waits; with a RealClock it behaves like a line to a real box.
 class SimSerialPort : public SerialPort {
 public:
-    SimSerialPort(SimBox& box, Clock& clock);
+    SimSerialPort(SimLine& box, Clock& clock);
 
     // Any name opens (the box does not care); PortError::Open with code 2 once the link is
     // lost. A baud rate other than the box's 115200 leaves the box deaf: it sees only framing
@@ -44,7 +44,7 @@ private:
     qint64 nowUs() const { return clock_.nowMs() * 1000; }
     qint64 byteTimeUs() const { return lineBaud_ > 0 ? 10'000'000LL / lineBaud_ : 0; }
 
-    SimBox& box_;
+    SimLine& box_;
     Clock& clock_;
     bool open_ = false;
     bool deaf_ = false;

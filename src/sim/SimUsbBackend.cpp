@@ -67,7 +67,7 @@ bool SimUsbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
     if (!isOpen() || pipe != kPipeOut || box_.linkLost()) return false;
     // The box keeps one answer buffer: a new packet replaces an answer nobody fetched, as the
     // program's connect sends "01 00" twice and reads only the second answer.
-    replies_.clear();
+    if (!queued_) replies_.clear();
     if (std::optional<QByteArray> reply = box_.receiveUsb(bytes)) replies_.push_back(*reply);
     return !box_.linkLost();
 }

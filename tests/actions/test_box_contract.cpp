@@ -77,6 +77,7 @@ public:
     BoxReply loaderRead(int a) override { return reply(mode == BoxMode::Loader, cell(a)); }
     BoxReply loaderWrite(int a, uint8_t b) override { return reply(mode == BoxMode::Loader, cell(a) = b); }
     bool loaderImage(const QString&, QByteArray&) const override { return false; }
+    QString loaderRefusal(const QString&, const QByteArray&) const override { return {}; }
     void reportLinkError(const PortError&) override {}
     void disconnect() override {}
 

@@ -79,22 +79,31 @@ struct FakeBox {
     QByteArray id1 = "STRAVINEX QXBASE";
     int syncAnswersLeft = -1;  // answer this many "QXAT\r" with '>' (-1: all)
     bool answerId = true, answerKeepAlive = true, commandMode = false;
+    QList<QByteArray> idAnswers;  // answers to the next "QXAT!V#\r"s, before the usual one
+    QByteArray version = "010203";  // version 0102, revision 03
+    bool takeUpload = true;  // a line at 8010 sets the version from its bytes 19 to 21
     QList<QByteArray> uploadLines;
     std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
+    // Runs first on every write; true when it answered the write itself.
+    std::function<bool(FakeSerialPort&, const QByteArray&)> script;
 
     void answer(FakeSerialPort& p, const QByteArray& w) {
+        if (script && script(p, w)) return;
         if (commandMode) {
             if (w == "@*" && answerKeepAlive) p.send("!");
             if (auto it = replies.find(w); it != replies.end()) p.send(it->second);
         } else if (w == "QXAT\r" && syncAnswersLeft != 0) {
             syncAnswersLeft -= syncAnswersLeft > 0;
             p.send("\r\n>");
+        } else if (w == "QXAT!V#\r" && !idAnswers.isEmpty()) {
+            p.send(idAnswers.takeFirst());
         } else if (w == "QXAT!V#\r" && answerId) {
             p.send(id1 + "\r\nV2.10\r\n0012345\r\n");
         } else if (w == "QXATQ\r") {
-            p.send(QByteArray(38, '.') + "010203\r\n");  // version 0102, revision 03
+            p.send(QByteArray(38, '.') + version + "\r\n");
         }
         if (w.startsWith("QXATU")) uploadLines.append(w);
+        if (w.startsWith("QXATU8010") && takeUpload) version = w.mid(9 + 6, 6);
         commandMode = commandMode || w == "QXAT%\r";
     }
 };

@@ -60,6 +60,18 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     const ImageStore builtIn(ImageStore::builtInData());
     QByteArray out;
     EXPECT_TRUE(builtIn.LoadImage("QXUSB", out) && !builtIn.LoadImage("QXBASE", out));
+    // The card loaders built in are demo loaders, marked as such in their first bytes: AVR
+    // images as text, PIC images one character per word 34cc.
+    for (const char* avr : {"FUNLOAD", "AVRLOAD"}) {
+        ASSERT_TRUE(builtIn.LoadImage(avr, out)) << avr;
+        EXPECT_TRUE(out.startsWith(QByteArray("KELVANO-SIM-DEMO-LOADER ") + avr) && ImageStore::isDemoImage(out));
+    }
+    for (const char* pic : {"DS9LOAD", "PICLOAD"}) {
+        ASSERT_TRUE(builtIn.LoadImage(pic, out)) << pic;
+        EXPECT_TRUE(out.startsWith(QByteArray::fromHex("4B3445344C345634")) && ImageStore::isDemoImage(out));
+        EXPECT_FALSE(ImageStore::isDemoImage(out.mid(1)));  // the characters in the high bytes
+    }
+    EXPECT_FALSE(ImageStore::isDemoImage("KELVANO-SIM-DEMO-LOADEX FUNLOAD"));
     QTemporaryDir dir;
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
 

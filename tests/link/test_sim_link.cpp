@@ -80,6 +80,34 @@ TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
     EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
 }
 
+// The connect sends 01 00 twice and reads one answer. A box that queues its answers must not
+// leave the next one stale: after the connect the card-state poll (05) reads this poll's
+// answer with either kind of box. The empty slot answers 06, the stale 01 00 answer 00.
+TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
+    sim.setModel(SimBox::Model::Usb);
+    sim.removeCard();
+    options.portIndex = 1;
+    for (bool queued : {false, true}) {
+        SCOPED_TRACE(queued ? "queued" : "one buffer");
+        simUsbBackend.setQueuedReplies(queued);
+        view.debug.clear();
+        TCom& c = makeSim();
+        c.Connect();
+        ASSERT_TRUE(c.linkReady());
+        EXPECT_EQ(simUsbBackend.pendingReplies(), 0);
+        EXPECT_EQ(view.debug.size(), queued ? 2 : 1);
+        EXPECT_EQ(view.debug.value(1), queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
+        for (const QByteArray& poll : {QByteArray("\x05", 1), QByteArray("\x06\x03", 2), QByteArray("\x05", 1)}) {
+            uint8_t answer[256] = {};
+            ASSERT_TRUE(c.usb().BulkWrite(c.PipeOut, poll));
+            const int n = c.usb().BulkRead(c.PipeIn, answer, 256);
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(answer), n),
+                      poll.size() == 1 ? QByteArray("\x06", 1) : QByteArray("\x06\x03", 2));
+        }
+        c.Disconnect();
+    }
+}
+
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
     QProcess sim, none;
     sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});

@@ -43,7 +43,8 @@ public:
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
             const char* path = KELVANO_BIN_DIR "/kelvano-boxsim";
-            ::execl(path, path, "--card", "22", "--fault", "noanswer,on=D,times=0", nullptr);
+            ::execl(path, path, "--card", "22", "--fault", "noanswer,on=D,times=0", "--latency", "60",
+                    nullptr);
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -77,7 +78,7 @@ private:
 };
 
 TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
-    BoxSimProcess sim;  // card type 22, and no answer to any "D" frame
+    BoxSimProcess sim;  // card type 22, no answer to any "D" frame, 60 ms added latency
     const std::string tty = sim.firstLine();
     ASSERT_FALSE(tty.empty()) << "no terminal path from kelvano-boxsim";
     const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
@@ -92,7 +93,9 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     const std::string id = talk(fd, "QXAT!V#\r", 200, '>');
     EXPECT_NE(id.find("QXBASE"), std::string::npos) << id;
     EXPECT_EQ(talk(fd, "QXAT%\r", 1, '\0', 200), "");  // command mode, nothing answered
+    const auto asked = Clock::now();
     EXPECT_EQ(talk(fd, "@K", 2), std::string("\x01" "0", 2));
+    EXPECT_GE(Clock::now() - asked, std::chrono::milliseconds(60));  // --latency 60
     EXPECT_EQ(talk(fd, "@DTEST", 1, '\0', 200), "");  // the fault from the command line
     ::close(fd);
     EXPECT_EQ(sim.terminate(), 0);

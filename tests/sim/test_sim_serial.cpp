@@ -5,6 +5,7 @@
 #include "base/Clock.h"
 #include "base/PortError.h"
 #include "sim/SimBox.h"
+#include "sim/SimLatency.h"
 #include "sim/SimSerialPort.h"
 
 namespace kelvano {
@@ -313,6 +314,21 @@ TEST_F(SimSerial, LineTimingRunsOnTheClock) {
     const QByteArray id = readUntil(port, '>', 5);
     EXPECT_TRUE(id.endsWith('>'));
     EXPECT_NEAR(double(clock.nowMs() - before), 7 + id.size() * 0.868, 2.0);
+
+    // Added latency holds every answer, its first byte included, and nothing else.
+    connect(10);
+    SimLatency late(box, 4);
+    SimSerialPort latePort(late, clock);
+    latePort.open("SIM", 115200);
+    latePort.write("@K");
+    before = clock.nowMs();
+    EXPECT_EQ(latePort.readByte(3), -1);  // not there after 3 ms
+    EXPECT_EQ(latePort.readByte(30), 1);  // there at 4 ms, then the "0" behind it
+    EXPECT_EQ(clock.nowMs() - before, 4);
+    EXPECT_EQ(latePort.readByte(0), '0');
+    latePort.write("@*");
+    EXPECT_EQ(latePort.readByte(10), '!');
+    EXPECT_EQ(clock.nowMs() - before, 8);
 
     // A port at the wrong speed reaches a box that never answers.
     SimSerialPort slow(box, clock);
