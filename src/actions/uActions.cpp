@@ -22,20 +22,38 @@ const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE", "BLANK CHECK"
 
 }  // namespace
 
+QString memoryName(Memory memory) {
+    switch (memory) {
+        case Memory::Program: return QStringLiteral("program memory");
+        case Memory::Data: return QStringLiteral("data memory");
+        case Memory::Configuration: return QStringLiteral("configuration");
+        case Memory::ExternalEeprom: return QStringLiteral("external EEPROM");
+    }
+    return {};
+}
+
 TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
                    EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent)
+    : TActions(host, clock, devices, *makeBox(com).release(), options, enable, fuses, mainView,
+               parent) {
+    ownBox_.reset(box_);
+}
+
+TActions::TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box,
+                   Options& options, EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
+                   QObject* parent)
     : QObject(parent),
       host_(host),
       clock_(clock),
       devices_(devices),
-      com_(com),
       options_(options),
       enable_(enable),
       fuses_(fuses),
       mainView_(mainView),
+      box_(&box),
       view_(&nullView()) {
-    Timer1.setSingleShot(false);
-    connect(&Timer1, &QTimer::timeout, this, &TActions::Startup);
+    timer_.setSingleShot(false);
+    connect(&timer_, &QTimer::timeout, this, &TActions::Startup);
     buildSignatureTable();
 }
 
@@ -64,9 +82,9 @@ void TActions::buildSignatureTable() {
         {0x1E9601, "ATmega603"},  {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
         {0x1E9702, "ATmega128"},
     };
-    AvrSignatureTable[0] = AvrSignature{};
+    signatures_[0] = AvrSignature{};
     for (int i = 0; i < 31; ++i)
-        AvrSignatureTable[static_cast<size_t>(i + 1)] =
+        signatures_[static_cast<size_t>(i + 1)] =
             AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
 }
 
@@ -74,10 +92,9 @@ void TActions::buildSignatureTable() {
 // Window state
 // ---------------------------------------------------------------------------------------
 
-void TActions::SetActionTitle(int code) {
-    code %= 128;
-    if (code < 1 || code > 5) return;
-    caption_ = QString::fromLatin1(kTitles[code - 1]);
+void TActions::SetActionTitle(ActionCode code) {
+    if (code == ActionCode::None) return;
+    caption_ = QString::fromLatin1(kTitles[toInt(code) - 1]);
     view_->setCaption(caption_);
 }
 
@@ -123,7 +140,7 @@ void TActions::setProgressPosition(int position) {
 }
 
 void TActions::showProgressWindow(const QString& caption) {
-    ActionMode = 0;
+    action_ = ActionCode::None;
     caption_ = caption;
     view_->setCaption(caption);
     view_->showModeless();
@@ -139,21 +156,37 @@ void TActions::hideProgressWindow() {
 // Runner
 // ---------------------------------------------------------------------------------------
 
+void TActions::start(ActionCode code) {
+    setAction(code);
+    FormShow();
+}
+
+void TActions::start(ActionCode code, MemorySet memories) {
+    enable_.prog = memories.has(Memory::Program);
+    enable_.data = memories.has(Memory::Data);
+    enable_.config = memories.has(Memory::Configuration);
+    enable_.eep = memories.has(Memory::ExternalEeprom);
+    start(code);
+}
+
 void TActions::FormShow() {
     buildSignatureTable();
     shown_ = true;
     closeRequested_ = false;
-    if (ActionMode != 0) {
-        SetActionTitle(ActionMode);
+    if (action_ != ActionCode::None) {
+        result_ = ActionResult{};
+        result_.action = action_;
+        working_.reset();
+        SetActionTitle(action_);
         setLabel(QString());
         view_->setLabelVisible(true);
         setProgressVisible(false);
         setAbortEnabled(true);
-        BlinkPhase = 0;
-        PollFailures = 0;
-        Running = false;
-        Timer1.setInterval(10);
-        Timer1.start();
+        blinkPhase_ = 0;
+        pollFailures_ = 0;
+        running_ = false;
+        timer_.setInterval(10);
+        timer_.start();
     } else {
         setAbortEnabled(false);
         view_->setLabelVisible(false);
@@ -169,12 +202,12 @@ void TActions::requestClose() {
 }
 
 void TActions::ButCancelClick() {
-    if (Running) Aborted = true;
+    if (running_) aborted_ = true;
     else requestClose();
 }
 
 void TActions::Startup() {
-    Timer1.stop();
+    timer_.stop();
     if (closeRequested_) return;
     // A port error or anything else thrown below must not leave the timer's event handler:
     // it ends the action here, with the error shown and the window closed.
@@ -186,36 +219,34 @@ void TActions::Startup() {
             if ((state & 6) == 6) {
                 start = false;
                 setLabel(QStringLiteral("INSERT CARD"));
-                if (!com_.UsbConnected) {
+                if (box_->supports(BoxFeature::Display)) {
                     mainView_.toggleLamp();
-                    if (BlinkPhase == 0) tx("DINS.", 0);
-                    else if (BlinkPhase == 3) tx("DCARD", 0);
+                    if (blinkPhase_ == 0) box_->display(BoxInterface::Field::Address, "INS.", true);
+                    else if (blinkPhase_ == 3) box_->display(BoxInterface::Field::Address, "CARD", true);
                 }
-                if (++BlinkPhase > 5) BlinkPhase = 0;
-                Timer1.setInterval(300);
-                Timer1.start();
+                if (++blinkPhase_ > 5) blinkPhase_ = 0;
+                timer_.setInterval(300);
+                timer_.start();
             }
         }
         if (!start) return;
 
-        Running = true;
-        Aborted = false;
+        running_ = true;
+        aborted_ = false;
         setAbortEnabled(true);
         runSequence();
-        if (!Aborted) {
-            setLabel(QStringLiteral("READY"));
-            host_.processEvents();
-            if (ActionMode == 5 && options_.soundReady) view_->playReadySound();
-            clock_.sleepMs(500);
-        }
+        running_ = false;
+        result_.aborted = aborted_;
+        if (!aborted_) finishReady();
         requestClose();
     } catch (const PortError& e) {
         // The link reports it: it takes itself down first, so that no keep-alive tick
         // behind the error box raises the same error again.
-        Timer1.stop();
-        Aborted = true;
-        Running = false;
-        com_.ReportLinkError(e);
+        timer_.stop();
+        aborted_ = result_.aborted = true;
+        running_ = false;
+        result_.errors << e.text();
+        box_->reportLinkError(e);
         requestClose();
     } catch (const std::exception& e) {
         handleFailure(QString::fromLocal8Bit(e.what()));
@@ -223,12 +254,46 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
-    switch (ActionMode) {
-        case 1: ReadDevice(); break;
-        case 2: EraseDevice(); break;
-        case 3: BlankCheckDevice(); break;
-        case 4: VerifyDevice(); break;
-        case 5: ProgramDevice(); break;
+    if (const QString refusal = linkRefusal(); !refusal.isEmpty()) {
+        ShowError(refusal);
+        return;
+    }
+    switch (action_) {
+        case ActionCode::Read: ReadDevice(); break;
+        case ActionCode::Erase: EraseDevice(); break;
+        case ActionCode::BlankCheck: BlankCheckDevice(); break;
+        case ActionCode::Verify: VerifyDevice(); break;
+        case ActionCode::Program: ProgramDevice(); break;
+        case ActionCode::None: break;
+    }
+}
+
+// "READY", with what was left out on the lines below it; a program action plays the sound.
+// Left-out steps keep the window up a little longer, so that the words can be read.
+void TActions::finishReady() {
+    result_.ready = true;
+    QString text = QStringLiteral("READY");
+    for (const QString& line : result_.notices) text += QLatin1Char('\n') + line;
+    setLabel(text);
+    host_.processEvents();
+    if (programming() && options_.soundReady) view_->playReadySound();
+    clock_.sleepMs(result_.notices.isEmpty() ? 500 : 2500);
+}
+
+void TActions::notice(const QString& text) {
+    if (result_.notices.contains(text)) return;
+    result_.notices << text;
+    mainView_.appendDebug(text);
+}
+
+void TActions::done(Memory memory, ActionCode code) {
+    working_.reset();
+    if (aborted_) return;
+    switch (code) {
+        case ActionCode::Read: result_.read.add(memory); break;
+        case ActionCode::BlankCheck: result_.blankChecked.add(memory); break;
+        case ActionCode::Verify: result_.verified.add(memory); break;
+        case ActionCode::Program: result_.written.add(memory); break;
         default: break;
     }
 }
@@ -236,139 +301,40 @@ void TActions::runSequence() {
 // Anything else that went wrong under the action: report it, stop, take the link down so
 // that the closing exchanges are not sent into a link in an unknown state, close the window.
 void TActions::handleFailure(const QString& text) {
-    Timer1.stop();
-    Aborted = true;
-    Running = false;
+    timer_.stop();
+    aborted_ = result_.aborted = true;
+    running_ = false;
+    result_.errors << text;
     host_.showError(text);
-    try {
-        com_.Disconnect();
-    } catch (...) {
-    }
+    box_->disconnect();
     requestClose();
 }
 
 void TActions::FormClose() {
     if (!shown_) return;
     shown_ = false;
-    Timer1.stop();
-    Running = false;
+    timer_.stop();
+    running_ = false;
     setProgressVisible(false);
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray::fromHex("0100"));
-        return;
-    }
-    if (!com_.portOpen()) return;
-    try {
-        tx("M0", 500);
-        tx("D----", 0);
-        if (!com_.IsQxBase) tx("d    ", 0);
-    } catch (...) {
-    }
+    box_->closeAction();
 }
 
 int TActions::PollCardState() {
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray(1, '\x05'));
-        // A failed transfer is a box that does not answer; a reply of the wrong length only
-        // says that there is no card.
-        if (UsbReplyCount < 0) ++PollFailures;
-        else PollFailures = 0;
-        if (PollFailures >= 5) {
-            ShowError(QStringLiteral("The programmer box does not answer."));
-            requestClose();
-        }
-        return UsbReplyCount == 1 ? UsbReply[0] : -1;
+    const CardPoll poll = box_->pollCard();
+    if (poll.answered) {
+        pollFailures_ = 0;
+    } else if (++pollFailures_ >= 5) {
+        ShowError(QStringLiteral("The programmer box does not answer."));
+        requestClose();
     }
-    QByteArray reply;
-    const int r = tx("K", reply, 20);
-    if (r == -1) {
-        if (++PollFailures >= 5) {
-            ShowError(QStringLiteral("The programmer box does not answer."));
-            requestClose();
-        }
-        return -1;
-    }
-    PollFailures = 0;
-    bool ok = false;
-    const int state = reply.trimmed().toInt(&ok, 10);
-    return ok ? state : -1;
-}
-
-int TActions::UsbCommand6(uint8_t arg) {
-    QByteArray packet(2, '\0');
-    packet[0] = 0x06;
-    packet[1] = static_cast<char>(arg);
-    usbPacket(packet);
-    return UsbReplyCount;
+    return poll.state;
 }
 
 void TActions::ShowError(const QString& text) {
+    result_.errors << text;
+    if (working_) result_.failed.add(*working_);
     host_.showError(text);
-    Aborted = true;
-}
-
-// ---------------------------------------------------------------------------------------
-// Exchanges
-// ---------------------------------------------------------------------------------------
-
-int TActions::tx(const QByteArray& command, QByteArray& reply, int wait) {
-    return com_.Transact(command, reply, wait);
-}
-
-int TActions::tx(const QByteArray& command, int wait) {
-    QByteArray ignored;
-    return com_.Transact(command, ignored, wait);
-}
-
-void TActions::sendLabel(const char* text) {
-    if (!com_.IsQxBase) tx(QByteArray("d") + text, 10);
-}
-
-void TActions::sendAddress(int address) { tx("D" + hex4(static_cast<unsigned>(address)), 10); }
-
-void TActions::sendAddressEvery16(int address, int last) {
-    if (address % 16 == 0 || address == last) sendAddress(address);
-}
-
-void TActions::usbPacket(const QByteArray& packet) {
-    TUsb& usb = com_.usb();
-    if (!usb.BulkWrite(com_.PipeOut, packet)) {
-        UsbReplyCount = -1;
-        return;
-    }
-    UsbReplyCount = usb.BulkRead(com_.PipeIn, UsbReply.data(), static_cast<int>(UsbReply.size()));
-}
-
-bool TActions::usbEcho(uint8_t expected) const {
-    return UsbReplyCount >= 2 && UsbReply[0] == expected;
-}
-
-bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait,
-                              int& value) {
-    if (com_.UsbConnected) {
-        QByteArray packet(5, '\0');
-        packet[0] = 0x04;
-        packet[1] = static_cast<char>(b1);
-        packet[2] = static_cast<char>(b2);
-        packet[3] = static_cast<char>(b3);
-        packet[4] = static_cast<char>(b4);
-        usbPacket(packet);
-        if (!usbEcho(b2)) return false;
-        value = UsbReply[1];
-        return true;
-    }
-    QByteArray reply;
-    tx("Y" + hex2(b1) + hex2(b2) + hex2(b3) + hex2(b4), reply, wait);
-    int v = 0;
-    if (!hexReply(reply, 4, v)) return false;
-    value = v & 0xFF;
-    return true;
-}
-
-bool TActions::serialOnly(const QString& text) {
-    if (!com_.UsbConnected) return true;
-    ShowError(text);
-    return false;
+    aborted_ = true;
 }
 
 void TActions::beginLoop(int last) {
@@ -379,6 +345,26 @@ void TActions::beginLoop(int last) {
 void TActions::step(int position) {
     host_.processEvents();
     setProgressPosition(position);
+}
+
+void TActions::stepShowing(int address, int last) {
+    step(address);
+    if (address % 16 == 0 || address == last)
+        box_->display(BoxInterface::Field::Address, hex4(static_cast<unsigned>(address)));
+}
+
+void TActions::checkRead(Memory memory, ActionCode code, TBufArray& buffer, int address,
+                         uint16_t value) {
+    const bool data = memory == Memory::Data;
+    const uint16_t mask = data ? 0xFF : 0xFFFF;
+    if (code == ActionCode::Read) {
+        buffer[address] = value & mask;
+    } else if (code == ActionCode::BlankCheck && !data && value != devices_.ProgBlank) {
+        ShowError(QStringLiteral("Device not blank at $") + hex4s(address));
+    } else if (code == ActionCode::Verify && (value & mask) != (buffer[address] & mask)) {
+        ShowError(QStringLiteral("Verify error at $") + hex4s(address) +
+                  (data ? QStringLiteral(" (Data Memory)") : QStringLiteral(" (Program Memory)")));
+    }
 }
 
 }  // namespace kelvano
