@@ -223,6 +223,10 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
+    if (Sequence) {
+        Sequence();
+        return;
+    }
     switch (ActionMode) {
         case 1: ReadDevice(); break;
         case 2: EraseDevice(); break;

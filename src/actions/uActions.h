@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "actions/ActionView.h"
 #include "base/Clock.h"
@@ -56,6 +57,9 @@ public:
     int UsbReplyCount = 0;   // bytes in UsbReply, -1 when the read failed
     std::array<AvrSignature, 32> AvrSignatureTable;
     QTimer Timer1;
+    // When set, the action runs this sequence instead of the one of ActionMode (the
+    // comparison with the card reads through a runner of its own).
+    std::function<void()> Sequence;
 
     // --- Window events ------------------------------------------------------------------
     // The window has just been shown: rebuilds the signature table and, with an action,
