@@ -45,6 +45,7 @@ void CardCompare::prepare() {
 
 void CardCompare::run() {
     memories_ = {};
+    noteHost_.last.clear();
     const int id = scratch_.DeviceId;
     const bool pic = isPicCode(id);
     if (enable_.prog) memories_[kFlash].state = State::Pending;
@@ -60,17 +61,26 @@ void CardCompare::run() {
 template <typename F>
 void CardCompare::step(Memory& m, F read) {
     if (m.state != State::Pending) return;
-    if (!runner_->Aborted) read();
-    if (!runner_->Aborted) {
-        m.state = State::Read;
+    m.state = State::Failed;
+    if (runner_->Aborted) {
+        m.note = QStringLiteral("not read: the action stopped before it");
         return;
     }
-    m.state = State::Failed;
-    m.note = noteHost_.last.isEmpty() ? QStringLiteral("aborted") : oneLine(noteHost_.last);
+    noteHost_.last.clear();
+    read();
+    if (!runner_->Aborted) m.state = State::Read;
+    else m.note = noteHost_.last.isEmpty() ? QStringLiteral("aborted") : oneLine(noteHost_.last);
 }
 
+// The identification or the configuration read failed: nothing else is read.
 void CardCompare::failRemaining() {
-    for (Memory& m : memories_) step(m, [] {});
+    const QString error = oneLine(noteHost_.last);
+    for (Memory& m : memories_) {
+        if (m.state != State::Pending) continue;
+        m.state = State::Failed;
+        m.note = error.isEmpty() ? QStringLiteral("not read: the action stopped before it")
+                                 : QStringLiteral("not read: ") + error;
+    }
 }
 
 void CardCompare::readPic() {
@@ -87,8 +97,9 @@ void CardCompare::readPic() {
         for (int i : {kFlash, kData}) {
             if (memories_[size_t(i)].state != State::Pending) continue;
             memories_[size_t(i)].state = State::Protected;
-            memories_[size_t(i)].note = QStringLiteral("the controller is code-protected (configuration word %1)")
-                                            .arg(scratch_.CfgWord & 0x3FFF, 4, 16, QLatin1Char('0')).toUpper();
+            memories_[size_t(i)].note =
+                QStringLiteral("the controller is code-protected, configuration word %1")
+                    .arg(QStringLiteral("%1").arg(scratch_.CfgWord & 0x3FFF, 4, 16, QLatin1Char('0')).toUpper());
         }
         return;
     }

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include "actions/Compare.h"
 #include "app/FuseEditors.h"
+#include "app/GridEditing.h"
 #include "link/QtSerialPortImpl.h"
 #include "sim/SimSerialPort.h"
 
@@ -85,6 +87,13 @@ KelvanoProgram::KelvanoProgram(Setup setup)
         if (!simBox.hasCard() || simBox.card().type() != code) simBox.insertCard(code);
     };
     Main.wire(Devices, std::move(links), new FuseEditors(Devices, fuses));
+    Main.Editing->setCardCompare([this]() -> std::optional<CompareReport> {
+        CardCompare compare(host, clock, Devices, Com, options, enable, Main);
+        compare.prepare();
+        ActionDialog window(compare.runner(), &Main);
+        window.exec();
+        return compare.report();
+    });
 }
 
 KelvanoProgram::~KelvanoProgram() = default;

@@ -1,5 +1,7 @@
 #include "device/Compare.h"
 
+#include <algorithm>
+
 namespace kelvano {
 
 namespace {
@@ -82,7 +84,8 @@ QString CompareReport::text(int maxValues) const {
         }
     }
     const int total = differences();
-    if (memories.empty()) out += QStringLiteral("Nothing was compared.\n");
+    const bool noneCompared = std::none_of(memories.begin(), memories.end(), [](const MemoryDiff& m) { return m.compared; });
+    if (noneCompared) out += QStringLiteral("Nothing was compared.\n");
     else if (total == 0 && !anyNotCompared()) out += QStringLiteral("No differences.\n");
     else if (total == 0) out += QStringLiteral("No differences in the memories compared.\n");
     else out += QStringLiteral("%1 in all.\n").arg(plural(total, "difference", "differences"));
