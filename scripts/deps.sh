@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick fonts-dejavu-core
   ccache libcli11-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   clang-format clang-tidy desktop-file-utils appstream lintian dpkg-dev fakeroot file
+  librsvg2-bin bash-completion dex icewm
 )
 missing=()
 for p in "${packages[@]}"; do

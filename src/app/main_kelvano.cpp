@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 #include "app/Program.h"
 #include "app/Settings.h"
@@ -8,6 +9,9 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KELVANO"));
+    // The installed icon and desktop entry (none in a build folder: the window then has none).
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvano")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvano.kelvano"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Control program of the STRAVINEX programmer"));

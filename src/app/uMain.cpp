@@ -86,6 +86,45 @@ QLabel* paneLabel(const QString& name, const QColor& colour, QWidget* parent) {
     return l;
 }
 
+
+// The slot number over a grid: bold red.
+QLabel* slotLabel(const QString& name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, Qt::red);
+    l->setPalette(pal);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+// The name of the file loaded into a grid, right-aligned; a long name may be cut.
+QLabel* fileLabel(const QString& name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(10);
+    l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return l;
+}
+
+// A grid's title row: bold caption, slot number, file name.
+void addTitleRow(QVBoxLayout* into, const QString& title, QLabel* slot, QLabel* file,
+                 QWidget* parent) {
+    auto* h = new QHBoxLayout();
+    h->setSpacing(6);
+    auto* t = new QLabel(title, parent);
+    QFont f = t->font();
+    f.setBold(true);
+    t->setFont(f);
+    h->addWidget(t);
+    h->addWidget(slot);
+    h->addWidget(file, 1);
+    into->addLayout(h);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -151,7 +190,14 @@ void TMain::fixWindowSize() {
 
 TMain::~TMain() = default;
 
+// The commands shared by menus, toolbars and shortcuts.
 void TMain::buildActions() {
+    createActions();
+    setActionIcons();
+    connectActions();
+}
+
+void TMain::createActions() {
     struct Row {
         QAction** target;
         const char* name;
@@ -191,6 +237,11 @@ void TMain::buildActions() {
         addAction(a);
         *r.target = a;
     }
+    Mnu2Prg = Act2Prg;  // the menu item is the action itself; it has no handler
+}
+
+// Standard icons; the open and save icons carry their slot number.
+void TMain::setActionIcons() {
     QStyle* st = style();
     ActExit->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
     ActConfig->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -203,8 +254,9 @@ void TMain::buildActions() {
     ActBlankChk->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
     ActVerify->setIcon(st->standardIcon(QStyle::SP_DialogApplyButton));
     ActProg->setIcon(st->standardIcon(QStyle::SP_ArrowUp));
-    Mnu2Prg = Act2Prg;  // the menu item is the action itself; it has no handler
+}
 
+void TMain::connectActions() {
     connect(ActExit, &QAction::triggered, this, &QWidget::close);
     for (QAction* a : {ActOpen1, ActOpen2, ActOpen3})
         connect(a, &QAction::triggered, this, [this, a] { ActOpenClick(a->property("tag").toInt()); });
@@ -216,7 +268,16 @@ void TMain::buildActions() {
         connect(a, &QAction::triggered, this, [this, a] { ActExecute(a->property("tag").toInt()); });
 }
 
+// The menu bar: File, Devices (filled by ApplyDevice), Action, Help; and the grids' fill menu.
 void TMain::buildMenus() {
+    buildFileMenu();
+    buildDevicesMenu();
+    buildActionMenu();
+    buildHelpMenu();
+    buildFillMenu();
+}
+
+void TMain::buildFileMenu() {
     MnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     MnuFile->setObjectName(QStringLiteral("MnuFile"));
     MnuFile->addActions({ActOpen1, ActOpen2, ActOpen3, FastOpen});
@@ -226,22 +287,31 @@ void TMain::buildMenus() {
     MnuFile->addActions({ActConfig, Mnu2Prg});
     MnuFile->addSeparator();
     MnuFile->addAction(ActExit);
+}
 
+void TMain::buildDevicesMenu() {
     MnuDevices = menuBar()->addMenu(QStringLiteral("&Devices"));
     MnuDevices->setObjectName(QStringLiteral("MnuDevices"));
     DevGroup = new QActionGroup(this);
     DevGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+}
 
+void TMain::buildActionMenu() {
     MnuAction = menuBar()->addMenu(QStringLiteral("&Action"));
     MnuAction->setObjectName(QStringLiteral("MnuAction"));
     MnuAction->addActions({ActRead, ActProg, ActErase, ActBlankChk, ActVerify});
+}
 
+void TMain::buildHelpMenu() {
     MnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     MnuHelp->setObjectName(QStringLiteral("MnuHelp"));
     Info1 = MnuHelp->addAction(QStringLiteral("&Info..."));
     Info1->setObjectName(QStringLiteral("Info1"));
     connect(Info1, &QAction::triggered, this, &TMain::Info1Click);
+}
 
+// The context menu of the grids; GridContextPopup sets its captions.
+void TMain::buildFillMenu() {
     PopFill = new QMenu(this);
     PopFill->setObjectName(QStringLiteral("PopFill"));
     FillFF = PopFill->addAction(QString());
@@ -255,6 +325,12 @@ void TMain::buildMenus() {
 }
 
 void TMain::buildToolBars() {
+    buildFileToolBar();
+    buildActionToolBar();
+}
+
+// Exit, Configuration, Connect with its lamp, then an open and a save button per slot.
+void TMain::buildFileToolBar() {
     ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
@@ -282,30 +358,36 @@ void TMain::buildToolBars() {
     ToolBar1->addWidget(Led1);
     ToolBar1->addSeparator();
 
-    for (int slot = 1; slot <= 3; ++slot) {
-        QAction* open = openAction(slot);
-        auto* btn = new QToolButton(ToolBar1);
-        btn->setObjectName(QStringLiteral("BtnOpen%1").arg(slot));
-        btn->setDefaultAction(open);
-        btn->setPopupMode(QToolButton::MenuButtonPopup);
-        auto* menu = new QMenu(btn);
-        menu->setObjectName(QStringLiteral("PopFiles%1").arg(slot));
-        connect(menu, &QMenu::aboutToShow, this, [this, slot] { BtnOpenDropDown(slot); });
-        connect(menu, &QMenu::triggered, this, &TMain::PopFilesClick);
-        btn->setMenu(menu);
-        PopFiles[static_cast<size_t>(slot)] = menu;
-        BtnOpen[static_cast<size_t>(slot)] = btn;
-        QAction* holder = ToolBar1->addWidget(btn);
-        // A widget in a toolbar follows its holder's visibility, not its action's.
-        connect(open, &QAction::changed, holder, [holder, open] { holder->setVisible(open->isVisible()); });
+    for (int slot = 1; slot <= 3; ++slot) addSlotButtons(slot);
+}
 
-        QAction* save = saveAction(slot);
-        ToolBar1->addAction(save);
-        auto* sbtn = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(save));
-        sbtn->setObjectName(QStringLiteral("BtnSave%1").arg(slot));
-        BtnSave[static_cast<size_t>(slot)] = sbtn;
-    }
+// The open button of a slot, with its drop-down list of recent files, and its save button.
+void TMain::addSlotButtons(int slot) {
+    QAction* open = openAction(slot);
+    auto* btn = new QToolButton(ToolBar1);
+    btn->setObjectName(QStringLiteral("BtnOpen%1").arg(slot));
+    btn->setDefaultAction(open);
+    btn->setPopupMode(QToolButton::MenuButtonPopup);
+    auto* menu = new QMenu(btn);
+    menu->setObjectName(QStringLiteral("PopFiles%1").arg(slot));
+    connect(menu, &QMenu::aboutToShow, this, [this, slot] { BtnOpenDropDown(slot); });
+    connect(menu, &QMenu::triggered, this, &TMain::PopFilesClick);
+    btn->setMenu(menu);
+    PopFiles[static_cast<size_t>(slot)] = menu;
+    BtnOpen[static_cast<size_t>(slot)] = btn;
+    QAction* holder = ToolBar1->addWidget(btn);
+    // A widget in a toolbar follows its holder's visibility, not its action's.
+    connect(open, &QAction::changed, holder, [holder, open] { holder->setVisible(open->isVisible()); });
 
+    QAction* save = saveAction(slot);
+    ToolBar1->addAction(save);
+    auto* sbtn = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(save));
+    sbtn->setObjectName(QStringLiteral("BtnSave%1").arg(slot));
+    BtnSave[static_cast<size_t>(slot)] = sbtn;
+}
+
+// Read, Erase, Blank Check, Verify, Program.
+void TMain::buildActionToolBar() {
     ToolBar2 = addToolBar(QStringLiteral("ToolBar2"));
     ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
     ToolBar2->setMovable(false);
@@ -321,6 +403,7 @@ void TMain::buildToolBars() {
     }
 }
 
+// The page control on the left, the fuse page control and the Enable boxes on the right.
 void TMain::buildCentral() {
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
@@ -332,80 +415,67 @@ void TMain::buildCentral() {
     PageCtl->setFixedWidth(480);
     row->addWidget(PageCtl);
 
-    auto slotLabel = [](const QString& name, QWidget* parent) {
-        auto* l = new QLabel(parent);
-        l->setObjectName(name);
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, Qt::red);
-        l->setPalette(pal);
-        QFont f = l->font();
-        f.setBold(true);
-        l->setFont(f);
-        return l;
-    };
-    auto fileLabel = [](const QString& name, QWidget* parent) {
-        auto* l = new QLabel(parent);
-        l->setObjectName(name);
-        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        l->setMinimumWidth(10);
-        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        return l;
-    };
-    auto titleRow = [](QVBoxLayout* into, const QString& title, QLabel* slot, QLabel* file,
-                       QWidget* parent) {
-        auto* h = new QHBoxLayout();
-        h->setSpacing(6);
-        auto* t = new QLabel(title, parent);
-        QFont f = t->font();
-        f.setBold(true);
-        t->setFont(f);
-        h->addWidget(t);
-        h->addWidget(slot);
-        h->addWidget(file, 1);
-        into->addLayout(h);
-    };
+    buildMemoryPages();
+    buildDebugPage();
+    connectGridPopups();
 
-    // A memory page: a column of title rows (caption, slot number, file name) over grids.
-    auto memoryPage = [&](const QString& name, QVBoxLayout*& column) {
-        auto* page = new QWidget(PageCtl);
-        page->setObjectName(name);
-        column = new QVBoxLayout(page);
-        column->setContentsMargins(3, 2, 3, 3);
-        column->setSpacing(1);
-        PageCtl->addTab(page, name);
-        return page;
-    };
-    auto memoryGrid = [&](QVBoxLayout* column, const QString& title, const QString& slotName,
-                          QLabel*& slot, const QString& fileName, QLabel*& file,
-                          const QString& gridName, QColor colour) {
-        QWidget* page = column->parentWidget();
-        slot = slotLabel(slotName, page);
-        file = fileLabel(fileName, page);
-        titleRow(column, title, slot, file, page);
-        auto* grid = new DumpGridView(colour, page);
-        grid->setObjectName(gridName);
-        return grid;
-    };
+    auto* right = new QVBoxLayout();
+    right->setSpacing(3);
+    buildFuseHolder(central, right);
+    buildEnablePanel(central, right);
+    row->addLayout(right, 1);
 
+    setCentralWidget(central);
+}
+
+// The controller page (flash and internal EEPROM grids) and the external EEPROM page.
+void TMain::buildMemoryPages() {
     QVBoxLayout* v1 = nullptr;
-    Pg1 = memoryPage(QStringLiteral("Pg1"), v1);
-    pGrid = memoryGrid(v1, QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"), LabProgMem,
-                       QStringLiteral("LabFnProgMem"), LabFnProgMem, QStringLiteral("pGrid"),
-                       QColor(0xFF, 0xFF, 0xEF));
+    Pg1 = addMemoryPage(QStringLiteral("Pg1"), v1);
+    pGrid = addMemoryGrid(v1, {QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"),
+                               QStringLiteral("LabFnProgMem"), QStringLiteral("pGrid"),
+                               QColor(0xFF, 0xFF, 0xEF)},
+                          LabProgMem, LabFnProgMem);
     v1->addWidget(pGrid, 1);
-    dGrid = memoryGrid(v1, QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
-                       LabDataMem, QStringLiteral("LabFnDataMem"), LabFnDataMem,
-                       QStringLiteral("dGrid"), QColor(0xFA, 0xFF, 0xFA));
+    dGrid = addMemoryGrid(v1, {QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
+                               QStringLiteral("LabFnDataMem"), QStringLiteral("dGrid"),
+                               QColor(0xFA, 0xFF, 0xFA)},
+                          LabDataMem, LabFnDataMem);
     dGrid->setFixedHeight(dGrid->heightForRows(7));
     v1->addWidget(dGrid);
 
     QVBoxLayout* v2 = nullptr;
-    Pg2 = memoryPage(QStringLiteral("Pg2"), v2);
-    eGrid = memoryGrid(v2, QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"), LabEepMem,
-                       QStringLiteral("LabFnEepMem"), LabFnEepMem, QStringLiteral("eGrid"),
-                       QColor(0xFF, 0xF4, 0xF8));
+    Pg2 = addMemoryPage(QStringLiteral("Pg2"), v2);
+    eGrid = addMemoryGrid(v2, {QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"),
+                               QStringLiteral("LabFnEepMem"), QStringLiteral("eGrid"),
+                               QColor(0xFF, 0xF4, 0xF8)},
+                          LabEepMem, LabFnEepMem);
     v2->addWidget(eGrid, 1);
+}
 
+// A memory page: a column of title rows (caption, slot number, file name) over grids.
+QWidget* TMain::addMemoryPage(const QString& name, QVBoxLayout*& column) {
+    auto* page = new QWidget(PageCtl);
+    page->setObjectName(name);
+    column = new QVBoxLayout(page);
+    column->setContentsMargins(3, 2, 3, 3);
+    column->setSpacing(1);
+    PageCtl->addTab(page, name);
+    return page;
+}
+
+DumpGridView* TMain::addMemoryGrid(QVBoxLayout* column, const GridNames& names, QLabel*& slot,
+                                   QLabel*& file) {
+    QWidget* page = column->parentWidget();
+    slot = slotLabel(names.slotLabel, page);
+    file = fileLabel(names.fileLabel, page);
+    addTitleRow(column, names.title, slot, file, page);
+    auto* grid = new DumpGridView(names.colour, page);
+    grid->setObjectName(names.grid);
+    return grid;
+}
+
+void TMain::buildDebugPage() {
     PageDebug = new QWidget(PageCtl);
     PageDebug->setObjectName(QStringLiteral("PageDebug"));
     auto* v3 = new QVBoxLayout(PageDebug);
@@ -414,7 +484,10 @@ void TMain::buildCentral() {
     Memo1->setReadOnly(true);
     v3->addWidget(Memo1);
     PageCtl->addTab(PageDebug, QStringLiteral("DEBUG"));
+}
 
+// A right click on a grid offers the fill menu for that grid's buffer.
+void TMain::connectGridPopups() {
     for (DumpGridView* g : {pGrid, dGrid, eGrid}) {
         connect(g, &DumpGridView::contextPopup, this, [this](DumpGridView* grid, const QPoint& pos) {
             if (!grid->grid()) return;
@@ -422,16 +495,20 @@ void TMain::buildCentral() {
             PopFill->popup(pos);
         });
     }
+}
 
-    auto* right = new QVBoxLayout();
-    right->setSpacing(3);
+// The holder the fuse page control is put into once it exists (see wire()).
+void TMain::buildFuseHolder(QWidget* central, QVBoxLayout* right) {
     cfgHolder_ = new QWidget(central);
     cfgHolder_->setObjectName(QStringLiteral("CfgHolder"));
     auto* holderLayout = new QVBoxLayout(cfgHolder_);
     holderLayout->setContentsMargins(0, 0, 0, 0);
     CfgCtrl = nullptr;
     right->addWidget(cfgHolder_, 1);
+}
 
+// The Enable group: which memories Read, Verify and Program work on.
+void TMain::buildEnablePanel(QWidget* central, QVBoxLayout* right) {
     CfgPanel = new QWidget(central);
     CfgPanel->setObjectName(QStringLiteral("CfgPanel"));
     auto* panelLayout = new QVBoxLayout(CfgPanel);
@@ -463,9 +540,6 @@ void TMain::buildCentral() {
     });
     panelLayout->addWidget(GrpEnable);
     right->addWidget(CfgPanel);
-    row->addLayout(right, 1);
-
-    setCentralWidget(central);
 }
 
 void TMain::buildStatusBar() {

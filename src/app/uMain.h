@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTimer>
@@ -22,6 +23,7 @@ class QPlainTextEdit;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class QVBoxLayout;
 
 namespace kelvano {
 
@@ -187,10 +189,38 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Names and colour of one memory grid and its title row.
+    struct GridNames {
+        QString title;
+        QString slotLabel;
+        QString fileLabel;
+        QString grid;
+        QColor colour;
+    };
+    // The window is built in this order: actions, menus, toolbars, central area, status bar.
     void buildActions();
+    void createActions();
+    void setActionIcons();
+    void connectActions();
     void buildMenus();
+    void buildFileMenu();
+    void buildDevicesMenu();
+    void buildActionMenu();
+    void buildHelpMenu();
+    void buildFillMenu();
     void buildToolBars();
+    void buildFileToolBar();
+    void addSlotButtons(int slot);
+    void buildActionToolBar();
     void buildCentral();
+    void buildMemoryPages();
+    QWidget* addMemoryPage(const QString& name, QVBoxLayout*& column);
+    DumpGridView* addMemoryGrid(QVBoxLayout* column, const GridNames& names, QLabel*& slot,
+                                QLabel*& file);
+    void buildDebugPage();
+    void connectGridPopups();
+    void buildFuseHolder(QWidget* central, QVBoxLayout* right);
+    void buildEnablePanel(QWidget* central, QVBoxLayout* right);
     void buildStatusBar();
     void AddDeviceItem(int code, const QString& caption);
     void refreshEnableBoxes();

@@ -2,9 +2,11 @@
 // The layout is recognised from the first data line, trying the lines of the layout file
 // first and then the built-in ones.
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <vector>
 
+#include "base/DataFiles.h"
 #include "fileio/TextLines.h"
 #include "fileio/uFileio.h"
 
@@ -79,9 +81,12 @@ bool matches(const Layout& layout, const std::vector<int>& bytes) {
 
 int TFileIo::loadCrdLayouts(QStringList& layouts) {
     layouts.clear();
-    if (!CrdPath.isEmpty() && QFile::exists(CrdPath)) {
+    // CrdPath names the file beside the program; the data folders are tried after it.
+    const QFileInfo crd(CrdPath);
+    const QString path = CrdPath.isEmpty() ? QString() : findDataFile(crd.path(), crd.fileName());
+    if (!path.isEmpty()) {
         int error = 0;
-        FilePtr f = openFile(CrdPath, "rb", error);
+        FilePtr f = openFile(path, "rb", error);
         if (!f) {
             ShowIoError(error);
             return error;

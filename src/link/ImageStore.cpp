@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "base/DataFiles.h"
+
 namespace kelvano {
 
 namespace {
@@ -33,8 +35,9 @@ QByteArray ImageStore::builtInData() {
 }
 
 ImageStore ImageStore::programStore(const QString& programDir) {
-    if (!programDir.isEmpty()) {
-        QFile f(QDir(programDir).filePath(storeFileName()));
+    const QString path = findDataFile(programDir, storeFileName());
+    if (!path.isEmpty()) {
+        QFile f(path);
         if (f.open(QIODevice::ReadOnly)) return ImageStore(f.readAll());
     }
     return ImageStore(builtInData());

@@ -17,8 +17,8 @@ public:
     ImageStore() = default;
     explicit ImageStore(QByteArray data) : data_(std::move(data)) {}
 
-    // The store the program uses: a store file beside the program where there is one
-    // (see storeFileName), else the one built into the program.
+    // The store the program uses: a store file (see storeFileName) beside the program or in
+    // the data folders (see findDataFile) where there is one, else the one built into the program.
     static ImageStore programStore(const QString& programDir);
     static QString storeFileName();  // the file name looked for beside the program
     // The store built into every program, as a Qt resource at resourcePath(); empty when
