@@ -3,176 +3,125 @@
 namespace kelvano {
 
 namespace {
-enum { kFlash = 0, kData = 1, kEeprom = 2, kConfig = 3 };
-const char* const kKeys[] = {"flash", "data", "eeprom", "config"};
-const char* const kNames[] = {"Program Memory", "Data Memory", "EEPROM Memory", "Configuration"};
-const int kGrids[] = {1, 2, 3, 0};
+const Memory kOrder[] = {Memory::Program, Memory::Data, Memory::Configuration, Memory::ExternalEeprom};
 
+QString keyOf(Memory m) {
+    switch (m) {
+        case Memory::Program: return QStringLiteral("flash");
+        case Memory::Data: return QStringLiteral("data");
+        case Memory::Configuration: return QStringLiteral("config");
+        default: return QStringLiteral("eeprom");
+    }
+}
+QString nameOf(Memory m) {
+    switch (m) {
+        case Memory::Program: return QStringLiteral("Program Memory");
+        case Memory::Data: return QStringLiteral("Data Memory");
+        case Memory::Configuration: return QStringLiteral("Configuration");
+        default: return QStringLiteral("EEPROM Memory");
+    }
+}
+int gridOf(Memory m) {
+    switch (m) {
+        case Memory::Program: return 1;
+        case Memory::Data: return 2;
+        case Memory::ExternalEeprom: return 3;
+        default: return 0;
+    }
+}
 QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char(' ')).simplified(); }
 }  // namespace
 
 CardCompare::CardCompare(Host& host, Clock& clock, const TDevices& buffers, TCom& com,
                          const Options& options, const EnableBoxes& enable, MainView& mainView)
-    : host_(host), noteHost_(host), buffers_(buffers), options_(options), warnings_(options.warnEnable) {
+    : host_(host), buffers_(buffers), options_(options), warnings_(options.warnEnable) {
     enable_.prog = enable.prog;
     enable_.data = enable.data;
     enable_.config = enable.config;
     enable_.eep = enable.eep;
-    // The question of the loader is asked by prepare(); protection is reported in the report.
+    // The loader question is asked by prepare(), and protection is told in the report: the
+    // read itself shows no warning box.
     options_.warnEnable = false;
     scratch_.DeviceId = buffers.DeviceId;
     scratch_.ApplyBuffers(nullptr, false);
-    runner_ = std::make_unique<TActions>(noteHost_, clock, scratch_, com, options_, enable_, fuses_, mainView);
-    runner_->ActionMode = 1;  // reads: the caption and the card wait of a read
-    runner_->Sequence = [this] { run(); };
+    runner_ = std::make_unique<TActions>(host, clock, scratch_, com, options_, enable_, fuses_, mainView);
 }
 
 CardCompare::~CardCompare() = default;
 
 void CardCompare::prepare() {
     const int id = scratch_.DeviceId;
-    eepromAgreed_ = true;
-    const bool loaderCard = isPicLoader(id) || isAvrAction(id);
-    // The warning option decides, as it does for a read.
-    if (!enable_.eep || !loaderCard || !warnings_) return;
-    host_.beep();
-    eepromAgreed_ = host_.askOkAbort(
-        QStringLiteral("Warning!"),
-        QStringLiteral("Comparing the external EEPROM installs the EEPROM loader in place of the "
-                       "controller's program.\rContents of controller will be lost\r\r"
-                       "OK: compare the EEPROM too.\rAbort: compare the other memories only."));
-}
-
-void CardCompare::run() {
+    eepromDeclined_ = false;
+    if (enable_.eep && (isPicLoader(id) || isAvrAction(id)) && warnings_) {
+        host_.beep();
+        eepromDeclined_ = !host_.askOkAbort(
+            QStringLiteral("Warning!"),
+            QStringLiteral("Comparing the external EEPROM installs the EEPROM loader in place of the "
+                           "controller's program.\rContents of controller will be lost\r\r"
+                           "OK: compare the EEPROM too.\rAbort: compare the other memories only."));
+    }
     memories_ = {};
-    noteHost_.last.clear();
-    const int id = scratch_.DeviceId;
-    const bool pic = isPicCode(id);
-    if (enable_.prog) memories_[kFlash].state = State::Pending;
-    if (enable_.data) memories_[kData].state = State::Pending;
-    if (enable_.eep) memories_[kEeprom].state = State::Pending;
-    if (enable_.config && pic) memories_[kConfig].state = State::Pending;
-    noteHost_.last.clear();
-    if (pic) readPic();
-    else if (isAvrAction(id)) readAvr();
-    readEeprom();
+    if (enable_.prog) memories_.add(Memory::Program);
+    if (enable_.data) memories_.add(Memory::Data);
+    // Only a PIC card's configuration (ID words and configuration word) is held in buffers.
+    if (enable_.config && isPicCode(id)) memories_.add(Memory::Configuration);
+    if (enable_.eep && !eepromDeclined_) memories_.add(Memory::ExternalEeprom);
+    enable_.prog = memories_.has(Memory::Program);
+    enable_.data = memories_.has(Memory::Data);
+    enable_.config = enable_.config && isPicCode(id);
+    enable_.eep = memories_.has(Memory::ExternalEeprom);
 }
 
-template <typename F>
-void CardCompare::step(Memory& m, F read) {
-    if (m.state != State::Pending) return;
-    m.state = State::Failed;
-    if (runner_->Aborted) {
-        m.note = QStringLiteral("not read: the action stopped before it");
-        return;
-    }
-    noteHost_.last.clear();
-    read();
-    if (!runner_->Aborted) m.state = State::Read;
-    else m.note = noteHost_.last.isEmpty() ? QStringLiteral("aborted") : oneLine(noteHost_.last);
-}
-
-// The identification or the configuration read failed: nothing else is read.
-void CardCompare::failRemaining() {
-    const QString error = oneLine(noteHost_.last);
-    for (Memory& m : memories_) {
-        if (m.state != State::Pending) continue;
-        m.state = State::Failed;
-        m.note = error.isEmpty() ? QStringLiteral("not read: the action stopped before it")
-                                 : QStringLiteral("not read: ") + error;
-    }
-}
-
-void CardCompare::readPic() {
-    TActions& a = *runner_;
-    if (!enable_.prog && !enable_.data && !enable_.config) return;
-    // The configuration first: it tells whether the memories can be read at all.
-    a.PicMemoryOperation(3, 1);
-    if (a.Aborted) {
-        failRemaining();
-        return;
-    }
-    step(memories_[kConfig], [] {});
-    if ((scratch_.CfgWord & 0x30) != 0x30) {
-        for (int i : {kFlash, kData}) {
-            if (memories_[size_t(i)].state != State::Pending) continue;
-            memories_[size_t(i)].state = State::Protected;
-            memories_[size_t(i)].note =
-                QStringLiteral("the controller is code-protected, configuration word %1")
-                    .arg(QStringLiteral("%1").arg(scratch_.CfgWord & 0x3FFF, 4, 16, QLatin1Char('0')).toUpper());
-        }
-        return;
-    }
-    step(memories_[kFlash], [&] { a.PicMemoryOperation(1, 1); });
-    step(memories_[kData], [&] { a.PicMemoryOperation(2, 1); });
-}
-
-void CardCompare::readAvr() {
-    TActions& a = *runner_;
-    const int id = scratch_.DeviceId;
-    if (!enable_.prog && !enable_.data) return;
-    const bool open = a.AvrIdentify(id, false);
-    if (a.Aborted) {
-        failRemaining();
-        return;
-    }
-    if (!open) {
-        for (int i : {kFlash, kData}) {
-            if (memories_[size_t(i)].state != State::Pending) continue;
-            memories_[size_t(i)].state = State::Protected;
-            memories_[size_t(i)].note = QStringLiteral("the controller is protected by its lock bits");
-        }
-        return;
-    }
-    step(memories_[kFlash], [&] { a.AvrMemoryOperation(1, 1); });
-    step(memories_[kData], [&] { a.AvrMemoryOperation(2, 1); });
-}
-
-void CardCompare::readEeprom() {
-    TActions& a = *runner_;
-    Memory& m = memories_[kEeprom];
-    if (m.state != State::Pending) return;
-    const int id = scratch_.DeviceId;
-    if (isPicDirect(id)) {
-        step(m, [&] { a.EepromOperation(1); });
-        return;
-    }
-    if (!eepromAgreed_) {
-        m.state = State::Declined;
-        m.note = QStringLiteral("reading it needs the loader in place of the controller's program; not agreed");
-        return;
-    }
-    step(m, [&] {
-        if (isPicLoader(id)) a.InstallPicLoader();
-        else a.InstallAvrLoader();
-        if (!a.Aborted) a.LoaderReadEeprom();
-    });
+bool CardCompare::picProtected() const {
+    return isPicCode(scratch_.DeviceId) && runner_->result().read.has(Memory::Configuration) &&
+           (scratch_.CfgWord & 0x30) != 0x30;
 }
 
 bool CardCompare::failed() const {
-    for (const Memory& m : memories_)
-        if (m.state == State::Failed || m.state == State::Pending) return true;
-    return runner_->Aborted;
+    const ActionResult& r = runner_->result();
+    return !r.ready || !r.errors.isEmpty();
 }
 
 CompareReport CardCompare::report() const {
+    const ActionResult& result = runner_->result();
     CompareReport r;
     r.against = QStringLiteral("card");
     const bool pic = isPicCode(buffers_.DeviceId);
-    const uint16_t flashMask = pic ? 0x3FFF : 0xFFFF;
-    for (int i : {kFlash, kData, kConfig, kEeprom}) {
-        const Memory& m = memories_[size_t(i)];
-        const QString key = QString::fromLatin1(kKeys[i]), name = QString::fromLatin1(kNames[i]);
-        if (m.state == State::NotTicked) continue;
-        if (m.state != State::Read) {
-            r.memories.push_back(skippedMemory(key, name, kGrids[i],
-                                               m.state == State::Pending ? QStringLiteral("not read") : m.note));
+    const QString protectedNote =
+        QStringLiteral("the controller is code-protected, configuration word %1")
+            .arg(QStringLiteral("%1").arg(scratch_.CfgWord & 0x3FFF, 4, 16, QLatin1Char('0')).toUpper());
+    for (Memory m : kOrder) {
+        const QString key = keyOf(m), name = nameOf(m);
+        const int grid = gridOf(m);
+        if (m == Memory::ExternalEeprom && eepromDeclined_) {
+            r.memories.push_back(skippedMemory(
+                key, name, grid, QStringLiteral("reading it needs the loader in place of the controller's program; not agreed")));
             continue;
         }
-        switch (i) {
-            case kFlash: r.memories.push_back(diffMemory(key, name, 1, 4, buffers_.ProgBuf, scratch_.ProgBuf, flashMask)); break;
-            case kData: r.memories.push_back(diffMemory(key, name, 2, 2, buffers_.DataBuf, scratch_.DataBuf, 0xFF)); break;
-            case kEeprom: r.memories.push_back(diffMemory(key, name, 3, 2, buffers_.EepBuf, scratch_.EepBuf, 0xFF)); break;
+        if (!memories_.has(m)) continue;
+        // A protected PIC answers every read, with words that are not its contents.
+        if ((m == Memory::Program || m == Memory::Data) && picProtected()) {
+            r.memories.push_back(skippedMemory(key, name, grid, protectedNote));
+            continue;
+        }
+        if (!result.read.has(m)) {
+            QString note = QStringLiteral("not read");
+            if (result.skipped.has(m) && !result.notices.isEmpty()) note = oneLine(result.notices.constFirst());
+            else if (!result.errors.isEmpty()) note = QStringLiteral("not read: ") + oneLine(result.errors.constLast());
+            else if (result.aborted) note = QStringLiteral("not read: aborted");
+            r.memories.push_back(skippedMemory(key, name, grid, note));
+            continue;
+        }
+        switch (m) {
+            case Memory::Program:
+                r.memories.push_back(diffMemory(key, name, 1, 4, buffers_.ProgBuf, scratch_.ProgBuf, pic ? 0x3FFF : 0xFFFF));
+                break;
+            case Memory::Data:
+                r.memories.push_back(diffMemory(key, name, 2, 2, buffers_.DataBuf, scratch_.DataBuf, 0xFF));
+                break;
+            case Memory::ExternalEeprom:
+                r.memories.push_back(diffMemory(key, name, 3, 2, buffers_.EepBuf, scratch_.EepBuf, 0xFF));
+                break;
             default: r.memories.push_back(diffPicConfiguration(buffers_, scratch_)); break;
         }
     }

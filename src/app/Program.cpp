@@ -77,7 +77,7 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     };
     links.showConfig = [this] { Config.exec(); };
     links.runAction = [this](int code) {
-        Actions.ActionMode = static_cast<uint8_t>(code);
+        Actions.setAction(actionCodeOf(code));
         ActionWindow.exec();
     };
     links.showAbout = [this] { About.exec(); };
@@ -90,6 +90,7 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     Main.Editing->setCardCompare([this]() -> std::optional<CompareReport> {
         CardCompare compare(host, clock, Devices, Com, options, enable, Main);
         compare.prepare();
+        compare.runner().setAction(ActionCode::Read);
         ActionDialog window(compare.runner(), &Main);
         window.exec();
         return compare.report();

@@ -88,7 +88,7 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
         closing = true;
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     };
-    compare.runner().FormShow();
+    compare.runner().start(ActionCode::Read, compare.memories());
     loop.exec();
     compare.runner().FormClose();
     com.Disconnect();
