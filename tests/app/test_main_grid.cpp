@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolButton>
+#include <QTreeWidget>
 
+#include "app/CompareDialog.h"
 #include "app/DumpGridView.h"
+#include "app/GridEditing.h"
 #include "test_main_support.h"
 
 namespace kelvano {
@@ -46,21 +52,8 @@ TEST(DumpGridViewTest, ARefillSignalsOnlyTheChangedRows) {
     EXPECT_EQ(view.model()->index(100, 2).data().toString(), QString(16, 'A'));
 }
 
-}  // namespace
-}  // namespace kelvano
-
 // ---------------------------------------------------------------------------------------
 // Keyboard, edit mode, undo, go to, find and the comparisons in the window
-
-#include <QLabel>
-#include <QScrollBar>
-#include <QTreeWidget>
-
-#include "app/CompareDialog.h"
-#include "app/GridEditing.h"
-
-namespace kelvano {
-namespace {
 
 using namespace testing_support;
 
@@ -249,6 +242,36 @@ TEST(GridEditingTest, GoToAndFindAtTheBufferEnds) {
     EXPECT_EQ(e.find("4", false, true), 63);  // '4' is 0x34, the last byte
     EXPECT_EQ(e.find("1G", true, true), -1);
     EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
+}
+
+
+TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
+    ProgramRig rig;
+    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
+    p->options.ports = {"SIM"};
+    p->options.selectPort("SIM");
+    m.ButConnect->click();
+    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
+    EXPECT_TRUE(e.ActCompare->isEnabled());
+    SimCard& card = p->simBox.card();
+    card.flash[2] = 0x1234;
+    card.flash[3] = 0x0ABC;
+    card.eeprom[17] = 0x5A;
+    e.ActCompare->trigger();  // the action window reads, then closes itself
+    ASSERT_NE(e.compareDialog(), nullptr);
+    EXPECT_EQ(e.compareDialog()->report().diffLines(),
+              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
+              "eeprom 0011-0011 1 FF 5A\n");
+    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
+    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
+    EXPECT_EQ(m.eGrid->mark(17), CellMark::Differs);
+    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
 }  // namespace

@@ -117,9 +117,15 @@ TEST(CompareReport, PicConfigurationAtItsOwnAddresses) {
     CompareReport r;
     r.memories.push_back(diffPicConfiguration(e, f));
     EXPECT_EQ(r.diffLines(), "config 2002-2002 1 000F 0005\nconfig 2007-2007 1 3FFF 3FCF\n");
-    diffBuffers(r, e, e, 1 | 2 | 4);
+    e.ProgBuf[9] = 0xFFFF;  // the same 14-bit word as the blank 3FFF
+    f.DataBuf[9] = 0x1FF;   // the same byte as FF
+    diffBuffers(r, e, f, 1 | 2 | 4);
     EXPECT_EQ(r.differences(), 2);
     r.memories.erase(r.memories.begin());
     EXPECT_TRUE(r.identical());
-    EXPECT_EQ(r.text().right(16), "No differences.\n");
+    EXPECT_EQ(r.text(),
+              "Program Memory: no differences in 1024 addresses\n"
+              "Data Memory: no differences in 64 addresses\n"
+              "EEPROM Memory: no differences in 2048 addresses\n"
+              "No differences.\n");
 }
