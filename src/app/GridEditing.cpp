@@ -241,7 +241,7 @@ void GridEditing::setEditMode(bool on) {
 }
 
 void GridEditing::onTyped(DumpGridView* v, int element, int sub, bool inText, QChar key) {
-    if (!editMode_ || !v->grid()) return;
+    if (!v->grid()) return;
     const int g = v->grid()->tag();
     TBufArray& buf = g == 1 ? devices_.ProgBuf : g == 2 ? devices_.DataBuf : devices_.EepBuf;
     if (element < 0 || element >= buf.length()) return;
