@@ -14,7 +14,9 @@ namespace kelvano {
 namespace {
 constexpr int kShownValues = 8;
 
-QString hexOf(unsigned v, int digits) { return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper(); }
+QString hexOf(unsigned v, int digits) {
+    return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
+}
 
 QString values(const std::vector<uint16_t>& v, int digits) {
     QStringList parts;
@@ -49,8 +51,10 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
     v->addWidget(buttons);
-    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { chosen(item); });
-    connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { chosen(item); });
+    connect(list_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { chosen(item); });
+    connect(list_, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { chosen(item); });
     resize(620, 320);
 }
 
@@ -73,7 +77,8 @@ void CompareDialog::showReport(const CompareReport& report) {
         for (const DiffRun& r : m.runs) {
             auto* row = new QTreeWidgetItem(top);
             row->setText(0, r.count() == 1 ? hexOf(unsigned(r.first), 4)
-                                           : hexOf(unsigned(r.first), 4) + QLatin1Char('-') + hexOf(unsigned(r.last()), 4));
+                                           : hexOf(unsigned(r.first), 4) + QLatin1Char('-') +
+                                                 hexOf(unsigned(r.last()), 4));
             row->setText(1, QString::number(r.count()));
             row->setText(2, values(r.expected, m.digits));
             row->setText(3, values(r.found, m.digits));
@@ -84,7 +89,8 @@ void CompareDialog::showReport(const CompareReport& report) {
     }
     for (int c = 0; c < 3; ++c) list_->resizeColumnToContents(c);
     const int total = report.differences();
-    QString text = total == 0 ? QStringLiteral("No differences") : QStringLiteral("%1 differences in all").arg(total);
+    QString text = total == 0 ? QStringLiteral("No differences")
+                              : QStringLiteral("%1 differences in all").arg(total);
     if (total == 1) text = QStringLiteral("1 difference in all");
     if (report.anyNotCompared()) text += QStringLiteral("; not every memory was compared");
     summary_->setText(text + QLatin1Char('.'));

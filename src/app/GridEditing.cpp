@@ -1,7 +1,6 @@
 #include "app/GridEditing.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -18,6 +17,7 @@
 #include <QToolBar>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/CompareDialog.h"
 #include "app/DumpGridView.h"
@@ -34,7 +34,12 @@ QString hex4(int v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')
 }  // namespace
 
 GridEditing::GridEditing(TMain& main, TDevices& devices, Host& host, FuseModel& fuses)
-    : QObject(&main), main_(main), devices_(devices), host_(host), fuses_(fuses), history_(devices) {
+    : QObject(&main),
+      main_(main),
+      devices_(devices),
+      host_(host),
+      fuses_(fuses),
+      history_(devices) {
     buildActions();
     for (int g = 1; g <= 3; ++g) {
         DumpGridView* v = view(g);
@@ -58,7 +63,8 @@ void GridEditing::buildActions() {
         a->setObjectName(QString::fromLatin1(name));
         a->setShortcut(key);
         a->setShortcutContext(Qt::WindowShortcut);
-        const QString hint = QString::fromLatin1(caption).remove(QStringLiteral("...")).remove(QLatin1Char('&'));
+        const QString hint =
+            QString::fromLatin1(caption).remove(QStringLiteral("...")).remove(QLatin1Char('&'));
         a->setToolTip(hint);
         a->setStatusTip(hint);
         main_.addAction(a);
@@ -103,9 +109,10 @@ void GridEditing::buildActions() {
         DumpGridView* v = focusedGrid();
         if (!v || !v->grid()) return;
         bool ok = false;
-        const QString text = QInputDialog::getText(&main_, QStringLiteral("Go to Address"),
-                                                   QStringLiteral("Address (0000-%1):").arg(hex4(v->elementCount() - 1)),
-                                                   QLineEdit::Normal, QString(), &ok);
+        const QString text = QInputDialog::getText(
+            &main_, QStringLiteral("Go to Address"),
+            QStringLiteral("Address (0000-%1):").arg(hex4(v->elementCount() - 1)),
+            QLineEdit::Normal, QString(), &ok);
         if (ok) goToAddress(text);
     });
     connect(ActFind, &QAction::triggered, this, &GridEditing::showFind);
@@ -130,7 +137,8 @@ DumpGridView* GridEditing::focusedGrid() const {
 }
 
 std::vector<int> GridEditing::gridsOfSlot(int slot) const {
-    if (isPicCode(devices_.DeviceId)) return slot == 1 ? std::vector<int>{1, 2} : std::vector<int>{3};
+    if (isPicCode(devices_.DeviceId))
+        return slot == 1 ? std::vector<int>{1, 2} : std::vector<int>{3};
     return {slot};
 }
 
@@ -142,13 +150,16 @@ int GridEditing::slotOfGrid(int grid) const {
 void GridEditing::refreshActions() {
     ActUndo->setEnabled(history_.canUndo());
     ActRedo->setEnabled(history_.canRedo());
-    ActUndo->setText(history_.canUndo() ? QStringLiteral("&Undo ") + history_.undoText() : QStringLiteral("&Undo"));
-    ActRedo->setText(history_.canRedo() ? QStringLiteral("&Redo ") + history_.redoText() : QStringLiteral("&Redo"));
+    ActUndo->setText(history_.canUndo() ? QStringLiteral("&Undo ") + history_.undoText()
+                                        : QStringLiteral("&Undo"));
+    ActRedo->setText(history_.canRedo() ? QStringLiteral("&Redo ") + history_.redoText()
+                                        : QStringLiteral("&Redo"));
 }
 
 void GridEditing::say(DumpGridView* v, const QString& text) {
     lastMessage_ = text;
-    if (v && v->isVisible()) QToolTip::showText(v->mapToGlobal(QPoint(20, v->height() / 2)), text, v);
+    if (v && v->isVisible())
+        QToolTip::showText(v->mapToGlobal(QPoint(20, v->height() / 2)), text, v);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -201,7 +212,8 @@ void GridEditing::redo() {
 
 QString GridEditing::saveProposal(int slot) const {
     const std::vector<int> grids = gridsOfSlot(slot);
-    const bool edited = std::any_of(grids.begin(), grids.end(), [this](int g) { return history_.origin(g).edited; });
+    const bool edited = std::any_of(grids.begin(), grids.end(),
+                                    [this](int g) { return history_.origin(g).edited; });
     if (!edited) return {};
     for (int g : grids)
         if (!history_.origin(g).file.isEmpty()) return history_.origin(g).file;
@@ -246,7 +258,8 @@ void GridEditing::onTyped(DumpGridView* v, int element, int sub, bool inText, QC
     TBufArray& buf = g == 1 ? devices_.ProgBuf : g == 2 ? devices_.DataBuf : devices_.EepBuf;
     if (element < 0 || element >= buf.length()) return;
     const ViewMode mode = v->grid()->mode();
-    const Typed t = inText ? typeTextChar(buf[element], sub, key, mode) : typeHexDigit(buf[element], sub, key, mode);
+    const Typed t = inText ? typeTextChar(buf[element], sub, key, mode)
+                           : typeHexDigit(buf[element], sub, key, mode);
     if (!t.ok) {
         host_.beep();
         say(v, t.refusal);
@@ -292,14 +305,16 @@ int GridEditing::find(const QString& input, bool asHex, bool forward) {
     const ViewMode mode = v->grid()->mode();
     const auto pattern = parsePattern(input, asHex, mode);
     if (!pattern) {
-        lastMessage_ = asHex ? QStringLiteral("Type hex values of %1 digits separated by blanks.").arg(elementDigits(mode))
+        lastMessage_ = asHex ? QStringLiteral("Type hex values of %1 digits separated by blanks.")
+                                   .arg(elementDigits(mode))
                              : QStringLiteral("Type the text to find.");
         return -1;
     }
     int from = v->cursorShown() ? v->cursorElement() : forward ? -1 : buf.length();
     const int at = findPattern(buf, mode, *pattern, from, forward);
     if (at < 0) {
-        lastMessage_ = forward ? QStringLiteral("Not found up to the end.") : QStringLiteral("Not found back to the start.");
+        lastMessage_ = forward ? QStringLiteral("Not found up to the end.")
+                               : QStringLiteral("Not found back to the start.");
         return -1;
     }
     lastMessage_ = QStringLiteral("Found at %1.").arg(hex4(at));
@@ -327,8 +342,10 @@ void GridEditing::showFind() {
         status->setObjectName(QStringLiteral("FindStatus"));
         v->addWidget(status);
         auto* buttons = new QDialogButtonBox(findDialog_);
-        QPushButton* next = buttons->addButton(QStringLiteral("Find &Next"), QDialogButtonBox::ActionRole);
-        QPushButton* prev = buttons->addButton(QStringLiteral("Find &Previous"), QDialogButtonBox::ActionRole);
+        QPushButton* next =
+            buttons->addButton(QStringLiteral("Find &Next"), QDialogButtonBox::ActionRole);
+        QPushButton* prev =
+            buttons->addButton(QStringLiteral("Find &Previous"), QDialogButtonBox::ActionRole);
         buttons->addButton(QDialogButtonBox::Close);
         next->setDefault(true);
         v->addWidget(buttons);
@@ -371,7 +388,8 @@ void GridEditing::compareWithFile(const QString& name) {
     if (!v || !v->grid()) return;
     commandDone();
     if (isPicCode(devices_.DeviceId)) ReadPicPage(devices_, fuses_);
-    const auto report = kelvano::compareWithFile(devices_, name, slotOfGrid(v->grid()->tag()), host_, main_.CrdPath);
+    const auto report = kelvano::compareWithFile(devices_, name, slotOfGrid(v->grid()->tag()),
+                                                 host_, main_.CrdPath);
     if (report) showReport(*report);
 }
 

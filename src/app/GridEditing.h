@@ -30,13 +30,15 @@ class TMain;
 // before: the edit mode starts off and the marks appear only after a comparison.
 class GridEditing : public QObject {
     Q_OBJECT
-public:
+  public:
     GridEditing(TMain& main, TDevices& devices, Host& host, FuseModel& fuses);
     ~GridEditing() override;
 
     // The card comparison of the program (reads the card into scratch buffers); the
     // command stays without effect until it is set.
-    void setCardCompare(std::function<std::optional<CompareReport>()> compare) { cardCompare_ = std::move(compare); }
+    void setCardCompare(std::function<std::optional<CompareReport>()> compare) {
+        cardCompare_ = std::move(compare);
+    }
 
     // ---- commands ----
     void setEditMode(bool on);
@@ -70,7 +72,7 @@ public:
     QAction *ActEditMode, *ActUndo, *ActRedo, *ActGoTo, *ActFind, *ActCompare, *ActCompareFile;
     QMenu* MnuEdit;
 
-private:
+  private:
     void buildActions();
     void onTyped(DumpGridView* view, int element, int sub, bool inText, QChar key);
     void onGridChanged(int grid);

@@ -15,19 +15,20 @@ namespace {
 
 // The runner's window on a terminal: each new status on a line of its own.
 class CompareView final : public NullActionView {
-public:
+  public:
     void setCaption(const QString& caption) override { caption_ = caption; }
     void setLabel(const QString& text) override {
         if (text == label_) return;
         label_ = text;
-        if (!text.isEmpty()) std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+        if (!text.isEmpty())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
     }
     void requestClose() override {
         if (onClose) onClose();
     }
     std::function<void()> onClose;
 
-private:
+  private:
     QString caption_, label_;
 };
 
@@ -35,11 +36,16 @@ bool parseMemoryList(const QString& list, EnableBoxes& boxes) {
     boxes.prog = boxes.data = boxes.config = boxes.eep = false;
     for (const QString& raw : list.split(QLatin1Char(','))) {
         const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog")) boxes.prog = true;
-        else if (m == QLatin1String("data")) boxes.data = true;
-        else if (m == QLatin1String("config")) boxes.config = true;
-        else if (m == QLatin1String("eeprom")) boxes.eep = true;
-        else return false;
+        if (m == QLatin1String("prog"))
+            boxes.prog = true;
+        else if (m == QLatin1String("data"))
+            boxes.data = true;
+        else if (m == QLatin1String("config"))
+            boxes.config = true;
+        else if (m == QLatin1String("eeprom"))
+            boxes.eep = true;
+        else
+            return false;
     }
     return true;
 }
@@ -49,13 +55,15 @@ bool parseMemoryList(const QString& list, EnableBoxes& boxes) {
 int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
                    std::optional<CompareReport>& report, bool& readFailed) {
     if (!isPicCode(args.card) && !isAvrAction(args.card)) {
-        std::fprintf(stderr, "kelvano-cli: no action handles card type %d (see 'cards')\n", args.card);
+        std::fprintf(stderr, "kelvano-cli: no action handles card type %d (see 'cards')\n",
+                     args.card);
         return 2;
     }
     EnableBoxes enable;
     if (args.options.contains(QStringLiteral("memories")) &&
         !parseMemoryList(args.options.value(QStringLiteral("memories")), enable)) {
-        std::fputs("kelvano-cli: --memories takes a comma list of prog, data, config and eeprom\n", stderr);
+        std::fputs("kelvano-cli: --memories takes a comma list of prog, data, config and eeprom\n",
+                   stderr);
         return 2;
     }
     cbEepMemClick(args.card, enable);

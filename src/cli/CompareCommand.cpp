@@ -37,10 +37,12 @@ bool parseSlotFile(const QString& value, int& slot, QString& file) {
 int runCompare(const CliArgs& args) {
     const bool withCard = !args.port.isEmpty();
     if (withCard == !args.positional.isEmpty())
-        return usageError(QStringLiteral("compare needs either --port NAME (the card) or SLOT=FILE (a file)"));
+        return usageError(
+            QStringLiteral("compare needs either --port NAME (the card) or SLOT=FILE (a file)"));
     int slot = 0;
     QString file;
-    if (!withCard && (args.positional.size() != 1 || !parseSlotFile(args.positional.first(), slot, file)))
+    if (!withCard &&
+        (args.positional.size() != 1 || !parseSlotFile(args.positional.first(), slot, file)))
         return usageError(QStringLiteral("compare takes one SLOT=FILE with SLOT 1, 2 or 3"));
 
     TerminalHost host(args.options.contains(QStringLiteral("yes")));
@@ -67,7 +69,8 @@ int runCompare(const CliArgs& args) {
         report = compareWithFile(devices, file, slot, host, crd);
     }
     if (!report) return 1;
-    const QString out = args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
+    const QString out =
+        args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
     std::fputs(qPrintable(out), stdout);
     std::fflush(stdout);
     if (report->differences() > 0 || readFailed) return 1;

@@ -2,7 +2,9 @@
 
 namespace kelvano {
 
-BufferHistory::BufferHistory(TDevices& devices, int limit) : devices_(devices), limit_(limit) { reset(); }
+BufferHistory::BufferHistory(TDevices& devices, int limit) : devices_(devices), limit_(limit) {
+    reset();
+}
 
 TBufArray& BufferHistory::buffer(int grid) {
     return grid == 1 ? devices_.ProgBuf : grid == 2 ? devices_.DataBuf : devices_.EepBuf;

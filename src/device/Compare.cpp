@@ -50,7 +50,9 @@ bool CompareReport::anyNotCompared() const {
     return false;
 }
 
-bool CompareReport::identical() const { return !memories.empty() && !anyNotCompared() && differences() == 0; }
+bool CompareReport::identical() const {
+    return !memories.empty() && !anyNotCompared() && differences() == 0;
+}
 
 const MemoryDiff* CompareReport::memory(int grid) const {
     for (const MemoryDiff& m : memories)
@@ -67,28 +69,42 @@ QString CompareReport::text(int maxValues) const {
         }
         const int n = m.differences();
         if (n == 0) {
-            out += QStringLiteral("%1: no differences in %2\n").arg(m.name, plural(m.elements, "address", "addresses"));
+            out += QStringLiteral("%1: no differences in %2\n")
+                       .arg(m.name, plural(m.elements, "address", "addresses"));
             continue;
         }
         out += QStringLiteral("%1: %2 in %3\n")
-                   .arg(m.name, plural(n, "difference", "differences"), plural(int(m.runs.size()), "run", "runs"));
+                   .arg(m.name, plural(n, "difference", "differences"),
+                        plural(int(m.runs.size()), "run", "runs"));
         const int addrDigits = 4;
         for (const DiffRun& r : m.runs) {
             const int shown = std::min(r.count(), maxValues);
-            const QString more = shown < r.count() ? QStringLiteral(" ... (%1 more)").arg(r.count() - shown) : QString();
-            const QString range = r.count() == 1 ? hexValue(unsigned(r.first), addrDigits)
-                                                 : hexValue(unsigned(r.first), addrDigits) + QLatin1Char('-') +
-                                                       hexValue(unsigned(r.last()), addrDigits);
-            out += QStringLiteral("  %1  expected %2%3\n").arg(range.leftJustified(9), joinValues(r.expected, m.digits, 0, shown, QStringLiteral(" ")), more);
-            out += QStringLiteral("  %1  found    %2%3\n").arg(QString(9, QLatin1Char(' ')), joinValues(r.found, m.digits, 0, shown, QStringLiteral(" ")), more);
+            const QString more = shown < r.count()
+                                     ? QStringLiteral(" ... (%1 more)").arg(r.count() - shown)
+                                     : QString();
+            const QString range = r.count() == 1
+                                      ? hexValue(unsigned(r.first), addrDigits)
+                                      : hexValue(unsigned(r.first), addrDigits) + QLatin1Char('-') +
+                                            hexValue(unsigned(r.last()), addrDigits);
+            out += QStringLiteral("  %1  expected %2%3\n")
+                       .arg(range.leftJustified(9),
+                            joinValues(r.expected, m.digits, 0, shown, QStringLiteral(" ")), more);
+            out += QStringLiteral("  %1  found    %2%3\n")
+                       .arg(QString(9, QLatin1Char(' ')),
+                            joinValues(r.found, m.digits, 0, shown, QStringLiteral(" ")), more);
         }
     }
     const int total = differences();
-    const bool noneCompared = std::none_of(memories.begin(), memories.end(), [](const MemoryDiff& m) { return m.compared; });
-    if (noneCompared) out += QStringLiteral("Nothing was compared.\n");
-    else if (total == 0 && !anyNotCompared()) out += QStringLiteral("No differences.\n");
-    else if (total == 0) out += QStringLiteral("No differences in the memories compared.\n");
-    else out += QStringLiteral("%1 in all.\n").arg(plural(total, "difference", "differences"));
+    const bool noneCompared = std::none_of(memories.begin(), memories.end(),
+                                           [](const MemoryDiff& m) { return m.compared; });
+    if (noneCompared)
+        out += QStringLiteral("Nothing was compared.\n");
+    else if (total == 0 && !anyNotCompared())
+        out += QStringLiteral("No differences.\n");
+    else if (total == 0)
+        out += QStringLiteral("No differences in the memories compared.\n");
+    else
+        out += QStringLiteral("%1 in all.\n").arg(plural(total, "difference", "differences"));
     return out;
 }
 
@@ -148,14 +164,16 @@ MemoryDiff skippedMemory(const QString& key, const QString& name, int grid, cons
 void diffBuffers(CompareReport& report, const TDevices& expected, const TDevices& found, int what) {
     const bool pic = isPicCode(expected.DeviceId);
     if (what & 1)
-        report.memories.push_back(diffMemory(QStringLiteral("flash"), QStringLiteral("Program Memory"), 1, 4,
-                                             expected.ProgBuf, found.ProgBuf, pic ? 0x3FFF : 0xFFFF));
+        report.memories.push_back(
+            diffMemory(QStringLiteral("flash"), QStringLiteral("Program Memory"), 1, 4,
+                       expected.ProgBuf, found.ProgBuf, pic ? 0x3FFF : 0xFFFF));
     if (what & 2)
-        report.memories.push_back(diffMemory(QStringLiteral("data"), QStringLiteral("Data Memory"), 2, 2,
-                                             expected.DataBuf, found.DataBuf, 0xFF));
+        report.memories.push_back(diffMemory(QStringLiteral("data"), QStringLiteral("Data Memory"),
+                                             2, 2, expected.DataBuf, found.DataBuf, 0xFF));
     if (what & 4)
-        report.memories.push_back(diffMemory(QStringLiteral("eeprom"), QStringLiteral("EEPROM Memory"), 3, 2,
-                                             expected.EepBuf, found.EepBuf, 0xFF));
+        report.memories.push_back(diffMemory(QStringLiteral("eeprom"),
+                                             QStringLiteral("EEPROM Memory"), 3, 2, expected.EepBuf,
+                                             found.EepBuf, 0xFF));
 }
 
 MemoryDiff diffPicConfiguration(const TDevices& expected, const TDevices& found) {
@@ -170,7 +188,8 @@ MemoryDiff diffPicConfiguration(const TDevices& expected, const TDevices& found)
     }
     e[7] = expected.CfgWord & 0x3FFF;
     f[7] = found.CfgWord & 0x3FFF;
-    MemoryDiff m = diffMemory(QStringLiteral("config"), QStringLiteral("Configuration"), 0, 4, e, f, 0x3FFF);
+    MemoryDiff m =
+        diffMemory(QStringLiteral("config"), QStringLiteral("Configuration"), 0, 4, e, f, 0x3FFF);
     for (DiffRun& r : m.runs) r.first += 0x2000;
     m.elements = 5;
     return m;

@@ -26,7 +26,7 @@ struct MemoryDiff {
     int grid = 0;    // the grid that shows the memory (1 pGrid, 2 dGrid, 3 eGrid), 0 none
     int digits = 2;  // hex digits of a value: 2 bytes, 4 words
     bool compared = true;
-    QString note;    // why the memory was not compared (compared false)
+    QString note;  // why the memory was not compared (compared false)
     int elements = 0;
     std::vector<DiffRun> runs;
 

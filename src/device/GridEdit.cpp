@@ -21,7 +21,8 @@ Typed typeHexDigit(uint16_t value, int nibble, QChar key, ViewMode mode) {
     }
     const int digits = elementDigits(mode);
     const int shift = 4 * (digits - 1 - nibble);
-    const unsigned v = ((value & elementMask(mode)) & ~(0xFu << shift)) | (unsigned(digit) << shift);
+    const unsigned v =
+        ((value & elementMask(mode)) & ~(0xFu << shift)) | (unsigned(digit) << shift);
     if (v > elementMask(mode)) {
         t.ok = false;
         t.refusal = QStringLiteral("A program word of this controller has 14 bits: at most 3FFF.");
@@ -40,8 +41,12 @@ Typed typeTextChar(uint16_t value, int half, QChar key, ViewMode mode) {
     }
     t.ok = true;
     switch (mode) {
-        case ViewMode::Bytes16: t.value = c; break;
-        case ViewMode::PicWords8: t.value = static_cast<uint16_t>((value & 0x3F00) | c); break;
+        case ViewMode::Bytes16:
+            t.value = c;
+            break;
+        case ViewMode::PicWords8:
+            t.value = static_cast<uint16_t>((value & 0x3F00) | c);
+            break;
         case ViewMode::AvrWords8:
             t.value = half == 0 ? static_cast<uint16_t>((value & 0x00FF) | (c << 8))
                                 : static_cast<uint16_t>((value & 0xFF00) | c);
@@ -52,11 +57,14 @@ Typed typeTextChar(uint16_t value, int half, QChar key, ViewMode mode) {
 
 std::optional<int> parseAddress(const QString& text, int length) {
     QString s = text.trimmed();
-    if (s.startsWith(QLatin1Char('$'))) s = s.mid(1);
-    else if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) s = s.mid(2);
+    if (s.startsWith(QLatin1Char('$')))
+        s = s.mid(1);
+    else if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        s = s.mid(2);
     bool ok = false;
     const int a = s.size() <= 5 ? s.toInt(&ok, 16) : -1;
-    if (!ok || s.startsWith(QLatin1Char('-')) || s.startsWith(QLatin1Char('+')) || a < 0 || a >= length)
+    if (!ok || s.startsWith(QLatin1Char('-')) || s.startsWith(QLatin1Char('+')) || a < 0 ||
+        a >= length)
         return std::nullopt;
     return a;
 }
@@ -69,7 +77,8 @@ std::optional<SearchPattern> parsePattern(const QString& input, bool asHex, View
         for (const QString& token : input.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             bool ok = false;
             const uint v = token.toUInt(&ok, 16);
-            if (!ok || token.size() > digits || token.startsWith(QLatin1Char('+')) || v > elementMask(mode))
+            if (!ok || token.size() > digits || token.startsWith(QLatin1Char('+')) ||
+                v > elementMask(mode))
                 return std::nullopt;
             p.values.push_back(static_cast<uint16_t>(v));
         }
@@ -83,7 +92,8 @@ std::optional<SearchPattern> parsePattern(const QString& input, bool asHex, View
     return p;
 }
 
-int findPattern(const TBufArray& buffer, ViewMode mode, const SearchPattern& pattern, int from, bool forward) {
+int findPattern(const TBufArray& buffer, ViewMode mode, const SearchPattern& pattern, int from,
+                bool forward) {
     // The searched stream: elements for hex, the text column's bytes for text.
     const bool avrText = pattern.text && mode == ViewMode::AvrWords8;
     const int per = avrText ? 2 : 1;

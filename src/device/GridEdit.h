@@ -45,6 +45,7 @@ std::optional<SearchPattern> parsePattern(const QString& input, bool asHex, View
 // The element at which the pattern next occurs after `from` (forward) or before `from`
 // (backward), or -1. `from` -1 forward searches from the start, `from` length backward from
 // the end. Text matches the text column: bytes, PIC low bytes, AVR high then low bytes.
-int findPattern(const TBufArray& buffer, ViewMode mode, const SearchPattern& pattern, int from, bool forward);
+int findPattern(const TBufArray& buffer, ViewMode mode, const SearchPattern& pattern, int from,
+                bool forward);
 
 }  // namespace kelvano

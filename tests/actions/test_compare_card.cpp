@@ -51,7 +51,8 @@ TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
         EXPECT_FALSE(failed);
         ASSERT_EQ(rig.host.questions.size(), 1);
         EXPECT_TRUE(rig.host.questions[0].startsWith(
-            "Warning!|Comparing the external EEPROM installs the EEPROM loader in place of the controller's program."));
+            "Warning!|Comparing the external EEPROM installs the EEPROM loader in place of the "
+            "controller's program."));
         const QString controller =
             "flash 0010-0011 2 FFFFFFFF 1234C00F\n"
             "flash 0800-0800 1 FFFF 0000\n"
@@ -62,8 +63,9 @@ TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
                                          "eeprom 1FFF-1FFF 1 FF 00\n");
         } else {
             EXPECT_EQ(r.diffLines(), controller + "skipped eeprom\n");
-            EXPECT_NE(r.text().indexOf("EEPROM Memory: not compared (reading it needs the loader in place of "
-                                       "the controller's program; not agreed)"),
+            EXPECT_NE(r.text().indexOf(
+                          "EEPROM Memory: not compared (reading it needs the loader in place of "
+                          "the controller's program; not agreed)"),
                       -1);
             EXPECT_EQ(rig.box.card().flash[0x10], 0x1234);  // no loader went in
         }
@@ -87,8 +89,10 @@ TEST(CardCompare, ProtectedCardsSayWhatCouldNotBeRead) {
         ASSERT_TRUE(rig.connect());
         const CompareReport r = compareCard(rig);
         EXPECT_EQ(r.text(),
-                  "Program Memory: not compared (the controller is code-protected, configuration word 3FCF)\n"
-                  "Data Memory: not compared (the controller is code-protected, configuration word 3FCF)\n"
+                  "Program Memory: not compared (the controller is code-protected, configuration "
+                  "word 3FCF)\n"
+                  "Data Memory: not compared (the controller is code-protected, configuration word "
+                  "3FCF)\n"
                   "Configuration: 1 difference in 1 run\n"
                   "  2007       expected 3FFF\n"
                   "             found    3FCF\n"
@@ -105,8 +109,9 @@ TEST(CardCompare, ProtectedCardsSayWhatCouldNotBeRead) {
         ASSERT_TRUE(rig.connect());
         const CompareReport r = compareCard(rig);
         EXPECT_EQ(r.diffLines(), "skipped flash\nskipped data\n");
-        EXPECT_EQ(r.memories[0].note,
-                  "not read: AVR-Device is protected! Can't read, verify or blank check the device.");
+        EXPECT_EQ(
+            r.memories[0].note,
+            "not read: AVR-Device is protected! Can't read, verify or blank check the device.");
         EXPECT_FALSE(r.identical());
     }
 }
@@ -142,19 +147,22 @@ TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
         options.portIndex = 0;
         SimBox box(SimBox::Model::Serial, 26);
         box.setLoaderImages(testLoaders());
-        for (size_t i = 0; i < box.card().eeprom.size(); ++i) box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
+        for (size_t i = 0; i < box.card().eeprom.size(); ++i)
+            box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
         TUsb usb;
-        TCom com(host, clock, mainView, options, usb,
-                 [&](const QString&) {
-                     auto port = std::make_unique<SimSerialPort>(box, clock);
-                     port->setLineSpeed(115200);
-                     return port;
-                 },
-                 storeOf(testLoaders()));
+        TCom com(
+            host, clock, mainView, options, usb,
+            [&](const QString&) {
+                auto port = std::make_unique<SimSerialPort>(box, clock);
+                port->setLineSpeed(115200);
+                return port;
+            },
+            storeOf(testLoaders()));
         TDevices devices;
         devices.DeviceId = 26;
         devices.ApplyBuffers(nullptr, false);
-        for (int i = 0; i < devices.EepBuf.length(); ++i) devices.EepBuf[i] = uint8_t(i * 7 + (i >> 8));
+        for (int i = 0; i < devices.EepBuf.length(); ++i)
+            devices.EepBuf[i] = uint8_t(i * 7 + (i >> 8));
         EnableBoxes enable;
         FuseModel fuses;
         NullActionView view;
@@ -174,12 +182,14 @@ TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
         a.FormClose();
         ms = clock.nowMs() - start;
         EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join(" / ").toStdString();
-        if (compare) EXPECT_EQ(c.report().text(),
-                               "Program Memory: no differences in 4096 addresses\n"
-                               "Data Memory: no differences in 512 addresses\n"
-                               "EEPROM Memory: no differences in 65536 addresses\n"
-                               "No differences.\n");
-        else EXPECT_EQ(devices.EepBuf[0xFFFF], uint8_t(0xFFFF * 7 + 0xFF));
+        if (compare)
+            EXPECT_EQ(c.report().text(),
+                      "Program Memory: no differences in 4096 addresses\n"
+                      "Data Memory: no differences in 512 addresses\n"
+                      "EEPROM Memory: no differences in 65536 addresses\n"
+                      "No differences.\n");
+        else
+            EXPECT_EQ(devices.EepBuf[0xFFFF], uint8_t(0xFFFF * 7 + 0xFF));
     };
     qint64 readMs = 0, compareMs = 0;
     measure(false, readMs);

@@ -27,15 +27,38 @@ TBufArray filled(int length, uint16_t value) {
 TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
     const RunCase cases[] = {
         // PIC words: 14 bits; 0xFFFF equals 0x3FFF there, 0x3FFE does not.
-        {"pic scattered", 0x3FFF, 1024, 0x3FFF, {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
+        {"pic scattered",
+         0x3FFF,
+         1024,
+         0x3FFF,
+         {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
          {{0, 1}, {2, 1}, {1023, 1}}},
         {"pic adjacent", 0x3FFF, 1024, 0x3FFF, {{8, 0x3FFE}, {9, 0x0001}, {10, 0x0002}}, {{8, 3}}},
         // AVR words: all 16 bits, so 0xBFFF differs from the blank 0xFFFF.
-        {"avr adjacent at end", 0xFFFF, 4096, 0xFFFF, {{4094, 0xBFFF}, {4095, 0x7FFF}}, {{4094, 2}}},
-        {"avr gap of one", 0xFFFF, 4096, 0xFFFF, {{100, 0x0000}, {102, 0x0000}, {103, 0x0102}}, {{100, 1}, {102, 2}}},
+        {"avr adjacent at end",
+         0xFFFF,
+         4096,
+         0xFFFF,
+         {{4094, 0xBFFF}, {4095, 0x7FFF}},
+         {{4094, 2}}},
+        {"avr gap of one",
+         0xFFFF,
+         4096,
+         0xFFFF,
+         {{100, 0x0000}, {102, 0x0000}, {103, 0x0102}},
+         {{100, 1}, {102, 2}}},
         // Bytes: the low 8 bits; 0x1241 equals 0x41.
-        {"bytes scattered", 0xFF, 64, 0xFF, {{0, 0x00}, {63, 0x7F}, {31, 0x1FF}}, {{0, 1}, {63, 1}}},
-        {"bytes adjacent across a row", 0xFF, 65536, 0xFF, {{15, 0x01}, {16, 0x02}, {17, 0x03}, {65535, 0}},
+        {"bytes scattered",
+         0xFF,
+         64,
+         0xFF,
+         {{0, 0x00}, {63, 0x7F}, {31, 0x1FF}},
+         {{0, 1}, {63, 1}}},
+        {"bytes adjacent across a row",
+         0xFF,
+         65536,
+         0xFF,
+         {{15, 0x01}, {16, 0x02}, {17, 0x03}, {65535, 0}},
          {{15, 3}, {65535, 1}}},
     };
     for (const RunCase& c : cases) {
@@ -79,7 +102,8 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
     found.DataBuf[0x1FF] = 0x00;
     CompareReport r;
     diffBuffers(r, expected, found, 1 | 2);
-    r.memories.push_back(skippedMemory("eeprom", "EEPROM Memory", 3, "not agreed to install the loader"));
+    r.memories.push_back(
+        skippedMemory("eeprom", "EEPROM Memory", 3, "not agreed to install the loader"));
 
     EXPECT_EQ(r.differences(), 3);
     EXPECT_FALSE(r.identical());
@@ -104,7 +128,8 @@ TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {
     CompareReport r;
     r.memories.push_back(diffMemory("eeprom", "EEPROM Memory", 3, 2, e, f, 0xFF));
     EXPECT_NE(r.text(4).indexOf("expected FF FF FF FF ... (36 more)"), -1);
-    EXPECT_EQ(r.diffLines(), "eeprom 0000-0027 40 " + QString(80, 'F') + ' ' + QString(80, '0') + '\n');
+    EXPECT_EQ(r.diffLines(),
+              "eeprom 0000-0027 40 " + QString(80, 'F') + ' ' + QString(80, '0') + '\n');
 }
 
 TEST(CompareReport, PicConfigurationAtItsOwnAddresses) {

@@ -69,15 +69,25 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     avr.resize(8, 0xFFFF);
     avr[6] = 0x4142;
     avr[7] = 0x4344;
-    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8, *parsePattern("ABCD", false, ViewMode::AvrWords8), -1, true), 6);
-    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8, *parsePattern("BC", false, ViewMode::AvrWords8), -1, true), -1);
-    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8, *parsePattern("4344", true, ViewMode::AvrWords8), 8, false), 7);
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8,
+                          *parsePattern("ABCD", false, ViewMode::AvrWords8), -1, true),
+              6);
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8, *parsePattern("BC", false, ViewMode::AvrWords8),
+                          -1, true),
+              -1);
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8,
+                          *parsePattern("4344", true, ViewMode::AvrWords8), 8, false),
+              7);
     // PIC words: hex under 14 bits (a stored 0xFFFF is 3FFF), text the low byte.
     TBufArray pic;
     pic.resize(8, 0xFFFF);
     pic[7] = 0x3441;
-    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8, *parsePattern("3FFF 3441", true, ViewMode::PicWords8), -1, true), 6);
-    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8, *parsePattern("A", false, ViewMode::PicWords8), -1, true), 7);
+    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8,
+                          *parsePattern("3FFF 3441", true, ViewMode::PicWords8), -1, true),
+              6);
+    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8, *parsePattern("A", false, ViewMode::PicWords8),
+                          -1, true),
+              7);
 }
 
 TEST(BufferHistory, UndoRedoAcrossEditsFillsAndLoads) {
