@@ -272,7 +272,8 @@ void GridEditing::onTyped(DumpGridView* v, int element, int sub, bool inText, QC
     devices_.showGrid(g, &host_);
     editing_ = false;
     history_.origin(g).edited = true;
-    history_.record(QStringLiteral("Edit"));
+    // The digits or characters typed over one element are one step.
+    history_.record(QStringLiteral("Edit"), g * 0x10000 + element + 1);
     renderLabel(g);
     refreshActions();
     v->setMark(element, CellMark::Edited);

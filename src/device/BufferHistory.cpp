@@ -13,11 +13,12 @@ TBufArray& BufferHistory::buffer(int grid) {
 void BufferHistory::reset() {
     for (int g = 1; g <= 3; ++g) shadow_[size_t(g)] = buffer(g);
     origins_ = shadowOrigins_ = {};
+    openMerge_ = 0;
     undo_.clear();
     redo_.clear();
 }
 
-bool BufferHistory::record(const QString& what) {
+bool BufferHistory::record(const QString& what, int merge) {
     Step step;
     step.what = what;
     for (int g = 1; g <= 3; ++g) {
@@ -41,6 +42,23 @@ bool BufferHistory::record(const QString& what) {
         was = now;
     }
     if (step.ranges.empty() && origins_ == shadowOrigins_) return false;
+    if (merge != 0 && merge == openMerge_ && !undo_.empty() && step.ranges.size() <= 1) {
+        Step& last = undo_.back();
+        const bool same = step.ranges.empty() || last.ranges.empty() ||
+                          (last.ranges.size() == 1 && last.ranges[0].grid == step.ranges[0].grid &&
+                           last.ranges[0].first == step.ranges[0].first &&
+                           last.ranges[0].after.size() == step.ranges[0].after.size());
+        if (same) {
+            if (last.ranges.empty())
+                last.ranges = std::move(step.ranges);
+            else if (!step.ranges.empty())
+                last.ranges[0].after = step.ranges[0].after;
+            last.originsAfter = origins_;
+            shadowOrigins_ = origins_;
+            return true;
+        }
+    }
+    openMerge_ = merge;
     step.originsBefore = shadowOrigins_;
     step.originsAfter = origins_;
     shadowOrigins_ = origins_;
@@ -51,6 +69,7 @@ bool BufferHistory::record(const QString& what) {
 }
 
 std::vector<int> BufferHistory::apply(const Step& step, bool forward) {
+    openMerge_ = 0;
     std::vector<int> grids;
     for (const Range& r : step.ranges) {
         const std::vector<uint16_t>& values = forward ? r.after : r.before;

@@ -28,8 +28,9 @@ class BufferHistory {
     // (a new card type: the lengths have changed).
     void reset();
     // Stores the changes since the last record (buffers and origins) as one step called
-    // `what`; false when nothing changed. A new step drops what could be redone.
-    bool record(const QString& what);
+    // `what`; false when nothing changed. A new step drops what could be redone. Records with
+    // the same non-zero `merge` key in a row (the digits typed over one cell) make one step.
+    bool record(const QString& what, int merge = 0);
 
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
@@ -63,6 +64,7 @@ class BufferHistory {
     std::array<TBufArray, 4> shadow_;
     std::array<Origin, 4> origins_, shadowOrigins_;
     std::deque<Step> undo_, redo_;
+    int openMerge_ = 0;  // the merge key of the last step, while it may still grow
 };
 
 }  // namespace kelvano

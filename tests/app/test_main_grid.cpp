@@ -120,17 +120,20 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     EXPECT_EQ(m.pGrid->markCount(CellMark::Edited), 1);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Edited), 2);
 
-    // One step per key: three on the data memory, four on the flash.
-    for (int i = 0; i < 3; ++i) e.ActUndo->trigger();
-    EXPECT_EQ(p->Devices.DataBuf[62], 0xFF);
+    // One step per cell typed over: two on the data memory ("K!" went into one), one on
+    // the flash.
+    e.ActUndo->trigger();
     EXPECT_EQ(p->Devices.DataBuf[63], 0xFF);
+    EXPECT_EQ(p->Devices.DataBuf[62], 'O');
+    e.ActUndo->trigger();
+    EXPECT_EQ(p->Devices.DataBuf[62], 0xFF);
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
-    for (int i = 0; i < 4; ++i) e.ActUndo->trigger();
+    e.ActUndo->trigger();
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
     EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3FFF  ");
     EXPECT_EQ(m.LabFnProgMem->text(), "");
     EXPECT_FALSE(e.ActUndo->isEnabled());
-    for (int i = 0; i < 7; ++i) e.ActRedo->trigger();
+    for (int i = 0; i < 3; ++i) e.ActRedo->trigger();
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
     EXPECT_EQ(p->Devices.DataBuf[63], '!');
     EXPECT_FALSE(e.ActRedo->isEnabled());

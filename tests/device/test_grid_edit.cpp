@@ -130,7 +130,17 @@ TEST(BufferHistory, UndoRedoAcrossEditsFillsAndLoads) {
     EXPECT_TRUE(h.origin(1).edited);
     // A new change drops what could be redone.
     d.DataBuf[0] = 0x01;
-    ASSERT_TRUE(h.record("Edit"));
+    ASSERT_TRUE(h.record("Edit", 7));
     EXPECT_FALSE(h.canRedo());
     EXPECT_EQ(d.EepBuf[0], 0xFF);
+    // Digits typed over one cell (one merge key) are one step; another cell is the next.
+    d.DataBuf[0] = 0x12;
+    ASSERT_TRUE(h.record("Edit", 7));
+    d.DataBuf[1] = 0x34;
+    ASSERT_TRUE(h.record("Edit", 8));
+    EXPECT_EQ(h.undo(), std::vector<int>{2});
+    EXPECT_EQ(d.DataBuf[0], 0x12);
+    EXPECT_EQ(h.undo(), std::vector<int>{2});
+    EXPECT_EQ(d.DataBuf[0], 0xFF);
+    EXPECT_EQ(d.DataBuf[1], 0xFF);
 }
