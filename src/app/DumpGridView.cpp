@@ -380,6 +380,19 @@ bool DumpGridView::editKey(QKeyEvent* event) {
     return true;
 }
 
+// In edit mode Tab moves the cursor between the hex and the text column instead of leaving
+// the grid.
+bool DumpGridView::event(QEvent* event) {
+    if (editMode_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            selectElement(std::max(0, cursor_), !inText_);
+            return true;
+        }
+    }
+    return QTableView::event(event);
+}
+
 void DumpGridView::keyPressEvent(QKeyEvent* event) {
     if (editMode_ && editKey(event)) {
         event->accept();

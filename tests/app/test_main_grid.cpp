@@ -111,8 +111,10 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     EXPECT_EQ(m.pGrid->cursorElement(), 1);  // a refused key does not move on
 
     focus(m.dGrid);
-    m.dGrid->selectElement(62, true);  // the text column, two bytes before the end
-    QTest::keyClicks(m.dGrid, "OK!");    // the third has no byte left: the cursor stays
+    m.dGrid->selectElement(62);
+    QTest::keyClick(m.dGrid, Qt::Key_Tab);  // to the text column, two bytes before the end
+    ASSERT_TRUE(m.dGrid->cursorInText());
+    QTest::keyClicks(m.dGrid, "OK!");  // the third has no byte left: the cursor stays
     EXPECT_EQ(p->Devices.DataBuf[62], 'O');
     EXPECT_EQ(p->Devices.DataBuf[63], '!');
     EXPECT_EQ(p->Devices.dGrid.text(3), "..............O!");
