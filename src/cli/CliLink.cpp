@@ -1,24 +1,18 @@
 #include "cli/CliLink.h"
 
-#include <QCoreApplication>
-
-#include "link/QtSerialPortImpl.h"
-#include "sim/SimSerialPort.h"
-
 namespace kelvano {
 
 CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-                 int card)
-    : usb_(&usbBackend_) {
+                 int card, const QString& programDir)
+    : session_(Session::Folders{programDir, {}}),
+      ports_(session_, clock, card),
+      simulated_(Session::isSimulatorPort(port)),
+      usbBackend_(Session::isUsbPort(port) ? session_.makeUsbBackend() : nullptr),
+      usb_(usbBackend_.get()) {
     options.ports = {port};
     options.portIndex = 0;
-    if (port == QLatin1String("SIM")) box_ = std::make_unique<SimBox>(SimBox::Model::QxBase, card);
-    SerialPortFactory factory = [this, &clock](const QString&) -> std::unique_ptr<SerialPort> {
-        if (box_) return std::make_unique<SimSerialPort>(*box_, clock);
-        return makeSystemSerialPort();
-    };
-    com_ = std::make_unique<TCom>(host, clock, view, options, usb_, factory,
-                                  ImageStore::programStore(QCoreApplication::applicationDirPath()));
+    com_ = std::make_unique<TCom>(host, clock, view, options, usb_, ports_.factory(),
+                                  session_.store());
 }
 
 }  // namespace kelvano

@@ -2,24 +2,34 @@
 #include <QString>
 #include <memory>
 
-#include "link/LibusbBackend.h"
 #include "link/uCom.h"
+#include "link/uUsb.h"
+#include "session/Session.h"
 #include "sim/SimBox.h"
 
 namespace kelvano {
 
-// The link of a kelvano-cli command: the port named by --port (for "SIM" the simulated box,
-// holding a card of the given type), a USB box through libusb, and TCom over them.
+// The link of a kelvano-cli command, set up as the window sets up its own: the port named by
+// --port (for "SIM" a simulated box of its own, holding a card of the given type and the
+// loaders of the program's store; for "USB" libusb with the ids of the settings), and TCom over
+// it.
 class CliLink {
-public:
+  public:
+    // `programDir` empty: the running program's folder.
     CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-            int card);
+            int card, const QString& programDir = {});
     TCom& com() { return *com_; }
-    SimBox* simBox() { return box_.get(); }
+    // The simulated box when the port is "SIM", else none.
+    SimBox* simBox() { return simulated_ ? &ports_.simBox() : nullptr; }
+    Session& session() { return session_; }
+    // The USB driver when the port is "USB", else none.
+    const UsbBackend* usbBackend() const { return usbBackend_.get(); }
 
-private:
-    std::unique_ptr<SimBox> box_;
-    LibusbBackend usbBackend_;
+  private:
+    Session session_;
+    BoxPorts ports_;
+    bool simulated_;
+    std::unique_ptr<UsbBackend> usbBackend_;
     TUsb usb_;
     std::unique_ptr<TCom> com_;
 };

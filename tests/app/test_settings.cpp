@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
@@ -170,15 +170,6 @@ TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_TRUE(IniConfig(store, s.ctx, true));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvano.ini"});  // no temporary left
-}
-
-TEST_F(SettingsTest, SettingsLiveBesideTheProgramWhenThatFolderIsWritable) {
-    EXPECT_EQ(settingsFilePath(dir.path()), QDir(dir.path()).filePath("kelvano.ini"));
-    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());  // the probe is gone
-    writeAll(dir.filePath("plain"), "x");
-    const QString elsewhere = settingsFilePath(dir.filePath("plain"));
-    EXPECT_TRUE(elsewhere.endsWith("/kelvano.ini"));
-    EXPECT_FALSE(elsewhere.startsWith(dir.path()));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "session/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -398,19 +398,6 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
 }
 
 // ---------------------------------------------------------------------------------------
-
-QString settingsFilePath(const QString& programDir) {
-    const QString name = QStringLiteral("kelvano.ini");
-    // Creating a file is the only reliable test: permission bits, access lists and read-only
-    // mounts all have their say.
-    if (!programDir.isEmpty()) {
-        QTemporaryFile probe(QDir(programDir).filePath(QStringLiteral("kelvano-XXXXXX.tmp")));
-        if (probe.open()) return QDir(programDir).filePath(name);
-    }
-    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(configDir);
-    return QDir(configDir).filePath(name);
-}
 
 std::vector<std::pair<uint16_t, uint16_t>> parseUsbIds(const QString& text) {
     std::vector<std::pair<uint16_t, uint16_t>> ids;

@@ -98,10 +98,6 @@ bool IniDevice(SettingsStore& store, SettingsContext& ctx, bool write);
 // Section name of a card type: "DEV_" and the code in at least two digits ("DEV_05").
 QString deviceSection(int deviceId);
 
-// Where the settings live: "kelvano.ini" in `programDir` when a file can be created there,
-// otherwise in the user's configuration folder (created when missing).
-QString settingsFilePath(const QString& programDir);
-
 // Further USB vendor/product ids of the box, from the key "UsbIds" of "Config": a list such
 // as "0547:2131, 04B4:8613" of hexadecimal pairs. Malformed entries are skipped.
 std::vector<std::pair<uint16_t, uint16_t>> parseUsbIds(const QString& text);
