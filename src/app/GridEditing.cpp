@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
@@ -132,7 +133,7 @@ DumpGridView* GridEditing::focusedGrid() const {
     for (int g = 1; g <= 3; ++g)
         if (view(g)->hasFocus()) return view(g);
     const QWidget* page = main_.PageCtl->currentWidget();
-    if (lastFocused_ && lastFocused_->parentWidget() == page) return lastFocused_;
+    if (lastFocused_ && page && page->isAncestorOf(lastFocused_)) return lastFocused_;
     return page == main_.Pg2 ? main_.eGrid : main_.pGrid;
 }
 
@@ -370,6 +371,12 @@ void GridEditing::showFind() {
 void GridEditing::showReport(const CompareReport& report) {
     if (!dialog_) {
         dialog_ = new CompareDialog(&main_);
+        // Beside the window where the screen has room, so that the marked grids stay in view.
+        const QRect frame = main_.frameGeometry();
+        const QScreen* screen = main_.screen();
+        const QPoint beside = frame.topRight() + QPoint(8, 0);
+        if (screen && screen->availableGeometry().contains(QRect(beside, dialog_->size())))
+            dialog_->move(beside);
         connect(dialog_, &CompareDialog::cellChosen, this, [this](int grid, int address) {
             main_.showMemoryPage(grid == 3 ? 2 : 1);
             view(grid)->selectElement(address);
