@@ -2,6 +2,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <initializer_list>
 
 // The vocabulary shared by the action runner and the front ends that start it: which action,
 // which memories, and what came of it.
@@ -72,6 +73,8 @@ struct ActionResult {
     // Asked for (ticked) but left out without an error: the memories of a protected card,
     // a step that has no form on the link. Each has a notice saying so.
     MemorySet skipped;
+    // The memory being worked on when an error was shown (its loop stopped there).
+    MemorySet failed;
     QStringList errors;   // the error texts shown, in order
     QStringList notices;  // what was left out and why ("... not verified"), in order
 

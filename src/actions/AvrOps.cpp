@@ -1,5 +1,4 @@
-// AVR controllers through the box: each step is one four-byte serial-programming
-// instruction, sent as "Y" + eight hex digits on the serial link or as packet 04 over USB.
+// AVR controllers through the box: each step is one four-byte serial-programming instruction.
 #include "actions/ActionTexts.h"
 #include "actions/uActions.h"
 
@@ -8,34 +7,12 @@ namespace kelvano {
 using namespace actiontext;
 
 namespace {
+constexpr uint32_t kLockedAt90s = 0x000102;  // the signature of a read-locked AT90S
 
-// Slot of the expected signature in the signature table, by card type.
-int expectedSlot(int deviceId) {
-    switch (deviceId) {
-        case 20: case 24: case 25: case 26: return 15;  // AT90S8515
-        case 21: return 16;                             // AT90S8535
-        case 22: return 7;                              // AT90S2323
-        case 23: return 8;                              // AT90S2343
-        case 31: return 22;                             // ATmega163
-        default: return 0;
-    }
+AvrInstruction at(uint8_t op, int address, uint8_t data = 0) {
+    return {op, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF), data};
 }
-
-constexpr uint32_t kLockedAt90s = 0x000102;
-
 }  // namespace
-
-void TActions::avrModeCommands() {
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray::fromHex("0100"));
-        clock_.sleepMs(100);
-        usbPacket(QByteArray::fromHex("0102"));
-    } else {
-        tx("M0", 500);
-        clock_.sleepMs(100);
-        tx("M5", 500);
-    }
-}
 
 QString TActions::AvrDeviceName(uint32_t signature) const {
     QString name = QStringLiteral("Unknown device: $") +
@@ -45,65 +22,95 @@ QString TActions::AvrDeviceName(uint32_t signature) const {
     return name;
 }
 
-bool TActions::AvrIdentify(int id, bool reportProtection) {
-    const uint32_t expected = signatures_[static_cast<size_t>(expectedSlot(id))].signature;
-    const bool program = programming();
+// Idle, then AVR programming mode: the box takes the controller's RESET low.
+void TActions::enterAvrProgramming() {
+    box_->setMode(BoxMode::Idle);
+    clock_.sleepMs(100);
+    box_->setMode(BoxMode::Avr);
+}
 
-    avrModeCommands();
-    QString sync;
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray::fromHex("04AC530000"));
-        if (usbReplyCount_ >= 2)
-            sync = QString::fromLatin1(hex2(usbReply_[0]) + hex2(usbReply_[1]));
-    } else {
-        QByteArray reply;
-        tx("YAC530000", reply, 200);
-        sync = QString::fromLatin1(reply);
-    }
-    if (sync != QLatin1String("5300")) {
-        ShowError(QStringLiteral("Sync error: ") + sync);
+bool TActions::AvrIdentify(bool reportProtection) {
+    enterAvrProgramming();
+    const BoxReply sync = box_->avrInstruction({0xAC, 0x53, 0x00, 0x00});  // Programming Enable
+    if (sync.text != QLatin1String("5300")) {
+        ShowError(QStringLiteral("Sync error: ") + sync.text);
         return true;
     }
+    if (!programming() && !readAvrConfiguration()) return true;
+    uint32_t signature = 0;
+    if (!readSignature(signature)) return true;
+    return checkSignature(signature, reportProtection);
+}
 
-    int value = 0;
-    if (hasAvrFuseBox(id) && !program) {
-        if (!avrInstruction(0x58, 0x00, 0x00, 0x00, 50, value)) {
+// The lock (and fuse) bits into the fuse page, except before programming, which sets them.
+bool TActions::readAvrConfiguration() {
+    const TDeviceEntry& c = *card();
+    working(Memory::Configuration);
+    if (c.hasFuseBox()) {
+        const BoxReply lock = box_->avrInstruction({0x58, 0x00, 0x00, 0x00});
+        if (!lock.good) {
             ShowError(QStringLiteral("Error while reading lock bits"));
-            return true;
+            return false;
         }
-        fuses_.avr.lockBit1 = (value & 0x80) == 0;
-        fuses_.avr.lockBit2 = (value & 0x40) == 0;
-        fuses_.avr.avrFuse = (value & 0x01) == 0;
+        fuses_.avr.lockBit1 = (lock.value & 0x80) == 0;
+        fuses_.avr.lockBit2 = (lock.value & 0x40) == 0;
+        fuses_.avr.avrFuse = (lock.value & 0x01) == 0;
         fuses_.notify();
         done(Memory::Configuration, ActionCode::Read);
     }
-    if (id == 31 && !program) {
-        if (!serialOnly(usbNoMega())) return true;
-        int low = 0, high = 0, lock = 0;
-        if (!avrInstruction(0x50, 0x00, 0x00, 0x00, 50, low) ||
-            !avrInstruction(0x58, 0x08, 0x00, 0x00, 50, high) ||
-            !avrInstruction(0x58, 0x00, 0x00, 0x00, 50, lock)) {
-            ShowError(QStringLiteral("Error while reading fuse and lock bits"));
-            return true;
-        }
-        devices_.FuseLow = static_cast<uint8_t>(low);
-        devices_.FuseHigh = static_cast<uint8_t>(high);
-        devices_.LockByte = static_cast<uint8_t>(lock);
-        RefreshMega163Page(devices_, fuses_);
-        done(Memory::Configuration, ActionCode::Read);
-    }
-
-    int b0 = 0, b1 = 0, b2 = 0;
-    if (!avrInstruction(0x30, 0x00, 0x02, 0x00, 50, b2) ||
-        !avrInstruction(0x30, 0x00, 0x01, 0x00, 50, b1) ||
-        !avrInstruction(0x30, 0x00, 0x00, 0x00, 50, b0)) {
-        ShowError(QStringLiteral("Error while reading signature"));
+    if (!c.megaFuseBytes()) {
+        working_.reset();
         return true;
     }
-    const uint32_t signature = static_cast<uint32_t>(b0 * 65536 + b1 * 256 + b2);
+    const bool fuses = box_->supports(BoxFeature::AvrFuseBytes);
+    BoxReply low, high;
+    if (fuses) {
+        low = box_->avrInstruction({0x50, 0x00, 0x00, 0x00});
+        if (low.good) high = box_->avrInstruction({0x58, 0x08, 0x00, 0x00});
+    }
+    // The lock byte comes with the lock read every AVR box has, so that the protection test
+    // still holds where the fuse bytes cannot be read.
+    const BoxReply lock =
+        !fuses || high.good ? box_->avrInstruction({0x58, 0x00, 0x00, 0x00}) : BoxReply{};
+    if (!lock.good) {
+        ShowError(QStringLiteral("Error while reading fuse and lock bits"));
+        return false;
+    }
+    if (fuses) {
+        devices_.FuseLow = static_cast<uint8_t>(low.value);
+        devices_.FuseHigh = static_cast<uint8_t>(high.value);
+        done(Memory::Configuration, ActionCode::Read);
+    } else {
+        ReadMega163Page(devices_, fuses_);  // the fuse controls keep what they show
+        if (enable_.config) leftOut(Memory::Configuration);
+        notice(QStringLiteral("Fuse bytes not read (no USB form)"));
+    }
+    devices_.LockByte = static_cast<uint8_t>(lock.value);
+    RefreshMega163Page(devices_, fuses_);
+    working_.reset();
+    return true;
+}
 
-    if (signature == expected) {
-        if (id == 31 && !program && (devices_.LockByte & 3) == 0) {
+bool TActions::readSignature(uint32_t& signature) {
+    int bytes[3] = {};
+    for (int i = 2; i >= 0; --i) {
+        const BoxReply r = box_->avrInstruction({0x30, 0x00, static_cast<uint8_t>(i), 0x00});
+        if (!r.good) {
+            ShowError(QStringLiteral("Error while reading signature"));
+            return false;
+        }
+        bytes[i] = r.value;
+    }
+    signature = static_cast<uint32_t>(bytes[0] * 65536 + bytes[1] * 256 + bytes[2]);
+    return true;
+}
+
+// True unless the card is protected; a wrong device is reported (and returns true).
+bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
+    const TDeviceEntry& c = *card();
+    if (signature == c.avrSignature) {
+        // An ATmega is read-protected with both lock bits programmed; one alone only stops writes.
+        if (c.megaFuseBytes() && !programming() && (devices_.LockByte & 3) == 0) {
             if (reportProtection)
                 ShowError(QStringLiteral("AVR-Mega-Device is protected!\r"
                                          "Can't read, verify or blank check the device."));
@@ -118,149 +125,119 @@ bool TActions::AvrIdentify(int id, bool reportProtection) {
         return false;
     }
     ShowError(QStringLiteral("Wrong AVR Device!\rRead: ") + AvrDeviceName(signature) +
-              QStringLiteral("\rMust: ") + AvrDeviceName(expected));
+              QStringLiteral("\rMust: ") + AvrDeviceName(c.avrSignature));
     return true;
 }
 
 void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     const bool flash = memory == Memory::Program;
-    TBufArray& buf = flash ? devices_.ProgBuf : devices_.DataBuf;
-    const int last = buf.length() - 1;
-    const bool usb = com_.UsbConnected;
-    const bool mega = deviceId() == 31;
-
+    const int last = (flash ? devices_.ProgBuf : devices_.DataBuf).length() - 1;
+    working(memory);
     SetActionTitle(code);
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
     host_.processEvents();
-    // Page writes of the ATmega163 have no packet form: stop before anything is written
-    // rather than report success for a card that was never programmed.
-    if (flash && code == ActionCode::Program && mega && !serialOnly(usbNoMega())) return;
     beginLoop(last);
-    if (!usb) sendLabel(flash ? "PRG:" : "DAT:");
-
-    bool pageDirty = false;
+    box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
+    const bool paged = card()->pagedFlash();
     for (int a = 0; a <= last && !aborted_; ++a) {
-        step(a);
-        if (!usb) sendAddressEvery16(a, last);
-        const uint8_t hh = static_cast<uint8_t>(a >> 8);
-        const uint8_t ll = static_cast<uint8_t>(a & 0xFF);
-        const uint16_t word = buf[a];
-
-        if (flash && code != ActionCode::Program) {
-            int high = 0, low = 0;
-            if (!avrInstruction(0x28, hh, ll, 0x00, 10, high) ||
-                !avrInstruction(0x20, hh, ll, 0x00, 10, low)) {
-                ShowError(QStringLiteral("Error while reading program memory"));
-                break;
-            }
-            const uint16_t read = static_cast<uint16_t>(high * 256 + low);
-            if (code == ActionCode::Read) {
-                buf[a] = read;
-            } else if (code == ActionCode::BlankCheck && read != 0xFFFF) {
-                ShowError(QStringLiteral("Device not blank at $") + hex4s(a));
-            } else if (code == ActionCode::Verify && read != word) {
-                ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
-                          QStringLiteral(" (Program Memory)"));
-            }
-        } else if (flash && !mega) {
-            if (word == 0xFFFF) continue;
-            bool good;
-            int echo = 0;
-            if (usb) {
-                good = avrInstruction(0x40, hh, ll, word & 0xFF, 50, echo);
-                UsbCommand6(3);
-                good = avrInstruction(0x48, hh, ll, word >> 8, 50, echo) && good;
-                UsbCommand6(3);
-            } else {
-                QByteArray r1, r2;
-                tx("Y40" + hex4(a) + hex2(word & 0xFF), r1, 50);
-                clock_.sleepMs(4);
-                tx("Y48" + hex4(a) + hex2(word >> 8), r2, 50);
-                clock_.sleepMs(4);
-                good = r1.size() == 4 && r2.size() == 4;
-            }
-            if (!good) ShowError(QStringLiteral("Error while writing program memory"));
-        } else if (flash) {
-            // ATmega163: pages of 64 words; only pages holding a programmed word are sent.
-            if (a % 64 == 0) pageDirty = false;
-            if (word != 0xFFFF) pageDirty = true;
-            if ((a % 64 == 63 || a == last) && pageDirty) {
-                const int start = a & 0xFFC0;
-                for (int w = start; w <= a; ++w) {
-                    tx("Y40" + hex4(w % 64) + hex2(buf[w] & 0xFF), 50);
-                    tx("Y48" + hex4(w % 64) + hex2(buf[w] >> 8), 50);
-                }
-                QByteArray reply;
-                tx("Y4C" + hex4(start) + "00", reply, 50);
-                clock_.sleepMs(20);
-                if (reply.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
-            }
-        } else if (code != ActionCode::Program) {
-            int value = 0;
-            if (!avrInstruction(0xA0, hh, ll, 0x00, 10, value)) {
-                ShowError(QStringLiteral("Error while reading data memory"));
-                break;
-            }
-            if (code == ActionCode::Read) {
-                buf[a] = static_cast<uint16_t>(value);
-            } else if (code == ActionCode::Verify && value != (word & 0xFF)) {
-                ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
-                          QStringLiteral(" (Data Memory)"));
-            }
-        } else {
-            bool good;
-            if (usb) {
-                int echo = 0;
-                good = avrInstruction(0xC0, hh, ll, word & 0xFF, 50, echo);
-                UsbCommand6(3);
-            } else {
-                QByteArray reply;
-                tx("YC0" + hex4(a) + hex2(word & 0xFF), reply, 50);
-                clock_.sleepMs(4);
-                good = reply.size() == 4;
-            }
-            if (!good) ShowError(QStringLiteral("Error while writing data memory"));
-        }
+        stepShowing(a, last);
+        if (flash && code != ActionCode::Program) avrReadFlashWord(a, code);
+        else if (flash && paged) avrFlashPage(a);
+        else if (flash) avrWriteFlashWord(a);
+        else if (code != ActionCode::Program) avrReadDataByte(a, code);
+        else avrWriteDataByte(a);
     }
     done(memory, code);
 }
 
-void TActions::AvrWriteConfigByte(uint8_t value) {
-    if (com_.UsbConnected) {
-        QByteArray packet = QByteArray::fromHex("04AC000000");
-        packet[2] = static_cast<char>(value);
-        usbPacket(packet);
-    } else {
-        tx("YAC" + hex2(value) + "0000", 50);
+void TActions::avrReadFlashWord(int a, ActionCode code) {
+    const BoxReply high = box_->avrInstruction(at(0x28, a));
+    const BoxReply low = high.good ? box_->avrInstruction(at(0x20, a)) : BoxReply{};
+    if (!high.good || !low.good) {
+        ShowError(QStringLiteral("Error while reading program memory"));
+        return;
     }
-    clock_.sleepMs(100);
+    checkRead(Memory::Program, code, devices_.ProgBuf, a,
+              static_cast<uint16_t>(high.value * 256 + low.value));
+}
+
+// AT90S: low byte, then high byte; an erased word is not written.
+void TActions::avrWriteFlashWord(int a) {
+    const uint16_t word = devices_.ProgBuf[a];
+    if (word == 0xFFFF) return;
+    const bool lowGood = box_->avrWrite(at(0x40, a, word & 0xFF)).good;
+    const bool highGood = box_->avrWrite(at(0x48, a, word >> 8)).good;
+    if (!lowGood || !highGood) ShowError(QStringLiteral("Error while writing program memory"));
+}
+
+// Paged flash: at the last word of a page that holds a programmed word, its words are
+// loaded into the page buffer and the page is written. Clean pages are not sent.
+void TActions::avrFlashPage(int a) {
+    const TBufArray& buf = devices_.ProgBuf;
+    const int words = card()->flashPageWords;
+    if (a % words != words - 1 && a != buf.length() - 1) return;
+    const int start = a - a % words;
+    bool dirty = false;
+    for (int w = start; w <= a; ++w) dirty = dirty || buf[w] != 0xFFFF;
+    if (!dirty) return;
+    for (int w = start; w <= a; ++w) {
+        box_->avrInstruction(at(0x40, w % words, buf[w] & 0xFF));
+        box_->avrInstruction(at(0x48, w % words, buf[w] >> 8));
+    }
+    const BoxReply page = box_->avrInstruction(at(0x4C, start));
+    clock_.sleepMs(20);
+    if (page.text.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
+}
+
+void TActions::avrReadDataByte(int a, ActionCode code) {
+    const BoxReply r = box_->avrInstruction(at(0xA0, a));
+    if (!r.good) {
+        ShowError(QStringLiteral("Error while reading data memory"));
+        return;
+    }
+    checkRead(Memory::Data, code, devices_.DataBuf, a, static_cast<uint16_t>(r.value));
+}
+
+void TActions::avrWriteDataByte(int a) {
+    if (!box_->avrWrite(at(0xC0, a, devices_.DataBuf[a] & 0xFF)).good)
+        ShowError(QStringLiteral("Error while writing data memory"));
+}
+
+// Lock and fuse writes: their replies carry nothing worth testing, but no reply at all means
+// the box may never have passed the instruction on, and the bits are not counted as written.
+bool TActions::AvrWriteConfigByte(uint8_t value, const QString& error) {
+    return writeAnswered({0xAC, value, 0x00, 0x00}, 100, error);
+}
+
+bool TActions::writeAnswered(AvrInstruction in, int pauseMs, const QString& error) {
+    const bool answered = box_->avrInstruction(in).answered;
+    clock_.sleepMs(pauseMs);
+    if (!answered) ShowError(error);
+    return answered;
 }
 
 void TActions::AvrWriteConfiguration() {
-    const int id = deviceId();
+    const TDeviceEntry& c = *card();
+    working(Memory::Configuration);
     setLabel(QStringLiteral("CONFIGURATION"));
-    if (!com_.UsbConnected) {
-        sendLabel("    ");
-        tx("DCFG ", 10);
+    box_->display(BoxInterface::Field::Label, "    ");
+    box_->display(BoxInterface::Field::Address, "CFG ");
+    if (box_->supports(BoxFeature::Display)) {  // "CFG" can be read
         host_.processEvents();
         clock_.sleepMs(200);
     }
-    if (hasAvrFuseBox(id)) AvrWriteConfigByte(fuses_.avr.avrFuse ? 0xBE : 0xBF);
-    if (isAt90s(id)) {
+    if (c.hasFuseBox()) AvrWriteConfigByte(fuses_.avr.avrFuse ? 0xBE : 0xBF, fuseBitsError());
+    if (c.at90sLockBits() && !aborted_) {
         uint8_t lock = 0xFF;
         if (fuses_.avr.lockBit1) lock &= ~0x02;
         if (fuses_.avr.lockBit2) lock &= ~0x04;
-        AvrWriteConfigByte(lock);
+        AvrWriteConfigByte(lock, lockBitsError());
     }
-    if (id == 31) {
-        if (!serialOnly(usbNoMega())) return;
+    if (c.megaFuseBytes() && !aborted_) {
         ReadMega163Page(devices_, fuses_);
-        tx("YACE000" + hex2(devices_.LockByte), 50);
-        clock_.sleepMs(20);
-        tx("YACA000" + hex2(devices_.FuseLow), 50);
-        clock_.sleepMs(20);
-        tx("YACA800" + hex2(devices_.FuseHigh), 50);
-        clock_.sleepMs(20);
+        if (writeAnswered({0xAC, 0xE0, 0x00, devices_.LockByte}, 20, lockBitsError()) &&
+            writeAnswered({0xAC, 0xA0, 0x00, devices_.FuseLow}, 20, fuseBitsError()))
+            writeAnswered({0xAC, 0xA8, 0x00, devices_.FuseHigh}, 20, fuseBitsError());
     }
     done(Memory::Configuration, ActionCode::Program);
 }

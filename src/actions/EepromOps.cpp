@@ -1,5 +1,5 @@
-// The card's serial EEPROM: directly through the box on the cards that wire it to the box
-// ("M3"), through a loader program in the controller on all others ("M4").
+// The card's serial EEPROM: directly through the box on the cards that wire it to the box,
+// through a loader program in the controller on all others.
 #include "actions/ActionTexts.h"
 #include "actions/uActions.h"
 
@@ -7,171 +7,147 @@ namespace kelvano {
 
 using namespace actiontext;
 
-namespace {
-
-QString loaderName(int deviceId) {
-    switch (deviceId) {
-        case 11: case 12: return QStringLiteral("DS9LOAD");
-        case 15: return QStringLiteral("PICLOAD");
-        case 22: case 23: return QStringLiteral("AVRLOAD");
-        default: return QStringLiteral("FUNLOAD");
-    }
+// The card's loader image; a missing one is named before the card is touched, so that a card
+// does not lose its program for a loader that can't be installed.
+bool TActions::loaderImage(QByteArray& image) {
+    const QString name = QString::fromLatin1(card()->loaderImage);
+    if (box_->loaderImage(name, image)) return true;
+    ShowError(QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
+    return false;
 }
-
-QString missingLoader(const QString& name) {
-    return QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name);
-}
-
-}  // namespace
 
 void TActions::InstallAvrLoader() {
-    // Checked before the erase: a card must not lose its program for a loader that can't
-    // be installed.
-    if (!serialOnly(usbNoEeprom())) return;
-    const int id = deviceId();
-    const QString name = loaderName(id);
     QByteArray image;
-    if (!com_.store().LoadImage(name, image)) {
-        ShowError(missingLoader(name));
-        return;
-    }
-
+    if (!loaderImage(image)) return;
     EraseDevice();
-    AvrIdentify(id, true);
-    if (!aborted_) {
-        SetActionTitle(ActionCode::Program);
-        setLabel(QStringLiteral("INSTALLING LOADER"));
-        tx("DLOAD", 10);
-        const int last = static_cast<int>(image.size()) - 1;
-        beginLoop(last);
-        for (int i = 0; i <= last && !aborted_; ++i) {
-            step(i + 1);
-            const QByteArray op = (i % 2 == 0) ? "Y40" : "Y48";
-            const uint8_t byte = static_cast<uint8_t>(image[i]);
-            QByteArray reply;
-            if (id == 31) {
-                tx(op + hex4((i / 2) % 64) + hex2(byte), 50);
-                if (i % 128 == 127 || i == last) {
-                    tx("Y4C" + hex4((i / 2) & 0xFFC0) + "00", reply, 50);
-                    clock_.sleepMs(20);
-                    if (reply.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
-                }
-            } else {
-                tx(op + hex4(i / 2) + hex2(byte), reply, 50);
-                clock_.sleepMs(4);
-                if (reply.size() != 4) ShowError(QStringLiteral("Error while uploading EEPROM loader"));
-            }
+    AvrIdentify(true);
+    if (!aborted_) uploadAvrLoader(image);
+    if (!aborted_) lockAvrLoader();
+}
+
+// Byte by byte into the AT90S flash, or in pages into a paged flash.
+void TActions::uploadAvrLoader(const QByteArray& image) {
+    SetActionTitle(ActionCode::Program);
+    setLabel(QStringLiteral("INSTALLING LOADER"));
+    box_->display(BoxInterface::Field::Address, "LOAD");
+    const int last = static_cast<int>(image.size()) - 1;
+    const int pageWords = card()->flashPageWords;
+    beginLoop(last);
+    for (int i = 0; i <= last && !aborted_; ++i) {
+        step(i + 1);
+        const uint8_t op = i % 2 == 0 ? 0x40 : 0x48;
+        const uint8_t byte = static_cast<uint8_t>(image[i]);
+        const int word = i / 2;
+        if (pageWords == 0) {
+            const AvrInstruction write{op, uint8_t(word >> 8), uint8_t(word & 0xFF), byte};
+            if (!box_->avrWrite(write).good)
+                ShowError(QStringLiteral("Error while uploading EEPROM loader"));
+            continue;
+        }
+        const int inPage = word % pageWords;
+        box_->avrInstruction({op, uint8_t(inPage >> 8), uint8_t(inPage & 0xFF), byte});
+        if (i % (2 * pageWords) == 2 * pageWords - 1 || i == last) {
+            const int start = word - inPage;
+            const BoxReply page =
+                box_->avrInstruction({0x4C, uint8_t(start >> 8), uint8_t(start & 0xFF), 0x00});
+            clock_.sleepMs(20);
+            if (page.text.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
         }
     }
-    if (aborted_) return;
-    // Lock the card so that it starts the loader.
-    if (id == 31) {
-        tx("YACE000FC", 50);
+}
+
+// Locks the card so that it starts the loader.
+void TActions::lockAvrLoader() {
+    if (card()->megaFuseBytes()) {
+        if (writeAnswered({0xAC, 0xE0, 0x00, 0xFC}, 20, lockBitsError()) &&
+            writeAnswered({0xAC, 0xA0, 0x00, 0xF0}, 20, fuseBitsError()))
+            writeAnswered({0xAC, 0xA8, 0x00, 0xFF}, 20, fuseBitsError());
+    } else if (writeAnswered({0xAC, 0xBF, 0x00, 0x00}, 20, fuseBitsError()) &&
+               writeAnswered({0xAC, 0xF9, 0x00, 0x00}, 20, lockBitsError())) {
+        box_->setMode(BoxMode::Idle);
         clock_.sleepMs(20);
-        tx("YACA000F0", 50);
-        clock_.sleepMs(20);
-        tx("YACA800FF", 50);
-        clock_.sleepMs(20);
-    } else {
-        tx("YACBF0000", 50);
-        clock_.sleepMs(20);
-        tx("YACF90000", 50);
-        clock_.sleepMs(20);
-        tx("M0", 500);
-        clock_.sleepMs(20);
-        tx("M5", 500);
+        box_->setMode(BoxMode::Avr);
     }
 }
 
 void TActions::InstallPicLoader() {
-    if (!serialOnly(usbNoEeprom())) return;
-    const QString name = loaderName(deviceId());
     QByteArray image;
-    if (!com_.store().LoadImage(name, image)) {
-        ShowError(missingLoader(name));
-        return;
-    }
-
+    if (!loaderImage(image)) return;
     EraseDevice();
     if (aborted_) return;
     SetActionTitle(ActionCode::Program);
     setLabel(QStringLiteral("INSTALLING LOADER"));
-    tx("M2", 500);
-    tx("DLOAD", 10);
+    box_->setMode(BoxMode::Pic);
+    box_->display(BoxInterface::Field::Address, "LOAD");
     const int last = static_cast<int>(image.size()) - 1;
     beginLoop(last);
     for (int i = 0; i <= last && !aborted_; i += 2) {
         step(i + 1);
         // An odd last byte is paired with a blank high half.
         const unsigned high = i + 1 <= last ? static_cast<uint8_t>(image[i + 1]) : 0x3F;
-        const unsigned word = static_cast<uint8_t>(image[i]) + 256 * high;
-        QByteArray reply;
-        int value = 0;
-        tx("L00" + hex4(word), reply, 30);
-        if (!hexReply(reply, 4, value) || static_cast<unsigned>(value) != word)
-            ShowError(QStringLiteral("Error while uploading EEPROM loader"));
-        tx("I", 10);
+        const auto word = static_cast<uint16_t>(static_cast<uint8_t>(image[i]) + 256 * high);
+        const BoxReply r = box_->picLoad(false, word);
+        if (!r.good || r.value != word) ShowError(QStringLiteral("Error while uploading EEPROM loader"));
+        box_->picIncrement();
     }
     if (aborted_) return;
-    tx("M2", 500);
-    tx("P003FFF", 10);
-    for (int k = 0; k < 7; ++k) tx("I", 10);
-    tx(isPic876(deviceId()) ? "L000D09" : "L000001", 30);
+    // The configuration word the loader runs with (the ID locations are left as they are).
+    box_->setMode(BoxMode::Pic);
+    box_->picToConfiguration();
+    for (int k = 0; k < 7; ++k) box_->picIncrement();
+    box_->picLoad(false, card()->loaderConfigWord);
 }
 
-// Common start of the loader's EEPROM loops: "M4" must be answered "load" by the loader.
+// Common start of the loader's EEPROM loops: the loader must answer that it runs.
 bool TActions::startLoaderEeprom() {
-    QByteArray reply;
-    tx("M4", reply, 500);
-    if (reply != "load") {
+    working(Memory::ExternalEeprom);
+    if (!box_->setMode(BoxMode::Loader).good) {
         ShowError(QStringLiteral("EEPROM loader doesn't work"));
         return false;
     }
-    sendLabel("EEP:");
+    box_->display(BoxInterface::Field::Label, "EEP:");
     beginLoop(devices_.EepBuf.length() - 1);
     return true;
 }
 
-// The loader answers every X or Q with two hex digits; a miss is retried at once, six tries.
-bool TActions::loaderExchange(const QByteArray& command, int wait, int& value) {
-    QByteArray reply;
+// A write (byte >= 0) or read (-1) through the loader, tried up to six times at once.
+bool TActions::loaderExchange(int address, int byte, int& value) {
     for (int attempt = 0; attempt < 6; ++attempt) {
-        tx(command, reply, wait);
-        if (hexReply(reply, 2, value)) return true;
+        const BoxReply r = byte >= 0 ? box_->loaderWrite(address, static_cast<uint8_t>(byte))
+                                     : box_->loaderRead(address);
+        if (r.good) {
+            value = r.value;
+            return true;
+        }
     }
     return false;
 }
 
 void TActions::LoaderWriteEeprom() {
-    if (!serialOnly(usbNoEeprom())) return;
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
     for (int a = 0; a <= last && !aborted_; ++a) {
-        step(a);
-        sendAddressEvery16(a, last);
-        const unsigned byte = buf[a] & 0xFF;
+        stepShowing(a, last);
+        const int byte = buf[a] & 0xFF;
         int value = -1;
-        if (!loaderExchange("X" + hex4(a) + hex2(byte), 100, value) ||
-            static_cast<unsigned>(value) != byte)
+        if (!loaderExchange(a, byte, value) || value != byte)
             ShowError(QStringLiteral("Error while writing EEPROM Memory"));
     }
     done(Memory::ExternalEeprom, ActionCode::Program);
 }
 
 void TActions::LoaderReadEeprom() {
-    if (!serialOnly(usbNoEeprom())) return;
     SetActionTitle(ActionCode::Read);
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
     for (int a = 0; a <= last && !aborted_; ++a) {
-        step(a);
-        sendAddressEvery16(a, last);
+        stepShowing(a, last);
         int value = 0;
-        if (!loaderExchange("Q" + hex4(a), 50, value)) {
+        if (!loaderExchange(a, -1, value)) {
             ShowError(QStringLiteral("Error reading EEPROM Memory"));
             break;
         }
@@ -181,38 +157,30 @@ void TActions::LoaderReadEeprom() {
 }
 
 void TActions::EepromOperation(ActionCode code) {
+    working(Memory::ExternalEeprom);
     SetActionTitle(code);
     setLabel(QStringLiteral("EEPROM MEMORY"));
-    if (!serialOnly(usbNoEeprom())) return;
-    tx("M3", 500);
+    box_->setMode(BoxMode::DirectEeprom);
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
     beginLoop(last);
-    sendLabel("EEP:");
-    const bool large = last > 2047;
-    const QByteArray write = large ? "w" : "W";
-    const QByteArray read = large ? "g" : "G";
+    box_->display(BoxInterface::Field::Label, "EEP:");
+    const bool wide = last > 2047;  // two-byte addresses above 2 KB
     for (int a = 0; a <= last && !aborted_; ++a) {
-        step(a);
-        sendAddressEvery16(a, last);
-        QByteArray reply;
+        stepShowing(a, last);
         if (code == ActionCode::Program) {
-            if (tx(write + hex4(a) + hex2(buf[a] & 0xFF), reply, 50) != 0)
+            if (!box_->eepromWrite(a, static_cast<uint8_t>(buf[a] & 0xFF), wide).good)
                 ShowError(QStringLiteral("Error while writing EEPROM Memory"));
             continue;
         }
-        int value = 0;
-        tx(read + hex4(a), reply, 10);
-        if (!hexReply(reply, 2, value)) {
+        const BoxReply r = box_->eepromRead(a, wide);
+        if (!r.good) {
             ShowError(QStringLiteral("Error while reading EEPROM memory"));
             break;
         }
-        if (code == ActionCode::Read) {
-            buf[a] = static_cast<uint16_t>(value);
-        } else if (code == ActionCode::Verify && value != (buf[a] & 0xFF)) {
-            ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
-                      QStringLiteral(" (EEPROM Memory)"));
-        }
+        if (code == ActionCode::Read) buf[a] = static_cast<uint16_t>(r.value);
+        else if (code == ActionCode::Verify && r.value != (buf[a] & 0xFF))
+            ShowError(QStringLiteral("Verify error at $") + hex4s(a) + QStringLiteral(" (EEPROM Memory)"));
     }
     done(Memory::ExternalEeprom, code);
 }

@@ -1,6 +1,5 @@
-// PIC controllers through the box: "M2" enters programming mode with the address counter at
-// 0, "L00"/"L01" program and read back the location at the counter, "R04"/"R05" read it,
-// "I" advances the counter and "P003FFF" moves it to the configuration area.
+// PIC controllers through the box: the PIC mode starts the box's address counter at 0; each
+// location is programmed and read back, or read, at the counter, which then moves on.
 #include "actions/ActionTexts.h"
 #include "actions/uActions.h"
 
@@ -9,110 +8,108 @@ namespace kelvano {
 using namespace actiontext;
 
 void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
+    working(memory);
     SetActionTitle(code);
-    if (!serialOnly(usbNoPic())) return;
-
     if (memory == Memory::Configuration) {
-        setLabel(QStringLiteral("CONFIGURATION"));
-        sendLabel("    ");
-        tx("M2", 500);
-        tx("DCFG ", 10);
-        tx("P003FFF", 10);
-        for (int k = 0; k < 4 && !aborted_; ++k) {
-            host_.processEvents();
-            QByteArray reply;
-            if (code == ActionCode::Program) {
-                // Only the low four bits are an ID value: the word stays a 14-bit word.
-                const unsigned word = 0x3F80 + (devices_.IdBuf[k] & 0xF);
-                if (tx("L00" + hex4(word), reply, 30) != 4 || reply.size() != 4)
-                    ShowError(QStringLiteral("Error while writing PIC Configuration"));
-                tx("I", 10);
-            } else {
-                int value = 0;
-                tx("R04", reply, 10);
-                // A failed read would leave the counter one location behind and shift every
-                // later value into the wrong place: report it and stop instead.
-                if (!hexReply(reply, 4, value)) {
-                    ShowError(QStringLiteral("Error while reading PIC Configuration"));
-                    return;
-                }
-                devices_.IdBuf[k] = static_cast<uint16_t>(value & 0x0F);
-                tx("I", 10);
-            }
-        }
-        if (aborted_) return;
-        tx("I", 10);
-        tx("I", 10);
-        tx("I", 10);
-        QByteArray reply;
-        int value = 0;
-        if (code == ActionCode::Program) {
-            tx("L00" + hex4(devices_.CfgWord), reply, 30);
-            if (!hexReply(reply, 4, value) || value != devices_.CfgWord)
-                ShowError(QStringLiteral("Error while writing PIC Configuration"));
-        } else {
-            tx("R04", reply, 10);
-            if (!hexReply(reply, 4, value)) {
-                ShowError(QStringLiteral("Error while reading PIC Configuration"));
-                return;
-            }
-            devices_.CfgWord = static_cast<uint16_t>(value);
-        }
-        clock_.sleepMs(200);
-        done(memory, code == ActionCode::Program ? code : ActionCode::Read);
+        picConfiguration(code);
         return;
     }
-
     const bool flash = memory == Memory::Program;
-    TBufArray& buf = flash ? devices_.ProgBuf : devices_.DataBuf;
-    const int last = buf.length() - 1;
+    const int last = (flash ? devices_.ProgBuf : devices_.DataBuf).length() - 1;
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
     host_.processEvents();
-    tx("M2", 500);
+    box_->setMode(BoxMode::Pic);
     beginLoop(last);
-    sendLabel(flash ? "PRG:" : "DAT:");
-
+    box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
     for (int a = 0; a <= last && !aborted_; ++a) {
-        step(a);
-        sendAddressEvery16(a, last);
-        const uint16_t stored = buf[a];
-        QByteArray reply;
-        int value = 0;
-        if (code == ActionCode::Program) {
-            if (flash) {
-                if (stored != 0x3FFF) {
-                    tx("L00" + hex4(stored), reply, 30);
-                    if (!hexReply(reply, 4, value) || value != stored)
-                        ShowError(QStringLiteral("Error while writing PIC program memory"));
-                }
-            } else {
-                tx("L01" + hex4(stored), reply, 30);
-                if (!hexReply(reply, 4, value) || (value & 0xFF) != (stored & 0xFF))
-                    ShowError(QStringLiteral("Error while writing PIC data memory"));
-            }
-            tx("I", 10);
-            continue;
-        }
-        tx(flash ? "R04" : "R05", reply, 10);
-        if (!hexReply(reply, 4, value)) {
-            ShowError(flash ? QStringLiteral("Error while reading program memory")
-                            : QStringLiteral("Error while reading data memory"));
-            break;
-        }
-        if (code == ActionCode::Read) {
-            buf[a] = static_cast<uint16_t>(flash ? value : value & 0xFF);
-        } else if (flash && code == ActionCode::BlankCheck && value != 0x3FFF) {
-            ShowError(QStringLiteral("Device not blank at $") + hex4s(a));
-        } else if (code == ActionCode::Verify) {
-            const bool differs = flash ? value != stored : (value & 0xFF) != (stored & 0xFF);
-            if (differs)
-                ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
-                          (flash ? QStringLiteral(" (Program Memory)")
-                                 : QStringLiteral(" (Data Memory)")));
-        }
-        tx("I", 10);
+        stepShowing(a, last);
+        if (code == ActionCode::Program) picProgramStep(memory, a);
+        else if (!picReadStep(memory, code, a)) break;
     }
     done(memory, code);
+}
+
+// Programs the location unless it is an erased flash word, compares what it reads back, and
+// moves on in every case. Every data byte is written, FF included.
+void TActions::picProgramStep(Memory memory, int a) {
+    const bool data = memory == Memory::Data;
+    const uint16_t stored = (data ? devices_.DataBuf : devices_.ProgBuf)[a];
+    if (data || stored != 0x3FFF) {
+        const BoxReply r = box_->picLoad(data, stored);
+        const uint16_t mask = data ? 0xFF : 0xFFFF;
+        if (!r.good || (r.value & mask) != (stored & mask))
+            ShowError(data ? QStringLiteral("Error while writing PIC data memory")
+                           : QStringLiteral("Error while writing PIC program memory"));
+    }
+    box_->picIncrement();
+}
+
+// A failed read stops without moving on.
+bool TActions::picReadStep(Memory memory, ActionCode code, int a) {
+    const bool data = memory == Memory::Data;
+    const BoxReply r = box_->picRead(data);
+    if (!r.good) {
+        ShowError(data ? QStringLiteral("Error while reading data memory")
+                       : QStringLiteral("Error while reading program memory"));
+        return false;
+    }
+    checkRead(memory, code, data ? devices_.DataBuf : devices_.ProgBuf, a,
+              static_cast<uint16_t>(r.value));
+    box_->picIncrement();
+    return true;
+}
+
+// The four ID locations and, three locations on, the configuration word.
+void TActions::picConfiguration(ActionCode code) {
+    setLabel(QStringLiteral("CONFIGURATION"));
+    box_->display(BoxInterface::Field::Label, "    ");
+    box_->setMode(BoxMode::Pic);
+    box_->display(BoxInterface::Field::Address, "CFG ");
+    box_->picToConfiguration();
+    if (!picIdLocations(code) || aborted_) return;
+    for (int k = 0; k < 3; ++k) box_->picIncrement();
+    picConfigurationWord(code);
+}
+
+bool TActions::picIdLocations(ActionCode code) {
+    for (int k = 0; k < 4 && !aborted_; ++k) {
+        host_.processEvents();
+        if (code == ActionCode::Program) {
+            // Only the low four bits are an ID value: the word stays a 14-bit word. What an ID
+            // location reads back is not compared, only that it answered.
+            const uint16_t word = static_cast<uint16_t>(0x3F80 + (devices_.IdBuf[k] & 0xF));
+            if (box_->picLoad(false, word).text.size() != 4)
+                ShowError(QStringLiteral("Error while writing PIC Configuration"));
+        } else {
+            const BoxReply r = box_->picRead(false);
+            // A failed read would leave the counter one location behind and shift every
+            // later value into the wrong place: report it and stop instead.
+            if (!r.good) {
+                ShowError(QStringLiteral("Error while reading PIC Configuration"));
+                return false;
+            }
+            devices_.IdBuf[k] = static_cast<uint16_t>(r.value & 0x0F);
+        }
+        box_->picIncrement();
+    }
+    return true;
+}
+
+void TActions::picConfigurationWord(ActionCode code) {
+    if (code == ActionCode::Program) {
+        const BoxReply r = box_->picLoad(false, devices_.CfgWord);
+        if (!r.good || r.value != devices_.CfgWord)
+            ShowError(QStringLiteral("Error while writing PIC Configuration"));
+    } else {
+        const BoxReply r = box_->picRead(false);
+        if (!r.good) {
+            ShowError(QStringLiteral("Error while reading PIC Configuration"));
+            return;
+        }
+        devices_.CfgWord = static_cast<uint16_t>(r.value);
+    }
+    clock_.sleepMs(200);
+    done(Memory::Configuration, code == ActionCode::Program ? code : ActionCode::Read);
 }
 
 }  // namespace kelvano

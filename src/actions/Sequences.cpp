@@ -62,14 +62,37 @@ bool TActions::readPicUnlessProtected() {
 
 // The memories a protected card keeps to itself: those of them that were ticked are left out.
 void TActions::protectedNotice() {
-    const QString text = QStringLiteral("Controller protected: its memories were not read");
-    if (enable_.prog) notice(Memory::Program, text);
-    if (enable_.data) notice(Memory::Data, text);
+    if (!enable_.prog && !enable_.data) return;
+    if (enable_.prog) leftOut(Memory::Program);
+    if (enable_.data) leftOut(Memory::Data);
+    notice(QStringLiteral("Controller protected: its memories were not read"));
+}
+
+// What the action needs that the box has no form for, decided before anything is sent: an
+// action is refused whole rather than stopped half-way with the card already changed.
+QString TActions::linkRefusal() const {
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return {};
+    if (c->pic() && !box_->supports(BoxFeature::PicCommands)) return usbNoPic();
+    const bool eepromStep =
+        enable_.eep && (action_ == ActionCode::Read || action_ == ActionCode::Program ||
+                        (action_ == ActionCode::Verify && c->eepromDirect()));
+    const BoxFeature eepromPath =
+        c->eepromDirect() ? BoxFeature::DirectEeprom : BoxFeature::LoaderEeprom;
+    if (eepromStep && !box_->supports(eepromPath)) return usbNoEeprom();
+    if (action_ == ActionCode::Program) {
+        if (enable_.prog && c->pagedFlash() && !box_->supports(BoxFeature::AvrFlashPages))
+            return usbNoMega();
+        if (enable_.config && c->megaFuseBytes() && !box_->supports(BoxFeature::AvrFuseBytes))
+            return usbNoMega();
+    }
+    return {};
 }
 
 void TActions::ReadDevice() {
-    const int id = deviceId();
-    if (isPicDirect(id)) {
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return;
+    if (c->pic() && c->eepromDirect()) {
         if (enable_.prog || enable_.data || enable_.config) {
             if (!readPicUnlessProtected()) return;
         }
@@ -77,31 +100,29 @@ void TActions::ReadDevice() {
             EepromOperation(ActionCode::Read);
             ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
         }
-    } else if (isPicLoader(id)) {
+    } else if (c->pic()) {
         if (!enable_.eep) {
             ReadPicMemories();
             RefreshPicPage(devices_, fuses_);
             return;
         }
-        if (!serialOnly(usbNoPic())) return;
         if (!WarnContentsLost()) return;
         if (!readPicUnlessProtected()) return;
         if (!aborted_) InstallPicLoader();
         if (!aborted_) LoaderReadEeprom();
         if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
-    } else if (isAvrAction(id)) {
+    } else {
         if (!enable_.eep) {
-            AvrIdentify(id, true);
+            AvrIdentify(true);
             ReadAvrMemories();
             return;
         }
-        if (!serialOnly(usbNoEeprom())) return;
-        AvrIdentify(id, false);
+        AvrIdentify(false);
         if (aborted_) return;
         if (!WarnContentsLost()) return;
         // An identification that reported an error keeps the abort flag: the memories of a
         // card that did not answer properly are not read, and no loader is installed on it.
-        if (AvrIdentify(id, false)) {
+        if (AvrIdentify(false)) {
             if (!aborted_) ReadAvrMemories();
         } else {
             WarnProtected();
@@ -113,117 +134,121 @@ void TActions::ReadDevice() {
     }
 }
 
+// The Abort button is off while the erase runs, and as it was afterwards.
 void TActions::EraseDevice() {
-    const int id = deviceId();
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return;
     const bool abortWasEnabled = abortEnabled_;
-    if (isPicCode(id)) {
-        if (!serialOnly(usbNoPic())) return;
+    if (c->pic()) erasePic();
+    else eraseAvr();
+    setAbortEnabled(abortWasEnabled);
+}
+
+void TActions::erasePic() {
+    setAbortEnabled(false);
+    setLabel(QStringLiteral("ERASE"));
+    SetActionTitle(ActionCode::Erase);
+    host_.processEvents();
+    box_->display(BoxInterface::Field::Label, "    ");
+    box_->display(BoxInterface::Field::Address, "ERAS");
+    clock_.sleepMs(200);
+    box_->setMode(BoxMode::PicErase);
+    // The one exchange that tells whether the card was erased: a box that does not answer
+    // it, or refuses it, has not erased anything.
+    const BoxReply erased = box_->picBulkErase();
+    box_->setMode(BoxMode::Idle);
+    if (!erased.good) ShowError(QStringLiteral("Error while erasing device"));
+}
+
+void TActions::eraseAvr() {
+    AvrIdentify(false);
+    bool answered = true;
+    if (!aborted_) {
         setAbortEnabled(false);
         setLabel(QStringLiteral("ERASE"));
         SetActionTitle(ActionCode::Erase);
         host_.processEvents();
-        sendLabel("    ");
-        tx("DERAS", 10);
+        box_->display(BoxInterface::Field::Label, "    ");
+        box_->display(BoxInterface::Field::Address, "ERAS");
+        if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);  // "ERAS" can be read
+        answered = box_->avrInstruction({0xAC, 0x80, 0x00, 0x00}).answered;  // Chip Erase
         clock_.sleepMs(200);
-        tx("M1", 500);
-        // The one exchange that tells whether the card was erased: a box that does not
-        // answer it, or refuses it, has not erased anything.
-        const int r = tx("ErA", 500);
-        tx("M0", 500);
-        if (r == -1 || r == 255) ShowError(QStringLiteral("Error while erasing device"));
-    } else if (isAvrAction(id)) {
-        AvrIdentify(id, false);
-        if (!aborted_) {
-            setAbortEnabled(false);
-            setLabel(QStringLiteral("ERASE"));
-            SetActionTitle(ActionCode::Erase);
-            host_.processEvents();
-            if (com_.UsbConnected) {
-                usbPacket(QByteArray::fromHex("04AC800000"));
-            } else {
-                sendLabel("    ");
-                tx("DERAS", 10);
-                clock_.sleepMs(200);
-                tx("YAC800000", 500);
-            }
-            clock_.sleepMs(200);
-        }
-        AvrIdentify(id, true);
     }
-    setAbortEnabled(abortWasEnabled);
+    // A chip erase the box never answered may not have happened: the card is not counted
+    // as erased, and identifying it again would only pile a second error on the first.
+    if (!answered) ShowError(QStringLiteral("Error while erasing device"));
+    else AvrIdentify(true);
 }
 
 void TActions::BlankCheckDevice() {
-    const int id = deviceId();
-    if (isPicCode(id)) {
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return;
+    if (c->pic()) {
         PicMemoryOperation(Memory::Program, ActionCode::BlankCheck);
-    } else if (isAvrAction(id)) {
-        AvrIdentify(id, true);
+    } else {
+        AvrIdentify(true);
         if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::BlankCheck);
     }
 }
 
 void TActions::VerifyDevice() {
-    const int id = deviceId();
-    if (isPicCode(id)) {
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return;
+    if (c->pic()) {
         if (enable_.prog) PicMemoryOperation(Memory::Program, ActionCode::Verify);
         if (!aborted_ && enable_.data) PicMemoryOperation(Memory::Data, ActionCode::Verify);
         // Every card whose EEPROM the box reaches directly has it checked when asked for.
-        if (!aborted_ && isPicDirect(id) && enable_.eep) EepromOperation(ActionCode::Verify);
-    } else if (isAvrAction(id)) {
-        AvrIdentify(id, true);
+        if (!aborted_ && c->eepromDirect() && enable_.eep) EepromOperation(ActionCode::Verify);
+    } else {
+        AvrIdentify(true);
         if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::Verify);
         if (!aborted_ && enable_.data) AvrMemoryOperation(Memory::Data, ActionCode::Verify);
     }
+    // Through a loader the EEPROM could only be read by replacing the controller's program,
+    // which a verify must not do: it is left out, and said so.
+    if (!aborted_ && enable_.eep && c->eepromThroughLoader()) {
+        leftOut(Memory::ExternalEeprom);
+        notice(QStringLiteral("EEPROM Memory not verified (reached only through a loader)"));
+    }
+}
+
+// Erase rule, then program memory and data memory (each verified when automatic verify is
+// on), then the configuration.
+void TActions::programControllerMemories(bool pic) {
+    const bool erase = (enable_.prog && enable_.data && enable_.config) || options_.alwaysErase;
+    if (erase) EraseDevice();
+    else if (!pic) AvrIdentify(true);
+    for (Memory m : {Memory::Program, Memory::Data}) {
+        if (aborted_ || !(m == Memory::Program ? enable_.prog : enable_.data)) continue;
+        if (pic) PicMemoryOperation(m, ActionCode::Program);
+        else AvrMemoryOperation(m, ActionCode::Program);
+        if (aborted_ || !options_.verify) continue;
+        if (pic) PicMemoryOperation(m, ActionCode::Verify);
+        else AvrMemoryOperation(m, ActionCode::Verify);
+    }
+    if (aborted_ || !enable_.config) return;
+    if (pic) PicMemoryOperation(Memory::Configuration, ActionCode::Program);
+    else AvrWriteConfiguration();
 }
 
 void TActions::ProgramDevice() {
-    const int id = deviceId();
-    auto eraseRuleApplies = [this] {
-        return (enable_.prog && enable_.data && enable_.config) || options_.alwaysErase;
-    };
-    auto picSteps = [&] {
-        if (eraseRuleApplies()) EraseDevice();
-        if (!aborted_ && enable_.prog) {
-            PicMemoryOperation(Memory::Program, ActionCode::Program);
-            if (!aborted_ && options_.verify) PicMemoryOperation(Memory::Program, ActionCode::Verify);
+    const TDeviceEntry* c = card();
+    if (!c || !c->actions) return;
+    if (c->pic()) ReadPicPage(devices_, fuses_);
+    if (c->eepromDirect()) {
+        programControllerMemories(true);
+        if (!aborted_ && enable_.eep) {
+            EepromOperation(ActionCode::Program);
+            // The direct writes have no read-back of their own.
+            if (!aborted_ && options_.verify) EepromOperation(ActionCode::Verify);
         }
-        if (!aborted_ && enable_.data) {
-            PicMemoryOperation(Memory::Data, ActionCode::Program);
-            if (!aborted_ && options_.verify) PicMemoryOperation(Memory::Data, ActionCode::Verify);
-        }
-        if (!aborted_ && enable_.config) PicMemoryOperation(Memory::Configuration, ActionCode::Program);
-    };
-
-    if (isPicDirect(id)) {
-        ReadPic84Page(devices_, fuses_);
-        picSteps();
-        if (!aborted_ && enable_.eep) EepromOperation(ActionCode::Program);
-    } else if (isPicLoader(id)) {
-        ReadPicPage(devices_, fuses_);
-        if (enable_.eep) {
-            if (!aborted_) InstallPicLoader();
-            if (!aborted_) LoaderWriteEeprom();
-        }
-        if (!aborted_) picSteps();
-    } else if (isAvrAction(id)) {
-        if (enable_.eep) {
-            if (!aborted_) InstallAvrLoader();
-            if (!aborted_) LoaderWriteEeprom();
-        }
-        if (aborted_) return;
-        if (eraseRuleApplies()) EraseDevice();
-        else AvrIdentify(id, true);
-        if (!aborted_ && enable_.prog) {
-            AvrMemoryOperation(Memory::Program, ActionCode::Program);
-            if (!aborted_ && options_.verify) AvrMemoryOperation(Memory::Program, ActionCode::Verify);
-        }
-        if (!aborted_ && enable_.data) {
-            AvrMemoryOperation(Memory::Data, ActionCode::Program);
-            if (!aborted_ && options_.verify) AvrMemoryOperation(Memory::Data, ActionCode::Verify);
-        }
-        if (!aborted_ && enable_.config) AvrWriteConfiguration();
+        return;
     }
+    if (enable_.eep) {
+        if (!aborted_) c->pic() ? InstallPicLoader() : InstallAvrLoader();
+        if (!aborted_) LoaderWriteEeprom();
+    }
+    if (!aborted_) programControllerMemories(c->pic());
 }
 
 }  // namespace kelvano

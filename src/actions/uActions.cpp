@@ -34,15 +34,23 @@ QString memoryName(Memory memory) {
 
 TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
                    EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent)
+    : TActions(host, clock, devices, *makeBox(com).release(), options, enable, fuses, mainView,
+               parent) {
+    ownBox_.reset(box_);
+}
+
+TActions::TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box,
+                   Options& options, EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
+                   QObject* parent)
     : QObject(parent),
       host_(host),
       clock_(clock),
       devices_(devices),
-      com_(com),
       options_(options),
       enable_(enable),
       fuses_(fuses),
       mainView_(mainView),
+      box_(&box),
       view_(&nullView()) {
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, &TActions::Startup);
@@ -168,6 +176,7 @@ void TActions::FormShow() {
     if (action_ != ActionCode::None) {
         result_ = ActionResult{};
         result_.action = action_;
+        working_.reset();
         SetActionTitle(action_);
         setLabel(QString());
         view_->setLabelVisible(true);
@@ -210,10 +219,10 @@ void TActions::Startup() {
             if ((state & 6) == 6) {
                 start = false;
                 setLabel(QStringLiteral("INSERT CARD"));
-                if (!com_.UsbConnected) {
+                if (box_->supports(BoxFeature::Display)) {
                     mainView_.toggleLamp();
-                    if (blinkPhase_ == 0) tx("DINS.", 0);
-                    else if (blinkPhase_ == 3) tx("DCARD", 0);
+                    if (blinkPhase_ == 0) box_->display(BoxInterface::Field::Address, "INS.", true);
+                    else if (blinkPhase_ == 3) box_->display(BoxInterface::Field::Address, "CARD", true);
                 }
                 if (++blinkPhase_ > 5) blinkPhase_ = 0;
                 timer_.setInterval(300);
@@ -237,7 +246,7 @@ void TActions::Startup() {
         aborted_ = result_.aborted = true;
         running_ = false;
         result_.errors << e.text();
-        com_.ReportLinkError(e);
+        box_->reportLinkError(e);
         requestClose();
     } catch (const std::exception& e) {
         handleFailure(QString::fromLocal8Bit(e.what()));
@@ -245,6 +254,10 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
+    if (const QString refusal = linkRefusal(); !refusal.isEmpty()) {
+        ShowError(refusal);
+        return;
+    }
     switch (action_) {
         case ActionCode::Read: ReadDevice(); break;
         case ActionCode::Erase: EraseDevice(); break;
@@ -267,13 +280,14 @@ void TActions::finishReady() {
     clock_.sleepMs(result_.notices.isEmpty() ? 500 : 2500);
 }
 
-void TActions::notice(Memory memory, const QString& text) {
-    result_.skipped.add(memory);
-    if (!result_.notices.contains(text)) result_.notices << text;
+void TActions::notice(const QString& text) {
+    if (result_.notices.contains(text)) return;
+    result_.notices << text;
     mainView_.appendDebug(text);
 }
 
 void TActions::done(Memory memory, ActionCode code) {
+    working_.reset();
     if (aborted_) return;
     switch (code) {
         case ActionCode::Read: result_.read.add(memory); break;
@@ -292,10 +306,7 @@ void TActions::handleFailure(const QString& text) {
     running_ = false;
     result_.errors << text;
     host_.showError(text);
-    try {
-        com_.Disconnect();
-    } catch (...) {
-    }
+    box_->disconnect();
     requestClose();
 }
 
@@ -305,123 +316,25 @@ void TActions::FormClose() {
     timer_.stop();
     running_ = false;
     setProgressVisible(false);
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray::fromHex("0100"));
-        return;
-    }
-    if (!com_.portOpen()) return;
-    try {
-        tx("M0", 500);
-        tx("D----", 0);
-        if (!com_.IsQxBase) tx("d    ", 0);
-    } catch (...) {
-    }
+    box_->closeAction();
 }
 
 int TActions::PollCardState() {
-    if (com_.UsbConnected) {
-        usbPacket(QByteArray(1, '\x05'));
-        // A failed transfer is a box that does not answer; a reply of the wrong length only
-        // says that there is no card.
-        if (usbReplyCount_ < 0) ++pollFailures_;
-        else pollFailures_ = 0;
-        if (pollFailures_ >= 5) {
-            ShowError(QStringLiteral("The programmer box does not answer."));
-            requestClose();
-        }
-        return usbReplyCount_ == 1 ? usbReply_[0] : -1;
+    const CardPoll poll = box_->pollCard();
+    if (poll.answered) {
+        pollFailures_ = 0;
+    } else if (++pollFailures_ >= 5) {
+        ShowError(QStringLiteral("The programmer box does not answer."));
+        requestClose();
     }
-    QByteArray reply;
-    const int r = tx("K", reply, 20);
-    if (r == -1) {
-        if (++pollFailures_ >= 5) {
-            ShowError(QStringLiteral("The programmer box does not answer."));
-            requestClose();
-        }
-        return -1;
-    }
-    pollFailures_ = 0;
-    bool ok = false;
-    const int state = reply.trimmed().toInt(&ok, 10);
-    return ok ? state : -1;
-}
-
-int TActions::UsbCommand6(uint8_t arg) {
-    QByteArray packet(2, '\0');
-    packet[0] = 0x06;
-    packet[1] = static_cast<char>(arg);
-    usbPacket(packet);
-    return usbReplyCount_;
+    return poll.state;
 }
 
 void TActions::ShowError(const QString& text) {
     result_.errors << text;
+    if (working_) result_.failed.add(*working_);
     host_.showError(text);
     aborted_ = true;
-}
-
-// ---------------------------------------------------------------------------------------
-// Exchanges
-// ---------------------------------------------------------------------------------------
-
-int TActions::tx(const QByteArray& command, QByteArray& reply, int wait) {
-    return com_.Transact(command, reply, wait);
-}
-
-int TActions::tx(const QByteArray& command, int wait) {
-    QByteArray ignored;
-    return com_.Transact(command, ignored, wait);
-}
-
-void TActions::sendLabel(const char* text) {
-    if (!com_.IsQxBase) tx(QByteArray("d") + text, 10);
-}
-
-void TActions::sendAddress(int address) { tx("D" + hex4(static_cast<unsigned>(address)), 10); }
-
-void TActions::sendAddressEvery16(int address, int last) {
-    if (address % 16 == 0 || address == last) sendAddress(address);
-}
-
-void TActions::usbPacket(const QByteArray& packet) {
-    TUsb& usb = com_.usb();
-    if (!usb.BulkWrite(com_.PipeOut, packet)) {
-        usbReplyCount_ = -1;
-        return;
-    }
-    usbReplyCount_ = usb.BulkRead(com_.PipeIn, usbReply_.data(), static_cast<int>(usbReply_.size()));
-}
-
-bool TActions::usbEcho(uint8_t expected) const {
-    return usbReplyCount_ >= 2 && usbReply_[0] == expected;
-}
-
-bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait,
-                              int& value) {
-    if (com_.UsbConnected) {
-        QByteArray packet(5, '\0');
-        packet[0] = 0x04;
-        packet[1] = static_cast<char>(b1);
-        packet[2] = static_cast<char>(b2);
-        packet[3] = static_cast<char>(b3);
-        packet[4] = static_cast<char>(b4);
-        usbPacket(packet);
-        if (!usbEcho(b2)) return false;
-        value = usbReply_[1];
-        return true;
-    }
-    QByteArray reply;
-    tx("Y" + hex2(b1) + hex2(b2) + hex2(b3) + hex2(b4), reply, wait);
-    int v = 0;
-    if (!hexReply(reply, 4, v)) return false;
-    value = v & 0xFF;
-    return true;
-}
-
-bool TActions::serialOnly(const QString& text) {
-    if (!com_.UsbConnected) return true;
-    ShowError(text);
-    return false;
 }
 
 void TActions::beginLoop(int last) {
@@ -432,6 +345,26 @@ void TActions::beginLoop(int last) {
 void TActions::step(int position) {
     host_.processEvents();
     setProgressPosition(position);
+}
+
+void TActions::stepShowing(int address, int last) {
+    step(address);
+    if (address % 16 == 0 || address == last)
+        box_->display(BoxInterface::Field::Address, hex4(static_cast<unsigned>(address)));
+}
+
+void TActions::checkRead(Memory memory, ActionCode code, TBufArray& buffer, int address,
+                         uint16_t value) {
+    const bool data = memory == Memory::Data;
+    const uint16_t mask = data ? 0xFF : 0xFFFF;
+    if (code == ActionCode::Read) {
+        buffer[address] = value & mask;
+    } else if (code == ActionCode::BlankCheck && !data && value != devices_.ProgBlank) {
+        ShowError(QStringLiteral("Device not blank at $") + hex4s(address));
+    } else if (code == ActionCode::Verify && (value & mask) != (buffer[address] & mask)) {
+        ShowError(QStringLiteral("Verify error at $") + hex4s(address) +
+                  (data ? QStringLiteral(" (Data Memory)") : QStringLiteral(" (Program Memory)")));
+    }
 }
 
 }  // namespace kelvano

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "actions/ActionTypes.h"
 #include "actions/ActionView.h"
@@ -15,7 +17,7 @@
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
-#include "link/uCom.h"
+#include "link/BoxInterface.h"
 
 namespace kelvano {
 
@@ -54,7 +56,12 @@ struct AvrSignature {
 class TActions : public QObject, public ProgressView {
     Q_OBJECT
 public:
+    // On the box behind a link (serial or USB, as it is connected when the action runs).
     TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
+             EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
+             QObject* parent = nullptr);
+    // On any box (a fake in the tests); `box` must outlive the runner.
+    TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box, Options& options,
              EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
              QObject* parent = nullptr);
     ~TActions() override;
@@ -123,20 +130,34 @@ private:
     void setAbortEnabled(bool enabled);
     // The error report of an action: the error box, then the abort flag.
     void ShowError(const QString& text);
-    // Something asked for that is left out without an error: noted in the result, the
-    // window's label at the end and the main window's debug memo.
-    void notice(Memory memory, const QString& text);
+    // What was left out without an error, and why: in the result, under "READY" in the
+    // window's label and in the main window's debug memo.
+    void notice(const QString& text);
+    // A memory that was asked for and is left out (with a notice).
+    void leftOut(Memory memory) { result_.skipped.add(memory); }
     void beginLoop(int last);  // progress total, position 0, visible
-    void step(int position);   // pending events, progress position
+    // Pending events, progress position; the address on the box's display at every 16th and
+    // the last address.
+    void step(int position);
+    void stepShowing(int address, int last);
+    // The memory the next errors belong to, until done() says how its work ended.
+    void working(Memory memory) { working_ = memory; }
     // A memory loop that ran to its end without an error or an abort.
     void done(Memory memory, ActionCode code);
+    // A value read from `memory` at `address`: stored, blank-checked or verified.
+    void checkRead(Memory memory, ActionCode code, TBufArray& buffer, int address, uint16_t value);
 
-    // --- Sequences ----------------------------------------------------------------------
+    // --- Sequences (Sequences.cpp) ------------------------------------------------------------
+    // What the action needs that the box has no form for, asked before anything is sent.
+    QString linkRefusal() const;
     void ReadDevice();
     void EraseDevice();
+    void erasePic();
+    void eraseAvr();
     void BlankCheckDevice();
     void VerifyDevice();
     void ProgramDevice();
+    void programControllerMemories(bool pic);
     bool WarnContentsLost();
     bool WarnProtected();
     void ReadPicMemories();
@@ -144,50 +165,57 @@ private:
     bool readPicUnlessProtected();
     void protectedNotice();
 
-    // --- AVR operations -------------------------------------------------------------------
-    bool AvrIdentify(int deviceId, bool reportProtection);
+    // --- AVR operations (AvrOps.cpp) ----------------------------------------------------------
+    bool AvrIdentify(bool reportProtection);
+    void enterAvrProgramming();
+    bool readAvrConfiguration();
+    bool readSignature(uint32_t& signature);
+    bool checkSignature(uint32_t signature, bool reportProtection);
     QString AvrDeviceName(uint32_t signature) const;
     void AvrMemoryOperation(Memory memory, ActionCode code);
+    void avrReadFlashWord(int address, ActionCode code);
+    void avrWriteFlashWord(int address);
+    void avrFlashPage(int address);
+    void avrReadDataByte(int address, ActionCode code);
+    void avrWriteDataByte(int address);
     void AvrWriteConfiguration();
-    void AvrWriteConfigByte(uint8_t value);
-    void avrModeCommands();
-    bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
+    bool AvrWriteConfigByte(uint8_t value, const QString& error);
+    // A lock or fuse write whose only test is that it was answered; then the pause.
+    bool writeAnswered(AvrInstruction in, int pauseMs, const QString& error);
 
-    // --- PIC operations -------------------------------------------------------------------
+    // --- PIC operations (PicOps.cpp) ----------------------------------------------------------
     void PicMemoryOperation(Memory memory, ActionCode code);
+    void picProgramStep(Memory memory, int address);
+    bool picReadStep(Memory memory, ActionCode code, int address);
+    void picConfiguration(ActionCode code);
+    bool picIdLocations(ActionCode code);
+    void picConfigurationWord(ActionCode code);
 
-    // --- External EEPROM and loaders ------------------------------------------------------
+    // --- External EEPROM and loaders (EepromOps.cpp) -------------------------------------------
     void InstallAvrLoader();
+    void uploadAvrLoader(const QByteArray& image);
+    void lockAvrLoader();
     void InstallPicLoader();
     void LoaderWriteEeprom();
     void LoaderReadEeprom();
     void EepromOperation(ActionCode code);
+    bool loaderImage(QByteArray& image);
     bool startLoaderEeprom();
-    bool loaderExchange(const QByteArray& command, int wait, int& value);
+    // The loader answers every read or write with the byte; a miss is retried at once.
+    bool loaderExchange(int address, int byte, int& value);
 
-    // --- Exchanges --------------------------------------------------------------------------
-    int tx(const QByteArray& command, QByteArray& reply, int wait);
-    int tx(const QByteArray& command, int wait);
-    void sendLabel(const char* text);  // "d" + 4 characters, not to the QXBASE model
-    void sendAddress(int address);      // "D" + four hex digits
-    void sendAddressEvery16(int address, int last);
-    void usbPacket(const QByteArray& packet);
-    bool usbEcho(uint8_t expected) const;
-    int UsbCommand6(uint8_t arg);
-    // A step the USB box has no packet for: shows `text` and returns false.
-    bool serialOnly(const QString& text);
-
-    int deviceId() const { return devices_.DeviceId; }
+    const TDeviceEntry* card() const { return findDevice(devices_.DeviceId); }
     bool programming() const { return action_ == ActionCode::Program; }
 
     Host& host_;
     Clock& clock_;
     TDevices& devices_;
-    TCom& com_;
     Options& options_;
     EnableBoxes& enable_;
     FuseModel& fuses_;
     MainView& mainView_;
+    std::unique_ptr<BoxInterface> ownBox_;
+    BoxInterface* box_;
     ActionView* view_;
 
     ActionCode action_ = ActionCode::None;
@@ -195,11 +223,10 @@ private:
     bool aborted_ = false;
     int blinkPhase_ = 0;    // insert-card ticks, 0..5
     int pollFailures_ = 0;  // consecutive unanswered card polls
-    std::array<uint8_t, 256> usbReply_{};
-    int usbReplyCount_ = 0;  // bytes in usbReply_, -1 when the read failed
     std::array<AvrSignature, 32> signatures_;
     QTimer timer_;
     ActionResult result_;
+    std::optional<Memory> working_;
 
     QString caption_ = QStringLiteral("Actions");
     QString label_ = QStringLiteral("INSERT CARD");

@@ -76,7 +76,14 @@ void ActionDialog::build() {
 }
 
 void ActionDialog::setCaption(const QString& caption) { setWindowTitle(caption); }
-void ActionDialog::setLabel(const QString& text) { Lab1->setText(text); }
+void ActionDialog::setLabel(const QString& text) {
+    Lab1->setText(text);
+    // Lines under "READY" (what was left out) widen the window: it stays centred where it was.
+    if (!isVisible()) return;
+    const QPoint centre = frameGeometry().center();
+    adjustSize();
+    move(centre - QPoint(width() / 2, height() / 2));
+}
 void ActionDialog::setLabelVisible(bool visible) { Lab1->setVisible(visible); }
 void ActionDialog::setProgressPercent(int percent) { ProgBar->setValue(qBound(0, percent, 100)); }
 void ActionDialog::setProgressVisible(bool visible) { ProgBar->setVisible(visible); }

@@ -1,11 +1,14 @@
 // kelvano-cli read | erase | blank | verify | program: the action runner of the window, driven
 // from a terminal. The runner's timer runs in an event loop as it does under the dialog; the
 // window is a progress line on standard error.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -27,9 +30,107 @@ namespace kelvano {
 
 namespace {
 
+// Exit statuses of an action.
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kPartial = 3, kInterrupted = 130 };
+
 int usageError(const QString& text) {
     std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
-    return 2;
+    return kUsage;
+}
+
+// Ctrl-C and SIGTERM end the action as Abort does: the handler only writes a byte into a
+// pipe, and the event loop (which the runner keeps turning, also inside an action) reads it
+// and presses Abort, so that the action stops at its next step and the window's closing
+// exchanges leave the box idle. A second signal ends the program at once.
+class InterruptGuard {
+public:
+    explicit InterruptGuard(std::function<void()> onInterrupt) : onInterrupt_(std::move(onInterrupt)) {
+        if (pipe(fds_) != 0) return;
+        for (int fd : fds_) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        writeFd_ = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+            char c;
+            while (read(fds_[0], &c, 1) > 0) {
+            }
+            if (!interrupted_) {
+                interrupted_ = true;
+                if (onInterrupt_) onInterrupt_();
+            }
+        });
+        struct sigaction sa {};
+        sa.sa_handler = &InterruptGuard::onSignal;
+        sa.sa_flags = SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt_);
+        sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+        writeFd_ = -1;
+        notifier_.reset();
+        for (int fd : fds_)
+            if (fd >= 0) close(fd);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    // A signal came (also one whose byte the event loop has not read yet).
+    bool interrupted() const { return interrupted_ || signalled_ != 0; }
+
+private:
+    static void onSignal(int) {
+        signalled_ = 1;
+        const char c = 1;
+        if (writeFd_ < 0) return;
+        const ssize_t written = write(writeFd_, &c, 1);
+        (void)written;  // a full pipe already holds a byte: nothing is lost
+    }
+
+    static inline volatile sig_atomic_t signalled_ = 0;
+    static inline volatile int writeFd_ = -1;
+    std::function<void()> onInterrupt_;
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    struct sigaction oldInt_ {}, oldTerm_ {};
+    bool interrupted_ = false;
+};
+
+// The memories a file slot holds: PIC 1 flash, ID and configuration words, data EEPROM and
+// 2 the external EEPROM; AVR 1 flash, 2 data EEPROM, 3 external EEPROM.
+MemorySet slotMemories(int card, int slot) {
+    if (isPicCode(card))
+        return slot == 1 ? MemorySet{Memory::Program, Memory::Data, Memory::Configuration}
+                         : MemorySet{Memory::ExternalEeprom};
+    switch (slot) {
+        case 1: return {Memory::Program};
+        case 2: return {Memory::Data};
+        default: return {Memory::ExternalEeprom};
+    }
+}
+
+MemorySet tickedMemories(const EnableBoxes& e) {
+    MemorySet m;
+    if (e.prog) m.add(Memory::Program);
+    if (e.data) m.add(Memory::Data);
+    if (e.config) m.add(Memory::Configuration);
+    if (e.eep) m.add(Memory::ExternalEeprom);
+    return m;
+}
+
+// After a read, a slot is saved only when something of it was read and nothing of it that was
+// asked for was left out: a file must not pass off blank buffers as the card's contents.
+// Empty when it may be saved, else the reason.
+QString unreadReason(int card, int slot, const ActionResult& result, MemorySet asked) {
+    if (result.action != ActionCode::Read) return {};
+    bool anyRead = false;
+    for (Memory m : {Memory::Program, Memory::Data, Memory::Configuration, Memory::ExternalEeprom}) {
+        if (!slotMemories(card, slot).has(m)) continue;
+        if (result.read.has(m)) anyRead = true;
+        else if (asked.has(m)) return QStringLiteral("its %1 was not read").arg(memoryName(m));
+    }
+    return anyRead ? QString() : QStringLiteral("nothing of it was read");
 }
 
 // The main window's part in an action, on a terminal: nothing to show.
@@ -49,7 +150,9 @@ public:
         caption_ = caption;
         draw();
     }
-    void setLabel(const QString& text) override {
+    void setLabel(const QString& full) override {
+        // Lines under "READY" say what was left out; the runner's result prints them.
+        const QString text = full.section(QLatin1Char('\n'), 0, 0);
         if (text == label_) return;
         label_ = text;
         if (!bar_ && !text.isEmpty())
@@ -166,7 +269,7 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
 
 int runAction(const CliArgs& args, int actionCode) {
     if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));
-    if (!findDevice(args.card) || (!isPicCode(args.card) && !isAvrAction(args.card)))
+    if (!findDevice(args.card) || !findDevice(args.card)->actions)
         return usageError(QStringLiteral("no action handles card type %1 (see 'cards')").arg(args.card));
 
     const bool yes = args.options.contains(QStringLiteral("yes"));
@@ -209,12 +312,18 @@ int runAction(const CliArgs& args, int actionCode) {
     actions.setView(&view);
     com.setProgressView(&actions);
 
-    com.Connect();
-    if (!com.linkReady()) {
+    InterruptGuard guard([&] {
         view.finishLine();
-        if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
+        std::fputs("kelvano-cli: interrupted, ending the action\n", stderr);
+        actions.ButCancelClick();
+    });
+    com.Connect();
+    if (!com.linkReady() || guard.interrupted()) {
+        view.finishLine();
+        if (guard.interrupted()) std::fputs("kelvano-cli: interrupted\n", stderr);
+        else if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return 1;
+        return guard.interrupted() ? kInterrupted : kFailed;
     }
     if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
 
@@ -229,16 +338,29 @@ int runAction(const CliArgs& args, int actionCode) {
     loop.exec();
     actions.FormClose();
     view.finishLine();
-    const bool ready = actions.result().ready && host.errorCount() == 0;
+    const ActionResult& result = actions.result();
+    const bool ready = result.ready && host.errorCount() == 0;
     com.Disconnect();
-    if (!ready) return 1;
+    for (const QString& text : result.notices)
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(text));
+    if (guard.interrupted()) return kInterrupted;
+    if (!ready) return kFailed;
 
+    int status = result.partial() ? kPartial : kDone;
+    const MemorySet asked = tickedMemories(enable);
     for (const auto& save : args.saves) {
+        const QString reason = unreadReason(args.card, save.first, result, asked);
+        if (!reason.isEmpty()) {
+            std::fprintf(stderr, "kelvano-cli: slot %d not saved to %s: %s\n", save.first,
+                         qPrintable(save.second), qPrintable(reason));
+            status = kPartial;
+            continue;
+        }
         const int before = host.errorCount();
-        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return 1;
+        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return kFailed;
     }
-    std::fputs("READY\n", stderr);
-    return 0;
+    std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n", stderr);
+    return status;
 }
 
 QString actionCommandsHelp() {
@@ -263,9 +385,12 @@ QString actionCommandsHelp() {
         "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
         "                       page takes them (bits the page has no control for stay 1)\n"
         "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
-        "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command)\n"
-        "The progress goes to standard error. Exit status 0 only when the action ended with\n"
-        "READY (and every --save was written).\n");
+        "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
+        "                       after a read, a slot whose memories were not read is not saved\n"
+        "The progress goes to standard error. Exit status: 0 the action ended with READY and\n"
+        "every --save was written; 1 it failed; 2 usage error; 3 READY, but part of what was\n"
+        "asked was left out (a protected card; a slot not saved); 130 interrupted (Ctrl-C or\n"
+        "SIGTERM end the action as Abort does, leaving the box idle).\n");
 }
 
 }  // namespace kelvano

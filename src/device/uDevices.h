@@ -100,6 +100,14 @@ inline void ShowBuffer(const TBufArray& buffer, DumpGrid& grid, ViewMode mode,
 
 enum class FusePage { None, CfgPic, CfgDs9, CfgAvr, cfgMega161, cfgMega163 };
 
+enum class CardFamily { Pic, Avr };
+// How the box reaches the card's external EEPROM.
+enum class EepromAccess {
+    None,    // not at all (no action handles the card)
+    Direct,  // the box talks to it itself
+    Loader,  // through a loader program installed in the controller (loaderImage)
+};
+
 struct TDeviceEntry {
     int code;
     int menuPosition;         // 0: not in the Devices menu (code 30)
@@ -112,6 +120,23 @@ struct TDeviceEntry {
     FusePage fusePage;
     const char* fuseBoxCaption;  // "FSTRT", "RCEN" or nullptr (no fuse box)
     const char* loaderImage;     // nullptr when the box reaches the EEPROM directly / none
+
+    // What the actions need to know of the card.
+    CardFamily family;
+    EepromAccess eeprom;
+    bool actions;                // false: no action handles the card (the ATmega161 row)
+    uint32_t avrSignature;       // the signature its AVR controller answers; 0 for a PIC
+    int flashPageWords;          // flash written in pages of this many words; 0: word by word
+    uint16_t loaderConfigWord;   // PIC loader cards: configuration word set after the loader
+
+    bool pic() const { return family == CardFamily::Pic; }
+    bool avr() const { return family == CardFamily::Avr; }
+    bool eepromDirect() const { return eeprom == EepromAccess::Direct; }
+    bool eepromThroughLoader() const { return eeprom == EepromAccess::Loader; }
+    bool hasFuseBox() const { return fuseBoxCaption != nullptr; }  // AT90S2323/2343/8535
+    bool at90sLockBits() const { return fusePage == FusePage::CfgAvr; }
+    bool megaFuseBytes() const { return fusePage == FusePage::cfgMega163; }  // lock + 2 fuse bytes
+    bool pagedFlash() const { return flashPageWords > 0; }
 };
 
 // All rows of the catalogue (menu order, code 30 last).

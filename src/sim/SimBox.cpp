@@ -204,10 +204,10 @@ QMap<QString, QByteArray> SimBox::builtInLoaders() {
 
 void SimBox::addFault(const SimFault& fault) { faults_.append(ArmedFault{fault, 0, 0}); }
 
-QList<SimFault> SimBox::faultsFor(const QString& family) {
+QList<SimFault> SimBox::faultsFor(const QString& key) {
     QList<SimFault> hits;
     for (ArmedFault& armed : faults_) {
-        if (!armed.fault.family.isEmpty() && armed.fault.family != family) continue;
+        if (!armed.fault.matches(key)) continue;
         ++armed.seen;
         if (armed.seen >= armed.fault.at && (armed.fault.times == 0 || armed.hits < armed.fault.times)) {
             ++armed.hits;
@@ -217,14 +217,33 @@ QList<SimFault> SimBox::faultsFor(const QString& family) {
     return hits;
 }
 
-void SimBox::finishExchange(TraceEntry::Channel channel, const QString& family,
+bool SimBox::refuses(const QList<SimFault>& hits) {
+    return std::any_of(hits.begin(), hits.end(),
+                       [](const SimFault& f) { return f.kind == SimFault::Kind::Refuse; });
+}
+
+// The last hex digit of a reply text, or r1 of a USB reply, with its lowest bit flipped.
+QByteArray SimBox::wrongValue(TraceEntry::Channel channel, QByteArray answer) {
+    if (channel == TraceEntry::Channel::Usb) {
+        if (!answer.isEmpty()) answer[answer.size() > 1 ? 1 : 0] ^= 1;
+        return answer;
+    }
+    int digit = 0;
+    if (channel == TraceEntry::Channel::Command && answer.size() > 1 &&
+        readHex(answer, int(answer.size()) - 1, 1, &digit))
+        answer[answer.size() - 1] = hex(unsigned(digit ^ 1), 1).at(0);
+    return answer;
+}
+
+void SimBox::finishExchange(TraceEntry::Channel channel, const QList<SimFault>& hits,
                             const QByteArray& received, QByteArray answer, QList<Output>* out,
                             std::optional<QByteArray>* usbOut) {
     QStringList notes;
     bool dropped = false;
     bool pull = false;
     int delayMs = 0;
-    for (const SimFault& fault : faultsFor(family)) {
+    const bool keepAlive = received == "@*";
+    for (const SimFault& fault : hits) {
         notes << fault.describe();
         switch (fault.kind) {
         case SimFault::Kind::NoAnswer:
@@ -238,7 +257,18 @@ void SimBox::finishExchange(TraceEntry::Channel channel, const QString& family,
         case SimFault::Kind::ShortReply:
             if (channel != TraceEntry::Channel::Command) answer = answer.left(answer.size() / 2);
             else if (answer.size() > 1) answer.chop(1);
-            else answer = family == "*" ? QByteArray() : QByteArray(1, '\x01');
+            else answer = keepAlive ? QByteArray() : QByteArray(1, '\x01');
+            break;
+        case SimFault::Kind::WrongValue:
+            answer = wrongValue(channel, answer);
+            break;
+        case SimFault::Kind::Refuse:
+            answer = kRefused;
+            break;
+        case SimFault::Kind::Reply:
+            answer = channel == TraceEntry::Channel::Usb ? QByteArray::fromHex(fault.text.toLatin1())
+                     : channel == TraceEntry::Channel::Command ? reply(fault.text.toLatin1())
+                                                               : fault.text.toLatin1();
             break;
         case SimFault::Kind::Garbled:
             answer = garbled(answer, channel == TraceEntry::Channel::Command && answer.size() > 1 ? 1 : 0);
@@ -313,8 +343,9 @@ void SimBox::receiveByte(char c, QList<Output>& out) {
             const QByteArray frame = frameBuf_;
             frameBuf_.clear();
             const QByteArray text = frame.mid(1);
-            finishExchange(TraceEntry::Channel::Command, QString(QChar(text.at(0))), frame,
-                           commandAnswer(text), &out, nullptr);
+            const QList<SimFault> hits = faultsFor(QString::fromLatin1(text));
+            finishExchange(TraceEntry::Channel::Command, hits, frame,
+                           refuses(hits) ? kRefused : commandAnswer(text), &out, nullptr);
         }
         return;
     }
@@ -337,8 +368,9 @@ void SimBox::receiveByte(char c, QList<Output>& out) {
 void SimBox::promptLine(const QByteArray& line, QList<Output>& out) {
     if (line.isEmpty()) return;
     const int at = line.lastIndexOf("QXAT");
+    const QList<SimFault> hits = faultsFor(QStringLiteral("prompt"));
     const QByteArray answer = at < 0 ? QByteArray("ERROR\r>") : promptAnswer(line.mid(at + 4));
-    finishExchange(TraceEntry::Channel::Prompt, "prompt", line + '\r', answer, &out, nullptr);
+    finishExchange(TraceEntry::Channel::Prompt, hits, line + '\r', answer, &out, nullptr);
 }
 
 QByteArray SimBox::promptAnswer(const QByteArray& command) {
@@ -473,9 +505,10 @@ QByteArray SimBox::loaderAnswer(const QByteArray& text) {
 
 std::optional<QByteArray> SimBox::receiveUsb(const QByteArray& packet) {
     if (model_ != Model::Usb || linkLost_) return std::nullopt;
-    const QString family = packet.isEmpty() ? QString() : QString::fromLatin1(hex(uchar(packet.at(0)), 2));
+    const QList<SimFault> hits = faultsFor(QString::fromLatin1(packet.toHex().toUpper()));
     std::optional<QByteArray> out;
-    finishExchange(TraceEntry::Channel::Usb, family, packet, usbAnswer(packet), nullptr, &out);
+    finishExchange(TraceEntry::Channel::Usb, hits, packet,
+                   refuses(hits) ? kRefused : usbAnswer(packet), nullptr, &out);
     return out;
 }
 

@@ -138,8 +138,12 @@ private:
     QByteArray usbAnswer(const QByteArray& packet);
     bool storeFirmwareLine(const QByteArray& hex);
 
-    QList<SimFault> faultsFor(const QString& family);
-    void finishExchange(TraceEntry::Channel channel, const QString& family,
+    // The faults that hit this exchange; `key` is the command text, the packet in hex or
+    // "prompt".
+    QList<SimFault> faultsFor(const QString& key);
+    static bool refuses(const QList<SimFault>& hits);
+    static QByteArray wrongValue(TraceEntry::Channel channel, QByteArray answer);
+    void finishExchange(TraceEntry::Channel channel, const QList<SimFault>& hits,
                         const QByteArray& received, QByteArray answer, QList<Output>* out,
                         std::optional<QByteArray>* usbOut);
     void record(const TraceEntry& entry);

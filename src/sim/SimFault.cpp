@@ -15,7 +15,8 @@ constexpr KindName kKinds[] = {
     {SimFault::Kind::NoAnswer, "noanswer"},   {SimFault::Kind::ShortReply, "short"},
     {SimFault::Kind::Garbled, "garble"},      {SimFault::Kind::LateFirstByte, "late"},
     {SimFault::Kind::LostLink, "lostlink"},   {SimFault::Kind::PullCard, "pullcard"},
-    {SimFault::Kind::MissKeepAlive, "missalive"},
+    {SimFault::Kind::MissKeepAlive, "missalive"}, {SimFault::Kind::WrongValue, "wrong"},
+    {SimFault::Kind::Refuse, "refuse"},       {SimFault::Kind::Reply, "reply"},
 };
 
 bool fail(QString* error, const QString& text) {
@@ -62,6 +63,12 @@ std::optional<SimFault> SimFault::parse(const QString& text, QString* error) {
             fail(error, "late needs a delay in ms: late=MS");
             return std::nullopt;
         }
+    } else if (fault.kind == Kind::Reply) {
+        if (arg.isEmpty()) {
+            fail(error, "reply needs the answer: reply=TEXT");
+            return std::nullopt;
+        }
+        fault.text = arg;
     } else if (!arg.isEmpty()) {
         fail(error, head + " takes no value");
         return std::nullopt;
@@ -76,7 +83,7 @@ std::optional<SimFault> SimFault::parse(const QString& text, QString* error) {
         bool ok = true;
         if (key == "on" && !value.isEmpty()) {
             fault.family = value;
-            if (value.size() == 2 && value.at(0).isDigit()) fault.family = value.toUpper();
+            if (value.at(0).isDigit()) fault.family = value.toUpper();  // USB hex
         } else if (key == "at") {
             ok = readCount(value, 1, &fault.at);
         } else if (key == "times") {
@@ -97,7 +104,14 @@ QString SimFault::describe() const {
     for (const KindName& k : kKinds)
         if (k.kind == kind) name = QLatin1String(k.name);
     if (kind == Kind::LateFirstByte) name += QString("=%1").arg(delayMs);
+    if (kind == Kind::Reply) name += "=" + text;
     return name;
+}
+
+bool SimFault::matches(const QString& key) const {
+    if (family.isEmpty()) return true;
+    if (key == QLatin1String("prompt") || family == QLatin1String("prompt")) return key == family;
+    return key.startsWith(family);
 }
 
 QString SimFault::syntaxHelp() {
@@ -110,12 +124,15 @@ QString SimFault::syntaxHelp() {
         "           lostlink   the line goes away (the terminal is closed, the box stops)\n"
         "           pullcard   the card is pulled out after the exchange\n"
         "           missalive  \"@*\" is not answered with '!'\n"
-        "     on=FAMILY  only exchanges of that family: a command letter (K, Y, L, R, M, *, ...),\n"
-        "                prompt (the QXAT lines) or a USB packet type as two hex digits (05);\n"
+        "           wrong      a well-formed answer with another value (last hex digit or r1)\n"
+        "           refuse     the command is refused (255, USB FF) and not carried out\n"
+        "           reply=TEXT the answer is TEXT (USB: TEXT in hex); the command is done\n"
+        "     on=FAMILY  only exchanges that start so: a command text (K, Y, YAC80, M, *, ...),\n"
+        "                prompt (the QXAT lines) or a USB packet in hex digits (05, 04AC80);\n"
         "                default: every exchange\n"
         "     at=N       first hit at the N-th matching exchange (default 1)\n"
         "     times=M    hit M matching exchanges in a row, 0 = all (default 1)\n"
-        "     examples: noanswer,on=K,times=0   late=200,on=Y,at=3   pullcard,at=100\n");
+        "     examples: noanswer,on=K,times=0   late=200,on=Y,at=3   refuse,on=W,at=5\n");
 }
 
 }  // namespace kelvano

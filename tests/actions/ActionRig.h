@@ -9,6 +9,7 @@
 #include "actions/uActions.h"
 #include "base/Clock.h"
 #include "link/ImageStore.h"
+#include "link/uCom.h"
 #include "sim/SimBox.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"

@@ -2,9 +2,13 @@
 // on a pseudo-terminal (kelvano-boxsim), which keeps its card between two runs.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -89,4 +93,85 @@ TEST(CliActions, ProgramThenReadBackThroughBoxOnPseudoTerminal) {
 
     box.terminate();
     box.waitForFinished(5000);
+}
+
+namespace {
+
+// The commands of a kelvano-cli --trace file, in order ("cmd    @M0  ->  00" gives "M0").
+QStringList traceCommands(const QString& path) {
+    QFile f(path);
+    QStringList out;
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("cmd    @")) out << QString::fromLatin1(line.mid(8, line.indexOf("  ->") - 8));
+    return out;
+}
+
+}  // namespace
+
+TEST(CliActions, InterruptEndsTheActionAsAbortDoesAndExits130) {
+    QTemporaryDir dir;
+    QFile in(dir.filePath("flash.bin"));
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(pattern(8192, 9));  // every word programmed: the real-time write pauses take long
+    in.close();
+    for (int sig : {SIGINT, SIGTERM}) {
+        const QString trace = dir.filePath(QString("trace%1").arg(sig));
+        QProcess p;
+        p.setProgram(kBin + "/kelvano-cli");
+        p.setArguments({"--port", "SIM", "--card", "20", "--no-wait", "--memories", "prog",
+                        "--load", "1=" + in.fileName(), "--trace", trace, "program"});
+        p.start();
+        ASSERT_TRUE(p.waitForStarted());
+        // Once the flash writes are under way.
+        for (int i = 0; i < 200 && !traceCommands(trace).join(' ').contains("Y48"); ++i) QThread::msleep(25);
+        kill(pid_t(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 130) << sig;
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_FALSE(err.contains("READY")) << err.toStdString();
+        const QStringList sent = traceCommands(trace);
+        EXPECT_LT(sent.filter("Y48").size(), 4000);
+        EXPECT_EQ(sent.mid(sent.size() - 2), (QStringList{"M0", "D----"})) << sig;  // QXBASE: no "d"
+    }
+}
+
+TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
+    QTemporaryDir dir;
+    QByteArray image(0x4010, '\xFF');
+    image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
+    QFile card(dir.filePath("card.bin"));
+    ASSERT_TRUE(card.open(QIODevice::WriteOnly));
+    card.write(image);
+    card.close();
+    QProcess box;
+    box.setProgram(kBin + "/kelvano-boxsim");
+    box.setArguments({"--card", "10", "--load", "1=" + card.fileName()});
+    box.start();
+    ASSERT_TRUE(box.waitForReadyRead(10000));
+    const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+
+    Result read = cli({"--port", pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
+                       "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
+    EXPECT_EQ(read.code, 3) << read.err.toStdString();
+    EXPECT_TRUE(read.err.contains("slot 1 not saved")) << read.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
+    EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
+    box.terminate();
+    box.waitForFinished(5000);
+}
+
+TEST(CliActions, LoaderCardEepromTakesTheControllerAlongAndIsNotVerified) {
+    QTemporaryDir dir;
+    // EEPROM alone on a loader card also reads the controller's memories first.
+    const QString trace = dir.filePath("read.trace");
+    cli({"--port", "SIM", "--card", "15", "--no-wait", "--yes", "--memories", "eeprom", "--trace",
+         trace, "read"});
+    const QStringList sent = traceCommands(trace);
+    EXPECT_EQ(sent.filter("R05").size(), 64);
+    EXPECT_GE(sent.filter("R04").size(), 1024);
+
+    Result verify = cli({"--port", "SIM", "--card", "20", "--no-wait", "verify"});
+    EXPECT_EQ(verify.code, 3) << verify.err.toStdString();
+    EXPECT_TRUE(verify.err.contains("EEPROM Memory not verified")) << verify.err.toStdString();
 }
