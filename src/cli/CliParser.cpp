@@ -72,6 +72,7 @@ const std::vector<CliOption>& cliOptions() {
         {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
         {"store", "PATH", "the image store file (default kelvano.store beside the program)",
          kStore},
+        {"diff-format", nullptr, "compare: one line per run of differences", kAction},
     };
     return table;
 }
@@ -102,6 +103,10 @@ const std::vector<CliCommand>& cliCommands() {
          runStore,
          storeCommandHelp,
          "list|add NAME FILE|remove NAME|extract NAME FILE"},
+        {"compare", "list every difference between the slots and the card or a file",
+         kBoxOptions + std::vector<const char*>{"load", "memories", "no-warnings", "no-wait",
+                                                "trace", "diff-format"},
+         runCompare, compareCommandHelp, "[SLOT=FILE]"},
     };
     return table;
 }
