@@ -74,7 +74,8 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     options.smartAuto = !args.options.contains(QStringLiteral("no-wait"));
     RealClock clock;
     NullMainView mainView;
-    CliLink link(host, clock, mainView, options, args.port, args.card);
+    CliLink link(host, clock, mainView, options, args);
+    if (!link.transcriptOk()) return 1;
     if (link.simBox() && args.options.contains(QStringLiteral("trace")))
         link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
@@ -86,7 +87,7 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     if (!com.linkReady()) {
         if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return 1;
+        return link.finish(1);
     }
     compare.prepare();
     QEventLoop loop;
@@ -102,7 +103,7 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     com.Disconnect();
     report = compare.report();
     readFailed = compare.failed();
-    return 0;
+    return link.finish(0);
 }
 
 }  // namespace kelvano
