@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <vector>
 
 #include "device/uDevices.h"
 
@@ -42,12 +43,43 @@ private:
     QPointer<DumpGrid> grid_;
 };
 
+// Marks drawn over single elements of a row, on top of the grid's own look.
+enum class CellMark : uint8_t { None = 0, Differs = 1, Edited = 2 };
+// Their colours: black text on a strong fill, readable on every grid colour and on the
+// selected row; the grids keep their own backgrounds under a dark desktop theme too.
+QColor markColour(CellMark mark);
+
 // One dump grid (pGrid, dGrid, eGrid): whole-row selection, no editing, vertical scroll bar
-// only, no grid lines, all cells drawn by GridDrawCell with the grid's colour.
+// only, no grid lines, all cells drawn by GridDrawCell with the grid's colour. The keys that
+// move the selection scroll the grid with it.
+//
+// A cursor can point at one element (go to, find, a chosen difference); in edit mode it is
+// always shown, moves by digit or character with the keys, and typing over it is handed to
+// whoever listens to `typed`.
 class DumpGridView : public QTableView {
     Q_OBJECT
 public:
     DumpGridView(const QColor& colour, QWidget* parent = nullptr);
+
+    // ---- cursor and edit mode ----
+    void setEditMode(bool on);
+    bool editMode() const { return editMode_; }
+    // Puts the cursor on `element` (its first digit, or its first character in the text
+    // column), selects its row and scrolls it into view.
+    void selectElement(int element, bool inText = false);
+    int cursorElement() const { return cursor_; }   // -1: none
+    int cursorSub() const { return sub_; }          // digit (hex) or character (text) within it
+    bool cursorInText() const { return inText_; }
+    bool cursorShown() const { return cursor_ >= 0 && (editMode_ || cursorShown_); }
+    // Moves the cursor by `steps` digits or characters, across elements and rows.
+    void stepCursor(int steps);
+    int elementCount() const;
+
+    // ---- marks ----
+    void setMark(int element, CellMark mark);
+    void clearMarks(CellMark mark);
+    CellMark mark(int element) const;
+    int markCount(CellMark mark) const;
 
     void setGrid(DumpGrid* grid);
     DumpGrid* grid() const { return model_->grid(); }
@@ -64,13 +96,31 @@ public:
 signals:
     // Right mouse button on the grid, before the fill popup shows.
     void contextPopup(DumpGridView* grid, const QPoint& globalPos);
+    // A key typed over the cursor in edit mode: `sub` is the digit (hex) or character (text)
+    // of the element.
+    void typed(DumpGridView* grid, int element, int sub, bool inText, QChar key);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void applyLayout();
     void applyFitRows();
+    int perRow() const;
+    int subCount(bool inText) const;
+    void refreshRow(int row);
+    bool editKey(QKeyEvent* event);
+
+    bool editMode_ = false;
+    bool cursorShown_ = false;
+    int cursor_ = -1;
+    int sub_ = 0;
+    bool inText_ = false;
+    std::vector<uint8_t> marks_;
 
     DumpGridModel* model_;
     QColor colour_;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMenu>
 
+#include "app/GridEditing.h"
 #include "app/uMain.h"
 
 namespace kelvano {
@@ -125,6 +126,9 @@ void TMain::ActSaveExecute(int slot) {
     if (!files_.SlotSaveFile[s].isEmpty()) {
         r.fileName = files_.SlotSaveFile[s];
         r.directory = directoryOf(files_.SlotSaveFile[s]);
+    } else if (const QString edited = Editing ? Editing->saveProposal(slot) : QString(); !edited.isEmpty()) {
+        r.fileName = edited;  // the file the buffer came from
+        r.directory = directoryOf(edited);
     } else {
         r.directory = ProgDir;
     }
@@ -134,8 +138,11 @@ void TMain::ActSaveExecute(int slot) {
     if (!choice) return;
     files_.SaveFilter = choice->filterIndex;
     files_.SlotSaveFile[s] = choice->fileName;
-    BusyScope busy(*this);
-    if (links_.saveFile) links_.saveFile(choice->fileName, slot, choice->filterIndex);
+    {
+        BusyScope busy(*this);
+        if (links_.saveFile) links_.saveFile(choice->fileName, slot, choice->filterIndex);
+    }
+    if (Editing) Editing->saved(slot, choice->fileName);
 }
 
 void TMain::FastOpenExecute() {

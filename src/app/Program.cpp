@@ -1,8 +1,10 @@
 #include "app/Program.h"
 
+#include "actions/Compare.h"
 #include "app/FuseEditors.h"
 #include "app/RecordingControl.h"
 #include "link/RecordingSerialPort.h"
+#include "app/GridEditing.h"
 
 namespace kelvano {
 
@@ -79,6 +81,14 @@ KelvanoProgram::KelvanoProgram(Setup setup)
         if (!simBox.hasCard() || simBox.card().type() != code) simBox.insertCard(code);
     };
     Main.wire(Devices, std::move(links), new FuseEditors(Devices, fuses));
+    Main.Editing->setCardCompare([this]() -> std::optional<CompareReport> {
+        CardCompare compare(host, clock, Devices, Com, options, enable, Main);
+        compare.prepare();
+        compare.runner().setAction(ActionCode::Read);
+        ActionDialog window(compare.runner(), &Main);
+        window.exec();
+        return compare.report();
+    });
 }
 
 KelvanoProgram::~KelvanoProgram() = default;

@@ -43,8 +43,9 @@ void RecordingControl::toggled(bool on) {
         const QString file = ask_();
         if (!file.isEmpty() &&
             !recorder_.start(file, {QStringLiteral("kelvano"), cardType_ ? cardType_() : -1, {}}))
-            QMessageBox::warning(&window_, QStringLiteral("Record Transcript"),
-                                 QStringLiteral("%1 cannot be written: %2").arg(file, recorder_.errorString()));
+            QMessageBox::warning(
+                &window_, QStringLiteral("Record Transcript"),
+                QStringLiteral("%1 cannot be written: %2").arg(file, recorder_.errorString()));
     }
     show();
 }
@@ -56,8 +57,9 @@ void RecordingControl::show() {
     const QString name = QFileInfo(recorder_.fileName()).fileName();
     const QString shown = pane_->fontMetrics().elidedText(name, Qt::ElideMiddle, kNameWidth);
     pane_->setText(recorder_.recording() ? QStringLiteral("REC ") + shown : QString());
-    pane_->setToolTip(recorder_.recording() ? QStringLiteral("Recording a transcript to ") + recorder_.fileName()
-                                            : QString());
+    pane_->setToolTip(recorder_.recording()
+                          ? QStringLiteral("Recording a transcript to ") + recorder_.fileName()
+                          : QString());
     pane_->setVisible(recorder_.recording());
 }
 

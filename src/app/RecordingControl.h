@@ -21,8 +21,8 @@ class RecordingControl : public QObject {
 public:
     // `menu` gets the item before `before` (at the end when null); `cardType` gives the card
     // type for the transcript's header.
-    RecordingControl(QMainWindow& window, QMenu& menu, QAction* before, TranscriptRecorder& recorder,
-                     std::function<int()> cardType);
+    RecordingControl(QMainWindow& window, QMenu& menu, QAction* before,
+                     TranscriptRecorder& recorder, std::function<int()> cardType);
 
     // Asks for the file to record to; empty: cancelled. A file dialog unless replaced (tests).
     void setFileQuestion(std::function<QString()> ask) { ask_ = std::move(ask); }

@@ -22,6 +22,7 @@
 #include <QWidgetAction>
 
 #include "app/DumpGridView.h"
+#include "app/GridEditing.h"
 
 #ifndef KELVANO_FILE_VERSION
 #define KELVANO_FILE_VERSION "0.0.0.0"
@@ -569,6 +570,7 @@ void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
     pGrid->setGrid(&devices.pGrid);
     dGrid->setGrid(&devices.dGrid);
     eGrid->setGrid(&devices.eGrid);
+    if (!Editing) Editing = new GridEditing(*this, devices, host_, fuses_);
     if (fuseEditors) {
         CfgCtrl = fuseEditors;
         fuseEditors->setParent(cfgHolder_);
@@ -804,6 +806,12 @@ void TMain::FormKeyDown(int key) {
 void TMain::ActExecute(int actionCode) {
     if (busy_) return;
     if (links_.runAction) links_.runAction(actionCode);
+    busyEnded();  // a read changes buffers
+}
+
+// A command that may have changed buffers has ended: the change becomes one undo step.
+void TMain::busyEnded() {
+    if (Editing) Editing->commandDone();
 }
 
 void TMain::ActConfigExecute() {

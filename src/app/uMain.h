@@ -28,6 +28,7 @@ class QVBoxLayout;
 namespace kelvano {
 
 class DumpGridView;
+class GridEditing;
 
 // The connection lamp of the first toolbar: bright red when lit, maroon when dark.
 class LedLamp : public QWidget {
@@ -143,6 +144,8 @@ public:
     void BtnOpenDropDown(int slot);
     void PopFilesClick(QAction* item);
     QStringList openFilters(int slot) const;
+    // The open or save dialog (or the hook that replaces it).
+    std::optional<FileDialogChoice> askFile(const FileDialogRequest& request);
 
     // ---- MainView ----
     void setLamp(bool lit) override;
@@ -177,6 +180,8 @@ public:
     QGroupBox* GrpEnable;
     QCheckBox *cbProgMem, *cbDataMem, *cbConfig, *cbEepMem;
     QTimer Timer1;
+    // Edit mode, undo, go to, find and the comparisons (made by wire()).
+    GridEditing* Editing = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -224,7 +229,7 @@ private:
     void setComPane(const QString& port);
     QAction* openAction(int slot) const;
     QAction* saveAction(int slot) const;
-    std::optional<FileDialogChoice> askFile(const FileDialogRequest& request);
+    void busyEnded();
 
     Host& host_;
     Options& options_;
@@ -242,7 +247,9 @@ private:
     int busy_ = 0;
     struct BusyScope {
         explicit BusyScope(TMain& m) : main(m) { ++main.busy_; }
-        ~BusyScope() { --main.busy_; }
+        ~BusyScope() {
+            if (--main.busy_ == 0) main.busyEnded();
+        }
         BusyScope(const BusyScope&) = delete;
         BusyScope& operator=(const BusyScope&) = delete;
         TMain& main;

@@ -299,7 +299,7 @@ int runAction(const CliArgs& args, int actionCode) {
     if (!parseConfiguration(args, devices, fuses, error)) return usageError(error);
 
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
-    io->CrdPath = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvano.crd");
+    io->CrdPath = Session::crdPathIn({});
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
 

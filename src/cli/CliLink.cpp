@@ -26,8 +26,10 @@ QString repeatableCommand() {
 }
 }  // namespace
 
-CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args)
-    : ports_(session_, clock, args.card),
+CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args,
+                 const QString& programDir)
+    : session_(Session::Folders{programDir, {}}),
+      ports_(session_, clock, args.card),
       simulated_(Session::isSimulatorPort(args.port)),
       usbBackend_(Session::isUsbPort(args.port) ? session_.makeUsbBackend() : nullptr),
       recorder_(clock),

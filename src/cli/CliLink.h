@@ -18,11 +18,15 @@ namespace kelvano {
 // it. With --transcript FILE every exchange is written to FILE.
 class CliLink {
 public:
-    CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args);
+    // `programDir` empty: the running program's folder.
+    CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args,
+            const QString& programDir = {});
     TCom& com() { return *com_; }
     // The simulated box when the port is "SIM", else none.
     SimBox* simBox() { return simulated_ ? &ports_.simBox() : nullptr; }
     Session& session() { return session_; }
+    // The USB driver (under the transcript's recorder) when the port is "USB", else none.
+    const UsbBackend* usbBackend() const { return usbBackend_.get(); }
     // False (with the reason on standard error) when --transcript names a file that cannot
     // be written.
     bool transcriptOk() const { return transcriptOk_; }

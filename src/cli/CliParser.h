@@ -1,16 +1,58 @@
 #pragma once
+#include <QString>
 #include <QStringList>
+#include <vector>
 
 #include "cli/Commands.h"
 
 namespace kelvano {
 
-// Parses the arguments (without the program name). Returns false with `error` set on a
-// usage error. Options that take a value may be written "--name value" or "--name=value";
-// the others are flags.
-bool parseCliArgs(const QStringList& arguments, CliArgs& args, QString& error);
-// The options that take a value.
-const QStringList& cliValueOptions();
-QString cliUsage();
+// One option of kelvano-cli, written "--name value", "--name=value" or, for a flag, "--name".
+struct CliOption {
+    const char* name;   // without the dashes
+    const char* value;  // the value's name in the help ("SLOT=FILE"); nullptr for a flag
+    const char* help;   // one line
+    const char* group;  // heading in the help; --load and --save may be given more than once,
+                        // the others take the value given last
+};
+
+// One command: a word on the command line, with the options it reads.
+struct CliCommand {
+    const char* name;
+    const char* summary;  // one line in the command list
+    std::vector<const char*> options;
+    int (*run)(const CliArgs& args);
+    QString (*help)();                // the longer text shown by "kelvano-cli COMMAND --help"
+    const char* arguments = nullptr;  // words after the command ("WHAT FILE..."), into
+                                      // CliArgs::positional; nullptr: none are taken
+};
+
+const std::vector<CliOption>& cliOptions();
+const std::vector<CliCommand>& cliCommands();
+
+// The exit statuses of every command, as the help lists them.
+enum CliExit {
+    ExitDone = 0,
+    ExitFailed = 1,
+    ExitUsage = 2,
+    ExitPartial = 3,
+    ExitInterrupted = 130
+};
+
+struct CliParse {
+    enum Outcome { Run, Help, UsageError };
+    Outcome outcome = UsageError;
+    QString text;                         // the help, or the usage error's message
+    const CliCommand* command = nullptr;  // the command to run
+};
+
+// Parses the arguments (without the program name) against a table of options and commands.
+CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
+                          const std::vector<CliOption>& options = cliOptions(),
+                          const std::vector<CliCommand>& commands = cliCommands());
+
+// The whole front end: parse, print the help or the usage error, or run the command.
+// Returns the process's exit status.
+int runCli(const QStringList& arguments);
 
 }  // namespace kelvano

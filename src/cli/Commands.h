@@ -28,11 +28,13 @@ int runConvert(const CliArgs& args);
 int runInfo(const CliArgs& args);
 int runAction(const CliArgs& args, int actionCode);  // 1 read .. 5 program
 int runStore(const CliArgs& args);
+int runCompare(const CliArgs& args);
 
 // Help sections shown by --help, one per command group.
 QString fileCommandsHelp();
 QString infoCommandHelp();
 QString actionCommandsHelp();
 QString storeCommandHelp();
+QString compareCommandHelp();
 
 }  // namespace kelvano

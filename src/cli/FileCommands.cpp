@@ -10,6 +10,7 @@
 #include "device/FusePages.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
+#include "session/Session.h"
 
 namespace kelvano {
 
@@ -36,7 +37,7 @@ struct FileSession {
         if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
         io->setGridsShown(withGrids);
-        io->CrdPath = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvano.crd");
+        io->CrdPath = Session::crdPathIn({});
     }
     // Loads every --load in the order given; false at the first failure (already shown).
     bool loadAll(const CliArgs& args) {

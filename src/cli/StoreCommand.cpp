@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli/Commands.h"
 #include "base/DataFiles.h"
+#include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
@@ -47,7 +47,8 @@ QString useOf(const QString& name) {
         return QStringLiteral("EEPROM loader of card types ") + codes.join(QLatin1Char(' '));
     }
     if (name == QLatin1String("QXBASE")) return QStringLiteral("firmware of the QXBASE box");
-    if (name == QLatin1String("QXUSB")) return QStringLiteral("needed for the USB box (contents unused)");
+    if (name == QLatin1String("QXUSB"))
+        return QStringLiteral("needed for the USB box (contents unused)");
     return QStringLiteral("not used by the program");
 }
 
@@ -57,15 +58,17 @@ QString fitProblem(const QString& name, const QByteArray& image, const QString& 
     for (const TDeviceEntry* e : cardsOfLoader(name)) {
         const int bytes = e->flashWords * 2;
         if (image.size() > bytes)
-            return QStringLiteral("%1 holds %2 bytes: the loader \"%3\" must fit the program memory "
-                                  "of card type %4 (%5 bytes)")
+            return QStringLiteral(
+                       "%1 holds %2 bytes: the loader \"%3\" must fit the program memory "
+                       "of card type %4 (%5 bytes)")
                 .arg(file)
                 .arg(image.size())
                 .arg(name)
                 .arg(e->code)
                 .arg(bytes);
     }
-    if (name == QLatin1String("QXBASE") && (image.size() < 22 || image.size() > TCom::kMaxFirmwareSize))
+    if (name == QLatin1String("QXBASE") &&
+        (image.size() < 22 || image.size() > TCom::kMaxFirmwareSize))
         return QStringLiteral("%1 holds %2 bytes: a QXBASE firmware image holds 22 to %3 bytes")
             .arg(file)
             .arg(image.size())
@@ -109,7 +112,8 @@ QString defaultStorePath() {
     const QString programDir = QCoreApplication::applicationDirPath();
     const QString found = findDataFile(programDir, ImageStore::storeFileName());
     if (!found.isEmpty()) return found;
-    const QString folder = QFileInfo(programDir).isWritable() ? programDir : dataFileFolders(programDir).value(1);
+    const QString folder =
+        QFileInfo(programDir).isWritable() ? programDir : dataFileFolders(programDir).value(1);
     return QDir(folder).filePath(ImageStore::storeFileName());
 }
 
@@ -124,10 +128,12 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 int list(const StoreWriter& store, const QString& path, bool exists) {
-    std::printf("%s%s: %d %s\n", qPrintable(path), exists ? "" : " (not there yet: the store built into the program)",
+    std::printf("%s%s: %d %s\n", qPrintable(path),
+                exists ? "" : " (not there yet: the store built into the program)",
                 int(store.entries().size()), store.entries().size() == 1 ? "entry" : "entries");
     for (const StoreWriter::Entry& e : store.entries())
-        std::printf("%-8s %6d bytes  %s\n", qPrintable(e.name), int(e.image.size()), qPrintable(useOf(e.name)));
+        std::printf("%-8s %6d bytes  %s\n", qPrintable(e.name), int(e.image.size()),
+                    qPrintable(useOf(e.name)));
     return 0;
 }
 
@@ -137,11 +143,13 @@ int runStore(const CliArgs& args) {
     const QStringList& p = args.positional;
     const QString verb = p.value(0);
     static const QMap<QString, int> arity{{"list", 1}, {"add", 3}, {"remove", 2}, {"extract", 3}};
-    if (!arity.contains(verb)) return usageError(QStringLiteral("store takes list, add, remove or extract"));
+    if (!arity.contains(verb))
+        return usageError(QStringLiteral("store takes list, add, remove or extract"));
     if (p.size() != arity.value(verb))
-        return usageError(QStringLiteral("store %1 takes %2").arg(verb, verb == QLatin1String("list")        ? "nothing more"
-                                                                       : verb == QLatin1String("remove") ? "NAME"
-                                                                                                         : "NAME FILE"));
+        return usageError(QStringLiteral("store %1 takes %2")
+                              .arg(verb, verb == QLatin1String("list")     ? "nothing more"
+                                         : verb == QLatin1String("remove") ? "NAME"
+                                                                           : "NAME FILE"));
     const QString path = args.options.value(QStringLiteral("store"), defaultStorePath());
 
     // A store that is not there yet starts as the one built into the program, so that a new
@@ -150,12 +158,14 @@ int runStore(const CliArgs& args) {
     const bool exists = file.exists();
     QByteArray data = ImageStore::builtInData();
     if (exists) {
-        if (!file.open(QIODevice::ReadOnly)) return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        if (!file.open(QIODevice::ReadOnly))
+            return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         data = file.readAll();
     }
     StoreWriter store;
     QString error;
-    if (!store.read(data, &error)) return failure(QStringLiteral("%1 is damaged: %2").arg(path, error));
+    if (!store.read(data, &error))
+        return failure(QStringLiteral("%1 is damaged: %2").arg(path, error));
 
     if (verb == QLatin1String("list")) return list(store, path, exists);
     const QString name = p.at(1);
@@ -169,13 +179,14 @@ int runStore(const CliArgs& args) {
         const bool replaced = store.indexOf(name) >= 0;
         if (!store.put(name, image, &error)) return failure(error);
         if (!writeFile(path, store.pack())) return 1;
-        std::printf("%s \"%s\" (%d bytes) in %s\n", replaced ? "Replaced" : "Added", qPrintable(name),
-                    int(image.size()), qPrintable(path));
+        std::printf("%s \"%s\" (%d bytes) in %s\n", replaced ? "Replaced" : "Added",
+                    qPrintable(name), int(image.size()), qPrintable(path));
         return 0;
     }
     const int at = store.indexOf(name);
     if (at < 0) return failure(QStringLiteral("no entry \"%1\" in %2").arg(name, path));
-    if (verb == QLatin1String("extract")) return writeFile(p.at(2), store.entries().at(at).image) ? 0 : 1;
+    if (verb == QLatin1String("extract"))
+        return writeFile(p.at(2), store.entries().at(at).image) ? 0 : 1;
     store.remove(name);
     if (!writeFile(path, store.pack())) return 1;
     std::printf("Removed \"%s\" from %s\n", qPrintable(name), qPrintable(path));

@@ -39,8 +39,10 @@ void RecordingSerialPort::write(const QByteArray& bytes) {
 
 int RecordingSerialPort::readByte(int timeoutMs) {
     const int b = logged("read", [&] { return inner_->readByte(timeoutMs); });
-    if (b >= 0) recorder_.rxByte(uchar(b));
-    else recorder_.event(QStringLiteral("timeout"), QString::number(timeoutMs));
+    if (b >= 0)
+        recorder_.rxByte(uchar(b));
+    else
+        recorder_.event(QStringLiteral("timeout"), QString::number(timeoutMs));
     return b;
 }
 
@@ -56,8 +58,8 @@ void RecordingSerialPort::setRts(bool on) {
 
 SerialPortFactory RecordingSerialPort::wrap(SerialPortFactory factory,
                                             TranscriptRecorder& recorder) {
-    return [factory = std::move(factory), &recorder](const QString& name)
-               -> std::unique_ptr<SerialPort> {
+    return [factory = std::move(factory),
+            &recorder](const QString& name) -> std::unique_ptr<SerialPort> {
         std::unique_ptr<SerialPort> port = factory ? factory(name) : nullptr;
         if (!port) return nullptr;
         return std::make_unique<RecordingSerialPort>(std::move(port), recorder);

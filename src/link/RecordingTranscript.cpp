@@ -60,9 +60,7 @@ void TranscriptRecorder::flushRx() {
     if (rx_.isEmpty() || !file_) return;
     const QByteArray bytes = rx_;
     rx_.clear();
-    writeLine(QStringLiteral("%1 rx %2 | %3")
-                  .arg(rxAt_, 6)
-                  .arg(hexBytes(bytes), printable(bytes)));
+    writeLine(QStringLiteral("%1 rx %2 | %3").arg(rxAt_, 6).arg(hexBytes(bytes), printable(bytes)));
 }
 
 void TranscriptRecorder::event(const QString& name, const QString& fields) {

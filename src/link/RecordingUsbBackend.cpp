@@ -33,18 +33,20 @@ bool RecordingUsbBackend::stringDescriptor(int index, int length, QByteArray& ou
 
 bool RecordingUsbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
     const bool ok = inner_.bulkWrite(pipe, bytes);
-    recorder_.bytesEvent(QStringLiteral("usb-out"), QStringLiteral("%1 %2").arg(pipe).arg(okFail(ok)),
-                         bytes);
+    recorder_.bytesEvent(QStringLiteral("usb-out"),
+                         QStringLiteral("%1 %2").arg(pipe).arg(okFail(ok)), bytes);
     return ok;
 }
 
 int RecordingUsbBackend::bulkRead(int pipe, uint8_t* buffer, int capacity) {
     const int n = inner_.bulkRead(pipe, buffer, capacity);
-    const QByteArray got = n > 0 ? QByteArray(reinterpret_cast<const char*>(buffer), qMin(n, capacity))
-                                 : QByteArray();
+    const QByteArray got =
+        n > 0 ? QByteArray(reinterpret_cast<const char*>(buffer), qMin(n, capacity)) : QByteArray();
     recorder_.bytesEvent(QStringLiteral("usb-in"),
-                         QStringLiteral("%1 %2 %3").arg(pipe).arg(capacity).arg(
-                             n < 0 ? QStringLiteral("fail") : QString::number(n)),
+                         QStringLiteral("%1 %2 %3")
+                             .arg(pipe)
+                             .arg(capacity)
+                             .arg(n < 0 ? QStringLiteral("fail") : QString::number(n)),
                          got);
     return n;
 }

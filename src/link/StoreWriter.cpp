@@ -22,15 +22,18 @@ bool StoreWriter::read(const QByteArray& storeData, QString* error) {
     const QStringList names = store.names();
     const int count = uchar(storeData.at(0));
     if (names.size() != count) {
-        if (error) *error = QStringLiteral("the directory lists %1 entries but the store ends after %2")
-                                .arg(count)
-                                .arg(names.size());
+        if (error)
+            *error = QStringLiteral("the directory lists %1 entries but the store ends after %2")
+                         .arg(count)
+                         .arg(names.size());
         return false;
     }
     for (const QString& name : names) {
         QByteArray image;
         if (!store.LoadImage(name, image)) {
-            if (error) *error = QStringLiteral("the entry \"%1\" points beyond the end of the store").arg(name);
+            if (error)
+                *error =
+                    QStringLiteral("the entry \"%1\" points beyond the end of the store").arg(name);
             return false;
         }
         entries_.append({name, image});
@@ -44,7 +47,9 @@ QString StoreWriter::nameProblem(const QString& name) {
     if (QString::fromLatin1(latin) != name || latin.contains('\0'))
         return QStringLiteral("the name \"%1\" is not plain 8-bit text").arg(name);
     if (latin.size() > kMaxName)
-        return QStringLiteral("the name \"%1\" is longer than %2 characters").arg(name).arg(kMaxName);
+        return QStringLiteral("the name \"%1\" is longer than %2 characters")
+            .arg(name)
+            .arg(kMaxName);
     return {};
 }
 

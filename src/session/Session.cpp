@@ -22,7 +22,9 @@ Session::Session(const Folders& folders)
       settings_(settingsLocation_.file()),
       store_(ImageStore::programStore(programDir_)) {}
 
-QString Session::crdPath() const { return programDir_ + QStringLiteral("kelvano.crd"); }
+QString Session::crdPathIn(const QString& programDir) {
+    return withSlash(programDir) + QStringLiteral("kelvano.crd");
+}
 
 bool Session::isUsbPort(const QString& name) { return name == QLatin1String("USB"); }
 
@@ -51,7 +53,8 @@ BoxPorts::BoxPorts(const Session& session, Clock& clock, int simCardType)
 
 SerialPortFactory BoxPorts::factory() {
     return [this](const QString& name) -> std::unique_ptr<SerialPort> {
-        if (Session::isSimulatorPort(name)) return std::make_unique<SimSerialPort>(*simBox_, clock_);
+        if (Session::isSimulatorPort(name))
+            return std::make_unique<SimSerialPort>(*simBox_, clock_);
         return makeSystemSerialPort();
     };
 }

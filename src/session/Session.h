@@ -16,7 +16,7 @@ namespace kelvano {
 // What the window and the terminal both set up once per run: where the program's files are,
 // the settings file, the image store, and the ports by name.
 class Session {
-public:
+  public:
     struct Folders {
         QString program;     // folder of the program; empty: the running program's
         QString userConfig;  // settings when the program's folder is not writable; empty: the
@@ -31,7 +31,10 @@ public:
     SettingsStore& settings() { return settings_; }
     // The store file beside the program where there is one, else the built-in store.
     const ImageStore& store() const { return store_; }
-    QString crdPath() const;  // the card dump layouts, "kelvano.crd"
+    QString crdPath() const { return crdPathIn(programDir_); }
+    // The card dump layouts, "kelvano.crd", of a program in that folder (empty: the running
+    // program's); for commands that need no more of the set-up.
+    static QString crdPathIn(const QString& programDir);
 
     // Port names: "USB" (case as written) selects the USB box; "SIM" (any case) the simulated
     // box; anything else is a serial port of the system.
@@ -44,7 +47,7 @@ public:
     // A QXBASE box holding a blank card of that type, with the loaders of this run's store.
     std::unique_ptr<SimBox> makeSimBox(int cardType = 10) const;
 
-private:
+  private:
     QString programDir_;
     SettingsLocation settingsLocation_;
     SettingsStore settings_;
@@ -54,7 +57,7 @@ private:
 // The ports one link module opens: each BoxPorts has a simulated box of its own behind "SIM",
 // so that several links in one process (several boxes on a production line) never share one.
 class BoxPorts {
-public:
+  public:
     BoxPorts(const Session& session, Clock& clock, int simCardType = 10);
     BoxPorts(const BoxPorts&) = delete;
     BoxPorts& operator=(const BoxPorts&) = delete;
@@ -63,7 +66,7 @@ public:
     SerialPortFactory factory();
     SimBox& simBox() { return *simBox_; }
 
-private:
+  private:
     Clock& clock_;
     std::unique_ptr<SimBox> simBox_;
 };

@@ -68,7 +68,8 @@ QList<SimLine::Output> ReplayBox::receiveSerial(const QByteArray& bytes) {
                 in.remove(0, kKeepAlive.size());
                 continue;
             }
-            const bool expectSync = next_ < script_.items.size() && script_.items.at(next_).bytes == kSync;
+            const bool expectSync =
+                next_ < script_.items.size() && script_.items.at(next_).bytes == kSync;
             if (lastSend_ == kSync && !expectSync && in.startsWith(kSync)) {
                 in.remove(0, kSync.size());
                 continue;
@@ -80,7 +81,8 @@ QList<SimLine::Output> ReplayBox::receiveSerial(const QByteArray& bytes) {
             sent_.clear();
         }
         if (next_ >= script_.items.size()) {
-            depart(QStringLiteral("the program sent %1 after the end of the transcript").arg(shown(in)),
+            depart(QStringLiteral("the program sent %1 after the end of the transcript")
+                       .arg(shown(in)),
                    script_.lines);
             break;
         }

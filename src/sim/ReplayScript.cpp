@@ -59,7 +59,8 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
             continue;
         }
         const qsizetype bar = line.indexOf(QLatin1String(" | "));
-        const QStringList tokens = (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
+        const QStringList tokens =
+            (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
         bool ok = false;
         tokens.at(0).toLongLong(&ok);
         if (!ok || tokens.size() < 2) {
@@ -71,7 +72,8 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
             Item item;
             item.line = lineNo;
             if (!parseHex(tokens.mid(2), item.bytes)) {
-                fail(error, lineNo, QStringLiteral("%1 needs bytes as two hexadecimal digits each").arg(event));
+                fail(error, lineNo,
+                     QStringLiteral("%1 needs bytes as two hexadecimal digits each").arg(event));
                 return std::nullopt;
             }
             if (event == QLatin1String("tx")) {

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolButton>
+#include <QTreeWidget>
 
+#include "app/CompareDialog.h"
 #include "app/DumpGridView.h"
+#include "app/GridEditing.h"
 #include "test_main_support.h"
 
 namespace kelvano {
@@ -44,6 +50,233 @@ TEST(DumpGridViewTest, ARefillSignalsOnlyTheChangedRows) {
     EXPECT_EQ(changed[0][0].toModelIndex(), view.model()->index(0, 1));
     EXPECT_EQ(changed[0][1].toModelIndex(), view.model()->index(4095, 2));
     EXPECT_EQ(view.model()->index(100, 2).data().toString(), QString(16, 'A'));
+}
+
+// ---------------------------------------------------------------------------------------
+// Keyboard, edit mode, undo, go to, find and the comparisons in the window
+
+using namespace testing_support;
+
+void focus(QWidget* w) {
+    w->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
+    w->setFocus();
+}
+
+bool rowVisible(DumpGridView* g) {
+    return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
+}
+
+TEST(GridKeysTest, PagingAndCtrlEndScrollTheGridWithTheSelection) {
+    Window w(26);  // 24C512: 4096 rows
+    w.main.show();
+    ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
+    w.main.showMemoryPage(2);
+    DumpGridView* g = w.main.eGrid;
+    focus(g);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
+    EXPECT_GT(g->currentIndex().row(), 6);
+    EXPECT_GT(g->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(rowVisible(g));
+    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(g->currentIndex().row(), 4095);
+    EXPECT_TRUE(rowVisible(g));
+    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(g->verticalScrollBar()->value(), 0);
+}
+
+TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
+    ProgramRig rig;
+    auto p = rig.start();  // card 10: PIC16F84 words, 64 data bytes
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    focus(m.pGrid);
+    QTest::keyClicks(m.pGrid, "12");  // edit mode is off at start: keys only move
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
+    EXPECT_FALSE(e.ActUndo->isEnabled());
+
+    e.ActEditMode->trigger();
+    ASSERT_TRUE(e.editMode() && m.pGrid->editMode());
+    m.pGrid->selectElement(0);
+    QTest::keyClicks(m.pGrid, "3041");
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    EXPECT_EQ(p->Devices.pGrid.hex(0).left(12), "3041  3FFF  ");
+    EXPECT_EQ(m.pGrid->cursorElement(), 1);
+    QTest::keyClick(m.pGrid, '4');  // would set bit 14 of a 14-bit word
+    EXPECT_EQ(p->Devices.ProgBuf[1], 0x3FFF);
+    EXPECT_EQ(e.lastMessage(), "A program word of this controller has 14 bits: at most 3FFF.");
+    QTest::keyClick(m.pGrid, 'x');
+    EXPECT_EQ(e.lastMessage(), "Type a hexadecimal digit (0-9, A-F).");
+    EXPECT_EQ(rig.host.beeps, 2);
+    EXPECT_EQ(m.pGrid->cursorElement(), 1);  // a refused key does not move on
+
+    focus(m.dGrid);
+    m.dGrid->selectElement(62);
+    QTest::keyClick(m.dGrid, Qt::Key_Tab);  // to the text column, two bytes before the end
+    ASSERT_TRUE(m.dGrid->cursorInText());
+    QTest::keyClicks(m.dGrid, "OK!");  // the third has no byte left: the cursor stays
+    EXPECT_EQ(p->Devices.DataBuf[62], 'O');
+    EXPECT_EQ(p->Devices.DataBuf[63], '!');
+    EXPECT_EQ(p->Devices.dGrid.text(3), "..............O!");
+    EXPECT_EQ(m.LabFnProgMem->text(), "(changed)");
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Edited), 1);
+    EXPECT_EQ(m.dGrid->markCount(CellMark::Edited), 2);
+
+    // One step per cell typed over: two on the data memory ("K!" went into one), one on
+    // the flash.
+    e.ActUndo->trigger();
+    EXPECT_EQ(p->Devices.DataBuf[63], 0xFF);
+    EXPECT_EQ(p->Devices.DataBuf[62], 'O');
+    e.ActUndo->trigger();
+    EXPECT_EQ(p->Devices.DataBuf[62], 0xFF);
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    e.ActUndo->trigger();
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
+    EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3FFF  ");
+    EXPECT_EQ(m.LabFnProgMem->text(), "");
+    EXPECT_FALSE(e.ActUndo->isEnabled());
+    for (int i = 0; i < 3; ++i) e.ActRedo->trigger();
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    EXPECT_EQ(p->Devices.DataBuf[63], '!');
+    EXPECT_FALSE(e.ActRedo->isEnabled());
+}
+
+TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    const QString file = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
+    std::optional<FileDialogChoice> answer;
+    QList<FileDialogRequest> asked;
+    m.setFileDialogHook([&](const FileDialogRequest& r) {
+        asked << r;
+        return answer;
+    });
+    p->slotFiles.SlotFile[1] = file;
+    m.FastOpen->trigger();  // a load that leaves the save name alone
+    ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    m.ActSave1->trigger();  // not edited: the first save proposes no name, as ever
+    EXPECT_EQ(asked.last().fileName, "");
+    m.GridContextPopup(1);
+    m.PopFillClick(0);
+    ASSERT_EQ(p->Devices.ProgBuf[0], 0x0000);
+    EXPECT_EQ(m.LabFnProgMem->text(), "");
+
+    e.undo();  // the fill
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3041  ");
+    EXPECT_EQ(m.LabFnProgMem->text(), file);
+    e.undo();  // the load: flash and data EEPROM together
+    EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x3FFF);
+    EXPECT_EQ(p->Devices.DataBuf[0], 0xFF);
+    EXPECT_EQ(m.LabFnProgMem->text(), "");
+    e.redo();
+    EXPECT_EQ(p->Devices.DataBuf[0], 'K');
+    EXPECT_EQ(m.LabFnProgMem->text(), file);
+
+    e.setEditMode(true);
+    m.pGrid->selectElement(0x100);
+    QTest::keyClicks(m.pGrid, "0");
+    EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x047F);
+    EXPECT_EQ(m.LabFnProgMem->text(), file + " *");
+    answer = FileDialogChoice{rig.path("out.hex"), 1};
+    m.ActSave1->trigger();  // an edited buffer: its file is proposed
+    EXPECT_EQ(asked.last().fileName, file);
+    EXPECT_EQ(m.LabFnProgMem->text(), rig.path("out.hex"));
+    EXPECT_NE(readAll(rig.path("out.hex")).indexOf("7F04"), -1);  // word 0100 = 047F, low byte first
+    EXPECT_EQ(rig.errors(), "");
+}
+
+TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    p->Devices.DataBuf[2] = 'L';  // already as in the file
+    e.compareWithFile(QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex"));
+    CompareDialog* d = e.compareDialog();
+    ASSERT_NE(d, nullptr);
+    QTreeWidget* list = d->list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Program Memory");
+    EXPECT_EQ(list->topLevelItem(0)->childCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->child(1)->text(0), "0003-0008");
+    EXPECT_EQ(list->topLevelItem(1)->child(1)->text(3), "56 41 4E 4F 00 A5");
+    EXPECT_EQ(list->topLevelItem(2)->text(1), "5");
+    EXPECT_EQ(d->summary()->text(), "18 differences in all.");
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
+    EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 8);
+    EXPECT_EQ(m.dGrid->mark(2), CellMark::None);
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);  // the buffers stay as they were
+
+    list->setCurrentItem(list->topLevelItem(1)->child(1));
+    EXPECT_EQ(m.dGrid->cursorElement(), 3);
+    EXPECT_EQ(m.dGrid->currentIndex().row(), 0);
+    m.GridContextPopup(2);
+    m.PopFillClick(1);
+    EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 0);
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
+}
+
+TEST(GridEditingTest, GoToAndFindAtTheBufferEnds) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    focus(m.dGrid);
+    EXPECT_TRUE(e.goToAddress("3F"));
+    EXPECT_EQ(m.dGrid->cursorElement(), 63);
+    EXPECT_EQ(m.dGrid->currentIndex().row(), 3);
+    EXPECT_FALSE(e.goToAddress("40"));
+    EXPECT_EQ(rig.host.errors.last(), "\"40\" is not an address of this memory (0000 to 003F).");
+
+    p->Devices.DataBuf[0] = 0x12;
+    p->Devices.DataBuf[62] = 0x12;
+    p->Devices.DataBuf[63] = 0x34;
+    p->Devices.showGrid(2);
+    focus(m.dGrid);
+    EXPECT_EQ(e.find("12", true, true), -1);  // nothing after the cursor at 63
+    ASSERT_TRUE(e.goToAddress("0"));
+    EXPECT_EQ(e.find("12 34", true, true), 62);
+    EXPECT_EQ(e.find("12 34", true, true), -1);
+    EXPECT_EQ(e.lastMessage(), "Not found up to the end.");
+    EXPECT_EQ(e.find("12", true, false), 0);
+    EXPECT_EQ(e.find("12", true, false), -1);
+    EXPECT_EQ(e.lastMessage(), "Not found back to the start.");
+    EXPECT_EQ(e.find("4", false, true), 63);  // '4' is 0x34, the last byte
+    EXPECT_EQ(e.find("1G", true, true), -1);
+    EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
+}
+
+
+TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
+    ProgramRig rig;
+    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
+    TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
+    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
+    p->options.ports = {"SIM"};
+    p->options.selectPort("SIM");
+    m.ButConnect->click();
+    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
+    EXPECT_TRUE(e.ActCompare->isEnabled());
+    SimCard& card = p->simBox.card();
+    card.flash[2] = 0x1234;
+    card.flash[3] = 0x0ABC;
+    card.eeprom[17] = 0x5A;
+    e.ActCompare->trigger();  // the action window reads, then closes itself
+    ASSERT_NE(e.compareDialog(), nullptr);
+    EXPECT_EQ(e.compareDialog()->report().diffLines(),
+              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
+              "eeprom 0011-0011 1 FF 5A\n");
+    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
+    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
+    EXPECT_EQ(m.eGrid->mark(17), CellMark::Differs);
+    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
 }  // namespace

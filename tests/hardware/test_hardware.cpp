@@ -66,6 +66,7 @@ public:
     QString port() const { return port_; }
     int card() const { return card_; }
     QString transcript(const QString& name) const { return QDir(transcripts_).filePath(name + ".txt"); }
+    QString folder() const { return transcripts_; }
     std::unique_ptr<UsbBackend> usbBackend() {
         if (usbBox_) return std::make_unique<SimUsbBackend>(*usbBox_);
         return std::make_unique<LibusbBackend>();
@@ -108,9 +109,12 @@ protected:
         com->setProgressView(&view);
         return *com;
     }
-    // kelvano-cli against the target, recorded to a transcript that the suite can replay.
+    // kelvano-cli against the target, recorded to a transcript that the suite can replay. It
+    // runs in the transcripts' folder: files it loads or saves are named relative to it, so
+    // that the transcript replays beside them.
     int cli(const QString& name, const QStringList& args, QString* errors = nullptr) {
         QProcess p;
+        p.setWorkingDirectory(target->folder());
         p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                 args + QStringList{"--port", target->port(), "--card", QString::number(target->card()),
                                    "--no-wait", "--transcript", target->transcript(name)});
@@ -263,11 +267,10 @@ TEST_P(Hardware, CardDetection) {
 // program.
 TEST_P(Hardware, ReadTheInsertedCard) {
     if (target->card() <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
-    QTemporaryDir dir;
-    const QString saved = dir.filePath("read.bin");
+    const QString name = QString::fromStdString(GetParam()) + "-read-card";
+    const QString saved = QDir(target->folder()).filePath(name + ".bin");
     QString errors;
-    const int status = cli(QString::fromStdString(GetParam()) + "-read-card",
-                           {"--memories", "prog,data", "read", "--save", "1=" + saved}, &errors);
+    const int status = cli(name, {"--memories", "prog,data", "read", "--save", "1=" + name + ".bin"}, &errors);
     EXPECT_EQ(status, 0) << qPrintable(errors);
     EXPECT_TRUE(errors.endsWith("READY\n")) << qPrintable(errors);
     QFile f(saved);
@@ -294,12 +297,11 @@ TEST_P(Hardware, ProgramVerifyAndReadBack) {
         pattern += char(word & 0xFF);
         pattern += char(word >> 8);
     }
-    QTemporaryDir dir;
-    const QString in = dir.filePath("pattern.bin"), back = dir.filePath("back.bin");
-    QFile f(in);
+    const QString name = QString::fromStdString(GetParam());
+    const QString in = name + "-pattern.bin", back = name + "-read-back.bin";
+    QFile f(QDir(target->folder()).filePath(in));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(pattern) == pattern.size());
     f.close();
-    const QString name = QString::fromStdString(GetParam());
     QString errors;
     EXPECT_EQ(cli(name + "-program-card", {"--yes", "--memories", "prog", "--lock-bits", "none", "--load",
                                            "1=" + in, "program", "--verify"},
@@ -308,7 +310,7 @@ TEST_P(Hardware, ProgramVerifyAndReadBack) {
         << qPrintable(errors);
     EXPECT_EQ(cli(name + "-read-back", {"--memories", "prog", "read", "--save", "1=" + back}, &errors), 0)
         << qPrintable(errors);
-    QFile r(back);
+    QFile r(QDir(target->folder()).filePath(back));
     ASSERT_TRUE(r.open(QIODevice::ReadOnly));
     EXPECT_EQ(r.readAll(), pattern);
 }

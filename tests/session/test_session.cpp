@@ -127,10 +127,12 @@ TEST(Session, StoreBesideTheProgramFeedsTheLinkAndTheSimulatedBox) {
     EXPECT_EQ(box->card().type(), 13);
     EXPECT_EQ(box->loaderImages().value("PICLOAD"), loader);
 
-    // Without a store file: the built-in store, which carries no loader of that name.
+    // Without a store file: the built-in store, whose PICLOAD is the simulated box's demo loader.
     QFile::remove(store.fileName());
     Session plain({f.program.path(), f.userDir()});
-    EXPECT_FALSE(plain.makeSimBox()->loaderImages().contains("PICLOAD"));
+    const QByteArray builtIn = plain.makeSimBox()->loaderImages().value("PICLOAD");
+    EXPECT_NE(builtIn, loader);
+    EXPECT_TRUE(ImageStore::isDemoImage(builtIn));
 }
 
 TEST(Session, UsbIdsOfTheSettingsReachTheUsbDriver) {

@@ -84,7 +84,13 @@ TEST(Transcripts, EveryCarriedTranscriptReplaysToItsRecordedResult) {
             const QByteArray text = readFile(dir.filePath(name));
             const QString command = headerValue(text, QStringLiteral("command"));
             ASSERT_FALSE(command.isEmpty()) << "no \"# command:\" line: record it with kelvano-cli";
-            const Replayed r = replay(dir.filePath(name), command, dir.path());
+            // In a folder of its own with the files beside the transcript (images it loads),
+            // so that what it saves never lands in the source tree.
+            QTemporaryDir work;
+            for (const QString& data : dir.entryList(QDir::Files))
+                if (!data.endsWith(QLatin1String(".txt")) && !data.endsWith(QLatin1String(".md")))
+                    QFile::copy(dir.filePath(data), work.filePath(data));
+            const Replayed r = replay(dir.filePath(name), command, work.path());
             EXPECT_EQ(r.simStatus, 0) << qPrintable(r.simErrors);
             EXPECT_TRUE(r.simErrors.endsWith(QLatin1String("played to the end\n"))) << qPrintable(r.simErrors);
             EXPECT_EQ(QString::number(r.cliStatus), headerValue(text, QStringLiteral("result")))

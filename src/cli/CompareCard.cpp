@@ -1,0 +1,108 @@
+// kelvano-cli compare --port: the card side of the comparison, driven like an action.
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdio>
+
+#include "actions/Compare.h"
+#include "cli/CliLink.h"
+#include "cli/Commands.h"
+#include "cli/TerminalHost.h"
+#include "device/Models.h"
+
+namespace kelvano {
+
+namespace {
+
+// The runner's window on a terminal: each new status on a line of its own.
+class CompareView final : public NullActionView {
+  public:
+    void setCaption(const QString& caption) override { caption_ = caption; }
+    void setLabel(const QString& text) override {
+        if (text == label_) return;
+        label_ = text;
+        if (!text.isEmpty())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+    }
+    void requestClose() override {
+        if (onClose) onClose();
+    }
+    std::function<void()> onClose;
+
+  private:
+    QString caption_, label_;
+};
+
+bool parseMemoryList(const QString& list, EnableBoxes& boxes) {
+    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
+    for (const QString& raw : list.split(QLatin1Char(','))) {
+        const QString m = raw.trimmed().toLower();
+        if (m == QLatin1String("prog"))
+            boxes.prog = true;
+        else if (m == QLatin1String("data"))
+            boxes.data = true;
+        else if (m == QLatin1String("config"))
+            boxes.config = true;
+        else if (m == QLatin1String("eeprom"))
+            boxes.eep = true;
+        else
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
+                   std::optional<CompareReport>& report, bool& readFailed) {
+    if (!isPicCode(args.card) && !isAvrAction(args.card)) {
+        std::fprintf(stderr, "kelvano-cli: no action handles card type %d (see 'cards')\n",
+                     args.card);
+        return 2;
+    }
+    EnableBoxes enable;
+    if (args.options.contains(QStringLiteral("memories")) &&
+        !parseMemoryList(args.options.value(QStringLiteral("memories")), enable)) {
+        std::fputs("kelvano-cli: --memories takes a comma list of prog, data, config and eeprom\n",
+                   stderr);
+        return 2;
+    }
+    cbEepMemClick(args.card, enable);
+    if (isPicCode(args.card)) ReadPicPage(buffers, fuses);
+
+    Options options;
+    options.warnEnable = !args.options.contains(QStringLiteral("no-warnings"));
+    options.smartAuto = !args.options.contains(QStringLiteral("no-wait"));
+    RealClock clock;
+    NullMainView mainView;
+    CliLink link(host, clock, mainView, options, args.port, args.card);
+    if (link.simBox() && args.options.contains(QStringLiteral("trace")))
+        link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
+    TCom& com = link.com();
+    CardCompare compare(host, clock, buffers, com, options, enable, mainView);
+    CompareView view;
+    compare.runner().setView(&view);
+    com.setProgressView(&compare.runner());
+    com.Connect();
+    if (!com.linkReady()) {
+        if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
+        com.Disconnect();
+        return 1;
+    }
+    compare.prepare();
+    QEventLoop loop;
+    bool closing = false;
+    view.onClose = [&] {
+        if (closing) return;
+        closing = true;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    };
+    compare.runner().start(ActionCode::Read, compare.memories());
+    loop.exec();
+    compare.runner().FormClose();
+    com.Disconnect();
+    report = compare.report();
+    readFailed = compare.failed();
+    return 0;
+}
+
+}  // namespace kelvano

@@ -1,0 +1,100 @@
+// kelvano-cli compare: the buffers (filled by --load) against a file, or against the card in
+// the box. The report goes to standard output, as text or one line per run.
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+
+#include "cli/Commands.h"
+#include "cli/TerminalHost.h"
+#include "device/Compare.h"
+#include "device/FusePages.h"
+#include "device/uDevices.h"
+#include "fileio/FileCompare.h"
+#include "fileio/uFileio.h"
+
+namespace kelvano {
+
+int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
+                   std::optional<CompareReport>& report, bool& readFailed);
+
+namespace {
+
+int usageError(const QString& text) {
+    std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
+    return 2;
+}
+
+bool parseSlotFile(const QString& value, int& slot, QString& file) {
+    const int eq = value.indexOf(QLatin1Char('='));
+    bool ok = false;
+    slot = eq > 0 ? value.left(eq).toInt(&ok) : 0;
+    file = eq > 0 ? value.mid(eq + 1) : QString();
+    return ok && slot >= 1 && slot <= 3 && !file.isEmpty();
+}
+
+}  // namespace
+
+int runCompare(const CliArgs& args) {
+    const bool withCard = !args.port.isEmpty();
+    if (withCard == !args.positional.isEmpty())
+        return usageError(
+            QStringLiteral("compare needs either --port NAME (the card) or SLOT=FILE (a file)"));
+    int slot = 0;
+    QString file;
+    if (!withCard &&
+        (args.positional.size() != 1 || !parseSlotFile(args.positional.first(), slot, file)))
+        return usageError(QStringLiteral("compare takes one SLOT=FILE with SLOT 1, 2 or 3"));
+
+    TerminalHost host(args.options.contains(QStringLiteral("yes")));
+    TDevices devices;
+    devices.DeviceId = args.card;
+    devices.ApplyBuffers(nullptr, false);
+    FuseModel fuses;
+    if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
+    const QString crd = QCoreApplication::applicationDirPath() + QStringLiteral("/kelvano.crd");
+    {
+        auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
+        io->setGridsShown(false);
+        io->CrdPath = crd;
+        for (const auto& load : args.loads)
+            if (!io->OpenFile(load.second, load.first)) return 1;
+    }
+
+    std::optional<CompareReport> report;
+    bool readFailed = false;
+    if (withCard) {
+        const int status = runCardCompare(args, devices, fuses, host, report, readFailed);
+        if (status != 0) return status;
+    } else {
+        report = compareWithFile(devices, file, slot, host, crd);
+    }
+    if (!report) return 1;
+    const QString out =
+        args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
+    std::fputs(qPrintable(out), stdout);
+    std::fflush(stdout);
+    if (report->differences() > 0 || readFailed) return 1;
+    return report->identical() ? 0 : 3;
+}
+
+QString compareCommandHelp() {
+    return QStringLiteral(
+        "\n"
+        "Comparing (the buffers are what --load put into them, blank otherwise):\n"
+        "  --card CODE [--load SLOT=FILE]... compare SLOT=FILE\n"
+        "                       with a file, read as an open would read it into SLOT\n"
+        "  --card CODE --port NAME [--load SLOT=FILE]... [--memories LIST] compare\n"
+        "                       with the card in the box: its ticked memories are read (as\n"
+        "                       read does) and compared; on cards whose EEPROM needs the loader\n"
+        "                       that replaces the controller's program, the EEPROM is compared\n"
+        "                       only when the question is answered OK (--yes)\n"
+        "  --diff-format        one line per run of adjacent differing addresses instead of the\n"
+        "                       report: MEMORY FIRST-LAST COUNT EXPECTED FOUND (memory flash,\n"
+        "                       data, eeprom or config; values in hex without blanks), then\n"
+        "                       \"skipped MEMORY\" for each memory not compared\n"
+        "  Exit status: 0 nothing differs, 1 differences or a failed read, 2 usage error,\n"
+        "  3 nothing differs in what was compared but a memory was not compared (a protected\n"
+        "  controller, the loader not agreed to).\n");
+}
+
+}  // namespace kelvano

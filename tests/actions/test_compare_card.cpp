@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "ActionRig.h"
+#include "actions/Compare.h"
+
+using namespace kelvano;
+using namespace kelvano::test;
+
+namespace {
+
+// Runs a card comparison as the window runs an action: card wait, sequence, close.
+CompareReport compareCard(ActionRig& rig, bool* failed = nullptr) {
+    CardCompare c(rig.host, rig.clock, rig.devices, rig.com, rig.options, rig.enable, rig.mainView);
+    TActions& a = c.runner();
+    a.setView(&rig.view);
+    c.prepare();
+    a.start(ActionCode::Read, c.memories());
+    for (int ticks = 0; !a.closeRequested() && ticks < 100; ++ticks) {
+        rig.clock.advance(a.tickIntervalMs());
+        a.Startup();
+    }
+    a.FormClose();
+    if (failed) *failed = c.failed();
+    return c.report();
+}
+
+// A loader card whose flash, data and EEPROM differ from the blank buffers in scattered and
+// adjacent places.
+void changeAvrCard(SimCard& card) {
+    card.flash[0x10] = 0x1234;
+    card.flash[0x11] = 0xC00F;
+    card.flash[0x800] = 0x0000;
+    card.data[0x1FF] = 0x00;
+    card.eeprom[0] = 0x12;
+    card.eeprom[1] = 0x34;
+    card.eeprom[0x1FFF] = 0x00;
+}
+
+}  // namespace
+
+TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
+    for (bool agree : {true, false}) {
+        SCOPED_TRACE(agree);
+        ActionRig rig(20);  // AT90S8515 + 24C64 through the loader
+        rig.options.warnEnable = true;
+        rig.host.answerOk = agree;
+        changeAvrCard(rig.box.card());
+        ASSERT_TRUE(rig.connect());
+        bool failed = true;
+        const CompareReport r = compareCard(rig, &failed);
+        EXPECT_FALSE(failed);
+        ASSERT_EQ(rig.host.questions.size(), 1);
+        EXPECT_TRUE(rig.host.questions[0].startsWith(
+            "Warning!|Comparing the external EEPROM installs the EEPROM loader in place of the "
+            "controller's program."));
+        const QString controller =
+            "flash 0010-0011 2 FFFFFFFF 1234C00F\n"
+            "flash 0800-0800 1 FFFF 0000\n"
+            "data 01FF-01FF 1 FF 00\n";
+        if (agree) {
+            EXPECT_EQ(r.diffLines(), controller +
+                                         "eeprom 0000-0001 2 FFFF 1234\n"
+                                         "eeprom 1FFF-1FFF 1 FF 00\n");
+        } else {
+            EXPECT_EQ(r.diffLines(), controller + "skipped eeprom\n");
+            EXPECT_NE(r.text().indexOf(
+                          "EEPROM Memory: not compared (reading it needs the loader in place of "
+                          "the controller's program; not agreed)"),
+                      -1);
+            EXPECT_EQ(rig.box.card().flash[0x10], 0x1234);  // no loader went in
+        }
+        // The user's buffers are what they were.
+        EXPECT_EQ(rig.devices.ProgBuf[0x10], 0xFFFF);
+        EXPECT_EQ(rig.devices.DataBuf[0x1FF], 0xFF);
+        EXPECT_EQ(rig.devices.EepBuf[0], 0xFF);
+        EXPECT_TRUE(rig.host.errors.isEmpty());
+    }
+}
+
+TEST(CardCompare, ProtectedCardsSayWhatCouldNotBeRead) {
+    {
+        ActionRig rig(10);  // PIC16F84 + 24C16, EEPROM wired to the box
+        rig.options.warnEnable = true;
+        SimCard& card = rig.box.card();
+        card.picConfig = 0x3FCF;  // code protection on
+        card.picId = {0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF};
+        card.flash[5] = 0x1111;
+        card.eeprom[3] = 0x33;
+        ASSERT_TRUE(rig.connect());
+        const CompareReport r = compareCard(rig);
+        EXPECT_EQ(r.text(),
+                  "Program Memory: not compared (the controller is code-protected, configuration "
+                  "word 3FCF)\n"
+                  "Data Memory: not compared (the controller is code-protected, configuration word "
+                  "3FCF)\n"
+                  "Configuration: 1 difference in 1 run\n"
+                  "  2007       expected 3FFF\n"
+                  "             found    3FCF\n"
+                  "EEPROM Memory: 1 difference in 1 run\n"
+                  "  0003       expected FF\n"
+                  "             found    33\n"
+                  "2 differences in all.\n");
+        EXPECT_TRUE(rig.host.questions.isEmpty());  // no loader, no question, no warning box
+    }
+    {
+        ActionRig rig(20);
+        rig.enable.eep = false;
+        rig.box.card().lockBits = 0xF9;  // both lock bits programmed
+        ASSERT_TRUE(rig.connect());
+        const CompareReport r = compareCard(rig);
+        EXPECT_EQ(r.diffLines(), "skipped flash\nskipped data\n");
+        EXPECT_EQ(
+            r.memories[0].note,
+            "not read: AVR-Device is protected! Can't read, verify or blank check the device.");
+        EXPECT_FALSE(r.identical());
+    }
+}
+
+TEST(CardCompare, AFailedReadIsReportedAndWhatFollowsIsNotCompared) {
+    ActionRig rig(20);
+    rig.enable.eep = false;
+    ASSERT_TRUE(rig.connect());
+    SimFault silent;
+    silent.family = "Y";
+    silent.at = 40;  // inside the flash read, after the identification
+    silent.times = 0;
+    rig.box.addFault(silent);
+    bool failed = false;
+    const CompareReport r = compareCard(rig, &failed);
+    EXPECT_TRUE(failed);
+    ASSERT_EQ(r.memories.size(), 2u);
+    EXPECT_FALSE(r.memories[0].compared);
+    EXPECT_EQ(r.memories[0].note, "not read: Error while reading program memory");
+    EXPECT_EQ(r.memories[1].note, "not read: Error while reading program memory");
+    EXPECT_EQ(rig.host.errors, QStringList{"Error while reading program memory"});
+}
+
+// A full 24C512 card (AT90S8515 + 24C512 through the loader) at the box's 115200 baud, in
+// the virtual time of the simulated line: the comparison costs no more than a read.
+TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
+    auto measure = [](bool compare, qint64& ms) {
+        VirtualClock clock;
+        RecordingHost host;
+        RecordingMainView mainView;
+        Options options;
+        options.ports = {QStringLiteral("SIM")};
+        options.portIndex = 0;
+        SimBox box(SimBox::Model::Serial, 26);
+        box.setLoaderImages(testLoaders());
+        for (size_t i = 0; i < box.card().eeprom.size(); ++i)
+            box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
+        TUsb usb;
+        TCom com(
+            host, clock, mainView, options, usb,
+            [&](const QString&) {
+                auto port = std::make_unique<SimSerialPort>(box, clock);
+                port->setLineSpeed(115200);
+                return port;
+            },
+            storeOf(testLoaders()));
+        TDevices devices;
+        devices.DeviceId = 26;
+        devices.ApplyBuffers(nullptr, false);
+        for (int i = 0; i < devices.EepBuf.length(); ++i)
+            devices.EepBuf[i] = uint8_t(i * 7 + (i >> 8));
+        EnableBoxes enable;
+        FuseModel fuses;
+        NullActionView view;
+        com.Connect();
+        ASSERT_TRUE(com.linkReady());
+        const qint64 start = clock.nowMs();
+        CardCompare c(host, clock, devices, com, options, enable, mainView);
+        TActions read(host, clock, devices, com, options, enable, fuses, mainView);
+        TActions& a = compare ? c.runner() : read;
+        a.setView(&view);
+        if (compare) c.prepare();
+        a.start(ActionCode::Read, compare ? c.memories() : MemorySet::all());
+        while (!a.closeRequested()) {
+            clock.advance(a.tickIntervalMs());
+            a.Startup();
+        }
+        a.FormClose();
+        ms = clock.nowMs() - start;
+        EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join(" / ").toStdString();
+        if (compare)
+            EXPECT_EQ(c.report().text(),
+                      "Program Memory: no differences in 4096 addresses\n"
+                      "Data Memory: no differences in 512 addresses\n"
+                      "EEPROM Memory: no differences in 65536 addresses\n"
+                      "No differences.\n");
+        else
+            EXPECT_EQ(devices.EepBuf[0xFFFF], uint8_t(0xFFFF * 7 + 0xFF));
+    };
+    qint64 readMs = 0, compareMs = 0;
+    measure(false, readMs);
+    measure(true, compareMs);
+    RecordProperty("read_ms", int(readMs));
+    RecordProperty("compare_ms", int(compareMs));
+    std::printf("24C512 card at 115200 baud: read %lld ms, compare %lld ms (virtual line time)\n",
+                static_cast<long long>(readMs), static_cast<long long>(compareMs));
+    EXPECT_GT(readMs, 60000);  // 65536 loader exchanges and more
+    EXPECT_LE(compareMs, readMs);
+}

@@ -1,0 +1,140 @@
+// kelvano-cli's command line: the same command from every spelling scripts use, usage errors,
+// the generated help, and the words a command may take after its name.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "cli/CliParser.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace kelvano {
+namespace {
+
+struct Parsed {
+    CliParse result;
+    CliArgs args;
+};
+
+Parsed parse(const QStringList& arguments,
+             const std::vector<CliCommand>& commands = cliCommands()) {
+    Parsed p;
+    p.result = parseCommandLine(arguments, p.args, cliOptions(), commands);
+    return p;
+}
+
+QString describe(const CliArgs& a) {
+    QStringList out{a.command, a.port, QString::number(a.card), a.cardGiven ? "given" : "default"};
+    for (const auto& [slot, file] : a.loads)
+        out << QStringLiteral("load %1=%2").arg(slot).arg(file);
+    for (const auto& [slot, file] : a.saves)
+        out << QStringLiteral("save %1=%2").arg(slot).arg(file);
+    for (auto it = a.options.begin(); it != a.options.end(); ++it)
+        out << it.key() + ":" + it.value();
+    out << a.positional;
+    return out.join(" | ");
+}
+
+TEST(CliParser, OptionsBeforeOrAfterTheCommandInEitherSpelling) {
+    const QString expected =
+        "program | SIM | 13 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | "
+        "memories:prog,data | "
+        "verify:1 | yes:1";
+    const QList<QStringList> spellings{
+        {"--port", "SIM", "--card", "13", "--load", "1=a.hex", "--memories", "prog,data", "--yes",
+         "--verify", "program", "--load", "2=b.bin", "--save", "3=c.hex"},
+        {"program", "--port=SIM", "--card=13", "--load=1=a.hex", "--load", "2=b.bin",
+         "--memories=prog,data", "--yes", "--verify", "--save=3=c.hex"},
+        {"--verify", "--card", "20", "--load", "1=a.hex", "--load=2=b.bin", "program", "--card",
+         "13", "--port", "SIM", "--save", "3=c.hex", "--yes", "--memories", "prog", "--memories",
+         "prog,data"},
+    };
+    for (const QStringList& line : spellings) {
+        const Parsed p = parse(line);
+        ASSERT_EQ(p.result.outcome, CliParse::Run) << p.result.text.toStdString();
+        EXPECT_EQ(describe(p.args), expected) << line.join(' ').toStdString();
+        EXPECT_EQ(p.result.command->name, std::string("program"));
+    }
+    const Parsed defaults = parse({"cards"});
+    ASSERT_EQ(defaults.result.outcome, CliParse::Run);
+    EXPECT_EQ(describe(defaults.args), "cards |  | 10 | default");
+}
+
+TEST(CliParser, UsageErrorsNameTheirCause) {
+    const QList<QPair<QStringList, QString>> cases{
+        {{}, "no command given"},
+        {{"--port", "SIM"}, "no command given"},
+        {{"cards", "--memories", "prog"}, "--memories is not an option of cards"},
+        {{"--trace", "t.txt", "dump"}, "--trace is not an option of dump"},
+        {{"--save", "1=a.hex", "dump"}, "--save is not an option of dump"},
+        {{"read", "--card"}, "--card: 1 required CODE missing"},
+        {{"--card", "ten", "dump"}, "--card takes a card type code, not \"ten\""},
+        {{"convert", "--load", "4=a.hex"},
+         "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
+        {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
+        {{"--colour", "cards"}, "The following argument was not expected: --colour"},
+        {{"cards", "all"}, "The following argument was not expected: all"},
+        {{"read", "erase"}, "The following argument was not expected: erase"},
+        {{"help", "flash"}, "no command flash"},
+    };
+    for (const auto& [line, message] : cases) {
+        const Parsed p = parse(line);
+        EXPECT_EQ(p.result.outcome, CliParse::UsageError) << line.join(' ').toStdString();
+        EXPECT_EQ(p.result.text, message) << line.join(' ').toStdString();
+    }
+}
+
+TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
+    const Parsed top = parse({"--help"});
+    ASSERT_EQ(top.result.outcome, CliParse::Help);
+    const QString& h = top.result.text;
+    for (const char* line :
+         {"Exit status:\n  0    done\n  1    failed (the error text goes to standard error)\n"
+          "  2    usage error\n  3    partial: some memories could not be read\n"
+          "  130  interrupted (Ctrl-C or SIGTERM)\n",
+          "Usage: kelvano-cli [OPTIONS] [COMMAND]", "  --mega163 LOCK:FUSELOW:FUSEHIGH ",
+          "  program ", "  blank ", "  info "})
+        EXPECT_TRUE(h.contains(QLatin1String(line))) << line;
+
+    // A command's help: its own options and its longer text, no other command's options.
+    const Parsed read = parse({"--port", "SIM", "read", "--help"});
+    ASSERT_EQ(read.result.outcome, CliParse::Help);
+    EXPECT_TRUE(read.result.text.contains("Usage: kelvano-cli read [OPTIONS]"));
+    EXPECT_TRUE(read.result.text.contains("  --memories LIST "));
+    EXPECT_TRUE(read.result.text.contains(actionCommandsHelp().trimmed()));
+    EXPECT_FALSE(read.result.text.contains("--type"));
+    EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
+    EXPECT_EQ(parse({"help"}).result.text, h);
+    EXPECT_EQ(parse({"--version"}).result.text, "kelvano-cli 2.5.0.2\n");
+
+    // Everything at once, each command's text once.
+    const QString all = parse({"--help-all"}).result.text;
+    EXPECT_TRUE(all.startsWith(h));
+    EXPECT_EQ(all.count(actionCommandsHelp()), 1);
+    EXPECT_EQ(all.count(fileCommandsHelp()), 1);
+    EXPECT_EQ(all.count(infoCommandHelp()), 1);
+}
+
+int runNothing(const CliArgs&) { return 0; }
+QString noHelp() { return QStringLiteral("\nA command with words after it.\n"); }
+
+TEST(CliParser, CommandsWithWordsAfterThemGetThemInOrder) {
+    const std::vector<CliCommand> commands{
+        {"job", "run or check a job", {"port", "card"}, runNothing, noHelp, "WHAT FILE..."},
+        {"cards", "list the card types", {}, runNothing, noHelp},
+    };
+    Parsed p =
+        parse({"--port", "SIM", "job", "run", "--card", "12", "line1.job", "line2.job"}, commands);
+    ASSERT_EQ(p.result.outcome, CliParse::Run) << p.result.text.toStdString();
+    EXPECT_EQ(describe(p.args), "job | SIM | 12 | given | run | line1.job | line2.job");
+    EXPECT_TRUE(parse({"job", "--help"}, commands).result.text.contains("WHAT FILE..."));
+
+    p = parse({"cards", "run"}, commands);
+    EXPECT_EQ(p.result.outcome, CliParse::UsageError);
+    EXPECT_TRUE(p.args.positional.isEmpty());
+}
+
+}  // namespace
+}  // namespace kelvano

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include "device/BufferHistory.h"
+#include "device/GridEdit.h"
+
+using namespace kelvano;
+
+TEST(CellTyping, FourteenBitWordsAndInvalidCharacters) {
+    // PIC words: the first digit takes 0..3 only.
+    EXPECT_EQ(typeHexDigit(0x0000, 0, '3', ViewMode::PicWords8).value, 0x3000);
+    const Typed over = typeHexDigit(0x0FFF, 0, '4', ViewMode::PicWords8);
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.refusal, "A program word of this controller has 14 bits: at most 3FFF.");
+    EXPECT_EQ(typeHexDigit(0x3FFF, 3, 'a', ViewMode::PicWords8).value, 0x3FFA);
+    // AVR words take all 16 bits; bytes two digits.
+    EXPECT_EQ(typeHexDigit(0x0FFF, 0, 'C', ViewMode::AvrWords8).value, 0xCFFF);
+    EXPECT_EQ(typeHexDigit(0x00A5, 1, '0', ViewMode::Bytes16).value, 0x00A0);
+    EXPECT_EQ(typeHexDigit(0x00A5, 0, '7', ViewMode::Bytes16).value, 0x0075);
+    for (QChar bad : {QChar('G'), QChar(' '), QChar('+'), QChar(0x00E4)}) {
+        const Typed t = typeHexDigit(0x00, 0, bad, ViewMode::Bytes16);
+        EXPECT_FALSE(t.ok);
+        EXPECT_EQ(t.refusal, "Type a hexadecimal digit (0-9, A-F).");
+    }
+    // Text: the byte, a PIC word's low byte, an AVR word's high or low byte.
+    EXPECT_EQ(typeTextChar(0xFF, 0, 'A', ViewMode::Bytes16).value, 0x41);
+    EXPECT_EQ(typeTextChar(0x2A7F, 0, 'B', ViewMode::PicWords8).value, 0x2A42);
+    EXPECT_EQ(typeTextChar(0x1234, 0, 'C', ViewMode::AvrWords8).value, 0x4334);
+    EXPECT_EQ(typeTextChar(0x1234, 1, '~', ViewMode::AvrWords8).value, 0x127E);
+    for (ushort bad : {ushort(0x1F), ushort(0x7F), ushort(0xE9)}) {
+        const Typed t = typeTextChar(0x00, 0, QChar(bad), ViewMode::Bytes16);
+        EXPECT_FALSE(t.ok);
+        EXPECT_EQ(t.refusal, "Type a printable character (codes 20 to 7E).");
+    }
+}
+
+TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
+    EXPECT_EQ(parseAddress("0", 64), 0);
+    EXPECT_EQ(parseAddress("$3f", 64), 63);
+    EXPECT_EQ(parseAddress("0x3F", 64), 63);
+    EXPECT_FALSE(parseAddress("40", 64));
+    EXPECT_FALSE(parseAddress("-1", 64));
+    EXPECT_FALSE(parseAddress("zz", 64));
+    EXPECT_EQ(parseAddress("FFFF", 65536), 0xFFFF);
+
+    TBufArray bytes;
+    bytes.resize(64, 0xFF);
+    bytes[0] = 'K';
+    bytes[1] = 'E';
+    bytes[62] = 'K';
+    bytes[63] = 'E';
+    const auto ke = parsePattern("KE", false, ViewMode::Bytes16);
+    ASSERT_TRUE(ke);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, -1, true), 0);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, 0, true), 62);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, 62, true), -1);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, 64, false), 62);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, 62, false), 0);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *ke, 0, false), -1);
+    const auto hex = parsePattern("45 ff", true, ViewMode::Bytes16);
+    ASSERT_TRUE(hex);
+    EXPECT_EQ(findPattern(bytes, ViewMode::Bytes16, *hex, -1, true), 1);
+    EXPECT_FALSE(parsePattern("123", true, ViewMode::Bytes16));
+    EXPECT_FALSE(parsePattern("4G", true, ViewMode::Bytes16));
+    EXPECT_FALSE(parsePattern("4000", true, ViewMode::PicWords8));
+    EXPECT_FALSE(parsePattern("  ", true, ViewMode::Bytes16));
+
+    // AVR words: hex finds words, text runs high byte first and starts on a word.
+    TBufArray avr;
+    avr.resize(8, 0xFFFF);
+    avr[6] = 0x4142;
+    avr[7] = 0x4344;
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8,
+                          *parsePattern("ABCD", false, ViewMode::AvrWords8), -1, true),
+              6);
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8, *parsePattern("BC", false, ViewMode::AvrWords8),
+                          -1, true),
+              -1);
+    EXPECT_EQ(findPattern(avr, ViewMode::AvrWords8,
+                          *parsePattern("4344", true, ViewMode::AvrWords8), 8, false),
+              7);
+    // PIC words: hex under 14 bits (a stored 0xFFFF is 3FFF), text the low byte.
+    TBufArray pic;
+    pic.resize(8, 0xFFFF);
+    pic[7] = 0x3441;
+    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8,
+                          *parsePattern("3FFF 3441", true, ViewMode::PicWords8), -1, true),
+              6);
+    EXPECT_EQ(findPattern(pic, ViewMode::PicWords8, *parsePattern("A", false, ViewMode::PicWords8),
+                          -1, true),
+              7);
+}
+
+TEST(BufferHistory, UndoRedoAcrossEditsFillsAndLoads) {
+    TDevices d;
+    d.DeviceId = 20;
+    d.ApplyBuffers(nullptr, false);
+    BufferHistory h(d);
+    EXPECT_FALSE(h.record("Nothing"));
+
+    // A load: flash and data change together, the file becomes the origin.
+    for (int i = 0; i < 4096; ++i) d.ProgBuf[i] = static_cast<uint16_t>(i);
+    d.DataBuf[5] = 0x12;
+    h.origin(1).file = "prog.hex";
+    ASSERT_TRUE(h.record("Load"));
+    // An edit marks the buffer edited.
+    d.ProgBuf[100] = 0xBEEF;
+    h.origin(1).edited = true;
+    ASSERT_TRUE(h.record("Edit"));
+    // A fill of the external EEPROM.
+    for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = 0x00;
+    ASSERT_TRUE(h.record("Fill"));
+    EXPECT_EQ(h.undoText(), "Fill");
+
+    EXPECT_EQ(h.undo(), std::vector<int>{3});
+    EXPECT_EQ(d.EepBuf[8191], 0xFF);
+    EXPECT_EQ(h.undo(), std::vector<int>{1});
+    EXPECT_EQ(d.ProgBuf[100], 100);
+    EXPECT_FALSE(h.origin(1).edited);
+    EXPECT_EQ(h.origin(1).file, "prog.hex");
+    EXPECT_EQ(h.undo(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(d.ProgBuf[4095], 0xFFFF);
+    EXPECT_EQ(d.DataBuf[5], 0xFF);
+    EXPECT_EQ(h.origin(1).file, "");
+    EXPECT_FALSE(h.canUndo());
+
+    EXPECT_EQ(h.redo(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(d.ProgBuf[4095], 4095);
+    EXPECT_EQ(h.redo(), std::vector<int>{1});
+    EXPECT_EQ(d.ProgBuf[100], 0xBEEF);
+    EXPECT_TRUE(h.origin(1).edited);
+    // A new change drops what could be redone.
+    d.DataBuf[0] = 0x01;
+    ASSERT_TRUE(h.record("Edit", 7));
+    EXPECT_FALSE(h.canRedo());
+    EXPECT_EQ(d.EepBuf[0], 0xFF);
+    // Digits typed over one cell (one merge key) are one step; another cell is the next.
+    d.DataBuf[0] = 0x12;
+    ASSERT_TRUE(h.record("Edit", 7));
+    d.DataBuf[1] = 0x34;
+    ASSERT_TRUE(h.record("Edit", 8));
+    EXPECT_EQ(h.undo(), std::vector<int>{2});
+    EXPECT_EQ(d.DataBuf[0], 0x12);
+    EXPECT_EQ(h.undo(), std::vector<int>{2});
+    EXPECT_EQ(d.DataBuf[0], 0xFF);
+    EXPECT_EQ(d.DataBuf[1], 0xFF);
+}

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "Recorders.h"
+#include "fileio/FileCompare.h"
+
+using namespace kelvano;
+using namespace kelvano::test;
+
+// A PIC file against blank buffers: every memory of slot 1 with its own runs, the
+// configuration at its own addresses, and the window's buffers, labels and pages untouched.
+TEST(FileCompare, PicFileAgainstBlankBuffersLeavesTheBuffersAlone) {
+    Bench b(10);
+    b.devices.DataBuf[2] = 0x4C;  // already what the file holds there
+    const TBufArray flashBefore = b.devices.ProgBuf, dataBefore = b.devices.DataBuf;
+    const auto r = compareWithFile(b.devices, testData("pic16f84_config_id_eeprom.hex"), 1, b.host);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->diffLines(),
+              "flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"
+              "flash 0100-0100 1 3FFF 347F\n"
+              "data 0000-0001 2 FFFF 4B45\n"
+              "data 0003-0008 6 FFFFFFFFFFFF 56414E4F00A5\n"
+              "config 2000-2003 4 000F000F000F000F 0001000200030004\n"
+              "config 2007-2007 1 3FFF 3FF1\n");
+    EXPECT_EQ(b.devices.ProgBuf, flashBefore);
+    EXPECT_EQ(b.devices.DataBuf, dataBefore);
+    EXPECT_EQ(b.devices.CfgWord, 0x3FFF);
+    EXPECT_TRUE(b.view.pages.empty());
+    EXPECT_TRUE(b.host.errors.isEmpty());
+}
+
+TEST(FileCompare, ExternalEepromSlotOfAnAvrCardAndAnUnreadableFile) {
+    Bench b(20);
+    QByteArray bytes(8192, '\xFF');
+    bytes[0x1000] = 0x12;
+    bytes[0x1FFF] = 0x00;
+    const QString name = b.write("eep.bin", bytes);
+    b.devices.EepBuf[0x1FFF] = 0x00;
+    b.devices.EepBuf[0x0000] = 0x55;
+    const auto r = compareWithFile(b.devices, name, 3, b.host);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->diffLines(), "eeprom 0000-0000 1 55 FF\neeprom 1000-1000 1 FF 12\n");
+    ASSERT_EQ(r->memories.size(), 1u);
+    EXPECT_EQ(r->memories[0].grid, 3);
+
+    const auto bad = compareWithFile(b.devices, b.write("bad.hex", ":10000000ZZ\n"), 1, b.host);
+    EXPECT_FALSE(bad.has_value());
+    EXPECT_EQ(b.host.errors.size(), 1);
+}
