@@ -69,8 +69,10 @@ std::optional<uint64_t> SerialSpec::valueAt(uint64_t index) const {
 }
 
 QString SerialSpec::text(uint64_t value) const {
+    // The ASCII forms as the card carries them, with their leading zeros.
     if (form == Form::AsciiHex)
         return QString::number(qulonglong(value), 16).toUpper().rightJustified(size, u'0');
+    if (form == Form::AsciiDec) return QString::number(qulonglong(value)).rightJustified(size, u'0');
     return QString::number(qulonglong(value));
 }
 

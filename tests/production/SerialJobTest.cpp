@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "Printers.h"
 #include "production/Job.h"
 #include "production/SerialNumber.h"
 
