@@ -40,21 +40,21 @@ void TActions::avrModeCommands() {
 QString TActions::AvrDeviceName(uint32_t signature) const {
     QString name = QStringLiteral("Unknown device: $") +
                    QString::number(signature & 0xFFFFFF, 16).toUpper().rightJustified(6, u'0');
-    for (const AvrSignature& row : AvrSignatureTable)
+    for (const AvrSignature& row : signatures_)
         if (row.signature == signature) name = row.name;
     return name;
 }
 
 bool TActions::AvrIdentify(int id, bool reportProtection) {
-    const uint32_t expected = AvrSignatureTable[static_cast<size_t>(expectedSlot(id))].signature;
-    const bool program = ActionMode == 5;
+    const uint32_t expected = signatures_[static_cast<size_t>(expectedSlot(id))].signature;
+    const bool program = programming();
 
     avrModeCommands();
     QString sync;
     if (com_.UsbConnected) {
         usbPacket(QByteArray::fromHex("04AC530000"));
-        if (UsbReplyCount >= 2)
-            sync = QString::fromLatin1(hex2(UsbReply[0]) + hex2(UsbReply[1]));
+        if (usbReplyCount_ >= 2)
+            sync = QString::fromLatin1(hex2(usbReply_[0]) + hex2(usbReply_[1]));
     } else {
         QByteArray reply;
         tx("YAC530000", reply, 200);
@@ -75,6 +75,7 @@ bool TActions::AvrIdentify(int id, bool reportProtection) {
         fuses_.avr.lockBit2 = (value & 0x40) == 0;
         fuses_.avr.avrFuse = (value & 0x01) == 0;
         fuses_.notify();
+        done(Memory::Configuration, ActionCode::Read);
     }
     if (id == 31 && !program) {
         if (!serialOnly(usbNoMega())) return true;
@@ -89,6 +90,7 @@ bool TActions::AvrIdentify(int id, bool reportProtection) {
         devices_.FuseHigh = static_cast<uint8_t>(high);
         devices_.LockByte = static_cast<uint8_t>(lock);
         RefreshMega163Page(devices_, fuses_);
+        done(Memory::Configuration, ActionCode::Read);
     }
 
     int b0 = 0, b1 = 0, b2 = 0;
@@ -120,8 +122,8 @@ bool TActions::AvrIdentify(int id, bool reportProtection) {
     return true;
 }
 
-void TActions::AvrMemoryOperation(int memory, int code) {
-    const bool flash = memory == 1;
+void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
+    const bool flash = memory == Memory::Program;
     TBufArray& buf = flash ? devices_.ProgBuf : devices_.DataBuf;
     const int last = buf.length() - 1;
     const bool usb = com_.UsbConnected;
@@ -132,19 +134,19 @@ void TActions::AvrMemoryOperation(int memory, int code) {
     host_.processEvents();
     // Page writes of the ATmega163 have no packet form: stop before anything is written
     // rather than report success for a card that was never programmed.
-    if (flash && code == 5 && mega && !serialOnly(usbNoMega())) return;
+    if (flash && code == ActionCode::Program && mega && !serialOnly(usbNoMega())) return;
     beginLoop(last);
     if (!usb) sendLabel(flash ? "PRG:" : "DAT:");
 
     bool pageDirty = false;
-    for (int a = 0; a <= last && !Aborted; ++a) {
+    for (int a = 0; a <= last && !aborted_; ++a) {
         step(a);
         if (!usb) sendAddressEvery16(a, last);
         const uint8_t hh = static_cast<uint8_t>(a >> 8);
         const uint8_t ll = static_cast<uint8_t>(a & 0xFF);
         const uint16_t word = buf[a];
 
-        if (flash && code != 5) {
+        if (flash && code != ActionCode::Program) {
             int high = 0, low = 0;
             if (!avrInstruction(0x28, hh, ll, 0x00, 10, high) ||
                 !avrInstruction(0x20, hh, ll, 0x00, 10, low)) {
@@ -152,11 +154,11 @@ void TActions::AvrMemoryOperation(int memory, int code) {
                 break;
             }
             const uint16_t read = static_cast<uint16_t>(high * 256 + low);
-            if (code == 1) {
+            if (code == ActionCode::Read) {
                 buf[a] = read;
-            } else if (code == 3 && read != 0xFFFF) {
+            } else if (code == ActionCode::BlankCheck && read != 0xFFFF) {
                 ShowError(QStringLiteral("Device not blank at $") + hex4s(a));
-            } else if (code == 4 && read != word) {
+            } else if (code == ActionCode::Verify && read != word) {
                 ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
                           QStringLiteral(" (Program Memory)"));
             }
@@ -193,15 +195,15 @@ void TActions::AvrMemoryOperation(int memory, int code) {
                 clock_.sleepMs(20);
                 if (reply.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
             }
-        } else if (code != 5) {
+        } else if (code != ActionCode::Program) {
             int value = 0;
             if (!avrInstruction(0xA0, hh, ll, 0x00, 10, value)) {
                 ShowError(QStringLiteral("Error while reading data memory"));
                 break;
             }
-            if (code == 1) {
+            if (code == ActionCode::Read) {
                 buf[a] = static_cast<uint16_t>(value);
-            } else if (code == 4 && value != (word & 0xFF)) {
+            } else if (code == ActionCode::Verify && value != (word & 0xFF)) {
                 ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
                           QStringLiteral(" (Data Memory)"));
             }
@@ -220,6 +222,7 @@ void TActions::AvrMemoryOperation(int memory, int code) {
             if (!good) ShowError(QStringLiteral("Error while writing data memory"));
         }
     }
+    done(memory, code);
 }
 
 void TActions::AvrWriteConfigByte(uint8_t value) {
@@ -259,6 +262,7 @@ void TActions::AvrWriteConfiguration() {
         tx("YACA800" + hex2(devices_.FuseHigh), 50);
         clock_.sleepMs(20);
     }
+    done(Memory::Configuration, ActionCode::Program);
 }
 
 }  // namespace kelvano

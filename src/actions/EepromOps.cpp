@@ -38,13 +38,13 @@ void TActions::InstallAvrLoader() {
 
     EraseDevice();
     AvrIdentify(id, true);
-    if (!Aborted) {
-        SetActionTitle(5);
+    if (!aborted_) {
+        SetActionTitle(ActionCode::Program);
         setLabel(QStringLiteral("INSTALLING LOADER"));
         tx("DLOAD", 10);
         const int last = static_cast<int>(image.size()) - 1;
         beginLoop(last);
-        for (int i = 0; i <= last && !Aborted; ++i) {
+        for (int i = 0; i <= last && !aborted_; ++i) {
             step(i + 1);
             const QByteArray op = (i % 2 == 0) ? "Y40" : "Y48";
             const uint8_t byte = static_cast<uint8_t>(image[i]);
@@ -63,7 +63,7 @@ void TActions::InstallAvrLoader() {
             }
         }
     }
-    if (Aborted) return;
+    if (aborted_) return;
     // Lock the card so that it starts the loader.
     if (id == 31) {
         tx("YACE000FC", 50);
@@ -93,14 +93,14 @@ void TActions::InstallPicLoader() {
     }
 
     EraseDevice();
-    if (Aborted) return;
-    SetActionTitle(5);
+    if (aborted_) return;
+    SetActionTitle(ActionCode::Program);
     setLabel(QStringLiteral("INSTALLING LOADER"));
     tx("M2", 500);
     tx("DLOAD", 10);
     const int last = static_cast<int>(image.size()) - 1;
     beginLoop(last);
-    for (int i = 0; i <= last && !Aborted; i += 2) {
+    for (int i = 0; i <= last && !aborted_; i += 2) {
         step(i + 1);
         // An odd last byte is paired with a blank high half.
         const unsigned high = i + 1 <= last ? static_cast<uint8_t>(image[i + 1]) : 0x3F;
@@ -112,7 +112,7 @@ void TActions::InstallPicLoader() {
             ShowError(QStringLiteral("Error while uploading EEPROM loader"));
         tx("I", 10);
     }
-    if (Aborted) return;
+    if (aborted_) return;
     tx("M2", 500);
     tx("P003FFF", 10);
     for (int k = 0; k < 7; ++k) tx("I", 10);
@@ -148,7 +148,7 @@ void TActions::LoaderWriteEeprom() {
     if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
-    for (int a = 0; a <= last && !Aborted; ++a) {
+    for (int a = 0; a <= last && !aborted_; ++a) {
         step(a);
         sendAddressEvery16(a, last);
         const unsigned byte = buf[a] & 0xFF;
@@ -157,16 +157,17 @@ void TActions::LoaderWriteEeprom() {
             static_cast<unsigned>(value) != byte)
             ShowError(QStringLiteral("Error while writing EEPROM Memory"));
     }
+    done(Memory::ExternalEeprom, ActionCode::Program);
 }
 
 void TActions::LoaderReadEeprom() {
     if (!serialOnly(usbNoEeprom())) return;
-    SetActionTitle(1);
+    SetActionTitle(ActionCode::Read);
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!startLoaderEeprom()) return;
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
-    for (int a = 0; a <= last && !Aborted; ++a) {
+    for (int a = 0; a <= last && !aborted_; ++a) {
         step(a);
         sendAddressEvery16(a, last);
         int value = 0;
@@ -176,9 +177,10 @@ void TActions::LoaderReadEeprom() {
         }
         buf[a] = static_cast<uint16_t>(value);
     }
+    done(Memory::ExternalEeprom, ActionCode::Read);
 }
 
-void TActions::EepromOperation(int code) {
+void TActions::EepromOperation(ActionCode code) {
     SetActionTitle(code);
     setLabel(QStringLiteral("EEPROM MEMORY"));
     if (!serialOnly(usbNoEeprom())) return;
@@ -190,11 +192,11 @@ void TActions::EepromOperation(int code) {
     const bool large = last > 2047;
     const QByteArray write = large ? "w" : "W";
     const QByteArray read = large ? "g" : "G";
-    for (int a = 0; a <= last && !Aborted; ++a) {
+    for (int a = 0; a <= last && !aborted_; ++a) {
         step(a);
         sendAddressEvery16(a, last);
         QByteArray reply;
-        if (code == 5) {
+        if (code == ActionCode::Program) {
             if (tx(write + hex4(a) + hex2(buf[a] & 0xFF), reply, 50) != 0)
                 ShowError(QStringLiteral("Error while writing EEPROM Memory"));
             continue;
@@ -205,13 +207,14 @@ void TActions::EepromOperation(int code) {
             ShowError(QStringLiteral("Error while reading EEPROM memory"));
             break;
         }
-        if (code == 1) {
+        if (code == ActionCode::Read) {
             buf[a] = static_cast<uint16_t>(value);
-        } else if (code == 4 && value != (buf[a] & 0xFF)) {
+        } else if (code == ActionCode::Verify && value != (buf[a] & 0xFF)) {
             ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
                       QStringLiteral(" (EEPROM Memory)"));
         }
     }
+    done(Memory::ExternalEeprom, code);
 }
 
 }  // namespace kelvano

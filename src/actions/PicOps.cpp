@@ -8,20 +8,20 @@ namespace kelvano {
 
 using namespace actiontext;
 
-void TActions::PicMemoryOperation(int memory, int code) {
+void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
     SetActionTitle(code);
     if (!serialOnly(usbNoPic())) return;
 
-    if (memory == 3) {
+    if (memory == Memory::Configuration) {
         setLabel(QStringLiteral("CONFIGURATION"));
         sendLabel("    ");
         tx("M2", 500);
         tx("DCFG ", 10);
         tx("P003FFF", 10);
-        for (int k = 0; k < 4 && !Aborted; ++k) {
+        for (int k = 0; k < 4 && !aborted_; ++k) {
             host_.processEvents();
             QByteArray reply;
-            if (code == 5) {
+            if (code == ActionCode::Program) {
                 // Only the low four bits are an ID value: the word stays a 14-bit word.
                 const unsigned word = 0x3F80 + (devices_.IdBuf[k] & 0xF);
                 if (tx("L00" + hex4(word), reply, 30) != 4 || reply.size() != 4)
@@ -40,13 +40,13 @@ void TActions::PicMemoryOperation(int memory, int code) {
                 tx("I", 10);
             }
         }
-        if (Aborted) return;
+        if (aborted_) return;
         tx("I", 10);
         tx("I", 10);
         tx("I", 10);
         QByteArray reply;
         int value = 0;
-        if (code == 5) {
+        if (code == ActionCode::Program) {
             tx("L00" + hex4(devices_.CfgWord), reply, 30);
             if (!hexReply(reply, 4, value) || value != devices_.CfgWord)
                 ShowError(QStringLiteral("Error while writing PIC Configuration"));
@@ -59,10 +59,11 @@ void TActions::PicMemoryOperation(int memory, int code) {
             devices_.CfgWord = static_cast<uint16_t>(value);
         }
         clock_.sleepMs(200);
+        done(memory, code == ActionCode::Program ? code : ActionCode::Read);
         return;
     }
 
-    const bool flash = memory == 1;
+    const bool flash = memory == Memory::Program;
     TBufArray& buf = flash ? devices_.ProgBuf : devices_.DataBuf;
     const int last = buf.length() - 1;
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
@@ -71,13 +72,13 @@ void TActions::PicMemoryOperation(int memory, int code) {
     beginLoop(last);
     sendLabel(flash ? "PRG:" : "DAT:");
 
-    for (int a = 0; a <= last && !Aborted; ++a) {
+    for (int a = 0; a <= last && !aborted_; ++a) {
         step(a);
         sendAddressEvery16(a, last);
         const uint16_t stored = buf[a];
         QByteArray reply;
         int value = 0;
-        if (code == 5) {
+        if (code == ActionCode::Program) {
             if (flash) {
                 if (stored != 0x3FFF) {
                     tx("L00" + hex4(stored), reply, 30);
@@ -98,11 +99,11 @@ void TActions::PicMemoryOperation(int memory, int code) {
                             : QStringLiteral("Error while reading data memory"));
             break;
         }
-        if (code == 1) {
+        if (code == ActionCode::Read) {
             buf[a] = static_cast<uint16_t>(flash ? value : value & 0xFF);
-        } else if (flash && code == 3 && value != 0x3FFF) {
+        } else if (flash && code == ActionCode::BlankCheck && value != 0x3FFF) {
             ShowError(QStringLiteral("Device not blank at $") + hex4s(a));
-        } else if (code == 4) {
+        } else if (code == ActionCode::Verify) {
             const bool differs = flash ? value != stored : (value & 0xFF) != (stored & 0xFF);
             if (differs)
                 ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
@@ -111,6 +112,7 @@ void TActions::PicMemoryOperation(int memory, int code) {
         }
         tx("I", 10);
     }
+    done(memory, code);
 }
 
 }  // namespace kelvano

@@ -13,7 +13,7 @@ bool TActions::WarnContentsLost() {
     host_.beep();
     const bool ok = host_.askOkAbort(QStringLiteral("Warning!"),
                                      QStringLiteral("Contents of controller will be lost\r\r"));
-    if (!ok) Aborted = true;
+    if (!ok) aborted_ = true;
     return ok;
 }
 
@@ -21,21 +21,21 @@ bool TActions::WarnProtected() {
     if (!options_.warnEnable) return true;
     const bool ok = host_.askOkAbort(QStringLiteral("Warning!"),
                                      QStringLiteral("Controller is protected! \rcan't read contents."));
-    if (!ok) Aborted = true;
+    if (!ok) aborted_ = true;
     return ok;
 }
 
 void TActions::ReadPicMemories() {
-    if (enable_.prog) PicMemoryOperation(1, 1);
-    if (!Aborted && enable_.data) PicMemoryOperation(2, 1);
-    if (!Aborted && enable_.config) PicMemoryOperation(3, 1);
+    if (enable_.prog) PicMemoryOperation(Memory::Program, ActionCode::Read);
+    if (!aborted_ && enable_.data) PicMemoryOperation(Memory::Data, ActionCode::Read);
+    if (!aborted_ && enable_.config) PicMemoryOperation(Memory::Configuration, ActionCode::Read);
     ShowBuffer(devices_.ProgBuf, devices_.pGrid, ViewMode::PicWords8, &host_);
     ShowBuffer(devices_.DataBuf, devices_.dGrid, ViewMode::Bytes16, &host_);
 }
 
 void TActions::ReadAvrMemories() {
-    if (!Aborted && enable_.prog) AvrMemoryOperation(1, 1);
-    if (!Aborted && enable_.data) AvrMemoryOperation(2, 1);
+    if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::Read);
+    if (!aborted_ && enable_.data) AvrMemoryOperation(Memory::Data, ActionCode::Read);
     ShowBuffer(devices_.ProgBuf, devices_.pGrid, ViewMode::AvrWords8, &host_);
     ShowBuffer(devices_.DataBuf, devices_.dGrid, ViewMode::Bytes16, &host_);
 }
@@ -48,15 +48,23 @@ bool picProtected(uint16_t cfg) { return (cfg & 0x30) != 0x30; }
 // Reads the configuration; a protected card gets the warning, an open one has its ticked
 // memories read. False when the configuration read failed.
 bool TActions::readPicUnlessProtected() {
-    PicMemoryOperation(3, 1);
-    if (Aborted) return false;
+    PicMemoryOperation(Memory::Configuration, ActionCode::Read);
+    if (aborted_) return false;
     if (picProtected(devices_.CfgWord)) {
         WarnProtected();
+        protectedNotice();
     } else {
         ReadPicMemories();
         RefreshPicPage(devices_, fuses_);
     }
     return true;
+}
+
+// The memories a protected card keeps to itself: those of them that were ticked are left out.
+void TActions::protectedNotice() {
+    const QString text = QStringLiteral("Controller protected: its memories were not read");
+    if (enable_.prog) notice(Memory::Program, text);
+    if (enable_.data) notice(Memory::Data, text);
 }
 
 void TActions::ReadDevice() {
@@ -65,8 +73,8 @@ void TActions::ReadDevice() {
         if (enable_.prog || enable_.data || enable_.config) {
             if (!readPicUnlessProtected()) return;
         }
-        if (!Aborted && enable_.eep) {
-            EepromOperation(1);
+        if (!aborted_ && enable_.eep) {
+            EepromOperation(ActionCode::Read);
             ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
         }
     } else if (isPicLoader(id)) {
@@ -78,9 +86,9 @@ void TActions::ReadDevice() {
         if (!serialOnly(usbNoPic())) return;
         if (!WarnContentsLost()) return;
         if (!readPicUnlessProtected()) return;
-        if (!Aborted) InstallPicLoader();
-        if (!Aborted) LoaderReadEeprom();
-        if (!Aborted) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+        if (!aborted_) InstallPicLoader();
+        if (!aborted_) LoaderReadEeprom();
+        if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
     } else if (isAvrAction(id)) {
         if (!enable_.eep) {
             AvrIdentify(id, true);
@@ -89,18 +97,19 @@ void TActions::ReadDevice() {
         }
         if (!serialOnly(usbNoEeprom())) return;
         AvrIdentify(id, false);
-        if (Aborted) return;
+        if (aborted_) return;
         if (!WarnContentsLost()) return;
         // An identification that reported an error keeps the abort flag: the memories of a
         // card that did not answer properly are not read, and no loader is installed on it.
         if (AvrIdentify(id, false)) {
-            if (!Aborted) ReadAvrMemories();
+            if (!aborted_) ReadAvrMemories();
         } else {
             WarnProtected();
+            protectedNotice();
         }
-        if (!Aborted) InstallAvrLoader();
-        if (!Aborted) LoaderReadEeprom();
-        if (!Aborted) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+        if (!aborted_) InstallAvrLoader();
+        if (!aborted_) LoaderReadEeprom();
+        if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
     }
 }
 
@@ -111,7 +120,7 @@ void TActions::EraseDevice() {
         if (!serialOnly(usbNoPic())) return;
         setAbortEnabled(false);
         setLabel(QStringLiteral("ERASE"));
-        SetActionTitle(2);
+        SetActionTitle(ActionCode::Erase);
         host_.processEvents();
         sendLabel("    ");
         tx("DERAS", 10);
@@ -124,10 +133,10 @@ void TActions::EraseDevice() {
         if (r == -1 || r == 255) ShowError(QStringLiteral("Error while erasing device"));
     } else if (isAvrAction(id)) {
         AvrIdentify(id, false);
-        if (!Aborted) {
+        if (!aborted_) {
             setAbortEnabled(false);
             setLabel(QStringLiteral("ERASE"));
-            SetActionTitle(2);
+            SetActionTitle(ActionCode::Erase);
             host_.processEvents();
             if (com_.UsbConnected) {
                 usbPacket(QByteArray::fromHex("04AC800000"));
@@ -147,24 +156,24 @@ void TActions::EraseDevice() {
 void TActions::BlankCheckDevice() {
     const int id = deviceId();
     if (isPicCode(id)) {
-        PicMemoryOperation(1, 3);
+        PicMemoryOperation(Memory::Program, ActionCode::BlankCheck);
     } else if (isAvrAction(id)) {
         AvrIdentify(id, true);
-        if (!Aborted && enable_.prog) AvrMemoryOperation(1, 3);
+        if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::BlankCheck);
     }
 }
 
 void TActions::VerifyDevice() {
     const int id = deviceId();
     if (isPicCode(id)) {
-        if (enable_.prog) PicMemoryOperation(1, 4);
-        if (!Aborted && enable_.data) PicMemoryOperation(2, 4);
+        if (enable_.prog) PicMemoryOperation(Memory::Program, ActionCode::Verify);
+        if (!aborted_ && enable_.data) PicMemoryOperation(Memory::Data, ActionCode::Verify);
         // Every card whose EEPROM the box reaches directly has it checked when asked for.
-        if (!Aborted && isPicDirect(id) && enable_.eep) EepromOperation(4);
+        if (!aborted_ && isPicDirect(id) && enable_.eep) EepromOperation(ActionCode::Verify);
     } else if (isAvrAction(id)) {
         AvrIdentify(id, true);
-        if (!Aborted && enable_.prog) AvrMemoryOperation(1, 4);
-        if (!Aborted && enable_.data) AvrMemoryOperation(2, 4);
+        if (!aborted_ && enable_.prog) AvrMemoryOperation(Memory::Program, ActionCode::Verify);
+        if (!aborted_ && enable_.data) AvrMemoryOperation(Memory::Data, ActionCode::Verify);
     }
 }
 
@@ -175,45 +184,45 @@ void TActions::ProgramDevice() {
     };
     auto picSteps = [&] {
         if (eraseRuleApplies()) EraseDevice();
-        if (!Aborted && enable_.prog) {
-            PicMemoryOperation(1, 5);
-            if (!Aborted && options_.verify) PicMemoryOperation(1, 4);
+        if (!aborted_ && enable_.prog) {
+            PicMemoryOperation(Memory::Program, ActionCode::Program);
+            if (!aborted_ && options_.verify) PicMemoryOperation(Memory::Program, ActionCode::Verify);
         }
-        if (!Aborted && enable_.data) {
-            PicMemoryOperation(2, 5);
-            if (!Aborted && options_.verify) PicMemoryOperation(2, 4);
+        if (!aborted_ && enable_.data) {
+            PicMemoryOperation(Memory::Data, ActionCode::Program);
+            if (!aborted_ && options_.verify) PicMemoryOperation(Memory::Data, ActionCode::Verify);
         }
-        if (!Aborted && enable_.config) PicMemoryOperation(3, 5);
+        if (!aborted_ && enable_.config) PicMemoryOperation(Memory::Configuration, ActionCode::Program);
     };
 
     if (isPicDirect(id)) {
         ReadPic84Page(devices_, fuses_);
         picSteps();
-        if (!Aborted && enable_.eep) EepromOperation(5);
+        if (!aborted_ && enable_.eep) EepromOperation(ActionCode::Program);
     } else if (isPicLoader(id)) {
         ReadPicPage(devices_, fuses_);
         if (enable_.eep) {
-            if (!Aborted) InstallPicLoader();
-            if (!Aborted) LoaderWriteEeprom();
+            if (!aborted_) InstallPicLoader();
+            if (!aborted_) LoaderWriteEeprom();
         }
-        if (!Aborted) picSteps();
+        if (!aborted_) picSteps();
     } else if (isAvrAction(id)) {
         if (enable_.eep) {
-            if (!Aborted) InstallAvrLoader();
-            if (!Aborted) LoaderWriteEeprom();
+            if (!aborted_) InstallAvrLoader();
+            if (!aborted_) LoaderWriteEeprom();
         }
-        if (Aborted) return;
+        if (aborted_) return;
         if (eraseRuleApplies()) EraseDevice();
         else AvrIdentify(id, true);
-        if (!Aborted && enable_.prog) {
-            AvrMemoryOperation(1, 5);
-            if (!Aborted && options_.verify) AvrMemoryOperation(1, 4);
+        if (!aborted_ && enable_.prog) {
+            AvrMemoryOperation(Memory::Program, ActionCode::Program);
+            if (!aborted_ && options_.verify) AvrMemoryOperation(Memory::Program, ActionCode::Verify);
         }
-        if (!Aborted && enable_.data) {
-            AvrMemoryOperation(2, 5);
-            if (!Aborted && options_.verify) AvrMemoryOperation(2, 4);
+        if (!aborted_ && enable_.data) {
+            AvrMemoryOperation(Memory::Data, ActionCode::Program);
+            if (!aborted_ && options_.verify) AvrMemoryOperation(Memory::Data, ActionCode::Verify);
         }
-        if (!Aborted && enable_.config) AvrWriteConfiguration();
+        if (!aborted_ && enable_.config) AvrWriteConfiguration();
     }
 }
 

@@ -22,6 +22,16 @@ const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE", "BLANK CHECK"
 
 }  // namespace
 
+QString memoryName(Memory memory) {
+    switch (memory) {
+        case Memory::Program: return QStringLiteral("program memory");
+        case Memory::Data: return QStringLiteral("data memory");
+        case Memory::Configuration: return QStringLiteral("configuration");
+        case Memory::ExternalEeprom: return QStringLiteral("external EEPROM");
+    }
+    return {};
+}
+
 TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
                    EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent)
     : QObject(parent),
@@ -34,8 +44,8 @@ TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Optio
       fuses_(fuses),
       mainView_(mainView),
       view_(&nullView()) {
-    Timer1.setSingleShot(false);
-    connect(&Timer1, &QTimer::timeout, this, &TActions::Startup);
+    timer_.setSingleShot(false);
+    connect(&timer_, &QTimer::timeout, this, &TActions::Startup);
     buildSignatureTable();
 }
 
@@ -64,9 +74,9 @@ void TActions::buildSignatureTable() {
         {0x1E9601, "ATmega603"},  {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
         {0x1E9702, "ATmega128"},
     };
-    AvrSignatureTable[0] = AvrSignature{};
+    signatures_[0] = AvrSignature{};
     for (int i = 0; i < 31; ++i)
-        AvrSignatureTable[static_cast<size_t>(i + 1)] =
+        signatures_[static_cast<size_t>(i + 1)] =
             AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
 }
 
@@ -74,10 +84,9 @@ void TActions::buildSignatureTable() {
 // Window state
 // ---------------------------------------------------------------------------------------
 
-void TActions::SetActionTitle(int code) {
-    code %= 128;
-    if (code < 1 || code > 5) return;
-    caption_ = QString::fromLatin1(kTitles[code - 1]);
+void TActions::SetActionTitle(ActionCode code) {
+    if (code == ActionCode::None) return;
+    caption_ = QString::fromLatin1(kTitles[toInt(code) - 1]);
     view_->setCaption(caption_);
 }
 
@@ -123,7 +132,7 @@ void TActions::setProgressPosition(int position) {
 }
 
 void TActions::showProgressWindow(const QString& caption) {
-    ActionMode = 0;
+    action_ = ActionCode::None;
     caption_ = caption;
     view_->setCaption(caption);
     view_->showModeless();
@@ -139,21 +148,36 @@ void TActions::hideProgressWindow() {
 // Runner
 // ---------------------------------------------------------------------------------------
 
+void TActions::start(ActionCode code) {
+    setAction(code);
+    FormShow();
+}
+
+void TActions::start(ActionCode code, MemorySet memories) {
+    enable_.prog = memories.has(Memory::Program);
+    enable_.data = memories.has(Memory::Data);
+    enable_.config = memories.has(Memory::Configuration);
+    enable_.eep = memories.has(Memory::ExternalEeprom);
+    start(code);
+}
+
 void TActions::FormShow() {
     buildSignatureTable();
     shown_ = true;
     closeRequested_ = false;
-    if (ActionMode != 0) {
-        SetActionTitle(ActionMode);
+    if (action_ != ActionCode::None) {
+        result_ = ActionResult{};
+        result_.action = action_;
+        SetActionTitle(action_);
         setLabel(QString());
         view_->setLabelVisible(true);
         setProgressVisible(false);
         setAbortEnabled(true);
-        BlinkPhase = 0;
-        PollFailures = 0;
-        Running = false;
-        Timer1.setInterval(10);
-        Timer1.start();
+        blinkPhase_ = 0;
+        pollFailures_ = 0;
+        running_ = false;
+        timer_.setInterval(10);
+        timer_.start();
     } else {
         setAbortEnabled(false);
         view_->setLabelVisible(false);
@@ -169,12 +193,12 @@ void TActions::requestClose() {
 }
 
 void TActions::ButCancelClick() {
-    if (Running) Aborted = true;
+    if (running_) aborted_ = true;
     else requestClose();
 }
 
 void TActions::Startup() {
-    Timer1.stop();
+    timer_.stop();
     if (closeRequested_) return;
     // A port error or anything else thrown below must not leave the timer's event handler:
     // it ends the action here, with the error shown and the window closed.
@@ -188,33 +212,31 @@ void TActions::Startup() {
                 setLabel(QStringLiteral("INSERT CARD"));
                 if (!com_.UsbConnected) {
                     mainView_.toggleLamp();
-                    if (BlinkPhase == 0) tx("DINS.", 0);
-                    else if (BlinkPhase == 3) tx("DCARD", 0);
+                    if (blinkPhase_ == 0) tx("DINS.", 0);
+                    else if (blinkPhase_ == 3) tx("DCARD", 0);
                 }
-                if (++BlinkPhase > 5) BlinkPhase = 0;
-                Timer1.setInterval(300);
-                Timer1.start();
+                if (++blinkPhase_ > 5) blinkPhase_ = 0;
+                timer_.setInterval(300);
+                timer_.start();
             }
         }
         if (!start) return;
 
-        Running = true;
-        Aborted = false;
+        running_ = true;
+        aborted_ = false;
         setAbortEnabled(true);
         runSequence();
-        if (!Aborted) {
-            setLabel(QStringLiteral("READY"));
-            host_.processEvents();
-            if (ActionMode == 5 && options_.soundReady) view_->playReadySound();
-            clock_.sleepMs(500);
-        }
+        running_ = false;
+        result_.aborted = aborted_;
+        if (!aborted_) finishReady();
         requestClose();
     } catch (const PortError& e) {
         // The link reports it: it takes itself down first, so that no keep-alive tick
         // behind the error box raises the same error again.
-        Timer1.stop();
-        Aborted = true;
-        Running = false;
+        timer_.stop();
+        aborted_ = result_.aborted = true;
+        running_ = false;
+        result_.errors << e.text();
         com_.ReportLinkError(e);
         requestClose();
     } catch (const std::exception& e) {
@@ -223,12 +245,41 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
-    switch (ActionMode) {
-        case 1: ReadDevice(); break;
-        case 2: EraseDevice(); break;
-        case 3: BlankCheckDevice(); break;
-        case 4: VerifyDevice(); break;
-        case 5: ProgramDevice(); break;
+    switch (action_) {
+        case ActionCode::Read: ReadDevice(); break;
+        case ActionCode::Erase: EraseDevice(); break;
+        case ActionCode::BlankCheck: BlankCheckDevice(); break;
+        case ActionCode::Verify: VerifyDevice(); break;
+        case ActionCode::Program: ProgramDevice(); break;
+        case ActionCode::None: break;
+    }
+}
+
+// "READY", with what was left out on the lines below it; a program action plays the sound.
+// Left-out steps keep the window up a little longer, so that the words can be read.
+void TActions::finishReady() {
+    result_.ready = true;
+    QString text = QStringLiteral("READY");
+    for (const QString& line : result_.notices) text += QLatin1Char('\n') + line;
+    setLabel(text);
+    host_.processEvents();
+    if (programming() && options_.soundReady) view_->playReadySound();
+    clock_.sleepMs(result_.notices.isEmpty() ? 500 : 2500);
+}
+
+void TActions::notice(Memory memory, const QString& text) {
+    result_.skipped.add(memory);
+    if (!result_.notices.contains(text)) result_.notices << text;
+    mainView_.appendDebug(text);
+}
+
+void TActions::done(Memory memory, ActionCode code) {
+    if (aborted_) return;
+    switch (code) {
+        case ActionCode::Read: result_.read.add(memory); break;
+        case ActionCode::BlankCheck: result_.blankChecked.add(memory); break;
+        case ActionCode::Verify: result_.verified.add(memory); break;
+        case ActionCode::Program: result_.written.add(memory); break;
         default: break;
     }
 }
@@ -236,9 +287,10 @@ void TActions::runSequence() {
 // Anything else that went wrong under the action: report it, stop, take the link down so
 // that the closing exchanges are not sent into a link in an unknown state, close the window.
 void TActions::handleFailure(const QString& text) {
-    Timer1.stop();
-    Aborted = true;
-    Running = false;
+    timer_.stop();
+    aborted_ = result_.aborted = true;
+    running_ = false;
+    result_.errors << text;
     host_.showError(text);
     try {
         com_.Disconnect();
@@ -250,8 +302,8 @@ void TActions::handleFailure(const QString& text) {
 void TActions::FormClose() {
     if (!shown_) return;
     shown_ = false;
-    Timer1.stop();
-    Running = false;
+    timer_.stop();
+    running_ = false;
     setProgressVisible(false);
     if (com_.UsbConnected) {
         usbPacket(QByteArray::fromHex("0100"));
@@ -271,24 +323,24 @@ int TActions::PollCardState() {
         usbPacket(QByteArray(1, '\x05'));
         // A failed transfer is a box that does not answer; a reply of the wrong length only
         // says that there is no card.
-        if (UsbReplyCount < 0) ++PollFailures;
-        else PollFailures = 0;
-        if (PollFailures >= 5) {
+        if (usbReplyCount_ < 0) ++pollFailures_;
+        else pollFailures_ = 0;
+        if (pollFailures_ >= 5) {
             ShowError(QStringLiteral("The programmer box does not answer."));
             requestClose();
         }
-        return UsbReplyCount == 1 ? UsbReply[0] : -1;
+        return usbReplyCount_ == 1 ? usbReply_[0] : -1;
     }
     QByteArray reply;
     const int r = tx("K", reply, 20);
     if (r == -1) {
-        if (++PollFailures >= 5) {
+        if (++pollFailures_ >= 5) {
             ShowError(QStringLiteral("The programmer box does not answer."));
             requestClose();
         }
         return -1;
     }
-    PollFailures = 0;
+    pollFailures_ = 0;
     bool ok = false;
     const int state = reply.trimmed().toInt(&ok, 10);
     return ok ? state : -1;
@@ -299,12 +351,13 @@ int TActions::UsbCommand6(uint8_t arg) {
     packet[0] = 0x06;
     packet[1] = static_cast<char>(arg);
     usbPacket(packet);
-    return UsbReplyCount;
+    return usbReplyCount_;
 }
 
 void TActions::ShowError(const QString& text) {
+    result_.errors << text;
     host_.showError(text);
-    Aborted = true;
+    aborted_ = true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -333,14 +386,14 @@ void TActions::sendAddressEvery16(int address, int last) {
 void TActions::usbPacket(const QByteArray& packet) {
     TUsb& usb = com_.usb();
     if (!usb.BulkWrite(com_.PipeOut, packet)) {
-        UsbReplyCount = -1;
+        usbReplyCount_ = -1;
         return;
     }
-    UsbReplyCount = usb.BulkRead(com_.PipeIn, UsbReply.data(), static_cast<int>(UsbReply.size()));
+    usbReplyCount_ = usb.BulkRead(com_.PipeIn, usbReply_.data(), static_cast<int>(usbReply_.size()));
 }
 
 bool TActions::usbEcho(uint8_t expected) const {
-    return UsbReplyCount >= 2 && UsbReply[0] == expected;
+    return usbReplyCount_ >= 2 && usbReply_[0] == expected;
 }
 
 bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait,
@@ -354,7 +407,7 @@ bool TActions::avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, in
         packet[4] = static_cast<char>(b4);
         usbPacket(packet);
         if (!usbEcho(b2)) return false;
-        value = UsbReply[1];
+        value = usbReply_[1];
         return true;
     }
     QByteArray reply;

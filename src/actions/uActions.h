@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "actions/ActionTypes.h"
 #include "actions/ActionView.h"
 #include "base/Clock.h"
 #include "base/Host.h"
@@ -31,10 +32,25 @@ struct AvrSignature {
 // and the abort flag, and puts the box back into its idle state when the window closes.
 // Without an action it is the progress window of the firmware upload.
 //
-// The window itself is an ActionView (the dialog of the app, the terminal bar of
-// kelvano-cli, recorders in the tests). Everything runs on the calling thread; long loops let
-// pending events run through Host::processEvents so that Abort (ButCancelClick) stays live,
-// and every wait goes through the Clock.
+// One runner drives one box: it works on the link, the selected card (TDevices), the Enable
+// boxes, the fuse values and the window it was given, and keeps no state anywhere else. Several
+// runners, each with its own set, can therefore run side by side in one process (one per box,
+// each on the thread that created it).
+//
+// Using it:
+//   - A window (ActionDialog, the terminal bar, a recorder) is attached with setView.
+//   - start(code) starts an action: the runner shows its state and, 10 ms later (the first
+//     tick of its timer), polls for a card when "Start programming when inserting card" is set
+//     or runs the action at once. A window that shows itself calls setAction(code) before it
+//     shows and FormShow when it is shown.
+//   - ButCancelClick is the Abort button: during the action it sets the abort flag (the action
+//     stops at its next address), otherwise it asks the window to close.
+//   - When the runner is done it calls ActionView::requestClose; the window then calls
+//     FormClose once, which sends the box back to idle (also after an abort or an error).
+//   - result() tells what the action did: which memories were read, verified, blank-checked or
+//     written, what was left out and why, and every error text shown.
+// Everything runs on the calling thread; long loops let pending events run through
+// Host::processEvents so that Abort stays live, and every wait goes through the Clock.
 class TActions : public QObject, public ProgressView {
     Q_OBJECT
 public:
@@ -46,48 +62,44 @@ public:
     void setView(ActionView* view);
     ActionView* view() const { return view_; }
 
-    // --- Runner state -------------------------------------------------------------------
-    uint8_t ActionMode = 0;  // 0 progress window, 1 read .. 5 program; set before showing
-    bool Running = false;    // a sequence is executing
-    bool Aborted = false;    // the abort flag
-    int BlinkPhase = 0;      // insert-card ticks, 0..5
-    int PollFailures = 0;    // consecutive unanswered card polls
-    std::array<uint8_t, 256> UsbReply{};
-    int UsbReplyCount = 0;   // bytes in UsbReply, -1 when the read failed
-    std::array<AvrSignature, 32> AvrSignatureTable;
-    QTimer Timer1;
+    // --- Starting an action -------------------------------------------------------------
+    // The action the next FormShow starts (ActionCode::None: the progress window).
+    void setAction(ActionCode code) { action_ = code; }
+    ActionCode action() const { return action_; }
+    // setAction, then FormShow: for a window that does not show itself (the terminal, a
+    // production worker, the tests).
+    void start(ActionCode code);
+    // The same on exactly these memories: the Enable boxes are ticked to match first.
+    void start(ActionCode code, MemorySet memories);
 
     // --- Window events ------------------------------------------------------------------
-    // The window has just been shown: rebuilds the signature table and, with an action,
-    // starts Timer1 (10 ms) whose tick is Startup.
+    // The window has just been shown: with an action, resets the state and starts the timer
+    // (first tick in 10 ms).
     void FormShow();
-    // One tick of Timer1: polls for a card (when the option asks for it) or runs the whole
-    // action, then asks the window to close.
+    // One tick of the timer: polls for a card (when the option asks for it) or runs the whole
+    // action, then asks the window to close. Drivers in virtual time call it themselves.
     void Startup();
-    // Abort: sets the abort flag while an action runs, closes the window otherwise.
+    // Abort: sets the abort flag while an action runs, asks the window to close otherwise.
     void ButCancelClick();
-    // The window is closing: stops the timer and sends the box back to idle. Runs once per
-    // showing; a second call does nothing.
+    // The window is closing: stops the timer and sends the box back to idle ("M0", "D----",
+    // "d    " on the serial link; packet 01 00 over USB). Runs once per showing.
     void FormClose();
 
-    void SetActionTitle(int code);
-    // The card state: bits 1 and 2 both set, or -1, mean no card.
-    int PollCardState();
-    // Packet 06 arg over USB; returns UsbReplyCount.
-    int UsbCommand6(uint8_t arg);
+    // --- State --------------------------------------------------------------------------
+    bool running() const { return running_; }        // the action's sequence is executing
+    bool aborted() const { return aborted_; }        // the abort flag
+    bool closeRequested() const { return closeRequested_; }  // reset by FormShow
+    int tickIntervalMs() const { return timer_.interval(); }  // 10, then 300 while waiting
+    // What the running or last action did.
+    const ActionResult& result() const { return result_; }
 
     // --- What the window shows ----------------------------------------------------------
     QString caption() const { return caption_; }
     QString label() const { return label_; }
-    void setLabel(const QString& text);
-    void setProgressVisible(bool visible);
     int progressTotal() const { return progressTotal_; }
     int progressPosition() const { return progressPosition_; }
     int progressPercent() const;
     bool abortEnabled() const { return abortEnabled_; }
-    void setAbortEnabled(bool enabled);
-    // True once the runner asked the window to close (reset by FormShow).
-    bool closeRequested() const { return closeRequested_; }
 
     // ProgressView (the firmware upload).
     void showProgressWindow(const QString& caption) override;
@@ -95,71 +107,78 @@ public:
     void setProgressPosition(int position) override;
     void hideProgressWindow() override;
 
+private:
+    // --- Runner ---------------------------------------------------------------------------
+    void SetActionTitle(ActionCode code);
+    // The card state: bits 1 and 2 both set, or -1, mean no card.
+    int PollCardState();
+    void runSequence();
+    void handleFailure(const QString& text);
+    void requestClose();
+    void finishReady();
+    void buildSignatureTable();
+    void updatePercent(bool force);
+    void setLabel(const QString& text);
+    void setProgressVisible(bool visible);
+    void setAbortEnabled(bool enabled);
+    // The error report of an action: the error box, then the abort flag.
+    void ShowError(const QString& text);
+    // Something asked for that is left out without an error: noted in the result, the
+    // window's label at the end and the main window's debug memo.
+    void notice(Memory memory, const QString& text);
+    void beginLoop(int last);  // progress total, position 0, visible
+    void step(int position);   // pending events, progress position
+    // A memory loop that ran to its end without an error or an abort.
+    void done(Memory memory, ActionCode code);
+
     // --- Sequences ----------------------------------------------------------------------
     void ReadDevice();
     void EraseDevice();
     void BlankCheckDevice();
     void VerifyDevice();
     void ProgramDevice();
-    // Warnings (only while "Enable warnings" is set); false (and the abort flag) on Abort.
     bool WarnContentsLost();
     bool WarnProtected();
     void ReadPicMemories();
     void ReadAvrMemories();
+    bool readPicUnlessProtected();
+    void protectedNotice();
 
-    // --- AVR operations -----------------------------------------------------------------
-    // Enters programming mode and checks the signature; true when the controller is not
-    // protected (also after a reported error, which sets the abort flag).
+    // --- AVR operations -------------------------------------------------------------------
     bool AvrIdentify(int deviceId, bool reportProtection);
     QString AvrDeviceName(uint32_t signature) const;
-    void AvrMemoryOperation(int memory, int code);  // memory 1 flash, 2 EEPROM; code 1,3,4,5
+    void AvrMemoryOperation(Memory memory, ActionCode code);
     void AvrWriteConfiguration();
     void AvrWriteConfigByte(uint8_t value);
+    void avrModeCommands();
+    bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
 
-    // --- PIC operations -----------------------------------------------------------------
-    void PicMemoryOperation(int memory, int code);  // memory 1, 2, 3 (configuration)
+    // --- PIC operations -------------------------------------------------------------------
+    void PicMemoryOperation(Memory memory, ActionCode code);
 
-    // --- External EEPROM and loaders ----------------------------------------------------
+    // --- External EEPROM and loaders ------------------------------------------------------
     void InstallAvrLoader();
     void InstallPicLoader();
     void LoaderWriteEeprom();
     void LoaderReadEeprom();
-    void EepromOperation(int code);  // 1 read, 4 verify, 5 program; the box reaches it directly
+    void EepromOperation(ActionCode code);
+    bool startLoaderEeprom();
+    bool loaderExchange(const QByteArray& command, int wait, int& value);
 
-    // The error report of an action: the error box, then the abort flag.
-    void ShowError(const QString& text);
-
-private:
-    // Serial exchanges.
+    // --- Exchanges --------------------------------------------------------------------------
     int tx(const QByteArray& command, QByteArray& reply, int wait);
     int tx(const QByteArray& command, int wait);
     void sendLabel(const char* text);  // "d" + 4 characters, not to the QXBASE model
     void sendAddress(int address);      // "D" + four hex digits
     void sendAddressEvery16(int address, int last);
-    // USB exchanges: one packet out, its reply into UsbReply.
     void usbPacket(const QByteArray& packet);
-    bool usbEcho(uint8_t expected) const;  // reply read and r0 equal to `expected`
-    // One AVR serial-programming instruction in the form of the link. `ok` tells a good
-    // exchange (serial: a four-digit hex reply; USB: r0 equal to b2); `value` is the data
-    // byte (the low byte of the reply, or r1).
-    bool avrInstruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, int wait, int& value);
-    void avrModeCommands();
-    bool startLoaderEeprom();
-    bool readPicUnlessProtected();
-    bool loaderExchange(const QByteArray& command, int wait, int& value);
+    bool usbEcho(uint8_t expected) const;
+    int UsbCommand6(uint8_t arg);
     // A step the USB box has no packet for: shows `text` and returns false.
     bool serialOnly(const QString& text);
 
-    void beginLoop(int last);  // progress total, position 0, visible
-    void step(int position);   // pending events, progress position
-
-    void runSequence();
-    void handleFailure(const QString& text);
-    void requestClose();
-    void buildSignatureTable();
-    void updatePercent(bool force);
-
     int deviceId() const { return devices_.DeviceId; }
+    bool programming() const { return action_ == ActionCode::Program; }
 
     Host& host_;
     Clock& clock_;
@@ -170,6 +189,17 @@ private:
     FuseModel& fuses_;
     MainView& mainView_;
     ActionView* view_;
+
+    ActionCode action_ = ActionCode::None;
+    bool running_ = false;
+    bool aborted_ = false;
+    int blinkPhase_ = 0;    // insert-card ticks, 0..5
+    int pollFailures_ = 0;  // consecutive unanswered card polls
+    std::array<uint8_t, 256> usbReply_{};
+    int usbReplyCount_ = 0;  // bytes in usbReply_, -1 when the read failed
+    std::array<AvrSignature, 32> signatures_;
+    QTimer timer_;
+    ActionResult result_;
 
     QString caption_ = QStringLiteral("Actions");
     QString label_ = QStringLiteral("INSERT CARD");

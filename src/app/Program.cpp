@@ -75,7 +75,7 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     };
     links.showConfig = [this] { Config.exec(); };
     links.runAction = [this](int code) {
-        Actions.ActionMode = static_cast<uint8_t>(code);
+        Actions.setAction(actionCodeOf(code));
         ActionWindow.exec();
     };
     links.showAbout = [this] { About.exec(); };

@@ -225,12 +225,11 @@ int runAction(const CliArgs& args, int actionCode) {
         closing = true;
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     };
-    actions.ActionMode = uint8_t(actionCode);
-    actions.FormShow();
+    actions.start(actionCodeOf(actionCode));
     loop.exec();
     actions.FormClose();
     view.finishLine();
-    const bool ready = actions.label() == QLatin1String("READY") && host.errorCount() == 0;
+    const bool ready = actions.result().ready && host.errorCount() == 0;
     com.Disconnect();
     if (!ready) return 1;
 

@@ -117,11 +117,10 @@ public:
     // Shows the window with an action and drives its timer until the runner asks to close,
     // then closes it. Returns the number of ticks.
     int run(int code, int maxTicks = 1000) {
-        actions.ActionMode = uint8_t(code);
-        actions.FormShow();
+        actions.start(actionCodeOf(code));
         int ticks = 0;
         while (!actions.closeRequested() && ticks < maxTicks) {
-            clock.advance(actions.Timer1.interval());
+            clock.advance(actions.tickIntervalMs());
             actions.Startup();
             ++ticks;
         }
@@ -129,7 +128,7 @@ public:
         return ticks;
     }
 
-    bool ready() const { return actions.label() == QLatin1String("READY") && host.errors.isEmpty(); }
+    bool ready() const { return actions.result().ready && host.errors.isEmpty(); }
 
     // Command texts the box received since the last clear (without "@", keep-alives left out).
     QStringList commands() const {

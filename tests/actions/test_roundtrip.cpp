@@ -169,7 +169,7 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
                     const qint64 start = rig.clock.nowMs();
                     rig.run(action);
                     EXPECT_TRUE(rig.actions.closeRequested());
-                    EXPECT_FALSE(rig.actions.Running);
+                    EXPECT_FALSE(rig.actions.running());
                     EXPECT_LT(rig.clock.nowMs() - start, 60'000);
                     EXPECT_FALSE(rig.host.errors.isEmpty());
                     EXPECT_NE(rig.actions.label(), "READY");

@@ -21,8 +21,7 @@ TEST(ActionRunner, StartsAtFirstTickWithoutCardWaitAndClosesTheBoxDown) {
     ASSERT_TRUE(rig.connect());
     rig.options.smartAuto = false;
     rig.untick();
-    rig.actions.ActionMode = 3;
-    rig.actions.FormShow();
+    rig.actions.start(ActionCode(3));
     rig.actions.Startup();
     EXPECT_EQ(rig.view.closeRequests, 1);
     EXPECT_EQ(rig.actions.label(), "READY");
@@ -35,14 +34,13 @@ TEST(ActionRunner, WaitsForCardWithDisplayTextsAndBlinkingLamp) {
     rig.options.smartAuto = true;
     rig.untick();
     rig.box.removeCard();
-    rig.actions.ActionMode = 1;
-    rig.actions.FormShow();
+    rig.actions.start(ActionCode(1));
     for (int tick = 0; tick < 7; ++tick) rig.actions.Startup();
     EXPECT_EQ(rig.commands(), (QStringList{"K", "DINS.", "K", "K", "K", "DCARD", "K", "K", "K",
                                            "DINS."}));
     EXPECT_EQ(rig.mainView.lampToggles, 7);
     EXPECT_EQ(rig.actions.label(), "INSERT CARD");
-    EXPECT_EQ(rig.actions.Timer1.interval(), 300);
+    EXPECT_EQ(rig.actions.tickIntervalMs(), 300);
     EXPECT_FALSE(rig.actions.closeRequested());
 
     rig.box.insertCard(10);
@@ -58,8 +56,7 @@ TEST(ActionRunner, AbortWhileWaitingClosesAndSilentBoxIsReported) {
         ASSERT_TRUE(rig.connect());
         rig.options.smartAuto = true;
         rig.box.removeCard();
-        rig.actions.ActionMode = 5;
-        rig.actions.FormShow();
+        rig.actions.start(ActionCode(5));
         rig.actions.Startup();
         rig.actions.ButCancelClick();
         EXPECT_TRUE(rig.actions.closeRequested());
@@ -98,7 +95,7 @@ TEST(ActionRunner, ReadySoundOnlyAfterSuccessfulProgramAction) {
     rig.options.soundReady = true;
     rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
     rig.run(5);
-    EXPECT_TRUE(rig.actions.Aborted);
+    EXPECT_TRUE(rig.actions.aborted());
     EXPECT_NE(rig.actions.label(), "READY");
     EXPECT_EQ(rig.view.sounds, 0);
 }
