@@ -4,7 +4,7 @@ namespace kelvano {
 
 const QStringList& cliValueOptions() {
     static const QStringList names{"port", "card", "load", "save", "type", "memories",
-                                   "lock-bits", "fuse", "mega163", "trace"};
+                                   "lock-bits", "fuse", "mega163", "trace", "log", "count", "csv"};
     return names;
 }
 
@@ -47,6 +47,7 @@ bool parseCliArgs(const QStringList& arguments, CliArgs& args, QString& error) {
             }
             if (name == QLatin1String("port")) {
                 args.port = value;
+                args.ports.append(value);
             } else if (name == QLatin1String("card")) {
                 bool ok = false;
                 args.card = value.toInt(&ok);

@@ -381,7 +381,7 @@ bool SimBox::storeFirmwareLine(const QByteArray& text) {
 QByteArray SimBox::commandAnswer(const QByteArray& text) {
     switch (text.at(0)) {
     case '*': return "!";
-    case 'K': return reply(QByteArray::number(cardState()));
+    case 'K': return reply(QByteArray::number(pollState()));
     case 'D': case 'd': return kZero;
     case 'M': return modeAnswer(text.at(1));
     case 'Y': return avrAnswer(text);
@@ -396,9 +396,24 @@ QByteArray SimBox::commandAnswer(const QByteArray& text) {
     }
 }
 
+int SimBox::pollState() {
+    if (feeder_ == Feeder::PullNext) {
+        removeCard();
+        feeder_ = Feeder::InsertNext;
+    } else if (feeder_ == Feeder::InsertNext) {
+        card_ = SimCard(card_.type());
+        cardIn_ = true;
+        ++cardsFed_;
+        feeder_ = Feeder::Idle;
+    }
+    return cardState();
+}
+
 QByteArray SimBox::modeAnswer(char digit) {
     if (digit < '0' || digit > '5') return kRefused;
     mode_ = digit - '0';
+    if (feeder_ == Feeder::Idle && mode_ != 0 && cardIn_) feeder_ = Feeder::Worked;
+    else if (feeder_ == Feeder::Worked && mode_ == 0) feeder_ = Feeder::PullNext;
     if (mode_ == 0 || mode_ == 5) card_.avrReset();
     if (mode_ == 2) picCounter_ = 0;
     if (mode_ == 4) return loaderInstalled() ? reply("load") : kRefused;
