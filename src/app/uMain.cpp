@@ -22,6 +22,7 @@
 #include <QWidgetAction>
 
 #include "app/DumpGridView.h"
+#include "app/ProductionWindow.h"
 
 #ifndef KELVANO_FILE_VERSION
 #define KELVANO_FILE_VERSION "0.0.0.0"
@@ -234,6 +235,12 @@ void TMain::buildMenus() {
     MnuAction = menuBar()->addMenu(QStringLiteral("&Action"));
     MnuAction->setObjectName(QStringLiteral("MnuAction"));
     MnuAction->addActions({ActRead, ActProg, ActErase, ActBlankChk, ActVerify});
+    MnuAction->addSeparator();
+    connect(MnuAction->addAction(QStringLiteral("&Production...")), &QAction::triggered, this, [this] {
+        auto* w = new ProductionWindow(this);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->show();
+    });
 
     MnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     MnuHelp->setObjectName(QStringLiteral("MnuHelp"));

@@ -40,8 +40,12 @@ private:
     CliLink link_;
 };
 
-QString statusLine(const WorkerStatus& s) {
-    QString line = QStringLiteral("%1  pass %2  fail %3").arg(s.port, -12).arg(s.pass, 4).arg(s.fail, 4);
+QString statusLine(int box, const WorkerStatus& s) {
+    QString line = QStringLiteral("%1 %2  pass %3  fail %4")
+                       .arg(box)
+                       .arg(s.port, -12)
+                       .arg(s.pass, 4)
+                       .arg(s.fail, 4);
     if (!s.serial.isEmpty()) line += QStringLiteral("  serial %1").arg(s.serial);
     if (!s.lastResult.isEmpty()) line += QStringLiteral("  last %1").arg(s.lastResult);
     line += QStringLiteral("  %1").arg(s.error.isEmpty() ? s.state : s.state + QStringLiteral(": ") + s.error);
@@ -54,7 +58,7 @@ public:
     explicit StatusPrinter(bool terminal) : terminal_(terminal) {}
     void show(const QList<WorkerStatus>& all) {
         QStringList lines;
-        for (const WorkerStatus& s : all) lines.append(statusLine(s));
+        for (int i = 0; i < all.size(); ++i) lines.append(statusLine(i + 1, all[i]));
         if (terminal_) {
             QByteArray out;
             if (drawn_ > 0) out += "\x1b[" + QByteArray::number(drawn_) + "A";

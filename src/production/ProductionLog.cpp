@@ -301,6 +301,25 @@ bool ProductionLog::finishCard(const Job& job, const Card& card, Result result, 
     return commit(error);
 }
 
+QString ProductionLog::nextSerial(const Job& job, QString& error) {
+    if (!job.serial) return {};
+    QVariant freed, next;
+    if (!exec(QStringLiteral("SELECT value FROM serials WHERE job = ? AND state = 'free' ORDER BY idx LIMIT 1"),
+              {job.name}, error, &freed) ||
+        !exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?"), {job.name}, error, &next))
+        return {};
+    if (freed.isValid()) return freed.toString();
+    for (qint64 idx = next.isValid() ? next.toLongLong() : 0;; ++idx) {
+        const auto value = job.serial->valueAt(uint64_t(idx));
+        if (!value) return {};
+        QVariant seen;
+        if (!exec(QStringLiteral("SELECT count(*) FROM serials WHERE job = ? AND num = ?"),
+                  {job.name, QString::number(qulonglong(*value))}, error, &seen))
+            return {};
+        if (seen.toInt() == 0) return job.serial->text(*value);
+    }
+}
+
 QString ProductionLog::resultText(Result r) {
     switch (r) {
         case Result::Pass: return QStringLiteral("pass");

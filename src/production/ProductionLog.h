@@ -72,6 +72,9 @@ public:
     bool finishCard(const Job& job, const Card& card, Result result, const QString& step,
                     const QString& message, QString& error);
 
+    // The serial the next card will get (a given-back one first); empty when none is left or
+    // the job has no serial.
+    QString nextSerial(const Job& job, QString& error);
     std::optional<Summary> summary(QString& error);
     QList<Row> lastCards(int count, QString& error);
     bool exportCsv(const QString& file, QString& error);

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMutexLocker>
 #include <QTimer>
+#include <optional>
 
 #include "actions/uActions.h"
 #include "base/PortError.h"
@@ -71,6 +72,8 @@ int pollCard(TCom& com) {
     const int state = reply.trimmed().toInt(&ok);
     return ok ? state : -1;
 }
+
+constexpr int kFailuresInARow = 3;
 
 }  // namespace
 
@@ -223,6 +226,7 @@ void ProductionRun::work(int index) {
     };
 
     QString boxError;
+    int failedInARow = 0;
     while (!stop_) {
         if (!reserveCard()) break;
         set([](WorkerStatus& s) { s.state = QStringLiteral("waiting for a card"); });
@@ -252,19 +256,28 @@ void ProductionRun::work(int index) {
         host.clear();
 
         // A stop while the card is in work aborts it at its next address.
-        QEventLoop loop;
-        view.loop = &loop;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, &runner, [&] {
-            if (stop_ && runner.running()) runner.ButCancelClick();
-        });
-        watch.start(50);
-        runner.start(ActionCode::Program);
-        loop.exec();
-        watch.stop();
-        runner.FormClose();
-        view.loop = nullptr;
-
+        auto runAction = [&](ActionCode code, std::optional<MemorySet> memories) {
+            QEventLoop loop;
+            view.loop = &loop;
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, &runner, [&] {
+                if (stop_ && runner.running()) runner.ButCancelClick();
+            });
+            watch.start(50);
+            if (memories) runner.start(code, *memories);
+            else runner.start(code);
+            loop.exec();
+            watch.stop();
+            runner.FormClose();
+            view.loop = nullptr;
+        };
+        runAction(ActionCode::Program, std::nullopt);
+        // The box writes the external EEPROM of the direct cards without reading it back: with
+        // verify on, it is verified by an action of its own.
+        if (runner.result().ready && !runner.result().partial() && job_.verify && job_.eep &&
+            isPicDirect(job_.card) && !stop_) {
+            runAction(ActionCode::Verify, MemorySet{Memory::ExternalEeprom});
+        }
         const ActionResult& r = runner.result();
         ProductionLog::Result result = ProductionLog::Result::Pass;
         QString step, message;
@@ -288,6 +301,14 @@ void ProductionRun::work(int index) {
             s.lastResult = text;
             s.lastSerial = card.serialText;
         });
+        // Cards keep failing: the box or the job is at fault rather than the cards.
+        failedInARow = result == ProductionLog::Result::Fail ? failedInARow + 1 : 0;
+        if (failedInARow >= kFailuresInARow) {
+            boxError = QStringLiteral("%1 cards in a row failed (last: %2); check the box and the job")
+                           .arg(kFailuresInARow)
+                           .arg(message);
+            break;
+        }
         // A box that failed under the card (the link went down) stops this worker only.
         if (!com.linkReady()) {
             boxError = message.isEmpty() ? QStringLiteral("the link to the box was lost") : message;

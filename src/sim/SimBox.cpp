@@ -398,6 +398,7 @@ QByteArray SimBox::commandAnswer(const QByteArray& text) {
 
 int SimBox::pollState() {
     if (feeder_ == Feeder::PullNext) {
+        if (--feederPolls_ > 0) return cardState();
         removeCard();
         feeder_ = Feeder::InsertNext;
     } else if (feeder_ == Feeder::InsertNext) {
@@ -412,8 +413,15 @@ int SimBox::pollState() {
 QByteArray SimBox::modeAnswer(char digit) {
     if (digit < '0' || digit > '5') return kRefused;
     mode_ = digit - '0';
-    if (feeder_ == Feeder::Idle && mode_ != 0 && cardIn_) feeder_ = Feeder::Worked;
-    else if (feeder_ == Feeder::Worked && mode_ == 0) feeder_ = Feeder::PullNext;
+    // A card worked on again before it was pulled (a verify after programming) stays in.
+    if (feeder_ != Feeder::Off && feeder_ != Feeder::InsertNext && cardIn_) {
+        if (mode_ != 0) {
+            feeder_ = Feeder::Worked;
+        } else if (feeder_ == Feeder::Worked) {
+            feeder_ = Feeder::PullNext;
+            feederPolls_ = 2;
+        }
+    }
     if (mode_ == 0 || mode_ == 5) card_.avrReset();
     if (mode_ == 2) picCounter_ = 0;
     if (mode_ == 4) return loaderInstalled() ? reply("load") : kRefused;
