@@ -98,6 +98,7 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
                                        QStringLiteral("Step / message")});
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     start_ = new QPushButton(QStringLiteral("Start"));
     stop_ = new QPushButton(QStringLiteral("Stop"));
@@ -233,8 +234,12 @@ void ProductionWindow::refresh() {
             const WorkerStatus& s = all[i];
             pass += s.pass;
             fail += s.fail;
-            lines.append(QStringLiteral("%1 %2  %3%4").arg(i + 1).arg(s.port, -10).arg(s.state,
-                                                              s.error.isEmpty() ? QString() : QStringLiteral(": ") + s.error));
+            lines.append(QStringLiteral("%1  pass %2  fail %3  serial %4  %5%6")
+                             .arg(s.port, -8)
+                             .arg(s.pass, 4)
+                             .arg(s.fail, 3)
+                             .arg(s.serial.isEmpty() ? QStringLiteral("-") : s.serial, -10)
+                             .arg(s.state, s.error.isEmpty() ? QString() : QStringLiteral(": ") + s.error));
         }
     }
     pass_->setText(QString::number(pass));

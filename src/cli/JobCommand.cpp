@@ -43,7 +43,7 @@ private:
 QString statusLine(int box, const WorkerStatus& s) {
     QString line = QStringLiteral("%1 %2  pass %3  fail %4")
                        .arg(box)
-                       .arg(s.port, -12)
+                       .arg(s.port, -14)
                        .arg(s.pass, 4)
                        .arg(s.fail, 4);
     if (!s.serial.isEmpty()) line += QStringLiteral("  serial %1").arg(s.serial);

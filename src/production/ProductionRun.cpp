@@ -80,9 +80,10 @@ constexpr int kFailuresInARow = 3;
 ProductionRun::ProductionRun(const Job& job, const QString& log, const QStringList& ports, int count,
                              BoxLinkFactory factory, QObject* parent)
     : QObject(parent), job_(job), log_(log), ports_(ports), count_(count), factory_(std::move(factory)) {
-    for (const QString& port : ports_) {
+    for (int i = 0; i < ports_.size(); ++i) {
         WorkerStatus s;
-        s.port = port;
+        // A port named twice (several simulated boxes) is told apart by its box number.
+        s.port = ports_.count(ports_[i]) > 1 ? QStringLiteral("%1#%2").arg(ports_[i]).arg(i + 1) : ports_[i];
         s.state = QStringLiteral("idle");
         statuses_.append(s);
     }
@@ -171,6 +172,7 @@ void ProductionRun::work(int index) {
     FuseModel fuses;
     EnableBoxes enable;
     auto set = [&](const std::function<void(WorkerStatus&)>& change) { update(index, change); };
+    const QString label = statuses()[index].port;
     auto finish = [&](const QString& error) {
         set([&](WorkerStatus& s) {
             s.state = error.isEmpty() ? QStringLiteral("done") : QStringLiteral("stopped");
@@ -235,7 +237,7 @@ void ProductionRun::work(int index) {
             break;
         }
         ProductionLog::Card card;
-        const auto take = log->takeCard(job_, ports_[index], card, error);
+        const auto take = log->takeCard(job_, label, card, error);
         if (take != ProductionLog::Take::Ok) {
             releaseCard();
             if (take == ProductionLog::Take::Exhausted) {
@@ -256,12 +258,12 @@ void ProductionRun::work(int index) {
         host.clear();
 
         // A stop while the card is in work aborts it at its next address.
-        auto runAction = [&](ActionCode code, std::optional<MemorySet> memories) {
+        auto runAction = [&](ActionCode code, std::optional<MemorySet> memories, bool abortable) {
             QEventLoop loop;
             view.loop = &loop;
             QTimer watch;
             QObject::connect(&watch, &QTimer::timeout, &runner, [&] {
-                if (stop_ && runner.running()) runner.ButCancelClick();
+                if (abortable && stop_ && runner.running()) runner.ButCancelClick();
             });
             watch.start(50);
             if (memories) runner.start(code, *memories);
@@ -271,12 +273,13 @@ void ProductionRun::work(int index) {
             runner.FormClose();
             view.loop = nullptr;
         };
-        runAction(ActionCode::Program, std::nullopt);
+        runAction(ActionCode::Program, std::nullopt, true);
         // The box writes the external EEPROM of the direct cards without reading it back: with
-        // verify on, it is verified by an action of its own.
+        // verify on, it is verified by an action of its own, which a stop lets finish (the
+        // card is programmed by then).
         if (runner.result().ready && !runner.result().partial() && job_.verify && job_.eep &&
-            isPicDirect(job_.card) && !stop_) {
-            runAction(ActionCode::Verify, MemorySet{Memory::ExternalEeprom});
+            isPicDirect(job_.card)) {
+            runAction(ActionCode::Verify, MemorySet{Memory::ExternalEeprom}, false);
         }
         const ActionResult& r = runner.result();
         ProductionLog::Result result = ProductionLog::Result::Pass;

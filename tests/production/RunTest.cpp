@@ -12,6 +12,7 @@
 #include <QThread>
 #include <mutex>
 
+#include "PgServer.h"
 #include "Printers.h"
 #include "link/ImageStore.h"
 #include "link/uCom.h"
@@ -51,7 +52,8 @@ struct SimBoxes {
                 TCom link;
             };
             std::lock_guard<std::mutex> lock(mutex);
-            auto& box = byPort[port];
+            // A port named twice gets a box of its own too.
+            auto& box = byPort[byPort.count(port) ? port + QStringLiteral("#2") : port];
             box = std::make_unique<SimBox>(SimBox::Model::QxBase, 10);
             box->setCardFeeder(true);
             if (faults.count(port)) box->addFault(faults[port]);
@@ -230,4 +232,30 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
               (QStringList{"1000 taken", "1001 spent"}));
     sim.terminate();
     sim.waitForFinished(5000);
+}
+
+// Two boxes, two workers, one serial pool on a PostgreSQL server of the test's own.
+TEST(ProductionRun, TwoBoxesShareAPostgreSqlLog) {
+    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
+    ensureApp();
+    test::PgServer server;
+    QString error;
+    ASSERT_TRUE(server.start(error)) << error.toStdString();
+    QTemporaryDir dir;
+    const Job job = eepromSerialJob(dir.path());
+    SimBoxes boxes;
+    ProductionRun run(job, server.url(), {QStringLiteral("SIM"), QStringLiteral("SIM")}, 6, boxes.factory());
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    ASSERT_TRUE(run.wait(120000));
+    EXPECT_TRUE(run.allPassed());
+    const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].port, QStringLiteral("SIM#1"));
+    EXPECT_EQ(s[0].pass + s[1].pass, 6);
+    EXPECT_GT(s[1].pass, 0);
+    auto log = ProductionLog::open(server.url(), error);
+    ASSERT_TRUE(log) << error.toStdString();
+    EXPECT_EQ(log->serialStates(QStringLiteral("run"), error),
+              (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
+                           "1089776 spent", "1089792 spent"}));
 }

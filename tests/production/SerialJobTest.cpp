@@ -231,3 +231,15 @@ TEST_F(JobReader, EveryErrorNamesItsLine) {
     EXPECT_TRUE(read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n")
                     .contains(QStringLiteral("list.txt\", line 1: 0x10 does not fit 1 bytes in the form dec")));
 }
+
+TEST(JobSample, TheShippedSampleJobReads) {
+    Job job;
+    QString error;
+    ASSERT_TRUE(readJob(QStringLiteral(KELVANO_TEST_DATA "/../../packaging/examples/badge-job.ini"), job, error))
+        << error.toStdString();
+    EXPECT_EQ(job.card, 22);
+    EXPECT_EQ(job.count, 500);
+    ASSERT_TRUE(job.serial);
+    EXPECT_EQ(job.serial->encode(20260001), hex("20260001"));
+    EXPECT_EQ(job.eepBuf[0], uint16_t('K'));
+}
