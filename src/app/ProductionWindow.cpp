@@ -30,8 +30,9 @@ namespace {
 
 // A worker's box: a serial port, "USB", or "SIM", a simulated box that swaps its cards.
 class WindowBoxLink final : public BoxLink {
-public:
-    WindowBoxLink(const QString& port, int card, Host& host, Clock& clock, MainView& view, Options& options)
+  public:
+    WindowBoxLink(const QString& port, int card, Host& host, Clock& clock, MainView& view,
+                  Options& options)
         : usb_(&backend_) {
         if (port.compare(QLatin1String("SIM"), Qt::CaseInsensitive) == 0) {
             box_ = std::make_unique<SimBox>(SimBox::Model::QxBase, card);
@@ -41,12 +42,13 @@ public:
             if (box_) return std::make_unique<SimSerialPort>(*box_, clock);
             return makeSystemSerialPort();
         };
-        com_ = std::make_unique<TCom>(host, clock, view, options, usb_, factory,
-                                      ImageStore::programStore(QCoreApplication::applicationDirPath()));
+        com_ = std::make_unique<TCom>(
+            host, clock, view, options, usb_, factory,
+            ImageStore::programStore(QCoreApplication::applicationDirPath()));
     }
     TCom& com() override { return *com_; }
 
-private:
+  private:
     std::unique_ptr<SimBox> box_;
     LibusbBackend backend_;
     TUsb usb_;
@@ -72,7 +74,8 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     jobLabel_ = new QLabel(QStringLiteral("No job opened"));
     open_ = new QPushButton(QStringLiteral("Open Job..."));
     ports_ = new QLineEdit(QStringLiteral("SIM"));
-    ports_->setToolTip(QStringLiteral("Ports of the boxes, separated by commas (SIM: a simulated box)"));
+    ports_->setToolTip(
+        QStringLiteral("Ports of the boxes, separated by commas (SIM: a simulated box)"));
     count_ = new QSpinBox;
     count_->setRange(0, 1000000);
     count_->setSpecialValueText(QStringLiteral("no limit"));
@@ -93,9 +96,9 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     message_ = new QLabel;
     message_->setWordWrap(true);
     table_ = new QTableWidget(0, 6);
-    table_->setHorizontalHeaderLabels({QStringLiteral("Card"), QStringLiteral("Ended"), QStringLiteral("Port"),
-                                       QStringLiteral("Serial"), QStringLiteral("Result"),
-                                       QStringLiteral("Step / message")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("Card"), QStringLiteral("Ended"),
+                                       QStringLiteral("Port"), QStringLiteral("Serial"),
+                                       QStringLiteral("Result"), QStringLiteral("Step / message")});
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
@@ -142,8 +145,9 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     timer_->setInterval(200);
     connect(timer_, &QTimer::timeout, this, &ProductionWindow::refresh);
     connect(open_, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open Job"), QString(),
-                                                          QStringLiteral("Job Files (*.ini);;All Files (*)"));
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Open Job"), QString(),
+                                         QStringLiteral("Job Files (*.ini);;All Files (*)"));
         if (!file.isEmpty()) openJob(file);
     });
     connect(start_, &QPushButton::clicked, this, &ProductionWindow::start);
@@ -177,7 +181,8 @@ bool ProductionWindow::openJob(const QString& path) {
     }
     job_ = std::move(job);
     log_.reset();
-    jobLabel_->setText(QStringLiteral("%1: %2").arg(job_->name, QString::fromLatin1(findDevice(job_->card)->displayName)));
+    jobLabel_->setText(QStringLiteral("%1: %2").arg(
+        job_->name, QString::fromLatin1(findDevice(job_->card)->displayName)));
     count_->setValue(job_->count);
     showMessage(QStringLiteral("Job %1 opened.").arg(QFileInfo(path).fileName()), false);
     refresh();
@@ -191,7 +196,8 @@ bool ProductionWindow::running() const { return run_ && run_->isRunning(); }
 bool ProductionWindow::start() {
     if (!job_ || running()) return false;
     QStringList ports;
-    for (const QString& p : ports_->text().split(u',', Qt::SkipEmptyParts)) ports.append(p.trimmed());
+    for (const QString& p : ports_->text().split(u',', Qt::SkipEmptyParts))
+        ports.append(p.trimmed());
     if (ports.isEmpty()) {
         showMessage(QStringLiteral("Name at least one port."), true);
         return false;
@@ -211,7 +217,8 @@ bool ProductionWindow::start() {
     log_ = ProductionLog::open(logPath(), error);
     run_->start();
     showMessage(QStringLiteral("Running on %1.").arg(ports.join(QStringLiteral(", "))), false);
-    for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_}) w->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
+        w->setEnabled(false);
     stop_->setEnabled(true);
     timer_->start();
     return true;
@@ -234,12 +241,13 @@ void ProductionWindow::refresh() {
             const WorkerStatus& s = all[i];
             pass += s.pass;
             fail += s.fail;
-            lines.append(QStringLiteral("%1  pass %2  fail %3  serial %4  %5%6")
-                             .arg(s.port, -8)
-                             .arg(s.pass, 4)
-                             .arg(s.fail, 3)
-                             .arg(s.serial.isEmpty() ? QStringLiteral("-") : s.serial, -10)
-                             .arg(s.state, s.error.isEmpty() ? QString() : QStringLiteral(": ") + s.error));
+            lines.append(
+                QStringLiteral("%1  pass %2  fail %3  serial %4  %5%6")
+                    .arg(s.port, -8)
+                    .arg(s.pass, 4)
+                    .arg(s.fail, 3)
+                    .arg(s.serial.isEmpty() ? QStringLiteral("-") : s.serial, -10)
+                    .arg(s.state, s.error.isEmpty() ? QString() : QStringLiteral(": ") + s.error));
         }
     }
     pass_->setText(QString::number(pass));
@@ -247,14 +255,20 @@ void ProductionWindow::refresh() {
     boxes_->setText(lines.join(u'\n'));
     if (log_) {
         const QString next = log_->nextSerial(*job_, error);
-        next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next) : QStringLiteral("no serial"));
+        next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
+                                    : QStringLiteral("no serial"));
         const QList<ProductionLog::Row> rows = log_->lastCards(12, error);
         table_->setRowCount(int(rows.size()));
         for (int i = 0; i < rows.size(); ++i) {
             const auto& r = rows[i];
-            const QStringList cells{QString::number(r.id), r.ended.mid(11, 8), r.port, r.serial, r.result,
-                                    r.step.isEmpty() ? r.message : r.step + QStringLiteral(": ") + r.message};
-            const QColor colour = r.result == QLatin1String("pass")   ? QColor(0xD8, 0xF5, 0xD8)
+            const QStringList cells{
+                QString::number(r.id),
+                r.ended.mid(11, 8),
+                r.port,
+                r.serial,
+                r.result,
+                r.step.isEmpty() ? r.message : r.step + QStringLiteral(": ") + r.message};
+            const QColor colour = r.result == QLatin1String("pass")      ? QColor(0xD8, 0xF5, 0xD8)
                                   : r.result == QLatin1String("pending") ? QColor(0xFF, 0xF4, 0xC8)
                                                                          : QColor(0xF8, 0xD0, 0xD0);
             for (int c = 0; c < cells.size(); ++c) {
@@ -266,18 +280,23 @@ void ProductionWindow::refresh() {
         for (const auto& r : rows) {
             if (r.result == QLatin1String("pending")) continue;
             const bool ok = r.result == QLatin1String("pass");
-            last_->setText(QStringLiteral("%1  %2 on %3").arg(r.result.toUpper(), r.serial, r.port));
-            last_->setStyleSheet(ok ? QStringLiteral("color: white; background: #0A8A0A; padding: 4px;")
-                                    : QStringLiteral("color: white; background: #C00000; padding: 4px;"));
+            last_->setText(
+                QStringLiteral("%1  %2 on %3").arg(r.result.toUpper(), r.serial, r.port));
+            last_->setStyleSheet(
+                ok ? QStringLiteral("color: white; background: #0A8A0A; padding: 4px;")
+                   : QStringLiteral("color: white; background: #C00000; padding: 4px;"));
             break;
         }
     }
     if (run_ && !run_->isRunning() && timer_->isActive()) {
         timer_->stop();
-        for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_}) w->setEnabled(true);
+        for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
+            w->setEnabled(true);
         stop_->setEnabled(false);
         const QString end = run_->endMessage();
-        showMessage(QStringLiteral("Run ended: %1 passed, %2 failed.%3").arg(pass).arg(fail)
+        showMessage(QStringLiteral("Run ended: %1 passed, %2 failed.%3")
+                        .arg(pass)
+                        .arg(fail)
                         .arg(end.isEmpty() ? QString() : QStringLiteral(" ") + end),
                     fail > 0);
     }

@@ -29,14 +29,15 @@ int usage(const QString& text) {
 // A worker's box: the port as kelvano-cli opens it; the simulated box gets an operator who
 // takes out each programmed card and puts in a blank one.
 class CliBoxLink final : public BoxLink {
-public:
-    CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port, int card)
+  public:
+    CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
+               int card)
         : link_(host, clock, view, options, port, card) {
         if (link_.simBox()) link_.simBox()->setCardFeeder(true);
     }
     TCom& com() override { return link_.com(); }
 
-private:
+  private:
     CliLink link_;
 };
 
@@ -48,13 +49,14 @@ QString statusLine(int box, const WorkerStatus& s) {
                        .arg(s.fail, 4);
     if (!s.serial.isEmpty()) line += QStringLiteral("  serial %1").arg(s.serial);
     if (!s.lastResult.isEmpty()) line += QStringLiteral("  last %1").arg(s.lastResult);
-    line += QStringLiteral("  %1").arg(s.error.isEmpty() ? s.state : s.state + QStringLiteral(": ") + s.error);
+    line += QStringLiteral("  %1").arg(
+        s.error.isEmpty() ? s.state : s.state + QStringLiteral(": ") + s.error);
     return line;
 }
 
 // One status line per box: redrawn in place on a terminal, printed when it changes otherwise.
 class StatusPrinter {
-public:
+  public:
     explicit StatusPrinter(bool terminal) : terminal_(terminal) {}
     void show(const QList<WorkerStatus>& all) {
         QStringList lines;
@@ -75,7 +77,7 @@ public:
         std::fflush(stdout);
     }
 
-private:
+  private:
     bool terminal_;
     int drawn_ = 0;
     QStringList last_;
@@ -90,8 +92,8 @@ QString describe(const Job& job, const QString& log) {
         if (!job.images[size_t(slot)].isEmpty())
             t += QStringLiteral("  slot %1: %2\n").arg(slot).arg(job.images[size_t(slot)]);
     t += QStringLiteral("  memories:%1%2%3%4; verify %5, always erase %6\n")
-             .arg(job.prog ? " program" : "", job.data ? " data" : "", job.config ? " configuration" : "",
-                  job.eep ? " external-EEPROM" : "")
+             .arg(job.prog ? " program" : "", job.data ? " data" : "",
+                  job.config ? " configuration" : "", job.eep ? " external-EEPROM" : "")
              .arg(job.verify ? "on" : "off", job.alwaysErase ? "on" : "off");
     if (job.serial) {
         const SerialSpec& s = *job.serial;
@@ -116,8 +118,8 @@ QString describe(const Job& job, const QString& log) {
 }  // namespace
 
 int runJob(const CliArgs& args) {
-    if (args.positional.size() != 2 ||
-        (args.positional[0] != QLatin1String("run") && args.positional[0] != QLatin1String("check")))
+    if (args.positional.size() != 2 || (args.positional[0] != QLatin1String("run") &&
+                                        args.positional[0] != QLatin1String("check")))
         return usage(QStringLiteral("job takes run JOB or check JOB"));
     Job job;
     QString error;
@@ -125,24 +127,28 @@ int runJob(const CliArgs& args) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    const QString log = args.options.value(QStringLiteral("log"), job.log.isEmpty() ? job.defaultLogPath() : job.log);
+    const QString log = args.options.value(QStringLiteral("log"),
+                                           job.log.isEmpty() ? job.defaultLogPath() : job.log);
     if (args.positional[0] == QLatin1String("check")) {
         std::fputs(qPrintable(describe(job, log)), stdout);
         return 0;
     }
-    if (args.ports.isEmpty()) return usage(QStringLiteral("job run needs at least one --port NAME"));
+    if (args.ports.isEmpty())
+        return usage(QStringLiteral("job run needs at least one --port NAME"));
     int count = job.count;
     if (args.options.contains(QStringLiteral("count"))) {
         bool ok = false;
         count = args.options.value(QStringLiteral("count")).toInt(&ok);
-        if (!ok || count < 1) return usage(QStringLiteral("--count takes a number of cards from 1"));
+        if (!ok || count < 1)
+            return usage(QStringLiteral("--count takes a number of cards from 1"));
     }
 
     const int card = job.card;
-    ProductionRun run(job, log, args.ports, count,
-                      [card](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
-                          return std::make_unique<CliBoxLink>(host, clock, view, options, port, card);
-                      });
+    ProductionRun run(
+        job, log, args.ports, count,
+        [card](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
+            return std::make_unique<CliBoxLink>(host, clock, view, options, port, card);
+        });
     if (!run.checkLog(error)) {
         std::fprintf(stderr, "%s\nNothing was programmed.\n", qPrintable(error));
         return 1;
@@ -156,7 +162,8 @@ int runJob(const CliArgs& args) {
     // The workers report from their threads; the screen is drawn here, ten times a second.
     QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
         if (g_interrupted.exchange(false)) {
-            std::fputs("Stopping: cards in work are aborted, every box goes back to idle.\n", stderr);
+            std::fputs("Stopping: cards in work are aborted, every box goes back to idle.\n",
+                       stderr);
             run.stop();
         }
         printer.show(run.statuses());
@@ -176,7 +183,8 @@ int runJob(const CliArgs& args) {
     for (const WorkerStatus& s : run.statuses()) {
         pass += s.pass;
         fail += s.fail;
-        if (!s.error.isEmpty()) std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
+        if (!s.error.isEmpty())
+            std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
     }
     if (!run.endMessage().isEmpty()) std::printf("%s\n", qPrintable(run.endMessage()));
     std::printf("Summary: %d passed, %d failed\n", pass, fail);

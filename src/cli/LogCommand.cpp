@@ -38,7 +38,8 @@ int runLog(const CliArgs& args) {
         }
         where = job.log.isEmpty() ? job.defaultLogPath() : job.log;
     }
-    if (where.isEmpty()) return usage(QStringLiteral("log %1 needs --log LOG (or a job file)").arg(what));
+    if (where.isEmpty())
+        return usage(QStringLiteral("log %1 needs --log LOG (or a job file)").arg(what));
     auto log = ProductionLog::open(where, error);
     if (!log) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
@@ -60,20 +61,25 @@ int runLog(const CliArgs& args) {
         return 1;
     }
     QString t = QStringLiteral("Log %1\nJobs: %2\nCards: %3 passed, %4 failed, %5 aborted\n")
-                    .arg(where, s->jobs.isEmpty() ? QStringLiteral("none") : s->jobs.join(QLatin1String(", ")))
+                    .arg(where, s->jobs.isEmpty() ? QStringLiteral("none")
+                                                  : s->jobs.join(QLatin1String(", ")))
                     .arg(s->pass)
                     .arg(s->fail)
                     .arg(s->aborted);
     t += QStringLiteral("Serials given back, to be handed out again: %1\n").arg(s->freeSerials);
-    if (!s->voided.isEmpty()) t += QStringLiteral("Void serials: %1\n").arg(s->voided.join(QLatin1String(", ")));
+    if (!s->voided.isEmpty())
+        t += QStringLiteral("Void serials: %1\n").arg(s->voided.join(QLatin1String(", ")));
     if (!s->unconfirmed.isEmpty()) {
-        t += QStringLiteral("Unconfirmed serials (%1): taken by a run that ended before it recorded the card's "
-                            "result; the card may carry them, and they are never handed out again:\n")
-                 .arg(s->unconfirmed.size());
+        t +=
+            QStringLiteral(
+                "Unconfirmed serials (%1): taken by a run that ended before it recorded the card's "
+                "result; the card may carry them, and they are never handed out again:\n")
+                .arg(s->unconfirmed.size());
         for (const auto& r : s->unconfirmed) t += cardText(r);
     }
     if (!s->inProgress.isEmpty()) {
-        t += QStringLiteral("Cards in work in a run that is still going (%1):\n").arg(s->inProgress.size());
+        t += QStringLiteral("Cards in work in a run that is still going (%1):\n")
+                 .arg(s->inProgress.size());
         for (const auto& r : s->inProgress) t += cardText(r);
     }
     std::fputs(qPrintable(t), stdout);
@@ -84,7 +90,8 @@ QString logCommandsHelp() {
     return QStringLiteral(
         "\n"
         "Production log:\n"
-        "  kelvano-cli log summary [JOB] [--log LOG]    counts, given-back, void and unconfirmed serials\n"
+        "  kelvano-cli log summary [JOB] [--log LOG]    counts, given-back, void and unconfirmed "
+        "serials\n"
         "  kelvano-cli log export --csv FILE [JOB] [--log LOG]   every card as one CSV row\n");
 }
 

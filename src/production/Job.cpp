@@ -21,7 +21,7 @@ namespace {
 
 // The file module reports through a Host; here the first report is the reader's message.
 class CaptureHost final : public Host {
-public:
+  public:
     void showError(const QString& text) override {
         if (error.isEmpty()) error = text;
     }
@@ -44,12 +44,12 @@ struct LineIndex {
 };
 
 class Reader {
-public:
+  public:
     Reader(const QString& path, Job& job) : path_(path), job_(job), ini_(false, false, false) {}
 
     bool run(QString& error);
 
-private:
+  private:
     bool fail(int line, const QString& text) {
         error_ = line > 0 ? QStringLiteral("%1, line %2: %3").arg(path_).arg(line).arg(text)
                           : QStringLiteral("%1: %2").arg(path_, text);
@@ -84,9 +84,11 @@ const std::map<QString, std::vector<QString>>& knownKeys() {
         {"images", {"slot1", "slot2", "slot3"}},
         {"memories", {"progmem", "datamem", "config", "eepmem"}},
         {"options", {"verify", "alwayserase"}},
-        {"fuses", {"oscillator", "wdt", "wdte", "pwrte", "cp", "boden", "lvp", "cpd", "wrt",
-                   "debug", "codeprotection", "lockbit1", "lockbit2", "avrfuse1", "lb1", "lb2",
-                   "blb01", "blb02", "blb11", "blb12", "bodlevel", "bootrst", "bootsize"}},
+        {"fuses",
+         {"oscillator", "wdt",     "wdte",  "pwrte",          "cp",       "boden",    "lvp",
+          "cpd",        "wrt",     "debug", "codeprotection", "lockbit1", "lockbit2", "avrfuse1",
+          "lb1",        "lb2",     "blb01", "blb02",          "blb11",    "blb12",    "bodlevel",
+          "bootrst",    "bootsize"}},
         {"serial", {"memory", "address", "size", "form", "start", "step", "last", "list"}},
     };
     return keys;
@@ -101,7 +103,8 @@ bool Reader::index(const QByteArray& data) {
         if (i == 0 && t.startsWith(QChar(0xFEFF))) t = t.mid(1).trimmed();
         if (t.isEmpty() || t.startsWith(u';') || t.startsWith(u'#')) continue;
         if (t.startsWith(u'[')) {
-            if (!t.endsWith(u']')) return fail(no, QStringLiteral("a section name must end with ]"));
+            if (!t.endsWith(u']'))
+                return fail(no, QStringLiteral("a section name must end with ]"));
             section = t.mid(1, t.size() - 2).trimmed().toLower();
             if (!knownKeys().count(section))
                 return fail(no, QStringLiteral("unknown section [%1]").arg(t.mid(1, t.size() - 2)));
@@ -121,7 +124,9 @@ bool Reader::index(const QByteArray& data) {
                                 .arg(keys[key]));
         const auto& known = knownKeys().at(section);
         if (std::find(known.begin(), known.end(), key) == known.end())
-            return fail(no, QStringLiteral("unknown key \"%1\" in [%2]").arg(t.left(eq).trimmed(), section));
+            return fail(
+                no,
+                QStringLiteral("unknown key \"%1\" in [%2]").arg(t.left(eq).trimmed(), section));
         keys[key] = no;
     }
     return true;
@@ -157,8 +162,12 @@ bool Reader::flag(const char* section, const char* key, bool& out) {
 bool Reader::number(const char* section, const char* key, uint64_t& out, uint64_t max) {
     const Entry e = get(section, key);
     const auto v = SerialSpec::parseNumber(e.value);
-    if (!v) return fail(e.line, QStringLiteral("%1 takes a number (decimal or 0x hex), not \"%2\"").arg(key, e.value));
-    if (*v > max) return fail(e.line, QStringLiteral("%1 must be at most %2").arg(key).arg(qulonglong(max)));
+    if (!v)
+        return fail(
+            e.line,
+            QStringLiteral("%1 takes a number (decimal or 0x hex), not \"%2\"").arg(key, e.value));
+    if (*v > max)
+        return fail(e.line, QStringLiteral("%1 must be at most %2").arg(key).arg(qulonglong(max)));
     out = *v;
     return true;
 }
@@ -178,7 +187,8 @@ bool Reader::readJobSection() {
     job_.card = card.value.toInt(&ok);
     if (!ok || !findDevice(job_.card) || !(isPicCode(job_.card) || isAvrAction(job_.card)))
         return fail(card.line, QStringLiteral("Card takes a card type code that can be programmed "
-                                              "(see kelvano-cli cards), not \"%1\"").arg(card.value));
+                                              "(see kelvano-cli cards), not \"%1\"")
+                                   .arg(card.value));
     if (has("job", "count")) {
         uint64_t n = 0;
         if (!number("job", "count", n, 1000000000)) return false;
@@ -191,9 +201,13 @@ bool Reader::readJobSection() {
     }
     if (has("job", "onfail")) {
         const Entry e = get("job", "onfail");
-        if (e.value.compare(QLatin1String("return"), Qt::CaseInsensitive) == 0) job_.voidOnFail = false;
-        else if (e.value.compare(QLatin1String("void"), Qt::CaseInsensitive) == 0) job_.voidOnFail = true;
-        else return fail(e.line, QStringLiteral("OnFail takes return or void, not \"%1\"").arg(e.value));
+        if (e.value.compare(QLatin1String("return"), Qt::CaseInsensitive) == 0)
+            job_.voidOnFail = false;
+        else if (e.value.compare(QLatin1String("void"), Qt::CaseInsensitive) == 0)
+            job_.voidOnFail = true;
+        else
+            return fail(e.line,
+                        QStringLiteral("OnFail takes return or void, not \"%1\"").arg(e.value));
     }
     return true;
 }
@@ -203,10 +217,13 @@ bool Reader::readMemories() {
         !flag("memories", "config", job_.config) || !flag("memories", "eepmem", job_.eep))
         return false;
     if (job_.eep && eepCouplingApplies(job_.card) && !(job_.prog && job_.data && job_.config))
-        return fail(get("memories", "eepmem").line ? get("memories", "eepmem").line : sectionLine("memories"),
-                    QStringLiteral("this card's EEPROM is written through a loader that replaces the "
-                                   "program: with EepMem=1, ProgMem, DataMem and Config must be 1"));
-    if (!flag("options", "verify", job_.verify) || !flag("options", "alwayserase", job_.alwaysErase))
+        return fail(
+            get("memories", "eepmem").line ? get("memories", "eepmem").line
+                                           : sectionLine("memories"),
+            QStringLiteral("this card's EEPROM is written through a loader that replaces the "
+                           "program: with EepMem=1, ProgMem, DataMem and Config must be 1"));
+    if (!flag("options", "verify", job_.verify) ||
+        !flag("options", "alwayserase", job_.alwaysErase))
         return false;
     return true;
 }
@@ -226,7 +243,8 @@ bool Reader::readImages() {
         if (!has("images", key.constData())) continue;
         const Entry e = get("images", key.constData());
         if (slot > slotCount)
-            return fail(e.line, QStringLiteral("card type %1 has no slot %2").arg(job_.card).arg(slot));
+            return fail(e.line,
+                        QStringLiteral("card type %1 has no slot %2").arg(job_.card).arg(slot));
         const QString file = resolve(e.value);
         QFile f(file);
         if (e.value.isEmpty() || !f.open(QIODevice::ReadOnly))
@@ -235,7 +253,9 @@ bool Reader::readImages() {
         if (!io.OpenFile(file, slot)) {
             QString why = host.error;
             why.replace(QLatin1Char('\r'), QLatin1Char(' '));
-            return fail(e.line, QStringLiteral("image file \"%1\" is not loaded: %2").arg(file, why.simplified()));
+            return fail(
+                e.line,
+                QStringLiteral("image file \"%1\" is not loaded: %2").arg(file, why.simplified()));
         }
         job_.images[size_t(slot)] = file;
     }
@@ -282,12 +302,19 @@ bool Reader::readFuses() {
     };
     if (isPic84(card)) {
         keys = {{"oscillator", item(job_.pic84.osc, picOscillatorItems())},
-                {"wdt", box(job_.pic84.wdt)}, {"pwrte", box(job_.pic84.pwrte)}, {"cp", box(job_.pic84.cp)}};
+                {"wdt", box(job_.pic84.wdt)},
+                {"pwrte", box(job_.pic84.pwrte)},
+                {"cp", box(job_.pic84.cp)}};
     } else if (isPic876(card)) {
         Pic876Page& p = job_.pic876;
-        keys = {{"oscillator", item(p.fosc, picOscillatorItems())}, {"wdte", box(p.wdte)},
-                {"pwrte", box(p.pwrte)}, {"boden", box(p.boden)}, {"lvp", box(p.lvp)},
-                {"cpd", box(p.cpd)}, {"wrt", box(p.wrt)}, {"debug", box(p.debug)},
+        keys = {{"oscillator", item(p.fosc, picOscillatorItems())},
+                {"wdte", box(p.wdte)},
+                {"pwrte", box(p.pwrte)},
+                {"boden", box(p.boden)},
+                {"lvp", box(p.lvp)},
+                {"cpd", box(p.cpd)},
+                {"wrt", box(p.wrt)},
+                {"debug", box(p.debug)},
                 {"codeprotection", item(p.cp, pic876CodeProtectItems())}};
     } else if (isAt90s(card)) {
         job_.avr.lockBit1 = job_.avr.lockBit2 = job_.avr.avrFuse = false;
@@ -295,9 +322,15 @@ bool Reader::readFuses() {
         if (hasAvrFuseBox(card)) keys["avrfuse1"] = box(job_.avr.avrFuse);
     } else if (card == 31) {
         Mega163Page& p = job_.mega163;
-        keys = {{"lb1", box(p.lb1)}, {"lb2", box(p.lb2)}, {"blb01", box(p.blb01)},
-                {"blb02", box(p.blb02)}, {"blb11", box(p.blb11)}, {"blb12", box(p.blb12)},
-                {"boden", box(p.boden)}, {"bodlevel", box(p.bodlevel)}, {"bootrst", box(p.bootrst)},
+        keys = {{"lb1", box(p.lb1)},
+                {"lb2", box(p.lb2)},
+                {"blb01", box(p.blb01)},
+                {"blb02", box(p.blb02)},
+                {"blb11", box(p.blb11)},
+                {"blb12", box(p.blb12)},
+                {"boden", box(p.boden)},
+                {"bodlevel", box(p.bodlevel)},
+                {"bootrst", box(p.bootrst)},
                 {"oscillator", item(p.osc, mega163OscillatorItems())},
                 {"bootsize", item(p.bootSize, mega163BootSizeItems())}};
     }
@@ -306,7 +339,8 @@ bool Reader::readFuses() {
     for (const auto& [key, line] : section->second) {
         auto k = keys.find(key);
         if (k == keys.end())
-            return fail(line, QStringLiteral("card type %1 has no fuse setting \"%2\"").arg(card).arg(key));
+            return fail(
+                line, QStringLiteral("card type %1 has no fuse setting \"%2\"").arg(card).arg(key));
         const QString why = k->second(get("fuses", key.toLatin1().constData()).value);
         if (!why.isEmpty()) return fail(line, key + QLatin1Char(' ') + why);
     }
@@ -325,15 +359,20 @@ bool Reader::readList(SerialSpec& spec, const Entry& e) {
         const QString t = QString::fromUtf8(lines[i]).trimmed();
         if (t.isEmpty()) continue;
         const auto v = SerialSpec::parseNumber(t, spec.form == SerialSpec::Form::AsciiHex);
-        const QString where = QStringLiteral("list file \"%1\", line %2: ").arg(spec.listFile).arg(i + 1);
+        const QString where =
+            QStringLiteral("list file \"%1\", line %2: ").arg(spec.listFile).arg(i + 1);
         if (!v) return fail(e.line, where + QStringLiteral("\"%1\" is not a number").arg(t));
         if (!spec.fits(*v))
             return fail(e.line, where + QStringLiteral("%1 does not fit %2 bytes in the form %3")
-                                            .arg(t).arg(spec.size).arg(SerialSpec::formName(spec.form)));
-        if (spec.list.contains(*v)) return fail(e.line, where + QStringLiteral("%1 is listed twice").arg(t));
+                                            .arg(t)
+                                            .arg(spec.size)
+                                            .arg(SerialSpec::formName(spec.form)));
+        if (spec.list.contains(*v))
+            return fail(e.line, where + QStringLiteral("%1 is listed twice").arg(t));
         spec.list.append(*v);
     }
-    if (spec.list.isEmpty()) return fail(e.line, QStringLiteral("list file \"%1\" holds no value").arg(spec.listFile));
+    if (spec.list.isEmpty())
+        return fail(e.line, QStringLiteral("list file \"%1\" holds no value").arg(spec.listFile));
     return true;
 }
 
@@ -342,14 +381,21 @@ bool Reader::readSerial() {
     SerialSpec spec;
     const int at = sectionLine("serial");
     for (const char* key : {"memory", "address", "size", "form"})
-        if (!has("serial", key)) return fail(at, QStringLiteral("[Serial] has no %1").arg(QString::fromLatin1(key)));
+        if (!has("serial", key))
+            return fail(at, QStringLiteral("[Serial] has no %1").arg(QString::fromLatin1(key)));
     const Entry mem = get("serial", "memory");
     const auto m = SerialSpec::parseMemory(mem.value);
-    if (!m) return fail(mem.line, QStringLiteral("Memory takes flash, data or eeprom, not \"%1\"").arg(mem.value));
+    if (!m)
+        return fail(
+            mem.line,
+            QStringLiteral("Memory takes flash, data or eeprom, not \"%1\"").arg(mem.value));
     spec.memory = *m;
     const Entry form = get("serial", "form");
     const auto f = SerialSpec::parseForm(form.value);
-    if (!f) return fail(form.line, QStringLiteral("Form takes le, be, bcd, dec or hex, not \"%1\"").arg(form.value));
+    if (!f)
+        return fail(
+            form.line,
+            QStringLiteral("Form takes le, be, bcd, dec or hex, not \"%1\"").arg(form.value));
     spec.form = *f;
     uint64_t v = 0;
     if (!number("serial", "size", v, 8)) return false;
@@ -360,15 +406,23 @@ bool Reader::readSerial() {
     const int room = spec.memoryBytes(job_.card);
     if (spec.address + spec.size > room)
         return fail(get("serial", "address").line,
-                    QStringLiteral("the serial (%1 bytes at 0x%2) lies outside the %3 memory of card type %4 (%5 bytes)")
-                        .arg(spec.size).arg(QString::number(spec.address, 16).toUpper())
-                        .arg(SerialSpec::memoryName(spec.memory)).arg(job_.card).arg(room));
-    const bool on = spec.memory == SerialSpec::Memory::Flash ? job_.prog
-                    : spec.memory == SerialSpec::Memory::Data ? job_.data : job_.eep;
-    if (!on) return fail(mem.line, QStringLiteral("the job does not program the %1 memory").arg(mem.value));
+                    QStringLiteral("the serial (%1 bytes at 0x%2) lies outside the %3 memory of "
+                                   "card type %4 (%5 bytes)")
+                        .arg(spec.size)
+                        .arg(QString::number(spec.address, 16).toUpper())
+                        .arg(SerialSpec::memoryName(spec.memory))
+                        .arg(job_.card)
+                        .arg(room));
+    const bool on = spec.memory == SerialSpec::Memory::Flash  ? job_.prog
+                    : spec.memory == SerialSpec::Memory::Data ? job_.data
+                                                              : job_.eep;
+    if (!on)
+        return fail(mem.line,
+                    QStringLiteral("the job does not program the %1 memory").arg(mem.value));
     const bool hasList = has("serial", "list");
     if (hasList && (has("serial", "start") || has("serial", "step") || has("serial", "last")))
-        return fail(get("serial", "list").line, QStringLiteral("List does not go with Start, Step or Last"));
+        return fail(get("serial", "list").line,
+                    QStringLiteral("List does not go with Start, Step or Last"));
     if (hasList) {
         if (!readList(spec, get("serial", "list"))) return false;
         job_.serial = spec;
@@ -377,12 +431,15 @@ bool Reader::readSerial() {
     if (!has("serial", "start")) return fail(at, QStringLiteral("[Serial] has no Start (or List)"));
     if (!number("serial", "start", spec.start, UINT64_MAX)) return false;
     if (!spec.fits(spec.start))
-        return fail(get("serial", "start").line, QStringLiteral("Start %1 does not fit %2 bytes in the form %3")
-                                                     .arg(qulonglong(spec.start)).arg(spec.size)
-                                                     .arg(SerialSpec::formName(spec.form)));
+        return fail(get("serial", "start").line,
+                    QStringLiteral("Start %1 does not fit %2 bytes in the form %3")
+                        .arg(qulonglong(spec.start))
+                        .arg(spec.size)
+                        .arg(SerialSpec::formName(spec.form)));
     if (has("serial", "step")) {
         if (!number("serial", "step", spec.step, UINT64_MAX)) return false;
-        if (spec.step == 0) return fail(get("serial", "step").line, QStringLiteral("Step must be at least 1"));
+        if (spec.step == 0)
+            return fail(get("serial", "step").line, QStringLiteral("Step must be at least 1"));
     }
     if (has("serial", "last")) {
         uint64_t last = 0;
@@ -390,7 +447,9 @@ bool Reader::readSerial() {
         const int line = get("serial", "last").line;
         if (!spec.fits(last))
             return fail(line, QStringLiteral("Last %1 does not fit %2 bytes in the form %3")
-                                  .arg(qulonglong(last)).arg(spec.size).arg(SerialSpec::formName(spec.form)));
+                                  .arg(qulonglong(last))
+                                  .arg(spec.size)
+                                  .arg(SerialSpec::formName(spec.form)));
         if (last < spec.start) return fail(line, QStringLiteral("Last lies below Start"));
         spec.last = last;
     }
@@ -401,7 +460,8 @@ bool Reader::readSerial() {
 bool Reader::run(QString& error) {
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: the job file can't be read (%2)").arg(path_, file.errorString());
+        error =
+            QStringLiteral("%1: the job file can't be read (%2)").arg(path_, file.errorString());
         return false;
     }
     const QByteArray data = file.readAll();

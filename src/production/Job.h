@@ -14,17 +14,17 @@ namespace kelvano {
 // One production run as a job file describes it, with its images already loaded. Everything
 // is checked when the file is read, before any card is touched.
 struct Job {
-    QString path;        // the job file
-    QString name;        // [Job] Name, else the file's base name
-    int card = 10;       // [Job] Card
-    int count = 0;       // [Job] Count; 0: no limit of its own
-    QString log;         // [Job] Log: a file (relative to the job) or a postgresql:// address
+    QString path;             // the job file
+    QString name;             // [Job] Name, else the file's base name
+    int card = 10;            // [Job] Card
+    int count = 0;            // [Job] Count; 0: no limit of its own
+    QString log;              // [Job] Log: a file (relative to the job) or a postgresql:// address
     bool voidOnFail = false;  // [Job] OnFail=void: a failed card's serial is not handed out again
     std::array<QString, 4> images;  // [Images] Slot1..Slot3 (absolute paths; index 0 unused)
 
     bool prog = true, data = true, config = true, eep = true;  // [Memories]
-    bool verify = true;        // [Options] Verify
-    bool alwaysErase = false;  // [Options] AlwaysErase
+    bool verify = true;                                        // [Options] Verify
+    bool alwaysErase = false;                                  // [Options] AlwaysErase
 
     // The fuse pages as the programming reads them ([Fuses], over what slot 1 carried).
     Pic84Page pic84;

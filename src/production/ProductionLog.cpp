@@ -1,21 +1,21 @@
 #include "production/ProductionLog.h"
 
 #include <signal.h>
-#include <cerrno>
 #include <unistd.h>
 
 #include <QAtomicInt>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
-#include <QTimeZone>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
+#include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
+#include <cerrno>
 
 #include "production/Job.h"
 
@@ -49,7 +49,8 @@ const char* const kCardColumns =
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
 QString csvField(const QString& v) {
-    if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r')) return v;
+    if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r'))
+        return v;
     QString q = v;
     q.replace(QLatin1String("\""), QLatin1String("\"\""));
     return u'"' + q + u'"';
@@ -58,7 +59,8 @@ QString csvField(const QString& v) {
 }  // namespace
 
 bool ProductionLog::isServerAddress(const QString& where) {
-    return where.startsWith(QLatin1String("postgresql://")) || where.startsWith(QLatin1String("postgres://"));
+    return where.startsWith(QLatin1String("postgresql://")) ||
+           where.startsWith(QLatin1String("postgres://"));
 }
 
 ProductionLog::~ProductionLog() {
@@ -70,7 +72,8 @@ ProductionLog::~ProductionLog() {
     QSqlDatabase::removeDatabase(connection_);
 }
 
-std::unique_ptr<ProductionLog> ProductionLog::open(const QString& where, QString& error, int lockWaitMs) {
+std::unique_ptr<ProductionLog> ProductionLog::open(const QString& where, QString& error,
+                                                   int lockWaitMs) {
     std::unique_ptr<ProductionLog> log(new ProductionLog);
     log->where_ = where;
     log->server_ = isServerAddress(where);
@@ -78,7 +81,8 @@ std::unique_ptr<ProductionLog> ProductionLog::open(const QString& where, QString
     log->connection_ = QStringLiteral("kelvano-log-%1").arg(g_connections.fetchAndAddRelaxed(1));
     const QString driver = log->server_ ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        error = QStringLiteral("The log %1 needs the Qt SQL driver %2, which is not installed.").arg(where, driver);
+        error = QStringLiteral("The log %1 needs the Qt SQL driver %2, which is not installed.")
+                    .arg(where, driver);
         return nullptr;
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, log->connection_);
@@ -88,8 +92,9 @@ std::unique_ptr<ProductionLog> ProductionLog::open(const QString& where, QString
         db.setDatabaseName(url.path().mid(1));
         db.setUserName(url.userName());
         db.setPassword(url.password());
-        db.setHostName(query.hasQueryItem(QStringLiteral("host")) ? query.queryItemValue(QStringLiteral("host"))
-                                                                 : url.host());
+        db.setHostName(query.hasQueryItem(QStringLiteral("host"))
+                           ? query.queryItemValue(QStringLiteral("host"))
+                           : url.host());
         const int port = query.hasQueryItem(QStringLiteral("port"))
                              ? query.queryItemValue(QStringLiteral("port")).toInt()
                              : url.port(-1);
@@ -114,7 +119,8 @@ std::unique_ptr<ProductionLog> ProductionLog::open(const QString& where, QString
     return log;
 }
 
-bool ProductionLog::exec(const QString& sql, const QVariantList& values, QString& error, QVariant* first) {
+bool ProductionLog::exec(const QString& sql, const QVariantList& values, QString& error,
+                         QVariant* first) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     // Statements without values run as they are: PostgreSQL prepares no transaction control.
     bool ok = values.isEmpty() ? q.exec(sql) : q.prepare(sql);
@@ -154,20 +160,25 @@ bool ProductionLog::createSchema(QString& error) {
         return false;
     };
     if (!begin(why)) return failed(why);
-    if (server_ && !exec(QStringLiteral("SELECT pg_advisory_xact_lock(475261)"), {}, why)) return failed(why);
+    if (server_ && !exec(QStringLiteral("SELECT pg_advisory_xact_lock(475261)"), {}, why))
+        return failed(why);
     QVariant tables, ours;
-    const QString count = server_
-        ? QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()")
-        : QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table'");
+    const QString count =
+        server_ ? QStringLiteral(
+                      "SELECT count(*) FROM information_schema.tables WHERE table_schema = "
+                      "current_schema()")
+                : QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table'");
     if (!exec(count, {}, why, &tables)) return failed(why);
     if (!exec(count + (server_ ? QStringLiteral(" AND table_name = 'kelvano_log'")
                                : QStringLiteral(" AND name = 'kelvano_log'")),
               {}, why, &ours))
         return failed(why);
-    if (tables.toInt() > 0 && ours.toInt() == 0) return failed(QStringLiteral("it holds other tables"));
+    if (tables.toInt() > 0 && ours.toInt() == 0)
+        return failed(QStringLiteral("it holds other tables"));
     if (ours.toInt() > 0) {
         QVariant format;
-        if (!exec(QStringLiteral("SELECT value FROM kelvano_log WHERE key = 'format'"), {}, why, &format))
+        if (!exec(QStringLiteral("SELECT value FROM kelvano_log WHERE key = 'format'"), {}, why,
+                  &format))
             return failed(why);
         if (format.toString() != QLatin1String("1"))
             return failed(QStringLiteral("log format \"%1\" is not known").arg(format.toString()));
@@ -176,20 +187,25 @@ bool ProductionLog::createSchema(QString& error) {
     const QString key = server_ ? QStringLiteral("BIGSERIAL PRIMARY KEY")
                                 : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
     for (const char* sql : kSchema)
-        if (!exec(QString::fromLatin1(sql).replace(QLatin1String("%1"), key), {}, why)) return failed(why);
-    if (!exec(QStringLiteral("INSERT INTO kelvano_log (key, value) VALUES ('format', '1')"), {}, why))
+        if (!exec(QString::fromLatin1(sql).replace(QLatin1String("%1"), key), {}, why))
+            return failed(why);
+    if (!exec(QStringLiteral("INSERT INTO kelvano_log (key, value) VALUES ('format', '1')"), {},
+              why))
         return failed(why);
     return commit(error);
 }
 
 bool ProductionLog::beginRun(const Job& job, QString& error) {
     QVariant id;
-    if (!exec(QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+    if (!exec(QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started) VALUES (?, "
+                             "?, ?, ?, ?) RETURNING id"),
               {station_, qint64(::getpid()), job.name, job.hash, now()}, error, &id))
         return false;
     runId_ = id.toLongLong();
-    return exec(QStringLiteral("INSERT INTO pools (job, next_index) VALUES (?, 0) ON CONFLICT (job) DO NOTHING"),
-                {job.name}, error);
+    return exec(
+        QStringLiteral(
+            "INSERT INTO pools (job, next_index) VALUES (?, 0) ON CONFLICT (job) DO NOTHING"),
+        {job.name}, error);
 }
 
 bool ProductionLog::endRun() {
@@ -198,7 +214,8 @@ bool ProductionLog::endRun() {
     return exec(QStringLiteral("UPDATE runs SET ended = ? WHERE id = ?"), {now(), runId_}, error);
 }
 
-ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port, Card& card, QString& error) {
+ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port, Card& card,
+                                            QString& error) {
     card = Card{};
     card.startedMs = QDateTime::currentMSecsSinceEpoch();
     if (!begin(error)) return Take::Failed;
@@ -218,7 +235,8 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
             return fail();
         }
         QVariant freed;
-        if (!exec(QStringLiteral("SELECT idx FROM serials WHERE job = ? AND state = 'free' ORDER BY idx LIMIT 1"),
+        if (!exec(QStringLiteral("SELECT idx FROM serials WHERE job = ? AND state = 'free' ORDER "
+                                 "BY idx LIMIT 1"),
                   {job.name}, error, &freed))
             return fail();
         if (freed.isValid()) {
@@ -236,7 +254,9 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
                 const auto value = spec.valueAt(uint64_t(idx));
                 if (!value) {
                     rollback();
-                    error = QStringLiteral("The last serial number of job \"%1\" has been handed out.").arg(job.name);
+                    error =
+                        QStringLiteral("The last serial number of job \"%1\" has been handed out.")
+                            .arg(job.name);
                     return Take::Exhausted;
                 }
                 QVariant seen;
@@ -249,26 +269,35 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
                 }
             }
             card.serialIndex = idx;
-            if (!exec(QStringLiteral("INSERT INTO serials (job, idx, num, value, state) VALUES (?, ?, ?, ?, 'taken')"),
-                      {job.name, idx, QString::number(qulonglong(card.serialValue)), spec.text(card.serialValue)},
+            if (!exec(QStringLiteral("INSERT INTO serials (job, idx, num, value, state) VALUES (?, "
+                                     "?, ?, ?, 'taken')"),
+                      {job.name, idx, QString::number(qulonglong(card.serialValue)),
+                       spec.text(card.serialValue)},
                       error) ||
-                !exec(QStringLiteral("UPDATE pools SET next_index = ? WHERE job = ?"), {idx + 1, job.name}, error))
+                !exec(QStringLiteral("UPDATE pools SET next_index = ? WHERE job = ?"),
+                      {idx + 1, job.name}, error))
                 return fail();
         }
         card.serialText = spec.text(card.serialValue);
     }
     QVariant id;
-    const QVariant serial = job.serial ? QVariant(card.serialText) : QVariant(QMetaType(QMetaType::QString));
-    const QVariant idx = job.serial ? QVariant(card.serialIndex) : QVariant(QMetaType(QMetaType::LongLong));
-    if (!exec(QStringLiteral("INSERT INTO cards (run_id, station, port, card_type, job, job_hash, serial, serial_idx, "
-                             "started, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 'pending') RETURNING id"),
+    const QVariant serial =
+        job.serial ? QVariant(card.serialText) : QVariant(QMetaType(QMetaType::QString));
+    const QVariant idx =
+        job.serial ? QVariant(card.serialIndex) : QVariant(QMetaType(QMetaType::LongLong));
+    if (!exec(QStringLiteral(
+                  "INSERT INTO cards (run_id, station, port, card_type, job, job_hash, serial, "
+                  "serial_idx, "
+                  "started, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 'pending') RETURNING id"),
               {runId_, station_, port, job.card, job.name, job.hash, serial, idx,
                QDateTime::fromMSecsSinceEpoch(card.startedMs, Qt::UTC).toString(Qt::ISODateWithMs)},
               error, &id))
         return fail();
     card.id = id.toLongLong();
-    if (job.serial && !exec(QStringLiteral("UPDATE serials SET state = 'taken', card_id = ? WHERE job = ? AND idx = ?"),
-                            {card.id, job.name, card.serialIndex}, error))
+    if (job.serial &&
+        !exec(QStringLiteral(
+                  "UPDATE serials SET state = 'taken', card_id = ? WHERE job = ? AND idx = ?"),
+              {card.id, job.name, card.serialIndex}, error))
         return fail();
     if (!commit(error)) return fail();
     return Take::Ok;
@@ -279,18 +308,22 @@ bool ProductionLog::finishCard(const Job& job, const Card& card, Result result, 
     const qint64 end = QDateTime::currentMSecsSinceEpoch();
     if (!begin(error)) return false;
     const QVariant noText{QMetaType(QMetaType::QString)};
-    bool ok = exec(QStringLiteral("UPDATE cards SET ended = ?, result = ?, failed_step = ?, message = ?, "
-                                  "duration_ms = ? WHERE id = ?"),
-                   {QDateTime::fromMSecsSinceEpoch(end, Qt::UTC).toString(Qt::ISODateWithMs),
-                    resultText(result), step.isEmpty() ? noText : QVariant(step),
-                    message.isEmpty() ? noText : QVariant(message), end - card.startedMs, card.id},
-                   error);
+    bool ok =
+        exec(QStringLiteral("UPDATE cards SET ended = ?, result = ?, failed_step = ?, message = ?, "
+                            "duration_ms = ? WHERE id = ?"),
+             {QDateTime::fromMSecsSinceEpoch(end, Qt::UTC).toString(Qt::ISODateWithMs),
+              resultText(result), step.isEmpty() ? noText : QVariant(step),
+              message.isEmpty() ? noText : QVariant(message), end - card.startedMs, card.id},
+             error);
     if (ok && card.serialIndex >= 0) {
         const QString state = result == Result::Pass ? QStringLiteral("spent")
                               : job.voidOnFail       ? QStringLiteral("void")
                                                      : QStringLiteral("free");
-        ok = exec(QStringLiteral("UPDATE serials SET state = ?, card_id = ? WHERE job = ? AND idx = ? AND card_id = ?"),
-                  {state, state == QLatin1String("free") ? QVariant(QMetaType(QMetaType::LongLong)) : QVariant(card.id),
+        ok = exec(QStringLiteral("UPDATE serials SET state = ?, card_id = ? WHERE job = ? AND idx "
+                                 "= ? AND card_id = ?"),
+                  {state,
+                   state == QLatin1String("free") ? QVariant(QMetaType(QMetaType::LongLong))
+                                                  : QVariant(card.id),
                    job.name, card.serialIndex, card.id},
                   error);
     }
@@ -304,9 +337,12 @@ bool ProductionLog::finishCard(const Job& job, const Card& card, Result result, 
 QString ProductionLog::nextSerial(const Job& job, QString& error) {
     if (!job.serial) return {};
     QVariant freed, next;
-    if (!exec(QStringLiteral("SELECT value FROM serials WHERE job = ? AND state = 'free' ORDER BY idx LIMIT 1"),
-              {job.name}, error, &freed) ||
-        !exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?"), {job.name}, error, &next))
+    if (!exec(
+            QStringLiteral(
+                "SELECT value FROM serials WHERE job = ? AND state = 'free' ORDER BY idx LIMIT 1"),
+            {job.name}, error, &freed) ||
+        !exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?"), {job.name}, error,
+              &next))
         return {};
     if (freed.isValid()) return freed.toString();
     for (qint64 idx = next.isValid() ? next.toLongLong() : 0;; ++idx) {
@@ -322,19 +358,24 @@ QString ProductionLog::nextSerial(const Job& job, QString& error) {
 
 QString ProductionLog::resultText(Result r) {
     switch (r) {
-        case Result::Pass: return QStringLiteral("pass");
-        case Result::Fail: return QStringLiteral("fail");
-        case Result::Aborted: return QStringLiteral("aborted");
+        case Result::Pass:
+            return QStringLiteral("pass");
+        case Result::Fail:
+            return QStringLiteral("fail");
+        case Result::Aborted:
+            return QStringLiteral("aborted");
     }
     return {};
 }
 
-QList<ProductionLog::Row> ProductionLog::rows(const QString& tail, const QVariantList& values, QString& error) {
+QList<ProductionLog::Row> ProductionLog::rows(const QString& tail, const QVariantList& values,
+                                              QString& error) {
     QList<Row> out;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT %1 FROM cards c LEFT JOIN runs r ON r.id = c.run_id ")
-                       .arg(QLatin1String(kCardColumns)) + tail)) {
+                       .arg(QLatin1String(kCardColumns)) +
+                   tail)) {
         error = q.lastError().text();
         return out;
     }
@@ -374,26 +415,36 @@ std::optional<ProductionLog::Summary> ProductionLog::summary(QString& error) {
     while (q.next()) {
         const QString r = q.value(0).toString();
         const int n = q.value(1).toInt();
-        if (r == QLatin1String("pass")) s.pass = n;
-        else if (r == QLatin1String("fail")) s.fail = n;
-        else if (r == QLatin1String("aborted")) s.aborted = n;
+        if (r == QLatin1String("pass"))
+            s.pass = n;
+        else if (r == QLatin1String("fail"))
+            s.fail = n;
+        else if (r == QLatin1String("aborted"))
+            s.aborted = n;
     }
     error.clear();
     const QString host = QSysInfo::machineHostName();
-    for (const Row& r : rows(QStringLiteral("WHERE c.result = 'pending' ORDER BY c.id"), {}, error)) {
+    for (const Row& r :
+         rows(QStringLiteral("WHERE c.result = 'pending' ORDER BY c.id"), {}, error)) {
         // A card of a run that is still going on this host is not a lost one.
-        if (r.station == host && r.runPid != ::getpid() && processAlive(r.runPid)) s.inProgress.append(r);
-        else if (r.station == host && r.runPid == ::getpid()) s.inProgress.append(r);
-        else s.unconfirmed.append(r);
+        if (r.station == host && r.runPid != ::getpid() && processAlive(r.runPid))
+            s.inProgress.append(r);
+        else if (r.station == host && r.runPid == ::getpid())
+            s.inProgress.append(r);
+        else
+            s.unconfirmed.append(r);
     }
     if (!error.isEmpty()) return std::nullopt;
-    if (!q.exec(QStringLiteral("SELECT value, state FROM serials WHERE state IN ('void', 'free') ORDER BY job, idx"))) {
+    if (!q.exec(QStringLiteral("SELECT value, state FROM serials WHERE state IN ('void', 'free') "
+                               "ORDER BY job, idx"))) {
         error = q.lastError().text();
         return std::nullopt;
     }
     while (q.next()) {
-        if (q.value(1).toString() == QLatin1String("void")) s.voided.append(q.value(0).toString());
-        else ++s.freeSerials;
+        if (q.value(1).toString() == QLatin1String("void"))
+            s.voided.append(q.value(0).toString());
+        else
+            ++s.freeSerials;
     }
     if (!q.exec(QStringLiteral("SELECT DISTINCT job FROM runs ORDER BY job"))) {
         error = q.lastError().text();
@@ -417,12 +468,23 @@ bool ProductionLog::exportCsv(const QString& file, QString& error) {
         error = QStringLiteral("%1 can't be written: %2").arg(file, out.errorString());
         return false;
     }
-    QString text = QStringLiteral("id,started,ended,station,port,card_type,job,job_hash,serial,result,"
-                                  "failed_step,message,duration_ms\n");
+    QString text = QStringLiteral(
+        "id,started,ended,station,port,card_type,job,job_hash,serial,result,"
+        "failed_step,message,duration_ms\n");
     for (const Row& r : all) {
-        const QStringList f{QString::number(r.id), r.started, r.ended, r.station, r.port,
-                            QString::number(r.cardType), r.job, r.jobHash, r.serial, r.result,
-                            r.step, r.message, r.ended.isEmpty() ? QString() : QString::number(r.durationMs)};
+        const QStringList f{QString::number(r.id),
+                            r.started,
+                            r.ended,
+                            r.station,
+                            r.port,
+                            QString::number(r.cardType),
+                            r.job,
+                            r.jobHash,
+                            r.serial,
+                            r.result,
+                            r.step,
+                            r.message,
+                            r.ended.isEmpty() ? QString() : QString::number(r.durationMs)};
         QStringList quoted;
         for (const QString& v : f) quoted.append(csvField(v));
         text += quoted.join(u',') + u'\n';

@@ -18,7 +18,7 @@ namespace {
 // The runner's window in a worker: remembers what it shows, so that a failure can name the
 // step it happened in, and ends the worker's wait when the runner asks to close.
 class WorkerView final : public ActionView {
-public:
+  public:
     void setCaption(const QString& c) override { caption = c; }
     void setLabel(const QString& t) override { label = t; }
     void setLabelVisible(bool) override {}
@@ -37,11 +37,12 @@ public:
 // Errors are kept (the log records them) with the step shown when they came; nobody is
 // there to answer a warning, and warnings are off anyway.
 class WorkerHost final : public Host {
-public:
+  public:
     explicit WorkerHost(const WorkerView& view) : view_(view) {}
     void showError(const QString& text) override {
         if (!step.isEmpty()) return;
-        step = view_.label.isEmpty() ? view_.caption : view_.caption + QStringLiteral(" / ") + view_.label;
+        step = view_.label.isEmpty() ? view_.caption
+                                     : view_.caption + QStringLiteral(" / ") + view_.label;
         if (step.isEmpty()) step = QStringLiteral("LINK");
         message = text;
     }
@@ -54,7 +55,7 @@ public:
     }
     QString step, message;
 
-private:
+  private:
     const WorkerView& view_;
 };
 
@@ -77,13 +78,19 @@ constexpr int kFailuresInARow = 3;
 
 }  // namespace
 
-ProductionRun::ProductionRun(const Job& job, const QString& log, const QStringList& ports, int count,
-                             BoxLinkFactory factory, QObject* parent)
-    : QObject(parent), job_(job), log_(log), ports_(ports), count_(count), factory_(std::move(factory)) {
+ProductionRun::ProductionRun(const Job& job, const QString& log, const QStringList& ports,
+                             int count, BoxLinkFactory factory, QObject* parent)
+    : QObject(parent),
+      job_(job),
+      log_(log),
+      ports_(ports),
+      count_(count),
+      factory_(std::move(factory)) {
     for (int i = 0; i < ports_.size(); ++i) {
         WorkerStatus s;
         // A port named twice (several simulated boxes) is told apart by its box number.
-        s.port = ports_.count(ports_[i]) > 1 ? QStringLiteral("%1#%2").arg(ports_[i]).arg(i + 1) : ports_[i];
+        s.port = ports_.count(ports_[i]) > 1 ? QStringLiteral("%1#%2").arg(ports_[i]).arg(i + 1)
+                                             : ports_[i];
         s.state = QStringLiteral("idle");
         statuses_.append(s);
     }
@@ -197,7 +204,8 @@ void ProductionRun::work(int index) {
     if (!com.linkReady()) {
         com.Disconnect();
         log->endRun();
-        return finish(host.message.isEmpty() ? QStringLiteral("the box did not come up") : host.message);
+        return finish(host.message.isEmpty() ? QStringLiteral("the box did not come up")
+                                             : host.message);
     }
 
     // Polls until the card state says `present`; false on a stop or a box that stopped
@@ -266,8 +274,10 @@ void ProductionRun::work(int index) {
                 if (abortable && stop_ && runner.running()) runner.ButCancelClick();
             });
             watch.start(50);
-            if (memories) runner.start(code, *memories);
-            else runner.start(code);
+            if (memories)
+                runner.start(code, *memories);
+            else
+                runner.start(code);
             loop.exec();
             watch.stop();
             runner.FormClose();
@@ -288,9 +298,10 @@ void ProductionRun::work(int index) {
             const bool byStop = stop_ && r.errors.isEmpty();
             result = byStop ? ProductionLog::Result::Aborted : ProductionLog::Result::Fail;
             step = host.step.isEmpty() ? view.caption : host.step;
-            message = !r.errors.isEmpty() ? r.errors.first()
+            message = !r.errors.isEmpty()    ? r.errors.first()
                       : !r.notices.isEmpty() ? r.notices.first()
-                      : byStop ? QStringLiteral("stopped") : host.message;
+                      : byStop               ? QStringLiteral("stopped")
+                                             : host.message;
             message.replace(QLatin1Char('\r'), QLatin1Char(' '));
         }
         if (!log->finishCard(job_, card, result, step, message, error)) {
@@ -307,9 +318,10 @@ void ProductionRun::work(int index) {
         // Cards keep failing: the box or the job is at fault rather than the cards.
         failedInARow = result == ProductionLog::Result::Fail ? failedInARow + 1 : 0;
         if (failedInARow >= kFailuresInARow) {
-            boxError = QStringLiteral("%1 cards in a row failed (last: %2); check the box and the job")
-                           .arg(kFailuresInARow)
-                           .arg(message);
+            boxError =
+                QStringLiteral("%1 cards in a row failed (last: %2); check the box and the job")
+                    .arg(kFailuresInARow)
+                    .arg(message);
             break;
         }
         // A box that failed under the card (the link went down) stops this worker only.

@@ -17,10 +17,14 @@ uint64_t pow10(int n) {
 uint64_t SerialSpec::maxValue() const {
     switch (form) {
         case Form::BinaryLE:
-        case Form::BinaryBE: return size >= 8 ? UINT64_MAX : (uint64_t(1) << (8 * size)) - 1;
-        case Form::Bcd: return pow10(2 * size) - 1;
-        case Form::AsciiDec: return pow10(size) - 1;
-        case Form::AsciiHex: return (uint64_t(1) << (4 * size)) - 1;
+        case Form::BinaryBE:
+            return size >= 8 ? UINT64_MAX : (uint64_t(1) << (8 * size)) - 1;
+        case Form::Bcd:
+            return pow10(2 * size) - 1;
+        case Form::AsciiDec:
+            return pow10(size) - 1;
+        case Form::AsciiHex:
+            return (uint64_t(1) << (4 * size)) - 1;
     }
     return 0;
 }
@@ -72,7 +76,8 @@ QString SerialSpec::text(uint64_t value) const {
     // The ASCII forms as the card carries them, with their leading zeros.
     if (form == Form::AsciiHex)
         return QString::number(qulonglong(value), 16).toUpper().rightJustified(size, u'0');
-    if (form == Form::AsciiDec) return QString::number(qulonglong(value)).rightJustified(size, u'0');
+    if (form == Form::AsciiDec)
+        return QString::number(qulonglong(value)).rightJustified(size, u'0');
     return QString::number(qulonglong(value));
 }
 
@@ -80,9 +85,12 @@ int SerialSpec::memoryBytes(int card) const {
     const TDeviceEntry* row = findDevice(card);
     if (!row) return 0;
     switch (memory) {
-        case Memory::Flash: return isPicCode(card) ? row->flashWords : 2 * row->flashWords;
-        case Memory::Data: return row->internalEepromBytes;
-        case Memory::Eeprom: return row->externalEepromBytes;
+        case Memory::Flash:
+            return isPicCode(card) ? row->flashWords : 2 * row->flashWords;
+        case Memory::Data:
+            return row->internalEepromBytes;
+        case Memory::Eeprom:
+            return row->externalEepromBytes;
     }
     return 0;
 }
@@ -100,28 +108,40 @@ void SerialSpec::writeInto(TDevices& devices, const QByteArray& bytes) const {
                     w = (a % 2 == 0) ? uint16_t((w & 0xFF00) | b) : uint16_t((w & 0x00FF) | b << 8);
                 }
                 break;
-            case Memory::Data: devices.DataBuf[a] = b; break;
-            case Memory::Eeprom: devices.EepBuf[a] = b; break;
+            case Memory::Data:
+                devices.DataBuf[a] = b;
+                break;
+            case Memory::Eeprom:
+                devices.EepBuf[a] = b;
+                break;
         }
     }
 }
 
 QString SerialSpec::memoryName(Memory m) {
     switch (m) {
-        case Memory::Flash: return QStringLiteral("flash");
-        case Memory::Data: return QStringLiteral("data");
-        case Memory::Eeprom: return QStringLiteral("eeprom");
+        case Memory::Flash:
+            return QStringLiteral("flash");
+        case Memory::Data:
+            return QStringLiteral("data");
+        case Memory::Eeprom:
+            return QStringLiteral("eeprom");
     }
     return {};
 }
 
 QString SerialSpec::formName(Form f) {
     switch (f) {
-        case Form::BinaryLE: return QStringLiteral("le");
-        case Form::BinaryBE: return QStringLiteral("be");
-        case Form::Bcd: return QStringLiteral("bcd");
-        case Form::AsciiDec: return QStringLiteral("dec");
-        case Form::AsciiHex: return QStringLiteral("hex");
+        case Form::BinaryLE:
+            return QStringLiteral("le");
+        case Form::BinaryBE:
+            return QStringLiteral("be");
+        case Form::Bcd:
+            return QStringLiteral("bcd");
+        case Form::AsciiDec:
+            return QStringLiteral("dec");
+        case Form::AsciiHex:
+            return QStringLiteral("hex");
     }
     return {};
 }

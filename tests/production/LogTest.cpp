@@ -56,8 +56,9 @@ QString raceTwoWorkers(const QString& where, const Job& job, int* passes) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(3));  // the card is programmed
             const bool pass = card % 3 != 0;
-            if (!log->finishCard(job, c, pass ? ProductionLog::Result::Pass : ProductionLog::Result::Fail,
-                                 pass ? QString() : QStringLiteral("VERIFYING"), QString(), error)) {
+            if (!log->finishCard(
+                    job, c, pass ? ProductionLog::Result::Pass : ProductionLog::Result::Fail,
+                    pass ? QString() : QStringLiteral("VERIFYING"), QString(), error)) {
                 errors[n] = error;
                 return;
             }
@@ -86,7 +87,9 @@ QList<int> passesPerSerial(const QString& driver, const QString& where) {
         }
         if (!db.open()) return {-1};
         QSqlQuery q(db);
-        q.exec(QStringLiteral("SELECT serial, count(*) FROM cards WHERE result = 'pass' GROUP BY serial ORDER BY serial"));
+        q.exec(
+            QStringLiteral("SELECT serial, count(*) FROM cards WHERE result = 'pass' GROUP BY "
+                           "serial ORDER BY serial"));
         while (q.next()) counts.append(q.value(1).toInt());
     }
     QSqlDatabase::removeDatabase(QStringLiteral("check"));
@@ -94,7 +97,7 @@ QList<int> passesPerSerial(const QString& driver, const QString& where) {
 }
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
     QTemporaryDir dir_;
 };
@@ -152,7 +155,8 @@ TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
     QFile csv(file("out.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
-    EXPECT_TRUE(lines[0].startsWith("id,started,ended,station,port,card_type,job,job_hash,serial,result"));
+    EXPECT_TRUE(
+        lines[0].startsWith("id,started,ended,station,port,card_type,job,job_hash,serial,result"));
     EXPECT_TRUE(lines[1].contains(",SIM,10,give,ab12,00100,fail,VERIFYING,Verify error at $0010,"));
 }
 
@@ -163,15 +167,18 @@ TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
     text.close();
     QString error;
     EXPECT_FALSE(ProductionLog::open(file("notes.txt"), error));
-    EXPECT_TRUE(error.startsWith(file("notes.txt") + QStringLiteral(" is not a KELVANO log"))) << error.toStdString();
+    EXPECT_TRUE(error.startsWith(file("notes.txt") + QStringLiteral(" is not a KELVANO log")))
+        << error.toStdString();
     {
-        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
         other.setDatabaseName(file("other.db"));
         ASSERT_TRUE(other.open());
         QSqlQuery(other).exec(QStringLiteral("CREATE TABLE addresses (name TEXT)"));
         error.clear();
         EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
-        EXPECT_EQ(error, file("other.db") + QStringLiteral(" is not a KELVANO log (it holds other tables)."));
+        EXPECT_EQ(error, file("other.db") +
+                             QStringLiteral(" is not a KELVANO log (it holds other tables)."));
         // Another program holds the log's write lock.
         QString ignored;
         ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
@@ -181,7 +188,8 @@ TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
         ASSERT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
         error.clear();
         EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
-        EXPECT_EQ(error, QStringLiteral("The log %1 is locked by another program.").arg(file("held.db")));
+        EXPECT_EQ(error,
+                  QStringLiteral("The log %1 is locked by another program.").arg(file("held.db")));
         QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
         other.close();
     }
@@ -197,7 +205,8 @@ TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {
     int passes = 0;
     ASSERT_EQ(raceTwoWorkers(server.url(), job, &passes), QString());
     EXPECT_EQ(passes, 80);
-    const QList<int> counts = passesPerSerial(QStringLiteral("QPSQL"), server.url().section(u'=', 1));
+    const QList<int> counts =
+        passesPerSerial(QStringLiteral("QPSQL"), server.url().section(u'=', 1));
     EXPECT_EQ(counts.size(), 80);
     EXPECT_EQ(counts.count(1), 80);
     // A second log on the same server sees the same cards.

@@ -12,7 +12,7 @@
 namespace kelvano::test {
 
 class PgServer {
-public:
+  public:
     static QString binDir() { return QStringLiteral("/usr/lib/postgresql/15/bin"); }
     static bool installed() { return QFile::exists(binDir() + QStringLiteral("/pg_ctl")); }
 
@@ -20,7 +20,8 @@ public:
     bool start(QString& why) {
         if (!dir_.isValid()) return fail(why, QStringLiteral("no temporary folder"));
         dir_.setAutoRemove(true);
-        if (::geteuid() == 0 && !run({QStringLiteral("chown"), QStringLiteral("nobody"), dir_.path()}, why))
+        if (::geteuid() == 0 &&
+            !run({QStringLiteral("chown"), QStringLiteral("nobody"), dir_.path()}, why))
             return false;
         if (!run(asServer({binDir() + "/initdb", "-D", data(), "-A", "trust", "-U", "kelvano",
                            "--no-sync"}),
@@ -37,17 +38,19 @@ public:
     ~PgServer() {
         if (started_) {
             QString ignored;
-            run(asServer({binDir() + "/pg_ctl", "-D", data(), "-m", "fast", "-w", "stop"}), ignored);
+            run(asServer({binDir() + "/pg_ctl", "-D", data(), "-m", "fast", "-w", "stop"}),
+                ignored);
         }
     }
     QString url() const {
         return QStringLiteral("postgresql://kelvano@/postgres?host=%1").arg(dir_.path());
     }
 
-private:
+  private:
     QString data() const { return dir_.path() + QStringLiteral("/data"); }
     static QStringList asServer(QStringList command) {
-        if (::geteuid() == 0) command = QStringList{"-u", "nobody", "--"} + command, command.prepend("runuser");
+        if (::geteuid() == 0)
+            command = QStringList{"-u", "nobody", "--"} + command, command.prepend("runuser");
         return command;
     }
     static bool fail(QString& why, const QString& text) {
@@ -59,8 +62,10 @@ private:
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.setWorkingDirectory(QDir::tempPath());
         p.start(command.first(), command.mid(1));
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            return fail(why, command.join(u' ') + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll()));
+        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            return fail(why, command.join(u' ') + QStringLiteral(": ") +
+                                 QString::fromLocal8Bit(p.readAll()));
         return true;
     }
 

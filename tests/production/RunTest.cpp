@@ -30,7 +30,8 @@ void ensureApp() {
     static int argc = 1;
     static char name[] = "test_production";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
     (void)app;
 }
 
@@ -41,12 +42,16 @@ struct SimBoxes {
     std::map<QString, SimFault> faults;
 
     BoxLinkFactory factory() {
-        return [this](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
+        return [this](const QString& port, Host& host, Clock& clock, MainView& view,
+                      Options& options) {
             struct Link : BoxLink {
                 Link(SimBox& box, Host& host, Clock& clock, MainView& view, Options& options)
-                    : link(host, clock, view, options, usb,
-                           [&box, &clock](const QString&) { return std::make_unique<SimSerialPort>(box, clock); },
-                           ImageStore()) {}
+                    : link(
+                          host, clock, view, options, usb,
+                          [&box, &clock](const QString&) {
+                              return std::make_unique<SimSerialPort>(box, clock);
+                          },
+                          ImageStore()) {}
                 TCom& com() override { return link; }
                 TUsb usb{nullptr};
                 TCom link;
@@ -91,7 +96,8 @@ Job eepromSerialJob(const QString& dir) {
 QStringList column(const QString& file, const QString& sql) {
     QStringList out;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
         db.setDatabaseName(file);
         if (db.open()) {
             QSqlQuery q(db);
@@ -138,13 +144,21 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_FALSE(run.allPassed());
 
     // Every passed card carries its own serial; the failed ones gave theirs back.
-    const QStringList passed = column(log, "SELECT serial FROM cards WHERE result = 'pass' ORDER BY serial");
+    const QStringList passed =
+        column(log, "SELECT serial FROM cards WHERE result = 'pass' ORDER BY serial");
     EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
-    const QStringList failed = column(log, "SELECT failed_step || ' | ' || message FROM cards WHERE port = 'A' AND result = 'fail'");
-    EXPECT_EQ(failed, QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM Memory"});
+    const QStringList failed = column(
+        log,
+        "SELECT failed_step || ' | ' || message FROM cards WHERE port = 'A' AND result = 'fail'");
+    EXPECT_EQ(
+        failed,
+        QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM Memory"});
     EXPECT_EQ(column(log, "SELECT count(*) FROM serials WHERE state <> 'spent'"), QStringList{"0"});
     // The last card of box A holds the serial of its last passed card, big-endian at 0x20.
-    const QString lastA = column(log, "SELECT serial FROM cards WHERE port = 'A' AND result = 'pass' ORDER BY id DESC LIMIT 1").value(0);
+    const QString lastA = column(log,
+                                 "SELECT serial FROM cards WHERE port = 'A' AND result = 'pass' "
+                                 "ORDER BY id DESC LIMIT 1")
+                              .value(0);
     const SimCard& card = boxes.byPort[QStringLiteral("A")]->card();
     const uint32_t v = lastA.toUInt();
     EXPECT_EQ(card.eeprom[0x20], (v >> 16) & 0xFF);
@@ -161,7 +175,9 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     QTemporaryDir dir;
     QFile ini(dir.filePath(QStringLiteral("job.ini")));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart=1000\n");
+    ini.write(
+        "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart="
+        "1000\n");
     ini.close();
     const QString log = dir.filePath(QStringLiteral("job.log.db"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
@@ -190,14 +206,16 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
         for (int i = 0; i < 1500 && !pending; ++i) {
             QThread::msleep(20);
             pending = QFile::exists(log) &&
-                      column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") == QStringList{"1"};
+                      column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") ==
+                          QStringList{"1"};
         }
         ASSERT_TRUE(pending) << "no card was taken";
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
         ASSERT_TRUE(q.exec(QStringLiteral("SELECT result FROM cards")) && q.next());
-        ASSERT_EQ(q.value(0).toString(), QStringLiteral("pending")) << "the card was recorded before the lock";
+        ASSERT_EQ(q.value(0).toString(), QStringLiteral("pending"))
+            << "the card was recorded before the lock";
         q.finish();
         // Programmed and closed: the box got its closing "D----".
         bool closed = false;
@@ -218,7 +236,8 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     summary.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"log", "summary", "--log", log});
     ASSERT_TRUE(summary.waitForFinished(20000));
     const QString text = QString::fromLocal8Bit(summary.readAllStandardOutput());
-    EXPECT_TRUE(text.contains(QStringLiteral("Cards: 0 passed, 0 failed, 0 aborted"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Cards: 0 passed, 0 failed, 0 aborted")))
+        << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Unconfirmed serials (1)"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("  1000  card 1 on ")));
 
@@ -244,7 +263,8 @@ TEST(ProductionRun, TwoBoxesShareAPostgreSqlLog) {
     QTemporaryDir dir;
     const Job job = eepromSerialJob(dir.path());
     SimBoxes boxes;
-    ProductionRun run(job, server.url(), {QStringLiteral("SIM"), QStringLiteral("SIM")}, 6, boxes.factory());
+    ProductionRun run(job, server.url(), {QStringLiteral("SIM"), QStringLiteral("SIM")}, 6,
+                      boxes.factory());
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));

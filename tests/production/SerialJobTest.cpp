@@ -58,8 +58,8 @@ TEST(SerialNumber, EachFormWritesItsBytesAndRefusesWhatDoesNotFit) {
     };
     for (const EncodeCase& c : cases) {
         const SerialSpec s = spec(c.form, c.size);
-        EXPECT_EQ(s.encode(c.value), c.bytes) << SerialSpec::formName(c.form).toStdString() << " "
-                                             << c.size << " " << c.value;
+        EXPECT_EQ(s.encode(c.value), c.bytes)
+            << SerialSpec::formName(c.form).toStdString() << " " << c.size << " " << c.value;
         EXPECT_EQ(s.fits(c.value), !c.bytes.isEmpty());
     }
 }
@@ -116,7 +116,7 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
 // ---------------------------------------------------------------------------------------
 
 class JobReader : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         // 16 bytes of external EEPROM image, and an AVR flash HEX with two words.
@@ -147,7 +147,8 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     ASSERT_EQ(read("; badge run\n[Job]\nName=Badge\nCard=22\nOnFail=void\n"
                    "[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n"
                    "[Options]\nVerify=0\n[Fuses]\nLockbit2=1\nAVRFuse1=1\n"
-                   "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep=2\nLast=1010\n",
+                   "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep="
+                   "2\nLast=1010\n",
                    &job),
               QString());
     EXPECT_EQ(job.name, QStringLiteral("Badge"));
@@ -170,17 +171,20 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     EXPECT_EQ(job.defaultLogPath(), path("job.log.db"));
     const QString firstHash = job.hash;
     write("eep.bin", hex("01"));  // another image: another hash
-    read("[Job]\nName=Badge\nCard=22\nOnFail=void\n[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n"
-         "[Options]\nVerify=0\n[Fuses]\nLockbit2=1\nAVRFuse1=1\n"
-         "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep=2\nLast=1010\n",
-         &job);
+    read(
+        "[Job]\nName=Badge\nCard=22\nOnFail=void\n[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n"
+        "[Options]\nVerify=0\n[Fuses]\nLockbit2=1\nAVRFuse1=1\n"
+        "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep=2\nLast=1010\n",
+        &job);
     EXPECT_NE(job.hash, firstHash);
 }
 
 TEST_F(JobReader, ListFileValuesInOrder) {
     Job job;
-    ASSERT_EQ(read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\nList=list.txt\n", &job),
-              QString());
+    ASSERT_EQ(
+        read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\nList=list.txt\n",
+             &job),
+        QString());
     EXPECT_EQ(job.name, QStringLiteral("job"));
     ASSERT_TRUE(job.serial);
     EXPECT_EQ(job.serial->list, (QList<uint64_t>{0x10, 0x20}));
@@ -202,40 +206,51 @@ TEST_F(JobReader, EveryErrorNamesItsLine) {
         {"[Job]\nCard=22\n[Images]\nSlot1=missing.hex\n", ", line 4: image file \""},
         {"[Job]\nCard=10\n[Images]\nSlot3=eep.bin\n", ", line 4: card type 10 has no slot 3"},
         {"[Job]\nCard=10\n[Images]\nSlot1=list.txt\n", ", line 4: image file \""},
-        {"[Job]\nCard=22\n[Memories]\nProgMem=0\n", ", line 3: this card's EEPROM is written through a loader"},
+        {"[Job]\nCard=22\n[Memories]\nProgMem=0\n",
+         ", line 3: this card's EEPROM is written through a loader"},
         {"[Job]\nCard=10\n[Options]\nVerify=yes\n", ", line 4: verify takes 0 or 1, not \"yes\""},
-        {"[Job]\nCard=10\n[Fuses]\nLockbit1=1\n", ", line 4: card type 10 has no fuse setting \"lockbit1\""},
-        {"[Job]\nCard=10\n[Fuses]\nOscillator=XX\n", ", line 4: oscillator takes one of LP, XT, HS, RC"},
-        {"[Job]\nCard=10\n" + serial + "Start=65536\n", ", line 8: Start 65536 does not fit 2 bytes in the form le"},
-        {"[Job]\nCard=10\n" + serial + "Start=1\nLast=70000\n", ", line 9: Last 70000 does not fit 2 bytes"},
+        {"[Job]\nCard=10\n[Fuses]\nLockbit1=1\n",
+         ", line 4: card type 10 has no fuse setting \"lockbit1\""},
+        {"[Job]\nCard=10\n[Fuses]\nOscillator=XX\n",
+         ", line 4: oscillator takes one of LP, XT, HS, RC"},
+        {"[Job]\nCard=10\n" + serial + "Start=65536\n",
+         ", line 8: Start 65536 does not fit 2 bytes in the form le"},
+        {"[Job]\nCard=10\n" + serial + "Start=1\nLast=70000\n",
+         ", line 9: Last 70000 does not fit 2 bytes"},
         {"[Job]\nCard=10\n" + serial + "Start=9\nLast=3\n", ", line 9: Last lies below Start"},
         {"[Job]\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0x7FF\nSize=2\nForm=le\nStart=1\n",
-         ", line 5: the serial (2 bytes at 0x7FF) lies outside the eeprom memory of card type 10 (2048 bytes)"},
+         ", line 5: the serial (2 bytes at 0x7FF) lies outside the eeprom memory of card type 10 "
+         "(2048 bytes)"},
         {"[Job]\nCard=10\n[Serial]\nMemory=rom\nAddress=0\nSize=2\nForm=le\nStart=1\n",
          ", line 4: Memory takes flash, data or eeprom"},
         {"[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=9\nForm=le\nStart=1\n",
          ", line 6: size must be at most 8"},
-        {"[Job]\nCard=10\n[Memories]\nDataMem=0\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\nStart=1\n",
+        {"[Job]\nCard=10\n[Memories]\nDataMem=0\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm="
+         "le\nStart=1\n",
          ", line 6: the job does not program the data memory"},
-        {"[Job]\nCard=10\n" + serial + "List=list.txt\nStart=1\n", ", line 8: List does not go with Start"},
+        {"[Job]\nCard=10\n" + serial + "List=list.txt\nStart=1\n",
+         ", line 8: List does not go with Start"},
         {"[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n",
          ", line 8: list file \""},
         {"[Job]\nCard=10\n" + serial, ", line 3: [Serial] has no Start (or List)"},
     };
     for (const auto& c : cases) {
         const QString error = read(c.text);
-        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.error))) << c.text.toStdString() << "\n-> "
-                                                                  << error.toStdString();
+        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.error)))
+            << c.text.toStdString() << "\n-> " << error.toStdString();
     }
     // The list file's own line is named too: 0x10 does not fit one ASCII digit.
-    EXPECT_TRUE(read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n")
-                    .contains(QStringLiteral("list.txt\", line 1: 0x10 does not fit 1 bytes in the form dec")));
+    EXPECT_TRUE(
+        read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n")
+            .contains(
+                QStringLiteral("list.txt\", line 1: 0x10 does not fit 1 bytes in the form dec")));
 }
 
 TEST(JobSample, TheShippedSampleJobReads) {
     Job job;
     QString error;
-    ASSERT_TRUE(readJob(QStringLiteral(KELVANO_TEST_DATA "/../../packaging/examples/badge-job.ini"), job, error))
+    ASSERT_TRUE(readJob(QStringLiteral(KELVANO_TEST_DATA "/../../packaging/examples/badge-job.ini"),
+                        job, error))
         << error.toStdString();
     EXPECT_EQ(job.card, 22);
     EXPECT_EQ(job.count, 500);
