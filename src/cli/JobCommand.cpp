@@ -47,6 +47,7 @@ QString statusLine(int box, const WorkerStatus& s) {
                        .arg(s.port, -14)
                        .arg(s.pass, 4)
                        .arg(s.fail, 4);
+    if (s.aborted > 0) line += QStringLiteral("  aborted %1").arg(s.aborted);
     if (!s.serial.isEmpty()) line += QStringLiteral("  serial %1").arg(s.serial);
     if (!s.lastResult.isEmpty()) line += QStringLiteral("  last %1").arg(s.lastResult);
     line += QStringLiteral("  %1").arg(
@@ -179,15 +180,16 @@ int runJob(const CliArgs& args) {
     std::signal(SIGTERM, SIG_DFL);
     printer.show(run.statuses());
 
-    int pass = 0, fail = 0;
+    int pass = 0, fail = 0, aborted = 0;
     for (const WorkerStatus& s : run.statuses()) {
         pass += s.pass;
         fail += s.fail;
+        aborted += s.aborted;
         if (!s.error.isEmpty())
             std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
     }
     if (!run.endMessage().isEmpty()) std::printf("%s\n", qPrintable(run.endMessage()));
-    std::printf("Summary: %d passed, %d failed\n", pass, fail);
+    std::printf("Summary: %d passed, %d failed, %d aborted\n", pass, fail, aborted);
     return run.allPassed() ? 0 : 1;
 }
 

@@ -135,7 +135,7 @@ bool ProductionRun::allPassed() const {
     QMutexLocker lock(&mutex_);
     int pass = 0;
     for (const WorkerStatus& s : statuses_) {
-        if (s.fail > 0 || !s.error.isEmpty() || !s.finished) return false;
+        if (s.fail > 0 || s.aborted > 0 || !s.error.isEmpty() || !s.finished) return false;
         pass += s.pass;
     }
     return pass > 0;
@@ -311,7 +311,9 @@ void ProductionRun::work(int index) {
         if (result != ProductionLog::Result::Pass) releaseCard();
         const QString text = ProductionLog::resultText(result);
         set([&](WorkerStatus& s) {
-            (result == ProductionLog::Result::Pass ? s.pass : s.fail) += 1;
+            (result == ProductionLog::Result::Pass   ? s.pass
+             : result == ProductionLog::Result::Fail ? s.fail
+                                                     : s.aborted) += 1;
             s.lastResult = text;
             s.lastSerial = card.serialText;
         });

@@ -34,6 +34,7 @@ struct WorkerStatus {
     QString port;
     int pass = 0;
     int fail = 0;
+    int aborted = 0;     // stopped by the user while in work
     QString serial;      // the serial of the card in work, or the last one
     QString lastResult;  // "pass", "fail", "aborted" or empty
     QString lastSerial;
