@@ -23,6 +23,7 @@
 
 #include "app/DumpGridView.h"
 #include "app/GridEditing.h"
+#include "app/ProductionWindow.h"
 
 #ifndef KELVANO_FILE_VERSION
 #define KELVANO_FILE_VERSION "0.0.0.0"
@@ -300,6 +301,12 @@ void TMain::buildActionMenu() {
     MnuAction = menuBar()->addMenu(QStringLiteral("&Action"));
     MnuAction->setObjectName(QStringLiteral("MnuAction"));
     MnuAction->addActions({ActRead, ActProg, ActErase, ActBlankChk, ActVerify});
+    MnuAction->addSeparator();
+    connect(MnuAction->addAction(QStringLiteral("&Production...")), &QAction::triggered, this, [this] {
+        auto* w = new ProductionWindow(this);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->show();
+    });
 }
 
 void TMain::buildHelpMenu() {

@@ -31,6 +31,7 @@ const char* const kCommon = "Options of the box and the card";
 const char* const kFiles = "Files";
 const char* const kAction = "Actions";
 const char* const kStore = "Image store";
+const char* const kJob = "Production";
 
 std::vector<const char*> operator+(std::vector<const char*> a, const std::vector<const char*>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -73,6 +74,9 @@ const std::vector<CliOption>& cliOptions() {
         {"store", "PATH", "the image store file (default kelvano.store beside the program)",
          kStore},
         {"diff-format", nullptr, "compare: one line per run of differences", kAction},
+        {"log", "LOG", "job, log: the production log (an SQLite file or postgresql://...)", kJob},
+        {"count", "N", "job run: stop after N cards have passed", kJob},
+        {"csv", "FILE", "log export: write the cards to FILE as CSV", kJob},
     };
     return table;
 }
@@ -107,6 +111,10 @@ const std::vector<CliCommand>& cliCommands() {
          kBoxOptions + std::vector<const char*>{"load", "memories", "no-warnings", "no-wait",
                                                 "trace", "diff-format"},
          runCompare, compareCommandHelp, "[SLOT=FILE]"},
+        {"job", "run a production job on one or more boxes, or check a job file",
+         {"port", "log", "count"}, runJob, jobCommandsHelp, "run JOB|check JOB"},
+        {"log", "report from a production log", {"log", "csv"}, runLog, logCommandsHelp,
+         "summary|export [JOB]"},
     };
     return table;
 }
@@ -164,6 +172,7 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
         const QString value = text(raw);
         if (name == QLatin1String("port")) {
             args.port = value;
+            args.ports.append(value);
         } else if (name == QLatin1String("card")) {
             bool ok = false;
             args.card = value.toInt(&ok);

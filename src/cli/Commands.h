@@ -12,7 +12,8 @@ namespace kelvano {
 // Failures print the error box's text to standard error, its '\r' line breaks as new lines.
 struct CliArgs {
     QString command;                    // cards, dump, convert, info, read, erase, blank, verify, program
-    QString port;                       // --port NAME
+    QString port;                       // --port NAME (the last one given)
+    QStringList ports;                  // every --port NAME, in the order given
     int card = 10;                      // --card CODE
     bool cardGiven = false;
     QList<QPair<int, QString>> loads;   // --load SLOT=FILE, in the order given
@@ -29,6 +30,8 @@ int runInfo(const CliArgs& args);
 int runAction(const CliArgs& args, int actionCode);  // 1 read .. 5 program
 int runStore(const CliArgs& args);
 int runCompare(const CliArgs& args);
+int runJob(const CliArgs& args);  // job run | check
+int runLog(const CliArgs& args);  // log summary | export
 
 // Help sections shown by --help, one per command group.
 QString fileCommandsHelp();
@@ -36,5 +39,7 @@ QString infoCommandHelp();
 QString actionCommandsHelp();
 QString storeCommandHelp();
 QString compareCommandHelp();
+QString jobCommandsHelp();
+QString logCommandsHelp();
 
 }  // namespace kelvano

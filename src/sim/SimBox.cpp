@@ -413,7 +413,7 @@ bool SimBox::storeFirmwareLine(const QByteArray& text) {
 QByteArray SimBox::commandAnswer(const QByteArray& text) {
     switch (text.at(0)) {
     case '*': return "!";
-    case 'K': return reply(QByteArray::number(cardState()));
+    case 'K': return reply(QByteArray::number(pollState()));
     case 'D': case 'd': return kZero;
     case 'M': return modeAnswer(text.at(1));
     case 'Y': return avrAnswer(text);
@@ -428,9 +428,32 @@ QByteArray SimBox::commandAnswer(const QByteArray& text) {
     }
 }
 
+int SimBox::pollState() {
+    if (feeder_ == Feeder::PullNext) {
+        if (--feederPolls_ > 0) return cardState();
+        removeCard();
+        feeder_ = Feeder::InsertNext;
+    } else if (feeder_ == Feeder::InsertNext) {
+        card_ = SimCard(card_.type());
+        cardIn_ = true;
+        ++cardsFed_;
+        feeder_ = Feeder::Idle;
+    }
+    return cardState();
+}
+
 QByteArray SimBox::modeAnswer(char digit) {
     if (digit < '0' || digit > '5') return kRefused;
     mode_ = digit - '0';
+    // A card worked on again before it was pulled (a verify after programming) stays in.
+    if (feeder_ != Feeder::Off && feeder_ != Feeder::InsertNext && cardIn_) {
+        if (mode_ != 0) {
+            feeder_ = Feeder::Worked;
+        } else if (feeder_ == Feeder::Worked) {
+            feeder_ = Feeder::PullNext;
+            feederPolls_ = 2;
+        }
+    }
     if (mode_ == 0 || mode_ == 5) card_.avrReset();
     if (mode_ == 2) picCounter_ = 0;
     if (mode_ == 4) return loaderInstalled() ? reply("load") : kRefused;

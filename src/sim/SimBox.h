@@ -75,6 +75,12 @@ public:
     const SimCard& card() const { return card_; }
     // "K" and the USB packet 05: 0 with a card, 6 (bits 1 and 2) without.
     int cardState() const { return cardIn_ ? 0 : 6; }
+    // An operator at a production run: once a card has been in a programming mode and the
+    // box is back to idle ("M0"), the second card poll after it finds the slot empty (the
+    // first still finds the card, for a check right after programming) and the poll after
+    // that a fresh blank card of the same type. cardsFed counts the fresh cards.
+    void setCardFeeder(bool on) { feeder_ = on ? Feeder::Idle : Feeder::Off; }
+    int cardsFed() const { return cardsFed_; }
 
     // ---- loaders -------------------------------------------------------------------------
     // Name -> plain image bytes. A card's loader runs (mode "M4" answers "load") when its
@@ -164,6 +170,11 @@ private:
     QList<ArmedFault> faults_;
     bool linkLost_ = false;
     bool pullCardAfter_ = false;
+    enum class Feeder { Off, Idle, Worked, PullNext, InsertNext };
+    Feeder feeder_ = Feeder::Off;
+    int cardsFed_ = 0;
+    int feederPolls_ = 0;
+    int pollState();
 
     QList<TraceEntry> trace_;
     QString traceFile_;

@@ -31,6 +31,8 @@ void usage(FILE* out) {
         "  --model qxbase|serial   the box model (default qxbase)\n"
         "  --card CODE             the card type in the slot (default 10)\n"
         "  --no-card               start with the slot empty\n"
+        "  --feed                  an operator swaps cards: after a programmed card is back\n"
+        "                          to idle it is pulled, then a fresh blank one goes in\n"
         "  --load SLOT=FILE        card contents from an Intel HEX or binary file, as the\n"
         "                          program's slots: PIC 1 = program image, 2 = external EEPROM;\n"
         "                          AVR 1 = flash, 2 = data EEPROM, 3 = external EEPROM\n"
@@ -63,6 +65,7 @@ int main(int argc, char** argv) {
     SimBox::Model model = SimBox::Model::QxBase;
     int card = 10;
     bool noCard = false;
+    bool feed = false;
     int baud = 0;
     int latency = 0;
     QString link, trace, replay;
@@ -77,6 +80,10 @@ int main(int argc, char** argv) {
         }
         if (opt == "--no-card") {
             noCard = true;
+            continue;
+        }
+        if (opt == "--feed") {
+            feed = true;
             continue;
         }
         static const QStringList withValue{"--model", "--card", "--load", "--link",
@@ -135,6 +142,7 @@ int main(int argc, char** argv) {
             return bad(QString("card type %1 has no slot %2").arg(card).arg(slot));
     }
     if (noCard) box.removeCard();
+    box.setCardFeeder(feed);
     for (const SimFault& fault : faults) box.addFault(fault);
     if (!trace.isEmpty()) {
         QFile file(trace);

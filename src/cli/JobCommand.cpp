@@ -1,0 +1,218 @@
+// kelvano-cli job run | check: production runs from a terminal, one worker per box.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "cli/CliLink.h"
+#include "cli/Commands.h"
+#include "production/Job.h"
+#include "production/ProductionLog.h"
+#include "production/ProductionRun.h"
+
+namespace kelvano {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+void onInterrupt(int) { g_interrupted = true; }
+
+int usage(const QString& text) {
+    std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
+    return 2;
+}
+
+// A worker's box: the port as kelvano-cli opens it; the simulated box gets an operator who
+// takes out each programmed card and puts in a blank one.
+class CliBoxLink final : public BoxLink {
+  public:
+    CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
+               int card)
+        : link_(host, clock, view, options, boxArgs(port, card)) {
+        if (link_.simBox()) link_.simBox()->setCardFeeder(true);
+    }
+    TCom& com() override { return link_.com(); }
+
+  private:
+    static CliArgs boxArgs(const QString& port, int card) {
+        CliArgs args;
+        args.port = port;
+        args.card = card;
+        return args;
+    }
+    CliLink link_;
+};
+
+QString statusLine(int box, const WorkerStatus& s) {
+    QString line = QStringLiteral("%1 %2  pass %3  fail %4")
+                       .arg(box)
+                       .arg(s.port, -14)
+                       .arg(s.pass, 4)
+                       .arg(s.fail, 4);
+    if (s.aborted > 0) line += QStringLiteral("  aborted %1").arg(s.aborted);
+    if (!s.serial.isEmpty()) line += QStringLiteral("  serial %1").arg(s.serial);
+    if (!s.lastResult.isEmpty()) line += QStringLiteral("  last %1").arg(s.lastResult);
+    line += QStringLiteral("  %1").arg(
+        s.error.isEmpty() ? s.state : s.state + QStringLiteral(": ") + s.error);
+    return line;
+}
+
+// One status line per box: redrawn in place on a terminal, printed when it changes otherwise.
+class StatusPrinter {
+  public:
+    explicit StatusPrinter(bool terminal) : terminal_(terminal) {}
+    void show(const QList<WorkerStatus>& all) {
+        QStringList lines;
+        for (int i = 0; i < all.size(); ++i) lines.append(statusLine(i + 1, all[i]));
+        if (terminal_) {
+            QByteArray out;
+            if (drawn_ > 0) out += "\x1b[" + QByteArray::number(drawn_) + "A";
+            for (const QString& l : lines) out += "\r\x1b[K" + l.toLocal8Bit() + "\n";
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            drawn_ = int(lines.size());
+        } else {
+            for (int i = 0; i < lines.size(); ++i) {
+                if (i < last_.size() && last_[i] == lines[i]) continue;
+                std::printf("%s\n", qPrintable(lines[i]));
+            }
+        }
+        last_ = lines;
+        std::fflush(stdout);
+    }
+
+  private:
+    bool terminal_;
+    int drawn_ = 0;
+    QStringList last_;
+};
+
+QString describe(const Job& job, const QString& log) {
+    QString t = QStringLiteral("Job \"%1\": card type %2 (%3)\n")
+                    .arg(job.name)
+                    .arg(job.card)
+                    .arg(QString::fromLatin1(findDevice(job.card)->displayName));
+    for (int slot = 1; slot <= 3; ++slot)
+        if (!job.images[size_t(slot)].isEmpty())
+            t += QStringLiteral("  slot %1: %2\n").arg(slot).arg(job.images[size_t(slot)]);
+    t += QStringLiteral("  memories:%1%2%3%4; verify %5, always erase %6\n")
+             .arg(job.prog ? " program" : "", job.data ? " data" : "",
+                  job.config ? " configuration" : "", job.eep ? " external-EEPROM" : "")
+             .arg(job.verify ? "on" : "off", job.alwaysErase ? "on" : "off");
+    if (job.serial) {
+        const SerialSpec& s = *job.serial;
+        t += QStringLiteral("  serial: %1 bytes at 0x%2 of %3 memory, form %4, ")
+                 .arg(s.size)
+                 .arg(QString::number(s.address, 16).toUpper())
+                 .arg(SerialSpec::memoryName(s.memory), SerialSpec::formName(s.form));
+        if (!s.list.isEmpty())
+            t += QStringLiteral("%1 values from %2\n").arg(s.list.size()).arg(s.listFile);
+        else
+            t += QStringLiteral("from %1 step %2 to %3\n")
+                     .arg(s.text(s.start))
+                     .arg(qulonglong(s.step))
+                     .arg(s.text(s.last ? *s.last : s.maxValue()));
+    } else {
+        t += QStringLiteral("  no serial number\n");
+    }
+    t += QStringLiteral("  log: %1\n  hash: %2\n").arg(log, job.hash);
+    return t;
+}
+
+}  // namespace
+
+int runJob(const CliArgs& args) {
+    if (args.positional.size() != 2 || (args.positional[0] != QLatin1String("run") &&
+                                        args.positional[0] != QLatin1String("check")))
+        return usage(QStringLiteral("job takes run JOB or check JOB"));
+    Job job;
+    QString error;
+    if (!readJob(args.positional[1], job, error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const QString log = args.options.value(QStringLiteral("log"),
+                                           job.log.isEmpty() ? job.defaultLogPath() : job.log);
+    if (args.positional[0] == QLatin1String("check")) {
+        std::fputs(qPrintable(describe(job, log)), stdout);
+        return 0;
+    }
+    if (args.ports.isEmpty())
+        return usage(QStringLiteral("job run needs at least one --port NAME"));
+    int count = job.count;
+    if (args.options.contains(QStringLiteral("count"))) {
+        bool ok = false;
+        count = args.options.value(QStringLiteral("count")).toInt(&ok);
+        if (!ok || count < 1)
+            return usage(QStringLiteral("--count takes a number of cards from 1"));
+    }
+
+    const int card = job.card;
+    ProductionRun run(
+        job, log, args.ports, count,
+        [card](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
+            return std::make_unique<CliBoxLink>(host, clock, view, options, port, card);
+        });
+    if (!run.checkLog(error)) {
+        std::fprintf(stderr, "%s\nNothing was programmed.\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("%s: %d box%s, log %s%s\n", qPrintable(job.name), int(args.ports.size()),
+                args.ports.size() == 1 ? "" : "es", qPrintable(log),
+                count > 0 ? qPrintable(QStringLiteral(", %1 cards").arg(count)) : "");
+    StatusPrinter printer(isatty(STDOUT_FILENO));
+    QEventLoop loop;
+    QTimer refresh;
+    // The workers report from their threads; the screen is drawn here, ten times a second.
+    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+        if (g_interrupted.exchange(false)) {
+            std::fputs("Stopping: cards in work are aborted, every box goes back to idle.\n",
+                       stderr);
+            run.stop();
+        }
+        printer.show(run.statuses());
+        if (!run.isRunning()) loop.quit();
+    });
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    run.start();
+    refresh.start(100);
+    loop.exec();
+    run.wait();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    printer.show(run.statuses());
+
+    int pass = 0, fail = 0, aborted = 0;
+    for (const WorkerStatus& s : run.statuses()) {
+        pass += s.pass;
+        fail += s.fail;
+        aborted += s.aborted;
+        if (!s.error.isEmpty())
+            std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
+    }
+    if (!run.endMessage().isEmpty()) std::printf("%s\n", qPrintable(run.endMessage()));
+    std::printf("Summary: %d passed, %d failed, %d aborted\n", pass, fail, aborted);
+    return run.allPassed() ? 0 : 1;
+}
+
+QString jobCommandsHelp() {
+    return QStringLiteral(
+        "\n"
+        "Production runs:\n"
+        "  kelvano-cli job check JOB    read and check a job file (no box needed)\n"
+        "  kelvano-cli job run JOB --port NAME [--port NAME]... [--count N] [--log LOG]\n"
+        "               one worker per box, all at once: wait for a card, program and verify it\n"
+        "               with its own serial number, log it, wait until it is taken out; until N\n"
+        "               cards passed, the last serial is handed out, or Ctrl-C\n"
+        "  --log LOG            an SQLite file, or postgresql://USER@HOST:PORT/DB (the socket\n"
+        "                       folder as ?host=/path); default: the job's Log, else JOB's name\n"
+        "                       with .log.db\n"
+        "  --port SIM           a simulated box that swaps its cards itself (repeat for more)\n"
+        "Exit status 0 only when every card passed.\n");
+}
+
+}  // namespace kelvano

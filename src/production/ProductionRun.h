@@ -1,0 +1,103 @@
+#pragma once
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "base/Clock.h"
+#include "base/Host.h"
+#include "base/MainView.h"
+#include "base/Options.h"
+#include "production/Job.h"
+
+namespace kelvano {
+
+class TCom;
+
+// What a worker needs of its box: the link, made by the front end for a port name (a serial
+// port, a kelvano-boxsim terminal, "USB", the in-process "SIM").
+class BoxLink {
+  public:
+    virtual ~BoxLink() = default;
+    virtual TCom& com() = 0;
+};
+using BoxLinkFactory = std::function<std::unique_ptr<BoxLink>(const QString& port, Host&, Clock&,
+                                                              MainView&, Options&)>;
+
+// One box's state as the front ends show it.
+struct WorkerStatus {
+    QString port;
+    int pass = 0;
+    int fail = 0;
+    int aborted = 0;     // stopped by the user while in work
+    QString serial;      // the serial of the card in work, or the last one
+    QString lastResult;  // "pass", "fail", "aborted" or empty
+    QString lastSerial;
+    QString state;  // what the worker does now
+    QString error;  // why the worker stopped early
+    bool finished = false;
+};
+
+// A production run: one worker per box, each on a thread of its own with its own link, card
+// buffers, runner and log connection, all taking their serials from one log. A worker waits
+// for a card (polling the box as the action window does), takes a serial, writes it into its
+// copy of the image, programs and verifies the card, records the result, waits until the card
+// is removed, and starts again; until the count of passed cards, the last serial or a stop.
+class ProductionRun : public QObject {
+    Q_OBJECT
+  public:
+    // `count` 0: no limit of its own (the last serial or a stop ends the run).
+    ProductionRun(const Job& job, const QString& log, const QStringList& ports, int count,
+                  BoxLinkFactory factory, QObject* parent = nullptr);
+    ~ProductionRun() override;
+
+    // Opens the log once here (creating it when new): a file that is not a log or is locked
+    // ends the run before any box is touched. Call before start.
+    bool checkLog(QString& error);
+    void start();
+    // Asks every worker to stop: a card in work is aborted (its serial given back) and every
+    // box is left in its idle state.
+    void stop();
+    bool wait(unsigned long ms = ULONG_MAX);
+    bool isRunning() const;
+
+    QList<WorkerStatus> statuses() const;
+    // Every worker finished, at least one card was programmed, and every card passed.
+    bool allPassed() const;
+    // Why the run ended before its count (the last serial reached), or empty.
+    QString endMessage() const;
+    const Job& job() const { return job_; }
+    QString log() const { return log_; }
+
+  signals:
+    // A worker's status changed (emitted on the worker's thread).
+    void changed();
+    // Every worker has finished (emitted on the last worker's thread).
+    void finished();
+
+  private:
+    void work(int index);
+    void update(int index, const std::function<void(WorkerStatus&)>& change);
+    bool reserveCard();
+    void releaseCard();
+
+    Job job_;
+    QString log_;
+    QStringList ports_;
+    int count_;
+    BoxLinkFactory factory_;
+    std::vector<std::unique_ptr<QThread>> threads_;
+    mutable QMutex mutex_;
+    QList<WorkerStatus> statuses_;
+    QString endMessage_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> budget_{0};
+    std::atomic<int> running_{0};
+};
+
+}  // namespace kelvano

@@ -1,0 +1,220 @@
+// The production log: serials taken in transactions, given back, voided; files that are not
+// a log; the same races on SQLite and on a PostgreSQL server of the test's own.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <atomic>
+#include <thread>
+
+#include "PgServer.h"
+#include "Printers.h"
+#include "production/Job.h"
+#include "production/ProductionLog.h"
+
+using namespace kelvano;
+
+namespace {
+
+Job serialJob(const QString& name, uint64_t last, bool voidOnFail = false) {
+    Job job;
+    job.name = name;
+    job.card = 10;
+    job.hash = QStringLiteral("ab12");
+    job.voidOnFail = voidOnFail;
+    SerialSpec s;
+    s.form = SerialSpec::Form::AsciiDec;
+    s.size = 5;
+    s.start = 100;
+    s.step = 1;
+    s.last = last;
+    job.serial = s;
+    return job;
+}
+
+// Two workers, each with its own connection, take serials until none is left; every third
+// card of each fails and gives its serial back. Returns what went wrong, or "".
+QString raceTwoWorkers(const QString& where, const Job& job, int* passes) {
+    std::atomic<int> passed{0};
+    QString errors[2];
+    auto worker = [&](int n) {
+        QString error;
+        auto log = ProductionLog::open(where, error);
+        if (!log || !log->beginRun(job, error)) {
+            errors[n] = error;
+            return;
+        }
+        for (int card = 1;; ++card) {
+            ProductionLog::Card c;
+            const auto take = log->takeCard(job, QStringLiteral("SIM%1").arg(n), c, error);
+            if (take == ProductionLog::Take::Exhausted) break;
+            if (take == ProductionLog::Take::Failed) {
+                errors[n] = error;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));  // the card is programmed
+            const bool pass = card % 3 != 0;
+            if (!log->finishCard(
+                    job, c, pass ? ProductionLog::Result::Pass : ProductionLog::Result::Fail,
+                    pass ? QString() : QStringLiteral("VERIFYING"), QString(), error)) {
+                errors[n] = error;
+                return;
+            }
+            if (pass) ++passed;
+        }
+        log->endRun();
+    };
+    std::thread a(worker, 0), b(worker, 1);
+    a.join();
+    b.join();
+    *passes = passed;
+    return errors[0] + errors[1];
+}
+
+// Passed cards per serial, counted by the database itself.
+QList<int> passesPerSerial(const QString& driver, const QString& where) {
+    QList<int> counts;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver, QStringLiteral("check"));
+        if (driver == QLatin1String("QPSQL")) {
+            db.setDatabaseName(QStringLiteral("postgres"));
+            db.setUserName(QStringLiteral("kelvano"));
+            db.setHostName(where);
+        } else {
+            db.setDatabaseName(where);
+        }
+        if (!db.open()) return {-1};
+        QSqlQuery q(db);
+        q.exec(
+            QStringLiteral("SELECT serial, count(*) FROM cards WHERE result = 'pass' GROUP BY "
+                           "serial ORDER BY serial"));
+        while (q.next()) counts.append(q.value(1).toInt());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return counts;
+}
+
+class LogTest : public ::testing::Test {
+  protected:
+    QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST_F(LogTest, TwoWorkersRacingNeverShareASerial) {
+    const Job job = serialJob(QStringLiteral("race"), 100 + 149);
+    int passes = 0;
+    ASSERT_EQ(raceTwoWorkers(file("race.db"), job, &passes), QString());
+    EXPECT_EQ(passes, 150);
+    const QList<int> counts = passesPerSerial(QStringLiteral("QSQLITE"), file("race.db"));
+    EXPECT_EQ(counts.size(), 150);
+    EXPECT_EQ(counts.count(1), 150);  // each of the 150 serials on exactly one passed card
+}
+
+TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
+    QString error;
+    auto log = ProductionLog::open(file("give.db"), error);
+    ASSERT_TRUE(log) << error.toStdString();
+    const Job job = serialJob(QStringLiteral("give"), 102);
+    ASSERT_TRUE(log->beginRun(job, error));
+    ProductionLog::Card a, b, c;
+    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), a, error), ProductionLog::Take::Ok);
+    EXPECT_EQ(a.serialText, QStringLiteral("00100"));
+    ASSERT_TRUE(log->finishCard(job, a, ProductionLog::Result::Fail, QStringLiteral("VERIFYING"),
+                                QStringLiteral("Verify error at $0010"), error));
+    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), b, error), ProductionLog::Take::Ok);
+    EXPECT_EQ(b.serialText, QStringLiteral("00100"));  // given back, handed out again
+    const Job voiding = serialJob(QStringLiteral("give"), 102, true);
+    ASSERT_TRUE(log->finishCard(voiding, b, ProductionLog::Result::Aborted, {}, {}, error));
+    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), c, error), ProductionLog::Take::Ok);
+    EXPECT_EQ(c.serialText, QStringLiteral("00101"));
+    ASSERT_TRUE(log->finishCard(job, c, ProductionLog::Result::Pass, {}, {}, error));
+    ProductionLog::Card d, e;
+    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), d, error), ProductionLog::Take::Ok);
+    EXPECT_EQ(d.serialText, QStringLiteral("00102"));
+    ASSERT_TRUE(log->finishCard(job, d, ProductionLog::Result::Pass, {}, {}, error));
+    // 100 is void, 101 and 102 spent: the last value has been handed out.
+    EXPECT_EQ(log->takeCard(job, QStringLiteral("SIM"), e, error), ProductionLog::Take::Exhausted);
+    EXPECT_EQ(error, QStringLiteral("The last serial number of job \"give\" has been handed out."));
+    EXPECT_EQ(log->serialStates(QStringLiteral("give"), error),
+              (QStringList{"00100 void", "00101 spent", "00102 spent"}));
+    const auto s = log->summary(error);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->pass, 2);
+    EXPECT_EQ(s->fail, 1);
+    EXPECT_EQ(s->aborted, 1);
+    EXPECT_EQ(s->voided, QStringList{"00100"});
+    const auto last = log->lastCards(2, error);
+    ASSERT_EQ(last.size(), 2);
+    EXPECT_EQ(last[0].serial, QStringLiteral("00102"));
+    EXPECT_EQ(log->lastCards(4, error)[3].step, QStringLiteral("VERIFYING"));
+    ASSERT_TRUE(log->exportCsv(file("out.csv"), error));
+    QFile csv(file("out.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    EXPECT_TRUE(
+        lines[0].startsWith("id,started,ended,station,port,card_type,job,job_hash,serial,result"));
+    EXPECT_TRUE(lines[1].contains(",SIM,10,give,ab12,00100,fail,VERIFYING,Verify error at $0010,"));
+}
+
+TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
+    QFile text(file("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("these are my notes, not a database\n");
+    text.close();
+    QString error;
+    EXPECT_FALSE(ProductionLog::open(file("notes.txt"), error));
+    EXPECT_TRUE(error.startsWith(file("notes.txt") + QStringLiteral(" is not a KELVANO log")))
+        << error.toStdString();
+    {
+        QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(file("other.db"));
+        ASSERT_TRUE(other.open());
+        QSqlQuery(other).exec(QStringLiteral("CREATE TABLE addresses (name TEXT)"));
+        error.clear();
+        EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
+        EXPECT_EQ(error, file("other.db") +
+                             QStringLiteral(" is not a KELVANO log (it holds other tables)."));
+        // Another program holds the log's write lock.
+        QString ignored;
+        ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
+        other.close();
+        other.setDatabaseName(file("held.db"));
+        ASSERT_TRUE(other.open());
+        ASSERT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        error.clear();
+        EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
+        EXPECT_EQ(error,
+                  QStringLiteral("The log %1 is locked by another program.").arg(file("held.db")));
+        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {
+    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
+    test::PgServer server;
+    QString why;
+    ASSERT_TRUE(server.start(why)) << why.toStdString();
+    const Job job = serialJob(QStringLiteral("station"), 100 + 79);
+    int passes = 0;
+    ASSERT_EQ(raceTwoWorkers(server.url(), job, &passes), QString());
+    EXPECT_EQ(passes, 80);
+    const QList<int> counts =
+        passesPerSerial(QStringLiteral("QPSQL"), server.url().section(u'=', 1));
+    EXPECT_EQ(counts.size(), 80);
+    EXPECT_EQ(counts.count(1), 80);
+    // A second log on the same server sees the same cards.
+    auto log = ProductionLog::open(server.url(), why);
+    ASSERT_TRUE(log) << why.toStdString();
+    const auto s = log->summary(why);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->pass, 80);
+    EXPECT_GT(s->fail, 0);
+    EXPECT_EQ(s->freeSerials, 0);
+}

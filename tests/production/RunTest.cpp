@@ -1,0 +1,281 @@
+// Production runs on simulated boxes: in one process (several workers), and through
+// kelvano-cli and kelvano-boxsim with the process killed between programming and logging.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <mutex>
+
+#include "PgServer.h"
+#include "Printers.h"
+#include "link/ImageStore.h"
+#include "link/uCom.h"
+#include "production/ProductionLog.h"
+#include "production/ProductionRun.h"
+#include "sim/SimBox.h"
+#include "sim/SimSerialPort.h"
+
+using namespace kelvano;
+
+namespace {
+
+// The workers run event loops of their own, which need the application object.
+void ensureApp() {
+    static int argc = 1;
+    static char name[] = "test_production";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    (void)app;
+}
+
+// The boxes of a test: made for the workers' links, kept for the checks afterwards.
+struct SimBoxes {
+    std::mutex mutex;
+    std::map<QString, std::unique_ptr<SimBox>> byPort;
+    std::map<QString, SimFault> faults;
+
+    BoxLinkFactory factory() {
+        return [this](const QString& port, Host& host, Clock& clock, MainView& view,
+                      Options& options) {
+            struct Link : BoxLink {
+                Link(SimBox& box, Host& host, Clock& clock, MainView& view, Options& options)
+                    : link(
+                          host, clock, view, options, usb,
+                          [&box, &clock](const QString&) {
+                              return std::make_unique<SimSerialPort>(box, clock);
+                          },
+                          ImageStore()) {}
+                TCom& com() override { return link; }
+                TUsb usb{nullptr};
+                TCom link;
+            };
+            std::lock_guard<std::mutex> lock(mutex);
+            // A port named twice gets a box of its own too.
+            auto& box = byPort[byPort.count(port) ? port + QStringLiteral("#2") : port];
+            box = std::make_unique<SimBox>(SimBox::Model::QxBase, 10);
+            box->setCardFeeder(true);
+            if (faults.count(port)) box->addFault(faults[port]);
+            return std::make_unique<Link>(*box, host, clock, view, options);
+        };
+    }
+};
+
+Job eepromSerialJob(const QString& dir) {
+    Job job;
+    job.path = dir + QStringLiteral("/job.ini");
+    job.name = QStringLiteral("run");
+    job.card = 10;
+    job.hash = QStringLiteral("cafe");
+    job.verify = true;
+    TDevices d;
+    d.DeviceId = 10;
+    d.ApplyBuffers(nullptr, false);
+    job.progBuf = d.ProgBuf;
+    job.progBuf[0] = 0x2805;
+    job.dataBuf = d.DataBuf;
+    job.eepBuf = d.EepBuf;
+    job.idBuf = d.IdBuf;
+    SerialSpec s;
+    s.memory = SerialSpec::Memory::Eeprom;
+    s.address = 0x20;
+    s.size = 3;
+    s.form = SerialSpec::Form::BinaryBE;
+    s.start = 0x10A0B0;
+    s.step = 0x10;
+    job.serial = s;
+    return job;
+}
+
+QStringList column(const QString& file, const QString& sql) {
+    QStringList out;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(sql);
+            while (q.next()) out.append(q.value(0).toString());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+    return out;
+}
+
+}  // namespace
+
+TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
+    ensureApp();
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("run.db"));
+    const Job job = eepromSerialJob(dir.path());
+    SimBoxes boxes;
+    // Box A: one EEPROM write of its first card gets no answer. Box B: the link goes in the
+    // middle of the flash of its first card.
+    SimFault noAnswer;
+    noAnswer.kind = SimFault::Kind::NoAnswer;
+    noAnswer.family = QStringLiteral("W");
+    noAnswer.at = 500;
+    boxes.faults[QStringLiteral("A")] = noAnswer;
+    SimFault lost;
+    lost.kind = SimFault::Kind::LostLink;
+    lost.family = QStringLiteral("I");
+    lost.at = 600;
+    boxes.faults[QStringLiteral("B")] = lost;
+
+    ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 5, boxes.factory());
+    QString error;
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    ASSERT_TRUE(run.wait(120000));
+    const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].fail, 1);
+    EXPECT_TRUE(s[0].error.isEmpty());
+    EXPECT_EQ(s[1].fail, 1);
+    EXPECT_FALSE(s[1].error.isEmpty()) << "box B's worker went on without its box";
+    EXPECT_EQ(s[0].pass + s[1].pass, 5);  // box A made up for box B
+    EXPECT_FALSE(run.allPassed());
+
+    // Every passed card carries its own serial; the failed ones gave theirs back.
+    const QStringList passed =
+        column(log, "SELECT serial FROM cards WHERE result = 'pass' ORDER BY serial");
+    EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
+    const QStringList failed = column(
+        log,
+        "SELECT failed_step || ' | ' || message FROM cards WHERE port = 'A' AND result = 'fail'");
+    EXPECT_EQ(
+        failed,
+        QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM Memory"});
+    EXPECT_EQ(column(log, "SELECT count(*) FROM serials WHERE state <> 'spent'"), QStringList{"0"});
+    // The last card of box A holds the serial of its last passed card, big-endian at 0x20.
+    const QString lastA = column(log,
+                                 "SELECT serial FROM cards WHERE port = 'A' AND result = 'pass' "
+                                 "ORDER BY id DESC LIMIT 1")
+                              .value(0);
+    const SimCard& card = boxes.byPort[QStringLiteral("A")]->card();
+    const uint32_t v = lastA.toUInt();
+    EXPECT_EQ(card.eeprom[0x20], (v >> 16) & 0xFF);
+    EXPECT_EQ(card.eeprom[0x21], (v >> 8) & 0xFF);
+    EXPECT_EQ(card.eeprom[0x22], v & 0xFF);
+    EXPECT_EQ(card.flash[0], 0x2805);
+    // Box A was left in its idle mode.
+    EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
+}
+
+// kelvano-cli killed while it waits to record a programmed card: the card's serial stays
+// taken (unconfirmed), and the next run goes on with the next one.
+TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("job.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart="
+        "1000\n");
+    ini.close();
+    const QString log = dir.filePath(QStringLiteral("job.log.db"));
+    const QString trace = dir.filePath(QStringLiteral("trace.txt"));
+
+    QProcess sim;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
+              {"--feed", "--baud", "57600", "--trace", trace});
+    ASSERT_TRUE(sim.waitForReadyRead(10000));
+    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    auto jobRun = [&](QProcess& p) {
+        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+                {"job", "run", ini.fileName(), "--port", pty, "--count", "1"});
+    };
+
+    QProcess first;
+    jobRun(first);
+    ASSERT_TRUE(first.waitForStarted());
+    // The card is taken once its pending row is there; then the test holds the log's write
+    // lock, so that the worker cannot record the result when it has programmed the card.
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    {
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"), false);
+        db.setDatabaseName(log);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+        bool pending = false;
+        for (int i = 0; i < 1500 && !pending; ++i) {
+            QThread::msleep(20);
+            pending = QFile::exists(log) &&
+                      column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") ==
+                          QStringList{"1"};
+        }
+        ASSERT_TRUE(pending) << "no card was taken";
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT result FROM cards")) && q.next());
+        ASSERT_EQ(q.value(0).toString(), QStringLiteral("pending"))
+            << "the card was recorded before the lock";
+        q.finish();
+        // Programmed and closed: the box got its closing "D----".
+        bool closed = false;
+        for (int i = 0; i < 3000 && !closed; ++i) {
+            QThread::msleep(20);
+            QFile t(trace);
+            closed = t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
+        }
+        ASSERT_TRUE(closed) << "the card was not programmed";
+        ::kill(pid_t(first.processId()), SIGKILL);
+        ASSERT_TRUE(first.waitForFinished(10000));
+        q.exec(QStringLiteral("ROLLBACK"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+
+    QProcess summary;
+    summary.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"log", "summary", "--log", log});
+    ASSERT_TRUE(summary.waitForFinished(20000));
+    const QString text = QString::fromLocal8Bit(summary.readAllStandardOutput());
+    EXPECT_TRUE(text.contains(QStringLiteral("Cards: 0 passed, 0 failed, 0 aborted")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Unconfirmed serials (1)"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("  1000  card 1 on ")));
+
+    QProcess second;
+    jobRun(second);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_EQ(column(log, "SELECT serial || ' ' || result FROM cards ORDER BY id"),
+              (QStringList{"1000 pending", "1001 pass"}));
+    EXPECT_EQ(column(log, "SELECT value || ' ' || state FROM serials ORDER BY idx"),
+              (QStringList{"1000 taken", "1001 spent"}));
+    sim.terminate();
+    sim.waitForFinished(5000);
+}
+
+// Two boxes, two workers, one serial pool on a PostgreSQL server of the test's own.
+TEST(ProductionRun, TwoBoxesShareAPostgreSqlLog) {
+    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
+    ensureApp();
+    test::PgServer server;
+    QString error;
+    ASSERT_TRUE(server.start(error)) << error.toStdString();
+    QTemporaryDir dir;
+    const Job job = eepromSerialJob(dir.path());
+    SimBoxes boxes;
+    ProductionRun run(job, server.url(), {QStringLiteral("SIM"), QStringLiteral("SIM")}, 6,
+                      boxes.factory());
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    ASSERT_TRUE(run.wait(120000));
+    EXPECT_TRUE(run.allPassed());
+    const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].port, QStringLiteral("SIM#1"));
+    EXPECT_EQ(s[0].pass + s[1].pass, 6);
+    EXPECT_GT(s[1].pass, 0);
+    auto log = ProductionLog::open(server.url(), error);
+    ASSERT_TRUE(log) << error.toStdString();
+    EXPECT_EQ(log->serialStates(QStringLiteral("run"), error),
+              (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
+                           "1089776 spent", "1089792 spent"}));
+}
