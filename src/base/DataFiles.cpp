@@ -31,7 +31,7 @@ QStringList dataFileFolders(const QString& programDir) {
 
 QString findDataFile(const QString& programDir, const QString& name) {
     for (const QString& folder : dataFileFolders(programDir)) {
-        const QString path = QDir(folder).filePath(name);
+        QString path = QDir(folder).filePath(name);
         if (QFileInfo(path).isFile()) return path;
     }
     return {};
