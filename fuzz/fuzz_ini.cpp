@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "FuzzRig.h"
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"

@@ -9,7 +9,7 @@
 #include <QSaveFile>
 #include <cstdio>
 
-#include "link/ImageStore.h"
+#include "link/StoreWriter.h"
 
 namespace {
 int fail(const QString& text) {
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     args.removeFirst();
 
     QString outName;
-    QList<QPair<QString, QByteArray>> images;
+    kelvano::StoreWriter store;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("-o")) {
@@ -38,17 +38,18 @@ int main(int argc, char** argv) {
         QFile in(a.mid(eq + 1));
         if (!in.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("cannot read %1: %2").arg(in.fileName(), in.errorString()));
-        images.append({name, in.readAll()});
+        QString error;
+        if (store.indexOf(name) >= 0) return fail(QStringLiteral("the name \"%1\" is given twice").arg(name));
+        if (!store.put(name, in.readAll(), &error)) return fail(error);
     }
     if (outName.isEmpty())
         return fail(QStringLiteral("usage: kelvano-packstore -o OUT NAME=FILE ..."));
 
-    const QByteArray store = kelvano::ImageStore::pack(images);
-    if (store.isEmpty())
-        return fail(QStringLiteral("cannot pack: at most 255 entries, names of 1 to 8 characters"));
+    const QByteArray data = store.pack();
+    if (data.isEmpty()) return fail(QStringLiteral("cannot pack: the store would pass 4 GB"));
 
     QSaveFile out(outName);
-    if (!out.open(QIODevice::WriteOnly) || out.write(store) != store.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
         return fail(QStringLiteral("cannot write %1: %2").arg(outName, out.errorString()));
     return 0;
 }

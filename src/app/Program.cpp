@@ -1,47 +1,36 @@
 #include "app/Program.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
 #include "app/FuseEditors.h"
-#include "link/QtSerialPortImpl.h"
-#include "sim/SimSerialPort.h"
 
 namespace kelvano {
-
-namespace {
-QString withSlash(QString dir) {
-    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
-    if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
-    return dir;
-}
-}  // namespace
 
 // Com keeps a reference to Usb, which is created last; it only uses it once connecting.
 KelvanoProgram::KelvanoProgram(Setup setup)
     : guiHost_(setup.host ? nullptr : std::make_unique<GuiHost>()),
+      session(Session::Folders{setup.programDir, setup.userConfigDir}),
       host(setup.host ? *setup.host : *guiHost_),
-      simBox(SimBox::Model::QxBase, 10),
+      settings(session.settings()),
+      ports(session, clock),
+      simBox(ports.simBox()),
       Main(host, options, enable, fuses, slotFiles),
-      Com(host, clock, Main, options, Usb,
-          [this](const QString& name) { return makePort(name); },
-          ImageStore::programStore(withSlash(setup.programDir))),
+      Com(host, clock, Main, options, Usb, ports.factory(), session.store()),
       FileIo(host, Devices, fuses, &Main),
       Config(options, &Main),
       Actions(host, clock, Devices, Com, options, enable, fuses, Main),
       ActionWindow(Actions, &Main),
       About(&Main),
-      Usb(setup.usbBackend.get()),
-      programDir_(withSlash(setup.programDir)),
+      programDir_(session.programDir()),
       portOverride_(setup.portName),
-      usbBackend_(std::move(setup.usbBackend)) {
+      usbBackend_(setup.usbBackend ? std::move(setup.usbBackend) : session.makeUsbBackend()) {
+    Usb.setBackend(usbBackend_.get());
     if (guiHost_) guiHost_->setOwner(&Main);
     Main.setProgramDir(programDir_);
-    FileIo.CrdPath = programDir_ + QStringLiteral("kelvano.crd");
-    settings.setFileName(settingsFilePath(programDir_));
+    FileIo.CrdPath = session.crdPath();
     Com.setProgressView(&Actions);
     About.VersLabel->setText(TMain::programTitle());
-    simBox.setLoaderImages(SimBox::loadersFromStore(Com.store().data()));
+    // A port named on the command line is a wish to use it: once the start-up timer has
+    // applied the card type (and made the connect the settings may ask for), connect.
+    QObject::connect(&Main.Timer1, &QTimer::timeout, &Main, [this] { connectToNamedPort(); });
 
     TMain::Links links;
     links.fillPortList = [this] {
@@ -102,10 +91,10 @@ void KelvanoProgram::showSettingsError() {
     host.showError(QStringLiteral("The settings could not be saved.\r") + error);
 }
 
-std::unique_ptr<SerialPort> KelvanoProgram::makePort(const QString& name) {
-    if (name.compare(QLatin1String("SIM"), Qt::CaseInsensitive) == 0)
-        return std::make_unique<SimSerialPort>(simBox, clock);
-    return makeSystemSerialPort();
+void KelvanoProgram::connectToNamedPort() {
+    if (portOverride_.isEmpty() || options.conAtStart) return;
+    if (Com.portOpen() || Com.UsbConnected) return;
+    Com.Connect();
 }
 
 }  // namespace kelvano

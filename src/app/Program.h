@@ -4,7 +4,6 @@
 
 #include "app/ActionDialog.h"
 #include "app/GuiHost.h"
-#include "app/Settings.h"
 #include "app/uAbout.h"
 #include "app/uConfig.h"
 #include "app/uMain.h"
@@ -17,6 +16,7 @@
 #include "fileio/uFileio.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
+#include "session/Session.h"
 #include "sim/SimBox.h"
 
 namespace kelvano {
@@ -29,8 +29,11 @@ class KelvanoProgram {
 public:
     struct Setup {
         QString programDir;  // folder of the program (settings, card dump layouts); trailing '/'
-        QString portName;    // --port: selects this port for the run, listed when missing
-        std::unique_ptr<UsbBackend> usbBackend;  // the USB model's driver; none: USB fails
+        QString userConfigDir;  // settings when programDir is not writable; empty: the system's
+        // --port: selects this port for the run (listed when missing) and connects at start
+        QString portName;
+        // The USB model's driver; none: libusb with the ids of the settings
+        std::unique_ptr<UsbBackend> usbBackend;
         Host* host = nullptr;  // message boxes of the window when none is given
     };
     explicit KelvanoProgram(Setup setup);
@@ -41,14 +44,16 @@ private:
 
 public:
     // Shared state (not modules).
+    Session session;  // the settings file, the image store, the ports by name
     Host& host;
     RealClock clock;
     Options options;
     EnableBoxes enable;
     FuseModel fuses;
     SlotFiles slotFiles;
-    SettingsStore settings;
-    SimBox simBox;  // the box behind port "SIM"
+    SettingsStore& settings;
+    BoxPorts ports;
+    SimBox& simBox;  // the box behind port "SIM"
 
     // The modules, in the order they are created.
     TMain Main;
@@ -66,7 +71,7 @@ public:
 private:
     SettingsContext context();
     void showSettingsError();
-    std::unique_ptr<SerialPort> makePort(const QString& name);
+    void connectToNamedPort();
 
     QString programDir_;
     QString portOverride_;

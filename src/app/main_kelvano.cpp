@@ -3,8 +3,6 @@
 #include <QIcon>
 
 #include "app/Program.h"
-#include "app/Settings.h"
-#include "link/LibusbBackend.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -18,8 +16,9 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Use port NAME for this run (listed even when the system does not list "
-                       "it, a pseudo-terminal for instance)."),
+        QStringLiteral("Connect to port NAME at start (a serial port, USB, or SIM: the simulated "
+                       "box). It is listed for this run even when the system does not list it, "
+                       "a pseudo-terminal for instance."),
         QStringLiteral("NAME"));
     parser.addOption(port);
     parser.process(app);
@@ -27,11 +26,6 @@ int main(int argc, char* argv[]) {
     kelvano::KelvanoProgram::Setup setup;
     setup.programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     setup.portName = parser.value(port);
-    // Boxes with other USB ids can be named in the settings ("UsbIds").
-    kelvano::SettingsStore store(kelvano::settingsFilePath(setup.programDir));
-    QList<kelvano::LibusbBackend::UsbId> extraIds;
-    for (const auto& [vendor, product] : kelvano::readUsbIds(store)) extraIds.append({vendor, product});
-    setup.usbBackend = std::make_unique<kelvano::LibusbBackend>(extraIds);
 
     kelvano::KelvanoProgram program(std::move(setup));
     program.Main.show();

@@ -200,7 +200,8 @@ int runAction(const CliArgs& args, int actionCode) {
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
 
-    CliLink link(host, clock, mainView, options, args.port, args.card);
+    CliLink link(host, clock, mainView, options, args);
+    if (!link.transcriptOk()) return 1;
     if (link.simBox() && args.options.contains(QStringLiteral("trace")))
         link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
@@ -214,7 +215,7 @@ int runAction(const CliArgs& args, int actionCode) {
         view.finishLine();
         if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return 1;
+        return link.finish(1);
     }
     if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
 
@@ -232,14 +233,14 @@ int runAction(const CliArgs& args, int actionCode) {
     view.finishLine();
     const bool ready = actions.label() == QLatin1String("READY") && host.errorCount() == 0;
     com.Disconnect();
-    if (!ready) return 1;
+    if (!ready) return link.finish(1);
 
     for (const auto& save : args.saves) {
         const int before = host.errorCount();
-        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return 1;
+        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before) return link.finish(1);
     }
     std::fputs("READY\n", stderr);
-    return 0;
+    return link.finish(0);
 }
 
 QString actionCommandsHelp() {
@@ -264,6 +265,7 @@ QString actionCommandsHelp() {
         "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
         "                       page takes them (bits the page has no control for stay 1)\n"
         "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
+        "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
         "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command)\n"
         "The progress goes to standard error. Exit status 0 only when the action ended with\n"
         "READY (and every --save was written).\n");

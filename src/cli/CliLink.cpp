@@ -1,24 +1,60 @@
 #include "cli/CliLink.h"
 
 #include <QCoreApplication>
+#include <cstdio>
 
-#include "link/QtSerialPortImpl.h"
-#include "sim/SimSerialPort.h"
+#include "link/RecordingSerialPort.h"
 
 namespace kelvano {
 
-CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-                 int card)
-    : usb_(&usbBackend_) {
-    options.ports = {port};
+namespace {
+// The command line without the port and the transcript: what repeats the run on another port.
+QString repeatableCommand() {
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QStringList kept;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--port") || a == QLatin1String("--transcript")) {
+            ++i;
+            continue;
+        }
+        if (a.startsWith(QLatin1String("--port=")) || a.startsWith(QLatin1String("--transcript=")))
+            continue;
+        kept << a;
+    }
+    return kept.join(QLatin1Char(' '));
+}
+
+std::unique_ptr<RecordingUsbBackend> recordUsb(UsbBackend* backend, TranscriptRecorder& recorder) {
+    if (!backend) return nullptr;
+    return std::make_unique<RecordingUsbBackend>(*backend, recorder);
+}
+}  // namespace
+
+CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& args)
+    : ports_(session_, clock, args.card),
+      simulated_(Session::isSimulatorPort(args.port)),
+      usbBackend_(Session::isUsbPort(args.port) ? session_.makeUsbBackend() : nullptr),
+      recorder_(clock),
+      recordingUsb_(recordUsb(usbBackend_.get(), recorder_)),
+      usb_(recordingUsb_.get()) {
+    options.ports = {args.port};
     options.portIndex = 0;
-    if (port == QLatin1String("SIM")) box_ = std::make_unique<SimBox>(SimBox::Model::QxBase, card);
-    SerialPortFactory factory = [this, &clock](const QString&) -> std::unique_ptr<SerialPort> {
-        if (box_) return std::make_unique<SimSerialPort>(*box_, clock);
-        return makeSystemSerialPort();
-    };
-    com_ = std::make_unique<TCom>(host, clock, view, options, usb_, factory,
-                                  ImageStore::programStore(QCoreApplication::applicationDirPath()));
+    const QString transcript = args.options.value(QStringLiteral("transcript"));
+    if (!transcript.isEmpty() &&
+        !recorder_.start(transcript, {QStringLiteral("kelvano-cli"), args.card, repeatableCommand()})) {
+        std::fprintf(stderr, "kelvano-cli: cannot write the transcript %s: %s\n",
+                     qPrintable(transcript), qPrintable(recorder_.errorString()));
+        transcriptOk_ = false;
+    }
+    com_ = std::make_unique<TCom>(host, clock, view, options, usb_,
+                                  RecordingSerialPort::wrap(ports_.factory(), recorder_),
+                                  session_.store());
+}
+
+int CliLink::finish(int status) {
+    recorder_.stop(status);
+    return status;
 }
 
 }  // namespace kelvano

@@ -4,7 +4,8 @@ namespace kelvano {
 
 const QStringList& cliValueOptions() {
     static const QStringList names{"port", "card", "load", "save", "type", "memories",
-                                   "lock-bits", "fuse", "mega163", "trace"};
+                                   "lock-bits", "fuse", "mega163", "trace",
+                                   "transcript", "store"};
     return names;
 }
 

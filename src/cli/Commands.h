@@ -27,10 +27,12 @@ int runDump(const CliArgs& args);
 int runConvert(const CliArgs& args);
 int runInfo(const CliArgs& args);
 int runAction(const CliArgs& args, int actionCode);  // 1 read .. 5 program
+int runStore(const CliArgs& args);
 
 // Help sections shown by --help, one per command group.
 QString fileCommandsHelp();
 QString infoCommandHelp();
 QString actionCommandsHelp();
+QString storeCommandHelp();
 
 }  // namespace kelvano

@@ -37,7 +37,8 @@ int runInfo(const CliArgs& args) {
     RealClock clock;
     InfoView view;
     Options options;
-    CliLink link(host, clock, view, options, args.port, args.card);
+    CliLink link(host, clock, view, options, args);
+    if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
 
     com.Connect();
@@ -51,14 +52,14 @@ int runInfo(const CliArgs& args) {
         std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n", stderr);
     }
     com.Disconnect();
-    return ready ? 0 : 1;
+    return link.finish(ready ? 0 : 1);
 }
 
 QString infoCommandHelp() {
     return QStringLiteral(
         "\n"
         "The box:\n"
-        "  kelvano-cli --port NAME info\n"
+        "  kelvano-cli --port NAME [--transcript FILE] info\n"
         "                       connect, print the box's identity (as the status bar shows it)\n"
         "                       and the state of its firmware, then disconnect. NAME is a serial\n"
         "                       port, USB, or SIM (the simulated box)\n");

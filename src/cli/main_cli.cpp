@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     }
     if (args.options.contains(QStringLiteral("help")) || args.command == QLatin1String("help")) {
         const QString help = kelvano::cliUsage() + kelvano::fileCommandsHelp() +
-                             kelvano::infoCommandHelp() + kelvano::actionCommandsHelp();
+                             kelvano::infoCommandHelp() + kelvano::actionCommandsHelp() +
+                             kelvano::storeCommandHelp();
         std::fputs(qPrintable(help), stdout);
         return 0;
     }
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     if (c == QLatin1String("dump")) return kelvano::runDump(args);
     if (c == QLatin1String("convert")) return kelvano::runConvert(args);
     if (c == QLatin1String("info")) return kelvano::runInfo(args);
+    if (c == QLatin1String("store")) return kelvano::runStore(args);
     static const char* const actions[] = {"read", "erase", "blank", "verify", "program"};
     for (int i = 0; i < 5; ++i)
         if (c == QLatin1String(actions[i])) return kelvano::runAction(args, i + 1);

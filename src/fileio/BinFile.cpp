@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "fileio/SafeWrite.h"
 #include "fileio/TextLines.h"
 #include "fileio/uFileio.h"
 
@@ -117,15 +118,8 @@ int TFileIo::WriteBinFile() {
     }
     if (length > kImageSize) length = kImageSize;
 
-    int error = 0;
-    FilePtr f = openFile(FileName, "wb", error);
-    if (f) {
-        errno = 0;
-        if (std::fwrite(Image.data(), 1, static_cast<size_t>(length), f.get()) != static_cast<size_t>(length))
-            error = errno ? errno : EIO;
-        errno = 0;
-        if (std::fclose(f.release()) != 0 && !error) error = errno ? errno : EIO;
-    }
+    const int error = replaceFile(
+        FileName, QByteArray(reinterpret_cast<const char*>(Image.data()), static_cast<qsizetype>(length)));
     if (error) ShowIoError(error);
     return error;
 }

@@ -1,9 +1,11 @@
-// Intel HEX: the 16-bit dialect (data and end records; other record types are checked and
-// skipped, so extended address records do not move later data).
+// Intel HEX: the 16-bit dialect. Data and end records are read; extended address records
+// (types 02 and 04) are accepted with a zero base only, since every address of the image
+// lies below 0x10000; the other record types are checked and skipped.
 #include <QByteArray>
 #include <cerrno>
 
 #include "base/Host.h"
+#include "fileio/SafeWrite.h"
 #include "fileio/TextLines.h"
 #include "fileio/uFileio.h"
 
@@ -54,6 +56,7 @@ int TFileIo::ReadHexFile() {
     QByteArray line, incoming;  // the line in hand stays when the file ends
     int result = kLoadOk;
     bool done = false;
+    bool anyRecord = false;  // a data or end record was seen
     while (!done && lines.next(incoming)) {
         line.swap(incoming);
         if (LineNo % kLinesPerPump == 0) host_.processEvents();
@@ -78,13 +81,19 @@ int TFileIo::ReadHexFile() {
                 const int check = hexField(line, 9 + 2 * n, 2);
                 if (check < 0) return kHexIllegalChar;
                 if (((sum + static_cast<unsigned>(check)) & 0xFF) != 0) return kHexWrongChecksum;
-                if (type == 0) {
+                if (type == 2 || type == 4) {
+                    // A base of zero is what assemblers write for small images; any other
+                    // base would move the data out of the image.
+                    for (int i = 0; i < n; ++i)
+                        if (data[i] != 0) return kHexAddressRange;
+                } else if (type == 0) {
+                    anyRecord = true;
                     // The image ends at 0xFFFF; a record running past it is refused rather
                     // than cut, so that no byte of the file is silently lost.
                     if (addr + n > kImageSize) return kHexAddressRange;
                     for (int i = 0; i < n; ++i) Image[static_cast<size_t>(addr + i)] = data[i];
                 } else if (type == 1) {
-                    done = true;
+                    anyRecord = done = true;
                 }
                 return kLoadOk;
             }();
@@ -97,6 +106,11 @@ int TFileIo::ReadHexFile() {
     if (result == kLoadOk && lines.error()) {
         result = lines.error();
         ShowIoError(result);
+    }
+    // An empty file, a listing or any other text without a single record is no HEX file.
+    if (result == kLoadOk && !anyRecord) {
+        LineNo -= 1;  // the number of lines read
+        result = kHexNoRecords;
     }
     return result;
 }
@@ -152,16 +166,7 @@ int TFileIo::WriteHexFile() {
     }
     out.append(":00000001FF\r\n");
 
-    int error = 0;
-    FilePtr f = openFile(FileName, "wb", error);
-    if (f) {
-        errno = 0;
-        if (std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), f.get()) !=
-            static_cast<size_t>(out.size()))
-            error = errno ? errno : EIO;
-        errno = 0;
-        if (std::fclose(f.release()) != 0 && !error) error = errno ? errno : EIO;
-    }
+    const int error = replaceFile(FileName, out);
     if (error) ShowIoError(error);
     return error;
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 
 namespace kelvano {
 
@@ -31,6 +32,12 @@ int TextLines::fill() {
     }
     cur_ = buf_;
     end_ = buf_ + n;
+    // Editors that save UTF-8 may put a byte-order mark in front of the first line.
+    if (!started_) {
+        started_ = true;
+        if (n >= 3 && std::memcmp(buf_, "\xEF\xBB\xBF", 3) == 0) cur_ += 3;
+        if (cur_ == end_) return fill();
+    }
     return 1;
 }
 

@@ -19,6 +19,7 @@ FilePtr openFile(const QString& path, const char* mode, int& error);
 
 // Reads a text file line by line. A line ends at CR, at LF or at CR LF, so files from any
 // system read the same; the character 26 (Ctrl-Z) ends the text like the end of the file.
+// A UTF-8 byte-order mark at the start of the text is skipped.
 // Lines longer than kMaxLine are cut there and flagged, so a file without line ends cannot
 // make one line eat all memory.
 class TextLines {
@@ -43,6 +44,7 @@ private:
     const char* cur_ = nullptr;
     const char* end_ = nullptr;
     bool atEnd_ = false;
+    bool started_ = false;
     bool skipLf_ = false;
     bool overlong_ = false;
     int error_ = 0;

@@ -56,6 +56,10 @@ void TFileIo::ShowIoError(int code) {
 void TFileIo::ReportLoadError(int code) {
     const QString file = QStringLiteral("File: ") + FileName + QStringLiteral("\r\r");
     const QString line = QString::number(LineNo) + QLatin1Char('\r') + LineText + QLatin1Char('\r');
+    if (code == kHexNoRecords) {
+        ShowError(file + QStringLiteral("No data or end record in Hexfile (%1 lines read)").arg(LineNo));
+        return;
+    }
     if (code >= 260 && code <= 279) {
         QString reason;
         switch (code) {

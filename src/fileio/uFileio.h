@@ -19,7 +19,8 @@ enum LoadResult : int {
     kHexIllegalChar = 260,
     kHexWrongLength = 261,
     kHexWrongChecksum = 262,
-    kHexAddressRange = 263,    // a data record runs past 0xFFFF
+    kHexAddressRange = 263,    // a data record runs past 0xFFFF, or a non-zero address base
+    kHexNoRecords = 264,       // neither a data nor an end record in the file (LineNo: lines read)
     kFileTypeError = 280,
     kObjBadRecordLength = 285, // record length outside 5..10
     kObjAddressRange = 286,    // a word address whose bytes lie past 0xFFFF

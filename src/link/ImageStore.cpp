@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "base/DataFiles.h"
+#include "link/StoreWriter.h"
 
 namespace kelvano {
 
@@ -16,10 +17,6 @@ constexpr int kNameSize = 8;
 quint32 le32(const QByteArray& d, qsizetype at) {
     const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at;
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-}
-
-void putLe32(QByteArray& d, qsizetype at, quint32 v) {
-    for (int i = 0; i < 4; ++i) d[at + i] = char((v >> (8 * i)) & 0xFF);
 }
 
 }  // namespace
@@ -92,37 +89,12 @@ bool ImageStore::LoadImage(const QString& name, QByteArray& image) const {
 }
 
 QByteArray ImageStore::pack(const QList<QPair<QString, QByteArray>>& images) {
-    if (images.size() > 255) return {};
+    StoreWriter writer;
     for (const auto& [name, bytes] : images) {
-        const QByteArray latin = name.toLatin1();
-        if (latin.isEmpty() || latin.size() > kNameSize || latin.contains('\0')) return {};
-        if (QString::fromLatin1(latin) != name) return {};
+        // A name given twice would replace the first image: refused like any bad name.
+        if (writer.indexOf(name) >= 0 || !writer.put(name, bytes, nullptr)) return {};
     }
-    const qsizetype dirEnd = kDirStart + qsizetype(kEntrySize) * images.size();
-    QByteArray out(dirEnd, '\0');
-    out[0] = char(images.size());
-    for (qsizetype i = 0; i < images.size(); ++i) {
-        const QByteArray& plain = images.at(i).second;
-        const quint64 offset = quint64(out.size());
-        if (offset + quint64(plain.size()) > 0xFFFFFFFFull) return {};
-        const qsizetype at = kDirStart + kEntrySize * i;
-        const QByteArray name = images.at(i).first.toLatin1();
-        for (int k = 0; k < name.size(); ++k) out[at + k] = name.at(k);
-        putLe32(out, at + 12, quint32(offset));
-        putLe32(out, at + 16, quint32(plain.size()));
-
-        // Same recurrence as LoadImage, run forward: the state advances with the stored byte.
-        quint16 s = quint16(offset & 0xFFFF);
-        const quint16 m = quint16(quint32(plain.size()) & 0xFFFF);
-        QByteArray stored(plain.size(), '\0');
-        for (qsizetype k = 0; k < plain.size(); ++k) {
-            const uchar c = uchar(uchar(plain.at(k)) ^ (s >> 8));
-            stored[k] = char(c);
-            s = quint16((s + c) * m);
-        }
-        out += stored;
-    }
-    return out;
+    return writer.pack();
 }
 
 }  // namespace kelvano

@@ -32,7 +32,8 @@ public:
 
     // Builds a store from named images (the forward scrambling), in the given order. Returns
     // an empty array when the images cannot be stored: more than 255 of them, or a name that
-    // is empty, longer than 8 characters or not plain 8-bit text.
+    // is empty, longer than 8 characters, not plain 8-bit text or given twice. (StoreWriter
+    // does the packing and names the reason.)
     static QByteArray pack(const QList<QPair<QString, QByteArray>>& images);
 
     // The entry names in directory order (for listings and messages).

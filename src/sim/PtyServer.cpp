@@ -30,7 +30,10 @@ bool fail(QString* error, const QString& text) {
 
 }  // namespace
 
-PtyServer::PtyServer(SimBox& box) : box_(box) {}
+PtyServer::PtyServer(SimBox& box)
+    : box_(&box), peer_([&box](const QByteArray& bytes) { return box.receiveSerial(bytes); }) {}
+
+PtyServer::PtyServer(Peer peer) : peer_(std::move(peer)) {}
 
 PtyServer::~PtyServer() {
     closeAll();
@@ -118,8 +121,8 @@ bool PtyServer::step(int maxWaitMs) {
     char buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n < 0) return errno == EINTR || errno == EAGAIN;
-    const QList<SimBox::Output> answers = box_.receiveSerial(QByteArray(buffer, int(n)));
-    if (box_.linkLost()) {
+    const QList<SimBox::Output> answers = peer_(QByteArray(buffer, int(n)));
+    if (box_ && box_->linkLost()) {
         closeAll();  // the client's next read or write fails like a pulled cable
         return false;
     }

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdint>
 #include <deque>
+#include <functional>
 
 #include "sim/SimBox.h"
 
@@ -15,6 +16,9 @@ namespace kelvano {
 class PtyServer {
 public:
     explicit PtyServer(SimBox& box);
+    // Serves another peer of the line (a replayed transcript): bytes in, answers out.
+    using Peer = std::function<QList<SimBox::Output>(const QByteArray&)>;
+    explicit PtyServer(Peer peer);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -42,7 +46,8 @@ private:
     bool step(int maxWaitMs);
     void closeAll();
 
-    SimBox& box_;
+    SimBox* box_ = nullptr;
+    Peer peer_;
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "sim/PtyServer.h"
+#include "sim/ReplayRun.h"
 #include "sim/SimBox.h"
 #include "sim/SimFault.h"
 #include "sim/SimImageFile.h"
@@ -35,6 +36,11 @@ void usage(FILE* out) {
         "  --link PATH             also make PATH a symbolic link to the terminal\n"
         "  --trace FILE            write every exchange to FILE as it happens\n"
         "  --baud N                answer at N baud (10 bit times per byte); default: at once\n"
+        "  --replay FILE           play the box's side of a recorded serial transcript instead\n"
+        "                          of simulating a box: each command is answered as recorded,\n"
+        "                          the first place where the program sends something else is\n"
+        "                          reported with the transcript's line (exit status 1); ends 1 s\n"
+        "                          after the last recorded exchange (exit status 0)\n"
         "  --help                  this text\n") + SimFault::syntaxHelp() + QStringLiteral(
         "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
     std::fputs(text.toLocal8Bit().constData(), out);
@@ -55,7 +61,7 @@ int main(int argc, char** argv) {
     int card = 10;
     bool noCard = false;
     int baud = 0;
-    QString link, trace;
+    QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
 
@@ -70,7 +76,7 @@ int main(int argc, char** argv) {
             continue;
         }
         static const QStringList withValue{"--model", "--card", "--load", "--link",
-                                           "--trace", "--fault", "--baud"};
+                                           "--trace", "--fault", "--baud", "--replay"};
         if (!withValue.contains(opt)) return bad("unknown option " + opt);
         if (i + 1 >= args.size()) return bad(opt + " needs a value");
         const QString value = args.at(++i);
@@ -89,6 +95,8 @@ int main(int argc, char** argv) {
             loads.append({slot, value.mid(eq + 1)});
         } else if (opt == "--link") {
             link = value;
+        } else if (opt == "--replay") {
+            replay = value;
         } else if (opt == "--trace") {
             trace = value;
         } else if (opt == "--baud") {
@@ -101,6 +109,14 @@ int main(int argc, char** argv) {
             faults.append(*fault);
         }
     }
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!replay.isEmpty()) return kelvano::runReplay(replay, link, 1000, &g_stop);
 
     SimBox box(model, card);
     for (const auto& [slot, file] : loads) {
@@ -124,13 +140,6 @@ int main(int argc, char** argv) {
     QString error;
     if (!server.open(&error)) return bad(error);
     if (!link.isEmpty() && !server.makeLink(link, &error)) return bad(error);
-
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     std::printf("%s\n", server.slavePath().toLocal8Bit().constData());
     std::fflush(stdout);

@@ -61,8 +61,8 @@ void set(TDevices& d, Reg r, unsigned v) {
     if (r == Lock) d.LockByte = uint8_t(v);
 }
 struct Box { const char* name; Reg reg; unsigned mask; bool tickedWhenSet; };
-struct List { const char* name; Reg reg; int shift; unsigned mask; };
-struct Sample { unsigned word = 0, low = 0, high = 0, lock = 0; };
+// A list shows the field at `shift`; the 16F876 code protection is written to a second place.
+struct List { const char* name; Reg reg; int shift; unsigned mask; int copyShift = -1; };
 using Field = bool& (*)(FuseModel&);
 struct ModelBox { const char* name; Field field; };
 #define FIELD(f) [](FuseModel& m) -> bool& { return m.f; }
@@ -73,7 +73,7 @@ struct Page {
     void (*read)(TDevices&, const FuseModel&);
     std::vector<Box> boxes;
     std::vector<List> lists;
-    std::vector<Sample> samples;  // as a card gives them
+    std::vector<Reg> regs;  // the registers behind the page
     std::vector<ModelBox> modelBoxes = {};
     const char* modelList = nullptr;
     int (*modelListValue)(const FuseModel&) = nullptr;
@@ -84,13 +84,13 @@ TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
         {10, FusePage::CfgPic, RefreshPic84Page, ReadPic84Page,
          {{"cbPWdt", Word, 0x0004, true}, {"cbPpwrte", Word, 0x0008, false}, {"cbPcp", Word, 0x3FF0, false}},
          {{"cbPOsc", Word, 0, 3}},
-         {{0x3FFF}, {0x0009}, {0x3FF6}}},
+         {Word}},
         {11, FusePage::CfgDs9, RefreshPic876Page, ReadPic876Page,
          {{"cbWdte", Word, 0x004, true}, {"cbPwrte", Word, 0x008, false}, {"cbBoden", Word, 0x040, true},
           {"cbLvp", Word, 0x080, true}, {"cbCpd", Word, 0x100, false}, {"cbWrt", Word, 0x200, true},
           {"chkDebug", Word, 0x800, false}},
-         {{"cbFosc", Word, 0, 3}, {"cbCp", Word, 4, 3}, {"cbCp", Word, 12, 3}},
-         {{0x3FFF}, {0x0400}, {0x2FA1}, {0x17DE}}},
+         {{"cbFosc", Word, 0, 3}, {"cbCp", Word, 4, 3, 12}},
+         {Word}},
         {31, FusePage::cfgMega163, RefreshMega163Page, ReadMega163Page,
          {{"chk163boden", Low, 0x40, false}, {"chk163bodlevel", Low, 0x80, false},
           {"chk163bootrst", High, 0x01, false}, {"chk163lb1", Lock, 0x01, false},
@@ -98,7 +98,7 @@ TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
           {"chk163blb02", Lock, 0x08, false}, {"chk163blb11", Lock, 0x10, false},
           {"chk163blb12", Lock, 0x20, false}},
          {{"cb163osc", Low, 0, 0xF}, {"cb163bootsize", High, 1, 3}},
-         {{0, 0xFF, 0xFF, 0xFF}, {0, 0x3A, 0xFC, 0xC5}, {0, 0xF0, 0xF9, 0xC0}}},
+         {Low, High, Lock}},
         {22, FusePage::CfgAvr, nullptr, nullptr, {}, {}, {},
          {{"cbLockBit1", FIELD(avr.lockBit1)}, {"cbLockBit2", FIELD(avr.lockBit2)}, {"cbAvrFuse", FIELD(avr.avrFuse)}}},
         {30, FusePage::cfgMega161, nullptr, nullptr, {}, {}, {},
@@ -117,28 +117,36 @@ TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
             EXPECT_EQ(e.editors->isTabVisible(i), i == e.editors->tabOf(pg.page)) << i;
         EXPECT_EQ(e.editors->currentIndex(), e.editors->tabOf(pg.page));
 
-        // Card values show in every control and are formed again unchanged; a list entry
-        // chosen by the user moves exactly its bits.
-        for (const Sample& s : pg.samples) {
-            SCOPED_TRACE(s.word | s.low << 16);
-            const unsigned in[] = {s.word, s.low, s.high, s.lock};
-            for (Reg r : {Word, Low, High, Lock}) set(e.devices, r, in[r]);
-            pg.refresh(e.devices, e.model);
-            for (const Box& b : pg.boxes)
-                EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(), ((in[b.reg] & b.mask) != 0) == b.tickedWhenSet) << b.name;
-            for (const List& l : pg.lists)
-                EXPECT_EQ(e.find<QComboBox>(l.name)->currentIndex(), int((in[l.reg] >> l.shift) & l.mask)) << l.name;
+        // Card values with one bit set (or one cleared) at a time show in every control: a
+        // control bound to a wrong bit or to more bits than its own shows a wrong value.
+        for (Reg walked : pg.regs) {
+            const unsigned width = walked == Word ? 14 : 8;
+            for (unsigned bit = 0; bit < width; ++bit) {
+                for (bool ones : {false, true}) {
+                    unsigned in[4] = {};
+                    for (Reg r : pg.regs) in[r] = ones ? (1u << (r == Word ? 14 : 8)) - 1 : 0;
+                    in[walked] ^= 1u << bit;
+                    SCOPED_TRACE(testing::Message() << "register " << walked << " = 0x" << std::hex << in[walked]);
+                    for (Reg r : {Word, Low, High, Lock}) set(e.devices, r, in[r]);
+                    pg.refresh(e.devices, e.model);
+                    for (const Box& b : pg.boxes)
+                        EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(), ((in[b.reg] & b.mask) != 0) == b.tickedWhenSet) << b.name;
+                    for (const List& l : pg.lists)
+                        EXPECT_EQ(e.find<QComboBox>(l.name)->currentIndex(), int((in[l.reg] >> l.shift) & l.mask)) << l.name;
+                }
+            }
+        }
+        // A list entry chosen by the user moves exactly its bits.
+        for (const List& l : pg.lists) {
             pg.read(e.devices, e.model);
-            for (Reg r : {Word, Low, High, Lock}) {
-                EXPECT_TRUE((r == Word) != (pg.page != FusePage::cfgMega163) || get(e.devices, r) == in[r]) << r;
-            }
-            for (const List& l : pg.lists) {
-                const int other = int(((in[l.reg] >> l.shift) & l.mask) ^ 1);
-                e.choose(l.name, other);
-                pg.read(e.devices, e.model);
-                EXPECT_EQ((get(e.devices, l.reg) >> l.shift) & l.mask, unsigned(other)) << l.name;
-                e.choose(l.name, other ^ 1);
-            }
+            const unsigned before = get(e.devices, l.reg);
+            const int other = int(((before >> l.shift) & l.mask) ^ 1);
+            e.choose(l.name, other);
+            pg.read(e.devices, e.model);
+            unsigned want = (before & ~(l.mask << l.shift)) | unsigned(other) << l.shift;
+            if (l.copyShift >= 0) want = (want & ~(l.mask << l.copyShift)) | unsigned(other) << l.copyShift;
+            EXPECT_EQ(get(e.devices, l.reg), want) << l.name;
+            e.choose(l.name, other ^ 1);
         }
         // Each box moves exactly its bits.
         for (const Box& b : pg.boxes) {

@@ -193,6 +193,7 @@ TEST(ProgramTest, FirstStartCloseAndNextStart) {
     const QByteArray text = readAll(rig.path("kelvano.ini"));
     for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
         EXPECT_TRUE(text.contains(line)) << line;
+    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
     {
         auto p = rig.start("/dev/pts/77");  // a port named on the command line is chosen
         EXPECT_EQ(p->Devices.DeviceId, 20);
@@ -201,6 +202,10 @@ TEST(ProgramTest, FirstStartCloseAndNextStart) {
         EXPECT_EQ(p->Main.ComPane->text(), "/dev/pts/77");
         p->Main.close();
     }
+    // ... and connected to at start, which fails here.
+    ASSERT_EQ(rig.host.errors.size(), 1);
+    EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
+        "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
     // ... for that run only: the next one does not list it and takes the first port.
     auto again = rig.start();
     EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
@@ -220,6 +225,25 @@ TEST(ProgramTest, ConnectAndLoadAtStartup) {
     EXPECT_TRUE(p->slotFiles.RecentFiles[1][1].isEmpty());  // fast open leaves the lists alone
     p->Main.close();
     EXPECT_FALSE(p->Com.portOpen());
+}
+
+TEST(ProgramTest, PortNamedOnTheCommandLineIsConnectedAtStart) {
+    ProgramRig rig;
+    {
+        auto p = rig.start("SIM");
+        EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled()) << rig.errors();
+        EXPECT_EQ(p->Main.QxPane->text(), "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
+        EXPECT_FALSE(p->options.conAtStart);  // a wish for this run, not a setting
+        p->Main.close();
+    }
+    EXPECT_TRUE(readAll(rig.path("kelvano.ini")).contains("AutoConn=0\r\n"));
+    // Without a port on the command line the settings decide: no connect.
+    EXPECT_FALSE(rig.start()->Com.portOpen());
+
+    // With "Connect at start-up" ticked as well, the port is tried once, not twice.
+    writeAll(rig.path("kelvano.ini"), "[Config]\r\nAutoConn=1\r\n");
+    rig.start("/dev/pts/77")->Main.close();
+    EXPECT_EQ(rig.host.errors.size(), 1) << rig.errors();
 }
 
 TEST(ProgramTest, ConnectsToTheSimulatedBoxReadsAndDisconnects) {

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/Settings.h"
+#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
@@ -73,7 +73,7 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutAndReadsThemBack) {
               "[Config]\r\nVersion=2.5.0.2\r\nPort=COM10\r\nAutoConn=1\r\nAutoLoad=0\r\n"
               "SoundFinish=1\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
               "EnableWarnings=0\r\nDevice=20\r\nOpen1File=C:\\cards\\fun.hex\r\nOpen1Filter=1\r\n"
-              "Open2File=\r\nOpen2Filter=3\r\nOpen3File=\r\nOpen3Filter=1\r\n\r\n\r\n"
+              "Open2File=\r\nOpen2Filter=3\r\nOpen3File=\r\nOpen3Filter=1\r\n\r\n"
               "[DEV_20]\r\nDeviceName=AVR-Fun 2 (AT90S8515 + 24C64)\r\nProgMem=1\r\nDataMem=0\r\n"
               "Config=1\r\nEepMem=0\r\nLoad1_1=a.hex\r\nLoad2_1=a.eep\r\nLoad3_1=a.bin\r\n"
               "Load1_2=b.hex\r\nLockbit1=1\r\nLockbit2=0\r\nAVRFuse1=1\r\n");
@@ -109,16 +109,19 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutAndReadsThemBack) {
     EXPECT_EQ(readAll(path()).count("BootSize"), 1);
 }
 
-TEST_F(SettingsTest, ReadsAndUpdatesAFileWrittenOnWindows) {
+TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
+    const QByteArray tail = "; end of config\r\n\r\n"
+                            "[Dev_31]\r\nprogmem=0\r\neepmem=0\r\nOSCILLATOR=99\r\nlb1=1\r\n\r\n"
+                            "[CONFIG]\r\nPort=COM9\r\nExtra=1\r\n";
     writeAll(path(),
              "[other]\r\nkeep=me\r\n\r\n"
-             "[config]\r\nport=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\nEnableWarnings=yes\r\n"
-             "device=0x1F\r\nOpen1File=\"C:\\My Cards\\card.hex\"\r\nopen1filter=2\r\nopen1filter=5\r\n"
-             "UsbIds=0547:2131, 04b4:8613,zz:1\r\n\r\n[Dev_31]\r\nprogmem=0\r\neepmem=0\r\nOSCILLATOR=99\r\nlb1=1\r\n");
+             "[config]\r\n; ports are listed by the system\r\nport=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\n"
+             "EnableWarnings=yes\r\ndevice=0x1F\r\nOpen1File=\"C:\\My Cards\\card.hex\"\r\nopen1filter=2\r\n"
+             "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n" + tail);
     SettingsStore store(path());
     State s;
     IniConfig(store, s.ctx, false);
-    EXPECT_EQ(s.options.portName(), "COM2");
+    EXPECT_EQ(s.options.portName(), "COM2");  // the first of two sections named Config
     EXPECT_TRUE(s.options.conAtStart);
     EXPECT_FALSE(s.options.soundReady);  // "0x0"
     EXPECT_TRUE(s.options.warnEnable);   // "yes" is no number: the default
@@ -131,15 +134,33 @@ TEST_F(SettingsTest, ReadsAndUpdatesAFileWrittenOnWindows) {
     EXPECT_TRUE(s.fuses.mega163.lb1);
     EXPECT_EQ(s.fuses.mega163.osc, 0);  // 99 names no list entry
 
-    // Saving keeps the user's names, the unknown section and key, and rewrites in place.
+    // The save changes the values of the program's keys in place, with the user's spelling,
+    // and adds its missing keys after the section's last key; every other line stays.
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
-    const QByteArray file = readAll(path());
-    EXPECT_TRUE(file.startsWith("[other]\r\nkeep=me\r\n"));
-    EXPECT_TRUE(file.contains("[config]\r\nport=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\n"));
-    EXPECT_TRUE(file.contains("UsbIds=0547:2131, 04b4:8613,zz:1\r\n"));
-    EXPECT_TRUE(file.contains("[Dev_31]\r\nprogmem=0\r\n"));
-    EXPECT_FALSE(file.contains("\n\n"));  // every line ends in CR LF
-    EXPECT_EQ(file.count("Version="), 1);
+    EXPECT_EQ(readAll(path()),
+              "[other]\r\nkeep=me\r\n\r\n"
+              "[config]\r\n; ports are listed by the system\r\nport=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\n"
+              "EnableWarnings=1\r\ndevice=31\r\nOpen1File=C:\\My Cards\\card.hex\r\nopen1filter=2\r\n"
+              "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n"
+              "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
+              "Open2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" + tail);
+
+    // A file in the Windows code page: its values read as Latin-1, and new ones are written
+    // in it too.
+    writeAll(path(), "[Config]\r\nOpen1File=C:\\K\xE4rten\\a.hex\r\n");
+    IniConfig(store, s.ctx, false);
+    EXPECT_EQ(s.files.SlotFile[1], QString::fromUtf8("C:\\K\u00E4rten\\a.hex"));
+    s.files.SlotFile[2] = QString::fromUtf8("C:\\\u00D6l.hex");
+    ASSERT_TRUE(IniConfig(store, s.ctx, true));
+    EXPECT_TRUE(readAll(path()).contains("Open1File=C:\\K\xE4rten\\a.hex\r\n"));
+    EXPECT_TRUE(readAll(path()).contains("Open2File=C:\\\xD6l.hex\r\n"));
+
+    // A byte-order mark in front of the first section is no part of its name, and stays.
+    writeAll(path(), "\xEF\xBB\xBF[Config]\r\nDevice=22\r\n");
+    IniConfig(store, s.ctx, false);
+    EXPECT_EQ(s.devices.DeviceId, 22);
+    ASSERT_TRUE(IniConfig(store, s.ctx, true));
+    EXPECT_TRUE(readAll(path()).startsWith("\xEF\xBB\xBF[Config]\r\nDevice=22\r\nVersion=2.5.0.2\r\n"));
 }
 
 TEST_F(SettingsTest, OddValuesReadSafely) {
@@ -170,15 +191,6 @@ TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_TRUE(IniConfig(store, s.ctx, true));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvano.ini"});  // no temporary left
-}
-
-TEST_F(SettingsTest, SettingsLiveBesideTheProgramWhenThatFolderIsWritable) {
-    EXPECT_EQ(settingsFilePath(dir.path()), QDir(dir.path()).filePath("kelvano.ini"));
-    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());  // the probe is gone
-    writeAll(dir.filePath("plain"), "x");
-    const QString elsewhere = settingsFilePath(dir.filePath("plain"));
-    EXPECT_TRUE(elsewhere.endsWith("/kelvano.ini"));
-    EXPECT_FALSE(elsewhere.startsWith(dir.path()));
 }
 
 }  // namespace

@@ -6,66 +6,113 @@
 
 using namespace kelvano;
 
-TEST(Catalogue, MenuOrderSeparatorsAndCode30) {
-    const auto lines = devicesMenuLines();
-    std::vector<int> codes;
-    for (const auto& l : lines) codes.push_back(l.code);
-    EXPECT_EQ(codes, (std::vector<int>{15, 10, 13, 14, 0, 11, 12, 0, 22, 23, 0, 21, 0, 20, 24,
-                                       25, 26, 0, 31}));
-    EXPECT_EQ(lines[1].caption, "Brelmont PIC (PIC16F84 + 24C16)");
-    EXPECT_EQ(lines[4].caption, "-");
-    ASSERT_NE(findDevice(30), nullptr);
-    EXPECT_EQ(findDevice(30)->menuPosition, 0);
-    EXPECT_EQ(findDevice(16), nullptr);
-    EXPECT_EQ(findDevice(27), nullptr);
-    std::set<int> all;
-    for (const auto& row : catalogue()) all.insert(row.code);
-    EXPECT_EQ(all.size(), 15u);
+namespace {
+
+// The catalogue as the card types are built: each row written out in full.
+struct Row {
+    int code, menu;
+    const char *name, *controller, *eeprom;
+    int flashWords, internalBytes, externalBytes;
+    FusePage page;
+    const char *fuseBox, *loader;
+};
+const Row kRows[] = {
+    {15, 1, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048, FusePage::CfgPic, nullptr, "PICLOAD"},
+    {10, 2, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048, FusePage::CfgPic, nullptr, nullptr},
+    {13, 3, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", 1024, 64, 8192, FusePage::CfgPic, nullptr, nullptr},
+    {14, 4, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", 1024, 64, 32768, FusePage::CfgPic, nullptr, nullptr},
+    {11, 5, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", 8192, 256, 8192, FusePage::CfgDs9, nullptr, "DS9LOAD"},
+    {12, 6, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", 8192, 256, 32768, FusePage::CfgDs9, nullptr, "DS9LOAD"},
+    {22, 7, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", 1024, 128, 2048, FusePage::CfgAvr, "FSTRT", "AVRLOAD"},
+    {23, 8, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", 1024, 128, 2048, FusePage::CfgAvr, "RCEN", "AVRLOAD"},
+    {21, 9, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", 4096, 512, 8192, FusePage::CfgAvr, "FSTRT", "FUNLOAD"},
+    {20, 10, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", 4096, 512, 8192, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {24, 11, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", 4096, 512, 16384, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {25, 12, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", 4096, 512, 32768, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {26, 13, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", 4096, 512, 65536, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {31, 14, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", 8192, 512, 32768, FusePage::cfgMega163, nullptr, "FUNLOAD"},
+    {30, 0, nullptr, "ATMega161", "EEPROM 24C64", 8192, 512, 8192, FusePage::cfgMega161, nullptr, nullptr},
+};
+
+std::string text(const char* s) { return s ? s : "(none)"; }
+
+}  // namespace
+
+TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
+    ASSERT_EQ(catalogue().size(), std::size(kRows));
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.code);
+        const TDeviceEntry* e = findDevice(r.code);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->menuPosition, r.menu);
+        EXPECT_EQ(text(e->displayName), text(r.name));
+        EXPECT_EQ(text(e->controllerCaption), text(r.controller));
+        EXPECT_EQ(text(e->eepromCaption), text(r.eeprom));
+        EXPECT_EQ(e->flashWords, r.flashWords);
+        EXPECT_EQ(e->internalEepromBytes, r.internalBytes);
+        EXPECT_EQ(e->externalEepromBytes, r.externalBytes);
+        EXPECT_EQ(e->fusePage, r.page);
+        EXPECT_EQ(text(e->fuseBoxCaption), text(r.fuseBox));
+        EXPECT_EQ(text(e->loaderImage), text(r.loader));
+
+        // Applying the card sizes and blanks the three buffers and lays out their grids.
+        TDevices d;
+        d.DeviceId = r.code;
+        d.CfgWord = 0x1234;
+        d.FuseLow = 0x12;
+        d.IdBuf[0] = 0x0001;
+        d.ApplyBuffers();
+        const bool pic = r.code < 20;
+        EXPECT_EQ(d.ProgBuf.length(), r.flashWords);
+        EXPECT_EQ(d.DataBuf.length(), r.internalBytes);
+        EXPECT_EQ(d.EepBuf.length(), r.externalBytes);
+        EXPECT_EQ(d.ProgMax, r.flashWords - 1);
+        EXPECT_EQ(d.DataMax, r.internalBytes - 1);
+        EXPECT_EQ(d.EepMax, r.externalBytes - 1);
+        EXPECT_EQ(d.pGrid.rowCount(), r.flashWords / 8);
+        EXPECT_EQ(d.dGrid.rowCount(), r.internalBytes / 16);
+        EXPECT_EQ(d.eGrid.rowCount(), r.externalBytes / 16);
+        EXPECT_EQ(d.pGrid.mode(), pic ? ViewMode::PicWords8 : ViewMode::AvrWords8);
+        EXPECT_EQ(d.ProgBlank, pic ? 0x3FFFu : 0xFFFFu);
+        EXPECT_EQ(d.ProgBuf[r.flashWords - 1], pic ? 0x3FFF : 0xFFFF);
+        EXPECT_EQ(d.DataBuf[0], 0xFF);
+        EXPECT_EQ(d.EepBuf[r.externalBytes - 1], 0xFF);
+        // Only the PIC cards reset their configuration; the AVR fuse bytes are never reset.
+        EXPECT_EQ(d.CfgWord, pic ? 0x3FFF : 0x1234);
+        EXPECT_EQ(d.IdBuf[0], pic ? 0x000F : 0x0001);
+        EXPECT_EQ(d.FuseLow, 0x12);
+        // The 16F84 cards' internal EEPROM grid fits its header and four rows exactly.
+        EXPECT_EQ(d.dGrid.fitRows(), r.page == FusePage::CfgPic ? 5 : 0);
+    }
 }
 
-TEST(Catalogue, ApplyBuffersPerFamily) {
-    TDevices d;
-    d.DeviceId = 10;
-    d.CfgWord = 0x1234;
-    d.ApplyBuffers();
-    EXPECT_EQ(d.ProgBuf.length(), 1024);
-    EXPECT_EQ(d.DataBuf.length(), 64);
-    EXPECT_EQ(d.EepBuf.length(), 2048);
-    EXPECT_EQ(d.CfgWord, 0x3FFF);
-    EXPECT_EQ(d.ProgBlank, 0x3FFFu);
-    EXPECT_EQ(d.IdBuf.length(), 5);
-    EXPECT_EQ(d.IdBuf[4], 0x000F);
-    EXPECT_EQ(d.ProgBuf[1023], 0x3FFF);
-    EXPECT_EQ(d.pGrid.rowCount(), 128);
-    EXPECT_EQ(d.pGrid.mode(), ViewMode::PicWords8);
-    EXPECT_EQ(d.dGrid.rowCount(), 4);
-    EXPECT_EQ(d.dGrid.fitRows(), 5);  // header + four rows
-    EXPECT_EQ(d.eGrid.rowCount(), 128);
+TEST(Catalogue, MenuOrderAndCodeGroups) {
+    std::vector<int> codes;
+    for (const auto& l : devicesMenuLines()) codes.push_back(l.code);
+    EXPECT_EQ(codes, (std::vector<int>{15, 10, 13, 14, 0, 11, 12, 0, 22, 23, 0, 21, 0, 20, 24, 25, 26, 0, 31}));
+    EXPECT_EQ(devicesMenuLines()[4].caption, "-");
 
-    d.DeviceId = 11;
-    d.ApplyBuffers();
-    EXPECT_EQ(d.ProgBuf.length(), 8192);
-    EXPECT_EQ(d.DataBuf.length(), 256);
-    EXPECT_EQ(d.dGrid.fitRows(), 0);  // seven rows that scroll
-
-    d.DeviceId = 26;
-    d.CfgWord = 0x0001;
-    d.FuseLow = 0x12;
-    d.ApplyBuffers();
-    EXPECT_EQ(d.ProgBuf.length(), 4096);
-    EXPECT_EQ(d.ProgBuf[0], 0xFFFF);
-    EXPECT_EQ(d.ProgBlank, 0xFFFFu);
-    EXPECT_EQ(d.EepBuf.length(), 65536);
-    EXPECT_EQ(d.eGrid.rowCount(), 4096);
-    EXPECT_EQ(d.pGrid.mode(), ViewMode::AvrWords8);
-    EXPECT_EQ(d.CfgWord, 0x0001);  // PIC values are not touched for AVR cards
-    EXPECT_EQ(d.FuseLow, 0x12);
-
-    d.DeviceId = 30;
-    d.ApplyBuffers();
-    EXPECT_EQ(d.ProgBuf.length(), 8192);
-    EXPECT_EQ(d.DataBuf.length(), 512);
-    EXPECT_EQ(d.EepBuf.length(), 8192);
+    // Every group of codes, over every code a settings file might hold.
+    struct Group {
+        const char* name;
+        bool (*member)(int);
+        std::set<int> codes;
+    };
+    const Group groups[] = {
+        {"PIC", isPicCode, {10, 11, 12, 13, 14, 15}},
+        {"PIC16F84", isPic84, {10, 13, 14, 15}},
+        {"PIC16F876", isPic876, {11, 12}},
+        {"AVR texts", isAvrCode, {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
+        {"AVR sized", isAvrSized, {20, 21, 22, 23, 24, 25, 26, 30, 31}},
+        {"AT90S", isAt90s, {20, 21, 22, 23, 24, 25, 26}},
+        {"AT90S with fuse box", hasAvrFuseBox, {21, 22, 23}},
+        {"PIC direct EEPROM", isPicDirect, {10, 13, 14}},
+        {"PIC loader", isPicLoader, {11, 12, 15}},
+        {"EEPROM coupling", eepCouplingApplies, {11, 12, 15, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
+    };
+    for (const Group& g : groups)
+        for (int code = -1; code <= 40; ++code)
+            EXPECT_EQ(g.member(code), g.codes.count(code) == 1) << g.name << " " << code;
 }
 
 TEST(Catalogue, UnknownCodesFallBackToTheDefaultCard) {
@@ -91,6 +138,7 @@ TEST(Catalogue, ReapplyingBlanksTheBuffers) {
     EXPECT_EQ(d.DataBuf[0], 0xFF);
     EXPECT_EQ(d.EepBuf[5], 0xFF);
     EXPECT_EQ(d.IdBuf[0], 0x0F);
+    EXPECT_EQ(d.IdBuf[4], 0x0F);
     EXPECT_EQ(d.pGrid.hex(0), QString("3FFF  ").repeated(8));
 }
 
@@ -98,7 +146,9 @@ TEST(Catalogue, ActionTextsByFamily) {
     EXPECT_EQ(openHint(10, 1), "Open PIC Flash + internal EEPROM <1>");
     EXPECT_EQ(openHint(10, 2), "Open external EEPROM <2>");
     EXPECT_TRUE(openHint(10, 3).isEmpty());
+    EXPECT_EQ(saveHint(12, 1), "Save PIC Flash + internal EEPROM <1>");
     EXPECT_EQ(openHint(28, 1), "Open AVR Flash memory <1>");  // 27..29 get the AVR texts
+    EXPECT_EQ(openHint(20, 2), "Open AVR internal EEPROM <2>");
     EXPECT_EQ(saveHint(31, 3), "Save external EEPROM <3>");
     EXPECT_EQ(saveHint(20, 2), "Save AVR internal EEPROM <2>");
     EXPECT_TRUE(saveHint(16, 1).isEmpty());

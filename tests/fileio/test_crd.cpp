@@ -13,8 +13,9 @@ QByteArray bytesLine(const QByteArray& head, int dataBytes, int firstValue) {
 
 TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
     Bench b(26);
-    // Layout 1: NB counts the address and data bytes; every other byte stays erased.
-    ASSERT_TRUE(b.io.OpenFile(b.write("l1.crd", bytesLine("01 02 FF 00 00 12 00 40", 16, 0xA0) + "\r\n"), 3));
+    // Layout 1: NB counts the address and data bytes; every other byte stays erased. A
+    // byte-order mark in front of the first line is skipped.
+    ASSERT_TRUE(b.io.OpenFile(b.write("l1.crd", "\xEF\xBB\xBF" + bytesLine("01 02 FF 00 00 12 00 40", 16, 0xA0) + "\r\n"), 3));
     EXPECT_EQ(b.devices.EepBuf[0x40], 0xA0);
     EXPECT_EQ(b.devices.EepBuf[0x4F], 0xAF);
     int named = 0;
@@ -44,7 +45,7 @@ TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
 
 TEST(CardDump, LayoutFileLinesComeFirst) {
     Bench b(26);
-    b.io.CrdPath = b.write("kelvano.crd", "aa bb HI LO\r\nC1 FF lo HI\r\n");
+    b.io.CrdPath = b.write("kelvano.crd", "\xEF\xBB\xBF" "aa bb HI LO\r\nC1 FF lo HI\r\n");
     ASSERT_TRUE(b.io.OpenFile(b.write("custom.crd", "AA BB 12 34 01 02\r\n"), 3));
     EXPECT_EQ(b.devices.EepBuf[0x1234], 0x01);
     EXPECT_EQ(b.devices.EepBuf[0x1235], 0x02);

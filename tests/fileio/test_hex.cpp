@@ -13,8 +13,9 @@ int readHex(Bench& b, const QByteArray& text) {
 
 TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
     Bench b(26);
-    // Types 02 and 04 are checked and skipped; later data keeps its 16-bit address.
-    EXPECT_EQ(readHex(b, ":0100000041BE\r\n:020000040001F9\r\n:020000021000EC\r\n"
+    // Address records with a zero base are accepted; a UTF-8 byte-order mark before the
+    // first record is no part of it.
+    EXPECT_EQ(readHex(b, "\xEF\xBB\xBF:0100000041BE\r\n:020000040000FA\r\n:020000020000FC\r\n"
                          ":02FFFE00a1b2ae\r\n:00000001FF\r\nnot read: garbage\r\n"),
               kLoadOk);
     EXPECT_EQ(b.io.Image[0], 0x41);
@@ -60,6 +61,9 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
         {":0100 00041BE\n", kHexIllegalChar, 1},          // blank inside the address
         {":\n", kHexIllegalChar, 1},                      // no count at all
         {":10FFF800000102030405060708090A0B0C0D0E0F81\n", kHexAddressRange, 1},  // past 0xFFFF
+        {":0100000041BE\n:020000040001F9\n:0100000042BD\n", kHexAddressRange, 2},  // linear base 0x10000
+        {":020000021000EC\n", kHexAddressRange, 1},                              // segment base 0x10000
+        {":020000020100FB\n", kHexAddressRange, 1},                              // segment base 0x1000
     };
     for (const Case& c : cases) {
         EXPECT_EQ(readHex(b, c.text), c.code) << c.text.constData();
@@ -73,6 +77,36 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
     ASSERT_EQ(b.host.errors.size(), 1);
     EXPECT_EQ(b.host.errors[0], "File: " + b.path("bad.hex") +
                                     "\r\rError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
+    b.io.OpenFile(b.write("far.hex", ":0100000041BE\r\n:020000040001F9\r\n"), 3);
+    EXPECT_EQ(b.host.errors.value(1), "File: " + b.path("far.hex") +
+                                          "\r\rError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)");
+}
+
+TEST(HexReader, RefusesAFileWithoutADataOrEndRecord) {
+    Bench b(26);
+    ASSERT_TRUE(b.io.OpenFile(b.write("good.hex", ":0100000041BE\n"), 3));
+    struct Case {
+        QByteArray text;
+        int lines;
+    };
+    const std::vector<Case> cases = {
+        {"", 0},
+        {"\xEF\xBB\xBF", 0},
+        {"  0000  3FFF  GOTO start\r\n  0001  0000  NOP\r\n", 2},  // a listing
+        {QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), 1},             // not text at all
+        {":020000040000FA\n:0400000300001234B3\n", 2},                // address and start records only
+    };
+    for (const Case& c : cases) {
+        b.host.errors.clear();
+        EXPECT_FALSE(b.io.OpenFile(b.write("none.hex", c.text), 3)) << c.text.constData();
+        EXPECT_EQ(b.host.errors, QStringList{"File: " + b.path("none.hex") +
+                                             QString("\r\rNo data or end record in Hexfile (%1 lines read)").arg(c.lines)});
+    }
+    EXPECT_EQ(b.devices.EepBuf[0], 0x41);
+    EXPECT_EQ(b.devices.EepBuf[1], 0xFF);
+    // An end record alone is an empty image, and loads.
+    EXPECT_TRUE(b.io.OpenFile(b.write("end.hex", ":00000001FF\n"), 3));
+    EXPECT_EQ(b.devices.EepBuf[0], 0xFF);
 }
 
 TEST(HexWriter, WritesWholeRecordsOfEveryBuffer) {

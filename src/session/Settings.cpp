@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "session/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,13 +8,6 @@
 #include <QStringDecoder>
 #include <QTemporaryFile>
 #include <algorithm>
-#include <string>
-
-// The library is used header-only: its implementation is compiled here, and only the byte
-// variant, since the files are handled as bytes and decoded by Qt.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 #include "base/Options.h"
 #include "device/FusePages.h"
@@ -23,53 +16,148 @@
 
 namespace kelvano {
 
-// The parsed file. Duplicate keys are kept as the file has them and the first one is the one
-// read, as the Windows profile functions do.
-class SettingsStore::Document {
-public:
-    Document() : ini(false, true, false) { ini.SetSpaces(false); }
-    CSimpleIniA ini;
-    // The file is in the Windows code page rather than UTF-8: new values are written in it
-    // too, so that the program that wrote the file still reads them.
-    bool codePage = false;
-    // The file is there but could not be read: saving would replace what it holds.
-    bool unreadable = false;
-
-    void set(const QString& section, const QString& key, const QString& value) {
-        const QByteArray s = section.toUtf8();
-        // Keep the spelling of a key that the file already has.
-        QByteArray k = key.toUtf8();
-        CSimpleIniA::TNamesDepend keys;
-        ini.GetAllKeys(s.constData(), keys);
-        const SI_GenericNoCase<char> less;
-        for (const auto& entry : keys) {
-            if (!less(entry.pItem, k.constData()) && !less(k.constData(), entry.pItem)) {
-                k = QByteArray(entry.pItem);
-                break;
-            }
-        }
-        const bool latin = codePage && std::all_of(value.begin(), value.end(),
-                                                   [](QChar c) { return c.unicode() < 0x100; });
-        const QByteArray v = latin ? value.toLatin1() : value.toUtf8();
-        ini.SetValue(s.constData(), k.constData(), v.constData(), nullptr, true);
-    }
-};
-
 namespace {
-
-constexpr int kMaxText = 2047;
-
-QByteArray bytes(const QString& s) { return s.toUtf8(); }
-
 // Files written by us are UTF-8; files written by the Windows profile functions are in the
 // system's code page, of which Latin-1 is the closest guess.
-QString decode(const char* raw) {
-    const QByteArray data(raw);
+QString decode(const QByteArray& data) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(data);
     if (utf8.hasError()) text = QString::fromLatin1(data);
     return text;
 }
+
+bool sameName(const QByteArray& raw, const QString& name) {
+    return decode(raw.trimmed()).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// "[Name]": the name between the brackets.
+bool sectionLine(const QByteArray& line, QByteArray& name) {
+    const QByteArray t = line.trimmed();
+    if (!t.startsWith('[')) return false;
+    const qsizetype close = t.indexOf(']');
+    if (close < 0) return false;
+    name = t.mid(1, close - 1);
+    return true;
+}
+
+// "Key=Value": the position of the '=' after a non-empty key, or -1.
+qsizetype keyLine(const QByteArray& line) {
+    const qsizetype eq = line.indexOf('=');
+    return eq > 0 && !line.left(eq).trimmed().isEmpty() ? eq : -1;
+}
+}  // namespace
+
+// The file as its lines. Reads find the first section of a name and the first key of a name
+// in it, as the Windows profile functions do; a write changes the value of that one line, or
+// adds the key after the last key of the section (the section at the end of the file). Every
+// other line, whatever it holds, keeps its text and its place.
+class SettingsStore::Document {
+public:
+    std::vector<QByteArray> lines;
+    // The file is in the Windows code page rather than UTF-8: new values are written in it
+    // too, so that the program that wrote the file still reads them.
+    bool codePage = false;
+    // The file is there but could not be read: saving would replace what it holds.
+    bool unreadable = false;
+    bool utf8Mark = false;  // the file starts with a UTF-8 byte-order mark, which stays
+
+    void parse(QByteArray data) {
+        // A profile file that Windows keeps in UTF-16 starts with its byte order mark.
+        if (data.size() >= 2 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xFE) {
+            const QByteArray utf16 = data.mid(2);
+            data = QString::fromUtf16(reinterpret_cast<const char16_t*>(utf16.constData()),
+                                      utf16.size() / 2)
+                       .toUtf8();
+        }
+        if (data.startsWith("\xEF\xBB\xBF")) {
+            utf8Mark = true;
+            data.remove(0, 3);
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString probe = utf8(data);  // decoding it is what sets hasError()
+        codePage = utf8.hasError();
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < data.size(); ++i) {
+            if (data[i] != '\r' && data[i] != '\n') continue;
+            lines.push_back(data.mid(from, i - from));
+            if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
+            from = i + 1;
+        }
+        if (from < data.size()) lines.push_back(data.mid(from));
+    }
+
+    QByteArray text() const {
+        QByteArray out;
+        if (utf8Mark) out = "\xEF\xBB\xBF";
+        for (const QByteArray& l : lines) out += l + "\r\n";
+        return out;
+    }
+
+    const QByteArray* get(const QString& section, const QString& key) const {
+        size_t first = 0, end = 0;
+        if (!find(section, first, end)) return nullptr;
+        const long at = findKey(first, end, key);
+        if (at < 0) return nullptr;
+        const QByteArray& line = lines[static_cast<size_t>(at)];
+        value_ = line.mid(keyLine(line) + 1);
+        // A value ends at a NUL byte, as it does for the system's profile functions.
+        if (const qsizetype nul = value_.indexOf('\0'); nul >= 0) value_.truncate(nul);
+        value_ = value_.trimmed();
+        return &value_;
+    }
+
+    void set(const QString& section, const QString& key, const QString& value) {
+        const bool latin = codePage && std::all_of(value.begin(), value.end(),
+                                                   [](QChar c) { return c.unicode() < 0x100; });
+        const QByteArray v = latin ? value.toLatin1() : value.toUtf8();
+        size_t first = 0, end = 0;
+        if (!find(section, first, end)) {
+            if (!lines.empty() && !lines.back().trimmed().isEmpty()) lines.emplace_back();
+            lines.push_back('[' + section.toUtf8() + ']');
+            lines.push_back(key.toUtf8() + '=' + v);
+            return;
+        }
+        const long at = findKey(first, end, key);
+        if (at >= 0) {
+            // The key keeps the spelling the file has.
+            QByteArray& line = lines[static_cast<size_t>(at)];
+            line = line.left(keyLine(line)).trimmed() + '=' + v;
+            return;
+        }
+        size_t after = first;  // the header, or the last key of the section
+        for (size_t i = first + 1; i < end; ++i)
+            if (keyLine(lines[i]) > 0) after = i;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), key.toUtf8() + '=' + v);
+    }
+
+private:
+    // The first section named `section`: its header line and the line after its last.
+    bool find(const QString& section, size_t& header, size_t& end) const {
+        QByteArray name;
+        size_t i = 0;
+        for (; i < lines.size(); ++i)
+            if (sectionLine(lines[i], name) && sameName(name, section)) break;
+        if (i == lines.size()) return false;
+        header = i;
+        for (end = i + 1; end < lines.size(); ++end)
+            if (sectionLine(lines[end], name)) break;
+        return true;
+    }
+
+    long findKey(size_t first, size_t end, const QString& key) const {
+        for (size_t i = first + 1; i < end; ++i) {
+            const qsizetype eq = keyLine(lines[i]);
+            if (eq > 0 && sameName(lines[i].left(eq), key)) return static_cast<long>(i);
+        }
+        return -1;
+    }
+
+    mutable QByteArray value_;
+};
+
+namespace {
+
+constexpr int kMaxText = 2047;
 
 bool isQuoted(const QString& v) {
     return v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front();
@@ -138,20 +226,7 @@ std::unique_ptr<SettingsStore::Document> SettingsStore::load() const {
         doc->unreadable = f.exists();
         return doc;
     }
-    QByteArray data = f.readAll();
-    f.close();
-    // A profile file that Windows keeps in UTF-16 starts with its byte order mark.
-    if (data.size() >= 2 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xFE) {
-        const QByteArray utf16 = data.mid(2);
-        data = QString::fromUtf16(reinterpret_cast<const char16_t*>(utf16.constData()),
-                                  utf16.size() / 2)
-                   .toUtf8();
-    }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString probe = utf8.decode(data);
-    doc->codePage = utf8.hasError();
-    if (doc->ini.LoadData(data.constData(), static_cast<size_t>(data.size())) < 0)
-        doc->ini.Reset();
+    doc->parse(f.readAll());
     return doc;
 }
 
@@ -171,14 +246,7 @@ bool SettingsStore::save(const Document& doc) {
         return fail(QStringLiteral("the file is read-only"));
     if (doc.unreadable) return fail(QStringLiteral("the file could not be read"));
 
-    std::string text;
-    if (doc.ini.Save(text, false) < 0) return fail(QStringLiteral("the settings could not be formatted"));
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(text.size() + text.size() / 16));
-    for (char c : text) {
-        if (c == '\n') out.append('\r');
-        out.append(c);
-    }
+    const QByteArray out = doc.text();
 
     QSaveFile f(fileName_);
     f.setDirectWriteFallback(false);
@@ -200,9 +268,9 @@ QString SettingsStore::readString(const QString& key, const QString& defaultValu
         loaded = load();
         doc = loaded.get();
     }
-    const char* raw = doc->ini.GetValue(bytes(section_).constData(), bytes(key).constData(), nullptr);
+    const QByteArray* raw = doc->get(section_, key);
     if (!raw) return defaultValue;
-    QString v = decode(raw);
+    QString v = decode(*raw);
     if (isQuoted(v)) v = v.mid(1, v.size() - 2);
     if (v.size() > kMaxText) v.truncate(kMaxText);
     return v;
@@ -398,19 +466,6 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
 }
 
 // ---------------------------------------------------------------------------------------
-
-QString settingsFilePath(const QString& programDir) {
-    const QString name = QStringLiteral("kelvano.ini");
-    // Creating a file is the only reliable test: permission bits, access lists and read-only
-    // mounts all have their say.
-    if (!programDir.isEmpty()) {
-        QTemporaryFile probe(QDir(programDir).filePath(QStringLiteral("kelvano-XXXXXX.tmp")));
-        if (probe.open()) return QDir(programDir).filePath(name);
-    }
-    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(configDir);
-    return QDir(configDir).filePath(name);
-}
 
 std::vector<std::pair<uint16_t, uint16_t>> parseUsbIds(const QString& text) {
     std::vector<std::pair<uint16_t, uint16_t>> ids;

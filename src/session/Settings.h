@@ -21,10 +21,14 @@ struct SlotFiles;
 // Every read opens the file and closes it again; nothing is cached between calls, and a
 // missing file, section or key yields the caller's default.
 //
-// Writes replace the whole file atomically (a new file is written beside it and renamed over
-// it), so a failed or interrupted save leaves the old settings intact. A file whose write
-// permission bits are all cleared counts as read-only and is never replaced. Between
-// beginUpdate() and commit() the writes collect in memory and reach the disk in one save.
+// A write changes the value of its key in the first section of that name, or adds the key
+// after the section's last key; every other line (comments, lines without '=', keys and
+// sections the program does not know, a second section of the same name) keeps its text and
+// its place. Writes replace the whole file atomically (a new file is written beside it and
+// renamed over it), so a failed or interrupted save leaves the old settings intact. A file
+// whose write permission bits are all cleared counts as read-only and is never replaced.
+// Between beginUpdate() and commit() the writes collect in memory and reach the disk in one
+// save.
 class SettingsStore {
 public:
     explicit SettingsStore(const QString& fileName = QString());
@@ -88,7 +92,7 @@ struct SettingsContext {
     QString deviceName;      // written as "DeviceName" (the status bar's card type text)
 };
 
-// The "Config" section: read or write every key in the designed order. A write returns false
+// The "Config" section: read or write every key in its fixed order. A write returns false
 // when the file could not be saved; store.errorString() then names the file and the reason.
 bool IniConfig(SettingsStore& store, SettingsContext& ctx, bool write);
 // The section "DEV_nn" of the selected card type (ctx.devices.DeviceId); runs the external
@@ -97,10 +101,6 @@ bool IniDevice(SettingsStore& store, SettingsContext& ctx, bool write);
 
 // Section name of a card type: "DEV_" and the code in at least two digits ("DEV_05").
 QString deviceSection(int deviceId);
-
-// Where the settings live: "kelvano.ini" in `programDir` when a file can be created there,
-// otherwise in the user's configuration folder (created when missing).
-QString settingsFilePath(const QString& programDir);
 
 // Further USB vendor/product ids of the box, from the key "UsbIds" of "Config": a list such
 // as "0547:2131, 04B4:8613" of hexadecimal pairs. Malformed entries are skipped.

@@ -1,0 +1,42 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace kelvano {
+
+// Builds an image store (the layout ImageStore reads): the entries in order, each image
+// scrambled with its own offset and size. Used by the build-time packer and by
+// kelvano-cli store, so that there is one writer of the layout.
+class StoreWriter {
+public:
+    struct Entry {
+        QString name;
+        QByteArray image;  // plain bytes
+    };
+    static constexpr int kMaxEntries = 255;
+    static constexpr int kMaxName = 8;
+
+    // Takes the entries of an existing store (empty data: an empty store). False with `error`
+    // when the store is damaged (a directory or an image beyond its end).
+    bool read(const QByteArray& storeData, QString* error);
+
+    // Empty when `name` can name an entry, otherwise why not (for messages).
+    static QString nameProblem(const QString& name);
+    // Adds the entry at the end, or replaces the image of the entry of that name in place.
+    // False with `error` for a bad name or a 256th entry.
+    bool put(const QString& name, const QByteArray& image, QString* error);
+    bool remove(const QString& name);
+    int indexOf(const QString& name) const;
+    const QList<Entry>& entries() const { return entries_; }
+
+    // The store's bytes: the count, a byte 0, the 20-byte directory entries (name NUL padded,
+    // 4 zero bytes, offset, size; little-endian), then the scrambled images in entry order.
+    // Empty when the store would pass 4 GB.
+    QByteArray pack() const;
+
+private:
+    QList<Entry> entries_;
+};
+
+}  // namespace kelvano

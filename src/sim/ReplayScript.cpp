@@ -1,0 +1,103 @@
+#include "sim/ReplayScript.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace kelvano {
+
+namespace {
+
+bool parseHex(const QStringList& tokens, QByteArray& out) {
+    for (const QString& t : tokens) {
+        bool ok = false;
+        const uint v = t.toUInt(&ok, 16);
+        if (!ok || t.size() != 2 || v > 0xFF) return false;
+        out.append(char(v));
+    }
+    return !out.isEmpty();
+}
+
+bool fail(QString* error, int line, const QString& text) {
+    if (error) *error = QStringLiteral("line %1: %2").arg(line).arg(text);
+    return false;
+}
+
+}  // namespace
+
+std::optional<ReplayScript> ReplayScript::load(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return parse(file.readAll(), error);
+}
+
+std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString* error) {
+    static const QSet<QString> portEvents{"open", "close", "purge", "rts", "error"};
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    ReplayScript script;
+    const QList<QByteArray> lines = text.split('\n');
+    int heldMs = 0;  // time the program waited in vain since the last tx or rx
+    for (int i = 0; i < lines.size(); ++i) {
+        const int lineNo = i + 1;
+        const QString line = QString::fromUtf8(lines.at(i)).trimmed();
+        if (lineNo == 1 && line != QLatin1String("# kelvano-transcript 1")) {
+            fail(error, 1, QStringLiteral("not a transcript (no \"# kelvano-transcript 1\")"));
+            return std::nullopt;
+        }
+        if (line.isEmpty()) continue;
+        script.lines = lineNo;
+        if (line.startsWith(QLatin1Char('#'))) {
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            if (colon > 1) {
+                const QString key = line.mid(1, colon - 1).trimmed();
+                if (!key.contains(QLatin1Char(' ')) && !script.header.contains(key))
+                    script.header.insert(key, line.mid(colon + 1).trimmed());
+            }
+            continue;
+        }
+        const qsizetype bar = line.indexOf(QLatin1String(" | "));
+        const QStringList tokens = (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
+        bool ok = false;
+        tokens.at(0).toLongLong(&ok);
+        if (!ok || tokens.size() < 2) {
+            fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
+            return std::nullopt;
+        }
+        const QString& event = tokens.at(1);
+        if (event == QLatin1String("tx") || event == QLatin1String("rx")) {
+            Item item;
+            item.line = lineNo;
+            if (!parseHex(tokens.mid(2), item.bytes)) {
+                fail(error, lineNo, QStringLiteral("%1 needs bytes as two hexadecimal digits each").arg(event));
+                return std::nullopt;
+            }
+            if (event == QLatin1String("tx")) {
+                item.kind = Item::Kind::Send;
+            } else {
+                item.kind = Item::Kind::Answer;
+                // Bytes that came only after the program had waited in vain stay away as long.
+                if (heldMs > 0) item.delayMs = heldMs + heldMs / 4 + 5;
+            }
+            heldMs = 0;
+            script.items.append(item);
+        } else if (event == QLatin1String("timeout")) {
+            const int ms = tokens.value(2).toInt(&ok);
+            if (!ok || ms < 0) {
+                fail(error, lineNo, QStringLiteral("timeout needs the milliseconds waited"));
+                return std::nullopt;
+            }
+            heldMs += ms;
+        } else if (event.startsWith(QLatin1String("usb-"))) {
+            script.usb = true;
+        } else if (!portEvents.contains(event)) {
+            fail(error, lineNo, QStringLiteral("unknown event \"%1\"").arg(event));
+            return std::nullopt;
+        }
+    }
+    return script;
+}
+
+}  // namespace kelvano

@@ -1,0 +1,118 @@
+// kelvano-cli store as a user runs it: the store it writes is read by the program's store
+// reader and equals, byte for byte, one packed from the same images by the build's packer.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "link/ImageStore.h"
+
+namespace kelvano {
+namespace {
+
+struct Ran {
+    int status = -1;
+    QString out, err;
+};
+
+class StoreCommand : public ::testing::Test {
+protected:
+    Ran cli(const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+                QStringList{"store"} + args + QStringList{"--store", store});
+        Ran r;
+        if (p.waitForFinished(30000)) r.status = p.exitCode();
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+    QString file(const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return f.fileName();
+    }
+    QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir;
+    QString store = dir.filePath("kelvano.store");
+};
+
+TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
+    QByteArray fun(2000, '\0');
+    for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
+    const QString funFile = file("fun.bin", fun);
+    // Intel HEX: 5 bytes at 0 and FF behind them, cut after the last byte that is not FF and
+    // made a whole number of words.
+    const QString hexFile = file("avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n");
+    ASSERT_EQ(cli({"add", "FUNLOAD", funFile}).status, 0);
+    const Ran added = cli({"add", "AVRLOAD", hexFile});
+    ASSERT_EQ(added.status, 0) << qPrintable(added.err);
+    EXPECT_EQ(added.out, "Added \"AVRLOAD\" (6 bytes) in " + store + "\n");
+
+    const QByteArray avr = QByteArray::fromHex("0C94112233FF");
+    QByteArray usb;
+    ASSERT_TRUE(ImageStore(ImageStore::builtInData()).LoadImage("QXUSB", usb));
+    const QByteArray written = read(store);
+    EXPECT_EQ(written, ImageStore::pack({{"QXUSB", usb}, {"FUNLOAD", fun}, {"AVRLOAD", avr}}));
+    QProcess packer;
+    const QString packed = dir.filePath("packed.store");
+    packer.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-packstore"),
+                 {"-o", packed, "QXUSB=" + file("usb.bin", usb), "FUNLOAD=" + funFile,
+                  "AVRLOAD=" + file("avr.bin", avr)});
+    ASSERT_TRUE(packer.waitForFinished(30000) && packer.exitCode() == 0);
+    EXPECT_EQ(read(packed), written);
+
+    const ImageStore loaded(written);
+    QByteArray out;
+    EXPECT_TRUE(loaded.LoadImage("FUNLOAD", out) && out == fun);
+    EXPECT_TRUE(loaded.LoadImage("AVRLOAD", out) && out == avr);
+    EXPECT_FALSE(written.contains(fun.mid(0, 16)));  // stored scrambled
+
+    EXPECT_EQ(cli({"list"}).out, store + ": 3 entries\n"
+                                         "QXUSB    " + QString::number(usb.size()).rightJustified(6) +
+                                     " bytes  needed for the USB box (contents unused)\n"
+                                     "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
+                                     "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n");
+    ASSERT_EQ(cli({"extract", "FUNLOAD", dir.filePath("back.bin")}).status, 0);
+    EXPECT_EQ(read(dir.filePath("back.bin")), fun);
+    ASSERT_EQ(cli({"remove", "QXUSB"}).status, 0);
+    EXPECT_EQ(read(store), ImageStore::pack({{"FUNLOAD", fun}, {"AVRLOAD", avr}}));
+}
+
+TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
+    ASSERT_EQ(cli({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).status, 0);
+    const QByteArray before = read(store);
+    const struct { QStringList args; int status; QString error; } cases[] = {
+        {{"add", "EEPLOADER", file("a.bin", "ab")}, 1, "the name \"EEPLOADER\" is longer than 8 characters"},
+        // Card type 15 has 1024 words of program memory.
+        {{"add", "PICLOAD", file("b.bin", QByteArray(2049, 1))}, 1,
+         file("b.bin", QByteArray(2049, 1)) + " holds 2049 bytes: the loader \"PICLOAD\" must fit the "
+                                              "program memory of card type 15 (2048 bytes)"},
+        {{"add", "QXBASE", file("c.bin", QByteArray(21, 1))}, 1,
+         file("c.bin", QByteArray(21, 1)) + " holds 21 bytes: a QXBASE firmware image holds 22 to 32768 bytes"},
+        {{"add", "DS9LOAD", file("e.bin", {})}, 1, file("e.bin", {}) + " holds no bytes"},
+        {{"remove", "FUNLOAD"}, 1, "no entry \"FUNLOAD\" in " + store},
+        {{"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)"},
+    };
+    for (const auto& c : cases) {
+        const Ran r = cli(c.args);
+        EXPECT_EQ(r.status, c.status) << qPrintable(c.args.join(' '));
+        EXPECT_EQ(r.err, "kelvano-cli: store: " + c.error + "\n");
+        EXPECT_EQ(read(store), before);
+    }
+    // A damaged store file is not overwritten with what could be read of it.
+    QFile(store).resize(before.size() - 1);
+    const Ran damaged = cli({"add", "AVRLOAD", file("d.bin", "dd")});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_EQ(damaged.err, "kelvano-cli: store: " + store +
+                               " is damaged: the entry \"PICLOAD\" points beyond the end of the store\n");
+}
+
+}  // namespace
+}  // namespace kelvano

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Recorders.h"
+
+namespace kelvano::test {
+namespace {
+
+// Lowers the largest file size this process may write, so that a save stops part-way as on
+// a full disk: the write past the limit fails with EFBIG (the signal for it is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, handler_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit old_{};
+    void (*handler_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+QStringList filesIn(const Bench& b) { return QDir(b.dir.path()).entryList(QDir::Files | QDir::System); }
+
+TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
+    for (const char* name : {"card.hex", "card.bin"}) {
+        SCOPED_TRACE(name);
+        Bench b(26);  // a 64 KB external EEPROM: well past the limit in either format
+        const QString file = b.write(name, "the old contents");
+        {
+            FileSizeLimit limit(4096);
+            ASSERT_TRUE(limit.ok());
+            EXPECT_TRUE(b.io.SaveFile(file, 3, 1));
+        }
+        EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #27\rFile too large"});
+        EXPECT_EQ(b.read(name), "the old contents");
+        EXPECT_EQ(filesIn(b), QStringList{name});  // the cut-off copy is gone
+
+        // Without an old file no cut-off file is left either; with room the save goes through.
+        const QString fresh = b.path(QStringLiteral("fresh") + QFileInfo(name).suffix().prepend('.'));
+        {
+            FileSizeLimit limit(4096);
+            b.io.SaveFile(fresh, 3, 1);
+        }
+        EXPECT_FALSE(QFile::exists(fresh));
+        b.host.errors.clear();
+        EXPECT_TRUE(b.io.SaveFile(file, 3, 1));
+        EXPECT_TRUE(b.host.errors.isEmpty());
+        EXPECT_EQ(b.read(name).size(), QByteArray(name).endsWith(".bin") ? 65536 : 4096 * 45 + 13);
+    }
+}
+
+TEST(Save, ReplacingKeepsPermissionsAndLinksAndRefusesReadOnlyFiles) {
+    Bench b(10);
+    const QString real = b.write("real.hex", "old");
+    QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    ASSERT_TRUE(QFile::link(real, b.path("link.hex")));
+    ASSERT_TRUE(b.io.SaveFile(b.path("link.hex"), 2, 1));
+    EXPECT_TRUE(QFileInfo(b.path("link.hex")).isSymLink());
+    EXPECT_TRUE(b.read("real.hex").startsWith(":10000000FFFF"));
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(real).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A pipe is written to, not replaced by a file of its name.
+    const QByteArray fifo = QFile::encodeName(b.path("pipe.bin"));
+    ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
+    const int readEnd = open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readEnd, 0);
+    ASSERT_TRUE(b.io.SaveFile(b.path("pipe.bin"), 2, 2));
+    char received[4096];
+    EXPECT_EQ(read(readEnd, received, sizeof received), 2048);
+    close(readEnd);
+    ASSERT_EQ(stat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    const QString locked = b.write("locked.bin", "keep");
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    ASSERT_TRUE(b.io.SaveFile(locked, 2, 2));
+    EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #13\rPermission denied"});
+    EXPECT_EQ(b.read("locked.bin"), "keep");
+}
+
+}  // namespace
+}  // namespace kelvano::test

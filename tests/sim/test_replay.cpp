@@ -1,0 +1,138 @@
+// The replaying box in process: reading a transcript, answering as recorded, and where it
+// reports the program's first departure.
+#include <gtest/gtest.h>
+
+#include "sim/ReplayBox.h"
+#include "sim/ReplayScript.h"
+
+namespace kelvano {
+namespace {
+
+// A connect and one frame with a keep-alive between; the "K" answer came after a 60 ms wait.
+const QByteArray kTranscript =
+    "# kelvano-transcript 1\n"          // 1
+    "# program: kelvano-cli 2.5.0.2\n"  // 2
+    "# card: 22\n"                      // 3
+    "     0 open /dev/ttyUSB0 115200\n" // 4
+    "     0 purge\n"                    // 5
+    "     1 tx 51 58 41 54 0D | QXAT.\n"  // 6
+    "    16 timeout 15\n"               // 7
+    "    16 tx 51 58 41 54 0D | QXAT.\n"  // 8
+    "    17 rx 0D 0A 3E | ..>\n"        // 9
+    "    20 rts 1\n"                    // 10
+    "  1020 tx 40 2A | @*\n"            // 11
+    "  1021 rx 21 | !\n"                // 12
+    "  1500 purge\n"                    // 13
+    "  1500 tx 40 4B | @K\n"            // 14
+    "  1501 rx 01 | .\n"                // 15
+    "  1531 timeout 30\n"               // 16
+    "  1561 rx 36 | 6\n"                // 17
+    "# result: 1\n";                    // 18
+
+QByteArray played(const QList<SimBox::Output>& out) {
+    QByteArray bytes;
+    for (const auto& o : out) bytes += o.bytes;
+    return bytes;
+}
+
+TEST(ReplayScript, ReadsHeaderSendsAndAnswersWithTheirLines) {
+    QString error;
+    const auto script = ReplayScript::parse(kTranscript, &error);
+    ASSERT_TRUE(script) << qPrintable(error);
+    EXPECT_EQ(script->header.value("program"), "kelvano-cli 2.5.0.2");
+    EXPECT_EQ(script->header.value("card"), "22");
+    EXPECT_EQ(script->header.value("result"), "1");
+    EXPECT_FALSE(script->usb);
+    using K = ReplayScript::Item::Kind;
+    const struct { K kind; QByteArray bytes; int line, delay; } want[] = {
+        {K::Send, "QXAT\r", 6, 0}, {K::Send, "QXAT\r", 8, 0}, {K::Answer, "\r\n>", 9, 0},
+        {K::Send, "@*", 11, 0},    {K::Answer, "!", 12, 0},   {K::Send, "@K", 14, 0},
+        {K::Answer, "\x01", 15, 0}, {K::Answer, "6", 17, 42},  // 30 ms + a quarter + 5
+    };
+    ASSERT_EQ(script->items.size(), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(script->items[i].kind, want[i].kind);
+        EXPECT_EQ(script->items[i].bytes, want[i].bytes);
+        EXPECT_EQ(script->items[i].line, want[i].line);
+        EXPECT_EQ(script->items[i].delayMs, want[i].delay);
+    }
+}
+
+TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
+    const struct { QByteArray text; const char* error; } cases[] = {
+        {"0 tx 40\n", "line 1: not a transcript (no \"# kelvano-transcript 1\")"},
+        {"# kelvano-transcript 1\n0 tx 4G\n", "line 2: tx needs bytes as two hexadecimal digits each"},
+        {"# kelvano-transcript 1\n\n5 rx\n", "line 3: rx needs bytes as two hexadecimal digits each"},
+        {"# kelvano-transcript 1\n0 beep 1\n", "line 2: unknown event \"beep\""},
+        {"# kelvano-transcript 1\ntx 40 4B\n", "line 2: expected \"<ms> <event> ...\""},
+        {"# kelvano-transcript 1\n0 timeout soon\n", "line 2: timeout needs the milliseconds waited"},
+    };
+    for (const auto& c : cases) {
+        QString error;
+        EXPECT_FALSE(ReplayScript::parse(c.text, &error)) << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+    const auto usb = ReplayScript::parse("# kelvano-transcript 1\n0 usb-out 1 ok 05 | .\n", nullptr);
+    ASSERT_TRUE(usb);
+    EXPECT_TRUE(usb->usb);
+}
+
+TEST(ReplayBox, AnswersEachWriteAsRecordedWhateverTheChunks) {
+    ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
+    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "");  // the recorded box stayed silent
+    EXPECT_EQ(played(box.receiveSerial("QX")), "");
+    EXPECT_EQ(played(box.receiveSerial("AT\r@")), "\r\n>");
+    EXPECT_EQ(played(box.receiveSerial("*")), "!");
+    EXPECT_FALSE(box.finished());
+    const auto out = box.receiveSerial("@K");
+    ASSERT_EQ(out.size(), 2);
+    EXPECT_EQ(out[0].bytes, "\x01");
+    EXPECT_EQ(out[1].delayMs, 42);  // the late byte stays late
+    EXPECT_TRUE(box.finished());
+    EXPECT_EQ(box.report(), "");
+}
+
+TEST(ReplayBox, KeepAlivesAndSyncRepeatsFollowTheClockNotTheTranscript) {
+    ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
+    box.receiveSerial("QXAT\r");
+    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "\r\n>");
+    // The '>' was late: the program tried again. Nothing more is answered for that.
+    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "");
+    // The recorded keep-alive that the program did not send here is passed over...
+    EXPECT_EQ(played(box.receiveSerial("@K")), QByteArray("\x01" "6"));
+    EXPECT_TRUE(box.finished());
+    // ...and one the recording does not have is answered as a live box would.
+    EXPECT_EQ(played(box.receiveSerial("@*@*")), "!!");
+    EXPECT_TRUE(box.finished());
+    EXPECT_FALSE(box.failed());
+}
+
+TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {
+    const struct { QList<QByteArray> writes; const char* report; int line; } cases[] = {
+        {{"QXAT\r", "QXAT\r", "@L"},
+         "line 14: the program sent \"@L\" (40 4C) where the transcript has \"@K\" (40 4B)", 14},
+        {{"QXAT!"},
+         "line 6: the program sent \"QXAT!\" (51 58 41 54 21) where the transcript has \"QXAT.\" (51 58 41 54 0D)", 6},
+        {{"QXAT\r", "QXAT\r", "@K", "@M0"},
+         "line 18: the program sent \"@M0\" (40 4D 30) after the end of the transcript", 18},
+    };
+    for (const auto& c : cases) {
+        ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
+        QByteArray after;
+        for (const QByteArray& w : c.writes) after = played(box.receiveSerial(w));
+        EXPECT_TRUE(box.failed());
+        EXPECT_EQ(box.report(), c.report);
+        EXPECT_EQ(box.departureLine(), c.line);
+        // Silent from the departure on.
+        EXPECT_EQ(played(box.receiveSerial("@K")), "");
+    }
+    ReplayBox stopped(*ReplayScript::parse(kTranscript, nullptr));
+    stopped.receiveSerial("QXAT\r");
+    stopped.receiveSerial("QXAT\r");
+    EXPECT_FALSE(stopped.finished() || stopped.failed());
+    EXPECT_EQ(stopped.report(), "line 14: the program stopped sending; the transcript has \"@K\" (40 4B) next");
+}
+
+}  // namespace
+}  // namespace kelvano
