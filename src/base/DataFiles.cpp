@@ -21,15 +21,17 @@ QStringList dataFileFolders(const QString& programDir) {
     addFolder(folders, programDir);
     // The generic locations, not the per-application ones: the two programs have different
     // application names but read the same files.
-    const QStringList generic = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    const QStringList generic =
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
     for (const QString& base : generic) addFolder(folders, QDir(base).filePath(kFolder));
-    if (!programDir.isEmpty()) addFolder(folders, QDir(programDir).filePath(QStringLiteral("../share/") + kFolder));
+    if (!programDir.isEmpty())
+        addFolder(folders, QDir(programDir).filePath(QStringLiteral("../share/") + kFolder));
     return folders;
 }
 
 QString findDataFile(const QString& programDir, const QString& name) {
     for (const QString& folder : dataFileFolders(programDir)) {
-        const QString path = QDir(folder).filePath(name);
+        QString path = QDir(folder).filePath(name);
         if (QFileInfo(path).isFile()) return path;
     }
     return {};

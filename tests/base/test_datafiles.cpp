@@ -15,11 +15,10 @@ namespace {
 // A program folder, a user data folder and two system data folders, all temporary, with
 // XDG_DATA_HOME and XDG_DATA_DIRS pointing at them while the rig lives.
 class DataRig {
-public:
-    DataRig()
-        : oldHome_(qgetenv("XDG_DATA_HOME")), oldDirs_(qgetenv("XDG_DATA_DIRS")) {
-        for (const char* d : {"prefix/bin", "prefix/share/kelvano", "home/kelvano", "sys1/kelvano",
-                              "sys2/kelvano"})
+  public:
+    DataRig() : oldHome_(qgetenv("XDG_DATA_HOME")), oldDirs_(qgetenv("XDG_DATA_DIRS")) {
+        for (const char* d :
+             {"prefix/bin", "prefix/share/kelvano", "home/kelvano", "sys1/kelvano", "sys2/kelvano"})
             QDir(root_.path()).mkpath(QString::fromLatin1(d));
         qputenv("XDG_DATA_HOME", path("home").toLocal8Bit());
         qputenv("XDG_DATA_DIRS", (path("sys1") + ':' + path("sys2")).toLocal8Bit());
@@ -40,7 +39,7 @@ public:
     }
     void drop(const QString& rel) { ASSERT_TRUE(QFile::remove(path(rel))); }
 
-private:
+  private:
     QTemporaryDir root_;
     QByteArray oldHome_, oldDirs_;
 };
@@ -60,8 +59,8 @@ TEST(DataFiles, FirstFolderHoldingTheFileWins) {
     DataRig rig;
     const QString name = QStringLiteral("kelvano.store");
     EXPECT_EQ(findDataFile(rig.program(), name), QString());
-    for (const char* d : {"prefix/bin", "home/kelvano", "sys1/kelvano", "sys2/kelvano",
-                          "prefix/share/kelvano"})
+    for (const char* d :
+         {"prefix/bin", "home/kelvano", "sys1/kelvano", "sys2/kelvano", "prefix/share/kelvano"})
         rig.put(QString::fromLatin1(d) + "/kelvano.store");
     rig.put("home/kelvano/kelvano.crd");
     // Removing the file from each folder in turn uncovers the next one.

@@ -64,7 +64,8 @@ contains "$work/out" "Usage error or set-up failure" "man kelvano-boxsim"
 
 cli=$prefix/bin/kelvano-cli
 expect 0 "kelvano-cli --help" "$cli" --help
-contains "$work/out" "Usage: kelvano-cli" "kelvano-cli --help"
+contains "$work/out" "--port" "kelvano-cli --help"
+contains "$work/out" "Exit status" "kelvano-cli --help"
 expect 0 "kelvano-cli cards" "$cli" cards
 contains "$work/out" $'10\tBrelmont PIC (PIC16F84 + 24C16)\t1024\t64\t2048' "kelvano-cli cards"
 contains "$work/out" $'31\tAVR-Mega163 (ATMega163 + 24C256)\t8192\t512\t32768' "kelvano-cli cards"

@@ -11,7 +11,8 @@ using kelvano::ImageStore;
 namespace {
 void writeStore(const QString& path, const QByteArray& firmware) {
     QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(ImageStore::pack({{"QXBASE", firmware}})) > 0);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) &&
+                f.write(ImageStore::pack({{"QXBASE", firmware}})) > 0);
 }
 }  // namespace
 
