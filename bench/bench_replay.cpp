@@ -45,8 +45,10 @@ struct Step {
 };
 
 class QuietHost final : public Host {
-public:
-    void showError(const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
+  public:
+    void showError(const QString& text) override {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    }
     bool askOkAbort(const QString&, const QString&) override { return true; }
     void beep() override {}
     void processEvents() override {}
@@ -54,7 +56,7 @@ public:
 
 // Real time; every pause is noted for the transcript.
 class NotingClock final : public Clock {
-public:
+  public:
     qint64 nowMs() const override { return real_.nowMs(); }
     void sleepMs(int ms) override {
         if (ms > 0) pendingUs += ms * 1000;
@@ -62,13 +64,13 @@ public:
     }
     int pendingUs = 0;
 
-private:
+  private:
     RealClock real_;
 };
 
 // The program's real port, writing down the exchanges while `steps` is set.
 class NotingPort final : public SerialPort {
-public:
+  public:
     NotingPort(NotingClock& clock, std::vector<Step>*& steps)
         : port_(makeSystemSerialPort()), clock_(clock), steps_(steps) {}
     void open(const QString& name, int baud) override { port_->open(name, baud); }
@@ -84,22 +86,24 @@ public:
     int readByte(int timeoutMs) override {
         const int b = port_->readByte(timeoutMs);
         if (steps_ && !steps_->empty()) {
-            if (b >= 0) ++steps_->back().in;
-            else steps_->back().timeoutMs += timeoutMs;
+            if (b >= 0)
+                ++steps_->back().in;
+            else
+                steps_->back().timeoutMs += timeoutMs;
         }
         return b;
     }
     void purge() override { port_->purge(); }
     void setRts(bool on) override { port_->setRts(on); }
 
-private:
+  private:
     std::unique_ptr<SerialPort> port_;
     NotingClock& clock_;
     std::vector<Step>*& steps_;
 };
 
 class BoxSim {
-public:
+  public:
     BoxSim(int card, int latencyMs) {
         int fds[2];
         if (::pipe(fds) != 0) return;
@@ -125,7 +129,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int out_ = -1;
     std::string path_;
@@ -188,9 +192,12 @@ bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
     options.verify = true;
     TUsb usb;
     std::vector<Step>* noting = nullptr;
-    TCom com(host, clock, mainView, options, usb,
-             [&](const QString&) -> std::unique_ptr<SerialPort> { return std::make_unique<NotingPort>(clock, noting); },
-             ImageStore(ImageStore::builtInData()));
+    TCom com(
+        host, clock, mainView, options, usb,
+        [&](const QString&) -> std::unique_ptr<SerialPort> {
+            return std::make_unique<NotingPort>(clock, noting);
+        },
+        ImageStore(ImageStore::builtInData()));
     TDevices devices;
     devices.DeviceId = card;
     devices.ApplyBuffers();
@@ -225,25 +232,31 @@ bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
         if (actions.Aborted) return false;
         f.program.push_back(seconds);
         if (steps.empty()) steps = std::move(run);
-        std::printf("card %d latency %d ms round %d: program %.3f s (%zu exchanges)\n", card, latencyMs,
-                    round, seconds, steps.size());
+        std::printf("card %d latency %d ms round %d: program %.3f s (%zu exchanges)\n", card,
+                    latencyMs, round, seconds, steps.size());
         std::fflush(stdout);
         if (!withClient) continue;
         const auto cstart = Steady::now();
         if (!replay(box.path(), steps)) {
-            std::printf("card %d latency %d ms round %d: the client's replay failed\n", card, latencyMs, round);
+            std::printf("card %d latency %d ms round %d: the client's replay failed\n", card,
+                        latencyMs, round);
             return false;
         }
         f.client.push_back(secondsSince(cstart));
-        std::printf("card %d latency %d ms round %d: client  %.3f s\n", card, latencyMs, round, f.client.back());
+        std::printf("card %d latency %d ms round %d: client  %.3f s\n", card, latencyMs, round,
+                    f.client.back());
         std::fflush(stdout);
     }
     com.Disconnect();
     if (withClient)
-        std::printf("SUMMARY card %d latency %d ms: program %.3f s, client %.3f s, program/client %+.2f %%\n", card,
-                    latencyMs, mean(f.program), mean(f.client), (mean(f.program) / mean(f.client) - 1) * 100);
+        std::printf(
+            "SUMMARY card %d latency %d ms: program %.3f s, client %.3f s, program/client %+.2f "
+            "%%\n",
+            card, latencyMs, mean(f.program), mean(f.client),
+            (mean(f.program) / mean(f.client) - 1) * 100);
     else
-        std::printf("SUMMARY card %d latency %d ms: program %.3f s\n", card, latencyMs, mean(f.program));
+        std::printf("SUMMARY card %d latency %d ms: program %.3f s\n", card, latencyMs,
+                    mean(f.program));
     std::fflush(stdout);
     return true;
 }
@@ -258,12 +271,18 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString value = i + 1 < args.size() ? args.at(i + 1) : QString();
-        if (args.at(i) == "--cards") cards = intList(value), ++i;
-        else if (args.at(i) == "--latency") latencies = intList(value), ++i;
-        else if (args.at(i) == "--rounds") rounds = value.toInt(), ++i;
-        else if (args.at(i) == "--no-client") withClient = false;
+        if (args.at(i) == "--cards")
+            cards = intList(value), ++i;
+        else if (args.at(i) == "--latency")
+            latencies = intList(value), ++i;
+        else if (args.at(i) == "--rounds")
+            rounds = value.toInt(), ++i;
+        else if (args.at(i) == "--no-client")
+            withClient = false;
         else {
-            std::fprintf(stderr, "usage: bench_replay [--cards 10,22,26] [--latency 0,4] [--rounds 2] [--no-client]\n");
+            std::fprintf(stderr,
+                         "usage: bench_replay [--cards 10,22,26] [--latency 0,4] [--rounds 2] "
+                         "[--no-client]\n");
             return 2;
         }
     }
@@ -271,8 +290,10 @@ int main(int argc, char** argv) {
     for (int latency : latencies)
         for (int card : cards)
             if (!benchCard(card, latency, rounds, withClient)) {
-                std::printf("card %d latency %d ms: FAILED (no link, an aborted action or a failed replay)\n", card,
-                            latency);
+                std::printf(
+                    "card %d latency %d ms: FAILED (no link, an aborted action or a failed "
+                    "replay)\n",
+                    card, latency);
                 ++failures;
             }
     return failures == 0 ? 0 : 1;

@@ -17,7 +17,8 @@ TEST(UsbQueue, AnAvrCardProgramsVerifiesAndReadsBackWithEitherKindOfBox) {
         rig.enable.prog = true;
         rig.options.verify = true;
         TBufArray& flash = rig.devices.ProgBuf;
-        for (int i = 0; i < flash.length(); ++i) flash[i] = uint16_t(0xA5C3 ^ (i * 0x0101) ^ (i >> 3));
+        for (int i = 0; i < flash.length(); ++i)
+            flash[i] = uint16_t(0xA5C3 ^ (i * 0x0101) ^ (i >> 3));
         const TBufArray written = flash;
         rig.run(5);
         ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
