@@ -32,6 +32,9 @@ public:
     virtual void purge() = 0;
     // Raises (true) or drops (false) RTS. Throws PortError::Escape.
     virtual void setRts(bool on) = 0;
+    // A remark about the last open for the DEBUG memo (a setting the driver would not take,
+    // such as low latency); empty when there is none. Never an error.
+    virtual QString openRemark() const { return {}; }
 };
 
 // Makes the port object for a port name chosen by the user ("SIM", "/dev/ttyUSB0", ...).

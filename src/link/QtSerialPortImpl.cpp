@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -9,8 +10,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "base/PortError.h"
 
@@ -40,6 +43,14 @@ qint64 steadyMs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+qint64 steadyUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr qsizetype kReadChunk = 512;
 
 }  // namespace
 
@@ -76,12 +87,32 @@ void QtSerialPortImpl::open(const QString& name, int baud) {
         close();
         throw;
     }
+    byteUs_ = baud > 0 ? 10'000'000LL / baud : 0;
+    txDoneUs_ = 0;
+    askLowLatency();
+}
+
+void QtSerialPortImpl::askLowLatency() {
+    remark_.clear();
+    serial_struct serial {};
+    int code = 0;
+    if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) {
+        code = errno;
+    } else if (!(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (ioctl(fd_, TIOCSSERIAL, &serial) != 0) code = errno;
+    }
+    if (code != 0)
+        remark_ = QStringLiteral("Serial port %1: no low latency from the driver (%2)")
+                      .arg(port_.portName(), QString::fromLocal8Bit(std::strerror(code)));
 }
 
 void QtSerialPortImpl::close() {
     if (port_.isOpen()) port_.close();
     fd_ = -1;
     pty_ = false;
+    in_.clear();
+    inPos_ = 0;
 }
 
 bool QtSerialPortImpl::isOpen() const { return port_.isOpen() && fd_ >= 0; }
@@ -116,32 +147,52 @@ void QtSerialPortImpl::write(const QByteArray& bytes) {
         pollfd pfd{fd_, POLLOUT, 0};
         if (poll(&pfd, 1, int(wait)) < 0 && errno != EINTR) fail(PortError::Write, errno);
     }
-    // The bytes have left our hands once the driver has sent them.
-    if (!pty_ && tcdrain(fd_) != 0 && errno != EINTR) fail(PortError::Write, errno);
+    // No drain: the bytes cross the line while the reply is awaited (see readByte).
+    const qint64 now = steadyUs();
+    txDoneUs_ = std::max(now, txDoneUs_) + byteUs_ * bytes.size();
+}
+
+bool QtSerialPortImpl::fill(qint64 deadlineUs) {
+    in_.clear();
+    inPos_ = 0;
+    char buffer[kReadChunk];
+    for (;;) {
+        // Waiting first: right after a command its reply is not there yet, and a read would
+        // only come back empty.
+        const qint64 waitUs = std::max<qint64>(0, deadlineUs - steadyUs());
+        pollfd pfd{fd_, POLLIN, 0};
+        const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000};
+        const int r = ppoll(&pfd, 1, &timeout, nullptr);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) fail(PortError::Read, errno);
+        if (r == 0) return false;
+        if (pfd.revents & (POLLERR | POLLNVAL)) fail(PortError::Read, EIO);
+        if ((pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) fail(PortError::Read, EIO);
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        ++readCalls_;
+        if (n > 0) {
+            in_ = QByteArray(buffer, qsizetype(n));
+            return true;
+        }
+        if (n < 0 && errno != EINTR && errno != EAGAIN) fail(PortError::Read, errno);
+        if (steadyUs() >= deadlineUs) return false;
+    }
 }
 
 int QtSerialPortImpl::readByte(int timeoutMs) {
     if (fd_ < 0) fail(PortError::Read, EBADF);
-    const qint64 deadline = steadyMs() + (timeoutMs > 0 ? timeoutMs : 0);
-    for (;;) {
-        unsigned char c = 0;
-        const ssize_t n = ::read(fd_, &c, 1);
-        if (n == 1) return c;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) fail(PortError::Read, errno);
-        // n == 0: nothing there (a pseudo-terminal whose other side is closed reads EIO).
-        const qint64 wait = deadline - steadyMs();
-        if (wait <= 0) return -1;
-        pollfd pfd{fd_, POLLIN, 0};
-        const int r = poll(&pfd, 1, int(wait));
-        if (r < 0 && errno != EINTR) fail(PortError::Read, errno);
-        if (r > 0 && (pfd.revents & (POLLERR | POLLNVAL))) fail(PortError::Read, EIO);
-        if (r > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) fail(PortError::Read, EIO);
-    }
+    if (inPos_ < in_.size()) return uchar(in_.at(inPos_++));
+    // The wait starts when the last command has crossed the line: a reply cannot come
+    // earlier, and the caller's wait is meant for the box.
+    const qint64 start = std::max(steadyUs(), txDoneUs_);
+    if (!fill(start + qint64(timeoutMs > 0 ? timeoutMs : 0) * 1000)) return -1;
+    return uchar(in_.at(inPos_++));
 }
 
 void QtSerialPortImpl::purge() {
     if (fd_ < 0) fail(PortError::Purge, EBADF);
+    in_.clear();
+    inPos_ = 0;
     if (tcflush(fd_, TCIOFLUSH) != 0) fail(PortError::Purge, errno);
 }
 

@@ -235,6 +235,7 @@ void TCom::connectSerial(const QString& name) {
     try {
         if (!port_) throw PortError(PortError::Open, ENOENT);
         port_->open(name, kBaud);
+        if (const QString remark = port_->openRemark(); !remark.isEmpty()) view_.appendDebug(remark);
         CPortOpen();
         purge();
         if (!SyncPrompt()) throw PortError(PortError::SetTimeouts, 8);

@@ -17,9 +17,7 @@ void useBuiltInStore(ActionRig& rig) {
     rig.box.setLoaderImages(SimBox::builtInLoaders());
 }
 
-std::vector<uint8_t> eepromOf(const ActionRig& rig) {
-    return rig.box.card().eeprom;
-}
+std::vector<uint8_t> eepromOf(const ActionRig& rig) { return rig.box.card().eeprom; }
 
 }  // namespace
 
@@ -33,7 +31,8 @@ TEST(DemoLoaders, EveryCardTypeProgramsVerifiesAndReadsItsEepromOnTheSimulatedBo
         ASSERT_TRUE(rig.connect());
         rig.options.verify = true;
         TDevices& d = rig.devices;
-        for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = uint16_t(rng() & (isPicCode(card) ? 0x3FFF : 0xFFFF));
+        for (int i = 0; i < d.ProgBuf.length(); ++i)
+            d.ProgBuf[i] = uint16_t(rng() & (isPicCode(card) ? 0x3FFF : 0xFFFF));
         for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t(rng() & 0xFF);
         const TBufArray prog = d.ProgBuf, eep = d.EepBuf;
 
@@ -66,17 +65,22 @@ TEST(DemoLoaders, ARealBoxIsRefusedTheDemoLoaderBeforeAnythingIsErased) {
             useBuiltInStore(rig);
             rig.box.setIdentity("STRAVINEX QXBASE", "V2.10", "0012345");
             ASSERT_TRUE(rig.connect());
-            for (size_t i = 0; i < rig.box.card().flash.size(); ++i) rig.box.card().flash[i] = uint16_t(0x1000 + i);
+            for (size_t i = 0; i < rig.box.card().flash.size(); ++i)
+                rig.box.card().flash[i] = uint16_t(0x1000 + i);
             const std::vector<uint16_t> before = rig.box.card().flash;
             rig.run(action);
             const QString name = card == 15 ? "PICLOAD" : card == 11 ? "DS9LOAD" : "FUNLOAD";
             EXPECT_EQ(rig.host.errors,
-                      QStringList{"The EEPROM loader \"" + name + "\" in the image store is a demo loader for the "
-                                  "simulated box and does not run on a real card. Nothing on the card was "
-                                  "changed.\r\rPut the box maker's loaders into kelvano.store beside the program."});
+                      QStringList{
+                          "The EEPROM loader \"" + name +
+                          "\" in the image store is a demo loader for the "
+                          "simulated box and does not run on a real card. Nothing on the card was "
+                          "changed.\r\rPut the box maker's loaders into kelvano.store beside the "
+                          "program."});
             EXPECT_TRUE(rig.box.card().flash == before);
             const QStringList sent = rig.commands();
-            EXPECT_FALSE(sent.contains("ErA") || sent.contains("YAC800000") || sent.contains("DLOAD"))
+            EXPECT_FALSE(sent.contains("ErA") || sent.contains("YAC800000") ||
+                         sent.contains("DLOAD"))
                 << sent.join(' ').toStdString();
         }
     }

@@ -2,6 +2,7 @@
 // simulated box in virtual time, the real port (QtSerialPortImpl) over kelvano-boxsim's
 // pseudo-terminal, and the scripted USB fake, which then stands in for broken USB set-ups.
 #include <QProcess>
+#include <cstring>
 
 #include "LinkFixture.h"
 #include "link/QtSerialPortImpl.h"
@@ -106,6 +107,35 @@ struct SimUsbImpl {
     SimBox box{SimBox::Model::Usb};
     SimUsbBackend backend{box};
 };
+
+// The real port's own behaviour on a paced kelvano-boxsim: what it tells the DEBUG memo, how
+// few reads a reply costs, and a wait that starts when the command has crossed the line.
+TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
+    QProcess sim;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--baud", "1200"});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const QString tty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QtSerialPortImpl port;
+    port.open(tty, 1200);
+    // A pseudo-terminal has no such setting: noted, not an error.
+    EXPECT_EQ(port.openRemark(), "Serial port " + tty.mid(5) + ": no low latency from the driver (" +
+                                     QString::fromLocal8Bit(std::strerror(ENOTTY)) + ")");
+
+    // At 1200 baud the 8 bytes of the command take 67 ms to cross, the first answer byte 8 ms
+    // more: a 40 ms wait that started at the write would be over before it came.
+    port.write("QXAT!V#\r");
+    EXPECT_EQ(port.readByte(40), 'S');
+    // The rest of the identity: at 1200 baud a byte comes every 8 ms, one read each; what
+    // has piled up meanwhile comes in one read.
+    RealClock().sleepMs(150);  // about 18 bytes arrive meanwhile
+    const qint64 callsBefore = port.readCalls();
+    QByteArray rest;
+    for (int b; (b = port.readByte(150)) >= 0 && b != '>';) rest += char(b);
+    EXPECT_TRUE(rest.startsWith("TRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001")) << rest.constData();
+    EXPECT_LT(port.readCalls() - callsBefore, qint64(rest.size()) - 10);
+    port.close();
+    sim.terminate(), sim.waitForFinished(3000);
+}
 
 template <class Impl>
 class UsbBackendContract : public ::testing::Test {
