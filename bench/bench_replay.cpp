@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "actions/uActions.h"
+#include "link/uCom.h"
 #include "link/QtSerialPortImpl.h"
 
 using namespace kelvano;
@@ -223,13 +224,15 @@ bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
         std::vector<Step> run;
         noting = &run;
         clock.pendingUs = 0;
-        actions.Aborted = false;
-        actions.ActionMode = 5;
         const auto start = Steady::now();
-        actions.ProgramDevice();
+        // The whole action in one tick of the runner, as the window runs it (with its "READY"
+        // pause, which the client replays too); the closing exchanges after the time is taken.
+        actions.start(ActionCode::Program);
+        actions.Startup();
         const double seconds = secondsSince(start);
         noting = nullptr;
-        if (actions.Aborted) return false;
+        actions.FormClose();
+        if (!actions.result().ready) return false;
         f.program.push_back(seconds);
         if (steps.empty()) steps = std::move(run);
         std::printf("card %d latency %d ms round %d: program %.3f s (%zu exchanges)\n", card,
