@@ -26,7 +26,8 @@ struct Rig {
         devices.DeviceId = 26;
         devices.ApplyBuffers();
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
-        for (int i = 0; i < devices.EepBuf.length(); ++i) devices.EepBuf[i] = static_cast<uint16_t>((i * 7 + i / 251) & 0xFF);
+        for (int i = 0; i < devices.EepBuf.length(); ++i)
+            devices.EepBuf[i] = static_cast<uint16_t>((i * 7 + i / 251) & 0xFF);
         file = dir.filePath(QStringLiteral("eeprom64k.hex"));
         io->SaveFile(file, 3, 1);  // 4,096 records of 16 bytes and the end record
     }

@@ -43,7 +43,8 @@ private:
 // The real port, counting the bytes that went over the line in both directions.
 class CountingPort final : public SerialPort {
 public:
-    CountingPort(std::unique_ptr<SerialPort> port, qint64& bytes) : port_(std::move(port)), bytes_(bytes) {}
+    CountingPort(std::unique_ptr<SerialPort> port, qint64& bytes)
+        : port_(std::move(port)), bytes_(bytes) {}
     void open(const QString& name, int baud) override { port_->open(name, baud); }
     void close() override { port_->close(); }
     bool isOpen() const override { return port_->isOpen(); }
@@ -89,11 +90,12 @@ void programAndVerify(benchmark::State& state, int card, int baud) {
     options.verify = true;
     TUsb usb;
     qint64 bytes = 0;
-    TCom com(host, clock, mainView, options, usb,
-             [&bytes](const QString&) -> std::unique_ptr<SerialPort> {
-                 return std::make_unique<CountingPort>(makeSystemSerialPort(), bytes);
-             },
-             ImageStore());
+    TCom com(
+        host, clock, mainView, options, usb,
+        [&bytes](const QString&) -> std::unique_ptr<SerialPort> {
+            return std::make_unique<CountingPort>(makeSystemSerialPort(), bytes);
+        },
+        ImageStore());
     TDevices devices;
     devices.DeviceId = card;
     devices.ApplyBuffers();
@@ -143,7 +145,8 @@ void programAndVerify(benchmark::State& state, int card, int baud) {
     }
     state.counters["floor_s"] = floorSeconds;
     state.counters["measured_s"] = seconds;
-    state.counters["over_floor_pct"] = floorSeconds > 0 ? (seconds / floorSeconds - 1.0) * 100.0 : 0;
+    state.counters["over_floor_pct"] =
+        floorSeconds > 0 ? (seconds / floorSeconds - 1.0) * 100.0 : 0;
     com.Disconnect();
     box.terminate();
     box.waitForFinished(5000);
@@ -156,8 +159,18 @@ void BM_ProgramVerifyAvrFun2(benchmark::State& state) {
     programAndVerify(state, 20, int(state.range(0)));
 }
 
-BENCHMARK(BM_ProgramVerifyPic16F84)->Arg(115200)->Arg(0)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_ProgramVerifyAvrFun2)->Arg(115200)->Arg(0)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_ProgramVerifyPic16F84)
+    ->Arg(115200)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_ProgramVerifyAvrFun2)
+    ->Arg(115200)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "actions/uActions.h"
-#include "link/uCom.h"
 #include "link/QtSerialPortImpl.h"
+#include "link/uCom.h"
 
 using namespace kelvano;
 
@@ -46,7 +46,7 @@ struct Step {
 };
 
 class QuietHost final : public Host {
-  public:
+public:
     void showError(const QString& text) override {
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
@@ -57,7 +57,7 @@ class QuietHost final : public Host {
 
 // Real time; every pause is noted for the transcript.
 class NotingClock final : public Clock {
-  public:
+public:
     qint64 nowMs() const override { return real_.nowMs(); }
     void sleepMs(int ms) override {
         if (ms > 0) pendingUs += ms * 1000;
@@ -65,13 +65,13 @@ class NotingClock final : public Clock {
     }
     int pendingUs = 0;
 
-  private:
+private:
     RealClock real_;
 };
 
 // The program's real port, writing down the exchanges while `steps` is set.
 class NotingPort final : public SerialPort {
-  public:
+public:
     NotingPort(NotingClock& clock, std::vector<Step>*& steps)
         : port_(makeSystemSerialPort()), clock_(clock), steps_(steps) {}
     void open(const QString& name, int baud) override { port_->open(name, baud); }
@@ -97,14 +97,14 @@ class NotingPort final : public SerialPort {
     void purge() override { port_->purge(); }
     void setRts(bool on) override { port_->setRts(on); }
 
-  private:
+private:
     std::unique_ptr<SerialPort> port_;
     NotingClock& clock_;
     std::vector<Step>*& steps_;
 };
 
 class BoxSim {
-  public:
+public:
     BoxSim(int card, int latencyMs) {
         int fds[2];
         if (::pipe(fds) != 0) return;
@@ -130,7 +130,7 @@ class BoxSim {
     }
     const std::string& path() const { return path_; }
 
-  private:
+private:
     pid_t pid_ = -1;
     int out_ = -1;
     std::string path_;

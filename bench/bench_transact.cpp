@@ -131,8 +131,9 @@ struct BenchLink {
     NullMainView view;
     Options options;
     TUsb usb;
-    TCom com{host, clock, view, options, usb,
-             [](const QString&) { return makeSystemSerialPort(); }, ImageStore()};
+    TCom com{host,        clock, view,
+             options,     usb,   [](const QString&) { return makeSystemSerialPort(); },
+             ImageStore()};
 };
 
 void BM_Transact(benchmark::State& state) {
@@ -193,10 +194,12 @@ void BM_Interleaved(benchmark::State& state) {
     ::close(fd);
 }
 
-BENCHMARK(BM_MinimalPosixClient)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_MinimalPosixClient)
+    ->Iterations(kExchanges)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK(BM_Transact)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Interleaved)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
 
 }  // namespace
 

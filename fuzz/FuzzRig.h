@@ -2,13 +2,14 @@
 // What the reader fuzz targets share: a card type with its buffers, a file module on the heap
 // (its image is its last member, so an overrun leaves the allocation and the address
 // sanitizer stops the run), and checks that a load touched nothing it may not touch.
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <unistd.h>
 
 #include "base/Host.h"
 #include "device/FusePages.h"
@@ -17,12 +18,12 @@
 
 namespace kelvano::fuzz {
 
-#define FUZZ_CHECK(cond)                                                         \
-    do {                                                                         \
-        if (!(cond)) {                                                           \
+#define FUZZ_CHECK(cond)                                                                   \
+    do {                                                                                   \
+        if (!(cond)) {                                                                     \
             std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                        \
-        }                                                                        \
+            std::abort();                                                                  \
+        }                                                                                  \
     } while (0)
 
 class QuietHost : public Host {

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     c.io->CrdPath.clear();
     if (selector & 0x80) {
         const void* nul = std::memchr(dump, 0, dumpSize);
-        const size_t layoutSize = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - dump) : dumpSize;
+        const size_t layoutSize =
+            nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - dump) : dumpSize;
         c.io->CrdPath = scratchFile("kelvano.crd");
         writeFile(c.io->CrdPath, dump, layoutSize);
         dump += layoutSize;

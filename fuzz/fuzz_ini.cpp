@@ -1,20 +1,21 @@
 // Arbitrary bytes as the settings file: both sections read for every family of card type,
 // without a crash, with every value inside its range, and with a save and a second read
 // giving back exactly what the first read gave.
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "FuzzRig.h"
-#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
+#include "session/Settings.h"
 
 namespace {
 
@@ -31,9 +32,11 @@ struct State {
 };
 
 QString path() {
-    static const QString p = QStringLiteral("%1/kelvano-fuzz-%2.ini")
-                                 .arg(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath())
-                                 .arg(getpid());
+    static const QString p =
+        QStringLiteral("%1/kelvano-fuzz-%2.ini")
+            .arg(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                           : QDir::tempPath())
+            .arg(getpid());
     return p;
 }
 
@@ -45,11 +48,11 @@ void writeFile(const QByteArray& data) {
 
 bool sameConfig(const State& a, const State& b) {
     const Options &x = a.options, &y = b.options;
-    return x.portIndex == y.portIndex && x.conAtStart == y.conAtStart && x.loadAtCon == y.loadAtCon &&
-           x.soundReady == y.soundReady && x.verify == y.verify && x.alwaysErase == y.alwaysErase &&
-           x.smartAuto == y.smartAuto && x.warnEnable == y.warnEnable &&
-           a.devices.DeviceId == b.devices.DeviceId && a.files.SlotFile == b.files.SlotFile &&
-           a.files.SlotFilter == b.files.SlotFilter;
+    return x.portIndex == y.portIndex && x.conAtStart == y.conAtStart &&
+           x.loadAtCon == y.loadAtCon && x.soundReady == y.soundReady && x.verify == y.verify &&
+           x.alwaysErase == y.alwaysErase && x.smartAuto == y.smartAuto &&
+           x.warnEnable == y.warnEnable && a.devices.DeviceId == b.devices.DeviceId &&
+           a.files.SlotFile == b.files.SlotFile && a.files.SlotFilter == b.files.SlotFilter;
 }
 
 bool sameDevice(const State& a, const State& b) {
@@ -62,8 +65,9 @@ bool sameDevice(const State& a, const State& b) {
            a.enable.config == b.enable.config && a.enable.eep == b.enable.eep &&
            a.files.RecentFiles == b.files.RecentFiles && f.avr.lockBit1 == g.avr.lockBit1 &&
            f.avr.lockBit2 == g.avr.lockBit2 && f.avr.avrFuse == g.avr.avrFuse && m.osc == n.osc &&
-           m.bootSize == n.bootSize && m.lb1 == n.lb1 && m.blb12 == n.blb12 && m.bootrst == n.bootrst &&
-           p.osc == q.osc && p.lb2 == q.lb2 && p.boden == q.boden && p.bodlevel == q.bodlevel;
+           m.bootSize == n.bootSize && m.lb1 == n.lb1 && m.blb12 == n.blb12 &&
+           m.bootrst == n.bootrst && p.osc == q.osc && p.lb2 == q.lb2 && p.boden == q.boden &&
+           p.bodlevel == q.bodlevel;
 }
 
 }  // namespace
@@ -75,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     State first;
     IniConfig(store, first.ctx, false);
-    FUZZ_CHECK(first.options.portIndex >= 0 && first.options.portIndex < first.options.ports.size());
+    FUZZ_CHECK(first.options.portIndex >= 0 &&
+               first.options.portIndex < first.options.ports.size());
     for (const QString& f : first.files.SlotFile) FUZZ_CHECK(f.size() <= 2047);
 
     // Every family of sections: PIC, AT90S, ATmega161, ATmega163, and whatever "Device" says.

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
         if (!in.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("cannot read %1: %2").arg(in.fileName(), in.errorString()));
         QString error;
-        if (store.indexOf(name) >= 0) return fail(QStringLiteral("the name \"%1\" is given twice").arg(name));
+        if (store.indexOf(name) >= 0)
+            return fail(QStringLiteral("the name \"%1\" is given twice").arg(name));
         if (!store.put(name, in.readAll(), &error)) return fail(error);
     }
     if (outName.isEmpty())

@@ -16,7 +16,8 @@ inline QString fuseBitsError() { return QStringLiteral("Error while writing fuse
 
 // Steps the USB box has no packet for.
 inline QString usbNoPic() {
-    return QStringLiteral("PIC cards can't be handled over USB.\rConnect the box to a serial port.");
+    return QStringLiteral(
+        "PIC cards can't be handled over USB.\rConnect the box to a serial port.");
 }
 inline QString usbNoEeprom() {
     return QStringLiteral(

@@ -28,10 +28,10 @@ constexpr int toInt(ActionCode code) { return static_cast<int>(code); }
 // The card's memories. 1 to 3 are the selectors the family memory operations take; the
 // external EEPROM has no selector there and is numbered after them.
 enum class Memory : uint8_t {
-    Program = 1,        // controller flash
-    Data = 2,           // controller internal EEPROM
-    Configuration = 3,  // PIC ID locations and configuration word; AVR lock and fuse bits
-    ExternalEeprom = 4, // the I2C EEPROM beside the controller
+    Program = 1,         // controller flash
+    Data = 2,            // controller internal EEPROM
+    Configuration = 3,   // PIC ID locations and configuration word; AVR lock and fuse bits
+    ExternalEeprom = 4,  // the I2C EEPROM beside the controller
 };
 constexpr int toInt(Memory memory) { return static_cast<int>(memory); }
 

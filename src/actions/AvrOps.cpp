@@ -112,8 +112,9 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
         // An ATmega is read-protected with both lock bits programmed; one alone only stops writes.
         if (c.megaFuseBytes() && !programming() && (devices_.LockByte & 3) == 0) {
             if (reportProtection)
-                ShowError(QStringLiteral("AVR-Mega-Device is protected!\r"
-                                         "Can't read, verify or blank check the device."));
+                ShowError(
+                    QStringLiteral("AVR-Mega-Device is protected!\r"
+                                   "Can't read, verify or blank check the device."));
             return false;
         }
         return true;
@@ -141,11 +142,16 @@ void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     const bool paged = card()->pagedFlash();
     for (int a = 0; a <= last && !aborted_; ++a) {
         stepShowing(a, last);
-        if (flash && code != ActionCode::Program) avrReadFlashWord(a, code);
-        else if (flash && paged) avrFlashPage(a);
-        else if (flash) avrWriteFlashWord(a);
-        else if (code != ActionCode::Program) avrReadDataByte(a, code);
-        else avrWriteDataByte(a);
+        if (flash && code != ActionCode::Program)
+            avrReadFlashWord(a, code);
+        else if (flash && paged)
+            avrFlashPage(a);
+        else if (flash)
+            avrWriteFlashWord(a);
+        else if (code != ActionCode::Program)
+            avrReadDataByte(a, code);
+        else
+            avrWriteDataByte(a);
     }
     done(memory, code);
 }

@@ -27,7 +27,7 @@ namespace kelvano {
 // runner().setAction(ActionCode::Read) before showing the window (the scratch Enable boxes
 // are already set). Once the window has closed, report() and failed() tell the outcome.
 class CardCompare {
-  public:
+public:
     CardCompare(Host& host, Clock& clock, const TDevices& buffers, TCom& com,
                 const Options& options, const EnableBoxes& enable, MainView& mainView);
     ~CardCompare();
@@ -41,7 +41,7 @@ class CardCompare {
     // A read failed or was aborted (what it could not read is in the report).
     bool failed() const;
 
-  private:
+private:
     bool picProtected() const;
 
     Host& host_;

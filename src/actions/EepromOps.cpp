@@ -13,7 +13,8 @@ using namespace actiontext;
 bool TActions::loaderImage(QByteArray& image) {
     const QString name = QString::fromLatin1(card()->loaderImage);
     if (!box_->loaderImage(name, image)) {
-        ShowError(QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
+        ShowError(
+            QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
         return false;
     }
     const QString refusal = box_->loaderRefusal(name, image);
@@ -56,7 +57,8 @@ void TActions::uploadAvrLoader(const QByteArray& image) {
             const BoxReply page =
                 box_->avrInstruction({0x4C, uint8_t(start >> 8), uint8_t(start & 0xFF), 0x00});
             clock_.sleepMs(20);
-            if (page.text.size() != 4) ShowError(QStringLiteral("Error while writing program memory"));
+            if (page.text.size() != 4)
+                ShowError(QStringLiteral("Error while writing program memory"));
         }
     }
 }
@@ -92,7 +94,8 @@ void TActions::InstallPicLoader() {
         const unsigned high = i + 1 <= last ? static_cast<uint8_t>(image[i + 1]) : 0x3F;
         const auto word = static_cast<uint16_t>(static_cast<uint8_t>(image[i]) + 256 * high);
         const BoxReply r = box_->picLoad(false, word);
-        if (!r.good || r.value != word) ShowError(QStringLiteral("Error while uploading EEPROM loader"));
+        if (!r.good || r.value != word)
+            ShowError(QStringLiteral("Error while uploading EEPROM loader"));
         box_->picIncrement();
     }
     if (aborted_) return;
@@ -183,9 +186,11 @@ void TActions::EepromOperation(ActionCode code) {
             ShowError(QStringLiteral("Error while reading EEPROM memory"));
             break;
         }
-        if (code == ActionCode::Read) buf[a] = static_cast<uint16_t>(r.value);
+        if (code == ActionCode::Read)
+            buf[a] = static_cast<uint16_t>(r.value);
         else if (code == ActionCode::Verify && r.value != (buf[a] & 0xFF))
-            ShowError(QStringLiteral("Verify error at $") + hex4s(a) + QStringLiteral(" (EEPROM Memory)"));
+            ShowError(QStringLiteral("Verify error at $") + hex4s(a) +
+                      QStringLiteral(" (EEPROM Memory)"));
     }
     done(Memory::ExternalEeprom, code);
 }

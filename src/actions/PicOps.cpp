@@ -23,8 +23,10 @@ void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
     box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
     for (int a = 0; a <= last && !aborted_; ++a) {
         stepShowing(a, last);
-        if (code == ActionCode::Program) picProgramStep(memory, a);
-        else if (!picReadStep(memory, code, a)) break;
+        if (code == ActionCode::Program)
+            picProgramStep(memory, a);
+        else if (!picReadStep(memory, code, a))
+            break;
     }
     done(memory, code);
 }

@@ -19,8 +19,9 @@ bool TActions::WarnContentsLost() {
 
 bool TActions::WarnProtected() {
     if (!options_.warnEnable) return true;
-    const bool ok = host_.askOkAbort(QStringLiteral("Warning!"),
-                                     QStringLiteral("Controller is protected! \rcan't read contents."));
+    const bool ok =
+        host_.askOkAbort(QStringLiteral("Warning!"),
+                         QStringLiteral("Controller is protected! \rcan't read contents."));
     if (!ok) aborted_ = true;
     return ok;
 }
@@ -139,8 +140,10 @@ void TActions::EraseDevice() {
     const TDeviceEntry* c = card();
     if (!c || !c->actions) return;
     const bool abortWasEnabled = abortEnabled_;
-    if (c->pic()) erasePic();
-    else eraseAvr();
+    if (c->pic())
+        erasePic();
+    else
+        eraseAvr();
     setAbortEnabled(abortWasEnabled);
 }
 
@@ -170,14 +173,16 @@ void TActions::eraseAvr() {
         host_.processEvents();
         box_->display(BoxInterface::Field::Label, "    ");
         box_->display(BoxInterface::Field::Address, "ERAS");
-        if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);  // "ERAS" can be read
+        if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);        // "ERAS" can be read
         answered = box_->avrInstruction({0xAC, 0x80, 0x00, 0x00}).answered;  // Chip Erase
         clock_.sleepMs(200);
     }
     // A chip erase the box never answered may not have happened: the card is not counted
     // as erased, and identifying it again would only pile a second error on the first.
-    if (!answered) ShowError(QStringLiteral("Error while erasing device"));
-    else AvrIdentify(true);
+    if (!answered)
+        ShowError(QStringLiteral("Error while erasing device"));
+    else
+        AvrIdentify(true);
 }
 
 void TActions::BlankCheckDevice() {
@@ -216,19 +221,27 @@ void TActions::VerifyDevice() {
 // on), then the configuration.
 void TActions::programControllerMemories(bool pic) {
     const bool erase = (enable_.prog && enable_.data && enable_.config) || options_.alwaysErase;
-    if (erase) EraseDevice();
-    else if (!pic) AvrIdentify(true);
+    if (erase)
+        EraseDevice();
+    else if (!pic)
+        AvrIdentify(true);
     for (Memory m : {Memory::Program, Memory::Data}) {
         if (aborted_ || !(m == Memory::Program ? enable_.prog : enable_.data)) continue;
-        if (pic) PicMemoryOperation(m, ActionCode::Program);
-        else AvrMemoryOperation(m, ActionCode::Program);
+        if (pic)
+            PicMemoryOperation(m, ActionCode::Program);
+        else
+            AvrMemoryOperation(m, ActionCode::Program);
         if (aborted_ || !options_.verify) continue;
-        if (pic) PicMemoryOperation(m, ActionCode::Verify);
-        else AvrMemoryOperation(m, ActionCode::Verify);
+        if (pic)
+            PicMemoryOperation(m, ActionCode::Verify);
+        else
+            AvrMemoryOperation(m, ActionCode::Verify);
     }
     if (aborted_ || !enable_.config) return;
-    if (pic) PicMemoryOperation(Memory::Configuration, ActionCode::Program);
-    else AvrWriteConfiguration();
+    if (pic)
+        PicMemoryOperation(Memory::Configuration, ActionCode::Program);
+    else
+        AvrWriteConfiguration();
 }
 
 void TActions::ProgramDevice() {

@@ -24,10 +24,14 @@ const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE", "BLANK CHECK"
 
 QString memoryName(Memory memory) {
     switch (memory) {
-        case Memory::Program: return QStringLiteral("program memory");
-        case Memory::Data: return QStringLiteral("data memory");
-        case Memory::Configuration: return QStringLiteral("configuration");
-        case Memory::ExternalEeprom: return QStringLiteral("external EEPROM");
+        case Memory::Program:
+            return QStringLiteral("program memory");
+        case Memory::Data:
+            return QStringLiteral("data memory");
+        case Memory::Configuration:
+            return QStringLiteral("configuration");
+        case Memory::ExternalEeprom:
+            return QStringLiteral("external EEPROM");
     }
     return {};
 }
@@ -39,9 +43,8 @@ TActions::TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Optio
     ownBox_.reset(box_);
 }
 
-TActions::TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box,
-                   Options& options, EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
-                   QObject* parent)
+TActions::TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box, Options& options,
+                   EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent)
     : QObject(parent),
       host_(host),
       clock_(clock),
@@ -70,16 +73,16 @@ void TActions::buildSignatureTable() {
         uint32_t signature;
         const char* name;
     } rows[31] = {
-        {0x1E9001, "AT90S1200"},  {0x1E9003, "ATtiny10"},   {0x1E9004, "ATtiny11"},
-        {0x1E9005, "ATtiny12"},   {0x1E9006, "ATtiny15"},   {0x1E9101, "AT90S2313"},
-        {0x1E9102, "AT90S2323"},  {0x1E9103, "AT90S2343"},  {0x1E9105, "AT90S2333"},
-        {0x1E9106, "ATtiny22"},   {0x1E9107, "ATtiny28"},   {0x1E9109, "ATtiny26"},
-        {0x1E9201, "AT90S4414"},  {0x1E9202, "AT90S4434"},  {0x1E9301, "AT90S8515"},
-        {0x1E9303, "AT90S8535"},  {0x1E9304, "AT90S8534"},  {0x1E9306, "ATMega8515"},
-        {0x1E9307, "ATMega8"},    {0x1E9308, "ATMega8535"}, {0x1E9401, "ATmega161"},
-        {0x1E9402, "ATmega163"},  {0x1E9403, "ATmega16"},   {0x1E9404, "ATmega162"},
-        {0x1E9405, "ATmega169"},  {0x1E9501, "ATmega323"},  {0x1E9502, "ATmega32"},
-        {0x1E9601, "ATmega603"},  {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
+        {0x1E9001, "AT90S1200"}, {0x1E9003, "ATtiny10"},   {0x1E9004, "ATtiny11"},
+        {0x1E9005, "ATtiny12"},  {0x1E9006, "ATtiny15"},   {0x1E9101, "AT90S2313"},
+        {0x1E9102, "AT90S2323"}, {0x1E9103, "AT90S2343"},  {0x1E9105, "AT90S2333"},
+        {0x1E9106, "ATtiny22"},  {0x1E9107, "ATtiny28"},   {0x1E9109, "ATtiny26"},
+        {0x1E9201, "AT90S4414"}, {0x1E9202, "AT90S4434"},  {0x1E9301, "AT90S8515"},
+        {0x1E9303, "AT90S8535"}, {0x1E9304, "AT90S8534"},  {0x1E9306, "ATMega8515"},
+        {0x1E9307, "ATMega8"},   {0x1E9308, "ATMega8535"}, {0x1E9401, "ATmega161"},
+        {0x1E9402, "ATmega163"}, {0x1E9403, "ATmega16"},   {0x1E9404, "ATmega162"},
+        {0x1E9405, "ATmega169"}, {0x1E9501, "ATmega323"},  {0x1E9502, "ATmega32"},
+        {0x1E9601, "ATmega603"}, {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
         {0x1E9702, "ATmega128"},
     };
     signatures_[0] = AvrSignature{};
@@ -202,8 +205,10 @@ void TActions::requestClose() {
 }
 
 void TActions::ButCancelClick() {
-    if (running_) aborted_ = true;
-    else requestClose();
+    if (running_)
+        aborted_ = true;
+    else
+        requestClose();
 }
 
 void TActions::Startup() {
@@ -221,8 +226,10 @@ void TActions::Startup() {
                 setLabel(QStringLiteral("INSERT CARD"));
                 if (box_->supports(BoxFeature::Display)) {
                     mainView_.toggleLamp();
-                    if (blinkPhase_ == 0) box_->display(BoxInterface::Field::Address, "INS.", true);
-                    else if (blinkPhase_ == 3) box_->display(BoxInterface::Field::Address, "CARD", true);
+                    if (blinkPhase_ == 0)
+                        box_->display(BoxInterface::Field::Address, "INS.", true);
+                    else if (blinkPhase_ == 3)
+                        box_->display(BoxInterface::Field::Address, "CARD", true);
                 }
                 if (++blinkPhase_ > 5) blinkPhase_ = 0;
                 timer_.setInterval(300);
@@ -259,12 +266,23 @@ void TActions::runSequence() {
         return;
     }
     switch (action_) {
-        case ActionCode::Read: ReadDevice(); break;
-        case ActionCode::Erase: EraseDevice(); break;
-        case ActionCode::BlankCheck: BlankCheckDevice(); break;
-        case ActionCode::Verify: VerifyDevice(); break;
-        case ActionCode::Program: ProgramDevice(); break;
-        case ActionCode::None: break;
+        case ActionCode::Read:
+            ReadDevice();
+            break;
+        case ActionCode::Erase:
+            EraseDevice();
+            break;
+        case ActionCode::BlankCheck:
+            BlankCheckDevice();
+            break;
+        case ActionCode::Verify:
+            VerifyDevice();
+            break;
+        case ActionCode::Program:
+            ProgramDevice();
+            break;
+        case ActionCode::None:
+            break;
     }
 }
 
@@ -290,11 +308,20 @@ void TActions::done(Memory memory, ActionCode code) {
     working_.reset();
     if (aborted_) return;
     switch (code) {
-        case ActionCode::Read: result_.read.add(memory); break;
-        case ActionCode::BlankCheck: result_.blankChecked.add(memory); break;
-        case ActionCode::Verify: result_.verified.add(memory); break;
-        case ActionCode::Program: result_.written.add(memory); break;
-        default: break;
+        case ActionCode::Read:
+            result_.read.add(memory);
+            break;
+        case ActionCode::BlankCheck:
+            result_.blankChecked.add(memory);
+            break;
+        case ActionCode::Verify:
+            result_.verified.add(memory);
+            break;
+        case ActionCode::Program:
+            result_.written.add(memory);
+            break;
+        default:
+            break;
     }
 }
 

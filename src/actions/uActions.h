@@ -58,12 +58,10 @@ class TActions : public QObject, public ProgressView {
 public:
     // On the box behind a link (serial or USB, as it is connected when the action runs).
     TActions(Host& host, Clock& clock, TDevices& devices, TCom& com, Options& options,
-             EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
-             QObject* parent = nullptr);
+             EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent = nullptr);
     // On any box (a fake in the tests); `box` must outlive the runner.
     TActions(Host& host, Clock& clock, TDevices& devices, BoxInterface& box, Options& options,
-             EnableBoxes& enable, FuseModel& fuses, MainView& mainView,
-             QObject* parent = nullptr);
+             EnableBoxes& enable, FuseModel& fuses, MainView& mainView, QObject* parent = nullptr);
     ~TActions() override;
 
     void setView(ActionView* view);
@@ -93,9 +91,9 @@ public:
     void FormClose();
 
     // --- State --------------------------------------------------------------------------
-    bool running() const { return running_; }        // the action's sequence is executing
-    bool aborted() const { return aborted_; }        // the abort flag
-    bool closeRequested() const { return closeRequested_; }  // reset by FormShow
+    bool running() const { return running_; }                 // the action's sequence is executing
+    bool aborted() const { return aborted_; }                 // the abort flag
+    bool closeRequested() const { return closeRequested_; }   // reset by FormShow
     int tickIntervalMs() const { return timer_.interval(); }  // 10, then 300 while waiting
     // What the running or last action did.
     const ActionResult& result() const { return result_; }

@@ -14,17 +14,17 @@ namespace kelvano {
 // expected and found values. Choosing a row asks for its first cell to be selected.
 class CompareDialog : public QDialog {
     Q_OBJECT
-  public:
+public:
     explicit CompareDialog(QWidget* parent = nullptr);
     void showReport(const CompareReport& report);
     const CompareReport& report() const { return report_; }
     QTreeWidget* list() const { return list_; }
     QLabel* summary() const { return summary_; }
 
-  signals:
+signals:
     void cellChosen(int grid, int address);
 
-  private:
+private:
     void chosen(QTreeWidgetItem* item);
 
     CompareReport report_;

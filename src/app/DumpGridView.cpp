@@ -66,17 +66,23 @@ QVariant DumpGridModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !grid_ || !index.isValid() || index.row() >= grid_->rowCount())
         return {};
     switch (index.column()) {
-        case 0: return grid_->address(index.row());
-        case 1: return grid_->hex(index.row());
-        case 2: return grid_->text(index.row());
-        default: return {};
+        case 0:
+            return grid_->address(index.row());
+        case 1:
+            return grid_->hex(index.row());
+        case 2:
+            return grid_->text(index.row());
+        default:
+            return {};
     }
 }
 
 QVariant DumpGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
     if (grid_) return grid_->header(section);
-    return section == 0 ? QStringLiteral("ADR") : section == 2 ? QStringLiteral("ASCII") : QString();
+    return section == 0   ? QStringLiteral("ADR")
+           : section == 2 ? QStringLiteral("ASCII")
+                          : QString();
 }
 
 Qt::ItemFlags DumpGridModel::flags(const QModelIndex& index) const {
@@ -105,10 +111,12 @@ public:
         painter->setFont(option.font);
         const QString text = index.data().toString();
         GridDrawCell(*painter, option.rect, text, state, colour_);
-        if (index.column() == 1 || index.column() == 2) paintOverlay(*painter, option.rect, index, text);
+        if (index.column() == 1 || index.column() == 2)
+            paintOverlay(*painter, option.rect, index, text);
     }
     // The marks and the cursor, over the cell the designed way drew.
-    void paintOverlay(QPainter& p, const QRect& rect, const QModelIndex& index, const QString& text) const {
+    void paintOverlay(QPainter& p, const QRect& rect, const QModelIndex& index,
+                      const QString& text) const {
         const DumpGrid* grid = view_->grid();
         if (!grid) return;
         const ViewMode mode = grid->mode();
@@ -121,7 +129,8 @@ public:
             return QRect(rect.left() + fm.horizontalAdvance(text.left(a)), rect.top(),
                          fm.horizontalAdvance(text.mid(a, b - a)), rect.height());
         };
-        auto drawSpan = [&](const QRect& r, int i, int from, int count, const QColor& back, const QColor& fore) {
+        auto drawSpan = [&](const QRect& r, int i, int from, int count, const QColor& back,
+                            const QColor& fore) {
             const auto [start, len] = elementSpan(mode, textColumn, i);
             p.save();
             p.setClipRect(rect);
@@ -134,13 +143,15 @@ public:
         const int row = index.row();
         for (int i = 0; i < per; ++i) {
             const CellMark m = view_->mark(row * per + i);
-            if (m != CellMark::None) drawSpan(spanRect(i, 0, 99), i, 0, 99, markColour(m), Qt::black);
+            if (m != CellMark::None)
+                drawSpan(spanRect(i, 0, 99), i, 0, 99, markColour(m), Qt::black);
         }
         if (!view_->cursorShown() || view_->cursorElement() / per != row) return;
         const int i = view_->cursorElement() % per;
         const QRect whole = spanRect(i, 0, 99);
         if (textColumn == view_->cursorInText())
-            drawSpan(spanRect(i, view_->cursorSub(), 1), i, view_->cursorSub(), 1, Qt::white, Qt::black);
+            drawSpan(spanRect(i, view_->cursorSub(), 1), i, view_->cursorSub(), 1, Qt::white,
+                     Qt::black);
         p.save();
         p.setClipRect(rect);
         p.setPen(QPen(QColor(0xE0, 0x00, 0x00), 1));
@@ -161,17 +172,18 @@ private:
 // The header row, drawn like the cells.
 class GridHeader : public QHeaderView {
 public:
-    GridHeader(QColor colour, QWidget* parent) : QHeaderView(Qt::Horizontal, parent), colour_(colour) {}
+    GridHeader(QColor colour, QWidget* parent)
+        : QHeaderView(Qt::Horizontal, parent), colour_(colour) {}
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
         GridCellState state;
         state.fixed = true;
         painter->setFont(font());
-        GridDrawCell(*painter, rect,
-                     model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString()
-                             : QString(),
-                     state, colour_);
+        GridDrawCell(
+            *painter, rect,
+            model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString(),
+            state, colour_);
     }
 
 private:
@@ -182,9 +194,12 @@ private:
 
 QColor markColour(CellMark mark) {
     switch (mark) {
-        case CellMark::Differs: return QColor(0xFF, 0x9F, 0x40);
-        case CellMark::Edited: return QColor(0x6C, 0xD8, 0x6C);
-        default: return {};
+        case CellMark::Differs:
+            return QColor(0xFF, 0x9F, 0x40);
+        case CellMark::Edited:
+            return QColor(0x6C, 0xD8, 0x6C);
+        default:
+            return {};
     }
 }
 
@@ -197,7 +212,8 @@ QFont DumpGridView::dumpFont() {
     const qreal systemPt = f.pointSizeF() > 0 ? f.pointSizeF() : 9.0;
     for (qreal pt = std::min<qreal>(systemPt, 9.0); pt > 6.0; pt -= 0.5) {
         f.setPointSizeF(pt);
-        if (QFontMetricsF(f).horizontalAdvance(QString(70, QLatin1Char('0'))) <= kRowTextWidth) break;
+        if (QFontMetricsF(f).horizontalAdvance(QString(70, QLatin1Char('0'))) <= kRowTextWidth)
+            break;
     }
     return f;
 }
@@ -358,19 +374,34 @@ bool DumpGridView::editKey(QKeyEvent* event) {
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const int page = std::max(1, viewport()->height() / std::max(1, rowHeight_) - 1);
     switch (event->key()) {
-        case Qt::Key_Left: case Qt::Key_Backspace: stepCursor(-1); return true;
-        case Qt::Key_Right: stepCursor(1); return true;
-        case Qt::Key_Up: stepCursor(-rowSteps); return true;
-        case Qt::Key_Down: stepCursor(rowSteps); return true;
-        case Qt::Key_PageUp: stepCursor(-rowSteps * page); return true;
-        case Qt::Key_PageDown: stepCursor(rowSteps * page); return true;
+        case Qt::Key_Left:
+        case Qt::Key_Backspace:
+            stepCursor(-1);
+            return true;
+        case Qt::Key_Right:
+            stepCursor(1);
+            return true;
+        case Qt::Key_Up:
+            stepCursor(-rowSteps);
+            return true;
+        case Qt::Key_Down:
+            stepCursor(rowSteps);
+            return true;
+        case Qt::Key_PageUp:
+            stepCursor(-rowSteps * page);
+            return true;
+        case Qt::Key_PageDown:
+            stepCursor(rowSteps * page);
+            return true;
         case Qt::Key_Home:
             selectElement(ctrl ? 0 : std::max(0, cursor_) / per * per, inText_);
             return true;
         case Qt::Key_End:
-            selectElement(ctrl ? elementCount() - 1 : std::max(0, cursor_) / per * per + per - 1, inText_);
+            selectElement(ctrl ? elementCount() - 1 : std::max(0, cursor_) / per * per + per - 1,
+                          inText_);
             return true;
-        default: break;
+        default:
+            break;
     }
     if (ctrl || (event->modifiers() & Qt::AltModifier) || event->text().isEmpty()) return false;
     const QChar key = event->text().at(0);

@@ -67,8 +67,8 @@ public:
     // Puts the cursor on `element` (its first digit, or its first character in the text
     // column), selects its row and scrolls it into view.
     void selectElement(int element, bool inText = false);
-    int cursorElement() const { return cursor_; }   // -1: none
-    int cursorSub() const { return sub_; }          // digit (hex) or character (text) within it
+    int cursorElement() const { return cursor_; }  // -1: none
+    int cursorSub() const { return sub_; }         // digit (hex) or character (text) within it
     bool cursorInText() const { return inText_; }
     bool cursorShown() const { return cursor_ >= 0 && (editMode_ || cursorShown_); }
     // Moves the cursor by `steps` digits or characters, across elements and rows.

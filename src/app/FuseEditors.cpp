@@ -5,13 +5,13 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "device/uDevices.h"
 
@@ -32,10 +32,10 @@ struct ControlDef {
     Kind kind;
     const char* name;
     const char* caption;
-    FlagOf flag = nullptr;     // Check
-    IndexOf index = nullptr;   // List
-    ItemsOf items = nullptr;   // List
-    int tag = 0;               // Id: the IdBuf entry
+    FlagOf flag = nullptr;    // Check
+    IndexOf index = nullptr;  // List
+    ItemsOf items = nullptr;  // List
+    int tag = 0;              // Id: the IdBuf entry
 };
 
 struct GroupDef {
@@ -68,53 +68,69 @@ ControlDef id(const char* name, int tag) {
 
 const std::vector<PageDef>& pages() {
     static const std::vector<PageDef> table{
-        {FusePage::CfgPic, "CfgPic", "16F84 Fuses",
+        {FusePage::CfgPic,
+         "CfgPic",
+         "16F84 Fuses",
          {{"ID", 4, {id("eCfg0", 0), id("eCfg1", 1), id("eCfg2", 2), id("eCfg3", 3)}},
-          {"", 2,
+          {"",
+           2,
            {list("cbPOsc", "Oscillator", INDEX(pic84.osc), picOscillatorItems),
-            check("cbPWdt", "WDT", FLAG(pic84.wdt)),
-            check("cbPpwrte", "PWRTE", FLAG(pic84.pwrte)),
+            check("cbPWdt", "WDT", FLAG(pic84.wdt)), check("cbPpwrte", "PWRTE", FLAG(pic84.pwrte)),
             check("cbPcp", "CP", FLAG(pic84.cp))}}}},
-        {FusePage::CfgDs9, "CfgDs9", "16F876 Fuses",
+        {FusePage::CfgDs9,
+         "CfgDs9",
+         "16F876 Fuses",
          {{"ID", 4, {id("dId0", 0), id("dId1", 1), id("dId2", 2), id("dId3", 3)}},
-          {"", 2,
+          {"",
+           2,
            {list("cbFosc", "Oscillator", INDEX(pic876.fosc), picOscillatorItems),
             check("cbWdte", "WDTE", FLAG(pic876.wdte)),
             check("cbPwrte", "PWRTE", FLAG(pic876.pwrte)),
-            check("cbBoden", "BODEN", FLAG(pic876.boden)),
-            check("cbLvp", "LVP", FLAG(pic876.lvp)),
-            check("cbCpd", "CPD", FLAG(pic876.cpd)),
-            check("cbWrt", "WRT", FLAG(pic876.wrt)),
+            check("cbBoden", "BODEN", FLAG(pic876.boden)), check("cbLvp", "LVP", FLAG(pic876.lvp)),
+            check("cbCpd", "CPD", FLAG(pic876.cpd)), check("cbWrt", "WRT", FLAG(pic876.wrt)),
             check("chkDebug", "DEBUG", FLAG(pic876.debug)),
             list("cbCp", "Code protection", INDEX(pic876.cp), pic876CodeProtectItems)}}}},
-        {FusePage::CfgAvr, "CfgAvr", "AVR Fuses",
-         {{nullptr, 1,
+        {FusePage::CfgAvr,
+         "CfgAvr",
+         "AVR Fuses",
+         {{nullptr,
+           1,
            {check("cbLockBit1", "Lockbit 1", FLAG(avr.lockBit1)),
             check("cbLockBit2", "Lockbit 2", FLAG(avr.lockBit2)),
             check("cbAvrFuse", "FSTRT", FLAG(avr.avrFuse))}}}},
         // Long captions get a row of their own so that the pages stay narrow.
-        {FusePage::cfgMega161, "cfgMega161", "ATMega161 Fuses",
-         {{nullptr, 1,
+        {FusePage::cfgMega161,
+         "cfgMega161",
+         "ATMega161 Fuses",
+         {{nullptr,
+           1,
            {list("cb161osc", "Oscillator Mode", INDEX(mega161.osc), mega161OscillatorItems)}},
-          {nullptr, 2,
+          {nullptr,
+           2,
            {check("chk161blb11", "BLB11", FLAG(mega161.blb11)),
             check("chk161blb12", "BLB12", FLAG(mega161.blb12)),
             check("chk161blb02", "BLB02", FLAG(mega161.blb02)),
             check("chk161blb01", "BLB01", FLAG(mega161.blb01)),
             check("chk161lb1", "LB1", FLAG(mega161.lb1)),
             check("chk161lb2", "LB2", FLAG(mega161.lb2))}},
-          {nullptr, 1,
+          {nullptr,
+           1,
            {check("chk161boden", "BODEN", FLAG(mega161.boden)),
             check("chk161bodlevel", "BODLEVEL", FLAG(mega161.bodlevel)),
             check("chk161bootrst", "BOOTRST", FLAG(mega161.bootrst))}}}},
-        {FusePage::cfgMega163, "cfgMega163", "ATMega163 Fuses",
-         {{nullptr, 1,
+        {FusePage::cfgMega163,
+         "cfgMega163",
+         "ATMega163 Fuses",
+         {{nullptr,
+           1,
            {list("cb163osc", "Oscillator Mode", INDEX(mega163.osc), mega163OscillatorItems),
             check("chk163boden", "BODEN", FLAG(mega163.boden)),
             check("chk163bodlevel", "BODLEVEL", FLAG(mega163.bodlevel)),
             check("chk163bootrst", "BOOTRST", FLAG(mega163.bootrst)),
-            list("cb163bootsize", "Bootloader size", INDEX(mega163.bootSize), mega163BootSizeItems)}},
-          {nullptr, 2,
+            list("cb163bootsize", "Bootloader size", INDEX(mega163.bootSize),
+                 mega163BootSizeItems)}},
+          {nullptr,
+           2,
            {check("chk163lb1", "LB1", FLAG(mega163.lb1)),
             check("chk163lb2", "LB2", FLAG(mega163.lb2)),
             check("chk163blb01", "BLB01", FLAG(mega163.blb01)),
@@ -188,63 +204,65 @@ void FuseEditors::buildPage(int pageIndex) {
         for (const ControlDef& c : group.controls) {
             QWidget* w = nullptr;
             switch (c.kind) {
-            case Kind::List: {
-                newRow();
-                auto* label = new QLabel(QLatin1String(c.caption));
-                auto* combo = new QComboBox;
-                combo->addItems(c.items());
-                label->setBuddy(combo);
-                // A short caption goes beside its list, a long one above it.
-                if (group.columns > 1 && QFontMetrics(font()).horizontalAdvance(label->text()) < 80) {
-                    grid->addWidget(label, row, 0);
-                    grid->addWidget(combo, row++, 1, 1, group.columns - 1);
-                } else {
-                    grid->addWidget(label, row++, 0, 1, group.columns);
-                    grid->addWidget(combo, row++, 0, 1, group.columns);
+                case Kind::List: {
+                    newRow();
+                    auto* label = new QLabel(QLatin1String(c.caption));
+                    auto* combo = new QComboBox;
+                    combo->addItems(c.items());
+                    label->setBuddy(combo);
+                    // A short caption goes beside its list, a long one above it.
+                    if (group.columns > 1 &&
+                        QFontMetrics(font()).horizontalAdvance(label->text()) < 80) {
+                        grid->addWidget(label, row, 0);
+                        grid->addWidget(combo, row++, 1, 1, group.columns - 1);
+                    } else {
+                        grid->addWidget(label, row++, 0, 1, group.columns);
+                        grid->addWidget(combo, row++, 0, 1, group.columns);
+                    }
+                    connect(combo, &QComboBox::currentIndexChanged, this, [this, &c](int index) {
+                        if (!refreshing_ && index >= 0) c.index(model_) = index;
+                    });
+                    w = combo;
+                    break;
                 }
-                connect(combo, &QComboBox::currentIndexChanged, this, [this, &c](int index) {
-                    if (!refreshing_ && index >= 0) c.index(model_) = index;
-                });
-                w = combo;
-                break;
-            }
-            case Kind::Check: {
-                auto* tick = new QCheckBox(QLatin1String(c.caption));
-                grid->addWidget(tick, row, col);
-                if (++col == group.columns) newRow();
-                connect(tick, &QCheckBox::toggled, this, [this, &c](bool on) {
-                    if (!refreshing_) c.flag(model_) = on;
-                });
-                w = tick;
-                break;
-            }
-            case Kind::Id: {
-                auto* cell = new QHBoxLayout;
-                cell->setSpacing(2);
-                auto* label = new QLabel(QLatin1String(c.caption));
-                label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                auto* edit = new QLineEdit(QStringLiteral("F"));
-                edit->setMaxLength(1);
-                edit->setAlignment(Qt::AlignHCenter);
-                QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-                fixed.setPointSizeF(font().pointSizeF());
-                edit->setFont(fixed);
-                edit->setValidator(new HexDigitValidator(edit));
-                const int width = QFontMetrics(fixed).horizontalAdvance(u'W') + 14;
-                edit->setFixedWidth(width);
-                label->setBuddy(edit);
-                cell->addWidget(label);
-                cell->addWidget(edit);
-                grid->addLayout(cell, row, col);
-                if (++col == group.columns) newRow();
-                edit->installEventFilter(this);
-                const FusePage page = def.page;
-                connect(edit, &QLineEdit::textEdited, this, [this, &c, page](const QString& text) {
-                    idEdited(Binding{&c, page, nullptr}, text);
-                });
-                w = edit;
-                break;
-            }
+                case Kind::Check: {
+                    auto* tick = new QCheckBox(QLatin1String(c.caption));
+                    grid->addWidget(tick, row, col);
+                    if (++col == group.columns) newRow();
+                    connect(tick, &QCheckBox::toggled, this, [this, &c](bool on) {
+                        if (!refreshing_) c.flag(model_) = on;
+                    });
+                    w = tick;
+                    break;
+                }
+                case Kind::Id: {
+                    auto* cell = new QHBoxLayout;
+                    cell->setSpacing(2);
+                    auto* label = new QLabel(QLatin1String(c.caption));
+                    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                    auto* edit = new QLineEdit(QStringLiteral("F"));
+                    edit->setMaxLength(1);
+                    edit->setAlignment(Qt::AlignHCenter);
+                    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                    fixed.setPointSizeF(font().pointSizeF());
+                    edit->setFont(fixed);
+                    edit->setValidator(new HexDigitValidator(edit));
+                    const int width = QFontMetrics(fixed).horizontalAdvance(u'W') + 14;
+                    edit->setFixedWidth(width);
+                    label->setBuddy(edit);
+                    cell->addWidget(label);
+                    cell->addWidget(edit);
+                    grid->addLayout(cell, row, col);
+                    if (++col == group.columns) newRow();
+                    edit->installEventFilter(this);
+                    const FusePage page = def.page;
+                    connect(edit, &QLineEdit::textEdited, this,
+                            [this, &c, page](const QString& text) {
+                                idEdited(Binding{&c, page, nullptr}, text);
+                            });
+                    w = edit;
+                    break;
+                }
             }
             w->setObjectName(QLatin1String(c.name));
             bindings_.push_back({&c, def.page, w});
@@ -262,19 +280,19 @@ void FuseEditors::refresh() {
     for (const Binding& b : bindings_) {
         const ControlDef& c = *b.def;
         switch (c.kind) {
-        case Kind::Check:
-            static_cast<QCheckBox*>(b.widget)->setChecked(c.flag(model_));
-            break;
-        case Kind::List:
-            static_cast<QComboBox*>(b.widget)->setCurrentIndex(c.index(model_));
-            break;
-        case Kind::Id: {
-            const auto& ids = b.page == FusePage::CfgPic ? model_.pic84.id : model_.pic876.id;
-            auto* edit = static_cast<QLineEdit*>(b.widget);
-            const QString text = ids[static_cast<size_t>(c.tag)].left(1).toUpper();
-            if (edit->text() != text) edit->setText(text);
-            break;
-        }
+            case Kind::Check:
+                static_cast<QCheckBox*>(b.widget)->setChecked(c.flag(model_));
+                break;
+            case Kind::List:
+                static_cast<QComboBox*>(b.widget)->setCurrentIndex(c.index(model_));
+                break;
+            case Kind::Id: {
+                const auto& ids = b.page == FusePage::CfgPic ? model_.pic84.id : model_.pic876.id;
+                auto* edit = static_cast<QLineEdit*>(b.widget);
+                const QString text = ids[static_cast<size_t>(c.tag)].left(1).toUpper();
+                if (edit->text() != text) edit->setText(text);
+                break;
+            }
         }
         if (b.widget->objectName() == QLatin1String("cbAvrFuse")) {
             auto* box = static_cast<QCheckBox*>(b.widget);

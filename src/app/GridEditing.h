@@ -30,7 +30,7 @@ class TMain;
 // before: the edit mode starts off and the marks appear only after a comparison.
 class GridEditing : public QObject {
     Q_OBJECT
-  public:
+public:
     GridEditing(TMain& main, TDevices& devices, Host& host, FuseModel& fuses);
     ~GridEditing() override;
 
@@ -72,7 +72,7 @@ class GridEditing : public QObject {
     QAction *ActEditMode, *ActUndo, *ActRedo, *ActGoTo, *ActFind, *ActCompare, *ActCompareFile;
     QMenu* MnuEdit;
 
-  private:
+private:
     void buildActions();
     void onTyped(DumpGridView* view, int element, int sub, bool inText, QChar key);
     void onGridChanged(int grid);

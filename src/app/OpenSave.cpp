@@ -126,7 +126,8 @@ void TMain::ActSaveExecute(int slot) {
     if (!files_.SlotSaveFile[s].isEmpty()) {
         r.fileName = files_.SlotSaveFile[s];
         r.directory = directoryOf(files_.SlotSaveFile[s]);
-    } else if (const QString edited = Editing ? Editing->saveProposal(slot) : QString(); !edited.isEmpty()) {
+    } else if (const QString edited = Editing ? Editing->saveProposal(slot) : QString();
+               !edited.isEmpty()) {
         r.fileName = edited;  // the file the buffer came from
         r.directory = directoryOf(edited);
     } else {
@@ -162,7 +163,8 @@ void TMain::BtnOpenDropDown(int slot) {
     menu->clear();
     for (const auto& [k, caption] : files_.recentPopup(slot)) {
         // The caption is "&k name"; an '&' inside the name must not become a mnemonic.
-        QString shown = caption.left(3) + caption.mid(3).replace(QLatin1Char('&'), QLatin1String("&&"));
+        QString shown =
+            caption.left(3) + caption.mid(3).replace(QLatin1Char('&'), QLatin1String("&&"));
         QAction* item = menu->addAction(shown);
         item->setObjectName(QStringLiteral("Recent%1").arg(k));
         item->setProperty("tag", k);

@@ -30,7 +30,7 @@ namespace {
 
 // A worker's box: a serial port, "USB", or "SIM", a simulated box that swaps its cards.
 class WindowBoxLink final : public BoxLink {
-  public:
+public:
     WindowBoxLink(const QString& port, int card, Host& host, Clock& clock, MainView& view,
                   Options& options)
         : usb_(&backend_) {
@@ -48,7 +48,7 @@ class WindowBoxLink final : public BoxLink {
     }
     TCom& com() override { return *com_; }
 
-  private:
+private:
     std::unique_ptr<SimBox> box_;
     LibusbBackend backend_;
     TUsb usb_;

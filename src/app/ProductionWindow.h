@@ -21,7 +21,7 @@ class ProductionRun;
 // cards of the log. The run works on buffers of its own: the main window's are not touched.
 class ProductionWindow : public QDialog {
     Q_OBJECT
-  public:
+public:
     explicit ProductionWindow(QWidget* parent = nullptr);
     ~ProductionWindow() override;
 
@@ -40,10 +40,10 @@ class ProductionWindow : public QDialog {
     QString lastResultText() const;
     int logRows() const;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     void refresh();
     void showMessage(const QString& text, bool bad);
     QString logPath() const;

@@ -2,9 +2,9 @@
 
 #include "actions/Compare.h"
 #include "app/FuseEditors.h"
+#include "app/GridEditing.h"
 #include "app/RecordingControl.h"
 #include "link/RecordingSerialPort.h"
-#include "app/GridEditing.h"
 
 namespace kelvano {
 
@@ -27,9 +27,11 @@ KelvanoProgram::KelvanoProgram(Setup setup)
       programDir_(session.programDir()),
       portOverride_(setup.portName),
       usbBackend_(setup.usbBackend ? std::move(setup.usbBackend) : session.makeUsbBackend()) {
-    if (usbBackend_) recordingUsb_ = std::make_unique<RecordingUsbBackend>(*usbBackend_, transcript);
+    if (usbBackend_)
+        recordingUsb_ = std::make_unique<RecordingUsbBackend>(*usbBackend_, transcript);
     Usb.setBackend(recordingUsb_.get());
-    new RecordingControl(Main, *Main.MnuFile, Main.ActConfig, transcript, [this] { return Devices.DeviceId; });
+    new RecordingControl(Main, *Main.MnuFile, Main.ActConfig, transcript,
+                         [this] { return Devices.DeviceId; });
     if (guiHost_) guiHost_->setOwner(&Main);
     Main.setProgramDir(programDir_);
     FileIo.CrdPath = session.crdPath();
@@ -94,8 +96,8 @@ KelvanoProgram::KelvanoProgram(Setup setup)
 KelvanoProgram::~KelvanoProgram() = default;
 
 SettingsContext KelvanoProgram::context() {
-    return SettingsContext{options,   Devices,   enable, fuses, slotFiles, TMain::fileVersion(),
-                           Main.DevPane->text()};
+    return SettingsContext{
+        options, Devices, enable, fuses, slotFiles, TMain::fileVersion(), Main.DevPane->text()};
 }
 
 void KelvanoProgram::showSettingsError() {

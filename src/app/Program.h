@@ -2,12 +2,12 @@
 #include <QString>
 #include <memory>
 
+#include "actions/uActions.h"
 #include "app/ActionDialog.h"
 #include "app/GuiHost.h"
 #include "app/uAbout.h"
 #include "app/uConfig.h"
 #include "app/uMain.h"
-#include "actions/uActions.h"
 #include "base/Clock.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
@@ -30,7 +30,7 @@ namespace kelvano {
 class KelvanoProgram {
 public:
     struct Setup {
-        QString programDir;  // folder of the program (settings, card dump layouts); trailing '/'
+        QString programDir;     // folder of the program (settings, card dump layouts); trailing '/'
         QString userConfigDir;  // settings when programDir is not writable; empty: the system's
         // --port: selects this port for the run (listed when missing) and connects at start
         QString portName;
@@ -56,7 +56,7 @@ public:
     SettingsStore& settings;
     BoxPorts ports;
     TranscriptRecorder transcript{clock};  // recorded by the port and USB wrappers below
-    SimBox& simBox;  // the box behind port "SIM"
+    SimBox& simBox;                        // the box behind port "SIM"
 
     // The modules, in the order they are created.
     TMain Main;

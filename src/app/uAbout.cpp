@@ -21,11 +21,11 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     VersLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(VersLabel);
 
-    auto* models = new QLabel(
-        QStringLiteral("Control program for the STRAVINEX smart-card programmer\n"
-                       "models QXBASE (serial) and QXUSB (USB)\n\n"
-                       "Written by the KELVANO developers"),
-        this);
+    auto* models =
+        new QLabel(QStringLiteral("Control program for the STRAVINEX smart-card programmer\n"
+                                  "models QXBASE (serial) and QXUSB (USB)\n\n"
+                                  "Written by the KELVANO developers"),
+                   this);
     models->setObjectName(QStringLiteral("LabModels"));
     models->setAlignment(Qt::AlignCenter);
     layout->addWidget(models);

@@ -96,8 +96,7 @@ TConfig::TConfig(Options& options, QWidget* parent) : QDialog(parent), options_(
 
 void TConfig::refresh() {
     refreshing_ = true;
-    if (cbComPort_->count() != options_.ports.size() ||
-        [&] {
+    if (cbComPort_->count() != options_.ports.size() || [&] {
             for (int i = 0; i < cbComPort_->count(); ++i)
                 if (cbComPort_->itemText(i) != options_.ports.at(i)) return true;
             return false;
@@ -105,7 +104,8 @@ void TConfig::refresh() {
         cbComPort_->clear();
         cbComPort_->addItems(options_.ports);
     }
-    cbComPort_->setCurrentIndex(options_.portIndex < options_.ports.size() ? options_.portIndex : -1);
+    cbComPort_->setCurrentIndex(options_.portIndex < options_.ports.size() ? options_.portIndex
+                                                                           : -1);
     cbComPort_->setEnabled(options_.portListEnabled);
     for (auto& [box, option] : boxes_) box->setChecked(options_.*option);
     refreshing_ = false;
@@ -132,7 +132,8 @@ QStringList portList(QStringList systemPorts) {
 QStringList ListSerialPorts() {
     QStringList names;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString name = info.systemLocation().isEmpty() ? info.portName() : info.systemLocation();
+        const QString name =
+            info.systemLocation().isEmpty() ? info.portName() : info.systemLocation();
         if (!names.contains(name)) names << name;
     }
     return portList(names);

@@ -87,7 +87,6 @@ QLabel* paneLabel(const QString& name, const QColor& colour, QWidget* parent) {
     return l;
 }
 
-
 // The slot number over a grid: bold red.
 QLabel* slotLabel(const QString& name, QWidget* parent) {
     auto* l = new QLabel(parent);
@@ -154,9 +153,13 @@ void LedLamp::paintEvent(QPaintEvent*) {
 QString TMain::programTitle() { return QStringLiteral("KELVANO " KELVANO_PRODUCT_VERSION); }
 QString TMain::fileVersion() { return QStringLiteral(KELVANO_FILE_VERSION); }
 
-TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses,
-             SlotFiles& files, QWidget* parent)
-    : QMainWindow(parent), host_(host), options_(options), boxes_(boxes), fuses_(fuses),
+TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses, SlotFiles& files,
+             QWidget* parent)
+    : QMainWindow(parent),
+      host_(host),
+      options_(options),
+      boxes_(boxes),
+      fuses_(fuses),
       files_(files) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("KELVANO"));
@@ -210,14 +213,21 @@ void TMain::createActions() {
     };
     const Row rows[] = {
         {&ActExit, "ActExit", 0, "E&xit", "Exit", QKeySequence(Qt::ALT | Qt::Key_X), true},
-        {&ActOpen1, "ActOpen1", 1, "Open file for (1)...", "Open file for (1)", QKeySequence(Qt::Key_F5), true},
-        {&ActOpen2, "ActOpen2", 2, "Open file for (2)...", "Open file for (2)", QKeySequence(Qt::Key_F6), true},
-        {&ActOpen3, "ActOpen3", 3, "Open file for (3)...", "Open file for (3)", QKeySequence(Qt::Key_F7), true},
+        {&ActOpen1, "ActOpen1", 1, "Open file for (1)...", "Open file for (1)",
+         QKeySequence(Qt::Key_F5), true},
+        {&ActOpen2, "ActOpen2", 2, "Open file for (2)...", "Open file for (2)",
+         QKeySequence(Qt::Key_F6), true},
+        {&ActOpen3, "ActOpen3", 3, "Open file for (3)...", "Open file for (3)",
+         QKeySequence(Qt::Key_F7), true},
         {&FastOpen, "FastOpen", 0, "Fast Open", "", QKeySequence(Qt::Key_F8), true},
-        {&ActSave1, "ActSave1", 1, "Save file from (1)...", "Save file from (1)", QKeySequence(Qt::SHIFT | Qt::Key_F5), true},
-        {&ActSave2, "ActSave2", 2, "Save file from (2)...", "Save file from (2)", QKeySequence(Qt::SHIFT | Qt::Key_F6), true},
-        {&ActSave3, "ActSave3", 3, "Save file from (3)...", "Save file from (3)", QKeySequence(Qt::SHIFT | Qt::Key_F7), true},
-        {&ActConfig, "ActConfig", 0, "Configuration...", "Configuration", QKeySequence(Qt::Key_F12), true},
+        {&ActSave1, "ActSave1", 1, "Save file from (1)...", "Save file from (1)",
+         QKeySequence(Qt::SHIFT | Qt::Key_F5), true},
+        {&ActSave2, "ActSave2", 2, "Save file from (2)...", "Save file from (2)",
+         QKeySequence(Qt::SHIFT | Qt::Key_F6), true},
+        {&ActSave3, "ActSave3", 3, "Save file from (3)...", "Save file from (3)",
+         QKeySequence(Qt::SHIFT | Qt::Key_F7), true},
+        {&ActConfig, "ActConfig", 0, "Configuration...", "Configuration", QKeySequence(Qt::Key_F12),
+         true},
         {&ActRead, "ActRead", 1, "Read", "Read Device", QKeySequence(Qt::Key_F2), false},
         {&ActErase, "ActErase", 2, "Erase", "Erase Device", QKeySequence(), false},
         {&ActBlankChk, "ActBlankChk", 3, "Blank Check", "Blank Check", QKeySequence(), false},
@@ -260,13 +270,16 @@ void TMain::setActionIcons() {
 void TMain::connectActions() {
     connect(ActExit, &QAction::triggered, this, &QWidget::close);
     for (QAction* a : {ActOpen1, ActOpen2, ActOpen3})
-        connect(a, &QAction::triggered, this, [this, a] { ActOpenClick(a->property("tag").toInt()); });
+        connect(a, &QAction::triggered, this,
+                [this, a] { ActOpenClick(a->property("tag").toInt()); });
     for (QAction* a : {ActSave1, ActSave2, ActSave3})
-        connect(a, &QAction::triggered, this, [this, a] { ActSaveExecute(a->property("tag").toInt()); });
+        connect(a, &QAction::triggered, this,
+                [this, a] { ActSaveExecute(a->property("tag").toInt()); });
     connect(FastOpen, &QAction::triggered, this, &TMain::FastOpenExecute);
     connect(ActConfig, &QAction::triggered, this, &TMain::ActConfigExecute);
     for (QAction* a : {ActRead, ActErase, ActBlankChk, ActVerify, ActProg})
-        connect(a, &QAction::triggered, this, [this, a] { ActExecute(a->property("tag").toInt()); });
+        connect(a, &QAction::triggered, this,
+                [this, a] { ActExecute(a->property("tag").toInt()); });
 }
 
 // The menu bar: File, Devices (filled by ApplyDevice), Action, Help; and the grids' fill menu.
@@ -302,11 +315,12 @@ void TMain::buildActionMenu() {
     MnuAction->setObjectName(QStringLiteral("MnuAction"));
     MnuAction->addActions({ActRead, ActProg, ActErase, ActBlankChk, ActVerify});
     MnuAction->addSeparator();
-    connect(MnuAction->addAction(QStringLiteral("&Production...")), &QAction::triggered, this, [this] {
-        auto* w = new ProductionWindow(this);
-        w->setAttribute(Qt::WA_DeleteOnClose);
-        w->show();
-    });
+    connect(MnuAction->addAction(QStringLiteral("&Production...")), &QAction::triggered, this,
+            [this] {
+                auto* w = new ProductionWindow(this);
+                w->setAttribute(Qt::WA_DeleteOnClose);
+                w->show();
+            });
 }
 
 void TMain::buildHelpMenu() {
@@ -384,7 +398,8 @@ void TMain::addSlotButtons(int slot) {
     BtnOpen[static_cast<size_t>(slot)] = btn;
     QAction* holder = ToolBar1->addWidget(btn);
     // A widget in a toolbar follows its holder's visibility, not its action's.
-    connect(open, &QAction::changed, holder, [holder, open] { holder->setVisible(open->isVisible()); });
+    connect(open, &QAction::changed, holder,
+            [holder, open] { holder->setVisible(open->isVisible()); });
 
     QAction* save = saveAction(slot);
     ToolBar1->addAction(save);
@@ -439,24 +454,27 @@ void TMain::buildCentral() {
 void TMain::buildMemoryPages() {
     QVBoxLayout* v1 = nullptr;
     Pg1 = addMemoryPage(QStringLiteral("Pg1"), v1);
-    pGrid = addMemoryGrid(v1, {QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"),
-                               QStringLiteral("LabFnProgMem"), QStringLiteral("pGrid"),
-                               QColor(0xFF, 0xFF, 0xEF)},
-                          LabProgMem, LabFnProgMem);
+    pGrid = addMemoryGrid(
+        v1,
+        {QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"),
+         QStringLiteral("LabFnProgMem"), QStringLiteral("pGrid"), QColor(0xFF, 0xFF, 0xEF)},
+        LabProgMem, LabFnProgMem);
     v1->addWidget(pGrid, 1);
-    dGrid = addMemoryGrid(v1, {QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
-                               QStringLiteral("LabFnDataMem"), QStringLiteral("dGrid"),
-                               QColor(0xFA, 0xFF, 0xFA)},
-                          LabDataMem, LabFnDataMem);
+    dGrid = addMemoryGrid(
+        v1,
+        {QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
+         QStringLiteral("LabFnDataMem"), QStringLiteral("dGrid"), QColor(0xFA, 0xFF, 0xFA)},
+        LabDataMem, LabFnDataMem);
     dGrid->setFixedHeight(dGrid->heightForRows(7));
     v1->addWidget(dGrid);
 
     QVBoxLayout* v2 = nullptr;
     Pg2 = addMemoryPage(QStringLiteral("Pg2"), v2);
-    eGrid = addMemoryGrid(v2, {QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"),
-                               QStringLiteral("LabFnEepMem"), QStringLiteral("eGrid"),
-                               QColor(0xFF, 0xF4, 0xF8)},
-                          LabEepMem, LabFnEepMem);
+    eGrid = addMemoryGrid(
+        v2,
+        {QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"),
+         QStringLiteral("LabFnEepMem"), QStringLiteral("eGrid"), QColor(0xFF, 0xF4, 0xF8)},
+        LabEepMem, LabFnEepMem);
     v2->addWidget(eGrid, 1);
 }
 
@@ -496,11 +514,12 @@ void TMain::buildDebugPage() {
 // A right click on a grid offers the fill menu for that grid's buffer.
 void TMain::connectGridPopups() {
     for (DumpGridView* g : {pGrid, dGrid, eGrid}) {
-        connect(g, &DumpGridView::contextPopup, this, [this](DumpGridView* grid, const QPoint& pos) {
-            if (!grid->grid()) return;
-            GridContextPopup(grid->grid()->tag());
-            PopFill->popup(pos);
-        });
+        connect(g, &DumpGridView::contextPopup, this,
+                [this](DumpGridView* grid, const QPoint& pos) {
+                    if (!grid->grid()) return;
+                    GridContextPopup(grid->grid()->tag());
+                    PopFill->popup(pos);
+                });
     }
 }
 
@@ -560,7 +579,8 @@ void TMain::buildStatusBar() {
     for (const TDeviceEntry& row : catalogue())
         if (row.displayName)
             nameWidth = std::max(nameWidth, DevPane->fontMetrics().horizontalAdvance(
-                                                QString::fromLatin1(row.displayName)) + 12);
+                                                QString::fromLatin1(row.displayName)) +
+                                                12);
     DevPane->setFixedWidth(nameWidth);
     ComPane = paneLabel(QStringLiteral("ComPane"), QColor(0x00, 0x00, 0x80), bar);
     ComPane->setMinimumWidth(57);
@@ -842,7 +862,8 @@ void TMain::GridContextPopup(int tag) {
         digits = 4;
     }
     const QString prefix = QStringLiteral("Fill buffer with $");
-    FillFF->setText(prefix + QStringLiteral("%1").arg(FillValue, digits, 16, QLatin1Char('0')).toUpper());
+    FillFF->setText(prefix +
+                    QStringLiteral("%1").arg(FillValue, digits, 16, QLatin1Char('0')).toUpper());
     Fill00->setText(prefix + QString(digits, QLatin1Char('0')));
 }
 
@@ -854,8 +875,8 @@ void TMain::PopFillClick(int tag) {
     switch (FillTarget) {
         case 1:
             ResizeFill(d.ProgBuf, d.ProgMax, value);
-            ShowBuffer(d.ProgBuf, d.pGrid, d.DeviceId >= 20 ? ViewMode::AvrWords8 : ViewMode::PicWords8,
-                       &host_);
+            ShowBuffer(d.ProgBuf, d.pGrid,
+                       d.DeviceId >= 20 ? ViewMode::AvrWords8 : ViewMode::PicWords8, &host_);
             LabFnProgMem->clear();
             break;
         case 2:
@@ -868,7 +889,8 @@ void TMain::PopFillClick(int tag) {
             ShowBuffer(d.EepBuf, d.eGrid, ViewMode::Bytes16, &host_);
             LabFnEepMem->clear();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -882,7 +904,8 @@ void TMain::toggleLamp() { Led1->setLit(!Led1->isLit()); }
 void TMain::showConnected(bool connected) {
     Led1->setLit(connected);
     ButConnect->setChecked(connected);
-    for (QAction* a : {ActRead, ActProg, ActErase, ActVerify, ActBlankChk}) a->setEnabled(connected);
+    for (QAction* a : {ActRead, ActProg, ActErase, ActVerify, ActBlankChk})
+        a->setEnabled(connected);
     options_.portListEnabled = !connected;
     if (!connected) Mnu2Prg->setVisible(false);
 }
@@ -899,7 +922,10 @@ void TMain::appendDebug(const QString& line) { Memo1->appendPlainText(line); }
 void TMain::showMemoryPage(int page) { PageCtl->setCurrentWidget(page == 2 ? Pg2 : Pg1); }
 
 void TMain::setFileLabel(int grid, const QString& text) {
-    QLabel* l = grid == 1 ? LabFnProgMem : grid == 2 ? LabFnDataMem : grid == 3 ? LabFnEepMem : nullptr;
+    QLabel* l = grid == 1   ? LabFnProgMem
+                : grid == 2 ? LabFnDataMem
+                : grid == 3 ? LabFnEepMem
+                            : nullptr;
     if (l) {
         l->setText(text);
         l->setToolTip(text);

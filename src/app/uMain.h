@@ -50,9 +50,9 @@ private:
 struct FileDialogRequest {
     bool save = false;
     QString title;
-    QString directory;   // initial directory
-    QString fileName;    // initial file name
-    QStringList filters; // in the dialog's order; filterIndex counts from 1
+    QString directory;    // initial directory
+    QString fileName;     // initial file name
+    QStringList filters;  // in the dialog's order; filterIndex counts from 1
     int filterIndex = 1;
 };
 struct FileDialogChoice {
@@ -81,16 +81,16 @@ public:
     // The calls the window makes into the other modules. Each may be left empty; the command
     // that needs it then does nothing.
     struct Links {
-        std::function<void()> fillPortList;           // the configuration dialog's port list
-        std::function<void(bool write)> iniConfig;    // "Config" section
-        std::function<void(bool write)> iniDevice;    // section of the selected card type
+        std::function<void()> fillPortList;         // the configuration dialog's port list
+        std::function<void(bool write)> iniConfig;  // "Config" section
+        std::function<void(bool write)> iniDevice;  // section of the selected card type
         std::function<void()> connect;
         std::function<void()> disconnect;
-        std::function<bool()> portOpen;               // serial port open
+        std::function<bool()> portOpen;  // serial port open
         std::function<bool()> usbConnected;
         std::function<bool(const QString& name, int slot)> openFile;
         std::function<void(const QString& name, int slot, int filterIndex)> saveFile;
-        std::function<void()> showConfig;             // modal configuration dialog
+        std::function<void()> showConfig;               // modal configuration dialog
         std::function<void(int actionCode)> runAction;  // ActionMode := code, modal dialog
         std::function<void()> showAbout;
         std::function<void(int code)> deviceApplied;  // after ApplyDevice, with the code

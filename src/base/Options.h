@@ -12,13 +12,13 @@ struct Options {
     int portIndex = -1;           // selected entry, -1 when none
     bool portListEnabled = true;  // cbComPort is disabled while connected
 
-    bool conAtStart = false;      // cbConAtStart  "Connect to Stravinex at startup"   AutoConn
-    bool loadAtCon = false;       // cbLoadAtCon   "Load last files after connect"     AutoLoad
-    bool soundReady = false;      // cbSoundReady  "Play sound after programming"      SoundFinish
-    bool verify = false;          // cbVerify      "Automatic verify after programming" ProgVerify
-    bool alwaysErase = false;     // cbAlwaysErase "Always erase device before programming"
-    bool smartAuto = false;       // cbSmartAuto   "Start programming when inserting card"
-    bool warnEnable = false;      // cbWarnEnable  "Enable warnings"
+    bool conAtStart = false;   // cbConAtStart  "Connect to Stravinex at startup"   AutoConn
+    bool loadAtCon = false;    // cbLoadAtCon   "Load last files after connect"     AutoLoad
+    bool soundReady = false;   // cbSoundReady  "Play sound after programming"      SoundFinish
+    bool verify = false;       // cbVerify      "Automatic verify after programming" ProgVerify
+    bool alwaysErase = false;  // cbAlwaysErase "Always erase device before programming"
+    bool smartAuto = false;    // cbSmartAuto   "Start programming when inserting card"
+    bool warnEnable = false;   // cbWarnEnable  "Enable warnings"
 
     // Text of the selected entry; empty when nothing is selected.
     QString portName() const {

@@ -20,9 +20,9 @@
 #include "device/Models.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
+#include "link/LibusbBackend.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
-#include "link/LibusbBackend.h"
 #include "sim/SimBox.h"
 #include "sim/SimSerialPort.h"
 
@@ -44,7 +44,8 @@ int usageError(const QString& text) {
 // exchanges leave the box idle. A second signal ends the program at once.
 class InterruptGuard {
 public:
-    explicit InterruptGuard(std::function<void()> onInterrupt) : onInterrupt_(std::move(onInterrupt)) {
+    explicit InterruptGuard(std::function<void()> onInterrupt)
+        : onInterrupt_(std::move(onInterrupt)) {
         if (pipe(fds_) != 0) return;
         for (int fd : fds_) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         writeFd_ = fds_[1];
@@ -93,7 +94,8 @@ private:
     std::function<void()> onInterrupt_;
     int fds_[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction oldInt_ {}, oldTerm_ {};
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
     bool interrupted_ = false;
 };
 
@@ -104,9 +106,12 @@ MemorySet slotMemories(int card, int slot) {
         return slot == 1 ? MemorySet{Memory::Program, Memory::Data, Memory::Configuration}
                          : MemorySet{Memory::ExternalEeprom};
     switch (slot) {
-        case 1: return {Memory::Program};
-        case 2: return {Memory::Data};
-        default: return {Memory::ExternalEeprom};
+        case 1:
+            return {Memory::Program};
+        case 2:
+            return {Memory::Data};
+        default:
+            return {Memory::ExternalEeprom};
     }
 }
 
@@ -125,10 +130,13 @@ MemorySet tickedMemories(const EnableBoxes& e) {
 QString unreadReason(int card, int slot, const ActionResult& result, MemorySet asked) {
     if (result.action != ActionCode::Read) return {};
     bool anyRead = false;
-    for (Memory m : {Memory::Program, Memory::Data, Memory::Configuration, Memory::ExternalEeprom}) {
+    for (Memory m :
+         {Memory::Program, Memory::Data, Memory::Configuration, Memory::ExternalEeprom}) {
         if (!slotMemories(card, slot).has(m)) continue;
-        if (result.read.has(m)) anyRead = true;
-        else if (asked.has(m)) return QStringLiteral("its %1 was not read").arg(memoryName(m));
+        if (result.read.has(m))
+            anyRead = true;
+        else if (asked.has(m))
+            return QStringLiteral("its %1 was not read").arg(memoryName(m));
     }
     return anyRead ? QString() : QStringLiteral("nothing of it was read");
 }
@@ -213,13 +221,19 @@ bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
     boxes.prog = boxes.data = boxes.config = boxes.eep = false;
     for (const QString& raw : list.split(QLatin1Char(','))) {
         const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog")) boxes.prog = true;
-        else if (m == QLatin1String("data")) boxes.data = true;
-        else if (m == QLatin1String("config")) boxes.config = true;
-        else if (m == QLatin1String("eeprom")) boxes.eep = true;
+        if (m == QLatin1String("prog"))
+            boxes.prog = true;
+        else if (m == QLatin1String("data"))
+            boxes.data = true;
+        else if (m == QLatin1String("config"))
+            boxes.config = true;
+        else if (m == QLatin1String("eeprom"))
+            boxes.eep = true;
         else {
-            error = QStringLiteral("--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
-                        .arg(raw);
+            error =
+                QStringLiteral(
+                    "--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
+                    .arg(raw);
             return false;
         }
     }
@@ -228,11 +242,18 @@ bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
 
 // --lock-bits none|1|2|both, --fuse on|off, --mega163 LOCK:FUSELOW:FUSEHIGH.
 bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses, QString& error) {
-    const QString lock = args.options.value(QStringLiteral("lock-bits"), QStringLiteral("both")).toLower();
-    if (lock == QLatin1String("none")) fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;
-    else if (lock == QLatin1String("1")) { fuses.avr.lockBit1 = true; fuses.avr.lockBit2 = false; }
-    else if (lock == QLatin1String("2")) { fuses.avr.lockBit1 = false; fuses.avr.lockBit2 = true; }
-    else if (lock == QLatin1String("both")) fuses.avr.lockBit1 = fuses.avr.lockBit2 = true;
+    const QString lock =
+        args.options.value(QStringLiteral("lock-bits"), QStringLiteral("both")).toLower();
+    if (lock == QLatin1String("none"))
+        fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;
+    else if (lock == QLatin1String("1")) {
+        fuses.avr.lockBit1 = true;
+        fuses.avr.lockBit2 = false;
+    } else if (lock == QLatin1String("2")) {
+        fuses.avr.lockBit1 = false;
+        fuses.avr.lockBit2 = true;
+    } else if (lock == QLatin1String("both"))
+        fuses.avr.lockBit1 = fuses.avr.lockBit2 = true;
     else {
         error = QStringLiteral("--lock-bits takes none, 1, 2 or both, not \"%1\"").arg(lock);
         return false;
@@ -244,7 +265,8 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
     }
     fuses.avr.avrFuse = fuse == QLatin1String("on");
     if (args.options.contains(QStringLiteral("mega163"))) {
-        const QStringList parts = args.options.value(QStringLiteral("mega163")).split(QLatin1Char(':'));
+        const QStringList parts =
+            args.options.value(QStringLiteral("mega163")).split(QLatin1Char(':'));
         bool ok = parts.size() == 3;
         uint8_t bytes[3] = {};
         for (int i = 0; ok && i < 3; ++i) {
@@ -270,7 +292,8 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
 int runAction(const CliArgs& args, int actionCode) {
     if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));
     if (!findDevice(args.card) || !findDevice(args.card)->actions)
-        return usageError(QStringLiteral("no action handles card type %1 (see 'cards')").arg(args.card));
+        return usageError(
+            QStringLiteral("no action handles card type %1 (see 'cards')").arg(args.card));
 
     const bool yes = args.options.contains(QStringLiteral("yes"));
     TerminalHost host(yes);
@@ -321,8 +344,10 @@ int runAction(const CliArgs& args, int actionCode) {
     com.Connect();
     if (!com.linkReady() || guard.interrupted()) {
         view.finishLine();
-        if (guard.interrupted()) std::fputs("kelvano-cli: interrupted\n", stderr);
-        else if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
+        if (guard.interrupted())
+            std::fputs("kelvano-cli: interrupted\n", stderr);
+        else if (host.errorCount() == 0)
+            std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
         return link.finish(guard.interrupted() ? kInterrupted : kFailed);
     }
@@ -361,7 +386,8 @@ int runAction(const CliArgs& args, int actionCode) {
         if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before)
             return link.finish(kFailed);
     }
-    std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n", stderr);
+    std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n",
+               stderr);
     return link.finish(status);
 }
 

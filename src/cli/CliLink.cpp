@@ -33,13 +33,14 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
       simulated_(Session::isSimulatorPort(args.port)),
       usbBackend_(Session::isUsbPort(args.port) ? session_.makeUsbBackend() : nullptr),
       recorder_(clock),
-      recordingUsb_(usbBackend_ ? std::make_unique<RecordingUsbBackend>(*usbBackend_, recorder_) : nullptr),
+      recordingUsb_(usbBackend_ ? std::make_unique<RecordingUsbBackend>(*usbBackend_, recorder_)
+                                : nullptr),
       usb_(recordingUsb_.get()) {
     options.ports = {args.port};
     options.portIndex = 0;
     const QString transcript = args.options.value(QStringLiteral("transcript"));
-    if (!transcript.isEmpty() &&
-        !recorder_.start(transcript, {QStringLiteral("kelvano-cli"), args.card, repeatableCommand()})) {
+    if (!transcript.isEmpty() && !recorder_.start(transcript, {QStringLiteral("kelvano-cli"),
+                                                               args.card, repeatableCommand()})) {
         std::fprintf(stderr, "kelvano-cli: cannot write the transcript %s: %s\n",
                      qPrintable(transcript), qPrintable(recorder_.errorString()));
         transcriptOk_ = false;

@@ -111,9 +111,17 @@ const std::vector<CliCommand>& cliCommands() {
          kBoxOptions + std::vector<const char*>{"load", "memories", "no-warnings", "no-wait",
                                                 "trace", "diff-format"},
          runCompare, compareCommandHelp, "[SLOT=FILE]"},
-        {"job", "run a production job on one or more boxes, or check a job file",
-         {"port", "log", "count"}, runJob, jobCommandsHelp, "run JOB|check JOB"},
-        {"log", "report from a production log", {"log", "csv"}, runLog, logCommandsHelp,
+        {"job",
+         "run a production job on one or more boxes, or check a job file",
+         {"port", "log", "count"},
+         runJob,
+         jobCommandsHelp,
+         "run JOB|check JOB"},
+        {"log",
+         "report from a production log",
+         {"log", "csv"},
+         runLog,
+         logCommandsHelp,
          "summary|export [JOB]"},
     };
     return table;
@@ -217,7 +225,7 @@ QString helpSection(const std::vector<CliCommand>& commands) {
 // The CLI11 application built from the tables: every option on the program itself (so that it
 // may stand before the command), each command's own options on its subcommand.
 class CommandLine {
-  public:
+public:
     CommandLine(const std::vector<CliOption>& options, const std::vector<CliCommand>& commands)
         : app_(
               "Drives the STRAVINEX programmer box and converts memory image files from a "
@@ -255,7 +263,7 @@ class CommandLine {
         return collect(*chosen, args);
     }
 
-  private:
+private:
     struct Sub {
         const CliCommand* command;
         CLI::App* app;

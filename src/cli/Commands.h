@@ -11,15 +11,15 @@ namespace kelvano {
 // it needs and returns the process's exit status (0 success, 1 failure, 2 usage error).
 // Failures print the error box's text to standard error, its '\r' line breaks as new lines.
 struct CliArgs {
-    QString command;                    // cards, dump, convert, info, read, erase, blank, verify, program
-    QString port;                       // --port NAME (the last one given)
-    QStringList ports;                  // every --port NAME, in the order given
-    int card = 10;                      // --card CODE
+    QString command;    // cards, dump, convert, info, read, erase, blank, verify, program
+    QString port;       // --port NAME (the last one given)
+    QStringList ports;  // every --port NAME, in the order given
+    int card = 10;      // --card CODE
     bool cardGiven = false;
-    QList<QPair<int, QString>> loads;   // --load SLOT=FILE, in the order given
-    QList<QPair<int, QString>> saves;   // --save SLOT=FILE, in the order given
-    QMap<QString, QString> options;     // every other option: "--name value" for options that
-                                        // take a value, "--name" (value "1") for flags
+    QList<QPair<int, QString>> loads;  // --load SLOT=FILE, in the order given
+    QList<QPair<int, QString>> saves;  // --save SLOT=FILE, in the order given
+    QMap<QString, QString> options;    // every other option: "--name value" for options that
+                                       // take a value, "--name" (value "1") for flags
     QStringList positional;
 };
 

@@ -15,7 +15,7 @@ namespace {
 
 // The runner's window on a terminal: each new status on a line of its own.
 class CompareView final : public NullActionView {
-  public:
+public:
     void setCaption(const QString& caption) override { caption_ = caption; }
     void setLabel(const QString& text) override {
         if (text == label_) return;
@@ -28,7 +28,7 @@ class CompareView final : public NullActionView {
     }
     std::function<void()> onClose;
 
-  private:
+private:
     QString caption_, label_;
 };
 

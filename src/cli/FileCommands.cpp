@@ -25,11 +25,14 @@ int usageError(const QString& text) {
     return 2;
 }
 
-QString hex(unsigned v, int digits) { return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper(); }
+QString hex(unsigned v, int digits) {
+    return QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
+}
 
 // The selected card and its file module, as the window holds them, without a window.
 struct FileSession {
-    FileSession(const CliArgs& args, bool withGrids) : host(args.options.contains(QStringLiteral("yes"))) {
+    FileSession(const CliArgs& args, bool withGrids)
+        : host(args.options.contains(QStringLiteral("yes"))) {
         devices.DeviceId = args.card;
         // A conversion never shows the grids: building their texts for a large card would
         // cost more than reading and writing the files. Unknown codes fall back to 10.
@@ -70,10 +73,11 @@ int runCards(const CliArgs&) {
     QByteArray out;
     for (const TDeviceEntry& row : catalogue()) {
         // Code 30 has no menu entry and so no display name of its own.
-        const QString name = row.displayName
-                                 ? QString::fromLatin1(row.displayName)
-                                 : QString::fromLatin1(row.controllerCaption) + QStringLiteral(" + ") +
-                                       QString::fromLatin1(row.eepromCaption).remove(QStringLiteral("EEPROM "));
+        const QString name =
+            row.displayName
+                ? QString::fromLatin1(row.displayName)
+                : QString::fromLatin1(row.controllerCaption) + QStringLiteral(" + ") +
+                      QString::fromLatin1(row.eepromCaption).remove(QStringLiteral("EEPROM "));
         out += QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
                    .arg(row.code)
                    .arg(name)
@@ -104,7 +108,8 @@ int runDump(const CliArgs& args) {
             out += k < 3 ? ' ' : '\n';
         }
     } else if (d.DeviceId == 31) {
-        out += "[CONFIG]\nFuseLow=" + hex(d.FuseLow, 2).toLatin1() + "\nFuseHigh=" + hex(d.FuseHigh, 2).toLatin1() +
+        out += "[CONFIG]\nFuseLow=" + hex(d.FuseLow, 2).toLatin1() +
+               "\nFuseHigh=" + hex(d.FuseHigh, 2).toLatin1() +
                "\nLockByte=" + hex(d.LockByte, 2).toLatin1() + '\n';
     }
     writeOut(out);
@@ -112,11 +117,13 @@ int runDump(const CliArgs& args) {
 }
 
 int runConvert(const CliArgs& args) {
-    if (args.loads.isEmpty()) return usageError(QStringLiteral("convert needs at least one --load SLOT=FILE"));
+    if (args.loads.isEmpty())
+        return usageError(QStringLiteral("convert needs at least one --load SLOT=FILE"));
     if (args.saves.isEmpty()) return usageError(QStringLiteral("convert needs --save SLOT=FILE"));
     int filterIndex = 1;  // the save dialog's first file type
     const QString type = args.options.value(QStringLiteral("type"), QStringLiteral("hex"));
-    if (type == QLatin1String("bin")) filterIndex = 2;
+    if (type == QLatin1String("bin"))
+        filterIndex = 2;
     else if (type != QLatin1String("hex"))
         return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"").arg(type));
 

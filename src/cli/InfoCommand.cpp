@@ -45,11 +45,13 @@ int runInfo(const CliArgs& args) {
     const bool ready = com.linkReady();
     if (ready) {
         std::printf("Box: %s\n", qPrintable(view.pane));
-        if (!com.UsbConnected) std::printf("Firmware: %s\n", qPrintable(TCom::firmwareText(com.firmware())));
+        if (!com.UsbConnected)
+            std::printf("Firmware: %s\n", qPrintable(TCom::firmwareText(com.firmware())));
         for (const QString& line : view.debug) std::printf("Debug: %s\n", qPrintable(line));
         std::fflush(stdout);
     } else if (host.errorCount() == 0) {
-        std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n", stderr);
+        std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n",
+                   stderr);
     }
     com.Disconnect();
     return link.finish(ready ? 0 : 1);

@@ -29,7 +29,7 @@ int usage(const QString& text) {
 // A worker's box: the port as kelvano-cli opens it; the simulated box gets an operator who
 // takes out each programmed card and puts in a blank one.
 class CliBoxLink final : public BoxLink {
-  public:
+public:
     CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
                int card)
         : link_(host, clock, view, options, boxArgs(port, card)) {
@@ -37,7 +37,7 @@ class CliBoxLink final : public BoxLink {
     }
     TCom& com() override { return link_.com(); }
 
-  private:
+private:
     static CliArgs boxArgs(const QString& port, int card) {
         CliArgs args;
         args.port = port;
@@ -63,7 +63,7 @@ QString statusLine(int box, const WorkerStatus& s) {
 
 // One status line per box: redrawn in place on a terminal, printed when it changes otherwise.
 class StatusPrinter {
-  public:
+public:
     explicit StatusPrinter(bool terminal) : terminal_(terminal) {}
     void show(const QList<WorkerStatus>& all) {
         QStringList lines;
@@ -84,7 +84,7 @@ class StatusPrinter {
         std::fflush(stdout);
     }
 
-  private:
+private:
     bool terminal_;
     int drawn_ = 0;
     QStringList last_;

@@ -24,7 +24,8 @@ void TerminalHost::showError(const QString& text) {
 }
 
 bool TerminalHost::askOkAbort(const QString& caption, const QString& text) {
-    const QByteArray msg = (caption + QStringLiteral(": ") + toTerminalText(text).trimmed()).toLocal8Bit();
+    const QByteArray msg =
+        (caption + QStringLiteral(": ") + toTerminalText(text).trimmed()).toLocal8Bit();
     std::fprintf(stderr, "%s\n", msg.constData());
     if (yes_) {
         std::fputs("-> OK (--yes)\n", stderr);

@@ -15,7 +15,7 @@ namespace kelvano {
 // step, so that the commands that change buffers need not know about it. Each buffer also
 // carries the name of the file it came from and whether it was edited since.
 class BufferHistory {
-  public:
+public:
     struct Origin {
         QString file;
         bool edited = false;
@@ -45,7 +45,7 @@ class BufferHistory {
     Origin& origin(int grid) { return origins_[static_cast<size_t>(grid)]; }
     const Origin& origin(int grid) const { return origins_[static_cast<size_t>(grid)]; }
 
-  private:
+private:
     struct Range {
         int grid = 0;
         int first = 0;

@@ -12,15 +12,14 @@ const QStringList& pic876CodeProtectItems() {
 }
 const QStringList& mega163OscillatorItems() {
     static const QStringList items{
-        "0: Ext.Clk, fast", "1: Ext.Clk, BOD",   "2: Int RC, slow ",  "3: Int RC, fast ",
-        "4: Int RC, BOD",   "5: Ext RC, slow",   "6: Ext RC, fast",   "7: Ext RC, BOD",
-        "8: Ext LF Crystal", "9: Ext LF Crystal", "10: Xtal, slow",   "11: Xtal, fast",
-        "12: Xtal, BOD",    "13: Res/Ext, slow", "14: Res/Ext, fast", "15: Res/Ext, BOD"};
+        "0: Ext.Clk, fast",  "1: Ext.Clk, BOD",   "2: Int RC, slow ",  "3: Int RC, fast ",
+        "4: Int RC, BOD",    "5: Ext RC, slow",   "6: Ext RC, fast",   "7: Ext RC, BOD",
+        "8: Ext LF Crystal", "9: Ext LF Crystal", "10: Xtal, slow",    "11: Xtal, fast",
+        "12: Xtal, BOD",     "13: Res/Ext, slow", "14: Res/Ext, fast", "15: Res/Ext, BOD"};
     return items;
 }
 const QStringList& mega163BootSizeItems() {
-    static const QStringList items{"0: 1024 Words", "1: 512 Words", "2: 256 Words",
-                                   "3: 128 Words"};
+    static const QStringList items{"0: 1024 Words", "1: 512 Words", "2: 256 Words", "3: 128 Words"};
     return items;
 }
 const QStringList& mega161OscillatorItems() {
@@ -122,13 +121,17 @@ void ReadMega163Page(TDevices& d, const FuseModel& m) {
 }
 
 void RefreshPicPage(const TDevices& d, FuseModel& m) {
-    if (isPic876(d.DeviceId)) RefreshPic876Page(d, m);
-    else RefreshPic84Page(d, m);
+    if (isPic876(d.DeviceId))
+        RefreshPic876Page(d, m);
+    else
+        RefreshPic84Page(d, m);
 }
 
 void ReadPicPage(TDevices& d, const FuseModel& m) {
-    if (isPic876(d.DeviceId)) ReadPic876Page(d, m);
-    else ReadPic84Page(d, m);
+    if (isPic876(d.DeviceId))
+        ReadPic876Page(d, m);
+    else
+        ReadPic84Page(d, m);
 }
 
 bool eCfgKeyAccepted(QChar key) {

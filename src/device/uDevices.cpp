@@ -48,9 +48,12 @@ QString columnHeader(ViewMode mode) {
 
 QString DumpGrid::header(int column) const {
     switch (column) {
-        case 0: return QStringLiteral("ADR");
-        case 1: return columnHeader(mode_);
-        default: return QStringLiteral("ASCII");
+        case 0:
+            return QStringLiteral("ADR");
+        case 1:
+            return columnHeader(mode_);
+        default:
+            return QStringLiteral("ASCII");
     }
 }
 
@@ -126,50 +129,46 @@ void DumpGrid::show(const TBufArray& buffer, ViewMode mode, Host* host) {
 const std::vector<TDeviceEntry>& catalogue() {
     static const std::vector<TDeviceEntry> rows = {
         {15, 1, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048,
-         FusePage::CfgPic, nullptr, "PICLOAD",
-         CardFamily::Pic, EepromAccess::Loader, true, 0, 0, 0x0001},
+         FusePage::CfgPic, nullptr, "PICLOAD", CardFamily::Pic, EepromAccess::Loader, true, 0, 0,
+         0x0001},
         {10, 2, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048,
-         FusePage::CfgPic, nullptr, nullptr,
-         CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
+         FusePage::CfgPic, nullptr, nullptr, CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
         {13, 3, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", 1024, 64, 8192,
-         FusePage::CfgPic, nullptr, nullptr,
-         CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
+         FusePage::CfgPic, nullptr, nullptr, CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
         {14, 4, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", 1024, 64, 32768,
-         FusePage::CfgPic, nullptr, nullptr,
-         CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
+         FusePage::CfgPic, nullptr, nullptr, CardFamily::Pic, EepromAccess::Direct, true, 0, 0, 0},
         {11, 5, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", 8192, 256, 8192,
-         FusePage::CfgDs9, nullptr, "DS9LOAD",
-         CardFamily::Pic, EepromAccess::Loader, true, 0, 0, 0x0D09},
+         FusePage::CfgDs9, nullptr, "DS9LOAD", CardFamily::Pic, EepromAccess::Loader, true, 0, 0,
+         0x0D09},
         {12, 6, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", 8192, 256, 32768,
-         FusePage::CfgDs9, nullptr, "DS9LOAD",
-         CardFamily::Pic, EepromAccess::Loader, true, 0, 0, 0x0D09},
+         FusePage::CfgDs9, nullptr, "DS9LOAD", CardFamily::Pic, EepromAccess::Loader, true, 0, 0,
+         0x0D09},
         {22, 7, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", 1024, 128, 2048,
-         FusePage::CfgAvr, "FSTRT", "AVRLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9102, 0, 0},
+         FusePage::CfgAvr, "FSTRT", "AVRLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9102, 0, 0},
         {23, 8, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", 1024, 128, 2048,
-         FusePage::CfgAvr, "RCEN", "AVRLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9103, 0, 0},
+         FusePage::CfgAvr, "RCEN", "AVRLOAD", CardFamily::Avr, EepromAccess::Loader, true, 0x1E9103,
+         0, 0},
         {21, 9, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", 4096, 512, 8192,
-         FusePage::CfgAvr, "FSTRT", "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9303, 0, 0},
+         FusePage::CfgAvr, "FSTRT", "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9303, 0, 0},
         {20, 10, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", 4096, 512, 8192,
-         FusePage::CfgAvr, nullptr, "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9301, 0, 0},
+         FusePage::CfgAvr, nullptr, "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9301, 0, 0},
         {24, 11, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", 4096, 512, 16384,
-         FusePage::CfgAvr, nullptr, "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9301, 0, 0},
+         FusePage::CfgAvr, nullptr, "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9301, 0, 0},
         {25, 12, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", 4096, 512, 32768,
-         FusePage::CfgAvr, nullptr, "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9301, 0, 0},
+         FusePage::CfgAvr, nullptr, "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9301, 0, 0},
         {26, 13, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", 4096, 512, 65536,
-         FusePage::CfgAvr, nullptr, "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9301, 0, 0},
+         FusePage::CfgAvr, nullptr, "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9301, 0, 0},
         {31, 14, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", 8192, 512, 32768,
-         FusePage::cfgMega163, nullptr, "FUNLOAD",
-         CardFamily::Avr, EepromAccess::Loader, true, 0x1E9402, 64, 0},
+         FusePage::cfgMega163, nullptr, "FUNLOAD", CardFamily::Avr, EepromAccess::Loader, true,
+         0x1E9402, 64, 0},
         {30, 0, nullptr, "ATMega161", "EEPROM 24C64", 8192, 512, 8192, FusePage::cfgMega161,
-         nullptr, nullptr,
-         CardFamily::Avr, EepromAccess::None, false, 0, 0, 0},
+         nullptr, nullptr, CardFamily::Avr, EepromAccess::None, false, 0, 0, 0},
     };
     return rows;
 }
@@ -188,12 +187,18 @@ std::vector<MenuLine> devicesMenuLines() {
         // Separators fall between the groups of the menu: 16F84 cards, 16F876 cards,
         // AT90S2323/2343 cards, the AT90S8535 card, the AT90S8515 cards, the ATmega163 card.
         int key = 0;
-        if (isPic84(row.code)) key = 1;
-        else if (isPic876(row.code)) key = 2;
-        else if (row.code == 22 || row.code == 23) key = 3;
-        else if (row.code == 21) key = 4;
-        else if (row.code == 20 || (row.code >= 24 && row.code <= 26)) key = 5;
-        else key = 6;
+        if (isPic84(row.code))
+            key = 1;
+        else if (isPic876(row.code))
+            key = 2;
+        else if (row.code == 22 || row.code == 23)
+            key = 3;
+        else if (row.code == 21)
+            key = 4;
+        else if (row.code == 20 || (row.code >= 24 && row.code <= 26))
+            key = 5;
+        else
+            key = 6;
         if (previousFamilyKey != -1 && key != previousFamilyKey)
             lines.push_back({0, QStringLiteral("-")});
         previousFamilyKey = key;
@@ -263,10 +268,17 @@ void TDevices::ApplyBuffers(Host* host, bool layoutGrids) {
 
 void TDevices::showGrid(int tag, Host* host) {
     switch (tag) {
-        case 1: ShowBuffer(ProgBuf, pGrid, progView(), host); break;
-        case 2: ShowBuffer(DataBuf, dGrid, ViewMode::Bytes16, host); break;
-        case 3: ShowBuffer(EepBuf, eGrid, ViewMode::Bytes16, host); break;
-        default: break;
+        case 1:
+            ShowBuffer(ProgBuf, pGrid, progView(), host);
+            break;
+        case 2:
+            ShowBuffer(DataBuf, dGrid, ViewMode::Bytes16, host);
+            break;
+        case 3:
+            ShowBuffer(EepBuf, eGrid, ViewMode::Bytes16, host);
+            break;
+        default:
+            break;
     }
 }
 

@@ -41,9 +41,9 @@ void ResizeFill(TBufArray& buffer, int max, uint32_t value);
 
 enum class ViewMode { Bytes16, PicWords8, AvrWords8 };
 
-QString HexByte(unsigned v);   // "41 "
-QString HexWord(unsigned v);   // "3FFF  "
-QString AsciiChar(unsigned v); // 0x20..0x7C as is, everything else "."
+QString HexByte(unsigned v);    // "41 "
+QString HexWord(unsigned v);    // "3FFF  "
+QString AsciiChar(unsigned v);  // 0x20..0x7C as is, everything else "."
 
 int elementsPerRow(ViewMode mode);  // 16 or 8
 QString columnHeader(ViewMode mode);
@@ -77,8 +77,8 @@ public:
     void show(const TBufArray& buffer, ViewMode mode, Host* host = nullptr);
 
 signals:
-    void layoutReset();                    // after setup: row count and addresses changed
-    void rowsChanged(int first, int last); // after show (data rows, 0-based)
+    void layoutReset();                     // after setup: row count and addresses changed
+    void rowsChanged(int first, int last);  // after show (data rows, 0-based)
     void fitRowsChanged();
 
 private:
@@ -110,8 +110,8 @@ enum class EepromAccess {
 
 struct TDeviceEntry {
     int code;
-    int menuPosition;         // 0: not in the Devices menu (code 30)
-    const char* displayName;  // menu caption and DevPane text; nullptr for code 30
+    int menuPosition;               // 0: not in the Devices menu (code 30)
+    const char* displayName;        // menu caption and DevPane text; nullptr for code 30
     const char* controllerCaption;  // caption of memory page Pg1
     const char* eepromCaption;      // caption of memory page Pg2
     int flashWords;
@@ -124,10 +124,10 @@ struct TDeviceEntry {
     // What the actions need to know of the card.
     CardFamily family;
     EepromAccess eeprom;
-    bool actions;                // false: no action handles the card (the ATmega161 row)
-    uint32_t avrSignature;       // the signature its AVR controller answers; 0 for a PIC
-    int flashPageWords;          // flash written in pages of this many words; 0: word by word
-    uint16_t loaderConfigWord;   // PIC loader cards: configuration word set after the loader
+    bool actions;               // false: no action handles the card (the ATmega161 row)
+    uint32_t avrSignature;      // the signature its AVR controller answers; 0 for a PIC
+    int flashPageWords;         // flash written in pages of this many words; 0: word by word
+    uint16_t loaderConfigWord;  // PIC loader cards: configuration word set after the loader
 
     bool pic() const { return family == CardFamily::Pic; }
     bool avr() const { return family == CardFamily::Avr; }
@@ -153,7 +153,7 @@ std::vector<MenuLine> devicesMenuLines();
 
 // Code groups.
 inline bool isPicCode(int c) { return c >= 10 && c <= 15; }
-inline bool isAvrCode(int c) { return c >= 20 && c <= 31; }          // texts, slots, views
+inline bool isAvrCode(int c) { return c >= 20 && c <= 31; }  // texts, slots, views
 inline bool isAvrSized(int c) { return (c >= 20 && c <= 26) || c == 30 || c == 31; }
 inline bool isPic84(int c) { return c == 10 || c == 13 || c == 14 || c == 15; }
 inline bool isPic876(int c) { return c == 11 || c == 12; }
@@ -162,7 +162,9 @@ inline bool hasAvrFuseBox(int c) { return c >= 21 && c <= 23; }
 inline bool isPicDirect(int c) { return c == 10 || c == 13 || c == 14; }
 inline bool isPicLoader(int c) { return c == 11 || c == 12 || c == 15; }
 inline bool isAvrAction(int c) { return (c >= 20 && c <= 26) || c == 31; }
-inline bool eepCouplingApplies(int c) { return c == 11 || c == 12 || c == 15 || (c >= 20 && c <= 31); }
+inline bool eepCouplingApplies(int c) {
+    return c == 11 || c == 12 || c == 15 || (c >= 20 && c <= 31);
+}
 
 // Hint texts of the open and save actions by family (caption = hint + "...").
 // slot 1..3; an empty text means the action is hidden.

@@ -118,8 +118,8 @@ int TFileIo::WriteBinFile() {
     }
     if (length > kImageSize) length = kImageSize;
 
-    const int error = replaceFile(
-        FileName, QByteArray(reinterpret_cast<const char*>(Image.data()), static_cast<qsizetype>(length)));
+    const int error = replaceFile(FileName, QByteArray(reinterpret_cast<const char*>(Image.data()),
+                                                       static_cast<qsizetype>(length)));
     if (error) ShowIoError(error);
     return error;
 }

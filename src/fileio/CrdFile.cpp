@@ -29,10 +29,14 @@ int hexToken(const QString& token, bool mustFitByte) {
     for (const QChar c : token) {
         const char16_t u = c.unicode();
         int d;
-        if (u >= '0' && u <= '9') d = u - '0';
-        else if (u >= 'A' && u <= 'F') d = u - 'A' + 10;
-        else if (u >= 'a' && u <= 'f') d = u - 'a' + 10;
-        else return -1;
+        if (u >= '0' && u <= '9')
+            d = u - '0';
+        else if (u >= 'A' && u <= 'F')
+            d = u - 'A' + 10;
+        else if (u >= 'a' && u <= 'f')
+            d = u - 'a' + 10;
+        else
+            return -1;
         v = v << 4 | d;
         if (mustFitByte && v > 0xFF) return -1;
         v &= 0xFF;
@@ -58,7 +62,8 @@ struct Layout {
 Layout splitLayout(const QString& line) {
     Layout l;
     QString rest = line;
-    while (!rest.isEmpty()) l.tokens.append(TStringCollection::NextToken(QStringLiteral(" "), rest));
+    while (!rest.isEmpty())
+        l.tokens.append(TStringCollection::NextToken(QStringLiteral(" "), rest));
     return l;
 }
 
@@ -161,14 +166,18 @@ int TFileIo::ReadCrdFile() {
         for (int j = 0; j < chosen->tokens.size(); ++j) {
             const unsigned b = j < count ? static_cast<unsigned>(bytes[static_cast<size_t>(j)]) : 0;
             const QString& t = chosen->tokens.at(j);
-            if (t == QLatin1String("LO")) address = (address & 0xFF00) | b;
-            else if (t == QLatin1String("HI")) address = (address & 0x00FF) | b << 8;
+            if (t == QLatin1String("LO"))
+                address = (address & 0xFF00) | b;
+            else if (t == QLatin1String("HI"))
+                address = (address & 0x00FF) | b << 8;
         }
         const int first = static_cast<int>(chosen->tokens.size());
         if (count > first) {
-            if (address + static_cast<unsigned>(count - first) > kImageSize) return kCrdAddressRange;
+            if (address + static_cast<unsigned>(count - first) > kImageSize)
+                return kCrdAddressRange;
             for (int j = first; j < count; ++j)
-                Image[address + static_cast<unsigned>(j - first)] = static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
+                Image[address + static_cast<unsigned>(j - first)] =
+                    static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
         }
     }
     if (lines.error()) {

@@ -38,7 +38,8 @@ constexpr int kLinesPerPump = 64;
 
 const char kDigits[] = "0123456789ABCDEF";
 inline void putHex(QByteArray& s, unsigned v, int digits) {
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) s.append(kDigits[(v >> shift) & 0xF]);
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        s.append(kDigits[(v >> shift) & 0xF]);
 }
 }  // namespace
 

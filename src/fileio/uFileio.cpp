@@ -15,7 +15,9 @@ const QLatin1String kCrdTypes(".crd");
 
 // An extension selects a format when it occurs in the format's list, so ".h" or ".ee" are
 // Intel HEX too; an empty extension selects nothing.
-bool selects(QLatin1String types, const QString& ext) { return !ext.isEmpty() && QString(types).contains(ext); }
+bool selects(QLatin1String types, const QString& ext) {
+    return !ext.isEmpty() && QString(types).contains(ext);
+}
 
 // Marks the module busy for one load or save. The HEX reader and the grid redraws let window
 // events run, and one of them could start another load on the same image.
@@ -57,28 +59,40 @@ void TFileIo::ReportLoadError(int code) {
     const QString file = QStringLiteral("File: ") + FileName + QStringLiteral("\r\r");
     const QString line = QString::number(LineNo) + QLatin1Char('\r') + LineText + QLatin1Char('\r');
     if (code == kHexNoRecords) {
-        ShowError(file + QStringLiteral("No data or end record in Hexfile (%1 lines read)").arg(LineNo));
+        ShowError(file +
+                  QStringLiteral("No data or end record in Hexfile (%1 lines read)").arg(LineNo));
         return;
     }
     if (code >= 260 && code <= 279) {
         QString reason;
         switch (code) {
-            case kHexIllegalChar: reason = QStringLiteral("Illegal character"); break;
-            case kHexWrongLength: reason = QStringLiteral("Wrong length"); break;
-            case kHexWrongChecksum: reason = QStringLiteral("Wrong checksum"); break;
-            case kHexAddressRange: reason = QStringLiteral("Address out of range"); break;
-            default: break;
+            case kHexIllegalChar:
+                reason = QStringLiteral("Illegal character");
+                break;
+            case kHexWrongLength:
+                reason = QStringLiteral("Wrong length");
+                break;
+            case kHexWrongChecksum:
+                reason = QStringLiteral("Wrong checksum");
+                break;
+            case kHexAddressRange:
+                reason = QStringLiteral("Address out of range");
+                break;
+            default:
+                break;
         }
         ShowError(file + QStringLiteral("Error in Hexfile, Line #") + line + QLatin1Char('(') +
                   reason + QLatin1Char(')'));
         return;
     }
     switch (code) {
-        case kFileTypeError: ShowError(QStringLiteral("File type error!")); return;
+        case kFileTypeError:
+            ShowError(QStringLiteral("File type error!"));
+            return;
         case kCrdIllegalChar:
         case kCrdLineTooLong:
         case kCrdAddressRange: {
-            const char* reason = code == kCrdIllegalChar  ? "Illegal character"
+            const char* reason = code == kCrdIllegalChar   ? "Illegal character"
                                  : code == kCrdLineTooLong ? "Line too long"
                                                            : "Address out of range";
             ShowError(file + QStringLiteral("Error in CRD-file, Line #") + line + QLatin1Char('(') +
@@ -97,7 +111,8 @@ void TFileIo::ReportLoadError(int code) {
         case kFileBusy:
             ShowError(QStringLiteral("A file is still being loaded or saved."));
             return;
-        default: return;  // success, or already shown by the reader
+        default:
+            return;  // success, or already shown by the reader
     }
 }
 
@@ -134,9 +149,11 @@ bool TFileIo::copyImageToSlot(int slot) {
 
     if (isPicCode(code)) {
         if (slot == 1) {
-            for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = word(2 * int64_t{w}) & 0x3FFF;
+            for (int w = 0; w < d.ProgBuf.length(); ++w)
+                d.ProgBuf[w] = word(2 * int64_t{w}) & 0x3FFF;
             redraw(1);
-            for (int e = 0; e < d.DataBuf.length(); ++e) d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
+            for (int e = 0; e < d.DataBuf.length(); ++e)
+                d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
             redraw(2);
             if (d.IdBuf.length() < 4) ResizeFill(d.IdBuf, 4, 0x000F);
             for (int k = 0; k < 4; ++k) d.IdBuf[k] = word(0x4000 + 2 * k) & 0x0F;
@@ -198,8 +215,10 @@ bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {
     FileName = name;
     QString ext = Extension(name);
     if (ext.isEmpty()) {
-        if (filterIndex == 1) ext = QStringLiteral(".hex");
-        else if (filterIndex == 2) ext = QStringLiteral(".bin");
+        if (filterIndex == 1)
+            ext = QStringLiteral(".hex");
+        else if (filterIndex == 2)
+            ext = QStringLiteral(".bin");
         FileName += ext;
     }
 
@@ -207,17 +226,23 @@ bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {
     const TBufArray* buf = nullptr;
     uint8_t mode = 0;
     if (isPicCode(d.DeviceId)) {
-        if (slot == 1) buf = &d.ProgBuf, mode = 1;
-        else if (slot == 2) buf = &d.EepBuf, mode = 0;
+        if (slot == 1)
+            buf = &d.ProgBuf, mode = 1;
+        else if (slot == 2)
+            buf = &d.EepBuf, mode = 0;
         ReadPicPage(d, fuses_);
     } else if (isAvrSized(d.DeviceId)) {
-        if (slot == 1) buf = &d.ProgBuf, mode = 2;
-        else if (slot == 2) buf = &d.DataBuf, mode = 0;
-        else if (slot == 3) buf = &d.EepBuf, mode = 0;
+        if (slot == 1)
+            buf = &d.ProgBuf, mode = 2;
+        else if (slot == 2)
+            buf = &d.DataBuf, mode = 0;
+        else if (slot == 3)
+            buf = &d.EepBuf, mode = 0;
     }
     // Writing whatever buffer an earlier save chose would put the wrong memory in the file.
     if (!buf || buf->isEmpty()) {
-        ShowError(QStringLiteral("Nothing to save: this card type has no memory for file %1.").arg(slot));
+        ShowError(
+            QStringLiteral("Nothing to save: this card type has no memory for file %1.").arg(slot));
         return false;
     }
     SaveBuf = buf;

@@ -15,20 +15,20 @@ class MainView;
 // error codes (errno) of a failed open or read; the reader has already shown "I/O-Error #".
 enum LoadResult : int {
     kLoadOk = 0,
-    kCrdUnknownFormat = 256,   // the reader has shown "Unknown CRD-Format!"
+    kCrdUnknownFormat = 256,  // the reader has shown "Unknown CRD-Format!"
     kHexIllegalChar = 260,
     kHexWrongLength = 261,
     kHexWrongChecksum = 262,
-    kHexAddressRange = 263,    // a data record runs past 0xFFFF, or a non-zero address base
-    kHexNoRecords = 264,       // neither a data nor an end record in the file (LineNo: lines read)
+    kHexAddressRange = 263,  // a data record runs past 0xFFFF, or a non-zero address base
+    kHexNoRecords = 264,     // neither a data nor an end record in the file (LineNo: lines read)
     kFileTypeError = 280,
-    kObjBadRecordLength = 285, // record length outside 5..10
-    kObjAddressRange = 286,    // a word address whose bytes lie past 0xFFFF
-    kCrdIllegalChar = 291,     // a token is not a hexadecimal number
-    kCrdNoData = 292,          // the dump holds no data line
-    kCrdLineTooLong = 293,     // more than 256 bytes on one line
-    kCrdAddressRange = 294,    // a block runs past 0xFFFF
-    kFileBusy = 299,           // another load or save is still running
+    kObjBadRecordLength = 285,  // record length outside 5..10
+    kObjAddressRange = 286,     // a word address whose bytes lie past 0xFFFF
+    kCrdIllegalChar = 291,      // a token is not a hexadecimal number
+    kCrdNoData = 292,           // the dump holds no data line
+    kCrdLineTooLong = 293,      // more than 256 bytes on one line
+    kCrdAddressRange = 294,     // a block runs past 0xFFFF
+    kFileBusy = 299,            // another load or save is still running
 };
 
 // The file module: one 65,536-byte staging image that every reader fills and the binary
@@ -57,12 +57,12 @@ public:
 
     static constexpr int kImageSize = 0x10000;
 
-    QString FileName;   // file being read or written
-    QString LineText;   // last line read by a text reader
-    int32_t LineNo = 0; // line counter of the text readers
+    QString FileName;                    // file being read or written
+    QString LineText;                    // last line read by a text reader
+    int32_t LineNo = 0;                  // line counter of the text readers
     const TBufArray* SaveBuf = nullptr;  // the buffer the writers write (one of Devices')
     uint8_t SaveMode = 0;                // 0 byte buffer, 1 PIC program image, 2 AVR program
-    QString CrdPath;    // the optional layout file of the card dump reader ("kelvano.crd")
+    QString CrdPath;  // the optional layout file of the card dump reader ("kelvano.crd")
     // Kept last so that an overrun would leave the object (and be caught by the sanitizers)
     // instead of silently changing the fields above.
     std::array<uint8_t, kImageSize> Image{};
@@ -115,8 +115,9 @@ private:
     bool copyImageToSlot(int slot);
     void redraw(int grid);
     void fillImage() { Image.fill(0xFF); }
-    uint8_t img(int64_t i) const { return i >= 0 && i < kImageSize ? Image[static_cast<size_t>(i)] : 0xFF; }
-
+    uint8_t img(int64_t i) const {
+        return i >= 0 && i < kImageSize ? Image[static_cast<size_t>(i)] : 0xFF;
+    }
 };
 
 // The card dump reader's string helper.

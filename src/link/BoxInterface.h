@@ -13,11 +13,11 @@ class TCom;
 // the box.
 enum class BoxMode : uint8_t {
     Idle = 0,
-    PicErase = 1,     // the PIC bulk erase (picBulkErase) is accepted
-    Pic = 2,          // PIC programming, the address counter at 0
-    DirectEeprom = 3, // the box talks to the card's EEPROM itself
-    Loader = 4,       // the box relays to a loader running in the card's controller
-    Avr = 5,          // AVR serial programming
+    PicErase = 1,      // the PIC bulk erase (picBulkErase) is accepted
+    Pic = 2,           // PIC programming, the address counter at 0
+    DirectEeprom = 3,  // the box talks to the card's EEPROM itself
+    Loader = 4,        // the box relays to a loader running in the card's controller
+    Avr = 5,           // AVR serial programming
 };
 
 // What a link may or may not carry. Asked before an action starts, so that an action the link
@@ -104,8 +104,8 @@ public:
     virtual BoxReply picLoad(bool dataMemory, uint16_t word) = 0;
     // Reads the location at the counter. good: four hex digits.
     virtual BoxReply picRead(bool dataMemory) = 0;
-    virtual void picIncrement() = 0;       // the counter moves to the next location
-    virtual void picToConfiguration() = 0; // the counter moves to the first ID location
+    virtual void picIncrement() = 0;        // the counter moves to the next location
+    virtual void picToConfiguration() = 0;  // the counter moves to the first ID location
     // The bulk erase (in the PicErase mode). good: answered and not refused.
     virtual BoxReply picBulkErase() = 0;
 

@@ -13,7 +13,9 @@ public:
 
     bool supports(BoxFeature f) const override { return box().supports(f); }
     CardPoll pollCard() override { return box().pollCard(); }
-    void display(Field f, const QByteArray& four, bool quick) override { box().display(f, four, quick); }
+    void display(Field f, const QByteArray& four, bool quick) override {
+        box().display(f, four, quick);
+    }
     BoxReply setMode(BoxMode mode) override { return box().setMode(mode); }
     void closeAction() override { box().closeAction(); }
     BoxReply avrInstruction(AvrInstruction in) override { return box().avrInstruction(in); }
@@ -24,7 +26,9 @@ public:
     void picToConfiguration() override { box().picToConfiguration(); }
     BoxReply picBulkErase() override { return box().picBulkErase(); }
     BoxReply eepromRead(int a, bool wide) override { return box().eepromRead(a, wide); }
-    BoxReply eepromWrite(int a, uint8_t b, bool wide) override { return box().eepromWrite(a, b, wide); }
+    BoxReply eepromWrite(int a, uint8_t b, bool wide) override {
+        return box().eepromWrite(a, b, wide);
+    }
     BoxReply loaderRead(int a) override { return box().loaderRead(a); }
     BoxReply loaderWrite(int a, uint8_t b) override { return box().loaderWrite(a, b); }
     bool loaderImage(const QString& name, QByteArray& image) const override {

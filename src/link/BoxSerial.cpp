@@ -19,10 +19,14 @@ bool hexValue(const QByteArray& reply, int digits, int& value) {
     int v = 0;
     for (char c : reply) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return false;
         v = v * 16 + d;
     }
     value = v;
@@ -49,8 +53,10 @@ BoxReply BoxSerial::exchange(const QByteArray& command, int wait, int digits) {
     BoxReply r;
     r.answered = com_.Transact(command, reply, wait) != -1;
     r.text = QString::fromLatin1(reply);
-    if (digits > 0) r.good = hexValue(reply, digits, r.value);
-    else r.good = r.answered;
+    if (digits > 0)
+        r.good = hexValue(reply, digits, r.value);
+    else
+        r.good = r.answered;
     return r;
 }
 
@@ -124,13 +130,16 @@ BoxReply BoxSerial::eepromRead(int address, bool wide) {
 BoxReply BoxSerial::eepromWrite(int address, uint8_t byte, bool wide) {
     QByteArray reply;
     BoxReply r;
-    const int length = com_.Transact((wide ? "w" : "W") + hex(unsigned(address), 4) + hex(byte, 2), reply, 50);
+    const int length =
+        com_.Transact((wide ? "w" : "W") + hex(unsigned(address), 4) + hex(byte, 2), reply, 50);
     r.answered = length != -1;
     r.good = length == 0;
     return r;
 }
 
-BoxReply BoxSerial::loaderRead(int address) { return exchange("Q" + hex(unsigned(address), 4), 50, 2); }
+BoxReply BoxSerial::loaderRead(int address) {
+    return exchange("Q" + hex(unsigned(address), 4), 50, 2);
+}
 
 BoxReply BoxSerial::loaderWrite(int address, uint8_t byte) {
     return exchange("X" + hex(unsigned(address), 4) + hex(byte, 2), 100, 2);

@@ -14,8 +14,8 @@ QString hex2(unsigned v) { return QString::number(v & 0xFF, 16).toUpper().rightJ
 bool BoxUsb::supports(BoxFeature feature) const { return feature == BoxFeature::AvrInstructions; }
 
 bool BoxUsb::hasPacket(AvrInstruction in) {
-    if (in.b1 == 0x4C || in.b1 == 0x50) return false;       // page write, fuse low read
-    if (in.b1 == 0x58 && in.b2 == 0x08) return false;       // fuse high read
+    if (in.b1 == 0x4C || in.b1 == 0x50) return false;  // page write, fuse low read
+    if (in.b1 == 0x58 && in.b2 == 0x08) return false;  // fuse high read
     if (in.b1 == 0xAC && (in.b2 == 0xE0 || in.b2 == 0xA0 || in.b2 == 0xA8)) return false;
     return true;
 }

@@ -64,7 +64,8 @@ bool LibusbBackend::readPipes() {
         const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
         for (int e = 0; e < alt.bNumEndpoints && int(pipes_.size()) < kMaxPipes; ++e) {
             const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-            if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+            if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK)
+                continue;
             pipes_.push_back({ep.bEndpointAddress, ep.wMaxPacketSize});
         }
     }
@@ -100,7 +101,9 @@ bool LibusbBackend::stringDescriptor(int index, int length, QByteArray& out) {
     if (!handle_ || index < 0 || index > 255 || length <= 0 || length > 255) return false;
     unsigned char buf[255];
     const int r = libusb_control_transfer(
-        handle_, uint8_t(int(LIBUSB_ENDPOINT_IN) | int(LIBUSB_REQUEST_TYPE_STANDARD) | int(LIBUSB_RECIPIENT_DEVICE)),
+        handle_,
+        uint8_t(int(LIBUSB_ENDPOINT_IN) | int(LIBUSB_REQUEST_TYPE_STANDARD) |
+                int(LIBUSB_RECIPIENT_DEVICE)),
         LIBUSB_REQUEST_GET_DESCRIPTOR, uint16_t((LIBUSB_DT_STRING << 8) | index), 0, buf,
         uint16_t(length), unsigned(timeoutMs_));
     if (r < 0) return false;
@@ -124,7 +127,8 @@ int LibusbBackend::bulkRead(int pipe, uint8_t* buffer, int capacity) {
 }
 
 int LibusbBackend::bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) {
-    if (!handle_ || pipe < 0 || size_t(pipe) >= pipes_.size() || !buffer || capacity <= 0) return -1;
+    if (!handle_ || pipe < 0 || size_t(pipe) >= pipes_.size() || !buffer || capacity <= 0)
+        return -1;
     const uint8_t ep = pipes_[size_t(pipe)].address;
     if (!(ep & LIBUSB_ENDPOINT_IN)) return -1;
     int done = 0;

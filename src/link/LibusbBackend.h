@@ -27,7 +27,9 @@ public:
     // The ids looked for, the built-in ones first.
     const QList<UsbId>& knownIds() const { return ids_; }
     static QList<UsbId> defaultIds();
-    bool isKnown(uint16_t vendor, uint16_t product) const { return ids_.contains(UsbId{vendor, product}); }
+    bool isKnown(uint16_t vendor, uint16_t product) const {
+        return ids_.contains(UsbId{vendor, product});
+    }
 
     // Time-out of every bulk and control transfer (default 2000 ms).
     void setTimeoutMs(int ms) { timeoutMs_ = ms > 0 ? ms : 1; }

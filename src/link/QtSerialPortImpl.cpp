@@ -1,7 +1,5 @@
 #include "link/QtSerialPortImpl.h"
 
-#include <QSocketNotifier>
-
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -10,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -31,10 +30,14 @@ bool isPtyDevice(int fd) {
 
 int openErrorCode(QSerialPort::SerialPortError error) {
     switch (error) {
-        case QSerialPort::DeviceNotFoundError: return ENOENT;
-        case QSerialPort::PermissionError: return EACCES;
-        case QSerialPort::OpenError: return EBUSY;
-        default: return errno != 0 ? errno : EIO;
+        case QSerialPort::DeviceNotFoundError:
+            return ENOENT;
+        case QSerialPort::PermissionError:
+            return EACCES;
+        case QSerialPort::OpenError:
+            return EBUSY;
+        default:
+            return errno != 0 ? errno : EIO;
     }
 }
 
@@ -94,7 +97,7 @@ void QtSerialPortImpl::open(const QString& name, int baud) {
 
 void QtSerialPortImpl::askLowLatency() {
     remark_.clear();
-    serial_struct serial {};
+    serial_struct serial{};
     int code = 0;
     if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) {
         code = errno;

@@ -8,10 +8,10 @@ namespace kelvano {
 namespace {
 
 constexpr int kBaud = 115200;
-constexpr int kPromptWait = 50;      // 150 ms per byte of a prompt line
-constexpr int kSyncWait = 5;         // 15 ms per byte while syncing
+constexpr int kPromptWait = 50;  // 150 ms per byte of a prompt line
+constexpr int kSyncWait = 5;     // 15 ms per byte while syncing
 constexpr int kSyncAttempts = 100;
-constexpr int kNextByteWait = 10;    // 30 ms for every reply byte after the first
+constexpr int kNextByteWait = 10;  // 30 ms for every reply byte after the first
 constexpr int kDefaultFirstWait = 20;
 constexpr int kKeepAliveWait = 10;
 constexpr int kKeepAliveMs = 1000;
@@ -235,7 +235,8 @@ void TCom::connectSerial(const QString& name) {
     try {
         if (!port_) throw PortError(PortError::Open, ENOENT);
         port_->open(name, kBaud);
-        if (const QString remark = port_->openRemark(); !remark.isEmpty()) view_.appendDebug(remark);
+        if (const QString remark = port_->openRemark(); !remark.isEmpty())
+            view_.appendDebug(remark);
         CPortOpen();
         purge();
         if (!SyncPrompt()) throw PortError(PortError::SetTimeouts, 8);
@@ -271,9 +272,11 @@ void TCom::connectSerial(const QString& name) {
             Disconnect();
             QString text = QStringLiteral("Can't upload to QXBASE\rError #%1").arg(r);
             if (firmware_ == Firmware::Refused)
-                text += QStringLiteral("\r\rThe box refused the firmware: after the upload it "
-                                       "still reports version %1, not %2.")
-                            .arg(QString::fromLatin1(boxVersion_), QString::fromLatin1(imageVersion_));
+                text +=
+                    QStringLiteral(
+                        "\r\rThe box refused the firmware: after the upload it "
+                        "still reports version %1, not %2.")
+                        .arg(QString::fromLatin1(boxVersion_), QString::fromLatin1(imageVersion_));
             host_.showError(text);
             return;
         }
@@ -323,7 +326,9 @@ bool TCom::connectUsb() {
             // Two packets went out and one answer was read: a box that queues its answers
             // still holds the other, which would make every later answer one packet late.
             if (const int stale = usb_.DrainIn(PipeIn, kUsbDrainMs); stale > 0)
-                view_.appendDebug(QStringLiteral("USB: %1 pending answer(s) dropped after the connect").arg(stale));
+                view_.appendDebug(
+                    QStringLiteral("USB: %1 pending answer(s) dropped after the connect")
+                        .arg(stale));
             CPortOpen();
         }
     }
@@ -370,8 +375,8 @@ void TCom::ReportConnectFailure(const QString& errorText) {
 int TCom::UploadFirmware() {
     QByteArray image;
     if (!store_.LoadImage(QStringLiteral("QXBASE"), image)) {
-        view_.appendDebug(QStringLiteral(
-            "No QXBASE firmware in the image store: firmware check skipped"));
+        view_.appendDebug(
+            QStringLiteral("No QXBASE firmware in the image store: firmware check skipped"));
         firmware_ = Firmware::NoImage;
         return 0;
     }
@@ -452,13 +457,18 @@ bool TCom::sendFirmware(QByteArray image) {
 
 QString TCom::firmwareText(Firmware state) {
     switch (state) {
-        case Firmware::Unknown: return QStringLiteral("not checked");
-        case Firmware::NotQxBase: return QStringLiteral("not checked (not a QXBASE box)");
+        case Firmware::Unknown:
+            return QStringLiteral("not checked");
+        case Firmware::NotQxBase:
+            return QStringLiteral("not checked (not a QXBASE box)");
         case Firmware::NoImage:
             return QStringLiteral("not checked (no QXBASE firmware in the image store)");
-        case Firmware::Current: return QStringLiteral("up to date");
-        case Firmware::Uploaded: return QStringLiteral("uploaded");
-        case Firmware::Failed: return QStringLiteral("check or upload failed");
+        case Firmware::Current:
+            return QStringLiteral("up to date");
+        case Firmware::Uploaded:
+            return QStringLiteral("uploaded");
+        case Firmware::Failed:
+            return QStringLiteral("check or upload failed");
         case Firmware::Refused:
             return QStringLiteral("upload refused by the box (it still reports its old version)");
     }

@@ -29,13 +29,13 @@ public:
     // What the last connect found out about the box's firmware (for reports such as
     // kelvano-cli info).
     enum class Firmware {
-        Unknown,        // no serial connect got that far
-        NotQxBase,      // the box is not the QXBASE model: nothing to check
-        NoImage,        // the store carries no QXBASE image: check skipped
-        Current,        // the box already runs the carried firmware
-        Uploaded,       // the carried firmware was uploaded
-        Failed,         // the check or the upload failed (or the image was refused)
-        Refused,        // uploaded, but the box still reports its old version
+        Unknown,    // no serial connect got that far
+        NotQxBase,  // the box is not the QXBASE model: nothing to check
+        NoImage,    // the store carries no QXBASE image: check skipped
+        Current,    // the box already runs the carried firmware
+        Uploaded,   // the carried firmware was uploaded
+        Failed,     // the check or the upload failed (or the image was refused)
+        Refused,    // uploaded, but the box still reports its old version
     };
 
     TCom(Host& host, Clock& clock, MainView& view, Options& options, TUsb& usb,

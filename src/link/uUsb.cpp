@@ -43,8 +43,8 @@ bool TUsb::GetPipeInfo() {
 int TUsb::pipeCount() const {
     if (info_.size() < kPipesAt) return 0;
     const auto* p = reinterpret_cast<const uchar*>(info_.constData()) + kPipeCountAt;
-    const quint32 n = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 |
-                      quint32(p[3]) << 24;
+    const quint32 n =
+        quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
     // A count larger than the record can hold must not take the scan past its end.
     const quint32 fits = quint32((info_.size() - kPipesAt) / kPipeSize);
     return int(n < fits ? n : fits);

@@ -21,7 +21,7 @@ namespace {
 
 // The file module reports through a Host; here the first report is the reader's message.
 class CaptureHost final : public Host {
-  public:
+public:
     void showError(const QString& text) override {
         if (error.isEmpty()) error = text;
     }
@@ -44,12 +44,12 @@ struct LineIndex {
 };
 
 class Reader {
-  public:
+public:
     Reader(const QString& path, Job& job) : path_(path), job_(job), ini_(false, false, false) {}
 
     bool run(QString& error);
 
-  private:
+private:
     bool fail(int line, const QString& text) {
         error_ = line > 0 ? QStringLiteral("%1, line %2: %3").arg(path_).arg(line).arg(text)
                           : QStringLiteral("%1: %2").arg(path_, text);

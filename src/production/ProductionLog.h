@@ -23,7 +23,7 @@ struct Job;
 //
 // One object is one connection; use it from one thread only.
 class ProductionLog {
-  public:
+public:
     enum class Result { Pass, Fail, Aborted };
 
     struct Card {
@@ -85,7 +85,7 @@ class ProductionLog {
     bool isServer() const { return server_; }
     static QString resultText(Result r);
 
-  private:
+private:
     ProductionLog() = default;
     bool exec(const QString& sql, const QVariantList& values, QString& error,
               QVariant* first = nullptr);

@@ -18,7 +18,7 @@ namespace {
 // The runner's window in a worker: remembers what it shows, so that a failure can name the
 // step it happened in, and ends the worker's wait when the runner asks to close.
 class WorkerView final : public ActionView {
-  public:
+public:
     void setCaption(const QString& c) override { caption = c; }
     void setLabel(const QString& t) override { label = t; }
     void setLabelVisible(bool) override {}
@@ -37,7 +37,7 @@ class WorkerView final : public ActionView {
 // Errors are kept (the log records them) with the step shown when they came; nobody is
 // there to answer a warning, and warnings are off anyway.
 class WorkerHost final : public Host {
-  public:
+public:
     explicit WorkerHost(const WorkerView& view) : view_(view) {}
     void showError(const QString& text) override {
         if (!step.isEmpty()) return;
@@ -55,7 +55,7 @@ class WorkerHost final : public Host {
     }
     QString step, message;
 
-  private:
+private:
     const WorkerView& view_;
 };
 

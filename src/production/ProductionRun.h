@@ -22,7 +22,7 @@ class TCom;
 // What a worker needs of its box: the link, made by the front end for a port name (a serial
 // port, a kelvano-boxsim terminal, "USB", the in-process "SIM").
 class BoxLink {
-  public:
+public:
     virtual ~BoxLink() = default;
     virtual TCom& com() = 0;
 };
@@ -50,7 +50,7 @@ struct WorkerStatus {
 // is removed, and starts again; until the count of passed cards, the last serial or a stop.
 class ProductionRun : public QObject {
     Q_OBJECT
-  public:
+public:
     // `count` 0: no limit of its own (the last serial or a stop ends the run).
     ProductionRun(const Job& job, const QString& log, const QStringList& ports, int count,
                   BoxLinkFactory factory, QObject* parent = nullptr);
@@ -74,13 +74,13 @@ class ProductionRun : public QObject {
     const Job& job() const { return job_; }
     QString log() const { return log_; }
 
-  signals:
+signals:
     // A worker's status changed (emitted on the worker's thread).
     void changed();
     // Every worker has finished (emitted on the last worker's thread).
     void finished();
 
-  private:
+private:
     void work(int index);
     void update(int index, const std::function<void(WorkerStatus&)>& change);
     bool reserveCard();

@@ -16,7 +16,7 @@ namespace kelvano {
 // What the window and the terminal both set up once per run: where the program's files are,
 // the settings file, the image store, and the ports by name.
 class Session {
-  public:
+public:
     struct Folders {
         QString program;     // folder of the program; empty: the running program's
         QString userConfig;  // settings when the program's folder is not writable; empty: the
@@ -47,7 +47,7 @@ class Session {
     // A QXBASE box holding a blank card of that type, with the loaders of this run's store.
     std::unique_ptr<SimBox> makeSimBox(int cardType = 10) const;
 
-  private:
+private:
     QString programDir_;
     SettingsLocation settingsLocation_;
     SettingsStore settings_;
@@ -57,7 +57,7 @@ class Session {
 // The ports one link module opens: each BoxPorts has a simulated box of its own behind "SIM",
 // so that several links in one process (several boxes on a production line) never share one.
 class BoxPorts {
-  public:
+public:
     BoxPorts(const Session& session, Clock& clock, int simCardType = 10);
     BoxPorts(const BoxPorts&) = delete;
     BoxPorts& operator=(const BoxPorts&) = delete;
@@ -66,7 +66,7 @@ class BoxPorts {
     SerialPortFactory factory();
     SimBox& simBox() { return *simBox_; }
 
-  private:
+private:
     Clock& clock_;
     std::unique_ptr<SimBox> simBox_;
 };

@@ -127,7 +127,8 @@ public:
         size_t after = first;  // the header, or the last key of the section
         for (size_t i = first + 1; i < end; ++i)
             if (keyLine(lines[i]) > 0) after = i;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), key.toUtf8() + '=' + v);
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1),
+                     key.toUtf8() + '=' + v);
     }
 
 private:
@@ -333,18 +334,24 @@ bool finish(SettingsStore& store, bool write) {
 }
 
 void flag(SettingsStore& s, bool write, const char* key, bool& value, bool defaultValue) {
-    if (write) s.writeBool(QLatin1String(key), value);
-    else value = s.readBool(QLatin1String(key), defaultValue);
+    if (write)
+        s.writeBool(QLatin1String(key), value);
+    else
+        value = s.readBool(QLatin1String(key), defaultValue);
 }
 
 void integer(SettingsStore& s, bool write, const QString& key, int& value, int defaultValue) {
-    if (write) s.writeInt(key, value);
-    else value = s.readInt(key, defaultValue);
+    if (write)
+        s.writeInt(key, value);
+    else
+        value = s.readInt(key, defaultValue);
 }
 
 void text(SettingsStore& s, bool write, const QString& key, QString& value) {
-    if (write) s.writeString(key, value);
-    else value = s.readString(key, QString());
+    if (write)
+        s.writeString(key, value);
+    else
+        value = s.readString(key, QString());
 }
 
 // The ATmega keys are shared by the ATmega161 (code 30) and ATmega163 (code 31) pages.
@@ -421,7 +428,8 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     flag(s, write, "EepMem", e.eep, true);
 
     // A slot is offered when the card type has an open command for it.
-    const bool offered[4] = {false, true, !openHint(code, 2).isEmpty(), !openHint(code, 3).isEmpty()};
+    const bool offered[4] = {false, true, !openHint(code, 2).isEmpty(),
+                             !openHint(code, 3).isEmpty()};
     auto& recent = ctx.slotFiles.RecentFiles;
     for (int k = 1; k <= 5; ++k) {
         for (int slot = 1; slot <= 3; ++slot) {
@@ -442,13 +450,15 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
         flag(s, write, "AVRFuse1", f.avr.avrFuse, false);
     } else if (code == 30) {
         auto& p = f.mega161;
-        megaKeys(s, write, {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden,
-                            p.bodlevel, p.bootrst});
+        megaKeys(s, write,
+                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
+                  p.bootrst});
         if (!write) clampIndex(p.osc, mega161OscillatorItems().size());
     } else if (code == 31) {
         auto& p = f.mega163;
-        megaKeys(s, write, {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden,
-                            p.bodlevel, p.bootrst});
+        megaKeys(s, write,
+                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
+                  p.bootrst});
         integer(s, write, QStringLiteral("BootSize"), p.bootSize, 0);
         if (!write) {
             clampIndex(p.osc, mega163OscillatorItems().size());

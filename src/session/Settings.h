@@ -84,12 +84,12 @@ private:
 // The state that the two settings sections move in and out of.
 struct SettingsContext {
     Options& options;
-    TDevices& devices;       // DeviceId ("Device") and the section of the selected card type
+    TDevices& devices;  // DeviceId ("Device") and the section of the selected card type
     EnableBoxes& enable;
     FuseModel& fuses;
     SlotFiles& slotFiles;
-    QString fileVersion;     // written as "Version"
-    QString deviceName;      // written as "DeviceName" (the status bar's card type text)
+    QString fileVersion;  // written as "Version"
+    QString deviceName;   // written as "DeviceName" (the status bar's card type text)
 };
 
 // The "Config" section: read or write every key in its fixed order. A write returns false

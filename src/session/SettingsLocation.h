@@ -11,7 +11,7 @@ namespace kelvano {
 // none yet, it is copied there at start, so the newer of the two is the one read, and the
 // user's file keeps everything the program does not own.
 class SettingsLocation {
-  public:
+public:
     static QString fileName() { return QStringLiteral("kelvano.ini"); }
 
     // The user's folder of the program's settings: "kelvano" in the user's configuration
@@ -32,7 +32,7 @@ class SettingsLocation {
     // The file beside the program was newer and has been copied to the user's folder.
     bool tookProgramCopy() const { return tookProgramCopy_; }
 
-  private:
+private:
     QString file_;
     bool tookProgramCopy_ = false;
 };

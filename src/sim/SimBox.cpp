@@ -30,9 +30,12 @@ bool readHex(const QByteArray& text, int from, int digits, int* value) {
     for (int i = from; i < from + digits; ++i) {
         const char c = text.at(i);
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * 16 + d;
     }
     *value = v;
@@ -42,12 +45,27 @@ bool readHex(const QByteArray& text, int from, int digits, int* value) {
 // Length of the command text after "@", known from its letter; the frame has no terminator.
 int frameTextLength(char letter) {
     switch (letter) {
-    case 'D': case 'd': case 'G': case 'g': case 'Q': return 5;
-    case 'M': return 2;
-    case 'R': case 'E': return 3;
-    case 'L': case 'P': case 'W': case 'w': case 'X': return 7;
-    case 'Y': return 9;
-    default: return 1;  // '*', 'K', 'I' and anything unknown
+        case 'D':
+        case 'd':
+        case 'G':
+        case 'g':
+        case 'Q':
+            return 5;
+        case 'M':
+            return 2;
+        case 'R':
+        case 'E':
+            return 3;
+        case 'L':
+        case 'P':
+        case 'W':
+        case 'w':
+        case 'X':
+            return 7;
+        case 'Y':
+            return 9;
+        default:
+            return 1;  // '*', 'K', 'I' and anything unknown
     }
 }
 
@@ -55,8 +73,10 @@ QString escaped(const QByteArray& bytes) {
     QString s;
     for (char c : bytes) {
         const uchar u = uchar(c);
-        if (u >= 32 && u < 127) s += QChar(u);
-        else s += QString("<%1>").arg(u, 2, 16, QChar('0')).toUpper();
+        if (u >= 32 && u < 127)
+            s += QChar(u);
+        else
+            s += QString("<%1>").arg(u, 2, 16, QChar('0')).toUpper();
     }
     return s;
 }
@@ -80,9 +100,15 @@ quint32 le32(const QByteArray& d, int at) {
 QString SimBox::TraceEntry::toString() const {
     QString line;
     switch (channel) {
-    case Channel::Prompt: line = "prompt " + escaped(received); break;
-    case Channel::Command: line = "cmd    " + escaped(received); break;
-    case Channel::Usb: line = "usb    " + hexBytes(received); break;
+        case Channel::Prompt:
+            line = "prompt " + escaped(received);
+            break;
+        case Channel::Command:
+            line = "cmd    " + escaped(received);
+            break;
+        case Channel::Usb:
+            line = "usb    " + hexBytes(received);
+            break;
     }
     const QString answer = channel == Channel::Prompt ? escaped(answered) : hexBytes(answered);
     line += "  ->  " + (answered.isEmpty() ? QString("(none)") : answer);
@@ -159,8 +185,10 @@ bool SimBox::loaderInstalled() const {
         const uint16_t low = uchar(image.at(2 * w));
         uint16_t held = card_.flash[w];
         uint16_t expected = low;
-        if (2 * w + 1 < image.size()) expected |= uint16_t(uchar(image.at(2 * w + 1)) << 8);
-        else held &= 0x00FF;  // an odd last byte has no partner: only its low byte counts
+        if (2 * w + 1 < image.size())
+            expected |= uint16_t(uchar(image.at(2 * w + 1)) << 8);
+        else
+            held &= 0x00FF;  // an odd last byte has no partner: only its low byte counts
         if (card_.isPic()) expected &= 0x3FFF;
         if (held != expected) return false;
     }
@@ -209,7 +237,8 @@ QList<SimFault> SimBox::faultsFor(const QString& key) {
     for (ArmedFault& armed : faults_) {
         if (!armed.fault.matches(key)) continue;
         ++armed.seen;
-        if (armed.seen >= armed.fault.at && (armed.fault.times == 0 || armed.hits < armed.fault.times)) {
+        if (armed.seen >= armed.fault.at &&
+            (armed.fault.times == 0 || armed.hits < armed.fault.times)) {
             ++armed.hits;
             hits.append(armed.fault);
         }
@@ -246,39 +275,44 @@ void SimBox::finishExchange(TraceEntry::Channel channel, const QList<SimFault>& 
     for (const SimFault& fault : hits) {
         notes << fault.describe();
         switch (fault.kind) {
-        case SimFault::Kind::NoAnswer:
-        case SimFault::Kind::MissKeepAlive:
-            dropped = true;
-            break;
-        case SimFault::Kind::LostLink:
-            dropped = true;
-            linkLost_ = true;
-            break;
-        case SimFault::Kind::ShortReply:
-            if (channel != TraceEntry::Channel::Command) answer = answer.left(answer.size() / 2);
-            else if (answer.size() > 1) answer.chop(1);
-            else answer = keepAlive ? QByteArray() : QByteArray(1, '\x01');
-            break;
-        case SimFault::Kind::WrongValue:
-            answer = wrongValue(channel, answer);
-            break;
-        case SimFault::Kind::Refuse:
-            answer = kRefused;
-            break;
-        case SimFault::Kind::Reply:
-            answer = channel == TraceEntry::Channel::Usb ? QByteArray::fromHex(fault.text.toLatin1())
-                     : channel == TraceEntry::Channel::Command ? reply(fault.text.toLatin1())
-                                                               : fault.text.toLatin1();
-            break;
-        case SimFault::Kind::Garbled:
-            answer = garbled(answer, channel == TraceEntry::Channel::Command && answer.size() > 1 ? 1 : 0);
-            break;
-        case SimFault::Kind::LateFirstByte:
-            delayMs += fault.delayMs;
-            break;
-        case SimFault::Kind::PullCard:
-            pull = true;
-            break;
+            case SimFault::Kind::NoAnswer:
+            case SimFault::Kind::MissKeepAlive:
+                dropped = true;
+                break;
+            case SimFault::Kind::LostLink:
+                dropped = true;
+                linkLost_ = true;
+                break;
+            case SimFault::Kind::ShortReply:
+                if (channel != TraceEntry::Channel::Command)
+                    answer = answer.left(answer.size() / 2);
+                else if (answer.size() > 1)
+                    answer.chop(1);
+                else
+                    answer = keepAlive ? QByteArray() : QByteArray(1, '\x01');
+                break;
+            case SimFault::Kind::WrongValue:
+                answer = wrongValue(channel, answer);
+                break;
+            case SimFault::Kind::Refuse:
+                answer = kRefused;
+                break;
+            case SimFault::Kind::Reply:
+                answer = channel == TraceEntry::Channel::Usb
+                             ? QByteArray::fromHex(fault.text.toLatin1())
+                         : channel == TraceEntry::Channel::Command ? reply(fault.text.toLatin1())
+                                                                   : fault.text.toLatin1();
+                break;
+            case SimFault::Kind::Garbled:
+                answer = garbled(
+                    answer, channel == TraceEntry::Channel::Command && answer.size() > 1 ? 1 : 0);
+                break;
+            case SimFault::Kind::LateFirstByte:
+                delayMs += fault.delayMs;
+                break;
+            case SimFault::Kind::PullCard:
+                pull = true;
+                break;
         }
     }
     if (dropped) answer.clear();
@@ -378,10 +412,12 @@ QByteArray SimBox::promptAnswer(const QByteArray& command) {
     if (command.isEmpty()) return ">";
     if (command == "!V#") return idLines_.join('\r').toLatin1() + "\r>";
     if (command == "Q" && qxbase) {
-        const QString head = QString("STRAVINEX QXBASE firmware version/rev:").leftJustified(38, ' ');
+        const QString head =
+            QString("STRAVINEX QXBASE firmware version/rev:").leftJustified(38, ' ');
         return head.toLatin1() + hex(firmwareVersion(), 4) + hex(firmwareRevision(), 2) + "\r>";
     }
-    if (command.startsWith('U') && qxbase) return storeFirmwareLine(command.mid(1)) ? ">" : "ERROR\r>";
+    if (command.startsWith('U') && qxbase)
+        return storeFirmwareLine(command.mid(1)) ? ">" : "ERROR\r>";
     if (command == "%") {
         commandMode_ = true;
         mode_ = 0;
@@ -394,7 +430,8 @@ QByteArray SimBox::promptAnswer(const QByteArray& command) {
 
 bool SimBox::storeFirmwareLine(const QByteArray& text) {
     int address = 0;
-    if (!readHex(text, 0, 4, &address) || address < kFirmwareBase || text.size() % 2 != 0) return false;
+    if (!readHex(text, 0, 4, &address) || address < kFirmwareBase || text.size() % 2 != 0)
+        return false;
     const int count = (text.size() - 4) / 2;
     if (address + count > 0x10000) return false;
     QByteArray bytes;
@@ -412,19 +449,36 @@ bool SimBox::storeFirmwareLine(const QByteArray& text) {
 
 QByteArray SimBox::commandAnswer(const QByteArray& text) {
     switch (text.at(0)) {
-    case '*': return "!";
-    case 'K': return reply(QByteArray::number(pollState()));
-    case 'D': case 'd': return kZero;
-    case 'M': return modeAnswer(text.at(1));
-    case 'Y': return avrAnswer(text);
-    case 'L': case 'R': case 'I': case 'P': return picAnswer(text);
-    case 'E':
-        if (text != "ErA" || mode_ != 1 || !cardIn_ || !card_.isPic()) return kRefused;
-        card_.erase();
-        return kZero;
-    case 'G': case 'g': case 'W': case 'w': return eepromAnswer(text);
-    case 'X': case 'Q': return loaderAnswer(text);
-    default: return kRefused;
+        case '*':
+            return "!";
+        case 'K':
+            return reply(QByteArray::number(pollState()));
+        case 'D':
+        case 'd':
+            return kZero;
+        case 'M':
+            return modeAnswer(text.at(1));
+        case 'Y':
+            return avrAnswer(text);
+        case 'L':
+        case 'R':
+        case 'I':
+        case 'P':
+            return picAnswer(text);
+        case 'E':
+            if (text != "ErA" || mode_ != 1 || !cardIn_ || !card_.isPic()) return kRefused;
+            card_.erase();
+            return kZero;
+        case 'G':
+        case 'g':
+        case 'W':
+        case 'w':
+            return eepromAnswer(text);
+        case 'X':
+        case 'Q':
+            return loaderAnswer(text);
+        default:
+            return kRefused;
     }
 }
 
@@ -464,23 +518,25 @@ QByteArray SimBox::picAnswer(const QByteArray& text) {
     if (mode_ != 2 || !cardIn_ || !card_.isPic()) return kRefused;
     int value = 0;
     switch (text.at(0)) {
-    case 'L':
-        if (!text.startsWith("L0") || !readHex(text, 3, 4, &value)) return kRefused;
-        if (text.at(2) == '0') return reply(hex(card_.picProgramWord(picCounter_, uint16_t(value)), 4));
-        if (text.at(2) == '1') return reply(hex(card_.picProgramData(picCounter_, uint8_t(value)), 4));
-        return kRefused;
-    case 'R':
-        if (text == "R04") return reply(hex(card_.picReadWord(picCounter_), 4));
-        if (text == "R05") return reply(hex(card_.picReadData(picCounter_), 4));
-        return kRefused;
-    case 'I':
-        // The counter runs round within program memory, or within the configuration area.
-        picCounter_ = (picCounter_ & 0x2000) | ((picCounter_ + 1) & 0x1FFF);
-        return kZero;
-    default:  // 'P': "Load Configuration" moves the counter to the ID locations
-        if (text != "P003FFF") return kRefused;
-        picCounter_ = 0x2000;
-        return kZero;
+        case 'L':
+            if (!text.startsWith("L0") || !readHex(text, 3, 4, &value)) return kRefused;
+            if (text.at(2) == '0')
+                return reply(hex(card_.picProgramWord(picCounter_, uint16_t(value)), 4));
+            if (text.at(2) == '1')
+                return reply(hex(card_.picProgramData(picCounter_, uint8_t(value)), 4));
+            return kRefused;
+        case 'R':
+            if (text == "R04") return reply(hex(card_.picReadWord(picCounter_), 4));
+            if (text == "R05") return reply(hex(card_.picReadData(picCounter_), 4));
+            return kRefused;
+        case 'I':
+            // The counter runs round within program memory, or within the configuration area.
+            picCounter_ = (picCounter_ & 0x2000) | ((picCounter_ + 1) & 0x1FFF);
+            return kZero;
+        default:  // 'P': "Load Configuration" moves the counter to the ID locations
+            if (text != "P003FFF") return kRefused;
+            picCounter_ = 0x2000;
+            return kZero;
     }
 }
 
@@ -539,27 +595,30 @@ QByteArray SimBox::usbAnswer(const QByteArray& packet) {
     if (packet.isEmpty()) return kRefused;
     const auto at = [&](int i) { return i < packet.size() ? uchar(packet.at(i)) : -1; };
     switch (at(0)) {
-    case 0x01:
-        if (at(1) == 0x00) mode_ = 0;
-        else if (at(1) == 0x02) mode_ = 5;
-        else return kRefused;
-        card_.avrReset();
-        return kZero;
-    case 0x02:
-        return packet == QByteArray::fromHex("0202E020") ? usbSerialNumber() : kRefused;
-    case 0x04: {
-        if (packet.size() < 5 || mode_ != 5 || !cardIn_) return kRefused;
-        const std::array<uint8_t, 2> out =
-            card_.avrInstruction({uchar(at(1)), uchar(at(2)), uchar(at(3)), uchar(at(4))});
-        return twoBytes(out[0], out[1]);
-    }
-    case 0x05:
-        return QByteArray(1, char(cardState()));
-    case 0x06:
-        if (packet.size() < 2) return kRefused;
-        return twoBytes(0x06, uchar(packet.at(1)));
-    default:
-        return kRefused;
+        case 0x01:
+            if (at(1) == 0x00)
+                mode_ = 0;
+            else if (at(1) == 0x02)
+                mode_ = 5;
+            else
+                return kRefused;
+            card_.avrReset();
+            return kZero;
+        case 0x02:
+            return packet == QByteArray::fromHex("0202E020") ? usbSerialNumber() : kRefused;
+        case 0x04: {
+            if (packet.size() < 5 || mode_ != 5 || !cardIn_) return kRefused;
+            const std::array<uint8_t, 2> out =
+                card_.avrInstruction({uchar(at(1)), uchar(at(2)), uchar(at(3)), uchar(at(4))});
+            return twoBytes(out[0], out[1]);
+        }
+        case 0x05:
+            return QByteArray(1, char(cardState()));
+        case 0x06:
+            if (packet.size() < 2) return kRefused;
+            return twoBytes(0x06, uchar(packet.at(1)));
+        default:
+            return kRefused;
     }
 }
 

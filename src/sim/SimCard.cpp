@@ -78,13 +78,20 @@ bool SimCard::eepromDirect() const { return type_ == 10 || type_ == 13 || type_ 
 
 uint32_t SimCard::avrSignature() const {
     switch (controller_) {
-    case Controller::At90S2323: return 0x1E9102;
-    case Controller::At90S2343: return 0x1E9103;
-    case Controller::At90S8515: return 0x1E9301;
-    case Controller::At90S8535: return 0x1E9303;
-    case Controller::AtMega163: return 0x1E9402;
-    case Controller::AtMega161: return 0x1E9401;
-    default: return 0;
+        case Controller::At90S2323:
+            return 0x1E9102;
+        case Controller::At90S2343:
+            return 0x1E9103;
+        case Controller::At90S8515:
+            return 0x1E9301;
+        case Controller::At90S8535:
+            return 0x1E9303;
+        case Controller::AtMega163:
+            return 0x1E9402;
+        case Controller::AtMega161:
+            return 0x1E9401;
+        default:
+            return 0;
     }
 }
 
@@ -175,16 +182,24 @@ std::array<uint8_t, 2> SimCard::avrInstruction(const std::array<uint8_t, 4>& in)
         return {0xFF, 0xFF};
     }
     switch (b1) {
-    case 0x30: case 0x58: case 0x50: case 0x20: case 0x28: case 0xA0:
-        return {b2, avrRead(b1, b2, b3)};
-    case 0x40: case 0x48: case 0x4C: case 0xC0:
-        avrWrite(b1, b2, b3, b4);
-        break;
-    case 0xAC:
-        avrConfigure(b2, b4);
-        break;
-    default:
-        break;
+        case 0x30:
+        case 0x58:
+        case 0x50:
+        case 0x20:
+        case 0x28:
+        case 0xA0:
+            return {b2, avrRead(b1, b2, b3)};
+        case 0x40:
+        case 0x48:
+        case 0x4C:
+        case 0xC0:
+            avrWrite(b1, b2, b3, b4);
+            break;
+        case 0xAC:
+            avrConfigure(b2, b4);
+            break;
+        default:
+            break;
     }
     return {b2, b3};
 }
@@ -193,29 +208,29 @@ uint8_t SimCard::avrRead(uint8_t op, uint8_t b2, uint8_t b3) const {
     const int address = (b2 << 8) | b3;
     const bool hideContents = avrReadLocked();
     switch (op) {
-    case 0x30: {
-        const int index = b3 & 3;
-        if (index == 3) return 0xFF;
-        if (hideContents && !isMega()) return uint8_t(index);  // the locked AT90S's 00 01 02
-        return uint8_t(avrSignature() >> (8 * (2 - index)));
-    }
-    case 0x58:
-        if (isMega()) return b2 == 0x08 ? fuseHigh : uint8_t(lockBits | 0xC0);
-        return uint8_t(0x3E | (lb1Programmed() ? 0 : 0x80) | (lb2Programmed() ? 0 : 0x40) |
-                       (fuseLow & 0x01));
-    case 0x50:
-        return isMega() ? fuseLow : 0xFF;
-    case 0x20:
-    case 0x28: {
-        if (hideContents) return b3;
-        const uint16_t word = flash[address & (int(flash.size()) - 1)];
-        return op == 0x20 ? uint8_t(word) : uint8_t(word >> 8);
-    }
-    case 0xA0:
-        if (hideContents) return b3;
-        return data[address & (int(data.size()) - 1)];
-    default:
-        return 0xFF;
+        case 0x30: {
+            const int index = b3 & 3;
+            if (index == 3) return 0xFF;
+            if (hideContents && !isMega()) return uint8_t(index);  // the locked AT90S's 00 01 02
+            return uint8_t(avrSignature() >> (8 * (2 - index)));
+        }
+        case 0x58:
+            if (isMega()) return b2 == 0x08 ? fuseHigh : uint8_t(lockBits | 0xC0);
+            return uint8_t(0x3E | (lb1Programmed() ? 0 : 0x80) | (lb2Programmed() ? 0 : 0x40) |
+                           (fuseLow & 0x01));
+        case 0x50:
+            return isMega() ? fuseLow : 0xFF;
+        case 0x20:
+        case 0x28: {
+            if (hideContents) return b3;
+            const uint16_t word = flash[address & (int(flash.size()) - 1)];
+            return op == 0x20 ? uint8_t(word) : uint8_t(word >> 8);
+        }
+        case 0xA0:
+            if (hideContents) return b3;
+            return data[address & (int(data.size()) - 1)];
+        default:
+            return 0xFF;
     }
 }
 
@@ -232,7 +247,8 @@ void SimCard::avrWrite(uint8_t op, uint8_t b2, uint8_t b3, uint8_t b4) {
     if (op == 0x4C) {
         if (!isMega()) return;
         const int start = (address & ~0x3F) & (int(flash.size()) - 1);
-        for (int i = 0; i < 64; ++i) flash[start + i] &= pageBuffer_[i];  // flash cells only lose bits
+        for (int i = 0; i < 64; ++i)
+            flash[start + i] &= pageBuffer_[i];  // flash cells only lose bits
         pageBuffer_.fill(0xFFFF);
     } else if (op == 0xC0) {
         data[address & (int(data.size()) - 1)] = b4;
@@ -248,9 +264,12 @@ void SimCard::avrConfigure(uint8_t b2, uint8_t b4) {
         return;
     }
     if (isMega()) {
-        if (b2 == 0xE0) lockBits &= uint8_t(b4 | 0xC0);
-        else if (b2 == 0xA0) fuseLow = b4;
-        else if (b2 == 0xA8) fuseHigh = uint8_t(b4 | 0xF8);
+        if (b2 == 0xE0)
+            lockBits &= uint8_t(b4 | 0xC0);
+        else if (b2 == 0xA0)
+            fuseLow = b4;
+        else if (b2 == 0xA8)
+            fuseHigh = uint8_t(b4 | 0xF8);
         return;
     }
     if ((b2 & 0xF9) == 0xF9) {

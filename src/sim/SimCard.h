@@ -13,7 +13,16 @@ namespace kelvano {
 // member functions are what the box's programming lines do to the silicon.
 class SimCard {
 public:
-    enum class Controller { Pic16F84, Pic16F876, At90S2323, At90S2343, At90S8515, At90S8535, AtMega163, AtMega161 };
+    enum class Controller {
+        Pic16F84,
+        Pic16F876,
+        At90S2323,
+        At90S2343,
+        At90S8515,
+        At90S8535,
+        AtMega163,
+        AtMega161
+    };
 
     // True for the catalogue codes 10..15, 20..26, 30 and 31.
     static bool isKnownType(int cardType);
@@ -36,9 +45,9 @@ public:
     uint32_t avrSignature() const;
 
     // ---- memories (sizes fixed by the card type, powers of two: leave them as they are) ----
-    std::vector<uint16_t> flash;    // program words (PIC: 14 bits)
-    std::vector<uint8_t> data;      // controller's internal EEPROM
-    std::vector<uint8_t> eeprom;    // the external 24Cxx
+    std::vector<uint16_t> flash;      // program words (PIC: 14 bits)
+    std::vector<uint8_t> data;        // controller's internal EEPROM
+    std::vector<uint8_t> eeprom;      // the external 24Cxx
     std::array<uint16_t, 4> picId{};  // PIC ID locations 0x2000..0x2003
     uint16_t picConfig = 0x3FFF;      // PIC configuration word 0x2007
     // AVR lock bits. AT90S: bit 1 = LB1, bit 2 = LB2 (the form of the write instruction

@@ -12,11 +12,11 @@ struct KindName {
 };
 
 constexpr KindName kKinds[] = {
-    {SimFault::Kind::NoAnswer, "noanswer"},   {SimFault::Kind::ShortReply, "short"},
-    {SimFault::Kind::Garbled, "garble"},      {SimFault::Kind::LateFirstByte, "late"},
-    {SimFault::Kind::LostLink, "lostlink"},   {SimFault::Kind::PullCard, "pullcard"},
+    {SimFault::Kind::NoAnswer, "noanswer"},       {SimFault::Kind::ShortReply, "short"},
+    {SimFault::Kind::Garbled, "garble"},          {SimFault::Kind::LateFirstByte, "late"},
+    {SimFault::Kind::LostLink, "lostlink"},       {SimFault::Kind::PullCard, "pullcard"},
     {SimFault::Kind::MissKeepAlive, "missalive"}, {SimFault::Kind::WrongValue, "wrong"},
-    {SimFault::Kind::Refuse, "refuse"},       {SimFault::Kind::Reply, "reply"},
+    {SimFault::Kind::Refuse, "refuse"},           {SimFault::Kind::Reply, "reply"},
 };
 
 bool fail(QString* error, const QString& text) {

@@ -30,9 +30,9 @@ struct SimFault {
     // "prompt" for the prompt lines, or the start of a USB packet in upper-case hex digits
     // ("05", "04AC80").
     QString family;
-    int at = 1;       // first matching exchange that is hit (1 = the next one)
-    int times = 1;    // how many matching exchanges in a row are hit; 0 = all from `at` on
-    int delayMs = 0;  // LateFirstByte only
+    int at = 1;         // first matching exchange that is hit (1 = the next one)
+    int times = 1;      // how many matching exchanges in a row are hit; 0 = all from `at` on
+    int delayMs = 0;    // LateFirstByte only
     QString text = {};  // Reply only
 
     // Whether an exchange is a target: `key` is the command text without "@", the packet in

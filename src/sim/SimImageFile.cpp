@@ -45,21 +45,22 @@ bool parseIntelHex(const QByteArray& text, QByteArray& image, QString* error) {
         const int type = uchar(bytes.at(3));
         const QByteArray data = bytes.mid(4, count);
         switch (type) {
-        case 0x00:
-            for (int i = 0; i < count; ++i) {
-                const quint32 at = base + address + quint32(i);
-                if (at < quint32(kImageSize)) image[int(at)] = data.at(i);
-            }
-            break;
-        case 0x01:
-            return true;
-        case 0x02:
-        case 0x04:
-            if (count != 2) return fail(error, where + "wrong record length");
-            base = quint32(uchar(data.at(0)) << 8 | uchar(data.at(1))) << (type == 0x02 ? 4 : 16);
-            break;
-        default:
-            break;  // start addresses mean nothing to a card
+            case 0x00:
+                for (int i = 0; i < count; ++i) {
+                    const quint32 at = base + address + quint32(i);
+                    if (at < quint32(kImageSize)) image[int(at)] = data.at(i);
+                }
+                break;
+            case 0x01:
+                return true;
+            case 0x02:
+            case 0x04:
+                if (count != 2) return fail(error, where + "wrong record length");
+                base = quint32(uchar(data.at(0)) << 8 | uchar(data.at(1)))
+                       << (type == 0x02 ? 4 : 16);
+                break;
+            default:
+                break;  // start addresses mean nothing to a card
         }
     }
     return true;
@@ -85,7 +86,8 @@ bool readImageFile(const QString& path, QByteArray& image, QString* error) {
 bool loadCardSlot(SimCard& card, int slot, const QByteArray& image) {
     if (image.size() < kImageSize) return false;
     const auto copyBytes = [&](std::vector<uint8_t>& memory) {
-        for (size_t i = 0; i < memory.size() && i < size_t(kImageSize); ++i) memory[i] = uchar(image.at(int(i)));
+        for (size_t i = 0; i < memory.size() && i < size_t(kImageSize); ++i)
+            memory[i] = uchar(image.at(int(i)));
     };
     if (card.isPic()) {
         if (slot == 2) {
@@ -93,23 +95,32 @@ bool loadCardSlot(SimCard& card, int slot, const QByteArray& image) {
             return true;
         }
         if (slot != 1) return false;
-        for (size_t w = 0; w < card.flash.size(); ++w) card.flash[w] = wordAt(image, int(2 * w)) & 0x3FFF;
-        for (size_t e = 0; e < card.data.size(); ++e) card.data[e] = uchar(image.at(int(0x4200 + 2 * e)));
+        for (size_t w = 0; w < card.flash.size(); ++w)
+            card.flash[w] = wordAt(image, int(2 * w)) & 0x3FFF;
+        for (size_t e = 0; e < card.data.size(); ++e)
+            card.data[e] = uchar(image.at(int(0x4200 + 2 * e)));
         for (int k = 0; k < 4; ++k) card.picId[k] = wordAt(image, 0x4000 + 2 * k) & 0x3FFF;
         card.picConfig = wordAt(image, 0x400E) & 0x3FFF;
         return true;
     }
     switch (slot) {
-    case 1: {
-        for (size_t w = 0; w < card.flash.size(); ++w) card.flash[w] = wordAt(image, int(2 * w));
-        const size_t behind = 2 * card.flash.size();
-        for (size_t e = 0; e < card.data.size() && behind + e < size_t(kImageSize); ++e)
-            if (uchar(image.at(int(behind + e))) != 0xFF) card.data[e] = uchar(image.at(int(behind + e)));
-        return true;
-    }
-    case 2: copyBytes(card.data); return true;
-    case 3: copyBytes(card.eeprom); return true;
-    default: return false;
+        case 1: {
+            for (size_t w = 0; w < card.flash.size(); ++w)
+                card.flash[w] = wordAt(image, int(2 * w));
+            const size_t behind = 2 * card.flash.size();
+            for (size_t e = 0; e < card.data.size() && behind + e < size_t(kImageSize); ++e)
+                if (uchar(image.at(int(behind + e))) != 0xFF)
+                    card.data[e] = uchar(image.at(int(behind + e)));
+            return true;
+        }
+        case 2:
+            copyBytes(card.data);
+            return true;
+        case 3:
+            copyBytes(card.eeprom);
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -6,7 +6,7 @@ namespace kelvano {
 // Adds a fixed delay to every answer of the line it wraps, as a USB-serial adapter's latency
 // timer (1 to 16 ms) holds every reply of a real box. The box behind it does not know.
 class SimLatency : public SimLine {
-  public:
+public:
     SimLatency(SimLine& line, int latencyMs)
         : line_(line), latencyMs_(latencyMs > 0 ? latencyMs : 0) {}
 
@@ -14,7 +14,7 @@ class SimLatency : public SimLine {
     bool linkLost() const override { return line_.linkLost(); }
     int latencyMs() const { return latencyMs_; }
 
-  private:
+private:
     SimLine& line_;
     int latencyMs_;
 };

@@ -8,7 +8,7 @@ namespace kelvano {
 // pseudo-terminal) drive it: bytes in, answers out. SimBox is one; decorators such as
 // SimLatency wrap another line and change only how its answers travel.
 class SimLine {
-  public:
+public:
     // Bytes going back for one exchange, the first one `delayMs` late.
     struct Output {
         QByteArray bytes;

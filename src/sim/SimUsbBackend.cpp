@@ -49,9 +49,12 @@ bool SimUsbBackend::pipeInfo(QByteArray& info) {
 bool SimUsbBackend::stringDescriptor(int index, int length, QByteArray& out) {
     if (!isOpen() || box_.linkLost() || length <= 0) return false;
     QString text;
-    if (index == 1) text = "STRAVINEX";
-    else if (index == 2) text = box_.usbName();
-    else return false;
+    if (index == 1)
+        text = "STRAVINEX";
+    else if (index == 2)
+        text = box_.usbName();
+    else
+        return false;
     QByteArray descriptor;
     descriptor += char(2 + 2 * text.size());
     descriptor += char(3);

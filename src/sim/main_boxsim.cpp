@@ -23,31 +23,37 @@ volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
 
 void usage(FILE* out) {
-    const QString text = QStringLiteral(
-        "Usage: kelvano-boxsim [options]\n"
-        "Serves a simulated STRAVINEX box on a pseudo-terminal. The terminal's path is the\n"
-        "first line of output; the box runs until interrupted (SIGINT or SIGTERM).\n"
-        "\n"
-        "  --model qxbase|serial   the box model (default qxbase)\n"
-        "  --card CODE             the card type in the slot (default 10)\n"
-        "  --no-card               start with the slot empty\n"
-        "  --feed                  an operator swaps cards: after a programmed card is back\n"
-        "                          to idle it is pulled, then a fresh blank one goes in\n"
-        "  --load SLOT=FILE        card contents from an Intel HEX or binary file, as the\n"
-        "                          program's slots: PIC 1 = program image, 2 = external EEPROM;\n"
-        "                          AVR 1 = flash, 2 = data EEPROM, 3 = external EEPROM\n"
-        "  --link PATH             also make PATH a symbolic link to the terminal\n"
-        "  --trace FILE            write every exchange to FILE as it happens\n"
-        "  --baud N                answer at N baud (10 bit times per byte); default: at once\n"
-        "  --latency MS            hold every answer MS milliseconds more, as the latency\n"
-        "                          timer of a USB-serial adapter does (default 0)\n"
-        "  --replay FILE           play the box's side of a recorded serial transcript instead\n"
-        "                          of simulating a box: each command is answered as recorded,\n"
-        "                          the first place where the program sends something else is\n"
-        "                          reported with the transcript's line (exit status 1); ends 1 s\n"
-        "                          after the last recorded exchange (exit status 0)\n"
-        "  --help                  this text\n") + SimFault::syntaxHelp() + QStringLiteral(
-        "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
+    const QString text =
+        QStringLiteral(
+            "Usage: kelvano-boxsim [options]\n"
+            "Serves a simulated STRAVINEX box on a pseudo-terminal. The terminal's path is the\n"
+            "first line of output; the box runs until interrupted (SIGINT or SIGTERM).\n"
+            "\n"
+            "  --model qxbase|serial   the box model (default qxbase)\n"
+            "  --card CODE             the card type in the slot (default 10)\n"
+            "  --no-card               start with the slot empty\n"
+            "  --feed                  an operator swaps cards: after a programmed card is back\n"
+            "                          to idle it is pulled, then a fresh blank one goes in\n"
+            "  --load SLOT=FILE        card contents from an Intel HEX or binary file, as the\n"
+            "                          program's slots: PIC 1 = program image, 2 = external "
+            "EEPROM;\n"
+            "                          AVR 1 = flash, 2 = data EEPROM, 3 = external EEPROM\n"
+            "  --link PATH             also make PATH a symbolic link to the terminal\n"
+            "  --trace FILE            write every exchange to FILE as it happens\n"
+            "  --baud N                answer at N baud (10 bit times per byte); default: at once\n"
+            "  --latency MS            hold every answer MS milliseconds more, as the latency\n"
+            "                          timer of a USB-serial adapter does (default 0)\n"
+            "  --replay FILE           play the box's side of a recorded serial transcript "
+            "instead\n"
+            "                          of simulating a box: each command is answered as recorded,\n"
+            "                          the first place where the program sends something else is\n"
+            "                          reported with the transcript's line (exit status 1); ends 1 "
+            "s\n"
+            "                          after the last recorded exchange (exit status 0)\n"
+            "  --help                  this text\n") +
+        SimFault::syntaxHelp() +
+        QStringLiteral(
+            "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
     std::fputs(text.toLocal8Bit().constData(), out);
 }
 
@@ -86,20 +92,23 @@ int main(int argc, char** argv) {
             feed = true;
             continue;
         }
-        static const QStringList withValue{"--model", "--card", "--load", "--link",
-                                           "--trace", "--fault", "--baud",
-                                           "--latency", "--replay"};
+        static const QStringList withValue{"--model", "--card", "--load",    "--link",  "--trace",
+                                           "--fault", "--baud", "--latency", "--replay"};
         if (!withValue.contains(opt)) return bad("unknown option " + opt);
         if (i + 1 >= args.size()) return bad(opt + " needs a value");
         const QString value = args.at(++i);
         bool ok = true;
         if (opt == "--model") {
-            if (value == "qxbase") model = SimBox::Model::QxBase;
-            else if (value == "serial") model = SimBox::Model::Serial;
-            else return bad("unknown model " + value);
+            if (value == "qxbase")
+                model = SimBox::Model::QxBase;
+            else if (value == "serial")
+                model = SimBox::Model::Serial;
+            else
+                return bad("unknown model " + value);
         } else if (opt == "--card") {
             card = value.toInt(&ok);
-            if (!ok || !kelvano::SimCard::isKnownType(card)) return bad("unknown card type " + value);
+            if (!ok || !kelvano::SimCard::isKnownType(card))
+                return bad("unknown card type " + value);
         } else if (opt == "--load") {
             const int eq = value.indexOf('=');
             const int slot = value.left(eq).toInt(&ok);
@@ -146,7 +155,8 @@ int main(int argc, char** argv) {
     for (const SimFault& fault : faults) box.addFault(fault);
     if (!trace.isEmpty()) {
         QFile file(trace);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return bad("cannot write " + trace);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return bad("cannot write " + trace);
         box.setTraceFile(trace);
         box.setTraceKept(false);
     }

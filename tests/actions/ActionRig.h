@@ -72,16 +72,20 @@ struct RecordingView : ActionView {
 inline QMap<QString, QByteArray> testLoaders() {
     auto make = [](int size, int seed, bool pic) {
         QByteArray b(size, '\0');
-        for (int i = 0; i < size; ++i) b[i] = char(((i * 37 + seed * 11) & 0xFF) & (pic && i % 2 ? 0x3F : 0xFF));
+        for (int i = 0; i < size; ++i)
+            b[i] = char(((i * 37 + seed * 11) & 0xFF) & (pic && i % 2 ? 0x3F : 0xFF));
         return b;
     };
-    return {{"FUNLOAD", make(300, 1, false)}, {"AVRLOAD", make(64, 2, false)},
-            {"DS9LOAD", make(80, 3, true)}, {"PICLOAD", make(48, 4, true)}};
+    return {{"FUNLOAD", make(300, 1, false)},
+            {"AVRLOAD", make(64, 2, false)},
+            {"DS9LOAD", make(80, 3, true)},
+            {"PICLOAD", make(48, 4, true)}};
 }
 
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     QList<QPair<QString, QByteArray>> entries;
-    for (auto it = loaders.begin(); it != loaders.end(); ++it) entries.append({it.key(), it.value()});
+    for (auto it = loaders.begin(); it != loaders.end(); ++it)
+        entries.append({it.key(), it.value()});
     entries.append({QStringLiteral("QXUSB"), QByteArray(4, '\x01')});
     return ImageStore(ImageStore::pack(entries));
 }
@@ -93,7 +97,8 @@ public:
         : box(model, card),
           usbBackend(box),
           usb(&usbBackend),
-          com(host, clock, mainView, options, usb,
+          com(
+              host, clock, mainView, options, usb,
               [this](const QString&) { return std::make_unique<SimSerialPort>(box, clock); },
               storeOf(loaders)),
           actions(host, clock, devices, com, options, enable, fuses, mainView) {
@@ -103,7 +108,8 @@ public:
         fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;  // leave cards readable by default
         RefreshPicPage(devices, fuses);
         actions.setView(&view);
-        options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB") : QStringLiteral("SIM")};
+        options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB")
+                                                     : QStringLiteral("SIM")};
         options.portIndex = 0;
     }
 

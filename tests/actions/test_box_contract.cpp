@@ -44,12 +44,18 @@ public:
     }
     void closeAction() override { setMode(BoxMode::Idle); }
     BoxReply avrInstruction(AvrInstruction in) override {
-        calls << QStringLiteral("avr %1 %2 %3 %4").arg(in.b1, 2, 16, QChar('0')).arg(in.b2, 2, 16, QChar('0'))
-                     .arg(in.b3, 2, 16, QChar('0')).arg(in.b4, 2, 16, QChar('0'));
+        calls << QStringLiteral("avr %1 %2 %3 %4")
+                     .arg(in.b1, 2, 16, QChar('0'))
+                     .arg(in.b2, 2, 16, QChar('0'))
+                     .arg(in.b3, 2, 16, QChar('0'))
+                     .arg(in.b4, 2, 16, QChar('0'));
         if (mode != BoxMode::Avr || silent) return reply(false, 0);
         const auto out = card.avrInstruction({in.b1, in.b2, in.b3, in.b4});
         BoxReply r = reply(out[0] == in.b2, out[1]);
-        r.text = QStringLiteral("%1%2").arg(out[0], 2, 16, QChar('0')).arg(out[1], 2, 16, QChar('0')).toUpper();
+        r.text = QStringLiteral("%1%2")
+                     .arg(out[0], 2, 16, QChar('0'))
+                     .arg(out[1], 2, 16, QChar('0'))
+                     .toUpper();
         return r;
     }
     BoxReply avrWrite(AvrInstruction in) override { return avrInstruction(in); }
@@ -60,7 +66,8 @@ public:
     }
     BoxReply picRead(bool data) override {
         calls << "pic read";
-        return reply(mode == BoxMode::Pic, data ? card.picReadData(counter_) : card.picReadWord(counter_));
+        return reply(mode == BoxMode::Pic,
+                     data ? card.picReadData(counter_) : card.picReadWord(counter_));
     }
     void picIncrement() override { counter_ = (counter_ & 0x2000) | ((counter_ + 1) & 0x1FFF); }
     void picToConfiguration() override { counter_ = 0x2000; }
@@ -68,14 +75,18 @@ public:
         card.erase();
         return reply(mode == BoxMode::PicErase, 0);
     }
-    BoxReply eepromRead(int a, bool) override { return reply(mode == BoxMode::DirectEeprom, cell(a)); }
+    BoxReply eepromRead(int a, bool) override {
+        return reply(mode == BoxMode::DirectEeprom, cell(a));
+    }
     BoxReply eepromWrite(int a, uint8_t b, bool) override {
         calls << QStringLiteral("eeprom write %1").arg(a);
         cell(a) = b;
         return reply(mode == BoxMode::DirectEeprom, 0);
     }
     BoxReply loaderRead(int a) override { return reply(mode == BoxMode::Loader, cell(a)); }
-    BoxReply loaderWrite(int a, uint8_t b) override { return reply(mode == BoxMode::Loader, cell(a) = b); }
+    BoxReply loaderWrite(int a, uint8_t b) override {
+        return reply(mode == BoxMode::Loader, cell(a) = b);
+    }
     bool loaderImage(const QString&, QByteArray&) const override { return false; }
     QString loaderRefusal(const QString&, const QByteArray&) const override { return {}; }
     void reportLinkError(const PortError&) override {}
@@ -246,7 +257,8 @@ TEST(Layering, ActionsIncludeNoTransportHeaderAndNoCardCode) {
     const QString dir = QStringLiteral(KELVANO_TEST_DATA "/../../src/actions");
     const QRegularExpression include(R"(^\s*#\s*include\s*[<"]([^>"]+)[>"])",
                                      QRegularExpression::MultilineOption);
-    const QRegularExpression transport(R"(^(link/|base/SerialPort|base/UsbBackend|libusb|QSerialPort))");
+    const QRegularExpression transport(
+        R"(^(link/|base/SerialPort|base/UsbBackend|libusb|QSerialPort))");
     const QRegularExpression cardCode(R"((DeviceId|\bid)\s*[=!<>]=?\s*\d|case\s+[123]\d\s*:)");
     int files = 0;
     for (QDirIterator it(dir, {"*.h", "*.cpp"}); it.hasNext();) {
@@ -257,10 +269,12 @@ TEST(Layering, ActionsIncludeNoTransportHeaderAndNoCardCode) {
         for (auto m = include.globalMatch(text); m.hasNext();) {
             const QString header = m.next().captured(1);
             if (header == QLatin1String("link/BoxInterface.h")) continue;
-            EXPECT_FALSE(transport.match(header).hasMatch()) << it.fileName().toStdString() << ": " << header.toStdString();
+            EXPECT_FALSE(transport.match(header).hasMatch())
+                << it.fileName().toStdString() << ": " << header.toStdString();
         }
-        EXPECT_FALSE(cardCode.match(text).hasMatch()) << it.fileName().toStdString() << ": "
-                                                      << cardCode.match(text).captured(0).toStdString();
+        EXPECT_FALSE(cardCode.match(text).hasMatch())
+            << it.fileName().toStdString() << ": "
+            << cardCode.match(text).captured(0).toStdString();
     }
     EXPECT_GE(files, 8);
 }

@@ -94,7 +94,9 @@ TEST(Checks, RefusedOrWrongDirectEepromWritesAreNotCountedAsWritten) {
         EXPECT_TRUE(rig.actions.result().failed == MemorySet{Memory::ExternalEeprom});
         EXPECT_EQ(countStarting(rig.commands(), "W"), 5);  // stopped at the failing address
         EXPECT_EQ(rig.box.card().eeprom[3], 0x3C);
-        if (QString(fault).startsWith("refuse")) { EXPECT_EQ(rig.box.card().eeprom[4], 0xFF); }
+        if (QString(fault).startsWith("refuse")) {
+            EXPECT_EQ(rig.box.card().eeprom[4], 0xFF);
+        }
     }
 }
 
@@ -103,7 +105,7 @@ TEST(Checks, CardStateNoCardOnlyWithBitsOneAndTwo) {
         const char* answer;
         bool card;
     };
-    const Case serial[] = {{"0", true}, {"2", true}, {"4", true}, {"6", false},
+    const Case serial[] = {{"0", true},  {"2", true},   {"4", true}, {"6", false},
                            {"7", false}, {"14", false}, {"X", false}};
     for (const Case& c : serial) {
         SCOPED_TRACE(c.answer);
@@ -141,8 +143,9 @@ TEST(Checks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
         rig.box.card().lockBits = lock;
         rig.run(1);
         if (lock == 0xFC) {
-            EXPECT_EQ(rig.host.errors, QStringList{"AVR-Mega-Device is protected!\r"
-                                                   "Can't read, verify or blank check the device."});
+            EXPECT_EQ(rig.host.errors,
+                      QStringList{"AVR-Mega-Device is protected!\r"
+                                  "Can't read, verify or blank check the device."});
             EXPECT_EQ(countStarting(rig.commands(), "Y28"), 0);
         } else {
             EXPECT_TRUE(rig.ready());

@@ -1,7 +1,6 @@
 // kelvano-cli actions end to end: the real binaries, the simulated box in process ("SIM") and
 // on a pseudo-terminal (kelvano-boxsim), which keeps its card between two runs.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <QFile>
@@ -49,8 +48,8 @@ TEST(CliActions, ExitStatusTellsReadyFromFailureAndUsage) {
     EXPECT_TRUE(demo.err.contains("INSTALLING LOADER") && demo.err.contains("EEPROM MEMORY"));
 
     // The same card without its EEPROM programs fine.
-    Result avr = cli({"--port", "SIM", "--card", "20", "--no-wait", "--memories", "prog,data,config",
-                      "--lock-bits", "none", "program"});
+    Result avr = cli({"--port", "SIM", "--card", "20", "--no-wait", "--memories",
+                      "prog,data,config", "--lock-bits", "none", "program"});
     EXPECT_EQ(avr.code, 0) << avr.err.toStdString();
 
     // A warning with nobody to answer it is answered Abort.
@@ -80,8 +79,8 @@ TEST(CliActions, ProgramThenReadBackThroughBoxOnPseudoTerminal) {
     in.write(eeprom);
     in.close();
 
-    Result prog = cli({"--port", pty, "--card", "10", "--no-wait", "--memories", "eeprom",
-                       "--load", "2=" + in.fileName(), "program"});
+    Result prog = cli({"--port", pty, "--card", "10", "--no-wait", "--memories", "eeprom", "--load",
+                       "2=" + in.fileName(), "program"});
     EXPECT_EQ(prog.code, 0) << prog.err.toStdString();
 
     Result read = cli({"--port", pty, "--card", "10", "--memories", "eeprom", "read", "--save",
@@ -103,7 +102,8 @@ QStringList traceCommands(const QString& path) {
     QStringList out;
     if (!f.open(QIODevice::ReadOnly)) return out;
     for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("cmd    @")) out << QString::fromLatin1(line.mid(8, line.indexOf("  ->") - 8));
+        if (line.startsWith("cmd    @"))
+            out << QString::fromLatin1(line.mid(8, line.indexOf("  ->") - 8));
     return out;
 }
 
@@ -124,7 +124,8 @@ TEST(CliActions, InterruptEndsTheActionAsAbortDoesAndExits130) {
         p.start();
         ASSERT_TRUE(p.waitForStarted());
         // Once the flash writes are under way.
-        for (int i = 0; i < 200 && !traceCommands(trace).join(' ').contains("Y48"); ++i) QThread::msleep(25);
+        for (int i = 0; i < 200 && !traceCommands(trace).join(' ').contains("Y48"); ++i)
+            QThread::msleep(25);
         kill(pid_t(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(20000));
         EXPECT_EQ(p.exitCode(), 130) << sig;
@@ -132,7 +133,8 @@ TEST(CliActions, InterruptEndsTheActionAsAbortDoesAndExits130) {
         EXPECT_FALSE(err.contains("READY")) << err.toStdString();
         const QStringList sent = traceCommands(trace);
         EXPECT_LT(sent.filter("Y48").size(), 4000);
-        EXPECT_EQ(sent.mid(sent.size() - 2), (QStringList{"M0", "D----"})) << sig;  // QXBASE: no "d"
+        EXPECT_EQ(sent.mid(sent.size() - 2), (QStringList{"M0", "D----"}))
+            << sig;  // QXBASE: no "d"
     }
 }
 

@@ -2,10 +2,10 @@
 // writes; what the USB box has no packet for; the EEPROM a loader card's verify leaves out.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include "ActionRig.h"
 #include "sim/SimFault.h"
-
-#include <QRegularExpression>
 
 using namespace kelvano;
 using namespace kelvano::test;
@@ -65,8 +65,9 @@ TEST(Faults, UnansweredEraseLockAndFuseWritesAreFailures) {
         int at = int(sent.size()) - 1;
         while (at >= 0 && !sent[at].startsWith(c.step)) --at;
         ASSERT_GE(at, 0);
-        const QStringList closing = c.model == SimBox::Model::Usb ? QStringList{"0100"}
-                                                                  : QStringList{"M0", "D----", "d    "};
+        const QStringList closing = c.model == SimBox::Model::Usb
+                                        ? QStringList{"0100"}
+                                        : QStringList{"M0", "D----", "d    "};
         EXPECT_EQ(sent.mid(at + 1), closing);
     }
 }
@@ -111,7 +112,8 @@ TEST(UsbLink, Mega163ProgramIsRefusedBeforeAnythingAndTheOtherActionsWork) {
     rig.box.card().lockBits = 0xFC;
     rig.run(1);
     EXPECT_EQ(rig.host.errors,
-              QStringList{"AVR-Mega-Device is protected!\rCan't read, verify or blank check the device."});
+              QStringList{
+                  "AVR-Mega-Device is protected!\rCan't read, verify or blank check the device."});
 }
 
 TEST(LoaderSequences, VerifySaysPlainlyThatTheLoaderCardsEepromWasNotVerified) {
@@ -120,7 +122,8 @@ TEST(LoaderSequences, VerifySaysPlainlyThatTheLoaderCardsEepromWasNotVerified) {
         ASSERT_TRUE(rig.connect());
         rig.run(4);
         ASSERT_TRUE(rig.ready()) << card;
-        EXPECT_EQ(rig.actions.label(), "READY\nEEPROM Memory not verified (reached only through a loader)");
+        EXPECT_EQ(rig.actions.label(),
+                  "READY\nEEPROM Memory not verified (reached only through a loader)");
         EXPECT_TRUE(rig.actions.result().skipped == kEeprom);
         EXPECT_FALSE(rig.commands().contains("M4"));
         EXPECT_TRUE(rig.actions.result().verified.contains({Memory::Program, Memory::Data}));

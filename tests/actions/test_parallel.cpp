@@ -28,9 +28,12 @@ QStringList programAndRead(const Job& job, const std::function<void()>& onStep =
     rig.enable.eep = job.eeprom;
     std::mt19937 rng(unsigned(job.card) * 977u);
     const unsigned mask = isPicCode(job.card) ? 0x3FFF : 0xFFFF;
-    for (int i = 0; i < rig.devices.ProgBuf.length(); ++i) rig.devices.ProgBuf[i] = uint16_t(rng() & mask);
-    for (int i = 0; i < rig.devices.DataBuf.length(); ++i) rig.devices.DataBuf[i] = uint16_t(rng() & 0xFF);
-    for (int i = 0; i < rig.devices.EepBuf.length(); ++i) rig.devices.EepBuf[i] = uint16_t(rng() & 0xFF);
+    for (int i = 0; i < rig.devices.ProgBuf.length(); ++i)
+        rig.devices.ProgBuf[i] = uint16_t(rng() & mask);
+    for (int i = 0; i < rig.devices.DataBuf.length(); ++i)
+        rig.devices.DataBuf[i] = uint16_t(rng() & 0xFF);
+    for (int i = 0; i < rig.devices.EepBuf.length(); ++i)
+        rig.devices.EepBuf[i] = uint16_t(rng() & 0xFF);
     rig.host.onEvents = onStep;
     rig.run(5);
     if (!rig.ready()) return {"program failed: " + rig.host.errors.join("; ")};
@@ -69,7 +72,8 @@ TEST(ParallelRunners, RunnersOnTheirOwnBoxesAtOnceGiveTheTracesOfEachAlone) {
     QStringList together[kJobs];
     std::unique_ptr<QThread> threads[kJobs];
     for (int i = 0; i < kJobs; ++i)
-        threads[i].reset(QThread::create([&, i] { together[i] = programAndRead(jobs[i], onStep); }));
+        threads[i].reset(
+            QThread::create([&, i] { together[i] = programAndRead(jobs[i], onStep); }));
     for (auto& t : threads) t->start();
     for (auto& t : threads) ASSERT_TRUE(t->wait(120000));
 

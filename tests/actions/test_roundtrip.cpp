@@ -25,7 +25,8 @@ void randomCard(ActionRig& rig, std::mt19937& rng) {
         for (int k = 0; k < 4; ++k) d.IdBuf[k] = uint16_t(rng() & 0xF);
         rig.fuses.pic84 = Pic84Page{int(rng() % 4), bool(rng() & 1), bool(rng() & 1), false, {}};
         Pic876Page& p = rig.fuses.pic876;
-        p.fosc = int(rng() % 4), p.wdte = rng() & 1, p.pwrte = rng() & 1, p.boden = rng() & 1, p.wrt = rng() & 1;
+        p.fosc = int(rng() % 4), p.wdte = rng() & 1, p.pwrte = rng() & 1, p.boden = rng() & 1,
+        p.wrt = rng() & 1;
         p.cp = 3;  // "OFF"
     } else {
         rig.fuses.avr.avrFuse = rng() & 1;
@@ -50,8 +51,12 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
 
         const TDevices& d = rig.devices;
-        const struct { TBufArray ProgBuf, DataBuf, EepBuf, IdBuf; uint16_t CfgWord; uint8_t FuseLow, FuseHigh, LockByte; }
-            written{d.ProgBuf, d.DataBuf, d.EepBuf, d.IdBuf, d.CfgWord, d.FuseLow, d.FuseHigh, d.LockByte};
+        const struct {
+            TBufArray ProgBuf, DataBuf, EepBuf, IdBuf;
+            uint16_t CfgWord;
+            uint8_t FuseLow, FuseHigh, LockByte;
+        } written{d.ProgBuf, d.DataBuf, d.EepBuf,   d.IdBuf,
+                  d.CfgWord, d.FuseLow, d.FuseHigh, d.LockByte};
         const bool fuse = rig.fuses.avr.avrFuse;
 
         rig.devices.ApplyBuffers();  // blank buffers, configuration reset
@@ -63,10 +68,14 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         EXPECT_TRUE(rig.devices.DataBuf == written.DataBuf);
         EXPECT_TRUE(rig.devices.EepBuf == written.EepBuf);
         if (isPicCode(row.code)) {
-            for (int k = 0; k < 4; ++k) { EXPECT_EQ(rig.devices.IdBuf[k], written.IdBuf[k]) << k; }
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_EQ(rig.devices.IdBuf[k], written.IdBuf[k]) << k;
+            }
             EXPECT_EQ(rig.devices.CfgWord, written.CfgWord);
         }
-        if (hasAvrFuseBox(row.code)) { EXPECT_EQ(rig.fuses.avr.avrFuse, fuse); }
+        if (hasAvrFuseBox(row.code)) {
+            EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
+        }
         if (row.code == 31) {
             EXPECT_EQ(rig.devices.FuseLow, written.FuseLow);
             EXPECT_EQ(rig.devices.FuseHigh, written.FuseHigh);
@@ -76,7 +85,12 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
 }
 
 TEST(RoundTrip, VerifyStopsAtFirstChangedByteWithItsAddress) {
-    struct Case { int card; bool flash; int address; const char* message; };
+    struct Case {
+        int card;
+        bool flash;
+        int address;
+        const char* message;
+    };
     const Case cases[] = {
         {20, true, 0x0123, "Verify error at $0123 (Program Memory)"},
         {20, false, 0x01F0, "Verify error at $01F0 (Data Memory)"},
@@ -156,7 +170,8 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
             for (SimFault::Kind kind : kinds) {
                 for (int at : {3, 40}) {
                     if (action == 2 && at > 6) continue;  // an erase is over by then
-                    SCOPED_TRACE(testing::Message() << "card " << card << " action " << action << " kind " << int(kind) << " at " << at);
+                    SCOPED_TRACE(testing::Message() << "card " << card << " action " << action
+                                                    << " kind " << int(kind) << " at " << at);
                     ActionRig rig(card);
                     rig.box.setTraceKept(false);
                     ASSERT_TRUE(rig.connect());

@@ -36,8 +36,8 @@ TEST(ActionRunner, WaitsForCardWithDisplayTextsAndBlinkingLamp) {
     rig.box.removeCard();
     rig.actions.start(ActionCode(1));
     for (int tick = 0; tick < 7; ++tick) rig.actions.Startup();
-    EXPECT_EQ(rig.commands(), (QStringList{"K", "DINS.", "K", "K", "K", "DCARD", "K", "K", "K",
-                                           "DINS."}));
+    EXPECT_EQ(rig.commands(),
+              (QStringList{"K", "DINS.", "K", "K", "K", "DCARD", "K", "K", "K", "DINS."}));
     EXPECT_EQ(rig.mainView.lampToggles, 7);
     EXPECT_EQ(rig.actions.label(), "INSERT CARD");
     EXPECT_EQ(rig.actions.tickIntervalMs(), 300);

@@ -29,14 +29,16 @@ TEST(PicSequences, BlankFlashSendsNoWritesAndConfigurationCarriesIdNibbles) {
     ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
     const QStringList c = rig.commands();
     EXPECT_FALSE(c.contains("ErA"));  // data unticked, "Always erase" off: no erase
-    EXPECT_EQ(matching(c, "L00"), (QStringList{"L003F81", "L003F82", "L003F83", "L003F84", "L003FFF"}));
+    EXPECT_EQ(matching(c, "L00"),
+              (QStringList{"L003F81", "L003F82", "L003F83", "L003F84", "L003FFF"}));
     EXPECT_EQ(c.count("I"), 1024 + 4 + 3);
     const int cfg = int(c.indexOf("DCFG "));
     ASSERT_GT(cfg, 0);
     EXPECT_EQ(c.mid(cfg - 2, 3), (QStringList{"d    ", "M2", "DCFG "}));
     EXPECT_EQ(c[cfg + 1], "P003FFF");
     EXPECT_EQ(rig.box.card().picId, (std::array<uint16_t, 4>{0x3F81, 0x3F82, 0x3F83, 0x3F84}));
-    EXPECT_EQ(matching(c, "d"), (QStringList{"dPRG:", "d    ", "d    "}));  // program, configuration, closing
+    EXPECT_EQ(matching(c, "d"),
+              (QStringList{"dPRG:", "d    ", "d    "}));  // program, configuration, closing
 }
 
 TEST(PicSequences, EraseRuleAndQxBaseLeavesOutLabels) {
@@ -67,7 +69,8 @@ TEST(PicSequences, ProtectedCardReadsOnlyConfigurationAndWarns) {
     rig.options.warnEnable = true;
     rig.run(1);
     EXPECT_TRUE(rig.ready());
-    EXPECT_EQ(rig.host.questions, QStringList{"Warning!|Controller is protected! \rcan't read contents."});
+    EXPECT_EQ(rig.host.questions,
+              QStringList{"Warning!|Controller is protected! \rcan't read contents."});
     EXPECT_TRUE(matching(rig.commands(), "R05").isEmpty());
     EXPECT_EQ(matching(rig.commands(), "R04").size(), 5);
     EXPECT_EQ(rig.devices.CfgWord & 0x3FF0, 0);
@@ -113,8 +116,9 @@ TEST(AvrSequences, At90sFuseAndLockBytesAndSkippedBlankWords) {
     // The lock now set, a read reports the protection and reads nothing.
     rig.box.clearTrace();
     rig.run(1);
-    EXPECT_EQ(rig.host.errors,
-              QStringList{"AVR-Device is protected!\rCan't read, verify or blank check the device."});
+    EXPECT_EQ(
+        rig.host.errors,
+        QStringList{"AVR-Device is protected!\rCan't read, verify or blank check the device."});
     EXPECT_TRUE(matching(rig.commands(), "Y28").isEmpty());
 
     // Type 20 writes the lock byte only.

@@ -13,7 +13,8 @@ namespace {
 using namespace testing_support;
 
 TEST(ConfigDialog, PortListSortsTheSystemPortsAsStringsThenUsbAndSim) {
-    EXPECT_EQ(portList({"COM2", "COM10", "COM1"}), (QStringList{"COM1", "COM10", "COM2", "USB", "SIM"}));
+    EXPECT_EQ(portList({"COM2", "COM10", "COM1"}),
+              (QStringList{"COM1", "COM10", "COM2", "USB", "SIM"}));
     EXPECT_EQ(portList({"/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyACM0"}),
               (QStringList{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB1", "USB", "SIM"}));
 }

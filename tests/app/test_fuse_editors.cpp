@@ -60,11 +60,25 @@ void set(TDevices& d, Reg r, unsigned v) {
     if (r == High) d.FuseHigh = uint8_t(v);
     if (r == Lock) d.LockByte = uint8_t(v);
 }
-struct Box { const char* name; Reg reg; unsigned mask; bool tickedWhenSet; };
+struct Box {
+    const char* name;
+    Reg reg;
+    unsigned mask;
+    bool tickedWhenSet;
+};
 // A list shows the field at `shift`; the 16F876 code protection is written to a second place.
-struct List { const char* name; Reg reg; int shift; unsigned mask; int copyShift = -1; };
+struct List {
+    const char* name;
+    Reg reg;
+    int shift;
+    unsigned mask;
+    int copyShift = -1;
+};
 using Field = bool& (*)(FuseModel&);
-struct ModelBox { const char* name; Field field; };
+struct ModelBox {
+    const char* name;
+    Field field;
+};
 #define FIELD(f) [](FuseModel& m) -> bool& { return m.f; }
 struct Page {
     int code;
@@ -81,32 +95,71 @@ struct Page {
 
 TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
     const Page pages[] = {
-        {10, FusePage::CfgPic, RefreshPic84Page, ReadPic84Page,
-         {{"cbPWdt", Word, 0x0004, true}, {"cbPpwrte", Word, 0x0008, false}, {"cbPcp", Word, 0x3FF0, false}},
+        {10,
+         FusePage::CfgPic,
+         RefreshPic84Page,
+         ReadPic84Page,
+         {{"cbPWdt", Word, 0x0004, true},
+          {"cbPpwrte", Word, 0x0008, false},
+          {"cbPcp", Word, 0x3FF0, false}},
          {{"cbPOsc", Word, 0, 3}},
          {Word}},
-        {11, FusePage::CfgDs9, RefreshPic876Page, ReadPic876Page,
-         {{"cbWdte", Word, 0x004, true}, {"cbPwrte", Word, 0x008, false}, {"cbBoden", Word, 0x040, true},
-          {"cbLvp", Word, 0x080, true}, {"cbCpd", Word, 0x100, false}, {"cbWrt", Word, 0x200, true},
+        {11,
+         FusePage::CfgDs9,
+         RefreshPic876Page,
+         ReadPic876Page,
+         {{"cbWdte", Word, 0x004, true},
+          {"cbPwrte", Word, 0x008, false},
+          {"cbBoden", Word, 0x040, true},
+          {"cbLvp", Word, 0x080, true},
+          {"cbCpd", Word, 0x100, false},
+          {"cbWrt", Word, 0x200, true},
           {"chkDebug", Word, 0x800, false}},
          {{"cbFosc", Word, 0, 3}, {"cbCp", Word, 4, 3, 12}},
          {Word}},
-        {31, FusePage::cfgMega163, RefreshMega163Page, ReadMega163Page,
-         {{"chk163boden", Low, 0x40, false}, {"chk163bodlevel", Low, 0x80, false},
-          {"chk163bootrst", High, 0x01, false}, {"chk163lb1", Lock, 0x01, false},
-          {"chk163lb2", Lock, 0x02, false}, {"chk163blb01", Lock, 0x04, false},
-          {"chk163blb02", Lock, 0x08, false}, {"chk163blb11", Lock, 0x10, false},
+        {31,
+         FusePage::cfgMega163,
+         RefreshMega163Page,
+         ReadMega163Page,
+         {{"chk163boden", Low, 0x40, false},
+          {"chk163bodlevel", Low, 0x80, false},
+          {"chk163bootrst", High, 0x01, false},
+          {"chk163lb1", Lock, 0x01, false},
+          {"chk163lb2", Lock, 0x02, false},
+          {"chk163blb01", Lock, 0x04, false},
+          {"chk163blb02", Lock, 0x08, false},
+          {"chk163blb11", Lock, 0x10, false},
           {"chk163blb12", Lock, 0x20, false}},
          {{"cb163osc", Low, 0, 0xF}, {"cb163bootsize", High, 1, 3}},
          {Low, High, Lock}},
-        {22, FusePage::CfgAvr, nullptr, nullptr, {}, {}, {},
-         {{"cbLockBit1", FIELD(avr.lockBit1)}, {"cbLockBit2", FIELD(avr.lockBit2)}, {"cbAvrFuse", FIELD(avr.avrFuse)}}},
-        {30, FusePage::cfgMega161, nullptr, nullptr, {}, {}, {},
-         {{"chk161blb11", FIELD(mega161.blb11)}, {"chk161blb12", FIELD(mega161.blb12)}, {"chk161blb02", FIELD(mega161.blb02)},
-          {"chk161blb01", FIELD(mega161.blb01)}, {"chk161lb1", FIELD(mega161.lb1)}, {"chk161lb2", FIELD(mega161.lb2)},
-          {"chk161boden", FIELD(mega161.boden)}, {"chk161bodlevel", FIELD(mega161.bodlevel)},
+        {22,
+         FusePage::CfgAvr,
+         nullptr,
+         nullptr,
+         {},
+         {},
+         {},
+         {{"cbLockBit1", FIELD(avr.lockBit1)},
+          {"cbLockBit2", FIELD(avr.lockBit2)},
+          {"cbAvrFuse", FIELD(avr.avrFuse)}}},
+        {30,
+         FusePage::cfgMega161,
+         nullptr,
+         nullptr,
+         {},
+         {},
+         {},
+         {{"chk161blb11", FIELD(mega161.blb11)},
+          {"chk161blb12", FIELD(mega161.blb12)},
+          {"chk161blb02", FIELD(mega161.blb02)},
+          {"chk161blb01", FIELD(mega161.blb01)},
+          {"chk161lb1", FIELD(mega161.lb1)},
+          {"chk161lb2", FIELD(mega161.lb2)},
+          {"chk161boden", FIELD(mega161.boden)},
+          {"chk161bodlevel", FIELD(mega161.bodlevel)},
           {"chk161bootrst", FIELD(mega161.bootrst)}},
-         "cb161osc", [](const FuseModel& m) { return m.mega161.osc; }},
+         "cb161osc",
+         [](const FuseModel& m) { return m.mega161.osc; }},
     };
     for (const Page& pg : pages) {
         SCOPED_TRACE(pg.code);
@@ -126,13 +179,18 @@ TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
                     unsigned in[4] = {};
                     for (Reg r : pg.regs) in[r] = ones ? (1u << (r == Word ? 14 : 8)) - 1 : 0;
                     in[walked] ^= 1u << bit;
-                    SCOPED_TRACE(testing::Message() << "register " << walked << " = 0x" << std::hex << in[walked]);
+                    SCOPED_TRACE(testing::Message()
+                                 << "register " << walked << " = 0x" << std::hex << in[walked]);
                     for (Reg r : {Word, Low, High, Lock}) set(e.devices, r, in[r]);
                     pg.refresh(e.devices, e.model);
                     for (const Box& b : pg.boxes)
-                        EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(), ((in[b.reg] & b.mask) != 0) == b.tickedWhenSet) << b.name;
+                        EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(),
+                                  ((in[b.reg] & b.mask) != 0) == b.tickedWhenSet)
+                            << b.name;
                     for (const List& l : pg.lists)
-                        EXPECT_EQ(e.find<QComboBox>(l.name)->currentIndex(), int((in[l.reg] >> l.shift) & l.mask)) << l.name;
+                        EXPECT_EQ(e.find<QComboBox>(l.name)->currentIndex(),
+                                  int((in[l.reg] >> l.shift) & l.mask))
+                            << l.name;
                 }
             }
         }
@@ -144,7 +202,8 @@ TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
             e.choose(l.name, other);
             pg.read(e.devices, e.model);
             unsigned want = (before & ~(l.mask << l.shift)) | unsigned(other) << l.shift;
-            if (l.copyShift >= 0) want = (want & ~(l.mask << l.copyShift)) | unsigned(other) << l.copyShift;
+            if (l.copyShift >= 0)
+                want = (want & ~(l.mask << l.copyShift)) | unsigned(other) << l.copyShift;
             EXPECT_EQ(get(e.devices, l.reg), want) << l.name;
             e.choose(l.name, other ^ 1);
         }

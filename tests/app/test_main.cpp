@@ -41,9 +41,11 @@ TEST(MainWindowTest, ApplyDeviceForEveryCardType) {
         EXPECT_EQ(w.devices.ProgBuf.length(), row.flashWords);
         EXPECT_EQ(w.devices.EepBuf.length(), row.externalEepromBytes);
         EXPECT_EQ(w.main.eGrid->model()->rowCount(), row.externalEepromBytes / 16);
-        EXPECT_EQ(w.main.pGrid->model()->index(0, 1).data().toString().left(4), pic ? "3FFF" : "FFFF");
+        EXPECT_EQ(w.main.pGrid->model()->index(0, 1).data().toString().left(4),
+                  pic ? "3FFF" : "FFFF");
         // The internal EEPROM grid exactly fits the 64 bytes of a 16F84; others scroll.
-        EXPECT_EQ(w.main.dGrid->maximumHeight(), isPic84(row.code) ? w.main.dGrid->heightForRows(5) : defaultHeight);
+        EXPECT_EQ(w.main.dGrid->maximumHeight(),
+                  isPic84(row.code) ? w.main.dGrid->heightForRows(5) : defaultHeight);
         // The previous card type's section is saved before the new one is read.
         ASSERT_GE(w.calls.size(), 2);
         EXPECT_TRUE(w.calls.at(w.calls.size() - 2).startsWith("IniDevice write"));
@@ -105,7 +107,7 @@ TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
     Window w(20);
     w.select(20);
     EXPECT_TRUE(w.main.cbEepMem->isChecked() && !w.main.cbProgMem->isEnabled());  // coupled at load
-    w.main.cbEepMem->click();                    // untick
+    w.main.cbEepMem->click();                                                     // untick
     EXPECT_FALSE(w.enable.eep);
     EXPECT_TRUE(w.main.cbProgMem->isEnabled());
     w.main.cbDataMem->click();
@@ -122,14 +124,18 @@ TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
 
 TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
     Window w;
-    QAction* actions[] = {w.main.ActRead, w.main.ActErase, w.main.ActBlankChk, w.main.ActVerify, w.main.ActProg};
+    QAction* actions[] = {w.main.ActRead, w.main.ActErase, w.main.ActBlankChk, w.main.ActVerify,
+                          w.main.ActProg};
     EXPECT_FALSE(w.main.ActProg->isEnabled());
     w.main.showConnected(true);
-    EXPECT_TRUE(w.main.Led1->isLit() && w.main.ButConnect->isChecked() && !w.options.portListEnabled);
+    EXPECT_TRUE(w.main.Led1->isLit() && w.main.ButConnect->isChecked() &&
+                !w.options.portListEnabled);
     for (QAction* a : actions) a->trigger();
-    EXPECT_EQ(w.takeCalls(), QStringList({"Action 1", "Action 2", "Action 3", "Action 4", "Action 5"}));
+    EXPECT_EQ(w.takeCalls(),
+              QStringList({"Action 1", "Action 2", "Action 3", "Action 4", "Action 5"}));
     w.main.showConnected(false);
-    EXPECT_FALSE(w.main.Led1->isLit() || w.main.ButConnect->isChecked() || w.main.ActRead->isEnabled());
+    EXPECT_FALSE(w.main.Led1->isLit() || w.main.ButConnect->isChecked() ||
+                 w.main.ActRead->isEnabled());
     EXPECT_TRUE(w.options.portListEnabled);
 
     w.main.ButConnect->click();  // down
@@ -217,8 +223,11 @@ TEST(ProgramTest, ConnectAndLoadAtStartup) {
     ProgramRig rig;
     const QString hex = rig.path("fw.hex");
     rig.start()->FileIo.SaveFile(hex, 1, 1);
-    writeAll(rig.path("kelvano.ini"), QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
-                                                     "Device=10\r\nOpen1File=%1\r\n").arg(hex).toLatin1());
+    writeAll(rig.path("kelvano.ini"),
+             QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
+                            "Device=10\r\nOpen1File=%1\r\n")
+                 .arg(hex)
+                 .toLatin1());
     auto p = rig.start();
     EXPECT_TRUE(p->Com.portOpen()) << rig.errors();
     EXPECT_FALSE(p->Main.LabFnProgMem->text().isEmpty());
@@ -231,8 +240,10 @@ TEST(ProgramTest, PortNamedOnTheCommandLineIsConnectedAtStart) {
     ProgramRig rig;
     {
         auto p = rig.start("SIM");
-        EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled()) << rig.errors();
-        EXPECT_EQ(p->Main.QxPane->text(), "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
+        EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled())
+            << rig.errors();
+        EXPECT_EQ(p->Main.QxPane->text(),
+                  "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
         EXPECT_FALSE(p->options.conAtStart);  // a wish for this run, not a setting
         p->Main.close();
     }

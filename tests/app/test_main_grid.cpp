@@ -21,8 +21,10 @@ using testing_support::ensureApp;
 TEST(DumpGridViewTest, CellColoursByState) {
     ensureApp();
     const QColor grid(0xFF, 0xF4, 0xF8), selected(0x00, 0x00, 0x88);
-    const std::pair<GridCellState, QColor> cases[] = {
-        {{}, grid}, {{false, true}, QColor(0xC0, 0xC0, 0xE0)}, {{true, false}, selected}, {{true, true}, selected}};
+    const std::pair<GridCellState, QColor> cases[] = {{{}, grid},
+                                                      {{false, true}, QColor(0xC0, 0xC0, 0xE0)},
+                                                      {{true, false}, selected},
+                                                      {{true, true}, selected}};
     for (const auto& [state, colour] : cases) {
         QImage img(60, 20, QImage::Format_RGB32);
         img.fill(Qt::green);
@@ -184,7 +186,8 @@ TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
     m.ActSave1->trigger();  // an edited buffer: its file is proposed
     EXPECT_EQ(asked.last().fileName, file);
     EXPECT_EQ(m.LabFnProgMem->text(), rig.path("out.hex"));
-    EXPECT_NE(readAll(rig.path("out.hex")).indexOf("7F04"), -1);  // word 0100 = 047F, low byte first
+    EXPECT_NE(readAll(rig.path("out.hex")).indexOf("7F04"),
+              -1);  // word 0100 = 047F, low byte first
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -248,7 +251,6 @@ TEST(GridEditingTest, GoToAndFindAtTheBufferEnds) {
     EXPECT_EQ(e.find("1G", true, true), -1);
     EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
 }
-
 
 TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
     ProgramRig rig;

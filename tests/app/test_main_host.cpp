@@ -49,7 +49,6 @@ TEST(GuiHostTest, ErrorBoxAndOkAbortQuestion) {
     EXPECT_EQ(ask.text, "Card is protected\nContinue?");
     EXPECT_EQ(ask.icon, QMessageBox::Warning);
     EXPECT_TRUE(ask.buttons.size() == 2 && ask.buttons.contains(QMessageBox::Abort));
-
 }
 
 }  // namespace

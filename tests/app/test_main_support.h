@@ -64,7 +64,9 @@ bool waitFor(F done) {
 }
 
 // A click on a check box's indicator (its text may be narrower than the widget).
-inline void clickBox(QCheckBox* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2)); }
+inline void clickBox(QCheckBox* b) {
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2));
+}
 
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -78,7 +80,9 @@ inline void writeAll(const QString& path, const QByteArray& data) {
 // The window on its own: every call into the other modules is recorded in `calls`, the
 // file dialog answers with `answer` (nothing: cancelled).
 struct Window {
-    struct App { App() { ensureApp(); } } app;  // before the first widget
+    struct App {
+        App() { ensureApp(); }
+    } app;  // before the first widget
     RecordingHost host;
     Options options;
     EnableBoxes enable;
@@ -95,7 +99,9 @@ struct Window {
         TMain::Links l;
         l.iniConfig = [this](bool w) { calls << (w ? "IniConfig write" : "IniConfig read"); };
         l.iniDevice = [this](bool w) {
-            calls << QStringLiteral("IniDevice %1 %2").arg(w ? "write" : "read").arg(devices.DeviceId);
+            calls << QStringLiteral("IniDevice %1 %2")
+                         .arg(w ? "write" : "read")
+                         .arg(devices.DeviceId);
             cbEepMemClick(devices.DeviceId, enable);  // as the section load ends
         };
         l.connect = [this] { calls << "Connect"; };
@@ -120,7 +126,10 @@ struct Window {
         card(code);  // what the start-up timer does first
         calls.clear();
     }
-    void card(int code) { main.setDeviceId(code); main.ApplyDevice(); }
+    void card(int code) {
+        main.setDeviceId(code);
+        main.ApplyDevice();
+    }
     // The user picks a card type from the Devices menu.
     void select(int code) {
         QAction* item = main.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(code));

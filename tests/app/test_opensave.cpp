@@ -49,7 +49,8 @@ TEST(OpenSaveTest, OpenRemembersNameFilterAndRecentList) {
     }
     w.choose("/e/4.eep");
     w.main.ActOpen2->trigger();
-    EXPECT_EQ(w.recent(2), QStringList({"/e/4.eep", "/e/6.eep", "/e/5.eep", "/e/3.eep", "/e/2.eep"}));
+    EXPECT_EQ(w.recent(2),
+              QStringList({"/e/4.eep", "/e/6.eep", "/e/5.eep", "/e/3.eep", "/e/2.eep"}));
     // A file that fails to load updates the names but not the list.
     w.openSucceeds = false;
     w.choose("/e/bad.hex", 2);
@@ -65,12 +66,14 @@ TEST(OpenSaveTest, RecentFileDropDownsReorderAndOpen) {
         w.main.ActOpen3->trigger();
     }
     w.calls.clear();
-    EXPECT_EQ(popup(w, 3), QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3.hex", "&4 /r/4.hex", "&5 /r/5 a&&b.hex"}));
+    EXPECT_EQ(popup(w, 3), QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3.hex", "&4 /r/4.hex",
+                                        "&5 /r/5 a&&b.hex"}));
     // Entry 3 becomes entry 1; 1 and 2 move down, 4 and 5 stay.
     popup(w, 3);
     w.main.PopFiles[3]->actions().at(2)->trigger();
     EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3.hex"}));
-    EXPECT_EQ(w.recent(3), QStringList({"/r/3.hex", "/r/1.hex", "/r/2.hex", "/r/4.hex", "/r/5 a&b.hex"}));
+    EXPECT_EQ(w.recent(3),
+              QStringList({"/r/3.hex", "/r/1.hex", "/r/2.hex", "/r/4.hex", "/r/5 a&b.hex"}));
     // A name with '&' comes back unchanged; a failing open keeps the new order.
     w.openSucceeds = false;
     popup(w, 3);
@@ -95,12 +98,14 @@ TEST(OpenSaveTest, SaveProposesTheLastName) {
     w.answer.reset();
     w.main.ActSave1->trigger();
     EXPECT_EQ(w.asked[2].filterIndex, 2);
-    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() && w.recent(2).join("").isEmpty());
+    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() &&
+                w.recent(2).join("").isEmpty());
 }
 
 TEST(OpenSaveTest, FastOpenOrder) {
     QTemporaryDir dir;
-    const QString flash = dir.filePath("flash.hex"), data = dir.filePath("data.eep"), ext = dir.filePath("ext.bin");
+    const QString flash = dir.filePath("flash.hex"), data = dir.filePath("data.eep"),
+                  ext = dir.filePath("ext.bin");
     for (const QString& f : {flash, data, ext}) writeAll(f, "");
     Window w(26);
     w.files.SlotFile = {QString(), flash, data, ext};

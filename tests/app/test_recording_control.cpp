@@ -43,8 +43,10 @@ TEST(RecordingControl, RecordsTheConnectionToTheChosenFileAndNamesItMeanwhile) {
     EXPECT_TRUE(lines[1].startsWith("# program: kelvano ")) << lines[1].toStdString();
     EXPECT_EQ(lines[2], "# card: " + QString::number(p->Devices.DeviceId));
     QStringList events;
-    for (const QString& l : lines.mid(4)) events << l.section(' ', 1, -1, QString::SectionSkipEmpty);
-    EXPECT_EQ(events, (QStringList{"purge", "tx 40 4B | @K", "rx 01 30 | .0", "rts 0", "purge", "close"}));
+    for (const QString& l : lines.mid(4))
+        events << l.section(' ', 1, -1, QString::SectionSkipEmpty);
+    EXPECT_EQ(events,
+              (QStringList{"purge", "tx 40 4B | @K", "rx 01 30 | .0", "rts 0", "purge", "close"}));
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "session/Settings.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
+#include "session/Settings.h"
 #include "test_main_support.h"
 
 namespace kelvano {
@@ -42,7 +42,8 @@ TEST_F(SettingsTest, MissingFileGivesTheDefaults) {
     s.enable.prog = s.enable.eep = false;
     EXPECT_TRUE(IniConfig(store, s.ctx, false));
     EXPECT_EQ(s.options.portName(), "COM3");  // "COM1" is not listed: the first port
-    EXPECT_FALSE(s.options.conAtStart || s.options.loadAtCon || s.options.verify || s.options.alwaysErase);
+    EXPECT_FALSE(s.options.conAtStart || s.options.loadAtCon || s.options.verify ||
+                 s.options.alwaysErase);
     EXPECT_TRUE(s.options.soundReady && s.options.smartAuto && s.options.warnEnable);
     EXPECT_EQ(s.devices.DeviceId, 10);
     s.devices.DeviceId = 22;
@@ -110,14 +111,18 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutAndReadsThemBack) {
 }
 
 TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
-    const QByteArray tail = "; end of config\r\n\r\n"
-                            "[Dev_31]\r\nprogmem=0\r\neepmem=0\r\nOSCILLATOR=99\r\nlb1=1\r\n\r\n"
-                            "[CONFIG]\r\nPort=COM9\r\nExtra=1\r\n";
+    const QByteArray tail =
+        "; end of config\r\n\r\n"
+        "[Dev_31]\r\nprogmem=0\r\neepmem=0\r\nOSCILLATOR=99\r\nlb1=1\r\n\r\n"
+        "[CONFIG]\r\nPort=COM9\r\nExtra=1\r\n";
     writeAll(path(),
              "[other]\r\nkeep=me\r\n\r\n"
-             "[config]\r\n; ports are listed by the system\r\nport=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\n"
-             "EnableWarnings=yes\r\ndevice=0x1F\r\nOpen1File=\"C:\\My Cards\\card.hex\"\r\nopen1filter=2\r\n"
-             "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n" + tail);
+             "[config]\r\n; ports are listed by the "
+             "system\r\nport=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\n"
+             "EnableWarnings=yes\r\ndevice=0x1F\r\nOpen1File=\"C:\\My "
+             "Cards\\card.hex\"\r\nopen1filter=2\r\n"
+             "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n" +
+                 tail);
     SettingsStore store(path());
     State s;
     IniConfig(store, s.ctx, false);
@@ -137,13 +142,16 @@ TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
     // The save changes the values of the program's keys in place, with the user's spelling,
     // and adds its missing keys after the section's last key; every other line stays.
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
-    EXPECT_EQ(readAll(path()),
-              "[other]\r\nkeep=me\r\n\r\n"
-              "[config]\r\n; ports are listed by the system\r\nport=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\n"
-              "EnableWarnings=1\r\ndevice=31\r\nOpen1File=C:\\My Cards\\card.hex\r\nopen1filter=2\r\n"
-              "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n"
-              "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
-              "Open2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" + tail);
+    EXPECT_EQ(
+        readAll(path()),
+        "[other]\r\nkeep=me\r\n\r\n"
+        "[config]\r\n; ports are listed by the "
+        "system\r\nport=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\n"
+        "EnableWarnings=1\r\ndevice=31\r\nOpen1File=C:\\My Cards\\card.hex\r\nopen1filter=2\r\n"
+        "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n"
+        "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
+        "Open2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" +
+            tail);
 
     // A file in the Windows code page: its values read as Latin-1, and new ones are written
     // in it too.
@@ -160,14 +168,16 @@ TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
     IniConfig(store, s.ctx, false);
     EXPECT_EQ(s.devices.DeviceId, 22);
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
-    EXPECT_TRUE(readAll(path()).startsWith("\xEF\xBB\xBF[Config]\r\nDevice=22\r\nVersion=2.5.0.2\r\n"));
+    EXPECT_TRUE(
+        readAll(path()).startsWith("\xEF\xBB\xBF[Config]\r\nDevice=22\r\nVersion=2.5.0.2\r\n"));
 }
 
 TEST_F(SettingsTest, OddValuesReadSafely) {
     SettingsStore store(path());
     store.setSection("S");
-    const std::pair<const char*, int> ints[] = {{" -12 ", -12}, {"0xFFFFFFFF", -1}, {"12abc", 42},
-                                                {"0x123456789", 42}, {"99999999999", 42}, {"", 42}};
+    const std::pair<const char*, int> ints[] = {{" -12 ", -12},      {"0xFFFFFFFF", -1},
+                                                {"12abc", 42},       {"0x123456789", 42},
+                                                {"99999999999", 42}, {"", 42}};
     for (const auto& [text, expected] : ints) {
         ASSERT_TRUE(store.writeString("k", QString::fromLatin1(text)));
         EXPECT_EQ(store.readInt("k", 42), expected) << text;
@@ -190,7 +200,8 @@ TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
     EXPECT_EQ(readAll(path()), before);
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_TRUE(IniConfig(store, s.ctx, true));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvano.ini"});  // no temporary left
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              QStringList{"kelvano.ini"});  // no temporary left
 }
 
 }  // namespace

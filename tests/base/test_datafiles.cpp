@@ -15,7 +15,7 @@ namespace {
 // A program folder, a user data folder and two system data folders, all temporary, with
 // XDG_DATA_HOME and XDG_DATA_DIRS pointing at them while the rig lives.
 class DataRig {
-  public:
+public:
     DataRig() : oldHome_(qgetenv("XDG_DATA_HOME")), oldDirs_(qgetenv("XDG_DATA_DIRS")) {
         for (const char* d :
              {"prefix/bin", "prefix/share/kelvano", "home/kelvano", "sys1/kelvano", "sys2/kelvano"})
@@ -39,7 +39,7 @@ class DataRig {
     }
     void drop(const QString& rel) { ASSERT_TRUE(QFile::remove(path(rel))); }
 
-  private:
+private:
     QTemporaryDir root_;
     QByteArray oldHome_, oldDirs_;
 };

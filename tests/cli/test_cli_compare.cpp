@@ -56,8 +56,8 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
     // A blank card against blank buffers, then against buffers that hold one byte more.
     const CliRun blank = cli({"--port", "SIM", "--card", "13", "--no-wait", "compare"});
     EXPECT_EQ(blank.code, 0) << blank.err.toStdString();
-    const CliRun one = cli({"--port", "SIM", "--card", "13", "--no-wait", "--load", "2=" + f.fileName(),
-                         "compare", "--diff-format"});
+    const CliRun one = cli({"--port", "SIM", "--card", "13", "--no-wait", "--load",
+                            "2=" + f.fileName(), "compare", "--diff-format"});
     EXPECT_EQ(one.code, 1) << one.err.toStdString();
     EXPECT_EQ(one.out, "eeprom 0100-0100 1 42 FF\n");
 
@@ -66,7 +66,8 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
     const CliRun loader = cli({"--port", "SIM", "--card", "11", "--no-wait", "compare"});
     EXPECT_EQ(loader.code, 3) << loader.err.toStdString();
     EXPECT_TRUE(loader.out.contains("Program Memory: no differences in 8192 addresses\n"));
-    EXPECT_TRUE(loader.out.contains("EEPROM Memory: not compared (reading it needs the loader in place of "
-                                    "the controller's program; not agreed)\n"))
+    EXPECT_TRUE(
+        loader.out.contains("EEPROM Memory: not compared (reading it needs the loader in place of "
+                            "the controller's program; not agreed)\n"))
         << loader.out.toStdString();
 }

@@ -26,7 +26,9 @@ CliRun cli(const QStringList& arguments) {
     return r;
 }
 
-QString data(const char* name) { return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name); }
+QString data(const char* name) {
+    return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
+}
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -53,7 +55,8 @@ TEST(CliFiles, CardsListsTheCatalogue) {
 }
 
 TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
-    CliRun r = cli({"--card", "10", "dump", "--load", "1=" + data("pic16f84_config_id_eeprom.hex")});
+    CliRun r =
+        cli({"--card", "10", "dump", "--load", "1=" + data("pic16f84_config_id_eeprom.hex")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QStringList lines = r.out.split('\n');
     ASSERT_EQ(lines.last(), "");
@@ -62,7 +65,8 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
     EXPECT_EQ(lines[0], "[FLASH]");
     EXPECT_EQ(lines[1], "0000:\t3041  008C  0A8C  2800  3FFF  3FFF  3FFF  3FFF  \tA.......");
     EXPECT_EQ(lines[129], "[DATA]");
-    EXPECT_EQ(lines[130], "0000:\t4B 45 4C 56 41 4E 4F 00 A5 FF FF FF FF FF FF FF \tKELVANO.........");
+    EXPECT_EQ(lines[130],
+              "0000:\t4B 45 4C 56 41 4E 4F 00 A5 FF FF FF FF FF FF FF \tKELVANO.........");
     EXPECT_EQ(lines[134], "[EEPROM]");
     EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"[CONFIG]", "CfgWord=3FF1", "Id=1 2 3 4"}));
 
@@ -72,9 +76,11 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
     ASSERT_TRUE(hex.open(QIODevice::WriteOnly));
     hex.write(":0100000041BE\n");
     hex.close();
-    r = cli({"--card", "31", "dump", "--load", "3=" + data("avr8515_flash.bin"), "--load", "3=" + hex.fileName()});
+    r = cli({"--card", "31", "dump", "--load", "3=" + data("avr8515_flash.bin"), "--load",
+             "3=" + hex.fileName()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("[EEPROM]\n0000:\t41 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF \tA...............\n"));
+    EXPECT_TRUE(r.out.contains(
+        "[EEPROM]\n0000:\t41 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF \tA...............\n"));
     EXPECT_TRUE(r.out.endsWith("[CONFIG]\nFuseLow=FF\nFuseHigh=FF\nLockByte=FF\n"));
     EXPECT_TRUE(r.out.startsWith("[FLASH]\n0000:\tFFFF  FFFF"));
 
@@ -87,8 +93,9 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
 TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
     QTemporaryDir dir;
     // --type bin plays the save dialog's second file type for a name without extension.
-    CliRun r = cli({"--card", "20", "convert", "--load", "2=" + data("avr8515_flash_eeprom.eep.hex"), "--save",
-                 "2=" + dir.filePath("eeprom"), "--type", "bin"});
+    CliRun r =
+        cli({"--card", "20", "convert", "--load", "2=" + data("avr8515_flash_eeprom.eep.hex"),
+             "--save", "2=" + dir.filePath("eeprom"), "--type", "bin"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QByteArray bin = readAll(dir.filePath("eeprom.bin"));
     ASSERT_EQ(bin.size(), 512);
@@ -114,9 +121,11 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
     CliRun r = cli({"--card", "26", "dump", "--load", "3=" + bad.fileName()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(r.err, "File: " + bad.fileName() + "\n\nError in Hexfile, Line #2\n:0100000041BF\n(Wrong checksum)\n");
+    EXPECT_EQ(r.err, "File: " + bad.fileName() +
+                         "\n\nError in Hexfile, Line #2\n:0100000041BF\n(Wrong checksum)\n");
 
-    r = cli({"--card", "10", "convert", "--load", "1=" + dir.filePath("missing.bin"), "--save", "1=x.hex"});
+    r = cli({"--card", "10", "convert", "--load", "1=" + dir.filePath("missing.bin"), "--save",
+             "1=x.hex"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "I/O-Error #2\nNo such file or directory\n");
     EXPECT_FALSE(QFile::exists("x.hex"));
@@ -128,16 +137,16 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
     EXPECT_TRUE(r.err.startsWith("I/O-Error #2\n"));
 
     // Slot 3 of a PIC card holds nothing to save.
-    r = cli({"--card", "10", "convert", "--load", "1=" + data("pic16f84_config_id_eeprom.hex"), "--save",
-             "3=" + dir.filePath("slot3.hex")});
+    r = cli({"--card", "10", "convert", "--load", "1=" + data("pic16f84_config_id_eeprom.hex"),
+             "--save", "3=" + dir.filePath("slot3.hex")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(QFile::exists(dir.filePath("slot3.hex")));
 
-    for (const QStringList& usage :
-         {QStringList{"--card", "10", "convert", "--load", "1=a.hex"},
-          QStringList{"--card", "10", "convert", "--save", "1=a.hex"},
-          QStringList{"--card", "10", "convert", "--load", "1=a.hex", "--save", "1=b", "--type", "srec"},
-          QStringList{"--card", "10", "dump", "--save", "1=a.hex"}}) {
+    for (const QStringList& usage : {QStringList{"--card", "10", "convert", "--load", "1=a.hex"},
+                                     QStringList{"--card", "10", "convert", "--save", "1=a.hex"},
+                                     QStringList{"--card", "10", "convert", "--load", "1=a.hex",
+                                                 "--save", "1=b", "--type", "srec"},
+                                     QStringList{"--card", "10", "dump", "--save", "1=a.hex"}}) {
         r = cli(usage);
         EXPECT_EQ(r.exitCode, 2) << usage.join(' ').toStdString();
         EXPECT_TRUE(r.out.isEmpty());
@@ -145,7 +154,8 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
 
     r = cli({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* option : {"cards", "dump", "convert", "--load SLOT=FILE", "--save SLOT=FILE", "--type hex|bin"})
+    for (const char* option :
+         {"cards", "dump", "convert", "--load SLOT=FILE", "--save SLOT=FILE", "--type hex|bin"})
         EXPECT_TRUE(r.out.contains(QLatin1String(option))) << option;
 }
 

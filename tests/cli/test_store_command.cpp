@@ -46,7 +46,8 @@ protected:
 TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     // A store that is not there yet is the one built into the program.
     const Ran builtIn = cli({"list"});
-    EXPECT_TRUE(builtIn.out.startsWith(store + " (not there yet: the store built into the program): "));
+    EXPECT_TRUE(
+        builtIn.out.startsWith(store + " (not there yet: the store built into the program): "));
     EXPECT_TRUE(builtIn.out.contains("\nQXUSB ")) << qPrintable(builtIn.out);
     file("kelvano.store", {});  // an empty store to start from
     QByteArray fun(2000, '\0');
@@ -79,10 +80,12 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     EXPECT_TRUE(loaded.LoadImage("AVRLOAD", out) && out == avr);
     EXPECT_FALSE(written.contains(fun.mid(0, 16)));  // stored scrambled
 
-    EXPECT_EQ(cli({"list"}).out, store + ": 3 entries\n"
-                                         "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
-                                         "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n"
-                                         "QXUSB         3 bytes  needed for the USB box (contents unused)\n");
+    EXPECT_EQ(cli({"list"}).out,
+              store +
+                  ": 3 entries\n"
+                  "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
+                  "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n"
+                  "QXUSB         3 bytes  needed for the USB box (contents unused)\n");
     ASSERT_EQ(cli({"extract", "FUNLOAD", dir.filePath("back.bin")}).status, 0);
     EXPECT_EQ(read(dir.filePath("back.bin")), fun);
     ASSERT_EQ(cli({"remove", "QXUSB"}).status, 0);
@@ -93,14 +96,24 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     file("kelvano.store", {});
     ASSERT_EQ(cli({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).status, 0);
     const QByteArray before = read(store);
-    const struct { QStringList args; int status; QString error; } cases[] = {
-        {{"add", "EEPLOADER", file("a.bin", "ab")}, 1, "the name \"EEPLOADER\" is longer than 8 characters"},
+    const struct {
+        QStringList args;
+        int status;
+        QString error;
+    } cases[] = {
+        {{"add", "EEPLOADER", file("a.bin", "ab")},
+         1,
+         "the name \"EEPLOADER\" is longer than 8 characters"},
         // Card type 15 has 1024 words of program memory.
-        {{"add", "PICLOAD", file("b.bin", QByteArray(2049, 1))}, 1,
-         file("b.bin", QByteArray(2049, 1)) + " holds 2049 bytes: the loader \"PICLOAD\" must fit the "
-                                              "program memory of card type 15 (2048 bytes)"},
-        {{"add", "QXBASE", file("c.bin", QByteArray(21, 1))}, 1,
-         file("c.bin", QByteArray(21, 1)) + " holds 21 bytes: a QXBASE firmware image holds 22 to 32768 bytes"},
+        {{"add", "PICLOAD", file("b.bin", QByteArray(2049, 1))},
+         1,
+         file("b.bin", QByteArray(2049, 1)) +
+             " holds 2049 bytes: the loader \"PICLOAD\" must fit the "
+             "program memory of card type 15 (2048 bytes)"},
+        {{"add", "QXBASE", file("c.bin", QByteArray(21, 1))},
+         1,
+         file("c.bin", QByteArray(21, 1)) +
+             " holds 21 bytes: a QXBASE firmware image holds 22 to 32768 bytes"},
         {{"add", "DS9LOAD", file("e.bin", {})}, 1, file("e.bin", {}) + " holds no bytes"},
         {{"remove", "FUNLOAD"}, 1, "no entry \"FUNLOAD\" in " + store},
         {{"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)"},
@@ -115,8 +128,9 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     QFile(store).resize(before.size() - 1);
     const Ran damaged = cli({"add", "AVRLOAD", file("d.bin", "dd")});
     EXPECT_EQ(damaged.status, 1);
-    EXPECT_EQ(damaged.err, "kelvano-cli: store: " + store +
-                               " is damaged: the entry \"PICLOAD\" points beyond the end of the store\n");
+    EXPECT_EQ(damaged.err,
+              "kelvano-cli: store: " + store +
+                  " is damaged: the entry \"PICLOAD\" points beyond the end of the store\n");
 }
 
 }  // namespace

@@ -17,21 +17,36 @@ struct Row {
     const char *fuseBox, *loader;
 };
 const Row kRows[] = {
-    {15, 1, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048, FusePage::CfgPic, nullptr, "PICLOAD"},
-    {10, 2, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048, FusePage::CfgPic, nullptr, nullptr},
-    {13, 3, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", 1024, 64, 8192, FusePage::CfgPic, nullptr, nullptr},
-    {14, 4, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", 1024, 64, 32768, FusePage::CfgPic, nullptr, nullptr},
-    {11, 5, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", 8192, 256, 8192, FusePage::CfgDs9, nullptr, "DS9LOAD"},
-    {12, 6, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", 8192, 256, 32768, FusePage::CfgDs9, nullptr, "DS9LOAD"},
-    {22, 7, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", 1024, 128, 2048, FusePage::CfgAvr, "FSTRT", "AVRLOAD"},
-    {23, 8, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", 1024, 128, 2048, FusePage::CfgAvr, "RCEN", "AVRLOAD"},
-    {21, 9, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", 4096, 512, 8192, FusePage::CfgAvr, "FSTRT", "FUNLOAD"},
-    {20, 10, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", 4096, 512, 8192, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {24, 11, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", 4096, 512, 16384, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {25, 12, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", 4096, 512, 32768, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {26, 13, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", 4096, 512, 65536, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {31, 14, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", 8192, 512, 32768, FusePage::cfgMega163, nullptr, "FUNLOAD"},
-    {30, 0, nullptr, "ATMega161", "EEPROM 24C64", 8192, 512, 8192, FusePage::cfgMega161, nullptr, nullptr},
+    {15, 1, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048,
+     FusePage::CfgPic, nullptr, "PICLOAD"},
+    {10, 2, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", 1024, 64, 2048,
+     FusePage::CfgPic, nullptr, nullptr},
+    {13, 3, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", 1024, 64, 8192,
+     FusePage::CfgPic, nullptr, nullptr},
+    {14, 4, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", 1024, 64, 32768,
+     FusePage::CfgPic, nullptr, nullptr},
+    {11, 5, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", 8192, 256, 8192,
+     FusePage::CfgDs9, nullptr, "DS9LOAD"},
+    {12, 6, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", 8192, 256, 32768,
+     FusePage::CfgDs9, nullptr, "DS9LOAD"},
+    {22, 7, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", 1024, 128, 2048,
+     FusePage::CfgAvr, "FSTRT", "AVRLOAD"},
+    {23, 8, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", 1024, 128, 2048,
+     FusePage::CfgAvr, "RCEN", "AVRLOAD"},
+    {21, 9, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", 4096, 512, 8192,
+     FusePage::CfgAvr, "FSTRT", "FUNLOAD"},
+    {20, 10, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", 4096, 512, 8192,
+     FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {24, 11, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", 4096, 512, 16384,
+     FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {25, 12, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", 4096, 512, 32768,
+     FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {26, 13, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", 4096, 512, 65536,
+     FusePage::CfgAvr, nullptr, "FUNLOAD"},
+    {31, 14, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", 8192, 512, 32768,
+     FusePage::cfgMega163, nullptr, "FUNLOAD"},
+    {30, 0, nullptr, "ATMega161", "EEPROM 24C64", 8192, 512, 8192, FusePage::cfgMega161, nullptr,
+     nullptr},
 };
 
 std::string text(const char* s) { return s ? s : "(none)"; }
@@ -89,7 +104,8 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
 TEST(Catalogue, MenuOrderAndCodeGroups) {
     std::vector<int> codes;
     for (const auto& l : devicesMenuLines()) codes.push_back(l.code);
-    EXPECT_EQ(codes, (std::vector<int>{15, 10, 13, 14, 0, 11, 12, 0, 22, 23, 0, 21, 0, 20, 24, 25, 26, 0, 31}));
+    EXPECT_EQ(codes, (std::vector<int>{15, 10, 13, 14, 0, 11, 12, 0, 22, 23, 0, 21, 0, 20, 24, 25,
+                                       26, 0, 31}));
     EXPECT_EQ(devicesMenuLines()[4].caption, "-");
 
     // Every group of codes, over every code a settings file might hold.
@@ -108,7 +124,9 @@ TEST(Catalogue, MenuOrderAndCodeGroups) {
         {"AT90S with fuse box", hasAvrFuseBox, {21, 22, 23}},
         {"PIC direct EEPROM", isPicDirect, {10, 13, 14}},
         {"PIC loader", isPicLoader, {11, 12, 15}},
-        {"EEPROM coupling", eepCouplingApplies, {11, 12, 15, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
+        {"EEPROM coupling",
+         eepCouplingApplies,
+         {11, 12, 15, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
     };
     for (const Group& g : groups)
         for (int code = -1; code <= 40; ++code)

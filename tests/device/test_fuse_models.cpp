@@ -48,12 +48,18 @@ struct Page {
 };
 
 const Page kPages[] = {
-    {"16F84", RefreshPic84Page, {Word}, 14,
+    {"16F84",
+     RefreshPic84Page,
+     {Word},
+     14,
      {{"cbPOsc", Word, 0x0003, Index, SHOWN(pic84.osc)},
       {"cbPWdt", Word, 0x0004, TickedWhenSet, SHOWN(pic84.wdt)},
       {"cbPpwrte", Word, 0x0008, TickedWhenClear, SHOWN(pic84.pwrte)},
       {"cbPcp", Word, 0x3FF0, TickedWhenClear, SHOWN(pic84.cp)}}},  // one box for ten bits
-    {"16F876", RefreshPic876Page, {Word}, 14,
+    {"16F876",
+     RefreshPic876Page,
+     {Word},
+     14,
      {{"cbFosc", Word, 0x0003, Index, SHOWN(pic876.fosc)},
       {"cbWdte", Word, 0x0004, TickedWhenSet, SHOWN(pic876.wdte)},
       {"cbPwrte", Word, 0x0008, TickedWhenClear, SHOWN(pic876.pwrte)},
@@ -63,7 +69,10 @@ const Page kPages[] = {
       {"cbCpd", Word, 0x0100, TickedWhenClear, SHOWN(pic876.cpd)},
       {"cbWrt", Word, 0x0200, TickedWhenSet, SHOWN(pic876.wrt)},
       {"chkDebug", Word, 0x0800, TickedWhenClear, SHOWN(pic876.debug)}}},
-    {"ATmega163", RefreshMega163Page, {Low, High, Lock}, 8,
+    {"ATmega163",
+     RefreshMega163Page,
+     {Low, High, Lock},
+     8,
      {{"cb163osc", Low, 0x0F, Index, SHOWN(mega163.osc)},
       {"chk163boden", Low, 0x40, TickedWhenClear, SHOWN(mega163.boden)},
       {"chk163bodlevel", Low, 0x80, TickedWhenClear, SHOWN(mega163.bodlevel)},
@@ -96,7 +105,8 @@ TEST(FusePages, EveryControlShowsExactlyItsOwnBits) {
                     p.refresh(d, m);
                     for (const Field& f : p.fields)
                         EXPECT_EQ(f.shown(m), expected(f, r))
-                            << p.name << " " << f.name << " register " << walked << " = 0x" << std::hex << r.v[walked];
+                            << p.name << " " << f.name << " register " << walked << " = 0x"
+                            << std::hex << r.v[walked];
                 }
             }
         }
@@ -188,7 +198,8 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
         TDevices d;
         FuseModel m;
         auto& p = m.mega163;
-        p.boden = p.bodlevel = p.bootrst = p.lb1 = p.lb2 = p.blb01 = p.blb02 = p.blb11 = p.blb12 = true;
+        p.boden = p.bodlevel = p.bootrst = p.lb1 = p.lb2 = p.blb01 = p.blb02 = p.blb11 = p.blb12 =
+            true;
         c.apply(m);
         ReadMega163Page(d, m);
         EXPECT_EQ(take(d).v[Low], c.low) << c.change;
@@ -204,7 +215,8 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
     EXPECT_EQ(mega163OscillatorItems().size(), 16);
     EXPECT_EQ(mega163OscillatorItems().at(2), "2: Int RC, slow ");
     EXPECT_EQ(mega161OscillatorItems().at(3), "3: Xtal, fast ");
-    EXPECT_EQ(pic876CodeProtectItems(), QStringList({"0000-1FFF", "1000-1FFF", "1F00-1FFF", "OFF"}));
+    EXPECT_EQ(pic876CodeProtectItems(),
+              QStringList({"0000-1FFF", "1000-1FFF", "1F00-1FFF", "OFF"}));
 }
 
 TEST(FusePages, IdBoxFilterAndExitRule) {

@@ -64,6 +64,8 @@ struct Bench {
     TFileIo io{host, devices, fuses, &view};
 };
 
-inline QString testData(const char* name) { return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name); }
+inline QString testData(const char* name) {
+    return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
+}
 
 }  // namespace kelvano::test

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <cerrno>
 
 #include "Recorders.h"
@@ -63,11 +64,11 @@ TEST(ObjectReader, PlacesWordsAndRefusesBrokenFiles) {
     };
     const std::vector<Case> bad = {
         {objHeader(10 + 9, 10, 9) + objRecord(0x8000, 0x1234), kObjAddressRange},
-        {objHeader(10 + 9, 10, 0), kObjBadRecordLength},   // would never advance
+        {objHeader(10 + 9, 10, 0), kObjBadRecordLength},  // would never advance
         {objHeader(10 + 11, 10, 11) + objRecord(0, 0, 11), kObjBadRecordLength},
         {objHeader(10 + 18, 10, 9) + objRecord(0, 0), ENODATA},  // promises a second record
-        {objHeader(0, 0, 9).left(7), ENODATA},                    // header cut short
-        {objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), ENODATA},          // first record past the end
+        {objHeader(0, 0, 9).left(7), ENODATA},                   // header cut short
+        {objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), ENODATA},         // first record past the end
     };
     const TBufArray before = b.devices.ProgBuf;
     for (const Case& c : bad) {
@@ -90,8 +91,12 @@ TEST(BinaryWriter, FileLengthsFollowTheBuffer) {
         int code, slot;
         qint64 length;
     };
-    for (const Case& c : std::vector<Case>{{10, 1, 17024}, {11, 1, 0x4400}, {10, 2, 2048},
-                                             {20, 1, 8192}, {20, 2, 512}, {26, 3, 65536}}) {
+    for (const Case& c : std::vector<Case>{{10, 1, 17024},
+                                           {11, 1, 0x4400},
+                                           {10, 2, 2048},
+                                           {20, 1, 8192},
+                                           {20, 2, 512},
+                                           {26, 3, 65536}}) {
         Bench b(c.code);
         ASSERT_TRUE(b.io.SaveFile(b.path("out"), c.slot, 2));
         EXPECT_EQ(b.read("out.bin").size(), c.length) << c.code << "/" << c.slot;
@@ -104,7 +109,8 @@ TEST(BinaryWriter, FileLengthsFollowTheBuffer) {
     ASSERT_TRUE(b.io.SaveFile(b.path("pic.bin"), 1, 1));
     const QByteArray f = b.read("pic.bin");
     EXPECT_EQ(f.left(4), QByteArray("\x34\x12\xFF\x3F", 4));
-    for (int i : {0x0800, 0x3FFF, 0x4008, 0x400D, 0x4010, 0x41FF}) EXPECT_EQ(uint8_t(f[i]), 0xFF) << i;
+    for (int i : {0x0800, 0x3FFF, 0x4008, 0x400D, 0x4010, 0x41FF})
+        EXPECT_EQ(uint8_t(f[i]), 0xFF) << i;
     EXPECT_EQ(uint8_t(f[0x4000]), 0x0F);
     EXPECT_EQ(uint8_t(f[0x4200]), 0x77);
     EXPECT_EQ(uint8_t(f[0x4201]), 0x00);

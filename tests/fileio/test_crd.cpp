@@ -7,7 +7,8 @@ namespace {
 
 QByteArray bytesLine(const QByteArray& head, int dataBytes, int firstValue) {
     QByteArray l = head;
-    for (int i = 0; i < dataBytes; ++i) l += ' ' + QByteArray::number((firstValue + i) & 0xFF, 16).rightJustified(2, '0');
+    for (int i = 0; i < dataBytes; ++i)
+        l += ' ' + QByteArray::number((firstValue + i) & 0xFF, 16).rightJustified(2, '0');
     return l;
 }
 
@@ -15,7 +16,9 @@ TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
     Bench b(26);
     // Layout 1: NB counts the address and data bytes; every other byte stays erased. A
     // byte-order mark in front of the first line is skipped.
-    ASSERT_TRUE(b.io.OpenFile(b.write("l1.crd", "\xEF\xBB\xBF" + bytesLine("01 02 FF 00 00 12 00 40", 16, 0xA0) + "\r\n"), 3));
+    ASSERT_TRUE(b.io.OpenFile(
+        b.write("l1.crd", "\xEF\xBB\xBF" + bytesLine("01 02 FF 00 00 12 00 40", 16, 0xA0) + "\r\n"),
+        3));
     EXPECT_EQ(b.devices.EepBuf[0x40], 0xA0);
     EXPECT_EQ(b.devices.EepBuf[0x4F], 0xAF);
     int named = 0;
@@ -24,8 +27,9 @@ TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
 
     // Comments and blank lines first; layout 5 skips its NB byte. A later line with other
     // fixed bytes is still read with the chosen layout. Lines end with LF alone.
-    ASSERT_TRUE(b.io.OpenFile(b.write("l5.crd", "/ dump of a card\n\n  01 02 23 01 00 05 AA BB CC DD / tail\n"
-                                                 "99 99 99 02 00 00 EE\n"),
+    ASSERT_TRUE(b.io.OpenFile(b.write("l5.crd",
+                                      "/ dump of a card\n\n  01 02 23 01 00 05 AA BB CC DD / tail\n"
+                                      "99 99 99 02 00 00 EE\n"),
                               3));
     EXPECT_EQ(b.devices.EepBuf[0x100], 0xAA);
     EXPECT_EQ(b.devices.EepBuf[0x103], 0xDD);
@@ -45,7 +49,9 @@ TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
 
 TEST(CardDump, LayoutFileLinesComeFirst) {
     Bench b(26);
-    b.io.CrdPath = b.write("kelvano.crd", "\xEF\xBB\xBF" "aa bb HI LO\r\nC1 FF lo HI\r\n");
+    b.io.CrdPath = b.write("kelvano.crd",
+                           "\xEF\xBB\xBF"
+                           "aa bb HI LO\r\nC1 FF lo HI\r\n");
     ASSERT_TRUE(b.io.OpenFile(b.write("custom.crd", "AA BB 12 34 01 02\r\n"), 3));
     EXPECT_EQ(b.devices.EepBuf[0x1234], 0x01);
     EXPECT_EQ(b.devices.EepBuf[0x1235], 0x02);
@@ -68,13 +74,16 @@ TEST(CardDump, RefusedDumpsSayWhyAndLeaveTheBuffersAlone) {
     const std::vector<Case> cases = {
         {"C1 FF 00 30 02 33 44\n\nC1 FF 00 40 02 55  66\n",
          file + "Error in CRD-file, Line #3\rC1 FF 00 40 02 55  66\r(Illegal character)"},
-        {"C1 FF 00 30 02 3G\n", file + "Error in CRD-file, Line #1\rC1 FF 00 30 02 3G\r(Illegal character)"},
+        {"C1 FF 00 30 02 3G\n",
+         file + "Error in CRD-file, Line #1\rC1 FF 00 30 02 3G\r(Illegal character)"},
         {"/ only a comment\r\n\r\n", file + "No data in CRD-file (2 lines read)"},
         {"", file + "No data in CRD-file (0 lines read)"},
         {bytesLine("C1 FF 00 00 00", 252, 0), file + "Error in CRD-file, Line #1\r" +
-                                                  bytesLine("C1 FF 00 00 00", 252, 0) + "\r(Line too long)"},
+                                                  bytesLine("C1 FF 00 00 00", 252, 0) +
+                                                  "\r(Line too long)"},
         {"C1 FF FF F0 11 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n",
-         file + "Error in CRD-file, Line #1\rC1 FF FF F0 11 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "
+         file + "Error in CRD-file, Line #1\rC1 FF FF F0 11 00 01 02 03 04 05 06 07 08 09 0A 0B 0C "
+                "0D 0E 0F "
                 "10\r(Address out of range)"},
     };
     for (const Case& c : cases) {

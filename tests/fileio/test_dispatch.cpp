@@ -27,15 +27,18 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_FALSE(b.io.SaveFile(b.path("a.obj"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.crd"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 3));
-    EXPECT_EQ(b.host.errors, QStringList({"Can't save file of this type: .obj", "Can't save file of this type: .crd",
+    EXPECT_EQ(b.host.errors, QStringList({"Can't save file of this type: .obj",
+                                          "Can't save file of this type: .crd",
                                           "Can't save file of this type: "}));
-    EXPECT_FALSE(QFile::exists(b.path("a.obj")) || QFile::exists(b.path("a.crd")) || QFile::exists(b.path("plain")));
+    EXPECT_FALSE(QFile::exists(b.path("a.obj")) || QFile::exists(b.path("a.crd")) ||
+                 QFile::exists(b.path("plain")));
 }
 
 TEST(Dispatch, PicProgramImageFillsFlashEepromIdsAndConfiguration) {
     // gpasm output (line feeds, an extended linear address record) and the same data
     // re-blocked by srec_cat into one 18-byte EEPROM record.
-    for (const char* name : {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex"}) {
+    for (const char* name :
+         {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex"}) {
         SCOPED_TRACE(name);
         Bench b(10);
         ASSERT_TRUE(b.io.OpenFile(testData(name), 1));
@@ -90,7 +93,8 @@ void scramble(Bench& b, unsigned seed) {
     std::mt19937 rng(seed);
     TDevices& d = b.devices;
     const bool pic = isPicCode(d.DeviceId);
-    for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = static_cast<uint16_t>(rng() & (pic ? 0x3FFF : 0xFFFF));
+    for (int i = 0; i < d.ProgBuf.length(); ++i)
+        d.ProgBuf[i] = static_cast<uint16_t>(rng() & (pic ? 0x3FFF : 0xFFFF));
     for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = static_cast<uint16_t>(rng() & 0xFF);
     for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = static_cast<uint16_t>(rng() & 0xFF);
     for (int k = 0; k < 4; ++k) d.IdBuf[k] = static_cast<uint16_t>(rng() & 0x0F);
@@ -109,19 +113,29 @@ TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughBothFormats) {
                 scramble(b, static_cast<unsigned>(row.code * 10 + slot));
                 const QString file = b.path(QStringLiteral("image") + ext);
                 ASSERT_TRUE(b.io.SaveFile(file, slot, 1));
-                struct { TBufArray ProgBuf, DataBuf, EepBuf, IdBuf; uint16_t CfgWord; } const saved{
-                    b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf, b.devices.IdBuf, b.devices.CfgWord};
+                struct {
+                    TBufArray ProgBuf, DataBuf, EepBuf, IdBuf;
+                    uint16_t CfgWord;
+                } const saved{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf,
+                              b.devices.IdBuf, b.devices.CfgWord};
                 b.devices.ApplyBuffers();
                 ASSERT_TRUE(b.io.OpenFile(file, slot));
                 EXPECT_TRUE(b.host.errors.isEmpty()) << b.host.errors.join('|').toStdString();
-                if (slot == 1) { EXPECT_EQ(b.devices.ProgBuf, saved.ProgBuf); }
-                if (slot == 1 && pic) {  // the PIC image carries EEPROM, IDs and the CfgWord the fuse page formed
+                if (slot == 1) {
+                    EXPECT_EQ(b.devices.ProgBuf, saved.ProgBuf);
+                }
+                if (slot == 1 && pic) {  // the PIC image carries EEPROM, IDs and the CfgWord the
+                                         // fuse page formed
                     EXPECT_EQ(b.devices.DataBuf, saved.DataBuf);
                     EXPECT_EQ(b.devices.CfgWord, saved.CfgWord);
                     for (int k = 0; k < 4; ++k) EXPECT_EQ(b.devices.IdBuf[k], saved.IdBuf[k]);
                 }
-                if (slot == 2 && !pic) { EXPECT_EQ(b.devices.DataBuf, saved.DataBuf); }
-                if (slot == 3 || (slot == 2 && pic)) { EXPECT_EQ(b.devices.EepBuf, saved.EepBuf); }
+                if (slot == 2 && !pic) {
+                    EXPECT_EQ(b.devices.DataBuf, saved.DataBuf);
+                }
+                if (slot == 3 || (slot == 2 && pic)) {
+                    EXPECT_EQ(b.devices.EepBuf, saved.EepBuf);
+                }
             }
         }
     }
@@ -129,7 +143,9 @@ TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughBothFormats) {
 
 TEST(Dispatch, SrecordReadsWhatWeWrite) {
     const QString srec = QStandardPaths::findExecutable("srec_cat");
-    if (srec.isEmpty()) GTEST_SKIP() << "srec_cat is not installed; the check that srecord reads our HEX files is skipped";
+    if (srec.isEmpty())
+        GTEST_SKIP()
+            << "srec_cat is not installed; the check that srecord reads our HEX files is skipped";
     for (int code : {10, 11, 26}) {
         SCOPED_TRACE(code);
         Bench b(code);
@@ -139,8 +155,8 @@ TEST(Dispatch, SrecordReadsWhatWeWrite) {
         ASSERT_TRUE(b.io.SaveFile(b.path("out.bin"), slot, 1));
         const QByteArray ours = b.read("out.bin");
         QProcess p;
-        p.start(srec, {b.path("out.hex"), "-intel", "-fill", "0xFF", "0", QString::number(ours.size()), "-o",
-                       b.path("srec.bin"), "-binary"});
+        p.start(srec, {b.path("out.hex"), "-intel", "-fill", "0xFF", "0",
+                       QString::number(ours.size()), "-o", b.path("srec.bin"), "-binary"});
         ASSERT_TRUE(p.waitForFinished(30000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
         EXPECT_TRUE(b.read("srec.bin") == ours);
@@ -153,7 +169,9 @@ TEST(Dispatch, ASecondLoadWaitsForTheFirst) {
     for (int i = 0; i < 200; ++i) big += ":0100000041BE\n";
     const QString file = b.write("big.hex", big);
     int nested = -1;  // the event pump tries a second load once, in the middle of the first
-    b.host.onPump = [&] { if (nested < 0) nested = b.io.OpenFile(file, 3); };
+    b.host.onPump = [&] {
+        if (nested < 0) nested = b.io.OpenFile(file, 3);
+    };
     EXPECT_TRUE(b.io.OpenFile(file, 3));
     EXPECT_EQ(nested, 0);
     EXPECT_EQ(b.host.errors, QStringList{"A file is still being loaded or saved."});

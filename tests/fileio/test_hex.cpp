@@ -15,14 +15,16 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
     Bench b(26);
     // Address records with a zero base are accepted; a UTF-8 byte-order mark before the
     // first record is no part of it.
-    EXPECT_EQ(readHex(b, "\xEF\xBB\xBF:0100000041BE\r\n:020000040000FA\r\n:020000020000FC\r\n"
-                         ":02FFFE00a1b2ae\r\n:00000001FF\r\nnot read: garbage\r\n"),
+    EXPECT_EQ(readHex(b,
+                      "\xEF\xBB\xBF:0100000041BE\r\n:020000040000FA\r\n:020000020000FC\r\n"
+                      ":02FFFE00a1b2ae\r\n:00000001FF\r\nnot read: garbage\r\n"),
               kLoadOk);
     EXPECT_EQ(b.io.Image[0], 0x41);
     EXPECT_EQ(b.io.Image[0xFFFE], 0xA1);  // lower-case digits, last two bytes of the image
     EXPECT_EQ(b.io.Image[0xFFFF], 0xB2);
     int named = 0;
-    for (int i = 0; i < TFileIo::kImageSize; ++i) named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
+    for (int i = 0; i < TFileIo::kImageSize; ++i)
+        named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
     EXPECT_EQ(named, 3);
     EXPECT_EQ(b.io.LineNo, 5);  // the end record's line
 
@@ -37,7 +39,9 @@ TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {
     Bench b(26);
     for (const char* end : {"\r\n", "\n", "\r"}) {
         const QByteArray e(end);
-        EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e), kLoadOk) << end;
+        EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e),
+                  kLoadOk)
+            << end;
         EXPECT_EQ(b.io.Image[1], 0x42) << end;
     }
     // Ctrl-Z ends the text: the malformed line after it is never read.
@@ -54,16 +58,17 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
     };
     const std::vector<Case> cases = {
         {"; comment\n\n:0100000041BE\nanything\n:0100000041BF\n", kHexWrongChecksum, 5},
-        {":0100000041BE \n", kHexWrongLength, 1},         // one trailing blank
-        {":0100000041B\n", kHexWrongLength, 1},           // even length
-        {":0200000041BE\n", kHexWrongLength, 1},          // count does not fit
-        {":01000000G1BE\n", kHexIllegalChar, 1},          // data
-        {":0100 00041BE\n", kHexIllegalChar, 1},          // blank inside the address
-        {":\n", kHexIllegalChar, 1},                      // no count at all
+        {":0100000041BE \n", kHexWrongLength, 1},  // one trailing blank
+        {":0100000041B\n", kHexWrongLength, 1},    // even length
+        {":0200000041BE\n", kHexWrongLength, 1},   // count does not fit
+        {":01000000G1BE\n", kHexIllegalChar, 1},   // data
+        {":0100 00041BE\n", kHexIllegalChar, 1},   // blank inside the address
+        {":\n", kHexIllegalChar, 1},               // no count at all
         {":10FFF800000102030405060708090A0B0C0D0E0F81\n", kHexAddressRange, 1},  // past 0xFFFF
-        {":0100000041BE\n:020000040001F9\n:0100000042BD\n", kHexAddressRange, 2},  // linear base 0x10000
-        {":020000021000EC\n", kHexAddressRange, 1},                              // segment base 0x10000
-        {":020000020100FB\n", kHexAddressRange, 1},                              // segment base 0x1000
+        {":0100000041BE\n:020000040001F9\n:0100000042BD\n", kHexAddressRange,
+         2},                                         // linear base 0x10000
+        {":020000021000EC\n", kHexAddressRange, 1},  // segment base 0x10000
+        {":020000020100FB\n", kHexAddressRange, 1},  // segment base 0x1000
     };
     for (const Case& c : cases) {
         EXPECT_EQ(readHex(b, c.text), c.code) << c.text.constData();
@@ -75,11 +80,13 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
     // The message names the file, the line number, its text and the reason.
     b.io.OpenFile(b.write("bad.hex", "; made by hand\n:0100000041BE\n\n\n:0100000041BF\n"), 3);
     ASSERT_EQ(b.host.errors.size(), 1);
-    EXPECT_EQ(b.host.errors[0], "File: " + b.path("bad.hex") +
-                                    "\r\rError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
+    EXPECT_EQ(b.host.errors[0],
+              "File: " + b.path("bad.hex") +
+                  "\r\rError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
     b.io.OpenFile(b.write("far.hex", ":0100000041BE\r\n:020000040001F9\r\n"), 3);
-    EXPECT_EQ(b.host.errors.value(1), "File: " + b.path("far.hex") +
-                                          "\r\rError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)");
+    EXPECT_EQ(b.host.errors.value(1),
+              "File: " + b.path("far.hex") +
+                  "\r\rError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)");
 }
 
 TEST(HexReader, RefusesAFileWithoutADataOrEndRecord) {
@@ -93,14 +100,17 @@ TEST(HexReader, RefusesAFileWithoutADataOrEndRecord) {
         {"", 0},
         {"\xEF\xBB\xBF", 0},
         {"  0000  3FFF  GOTO start\r\n  0001  0000  NOP\r\n", 2},  // a listing
-        {QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), 1},             // not text at all
-        {":020000040000FA\n:0400000300001234B3\n", 2},                // address and start records only
+        {QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), 1},              // not text at all
+        {":020000040000FA\n:0400000300001234B3\n", 2},             // address and start records only
     };
     for (const Case& c : cases) {
         b.host.errors.clear();
         EXPECT_FALSE(b.io.OpenFile(b.write("none.hex", c.text), 3)) << c.text.constData();
-        EXPECT_EQ(b.host.errors, QStringList{"File: " + b.path("none.hex") +
-                                             QString("\r\rNo data or end record in Hexfile (%1 lines read)").arg(c.lines)});
+        EXPECT_EQ(
+            b.host.errors,
+            QStringList{
+                "File: " + b.path("none.hex") +
+                QString("\r\rNo data or end record in Hexfile (%1 lines read)").arg(c.lines)});
     }
     EXPECT_EQ(b.devices.EepBuf[0], 0x41);
     EXPECT_EQ(b.devices.EepBuf[1], 0xFF);

@@ -1,12 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Recorders.h"
 
@@ -36,7 +36,9 @@ private:
     bool ok_ = false;
 };
 
-QStringList filesIn(const Bench& b) { return QDir(b.dir.path()).entryList(QDir::Files | QDir::System); }
+QStringList filesIn(const Bench& b) {
+    return QDir(b.dir.path()).entryList(QDir::Files | QDir::System);
+}
 
 TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
     for (const char* name : {"card.hex", "card.bin"}) {
@@ -53,7 +55,8 @@ TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
         EXPECT_EQ(filesIn(b), QStringList{name});  // the cut-off copy is gone
 
         // Without an old file no cut-off file is left either; with room the save goes through.
-        const QString fresh = b.path(QStringLiteral("fresh") + QFileInfo(name).suffix().prepend('.'));
+        const QString fresh =
+            b.path(QStringLiteral("fresh") + QFileInfo(name).suffix().prepend('.'));
         {
             FileSizeLimit limit(4096);
             b.io.SaveFile(fresh, 3, 1);

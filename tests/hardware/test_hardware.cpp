@@ -44,7 +44,8 @@ public:
             port_ = env("KELVANO_TEST_PORT");
             card_ = env("KELVANO_TEST_CARD").toInt();
             const QString dir = env("KELVANO_TEST_TRANSCRIPTS");
-            transcripts_ = dir.isEmpty() ? QDir::current().filePath("kelvano-hardware-transcripts") : dir;
+            transcripts_ =
+                dir.isEmpty() ? QDir::current().filePath("kelvano-hardware-transcripts") : dir;
             QDir().mkpath(transcripts_);
             return;
         }
@@ -65,7 +66,9 @@ public:
     bool usb() const { return port_ == QLatin1String("USB"); }
     QString port() const { return port_; }
     int card() const { return card_; }
-    QString transcript(const QString& name) const { return QDir(transcripts_).filePath(name + ".txt"); }
+    QString transcript(const QString& name) const {
+        return QDir(transcripts_).filePath(name + ".txt");
+    }
     QString folder() const { return transcripts_; }
     std::unique_ptr<UsbBackend> usbBackend() {
         if (usbBox_) return std::make_unique<SimUsbBackend>(*usbBox_);
@@ -102,10 +105,11 @@ protected:
         const QString name = QString::fromStdString(testName()).section('/', 0, 0);
         recorder.start(target->transcript(QString::fromStdString(GetParam()) + "-" + name),
                        {"test_hardware", target->card(), {}});
-        com = std::make_unique<TCom>(host, clock, view, options, usb,
-                                     RecordingSerialPort::wrap([](const QString&) { return makeSystemSerialPort(); },
-                                                               recorder),
-                                     ImageStore(ImageStore::builtInData()));
+        com = std::make_unique<TCom>(
+            host, clock, view, options, usb,
+            RecordingSerialPort::wrap([](const QString&) { return makeSystemSerialPort(); },
+                                      recorder),
+            ImageStore(ImageStore::builtInData()));
         com->setProgressView(&view);
         return *com;
     }
@@ -115,9 +119,10 @@ protected:
     int cli(const QString& name, const QStringList& args, QString* errors = nullptr) {
         QProcess p;
         p.setWorkingDirectory(target->folder());
-        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                args + QStringList{"--port", target->port(), "--card", QString::number(target->card()),
-                                   "--no-wait", "--transcript", target->transcript(name)});
+        p.start(
+            QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+            args + QStringList{"--port", target->port(), "--card", QString::number(target->card()),
+                               "--no-wait", "--transcript", target->transcript(name)});
         if (!p.waitForFinished(600000)) return -1;
         if (errors) *errors = QString::fromLocal8Bit(p.readAllStandardError());
         return p.exitCode();
@@ -270,7 +275,8 @@ TEST_P(Hardware, ReadTheInsertedCard) {
     const QString name = QString::fromStdString(GetParam()) + "-read-card";
     const QString saved = QDir(target->folder()).filePath(name + ".bin");
     QString errors;
-    const int status = cli(name, {"--memories", "prog,data", "read", "--save", "1=" + name + ".bin"}, &errors);
+    const int status =
+        cli(name, {"--memories", "prog,data", "read", "--save", "1=" + name + ".bin"}, &errors);
     EXPECT_EQ(status, 0) << qPrintable(errors);
     EXPECT_TRUE(errors.endsWith("READY\n")) << qPrintable(errors);
     QFile f(saved);
@@ -303,12 +309,14 @@ TEST_P(Hardware, ProgramVerifyAndReadBack) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(pattern) == pattern.size());
     f.close();
     QString errors;
-    EXPECT_EQ(cli(name + "-program-card", {"--yes", "--memories", "prog", "--lock-bits", "none", "--load",
-                                           "1=" + in, "program", "--verify"},
+    EXPECT_EQ(cli(name + "-program-card",
+                  {"--yes", "--memories", "prog", "--lock-bits", "none", "--load", "1=" + in,
+                   "program", "--verify"},
                   &errors),
               0)
         << qPrintable(errors);
-    EXPECT_EQ(cli(name + "-read-back", {"--memories", "prog", "read", "--save", "1=" + back}, &errors), 0)
+    EXPECT_EQ(
+        cli(name + "-read-back", {"--memories", "prog", "read", "--save", "1=" + back}, &errors), 0)
         << qPrintable(errors);
     QFile r(QDir(target->folder()).filePath(back));
     ASSERT_TRUE(r.open(QIODevice::ReadOnly));

@@ -79,9 +79,9 @@ struct FakeBox {
     QByteArray id1 = "STRAVINEX QXBASE";
     int syncAnswersLeft = -1;  // answer this many "QXAT\r" with '>' (-1: all)
     bool answerId = true, answerKeepAlive = true, commandMode = false;
-    QList<QByteArray> idAnswers;  // answers to the next "QXAT!V#\r"s, before the usual one
+    QList<QByteArray> idAnswers;    // answers to the next "QXAT!V#\r"s, before the usual one
     QByteArray version = "010203";  // version 0102, revision 03
-    bool takeUpload = true;  // a line at 8010 sets the version from its bytes 19 to 21
+    bool takeUpload = true;         // a line at 8010 sets the version from its bytes 19 to 21
     QList<QByteArray> uploadLines;
     std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
     // Runs first on every write; true when it answered the write itself.
@@ -118,7 +118,9 @@ struct RecordingHost : Host {
 
 struct RecordingView : NullMainView, ProgressView {
     void toggleLamp() override { ++toggles; }
-    void showConnected(bool c) override { connected = c, updates << (c ? "connected" : "disconnected"); }
+    void showConnected(bool c) override {
+        connected = c, updates << (c ? "connected" : "disconnected");
+    }
     void setQxPane(const QString& text) override { pane = text; }
     void appendDebug(const QString& line) override { debug << line; }
     void fastOpen() override { ++fastOpens; }
@@ -139,14 +141,15 @@ protected:
     void SetUp() override { options.ports = {"/dev/ttyS0", "USB", "usb"}, options.portIndex = 0; }
 
     TCom& make(SerialPortFactory factory = {}) {
-        if (!factory) factory = [this](const QString& name) {
-            factoryNames << name;
-            auto p = std::make_unique<FakeSerialPort>(clock);
-            p->failOpen = failOpen;
-            p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
-            port = p.get();
-            return p;
-        };
+        if (!factory)
+            factory = [this](const QString& name) {
+                factoryNames << name;
+                auto p = std::make_unique<FakeSerialPort>(clock);
+                p->failOpen = failOpen;
+                p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
+                port = p.get();
+                return p;
+            };
         com = std::make_unique<TCom>(host, clock, view, options, usb, factory, store);
         com->setProgressView(&view);
         return *com;

@@ -5,7 +5,6 @@ namespace {
 
 using Connect = LinkFixture;
 
-
 TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     options.loadAtCon = true;
     box.id1 = "STRAVINEX QXPLUS";
@@ -36,7 +35,8 @@ TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
     const std::tuple<const char*, std::function<void()>, QString> cases[] = {
         {"no such port", [&] { failOpen = true; }, "Unable to open com port (win error code: 2)"},
         // "usb" in lower case is a serial port name, not the USB model.
-        {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; }, "SetCommTimeouts failed (win error code: 8)"},
+        {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; },
+         "SetCommTimeouts failed (win error code: 8)"},
         {"id stops", [&] { box.answerId = false; }, "ReadFile function failed (win error code: 3)"},
         {"silent after id", [&] { box.id1 = "OTHER", box.syncAnswersLeft = 1; }, ""},  // stays open
     };
@@ -49,8 +49,9 @@ TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
         c.Connect();
         const QString shown = host.errors.join('|');
         EXPECT_TRUE(error.isEmpty() ? shown.isEmpty()
-                                    : shown.startsWith("Can't connect to Programmer\rErrorcode: " + error +
-                                                       "\r\rKelvano is written for:\r") && host.errors.size() == 1)
+                                    : shown.startsWith("Can't connect to Programmer\rErrorcode: " +
+                                                       error + "\r\rKelvano is written for:\r") &&
+                                          host.errors.size() == 1)
             << shown.toStdString();
         EXPECT_EQ(c.portOpen(), error.isEmpty());
         EXPECT_FALSE(c.linkReady());
@@ -82,7 +83,8 @@ TEST_F(Connect, QxBaseFirmwareUploadFailsOrIsRefused) {
         EXPECT_EQ(host.errors.size(), size == 0x8000 ? 0 : 2);
         EXPECT_EQ(box.uploadLines.size(), size == 0x8000 ? 0x800 : 0);
     }
-    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0") && box.uploadLines.last().size() == 9 + 32 + 1);
+    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0") &&
+                box.uploadLines.last().size() == 9 + 32 + 1);
     EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
 }
 
@@ -94,10 +96,9 @@ TEST_F(Connect, UploadWritesLengthAndChecksumIntoTheHeader) {
     store = ImageStore(ImageStore::pack({{"QXBASE", image}}));
     make().Connect();
     // Length 36 = 0x0024; sum 0x24 + 0x00 + (5 + 6 + ... + 40) = 846 = 0x034E.
-    EXPECT_EQ(box.uploadLines, (QList<QByteArray>{
-                                   "QXATU80004E03240005060708090A0B0C0D0E0F10\r",
-                                   "QXATU80101112131415161718191A1B1C1D1E1F20\r",
-                                   "QXATU80202122232425262728\r"}));
+    EXPECT_EQ(box.uploadLines, (QList<QByteArray>{"QXATU80004E03240005060708090A0B0C0D0E0F10\r",
+                                                  "QXATU80101112131415161718191A1B1C1D1E1F20\r",
+                                                  "QXATU80202122232425262728\r"}));
     EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
     EXPECT_TRUE(host.errors.isEmpty());
 }
@@ -108,8 +109,10 @@ TEST_F(Connect, UploadTheBoxAnswersWithErrorIsReportedAsRefused) {
     make().Connect();
     EXPECT_EQ(box.uploadLines.size(), 3);
     EXPECT_EQ(port->writes.count("QXATQ\r"), 2);  // asked again after the upload
-    EXPECT_EQ(host.errors, QStringList{"Can't upload to QXBASE\rError #253\r\rThe box refused the "
-                                       "firmware: after the upload it still reports version 010203, not 090909."});
+    EXPECT_EQ(
+        host.errors,
+        QStringList{"Can't upload to QXBASE\rError #253\r\rThe box refused the "
+                    "firmware: after the upload it still reports version 010203, not 090909."});
     EXPECT_EQ(com->firmware(), TCom::Firmware::Refused);
     EXPECT_EQ(TCom::firmwareText(TCom::Firmware::Refused),
               "upload refused by the box (it still reports its old version)");
@@ -125,7 +128,8 @@ TEST_F(Connect, PortErrorDuringTheUploadClosesTheProgressWindow) {
     make().Connect();
     EXPECT_EQ(box.uploadLines.size(), 2);
     EXPECT_EQ(host.errors.size(), 1);
-    EXPECT_TRUE(host.errors.value(0).startsWith("Can't connect to Programmer\rErrorcode: WriteFile function failed"));
+    EXPECT_TRUE(host.errors.value(0).startsWith(
+        "Can't connect to Programmer\rErrorcode: WriteFile function failed"));
     EXPECT_FALSE(view.progressShown);
     EXPECT_FALSE(com->portOpen());
 }
@@ -135,9 +139,9 @@ TEST_F(Connect, PortErrorDuringTheUploadClosesTheProgressWindow) {
 TEST_F(Connect, EndlessBytesWithoutPromptEndTheConnectInBoundedTime) {
     struct Case {
         const char* what;
-        bool onSync;      // the noise answers "QXAT\r" (else the identity request)
-        int gapMs;        // between noise bytes
-        qint64 maxMs;     // the whole connect
+        bool onSync;   // the noise answers "QXAT\r" (else the identity request)
+        int gapMs;     // between noise bytes
+        qint64 maxMs;  // the whole connect
         QString error;
     };
     const Case cases[] = {
@@ -160,7 +164,8 @@ TEST_F(Connect, EndlessBytesWithoutPromptEndTheConnectInBoundedTime) {
         const qint64 took = elapsed([&] { make().Connect(); });
         EXPECT_LE(took, c.maxMs);
         EXPECT_EQ(host.errors.size(), 1);
-        EXPECT_TRUE(host.errors.value(0).startsWith("Can't connect to Programmer\rErrorcode: " + c.error))
+        EXPECT_TRUE(
+            host.errors.value(0).startsWith("Can't connect to Programmer\rErrorcode: " + c.error))
             << host.errors.value(0).toStdString();
         EXPECT_FALSE(com->portOpen());
     }

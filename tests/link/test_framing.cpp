@@ -17,14 +17,20 @@ TEST_F(Framing, TransactReadsTheLengthByteThenThatManyBytesWithExactWaits) {
     TCom& c = connectPlainBox();
     QByteArray full(254, '\0');
     for (int i = 0; i < full.size(); ++i) full[i] = char(i);
-    box.replies = {{"@K", QByteArray(1, 3) + "123"}, {"@Z", QByteArray(1, 0)},
-                   {"@F", QByteArray(1, char(255)) + "junk"}, {"@L", char(254) + full}};
+    box.replies = {{"@K", QByteArray(1, 3) + "123"},
+                   {"@Z", QByteArray(1, 0)},
+                   {"@F", QByteArray(1, char(255)) + "junk"},
+                   {"@L", char(254) + full}};
     // Command, first wait, result, reply, the waits of the reads.
     const std::tuple<const char*, int, int, QByteArray, std::vector<int>> cases[] = {
         {"K", 30, 3, "123", {90, 30, 30, 30}},
-        {"Z", 0, 0, "", {60}},      // 0 and 255 are whole answers; firstWait 0 stands for 20
-        {"F", 10, 255, "", {30}},   // the bytes after 255 stay until the next purge
-        {"L", 0, 254, full, [] { std::vector<int> w(255, 30); return w[0] = 60, w; }()},
+        {"Z", 0, 0, "", {60}},     // 0 and 255 are whole answers; firstWait 0 stands for 20
+        {"F", 10, 255, "", {30}},  // the bytes after 255 stay until the next purge
+        {"L", 0, 254, full,
+         [] {
+             std::vector<int> w(255, 30);
+             return w[0] = 60, w;
+         }()},
         {"X", 500, -1, "", {1500}},  // silence
     };
     for (const auto& [cmd, firstWait, result, expected, waits] : cases) {
@@ -61,9 +67,12 @@ TEST_F(Framing, TransactReadsTheLengthByteThenThatManyBytesWithExactWaits) {
 TEST_F(Framing, PromptLinesEndOnCarriageReturnOrPrompt) {
     TCom& c = connectPlainBox();
     port->onWrite = nullptr;
-    port->send(QByteArray("AB\r\nCD>\0\x01" "EF\ra>b\r\r\x7F\xE4\r", 20));
-    const std::pair<int, QByteArray> lines[] = {
-        {0, "AB"}, {3, "CD>"}, {0, "EF"}, {2, "a>"}, {0, "b"}, {0, ""}, {0, "\x7F\xE4"}};
+    port->send(
+        QByteArray("AB\r\nCD>\0\x01"
+                   "EF\ra>b\r\r\x7F\xE4\r",
+                   20));
+    const std::pair<int, QByteArray> lines[] = {{0, "AB"}, {3, "CD>"}, {0, "EF"},      {2, "a>"},
+                                                {0, "b"},  {0, ""},    {0, "\x7F\xE4"}};
     QByteArray line;
     for (const auto& [position, text] : lines)
         EXPECT_TRUE(c.ReadPromptLine(line) == position && line == text) << text.constData();

@@ -11,7 +11,8 @@ using kelvano::ImageStore;
 TEST(ImageStore, PackedImagesComeBackScrambledAndByExactName) {
     QByteArray big(5000, '\0');
     for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7 + 3);
-    const QList<QPair<QString, QByteArray>> images{{"QXBASE", big}, {"FUNLOAD8", "abc"}, {"EMPTY", {}}};
+    const QList<QPair<QString, QByteArray>> images{
+        {"QXBASE", big}, {"FUNLOAD8", "abc"}, {"EMPTY", {}}};
     const ImageStore store(ImageStore::pack(images));
     EXPECT_EQ(store.names(), QStringList({"QXBASE", "FUNLOAD8", "EMPTY"}));
     QByteArray out;
@@ -47,7 +48,8 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     EXPECT_FALSE(ImageStore(good.left(good.size() - 1)).LoadImage("B", out));
     EXPECT_TRUE(ImageStore(good.left(good.size() - 2)).LoadImage("A", out));
     // Names of 1 to 8 characters, at most 255 images.
-    EXPECT_TRUE(ImageStore::pack({{"NINECHARS", "x"}}).isEmpty() && ImageStore::pack({{"", "x"}}).isEmpty());
+    EXPECT_TRUE(ImageStore::pack({{"NINECHARS", "x"}}).isEmpty() &&
+                ImageStore::pack({{"", "x"}}).isEmpty());
     QList<QPair<QString, QByteArray>> many;
     for (int i = 0; i < 256; ++i) many.append({QString::number(i), "x"});
     EXPECT_TRUE(ImageStore::pack(many).isEmpty());
@@ -64,11 +66,13 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     // images as text, PIC images one character per word 34cc.
     for (const char* avr : {"FUNLOAD", "AVRLOAD"}) {
         ASSERT_TRUE(builtIn.LoadImage(avr, out)) << avr;
-        EXPECT_TRUE(out.startsWith(QByteArray("KELVANO-SIM-DEMO-LOADER ") + avr) && ImageStore::isDemoImage(out));
+        EXPECT_TRUE(out.startsWith(QByteArray("KELVANO-SIM-DEMO-LOADER ") + avr) &&
+                    ImageStore::isDemoImage(out));
     }
     for (const char* pic : {"DS9LOAD", "PICLOAD"}) {
         ASSERT_TRUE(builtIn.LoadImage(pic, out)) << pic;
-        EXPECT_TRUE(out.startsWith(QByteArray::fromHex("4B3445344C345634")) && ImageStore::isDemoImage(out));
+        EXPECT_TRUE(out.startsWith(QByteArray::fromHex("4B3445344C345634")) &&
+                    ImageStore::isDemoImage(out));
         EXPECT_FALSE(ImageStore::isDemoImage(out.mid(1)));  // the characters in the high bytes
     }
     EXPECT_FALSE(ImageStore::isDemoImage("KELVANO-SIM-DEMO-LOADEX FUNLOAD"));
@@ -76,7 +80,9 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
 
     QFile f(QDir(dir.path()).filePath(ImageStore::storeFileName()));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}})) > 0);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) &&
+                f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}})) > 0);
     f.close();
-    EXPECT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out) && out == "firmware bytes");
+    EXPECT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out) &&
+                out == "firmware bytes");
 }

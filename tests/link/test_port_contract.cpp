@@ -28,7 +28,9 @@ struct PtyPortImpl {
         }
     }
     ~PtyPortImpl() { sim.terminate(), sim.waitForFinished(3000); }
-    QString name() { return path.isEmpty() ? path = QString::fromLocal8Bit(sim.readLine()).trimmed() : path; }
+    QString name() {
+        return path.isEmpty() ? path = QString::fromLocal8Bit(sim.readLine()).trimmed() : path;
+    }
     static constexpr bool kRealTime = true;
     QProcess sim;
     QString path;
@@ -92,7 +94,8 @@ public:
         return !failPipeInfo;
     }
     bool stringDescriptor(int index, int length, QByteArray& out) override {
-        return index == 2 && (out = QByteArray::fromHex("0803515855534200").left(length), true);  // "QXUSB"
+        return index == 2 &&
+               (out = QByteArray::fromHex("0803515855534200").left(length), true);  // "QXUSB"
     }
     bool bulkWrite(int, const QByteArray&) override { return !failWrites && !(replied = false); }
     int bulkRead(int, uint8_t* buffer, int) override {  // every packet is answered by a single 0
@@ -118,7 +121,8 @@ TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     QtSerialPortImpl port;
     port.open(tty, 1200);
     // A pseudo-terminal has no such setting: noted, not an error.
-    EXPECT_EQ(port.openRemark(), "Serial port " + tty.mid(5) + ": no low latency from the driver (" +
+    EXPECT_EQ(port.openRemark(), "Serial port " + tty.mid(5) +
+                                     ": no low latency from the driver (" +
                                      QString::fromLocal8Bit(std::strerror(ENOTTY)) + ")");
 
     // At 1200 baud the 8 bytes of the command take 67 ms to cross, the first answer byte 8 ms
@@ -131,7 +135,8 @@ TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     const qint64 callsBefore = port.readCalls();
     QByteArray rest;
     for (int b; (b = port.readByte(150)) >= 0 && b != '>';) rest += char(b);
-    EXPECT_TRUE(rest.startsWith("TRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001")) << rest.constData();
+    EXPECT_TRUE(rest.startsWith("TRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001"))
+        << rest.constData();
     EXPECT_LT(port.readCalls() - callsBefore, qint64(rest.size()) - 10);
     port.close();
     sim.terminate(), sim.waitForFinished(3000);
@@ -156,7 +161,8 @@ TYPED_TEST(UsbBackendContract, PipeTableDescriptorsAndPackets) {
     ASSERT_TRUE(in >= 0 && out >= 0);
 
     QByteArray d;  // string descriptor 2: the length byte alone, then the whole
-    ASSERT_TRUE(b.stringDescriptor(2, 1, d) && d.size() == 1 && b.stringDescriptor(2, uchar(d[0]), d));
+    ASSERT_TRUE(b.stringDescriptor(2, 1, d) && d.size() == 1 &&
+                b.stringDescriptor(2, uchar(d[0]), d));
     EXPECT_EQ(d.size(), uchar(d[0]));
     // The card-state packet is answered by one byte; nothing further waits, nothing hangs.
     ASSERT_TRUE(b.bulkWrite(out, QByteArray(1, 5)));
@@ -176,9 +182,15 @@ TEST_F(UsbSetUp, AMissingPieceShowsTheNotFoundMessage) {
     usb.setBackend(&fake);
     const std::pair<const char*, std::function<void()>> cases[] = {
         {"no device", [&] { fake.present = -1; }},
-        {"no QXUSB image", [&] { store = ImageStore(ImageStore::pack({{"QXBASE", "x"}})); }},
+        {"no QXUSB image",
+         [&] {
+             store = ImageStore(ImageStore::pack({{"QXBASE", "x"}}));
+         }},
         {"no pipe table", [&] { fake.failPipeInfo = true; }},
-        {"no endpoint 0x82", [&] { fake.endpoints = {0x02, 0x81}; }},
+        {"no endpoint 0x82",
+         [&] {
+             fake.endpoints = {0x02, 0x81};
+         }},
         {"no endpoint 0x02", [&] { fake.endpoints = {0x82}; }},
         // The box does not take its first packet: no half-open link that claims to be up.
         {"first packet refused", [&] { fake.failWrites = true; }},
@@ -190,8 +202,9 @@ TEST_F(UsbSetUp, AMissingPieceShowsTheNotFoundMessage) {
         host.errors.clear(), view.updates.clear();
         arrange();
         make().Connect();
-        EXPECT_EQ(host.errors, QStringList{"STRAVINEX-USB not found!\r\rPlease connect your Stravinex "
-                                           "to the USB port\ror install the USB device driver."});
+        EXPECT_EQ(host.errors,
+                  QStringList{"STRAVINEX-USB not found!\r\rPlease connect your Stravinex "
+                              "to the USB port\ror install the USB device driver."});
         EXPECT_FALSE(com->linkReady() || fake.isOpen());
         EXPECT_EQ(view.updates, QStringList{"disconnected"});
     }

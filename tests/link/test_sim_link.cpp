@@ -72,7 +72,8 @@ TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
     EXPECT_EQ(view.pane, sim.usbName());
     EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
     QString snr = "SNR: ";  // two upper-case digits and a blank per byte
-    for (char ch : sim.usbSerialNumber()) snr += QString("%1 ").arg(uchar(ch), 2, 16, QChar('0')).toUpper();
+    for (char ch : sim.usbSerialNumber())
+        snr += QString("%1 ").arg(uchar(ch), 2, 16, QChar('0')).toUpper();
     EXPECT_EQ(view.debug, QStringList{snr});
     EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
     c.Disconnect();
@@ -96,8 +97,10 @@ TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
         ASSERT_TRUE(c.linkReady());
         EXPECT_EQ(simUsbBackend.pendingReplies(), 0);
         EXPECT_EQ(view.debug.size(), queued ? 2 : 1);
-        EXPECT_EQ(view.debug.value(1), queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
-        for (const QByteArray& poll : {QByteArray("\x05", 1), QByteArray("\x06\x03", 2), QByteArray("\x05", 1)}) {
+        EXPECT_EQ(view.debug.value(1),
+                  queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
+        for (const QByteArray& poll :
+             {QByteArray("\x05", 1), QByteArray("\x06\x03", 2), QByteArray("\x05", 1)}) {
             uint8_t answer[256] = {};
             ASSERT_TRUE(c.usb().BulkWrite(c.PipeOut, poll));
             const int n = c.usb().BulkRead(c.PipeIn, answer, 256);
@@ -111,15 +114,18 @@ TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
     QProcess sim, none;
     sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
-    none.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "/dev/kelvano-no-such-port", "info"});
+    none.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+               {"--port", "/dev/kelvano-no-such-port", "info"});
     ASSERT_TRUE(sim.waitForFinished(20000) && none.waitForFinished(20000));
     const QString out = sim.readAllStandardOutput(), err = none.readAllStandardError();
     EXPECT_EQ(sim.exitCode(), 0);
-    EXPECT_TRUE(out.startsWith("Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\n"));
+    EXPECT_TRUE(
+        out.startsWith("Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\n"));
     EXPECT_TRUE(out.contains("Firmware: not checked (no QXBASE firmware in the image store)"));
     EXPECT_EQ(none.exitCode(), 1);
     EXPECT_TRUE(none.readAllStandardOutput().isEmpty() &&
-                err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port (win error code: 2)\n"))
+                err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port "
+                               "(win error code: 2)\n"))
         << err.toStdString();
 }
 

@@ -97,7 +97,7 @@ QList<int> passesPerSerial(const QString& driver, const QString& where) {
 }
 
 class LogTest : public ::testing::Test {
-  protected:
+protected:
     QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
     QTemporaryDir dir_;
 };

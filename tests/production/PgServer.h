@@ -12,7 +12,7 @@
 namespace kelvano::test {
 
 class PgServer {
-  public:
+public:
     static QString binDir() { return QStringLiteral("/usr/lib/postgresql/15/bin"); }
     static bool installed() { return QFile::exists(binDir() + QStringLiteral("/pg_ctl")); }
 
@@ -46,7 +46,7 @@ class PgServer {
         return QStringLiteral("postgresql://kelvano@/postgres?host=%1").arg(dir_.path());
     }
 
-  private:
+private:
     QString data() const { return dir_.path() + QStringLiteral("/data"); }
     static QStringList asServer(QStringList command) {
         if (::geteuid() == 0)

@@ -116,7 +116,7 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
 // ---------------------------------------------------------------------------------------
 
 class JobReader : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         // 16 bytes of external EEPROM image, and an AVR flash HEX with two words.

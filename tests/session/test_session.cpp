@@ -41,7 +41,9 @@ struct Folders {
     QString beside() const { return program.filePath("kelvano.ini"); }
     QString userFile() const { return QDir(user.path()).filePath("cfg/kelvano.ini"); }
     QString userDir() const { return QDir(user.path()).filePath("cfg"); }
-    SettingsLocation readOnlyProgram() const { return SettingsLocation::choose(program.path(), userDir(), false); }
+    SettingsLocation readOnlyProgram() const {
+        return SettingsLocation::choose(program.path(), userDir(), false);
+    }
 };
 
 const QDateTime kOld = QDateTime::fromSecsSinceEpoch(1'700'000'000);
@@ -55,7 +57,8 @@ TEST(SettingsLocation, BesideTheProgramWhileItsFolderIsWritable) {
     EXPECT_EQ(where.file(), f.beside());
     EXPECT_FALSE(where.tookProgramCopy());
     EXPECT_FALSE(QFile::exists(f.userFile()));
-    EXPECT_EQ(QDir(f.program.path()).entryList(QDir::Files), QStringList{"kelvano.ini"});  // probe gone
+    EXPECT_EQ(QDir(f.program.path()).entryList(QDir::Files),
+              QStringList{"kelvano.ini"});  // probe gone
 
     // A folder that cannot be a folder is not writable.
     EXPECT_FALSE(SettingsLocation::folderWritable(f.beside()));
@@ -64,7 +67,8 @@ TEST(SettingsLocation, BesideTheProgramWhileItsFolderIsWritable) {
 
 TEST(SettingsLocation, ReadOnlyProgramFolderReadsItsFileAndSavesToTheUsersFolder) {
     Folders f;
-    writeFile(f.beside(), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n", kOld);
+    writeFile(f.beside(), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n",
+              kOld);
 
     // First start: the user has no file yet; the program's is read through a copy.
     SettingsLocation where = f.readOnlyProgram();
@@ -74,7 +78,8 @@ TEST(SettingsLocation, ReadOnlyProgramFolderReadsItsFileAndSavesToTheUsersFolder
     store.setSection("Config");
     EXPECT_EQ(store.readInt("Device", 10), 21);
     ASSERT_TRUE(store.writeInt("Device", 25));
-    EXPECT_EQ(readAll(f.beside()), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n");
+    EXPECT_EQ(readAll(f.beside()),
+              "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n");
     EXPECT_TRUE(readAll(f.userFile()).contains("UsbIds=0547:2131\r\n"));
 
     // Next start: the user's file is the newer one and stays.
@@ -169,7 +174,8 @@ struct Link {
     Link(Session& session, Clock& clock, int card) : ports(session, clock, card) {
         options.ports = {"SIM"};
         options.portIndex = 0;
-        com = std::make_unique<TCom>(host, clock, view, options, usb, ports.factory(), session.store());
+        com = std::make_unique<TCom>(host, clock, view, options, usb, ports.factory(),
+                                     session.store());
     }
     QuietHost host;
     NullMainView view;

@@ -47,7 +47,8 @@ inline Answer frame(SerialPort& port, const QByteArray& text, int firstWaitMs = 
 // The payload of a frame that must answer with text; "<code N>" otherwise.
 inline QByteArray ask(SerialPort& port, const QByteArray& text) {
     const Answer a = frame(port, text);
-    if (a.code <= 0 || a.code == 255 || !a.complete) return "<code " + QByteArray::number(a.code) + ">";
+    if (a.code <= 0 || a.code == 255 || !a.complete)
+        return "<code " + QByteArray::number(a.code) + ">";
     return a.payload;
 }
 

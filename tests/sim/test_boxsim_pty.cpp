@@ -1,13 +1,12 @@
 // kelvano-boxsim as a separate program, reached through its pseudo-terminal with plain POSIX
 // calls, as any serial program would.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -18,8 +17,10 @@ using Clock = std::chrono::steady_clock;
 
 // Writes `bytes`, then collects the answer until `count` bytes or `end` arrived or the time
 // ran out.
-std::string talk(int fd, const std::string& bytes, size_t count, char end = '\0', int timeoutMs = 2000) {
-    if (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) return "<write>";
+std::string talk(int fd, const std::string& bytes, size_t count, char end = '\0',
+                 int timeoutMs = 2000) {
+    if (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+        return "<write>";
     std::string in;
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (in.size() < count && Clock::now() < until) {
@@ -43,8 +44,8 @@ public:
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
             const char* path = KELVANO_BIN_DIR "/kelvano-boxsim";
-            ::execl(path, path, "--card", "22", "--fault", "noanswer,on=D,times=0", "--latency", "60",
-                    nullptr);
+            ::execl(path, path, "--card", "22", "--fault", "noanswer,on=D,times=0", "--latency",
+                    "60", nullptr);
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -94,7 +95,9 @@ TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminal) {
     EXPECT_NE(id.find("QXBASE"), std::string::npos) << id;
     EXPECT_EQ(talk(fd, "QXAT%\r", 1, '\0', 200), "");  // command mode, nothing answered
     const auto asked = Clock::now();
-    EXPECT_EQ(talk(fd, "@K", 2), std::string("\x01" "0", 2));
+    EXPECT_EQ(talk(fd, "@K", 2), std::string("\x01"
+                                             "0",
+                                             2));
     EXPECT_GE(Clock::now() - asked, std::chrono::milliseconds(60));  // --latency 60
     EXPECT_EQ(talk(fd, "@DTEST", 1, '\0', 200), "");  // the fault from the command line
     ::close(fd);

@@ -10,24 +10,24 @@ namespace {
 
 // A connect and one frame with a keep-alive between; the "K" answer came after a 60 ms wait.
 const QByteArray kTranscript =
-    "# kelvano-transcript 1\n"          // 1
-    "# program: kelvano-cli 2.5.0.2\n"  // 2
-    "# card: 22\n"                      // 3
-    "     0 open /dev/ttyUSB0 115200\n" // 4
-    "     0 purge\n"                    // 5
+    "# kelvano-transcript 1\n"            // 1
+    "# program: kelvano-cli 2.5.0.2\n"    // 2
+    "# card: 22\n"                        // 3
+    "     0 open /dev/ttyUSB0 115200\n"   // 4
+    "     0 purge\n"                      // 5
     "     1 tx 51 58 41 54 0D | QXAT.\n"  // 6
-    "    16 timeout 15\n"               // 7
+    "    16 timeout 15\n"                 // 7
     "    16 tx 51 58 41 54 0D | QXAT.\n"  // 8
-    "    17 rx 0D 0A 3E | ..>\n"        // 9
-    "    20 rts 1\n"                    // 10
-    "  1020 tx 40 2A | @*\n"            // 11
-    "  1021 rx 21 | !\n"                // 12
-    "  1500 purge\n"                    // 13
-    "  1500 tx 40 4B | @K\n"            // 14
-    "  1501 rx 01 | .\n"                // 15
-    "  1531 timeout 30\n"               // 16
-    "  1561 rx 36 | 6\n"                // 17
-    "# result: 1\n";                    // 18
+    "    17 rx 0D 0A 3E | ..>\n"          // 9
+    "    20 rts 1\n"                      // 10
+    "  1020 tx 40 2A | @*\n"              // 11
+    "  1021 rx 21 | !\n"                  // 12
+    "  1500 purge\n"                      // 13
+    "  1500 tx 40 4B | @K\n"              // 14
+    "  1501 rx 01 | .\n"                  // 15
+    "  1531 timeout 30\n"                 // 16
+    "  1561 rx 36 | 6\n"                  // 17
+    "# result: 1\n";                      // 18
 
 QByteArray played(const QList<SimLine::Output>& out) {
     QByteArray bytes;
@@ -44,9 +44,13 @@ TEST(ReplayScript, ReadsHeaderSendsAndAnswersWithTheirLines) {
     EXPECT_EQ(script->header.value("result"), "1");
     EXPECT_FALSE(script->usb);
     using K = ReplayScript::Item::Kind;
-    const struct { K kind; QByteArray bytes; int line, delay; } want[] = {
-        {K::Send, "QXAT\r", 6, 0}, {K::Send, "QXAT\r", 8, 0}, {K::Answer, "\r\n>", 9, 0},
-        {K::Send, "@*", 11, 0},    {K::Answer, "!", 12, 0},   {K::Send, "@K", 14, 0},
+    const struct {
+        K kind;
+        QByteArray bytes;
+        int line, delay;
+    } want[] = {
+        {K::Send, "QXAT\r", 6, 0},  {K::Send, "QXAT\r", 8, 0}, {K::Answer, "\r\n>", 9, 0},
+        {K::Send, "@*", 11, 0},     {K::Answer, "!", 12, 0},   {K::Send, "@K", 14, 0},
         {K::Answer, "\x01", 15, 0}, {K::Answer, "6", 17, 42},  // 30 ms + a quarter + 5
     };
     ASSERT_EQ(script->items.size(), std::size(want));
@@ -60,20 +64,27 @@ TEST(ReplayScript, ReadsHeaderSendsAndAnswersWithTheirLines) {
 }
 
 TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
-    const struct { QByteArray text; const char* error; } cases[] = {
+    const struct {
+        QByteArray text;
+        const char* error;
+    } cases[] = {
         {"0 tx 40\n", "line 1: not a transcript (no \"# kelvano-transcript 1\")"},
-        {"# kelvano-transcript 1\n0 tx 4G\n", "line 2: tx needs bytes as two hexadecimal digits each"},
-        {"# kelvano-transcript 1\n\n5 rx\n", "line 3: rx needs bytes as two hexadecimal digits each"},
+        {"# kelvano-transcript 1\n0 tx 4G\n",
+         "line 2: tx needs bytes as two hexadecimal digits each"},
+        {"# kelvano-transcript 1\n\n5 rx\n",
+         "line 3: rx needs bytes as two hexadecimal digits each"},
         {"# kelvano-transcript 1\n0 beep 1\n", "line 2: unknown event \"beep\""},
         {"# kelvano-transcript 1\ntx 40 4B\n", "line 2: expected \"<ms> <event> ...\""},
-        {"# kelvano-transcript 1\n0 timeout soon\n", "line 2: timeout needs the milliseconds waited"},
+        {"# kelvano-transcript 1\n0 timeout soon\n",
+         "line 2: timeout needs the milliseconds waited"},
     };
     for (const auto& c : cases) {
         QString error;
         EXPECT_FALSE(ReplayScript::parse(c.text, &error)) << c.error;
         EXPECT_EQ(error, c.error);
     }
-    const auto usb = ReplayScript::parse("# kelvano-transcript 1\n0 usb-out 1 ok 05 | .\n", nullptr);
+    const auto usb =
+        ReplayScript::parse("# kelvano-transcript 1\n0 usb-out 1 ok 05 | .\n", nullptr);
     ASSERT_TRUE(usb);
     EXPECT_TRUE(usb->usb);
 }
@@ -100,7 +111,8 @@ TEST(ReplayBox, KeepAlivesAndSyncRepeatsFollowTheClockNotTheTranscript) {
     // The '>' was late: the program tried again. Nothing more is answered for that.
     EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "");
     // The recorded keep-alive that the program did not send here is passed over...
-    EXPECT_EQ(played(box.receiveSerial("@K")), QByteArray("\x01" "6"));
+    EXPECT_EQ(played(box.receiveSerial("@K")), QByteArray("\x01"
+                                                          "6"));
     EXPECT_TRUE(box.finished());
     // ...and one the recording does not have is answered as a live box would.
     EXPECT_EQ(played(box.receiveSerial("@*@*")), "!!");
@@ -109,13 +121,21 @@ TEST(ReplayBox, KeepAlivesAndSyncRepeatsFollowTheClockNotTheTranscript) {
 }
 
 TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {
-    const struct { QList<QByteArray> writes; const char* report; int line; } cases[] = {
+    const struct {
+        QList<QByteArray> writes;
+        const char* report;
+        int line;
+    } cases[] = {
         {{"QXAT\r", "QXAT\r", "@L"},
-         "line 14: the program sent \"@L\" (40 4C) where the transcript has \"@K\" (40 4B)", 14},
+         "line 14: the program sent \"@L\" (40 4C) where the transcript has \"@K\" (40 4B)",
+         14},
         {{"QXAT!"},
-         "line 6: the program sent \"QXAT!\" (51 58 41 54 21) where the transcript has \"QXAT.\" (51 58 41 54 0D)", 6},
+         "line 6: the program sent \"QXAT!\" (51 58 41 54 21) where the transcript has \"QXAT.\" "
+         "(51 58 41 54 0D)",
+         6},
         {{"QXAT\r", "QXAT\r", "@K", "@M0"},
-         "line 18: the program sent \"@M0\" (40 4D 30) after the end of the transcript", 18},
+         "line 18: the program sent \"@M0\" (40 4D 30) after the end of the transcript",
+         18},
     };
     for (const auto& c : cases) {
         ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
@@ -131,7 +151,8 @@ TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {
     stopped.receiveSerial("QXAT\r");
     stopped.receiveSerial("QXAT\r");
     EXPECT_FALSE(stopped.finished() || stopped.failed());
-    EXPECT_EQ(stopped.report(), "line 14: the program stopped sending; the transcript has \"@K\" (40 4B) next");
+    EXPECT_EQ(stopped.report(),
+              "line 14: the program stopped sending; the transcript has \"@K\" (40 4B) next");
 }
 
 }  // namespace

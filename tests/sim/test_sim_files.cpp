@@ -40,8 +40,8 @@ QByteArray makeStore(const QList<QPair<QByteArray, QByteArray>>& entries, int ga
 TEST(SimStore, LoadersComeOutOfTheStoreUnscrambled) {
     const QByteArray pic = QByteArray::fromHex("8A3001280B00FF3F");
     const QByteArray fun(300, '\x5C');
-    const QByteArray store = makeStore({{"PICLOAD", pic}, {"FUNLOAD", fun}, {"LONGNAME", "abc"},
-                                        {"PICLOAD", "second"}}, 7);
+    const QByteArray store = makeStore(
+        {{"PICLOAD", pic}, {"FUNLOAD", fun}, {"LONGNAME", "abc"}, {"PICLOAD", "second"}}, 7);
     const QMap<QString, QByteArray> images = SimBox::loadersFromStore(store);
     EXPECT_EQ(images.size(), 3);
     EXPECT_EQ(images.value("PICLOAD"), pic);  // the first entry of a name wins
@@ -109,8 +109,8 @@ TEST(SimImage, HexAndBinaryFilesFillTheCardAsTheSlotsLayThemOut) {
 TEST(SimFaultText, ParsesTheOptionSyntax) {
     const auto late = SimFault::parse("late=250,on=Y,at=3,times=0");
     ASSERT_TRUE(late);
-    EXPECT_TRUE(late->kind == SimFault::Kind::LateFirstByte && late->delayMs == 250 && late->family == "Y" &&
-                late->at == 3 && late->times == 0);
+    EXPECT_TRUE(late->kind == SimFault::Kind::LateFirstByte && late->delayMs == 250 &&
+                late->family == "Y" && late->at == 3 && late->times == 0);
     EXPECT_EQ(SimFault::parse("missalive")->family, "*");
     EXPECT_EQ(SimFault::parse("noanswer,on=0a")->family, "0A");
     EXPECT_EQ(SimFault::parse("pullcard,at=100")->at, 100);

@@ -29,7 +29,8 @@ protected:
 
     // Each command in turn with the answer it must give.
     void expectAnswers(std::initializer_list<std::pair<const char*, const char*>> table) {
-        for (const auto& [command, answer] : table) EXPECT_EQ(ask(port, command), answer) << command;
+        for (const auto& [command, answer] : table)
+            EXPECT_EQ(ask(port, command), answer) << command;
     }
 
     VirtualClock clock;
@@ -39,8 +40,11 @@ protected:
 
 TEST_F(SimSerial, PromptModeIdentifiesTheModelAndSwitchesToCommandMode) {
     // Line feeds and leading noise do not disturb a prompt line.
-    for (const auto& [line, answer] : {std::pair{"QXAT\r", ">"}, {"HELLO\r", "ERROR\r>"}, {"\n\x01QXAT\r", ">"},
-                                       {"QXAT!V#\r", "STRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001\r>"}})
+    for (const auto& [line, answer] :
+         {std::pair{"QXAT\r", ">"},
+          {"HELLO\r", "ERROR\r>"},
+          {"\n\x01QXAT\r", ">"},
+          {"QXAT!V#\r", "STRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001\r>"}})
         EXPECT_EQ(prompt(port, line), answer) << line;
     EXPECT_EQ(prompt(port, "QXATQ\r").mid(38, 6), "010001");  // characters 39..44
 
@@ -65,7 +69,8 @@ TEST_F(SimSerial, UploadedFirmwareGivesTheReportedVersion) {
     image.replace(19, 3, QByteArray::fromHex("123456"));
     for (int offset = 0; offset < image.size(); offset += 16) {
         QByteArray line = "QXATU" + hex4(0x8000 + offset);
-        for (int j = offset; j < offset + 16 && j < image.size(); ++j) line += hex2(uchar(image[j]));
+        for (int j = offset; j < offset + 16 && j < image.size(); ++j)
+            line += hex2(uchar(image[j]));
         ASSERT_EQ(prompt(port, "QXAT\r"), ">");
         ASSERT_EQ(prompt(port, line + "\r"), ">");
     }
@@ -82,16 +87,19 @@ TEST_F(SimSerial, UploadedFirmwareGivesTheReportedVersion) {
 TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
     connect(10);
     EXPECT_EQ(ask(port, "K"), "0");
-    for (const char* text : {"DINS.", "d    ", "M0", "M1", "M3", "M5"}) EXPECT_EQ(frame(port, text).code, 0) << text;
+    for (const char* text : {"DINS.", "d    ", "M0", "M1", "M3", "M5"})
+        EXPECT_EQ(frame(port, text).code, 0) << text;
     for (const char* text : {"M9", "Z", "R04", "I", "G0000", "Q0000", "ErA"})
         EXPECT_EQ(frame(port, text).code, 255) << text;  // all in the wrong mode (M5)
-    EXPECT_EQ(ask(port, "YAC530000"), "FFFF");  // no AVR on the lines of a PIC card
+    EXPECT_EQ(ask(port, "YAC530000"), "FFFF");           // no AVR on the lines of a PIC card
     // A frame arriving byte by byte, and two frames in one write, answered in order.
     for (const char* part : {"@", "M", "2"}) port.write(part);
     EXPECT_EQ(port.readByte(60), 0);
     port.write("@R04@K");
     EXPECT_EQ(port.readByte(60), 4);
-    EXPECT_EQ(readUntil(port, '\0', 30), "3FFF\x01" "0");
+    EXPECT_EQ(readUntil(port, '\0', 30),
+              "3FFF\x01"
+              "0");
     ASSERT_GE(box.trace().size(), 3);
     EXPECT_EQ(box.trace().last().received, "@K");
 }
@@ -99,17 +107,32 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
 TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
     connect(10);
     // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits.
-    expectAnswers({{"M2", ok}, {"L002805", "2805"}, {"I", ok}, {"L000000", "0000"}, {"I", ok}, {"L003FFF", "3FFF"},
-                   {"I", ok}, {"L001234", "1234"}, {"I", ok}, {"L00FFFF", "3FFF"}, {"M2", ok}, {"R04", "2805"},
-                   {"I", ok}, {"R04", "0000"}, {"I", ok}, {"R04", "3FFF"}, {"I", ok}, {"R04", "1234"},
-                   {"M2", ok}, {"L0100A5", "00A5"}, {"I", ok}, {"L010142", "0042"}});
+    expectAnswers({{"M2", ok}, {"L002805", "2805"}, {"I", ok},  {"L000000", "0000"},
+                   {"I", ok},  {"L003FFF", "3FFF"}, {"I", ok},  {"L001234", "1234"},
+                   {"I", ok},  {"L00FFFF", "3FFF"}, {"M2", ok}, {"R04", "2805"},
+                   {"I", ok},  {"R04", "0000"},     {"I", ok},  {"R04", "3FFF"},
+                   {"I", ok},  {"R04", "1234"},     {"M2", ok}, {"L0100A5", "00A5"},
+                   {"I", ok},  {"L010142", "0042"}});
     EXPECT_EQ(box.card().flash[3], 0x1234);
     EXPECT_EQ(box.card().data[0], 0xA5);
     EXPECT_EQ(box.card().data[1], 0x42);
     // Configuration area: ID locations, three more increments, configuration word.
-    expectAnswers({{"M2", ok}, {"P003FFF", ok}, {"L003F81", "3F81"}, {"I", ok}, {"L003F82", "3F82"}, {"I", ok},
-                   {"L003F83", "3F83"}, {"I", ok}, {"L003F84", "3F84"}, {"I", ok}, {"I", ok}, {"I", ok}, {"I", ok},
-                   {"L003FF9", "3FF9"}, {"P0012AB", no}, {"L02ABCD", no}});
+    expectAnswers({{"M2", ok},
+                   {"P003FFF", ok},
+                   {"L003F81", "3F81"},
+                   {"I", ok},
+                   {"L003F82", "3F82"},
+                   {"I", ok},
+                   {"L003F83", "3F83"},
+                   {"I", ok},
+                   {"L003F84", "3F84"},
+                   {"I", ok},
+                   {"I", ok},
+                   {"I", ok},
+                   {"I", ok},
+                   {"L003FF9", "3FF9"},
+                   {"P0012AB", no},
+                   {"L02ABCD", no}});
     EXPECT_EQ(box.card().picId[2], 0x3F83);
     EXPECT_EQ(box.card().picConfig, 0x3FF9);
 
@@ -127,7 +150,8 @@ TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
     box.card().data[0] = 0x22;
     box.card().picConfig = 0x000D;  // every CP bit programmed
     // Reads give 0 and writes do not take; protection stays until an erase, only in erase mode.
-    expectAnswers({{"M2", ok}, {"R04", "0000"}, {"R05", "0000"}, {"L002222", "0000"}, {"P003FFF", ok}});
+    expectAnswers(
+        {{"M2", ok}, {"R04", "0000"}, {"R05", "0000"}, {"L002222", "0000"}, {"P003FFF", ok}});
     for (int k = 0; k < 7; ++k) frame(port, "I");
     expectAnswers({{"R04", "000D"}, {"L003FFF", "000F"}, {"ErA", no}, {"M1", ok}, {"ErA", ok}});
     EXPECT_EQ(box.card().flash[0], 0x3FFF);
@@ -147,24 +171,47 @@ TEST_F(SimSerial, At90sFlashLockAndFuse) {
     connect(22);
     ASSERT_EQ(frame(port, "M5").code, 0);
     // Not yet in sync, then the signature; flash cells only lose bits until a chip erase.
-    expectAnswers({{"Y30000000", "FFFF"}, {"YAC530000", "5300"}, {"Y30000000", "001E"}, {"Y30000100", "0091"},
-                   {"Y30000200", "0002"}, {"Y58000000", "00FF"}, {"Y40001012", "0010"}, {"Y48001034", "0010"},
-                   {"Y40001021", "0010"}, {"Y20001000", "0000"}, {"Y28001000", "0034"}, {"YC0000577", "0005"},
+    expectAnswers({{"Y30000000", "FFFF"},
+                   {"YAC530000", "5300"},
+                   {"Y30000000", "001E"},
+                   {"Y30000100", "0091"},
+                   {"Y30000200", "0002"},
+                   {"Y58000000", "00FF"},
+                   {"Y40001012", "0010"},
+                   {"Y48001034", "0010"},
+                   {"Y40001021", "0010"},
+                   {"Y20001000", "0000"},
+                   {"Y28001000", "0034"},
+                   {"YC0000577", "0005"},
                    {"YA0000500", "0077"}});
-    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; LB1 alone stops writing, not reading.
-    expectAnswers({{"YACBE0000", "BE00"}, {"Y58000000", "00FE"}, {"YACFD0000", "FD00"}, {"Y58000000", "007E"},
-                   {"Y40002000", "0020"}, {"Y20001000", "0000"}, {"YACBF0000", "BF00"}});
+    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; LB1 alone stops writing, not
+    // reading.
+    expectAnswers({{"YACBE0000", "BE00"},
+                   {"Y58000000", "00FE"},
+                   {"YACFD0000", "FD00"},
+                   {"Y58000000", "007E"},
+                   {"Y40002000", "0020"},
+                   {"Y20001000", "0000"},
+                   {"YACBF0000", "BF00"}});
     EXPECT_EQ(box.card().flash[0x20], 0xFFFF);
     EXPECT_EQ(box.card().fuseLow & 1, 0);  // fuses stay while LB1 is programmed
-    // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all but the fuse.
-    expectAnswers({{"YACFB0000", "FB00"}, {"Y58000000", "003E"}, {"Y30000100", "0001"}, {"Y28001000", "0010"},
-                   {"YA0000500", "0005"}, {"YAC800000", "8000"}, {"Y58000000", "00FE"}, {"Y30000100", "0091"}});
+    // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all but the
+    // fuse.
+    expectAnswers({{"YACFB0000", "FB00"},
+                   {"Y58000000", "003E"},
+                   {"Y30000100", "0001"},
+                   {"Y28001000", "0010"},
+                   {"YA0000500", "0005"},
+                   {"YAC800000", "8000"},
+                   {"Y58000000", "00FE"},
+                   {"Y30000100", "0091"}});
     EXPECT_EQ(box.card().flash[0x10], 0xFFFF);
     EXPECT_EQ(box.card().data[5], 0xFF);
 
     // The AT90S8515 has no fuse; "M0" takes programming mode away.
     connect(20);
-    expectAnswers({{"M5", ok}, {"YAC530000", "5300"}, {"YACBE0000", "BE00"}, {"Y30000100", "0093"}});
+    expectAnswers(
+        {{"M5", ok}, {"YAC530000", "5300"}, {"YACBE0000", "BE00"}, {"Y30000100", "0093"}});
     EXPECT_EQ(box.card().fuseLow & 1, 1);
     expectAnswers({{"M0", ok}, {"Y30000100", no}});
 }
@@ -173,7 +220,10 @@ TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
     connect(31);
     frame(port, "M5");
     // Loading the page buffer writes nothing yet; the page write does, at the page start.
-    expectAnswers({{"YAC530000", "5300"}, {"Y30000100", "0094"}, {"Y40000001", "0000"}, {"Y48000002", "0000"},
+    expectAnswers({{"YAC530000", "5300"},
+                   {"Y30000100", "0094"},
+                   {"Y40000001", "0000"},
+                   {"Y48000002", "0000"},
                    {"Y4000033F", "0003"}});
     EXPECT_EQ(box.card().flash[0x40], 0xFFFF);
     ask(port, "Y4C004700");
@@ -183,9 +233,18 @@ TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
     ask(port, "Y4C000000");  // the buffer was emptied by the first page write
     EXPECT_EQ(box.card().flash[0], 0xFFFF);
     // Fuse and high fuse bytes, lock byte; locked reads give the address byte, the signature stays.
-    expectAnswers({{"YACA000F0", "A000"}, {"YACA800F9", "A800"}, {"Y50000000", "00F0"}, {"Y58080000", "08F9"},
-                   {"Y58000000", "00FF"}, {"YACE000FC", "E000"}, {"Y58000000", "00FC"}, {"Y28004000", "0040"},
-                   {"Y30000000", "001E"}, {"YAC800000", "8000"}, {"Y58000000", "00FF"}, {"Y50000000", "00F0"}});
+    expectAnswers({{"YACA000F0", "A000"},
+                   {"YACA800F9", "A800"},
+                   {"Y50000000", "00F0"},
+                   {"Y58080000", "08F9"},
+                   {"Y58000000", "00FF"},
+                   {"YACE000FC", "E000"},
+                   {"Y58000000", "00FC"},
+                   {"Y28004000", "0040"},
+                   {"Y30000000", "001E"},
+                   {"YAC800000", "8000"},
+                   {"Y58000000", "00FF"},
+                   {"Y50000000", "00F0"}});
 }
 
 TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
@@ -201,13 +260,26 @@ TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
 TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     const QByteArray picLoader = QByteArray::fromHex("8A3001280B");  // odd: last byte alone
     const QByteArray funLoader = QByteArray::fromHex(QByteArray("0C94").repeated(70));
-    box.setLoaderImages({{"PICLOAD", picLoader}, {"DS9LOAD", QByteArray::fromHex("8A30")},
-                         {"FUNLOAD", funLoader}});
+    box.setLoaderImages(
+        {{"PICLOAD", picLoader}, {"DS9LOAD", QByteArray::fromHex("8A30")}, {"FUNLOAD", funLoader}});
     connect(15);
     // Not before the whole loader is in; then EEPROM through the loader, gone again with "M0".
-    expectAnswers({{"M4", no}, {"M2", ok}, {"L00308A", "308A"}, {"I", ok}, {"L002801", "2801"}, {"I", ok},
-                   {"M4", no}, {"M2", ok}, {"I", ok}, {"I", ok}, {"L00000B", "000B"}, {"M4", "load"},
-                   {"X07FF99", "99"}, {"Q07FF", "99"}, {"M0", ok}, {"Q07FF", no}});
+    expectAnswers({{"M4", no},
+                   {"M2", ok},
+                   {"L00308A", "308A"},
+                   {"I", ok},
+                   {"L002801", "2801"},
+                   {"I", ok},
+                   {"M4", no},
+                   {"M2", ok},
+                   {"I", ok},
+                   {"I", ok},
+                   {"L00000B", "000B"},
+                   {"M4", "load"},
+                   {"X07FF99", "99"},
+                   {"Q07FF", "99"},
+                   {"M0", ok},
+                   {"Q07FF", no}});
     EXPECT_EQ(box.card().eeprom[0x7FF], 0x99);
 
     // A 16F876 card needs its own loader, DS9LOAD; a blank controller runs none.
@@ -219,8 +291,10 @@ TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     frame(port, "M5");
     ask(port, "YAC530000");
     for (int i = 0; i < funLoader.size(); ++i) {
-        ask(port, QByteArray(i % 2 ? "Y48" : "Y40") + hex4((i / 2) % 64) + hex2(uchar(funLoader[i])));
-        if (i % 128 == 127 || i == funLoader.size() - 1) ask(port, "Y4C" + hex4((i / 2) & 0xFFC0) + "00");
+        ask(port,
+            QByteArray(i % 2 ? "Y48" : "Y40") + hex4((i / 2) % 64) + hex2(uchar(funLoader[i])));
+        if (i % 128 == 127 || i == funLoader.size() - 1)
+            ask(port, "Y4C" + hex4((i / 2) & 0xFFC0) + "00");
     }
     ask(port, "YACE000FC");  // locked afterwards: the loader still runs
     EXPECT_EQ(ask(port, "M4"), "load");
@@ -242,7 +316,8 @@ TEST_F(SimSerial, CardsComeAndGoAndKeepTheirContents) {
 
 TEST_F(SimSerial, FaultsDamageTheAnswersTheyTarget) {
     connect(10);
-    box.addFault({SimFault::Kind::NoAnswer, "K", 2, 2, 0});  // the 2nd and 3rd K; other families pass
+    box.addFault(
+        {SimFault::Kind::NoAnswer, "K", 2, 2, 0});  // the 2nd and 3rd K; other families pass
     expectAnswers({{"K", "0"}, {"K", none}, {"DINS.", ok}, {"K", none}, {"K", "0"}});
     EXPECT_EQ(box.trace().at(box.trace().size() - 2).note, "noanswer");
     box.clearFaults();
@@ -342,8 +417,9 @@ TEST_F(SimSerial, TraceListsEveryExchange) {
     ask(port, "K");
     box.addFault(*SimFault::parse("noanswer,on=D"));
     frame(port, "DABCD");
-    EXPECT_EQ(box.traceLines(), (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
-                                             "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
+    EXPECT_EQ(box.traceLines(),
+              (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
+                           "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
 }
 
 }  // namespace

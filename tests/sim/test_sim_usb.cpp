@@ -43,7 +43,8 @@ TEST_F(SimUsb, DeviceOpensWhereItIsAttachedAndDescribesItself) {
     ASSERT_TRUE(usb.stringDescriptor(2, 1, length) && length.size() == 1);
     ASSERT_TRUE(usb.stringDescriptor(2, uchar(length[0]), descriptor));
     EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(descriptor.constData() + 2),
-                                 (descriptor.size() - 2) / 2), "STRAVINEX QXUSB");
+                                 (descriptor.size() - 2) / 2),
+              "STRAVINEX QXUSB");
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
@@ -61,11 +62,18 @@ TEST_F(SimUsb, PacketsIdentifyPollAndProgramAnAvr) {
     EXPECT_EQ(packet("05").toHex(), "06");
     box.insertCard(22);
     // AVR programming mode; r0 echoes the address high byte; "0603" is a chip erase.
-    for (const auto& [sent, reply] : {std::pair{"0102", "00"}, {"04AC530000", "5300"}, {"0430000100", "0091"},
-                                      {"0440001034", "0010"}, {"0603", "0603"}, {"0420001000", "0034"},
-                                      {"04C0000501", "0005"}, {"04A0000500", "0001"},
-                                      {"04AC800000", "8000"}, {"0100", "00"},
-                                      {"04AC530000", "ff"}, {"77", "ff"}})
+    for (const auto& [sent, reply] : {std::pair{"0102", "00"},
+                                      {"04AC530000", "5300"},
+                                      {"0430000100", "0091"},
+                                      {"0440001034", "0010"},
+                                      {"0603", "0603"},
+                                      {"0420001000", "0034"},
+                                      {"04C0000501", "0005"},
+                                      {"04A0000500", "0001"},
+                                      {"04AC800000", "8000"},
+                                      {"0100", "00"},
+                                      {"04AC530000", "ff"},
+                                      {"77", "ff"}})
         EXPECT_EQ(packet(sent).toHex(), reply) << sent;
     EXPECT_EQ(box.card().flash[0x10], 0xFFFF);  // erased
     EXPECT_EQ(box.card().data[5], 0xFF);
@@ -74,7 +82,7 @@ TEST_F(SimUsb, PacketsIdentifyPollAndProgramAnAvr) {
     ASSERT_TRUE(usb.bulkWrite(out, QByteArray::fromHex("0202E020")));
     uint8_t small[8];
     EXPECT_EQ(usb.bulkRead(in, small, 8), 8);
-    EXPECT_EQ(usb.bulkRead(in, small, 8), -1);  // nothing more waiting
+    EXPECT_EQ(usb.bulkRead(in, small, 8), -1);   // nothing more waiting
     EXPECT_EQ(usb.bulkRead(out, small, 8), -1);  // not the in pipe
 }
 

@@ -92,7 +92,8 @@ TEST(Transcripts, EveryCarriedTranscriptReplaysToItsRecordedResult) {
                     QFile::copy(dir.filePath(data), work.filePath(data));
             const Replayed r = replay(dir.filePath(name), command, work.path());
             EXPECT_EQ(r.simStatus, 0) << qPrintable(r.simErrors);
-            EXPECT_TRUE(r.simErrors.endsWith(QLatin1String("played to the end\n"))) << qPrintable(r.simErrors);
+            EXPECT_TRUE(r.simErrors.endsWith(QLatin1String("played to the end\n")))
+                << qPrintable(r.simErrors);
             EXPECT_EQ(QString::number(r.cliStatus), headerValue(text, QStringLiteral("result")))
                 << qPrintable(r.cliErrors);
             ++replayed;
@@ -128,7 +129,8 @@ QString edited(const QTemporaryDir& tmp, const QString& from, const QString& to,
     QList<QByteArray> lines = readFile(kFolder + "/sim/blank-check-card10.txt").split('\n');
     int seen = 0;
     for (QByteArray& line : lines)
-        if (line.contains(from.toLatin1()) && ++seen == occurrence) line.replace(from.toLatin1(), to.toLatin1());
+        if (line.contains(from.toLatin1()) && ++seen == occurrence)
+            line.replace(from.toLatin1(), to.toLatin1());
     const QString path = tmp.filePath("edited.txt");
     QFile f(path);
     if (f.open(QIODevice::WriteOnly)) f.write(lines.join('\n'));
