@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 # Compiler results are shared between build folders and clones of this tree.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(cd .. && pwd)}"
 bash scripts/deps.sh
+# The code keeps its own layout: a file that deviates from .clang-format fails the run.
+bash scripts/format-check.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
