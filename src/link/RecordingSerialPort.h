@@ -22,6 +22,7 @@ public:
     int readByte(int timeoutMs) override;
     void purge() override;
     void setRts(bool on) override;
+    QString openRemark() const override { return inner_->openRemark(); }
 
     SerialPort& inner() { return *inner_; }
 

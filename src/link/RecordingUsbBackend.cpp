@@ -39,7 +39,15 @@ bool RecordingUsbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
 }
 
 int RecordingUsbBackend::bulkRead(int pipe, uint8_t* buffer, int capacity) {
-    const int n = inner_.bulkRead(pipe, buffer, capacity);
+    return recordIn(pipe, buffer, capacity, inner_.bulkRead(pipe, buffer, capacity));
+}
+
+int RecordingUsbBackend::bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) {
+    return recordIn(pipe, buffer, capacity,
+                    inner_.bulkReadWithin(pipe, buffer, capacity, timeoutMs));
+}
+
+int RecordingUsbBackend::recordIn(int pipe, const uint8_t* buffer, int capacity, int n) {
     const QByteArray got =
         n > 0 ? QByteArray(reinterpret_cast<const char*>(buffer), qMin(n, capacity)) : QByteArray();
     recorder_.bytesEvent(QStringLiteral("usb-in"),

@@ -19,8 +19,12 @@ public:
     bool stringDescriptor(int index, int length, QByteArray& out) override;
     bool bulkWrite(int pipe, const QByteArray& bytes) override;
     int bulkRead(int pipe, uint8_t* buffer, int capacity) override;
+    int bulkReadWithin(int pipe, uint8_t* buffer, int capacity, int timeoutMs) override;
 
 private:
+    // Writes the usb-in line of a read that returned `n`; returns `n`.
+    int recordIn(int pipe, const uint8_t* buffer, int capacity, int n);
+
     UsbBackend& inner_;
     TranscriptRecorder& recorder_;
 };
