@@ -19,6 +19,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 
 #include "app/CompareDialog.h"
 #include "app/DumpGridView.h"
@@ -48,9 +49,12 @@ GridEditing::GridEditing(TMain& main, TDevices& devices, Host& host, FuseModel& 
         connect(&devices_.grid(g), &DumpGrid::rowsChanged, this, [this, g] { onGridChanged(g); });
         connect(&devices_.grid(g), &DumpGrid::layoutReset, this, [this, g] { onGridChanged(g); });
     }
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        for (int g = 1; g <= 3; ++g)
-            if (now == view(g)) lastFocused_ = view(g);
+    // The grids are remembered here: focus also changes while the main window is being torn
+    // down, when its members can no longer be asked for.
+    const std::array<DumpGridView*, 3> grids{view(1), view(2), view(3)};
+    connect(qApp, &QApplication::focusChanged, this, [this, grids](QWidget*, QWidget* now) {
+        for (DumpGridView* g : grids)
+            if (now == g) lastFocused_ = g;
     });
     refreshActions();
 }
