@@ -216,30 +216,6 @@ private:
     QString caption_, label_;
 };
 
-// --memories: the Enable boxes.
-bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
-    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
-    for (const QString& raw : list.split(QLatin1Char(','))) {
-        const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog"))
-            boxes.prog = true;
-        else if (m == QLatin1String("data"))
-            boxes.data = true;
-        else if (m == QLatin1String("config"))
-            boxes.config = true;
-        else if (m == QLatin1String("eeprom"))
-            boxes.eep = true;
-        else {
-            error =
-                QStringLiteral(
-                    "--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
-                    .arg(raw);
-            return false;
-        }
-    }
-    return true;
-}
-
 // --lock-bits none|1|2|both, --fuse on|off, --mega163 LOCK:FUSELOW:FUSEHIGH.
 bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses, QString& error) {
     const QString lock =
@@ -288,6 +264,30 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
 }
 
 }  // namespace
+
+// --memories: the Enable boxes.
+bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
+    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
+    for (const QString& raw : list.split(QLatin1Char(','))) {
+        const QString m = raw.trimmed().toLower();
+        if (m == QLatin1String("prog"))
+            boxes.prog = true;
+        else if (m == QLatin1String("data"))
+            boxes.data = true;
+        else if (m == QLatin1String("config"))
+            boxes.config = true;
+        else if (m == QLatin1String("eeprom"))
+            boxes.eep = true;
+        else {
+            error =
+                QStringLiteral(
+                    "--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
+                    .arg(raw);
+            return false;
+        }
+    }
+    return true;
+}
 
 int runAction(const CliArgs& args, int actionCode) {
     if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));

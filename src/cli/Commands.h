@@ -7,6 +7,8 @@
 
 namespace kelvano {
 
+class EnableBoxes;
+
 // The command line of kelvano-cli as parsed once by the front end; each command reads what
 // it needs and returns the process's exit status (0 success, 1 failure, 2 usage error).
 // Failures print the error box's text to standard error, its '\r' line breaks as new lines.
@@ -32,6 +34,9 @@ int runStore(const CliArgs& args);
 int runCompare(const CliArgs& args);
 int runJob(const CliArgs& args);  // job run | check
 int runLog(const CliArgs& args);  // log summary | export
+
+// --memories LIST (prog, data, config, eeprom) as Enable boxes; false with `error` set.
+bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error);
 
 // Help sections shown by --help, one per command group.
 QString fileCommandsHelp();

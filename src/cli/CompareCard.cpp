@@ -32,24 +32,6 @@ private:
     QString caption_, label_;
 };
 
-bool parseMemoryList(const QString& list, EnableBoxes& boxes) {
-    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
-    for (const QString& raw : list.split(QLatin1Char(','))) {
-        const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog"))
-            boxes.prog = true;
-        else if (m == QLatin1String("data"))
-            boxes.data = true;
-        else if (m == QLatin1String("config"))
-            boxes.config = true;
-        else if (m == QLatin1String("eeprom"))
-            boxes.eep = true;
-        else
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
@@ -60,10 +42,10 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
         return 2;
     }
     EnableBoxes enable;
+    QString error;
     if (args.options.contains(QStringLiteral("memories")) &&
-        !parseMemoryList(args.options.value(QStringLiteral("memories")), enable)) {
-        std::fputs("kelvano-cli: --memories takes a comma list of prog, data, config and eeprom\n",
-                   stderr);
+        !parseMemories(args.options.value(QStringLiteral("memories")), enable, error)) {
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(error));
         return 2;
     }
     cbEepMemClick(args.card, enable);
