@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <random>
 
 #include "actions/uActions.h"
 #include "base/Clock.h"
@@ -80,6 +81,10 @@ inline QMap<QString, QByteArray> testLoaders() {
             {"AVRLOAD", make(64, 2, false)},
             {"DS9LOAD", make(80, 3, true)},
             {"PICLOAD", make(48, 4, true)}};
+}
+
+inline void fillRandom(TBufArray& buf, std::mt19937& rng, unsigned mask) {
+    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
 }
 
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {

@@ -10,17 +10,13 @@ using namespace kelvano::test;
 
 namespace {
 
-void fill(TBufArray& buf, std::mt19937& rng, unsigned mask) {
-    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
-}
-
 // Random contents in every memory of the card, with a configuration that leaves it readable.
 void randomCard(ActionRig& rig, std::mt19937& rng) {
     TDevices& d = rig.devices;
     const bool pic = isPicCode(d.DeviceId);
-    fill(d.ProgBuf, rng, pic ? 0x3FFF : 0xFFFF);
-    fill(d.DataBuf, rng, 0xFF);
-    fill(d.EepBuf, rng, 0xFF);
+    fillRandom(d.ProgBuf, rng, pic ? 0x3FFF : 0xFFFF);
+    fillRandom(d.DataBuf, rng, 0xFF);
+    fillRandom(d.EepBuf, rng, 0xFF);
     if (pic) {
         for (int k = 0; k < 4; ++k) d.IdBuf[k] = uint16_t(rng() & 0xF);
         rig.fuses.pic84 = Pic84Page{int(rng() % 4), bool(rng() & 1), bool(rng() & 1), false, {}};
