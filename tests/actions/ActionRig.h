@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <random>
 
 #include "actions/uActions.h"
 #include "base/Clock.h"
@@ -82,6 +83,10 @@ inline QMap<QString, QByteArray> testLoaders() {
             {"PICLOAD", make(48, 4, true)}};
 }
 
+inline void fillRandom(TBufArray& buf, std::mt19937& rng, unsigned mask) {
+    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
+}
+
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     QList<QPair<QString, QByteArray>> entries;
     for (auto it = loaders.begin(); it != loaders.end(); ++it)
@@ -99,7 +104,11 @@ public:
           usb(&usbBackend),
           com(
               host, clock, mainView, options, usb,
-              [this](const QString&) { return std::make_unique<SimSerialPort>(box, clock); },
+              [this](const QString&) {
+                  auto port = std::make_unique<SimSerialPort>(box, clock);
+                  if (lineSpeed) port->setLineSpeed(lineSpeed);
+                  return port;
+              },
               storeOf(loaders)),
           actions(host, clock, devices, com, options, enable, fuses, mainView) {
         box.setLoaderImages(testLoaders());
@@ -113,7 +122,12 @@ public:
         options.portIndex = 0;
     }
 
-    void untick() { enable.prog = enable.data = enable.eep = enable.config = false; }
+    // Ticks exactly the memories in `m`.
+    void only(MemorySet m) {
+        enable.prog = m.has(Memory::Program), enable.data = m.has(Memory::Data);
+        enable.config = m.has(Memory::Configuration), enable.eep = m.has(Memory::ExternalEeprom);
+    }
+    void untick() { only({}); }
 
     bool connect() {
         com.Connect();
@@ -148,7 +162,15 @@ public:
         }
         return out;
     }
+    // The commands that start with `prefix`, in order.
+    QStringList sent(const QString& prefix) const {
+        QStringList out;
+        for (const QString& c : commands())
+            if (c.startsWith(prefix)) out << c;
+        return out;
+    }
 
+    int lineSpeed = 0;  // baud of the simulated line; 0: no line time
     VirtualClock clock;
     RecordingHost host;
     RecordingMainView mainView;

@@ -139,57 +139,25 @@ TEST(CardCompare, AFailedReadIsReportedAndWhatFollowsIsNotCompared) {
 // the virtual time of the simulated line: the comparison costs no more than a read.
 TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
     auto measure = [](bool compare, qint64& ms) {
-        VirtualClock clock;
-        RecordingHost host;
-        RecordingMainView mainView;
-        Options options;
-        options.ports = {QStringLiteral("SIM")};
-        options.portIndex = 0;
-        SimBox box(SimBox::Model::Serial, 26);
-        box.setLoaderImages(testLoaders());
-        for (size_t i = 0; i < box.card().eeprom.size(); ++i)
-            box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
-        TUsb usb;
-        TCom com(
-            host, clock, mainView, options, usb,
-            [&](const QString&) {
-                auto port = std::make_unique<SimSerialPort>(box, clock);
-                port->setLineSpeed(115200);
-                return port;
-            },
-            storeOf(testLoaders()));
-        TDevices devices;
-        devices.DeviceId = 26;
-        devices.ApplyBuffers(nullptr, false);
-        for (int i = 0; i < devices.EepBuf.length(); ++i)
-            devices.EepBuf[i] = uint8_t(i * 7 + (i >> 8));
-        EnableBoxes enable;
-        FuseModel fuses;
-        NullActionView view;
-        com.Connect();
-        ASSERT_TRUE(com.linkReady());
-        const qint64 start = clock.nowMs();
-        CardCompare c(host, clock, devices, com, options, enable, mainView);
-        TActions read(host, clock, devices, com, options, enable, fuses, mainView);
-        TActions& a = compare ? c.runner() : read;
-        a.setView(&view);
-        if (compare) c.prepare();
-        a.start(ActionCode::Read, compare ? c.memories() : MemorySet::all());
-        while (!a.closeRequested()) {
-            clock.advance(a.tickIntervalMs());
-            a.Startup();
+        ActionRig rig(26);
+        rig.lineSpeed = 115200;
+        for (size_t i = 0; i < rig.box.card().eeprom.size(); ++i) {
+            rig.box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
+            if (compare) rig.devices.EepBuf[int(i)] = rig.box.card().eeprom[i];
         }
-        a.FormClose();
-        ms = clock.nowMs() - start;
-        EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join(" / ").toStdString();
+        ASSERT_TRUE(rig.connect());
+        const qint64 start = rig.clock.nowMs();
+        const QString report = compare ? compareCard(rig).text() : (rig.run(1), QString());
+        ms = rig.clock.nowMs() - start;
+        EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.host.errors.join(" / ").toStdString();
         if (compare)
-            EXPECT_EQ(c.report().text(),
+            EXPECT_EQ(report,
                       "Program Memory: no differences in 4096 addresses\n"
                       "Data Memory: no differences in 512 addresses\n"
                       "EEPROM Memory: no differences in 65536 addresses\n"
                       "No differences.\n");
         else
-            EXPECT_EQ(devices.EepBuf[0xFFFF], uint8_t(0xFFFF * 7 + 0xFF));
+            EXPECT_EQ(rig.devices.EepBuf[0xFFFF], uint8_t(0xFFFF * 7 + 0xFF));
     };
     qint64 readMs = 0, compareMs = 0;
     measure(false, readMs);

@@ -2,8 +2,6 @@
 // writes; what the USB box has no packet for; the EEPROM a loader card's verify leaves out.
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-
 #include "ActionRig.h"
 #include "sim/SimFault.h"
 
@@ -11,11 +9,6 @@ using namespace kelvano;
 using namespace kelvano::test;
 
 namespace {
-
-void tick(EnableBoxes& e, MemorySet m) {
-    e.prog = m.has(Memory::Program), e.data = m.has(Memory::Data);
-    e.config = m.has(Memory::Configuration), e.eep = m.has(Memory::ExternalEeprom);
-}
 
 const MemorySet kControllerAll{Memory::Program, Memory::Data, Memory::Configuration};
 const MemorySet kConfig{Memory::Configuration};
@@ -49,7 +42,7 @@ TEST(Faults, UnansweredEraseLockAndFuseWritesAreFailures) {
         SCOPED_TRACE(c.step);
         ActionRig rig(c.card, c.model);
         ASSERT_TRUE(rig.connect());
-        tick(rig.enable, c.memories);
+        rig.only(c.memories);
         rig.fuses.avr.avrFuse = true;
         rig.fuses.avr.lockBit1 = rig.fuses.avr.lockBit2 = true;
         rig.devices.LockByte = 0xFC, rig.devices.FuseLow = 0xE1, rig.devices.FuseHigh = 0xF8;
@@ -79,7 +72,7 @@ TEST(UsbLink, Mega163ProgramIsRefusedBeforeAnythingAndTheOtherActionsWork) {
     rig.box.card().fuseLow = 0xE1;
     rig.devices.ProgBuf[0] = 0x1234;
     for (MemorySet m : {MemorySet{Memory::Program}, kConfig}) {
-        tick(rig.enable, m);
+        rig.only(m);
         rig.run(5);
         EXPECT_TRUE(rig.host.errors.value(0).startsWith("The fuses, lock bits and flash pages"));
         EXPECT_EQ(rig.commands(), QStringList{"0100"});  // nothing but the closing packet
@@ -88,7 +81,7 @@ TEST(UsbLink, Mega163ProgramIsRefusedBeforeAnythingAndTheOtherActionsWork) {
     }
 
     // Read goes through, without the fuse bytes, and says so.
-    tick(rig.enable, kControllerAll);
+    rig.only(kControllerAll);
     rig.fuses.mega163.osc = 5;  // the card's fuse low byte E1 would show 1
     rig.run(1);
     ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
@@ -108,7 +101,7 @@ TEST(UsbLink, Mega163ProgramIsRefusedBeforeAnythingAndTheOtherActionsWork) {
     rig.box.clearTrace();
     rig.run(3);
     EXPECT_TRUE(rig.ready());
-    EXPECT_EQ(rig.commands().filter(QRegularExpression("^0428")).size(), 8192);
+    EXPECT_EQ(rig.sent("0428").size(), 8192);
     rig.box.card().lockBits = 0xFC;
     rig.run(1);
     EXPECT_EQ(rig.host.errors,
@@ -134,12 +127,12 @@ TEST(EepromSequences, AutomaticVerifyReadsBackTheDirectEepromItWrote) {
     for (bool verify : {false, true}) {
         ActionRig rig(13);
         ASSERT_TRUE(rig.connect());
-        tick(rig.enable, kEeprom);
+        rig.only(kEeprom);
         rig.options.verify = verify;
         for (int i = 0; i < 8192; ++i) rig.devices.EepBuf[i] = uint16_t((i * 5) & 0xFF);
         rig.box.addFault(*SimFault::parse("wrong,on=g1234"));
         rig.run(5);
-        const QStringList reads = rig.commands().filter(QRegularExpression("^g"));
+        const QStringList reads = rig.sent("g");
         EXPECT_EQ(rig.box.card().eeprom[0x1FFF], uint8_t(0x1FFF * 5));
         if (!verify) {
             EXPECT_TRUE(rig.ready());

@@ -27,13 +27,9 @@ QStringList programAndRead(const Job& job, const std::function<void()>& onStep =
     rig.options.verify = true;
     rig.enable.eep = job.eeprom;
     std::mt19937 rng(unsigned(job.card) * 977u);
-    const unsigned mask = isPicCode(job.card) ? 0x3FFF : 0xFFFF;
-    for (int i = 0; i < rig.devices.ProgBuf.length(); ++i)
-        rig.devices.ProgBuf[i] = uint16_t(rng() & mask);
-    for (int i = 0; i < rig.devices.DataBuf.length(); ++i)
-        rig.devices.DataBuf[i] = uint16_t(rng() & 0xFF);
-    for (int i = 0; i < rig.devices.EepBuf.length(); ++i)
-        rig.devices.EepBuf[i] = uint16_t(rng() & 0xFF);
+    fillRandom(rig.devices.ProgBuf, rng, isPicCode(job.card) ? 0x3FFF : 0xFFFF);
+    fillRandom(rig.devices.DataBuf, rng, 0xFF);
+    fillRandom(rig.devices.EepBuf, rng, 0xFF);
     rig.host.onEvents = onStep;
     rig.run(5);
     if (!rig.ready()) return {"program failed: " + rig.host.errors.join("; ")};

@@ -57,8 +57,8 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     EXPECT_EQ(ImageStore(ImageStore::pack(many)).names().size(), 255);
 }
 
-TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
-    // Built in: the USB marker and no made-up box firmware; a store file beside the program wins.
+TEST(ImageStore, ProgramStoreIsBuiltInWhenNoStoreFileIsFound) {
+    // Built in: the USB marker and no made-up box firmware.
     const ImageStore builtIn(ImageStore::builtInData());
     QByteArray out;
     EXPECT_TRUE(builtIn.LoadImage("QXUSB", out) && !builtIn.LoadImage("QXBASE", out));
@@ -78,11 +78,37 @@ TEST(ImageStore, ProgramStoreIsBuiltInUnlessAFileSitsBesideTheProgram) {
     EXPECT_FALSE(ImageStore::isDemoImage("KELVANO-SIM-DEMO-LOADEX FUNLOAD"));
     QTemporaryDir dir;
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
+}
 
-    QFile f(QDir(dir.path()).filePath(ImageStore::storeFileName()));
+namespace {
+void writeStore(const QString& path, const QByteArray& firmware) {
+    QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) &&
-                f.write(ImageStore::pack({{"QXBASE", "firmware bytes"}})) > 0);
-    f.close();
-    EXPECT_TRUE(ImageStore::programStore(dir.path()).LoadImage("QXBASE", out) &&
-                out == "firmware bytes");
+                f.write(ImageStore::pack({{"QXBASE", firmware}})) > 0);
+}
+}  // namespace
+
+// An installed program finds the box maker's store in the system data folder, one in the
+// user's data folder before it, and one beside the program before both.
+TEST(ImageStore, ProgramStoreFromTheDataFoldersWhenNoneIsBesideTheProgram) {
+    QTemporaryDir root;
+    QDir(root.path()).mkpath("bin");
+    QDir(root.path()).mkpath("home/kelvano");
+    QDir(root.path()).mkpath("sys/kelvano");
+    const QByteArray oldHome = qgetenv("XDG_DATA_HOME"), oldDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_HOME", (root.path() + "/home").toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", (root.path() + "/sys").toLocal8Bit());
+    const QString bin = root.path() + "/bin";
+    QByteArray seen[3];
+    writeStore(root.path() + "/sys/kelvano/kelvano.store", "system");
+    ImageStore::programStore(bin).LoadImage("QXBASE", seen[0]);
+    writeStore(root.path() + "/home/kelvano/kelvano.store", "user");
+    ImageStore::programStore(bin).LoadImage("QXBASE", seen[1]);
+    writeStore(bin + "/kelvano.store", "beside");
+    ImageStore::programStore(bin).LoadImage("QXBASE", seen[2]);
+    qputenv("XDG_DATA_HOME", oldHome);
+    qputenv("XDG_DATA_DIRS", oldDirs);
+    EXPECT_EQ(seen[0], "system");
+    EXPECT_EQ(seen[1], "user");
+    EXPECT_EQ(seen[2], "beside");
 }
