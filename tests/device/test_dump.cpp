@@ -20,13 +20,9 @@ TEST(HexTexts, MaskingAndCharacterRange) {
     EXPECT_EQ(HexByte(0x0F), "0F ");
     EXPECT_EQ(HexWord(0x3FFF), "3FFF  ");
     EXPECT_EQ(HexWord(0x00AB), "00AB  ");
-    EXPECT_EQ(AsciiChar(0x7D), ".");
-    EXPECT_EQ(AsciiChar(0x7E), ".");
-    EXPECT_EQ(AsciiChar(0x7F), ".");
-    EXPECT_EQ(AsciiChar(0x20), " ");
-    EXPECT_EQ(AsciiChar(0x7C), "|");
-    EXPECT_EQ(AsciiChar(0x1F), ".");
-    EXPECT_EQ(AsciiChar(0xFF), ".");
+    const std::pair<int, const char*> chars[] = {{0x7D, "."}, {0x7E, "."}, {0x7F, "."}, {0x20, " "},
+                                                 {0x7C, "|"}, {0x1F, "."}, {0xFF, "."}};
+    for (const auto& [code, shown] : chars) EXPECT_EQ(AsciiChar(code), shown) << code;
 }
 
 TEST(DumpGrid, ViewsMaskAndSplitElements) {
