@@ -257,28 +257,5 @@ TEST(ProgramTest, PortNamedOnTheCommandLineIsConnectedAtStart) {
     EXPECT_EQ(rig.host.errors.size(), 1) << rig.errors();
 }
 
-TEST(ProgramTest, ConnectsToTheSimulatedBoxReadsAndDisconnects) {
-    ProgramRig rig;
-    auto p = rig.start();
-    p->options.ports = {"COM1", "SIM"};
-    p->options.selectPort("SIM");
-    p->Main.ButConnect->click();
-    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
-    EXPECT_TRUE(p->Main.Led1->isLit() && p->Main.ActProg->isEnabled());
-    // The simulated box holds a card of the selected type.
-    p->Main.MnuDevices->findChild<QAction*>("DEV10")->trigger();
-    ASSERT_EQ(p->simBox.card().type(), 10);
-    p->simBox.card().flash[2] = 0x1234;
-    p->simBox.card().eeprom[17] = 0x5A;
-    p->Main.ActRead->trigger();  // runs in the action window against the card in the box
-    EXPECT_EQ(p->Devices.ProgBuf[2], 0x1234);
-    EXPECT_EQ(p->Devices.EepBuf[17], 0x5A);
-    EXPECT_FALSE(p->ActionWindow.isVisible());
-
-    p->Main.ButConnect->click();  // up again
-    EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit() || p->Main.ActRead->isEnabled());
-    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
-}
-
 }  // namespace
 }  // namespace kelvano

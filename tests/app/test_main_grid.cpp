@@ -252,7 +252,7 @@ TEST(GridEditingTest, GoToAndFindAtTheBufferEnds) {
     EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
 }
 
-TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
+TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
     ProgramRig rig;
     auto p = rig.start();  // card 10: the box reaches its EEPROM directly
     TMain& m = p->Main;
@@ -262,7 +262,7 @@ TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
     p->options.selectPort("SIM");
     m.ButConnect->click();
     ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
-    EXPECT_TRUE(e.ActCompare->isEnabled());
+    EXPECT_TRUE(e.ActCompare->isEnabled() && m.Led1->isLit() && m.ActProg->isEnabled());
     SimCard& card = p->simBox.card();
     card.flash[2] = 0x1234;
     card.flash[3] = 0x0ABC;
@@ -276,8 +276,13 @@ TEST(GridEditingTest, CompareWithTheCardThroughTheActionWindow) {
     EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
     EXPECT_EQ(m.eGrid->mark(17), CellMark::Differs);
     EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
+    m.ActRead->trigger();  // a read through the same window takes the card's values
+    EXPECT_EQ(p->Devices.ProgBuf[3], 0x0ABC);
+    EXPECT_EQ(p->Devices.EepBuf[17], 0x5A);
+    EXPECT_FALSE(p->ActionWindow.isVisible());
     m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled());
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.Led1->isLit() ||
+                 m.ActRead->isEnabled());
     EXPECT_EQ(rig.errors(), "");
 }
 

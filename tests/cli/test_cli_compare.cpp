@@ -6,24 +6,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "CliRun.h"
+
 namespace {
-
-struct CliRun {
-    int code = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), arguments);
-    p.closeWriteChannel();  // no terminal: a question is answered Abort
-    CliRun r;
-    if (!p.waitForFinished(60000)) return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 

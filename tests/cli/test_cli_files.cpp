@@ -5,39 +5,19 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "CliRun.h"
 #include "device/uDevices.h"
 
 namespace kelvano {
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), arguments);
-    CliRun r;
-    if (!p.waitForFinished(60000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
 QString data(const char* name) {
     return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(CliFiles, CardsListsTheCatalogue) {
     const CliRun r = cli({"cards"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), static_cast<int>(catalogue().size()));
     for (int i = 0; i < lines.size(); ++i) {
@@ -57,7 +37,7 @@ TEST(CliFiles, CardsListsTheCatalogue) {
 TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
     CliRun r =
         cli({"--card", "10", "dump", "--load", "1=" + data("pic16f84_config_id_eeprom.hex")});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     QStringList lines = r.out.split('\n');
     ASSERT_EQ(lines.last(), "");
     lines.removeLast();
@@ -78,7 +58,7 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
     hex.close();
     r = cli({"--card", "31", "dump", "--load", "3=" + data("avr8515_flash.bin"), "--load",
              "3=" + hex.fileName()});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(
         "[EEPROM]\n0000:\t41 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF \tA...............\n"));
     EXPECT_TRUE(r.out.endsWith("[CONFIG]\nFuseLow=FF\nFuseHigh=FF\nLockByte=FF\n"));
@@ -86,7 +66,7 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
 
     // An AVR card other than 31 has no configuration section.
     r = cli({"--card", "20", "dump"});
-    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_EQ(r.code, 0);
     EXPECT_FALSE(r.out.contains("[CONFIG]"));
 }
 
@@ -96,7 +76,7 @@ TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
     CliRun r =
         cli({"--card", "20", "convert", "--load", "2=" + data("avr8515_flash_eeprom.eep.hex"),
              "--save", "2=" + dir.filePath("eeprom"), "--type", "bin"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QByteArray bin = readAll(dir.filePath("eeprom.bin"));
     ASSERT_EQ(bin.size(), 512);
     EXPECT_EQ(bin.left(5), QByteArray("KELV\xFF"));
@@ -105,10 +85,10 @@ TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
     // Object file in, Intel HEX out, and back through a second convert.
     r = cli({"--card", "20", "convert", "--load", "1=" + data("avr8515_flash_eeprom.obj"), "--save",
              "1=" + dir.filePath("flash")});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     r = cli({"--card", "20", "convert", "--load", "1=" + dir.filePath("flash.hex"), "--save",
              "1=" + dir.filePath("flash.bin")});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(readAll(dir.filePath("flash.bin")), readAll(data("avr8515_flash.bin")));
 }
 
@@ -119,27 +99,27 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
     bad.write("; comment\n:0100000041BF\n");
     bad.close();
     CliRun r = cli({"--card", "26", "dump", "--load", "3=" + bad.fileName()});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(r.err, "File: " + bad.fileName() +
                          "\n\nError in Hexfile, Line #2\n:0100000041BF\n(Wrong checksum)\n");
 
     r = cli({"--card", "10", "convert", "--load", "1=" + dir.filePath("missing.bin"), "--save",
              "1=x.hex"});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "I/O-Error #2\nNo such file or directory\n");
     EXPECT_FALSE(QFile::exists("x.hex"));
 
     // A write that fails is a failure of the command, though the window counts it as saved.
     r = cli({"--card", "10", "convert", "--load", "2=" + data("avr8515_flash.bin"), "--save",
              "2=" + dir.filePath("no/folder/out.hex")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.startsWith("I/O-Error #2\n"));
 
     // Slot 3 of a PIC card holds nothing to save.
     r = cli({"--card", "10", "convert", "--load", "1=" + data("pic16f84_config_id_eeprom.hex"),
              "--save", "3=" + dir.filePath("slot3.hex")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.code, 1);
     EXPECT_FALSE(QFile::exists(dir.filePath("slot3.hex")));
 
     for (const QStringList& usage : {QStringList{"--card", "10", "convert", "--load", "1=a.hex"},
@@ -148,12 +128,12 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
                                                  "--save", "1=b", "--type", "srec"},
                                      QStringList{"--card", "10", "dump", "--save", "1=a.hex"}}) {
         r = cli(usage);
-        EXPECT_EQ(r.exitCode, 2) << usage.join(' ').toStdString();
+        EXPECT_EQ(r.code, 2) << usage.join(' ').toStdString();
         EXPECT_TRUE(r.out.isEmpty());
     }
 
     r = cli({"--help"});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.code, 0);
     for (const char* option :
          {"cards", "dump", "convert", "--load SLOT=FILE", "--save SLOT=FILE", "--type hex|bin"})
         EXPECT_TRUE(r.out.contains(QLatin1String(option))) << option;

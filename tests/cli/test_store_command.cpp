@@ -7,45 +7,29 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "CliRun.h"
 #include "link/ImageStore.h"
 
 namespace kelvano {
 namespace {
 
-struct Ran {
-    int status = -1;
-    QString out, err;
-};
-
 class StoreCommand : public ::testing::Test {
 protected:
-    Ran cli(const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                QStringList{"store"} + args + QStringList{"--store", store});
-        Ran r;
-        if (p.waitForFinished(30000)) r.status = p.exitCode();
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
+    CliRun run(const QStringList& args) {
+        return cli(QStringList{"store"} + args + QStringList{"--store", store});
     }
     QString file(const QString& name, const QByteArray& bytes) {
         QFile f(dir.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return f.fileName();
     }
-    QByteArray read(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
     QTemporaryDir dir;
     QString store = dir.filePath("kelvano.store");
 };
 
 TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     // A store that is not there yet is the one built into the program.
-    const Ran builtIn = cli({"list"});
+    const CliRun builtIn = run({"list"});
     EXPECT_TRUE(
         builtIn.out.startsWith(store + " (not there yet: the store built into the program): "));
     EXPECT_TRUE(builtIn.out.contains("\nQXUSB ")) << qPrintable(builtIn.out);
@@ -56,15 +40,15 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     // Intel HEX: 5 bytes at 0 and FF behind them, cut after the last byte that is not FF and
     // made a whole number of words.
     const QString hexFile = file("avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n");
-    ASSERT_EQ(cli({"add", "FUNLOAD", funFile}).status, 0);
-    const Ran added = cli({"add", "AVRLOAD", hexFile});
-    ASSERT_EQ(added.status, 0) << qPrintable(added.err);
+    ASSERT_EQ(run({"add", "FUNLOAD", funFile}).code, 0);
+    const CliRun added = run({"add", "AVRLOAD", hexFile});
+    ASSERT_EQ(added.code, 0) << qPrintable(added.err);
     EXPECT_EQ(added.out, "Added \"AVRLOAD\" (6 bytes) in " + store + "\n");
 
     const QByteArray avr = QByteArray::fromHex("0C94112233FF");
     const QByteArray usb = "usb";
-    ASSERT_EQ(cli({"add", "QXUSB", file("usb.bin", usb)}).status, 0);
-    const QByteArray written = read(store);
+    ASSERT_EQ(run({"add", "QXUSB", file("usb.bin", usb)}).code, 0);
+    const QByteArray written = readAll(store);
     EXPECT_EQ(written, ImageStore::pack({{"FUNLOAD", fun}, {"AVRLOAD", avr}, {"QXUSB", usb}}));
     QProcess packer;
     const QString packed = dir.filePath("packed.store");
@@ -72,7 +56,7 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
                  {"-o", packed, "FUNLOAD=" + funFile, "AVRLOAD=" + file("avr.bin", avr),
                   "QXUSB=" + file("usb.bin", usb)});
     ASSERT_TRUE(packer.waitForFinished(30000) && packer.exitCode() == 0);
-    EXPECT_EQ(read(packed), written);
+    EXPECT_EQ(readAll(packed), written);
 
     const ImageStore loaded(written);
     QByteArray out;
@@ -80,25 +64,25 @@ TEST_F(StoreCommand, BuildsTheStoreThePackerBuildsAndTheProgramReads) {
     EXPECT_TRUE(loaded.LoadImage("AVRLOAD", out) && out == avr);
     EXPECT_FALSE(written.contains(fun.mid(0, 16)));  // stored scrambled
 
-    EXPECT_EQ(cli({"list"}).out,
+    EXPECT_EQ(run({"list"}).out,
               store +
                   ": 3 entries\n"
                   "FUNLOAD    2000 bytes  EEPROM loader of card types 21 20 24 25 26 31\n"
                   "AVRLOAD       6 bytes  EEPROM loader of card types 22 23\n"
                   "QXUSB         3 bytes  needed for the USB box (contents unused)\n");
-    ASSERT_EQ(cli({"extract", "FUNLOAD", dir.filePath("back.bin")}).status, 0);
-    EXPECT_EQ(read(dir.filePath("back.bin")), fun);
-    ASSERT_EQ(cli({"remove", "QXUSB"}).status, 0);
-    EXPECT_EQ(read(store), ImageStore::pack({{"FUNLOAD", fun}, {"AVRLOAD", avr}}));
+    ASSERT_EQ(run({"extract", "FUNLOAD", dir.filePath("back.bin")}).code, 0);
+    EXPECT_EQ(readAll(dir.filePath("back.bin")), fun);
+    ASSERT_EQ(run({"remove", "QXUSB"}).code, 0);
+    EXPECT_EQ(readAll(store), ImageStore::pack({{"FUNLOAD", fun}, {"AVRLOAD", avr}}));
 }
 
 TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     file("kelvano.store", {});
-    ASSERT_EQ(cli({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).status, 0);
-    const QByteArray before = read(store);
+    ASSERT_EQ(run({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).code, 0);
+    const QByteArray before = readAll(store);
     const struct {
         QStringList args;
-        int status;
+        int code;
         QString error;
     } cases[] = {
         {{"add", "EEPLOADER", file("a.bin", "ab")},
@@ -119,15 +103,15 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
         {{"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)"},
     };
     for (const auto& c : cases) {
-        const Ran r = cli(c.args);
-        EXPECT_EQ(r.status, c.status) << qPrintable(c.args.join(' '));
+        const CliRun r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << qPrintable(c.args.join(' '));
         EXPECT_EQ(r.err, "kelvano-cli: store: " + c.error + "\n");
-        EXPECT_EQ(read(store), before);
+        EXPECT_EQ(readAll(store), before);
     }
     // A damaged store file is not overwritten with what could be read of it.
     QFile(store).resize(before.size() - 1);
-    const Ran damaged = cli({"add", "AVRLOAD", file("d.bin", "dd")});
-    EXPECT_EQ(damaged.status, 1);
+    const CliRun damaged = run({"add", "AVRLOAD", file("d.bin", "dd")});
+    EXPECT_EQ(damaged.code, 1);
     EXPECT_EQ(damaged.err,
               "kelvano-cli: store: " + store +
                   " is damaged: the entry \"PICLOAD\" points beyond the end of the store\n");

@@ -70,9 +70,14 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
         EXPECT_EQ(text(e->fuseBoxCaption), text(r.fuseBox));
         EXPECT_EQ(text(e->loaderImage), text(r.loader));
 
-        // Applying the card sizes and blanks the three buffers and lays out their grids.
+        // Applying the card sizes and blanks the three buffers and lays out their grids;
+        // applying it again blanks what was written since.
         TDevices d;
         d.DeviceId = r.code;
+        d.ApplyBuffers();
+        d.ProgBuf[0] = 0x1234;
+        d.DataBuf[0] = 0x00;
+        d.EepBuf[r.externalBytes - 1] = 0x00;
         d.CfgWord = 0x1234;
         d.FuseLow = 0x12;
         d.IdBuf[0] = 0x0001;
@@ -89,12 +94,16 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
         EXPECT_EQ(d.eGrid.rowCount(), r.externalBytes / 16);
         EXPECT_EQ(d.pGrid.mode(), pic ? ViewMode::PicWords8 : ViewMode::AvrWords8);
         EXPECT_EQ(d.ProgBlank, pic ? 0x3FFFu : 0xFFFFu);
-        EXPECT_EQ(d.ProgBuf[r.flashWords - 1], pic ? 0x3FFF : 0xFFFF);
+        EXPECT_EQ(d.ProgBuf[0], pic ? 0x3FFF : 0xFFFF);
+        EXPECT_EQ(d.pGrid.hex(0), QString(pic ? "3FFF  " : "FFFF  ").repeated(8));
         EXPECT_EQ(d.DataBuf[0], 0xFF);
         EXPECT_EQ(d.EepBuf[r.externalBytes - 1], 0xFF);
         // Only the PIC cards reset their configuration; the AVR fuse bytes are never reset.
         EXPECT_EQ(d.CfgWord, pic ? 0x3FFF : 0x1234);
         EXPECT_EQ(d.IdBuf[0], pic ? 0x000F : 0x0001);
+        if (pic) {
+            EXPECT_EQ(d.IdBuf[4], 0x0F);
+        }
         EXPECT_EQ(d.FuseLow, 0x12);
         // The 16F84 cards' internal EEPROM grid fits its header and four rows exactly.
         EXPECT_EQ(d.dGrid.fitRows(), r.page == FusePage::CfgPic ? 5 : 0);
@@ -141,23 +150,6 @@ TEST(Catalogue, UnknownCodesFallBackToTheDefaultCard) {
         EXPECT_EQ(d.DeviceId, 10) << code;
         EXPECT_EQ(d.EepBuf.length(), 2048) << code;
     }
-}
-
-TEST(Catalogue, ReapplyingBlanksTheBuffers) {
-    TDevices d;
-    d.DeviceId = 15;
-    d.ApplyBuffers();
-    d.ProgBuf[3] = 0x1234;
-    d.DataBuf[0] = 0x00;
-    d.EepBuf[5] = 0x00;
-    d.IdBuf[0] = 1;
-    d.ApplyBuffers();
-    EXPECT_EQ(d.ProgBuf[3], 0x3FFF);
-    EXPECT_EQ(d.DataBuf[0], 0xFF);
-    EXPECT_EQ(d.EepBuf[5], 0xFF);
-    EXPECT_EQ(d.IdBuf[0], 0x0F);
-    EXPECT_EQ(d.IdBuf[4], 0x0F);
-    EXPECT_EQ(d.pGrid.hex(0), QString("3FFF  ").repeated(8));
 }
 
 TEST(Catalogue, ActionTextsByFamily) {

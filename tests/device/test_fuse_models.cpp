@@ -274,22 +274,18 @@ TEST(EnableBoxes, CouplingRuleOnlyForLoaderCards) {
 
 TEST(SlotFiles, RecentListOrder) {
     SlotFiles s;
+    const auto list = [&] {
+        const auto& r = s.RecentFiles[1];
+        return QStringList{r[1], r[2], r[3], r[4], r[5]};
+    };
     for (const char* f : {"a", "b", "c", "d", "e", "f"}) s.addRecent(1, f);
-    EXPECT_EQ(s.RecentFiles[1][1], "f");
-    EXPECT_EQ(s.RecentFiles[1][5], "b");  // "a" dropped
-    s.addRecent(1, "d");                  // already entry 3
-    EXPECT_EQ(s.RecentFiles[1][1], "d");
-    EXPECT_EQ(s.RecentFiles[1][2], "f");
-    EXPECT_EQ(s.RecentFiles[1][3], "e");
-    EXPECT_EQ(s.RecentFiles[1][4], "c");
+    EXPECT_EQ(list(), QStringList({"f", "e", "d", "c", "b"}));  // "a" dropped
+    s.addRecent(1, "d");                                        // already entry 3
+    EXPECT_EQ(list(), QStringList({"d", "f", "e", "c", "b"}));
     s.addRecent(1, "d");
-    EXPECT_EQ(s.RecentFiles[1][1], "d");
-    EXPECT_EQ(s.RecentFiles[1][2], "f");
+    EXPECT_EQ(list(), QStringList({"d", "f", "e", "c", "b"}));
     s.moveRecentToTop(1, 3);  // "e"
-    EXPECT_EQ(s.RecentFiles[1][1], "e");
-    EXPECT_EQ(s.RecentFiles[1][2], "d");
-    EXPECT_EQ(s.RecentFiles[1][3], "f");
-    EXPECT_EQ(s.RecentFiles[1][4], "c");
+    EXPECT_EQ(list(), QStringList({"e", "d", "f", "c", "b"}));
     s.RecentFiles[2][2] = "/x/y.hex";
     const auto popup = s.recentPopup(2);
     ASSERT_EQ(popup.size(), 1);

@@ -18,13 +18,10 @@ QByteArray objHeader(uint32_t end, uint32_t first, uint8_t recordLength) {
 
 QByteArray objRecord(uint32_t wordAddress, uint16_t word, int length = 9) {
     QByteArray r;
-    r.append(static_cast<char>(wordAddress >> 16));
-    r.append(static_cast<char>(wordAddress >> 8));
-    r.append(static_cast<char>(wordAddress));
-    r.append(static_cast<char>(word >> 8));
-    r.append(static_cast<char>(word));
-    while (r.size() < length) r.append('\0');
-    return r;
+    for (uint32_t v :
+         {wordAddress >> 16, wordAddress >> 8, wordAddress, uint32_t(word) >> 8, uint32_t(word)})
+        r.append(static_cast<char>(v & 0xFF));
+    return r.leftJustified(length, '\0');
 }
 
 TEST(BinaryReader, FillsTheImageFromOffsetZeroUpToItsEnd) {

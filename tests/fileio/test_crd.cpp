@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include "Recorders.h"
 
 namespace kelvano::test {
@@ -47,15 +49,27 @@ TEST(CardDump, RecognisesTheLayoutFromTheFirstDataLine) {
     EXPECT_EQ(b.devices.EepBuf[0x10], 0xAB);
 }
 
-TEST(CardDump, LayoutFileLinesComeFirst) {
+// An installed program has no layout file beside it: the one in the user's data folder
+// counts; one beside the program wins over it. Layout file lines come before the built-in ones.
+TEST(CardDump, LayoutFileBesideTheProgramThenInTheUserDataFolder) {
     Bench b(26);
-    b.io.CrdPath = b.write("kelvano.crd",
-                           "\xEF\xBB\xBF"
-                           "aa bb HI LO\r\nC1 FF lo HI\r\n");
+    QDir(b.dir.path()).mkpath("data/kelvano");
+    QDir(b.dir.path()).mkpath("bin");
+    const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", b.path("data").toLocal8Bit());
+    b.write("data/kelvano/kelvano.crd", "aa bb HI LO\r\n");
+    b.io.CrdPath = b.path("bin/kelvano.crd");
     ASSERT_TRUE(b.io.OpenFile(b.write("custom.crd", "AA BB 12 34 01 02\r\n"), 3));
     EXPECT_EQ(b.devices.EepBuf[0x1234], 0x01);
     EXPECT_EQ(b.devices.EepBuf[0x1235], 0x02);
 
+    b.write("bin/kelvano.crd",
+            "\xEF\xBB\xBF"
+            "aa bb LO HI\r\nC1 FF lo HI\r\n");
+    ASSERT_TRUE(b.io.OpenFile(b.path("custom.crd"), 3));
+    qputenv("XDG_DATA_HOME", oldHome);
+    EXPECT_EQ(b.devices.EepBuf[0x3412], 0x01);
+    EXPECT_EQ(b.devices.EepBuf[0x1234], 0xFF);
     // "lo" in lower case is no address token, so the second line never matches and the
     // built-in layout 6 reads this dump.
     ASSERT_TRUE(b.io.OpenFile(b.write("six.crd", "C1 FF 00 20 01 77\r\n"), 3));

@@ -36,10 +36,6 @@ private:
     bool ok_ = false;
 };
 
-QStringList filesIn(const Bench& b) {
-    return QDir(b.dir.path()).entryList(QDir::Files | QDir::System);
-}
-
 TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
     for (const char* name : {"card.hex", "card.bin"}) {
         SCOPED_TRACE(name);
@@ -52,7 +48,8 @@ TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
         }
         EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #27\rFile too large"});
         EXPECT_EQ(b.read(name), "the old contents");
-        EXPECT_EQ(filesIn(b), QStringList{name});  // the cut-off copy is gone
+        EXPECT_EQ(QDir(b.dir.path()).entryList(QDir::Files | QDir::System),
+                  QStringList{name});  // the cut-off copy is gone
 
         // Without an old file no cut-off file is left either; with room the save goes through.
         const QString fresh =

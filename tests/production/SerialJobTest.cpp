@@ -143,14 +143,13 @@ protected:
 };
 
 TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
+    const QByteArray text =
+        "; badge run\n[Job]\nName=Badge\nCard=22\nOnFail=void\n"
+        "[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n[Options]\nVerify=0\n[Fuses]\nLockbit2=1\n"
+        "AVRFuse1=1\n[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\n"
+        "Step=2\nLast=1010\n";
     Job job;
-    ASSERT_EQ(read("; badge run\n[Job]\nName=Badge\nCard=22\nOnFail=void\n"
-                   "[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n"
-                   "[Options]\nVerify=0\n[Fuses]\nLockbit2=1\nAVRFuse1=1\n"
-                   "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep="
-                   "2\nLast=1010\n",
-                   &job),
-              QString());
+    ASSERT_EQ(read(text, &job), QString());
     EXPECT_EQ(job.name, QStringLiteral("Badge"));
     EXPECT_EQ(job.card, 22);
     EXPECT_TRUE(job.voidOnFail);
@@ -171,11 +170,7 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     EXPECT_EQ(job.defaultLogPath(), path("job.log.db"));
     const QString firstHash = job.hash;
     write("eep.bin", hex("01"));  // another image: another hash
-    read(
-        "[Job]\nName=Badge\nCard=22\nOnFail=void\n[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n"
-        "[Options]\nVerify=0\n[Fuses]\nLockbit2=1\nAVRFuse1=1\n"
-        "[Serial]\nMemory=eeprom\nAddress=0x7FC\nSize=4\nForm=bcd\nStart=1000\nStep=2\nLast=1010\n",
-        &job);
+    read(text, &job);
     EXPECT_NE(job.hash, firstHash);
 }
 
