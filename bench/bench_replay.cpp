@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BoxsimProcess.h"
 #include "actions/uActions.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
@@ -103,39 +104,6 @@ private:
     std::vector<Step>*& steps_;
 };
 
-class BoxSim {
-public:
-    BoxSim(int card, int latencyMs) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        const std::string cardText = std::to_string(card), latency = std::to_string(latencyMs);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            const char* path = KELVANO_BIN_DIR "/kelvano-boxsim";
-            ::execl(path, path, "--card", cardText.c_str(), "--baud", "115200", "--latency",
-                    latency.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
-        out_ = fds[0];
-    }
-    ~BoxSim() {
-        if (pid_ > 0) ::kill(pid_, SIGTERM), ::waitpid(pid_, nullptr, 0);
-        if (out_ >= 0) ::close(out_);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string path_;
-};
-
 // The minimal client: write, poll, read what arrived, until the step's bytes are in.
 bool replay(const std::string& tty, const std::vector<Step>& steps) {
     const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
@@ -181,7 +149,8 @@ double mean(const std::vector<double>& v) {
 }
 
 bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
-    BoxSim box(card, latencyMs);
+    BoxsimProcess box({"--card", std::to_string(card), "--baud", "115200", "--latency",
+                       std::to_string(latencyMs)});
     if (box.path().empty()) return false;
     QuietHost host;
     NotingClock clock;

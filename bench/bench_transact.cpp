@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BoxsimProcess.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 
@@ -24,41 +25,8 @@ using namespace kelvano;
 constexpr int kExchanges = 10000;
 
 // kelvano-boxsim as a child process; its first output line is the terminal's path.
-class BoxSim {
-public:
-    BoxSim() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            const char* path = KELVANO_BIN_DIR "/kelvano-boxsim";
-            ::execl(path, path, "--model", "serial", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
-        out_ = fds[0];
-    }
-    ~BoxSim() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    const std::string& path() const { return path_; }
 
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string path_;
-};
-
-BoxSim* g_sim = nullptr;
+BoxsimProcess* g_sim = nullptr;
 
 class NoHost : public Host {
 public:
@@ -205,7 +173,7 @@ BENCHMARK(BM_Interleaved)->Iterations(kExchanges)->Unit(benchmark::kMicrosecond)
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);  // Transact restarts the keep-alive timer
-    BoxSim sim;
+    BoxsimProcess sim({"--model", "serial"});
     if (sim.path().empty()) {
         std::fprintf(stderr, "kelvano-boxsim did not start\n");
         return 1;

@@ -147,13 +147,18 @@ void TActions::EraseDevice() {
     setAbortEnabled(abortWasEnabled);
 }
 
-void TActions::erasePic() {
+// The window and the box's display while the controller is erased; Abort is off meanwhile.
+void TActions::showErasing() {
     setAbortEnabled(false);
     setLabel(QStringLiteral("ERASE"));
     SetActionTitle(ActionCode::Erase);
     host_.processEvents();
     box_->display(BoxInterface::Field::Label, "    ");
     box_->display(BoxInterface::Field::Address, "ERAS");
+}
+
+void TActions::erasePic() {
+    showErasing();
     clock_.sleepMs(200);
     box_->setMode(BoxMode::PicErase);
     // The one exchange that tells whether the card was erased: a box that does not answer
@@ -167,12 +172,7 @@ void TActions::eraseAvr() {
     AvrIdentify(false);
     bool answered = true;
     if (!aborted_) {
-        setAbortEnabled(false);
-        setLabel(QStringLiteral("ERASE"));
-        SetActionTitle(ActionCode::Erase);
-        host_.processEvents();
-        box_->display(BoxInterface::Field::Label, "    ");
-        box_->display(BoxInterface::Field::Address, "ERAS");
+        showErasing();
         if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);        // "ERAS" can be read
         answered = box_->avrInstruction({0xAC, 0x80, 0x00, 0x00}).answered;  // Chip Erase
         clock_.sleepMs(200);

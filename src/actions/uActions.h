@@ -150,6 +150,7 @@ private:
     QString linkRefusal() const;
     void ReadDevice();
     void EraseDevice();
+    void showErasing();
     void erasePic();
     void eraseAvr();
     void BlankCheckDevice();
