@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -117,7 +118,9 @@ bool replay(const std::string& tty, const std::vector<Step>& steps) {
     unsigned char buf[512];
     for (const Step& s : steps) {
         if (s.pauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(s.pauseUs));
-        if (::write(fd, s.out.constData(), size_t(s.out.size())) != s.out.size()) ok = false;
+        if (!s.out.isEmpty() &&
+            ::write(fd, s.out.constData(), size_t(s.out.size())) != s.out.size())
+            ok = false;
         for (int have = 0; ok && have < s.in;) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 2000) <= 0) ok = false;
@@ -200,12 +203,18 @@ bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
         actions.Startup();
         const double seconds = secondsSince(start);
         noting = nullptr;
+        // A pause after the last exchange (the "READY" hold) belongs to the timed run too:
+        // the client replays it as a step that sends nothing.
+        if (clock.pendingUs > 0) run.push_back(Step{clock.pendingUs, {}, 0, 0});
+        clock.pendingUs = 0;
         actions.FormClose();
         if (!actions.result().ready) return false;
         f.program.push_back(seconds);
         if (steps.empty()) steps = std::move(run);
         std::printf("card %d latency %d ms round %d: program %.3f s (%zu exchanges)\n", card,
-                    latencyMs, round, seconds, steps.size());
+                    latencyMs, round, seconds,
+                    size_t(std::count_if(steps.begin(), steps.end(),
+                                         [](const Step& s) { return !s.out.isEmpty(); })));
         std::fflush(stdout);
         if (!withClient) continue;
         const auto cstart = Steady::now();
