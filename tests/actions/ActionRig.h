@@ -12,6 +12,7 @@
 #include "link/ImageStore.h"
 #include "link/uCom.h"
 #include "sim/SimBox.h"
+#include "sim/SimFault.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
 
@@ -121,6 +122,14 @@ public:
                                                      : QStringLiteral("SIM")};
         options.portIndex = 0;
     }
+
+    // The store built into the program on both sides: its demo loaders run on the simulated box.
+    void useBuiltInStore() {
+        com.setStore(ImageStore(ImageStore::builtInData()));
+        box.setLoaderImages(SimBox::builtInLoaders());
+    }
+    // A fault in the box's option syntax ("wrong,on=R04,at=7").
+    void fault(const QString& text) { box.addFault(*SimFault::parse(text)); }
 
     // Ticks exactly the memories in `m`.
     void only(MemorySet m) {

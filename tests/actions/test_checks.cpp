@@ -1,21 +1,302 @@
-// The checks the actions make on what the box answers: each case has a box that answers a
-// well-formed value the check must catch (or must let through), and looks at the steps sent.
+// What the actions make of the box's answers: a box that times out, refuses, or answers a
+// well-formed wrong value; blank and protection tests on values that differ bit by bit.
 #include <gtest/gtest.h>
 
 #include "ActionRig.h"
-#include "sim/SimFault.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
 
-TEST(Checks, BlankCheckPassesABlankAvrCardAndNamesTheFirstProgrammedWord) {
+namespace {
+
+using M = SimBox::Model;
+constexpr Memory P = Memory::Program, D = Memory::Data, C = Memory::Configuration,
+                 E = Memory::ExternalEeprom;
+
+// What the action got done of the kind it does.
+MemorySet doneBy(const ActionResult& r) {
+    switch (r.action) {
+        case ActionCode::Read:
+            return r.read;
+        case ActionCode::Verify:
+            return r.verified;
+        case ActionCode::BlankCheck:
+            return r.blankChecked;
+        default:
+            return r.written;
+    }
+}
+
+}  // namespace
+
+// Each row hits one exchange. A failing action stops at that exchange with its message,
+// counts nothing as done that was not, and sends nothing after it but the closing exchanges
+// (and the PIC counter's increment, which changes nothing on the card).
+TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
+    const struct Row {
+        int card;
+        M model;
+        MemorySet ticked;
+        int action;
+        bool verify;
+        const char* fault;
+        const char* error;  // nullptr: the action ends READY
+        MemorySet done, failed;
+    } rows[] = {
+        // PIC writes are read back and compared; automatic verify reads every word again.
+        {10,
+         M::Serial,
+         {P, D, C},
+         5,
+         false,
+         "wrong,on=L00,at=3",
+         "Error while writing PIC program memory",
+         {},
+         {P}},
+        {10,
+         M::Serial,
+         {P, D, C},
+         5,
+         false,
+         "wrong,on=L01,at=9",
+         "Error while writing PIC data memory",
+         {P},
+         {D}},
+        {10,
+         M::Serial,
+         {P, D, C},
+         5,
+         true,
+         "wrong,on=R04,at=7",
+         "Verify error at $0006 (Program Memory)",
+         {P},
+         {P}},
+        {10,
+         M::Serial,
+         {P, D, C},
+         5,
+         true,
+         "wrong,on=R05,at=40",
+         "Verify error at $0027 (Data Memory)",
+         {P, D},
+         {D}},
+        {10, M::Serial, {P, D, C}, 5, false, "wrong,on=R04", nullptr, {P, D, C}, {}},
+        // The ID locations only have to answer; the configuration word after them is compared.
+        {10,
+         M::Serial,
+         {C},
+         5,
+         false,
+         "wrong,on=L00,at=5",
+         "Error while writing PIC Configuration",
+         {},
+         {C}},
+        {10,
+         M::Serial,
+         {C},
+         1,
+         false,
+         "noanswer,on=R,at=2",
+         "Error while reading PIC Configuration",
+         {},
+         {C}},
+        // Direct EEPROM writes: refused, answered with another value, not answered.
+        {10,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "refuse,on=W0004",
+         "Error while writing EEPROM Memory",
+         {},
+         {E}},
+        {10,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "reply=00,on=W0004",
+         "Error while writing EEPROM Memory",
+         {},
+         {E}},
+        {10,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "noanswer,on=W0004",
+         "Error while writing EEPROM Memory",
+         {},
+         {E}},
+        {13,
+         M::Serial,
+         {E},
+         5,
+         true,
+         "wrong,on=g1234",
+         "Verify error at $1234 (EEPROM Memory)",
+         {E},
+         {E}},
+        {13, M::Serial, {E}, 5, false, "wrong,on=g1234", nullptr, {E}, {}},
+        // Through a loader: each byte comes back and is compared; misses are retried.
+        {22,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "wrong,on=X0003",
+         "Error while writing EEPROM Memory",
+         {},
+         {E}},
+        {31, M::Serial, {E}, 5, false, "noanswer,on=X,times=5", nullptr, {E}, {}},
+        // AVR flash and data writes the box refuses.
+        {20,
+         M::Serial,
+         {P},
+         5,
+         false,
+         "refuse,on=Y48,at=2",
+         "Error while writing program memory",
+         {},
+         {P}},
+        {20,
+         M::Serial,
+         {D},
+         5,
+         false,
+         "refuse,on=YC0,at=4",
+         "Error while writing data memory",
+         {},
+         {D}},
+        // Erase, lock and fuse writes have no value to check, but must be answered.
+        {20,
+         M::Serial,
+         {P, D, C},
+         5,
+         false,
+         "noanswer,on=YAC800000",
+         "Error while erasing device",
+         {},
+         {}},
+        {20,
+         M::Usb,
+         {P, D, C},
+         5,
+         false,
+         "noanswer,on=04AC800000",
+         "Error while erasing device",
+         {},
+         {}},
+        {20,
+         M::Serial,
+         {C},
+         5,
+         false,
+         "noanswer,on=YACF90000",
+         "Error while writing lock bits",
+         {},
+         {C}},
+        {20,
+         M::Usb,
+         {C},
+         5,
+         false,
+         "noanswer,on=04ACF90000",
+         "Error while writing lock bits",
+         {},
+         {C}},
+        {22,
+         M::Serial,
+         {C},
+         5,
+         false,
+         "noanswer,on=YACBE0000",
+         "Error while writing fuse bits",
+         {},
+         {C}},
+        {31,
+         M::Serial,
+         {C},
+         5,
+         false,
+         "noanswer,on=YACE000",
+         "Error while writing lock bits",
+         {},
+         {C}},
+        {31,
+         M::Serial,
+         {C},
+         5,
+         false,
+         "noanswer,on=YACA800",
+         "Error while writing fuse bits",
+         {},
+         {C}},
+        // Locking the freshly installed loader in.
+        {22,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "noanswer,on=YACF90000",
+         "Error while writing lock bits",
+         {},
+         {}},
+        {31,
+         M::Serial,
+         {E},
+         5,
+         false,
+         "noanswer,on=YACA000F0",
+         "Error while writing fuse bits",
+         {},
+         {}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.fault);
+        ActionRig rig(r.card, r.model);
+        ASSERT_TRUE(rig.connect());
+        rig.only(r.ticked);
+        rig.options.verify = r.verify;
+        TDevices& d = rig.devices;
+        for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = uint16_t((i * 0x2A5) & 0x3FFF);
+        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t((i ^ 0xA5) & 0xFF);
+        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 5) & 0xFF);
+        rig.fuses.avr.avrFuse = rig.fuses.avr.lockBit1 = rig.fuses.avr.lockBit2 = true;
+        d.LockByte = 0xFC, d.FuseLow = 0xE1, d.FuseHigh = 0xF8;
+        RefreshMega163Page(d, rig.fuses);
+        rig.fault(r.fault);
+        rig.run(r.action);
+
+        const ActionResult& res = rig.actions.result();
+        EXPECT_TRUE(doneBy(res) == r.done);
+        if (!r.error) {
+            EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+            continue;
+        }
+        EXPECT_EQ(rig.host.errors, QStringList{r.error});
+        EXPECT_FALSE(res.ready);
+        EXPECT_TRUE(res.failed == r.failed);
+        const SimFault f = *SimFault::parse(r.fault);
+        EXPECT_EQ(rig.sent(f.family).size(), f.at);
+        QStringList sent = rig.commands();
+        sent.removeAll("I");
+        int last = int(sent.size()) - 1;
+        while (last >= 0 && !sent[last].startsWith(f.family)) --last;
+        const QStringList closing =
+            r.model == M::Usb ? QStringList{"0100"} : QStringList{"M0", "D----", "d    "};
+        EXPECT_EQ(sent.mid(last + 1), closing);
+    }
+}
+
+TEST(AnswerChecks, BlankCheckNamesTheFirstProgrammedWord) {
     ActionRig rig(20);
     ASSERT_TRUE(rig.connect());
     rig.run(3);
     ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
     EXPECT_EQ(rig.sent("Y28").size(), 4096);
     EXPECT_EQ(rig.sent("Y20").size(), 4096);
-    EXPECT_TRUE(rig.actions.result().blankChecked == MemorySet{Memory::Program});
+    EXPECT_TRUE(rig.actions.result().blankChecked == MemorySet{P});
 
     // Words differing from FFFF in the high byte only, and in the low byte only.
     for (uint16_t word : {uint16_t(0x7FFF), uint16_t(0xFFFE)}) {
@@ -28,98 +309,12 @@ TEST(Checks, BlankCheckPassesABlankAvrCardAndNamesTheFirstProgrammedWord) {
     }
 }
 
-TEST(Checks, PicProgramComparesEachReadBackAndVerifiesAfterwards) {
-    struct Case {
-        const char* fault;
-        bool verify;
-        const char* error;
-    };
-    const Case cases[] = {
-        {"wrong,on=L00,at=3", false, "Error while writing PIC program memory"},
-        {"wrong,on=L01,at=9", false, "Error while writing PIC data memory"},
-        {"wrong,on=R04,at=7", true, "Verify error at $0006 (Program Memory)"},
-        {"wrong,on=R05,at=40", true, "Verify error at $0027 (Data Memory)"},
-        // ID locations are not read back; the configuration word after them is.
-        {"wrong,on=L00,at=5", false, "Error while writing PIC Configuration"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fault);
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
-        rig.options.verify = c.verify;
-        if (QString(c.fault).endsWith("at=5")) rig.only({Memory::Configuration});
-        for (int i = 0; i < 1024; ++i) rig.devices.ProgBuf[i] = uint16_t((i * 0x2A5) & 0x3FFF);
-        for (int i = 0; i < 64; ++i) rig.devices.DataBuf[i] = uint16_t(i ^ 0xA5);
-        rig.box.addFault(*SimFault::parse(c.fault));
-        rig.run(5);
-        EXPECT_EQ(rig.host.errors, QStringList{c.error});
-        EXPECT_FALSE(rig.actions.result().ready);
-    }
-    // Without faults the verify reads back every word it wrote.
-    ActionRig rig(10);
-    ASSERT_TRUE(rig.connect());
-    rig.options.verify = true;
-    rig.devices.ProgBuf[1] = 0x2222;
-    rig.run(5);
-    ASSERT_TRUE(rig.ready());
-    EXPECT_EQ(rig.sent("R04").size(), 1024);
-    EXPECT_TRUE(rig.actions.result().verified.contains({Memory::Program, Memory::Data}));
-}
-
-TEST(Checks, RefusedOrWrongDirectEepromWritesAreNotCountedAsWritten) {
-    for (const char* fault : {"refuse,on=W0004", "reply=00,on=W0004", "noanswer,on=W0004"}) {
-        SCOPED_TRACE(fault);
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
-        rig.only({Memory::ExternalEeprom});
-        for (int i = 0; i < 2048; ++i) rig.devices.EepBuf[i] = 0x3C;
-        rig.box.addFault(*SimFault::parse(fault));
-        rig.run(5);
-        EXPECT_EQ(rig.host.errors, QStringList{"Error while writing EEPROM Memory"});
-        EXPECT_TRUE(rig.actions.result().written.empty());
-        EXPECT_TRUE(rig.actions.result().failed == MemorySet{Memory::ExternalEeprom});
-        EXPECT_EQ(rig.sent("W").size(), 5);  // stopped at the failing address
-        EXPECT_EQ(rig.box.card().eeprom[3], 0x3C);
-        if (QString(fault).startsWith("refuse")) {
-            EXPECT_EQ(rig.box.card().eeprom[4], 0xFF);
-        }
-    }
-}
-
-TEST(Checks, CardStateNoCardOnlyWithBitsOneAndTwo) {
-    using M = SimBox::Model;
-    const struct {
-        M model;
-        const char* answer;
-        bool card;
-    } cases[] = {{M::Serial, "0", true},  {M::Serial, "2", true},  {M::Serial, "4", true},
-                 {M::Serial, "6", false}, {M::Serial, "7", false}, {M::Serial, "14", false},
-                 {M::Serial, "X", false}, {M::Usb, "02", true},    {M::Usb, "04", true},
-                 {M::Usb, "06", false},   {M::Usb, "0200", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer);
-        const bool usb = c.model == M::Usb;
-        ActionRig rig(usb ? 20 : 10, c.model);
-        ASSERT_TRUE(rig.connect());
-        rig.options.smartAuto = true;
-        rig.untick();
-        rig.box.addFault(*SimFault::parse(
-            QStringLiteral("reply=%1,on=%2,times=0").arg(c.answer, usb ? "05" : "K")));
-        rig.actions.start(ActionCode::Verify);
-        rig.actions.Startup();
-        EXPECT_EQ(rig.actions.result().ready, c.card);
-        if (!usb) {
-            EXPECT_EQ(rig.commands().contains("DINS."), !c.card);
-        }
-    }
-}
-
-TEST(Checks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
+TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
     for (uint8_t lock : {uint8_t(0xFE), uint8_t(0xFD), uint8_t(0xFC)}) {
         SCOPED_TRACE(int(lock));
         ActionRig rig(31);
         ASSERT_TRUE(rig.connect());
-        rig.only({Memory::Program});
+        rig.only({P});
         rig.box.card().flash[0x1ABC] = 0x1357;
         rig.box.card().lockBits = lock;
         rig.run(1);
@@ -145,9 +340,28 @@ TEST(Checks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
         EXPECT_TRUE(rig.ready());
         EXPECT_EQ(rig.devices.CfgWord, cfg);
         const bool prot = cfg != 0x3FFF;
-        EXPECT_EQ(rig.host.questions.size(), prot ? 1 : 0);
+        EXPECT_EQ(rig.host.questions,
+                  prot ? QStringList{"Warning!|Controller is protected! \rcan't read contents."}
+                       : QStringList{});
         EXPECT_EQ(rig.sent("R05").size(), prot ? 0 : 64);
         EXPECT_EQ(rig.actions.result().partial(), prot);
-        EXPECT_EQ(rig.actions.result().read.has(Memory::Program), !prot);
+        EXPECT_EQ(rig.actions.result().read.has(P), !prot);
+        EXPECT_TRUE(rig.actions.result().read.has(E));
+        if (!prot) continue;
+        // Abort on the warning leaves the external EEPROM unread too.
+        rig.box.clearTrace();
+        rig.host.answerOk = false;
+        rig.run(1);
+        EXPECT_FALSE(rig.commands().contains("M3"));
+        EXPECT_FALSE(rig.actions.result().ready);
     }
+}
+
+TEST(AnswerChecks, AnotherAvrDeviceIsNamed) {
+    ActionRig rig(22);
+    ASSERT_TRUE(rig.connect());
+    rig.box.insertCard(20);  // an AT90S8515 where an AT90S2323 belongs
+    rig.run(3);
+    EXPECT_EQ(rig.host.errors, QStringList{"Wrong AVR Device!\rRead: AT90S8515\rMust: AT90S2323"});
+    EXPECT_FALSE(rig.actions.result().ready);
 }

@@ -1,9 +1,10 @@
+// Whole actions on every card type: what is programmed reads back identical, a changed byte
+// fails the verify at its address, and every fault ends the action bounded and never READY.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "ActionRig.h"
-#include "sim/SimFault.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
@@ -33,18 +34,20 @@ void randomCard(ActionRig& rig, std::mt19937& rng) {
 
 }  // namespace
 
+// With the store built into the program: its demo loaders reach every loader card's EEPROM.
 TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
     std::mt19937 rng(20240611);
-    for (const TDeviceEntry& row : catalogue()) {
-        if (row.code == 30) continue;  // no card of that row can be handled
-        SCOPED_TRACE(row.code);
-        ActionRig rig(row.code);
+    for (int card : {10, 11, 12, 13, 14, 15, 20, 21, 22, 23, 24, 25, 26, 31}) {
+        SCOPED_TRACE(card);
+        ActionRig rig(card);
+        rig.useBuiltInStore();
         rig.box.setTraceKept(false);
         ASSERT_TRUE(rig.connect());
         rig.options.verify = true;
         randomCard(rig, rng);
         rig.run(5);
         ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        EXPECT_TRUE(rig.actions.result().written == MemorySet::all());
 
         const TDevices& d = rig.devices;
         const struct {
@@ -63,16 +66,16 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         EXPECT_TRUE(rig.devices.ProgBuf == written.ProgBuf);
         EXPECT_TRUE(rig.devices.DataBuf == written.DataBuf);
         EXPECT_TRUE(rig.devices.EepBuf == written.EepBuf);
-        if (isPicCode(row.code)) {
+        if (isPicCode(card)) {
             for (int k = 0; k < 4; ++k) {
                 EXPECT_EQ(rig.devices.IdBuf[k], written.IdBuf[k]) << k;
             }
             EXPECT_EQ(rig.devices.CfgWord, written.CfgWord);
         }
-        if (hasAvrFuseBox(row.code)) {
+        if (card >= 21 && card <= 23) {  // AT90S2323, AT90S2343, AT90S8535: the fuse bit
             EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
         }
-        if (row.code == 31) {
+        if (card == 31) {
             EXPECT_EQ(rig.devices.FuseLow, written.FuseLow);
             EXPECT_EQ(rig.devices.FuseHigh, written.FuseHigh);
             EXPECT_EQ(rig.devices.LockByte, written.LockByte);
@@ -117,37 +120,6 @@ TEST(RoundTrip, VerifyStopsAtFirstChangedByteWithItsAddress) {
         EXPECT_EQ(rig.host.errors, QStringList{c.message});
         EXPECT_NE(rig.actions.label(), "READY");
     }
-}
-
-TEST(RoundTrip, UsbBoxHandlesAt90sAndStopsClearlyWhereItHasNoPacket) {
-    std::mt19937 rng(3);
-    ActionRig rig(20, SimBox::Model::Usb);
-    ASSERT_TRUE(rig.connect());
-    rig.enable.eep = false;
-    rig.options.verify = true;
-    randomCard(rig, rng);
-    rig.run(5);
-    ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
-    const QStringList c = rig.commands();
-    EXPECT_EQ(c.mid(0, 3), (QStringList{"0100", "0102", "04AC530000"}));
-    EXPECT_TRUE(c.contains("04AC800000"));
-    EXPECT_TRUE(c.contains("0603"));
-    EXPECT_EQ(c.back(), "0100");
-
-    // The external EEPROM has no packet form: nothing is erased, a clear message is shown.
-    rig.enable.eep = true;
-    rig.box.clearTrace();
-    rig.run(5);
-    EXPECT_EQ(rig.host.errors.value(0),
-              "The external EEPROM can't be reached over USB.\rConnect the box to a serial port.");
-    EXPECT_FALSE(rig.commands().contains("04AC800000"));
-
-    ActionRig pic(10, SimBox::Model::Usb);
-    ASSERT_TRUE(pic.connect());
-    pic.run(5);
-    EXPECT_EQ(pic.host.errors.value(0),
-              "PIC cards can't be handled over USB.\rConnect the box to a serial port.");
-    EXPECT_NE(pic.actions.label(), "READY");
 }
 
 TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {

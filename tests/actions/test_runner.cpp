@@ -1,9 +1,13 @@
+// The runner around the sequences: the card wait, Abort, a silent box, the closing exchanges,
+// the ready sound and the progress; and what the actions' sources may include.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
 
 #include "ActionRig.h"
-#include "sim/SimFault.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
@@ -69,7 +73,7 @@ TEST(ActionRunner, AbortWhileWaitingClosesAndSilentBoxIsReported) {
         ActionRig rig(10);
         ASSERT_TRUE(rig.connect());
         rig.options.smartAuto = true;
-        rig.box.addFault(*SimFault::parse("noanswer,on=K,times=0"));
+        rig.fault("noanswer,on=K,times=0");
         const qint64 start = rig.clock.nowMs();
         const int ticks = rig.run(5);
         EXPECT_EQ(ticks, 5);
@@ -77,6 +81,33 @@ TEST(ActionRunner, AbortWhileWaitingClosesAndSilentBoxIsReported) {
         EXPECT_NE(rig.actions.label(), "READY");
         // The first tick after 10 ms, four more 300 ms apart, each poll waiting 60 ms.
         EXPECT_EQ(rig.clock.nowMs() - start, 10 + 4 * 300 + 5 * 60);
+    }
+}
+
+TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
+    using M = SimBox::Model;
+    const struct {
+        M model;
+        const char* answer;
+        bool card;
+    } rows[] = {{M::Serial, "0", true},  {M::Serial, "2", true},  {M::Serial, "4", true},
+                {M::Serial, "6", false}, {M::Serial, "7", false}, {M::Serial, "14", false},
+                {M::Serial, "X", false}, {M::Usb, "02", true},    {M::Usb, "04", true},
+                {M::Usb, "06", false},   {M::Usb, "0200", false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.answer);
+        const bool usb = r.model == M::Usb;
+        ActionRig rig(usb ? 20 : 10, r.model);
+        ASSERT_TRUE(rig.connect());
+        rig.options.smartAuto = true;
+        rig.untick();
+        rig.fault(QStringLiteral("reply=%1,on=%2,times=0").arg(r.answer, usb ? "05" : "K"));
+        rig.actions.start(ActionCode::Verify);
+        rig.actions.Startup();
+        EXPECT_EQ(rig.actions.result().ready, r.card);
+        if (!usb) {
+            EXPECT_EQ(rig.commands().contains("DINS."), !r.card);
+        }
     }
 }
 
@@ -112,4 +143,29 @@ TEST(ActionRunner, ProgressPercentRounds) {
     EXPECT_EQ(a.progressPosition(), 3);
     EXPECT_EQ(a.progressPercent(), 100);
     EXPECT_EQ(rig.view.percents.last(), 100);
+}
+
+// The actions reach the box through its interface only, and know no card by its number.
+TEST(Layering, ActionsIncludeNoTransportHeaderAndNoCardCode) {
+    const QString dir = QStringLiteral(KELVANO_TEST_DATA "/../../src/actions");
+    const QRegularExpression include(R"(^\s*#\s*include\s*[<"]([^>"]+)[>"])",
+                                     QRegularExpression::MultilineOption);
+    const QRegularExpression transport(
+        R"(^(link/|base/SerialPort|base/UsbBackend|libusb|QSerialPort))");
+    const QRegularExpression cardCode(R"((DeviceId|\bid)\s*[=!<>]=?\s*\d|case\s+[123]\d\s*:)");
+    int files = 0;
+    for (QDirIterator it(dir, {"*.h", "*.cpp"}); it.hasNext(); ++files) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto m = include.globalMatch(text); m.hasNext();) {
+            const QString header = m.next().captured(1);
+            EXPECT_TRUE(header == "link/BoxInterface.h" || !transport.match(header).hasMatch())
+                << it.fileName().toStdString() << ": " << header.toStdString();
+        }
+        EXPECT_FALSE(cardCode.match(text).hasMatch())
+            << it.fileName().toStdString() << ": "
+            << cardCode.match(text).captured(0).toStdString();
+    }
+    EXPECT_GE(files, 8);
 }

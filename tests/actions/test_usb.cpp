@@ -1,0 +1,123 @@
+// The USB box: what it has no packet for is refused before the first exchange; the rest works
+// whether the box keeps one answer buffer or queues its answers.
+#include <gtest/gtest.h>
+
+#include "ActionRig.h"
+#include "link/BoxUsb.h"
+
+using namespace kelvano;
+using namespace kelvano::test;
+
+namespace {
+constexpr Memory P = Memory::Program, D = Memory::Data, C = Memory::Configuration,
+                 E = Memory::ExternalEeprom;
+const char* const kNoMega =
+    "The fuses, lock bits and flash pages of the ATmega163 can't be handled over USB.\r"
+    "Connect the box to a serial port.";
+}  // namespace
+
+TEST(UsbBox, WhatHasNoPacketIsRefusedBeforeTheFirstExchange) {
+    const struct {
+        int card;
+        MemorySet ticked;
+        int action;
+        const char* error;
+    } rows[] = {
+        {31, {P}, 5, kNoMega},
+        {31, {C}, 5, kNoMega},
+        {20,
+         {P, E},
+         5,
+         "The external EEPROM can't be reached over USB.\rConnect the box to a serial port."},
+        {20,
+         {E},
+         1,
+         "The external EEPROM can't be reached over USB.\rConnect the box to a serial port."},
+        {10, {P}, 1, "PIC cards can't be handled over USB.\rConnect the box to a serial port."},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "card " << r.card << " action " << r.action);
+        ActionRig rig(r.card, SimBox::Model::Usb);
+        ASSERT_TRUE(rig.connect());
+        rig.only(r.ticked);
+        for (auto& w : rig.box.card().flash) w = 0x0123;
+        rig.devices.ProgBuf[0] = 0x1234;
+        rig.run(r.action);
+        EXPECT_EQ(rig.host.errors, QStringList{r.error});
+        EXPECT_EQ(rig.commands(), QStringList{"0100"});  // nothing but the closing packet
+        EXPECT_EQ(rig.box.card().flash[0], 0x0123);
+        EXPECT_FALSE(rig.actions.result().ready);
+    }
+}
+
+TEST(UsbBox, Mega163IsReadVerifiedAndBlankCheckedWithoutItsFuseBytes) {
+    ActionRig rig(31, SimBox::Model::Usb);
+    ASSERT_TRUE(rig.connect());
+    for (int i = 0; i < 8192; ++i) rig.box.card().flash[size_t(i)] = uint16_t(i * 0x0101 + 7);
+    rig.box.card().fuseLow = 0xE1;
+    rig.only({P, D, C});
+    rig.fuses.mega163.osc = 5;  // the card's fuse low byte E1 would show 1
+    rig.run(1);
+    ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+    EXPECT_EQ(rig.devices.ProgBuf[8191], uint16_t(8191 * 0x0101 + 7));
+    EXPECT_EQ(rig.actions.result().notices, QStringList{"Fuse bytes not read (no USB form)"});
+    EXPECT_EQ(rig.actions.label(), "READY\nFuse bytes not read (no USB form)");
+    EXPECT_TRUE(rig.actions.result().skipped == MemorySet{C});
+    EXPECT_TRUE(rig.commands().contains("0458000000"));  // the lock byte, for the protection test
+    EXPECT_FALSE(rig.commands().contains("0450000000"));
+    EXPECT_EQ(rig.fuses.mega163.osc, 5);  // not made up
+
+    rig.run(4);
+    EXPECT_TRUE(rig.ready());
+    EXPECT_TRUE(rig.actions.result().verified.contains({P, D}));
+    rig.box.card().erase();
+    rig.box.clearTrace();
+    rig.run(3);
+    EXPECT_TRUE(rig.ready());
+    EXPECT_EQ(rig.sent("0428").size(), 8192);
+    rig.box.card().lockBits = 0xFC;  // read-locked: still recognised as protected
+    rig.run(1);
+    EXPECT_EQ(rig.host.errors, QStringList{"AVR-Mega-Device is protected!\r"
+                                           "Can't read, verify or blank check the device."});
+}
+
+// The connect leaves one answer unread; a box that queues its answers must not shift them.
+TEST(UsbBox, At90sProgramsVerifiesAndReadsBackWithEitherKindOfBox) {
+    for (bool queued : {false, true}) {
+        SCOPED_TRACE(queued ? "queued answers" : "one answer buffer");
+        ActionRig rig(20, SimBox::Model::Usb);
+        rig.usbBackend.setQueuedReplies(queued);
+        ASSERT_TRUE(rig.connect());
+        rig.only({P, D, C});
+        rig.options.verify = true;
+        TBufArray& flash = rig.devices.ProgBuf;
+        for (int i = 0; i < flash.length(); ++i)
+            flash[i] = uint16_t(0xA5C3 ^ (i * 0x0101) ^ (i >> 3));
+        const TBufArray written = flash;
+        rig.run(5);
+        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        EXPECT_TRUE(rig.commands().contains("04AC530000"));  // programming enable
+        EXPECT_TRUE(rig.commands().contains("04AC800000"));  // chip erase
+        EXPECT_TRUE(rig.actions.result().verified.contains({P, D}));
+        rig.devices.ApplyBuffers();
+        rig.run(1);
+        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        EXPECT_TRUE(rig.devices.ProgBuf == written);
+        EXPECT_EQ(rig.usbBackend.pendingReplies(), 0);
+    }
+}
+
+// The USB reply has no length to test: an exchange is good only when it echoes B2.
+TEST(UsbBox, AnExchangeIsGoodOnlyWithTheEcho) {
+    ActionRig rig(20, SimBox::Model::Usb);
+    ASSERT_TRUE(rig.connect());
+    BoxUsb box(rig.com);
+    box.setMode(BoxMode::Avr);
+    EXPECT_EQ(box.avrInstruction({0xAC, 0x53, 0x00, 0x00}).text, "5300");
+    rig.box.card().avrReset();  // out of sync: the controller no longer drives its output
+    const BoxReply read = box.avrInstruction({0x28, 0x01, 0x23, 0x00});
+    EXPECT_TRUE(read.answered);
+    EXPECT_FALSE(read.good);
+    EXPECT_EQ(read.text, "FFFF");
+    EXPECT_FALSE(box.avrWrite({0x40, 0x01, 0x23, 0x5A}).good);
+}
