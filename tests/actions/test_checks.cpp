@@ -10,8 +10,14 @@ using namespace kelvano::test;
 namespace {
 
 using M = SimBox::Model;
+constexpr M S = M::Serial, U = M::Usb;
 constexpr Memory P = Memory::Program, D = Memory::Data, C = Memory::Configuration,
                  E = Memory::ExternalEeprom;
+constexpr MemorySet kCtl{P, D, C};
+const char* const kEepW = "Error while writing EEPROM Memory";
+const char* const kErase = "Error while erasing device";
+const char* const kLock = "Error while writing lock bits";
+const char* const kFuse = "Error while writing fuse bits";
 
 // What the action got done of the kind it does.
 MemorySet doneBy(const ActionResult& r) {
@@ -31,7 +37,7 @@ MemorySet doneBy(const ActionResult& r) {
 
 // Each row hits one exchange. A failing action stops at that exchange with its message,
 // counts nothing as done that was not, and sends nothing after it but the closing exchanges
-// (and the PIC counter's increment, which changes nothing on the card).
+// (besides the PIC counter's increment and the low byte of an AVR word whose high byte failed).
 TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
     const struct Row {
         int card;
@@ -43,214 +49,48 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         const char* error;  // nullptr: the action ends READY
         MemorySet done, failed;
     } rows[] = {
+        // clang-format off
         // PIC writes are read back and compared; automatic verify reads every word again.
-        {10,
-         M::Serial,
-         {P, D, C},
-         5,
-         false,
-         "wrong,on=L00,at=3",
-         "Error while writing PIC program memory",
-         {},
-         {P}},
-        {10,
-         M::Serial,
-         {P, D, C},
-         5,
-         false,
-         "wrong,on=L01,at=9",
-         "Error while writing PIC data memory",
-         {P},
-         {D}},
-        {10,
-         M::Serial,
-         {P, D, C},
-         5,
-         true,
-         "wrong,on=R04,at=7",
-         "Verify error at $0006 (Program Memory)",
-         {P},
-         {P}},
-        {10,
-         M::Serial,
-         {P, D, C},
-         5,
-         true,
-         "wrong,on=R05,at=40",
-         "Verify error at $0027 (Data Memory)",
-         {P, D},
-         {D}},
-        {10, M::Serial, {P, D, C}, 5, false, "wrong,on=R04", nullptr, {P, D, C}, {}},
+        {10, S, kCtl, 5, false, "wrong,on=L00,at=3", "Error while writing PIC program memory", {}, {P}},
+        {10, S, kCtl, 5, false, "wrong,on=L01,at=9", "Error while writing PIC data memory", {P}, {D}},
+        {10, S, kCtl, 5, true, "wrong,on=R04,at=7", "Verify error at $0006 (Program Memory)", {P}, {P}},
+        {10, S, kCtl, 5, true, "wrong,on=R05,at=40", "Verify error at $0027 (Data Memory)", {P, D}, {D}},
+        {10, S, kCtl, 5, false, "wrong,on=R04", nullptr, kCtl, {}},
         // The ID locations only have to answer; the configuration word after them is compared.
-        {10,
-         M::Serial,
-         {C},
-         5,
-         false,
-         "wrong,on=L00,at=5",
-         "Error while writing PIC Configuration",
-         {},
-         {C}},
-        {10,
-         M::Serial,
-         {C},
-         1,
-         false,
-         "noanswer,on=R,at=2",
-         "Error while reading PIC Configuration",
-         {},
-         {C}},
+        {10, S, {C}, 5, false, "wrong,on=L00,at=5", "Error while writing PIC Configuration", {}, {C}},
+        {10, S, {C}, 1, false, "noanswer,on=R,at=2", "Error while reading PIC Configuration", {}, {C}},
         // Direct EEPROM writes: refused, answered with another value, not answered.
-        {10,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "refuse,on=W0004",
-         "Error while writing EEPROM Memory",
-         {},
-         {E}},
-        {10,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "reply=00,on=W0004",
-         "Error while writing EEPROM Memory",
-         {},
-         {E}},
-        {10,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "noanswer,on=W0004",
-         "Error while writing EEPROM Memory",
-         {},
-         {E}},
-        {13,
-         M::Serial,
-         {E},
-         5,
-         true,
-         "wrong,on=g1234",
-         "Verify error at $1234 (EEPROM Memory)",
-         {E},
-         {E}},
-        {13, M::Serial, {E}, 5, false, "wrong,on=g1234", nullptr, {E}, {}},
+        {10, S, {E}, 5, false, "refuse,on=W0004", kEepW, {}, {E}},
+        {10, S, {E}, 5, false, "reply=00,on=W0004", kEepW, {}, {E}},
+        {10, S, {E}, 5, false, "noanswer,on=W0004", kEepW, {}, {E}},
+        {13, S, {E}, 5, true, "wrong,on=g1234", "Verify error at $1234 (EEPROM Memory)", {E}, {E}},
+        {13, S, {E}, 5, false, "wrong,on=g1234", nullptr, {E}, {}},
         // Through a loader: each byte comes back and is compared; misses are retried.
-        {22,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "wrong,on=X0003",
-         "Error while writing EEPROM Memory",
-         {},
-         {E}},
-        {31, M::Serial, {E}, 5, false, "noanswer,on=X,times=5", nullptr, {E}, {}},
+        {22, S, {E}, 5, false, "wrong,on=X0003", kEepW, {}, {E}},
+        {31, S, {E}, 5, false, "noanswer,on=X,times=5", nullptr, {E}, {}},
+        // Verify: each memory of each controller family, low and high byte, first address named.
+        {20, S, {P}, 4, false, "wrong,on=Y200123", "Verify error at $0123 (Program Memory)", {}, {P}},
+        {31, S, {P}, 4, false, "wrong,on=Y281FFF", "Verify error at $1FFF (Program Memory)", {}, {P}},
+        {20, S, {D}, 4, false, "wrong,on=YA001F0", "Verify error at $01F0 (Data Memory)", {}, {D}},
+        {11, S, {P}, 4, false, "wrong,on=R04,at=2049", "Verify error at $0800 (Program Memory)", {}, {P}},
+        {10, S, {D}, 4, false, "wrong,on=R05,at=64", "Verify error at $003F (Data Memory)", {}, {D}},
+        // A USB answer is good only when it echoes the instruction's second byte.
+        {20, U, {P}, 1, false, "reply=FFFF,on=0428,at=5", "Error while reading program memory", {}, {P}},
         // AVR flash and data writes the box refuses.
-        {20,
-         M::Serial,
-         {P},
-         5,
-         false,
-         "refuse,on=Y48,at=2",
-         "Error while writing program memory",
-         {},
-         {P}},
-        {20,
-         M::Serial,
-         {D},
-         5,
-         false,
-         "refuse,on=YC0,at=4",
-         "Error while writing data memory",
-         {},
-         {D}},
+        {20, S, {P}, 5, false, "refuse,on=Y48,at=2", "Error while writing program memory", {}, {P}},
+        {20, S, {D}, 5, false, "refuse,on=YC0,at=4", "Error while writing data memory", {}, {D}},
         // Erase, lock and fuse writes have no value to check, but must be answered.
-        {20,
-         M::Serial,
-         {P, D, C},
-         5,
-         false,
-         "noanswer,on=YAC800000",
-         "Error while erasing device",
-         {},
-         {}},
-        {20,
-         M::Usb,
-         {P, D, C},
-         5,
-         false,
-         "noanswer,on=04AC800000",
-         "Error while erasing device",
-         {},
-         {}},
-        {20,
-         M::Serial,
-         {C},
-         5,
-         false,
-         "noanswer,on=YACF90000",
-         "Error while writing lock bits",
-         {},
-         {C}},
-        {20,
-         M::Usb,
-         {C},
-         5,
-         false,
-         "noanswer,on=04ACF90000",
-         "Error while writing lock bits",
-         {},
-         {C}},
-        {22,
-         M::Serial,
-         {C},
-         5,
-         false,
-         "noanswer,on=YACBE0000",
-         "Error while writing fuse bits",
-         {},
-         {C}},
-        {31,
-         M::Serial,
-         {C},
-         5,
-         false,
-         "noanswer,on=YACE000",
-         "Error while writing lock bits",
-         {},
-         {C}},
-        {31,
-         M::Serial,
-         {C},
-         5,
-         false,
-         "noanswer,on=YACA800",
-         "Error while writing fuse bits",
-         {},
-         {C}},
+        {20, S, kCtl, 5, false, "noanswer,on=YAC800000", kErase, {}, {}},
+        {20, U, kCtl, 5, false, "noanswer,on=04AC800000", kErase, {}, {}},
+        {20, S, {C}, 5, false, "noanswer,on=YACF90000", kLock, {}, {C}},
+        {20, U, {C}, 5, false, "noanswer,on=04ACF90000", kLock, {}, {C}},
+        {22, S, {C}, 5, false, "noanswer,on=YACBE0000", kFuse, {}, {C}},
+        {31, S, {C}, 5, false, "noanswer,on=YACE000", kLock, {}, {C}},
+        {31, S, {C}, 5, false, "noanswer,on=YACA800", kFuse, {}, {C}},
         // Locking the freshly installed loader in.
-        {22,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "noanswer,on=YACF90000",
-         "Error while writing lock bits",
-         {},
-         {}},
-        {31,
-         M::Serial,
-         {E},
-         5,
-         false,
-         "noanswer,on=YACA000F0",
-         "Error while writing fuse bits",
-         {},
-         {}},
+        {22, S, {E}, 5, false, "noanswer,on=YACF90000", kLock, {}, {}},
+        {31, S, {E}, 5, false, "noanswer,on=YACA000F0", kFuse, {}, {}},
+        // clang-format on
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.fault);
@@ -265,6 +105,11 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         rig.fuses.avr.avrFuse = rig.fuses.avr.lockBit1 = rig.fuses.avr.lockBit2 = true;
         d.LockByte = 0xFC, d.FuseLow = 0xE1, d.FuseHigh = 0xF8;
         RefreshMega163Page(d, rig.fuses);
+        if (r.action == 4) {  // the card holds the buffers first
+            rig.run(5);
+            ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+            rig.box.clearTrace();
+        }
         rig.fault(r.fault);
         rig.run(r.action);
 
@@ -281,6 +126,7 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         EXPECT_EQ(rig.sent(f.family).size(), f.at);
         QStringList sent = rig.commands();
         sent.removeAll("I");
+        if (f.family.startsWith("Y28")) sent.removeAll("Y20" + f.family.mid(3) + "00");
         int last = int(sent.size()) - 1;
         while (last >= 0 && !sent[last].startsWith(f.family)) --last;
         const QStringList closing =

@@ -83,45 +83,6 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
     }
 }
 
-TEST(RoundTrip, VerifyStopsAtFirstChangedByteWithItsAddress) {
-    struct Case {
-        int card;
-        bool flash;
-        int address;
-        const char* message;
-    };
-    const Case cases[] = {
-        {20, true, 0x0123, "Verify error at $0123 (Program Memory)"},
-        {20, false, 0x01F0, "Verify error at $01F0 (Data Memory)"},
-        {31, true, 0x1FFF, "Verify error at $1FFF (Program Memory)"},
-        {11, true, 0x0800, "Verify error at $0800 (Program Memory)"},
-        {10, false, 0x003F, "Verify error at $003F (Data Memory)"},
-    };
-    std::mt19937 rng(7);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        ActionRig rig(c.card);
-        rig.box.setTraceKept(false);
-        ASSERT_TRUE(rig.connect());
-        rig.enable.eep = false;
-        randomCard(rig, rng);
-        rig.run(5);
-        ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
-        rig.run(4);
-        ASSERT_TRUE(rig.ready());
-        // Two changes: only the first is reported.
-        SimCard& card = rig.box.card();
-        auto change = [&](auto& memory, unsigned bits) {
-            memory[size_t(c.address)] ^= bits;
-            if (size_t(c.address) + 1 < memory.size()) memory[size_t(c.address) + 1] ^= 1;
-        };
-        c.flash ? change(card.flash, 0x0100) : change(card.data, 0x01);
-        rig.run(4);
-        EXPECT_EQ(rig.host.errors, QStringList{c.message});
-        EXPECT_NE(rig.actions.label(), "READY");
-    }
-}
-
 TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
     using K = SimFault::Kind;
     const K kinds[] = {K::NoAnswer, K::Garbled, K::LostLink, K::PullCard, K::ShortReply};

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "ActionRig.h"
-#include "link/BoxUsb.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
@@ -105,19 +104,4 @@ TEST(UsbBox, At90sProgramsVerifiesAndReadsBackWithEitherKindOfBox) {
         EXPECT_TRUE(rig.devices.ProgBuf == written);
         EXPECT_EQ(rig.usbBackend.pendingReplies(), 0);
     }
-}
-
-// The USB reply has no length to test: an exchange is good only when it echoes B2.
-TEST(UsbBox, AnExchangeIsGoodOnlyWithTheEcho) {
-    ActionRig rig(20, SimBox::Model::Usb);
-    ASSERT_TRUE(rig.connect());
-    BoxUsb box(rig.com);
-    box.setMode(BoxMode::Avr);
-    EXPECT_EQ(box.avrInstruction({0xAC, 0x53, 0x00, 0x00}).text, "5300");
-    rig.box.card().avrReset();  // out of sync: the controller no longer drives its output
-    const BoxReply read = box.avrInstruction({0x28, 0x01, 0x23, 0x00});
-    EXPECT_TRUE(read.answered);
-    EXPECT_FALSE(read.good);
-    EXPECT_EQ(read.text, "FFFF");
-    EXPECT_FALSE(box.avrWrite({0x40, 0x01, 0x23, 0x5A}).good);
 }
