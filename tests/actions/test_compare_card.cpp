@@ -1,6 +1,8 @@
 // Comparing the card with the buffers: through the action runner, leaving the buffers alone.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ActionRig.h"
 #include "actions/Compare.h"
 
@@ -69,58 +71,42 @@ TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
     }
 }
 
-TEST(CardCompare, ProtectedCardsSayWhatCouldNotBeRead) {
-    {
-        ActionRig rig(10);  // PIC16F84 + 24C16, EEPROM wired to the box
+// A memory that could not be read is named with the reason, never compared as blank.
+TEST(CardCompare, WhatCouldNotBeReadIsNamedWithItsReason) {
+    const struct {
+        int card;
+        std::function<void(SimCard&)> set;
+        const char* fault;
+        const char* diff;
+        const char* note;  // of the program memory
+        bool failed;
+    } rows[] = {
+        {10,  // PIC16F84, its EEPROM wired to the box
+         [](SimCard& c) { c.picConfig = 0x3FCF, c.flash[5] = 0x1111, c.eeprom[3] = 0x33; }, nullptr,
+         "config 2007-2007 1 3FFF 3FCF\neeprom 0003-0003 1 FF 33\nskipped flash\nskipped data\n",
+         "the controller is code-protected, configuration word 3FCF", false},
+        {20, [](SimCard& c) { c.lockBits = 0xF9; }, nullptr, "skipped flash\nskipped data\n",
+         "not read: AVR-Device is protected! Can't read, verify or blank check the device.", true},
+        {20, nullptr, "noanswer,on=Y,at=40,times=0",  // in the flash read, after identifying
+         "skipped flash\nskipped data\n", "not read: Error while reading program memory", true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.card);
+        ActionRig rig(r.card);
         rig.options.warnEnable = true;
-        SimCard& card = rig.box.card();
-        card.picConfig = 0x3FCF;  // code protection on
-        card.picId = {0x3FFF, 0x3FFF, 0x3FFF, 0x3FFF};
-        card.flash[5] = 0x1111;
-        card.eeprom[3] = 0x33;
+        if (r.card == 20) rig.enable.eep = false;
+        if (r.set) r.set(rig.box.card());
         ASSERT_TRUE(rig.connect());
-        const CompareReport r = compareCard(rig);
-        EXPECT_EQ(r.text(),
-                  "Program Memory: not compared (the controller is code-protected, configuration "
-                  "word 3FCF)\n"
-                  "Data Memory: not compared (the controller is code-protected, configuration word "
-                  "3FCF)\n"
-                  "Configuration: 1 difference in 1 run\n"
-                  "  2007       expected 3FFF\n"
-                  "             found    3FCF\n"
-                  "EEPROM Memory: 1 difference in 1 run\n"
-                  "  0003       expected FF\n"
-                  "             found    33\n"
-                  "2 differences in all.\n");
-        EXPECT_TRUE(rig.host.questions.isEmpty());  // no loader, no question, no warning box
+        if (r.fault) rig.fault(r.fault);
+        bool failed = !r.failed;
+        const CompareReport report = compareCard(rig, &failed);
+        EXPECT_EQ(report.diffLines(), r.diff);
+        ASSERT_FALSE(report.memories.empty());
+        EXPECT_EQ(report.memories[0].note, r.note);
+        EXPECT_FALSE(report.identical());
+        EXPECT_EQ(failed, r.failed);
+        EXPECT_TRUE(rig.host.questions.isEmpty());  // no loader, no question
     }
-    {
-        ActionRig rig(20);
-        rig.enable.eep = false;
-        rig.box.card().lockBits = 0xF9;  // both lock bits programmed
-        ASSERT_TRUE(rig.connect());
-        const CompareReport r = compareCard(rig);
-        EXPECT_EQ(r.diffLines(), "skipped flash\nskipped data\n");
-        EXPECT_EQ(
-            r.memories[0].note,
-            "not read: AVR-Device is protected! Can't read, verify or blank check the device.");
-        EXPECT_FALSE(r.identical());
-    }
-}
-
-TEST(CardCompare, AFailedReadIsReportedAndWhatFollowsIsNotCompared) {
-    ActionRig rig(20);
-    rig.enable.eep = false;
-    ASSERT_TRUE(rig.connect());
-    rig.fault("noanswer,on=Y,at=40,times=0");  // inside the flash read, after the identification
-    bool failed = false;
-    const CompareReport r = compareCard(rig, &failed);
-    EXPECT_TRUE(failed);
-    ASSERT_EQ(r.memories.size(), 2u);
-    EXPECT_FALSE(r.memories[0].compared);
-    EXPECT_EQ(r.memories[0].note, "not read: Error while reading program memory");
-    EXPECT_EQ(r.memories[1].note, "not read: Error while reading program memory");
-    EXPECT_EQ(rig.host.errors, QStringList{"Error while reading program memory"});
 }
 
 // A full 24C512 card (AT90S8515 + 24C512 through the loader) at 115200 baud, in the virtual
