@@ -155,45 +155,40 @@ TEST(AnswerChecks, BlankCheckNamesTheFirstProgrammedWord) {
     }
 }
 
+// ATmega163: both lock bits programmed protect (one alone only stops writes), with an error.
+// PIC16F84: either CP bit (4 or 5 of the configuration word) protects, with a warning, READY.
 TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
-    for (uint8_t lock : {uint8_t(0xFE), uint8_t(0xFD), uint8_t(0xFC)}) {
-        SCOPED_TRACE(int(lock));
-        ActionRig rig(31);
+    const struct {
+        int card;
+        unsigned value;
+        bool prot;
+    } rows[] = {{31, 0xFE, false},  {31, 0xFD, false},  {31, 0xFC, true},
+                {10, 0x3FEF, true}, {10, 0x3FDF, true}, {10, 0x3FFF, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.value);
+        const bool mega = r.card == 31;
+        ActionRig rig(r.card);
         ASSERT_TRUE(rig.connect());
-        rig.only({P});
-        rig.box.card().flash[0x1ABC] = 0x1357;
-        rig.box.card().lockBits = lock;
-        rig.run(1);
-        if (lock == 0xFC) {
-            EXPECT_EQ(rig.host.errors,
-                      QStringList{"AVR-Mega-Device is protected!\r"
-                                  "Can't read, verify or blank check the device."});
-            EXPECT_EQ(rig.sent("Y28").size(), 0);
-        } else {
-            EXPECT_TRUE(rig.ready());
-            EXPECT_EQ(rig.devices.ProgBuf[0x1ABC], 0x1357);
-        }
-        EXPECT_EQ(rig.devices.LockByte, lock);
-    }
-    // 16F84: CP bits 4 and 5 of the configuration word; either one programmed protects.
-    for (uint16_t cfg : {uint16_t(0x3FEF), uint16_t(0x3FDF), uint16_t(0x3FFF)}) {
-        SCOPED_TRACE(cfg);
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
+        if (mega) rig.only({P});
         rig.options.warnEnable = true;
-        rig.box.card().picConfig = cfg;
+        rig.box.card().flash[0x1AB] = 0x1357;
+        if (mega)
+            rig.box.card().lockBits = uint8_t(r.value);
+        else
+            rig.box.card().picConfig = uint16_t(r.value);
         rig.run(1);
-        EXPECT_TRUE(rig.ready());
-        EXPECT_EQ(rig.devices.CfgWord, cfg);
-        const bool prot = cfg != 0x3FFF;
-        EXPECT_EQ(rig.host.questions,
-                  prot ? QStringList{"Warning!|Controller is protected! \rcan't read contents."}
-                       : QStringList{});
-        EXPECT_EQ(rig.sent("R05").size(), prot ? 0 : 64);
-        EXPECT_EQ(rig.actions.result().partial(), prot);
-        EXPECT_EQ(rig.actions.result().read.has(P), !prot);
+        EXPECT_EQ(mega ? rig.devices.LockByte : rig.devices.CfgWord, r.value);
+        EXPECT_EQ(rig.devices.ProgBuf[0x1AB] == 0x1357, !r.prot);
+        EXPECT_EQ(rig.actions.result().read.has(P), !r.prot);
+        const QString warning = "Warning!|Controller is protected! \rcan't read contents.";
+        const QString error =
+            "AVR-Mega-Device is protected!\rCan't read, verify or blank check "
+            "the device.";
+        EXPECT_EQ(rig.host.questions, !mega && r.prot ? QStringList{warning} : QStringList{});
+        EXPECT_EQ(rig.host.errors, mega && r.prot ? QStringList{error} : QStringList{});
+        EXPECT_EQ(rig.actions.result().partial(), !mega && r.prot);
+        if (mega || !r.prot) continue;
         EXPECT_TRUE(rig.actions.result().read.has(E));
-        if (!prot) continue;
         // Abort on the warning leaves the external EEPROM unread too.
         rig.box.clearTrace();
         rig.host.answerOk = false;

@@ -1,11 +1,8 @@
 // The runner around the sequences: the card wait, Abort, a silent box, the closing exchanges,
-// the ready sound and the progress; and what the actions' sources may include.
+// the ready sound and the progress.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDirIterator>
-#include <QFile>
-#include <QRegularExpression>
 
 #include "ActionRig.h"
 
@@ -131,29 +128,4 @@ TEST(ActionRunner, ProgressPercentRoundsAndStopsAtTheTotal) {
     for (int position : {1, 2, 99}) rig.actions.setProgressPosition(position);
     EXPECT_EQ(rig.view.percents, (QList<int>{0, 33, 67, 100}));
     EXPECT_EQ(rig.actions.progressPosition(), 3);
-}
-
-// The actions reach the box through its interface only, and know no card by its number.
-TEST(Layering, ActionsIncludeNoTransportHeaderAndNoCardCode) {
-    const QString dir = QStringLiteral(KELVANO_TEST_DATA "/../../src/actions");
-    const QRegularExpression include(R"(^\s*#\s*include\s*[<"]([^>"]+)[>"])",
-                                     QRegularExpression::MultilineOption);
-    const QRegularExpression transport(
-        R"(^(link/|base/SerialPort|base/UsbBackend|libusb|QSerialPort))");
-    const QRegularExpression cardCode(R"((DeviceId|\bid)\s*[=!<>]=?\s*\d|case\s+[123]\d\s*:)");
-    int files = 0;
-    for (QDirIterator it(dir, {"*.h", "*.cpp"}); it.hasNext(); ++files) {
-        QFile file(it.next());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
-        for (auto m = include.globalMatch(text); m.hasNext();) {
-            const QString header = m.next().captured(1);
-            EXPECT_TRUE(header == "link/BoxInterface.h" || !transport.match(header).hasMatch())
-                << it.fileName().toStdString() << ": " << header.toStdString();
-        }
-        EXPECT_FALSE(cardCode.match(text).hasMatch())
-            << it.fileName().toStdString() << ": "
-            << cardCode.match(text).captured(0).toStdString();
-    }
-    EXPECT_GE(files, 8);
 }
