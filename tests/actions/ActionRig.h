@@ -26,8 +26,7 @@ struct RecordingHost : Host {
     QStringList questions;  // caption + "|" + text
     bool answerOk = true;
     int beeps = 0;
-    int events = 0;
-    std::function<void()> onEvents;
+    std::function<void()> onEvents;  // runs at every pending-events point
 
     void showError(const QString& text) override { errors << text; }
     bool askOkAbort(const QString& caption, const QString& text) override {
@@ -36,7 +35,6 @@ struct RecordingHost : Host {
     }
     void beep() override { ++beeps; }
     void processEvents() override {
-        ++events;
         if (onEvents) onEvents();
     }
 };

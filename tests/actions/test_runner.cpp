@@ -1,5 +1,5 @@
 // The runner around the sequences: the card wait, Abort, a silent box, the closing exchanges,
-// the ready sound and the progress.
+// the ready sound.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -45,34 +45,27 @@ TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedWithDisplayTextsAndBlinkingLamp) 
     EXPECT_TRUE(rig.actions.closeRequested());
 }
 
-TEST(ActionRunner, AbortWhileWaitingClosesAndSilentBoxIsReported) {
-    {
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
-        rig.options.smartAuto = true;
-        rig.box.removeCard();
-        rig.actions.start(ActionCode(5));
-        rig.actions.Startup();
-        rig.actions.ButCancelClick();
-        EXPECT_TRUE(rig.actions.closeRequested());
-        rig.box.clearTrace();
-        rig.actions.FormClose();
-        EXPECT_EQ(rig.commands(), (QStringList{"M0", "D----", "d    "}));
-        EXPECT_TRUE(rig.host.errors.isEmpty());
-    }
-    {
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
-        rig.options.smartAuto = true;
-        rig.fault("noanswer,on=K,times=0");
-        const qint64 start = rig.clock.nowMs();
-        const int ticks = rig.run(5);
-        EXPECT_EQ(ticks, 5);
-        EXPECT_EQ(rig.host.errors, QStringList{"The programmer box does not answer."});
-        EXPECT_NE(rig.actions.label(), "READY");
-        // The first tick after 10 ms, four more 300 ms apart, each poll waiting 60 ms.
-        EXPECT_EQ(rig.clock.nowMs() - start, 10 + 4 * 300 + 5 * 60);
-    }
+TEST(ActionRunner, AbortWhileWaitingClosesTheBoxDownAndASilentBoxIsReported) {
+    ActionRig rig(10);
+    ASSERT_TRUE(rig.connect());
+    rig.options.smartAuto = true;
+    rig.box.removeCard();
+    rig.actions.start(ActionCode::Program);
+    rig.actions.Startup();
+    rig.actions.ButCancelClick();
+    EXPECT_TRUE(rig.actions.closeRequested());
+    rig.box.clearTrace();
+    rig.actions.FormClose();
+    EXPECT_EQ(rig.commands(), (QStringList{"M0", "D----", "d    "}));
+    EXPECT_TRUE(rig.host.errors.isEmpty());
+
+    rig.fault("noanswer,on=K,times=0");
+    const qint64 start = rig.clock.nowMs();
+    EXPECT_EQ(rig.run(5), 5);
+    EXPECT_EQ(rig.host.errors, QStringList{"The programmer box does not answer."});
+    EXPECT_FALSE(rig.actions.result().ready);
+    // The first tick after 10 ms, four more 300 ms apart, each poll waiting 60 ms.
+    EXPECT_EQ(rig.clock.nowMs() - start, 10 + 4 * 300 + 5 * 60);
 }
 
 TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
@@ -102,30 +95,23 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
     }
 }
 
-TEST(ActionRunner, ReadySoundOnlyAfterSuccessfulProgramAction) {
-    for (int code = 1; code <= 5; ++code) {
+TEST(ActionRunner, ReadySoundOnlyAfterAProgramActionThatEndedReady) {
+    const struct {
+        int code;
+        bool abort;
+        int sounds;
+    } rows[] = {{1, false, 0}, {3, false, 0}, {4, false, 0}, {5, false, 1}, {5, true, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.code);
         ActionRig rig(10);
         ASSERT_TRUE(rig.connect());
         rig.options.soundReady = true;
-        rig.untick();
-        rig.run(code);
-        EXPECT_TRUE(rig.ready()) << code;
-        EXPECT_EQ(rig.view.sounds, code == 5 ? 1 : 0) << code;
+        if (r.abort)
+            rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
+        else
+            rig.untick();
+        rig.run(r.code);
+        EXPECT_EQ(rig.actions.result().ready, !r.abort);
+        EXPECT_EQ(rig.view.sounds, r.sounds);
     }
-    ActionRig rig(10);
-    ASSERT_TRUE(rig.connect());
-    rig.options.soundReady = true;
-    rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
-    rig.run(5);
-    EXPECT_TRUE(rig.actions.aborted());
-    EXPECT_NE(rig.actions.label(), "READY");
-    EXPECT_EQ(rig.view.sounds, 0);
-}
-
-TEST(ActionRunner, ProgressPercentRoundsAndStopsAtTheTotal) {
-    ActionRig rig(20);
-    rig.actions.setProgressTotal(3);
-    for (int position : {1, 2, 99}) rig.actions.setProgressPosition(position);
-    EXPECT_EQ(rig.view.percents, (QList<int>{0, 33, 67, 100}));
-    EXPECT_EQ(rig.actions.progressPosition(), 3);
 }

@@ -125,7 +125,6 @@ TEST(LoaderSequences, ALoaderThatCannotBeInstalledIsNamedBeforeAnythingIsErased)
     } rows[] = {
         {24, 5, false, "The EEPROM loader \"FUNLOAD\" is missing from the image store."},
         {20, 5, true, "The EEPROM loader \"FUNLOAD" + demo},
-        {31, 1, true, "The EEPROM loader \"FUNLOAD" + demo},
         {15, 5, true, "The EEPROM loader \"PICLOAD" + demo},
         {11, 1, true, "The EEPROM loader \"DS9LOAD" + demo},
     };
