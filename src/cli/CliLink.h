@@ -8,6 +8,7 @@
 #include "link/uCom.h"
 #include "link/uUsb.h"
 #include "session/Session.h"
+#include "sim/ReplayUsbBackend.h"
 #include "sim/SimBox.h"
 
 namespace kelvano {
@@ -15,7 +16,9 @@ namespace kelvano {
 // The link of a kelvano-cli command, set up as the window sets up its own: the port named by
 // --port (for "SIM" a simulated box of its own, holding a card of the given type and the
 // loaders of the program's store; for "USB" libusb with the ids of the settings), and TCom over
-// it. With --transcript FILE every exchange is written to FILE.
+// it. With --transcript FILE every exchange is written to FILE; with --replay FILE (and port
+// "USB") the USB box answers as it did in the USB transcript FILE, and where the run departs
+// from it is reported when the command finishes.
 class CliLink {
 public:
     // `programDir` empty: the running program's folder.
@@ -28,20 +31,23 @@ public:
     // The USB driver (under the transcript's recorder) when the port is "USB", else none.
     const UsbBackend* usbBackend() const { return usbBackend_.get(); }
     // False (with the reason on standard error) when --transcript names a file that cannot
-    // be written.
+    // be written, or --replay one that cannot be replayed.
     bool transcriptOk() const { return transcriptOk_; }
-    // Ends the transcript with the command's exit status and returns it.
+    // Ends the transcript with the command's exit status and returns it; a replay that
+    // departed from its transcript or did not reach its end is reported and turns 0 into 1.
     int finish(int status);
 
 private:
     Session session_;
     BoxPorts ports_;
     bool simulated_;
+    bool transcriptOk_ = true;
+    ReplayUsbBackend* replay_ = nullptr;
     std::unique_ptr<UsbBackend> usbBackend_;
+    QString replayPath_;
     TranscriptRecorder recorder_;
     std::unique_ptr<RecordingUsbBackend> recordingUsb_;
     TUsb usb_;
-    bool transcriptOk_ = true;
     std::unique_ptr<TCom> com_;
 };
 

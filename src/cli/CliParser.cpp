@@ -39,7 +39,7 @@ std::vector<const char*> operator+(std::vector<const char*> a, const std::vector
 }
 
 // The options of the commands that talk to a box, and those of the actions on a card.
-const std::vector<const char*> kBoxOptions{"port", "card", "yes", "transcript"};
+const std::vector<const char*> kBoxOptions{"port", "card", "yes", "transcript", "replay"};
 const std::vector<const char*> kActionOptions =
     kBoxOptions + std::vector<const char*>{"load",         "save",        "memories", "verify",
                                            "always-erase", "no-warnings", "no-wait",  "lock-bits",
@@ -71,6 +71,8 @@ const std::vector<CliOption>& cliOptions() {
         {"mega163", "LOCK:FUSELOW:FUSEHIGH", "ATmega163: lock and fuse bytes in hex", kAction},
         {"trace", "FILE", "with --port SIM: write every exchange of the box to FILE", kAction},
         {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
+        {"replay", "FILE", "with --port USB: the box answers as in the USB transcript FILE",
+         kCommon},
         {"store", "PATH", "the image store file (default kelvano.store beside the program)",
          kStore},
         {"diff-format", nullptr, "compare: one line per run of differences", kAction},

@@ -18,6 +18,58 @@ bool parseHex(const QStringList& tokens, QByteArray& out) {
     return !out.isEmpty();
 }
 
+bool okOrFail(const QString& token, bool& ok) {
+    ok = token == QLatin1String("ok");
+    return ok || token == QLatin1String("fail");
+}
+
+// The fields of one USB event (after "<ms> <event>"): the numbers, ok|fail (or the reply's
+// length), then the bytes.
+bool parseUsb(const QString& event, const QStringList& f, ReplayScript::UsbItem& item) {
+    using Kind = ReplayScript::UsbItem::Kind;
+    bool n1 = true, n2 = true;
+    QStringList rest;
+    if (event == QLatin1String("usb-open")) {
+        item.kind = Kind::Open;
+        item.a = f.value(0).toInt(&n1);
+        return n1 && f.size() == 2 && okOrFail(f.at(1), item.ok);
+    }
+    if (event == QLatin1String("usb-close")) {
+        item.kind = Kind::Close;
+        return f.isEmpty();
+    }
+    if (event == QLatin1String("usb-pipes")) {
+        item.kind = Kind::Pipes;
+        if (f.isEmpty() || !okOrFail(f.at(0), item.ok)) return false;
+        rest = f.mid(1);
+    } else if (event == QLatin1String("usb-string")) {
+        item.kind = Kind::String;
+        item.a = f.value(0).toInt(&n1);
+        item.b = f.value(1).toInt(&n2);
+        if (!n1 || !n2 || f.size() < 3 || !okOrFail(f.at(2), item.ok)) return false;
+        rest = f.mid(3);
+    } else if (event == QLatin1String("usb-out")) {
+        item.kind = Kind::Out;
+        item.a = f.value(0).toInt(&n1);
+        if (!n1 || f.size() < 2 || !okOrFail(f.at(1), item.ok)) return false;
+        rest = f.mid(2);
+    } else if (event == QLatin1String("usb-in")) {
+        item.kind = Kind::In;
+        item.a = f.value(0).toInt(&n1);
+        item.b = f.value(1).toInt(&n2);
+        if (!n1 || !n2 || f.size() < 3) return false;
+        bool counted = false;
+        const int n = f.at(2).toInt(&counted);
+        item.ok = counted;
+        if (!counted && f.at(2) != QLatin1String("fail")) return false;
+        rest = f.mid(3);
+        if (counted && rest.size() != qMin(n, item.b)) return false;
+    } else {
+        return false;
+    }
+    return rest.isEmpty() || parseHex(rest, item.bytes);
+}
+
 bool fail(QString* error, int line, const QString& text) {
     if (error) *error = QStringLiteral("line %1: %2").arg(line).arg(text);
     return false;
@@ -42,7 +94,8 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
     int heldMs = 0;  // time the program waited in vain since the last tx or rx
     for (int i = 0; i < lines.size(); ++i) {
         const int lineNo = i + 1;
-        const QString line = QString::fromUtf8(lines.at(i)).trimmed();
+        const QString raw = QString::fromUtf8(lines.at(i));
+        const QString line = raw.trimmed();
         if (lineNo == 1 && line != QLatin1String("# kelvano-transcript 1")) {
             fail(error, 1, QStringLiteral("not a transcript (no \"# kelvano-transcript 1\")"));
             return std::nullopt;
@@ -58,9 +111,11 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
             }
             continue;
         }
-        const qsizetype bar = line.indexOf(QLatin1String(" | "));
+        // The text behind " | " may end in blanks of its own (a byte 20 shows as one): the
+        // bar is looked for before the line is trimmed.
+        const qsizetype bar = raw.indexOf(QLatin1String(" | "));
         const QStringList tokens =
-            (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
+            (bar < 0 ? raw : raw.left(bar)).split(blanks, Qt::SkipEmptyParts);
         bool ok = false;
         tokens.at(0).toLongLong(&ok);
         if (!ok || tokens.size() < 2) {
@@ -94,6 +149,13 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
             heldMs += ms;
         } else if (event.startsWith(QLatin1String("usb-"))) {
             script.usb = true;
+            UsbItem item;
+            if (!parseUsb(event, tokens.mid(2), item)) {
+                fail(error, lineNo, QStringLiteral("malformed %1 line").arg(event));
+                return std::nullopt;
+            }
+            item.line = lineNo;
+            script.usbItems.append(item);
         } else if (!portEvents.contains(event)) {
             fail(error, lineNo, QStringLiteral("unknown event \"%1\"").arg(event));
             return std::nullopt;

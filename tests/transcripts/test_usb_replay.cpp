@@ -1,0 +1,233 @@
+// USB transcripts replayed: kelvano-cli --port USB --replay FILE answers as the USB box did in
+// FILE. The transcript is recorded here against the simulated USB box with the classes
+// kelvano-cli uses, for the command "--card 22 info"; kelvano-cli then runs that command on it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "base/Clock.h"
+#include "base/Host.h"
+#include "base/MainView.h"
+#include "link/RecordingTranscript.h"
+#include "link/RecordingUsbBackend.h"
+#include "link/uCom.h"
+#include "link/uUsb.h"
+#include "sim/ReplayScript.h"
+#include "sim/SimBox.h"
+#include "sim/SimUsbBackend.h"
+
+// TCom's timers need an application object for the whole run.
+int qtArgc = 1;
+char qtName[] = "test_transcripts";
+char* qtArgv[] = {qtName, nullptr};
+QCoreApplication qtApp(qtArgc, qtArgv);
+
+namespace kelvano {
+namespace {
+
+class SilentHost final : public Host {
+public:
+    void showError(const QString& text) override { errors << text; }
+    bool askOkAbort(const QString&, const QString&) override { return true; }
+    void beep() override {}
+    void processEvents() override {}
+    QStringList errors;
+};
+
+class PaneView final : public NullMainView {
+public:
+    void setQxPane(const QString& text) override { pane = text; }
+    void appendDebug(const QString& line) override { debug << line; }
+    QString pane;
+    QStringList debug;
+};
+
+struct CliRun {
+    int status = -1;
+    QString out, err;
+};
+
+CliRun cli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), args);
+    CliRun r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) r.status = p.exitCode();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+class UsbReplay : public ::testing::Test {
+protected:
+    // Connects to the simulated USB box (card 22) as "kelvano-cli --card 22 info" does,
+    // every request written to `path`; returns what that command prints.
+    QString record(const QString& path) {
+        RealClock clock;
+        SilentHost host;
+        PaneView view;
+        Options options;
+        options.ports = {QStringLiteral("USB")};
+        options.portIndex = 0;
+        SimBox box(SimBox::Model::Usb, 22);
+        SimUsbBackend sim(box);
+        TranscriptRecorder recorder(clock);
+        EXPECT_TRUE(recorder.start(
+            path, {QStringLiteral("kelvano-cli"), 22, QStringLiteral("--card 22 info")}));
+        RecordingUsbBackend recording(sim, recorder);
+        QString printed;
+        TUsb usb(&recording);
+        {
+            TCom com(
+                host, clock, view, options, usb, [](const QString&) { return nullptr; },
+                ImageStore(ImageStore::builtInData()));
+            com.Connect();
+            EXPECT_TRUE(com.linkReady()) << host.errors.join('\n').toStdString();
+            printed = QStringLiteral("Box: %1\n").arg(view.pane);
+            for (const QString& line : view.debug)
+                printed += QStringLiteral("Debug: %1\n").arg(line);
+            com.Disconnect();
+        }
+        recorder.stop(0);
+        return printed;
+    }
+
+    // `path` with the first line that starts with `prefix` (after the time) replaced by
+    // `replacement`; returns that line's number.
+    static int edit(const QString& path, const QString& prefix, const QString& replacement) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) return 0;
+        QList<QByteArray> lines = f.readAll().split('\n');
+        f.close();
+        for (int i = 0; i < lines.size(); ++i) {
+            const QString event =
+                QString::fromUtf8(lines.at(i)).section(' ', 1, -1, QString::SectionSkipEmpty);
+            if (!event.startsWith(prefix)) continue;
+            lines[i] = QStringLiteral("%1 %2").arg(0, 6).arg(replacement).toUtf8();
+            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
+            f.write(lines.join('\n'));
+            return i + 1;
+        }
+        return 0;
+    }
+
+    QTemporaryDir dir;
+    QString file = dir.filePath("usb-info.txt");
+};
+
+TEST_F(UsbReplay, ARecordedRunReplaysToTheSameRunAndItsEnd) {
+    const QString printed = record(file);
+    ASSERT_TRUE(printed.contains(QStringLiteral("Debug: SNR: 51 58 55 53 42")))
+        << qPrintable(printed);
+    const QString again = dir.filePath("again.txt");
+    const CliRun r =
+        cli({"--card", "22", "info", "--port", "USB", "--replay", file, "--transcript", again});
+    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.err, QString());
+    EXPECT_EQ(r.out, printed);
+
+    // The replayed run's own transcript holds the same requests and replies.
+    QString error;
+    const auto first = ReplayScript::load(file, &error);
+    const auto second = ReplayScript::load(again, &error);
+    ASSERT_TRUE(first && second) << qPrintable(error);
+    ASSERT_GT(first->usbItems.size(), 6);
+    ASSERT_EQ(first->usbItems.size(), second->usbItems.size());
+    for (qsizetype i = 0; i < first->usbItems.size(); ++i) {
+        EXPECT_EQ(first->usbItems[i].kind, second->usbItems[i].kind) << i;
+        EXPECT_EQ(first->usbItems[i].bytes, second->usbItems[i].bytes) << i;
+    }
+}
+
+TEST_F(UsbReplay, AChangedAnswerChangesTheRunAsItDemands) {
+    record(file);
+    // The box's name, string descriptor 2, is 14 bytes long and reads "QXTEST": the
+    // program asks for 14 bytes where it asked for 32.
+    ASSERT_GT(edit(file, QStringLiteral("usb-string 2 1 "), QStringLiteral("usb-string 2 1 ok 0E")),
+              0);
+    ASSERT_GT(edit(file, QStringLiteral("usb-string 2 32 "),
+                   QStringLiteral("usb-string 2 14 ok 0E 03 51 00 58 00 54 00 45 00 53 00 54 00")),
+              0);
+    const CliRun named = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    EXPECT_EQ(named.status, 0) << qPrintable(named.err);
+    EXPECT_TRUE(named.out.startsWith(QStringLiteral("Box: QXTEST"))) << qPrintable(named.out);
+
+    // The name's length alone changed: the program asks for another length than recorded.
+    record(file);
+    const int line =
+        edit(file, QStringLiteral("usb-string 2 1 "), QStringLiteral("usb-string 2 1 ok 0E"));
+    const CliRun asked = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_TRUE(
+        asked.err.contains(QStringLiteral("line %1: the program made the request usb-string 2 14 "
+                                          "where the transcript has usb-string 2 32")
+                               .arg(line + 1)))
+        << qPrintable(asked.err);
+
+    // A box that does not open: the connect fails, the rest of the transcript is left over.
+    record(file);
+    ASSERT_GT(edit(file, QStringLiteral("usb-open 0 ok"), QStringLiteral("usb-open 0 fail")), 0);
+    const CliRun closed = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_TRUE(
+        closed.err.contains(QStringLiteral("the program made the request usb-open 1 "
+                                           "where the transcript has usb-pipes")))
+        << qPrintable(closed.err);
+}
+
+TEST_F(UsbReplay, ARequestThatDepartsIsReportedWithItsLine) {
+    record(file);
+    const int line = edit(file, QStringLiteral("usb-out 1 ok 02 02 E0 20"),
+                          QStringLiteral("usb-out 1 ok 02 02 E0 21"));
+    ASSERT_GT(line, 0);
+    const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("usb-info.txt line %1: the program sent 02 02 E0 20 "
+                                              "on pipe 1 where the transcript has 02 02 E0 21")
+                                   .arg(line)))
+        << qPrintable(r.err);
+}
+
+TEST_F(UsbReplay, ARunThatEndsBeforeTheTranscriptDoesIsNoPass) {
+    record(file);
+    // The recorded box was asked once more before it was closed; this run does not ask.
+    const int line = edit(file, QStringLiteral("usb-in 2 256 fail"),
+                          QStringLiteral("usb-in 2 256 fail\n     0 usb-in 2 256 fail"));
+    ASSERT_GT(line, 0);
+    const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Box: "))) << qPrintable(r.out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("line %1: the program made the request usb-close "
+                                              "where the transcript has usb-in 2 256")
+                                   .arg(line + 1)))
+        << qPrintable(r.err);
+}
+
+TEST_F(UsbReplay, WhatCannotBeReplayedIsRefused) {
+    record(file);
+    // A serial transcript, a USB one with --port SIM, a malformed USB line.
+    const QString serial = dir.filePath("serial.txt");
+    QFile s(serial);
+    ASSERT_TRUE(s.open(QIODevice::WriteOnly));
+    s.write("# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
+    s.close();
+    const CliRun a = cli({"info", "--port", "USB", "--replay", serial});
+    EXPECT_EQ(a.status, 1);
+    EXPECT_TRUE(
+        a.err.contains(QStringLiteral("is a serial transcript: replay it with "
+                                      "kelvano-boxsim --replay")))
+        << qPrintable(a.err);
+    const CliRun b = cli({"info", "--port", "SIM", "--replay", file});
+    EXPECT_EQ(b.status, 1);
+    EXPECT_TRUE(b.err.contains(QStringLiteral("needs --port USB"))) << qPrintable(b.err);
+    const int line = edit(file, QStringLiteral("usb-in "), QStringLiteral("usb-in 2 32 3 01 02"));
+    const CliRun c = cli({"info", "--port", "USB", "--replay", file});
+    EXPECT_EQ(c.status, 1);
+    EXPECT_TRUE(c.err.contains(QStringLiteral("line %1: malformed usb-in line").arg(line)))
+        << qPrintable(c.err);
+}
+
+}  // namespace
+}  // namespace kelvano
