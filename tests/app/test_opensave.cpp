@@ -43,40 +43,24 @@ TEST(OpenSaveTest, OpenRemembersNameFilterAndRecentList) {
     EXPECT_EQ(w.asked.last().filterIndex, 3);
     EXPECT_EQ(w.recent(1), QStringList({"/data/fw/main.obj", "", "", "", ""}));  // no duplicate
 
-    // Six files: the newest five stay, newest first; one already listed moves to the top.
-    for (const char* name : {"/e/1", "/e/2", "/e/3", "/e/4", "/e/5", "/e/6", "/e/4"}) {
-        w.choose(name);
-        w.main.ActOpen2->trigger();
-    }
-    EXPECT_EQ(w.recent(2), QStringList({"/e/4", "/e/6", "/e/5", "/e/3", "/e/2"}));
     // A file that fails to load updates the names but not the list.
     w.openSucceeds = false;
     w.choose("/e/bad.hex", 2);
-    w.main.ActOpen2->trigger();
-    EXPECT_EQ(w.files.SlotFile[2], "/e/bad.hex");
-    EXPECT_EQ(w.recent(2).first(), "/e/4");
+    w.main.ActOpen1->trigger();
+    EXPECT_EQ(w.files.SlotFile[1], "/e/bad.hex");
+    EXPECT_EQ(w.recent(1).first(), "/data/fw/main.obj");
 }
 
 TEST(OpenSaveTest, RecentFileDropDownsReorderAndOpen) {
     Window w(21);
-    for (const char* name : {"/r/5 a&b.hex", "/r/4.hex", "/r/3.hex", "/r/2.hex", "/r/1.hex"}) {
-        w.choose(name);
-        w.main.ActOpen3->trigger();
-    }
-    w.calls.clear();
-    EXPECT_EQ(popup(w, 3), QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3.hex", "&4 /r/4.hex",
-                                        "&5 /r/5 a&&b.hex"}));
-    // Entry 3 becomes entry 1; 1 and 2 move down, 4 and 5 stay.
-    w.main.PopFiles[3]->actions().at(2)->trigger();
-    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3.hex"}));
-    EXPECT_EQ(w.recent(3),
-              QStringList({"/r/3.hex", "/r/1.hex", "/r/2.hex", "/r/4.hex", "/r/5 a&b.hex"}));
-    // A name with '&' comes back unchanged; a failing open keeps the new order.
+    w.files.RecentFiles[3] = {QString(), "/r/1.hex", "/r/2.hex", "/r/3 a&b.hex", "", ""};
+    EXPECT_EQ(popup(w, 3), QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3 a&&b.hex"}));
+    // The entry chosen becomes entry 1 and is opened, its name as it was ('&' and all); a
+    // failing open keeps the new order.
     w.openSucceeds = false;
-    popup(w, 3);
-    w.main.PopFiles[3]->actions().at(4)->trigger();
-    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/5 a&b.hex"}));
-    EXPECT_EQ(w.recent(3).first(), "/r/5 a&b.hex");
+    w.main.PopFiles[3]->actions().at(2)->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3 a&b.hex"}));
+    EXPECT_EQ(w.recent(3), QStringList({"/r/3 a&b.hex", "/r/1.hex", "/r/2.hex", "", ""}));
 }
 
 TEST(OpenSaveTest, SaveProposesTheLastName) {
