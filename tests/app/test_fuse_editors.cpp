@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <bit>
 
 #include "app/FuseEditors.h"
 #include "device/FusePages.h"
@@ -24,6 +25,7 @@ struct Editors {
         devices.DeviceId = code;
         devices.ApplyBuffers();
         model.shown = page;
+        ApplyAvrFuseBox(code, model);
         editors = std::make_unique<FuseEditors>(devices, model);
         editors->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(editors.get()));
@@ -48,8 +50,7 @@ struct Editors {
     }
 };
 
-// Where a control's value lives: the PIC word, the three AVR bytes, or (for the pages that
-// are their own state) a field of the model.
+// The register behind a control: the PIC configuration word or one of the ATmega bytes.
 enum Reg { Word, Low, High, Lock };
 unsigned get(const TDevices& d, Reg r) {
     return r == Word ? d.CfgWord : r == Low ? d.FuseLow : r == High ? d.FuseHigh : d.LockByte;
@@ -60,183 +61,146 @@ void set(TDevices& d, Reg r, unsigned v) {
     if (r == High) d.FuseHigh = uint8_t(v);
     if (r == Lock) d.LockByte = uint8_t(v);
 }
-struct Box {
+
+// A box is ticked when the bits under `mask` are not all 0 (`whenSet`) or all 0; a list shows
+// the field under `mask` as its index and writes it a second time under `copy`.
+struct Control {
     const char* name;
     Reg reg;
     unsigned mask;
-    bool tickedWhenSet;
+    bool whenSet = false, list = false;
+    unsigned copy = 0;
 };
-// A list shows the field at `shift`; the 16F876 code protection is written to a second place.
-struct List {
-    const char* name;
-    Reg reg;
-    int shift;
-    unsigned mask;
-    int copyShift = -1;
-};
-using Field = bool& (*)(FuseModel&);
-struct ModelBox {
-    const char* name;
-    Field field;
-};
-#define FIELD(f) [](FuseModel& m) -> bool& { return m.f; }
+Control box(const char* n, Reg r, unsigned mask, bool whenSet) { return {n, r, mask, whenSet}; }
+Control list(const char* n, Reg r, unsigned mask, unsigned copy = 0) {
+    return {n, r, mask, false, true, copy};
+}
+int field(unsigned v, unsigned mask) { return int((v & mask) >> std::countr_zero(mask)); }
+
 struct Page {
     int code;
     FusePage page;
     void (*refresh)(const TDevices&, FuseModel&);
     void (*read)(TDevices&, const FuseModel&);
-    std::vector<Box> boxes;
-    std::vector<List> lists;
-    std::vector<Reg> regs;  // the registers behind the page
-    std::vector<ModelBox> modelBoxes = {};
-    const char* modelList = nullptr;
-    int (*modelListValue)(const FuseModel&) = nullptr;
+    std::vector<Reg> regs;
+    std::vector<Control> controls;
 };
 
-TEST(FuseEditors, EveryPageRoundTripsThroughItsControls) {
+TEST(FuseEditors, EveryControlShowsAndWritesItsOwnBits) {
+    // clang-format off
     const Page pages[] = {
-        {10,
-         FusePage::CfgPic,
-         RefreshPic84Page,
-         ReadPic84Page,
-         {{"cbPWdt", Word, 0x0004, true},
-          {"cbPpwrte", Word, 0x0008, false},
-          {"cbPcp", Word, 0x3FF0, false}},
-         {{"cbPOsc", Word, 0, 3}},
-         {Word}},
-        {11,
-         FusePage::CfgDs9,
-         RefreshPic876Page,
-         ReadPic876Page,
-         {{"cbWdte", Word, 0x004, true},
-          {"cbPwrte", Word, 0x008, false},
-          {"cbBoden", Word, 0x040, true},
-          {"cbLvp", Word, 0x080, true},
-          {"cbCpd", Word, 0x100, false},
-          {"cbWrt", Word, 0x200, true},
-          {"chkDebug", Word, 0x800, false}},
-         {{"cbFosc", Word, 0, 3}, {"cbCp", Word, 4, 3, 12}},
-         {Word}},
-        {31,
-         FusePage::cfgMega163,
-         RefreshMega163Page,
-         ReadMega163Page,
-         {{"chk163boden", Low, 0x40, false},
-          {"chk163bodlevel", Low, 0x80, false},
-          {"chk163bootrst", High, 0x01, false},
-          {"chk163lb1", Lock, 0x01, false},
-          {"chk163lb2", Lock, 0x02, false},
-          {"chk163blb01", Lock, 0x04, false},
-          {"chk163blb02", Lock, 0x08, false},
-          {"chk163blb11", Lock, 0x10, false},
-          {"chk163blb12", Lock, 0x20, false}},
-         {{"cb163osc", Low, 0, 0xF}, {"cb163bootsize", High, 1, 3}},
-         {Low, High, Lock}},
-        {22,
-         FusePage::CfgAvr,
-         nullptr,
-         nullptr,
-         {},
-         {},
-         {},
-         {{"cbLockBit1", FIELD(avr.lockBit1)},
-          {"cbLockBit2", FIELD(avr.lockBit2)},
-          {"cbAvrFuse", FIELD(avr.avrFuse)}}},
-        {30,
-         FusePage::cfgMega161,
-         nullptr,
-         nullptr,
-         {},
-         {},
-         {},
-         {{"chk161blb11", FIELD(mega161.blb11)},
-          {"chk161blb12", FIELD(mega161.blb12)},
-          {"chk161blb02", FIELD(mega161.blb02)},
-          {"chk161blb01", FIELD(mega161.blb01)},
-          {"chk161lb1", FIELD(mega161.lb1)},
-          {"chk161lb2", FIELD(mega161.lb2)},
-          {"chk161boden", FIELD(mega161.boden)},
-          {"chk161bodlevel", FIELD(mega161.bodlevel)},
-          {"chk161bootrst", FIELD(mega161.bootrst)}},
-         "cb161osc",
-         [](const FuseModel& m) { return m.mega161.osc; }},
+        {10, FusePage::CfgPic, RefreshPic84Page, ReadPic84Page, {Word},
+         {list("cbPOsc", Word, 0x3), box("cbPWdt", Word, 0x4, true),
+          box("cbPpwrte", Word, 0x8, false), box("cbPcp", Word, 0x3FF0, false)}},
+        {11, FusePage::CfgDs9, RefreshPic876Page, ReadPic876Page, {Word},
+         {list("cbFosc", Word, 0x3), box("cbWdte", Word, 0x4, true),
+          box("cbPwrte", Word, 0x8, false), box("cbBoden", Word, 0x40, true),
+          box("cbLvp", Word, 0x80, true), box("cbCpd", Word, 0x100, false),
+          box("cbWrt", Word, 0x200, true), box("chkDebug", Word, 0x800, false),
+          list("cbCp", Word, 0x30, 0x3000)}},
+        {31, FusePage::cfgMega163, RefreshMega163Page, ReadMega163Page, {Low, High, Lock},
+         {list("cb163osc", Low, 0x0F), box("chk163boden", Low, 0x40, false),
+          box("chk163bodlevel", Low, 0x80, false), box("chk163bootrst", High, 0x01, false),
+          list("cb163bootsize", High, 0x06), box("chk163lb1", Lock, 0x01, false),
+          box("chk163lb2", Lock, 0x02, false), box("chk163blb01", Lock, 0x04, false),
+          box("chk163blb02", Lock, 0x08, false), box("chk163blb11", Lock, 0x10, false),
+          box("chk163blb12", Lock, 0x20, false)}},
     };
+    // clang-format on
     for (const Page& pg : pages) {
         SCOPED_TRACE(pg.code);
         Editors e(pg.code, pg.page);
-        ApplyAvrFuseBox(pg.code, e.model);
-        e.model.notify();
+        EXPECT_EQ(e.editors->currentIndex(), e.editors->tabOf(pg.page));
         for (int i = 0; i < e.editors->count(); ++i)
             EXPECT_EQ(e.editors->isTabVisible(i), i == e.editors->tabOf(pg.page)) << i;
-        EXPECT_EQ(e.editors->currentIndex(), e.editors->tabOf(pg.page));
 
-        // Card values with one bit set (or one cleared) at a time show in every control: a
-        // control bound to a wrong bit or to more bits than its own shows a wrong value.
+        // Card values with one bit set (or one cleared) at a time: a control bound to a wrong
+        // bit, or to more bits than its own, shows a wrong value for one of them.
         for (Reg walked : pg.regs) {
-            const unsigned width = walked == Word ? 14 : 8;
-            for (unsigned bit = 0; bit < width; ++bit) {
+            for (unsigned bit = 0; bit < (walked == Word ? 14u : 8u); ++bit) {
                 for (bool ones : {false, true}) {
                     unsigned in[4] = {};
-                    for (Reg r : pg.regs) in[r] = ones ? (1u << (r == Word ? 14 : 8)) - 1 : 0;
+                    for (Reg r : pg.regs) in[r] = ones ? (r == Word ? 0x3FFF : 0xFF) : 0;
                     in[walked] ^= 1u << bit;
-                    SCOPED_TRACE(testing::Message()
-                                 << "register " << walked << " = 0x" << std::hex << in[walked]);
-                    for (Reg r : {Word, Low, High, Lock}) set(e.devices, r, in[r]);
+                    SCOPED_TRACE(testing::Message() << walked << " = 0x" << std::hex << in[walked]);
+                    for (Reg r : pg.regs) set(e.devices, r, in[r]);
                     pg.refresh(e.devices, e.model);
-                    for (const Box& b : pg.boxes)
-                        EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(),
-                                  ((in[b.reg] & b.mask) != 0) == b.tickedWhenSet)
-                            << b.name;
-                    for (const List& l : pg.lists)
-                        EXPECT_EQ(e.find<QComboBox>(l.name)->currentIndex(),
-                                  int((in[l.reg] >> l.shift) & l.mask))
-                            << l.name;
+                    for (const Control& c : pg.controls) {
+                        const unsigned v = in[c.reg];
+                        const int shown = c.list ? e.find<QComboBox>(c.name)->currentIndex()
+                                                 : e.find<QCheckBox>(c.name)->isChecked();
+                        EXPECT_EQ(shown,
+                                  c.list ? field(v, c.mask) : ((v & c.mask) != 0) == c.whenSet)
+                            << c.name;
+                    }
                 }
             }
         }
-        // A list entry chosen by the user moves exactly its bits.
-        for (const List& l : pg.lists) {
+        // What the user changes moves exactly the control's bits.
+        for (const Control& c : pg.controls) {
             pg.read(e.devices, e.model);
-            const unsigned before = get(e.devices, l.reg);
-            const int other = int(((before >> l.shift) & l.mask) ^ 1);
-            e.choose(l.name, other);
+            const unsigned before = get(e.devices, c.reg);
+            unsigned want = before ^ c.mask;
+            if (c.list) {
+                const int other = field(before, c.mask) ^ 1;
+                e.choose(c.name, other);
+                want = before & ~(c.mask | c.copy);
+                want |= unsigned(other) << std::countr_zero(c.mask);
+                if (c.copy) want |= unsigned(other) << std::countr_zero(c.copy);
+            } else {
+                e.click(c.name);
+            }
             pg.read(e.devices, e.model);
-            unsigned want = (before & ~(l.mask << l.shift)) | unsigned(other) << l.shift;
-            if (l.copyShift >= 0)
-                want = (want & ~(l.mask << l.copyShift)) | unsigned(other) << l.copyShift;
-            EXPECT_EQ(get(e.devices, l.reg), want) << l.name;
-            e.choose(l.name, other ^ 1);
-        }
-        // Each box moves exactly its bits.
-        for (const Box& b : pg.boxes) {
-            pg.read(e.devices, e.model);
-            const unsigned before = get(e.devices, b.reg);
-            e.click(b.name);
-            pg.read(e.devices, e.model);
-            EXPECT_EQ(get(e.devices, b.reg), before ^ b.mask) << b.name;
-            e.click(b.name);
-        }
-        // The pages that are their own state: each box is its field, and follows it.
-        for (const ModelBox& b : pg.modelBoxes) {
-            const bool before = b.field(e.model);
-            e.click(b.name);
-            EXPECT_EQ(b.field(e.model), !before) << b.name;
-            b.field(e.model) = before;
-            e.model.notify();
-            EXPECT_EQ(e.find<QCheckBox>(b.name)->isChecked(), before) << b.name;
-        }
-        if (pg.modelList) {
-            e.choose(pg.modelList, 5);
-            EXPECT_EQ(pg.modelListValue(e.model), 5);
+            EXPECT_EQ(get(e.devices, c.reg), want) << c.name;
         }
     }
 }
 
-TEST(FuseEditors, AvrFuseBoxOnlyForCardTypesWithAFuse) {
-    Editors e(22, FusePage::CfgAvr);
-    for (int code : {22, 23, 20}) {
-        ApplyAvrFuseBox(code, e.model);
-        EXPECT_EQ(e.find<QCheckBox>("cbAvrFuse")->isHidden(), code == 20) << code;
+// The AT90S and ATmega161 pages are their own state: each box is one field of the model.
+TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
+    using Field = bool& (*)(FuseModel&);
+#define F(f) [](FuseModel& m) -> bool& { return m.f; }
+    // clang-format off
+    const struct {
+        int code;
+        FusePage page;
+        std::vector<std::pair<const char*, Field>> boxes;
+    } pages[] = {
+        {22, FusePage::CfgAvr,
+         {{"cbLockBit1", F(avr.lockBit1)}, {"cbLockBit2", F(avr.lockBit2)},
+          {"cbAvrFuse", F(avr.avrFuse)}}},
+        {30, FusePage::cfgMega161,
+         {{"chk161blb11", F(mega161.blb11)}, {"chk161blb12", F(mega161.blb12)},
+          {"chk161blb02", F(mega161.blb02)}, {"chk161blb01", F(mega161.blb01)},
+          {"chk161lb1", F(mega161.lb1)}, {"chk161lb2", F(mega161.lb2)},
+          {"chk161boden", F(mega161.boden)}, {"chk161bodlevel", F(mega161.bodlevel)},
+          {"chk161bootrst", F(mega161.bootrst)}}},
+    };
+    // clang-format on
+#undef F
+    for (const auto& pg : pages) {
+        Editors e(pg.code, pg.page);
+        for (const auto& [name, f] : pg.boxes) {
+            const bool before = f(e.model);
+            e.click(name);
+            EXPECT_EQ(f(e.model), !before) << name;
+            f(e.model) = before;
+            e.model.notify();
+            EXPECT_EQ(e.find<QCheckBox>(name)->isChecked(), before) << name;
+        }
+    }
+    Editors mega(30, FusePage::cfgMega161);
+    mega.choose("cb161osc", 5);
+    EXPECT_EQ(mega.model.mega161.osc, 5);
+
+    // The AT90S fuse box: "FSTRT" for 21 and 22, "RCEN" for 23, none for the AT90S8515 cards.
+    Editors avr(22, FusePage::CfgAvr);
+    QCheckBox* fuse = avr.find<QCheckBox>("cbAvrFuse");
+    for (const auto& [code, caption] :
+         {std::pair{22, "FSTRT"}, {23, "RCEN"}, {20, ""}, {21, "FSTRT"}, {26, ""}}) {
+        ApplyAvrFuseBox(code, avr.model);
+        avr.model.notify();
+        EXPECT_EQ(fuse->isHidden() ? QString() : fuse->text(), QLatin1String(caption)) << code;
     }
 }
 
@@ -259,7 +223,6 @@ TEST(FuseEditors, IdBoxesTakeOneHexDigitAndApplyTheExitRule) {
     e.leave(first);
     EXPECT_EQ(e.devices.IdBuf[0], 0x3FFF);
     EXPECT_EQ(first->text() + box->text(), "FA");
-    EXPECT_TRUE(e.find<QCheckBox>("cbPcp")->isChecked());
     ReadPic84Page(e.devices, e.model);
     EXPECT_EQ(e.devices.CfgWord & 0x3FF0, 0);
 

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QImage>
 #include <QLabel>
-#include <QPainter>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -16,47 +13,6 @@
 namespace kelvano {
 namespace {
 
-using testing_support::ensureApp;
-
-TEST(DumpGridViewTest, CellColoursByState) {
-    ensureApp();
-    const QColor grid(0xFF, 0xF4, 0xF8), selected(0x00, 0x00, 0x88);
-    const std::pair<GridCellState, QColor> cases[] = {{{}, grid},
-                                                      {{false, true}, QColor(0xC0, 0xC0, 0xE0)},
-                                                      {{true, false}, selected},
-                                                      {{true, true}, selected}};
-    for (const auto& [state, colour] : cases) {
-        QImage img(60, 20, QImage::Format_RGB32);
-        img.fill(Qt::green);
-        QPainter p(&img);
-        GridDrawCell(p, QRect(0, 0, 60, 20), "WWWWWWWWWWWWWWWW", state, grid);
-        p.end();
-        EXPECT_EQ(img.pixel(58, 18), colour.rgb()) << state.selected << state.fixed;
-    }
-}
-
-TEST(DumpGridViewTest, ARefillSignalsOnlyTheChangedRows) {
-    ensureApp();
-    DumpGrid grid(3);
-    DumpGridView view(QColor(0xFF, 0xF4, 0xF8));
-    view.setGrid(&grid);
-    SetupGrid(grid, 4095, ViewMode::Bytes16);
-    ASSERT_EQ(view.model()->rowCount(), 4096);
-    QSignalSpy changed(view.model(), &QAbstractItemModel::dataChanged);
-    QSignalSpy reset(view.model(), &QAbstractItemModel::modelReset);
-    TBufArray buf;
-    ResizeFill(buf, 65535, 0x41);
-    ShowBuffer(buf, grid, ViewMode::Bytes16);
-    EXPECT_EQ(reset.count(), 0);
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed[0][0].toModelIndex(), view.model()->index(0, 1));
-    EXPECT_EQ(changed[0][1].toModelIndex(), view.model()->index(4095, 2));
-    EXPECT_EQ(view.model()->index(100, 2).data().toString(), QString(16, 'A'));
-}
-
-// ---------------------------------------------------------------------------------------
-// Keyboard, edit mode, undo, go to, find and the comparisons in the window
-
 using namespace testing_support;
 
 void focus(QWidget* w) {
@@ -65,24 +21,27 @@ void focus(QWidget* w) {
     w->setFocus();
 }
 
-bool rowVisible(DumpGridView* g) {
-    return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
-}
-
-TEST(GridKeysTest, PagingAndCtrlEndScrollTheGridWithTheSelection) {
+TEST(GridKeysTest, PagingAndCtrlEndScrollTheGridWithTheSelectionAndAFillKeepsIt) {
     Window w(26);  // 24C512: 4096 rows
     w.main.show();
     ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
     w.main.showMemoryPage(2);
     DumpGridView* g = w.main.eGrid;
+    auto rowVisible = [g] {
+        return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
+    };
     focus(g);
     for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
     EXPECT_GT(g->currentIndex().row(), 6);
-    EXPECT_GT(g->verticalScrollBar()->value(), 0);
-    EXPECT_TRUE(rowVisible(g));
+    EXPECT_TRUE(g->verticalScrollBar()->value() > 0 && rowVisible());
     QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(g->currentIndex().row(), 4095);
-    EXPECT_TRUE(rowVisible(g));
+    EXPECT_TRUE(rowVisible());
+    // A fill redraws the rows in place: the selection and the scrolling stay.
+    w.main.GridContextPopup(3);
+    w.main.PopFillClick(0);
+    EXPECT_EQ(g->model()->index(4095, 1).data().toString().left(3), "00 ");
+    EXPECT_TRUE(g->currentIndex().row() == 4095 && rowVisible());
     QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(g->verticalScrollBar()->value(), 0);
 }
@@ -95,99 +54,96 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     focus(m.pGrid);
     QTest::keyClicks(m.pGrid, "12");  // edit mode is off at start: keys only move
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
-    EXPECT_FALSE(e.ActUndo->isEnabled());
 
     e.ActEditMode->trigger();
-    ASSERT_TRUE(e.editMode() && m.pGrid->editMode());
     m.pGrid->selectElement(0);
     QTest::keyClicks(m.pGrid, "3041");
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
     EXPECT_EQ(p->Devices.pGrid.hex(0).left(12), "3041  3FFF  ");
     EXPECT_EQ(m.pGrid->cursorElement(), 1);
     QTest::keyClick(m.pGrid, '4');  // would set bit 14 of a 14-bit word
     EXPECT_EQ(p->Devices.ProgBuf[1], 0x3FFF);
     EXPECT_EQ(e.lastMessage(), "A program word of this controller has 14 bits: at most 3FFF.");
-    QTest::keyClick(m.pGrid, 'x');
-    EXPECT_EQ(e.lastMessage(), "Type a hexadecimal digit (0-9, A-F).");
-    EXPECT_EQ(rig.host.beeps, 2);
+    EXPECT_EQ(rig.host.beeps, 1);
     EXPECT_EQ(m.pGrid->cursorElement(), 1);  // a refused key does not move on
 
     focus(m.dGrid);
     m.dGrid->selectElement(62);
     QTest::keyClick(m.dGrid, Qt::Key_Tab);  // to the text column, two bytes before the end
-    ASSERT_TRUE(m.dGrid->cursorInText());
-    QTest::keyClicks(m.dGrid, "OK!");  // the third has no byte left: the cursor stays
-    EXPECT_EQ(p->Devices.DataBuf[62], 'O');
-    EXPECT_EQ(p->Devices.DataBuf[63], '!');
+    QTest::keyClicks(m.dGrid, "OK!");       // the third has no byte left: the cursor stays
     EXPECT_EQ(p->Devices.dGrid.text(3), "..............O!");
     EXPECT_EQ(m.LabFnProgMem->text(), "(changed)");
-    EXPECT_EQ(m.pGrid->markCount(CellMark::Edited), 1);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Edited), 2);
 
     // One step per cell typed over: two on the data memory ("K!" went into one), one on
     // the flash.
     e.ActUndo->trigger();
-    EXPECT_EQ(p->Devices.DataBuf[63], 0xFF);
-    EXPECT_EQ(p->Devices.DataBuf[62], 'O');
+    EXPECT_TRUE(p->Devices.DataBuf[63] == 0xFF && p->Devices.DataBuf[62] == 'O');
     e.ActUndo->trigger();
-    EXPECT_EQ(p->Devices.DataBuf[62], 0xFF);
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    EXPECT_TRUE(p->Devices.DataBuf[62] == 0xFF && p->Devices.ProgBuf[0] == 0x3041);
     e.ActUndo->trigger();
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
     EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3FFF  ");
     EXPECT_EQ(m.LabFnProgMem->text(), "");
     EXPECT_FALSE(e.ActUndo->isEnabled());
     for (int i = 0; i < 3; ++i) e.ActRedo->trigger();
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
-    EXPECT_EQ(p->Devices.DataBuf[63], '!');
+    EXPECT_TRUE(p->Devices.ProgBuf[0] == 0x3041 && p->Devices.DataBuf[63] == '!');
     EXPECT_FALSE(e.ActRedo->isEnabled());
+
+    // Go to and find (the search is the device module's): the focused grid, its cursor.
+    EXPECT_FALSE(e.goToAddress("40"));
+    EXPECT_EQ(rig.host.errors.last(), "\"40\" is not an address of this memory (0000 to 003F).");
+    ASSERT_TRUE(e.goToAddress("3F"));
+    EXPECT_EQ(m.dGrid->currentIndex().row(), 3);
+    EXPECT_EQ(e.find("4F", true, true), -1);
+    EXPECT_EQ(e.lastMessage(), "Not found up to the end.");
+    EXPECT_EQ(e.find("4F 21", true, false), 62);  // "O!"
+    EXPECT_EQ(m.dGrid->cursorElement(), 62);
+    EXPECT_EQ(e.find("4F", true, false), -1);
+    EXPECT_EQ(e.lastMessage(), "Not found back to the start.");
+    EXPECT_EQ(e.find("1G", true, true), -1);
+    EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
 }
+
+const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
 TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
     ProgramRig rig;
     auto p = rig.start();
     TMain& m = p->Main;
     GridEditing& e = *m.Editing;
-    const QString file = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
     std::optional<FileDialogChoice> answer;
     QList<FileDialogRequest> asked;
     m.setFileDialogHook([&](const FileDialogRequest& r) {
         asked << r;
         return answer;
     });
-    p->slotFiles.SlotFile[1] = file;
+    p->slotFiles.SlotFile[1] = kPicHex;
     m.FastOpen->trigger();  // a load that leaves the save name alone
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
-    m.ActSave1->trigger();  // not edited: the first save proposes no name, as ever
+    m.ActSave1->trigger();  // not edited: the first save proposes no name
     EXPECT_EQ(asked.last().fileName, "");
     m.GridContextPopup(1);
     m.PopFillClick(0);
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x0000);
-    EXPECT_EQ(m.LabFnProgMem->text(), "");
 
     e.undo();  // the fill
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3041);
     EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3041  ");
-    EXPECT_EQ(m.LabFnProgMem->text(), file);
+    EXPECT_EQ(m.LabFnProgMem->text(), kPicHex);
     e.undo();  // the load: flash and data EEPROM together
-    EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x3FFF);
-    EXPECT_EQ(p->Devices.DataBuf[0], 0xFF);
+    EXPECT_TRUE(p->Devices.ProgBuf[0x100] == 0x3FFF && p->Devices.DataBuf[0] == 0xFF);
     EXPECT_EQ(m.LabFnProgMem->text(), "");
     e.redo();
     EXPECT_EQ(p->Devices.DataBuf[0], 'K');
-    EXPECT_EQ(m.LabFnProgMem->text(), file);
 
     e.setEditMode(true);
     m.pGrid->selectElement(0x100);
     QTest::keyClicks(m.pGrid, "0");
     EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x047F);
-    EXPECT_EQ(m.LabFnProgMem->text(), file + " *");
+    EXPECT_EQ(m.LabFnProgMem->text(), kPicHex + " *");
     answer = FileDialogChoice{rig.path("out.hex"), 1};
     m.ActSave1->trigger();  // an edited buffer: its file is proposed
-    EXPECT_EQ(asked.last().fileName, file);
+    EXPECT_EQ(asked.last().fileName, kPicHex);
     EXPECT_EQ(m.LabFnProgMem->text(), rig.path("out.hex"));
-    EXPECT_NE(readAll(rig.path("out.hex")).indexOf("7F04"),
-              -1);  // word 0100 = 047F, low byte first
+    EXPECT_TRUE(readAll(rig.path("out.hex")).contains("7F04"));  // word 0100, low byte first
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -195,18 +151,15 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     ProgramRig rig;
     auto p = rig.start();
     TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
     p->Devices.DataBuf[2] = 'L';  // already as in the file
-    e.compareWithFile(QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex"));
-    CompareDialog* d = e.compareDialog();
+    m.Editing->compareWithFile(kPicHex);
+    CompareDialog* d = m.Editing->compareDialog();
     ASSERT_NE(d, nullptr);
     QTreeWidget* list = d->list();
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(0)->text(0), "Program Memory");
-    EXPECT_EQ(list->topLevelItem(0)->childCount(), 2);
     EXPECT_EQ(list->topLevelItem(1)->child(1)->text(0), "0003-0008");
     EXPECT_EQ(list->topLevelItem(1)->child(1)->text(3), "56 41 4E 4F 00 A5");
-    EXPECT_EQ(list->topLevelItem(2)->text(1), "5");
     EXPECT_EQ(d->summary()->text(), "18 differences in all.");
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 8);
@@ -215,41 +168,10 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
 
     list->setCurrentItem(list->topLevelItem(1)->child(1));
     EXPECT_EQ(m.dGrid->cursorElement(), 3);
-    EXPECT_EQ(m.dGrid->currentIndex().row(), 0);
     m.GridContextPopup(2);
     m.PopFillClick(1);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 0);
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
-}
-
-TEST(GridEditingTest, GoToAndFindAtTheBufferEnds) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
-    focus(m.dGrid);
-    EXPECT_TRUE(e.goToAddress("3F"));
-    EXPECT_EQ(m.dGrid->cursorElement(), 63);
-    EXPECT_EQ(m.dGrid->currentIndex().row(), 3);
-    EXPECT_FALSE(e.goToAddress("40"));
-    EXPECT_EQ(rig.host.errors.last(), "\"40\" is not an address of this memory (0000 to 003F).");
-
-    p->Devices.DataBuf[0] = 0x12;
-    p->Devices.DataBuf[62] = 0x12;
-    p->Devices.DataBuf[63] = 0x34;
-    p->Devices.showGrid(2);
-    focus(m.dGrid);
-    EXPECT_EQ(e.find("12", true, true), -1);  // nothing after the cursor at 63
-    ASSERT_TRUE(e.goToAddress("0"));
-    EXPECT_EQ(e.find("12 34", true, true), 62);
-    EXPECT_EQ(e.find("12 34", true, true), -1);
-    EXPECT_EQ(e.lastMessage(), "Not found up to the end.");
-    EXPECT_EQ(e.find("12", true, false), 0);
-    EXPECT_EQ(e.find("12", true, false), -1);
-    EXPECT_EQ(e.lastMessage(), "Not found back to the start.");
-    EXPECT_EQ(e.find("4", false, true), 63);  // '4' is 0x34, the last byte
-    EXPECT_EQ(e.find("1G", true, true), -1);
-    EXPECT_EQ(e.lastMessage(), "Type hex values of 2 digits separated by blanks.");
 }
 
 TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
@@ -262,7 +184,7 @@ TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
     p->options.selectPort("SIM");
     m.ButConnect->click();
     ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
-    EXPECT_TRUE(e.ActCompare->isEnabled() && m.Led1->isLit() && m.ActProg->isEnabled());
+    EXPECT_TRUE(e.ActCompare->isEnabled());
     SimCard& card = p->simBox.card();
     card.flash[2] = 0x1234;
     card.flash[3] = 0x0ABC;
@@ -274,15 +196,12 @@ TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
               "eeprom 0011-0011 1 FF 5A\n");
     EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
     EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
-    EXPECT_EQ(m.eGrid->mark(17), CellMark::Differs);
     EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
     m.ActRead->trigger();  // a read through the same window takes the card's values
-    EXPECT_EQ(p->Devices.ProgBuf[3], 0x0ABC);
-    EXPECT_EQ(p->Devices.EepBuf[17], 0x5A);
+    EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
     EXPECT_FALSE(p->ActionWindow.isVisible());
     m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.Led1->isLit() ||
-                 m.ActRead->isEnabled());
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
     EXPECT_EQ(rig.errors(), "");
 }
 

@@ -7,15 +7,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolBar>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <utility>
 
 #include "app/Program.h"
 #include "app/uMain.h"
@@ -28,8 +24,8 @@ QT_END_NAMESPACE
 
 namespace kelvano::testing_support {
 
-// The widgets need an application object; every test of this program shares one. It is
-// never destroyed: at exit Qt's own globals may already be gone.
+// One application object for every test of this program, never destroyed (at exit Qt's own
+// globals may already be gone).
 inline void ensureApp() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
@@ -43,9 +39,8 @@ class RecordingHost : public Host {
 public:
     QStringList errors;
     int beeps = 0;
-    bool okAnswer = true;
     void showError(const QString& text) override { errors << text; }
-    bool askOkAbort(const QString&, const QString&) override { return okAnswer; }
+    bool askOkAbort(const QString&, const QString&) override { return true; }
     void beep() override { ++beeps; }
     // Runs once at the next processEvents: what a user could do while a long fill runs.
     std::function<void()> duringEvents;

@@ -1,8 +1,11 @@
 #pragma once
 // kelvano-cli run as a process the way scripts run it: exit status, standard output and error.
+#include <gtest/gtest.h>
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 struct CliRun {
     int code = -1;
@@ -24,4 +27,10 @@ inline CliRun cli(const QStringList& arguments) {
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+// Writes `bytes` to `name` in `dir` and returns the file's path.
+inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    return f.fileName();
 }

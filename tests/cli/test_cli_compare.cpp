@@ -2,10 +2,6 @@
 // standard output, and the exit status.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-
 #include "CliRun.h"
 
 namespace {
@@ -34,15 +30,12 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
     QTemporaryDir dir;
     QByteArray eeprom(8192, '\xFF');
     eeprom[0x100] = 0x42;
-    QFile f(dir.filePath("eep.bin"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(eeprom) == eeprom.size());
-    f.close();
 
     // A blank card against blank buffers, then against buffers that hold one byte more.
     const CliRun blank = cli({"--port", "SIM", "--card", "13", "--no-wait", "compare"});
     EXPECT_EQ(blank.code, 0) << blank.err.toStdString();
     const CliRun one = cli({"--port", "SIM", "--card", "13", "--no-wait", "--load",
-                            "2=" + f.fileName(), "compare", "--diff-format"});
+                            "2=" + writeFile(dir, "eep.bin", eeprom), "compare", "--diff-format"});
     EXPECT_EQ(one.code, 1) << one.err.toStdString();
     EXPECT_EQ(one.out, "eeprom 0100-0100 1 42 FF\n");
 
