@@ -1,8 +1,10 @@
-// The link against the simulated box in virtual time, through SimSerialPort and SimUsbBackend,
-// and kelvano-cli info. (The real port over a pseudo-terminal: test_port_contract.cpp.)
+// The link against the simulated box: in virtual time through SimSerialPort and SimUsbBackend,
+// the real port on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
 #include <QProcess>
+#include <cstring>
 
 #include "LinkFixture.h"
+#include "link/QtSerialPortImpl.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
 
@@ -22,7 +24,7 @@ protected:
     SimUsbBackend simUsbBackend{sim};
 };
 
-TEST_F(SimLink, QxBaseConnectsUploadsFirmwareOnceAndTalksCommandFrames) {
+TEST_F(SimLink, QxBaseGetsTheFirmwareOnceAndIsKnownAsTheSimulatedBox) {
     QByteArray image(1000, '\0');
     for (int i = 22; i < image.size(); ++i) image[i] = char((i * 31) ^ (i >> 8));
     image[19] = 0x02, image[20] = 0x00, image[21] = 0x07;
@@ -30,18 +32,13 @@ TEST_F(SimLink, QxBaseConnectsUploadsFirmwareOnceAndTalksCommandFrames) {
     c.Connect();
     ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
     EXPECT_EQ(view.pane, "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
-    EXPECT_EQ(c.firmware(), TCom::Firmware::Uploaded);
+    EXPECT_TRUE(c.firmware() == TCom::Firmware::Uploaded && c.isSimulatedBox());
+    EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADER FUNLOAD"), "");
     EXPECT_TRUE(sim.firmwareVersion() == 0x0200 && sim.firmwareRevision() == 0x07);
     EXPECT_EQ(sim.firmwareLinesReceived(), 63);
-    // The box holds the image with the length and sum the upload put into its header.
+    // The box holds the image with the length the upload put into its header.
     EXPECT_EQ(sim.firmwareMemory().mid(4, 996), image.mid(4));
     EXPECT_EQ(uchar(sim.firmwareMemory()[2]) | uchar(sim.firmwareMemory()[3]) << 8, 996);
-
-    QByteArray reply;
-    EXPECT_TRUE(c.Transact("K", reply, 0) == 1 && reply == "0");
-    sim.removeCard();
-    EXPECT_TRUE(c.Transact("K", reply, 0) == 1 && reply == "6");
-    EXPECT_EQ(c.Transact("?", reply, 0), 255);
 
     // Connecting again finds the firmware current and uploads nothing.
     c.Disconnect();
@@ -50,57 +47,30 @@ TEST_F(SimLink, QxBaseConnectsUploadsFirmwareOnceAndTalksCommandFrames) {
     EXPECT_EQ(sim.firmwareLinesReceived(), 63);
 }
 
-TEST_F(SimLink, SerialModelSkipsTheFirmware) {
-    sim.setModel(SimBox::Model::Serial);
-    TCom& c = makeSim();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady());
-    EXPECT_EQ(c.IdLine1, "STRAVINEX QX200");
-    EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
-    EXPECT_FALSE(sim.traceLines().join('|').contains("QXATQ"));
-}
-
-TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
-    sim.setModel(SimBox::Model::Usb);
-    options.portIndex = 1, options.loadAtCon = true;
-    TCom& c = makeSim();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-    QStringList packets;
-    for (const auto& e : sim.trace()) packets << e.received.toHex();
-    EXPECT_TRUE(c.PipeOut == SimUsbBackend::kPipeOut && c.PipeIn == SimUsbBackend::kPipeIn);
-    EXPECT_EQ(view.pane, sim.usbName());
-    EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
-    QString snr = "SNR: ";  // two upper-case digits and a blank per byte
-    for (char ch : sim.usbSerialNumber())
-        snr += QString("%1 ").arg(uchar(ch), 2, 16, QChar('0')).toUpper();
-    EXPECT_EQ(view.debug, QStringList{snr});
-    EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
-    c.Disconnect();
-    EXPECT_FALSE(simUsbBackend.isOpen());
-    EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
-}
-
-// The connect sends 01 00 twice and reads one answer. A box that queues its answers must not
-// leave the next one stale: after the connect the card-state poll (05) reads this poll's
-// answer with either kind of box. The empty slot answers 06, the stale 01 00 answer 00.
-TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
+// The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
+// answers must not leave the next one stale: after the connect the card-state poll (05) reads
+// this poll's answer with either kind of box. The empty slot answers 06.
+TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
     sim.setModel(SimBox::Model::Usb);
     sim.removeCard();
     options.portIndex = 1;
     for (bool queued : {false, true}) {
         SCOPED_TRACE(queued ? "queued" : "one buffer");
         simUsbBackend.setQueuedReplies(queued);
-        view.debug.clear();
+        view.debug.clear(), view.updates.clear(), sim.clearTrace();
         TCom& c = makeSim();
         c.Connect();
-        ASSERT_TRUE(c.linkReady());
-        EXPECT_EQ(simUsbBackend.pendingReplies(), 0);
-        EXPECT_EQ(view.debug.size(), queued ? 2 : 1);
+        ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
+        QStringList packets;
+        for (const auto& e : sim.trace()) packets << e.received.toHex();
+        EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
+        EXPECT_EQ(view.pane, "STRAVINEX QXUSB");
+        EXPECT_EQ(view.debug.value(0), "SNR: 51 58 55 53 42 20 53 49 4D 2D 30 30 30 30 30 33 " +
+                                           QString("00 ").repeated(16));
         EXPECT_EQ(view.debug.value(1),
                   queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
-        for (const QByteArray& poll :
-             {QByteArray("\x05", 1), QByteArray("\x06\x03", 2), QByteArray("\x05", 1)}) {
+        EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
+        for (const QByteArray& poll : {QByteArray("\x05", 1), QByteArray("\x06\x03", 2)}) {
             uint8_t answer[256] = {};
             ASSERT_TRUE(c.usb().BulkWrite(c.PipeOut, poll));
             const int n = c.usb().BulkRead(c.PipeIn, answer, 256);
@@ -108,7 +78,39 @@ TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
                       poll.size() == 1 ? QByteArray("\x06", 1) : QByteArray("\x06\x03", 2));
         }
         c.Disconnect();
+        EXPECT_FALSE(simUsbBackend.isOpen());
+        EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
     }
+}
+
+// The real port on a paced kelvano-boxsim: what it tells the DEBUG memo, how few reads a reply
+// costs, and a wait that starts when the command has crossed the line.
+TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
+    QProcess sim;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--baud", "1200"});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const QString tty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QtSerialPortImpl port;
+    port.open(tty, 1200);
+    // A pseudo-terminal has no such setting: noted, not an error.
+    EXPECT_EQ(port.openRemark(), "Serial port " + tty.mid(5) +
+                                     ": no low latency from the driver (" +
+                                     QString::fromLocal8Bit(std::strerror(ENOTTY)) + ")");
+
+    // At 1200 baud the 8 bytes of the command take 67 ms to cross, the first answer byte 8 ms
+    // more: a 40 ms wait that started at the write would be over before it came.
+    port.write("QXAT!V#\r");
+    EXPECT_EQ(port.readByte(40), 'S');
+    // A byte comes every 8 ms, one read each; what has piled up meanwhile comes in one read.
+    RealClock().sleepMs(150);  // about 18 bytes arrive meanwhile
+    const qint64 callsBefore = port.readCalls();
+    QByteArray rest;
+    for (int b; (b = port.readByte(150)) >= 0 && b != '>';) rest += char(b);
+    EXPECT_TRUE(rest.startsWith("TRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001"))
+        << rest.constData();
+    EXPECT_LT(port.readCalls() - callsBefore, qint64(rest.size()) - 10);
+    port.close();
+    sim.terminate(), sim.waitForFinished(3000);
 }
 
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
