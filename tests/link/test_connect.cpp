@@ -114,10 +114,10 @@ TEST_F(Connect, QxBaseFirmwareUploadWritesLengthAndChecksumIntoTheHeader) {
     EXPECT_TRUE(com->linkReady() && !view.progressShown);
 }
 
-TEST_F(Connect, QxBaseFirmwareThatCannotGoUpIsReportedAndTheLinkClosed) {
+TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenItCannotGoUp) {
     const QString noUpload = "Can't upload to QXBASE\rError #253";
-    // Version (bytes 19, 20) and revision (21) of these images are 0909, 09: not the box's
-    // 0102, 03.
+    // Version (bytes 19, 20) and revision (21) of these images are 0909, 09; the box reports
+    // 0102, 03 unless told otherwise.
     const std::tuple<const char*, int, std::function<void()>, int, QString, TCom::Firmware>
         cases[] = {
             {"box stops answering", 100, [&] { box.syncAnswersLeft = 3; }, 2, noUpload,
@@ -140,6 +140,8 @@ TEST_F(Connect, QxBaseFirmwareThatCannotGoUpIsReportedAndTheLinkClosed) {
                  noUpload,
              TCom::Firmware::Failed},
             {"largest", 0x8000, [] {}, 0x800, "", TCom::Firmware::Uploaded},
+            {"box runs it already", 40, [&] { box.version = "090909"; }, 0, "",
+             TCom::Firmware::Current},
         };
     for (const auto& [what, size, arrange, lines, error, state] : cases) {
         SCOPED_TRACE(what);
@@ -154,9 +156,10 @@ TEST_F(Connect, QxBaseFirmwareThatCannotGoUpIsReportedAndTheLinkClosed) {
         EXPECT_EQ(com->firmware(), state);
         EXPECT_EQ(com->portOpen(), error.isEmpty());
         EXPECT_FALSE(view.progressShown);
+        const QByteArray lastAtFFF0 = "QXATUFFF0" + QByteArray(16, 9).toHex() + '\r';
+        EXPECT_TRUE(size != 0x8000 || box.uploadLines.value(lines - 1) == lastAtFFF0);
     }
-    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0") &&
-                box.uploadLines.last().size() == 9 + 32 + 1);
+    EXPECT_TRUE(box.uploadLines.isEmpty() && port->writes.count("QXATQ\r") == 1);
 }
 
 // The USB model: every missing piece ends in the same message, with no link left half up.

@@ -1,11 +1,10 @@
-// The recording wrappers: every call on the port or the USB backend reaches the wrapped one
-// unchanged and, while a transcript runs, becomes one line of the documented format.
+// The recording wrapper of the port: every call reaches the wrapped port unchanged and, while a
+// transcript runs, becomes one line of the documented format. (The USB wrapper: test_sim_link.)
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "LinkFixture.h"
 #include "link/RecordingSerialPort.h"
-#include "link/RecordingUsbBackend.h"
 
 namespace kelvano::test {
 namespace {
@@ -76,49 +75,6 @@ TEST_F(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     // A file that cannot be written is refused with the reason.
     EXPECT_FALSE(recorder.start(dir.filePath("no/such/folder/t.txt"), {"kelvano", 10, {}}));
     EXPECT_FALSE(recorder.recording() || recorder.errorString().isEmpty());
-}
-
-struct ScriptedUsb : UsbBackend {
-    bool open = false;
-    bool openDevice(int k) override { return open = k == 1; }
-    void closeDevice() override { open = false; }
-    bool isOpen() const override { return open; }
-    bool pipeInfo(QByteArray& info) override { return info = QByteArray::fromHex("0102"), true; }
-    bool stringDescriptor(int, int, QByteArray&) override { return false; }
-    bool bulkWrite(int pipe, const QByteArray&) override { return pipe == 2; }
-    int bulkRead(int pipe, uint8_t* buffer, int) override {
-        return pipe == 3 ? (buffer[0] = 0x06, buffer[1] = 0x41, 2) : -1;
-    }
-};
-
-TEST_F(Recording, UsbRequestsAndTheirResults) {
-    ScriptedUsb inner;
-    RecordingUsbBackend usb(inner, recorder);
-    ASSERT_TRUE(recorder.start(path, {"kelvano", 26, {}}));
-    EXPECT_FALSE(usb.openDevice(0));
-    EXPECT_TRUE(usb.openDevice(1));
-    QByteArray info, text;
-    EXPECT_TRUE(usb.pipeInfo(info) && info == QByteArray::fromHex("0102"));
-    EXPECT_FALSE(usb.stringDescriptor(2, 1, text));
-    EXPECT_TRUE(usb.bulkWrite(2, QByteArray::fromHex("0500")));
-    EXPECT_FALSE(usb.bulkWrite(1, QByteArray(1, 5)));
-    uint8_t buffer[256];
-    EXPECT_EQ(usb.bulkRead(3, buffer, 256), 2);
-    EXPECT_EQ(usb.bulkRead(4, buffer, 32), -1);
-    usb.closeDevice();
-    EXPECT_FALSE(inner.open);
-    recorder.stop();
-    EXPECT_EQ(lines().mid(3), (QStringList{
-                                  "     0 usb-open 0 fail",
-                                  "     0 usb-open 1 ok",
-                                  "     0 usb-pipes ok 01 02 | ..",
-                                  "     0 usb-string 2 1 fail",
-                                  "     0 usb-out 2 ok 05 00 | ..",
-                                  "     0 usb-out 1 fail 05 | .",
-                                  "     0 usb-in 3 256 2 06 41 | .A",
-                                  "     0 usb-in 4 32 fail",
-                                  "     0 usb-close",
-                              }));
 }
 
 }  // namespace

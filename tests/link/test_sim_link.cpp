@@ -1,50 +1,43 @@
 // The link against the simulated box: in virtual time through SimSerialPort and SimUsbBackend,
 // the real port on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <cstring>
 
 #include "LinkFixture.h"
 #include "link/QtSerialPortImpl.h"
+#include "link/RecordingUsbBackend.h"
 #include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
 
 namespace kelvano::test {
 namespace {
 
-// The fixture's views and host, with the simulated box behind the port and the USB driver.
+// The fixture's views and host, with the simulated box behind the port and the USB driver,
+// the USB traffic recorded.
 class SimLink : public LinkFixture {
 protected:
-    TCom& makeSim(ImageStore images = ImageStore(ImageStore::builtInData())) {
+    TCom& makeSim() {
         options.ports = {"SIM", "USB"};
-        store = std::move(images);
-        usb.setBackend(&simUsbBackend);
+        store = ImageStore(ImageStore::builtInData());
+        usb.setBackend(&recordingUsb);
         return make([this](const QString&) { return std::make_unique<SimSerialPort>(sim, clock); });
     }
     SimBox sim{SimBox::Model::QxBase};
     SimUsbBackend simUsbBackend{sim};
+    TranscriptRecorder recorder{clock};
+    RecordingUsbBackend recordingUsb{simUsbBackend, recorder};
 };
 
-TEST_F(SimLink, QxBaseGetsTheFirmwareOnceAndIsKnownAsTheSimulatedBox) {
-    QByteArray image(1000, '\0');
-    for (int i = 22; i < image.size(); ++i) image[i] = char((i * 31) ^ (i >> 8));
-    image[19] = 0x02, image[20] = 0x00, image[21] = 0x07;
-    TCom& c = makeSim(ImageStore(ImageStore::pack({{"QXBASE", image}, {"QXUSB", "u"}})));
+TEST_F(SimLink, TheSimulatedBoxIsKnownAsSuchAndMayTakeDemoLoaders) {
+    TCom& c = makeSim();
     c.Connect();
     ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
     EXPECT_EQ(view.pane, "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
-    EXPECT_TRUE(c.firmware() == TCom::Firmware::Uploaded && c.isSimulatedBox());
+    EXPECT_TRUE(c.isSimulatedBox() && c.firmware() == TCom::Firmware::NoImage);
     EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADER FUNLOAD"), "");
-    EXPECT_TRUE(sim.firmwareVersion() == 0x0200 && sim.firmwareRevision() == 0x07);
-    EXPECT_EQ(sim.firmwareLinesReceived(), 63);
-    // The box holds the image with the length the upload put into its header.
-    EXPECT_EQ(sim.firmwareMemory().mid(4, 996), image.mid(4));
-    EXPECT_EQ(uchar(sim.firmwareMemory()[2]) | uchar(sim.firmwareMemory()[3]) << 8, 996);
-
-    // Connecting again finds the firmware current and uploads nothing.
-    c.Disconnect();
-    c.Connect();
-    EXPECT_TRUE(c.linkReady() && c.firmware() == TCom::Firmware::Current);
-    EXPECT_EQ(sim.firmwareLinesReceived(), 63);
 }
 
 // The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
@@ -54,19 +47,19 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
     sim.setModel(SimBox::Model::Usb);
     sim.removeCard();
     options.portIndex = 1;
+    QTemporaryDir dir;
     for (bool queued : {false, true}) {
         SCOPED_TRACE(queued ? "queued" : "one buffer");
         simUsbBackend.setQueuedReplies(queued);
-        view.debug.clear(), view.updates.clear(), sim.clearTrace();
+        view.debug.clear(), view.updates.clear();
         TCom& c = makeSim();
+        ASSERT_TRUE(recorder.start(dir.filePath("usb.txt"), {"kelvano", 26, {}}));
         c.Connect();
         ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-        QStringList packets;
-        for (const auto& e : sim.trace()) packets << e.received.toHex();
-        EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
         EXPECT_EQ(view.pane, "STRAVINEX QXUSB");
-        EXPECT_EQ(view.debug.value(0), "SNR: 51 58 55 53 42 20 53 49 4D 2D 30 30 30 30 30 33 " +
-                                           QString("00 ").repeated(16));
+        const QString sn = "51 58 55 53 42 20 53 49 4D 2D 30 30 30 30 30 33 " +
+                           QString("00 ").repeated(15) + "00";  // "QXUSB SIM-000003"
+        EXPECT_EQ(view.debug.value(0), "SNR: " + sn + ' ');
         EXPECT_EQ(view.debug.value(1),
                   queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
         EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
@@ -80,6 +73,29 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
         c.Disconnect();
         EXPECT_FALSE(simUsbBackend.isOpen());
         EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
+        recorder.stop();
+        // The transcript has every packet and reply, in the documented lines.
+        QFile f(dir.filePath("usb.txt"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        QStringList lines;
+        for (const QString& line : QString::fromLatin1(f.readAll()).split('\n'))
+            if (line.contains(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)")))
+                lines << line.section(' ', 1, -1, QString::SectionSkipEmpty);
+        const QString snText = "QXUSB SIM-000003" + QString(16, '.');
+        const QStringList drain = queued ? QStringList{"usb-in 2 256 1 00 | .", "usb-in 2 256 fail"}
+                                         : QStringList{"usb-in 2 256 fail"};
+        const QStringList expected =
+            QStringList{"usb-close",
+                        "usb-open 0 ok",
+                        "usb-out 1 ok 02 02 E0 20 | ...",
+                        "usb-in 2 32 32 " + sn + " | " + snText,
+                        "usb-out 1 ok 01 00 | ..",
+                        "usb-out 1 ok 01 00 | ..",
+                        "usb-in 2 32 1 00 | ."} +
+            drain +
+            QStringList{"usb-out 1 ok 05 | .", "usb-in 2 256 1 06 | .", "usb-out 1 ok 06 03 | ..",
+                        "usb-in 2 256 2 06 03 | ..", "usb-close"};
+        EXPECT_EQ(lines, expected);
     }
 }
 
