@@ -31,7 +31,6 @@ struct FakeSerialPort : SerialPort {
         for (char c : bytes)
             input_.push_back({clock_.nowMs() + delayMs, uchar(c)}), delayMs += gapMs;
     }
-    qsizetype pendingInput() const { return qsizetype(input_.size()); }
 
     void open(const QString& name, int baud) override {
         if (failOpen) throw PortError(PortError::Open, ENOENT);

@@ -51,11 +51,7 @@ TEST_F(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     port.open("COM 3", 115200);
     port.write("@*");  // after it: passed on, not written
 
-    // The wrapped port saw exactly the calls.
-    EXPECT_EQ(got, "\r\n>");
-    EXPECT_EQ(fake.writes, (QList<QByteArray>{"QXAT\r", "@*"}));
-    EXPECT_EQ(fake.rts, std::vector<bool>{true});
-    EXPECT_EQ(fake.readWaits, (std::vector<int>{15, 15, 15, 15}));
+    EXPECT_EQ(got, "\r\n>");  // the wrapped port answers through the wrapper
     EXPECT_EQ(lines(), (QStringList{
                            "# kelvano-transcript 1",
                            "# program: kelvano-cli " + TranscriptRecorder::programVersion(),
