@@ -1,5 +1,5 @@
-// The link against the simulated box: in virtual time through SimSerialPort and SimUsbBackend,
-// the real port on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
+// The link against the simulated box: USB in virtual time through SimUsbBackend, the real port
+// on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,42 +9,30 @@
 #include "LinkFixture.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/RecordingUsbBackend.h"
-#include "sim/SimSerialPort.h"
 #include "sim/SimUsbBackend.h"
 
 namespace kelvano::test {
 namespace {
 
-// The fixture's views and host, with the simulated box behind the port and the USB driver,
-// the USB traffic recorded.
+// The fixture's views and host, with the simulated box behind the USB driver, its traffic
+// recorded.
 class SimLink : public LinkFixture {
 protected:
     TCom& makeSim() {
-        options.ports = {"SIM", "USB"};
         store = ImageStore(ImageStore::builtInData());
         usb.setBackend(&recordingUsb);
-        return make([this](const QString&) { return std::make_unique<SimSerialPort>(sim, clock); });
+        return make();
     }
-    SimBox sim{SimBox::Model::QxBase};
+    SimBox sim{SimBox::Model::Usb};
     SimUsbBackend simUsbBackend{sim};
     TranscriptRecorder recorder{clock};
     RecordingUsbBackend recordingUsb{simUsbBackend, recorder};
 };
 
-TEST_F(SimLink, TheSimulatedBoxIsKnownAsSuchAndMayTakeDemoLoaders) {
-    TCom& c = makeSim();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-    EXPECT_EQ(view.pane, "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
-    EXPECT_TRUE(c.isSimulatedBox() && c.firmware() == TCom::Firmware::NoImage);
-    EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADER FUNLOAD"), "");
-}
-
 // The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
 // answers must not leave the next one stale: after the connect the card-state poll (05) reads
 // this poll's answer with either kind of box. The empty slot answers 06.
 TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
-    sim.setModel(SimBox::Model::Usb);
     sim.removeCard();
     options.portIndex = 1;
     QTemporaryDir dir;

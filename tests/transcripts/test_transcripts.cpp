@@ -38,18 +38,15 @@ Ended finish(QProcess& p, int ms) {
     return {ended ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-// kelvano-cli running `command` in `workDir` against kelvano-boxsim replaying
-// `transcript`, or the simulated box in process when there is none.
+// kelvano-cli running `command` in `workDir` against kelvano-boxsim replaying `transcript`
+// (the simulated box in process when there is none), and how the two ended.
 std::pair<Ended, Ended> replay(const QString& transcript, const QString& command,
                                const QString& workDir, const QStringList& extra = {}) {
     QProcess sim, cli;
     QString port = "SIM";
     if (!transcript.isEmpty()) {
         sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--replay", transcript});
-        while (sim.waitForStarted(5000) && !sim.canReadLine() && sim.waitForReadyRead(5000)) {
-        }
-        port = QString::fromLocal8Bit(sim.readLine()).trimmed();
-        if (port.isEmpty()) return {{}, finish(sim, 1000)};
+        if (sim.waitForReadyRead(5000)) port = QString::fromLocal8Bit(sim.readLine()).trimmed();
     }
     cli.setWorkingDirectory(workDir);
     cli.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
