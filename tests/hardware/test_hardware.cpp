@@ -40,9 +40,9 @@ class Hardware : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         if (real) {
-            if (env("KELVANO_TEST_PORT").isEmpty())
-                GTEST_SKIP() << "KELVANO_TEST_PORT names no box (/dev/ttyUSB0, USB, ...)";
             port = env("KELVANO_TEST_PORT"), card = env("KELVANO_TEST_CARD").toInt();
+            if (port.isEmpty())
+                GTEST_SKIP() << "KELVANO_TEST_PORT names no box (/dev/ttyUSB0, USB)";
             folder = env("KELVANO_TEST_TRANSCRIPTS");
             if (folder.isEmpty()) folder = QDir::current().filePath("kelvano-hardware-transcripts");
             QDir().mkpath(folder);
@@ -205,7 +205,7 @@ TEST_P(Hardware, ConnectIdentifyCardStateAndKeepAlive) {
 TEST_P(Hardware, ReadTheInsertedCard) {
     if (card <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
     const TDeviceEntry* entry = findDevice(card);
-    ASSERT_TRUE(entry);
+    ASSERT_TRUE(entry) << "no card type " << card;
     EXPECT_EQ(cli("read-card",
                   {"--memories", "prog,data", "read", "--save", "1=" + own("read-card.bin")}),
               0)
