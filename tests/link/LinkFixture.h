@@ -26,15 +26,15 @@ struct FakeSerialPort : SerialPort {
     bool failOpen = false, failWrite = false;
     int failRts = 0;  // system code of a failing RTS change
 
-    // Bytes that arrive `delayMs` from now.
-    void send(const QByteArray& bytes, qint64 delayMs = 0) {
-        for (char c : bytes) input_.push_back({clock_.nowMs() + delayMs, uchar(c)});
+    // Bytes that arrive `delayMs` from now, or `gapMs` apart from then on.
+    void send(const QByteArray& bytes, qint64 delayMs = 0, qint64 gapMs = 0) {
+        for (char c : bytes)
+            input_.push_back({clock_.nowMs() + delayMs, uchar(c)}), delayMs += gapMs;
     }
-    qsizetype pendingInput() const { return qsizetype(input_.size()); }
 
-    void open(const QString&, int baud) override {
+    void open(const QString& name, int baud) override {
         if (failOpen) throw PortError(PortError::Open, ENOENT);
-        openedBaud = baud, open_ = true;
+        openedName = name, openedBaud = baud, open_ = true;
     }
     void close() override { open_ = false; }
     bool isOpen() const override { return open_; }
@@ -57,7 +57,6 @@ struct FakeSerialPort : SerialPort {
     }
     void purge() override {  // only what has already arrived is discarded
         if (!open_) throw PortError(PortError::Purge, EBADF);
-        ++purges;
         while (!input_.empty() && input_.front().first <= clock_.nowMs()) input_.pop_front();
     }
     void setRts(bool on) override {
@@ -68,7 +67,8 @@ struct FakeSerialPort : SerialPort {
     QList<QByteArray> writes;
     std::vector<int> readWaits;
     std::vector<bool> rts;
-    int purges = 0, openedBaud = 0;
+    QString openedName;
+    int openedBaud = 0;
     VirtualClock& clock_;
     std::deque<std::pair<qint64, uchar>> input_;  // arrival time, byte
     bool open_ = false;
@@ -142,8 +142,7 @@ protected:
 
     TCom& make(SerialPortFactory factory = {}) {
         if (!factory)
-            factory = [this](const QString& name) {
-                factoryNames << name;
+            factory = [this](const QString&) {
                 auto p = std::make_unique<FakeSerialPort>(clock);
                 p->failOpen = failOpen;
                 p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
@@ -176,7 +175,6 @@ protected:
     bool failOpen = false;
     ImageStore store{ImageStore::pack({{"QXUSB", "usb"}})};
     FakeSerialPort* port = nullptr;
-    QStringList factoryNames;
     std::unique_ptr<TCom> com;
 };
 

@@ -5,48 +5,51 @@ namespace {
 
 using Connect = LinkFixture;
 
+const QString kNoRealCard =
+    "The EEPROM loader \"FUNLOAD\" in the image store is a demo loader for the simulated box and "
+    "does not run on a real card. Nothing on the card was changed.\r\rPut the box maker's "
+    "loaders into kelvano.store beside the program.";
+
 TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     options.loadAtCon = true;
     box.id1 = "STRAVINEX QXPLUS";
     TCom& c = make();
     c.Connect();
-    EXPECT_TRUE(factoryNames == QStringList{"/dev/ttyS0"} && port->openedBaud == 115200);
+    EXPECT_TRUE(port->openedName == "/dev/ttyS0" && port->openedBaud == 115200);
     EXPECT_EQ(port->writes, (QList<QByteArray>{"QXAT\r", "QXAT!V#\r", "QXAT\r", "QXAT%\r"}));
     EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
     EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
     EXPECT_TRUE(!options.portListEnabled && c.keepAliveTimer().isActive() && view.fastOpens == 1);
+    // Not the simulated box: a demo loader must not go onto its card; an ordinary one may.
+    EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADER FUNLOAD"), kNoRealCard);
+    EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADEX FUNLOAD"), "");
 
     c.Disconnect();
     c.Disconnect();  // the second changes nothing
     EXPECT_EQ(port->rts, (std::vector<bool>{true, false}));
     EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
     EXPECT_TRUE(!c.portOpen() && view.pane.isEmpty() && options.portListEnabled);
-
-    // A box that is gone by now: RTS fails, the port is closed all the same.
-    box = FakeBox();
-    connectPlainBox();
-    port->failRts = EIO;
-    com->Disconnect();
-    EXPECT_TRUE(!com->portOpen() && host.errors.isEmpty());
 }
 
-TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
+TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutKeepAlive) {
     options.loadAtCon = true;
-    const std::tuple<const char*, std::function<void()>, QString> cases[] = {
-        {"no such port", [&] { failOpen = true; }, "Unable to open com port (win error code: 2)"},
+    const std::tuple<const char*, std::function<void()>, QString, qint64> cases[] = {
+        {"no such port", [&] { failOpen = true; }, "Unable to open com port (win error code: 2)",
+         0},
         // "usb" in lower case is a serial port name, not the USB model.
         {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; },
-         "SetCommTimeouts failed (win error code: 8)"},
-        {"id stops", [&] { box.answerId = false; }, "ReadFile function failed (win error code: 3)"},
-        {"silent after id", [&] { box.id1 = "OTHER", box.syncAnswersLeft = 1; }, ""},  // stays open
+         "SetCommTimeouts failed (win error code: 8)", 1500},
+        {"id stops", [&] { box.answerId = false; }, "ReadFile function failed (win error code: 3)",
+         150},
+        {"silent after id", [&] { box.id1 = "OTHER", box.syncAnswersLeft = 1; }, "", 1500},
     };
-    for (const auto& [what, arrange, error] : cases) {
+    for (const auto& [what, arrange, error, took] : cases) {
         SCOPED_TRACE(what);
         box = FakeBox(), failOpen = false, options.portIndex = 0, host.errors.clear();
         arrange();
         TCom& c = make();
         c.keepAliveTimer().start();
-        c.Connect();
+        EXPECT_EQ(elapsed([&] { c.Connect(); }), took);
         const QString shown = host.errors.join('|');
         EXPECT_TRUE(error.isEmpty() ? shown.isEmpty()
                                     : shown.startsWith("Can't connect to Programmer\rErrorcode: " +
@@ -54,135 +57,19 @@ TEST_F(Connect, FailuresNameThePortErrorOrLeaveASilentBoxWithoutKeepAlive) {
                                           host.errors.size() == 1)
             << shown.toStdString();
         EXPECT_EQ(c.portOpen(), error.isEmpty());
-        EXPECT_FALSE(c.linkReady());
-        EXPECT_FALSE(c.keepAliveTimer().isActive());
-    }
-    EXPECT_EQ(factoryNames.mid(0, 2), (QStringList{"/dev/ttyS0", "usb"}));
-}
-
-// Uploads that go through are checked against the simulator (test_sim_link.cpp).
-TEST_F(Connect, QxBaseFirmwareUploadFailsOrIsRefused) {
-    // The box stops answering during the upload.
-    options.loadAtCon = true;
-    // Version (bytes 19, 20) and revision (21) of the images are 0909, 09: not the box's 0102, 03.
-    store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(100, 9)}}));
-    box.syncAnswersLeft = 3;
-    make().Connect();
-    EXPECT_EQ(host.errors, QStringList{"Can't upload to QXBASE\rError #253"});
-    EXPECT_EQ(box.uploadLines.size(), 2);
-    EXPECT_FALSE(com->portOpen() || view.progressShown);
-    EXPECT_EQ(com->firmware(), TCom::Firmware::Failed);
-
-    // One byte beyond the four-digit upload addresses is refused before anything is sent;
-    // the largest image that fits ends at address FFFF.
-    for (int size : {0x8001, 0x8000}) {
-        SCOPED_TRACE(size);
-        host.errors.clear(), box = FakeBox();
-        store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(size, 9)}}));
-        make().Connect();
-        EXPECT_EQ(host.errors.size(), size == 0x8000 ? 0 : 2);
-        EXPECT_EQ(box.uploadLines.size(), size == 0x8000 ? 0x800 : 0);
-    }
-    EXPECT_TRUE(box.uploadLines.last().startsWith("QXATUFFF0") &&
-                box.uploadLines.last().size() == 9 + 32 + 1);
-    EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
-}
-
-// The header the upload writes: bytes 0-1 the little-endian sum of bytes 2 to the end (taken
-// after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian.
-TEST_F(Connect, UploadWritesLengthAndChecksumIntoTheHeader) {
-    QByteArray image(40, '\0');
-    for (int i = 0; i < 40; ++i) image[i] = char(i + 1);  // version 1415, revision 16
-    store = ImageStore(ImageStore::pack({{"QXBASE", image}}));
-    make().Connect();
-    // Length 36 = 0x0024; sum 0x24 + 0x00 + (5 + 6 + ... + 40) = 846 = 0x034E.
-    EXPECT_EQ(box.uploadLines, (QList<QByteArray>{"QXATU80004E03240005060708090A0B0C0D0E0F10\r",
-                                                  "QXATU80101112131415161718191A1B1C1D1E1F20\r",
-                                                  "QXATU80202122232425262728\r"}));
-    EXPECT_EQ(com->firmware(), TCom::Firmware::Uploaded);
-    EXPECT_TRUE(host.errors.isEmpty());
-}
-
-TEST_F(Connect, UploadTheBoxAnswersWithErrorIsReportedAsRefused) {
-    store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(40, 9)}}));
-    box.takeUpload = false;  // every line answered, the version stays 0102 03
-    make().Connect();
-    EXPECT_EQ(box.uploadLines.size(), 3);
-    EXPECT_EQ(port->writes.count("QXATQ\r"), 2);  // asked again after the upload
-    EXPECT_EQ(
-        host.errors,
-        QStringList{"Can't upload to QXBASE\rError #253\r\rThe box refused the "
-                    "firmware: after the upload it still reports version 010203, not 090909."});
-    EXPECT_EQ(com->firmware(), TCom::Firmware::Refused);
-    EXPECT_EQ(TCom::firmwareText(TCom::Firmware::Refused),
-              "upload refused by the box (it still reports its old version)");
-    EXPECT_FALSE(com->portOpen() || view.progressShown);
-}
-
-TEST_F(Connect, PortErrorDuringTheUploadClosesTheProgressWindow) {
-    store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(100, 9)}}));
-    box.script = [this](FakeSerialPort& p, const QByteArray& w) {
-        if (w.startsWith("QXATU8010")) p.failWrite = true;  // the next write fails
-        return false;
-    };
-    make().Connect();
-    EXPECT_EQ(box.uploadLines.size(), 2);
-    EXPECT_EQ(host.errors.size(), 1);
-    EXPECT_TRUE(host.errors.value(0).startsWith(
-        "Can't connect to Programmer\rErrorcode: WriteFile function failed"));
-    EXPECT_FALSE(view.progressShown);
-    EXPECT_FALSE(com->portOpen());
-}
-
-// A box that keeps sending without a prompt or line end cannot hold the connect: each prompt
-// step ends within its bound and the connect fails with the usual message.
-TEST_F(Connect, EndlessBytesWithoutPromptEndTheConnectInBoundedTime) {
-    struct Case {
-        const char* what;
-        bool onSync;   // the noise answers "QXAT\r" (else the identity request)
-        int gapMs;     // between noise bytes
-        qint64 maxMs;  // the whole connect
-        QString error;
-    };
-    const Case cases[] = {
-        // 14 ms apart: under the 15 ms sync wait, so only the sync's own bound ends it.
-        {"sync, steady", true, 14, 3100, "SetCommTimeouts failed (win error code: 8)"},
-        {"sync, at once", true, 0, 200, "SetCommTimeouts failed (win error code: 8)"},
-        // The identity line: 140 ms apart ends by its time bound (2 s), 1 ms apart by its
-        // length (128 characters).
-        {"line, slow", false, 140, 2300, "ReadFile function failed (win error code: 3)"},
-        {"line, fast", false, 1, 300, "ReadFile function failed (win error code: 3)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        box = FakeBox(), host.errors.clear();
-        box.script = [&c](FakeSerialPort& p, const QByteArray& w) {
-            if (w != (c.onSync ? "QXAT\r" : "QXAT!V#\r")) return false;
-            for (int i = 0; i < 4000; ++i) p.send("A", qint64(c.gapMs) * i);
-            return true;
-        };
-        const qint64 took = elapsed([&] { make().Connect(); });
-        EXPECT_LE(took, c.maxMs);
-        EXPECT_EQ(host.errors.size(), 1);
-        EXPECT_TRUE(
-            host.errors.value(0).startsWith("Can't connect to Programmer\rErrorcode: " + c.error))
-            << host.errors.value(0).toStdString();
-        EXPECT_FALSE(com->portOpen());
+        EXPECT_FALSE(c.linkReady() || c.keepAliveTimer().isActive());
     }
 }
 
-TEST_F(Connect, PromptsInPlaceOfTheIdentityAreRetriedOnceThenRefused) {
+TEST_F(Connect, PromptsOrBlankLinesInPlaceOfTheIdentityAreRetriedOnceThenRefused) {
     box.id1 = "STRAVINEX QXPLUS";
-    // A late box: the first identity answer is nothing but prompts.
-    box.idAnswers = {">>>"};
+    box.idAnswers = {">>>"};  // a late box: the first identity answer is nothing but prompts
     make().Connect();
     EXPECT_EQ(port->writes.count("QXAT!V#\r"), 2);
-    EXPECT_TRUE(host.errors.isEmpty());
     EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
-    EXPECT_TRUE(com->linkReady());
+    EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
 
-    const QByteArray blank[] = {"\r\n\r\n\r\n", "> \r>\r0012345\r", "A\rB\r>"};
-    for (const QByteArray& answer : blank) {
+    for (const QByteArray answer : {"\r\n\r\n\r\n", "> \r>\r0012345\r", "A\rB\r>"}) {
         SCOPED_TRACE(answer.toStdString());
         box = FakeBox(), host.errors.clear(), view.pane = "untouched";
         box.idAnswers = {answer, answer};
@@ -195,6 +82,119 @@ TEST_F(Connect, PromptsInPlaceOfTheIdentityAreRetriedOnceThenRefused) {
         EXPECT_FALSE(com->portOpen() || com->linkReady());
         EXPECT_TRUE(view.pane.isEmpty());
     }
+}
+
+// The header the upload writes: bytes 0-1 the little-endian sum of bytes 2 to the end (taken
+// after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian.
+TEST_F(Connect, QxBaseFirmwareUploadWritesLengthAndChecksumIntoTheHeader) {
+    QByteArray image(40, '\0');
+    for (int i = 0; i < 40; ++i) image[i] = char(i + 1);  // version 1415, revision 16
+    store = ImageStore(ImageStore::pack({{"QXBASE", image}}));
+    make().Connect();
+    // Length 36 = 0x0024; sum 0x24 + 0x00 + (5 + 6 + ... + 40) = 846 = 0x034E.
+    EXPECT_EQ(box.uploadLines, (QList<QByteArray>{"QXATU80004E03240005060708090A0B0C0D0E0F10\r",
+                                                  "QXATU80101112131415161718191A1B1C1D1E1F20\r",
+                                                  "QXATU80202122232425262728\r"}));
+    EXPECT_EQ(port->writes.count("QXATQ\r"), 2);  // asked before and after
+    EXPECT_TRUE(com->firmware() == TCom::Firmware::Uploaded && host.errors.isEmpty());
+    EXPECT_TRUE(com->linkReady() && !view.progressShown);
+}
+
+TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenItCannotGoUp) {
+    const QString noUpload = "Can't upload to QXBASE\rError #253";
+    // Version (bytes 19, 20) and revision (21) of these images are 0909, 09; the box reports
+    // 0102, 03 unless told otherwise.
+    const std::tuple<const char*, int, std::function<void()>, int, QString, TCom::Firmware>
+        cases[] = {
+            {"box stops answering", 100, [&] { box.syncAnswersLeft = 3; }, 2, noUpload,
+             TCom::Firmware::Failed},
+            {"box refuses the lines", 40, [&] { box.takeUpload = false; }, 3,
+             noUpload + "\r\rThe box refused the firmware: after the upload it still reports "
+                        "version 010203, not 090909.",
+             TCom::Firmware::Refused},
+            {"port fails", 100,
+             [&] {
+                 box.script = [](FakeSerialPort& p, const QByteArray& w) {
+                     return p.failWrite = w.startsWith("QXATU8010"), false;
+                 };
+             },
+             2, "Can't connect to Programmer\rErrorcode: WriteFile function failed (win",
+             TCom::Firmware::Failed},
+            // Beyond the four-digit addresses from 8000: refused before anything is sent.
+            {"too large", 0x8001, [] {}, 0,
+             "QXBASE firmware image of 32769 bytes refused: it must hold 22 to 32768 bytes.|" +
+                 noUpload,
+             TCom::Firmware::Failed},
+            {"largest", 0x8000, [] {}, 0x800, "", TCom::Firmware::Uploaded},
+            {"box runs it already", 40, [&] { box.version = "090909"; }, 0, "",
+             TCom::Firmware::Current},
+        };
+    for (const auto& [what, size, arrange, lines, error, state] : cases) {
+        SCOPED_TRACE(what);
+        box = FakeBox(), host.errors.clear();
+        store = ImageStore(ImageStore::pack({{"QXBASE", QByteArray(size, 9)}}));
+        arrange();
+        make().Connect();
+        EXPECT_EQ(box.uploadLines.size(), lines);
+        EXPECT_TRUE(error.isEmpty() ? host.errors.isEmpty()
+                                    : host.errors.join('|').startsWith(error))
+            << host.errors.join('|').toStdString();
+        EXPECT_EQ(com->firmware(), state);
+        EXPECT_EQ(com->portOpen(), error.isEmpty());
+        EXPECT_FALSE(view.progressShown);
+        const QByteArray lastAtFFF0 = "QXATUFFF0" + QByteArray(16, 9).toHex() + '\r';
+        EXPECT_TRUE(size != 0x8000 || box.uploadLines.value(lines - 1) == lastAtFFF0);
+    }
+    EXPECT_TRUE(box.uploadLines.isEmpty() && port->writes.count("QXATQ\r") == 1);
+}
+
+// The USB model: every missing piece ends in the same message, with no link left half up.
+struct FakeUsbBackend : UsbBackend {
+    int present = 0, openK = -1;  // the device number that opens (-1: none)
+    std::vector<int> endpoints{0x81, 0x02, 0x82};
+    bool failPipeInfo = false, failWrites = false;
+
+    bool openDevice(int k) override { return (openK = k == present ? k : -1) >= 0; }
+    void closeDevice() override { openK = -1; }
+    bool isOpen() const override { return openK >= 0; }
+    bool pipeInfo(QByteArray& info) override {
+        info = QByteArray(336, '\0');
+        info[12] = char(endpoints.size());
+        for (size_t i = 0; i < endpoints.size(); ++i) info[16 + 20 * i + 2] = char(endpoints[i]);
+        return !failPipeInfo;
+    }
+    bool stringDescriptor(int, int, QByteArray&) override { return false; }
+    bool bulkWrite(int, const QByteArray&) override { return !failWrites; }
+    int bulkRead(int, uint8_t* buffer, int) override { return buffer[0] = 0, 1; }
+};
+
+TEST_F(Connect, UsbWithAMissingPieceShowsTheNotFoundMessage) {
+    options.portIndex = 1;  // "USB"
+    options.loadAtCon = true;
+    FakeUsbBackend fake;
+    usb.setBackend(&fake);
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"no device", [&] { fake.present = -1; }},
+        {"no QXUSB image", [&] { store = ImageStore(); }},
+        {"no pipe table", [&] { fake.failPipeInfo = true; }},
+        {"no endpoint 0x82", [&] { fake.endpoints.pop_back(); }},
+        {"no endpoint 0x02", [&] { fake.endpoints = {0x82}; }},
+        {"first packet refused", [&] { fake.failWrites = true; }},
+    };
+    for (const auto& [what, arrange] : cases) {
+        SCOPED_TRACE(what);
+        fake = FakeUsbBackend();
+        store = ImageStore(ImageStore::pack({{"QXUSB", "usb"}}));
+        host.errors.clear(), view.updates.clear();
+        arrange();
+        make().Connect();
+        EXPECT_EQ(host.errors,
+                  QStringList{"STRAVINEX-USB not found!\r\rPlease connect your Stravinex "
+                              "to the USB port\ror install the USB device driver."});
+        EXPECT_FALSE(com->linkReady() || fake.isOpen());
+        EXPECT_EQ(view.updates, QStringList{"disconnected"});
+    }
+    EXPECT_EQ(port, nullptr);  // no serial port was made
 }
 
 }  // namespace

@@ -1,106 +1,57 @@
-// The link against the simulated box in virtual time, through SimSerialPort and SimUsbBackend,
-// and kelvano-cli info. (The real port over a pseudo-terminal: test_port_contract.cpp.)
+// The link against the simulated box: USB in virtual time through SimUsbBackend, the real port
+// on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cstring>
 
 #include "LinkFixture.h"
-#include "sim/SimSerialPort.h"
+#include "link/QtSerialPortImpl.h"
+#include "link/RecordingUsbBackend.h"
 #include "sim/SimUsbBackend.h"
 
 namespace kelvano::test {
 namespace {
 
-// The fixture's views and host, with the simulated box behind the port and the USB driver.
+// The fixture's views and host, with the simulated box behind the USB driver, its traffic
+// recorded.
 class SimLink : public LinkFixture {
 protected:
-    TCom& makeSim(ImageStore images = ImageStore(ImageStore::builtInData())) {
-        options.ports = {"SIM", "USB"};
-        store = std::move(images);
-        usb.setBackend(&simUsbBackend);
-        return make([this](const QString&) { return std::make_unique<SimSerialPort>(sim, clock); });
+    TCom& makeSim() {
+        store = ImageStore(ImageStore::builtInData());
+        usb.setBackend(&recordingUsb);
+        return make();
     }
-    SimBox sim{SimBox::Model::QxBase};
+    SimBox sim{SimBox::Model::Usb};
     SimUsbBackend simUsbBackend{sim};
+    TranscriptRecorder recorder{clock};
+    RecordingUsbBackend recordingUsb{simUsbBackend, recorder};
 };
 
-TEST_F(SimLink, QxBaseConnectsUploadsFirmwareOnceAndTalksCommandFrames) {
-    QByteArray image(1000, '\0');
-    for (int i = 22; i < image.size(); ++i) image[i] = char((i * 31) ^ (i >> 8));
-    image[19] = 0x02, image[20] = 0x00, image[21] = 0x07;
-    TCom& c = makeSim(ImageStore(ImageStore::pack({{"QXBASE", image}, {"QXUSB", "u"}})));
-    c.Connect();
-    ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-    EXPECT_EQ(view.pane, "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
-    EXPECT_EQ(c.firmware(), TCom::Firmware::Uploaded);
-    EXPECT_TRUE(sim.firmwareVersion() == 0x0200 && sim.firmwareRevision() == 0x07);
-    EXPECT_EQ(sim.firmwareLinesReceived(), 63);
-    // The box holds the image with the length and sum the upload put into its header.
-    EXPECT_EQ(sim.firmwareMemory().mid(4, 996), image.mid(4));
-    EXPECT_EQ(uchar(sim.firmwareMemory()[2]) | uchar(sim.firmwareMemory()[3]) << 8, 996);
-
-    QByteArray reply;
-    EXPECT_TRUE(c.Transact("K", reply, 0) == 1 && reply == "0");
-    sim.removeCard();
-    EXPECT_TRUE(c.Transact("K", reply, 0) == 1 && reply == "6");
-    EXPECT_EQ(c.Transact("?", reply, 0), 255);
-
-    // Connecting again finds the firmware current and uploads nothing.
-    c.Disconnect();
-    c.Connect();
-    EXPECT_TRUE(c.linkReady() && c.firmware() == TCom::Firmware::Current);
-    EXPECT_EQ(sim.firmwareLinesReceived(), 63);
-}
-
-TEST_F(SimLink, SerialModelSkipsTheFirmware) {
-    sim.setModel(SimBox::Model::Serial);
-    TCom& c = makeSim();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady());
-    EXPECT_EQ(c.IdLine1, "STRAVINEX QX200");
-    EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
-    EXPECT_FALSE(sim.traceLines().join('|').contains("QXATQ"));
-}
-
-TEST_F(SimLink, UsbModelConnectsWithItsPacketsAndDisconnects) {
-    sim.setModel(SimBox::Model::Usb);
-    options.portIndex = 1, options.loadAtCon = true;
-    TCom& c = makeSim();
-    c.Connect();
-    ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
-    QStringList packets;
-    for (const auto& e : sim.trace()) packets << e.received.toHex();
-    EXPECT_TRUE(c.PipeOut == SimUsbBackend::kPipeOut && c.PipeIn == SimUsbBackend::kPipeIn);
-    EXPECT_EQ(view.pane, sim.usbName());
-    EXPECT_EQ(packets, (QStringList{"0202e020", "0100", "0100"}));
-    QString snr = "SNR: ";  // two upper-case digits and a blank per byte
-    for (char ch : sim.usbSerialNumber())
-        snr += QString("%1 ").arg(uchar(ch), 2, 16, QChar('0')).toUpper();
-    EXPECT_EQ(view.debug, QStringList{snr});
-    EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
-    c.Disconnect();
-    EXPECT_FALSE(simUsbBackend.isOpen());
-    EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
-}
-
-// The connect sends 01 00 twice and reads one answer. A box that queues its answers must not
-// leave the next one stale: after the connect the card-state poll (05) reads this poll's
-// answer with either kind of box. The empty slot answers 06, the stale 01 00 answer 00.
-TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
-    sim.setModel(SimBox::Model::Usb);
+// The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
+// answers must not leave the next one stale: after the connect the card-state poll (05) reads
+// this poll's answer with either kind of box. The empty slot answers 06.
+TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
     sim.removeCard();
     options.portIndex = 1;
+    QTemporaryDir dir;
     for (bool queued : {false, true}) {
         SCOPED_TRACE(queued ? "queued" : "one buffer");
         simUsbBackend.setQueuedReplies(queued);
-        view.debug.clear();
+        view.debug.clear(), view.updates.clear();
         TCom& c = makeSim();
+        ASSERT_TRUE(recorder.start(dir.filePath("usb.txt"), {"kelvano", 26, {}}));
         c.Connect();
-        ASSERT_TRUE(c.linkReady());
-        EXPECT_EQ(simUsbBackend.pendingReplies(), 0);
-        EXPECT_EQ(view.debug.size(), queued ? 2 : 1);
+        ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
+        EXPECT_EQ(view.pane, "STRAVINEX QXUSB");
+        const QString sn = "51 58 55 53 42 20 53 49 4D 2D 30 30 30 30 30 33 " +
+                           QString("00 ").repeated(15) + "00";  // "QXUSB SIM-000003"
+        EXPECT_EQ(view.debug.value(0), "SNR: " + sn + ' ');
         EXPECT_EQ(view.debug.value(1),
                   queued ? "USB: 1 pending answer(s) dropped after the connect" : "");
-        for (const QByteArray& poll :
-             {QByteArray("\x05", 1), QByteArray("\x06\x03", 2), QByteArray("\x05", 1)}) {
+        EXPECT_FALSE(c.keepAliveTimer().isActive());  // no keep-alive over USB
+        for (const QByteArray& poll : {QByteArray("\x05", 1), QByteArray("\x06\x03", 2)}) {
             uint8_t answer[256] = {};
             ASSERT_TRUE(c.usb().BulkWrite(c.PipeOut, poll));
             const int n = c.usb().BulkRead(c.PipeIn, answer, 256);
@@ -108,7 +59,62 @@ TEST_F(SimLink, UsbAnswersStayInStepWhetherTheBoxQueuesThemOrNot) {
                       poll.size() == 1 ? QByteArray("\x06", 1) : QByteArray("\x06\x03", 2));
         }
         c.Disconnect();
+        EXPECT_FALSE(simUsbBackend.isOpen());
+        EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
+        recorder.stop();
+        // The transcript has every packet and reply, in the documented lines.
+        QFile f(dir.filePath("usb.txt"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        QStringList lines;
+        for (const QString& line : QString::fromLatin1(f.readAll()).split('\n'))
+            if (line.contains(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)")))
+                lines << line.section(' ', 1, -1, QString::SectionSkipEmpty);
+        const QString snText = "QXUSB SIM-000003" + QString(16, '.');
+        const QStringList drain = queued ? QStringList{"usb-in 2 256 1 00 | .", "usb-in 2 256 fail"}
+                                         : QStringList{"usb-in 2 256 fail"};
+        const QStringList expected =
+            QStringList{"usb-close",
+                        "usb-open 0 ok",
+                        "usb-out 1 ok 02 02 E0 20 | ...",
+                        "usb-in 2 32 32 " + sn + " | " + snText,
+                        "usb-out 1 ok 01 00 | ..",
+                        "usb-out 1 ok 01 00 | ..",
+                        "usb-in 2 32 1 00 | ."} +
+            drain +
+            QStringList{"usb-out 1 ok 05 | .", "usb-in 2 256 1 06 | .", "usb-out 1 ok 06 03 | ..",
+                        "usb-in 2 256 2 06 03 | ..", "usb-close"};
+        EXPECT_EQ(lines, expected);
     }
+}
+
+// The real port on a paced kelvano-boxsim: what it tells the DEBUG memo, how few reads a reply
+// costs, and a wait that starts when the command has crossed the line.
+TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
+    QProcess sim;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--baud", "1200"});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const QString tty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QtSerialPortImpl port;
+    port.open(tty, 1200);
+    // A pseudo-terminal has no such setting: noted, not an error.
+    EXPECT_EQ(port.openRemark(), "Serial port " + tty.mid(5) +
+                                     ": no low latency from the driver (" +
+                                     QString::fromLocal8Bit(std::strerror(ENOTTY)) + ")");
+
+    // At 1200 baud the 8 bytes of the command take 67 ms to cross, the first answer byte 8 ms
+    // more: a 40 ms wait that started at the write would be over before it came.
+    port.write("QXAT!V#\r");
+    EXPECT_EQ(port.readByte(40), 'S');
+    // A byte comes every 8 ms, one read each; what has piled up meanwhile comes in one read.
+    RealClock().sleepMs(150);  // about 18 bytes arrive meanwhile
+    const qint64 callsBefore = port.readCalls();
+    QByteArray rest;
+    for (int b; (b = port.readByte(150)) >= 0 && b != '>';) rest += char(b);
+    EXPECT_TRUE(rest.startsWith("TRAVINEX QXBASE\rKELVANO BOX SIMULATOR\rSIM-000001"))
+        << rest.constData();
+    EXPECT_LT(port.readCalls() - callsBefore, qint64(rest.size()) - 10);
+    port.close();
+    sim.terminate(), sim.waitForFinished(3000);
 }
 
 TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
