@@ -35,12 +35,10 @@ TEST_F(SimUsb, OpensWhereItIsAttachedAndNamesItself) {
     usb.setPresentDevice(2);
     EXPECT_FALSE(usb.openDevice(1));
     ASSERT_TRUE(usb.openDevice(2));
-    QByteArray length, descriptor;
-    ASSERT_TRUE(usb.stringDescriptor(2, 1, length) && length.size() == 1);
-    ASSERT_TRUE(usb.stringDescriptor(2, uchar(length[0]), descriptor));
-    EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(descriptor.constData() + 2),
-                                 (descriptor.size() - 2) / 2),
-              "STRAVINEX QXUSB");
+    QByteArray descriptor;  // string descriptor 2: length, type 3, the name in UTF-16
+    ASSERT_TRUE(usb.stringDescriptor(2, 255, descriptor));
+    EXPECT_EQ(descriptor,
+              "\x20\x03" + QByteArray(reinterpret_cast<const char*>(u"STRAVINEX QXUSB"), 30));
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
