@@ -11,12 +11,6 @@
 
 namespace kelvano::test {
 
-struct Answer {
-    int code = -1;       // the first byte (length, 0 or 255); -1 = nothing came
-    QByteArray payload;  // the bytes after a length byte
-    bool complete = false;
-};
-
 // Reads bytes until `end` arrives (kept) or a gap of `gapMs`.
 inline QByteArray readUntil(SerialPort& port, char end, int gapMs = 150) {
     QByteArray out;
@@ -32,27 +26,17 @@ inline QByteArray prompt(SerialPort& port, const QByteArray& line) {
     return readUntil(port, '>');
 }
 
-inline Answer frame(SerialPort& port, const QByteArray& text, int firstWaitMs = 60) {
+// Sends frame "@" + `text` and words its answer: the reply text, "ok" (0), "no" (255), "none"
+// (nothing within `firstWaitMs`) or "short" (fewer bytes than the length byte promised).
+inline QByteArray ask(SerialPort& port, const QByteArray& text, int firstWaitMs = 60) {
     port.purge();
     port.write("@" + text);
-    Answer a;
-    a.code = port.readByte(firstWaitMs);
-    a.complete = a.code >= 0;
-    for (int i = 0; a.code > 0 && a.code < 255 && a.complete && i < a.code; ++i) {
-        const int b = port.readByte(30);
-        a.complete = b >= 0;
-        if (a.complete) a.payload += char(b);
-    }
-    return a;
-}
-
-// A frame's answer as text: the reply text, "ok" (0), "no" (255), "none" (nothing came) or
-// "short" (fewer bytes than the length byte promised).
-inline QByteArray ask(SerialPort& port, const QByteArray& text) {
-    const Answer a = frame(port, text);
-    if (a.code <= 0) return a.code == 0 ? "ok" : "none";
-    if (a.code == 255) return "no";
-    return a.complete ? a.payload : "short";
+    const int code = port.readByte(firstWaitMs);
+    if (code <= 0) return code == 0 ? "ok" : "none";
+    if (code == 255) return "no";
+    QByteArray payload;
+    for (int b = 0; payload.size() < code && (b = port.readByte(30)) >= 0;) payload += char(b);
+    return payload.size() == code ? payload : "short";
 }
 
 // Frames in turn, blank separated: "TEXT=ANSWER" (as ask() words it), or a bare "TEXT" that

@@ -106,7 +106,6 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
     EXPECT_EQ(port.readByte(60), 0);
     port.write("@R04@K");
     EXPECT_EQ(readUntil(port, '\0', 30).toHex(), "04334646460130");
-    EXPECT_EQ(box.trace().last().received, "@K");
 }
 
 TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
@@ -122,8 +121,8 @@ TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
 
     // The 16F876 has 8192 words; addresses wrap like the silicon's.
     connect(11);
-    frame(port, "M2");
-    for (int i = 0; i < 8192; ++i) frame(port, "I");
+    ask(port, "M2");
+    for (int i = 0; i < 8192; ++i) ask(port, "I");
     EXPECT_EQ(ask(port, "L000123"), "0123");
     EXPECT_EQ(box.card().flash[0], 0x0123);
 }
@@ -265,14 +264,14 @@ TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
 
     box.addFault(*SimFault::parse("late=100,on=K"));
     qint64 before = clock.nowMs();
-    EXPECT_EQ(frame(port, "K", 60).code, -1);  // 60 ms is not enough
+    EXPECT_EQ(ask(port, "K", 60), "none");  // 60 ms is not enough
     EXPECT_EQ(clock.nowMs() - before, 60);
     clock.advance(100);
     port.purge();  // the late answer has arrived by now and is discarded
     EXPECT_EQ(port.readByte(0), -1);
     box.addFault(*SimFault::parse("late=100,on=K"));
     before = clock.nowMs();
-    EXPECT_EQ(frame(port, "K", 150).code, 1);
+    EXPECT_EQ(ask(port, "K", 150), "0");
     EXPECT_EQ(clock.nowMs() - before, 100);
 
     box.addFault(*SimFault::parse("missalive"));
@@ -337,7 +336,7 @@ TEST_F(SimSerial, TraceListsEveryExchange) {
     connect(10);
     ask(port, "K");
     box.addFault(*SimFault::parse("noanswer,on=D"));
-    frame(port, "DABCD");
+    ask(port, "DABCD");
     EXPECT_EQ(box.traceLines(),
               (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
                            "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
