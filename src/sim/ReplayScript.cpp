@@ -75,6 +75,68 @@ bool fail(QString* error, int line, const QString& text) {
     return false;
 }
 
+// "# key: value" comment lines form the header; the first line of a key counts.
+void readComment(const QString& line, QMap<QString, QString>& header) {
+    const qsizetype colon = line.indexOf(QLatin1Char(':'));
+    if (colon <= 1) return;
+    const QString key = line.mid(1, colon - 1).trimmed();
+    if (!key.contains(QLatin1Char(' ')) && !header.contains(key))
+        header.insert(key, line.mid(colon + 1).trimmed());
+}
+
+// A tx or rx line: the program's write or the box's answer. `heldMs` is the time the program
+// waited in vain since the last tx or rx; it is spent here.
+bool readBytes(const QString& event, const QStringList& tokens, int lineNo, int& heldMs,
+               ReplayScript& script, QString* error) {
+    ReplayScript::Item item;
+    item.line = lineNo;
+    if (!parseHex(tokens.mid(2), item.bytes))
+        return fail(error, lineNo,
+                    QStringLiteral("%1 needs bytes as two hexadecimal digits each").arg(event));
+    if (event == QLatin1String("tx")) {
+        item.kind = ReplayScript::Item::Kind::Send;
+    } else {
+        item.kind = ReplayScript::Item::Kind::Answer;
+        // Bytes that came only after the program had waited in vain stay away as long.
+        if (heldMs > 0) item.delayMs = heldMs + heldMs / 4 + 5;
+    }
+    heldMs = 0;
+    script.items.append(item);
+    return true;
+}
+
+// One "<ms> <event> ..." line, as it stands in the file: the text behind " | " may end in
+// blanks of its own (a byte 20 shows as one), so the bar is looked for before any trimming.
+bool readEvent(const QString& line, int lineNo, int& heldMs, ReplayScript& script, QString* error) {
+    static const QSet<QString> portEvents{"open", "close", "purge", "rts", "error"};
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const qsizetype bar = line.indexOf(QLatin1String(" | "));
+    const QStringList tokens = (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
+    bool ok = false;
+    tokens.at(0).toLongLong(&ok);
+    if (!ok || tokens.size() < 2)
+        return fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
+    const QString& event = tokens.at(1);
+    if (event == QLatin1String("tx") || event == QLatin1String("rx"))
+        return readBytes(event, tokens, lineNo, heldMs, script, error);
+    if (event == QLatin1String("timeout")) {
+        const int ms = tokens.value(2).toInt(&ok);
+        if (!ok || ms < 0)
+            return fail(error, lineNo, QStringLiteral("timeout needs the milliseconds waited"));
+        heldMs += ms;
+    } else if (event.startsWith(QLatin1String("usb-"))) {
+        script.usb = true;
+        ReplayScript::UsbItem item;
+        if (!parseUsb(event, tokens.mid(2), item))
+            return fail(error, lineNo, QStringLiteral("malformed %1 line").arg(event));
+        item.line = lineNo;
+        script.usbItems.append(item);
+    } else if (!portEvents.contains(event)) {
+        return fail(error, lineNo, QStringLiteral("unknown event \"%1\"").arg(event));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<ReplayScript> ReplayScript::load(const QString& path, QString* error) {
@@ -87,8 +149,6 @@ std::optional<ReplayScript> ReplayScript::load(const QString& path, QString* err
 }
 
 std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString* error) {
-    static const QSet<QString> portEvents{"open", "close", "purge", "rts", "error"};
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
     ReplayScript script;
     const QList<QByteArray> lines = text.split('\n');
     int heldMs = 0;  // time the program waited in vain since the last tx or rx
@@ -102,64 +162,10 @@ std::optional<ReplayScript> ReplayScript::parse(const QByteArray& text, QString*
         }
         if (line.isEmpty()) continue;
         script.lines = lineNo;
-        if (line.startsWith(QLatin1Char('#'))) {
-            const qsizetype colon = line.indexOf(QLatin1Char(':'));
-            if (colon > 1) {
-                const QString key = line.mid(1, colon - 1).trimmed();
-                if (!key.contains(QLatin1Char(' ')) && !script.header.contains(key))
-                    script.header.insert(key, line.mid(colon + 1).trimmed());
-            }
-            continue;
-        }
-        // The text behind " | " may end in blanks of its own (a byte 20 shows as one): the
-        // bar is looked for before the line is trimmed.
-        const qsizetype bar = raw.indexOf(QLatin1String(" | "));
-        const QStringList tokens =
-            (bar < 0 ? raw : raw.left(bar)).split(blanks, Qt::SkipEmptyParts);
-        bool ok = false;
-        tokens.at(0).toLongLong(&ok);
-        if (!ok || tokens.size() < 2) {
-            fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
+        if (line.startsWith(QLatin1Char('#')))
+            readComment(line, script.header);
+        else if (!readEvent(raw, lineNo, heldMs, script, error))
             return std::nullopt;
-        }
-        const QString& event = tokens.at(1);
-        if (event == QLatin1String("tx") || event == QLatin1String("rx")) {
-            Item item;
-            item.line = lineNo;
-            if (!parseHex(tokens.mid(2), item.bytes)) {
-                fail(error, lineNo,
-                     QStringLiteral("%1 needs bytes as two hexadecimal digits each").arg(event));
-                return std::nullopt;
-            }
-            if (event == QLatin1String("tx")) {
-                item.kind = Item::Kind::Send;
-            } else {
-                item.kind = Item::Kind::Answer;
-                // Bytes that came only after the program had waited in vain stay away as long.
-                if (heldMs > 0) item.delayMs = heldMs + heldMs / 4 + 5;
-            }
-            heldMs = 0;
-            script.items.append(item);
-        } else if (event == QLatin1String("timeout")) {
-            const int ms = tokens.value(2).toInt(&ok);
-            if (!ok || ms < 0) {
-                fail(error, lineNo, QStringLiteral("timeout needs the milliseconds waited"));
-                return std::nullopt;
-            }
-            heldMs += ms;
-        } else if (event.startsWith(QLatin1String("usb-"))) {
-            script.usb = true;
-            UsbItem item;
-            if (!parseUsb(event, tokens.mid(2), item)) {
-                fail(error, lineNo, QStringLiteral("malformed %1 line").arg(event));
-                return std::nullopt;
-            }
-            item.line = lineNo;
-            script.usbItems.append(item);
-        } else if (!portEvents.contains(event)) {
-            fail(error, lineNo, QStringLiteral("unknown event \"%1\"").arg(event));
-            return std::nullopt;
-        }
     }
     return script;
 }

@@ -182,11 +182,12 @@ bool SimBox::loaderInstalled() const {
     const int words = (image.size() + 1) / 2;
     if (words > int(card_.flash.size())) return false;
     for (int w = 0; w < words; ++w) {
-        const uint16_t low = uchar(image.at(2 * w));
+        const qsizetype at = 2 * qsizetype(w);
+        const uint16_t low = uchar(image.at(at));
         uint16_t held = card_.flash[w];
         uint16_t expected = low;
-        if (2 * w + 1 < image.size())
-            expected |= uint16_t(uchar(image.at(2 * w + 1)) << 8);
+        if (at + 1 < image.size())
+            expected |= uint16_t(uchar(image.at(at + 1)) << 8);
         else
             held &= 0x00FF;  // an odd last byte has no partner: only its low byte counts
         if (card_.isPic()) expected &= 0x3FFF;

@@ -21,6 +21,30 @@ bool fail(QString* error, const QString& text) {
     return false;
 }
 
+// The bytes of one record line (count, address, type, data, checksum), or false with `error`
+// set when the line is no well-formed record.
+bool decodeRecord(const QByteArray& line, const QString& where, QByteArray& bytes, QString* error) {
+    if (line.at(0) != ':' || line.size() < 11 || line.size() % 2 == 0)
+        return fail(error, where + "not an Intel HEX record");
+    for (char c : line.mid(1))
+        if (!std::isxdigit(uchar(c))) return fail(error, where + "not hexadecimal");
+    bytes = QByteArray::fromHex(line.mid(1));
+    const int count = uchar(bytes.at(0));
+    if (bytes.size() != count + 5) return fail(error, where + "wrong record length");
+    uchar sum = 0;
+    for (char b : bytes) sum = uchar(sum + uchar(b));
+    if (sum != 0) return fail(error, where + "checksum error");
+    return true;
+}
+
+// Data bytes from image address `at` on; those beyond 64 KB are left out.
+void placeData(QByteArray& image, quint32 at, const QByteArray& data) {
+    for (int i = 0; i < data.size(); ++i) {
+        const quint32 to = at + quint32(i);
+        if (to < quint32(kImageSize)) image[int(to)] = data.at(i);
+    }
+}
+
 }  // namespace
 
 bool parseIntelHex(const QByteArray& text, QByteArray& image, QString* error) {
@@ -31,25 +55,15 @@ bool parseIntelHex(const QByteArray& text, QByteArray& image, QString* error) {
         const QByteArray line = lines.at(n).trimmed();
         if (line.isEmpty()) continue;
         const QString where = QString("line %1: ").arg(n + 1);
-        if (line.at(0) != ':' || line.size() < 11 || line.size() % 2 == 0)
-            return fail(error, where + "not an Intel HEX record");
-        for (char c : line.mid(1))
-            if (!std::isxdigit(uchar(c))) return fail(error, where + "not hexadecimal");
-        const QByteArray bytes = QByteArray::fromHex(line.mid(1));
+        QByteArray bytes;
+        if (!decodeRecord(line, where, bytes, error)) return false;
         const int count = uchar(bytes.at(0));
-        if (bytes.size() != count + 5) return fail(error, where + "wrong record length");
-        uchar sum = 0;
-        for (char b : bytes) sum = uchar(sum + uchar(b));
-        if (sum != 0) return fail(error, where + "checksum error");
         const quint32 address = quint32(uchar(bytes.at(1)) << 8 | uchar(bytes.at(2)));
         const int type = uchar(bytes.at(3));
         const QByteArray data = bytes.mid(4, count);
         switch (type) {
             case 0x00:
-                for (int i = 0; i < count; ++i) {
-                    const quint32 at = base + address + quint32(i);
-                    if (at < quint32(kImageSize)) image[int(at)] = data.at(i);
-                }
+                placeData(image, base + address, data);
                 break;
             case 0x01:
                 return true;

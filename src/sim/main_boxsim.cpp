@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "sim/PtyServer.h"
 #include "sim/ReplayRun.h"
@@ -62,12 +63,8 @@ int bad(const QString& text) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-
+// What the command line asks for.
+struct Options {
     SimBox::Model model = SimBox::Model::QxBase;
     int card = 10;
     bool noCard = false;
@@ -77,96 +74,139 @@ int main(int argc, char** argv) {
     QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
+};
 
+bool readModel(const QString& value, Options& options, QString& error) {
+    if (value == "qxbase")
+        options.model = SimBox::Model::QxBase;
+    else if (value == "serial")
+        options.model = SimBox::Model::Serial;
+    else
+        error = "unknown model " + value;
+    return error.isEmpty();
+}
+
+bool readCard(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    options.card = value.toInt(&ok);
+    if (!ok || !kelvano::SimCard::isKnownType(options.card)) error = "unknown card type " + value;
+    return error.isEmpty();
+}
+
+bool readLoad(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    const int eq = value.indexOf('=');
+    const int slot = value.left(eq).toInt(&ok);
+    if (eq < 0 || !ok) {
+        error = "--load wants SLOT=FILE";
+        return false;
+    }
+    options.loads.append({slot, value.mid(eq + 1)});
+    return true;
+}
+
+bool readBaud(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    options.baud = value.toInt(&ok);
+    if (!ok || options.baud <= 0) error = "bad line speed " + value;
+    return error.isEmpty();
+}
+
+bool readLatency(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    options.latency = value.toInt(&ok);
+    if (!ok || options.latency < 0 || options.latency > 1000) error = "bad latency " + value;
+    return error.isEmpty();
+}
+
+bool readFault(const QString& value, Options& options, QString& error) {
+    const std::optional<SimFault> fault = SimFault::parse(value, &error);
+    if (!fault) return false;
+    options.faults.append(*fault);
+    return true;
+}
+
+// One option that takes a value; false with `error` set when the value is bad.
+bool readValue(const QString& opt, const QString& value, Options& options, QString& error) {
+    if (opt == "--model") return readModel(value, options, error);
+    if (opt == "--card") return readCard(value, options, error);
+    if (opt == "--load") return readLoad(value, options, error);
+    if (opt == "--baud") return readBaud(value, options, error);
+    if (opt == "--latency") return readLatency(value, options, error);
+    if (opt == "--fault") return readFault(value, options, error);
+    if (opt == "--link") options.link = value;
+    if (opt == "--replay") options.replay = value;
+    if (opt == "--trace") options.trace = value;
+    return true;
+}
+
+// Reads the command line into `options`: nullopt to go on, or the exit status to end with.
+std::optional<int> readArguments(const QStringList& args, Options& options) {
+    static const QStringList withValue{"--model", "--card", "--load",    "--link",  "--trace",
+                                       "--fault", "--baud", "--latency", "--replay"};
     for (int i = 0; i < args.size(); ++i) {
-        const QString opt = args.at(i);
+        const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
             usage(stdout);
             return 0;
         }
         if (opt == "--no-card") {
-            noCard = true;
+            options.noCard = true;
             continue;
         }
         if (opt == "--feed") {
-            feed = true;
+            options.feed = true;
             continue;
         }
-        static const QStringList withValue{"--model", "--card", "--load",    "--link",  "--trace",
-                                           "--fault", "--baud", "--latency", "--replay"};
         if (!withValue.contains(opt)) return bad("unknown option " + opt);
         if (i + 1 >= args.size()) return bad(opt + " needs a value");
-        const QString value = args.at(++i);
-        bool ok = true;
-        if (opt == "--model") {
-            if (value == "qxbase")
-                model = SimBox::Model::QxBase;
-            else if (value == "serial")
-                model = SimBox::Model::Serial;
-            else
-                return bad("unknown model " + value);
-        } else if (opt == "--card") {
-            card = value.toInt(&ok);
-            if (!ok || !kelvano::SimCard::isKnownType(card))
-                return bad("unknown card type " + value);
-        } else if (opt == "--load") {
-            const int eq = value.indexOf('=');
-            const int slot = value.left(eq).toInt(&ok);
-            if (eq < 0 || !ok) return bad("--load wants SLOT=FILE");
-            loads.append({slot, value.mid(eq + 1)});
-        } else if (opt == "--link") {
-            link = value;
-        } else if (opt == "--replay") {
-            replay = value;
-        } else if (opt == "--trace") {
-            trace = value;
-        } else if (opt == "--baud") {
-            baud = value.toInt(&ok);
-            if (!ok || baud <= 0) return bad("bad line speed " + value);
-        } else if (opt == "--latency") {
-            latency = value.toInt(&ok);
-            if (!ok || latency < 0 || latency > 1000) return bad("bad latency " + value);
-        } else if (opt == "--fault") {
-            QString error;
-            const std::optional<SimFault> fault = SimFault::parse(value, &error);
-            if (!fault) return bad(error);
-            faults.append(*fault);
-        }
+        const QString& value = args.at(++i);
+        QString error;
+        if (!readValue(opt, value, options, error)) return bad(error);
     }
+    return std::nullopt;
+}
 
+void catchSignals() {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    if (!replay.isEmpty()) return kelvano::runReplay(replay, link, 1000, &g_stop);
+}
 
-    SimBox box(model, card);
-    for (const auto& [slot, file] : loads) {
+// The card's contents, slot, feeder, faults and trace file as the options want them: nullopt
+// to go on, or the exit status to end with.
+std::optional<int> setUpBox(SimBox& box, const Options& options) {
+    for (const auto& [slot, file] : options.loads) {
         QByteArray image;
         QString error;
         if (!kelvano::readImageFile(file, image, &error)) return bad(error);
         if (!kelvano::loadCardSlot(box.card(), slot, image))
-            return bad(QString("card type %1 has no slot %2").arg(card).arg(slot));
+            return bad(QString("card type %1 has no slot %2").arg(options.card).arg(slot));
     }
-    if (noCard) box.removeCard();
-    box.setCardFeeder(feed);
-    for (const SimFault& fault : faults) box.addFault(fault);
-    if (!trace.isEmpty()) {
-        QFile file(trace);
+    if (options.noCard) box.removeCard();
+    box.setCardFeeder(options.feed);
+    for (const SimFault& fault : options.faults) box.addFault(fault);
+    if (!options.trace.isEmpty()) {
+        QFile file(options.trace);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return bad("cannot write " + trace);
-        box.setTraceFile(trace);
+            return bad("cannot write " + options.trace);
+        box.setTraceFile(options.trace);
         box.setTraceKept(false);
     }
+    return std::nullopt;
+}
 
-    kelvano::SimLatency line(box, latency);
+// Serves the box on a pseudo-terminal until a signal stops it or the link is lost.
+int serve(SimBox& box, const Options& options) {
+    kelvano::SimLatency line(box, options.latency);
     PtyServer server(line);
-    server.setBaud(baud);
+    server.setBaud(options.baud);
     QString error;
     if (!server.open(&error)) return bad(error);
-    if (!link.isEmpty() && !server.makeLink(link, &error)) return bad(error);
+    if (!options.link.isEmpty() && !server.makeLink(options.link, &error)) return bad(error);
 
     std::printf("%s\n", server.slavePath().toLocal8Bit().constData());
     std::fflush(stdout);
@@ -176,4 +216,21 @@ int main(int argc, char** argv) {
         return 3;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+
+    Options options;
+    if (const std::optional<int> status = readArguments(args, options)) return *status;
+    catchSignals();
+    if (!options.replay.isEmpty())
+        return kelvano::runReplay(options.replay, options.link, 1000, &g_stop);
+
+    SimBox box(options.model, options.card);
+    if (const std::optional<int> status = setUpBox(box, options)) return *status;
+    return serve(box, options);
 }

@@ -2,27 +2,23 @@
 // Raw talk to the box over a SerialPort, written from the box contract alone: prompt lines
 // end at CR or '>', command frames are "@" + text, answers are a length byte and that many
 // bytes, or the single byte 0 or 255.
+#include <gtest/gtest.h>
+
 #include <QByteArray>
+#include <QList>
 
 #include "base/SerialPort.h"
 
 namespace kelvano::test {
 
-struct Answer {
-    int code = -1;       // the first byte (length, 0 or 255); -1 = nothing came
-    QByteArray payload;  // the bytes after a length byte
-    bool complete = false;
-};
-
 // Reads bytes until `end` arrives (kept) or a gap of `gapMs`.
 inline QByteArray readUntil(SerialPort& port, char end, int gapMs = 150) {
     QByteArray out;
-    for (;;) {
-        const int b = port.readByte(gapMs);
-        if (b < 0) return out;
+    for (int b = port.readByte(gapMs); b >= 0; b = port.readByte(gapMs)) {
         out += char(b);
-        if (char(b) == end) return out;
+        if (char(b) == end) break;
     }
+    return out;
 }
 
 inline QByteArray prompt(SerialPort& port, const QByteArray& line) {
@@ -30,26 +26,27 @@ inline QByteArray prompt(SerialPort& port, const QByteArray& line) {
     return readUntil(port, '>');
 }
 
-inline Answer frame(SerialPort& port, const QByteArray& text, int firstWaitMs = 60) {
+// Sends frame "@" + `text` and words its answer: the reply text, "ok" (0), "no" (255), "none"
+// (nothing within `firstWaitMs`) or "short" (fewer bytes than the length byte promised).
+inline QByteArray ask(SerialPort& port, const QByteArray& text, int firstWaitMs = 60) {
     port.purge();
     port.write("@" + text);
-    Answer a;
-    a.code = port.readByte(firstWaitMs);
-    a.complete = a.code >= 0;
-    for (int i = 0; a.code > 0 && a.code < 255 && a.complete && i < a.code; ++i) {
-        const int b = port.readByte(30);
-        a.complete = b >= 0;
-        if (a.complete) a.payload += char(b);
-    }
-    return a;
+    const int code = port.readByte(firstWaitMs);
+    if (code <= 0) return code == 0 ? "ok" : "none";
+    if (code == 255) return "no";
+    QByteArray payload;
+    for (int b = 0; payload.size() < code && (b = port.readByte(30)) >= 0;) payload += char(b);
+    return payload.size() == code ? payload : "short";
 }
 
-// The payload of a frame that must answer with text; "<code N>" otherwise.
-inline QByteArray ask(SerialPort& port, const QByteArray& text) {
-    const Answer a = frame(port, text);
-    if (a.code <= 0 || a.code == 255 || !a.complete)
-        return "<code " + QByteArray::number(a.code) + ">";
-    return a.payload;
+// Frames in turn, blank separated: "TEXT=ANSWER" (as ask() words it), or a bare "TEXT" that
+// must be answered "ok".
+inline void expectSession(SerialPort& port, const char* steps) {
+    for (const QByteArray& step : QByteArray(steps).simplified().split(' ')) {
+        const qsizetype eq = step.indexOf('=');
+        const QByteArray want = eq < 0 ? QByteArray("ok") : step.mid(eq + 1);
+        EXPECT_EQ(ask(port, step.left(eq < 0 ? step.size() : eq)), want) << step.constData();
+    }
 }
 
 inline QByteArray hex4(int v) { return QByteArray::number(v, 16).toUpper().rightJustified(4, '0'); }

@@ -1,9 +1,6 @@
 // The box's own reading of the image store, of image files for preloading, and of fault texts.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include "sim/SimBox.h"
 #include "sim/SimFault.h"
 #include "sim/SimImageFile.h"
@@ -63,47 +60,38 @@ TEST(SimStore, LoadersComeOutOfTheStoreUnscrambled) {
 TEST(SimImage, HexAndBinaryFilesFillTheCardAsTheSlotsLayThemOut) {
     QByteArray image;
     QString error;
-    const QByteArray hex =
-        ":0400000001300228A1\n"
-        ":020000040000FA\n"
-        ":084000000100020003000400AE\n"
-        ":02400E00F13F80\n"
-        ":044200005500440021\n"
-        ":00000001FF\n";
-    ASSERT_TRUE(parseIntelHex(hex, image, &error)) << error.toStdString();
+    ASSERT_TRUE(readImageFile(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex", image, &error));
     SimCard pic(10);
     ASSERT_TRUE(loadCardSlot(pic, 1, image));
-    // Program words, ID locations and configuration word at 0x2000+, data bytes at 0x2100+.
-    EXPECT_EQ(QList<int>({pic.flash[0], pic.flash[1], pic.flash[2], pic.picId[3], pic.picConfig}),
-              QList<int>({0x3001, 0x2802, 0x3FFF, 0x0004, 0x3FF1}));
-    EXPECT_EQ(QList<int>({pic.data[0], pic.data[1], pic.data[2]}), QList<int>({0x55, 0x44, 0xFF}));
+    // Program words; ID locations at 0x4000, configuration word at 0x400E, data at 0x4200 + 2e.
+    EXPECT_EQ(QList<int>({pic.flash[0], pic.flash[3], pic.flash[0x100], pic.picId[3], pic.picConfig,
+                          pic.data[0], pic.data[8], pic.data[9]}),
+              QList<int>({0x3041, 0x2800, 0x347F, 4, 0x3FF1, 0x4B, 0xA5, 0xFF}));
     EXPECT_FALSE(loadCardSlot(pic, 3, image));
 
-    EXPECT_FALSE(parseIntelHex(":0400000001300228A2\n", image, &error));
-    EXPECT_TRUE(error.contains("line 1")) << error.toStdString();
-    EXPECT_FALSE(parseIntelHex("\n:04000000013G0228A1\n", image, &error));
-    EXPECT_TRUE(error.contains("line 2")) << error.toStdString();
-
-    // AVR slot 1: flash words, then the data EEPROM bytes behind the flash that are not 0xFF.
-    QTemporaryDir dir;
-    QByteArray bin(2 * 1024 + 4, '\xFF');
-    bin[0] = char(0x0C);
-    bin[1] = char(0x94);
-    bin[2 * 1024 + 2] = char(0x77);
-    QFile file(dir.filePath("avr.bin"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bin);
-    file.close();
-    ASSERT_TRUE(readImageFile(file.fileName(), image, &error));
-    SimCard avr(22);
-    avr.data[0] = 0x11;
+    // AVR slot 1: flash words, then the EEPROM bytes behind the flash that are not 0xFF.
+    ASSERT_TRUE(
+        readImageFile(KELVANO_TEST_DATA "/avr8515_flash_with_eeprom_behind.hex", image, &error));
+    SimCard avr(20);
+    avr.data[4] = 0x11;
     ASSERT_TRUE(loadCardSlot(avr, 1, image));
-    EXPECT_EQ(avr.flash[0], 0x940C);
-    EXPECT_EQ(avr.data[0], 0x11);
-    EXPECT_EQ(avr.data[2], 0x77);
-    ASSERT_TRUE(loadCardSlot(avr, 3, image));
-    EXPECT_EQ(avr.eeprom[1], 0x94);
-    EXPECT_FALSE(readImageFile(dir.filePath("missing.hex"), image, &error));
+    EXPECT_EQ(
+        QList<int>({avr.flash[0], avr.flash[0xFFF], avr.data[3], avr.data[4], avr.data[0x1FF]}),
+        QList<int>({0xE401, 0xC000, 0x56, 0x11, 0x34}));
+    // A binary file from byte 0; slots 2 and 3 take it byte for byte.
+    ASSERT_TRUE(readImageFile(KELVANO_TEST_DATA "/avr8515_flash.bin", image, &error));
+    ASSERT_TRUE(loadCardSlot(avr, 2, image) && loadCardSlot(avr, 3, image));
+    EXPECT_TRUE(avr.data[1] == 0xE4 && avr.eeprom[2] == 0x08 && avr.eeprom[0x1FFF] == 0xC0);
+
+    for (const auto& [text, message] :
+         {std::pair{":0400000001300228A2\n", "line 1: checksum error"},
+          {"\n:04000000013G0228A1\n", "line 2: not hexadecimal"},
+          {":0500000001300228A1\n", "line 1: wrong record length"},
+          {"0400000001300228A1\n", "line 1: not an Intel HEX record"}}) {
+        EXPECT_FALSE(parseIntelHex(text, image, &error));
+        EXPECT_EQ(error, message);
+    }
+    EXPECT_FALSE(readImageFile(KELVANO_TEST_DATA "/missing.hex", image, &error));
 }
 
 TEST(SimFaultText, ParsesTheOptionSyntax) {

@@ -1,4 +1,4 @@
-// The USB face of the simulated box: driver requests and the bulk packets.
+// The USB face of the simulated box: where it is attached, its name and the bulk packets.
 #include <gtest/gtest.h>
 
 #include "sim/SimBox.h"
@@ -7,44 +7,38 @@
 namespace kelvano {
 namespace {
 
+QByteArray usb32() { return QByteArray("QXUSB SIM-000003").leftJustified(32, '\0'); }
+
 class SimUsb : public ::testing::Test {
 protected:
-    // The pipe index of an endpoint, found in the pipe table as a driver user would.
-    int pipeOf(uint8_t endpoint) {
-        QByteArray info;
-        if (!usb.pipeInfo(info) || info.size() != 336) return -2;
-        const int count = uchar(info[12]);
-        for (int i = 0; i < count; ++i)
-            if (uchar(info[16 + 20 * i + 2]) == endpoint) return i;
-        return -1;
-    }
-    // One packet out, one reply in; empty when no reply came.
+    // One packet out on pipe 1 (endpoint 0x02), the reply in from pipe 2 (0x82); "" for none.
     QByteArray packet(const QByteArray& hex) {
-        EXPECT_TRUE(usb.bulkWrite(out, QByteArray::fromHex(hex)));
+        EXPECT_TRUE(usb.bulkWrite(1, QByteArray::fromHex(hex)));
         uint8_t buffer[256];
-        const int n = usb.bulkRead(in, buffer, 256);
+        const int n = usb.bulkRead(2, buffer, 256);
         return n < 0 ? QByteArray() : QByteArray(reinterpret_cast<char*>(buffer), n);
+    }
+
+    // Packets in turn, blank separated, each "PACKET=REPLY" in hex.
+    void expectPackets(const char* steps) {
+        for (const QByteArray& step : QByteArray(steps).split(' ')) {
+            const QList<QByteArray> sentReply = step.split('=');
+            EXPECT_EQ(packet(sentReply[0]).toHex().toUpper(), sentReply[1]) << step.constData();
+        }
     }
 
     SimBox box{SimBox::Model::Usb, 22};
     SimUsbBackend usb{box};
-    int in = -1;
-    int out = -1;
 };
 
-TEST_F(SimUsb, DeviceOpensWhereItIsAttachedAndDescribesItself) {
+TEST_F(SimUsb, OpensWhereItIsAttachedAndNamesItself) {
     usb.setPresentDevice(2);
     EXPECT_FALSE(usb.openDevice(1));
     ASSERT_TRUE(usb.openDevice(2));
-    EXPECT_EQ(pipeOf(0x82), 2);
-    EXPECT_EQ(pipeOf(0x02), 1);
-    EXPECT_EQ(pipeOf(0x04), -1);
-    QByteArray length, descriptor;
-    ASSERT_TRUE(usb.stringDescriptor(2, 1, length) && length.size() == 1);
-    ASSERT_TRUE(usb.stringDescriptor(2, uchar(length[0]), descriptor));
-    EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(descriptor.constData() + 2),
-                                 (descriptor.size() - 2) / 2),
-              "STRAVINEX QXUSB");
+    QByteArray descriptor;  // string descriptor 2: length, type 3, the name in UTF-16
+    ASSERT_TRUE(usb.stringDescriptor(2, 255, descriptor));
+    EXPECT_EQ(descriptor,
+              "\x20\x03" + QByteArray(reinterpret_cast<const char*>(u"STRAVINEX QXUSB"), 30));
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
@@ -53,59 +47,57 @@ TEST_F(SimUsb, DeviceOpensWhereItIsAttachedAndDescribesItself) {
 
 TEST_F(SimUsb, PacketsIdentifyPollAndProgramAnAvr) {
     ASSERT_TRUE(usb.openDevice(0));
-    in = pipeOf(0x82);
-    out = pipeOf(0x02);
-    const QByteArray serial = packet("0202E020");
-    EXPECT_TRUE(serial.size() == 32 && serial.startsWith("QXUSB"));
-    EXPECT_EQ(packet("05").toHex(), "00");
+    EXPECT_EQ(packet("0202E020"), usb32());
+    expectPackets("05=00");
     box.removeCard();
-    EXPECT_EQ(packet("05").toHex(), "06");
+    expectPackets("05=06");
     box.insertCard(22);
     // AVR programming mode; r0 echoes the address high byte; "0603" is a chip erase.
-    for (const auto& [sent, reply] : {std::pair{"0102", "00"},
-                                      {"04AC530000", "5300"},
-                                      {"0430000100", "0091"},
-                                      {"0440001034", "0010"},
-                                      {"0603", "0603"},
-                                      {"0420001000", "0034"},
-                                      {"04C0000501", "0005"},
-                                      {"04A0000500", "0001"},
-                                      {"04AC800000", "8000"},
-                                      {"0100", "00"},
-                                      {"04AC530000", "ff"},
-                                      {"77", "ff"}})
-        EXPECT_EQ(packet(sent).toHex(), reply) << sent;
+    expectPackets(
+        "0102=00 04AC530000=5300 0430000100=0091 0440001034=0010 0603=0603 "
+        "0420001000=0034 04C0000501=0005 04A0000500=0001 04AC800000=8000 0100=00 "
+        "04AC530000=FF 77=FF");
     EXPECT_EQ(box.card().flash[0x10], 0xFFFF);  // erased
     EXPECT_EQ(box.card().data[5], 0xFF);
 
     // A reply larger than the reader's buffer is cut to it.
-    ASSERT_TRUE(usb.bulkWrite(out, QByteArray::fromHex("0202E020")));
+    ASSERT_TRUE(usb.bulkWrite(1, QByteArray::fromHex("0202E020")));
     uint8_t small[8];
-    EXPECT_EQ(usb.bulkRead(in, small, 8), 8);
-    EXPECT_EQ(usb.bulkRead(in, small, 8), -1);   // nothing more waiting
-    EXPECT_EQ(usb.bulkRead(out, small, 8), -1);  // not the in pipe
+    EXPECT_EQ(usb.bulkRead(2, small, 8), 8);
+    EXPECT_EQ(usb.bulkRead(2, small, 8), -1);  // nothing more waiting
+    EXPECT_EQ(usb.bulkRead(1, small, 8), -1);  // not the in pipe
 }
 
 TEST_F(SimUsb, FaultsHitPacketTypes) {
     ASSERT_TRUE(usb.openDevice(0));
-    in = pipeOf(0x82);
-    out = pipeOf(0x02);
-    box.addFault(*SimFault::parse("noanswer,on=05"));
-    EXPECT_EQ(packet("05"), "");
-    EXPECT_EQ(packet("05").size(), 1);
-
-    box.addFault(*SimFault::parse("short,on=02"));
-    EXPECT_EQ(packet("0202E020").size(), 16);
-    box.addFault(*SimFault::parse("garble,on=05"));
-    EXPECT_EQ(packet("05"), QByteArray(1, '\x5A'));
+    // Each hits the next matching packet once; the one after it is answered as always.
+    const struct {
+        const char* fault;
+        const char* sent;
+        QByteArray reply, plain;
+    } cases[] = {
+        {"noanswer,on=05", "05", "", QByteArray(1, '\0')},
+        {"short,on=02", "0202E020", "QXUSB SIM-000003", usb32()},  // 16 of the 32 bytes
+        {"garble,on=05", "05", "\x5A", QByteArray(1, '\0')},
+        {"wrong,on=06", "0677", "\x06\x76", "\x06\x77"},  // r1's lowest bit
+        {"reply=0633,on=06", "0677", "\x06\x33", "\x06\x77"},
+    };
+    for (const auto& c : cases) {
+        box.addFault(*SimFault::parse(c.fault));
+        EXPECT_EQ(packet(c.sent), c.reply) << c.fault;
+        EXPECT_EQ(packet(c.sent), c.plain) << c.fault;
+    }
+    box.addFault(*SimFault::parse("refuse,on=0102"));
+    EXPECT_EQ(packet("0102"), "\xFF");
+    EXPECT_EQ(box.mode(), 0);  // not taken to AVR programming mode
 
     box.addFault(*SimFault::parse("lostlink,on=06"));
-    EXPECT_FALSE(usb.bulkWrite(out, QByteArray::fromHex("0603")));
-    EXPECT_FALSE(usb.bulkWrite(out, QByteArray::fromHex("05")));
+    EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("0603")));
+    const int exchanges = int(box.trace().size());
+    EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     uint8_t buffer[4];
-    EXPECT_EQ(usb.bulkRead(in, buffer, 4), -1);
-    ASSERT_EQ(box.trace().size(), 5);  // nothing reaches a box whose link is gone
-    EXPECT_EQ(box.trace().last().channel, SimBox::TraceEntry::Channel::Usb);
+    EXPECT_EQ(usb.bulkRead(2, buffer, 4), -1);
+    EXPECT_EQ(box.trace().size(), exchanges);  // nothing reaches a box whose link is gone
     EXPECT_EQ(box.trace().last().note, "lostlink");
 }
 
