@@ -203,23 +203,3 @@ TEST(EnableBoxes, CouplingRuleOnlyForLoaderCards) {
     EXPECT_FALSE(direct.prog);
     EXPECT_TRUE(direct.progEnabled);
 }
-
-TEST(SlotFiles, RecentListOrder) {
-    SlotFiles s;
-    const auto list = [&] {
-        const auto& r = s.RecentFiles[1];
-        return QStringList{r[1], r[2], r[3], r[4], r[5]};
-    };
-    for (const char* f : {"a", "b", "c", "d", "e", "f"}) s.addRecent(1, f);
-    EXPECT_EQ(list(), QStringList({"f", "e", "d", "c", "b"}));  // "a" dropped
-    s.addRecent(1, "d");                                        // already entry 3
-    s.addRecent(1, "d");
-    EXPECT_EQ(list(), QStringList({"d", "f", "e", "c", "b"}));
-    s.moveRecentToTop(1, 3);  // "e"
-    EXPECT_EQ(list(), QStringList({"e", "d", "f", "c", "b"}));
-    s.RecentFiles[2][2] = "/x/y.hex";
-    const auto popup = s.recentPopup(2);
-    ASSERT_EQ(popup.size(), 1);
-    EXPECT_EQ(popup[0].first, 2);
-    EXPECT_EQ(popup[0].second, "&2 /x/y.hex");
-}
