@@ -40,7 +40,7 @@ TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
     // clang-format on
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const TBufArray expected = filled(c.length, c.mask)  // blank memory;
+        const TBufArray expected = filled(c.length, c.mask);  // blank memory
         TBufArray found = expected;
         for (const auto& [a, v] : c.changes) found[a] = v;
         const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, c.mask);
