@@ -64,6 +64,13 @@ struct Bench {
     TFileIo io{host, devices, fuses, &view};
 };
 
+// The values at `addresses`, in hex, one blank between them: several cells in one check.
+inline QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
+    QStringList out;
+    for (int a : addresses) out << QString::number(b[a], 16).toUpper();
+    return out.join(' ');
+}
+
 inline QString testData(const char* name) {
     return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
 }
