@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+#include <cerrno>
 #include <random>
 
 #include "Recorders.h"
@@ -13,11 +15,6 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_TRUE(b.io.OpenFile(b.write("UPPER.HEX", hex), 2));
     EXPECT_TRUE(b.io.OpenFile(b.write("x.ee", hex), 2));  // a fragment of ".eep"
     EXPECT_EQ(b.devices.EepBuf[0], 0x41);
-    EXPECT_FALSE(b.io.OpenFile(b.write("x.hx8", hex), 2));
-    EXPECT_FALSE(b.io.OpenFile(b.write("noext", hex), 2));
-    EXPECT_EQ(b.host.errors, QStringList({"File type error!", "File type error!"}));
-
-    b.host.errors.clear();
     EXPECT_TRUE(b.io.SaveFile(b.path("a.eep"), 2, 2));
     EXPECT_TRUE(b.io.SaveFile(b.path("a.h8"), 2, 2));
     EXPECT_TRUE(b.read("a.h8").startsWith(":10000000") && b.read("a.h8") == b.read("a.eep"));
@@ -29,6 +26,58 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
                                           "Can't save file of this type: "}));
     EXPECT_FALSE(QFile::exists(b.path("a.obj")) || QFile::exists(b.path("a.crd")) ||
                  QFile::exists(b.path("plain")));
+}
+
+// Every refusal of the readers: the message the user sees ("%F" is "File: <path>\r\r"),
+// and no buffer changed.
+TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
+    Bench b(20);
+    ASSERT_TRUE(b.io.OpenFile(b.write("good.crd", "C1 FF 00 00 02 11 22\n"), 3));
+    ASSERT_TRUE(b.io.OpenFile(testData("avr8515_flash_eeprom.hex"), 1));
+    const QList<TBufArray> before{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf};
+    const QString noData = "I/O-Error #" + QString::number(ENODATA) + "\rNo data available";
+    const QByteArray crd252 = crdLine("C1 FF 00 00 00", 252, 0);
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QString message;
+    };
+    const std::vector<Case> cases = {
+        {"x.hx8", "", "File type error!"},
+        {"noext", "", "File type error!"},
+        {"a.crd", "C1 FF 00 30 02 33 44\n\nC1 FF 00 40 02 55  66\n",
+         "%FError in CRD-file, Line #3\rC1 FF 00 40 02 55  66\r(Illegal character)"},
+        {"b.crd", "C1 FF 00 30 02 3G\n",
+         "%FError in CRD-file, Line #1\rC1 FF 00 30 02 3G\r(Illegal character)"},
+        {"c.crd", "/ only a comment\r\n\r\n", "%FNo data in CRD-file (2 lines read)"},
+        {"d.crd", "", "%FNo data in CRD-file (0 lines read)"},
+        {"e.crd", crd252, "%FError in CRD-file, Line #1\r" + crd252 + "\r(Line too long)"},
+        {"f.crd", "C1 FF FF F0 11 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n",
+         "%FError in CRD-file, Line #1\rC1 FF FF F0 11 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D "
+         "0E 0F 10\r(Address out of range)"},
+        {"g.crd", crdLine("01 02 FF 00 00 13 00 40", 16, 0), "Unknown CRD-Format!"},  // NB 13
+        {"a.obj", objHeader(10 + 9, 10, 9) + objRecord(0x8000, 0x1234),
+         "%FError in AVR object file\r(Address out of range)"},
+        {"b.obj", objHeader(10 + 9, 10, 0),  // would never advance
+         "%FError in AVR object file\r(Wrong record length)"},
+        {"c.obj", objHeader(10 + 11, 10, 11) + objRecord(0, 0, 11),
+         "%FError in AVR object file\r(Wrong record length)"},
+        {"d.obj", objHeader(10 + 18, 10, 9) + objRecord(0, 0), noData},  // a second record?
+        {"e.obj", objHeader(0, 0, 9).left(7), noData},                   // header cut short
+        {"f.obj", objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), noData},  // first record past the end
+        {"missing.bin", {}, "I/O-Error #2\rNo such file or directory"},
+    };
+    for (const Case& c : cases) {
+        const QString suffix = QFileInfo(c.name).suffix();
+        const QString file = c.bytes.isNull() ? b.path(c.name) : b.write(c.name, c.bytes);
+        b.host.errors.clear();
+        EXPECT_FALSE(b.io.OpenFile(file, suffix == "crd" ? 3 : suffix == "obj" ? 1 : 2)) << c.name;
+        EXPECT_EQ(b.host.errors.join('|'),
+                  QString(c.message).replace("%F", "File: " + file + "\r\r"))
+            << c.name;
+    }
+    EXPECT_TRUE((QList<TBufArray>{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf}) ==
+                before);
 }
 
 TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
