@@ -158,38 +158,30 @@ TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
 
 TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
     QFile text(file("notes.txt"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("these are my notes, not a database\n");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("my notes, not a database\n") > 0);
     text.close();
-    QString error;
+    QString error, ignored;
     EXPECT_FALSE(ProductionLog::open(file("notes.txt"), error));
-    EXPECT_TRUE(error.startsWith(file("notes.txt") + QStringLiteral(" is not a KELVANO log")))
+    EXPECT_TRUE(error.startsWith(file("notes.txt") + " is not a KELVANO log"))
         << error.toStdString();
+    ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
     {
-        QSqlDatabase other =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
         other.setDatabaseName(file("other.db"));
         ASSERT_TRUE(other.open());
-        QSqlQuery(other).exec(QStringLiteral("CREATE TABLE addresses (name TEXT)"));
-        error.clear();
+        QSqlQuery(other).exec("CREATE TABLE addresses (name TEXT)");
         EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
-        EXPECT_EQ(error, file("other.db") +
-                             QStringLiteral(" is not a KELVANO log (it holds other tables)."));
+        EXPECT_EQ(error, file("other.db") + " is not a KELVANO log (it holds other tables).");
         // Another program holds the log's write lock.
-        QString ignored;
-        ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
         other.close();
         other.setDatabaseName(file("held.db"));
-        ASSERT_TRUE(other.open());
-        ASSERT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        error.clear();
+        ASSERT_TRUE(other.open() && QSqlQuery(other).exec("BEGIN EXCLUSIVE"));
         EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
-        EXPECT_EQ(error,
-                  QStringLiteral("The log %1 is locked by another program.").arg(file("held.db")));
-        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+        EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
+        QSqlQuery(other).exec("ROLLBACK");
         other.close();
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QSqlDatabase::removeDatabase("other");
 }
 
 TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {

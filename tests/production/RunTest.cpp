@@ -15,6 +15,7 @@
 #include "Printers.h"
 #include "link/ImageStore.h"
 #include "link/uCom.h"
+#include "production/Job.h"
 #include "production/ProductionLog.h"
 #include "production/ProductionRun.h"
 #include "sim/SimBox.h"
@@ -65,29 +66,21 @@ struct SimBoxes {
     }
 };
 
+// A PIC16F84 job: one flash word, and serials 1089712 (10A0B0) on in steps of 16, three bytes
+// big-endian at 0x20 of the external EEPROM.
 Job eepromSerialJob(const QString& dir) {
+    QFile flash(dir + QStringLiteral("/flash.hex")), ini(dir + QStringLiteral("/job.ini"));
+    flash.open(QIODevice::WriteOnly);
+    flash.write(":020000000528D1\n:00000001FF\n");  // word 0: 2805
+    flash.close();
+    ini.open(QIODevice::WriteOnly);
+    ini.write(
+        "[Job]\nName=run\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\nMemory=eeprom\n"
+        "Address=0x20\nSize=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n");
+    ini.close();
     Job job;
-    job.path = dir + QStringLiteral("/job.ini");
-    job.name = QStringLiteral("run");
-    job.card = 10;
-    job.hash = QStringLiteral("cafe");
-    job.verify = true;
-    TDevices d;
-    d.DeviceId = 10;
-    d.ApplyBuffers(nullptr, false);
-    job.progBuf = d.ProgBuf;
-    job.progBuf[0] = 0x2805;
-    job.dataBuf = d.DataBuf;
-    job.eepBuf = d.EepBuf;
-    job.idBuf = d.IdBuf;
-    SerialSpec s;
-    s.memory = SerialSpec::Memory::Eeprom;
-    s.address = 0x20;
-    s.size = 3;
-    s.form = SerialSpec::Form::BinaryBE;
-    s.start = 0x10A0B0;
-    s.step = 0x10;
-    job.serial = s;
+    QString error;
+    EXPECT_TRUE(readJob(ini.fileName(), job, error)) << error.toStdString();
     return job;
 }
 
