@@ -68,20 +68,30 @@ struct SimBoxes {
 
 // A PIC16F84 job: one flash word, and serials 1089712 (10A0B0) on in steps of 16, three bytes
 // big-endian at 0x20 of the external EEPROM.
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    return path;
+}
+
 Job eepromSerialJob(const QString& dir) {
-    QFile flash(dir + QStringLiteral("/flash.hex")), ini(dir + QStringLiteral("/job.ini"));
-    flash.open(QIODevice::WriteOnly);
-    flash.write(":020000000528D1\n:00000001FF\n");  // word 0: 2805
-    flash.close();
-    ini.open(QIODevice::WriteOnly);
-    ini.write(
-        "[Job]\nName=run\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\nMemory=eeprom\n"
-        "Address=0x20\nSize=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n");
-    ini.close();
+    writeFile(dir + "/flash.hex", ":020000000528D1\n:00000001FF\n");  // word 0: 2805
     Job job;
     QString error;
-    EXPECT_TRUE(readJob(ini.fileName(), job, error)) << error.toStdString();
+    EXPECT_TRUE(readJob(writeFile(dir + "/job.ini",
+                                  "[Job]\nName=run\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\n"
+                                  "Memory=eeprom\nAddress=0x20\nSize=3\nForm=be\nStart=0x10A0B0\n"
+                                  "Step=0x10\n"),
+                        job, error))
+        << error.toStdString();
     return job;
+}
+
+// Polls `done` every 20 ms for up to a minute.
+bool waitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000; ++i, QThread::msleep(20))
+        if (done()) return true;
+    return false;
 }
 
 QStringList column(const QString& file, const QString& sql) {
@@ -163,12 +173,10 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
 // taken (unconfirmed), and the next run goes on with the next one.
 TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     QTemporaryDir dir;
-    QFile ini(dir.filePath(QStringLiteral("job.ini")));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(
-        "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart="
-        "1000\n");
-    ini.close();
+    const QString ini =
+        writeFile(dir.filePath("job.ini"),
+                  "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\n"
+                  "Size=4\nForm=dec\nStart=1000\n");
     const QString log = dir.filePath(QStringLiteral("job.log.db"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
@@ -179,7 +187,7 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
     auto jobRun = [&](QProcess& p) {
         p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                {"job", "run", ini.fileName(), "--port", pty, "--count", "1"});
+                {"job", "run", ini, "--port", pty, "--count", "1"});
     };
 
     QProcess first;
@@ -192,14 +200,11 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
         QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"), false);
         db.setDatabaseName(log);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
-        bool pending = false;
-        for (int i = 0; i < 1500 && !pending; ++i) {
-            QThread::msleep(20);
-            pending = QFile::exists(log) &&
-                      column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") ==
-                          QStringList{"1"};
-        }
-        ASSERT_TRUE(pending) << "no card was taken";
+        ASSERT_TRUE(waitFor([&] {
+            return QFile::exists(log) &&
+                   column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") ==
+                       QStringList{"1"};
+        })) << "no card was taken";
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
@@ -208,13 +213,10 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
             << "the card was recorded before the lock";
         q.finish();
         // Programmed and closed: the box got its closing "D----".
-        bool closed = false;
-        for (int i = 0; i < 3000 && !closed; ++i) {
-            QThread::msleep(20);
+        ASSERT_TRUE(waitFor([&] {
             QFile t(trace);
-            closed = t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
-        }
-        ASSERT_TRUE(closed) << "the card was not programmed";
+            return t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
+        })) << "the card was not programmed";
         ::kill(pid_t(first.processId()), SIGKILL);
         ASSERT_TRUE(first.waitForFinished(10000));
         q.exec(QStringLiteral("ROLLBACK"));
