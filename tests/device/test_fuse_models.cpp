@@ -157,24 +157,9 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
               QStringList({"0000-1FFF", "1000-1FFF", "1F00-1FFF", "OFF"}));
 }
 
-TEST(FusePages, IdBoxesAndTheAvrFuseBox) {
-    for (char c : {'\b', 'a', 'F', '0'}) EXPECT_TRUE(eCfgKeyAccepted(QChar(c))) << c;
-    for (char c : {'g', ' ', 'x'}) EXPECT_FALSE(eCfgKeyAccepted(QChar(c))) << c;
-
-    TDevices d;
-    d.ApplyBuffers();
+// The ID boxes and the EEPROM coupling are worked through the window in tests/app.
+TEST(FusePages, AvrFuseBoxPerCardType) {
     FuseModel m;
-    eCfgExit(d, m, false, 2, "a");
-    EXPECT_EQ(d.IdBuf[2], 0x000A);
-    EXPECT_EQ(m.pic84.id[2], "A");
-    eCfgExit(d, m, false, 1, "");
-    EXPECT_EQ(d.IdBuf[1], 0x3FFF);
-    EXPECT_EQ(m.pic84.id[1], "F");
-    m.pic876.id[3] = "7";
-    eCfgExit(d, m, true, 3, "c");
-    EXPECT_EQ(d.IdBuf[3], 0x000C);
-    EXPECT_EQ(m.pic876.id[3], "C");
-
     for (const auto& [code, visible, caption] : {std::tuple{22, true, "FSTRT"},
                                                  {21, true, "FSTRT"},
                                                  {23, true, "RCEN"},
@@ -183,23 +168,4 @@ TEST(FusePages, IdBoxesAndTheAvrFuseBox) {
         EXPECT_EQ(m.avr.fuseVisible, visible) << code;
         EXPECT_EQ(m.avr.fuseCaption, visible ? caption : m.avr.fuseCaption) << code;
     }
-}
-
-TEST(EnableBoxes, CouplingRuleOnlyForLoaderCards) {
-    EnableBoxes b;
-    b.prog = b.data = false;
-    b.eep = true;
-    cbEepMemClick(20, b);
-    EXPECT_TRUE(b.prog && b.data && b.config);
-    EXPECT_FALSE(b.progEnabled || b.dataEnabled || b.configEnabled);
-    b.eep = false;
-    cbEepMemClick(20, b);
-    EXPECT_TRUE(b.progEnabled && b.dataEnabled && b.configEnabled);
-    EXPECT_TRUE(b.prog && b.data && b.config);
-
-    EnableBoxes direct;
-    direct.prog = false;
-    cbEepMemClick(10, direct);
-    EXPECT_FALSE(direct.prog);
-    EXPECT_TRUE(direct.progEnabled);
 }
