@@ -114,24 +114,22 @@ TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
     QString error;
     auto log = ProductionLog::open(file("give.db"), error);
     ASSERT_TRUE(log) << error.toStdString();
-    const Job job = serialJob(QStringLiteral("give"), 102);
+    const Job job = serialJob("give", 102), voiding = serialJob("give", 102, true);
     ASSERT_TRUE(log->beginRun(job, error));
-    ProductionLog::Card a, b, c;
-    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), a, error), ProductionLog::Take::Ok);
-    EXPECT_EQ(a.serialText, QStringLiteral("00100"));
-    ASSERT_TRUE(log->finishCard(job, a, ProductionLog::Result::Fail, QStringLiteral("VERIFYING"),
-                                QStringLiteral("Verify error at $0010"), error));
-    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), b, error), ProductionLog::Take::Ok);
-    EXPECT_EQ(b.serialText, QStringLiteral("00100"));  // given back, handed out again
-    const Job voiding = serialJob(QStringLiteral("give"), 102, true);
-    ASSERT_TRUE(log->finishCard(voiding, b, ProductionLog::Result::Aborted, {}, {}, error));
-    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), c, error), ProductionLog::Take::Ok);
-    EXPECT_EQ(c.serialText, QStringLiteral("00101"));
-    ASSERT_TRUE(log->finishCard(job, c, ProductionLog::Result::Pass, {}, {}, error));
-    ProductionLog::Card d, e;
-    ASSERT_EQ(log->takeCard(job, QStringLiteral("SIM"), d, error), ProductionLog::Take::Ok);
-    EXPECT_EQ(d.serialText, QStringLiteral("00102"));
-    ASSERT_TRUE(log->finishCard(job, d, ProductionLog::Result::Pass, {}, {}, error));
+    // Takes a card and records its result; the serial it was given.
+    const auto card = [&](const Job& j, ProductionLog::Result result, const QString& step = {},
+                          const QString& message = {}) {
+        ProductionLog::Card c;
+        EXPECT_EQ(log->takeCard(j, "SIM", c, error), ProductionLog::Take::Ok);
+        EXPECT_TRUE(log->finishCard(j, c, result, step, message, error)) << error.toStdString();
+        return c.serialText;
+    };
+    using R = ProductionLog::Result;
+    EXPECT_EQ(card(job, R::Fail, "VERIFYING", "Verify error at $0010"), "00100");
+    EXPECT_EQ(card(voiding, R::Aborted), "00100");  // given back, handed out again, then void
+    EXPECT_EQ(card(job, R::Pass), "00101");
+    EXPECT_EQ(card(job, R::Pass), "00102");
+    ProductionLog::Card e;
     // 100 is void, 101 and 102 spent: the last value has been handed out.
     EXPECT_EQ(log->takeCard(job, QStringLiteral("SIM"), e, error), ProductionLog::Take::Exhausted);
     EXPECT_EQ(error, QStringLiteral("The last serial number of job \"give\" has been handed out."));
