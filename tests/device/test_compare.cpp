@@ -10,7 +10,6 @@ struct RunCase {
     const char* what;
     uint16_t mask;
     int length;
-    uint16_t blank;
     std::vector<std::pair<int, uint16_t>> changes;  // address, value written on the found side
     std::vector<std::pair<int, int>> runs;          // first, count
 };
@@ -25,45 +24,23 @@ TBufArray filled(int length, uint16_t value) {
 
 // Runs of adjacent differing addresses, for each kind of memory and its mask.
 TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
+    // clang-format off
     const RunCase cases[] = {
         // PIC words: 14 bits; 0xFFFF equals 0x3FFF there, 0x3FFE does not.
-        {"pic scattered",
-         0x3FFF,
-         1024,
-         0x3FFF,
-         {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
+        {"pic", 0x3FFF, 1024, {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
          {{0, 1}, {2, 1}, {1023, 1}}},
-        {"pic adjacent", 0x3FFF, 1024, 0x3FFF, {{8, 0x3FFE}, {9, 0x0001}, {10, 0x0002}}, {{8, 3}}},
+        {"pic adjacent", 0x3FFF, 1024, {{8, 0x3FFE}, {9, 0x0001}, {10, 0x0002}}, {{8, 3}}},
         // AVR words: all 16 bits, so 0xBFFF differs from the blank 0xFFFF.
-        {"avr adjacent at end",
-         0xFFFF,
-         4096,
-         0xFFFF,
-         {{4094, 0xBFFF}, {4095, 0x7FFF}},
-         {{4094, 2}}},
-        {"avr gap of one",
-         0xFFFF,
-         4096,
-         0xFFFF,
-         {{100, 0x0000}, {102, 0x0000}, {103, 0x0102}},
-         {{100, 1}, {102, 2}}},
+        {"avr at end", 0xFFFF, 4096, {{4094, 0xBFFF}, {4095, 0x7FFF}}, {{4094, 2}}},
+        {"avr gap", 0xFFFF, 4096, {{100, 0}, {102, 0}, {103, 0x0102}}, {{100, 1}, {102, 2}}},
         // Bytes: the low 8 bits; 0x1241 equals 0x41.
-        {"bytes scattered",
-         0xFF,
-         64,
-         0xFF,
-         {{0, 0x00}, {63, 0x7F}, {31, 0x1FF}},
-         {{0, 1}, {63, 1}}},
-        {"bytes adjacent across a row",
-         0xFF,
-         65536,
-         0xFF,
-         {{15, 0x01}, {16, 0x02}, {17, 0x03}, {65535, 0}},
-         {{15, 3}, {65535, 1}}},
+        {"bytes scattered", 0xFF, 64, {{0, 0x00}, {63, 0x7F}, {31, 0x1FF}}, {{0, 1}, {63, 1}}},
+        {"row", 0xFF, 65536, {{15, 1}, {16, 2}, {17, 3}, {65535, 0}}, {{15, 3}, {65535, 1}}},
     };
+    // clang-format on
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const TBufArray expected = filled(c.length, c.blank);
+        const TBufArray expected = filled(c.length, c.mask);  // blank memory
         TBufArray found = expected;
         for (const auto& [a, v] : c.changes) found[a] = v;
         const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, c.mask);
@@ -121,6 +98,20 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
               "flash 0010-0011 2 FFFFFFFF 1234C00F\n"
               "data 01FF-01FF 1 FF 00\n"
               "skipped eeprom\n");
+
+    // A PIC word 0xFFFF is the blank 3FFF, a byte 0x1FF is FF: no differences.
+    found.DeviceId = expected.DeviceId = 10;
+    expected.ApplyBuffers(nullptr, false);
+    found.ApplyBuffers(nullptr, false);
+    expected.ProgBuf[9] = 0xFFFF;
+    found.DataBuf[9] = 0x1FF;
+    CompareReport same;
+    diffBuffers(same, expected, found, 1 | 2);
+    EXPECT_TRUE(same.identical());
+    EXPECT_EQ(same.text(),
+              "Program Memory: no differences in 1024 addresses\n"
+              "Data Memory: no differences in 64 addresses\n"
+              "No differences.\n");
 }
 
 TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {
@@ -130,27 +121,4 @@ TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {
     EXPECT_NE(r.text(4).indexOf("expected FF FF FF FF ... (36 more)"), -1);
     EXPECT_EQ(r.diffLines(),
               "eeprom 0000-0027 40 " + QString(80, 'F') + ' ' + QString(80, '0') + '\n');
-}
-
-TEST(CompareReport, PicConfigurationAtItsOwnAddresses) {
-    TDevices e, f;
-    e.DeviceId = f.DeviceId = 10;
-    e.ApplyBuffers(nullptr, false);
-    f.ApplyBuffers(nullptr, false);
-    f.IdBuf[2] = 0x5;
-    f.CfgWord = 0x3FCF;  // code protection on
-    CompareReport r;
-    r.memories.push_back(diffPicConfiguration(e, f));
-    EXPECT_EQ(r.diffLines(), "config 2002-2002 1 000F 0005\nconfig 2007-2007 1 3FFF 3FCF\n");
-    e.ProgBuf[9] = 0xFFFF;  // the same 14-bit word as the blank 3FFF
-    f.DataBuf[9] = 0x1FF;   // the same byte as FF
-    diffBuffers(r, e, f, 1 | 2 | 4);
-    EXPECT_EQ(r.differences(), 2);
-    r.memories.erase(r.memories.begin());
-    EXPECT_TRUE(r.identical());
-    EXPECT_EQ(r.text(),
-              "Program Memory: no differences in 1024 addresses\n"
-              "Data Memory: no differences in 64 addresses\n"
-              "EEPROM Memory: no differences in 2048 addresses\n"
-              "No differences.\n");
 }

@@ -64,6 +64,37 @@ struct Bench {
     TFileIo io{host, devices, fuses, &view};
 };
 
+// The values at `addresses`, in hex, one blank between them: several cells in one check.
+inline QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
+    QStringList out;
+    for (int a : addresses) out << QString::number(b[a], 16).toUpper();
+    return out.join(' ');
+}
+
+// An AVR object file: its header, and one record of it.
+inline QByteArray objHeader(uint32_t end, uint32_t first, uint8_t recordLength) {
+    QByteArray h;
+    for (uint32_t v : {end, first})
+        for (int s = 24; s >= 0; s -= 8) h.append(static_cast<char>((v >> s) & 0xFF));
+    return h + char(recordLength) + '\0';
+}
+
+inline QByteArray objRecord(uint32_t wordAddress, uint16_t word, int length = 9) {
+    QByteArray r;
+    for (uint32_t v :
+         {wordAddress >> 16, wordAddress >> 8, wordAddress, uint32_t(word) >> 8, uint32_t(word)})
+        r.append(static_cast<char>(v & 0xFF));
+    return r.leftJustified(length, '\0');
+}
+
+// A card dump line: `head` and then `dataBytes` counted up from `firstValue`.
+inline QByteArray crdLine(const QByteArray& head, int dataBytes, int firstValue) {
+    QByteArray l = head;
+    for (int i = 0; i < dataBytes; ++i)
+        l += ' ' + QByteArray::number((firstValue + i) & 0xFF, 16).rightJustified(2, '0');
+    return l;
+}
+
 inline QString testData(const char* name) {
     return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
 }

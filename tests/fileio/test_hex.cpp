@@ -18,10 +18,9 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
     EXPECT_EQ(readHex(b,
                       "\xEF\xBB\xBF:0100000041BE\r\n:020000040000FA\r\n:020000020000FC\r\n"
                       ":02FFFE00a1b2ae\r\n:00000001FF\r\nnot read: garbage\r\n"),
-              kLoadOk);
-    EXPECT_EQ(b.io.Image[0], 0x41);
-    EXPECT_EQ(b.io.Image[0xFFFE], 0xA1);  // lower-case digits, last two bytes of the image
-    EXPECT_EQ(b.io.Image[0xFFFF], 0xB2);
+              0);
+    // Lower-case digits, the last two bytes of the image.
+    EXPECT_EQ(b.io.Image[0] + 256 * b.io.Image[0xFFFE] + 65536 * b.io.Image[0xFFFF], 0xB2A141);
     int named = 0;
     for (int i = 0; i < TFileIo::kImageSize; ++i)
         named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
@@ -29,7 +28,7 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
     EXPECT_EQ(b.io.LineNo, 5);  // the end record's line
 
     // Without an end record everything up to the last line loads.
-    EXPECT_EQ(readHex(b, ":020010001234A8"), kLoadOk);
+    EXPECT_EQ(readHex(b, ":020010001234A8"), 0);
     EXPECT_EQ(b.io.Image[0x10], 0x12);
     EXPECT_EQ(b.io.Image[0], 0xFF);  // the image was refilled
     EXPECT_EQ(b.io.LineNo, 2);
@@ -39,16 +38,17 @@ TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {
     Bench b(26);
     for (const char* end : {"\r\n", "\n", "\r"}) {
         const QByteArray e(end);
-        EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e),
-                  kLoadOk)
-            << end;
+        EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e), 0);
         EXPECT_EQ(b.io.Image[1], 0x42) << end;
     }
     // Ctrl-Z ends the text: the malformed line after it is never read.
-    EXPECT_EQ(readHex(b, ":0100000041BE\r\n\x1a:zz\r\n"), kLoadOk);
+    EXPECT_EQ(readHex(b, ":0100000041BE\r\n\x1a:zz\r\n"), 0);
     EXPECT_EQ(b.io.Image[0], 0x41);
 }
 
+// Result codes: 260 illegal character, 261 wrong length, 262 wrong checksum, 263 address out
+// of range (past 0xFFFF or a non-zero address base), 264 neither a data nor an end record;
+// the line is the failing one, or for 264 the number of lines read.
 TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
     Bench b(26);
     struct Case {
@@ -57,18 +57,22 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
         int line;
     };
     const std::vector<Case> cases = {
-        {"; comment\n\n:0100000041BE\nanything\n:0100000041BF\n", kHexWrongChecksum, 5},
-        {":0100000041BE \n", kHexWrongLength, 1},  // one trailing blank
-        {":0100000041B\n", kHexWrongLength, 1},    // even length
-        {":0200000041BE\n", kHexWrongLength, 1},   // count does not fit
-        {":01000000G1BE\n", kHexIllegalChar, 1},   // data
-        {":0100 00041BE\n", kHexIllegalChar, 1},   // blank inside the address
-        {":\n", kHexIllegalChar, 1},               // no count at all
-        {":10FFF800000102030405060708090A0B0C0D0E0F81\n", kHexAddressRange, 1},  // past 0xFFFF
-        {":0100000041BE\n:020000040001F9\n:0100000042BD\n", kHexAddressRange,
-         2},                                         // linear base 0x10000
-        {":020000021000EC\n", kHexAddressRange, 1},  // segment base 0x10000
-        {":020000020100FB\n", kHexAddressRange, 1},  // segment base 0x1000
+        {"; comment\n\n:0100000041BE\nanything\n:0100000041BF\n", 262, 5},
+        {":0100000041BE \n", 261, 1},                                 // one trailing blank
+        {":0100000041B\n", 261, 1},                                   // even length
+        {":0200000041BE\n", 261, 1},                                  // count does not fit
+        {":01000000G1BE\n", 260, 1},                                  // data
+        {":0100 00041BE\n", 260, 1},                                  // blank inside the address
+        {":\n", 260, 1},                                              // no count at all
+        {":10FFF800000102030405060708090A0B0C0D0E0F81\n", 263, 1},    // past 0xFFFF
+        {":0100000041BE\n:020000040001F9\n:0100000042BD\n", 263, 2},  // linear base 0x10000
+        {":020000021000EC\n", 263, 1},                                // segment base 0x10000
+        {":020000020100FB\n", 263, 1},                                // segment base 0x1000
+        {"", 264, 0},
+        {"\xEF\xBB\xBF", 264, 0},
+        {"  0000  3FFF  GOTO start\r\n  0001  0000  NOP\r\n", 264, 2},  // a listing
+        {QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), 264, 1},              // not text at all
+        {":020000040000FA\n:0400000300001234B3\n", 264, 2},  // address and start records only
     };
     for (const Case& c : cases) {
         EXPECT_EQ(readHex(b, c.text), c.code) << c.text.constData();
@@ -77,44 +81,22 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
     // Nothing of a record running past the image end lands in it.
     EXPECT_EQ(b.io.Image[0xFFF8], 0xFF);
 
-    // The message names the file, the line number, its text and the reason.
-    b.io.OpenFile(b.write("bad.hex", "; made by hand\n:0100000041BE\n\n\n:0100000041BF\n"), 3);
-    ASSERT_EQ(b.host.errors.size(), 1);
-    EXPECT_EQ(b.host.errors[0],
-              "File: " + b.path("bad.hex") +
-                  "\r\rError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
-    b.io.OpenFile(b.write("far.hex", ":0100000041BE\r\n:020000040001F9\r\n"), 3);
-    EXPECT_EQ(b.host.errors.value(1),
-              "File: " + b.path("far.hex") +
-                  "\r\rError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)");
-}
-
-TEST(HexReader, RefusesAFileWithoutADataOrEndRecord) {
-    Bench b(26);
+    // The message names the file, the line number, its text and the reason; a refused file
+    // leaves the buffer as it was. An end record alone is an empty image, and loads.
     ASSERT_TRUE(b.io.OpenFile(b.write("good.hex", ":0100000041BE\n"), 3));
-    struct Case {
-        QByteArray text;
-        int lines;
-    };
-    const std::vector<Case> cases = {
-        {"", 0},
-        {"\xEF\xBB\xBF", 0},
-        {"  0000  3FFF  GOTO start\r\n  0001  0000  NOP\r\n", 2},  // a listing
-        {QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), 1},              // not text at all
-        {":020000040000FA\n:0400000300001234B3\n", 2},             // address and start records only
-    };
-    for (const Case& c : cases) {
+    const auto message = [&](const QByteArray& text) {
         b.host.errors.clear();
-        EXPECT_FALSE(b.io.OpenFile(b.write("none.hex", c.text), 3)) << c.text.constData();
-        EXPECT_EQ(
-            b.host.errors,
-            QStringList{
-                "File: " + b.path("none.hex") +
-                QString("\r\rNo data or end record in Hexfile (%1 lines read)").arg(c.lines)});
-    }
-    EXPECT_EQ(b.devices.EepBuf[0], 0x41);
-    EXPECT_EQ(b.devices.EepBuf[1], 0xFF);
-    // An end record alone is an empty image, and loads.
+        EXPECT_FALSE(b.io.OpenFile(b.write("bad.hex", text), 3));
+        return b.host.errors.join('|');
+    };
+    const QString file = "File: " + b.path("bad.hex") + "\r\r";
+    EXPECT_EQ(message("; made by hand\n:0100000041BE\n\n\n:0100000041BF\n"),
+              file + "Error in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)");
+    EXPECT_EQ(message(":0100000041BE\r\n:020000040001F9\r\n"),
+              file + "Error in Hexfile, Line #2\r:020000040001F9\r(Address out of range)");
+    EXPECT_EQ(message("  0000  3FFF  GOTO start\r\n"),
+              file + "No data or end record in Hexfile (1 lines read)");
+    EXPECT_EQ(cells(b.devices.EepBuf, {0, 1}), "41 FF");
     EXPECT_TRUE(b.io.OpenFile(b.write("end.hex", ":00000001FF\n"), 3));
     EXPECT_EQ(b.devices.EepBuf[0], 0xFF);
 }

@@ -13,34 +13,28 @@ namespace kelvano::test {
 
 class PgServer {
 public:
-    static QString binDir() { return QStringLiteral("/usr/lib/postgresql/15/bin"); }
-    static bool installed() { return QFile::exists(binDir() + QStringLiteral("/pg_ctl")); }
+    static QString bin(const char* tool) {
+        return QStringLiteral("/usr/lib/postgresql/15/bin/") + tool;
+    }
+    static bool installed() { return QFile::exists(bin("pg_ctl")); }
 
     // Starts the server; false with `why` set when it could not.
     bool start(QString& why) {
-        if (!dir_.isValid()) return fail(why, QStringLiteral("no temporary folder"));
-        dir_.setAutoRemove(true);
-        if (::geteuid() == 0 &&
-            !run({QStringLiteral("chown"), QStringLiteral("nobody"), dir_.path()}, why))
-            return false;
-        if (!run(asServer({binDir() + "/initdb", "-D", data(), "-A", "trust", "-U", "kelvano",
-                           "--no-sync"}),
-                 why))
-            return false;
         const QString options = QStringLiteral("-k %1 -c listen_addresses='' -F").arg(dir_.path());
-        if (!run(asServer({binDir() + "/pg_ctl", "-D", data(), "-o", options, "-l",
-                           dir_.path() + "/server.log", "-w", "start"}),
-                 why))
-            return false;
-        started_ = true;
-        return true;
+        started_ = dir_.isValid() &&
+                   (::geteuid() != 0 || run({"chown", "nobody", dir_.path()}, why)) &&
+                   run(asServer({bin("initdb"), "-D", data(), "-A", "trust", "-U", "kelvano",
+                                 "--no-sync"}),
+                       why) &&
+                   run(asServer({bin("pg_ctl"), "-D", data(), "-o", options, "-l",
+                                 dir_.path() + "/server.log", "-w", "start"}),
+                       why);
+        return started_;
     }
     ~PgServer() {
-        if (started_) {
-            QString ignored;
-            run(asServer({binDir() + "/pg_ctl", "-D", data(), "-m", "fast", "-w", "stop"}),
-                ignored);
-        }
+        QString ignored;
+        if (started_)
+            run(asServer({bin("pg_ctl"), "-D", data(), "-m", "fast", "-w", "stop"}), ignored);
     }
     QString url() const {
         return QStringLiteral("postgresql://kelvano@/postgres?host=%1").arg(dir_.path());
@@ -48,25 +42,19 @@ public:
 
 private:
     QString data() const { return dir_.path() + QStringLiteral("/data"); }
-    static QStringList asServer(QStringList command) {
-        if (::geteuid() == 0)
-            command = QStringList{"-u", "nobody", "--"} + command, command.prepend("runuser");
-        return command;
-    }
-    static bool fail(QString& why, const QString& text) {
-        why = text;
-        return false;
+    static QStringList asServer(const QStringList& command) {
+        return ::geteuid() == 0 ? QStringList{"runuser", "-u", "nobody", "--"} + command : command;
     }
     static bool run(const QStringList& command, QString& why) {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.setWorkingDirectory(QDir::tempPath());
         p.start(command.first(), command.mid(1));
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit ||
-            p.exitCode() != 0)
-            return fail(why, command.join(u' ') + QStringLiteral(": ") +
-                                 QString::fromLocal8Bit(p.readAll()));
-        return true;
+        const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit &&
+                        p.exitCode() == 0;
+        if (!ok)
+            why = command.join(u' ') + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll());
+        return ok;
     }
 
     QTemporaryDir dir_{QStringLiteral("/tmp/kelvano-pg-XXXXXX")};

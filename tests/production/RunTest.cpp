@@ -12,10 +12,10 @@
 #include <QThread>
 #include <mutex>
 
-#include "PgServer.h"
 #include "Printers.h"
 #include "link/ImageStore.h"
 #include "link/uCom.h"
+#include "production/Job.h"
 #include "production/ProductionLog.h"
 #include "production/ProductionRun.h"
 #include "sim/SimBox.h"
@@ -57,8 +57,7 @@ struct SimBoxes {
                 TCom link;
             };
             std::lock_guard<std::mutex> lock(mutex);
-            // A port named twice gets a box of its own too.
-            auto& box = byPort[byPort.count(port) ? port + QStringLiteral("#2") : port];
+            auto& box = byPort[port];
             box = std::make_unique<SimBox>(SimBox::Model::QxBase, 10);
             box->setCardFeeder(true);
             if (faults.count(port)) box->addFault(faults[port]);
@@ -67,45 +66,42 @@ struct SimBoxes {
     }
 };
 
+// A PIC16F84 job: one flash word, and serials 1089712 (10A0B0) on in steps of 16, three bytes
+// big-endian at 0x20 of the external EEPROM.
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    return path;
+}
+
 Job eepromSerialJob(const QString& dir) {
+    writeFile(dir + "/flash.hex", ":020000000528D1\n:00000001FF\n");  // word 0: 2805
     Job job;
-    job.path = dir + QStringLiteral("/job.ini");
-    job.name = QStringLiteral("run");
-    job.card = 10;
-    job.hash = QStringLiteral("cafe");
-    job.verify = true;
-    TDevices d;
-    d.DeviceId = 10;
-    d.ApplyBuffers(nullptr, false);
-    job.progBuf = d.ProgBuf;
-    job.progBuf[0] = 0x2805;
-    job.dataBuf = d.DataBuf;
-    job.eepBuf = d.EepBuf;
-    job.idBuf = d.IdBuf;
-    SerialSpec s;
-    s.memory = SerialSpec::Memory::Eeprom;
-    s.address = 0x20;
-    s.size = 3;
-    s.form = SerialSpec::Form::BinaryBE;
-    s.start = 0x10A0B0;
-    s.step = 0x10;
-    job.serial = s;
+    QString error;
+    EXPECT_TRUE(readJob(writeFile(dir + "/job.ini",
+                                  "[Job]\nName=run\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\n"
+                                  "Memory=eeprom\nAddress=0x20\nSize=3\nForm=be\nStart=0x10A0B0\n"
+                                  "Step=0x10\n"),
+                        job, error))
+        << error.toStdString();
     return job;
 }
 
-QStringList column(const QString& file, const QString& sql) {
+// Polls `done` every 20 ms for up to a minute.
+bool waitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000; ++i, QThread::msleep(20))
+        if (done()) return true;
+    return false;
+}
+
+// The log's cards, oldest first, as "serial result port step | message".
+QStringList cards(const QString& where) {
+    QString error;
     QStringList out;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
-        db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery q(db);
-            q.exec(sql);
-            while (q.next()) out.append(q.value(0).toString());
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+    if (auto log = ProductionLog::open(where, error))
+        for (const auto& r : log->lastCards(100, error))
+            out.prepend(r.serial + ' ' + r.result + ' ' + r.port + ' ' + r.step + " | " +
+                        r.message);
     return out;
 }
 
@@ -144,28 +140,30 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_FALSE(run.allPassed());
 
     // Every passed card carries its own serial; the failed ones gave theirs back.
-    const QStringList passed =
-        column(log, "SELECT serial FROM cards WHERE result = 'pass' ORDER BY serial");
+    QStringList passed, failedA;
+    QString lastA;
+    for (const QString& c : cards(log)) {
+        if (c.contains(" pass ")) passed << c.section(' ', 0, 0);
+        if (c.contains(" pass A ")) lastA = c.section(' ', 0, 0);
+        if (c.contains(" fail A ")) failedA << c.section(' ', 3);
+    }
+    passed.sort();
     EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
-    const QStringList failed = column(
-        log,
-        "SELECT failed_step || ' | ' || message FROM cards WHERE port = 'A' AND result = 'fail'");
-    EXPECT_EQ(
-        failed,
-        QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM Memory"});
-    EXPECT_EQ(column(log, "SELECT count(*) FROM serials WHERE state <> 'spent'"), QStringList{"0"});
-    // The last card of box A holds the serial of its last passed card, big-endian at 0x20.
-    const QString lastA = column(log,
-                                 "SELECT serial FROM cards WHERE port = 'A' AND result = 'pass' "
-                                 "ORDER BY id DESC LIMIT 1")
-                              .value(0);
+    EXPECT_EQ(failedA,
+              QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM "
+                          "Memory"});
+    auto opened = ProductionLog::open(log, error);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->serialStates("run", error),
+              (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
+                           "1089776 spent"}));
+    // The last card of box A holds the serial of its last passed card, big-endian at 0x20
+    // (1089776 is 10A0F0, 1089760 is 10A0E0, ...), and box A was left in its idle mode.
     const SimCard& card = boxes.byPort[QStringLiteral("A")]->card();
-    const uint32_t v = lastA.toUInt();
-    EXPECT_EQ(card.eeprom[0x20], (v >> 16) & 0xFF);
-    EXPECT_EQ(card.eeprom[0x21], (v >> 8) & 0xFF);
-    EXPECT_EQ(card.eeprom[0x22], v & 0xFF);
+    const QByteArray serialBytes(reinterpret_cast<const char*>(card.eeprom.data()) + 0x20, 3);
+    EXPECT_EQ(serialBytes.toHex().toUInt(nullptr, 16), lastA.toUInt());
+    EXPECT_EQ(serialBytes.left(2), QByteArray("\x10\xA0"));
     EXPECT_EQ(card.flash[0], 0x2805);
-    // Box A was left in its idle mode.
     EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
 }
 
@@ -173,12 +171,10 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
 // taken (unconfirmed), and the next run goes on with the next one.
 TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     QTemporaryDir dir;
-    QFile ini(dir.filePath(QStringLiteral("job.ini")));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(
-        "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart="
-        "1000\n");
-    ini.close();
+    const QString ini =
+        writeFile(dir.filePath("job.ini"),
+                  "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\n"
+                  "Size=4\nForm=dec\nStart=1000\n");
     const QString log = dir.filePath(QStringLiteral("job.log.db"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
@@ -189,7 +185,7 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
     auto jobRun = [&](QProcess& p) {
         p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                {"job", "run", ini.fileName(), "--port", pty, "--count", "1"});
+                {"job", "run", ini, "--port", pty, "--count", "1"});
     };
 
     QProcess first;
@@ -202,14 +198,9 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
         QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"), false);
         db.setDatabaseName(log);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
-        bool pending = false;
-        for (int i = 0; i < 1500 && !pending; ++i) {
-            QThread::msleep(20);
-            pending = QFile::exists(log) &&
-                      column(log, "SELECT count(*) FROM cards WHERE result = 'pending'") ==
-                          QStringList{"1"};
-        }
-        ASSERT_TRUE(pending) << "no card was taken";
+        ASSERT_TRUE(waitFor([&] {
+            return QFile::exists(log) && cards(log).value(0).startsWith("1000 pending");
+        })) << "no card was taken";
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
@@ -218,13 +209,10 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
             << "the card was recorded before the lock";
         q.finish();
         // Programmed and closed: the box got its closing "D----".
-        bool closed = false;
-        for (int i = 0; i < 3000 && !closed; ++i) {
-            QThread::msleep(20);
+        ASSERT_TRUE(waitFor([&] {
             QFile t(trace);
-            closed = t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
-        }
-        ASSERT_TRUE(closed) << "the card was not programmed";
+            return t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
+        })) << "the card was not programmed";
         ::kill(pid_t(first.processId()), SIGKILL);
         ASSERT_TRUE(first.waitForFinished(10000));
         q.exec(QStringLiteral("ROLLBACK"));
@@ -245,37 +233,12 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     jobRun(second);
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    EXPECT_EQ(column(log, "SELECT serial || ' ' || result FROM cards ORDER BY id"),
-              (QStringList{"1000 pending", "1001 pass"}));
-    EXPECT_EQ(column(log, "SELECT value || ' ' || state FROM serials ORDER BY idx"),
+    const QStringList after = cards(log);
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_TRUE(after[0].startsWith("1000 pending") && after[1].startsWith("1001 pass"));
+    QString error;
+    EXPECT_EQ(ProductionLog::open(log, error)->serialStates("killed", error),
               (QStringList{"1000 taken", "1001 spent"}));
     sim.terminate();
     sim.waitForFinished(5000);
-}
-
-// Two boxes, two workers, one serial pool on a PostgreSQL server of the test's own.
-TEST(ProductionRun, TwoBoxesShareAPostgreSqlLog) {
-    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
-    ensureApp();
-    test::PgServer server;
-    QString error;
-    ASSERT_TRUE(server.start(error)) << error.toStdString();
-    QTemporaryDir dir;
-    const Job job = eepromSerialJob(dir.path());
-    SimBoxes boxes;
-    ProductionRun run(job, server.url(), {QStringLiteral("SIM"), QStringLiteral("SIM")}, 6,
-                      boxes.factory());
-    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
-    run.start();
-    ASSERT_TRUE(run.wait(120000));
-    EXPECT_TRUE(run.allPassed());
-    const QList<WorkerStatus> s = run.statuses();
-    EXPECT_EQ(s[0].port, QStringLiteral("SIM#1"));
-    EXPECT_EQ(s[0].pass + s[1].pass, 6);
-    EXPECT_GT(s[1].pass, 0);
-    auto log = ProductionLog::open(server.url(), error);
-    ASSERT_TRUE(log) << error.toStdString();
-    EXPECT_EQ(log->serialStates(QStringLiteral("run"), error),
-              (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
-                           "1089776 spent", "1089792 spent"}));
 }

@@ -22,6 +22,13 @@ SerialSpec spec(SerialSpec::Form form, int size) {
 
 QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
 
+// The values at `addresses`, in hex, one blank between them.
+QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
+    QStringList out;
+    for (int a : addresses) out << QString::number(b[a], 16).toUpper();
+    return out.join(' ');
+}
+
 struct EncodeCase {
     SerialSpec::Form form;
     int size;
@@ -91,9 +98,7 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
     s.memory = SerialSpec::Memory::Flash;
     s.address = 5;  // odd: the high byte of word 2 first
     s.writeInto(avr, hex("A1B2C3"));
-    EXPECT_EQ(avr.ProgBuf[2], 0xA1FF);
-    EXPECT_EQ(avr.ProgBuf[3], 0xC3B2);
-    EXPECT_EQ(avr.ProgBuf[4], 0xFFFF);
+    EXPECT_EQ(cells(avr.ProgBuf, {2, 3, 4}), "A1FF C3B2 FFFF");
 
     TDevices pic;
     pic.DeviceId = 10;
@@ -101,13 +106,11 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
     s.address = 0x3FE;
     s.size = 2;
     s.writeInto(pic, hex("5AA5"));
-    EXPECT_EQ(pic.ProgBuf[0x3FE], 0x345A);  // RETLW 0x5A
-    EXPECT_EQ(pic.ProgBuf[0x3FF], 0x34A5);
+    EXPECT_EQ(cells(pic.ProgBuf, {0x3FE, 0x3FF}), "345A 34A5");  // RETLW 0x5A, RETLW 0xA5
     s.memory = SerialSpec::Memory::Eeprom;
     s.address = 0x7FE;
     s.writeInto(pic, hex("0102"));
-    EXPECT_EQ(pic.EepBuf[0x7FE], 0x01);
-    EXPECT_EQ(pic.EepBuf[0x7FF], 0x02);
+    EXPECT_EQ(cells(pic.EepBuf, {0x7FE, 0x7FF}), "1 2");
     s.memory = SerialSpec::Memory::Data;
     EXPECT_EQ(s.memoryBytes(10), 64);
     EXPECT_EQ(s.memoryBytes(31), 512);
@@ -152,16 +155,10 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     ASSERT_EQ(read(text, &job), QString());
     EXPECT_EQ(job.name, QStringLiteral("Badge"));
     EXPECT_EQ(job.card, 22);
-    EXPECT_TRUE(job.voidOnFail);
-    EXPECT_FALSE(job.verify);
-    EXPECT_EQ(job.progBuf[0], 0x12AB);
-    EXPECT_EQ(job.progBuf[1], 0x34CD);
-    EXPECT_EQ(job.progBuf[2], 0xFFFF);
-    EXPECT_EQ(job.eepBuf[15], 0xFF);  // AVR slot 3 = external EEPROM
-    EXPECT_EQ(job.eepBuf[10], 0xAA);
-    EXPECT_FALSE(job.avr.lockBit1);
-    EXPECT_TRUE(job.avr.lockBit2);
-    EXPECT_TRUE(job.avr.avrFuse);
+    EXPECT_TRUE(job.voidOnFail && !job.verify);
+    EXPECT_EQ(cells(job.progBuf, {0, 1, 2}), "12AB 34CD FFFF");
+    EXPECT_EQ(cells(job.eepBuf, {10, 15}), "AA FF");  // AVR slot 3 = external EEPROM
+    EXPECT_TRUE(!job.avr.lockBit1 && job.avr.lockBit2 && job.avr.avrFuse);
     ASSERT_TRUE(job.serial);
     EXPECT_EQ(job.serial->form, SerialSpec::Form::Bcd);
     EXPECT_EQ(job.serial->address, 0x7FC);
@@ -172,10 +169,8 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     write("eep.bin", hex("01"));  // another image: another hash
     read(text, &job);
     EXPECT_NE(job.hash, firstHash);
-}
 
-TEST_F(JobReader, ListFileValuesInOrder) {
-    Job job;
+    // A list file's values in order; the job is named after its file.
     ASSERT_EQ(
         read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\nList=list.txt\n",
              &job),
