@@ -93,46 +93,63 @@ QString TActions::linkRefusal() const {
 void TActions::ReadDevice() {
     const TDeviceEntry* c = card();
     if (!c || !c->actions) return;
-    if (c->pic() && c->eepromDirect()) {
-        if (enable_.prog || enable_.data || enable_.config) {
-            if (!readPicUnlessProtected()) return;
-        }
-        if (!aborted_ && enable_.eep) {
-            EepromOperation(ActionCode::Read);
-            ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
-        }
-    } else if (c->pic()) {
-        if (!enable_.eep) {
-            ReadPicMemories();
-            RefreshPicPage(devices_, fuses_);
-            return;
-        }
-        if (!WarnContentsLost()) return;
+    if (c->pic() && c->eepromDirect())
+        readPicDirectEeprom();
+    else if (c->pic())
+        readPicLoaderEeprom();
+    else
+        readAvrLoaderEeprom();
+}
+
+// A PIC card whose EEPROM the box reaches directly: the controller's memories, then the EEPROM.
+void TActions::readPicDirectEeprom() {
+    if (enable_.prog || enable_.data || enable_.config) {
         if (!readPicUnlessProtected()) return;
-        if (!aborted_) InstallPicLoader();
-        if (!aborted_) LoaderReadEeprom();
-        if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
-    } else {
-        if (!enable_.eep) {
-            AvrIdentify(true);
-            ReadAvrMemories();
-            return;
-        }
-        AvrIdentify(false);
-        if (aborted_) return;
-        if (!WarnContentsLost()) return;
-        // An identification that reported an error keeps the abort flag: the memories of a
-        // card that did not answer properly are not read, and no loader is installed on it.
-        if (AvrIdentify(false)) {
-            if (!aborted_) ReadAvrMemories();
-        } else {
-            WarnProtected();
-            protectedNotice();
-        }
-        if (!aborted_) InstallAvrLoader();
-        if (!aborted_) LoaderReadEeprom();
-        if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
     }
+    if (!aborted_ && enable_.eep) {
+        EepromOperation(ActionCode::Read);
+        ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
+    }
+}
+
+// A PIC card whose EEPROM is read through a loader, which replaces the controller's program.
+void TActions::readPicLoaderEeprom() {
+    if (!enable_.eep) {
+        ReadPicMemories();
+        RefreshPicPage(devices_, fuses_);
+        return;
+    }
+    if (!WarnContentsLost()) return;
+    if (!readPicUnlessProtected()) return;
+    readEepromThroughLoader(true);
+}
+
+// An AVR card: identified first; its EEPROM, like that of the PIC cards above, through a loader.
+void TActions::readAvrLoaderEeprom() {
+    if (!enable_.eep) {
+        AvrIdentify(true);
+        ReadAvrMemories();
+        return;
+    }
+    AvrIdentify(false);
+    if (aborted_) return;
+    if (!WarnContentsLost()) return;
+    // An identification that reported an error keeps the abort flag: the memories of a
+    // card that did not answer properly are not read, and no loader is installed on it.
+    if (AvrIdentify(false)) {
+        if (!aborted_) ReadAvrMemories();
+    } else {
+        WarnProtected();
+        protectedNotice();
+    }
+    readEepromThroughLoader(false);
+}
+
+// Installs the loader, reads the EEPROM through it and shows what was read.
+void TActions::readEepromThroughLoader(bool pic) {
+    if (!aborted_) pic ? InstallPicLoader() : InstallAvrLoader();
+    if (!aborted_) LoaderReadEeprom();
+    if (!aborted_) ShowBuffer(devices_.EepBuf, devices_.eGrid, ViewMode::Bytes16, &host_);
 }
 
 // The Abort button is off while the erase runs, and as it was afterwards.

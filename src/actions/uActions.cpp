@@ -86,9 +86,8 @@ void TActions::buildSignatureTable() {
         {0x1E9702, "ATmega128"},
     };
     signatures_[0] = AvrSignature{};
-    for (int i = 0; i < 31; ++i)
-        signatures_[static_cast<size_t>(i + 1)] =
-            AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
+    for (size_t i = 0; i < 31; ++i)
+        signatures_[i + 1] = AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
 }
 
 // ---------------------------------------------------------------------------------------

@@ -149,6 +149,10 @@ private:
     // What the action needs that the box has no form for, asked before anything is sent.
     QString linkRefusal() const;
     void ReadDevice();
+    void readPicDirectEeprom();
+    void readPicLoaderEeprom();
+    void readAvrLoaderEeprom();
+    void readEepromThroughLoader(bool pic);
     void EraseDevice();
     void showErasing();
     void erasePic();

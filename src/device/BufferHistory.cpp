@@ -86,7 +86,7 @@ std::vector<int> BufferHistory::undo() {
     if (undo_.empty()) return {};
     Step step = std::move(undo_.back());
     undo_.pop_back();
-    const std::vector<int> grids = apply(step, false);
+    std::vector<int> grids = apply(step, false);
     redo_.push_back(std::move(step));
     return grids;
 }
@@ -95,7 +95,7 @@ std::vector<int> BufferHistory::redo() {
     if (redo_.empty()) return {};
     Step step = std::move(redo_.back());
     redo_.pop_back();
-    const std::vector<int> grids = apply(step, true);
+    std::vector<int> grids = apply(step, true);
     undo_.push_back(std::move(step));
     return grids;
 }

@@ -64,7 +64,7 @@ BoxReply BoxUsb::avrInstruction(AvrInstruction in) {
 }
 
 BoxReply BoxUsb::avrWrite(AvrInstruction in) {
-    const BoxReply r = avrInstruction(in);
+    BoxReply r = avrInstruction(in);
     if (r.supported) packet(QByteArray::fromHex("0603"));
     return r;
 }

@@ -88,7 +88,7 @@ bool LibusbBackend::pipeInfo(QByteArray& info) {
     const auto n = quint32(pipes_.size());
     for (int b = 0; b < 4; ++b) info[12 + b] = char((n >> (8 * b)) & 0xFF);
     for (size_t i = 0; i < pipes_.size(); ++i) {
-        const qsizetype at = qsizetype(16 + 20 * i);
+        const qsizetype at = 16 + 20 * static_cast<qsizetype>(i);
         info[at] = char(pipes_[i].maxPacket & 0xFF);
         info[at + 1] = char(pipes_[i].maxPacket >> 8);
         info[at + 2] = char(pipes_[i].address);
