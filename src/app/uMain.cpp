@@ -62,8 +62,12 @@ public:
     QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
-        QFrame::paintEvent(event);
+    void paintEvent(QPaintEvent*) override {
+        {
+            // The frame alone: the text is drawn below, cut to the pane's width.
+            QPainter frame(this);
+            drawFrame(&frame);
+        }
         QPainter p(this);
         const QRect r = contentsRect().adjusted(3, 0, -3, 0);
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
