@@ -71,7 +71,9 @@ const std::vector<CliOption>& cliOptions() {
         {"mega163", "LOCK:FUSELOW:FUSEHIGH", "ATmega163: lock and fuse bytes in hex", kAction},
         {"trace", "FILE", "with --port SIM: write every exchange of the box to FILE", kAction},
         {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
-        {"store", "PATH", "the image store file (default kelvano.store beside the program)",
+        {"store", "PATH",
+         "the image store file (default: kelvano.store beside the program, else in the data "
+         "folders)",
          kStore},
         {"diff-format", nullptr, "compare: one line per run of differences", kAction},
         {"log", "LOG", "job, log: the production log (an SQLite file or postgresql://...)", kJob},

@@ -155,7 +155,8 @@ QString fileCommandsHelp() {
         "  Slots: PIC cards 1 = flash, ID words, configuration word and data EEPROM together,\n"
         "  2 = external EEPROM; AVR cards 1 = flash, 2 = internal EEPROM, 3 = external EEPROM.\n"
         "  Files load by extension: .hex .h8 .eep Intel HEX, .bin binary, .obj AVR object,\n"
-        "  .crd card dump (layouts of kelvano.crd beside the program are tried first).\n"
+        "  .crd card dump (layouts of kelvano.crd beside the program or in the data folders "
+        "first).\n"
         "  --type hex|bin       file type for --save names without extension (default hex)\n");
 }
 
