@@ -107,7 +107,7 @@ int runDump(const CliArgs& args) {
             out += hex(id, 1).toLatin1();
             out += k < 3 ? ' ' : '\n';
         }
-    } else if (d.DeviceId == 31) {
+    } else if (const TDeviceEntry* row = findDevice(d.DeviceId); row && row->megaFuseBytes()) {
         out += "[CONFIG]\nFuseLow=" + hex(d.FuseLow, 2).toLatin1() +
                "\nFuseHigh=" + hex(d.FuseHigh, 2).toLatin1() +
                "\nLockByte=" + hex(d.LockByte, 2).toLatin1() + '\n';

@@ -354,6 +354,9 @@ void text(SettingsStore& s, bool write, const QString& key, QString& value) {
         value = s.readString(key, QString());
 }
 
+// The card type of a settings file without one: the first card type of the Brelmont family.
+constexpr int kDefaultCard = 10;
+
 // The ATmega keys are shared by the ATmega161 (code 30) and ATmega163 (code 31) pages.
 struct MegaKeys {
     bool &lb1, &lb2, &blb01, &blb02, &blb11, &blb12;
@@ -399,7 +402,7 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     flag(s, write, "AlwaysErase", o.alwaysErase, false);
     flag(s, write, "SmartAutostart", o.smartAuto, true);
     flag(s, write, "EnableWarnings", o.warnEnable, true);
-    integer(s, write, QStringLiteral("Device"), ctx.devices.DeviceId, 10);
+    integer(s, write, QStringLiteral("Device"), ctx.devices.DeviceId, kDefaultCard);
     for (int slot = 1; slot <= 3; ++slot) {
         const auto i = static_cast<size_t>(slot);
         text(s, write, QStringLiteral("Open%1File").arg(slot), ctx.slotFiles.SlotFile[i]);
@@ -410,6 +413,7 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
 
 bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     const int code = ctx.devices.DeviceId;
+    const TDeviceEntry* row = findDevice(code);
     EnableBoxes& e = ctx.enable;
     FuseModel& f = ctx.fuses;
     s.setSection(deviceSection(code));
@@ -417,7 +421,6 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     if (write) {
         QString name = ctx.deviceName;
         if (name.isEmpty()) {
-            const TDeviceEntry* row = findDevice(code);
             if (row && row->displayName) name = QString::fromLatin1(row->displayName);
         }
         s.writeString(QStringLiteral("DeviceName"), name);
@@ -448,13 +451,13 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
         flag(s, write, "Lockbit1", f.avr.lockBit1, false);
         flag(s, write, "Lockbit2", f.avr.lockBit2, false);
         flag(s, write, "AVRFuse1", f.avr.avrFuse, false);
-    } else if (code == 30) {
+    } else if (row && row->fusePage == FusePage::cfgMega161) {
         auto& p = f.mega161;
         megaKeys(s, write,
                  {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
                   p.bootrst});
         if (!write) clampIndex(p.osc, mega161OscillatorItems().size());
-    } else if (code == 31) {
+    } else if (row && row->megaFuseBytes()) {
         auto& p = f.mega163;
         megaKeys(s, write,
                  {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
