@@ -411,29 +411,14 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     return finish(s, write);
 }
 
-bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
-    const int code = ctx.devices.DeviceId;
-    const TDeviceEntry* row = findDevice(code);
-    EnableBoxes& e = ctx.enable;
-    FuseModel& f = ctx.fuses;
-    s.setSection(deviceSection(code));
-    s.beginUpdate();
-    if (write) {
-        QString name = ctx.deviceName;
-        if (name.isEmpty()) {
-            if (row && row->displayName) name = QString::fromLatin1(row->displayName);
-        }
-        s.writeString(QStringLiteral("DeviceName"), name);
-    }
-    flag(s, write, "ProgMem", e.prog, true);
-    flag(s, write, "DataMem", e.data, true);
-    flag(s, write, "Config", e.config, true);
-    flag(s, write, "EepMem", e.eep, true);
+namespace {
 
+// The recent files of each slot the card type offers ("Load<slot>_<k>").
+void recentFileKeys(SettingsStore& s, SlotFiles& files, int code, bool write) {
     // A slot is offered when the card type has an open command for it.
     const bool offered[4] = {false, true, !openHint(code, 2).isEmpty(),
                              !openHint(code, 3).isEmpty()};
-    auto& recent = ctx.slotFiles.RecentFiles;
+    auto& recent = files.RecentFiles;
     for (int k = 1; k <= 5; ++k) {
         for (int slot = 1; slot <= 3; ++slot) {
             if (!offered[slot]) continue;
@@ -446,7 +431,11 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
             }
         }
     }
+}
 
+// The keys of the fuse page of the AT90S and ATmega card types.
+void fuseKeys(SettingsStore& s, FuseModel& f, int code, bool write) {
+    const TDeviceEntry* row = findDevice(code);
     if (isAt90s(code)) {
         flag(s, write, "Lockbit1", f.avr.lockBit1, false);
         flag(s, write, "Lockbit2", f.avr.lockBit2, false);
@@ -468,6 +457,31 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
             clampIndex(p.bootSize, mega163BootSizeItems().size());
         }
     }
+}
+
+}  // namespace
+
+bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
+    const int code = ctx.devices.DeviceId;
+    EnableBoxes& e = ctx.enable;
+    FuseModel& f = ctx.fuses;
+    s.setSection(deviceSection(code));
+    s.beginUpdate();
+    if (write) {
+        QString name = ctx.deviceName;
+        if (name.isEmpty()) {
+            const TDeviceEntry* row = findDevice(code);
+            if (row && row->displayName) name = QString::fromLatin1(row->displayName);
+        }
+        s.writeString(QStringLiteral("DeviceName"), name);
+    }
+    flag(s, write, "ProgMem", e.prog, true);
+    flag(s, write, "DataMem", e.data, true);
+    flag(s, write, "Config", e.config, true);
+    flag(s, write, "EepMem", e.eep, true);
+
+    recentFileKeys(s, ctx.slotFiles, code, write);
+    fuseKeys(s, f, code, write);
 
     const bool ok = finish(s, write);
     if (!write) {
