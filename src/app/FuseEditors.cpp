@@ -52,8 +52,8 @@ struct PageDef {
     std::vector<GroupDef> groups;
 };
 
-#define FLAG(expr) [](FuseModel& m) -> bool& { return m.expr; }
-#define INDEX(expr) [](FuseModel& m) -> int& { return m.expr; }
+#define FLAG(expr) ([](FuseModel& m) -> bool& { return m.expr; })
+#define INDEX(expr) ([](FuseModel& m) -> int& { return m.expr; })
 
 ControlDef check(const char* name, const char* caption, FlagOf f) {
     return {Kind::Check, name, caption, f};
@@ -157,6 +157,105 @@ public:
     }
 };
 
+// Places the controls of one group: rows of `columns` check or ID boxes; a list starts a row of
+// its own.
+class GroupGrid {
+public:
+    GroupGrid(QGridLayout* grid, int columns) : grid_(grid), columns_(columns) {}
+    // A short caption goes beside its list (when the group has columns to spare), a long one
+    // above it.
+    void addList(QLabel* label, QComboBox* combo, bool shortCaption) {
+        newRow();
+        if (columns_ > 1 && shortCaption) {
+            grid_->addWidget(label, row_, 0);
+            grid_->addWidget(combo, row_++, 1, 1, columns_ - 1);
+        } else {
+            grid_->addWidget(label, row_++, 0, 1, columns_);
+            grid_->addWidget(combo, row_++, 0, 1, columns_);
+        }
+    }
+    void addCell(QWidget* widget) {
+        grid_->addWidget(widget, row_, col_);
+        nextCell();
+    }
+    void addCell(QLayout* layout) {
+        grid_->addLayout(layout, row_, col_);
+        nextCell();
+    }
+
+private:
+    void nextCell() {
+        if (++col_ == columns_) newRow();
+    }
+    void newRow() {
+        if (col_ != 0) ++row_;
+        col_ = 0;
+    }
+    QGridLayout* grid_;
+    int columns_;
+    int row_ = 0, col_ = 0;
+};
+
+// A frame with the group's title, or a plain widget for a group without one; its grid.
+QWidget* groupBox(const GroupDef& group, QGridLayout*& grid) {
+    QWidget* box = group.title ? new QGroupBox(QLatin1String(group.title)) : new QWidget;
+    grid = new QGridLayout(box);
+    const int margin = group.title ? 4 : 0;
+    grid->setContentsMargins(margin, margin, margin, margin);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    return box;
+}
+
+QComboBox* listControl(const ControlDef& c, GroupGrid& at, const QFont& font) {
+    auto* label = new QLabel(QLatin1String(c.caption));
+    auto* combo = new QComboBox;
+    combo->addItems(c.items());
+    label->setBuddy(combo);
+    at.addList(label, combo, QFontMetrics(font).horizontalAdvance(label->text()) < 80);
+    return combo;
+}
+
+QCheckBox* checkControl(const ControlDef& c, GroupGrid& at) {
+    auto* tick = new QCheckBox(QLatin1String(c.caption));
+    at.addCell(tick);
+    return tick;
+}
+
+// An ID box: its digit as the caption, one hexadecimal digit in a fixed-width font.
+QLineEdit* idControl(const ControlDef& c, GroupGrid& at, const QFont& font) {
+    auto* cell = new QHBoxLayout;
+    cell->setSpacing(2);
+    auto* label = new QLabel(QLatin1String(c.caption));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* edit = new QLineEdit(QStringLiteral("F"));
+    edit->setMaxLength(1);
+    edit->setAlignment(Qt::AlignHCenter);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(font.pointSizeF());
+    edit->setFont(fixed);
+    edit->setValidator(new HexDigitValidator(edit));
+    const int width = QFontMetrics(fixed).horizontalAdvance(u'W') + 14;
+    edit->setFixedWidth(width);
+    label->setBuddy(edit);
+    cell->addWidget(label);
+    cell->addWidget(edit);
+    at.addCell(cell);
+    return edit;
+}
+
+QWidget* control(const ControlDef& c, GroupGrid& at, const QFont& font) {
+    switch (c.kind) {
+        case Kind::List:
+            return listControl(c, at, font);
+        case Kind::Check:
+            return checkControl(c, at);
+        case Kind::Id:
+            return idControl(c, at, font);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 struct FuseEditors::Binding {
@@ -190,80 +289,12 @@ void FuseEditors::buildPage(int pageIndex) {
     column->setSpacing(3);
 
     for (const GroupDef& group : def.groups) {
-        QWidget* box = group.title ? new QGroupBox(QLatin1String(group.title)) : new QWidget;
-        auto* grid = new QGridLayout(box);
-        const int margin = group.title ? 4 : 0;
-        grid->setContentsMargins(margin, margin, margin, margin);
-        grid->setHorizontalSpacing(4);
-        grid->setVerticalSpacing(2);
-        int row = 0, col = 0;
-        auto newRow = [&] {
-            if (col != 0) ++row;
-            col = 0;
-        };
+        QGridLayout* grid = nullptr;
+        QWidget* box = groupBox(group, grid);
+        GroupGrid at(grid, group.columns);
         for (const ControlDef& c : group.controls) {
-            QWidget* w = nullptr;
-            switch (c.kind) {
-                case Kind::List: {
-                    newRow();
-                    auto* label = new QLabel(QLatin1String(c.caption));
-                    auto* combo = new QComboBox;
-                    combo->addItems(c.items());
-                    label->setBuddy(combo);
-                    // A short caption goes beside its list, a long one above it.
-                    if (group.columns > 1 &&
-                        QFontMetrics(font()).horizontalAdvance(label->text()) < 80) {
-                        grid->addWidget(label, row, 0);
-                        grid->addWidget(combo, row++, 1, 1, group.columns - 1);
-                    } else {
-                        grid->addWidget(label, row++, 0, 1, group.columns);
-                        grid->addWidget(combo, row++, 0, 1, group.columns);
-                    }
-                    connect(combo, &QComboBox::currentIndexChanged, this, [this, &c](int index) {
-                        if (!refreshing_ && index >= 0) c.index(model_) = index;
-                    });
-                    w = combo;
-                    break;
-                }
-                case Kind::Check: {
-                    auto* tick = new QCheckBox(QLatin1String(c.caption));
-                    grid->addWidget(tick, row, col);
-                    if (++col == group.columns) newRow();
-                    connect(tick, &QCheckBox::toggled, this, [this, &c](bool on) {
-                        if (!refreshing_) c.flag(model_) = on;
-                    });
-                    w = tick;
-                    break;
-                }
-                case Kind::Id: {
-                    auto* cell = new QHBoxLayout;
-                    cell->setSpacing(2);
-                    auto* label = new QLabel(QLatin1String(c.caption));
-                    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                    auto* edit = new QLineEdit(QStringLiteral("F"));
-                    edit->setMaxLength(1);
-                    edit->setAlignment(Qt::AlignHCenter);
-                    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-                    fixed.setPointSizeF(font().pointSizeF());
-                    edit->setFont(fixed);
-                    edit->setValidator(new HexDigitValidator(edit));
-                    const int width = QFontMetrics(fixed).horizontalAdvance(u'W') + 14;
-                    edit->setFixedWidth(width);
-                    label->setBuddy(edit);
-                    cell->addWidget(label);
-                    cell->addWidget(edit);
-                    grid->addLayout(cell, row, col);
-                    if (++col == group.columns) newRow();
-                    edit->installEventFilter(this);
-                    const FusePage page = def.page;
-                    connect(edit, &QLineEdit::textEdited, this,
-                            [this, &c, page](const QString& text) {
-                                idEdited(Binding{&c, page, nullptr}, text);
-                            });
-                    w = edit;
-                    break;
-                }
-            }
+            QWidget* w = control(c, at, font());
+            connectControl(Binding{&c, def.page, w});
             w->setObjectName(QLatin1String(c.name));
             bindings_.push_back({&c, def.page, w});
         }
@@ -273,6 +304,35 @@ void FuseEditors::buildPage(int pageIndex) {
 
     addTab(page, QLatin1String(def.caption));
     tabPages_.push_back(def.page);
+}
+
+// Every change of a control goes to the model at once; leaving an ID box runs its exit rule
+// (see eventFilter).
+void FuseEditors::connectControl(const Binding& b) {
+    const ControlDef* c = b.def;
+    switch (c->kind) {
+        case Kind::List:
+            connect(static_cast<QComboBox*>(b.widget), &QComboBox::currentIndexChanged, this,
+                    [this, c](int index) {
+                        if (!refreshing_ && index >= 0) c->index(model_) = index;
+                    });
+            break;
+        case Kind::Check:
+            connect(static_cast<QCheckBox*>(b.widget), &QCheckBox::toggled, this,
+                    [this, c](bool on) {
+                        if (!refreshing_) c->flag(model_) = on;
+                    });
+            break;
+        case Kind::Id: {
+            b.widget->installEventFilter(this);
+            const FusePage page = b.page;
+            connect(static_cast<QLineEdit*>(b.widget), &QLineEdit::textEdited, this,
+                    [this, c, page](const QString& text) {
+                        idEdited(Binding{c, page, nullptr}, text);
+                    });
+            break;
+        }
+    }
 }
 
 void FuseEditors::refresh() {

@@ -37,6 +37,7 @@ protected:
 private:
     struct Binding;
     void buildPage(int pageIndex);
+    void connectControl(const Binding& b);
     void idEdited(const Binding& b, const QString& text);
     void idLeft(const Binding& b);
 

@@ -82,11 +82,11 @@ std::optional<FileDialogChoice> TMain::askFile(const FileDialogRequest& request)
 }
 
 QStringList TMain::openFilters(int slot) const {
-    const int code = DeviceId();
+    const TDeviceEntry* row = findDevice(DeviceId());
     const char* filter = kPicOpenFilter;
     if (slot == 3) {
         filter = kSlot3OpenFilter;
-    } else if (code >= 20 && code <= 39) {
+    } else if (row && row->avr()) {
         filter = slot == 1 ? kAvrFlashOpenFilter : kAvrEepromOpenFilter;
     }
     return qtFileFilters(QString::fromLatin1(filter));

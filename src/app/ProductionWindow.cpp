@@ -66,6 +66,42 @@ QLabel* bigLabel(const QString& colour) {
     return l;
 }
 
+// The log's last cards, one row each, coloured by their result.
+void fillCardTable(QTableWidget* table, const QList<ProductionLog::Row>& rows) {
+    table->setRowCount(int(rows.size()));
+    for (int i = 0; i < rows.size(); ++i) {
+        const auto& r = rows[i];
+        const QStringList cells{
+            QString::number(r.id),
+            r.ended.mid(11, 8),
+            r.port,
+            r.serial,
+            r.result,
+            r.step.isEmpty() ? r.message : r.step + QStringLiteral(": ") + r.message};
+        const QColor colour = r.result == QLatin1String("pass")      ? QColor(0xD8, 0xF5, 0xD8)
+                              : r.result == QLatin1String("pending") ? QColor(0xFF, 0xF4, 0xC8)
+                                                                     : QColor(0xF8, 0xD0, 0xD0);
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            item->setBackground(colour);
+            table->setItem(i, c, item);
+        }
+    }
+}
+
+// The result of the last finished card in large: green for a pass, red otherwise.
+void showLastResult(QLabel* last, const QList<ProductionLog::Row>& rows) {
+    for (const auto& r : rows) {
+        if (r.result == QLatin1String("pending")) continue;
+        const bool ok = r.result == QLatin1String("pass");
+        last->setText(QStringLiteral("%1  %2 on %3").arg(r.result.toUpper(), r.serial, r.port));
+        last->setStyleSheet(
+            ok ? QStringLiteral("color: white; background: #0A8A0A; padding: 4px;")
+               : QStringLiteral("color: white; background: #C00000; padding: 4px;"));
+        break;
+    }
+}
+
 }  // namespace
 
 ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
@@ -234,6 +270,13 @@ void ProductionWindow::refresh() {
     QString error;
     if (!log_) log_ = ProductionLog::open(logPath(), error);
     int pass = 0, fail = 0;
+    showBoxes(pass, fail);
+    if (log_) showLog(error);
+    if (run_ && !run_->isRunning() && timer_->isActive()) showRunEnd(pass, fail);
+}
+
+// One line per box, and the passed and failed cards of all boxes.
+void ProductionWindow::showBoxes(int& pass, int& fail) {
     QStringList lines;
     if (run_) {
         const QList<WorkerStatus> all = run_->statuses();
@@ -253,53 +296,29 @@ void ProductionWindow::refresh() {
     pass_->setText(QString::number(pass));
     fail_->setText(QString::number(fail));
     boxes_->setText(lines.join(u'\n'));
-    if (log_) {
-        const QString next = log_->nextSerial(*job_, error);
-        next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
-                                    : QStringLiteral("no serial"));
-        const QList<ProductionLog::Row> rows = log_->lastCards(12, error);
-        table_->setRowCount(int(rows.size()));
-        for (int i = 0; i < rows.size(); ++i) {
-            const auto& r = rows[i];
-            const QStringList cells{
-                QString::number(r.id),
-                r.ended.mid(11, 8),
-                r.port,
-                r.serial,
-                r.result,
-                r.step.isEmpty() ? r.message : r.step + QStringLiteral(": ") + r.message};
-            const QColor colour = r.result == QLatin1String("pass")      ? QColor(0xD8, 0xF5, 0xD8)
-                                  : r.result == QLatin1String("pending") ? QColor(0xFF, 0xF4, 0xC8)
-                                                                         : QColor(0xF8, 0xD0, 0xD0);
-            for (int c = 0; c < cells.size(); ++c) {
-                auto* item = new QTableWidgetItem(cells[c]);
-                item->setBackground(colour);
-                table_->setItem(i, c, item);
-            }
-        }
-        for (const auto& r : rows) {
-            if (r.result == QLatin1String("pending")) continue;
-            const bool ok = r.result == QLatin1String("pass");
-            last_->setText(
-                QStringLiteral("%1  %2 on %3").arg(r.result.toUpper(), r.serial, r.port));
-            last_->setStyleSheet(
-                ok ? QStringLiteral("color: white; background: #0A8A0A; padding: 4px;")
-                   : QStringLiteral("color: white; background: #C00000; padding: 4px;"));
-            break;
-        }
-    }
-    if (run_ && !run_->isRunning() && timer_->isActive()) {
-        timer_->stop();
-        for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
-            w->setEnabled(true);
-        stop_->setEnabled(false);
-        const QString end = run_->endMessage();
-        showMessage(QStringLiteral("Run ended: %1 passed, %2 failed.%3")
-                        .arg(pass)
-                        .arg(fail)
-                        .arg(end.isEmpty() ? QString() : QStringLiteral(" ") + end),
-                    fail > 0);
-    }
+}
+
+// The next serial, the last cards of the log and the last card's result.
+void ProductionWindow::showLog(QString& error) {
+    const QString next = log_->nextSerial(*job_, error);
+    next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
+                                : QStringLiteral("no serial"));
+    const QList<ProductionLog::Row> rows = log_->lastCards(12, error);
+    fillCardTable(table_, rows);
+    showLastResult(last_, rows);
+}
+
+void ProductionWindow::showRunEnd(int pass, int fail) {
+    timer_->stop();
+    for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
+        w->setEnabled(true);
+    stop_->setEnabled(false);
+    const QString end = run_->endMessage();
+    showMessage(QStringLiteral("Run ended: %1 passed, %2 failed.%3")
+                    .arg(pass)
+                    .arg(fail)
+                    .arg(end.isEmpty() ? QString() : QStringLiteral(" ") + end),
+                fail > 0);
 }
 
 void ProductionWindow::closeEvent(QCloseEvent* event) {

@@ -45,6 +45,9 @@ protected:
 
 private:
     void refresh();
+    void showBoxes(int& pass, int& fail);
+    void showLog(QString& error);
+    void showRunEnd(int pass, int fail);
     void showMessage(const QString& text, bool bad);
     QString logPath() const;
 

@@ -36,6 +36,10 @@ namespace kelvano {
 
 namespace {
 
+// What an unknown card code in the settings selects: the first card type of the Brelmont
+// family, the card the program starts with.
+constexpr int kFirstBrelmontCard = 10;
+
 constexpr int kClientWidth = 633;
 constexpr int kClientHeight = 438;
 
@@ -62,8 +66,12 @@ public:
     QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
-        QFrame::paintEvent(event);
+    void paintEvent(QPaintEvent*) override {
+        {
+            // The frame alone: the text is drawn below, cut to the pane's width.
+            QPainter frame(this);
+            drawFrame(&frame);
+        }
         QPainter p(this);
         const QRect r = contentsRect().adjusted(3, 0, -3, 0);
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
@@ -697,7 +705,7 @@ void TMain::ApplyDevice() {
     BusyScope busy(*this);
     // A code that is not a card type (an edited settings file) selects the first card type
     // of the Brelmont family rather than leaving the program without buffers.
-    if (!findDevice(DeviceId())) setDeviceId(10);
+    if (!findDevice(DeviceId())) setDeviceId(kFirstBrelmontCard);
     const int code = DeviceId();
     const TDeviceEntry& row = *findDevice(code);
 
@@ -872,11 +880,13 @@ void TMain::PopFillClick(int tag) {
     BusyScope busy(*this);
     const uint32_t value = tag == 1 ? static_cast<uint32_t>(FillValue) : static_cast<uint32_t>(tag);
     TDevices& d = *devices_;
+    const TDeviceEntry* row = findDevice(d.DeviceId);
+    const bool avrCard = row && row->avr();
     switch (FillTarget) {
         case 1:
             ResizeFill(d.ProgBuf, d.ProgMax, value);
-            ShowBuffer(d.ProgBuf, d.pGrid,
-                       d.DeviceId >= 20 ? ViewMode::AvrWords8 : ViewMode::PicWords8, &host_);
+            ShowBuffer(d.ProgBuf, d.pGrid, avrCard ? ViewMode::AvrWords8 : ViewMode::PicWords8,
+                       &host_);
             LabFnProgMem->clear();
             break;
         case 2:

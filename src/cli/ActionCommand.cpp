@@ -289,6 +289,56 @@ bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
     return true;
 }
 
+namespace {
+
+// The action's options from the command line.
+Options actionOptions(const CliArgs& args) {
+    Options options;
+    options.verify = args.options.contains(QStringLiteral("verify"));
+    options.alwaysErase = args.options.contains(QStringLiteral("always-erase"));
+    options.warnEnable = !args.options.contains(QStringLiteral("no-warnings"));
+    options.smartAuto = !args.options.contains(QStringLiteral("no-wait"));
+    return options;
+}
+
+// The card's buffers, fuse page and memory boxes as the command line sets them; false with
+// `error` on a malformed --memories or configuration option.
+bool setUpCard(const CliArgs& args, TDevices& devices, FuseModel& fuses, EnableBoxes& enable,
+               QString& error) {
+    devices.DeviceId = args.card;
+    devices.ApplyBuffers();
+    if (isPicCode(args.card)) RefreshPicPage(devices, fuses);
+    ApplyAvrFuseBox(args.card, fuses);
+    if (args.options.contains(QStringLiteral("memories")) &&
+        !parseMemories(args.options.value(QStringLiteral("memories")), enable, error))
+        return false;
+    // As in the window: on loader cards, the external EEPROM takes the controller with it.
+    cbEepMemClick(args.card, enable);
+    return parseConfiguration(args, devices, fuses, error);
+}
+
+// Saves the slots of --save after a finished action, leaving out (with a message) those it did
+// not read: kDone, kPartial when a slot or a memory was left out, kFailed when a save failed.
+int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes& enable,
+              TFileIo& io, const TerminalHost& host) {
+    int status = result.partial() ? kPartial : kDone;
+    const MemorySet asked = tickedMemories(enable);
+    for (const auto& save : args.saves) {
+        const QString reason = unreadReason(args.card, save.first, result, asked);
+        if (!reason.isEmpty()) {
+            std::fprintf(stderr, "kelvano-cli: slot %d not saved to %s: %s\n", save.first,
+                         qPrintable(save.second), qPrintable(reason));
+            status = kPartial;
+            continue;
+        }
+        const int before = host.errorCount();
+        if (!io.SaveFile(save.second, save.first, 1) || host.errorCount() != before) return kFailed;
+    }
+    return status;
+}
+
+}  // namespace
+
 int runAction(const CliArgs& args, int actionCode) {
     if (args.port.isEmpty()) return usageError(QStringLiteral("an action needs --port NAME"));
     if (!findDevice(args.card) || !findDevice(args.card)->actions)
@@ -299,27 +349,13 @@ int runAction(const CliArgs& args, int actionCode) {
     TerminalHost host(yes);
     RealClock clock;
     TerminalMainView mainView;
-    Options options;
-    options.verify = args.options.contains(QStringLiteral("verify"));
-    options.alwaysErase = args.options.contains(QStringLiteral("always-erase"));
-    options.warnEnable = !args.options.contains(QStringLiteral("no-warnings"));
-    options.smartAuto = !args.options.contains(QStringLiteral("no-wait"));
+    Options options = actionOptions(args);
 
     TDevices devices;
-    devices.DeviceId = args.card;
-    devices.ApplyBuffers();
     FuseModel fuses;
-    if (isPicCode(args.card)) RefreshPicPage(devices, fuses);
-    ApplyAvrFuseBox(args.card, fuses);
-
     EnableBoxes enable;
     QString error;
-    if (args.options.contains(QStringLiteral("memories")) &&
-        !parseMemories(args.options.value(QStringLiteral("memories")), enable, error))
-        return usageError(error);
-    // As in the window: on loader cards, the external EEPROM takes the controller with it.
-    cbEepMemClick(args.card, enable);
-    if (!parseConfiguration(args, devices, fuses, error)) return usageError(error);
+    if (!setUpCard(args, devices, fuses, enable, error)) return usageError(error);
 
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
     io->CrdPath = Session::crdPathIn({});
@@ -372,22 +408,10 @@ int runAction(const CliArgs& args, int actionCode) {
     if (guard.interrupted()) return link.finish(kInterrupted);
     if (!ready) return link.finish(kFailed);
 
-    int status = result.partial() ? kPartial : kDone;
-    const MemorySet asked = tickedMemories(enable);
-    for (const auto& save : args.saves) {
-        const QString reason = unreadReason(args.card, save.first, result, asked);
-        if (!reason.isEmpty()) {
-            std::fprintf(stderr, "kelvano-cli: slot %d not saved to %s: %s\n", save.first,
-                         qPrintable(save.second), qPrintable(reason));
-            status = kPartial;
-            continue;
-        }
-        const int before = host.errorCount();
-        if (!io->SaveFile(save.second, save.first, 1) || host.errorCount() != before)
-            return link.finish(kFailed);
-    }
-    std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n",
-               stderr);
+    const int status = saveSlots(args, result, enable, *io, host);
+    if (status != kFailed)
+        std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n",
+                   stderr);
     return link.finish(status);
 }
 

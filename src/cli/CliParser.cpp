@@ -73,7 +73,9 @@ const std::vector<CliOption>& cliOptions() {
         {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
         {"replay", "FILE", "with --port USB: the box answers as in the USB transcript FILE",
          kCommon},
-        {"store", "PATH", "the image store file (default kelvano.store beside the program)",
+        {"store", "PATH",
+         "the image store file (default: kelvano.store beside the program, else in the data "
+         "folders)",
          kStore},
         {"diff-format", nullptr, "compare: one line per run of differences", kAction},
         {"log", "LOG", "job, log: the production log (an SQLite file or postgresql://...)", kJob},

@@ -107,7 +107,7 @@ int runDump(const CliArgs& args) {
             out += hex(id, 1).toLatin1();
             out += k < 3 ? ' ' : '\n';
         }
-    } else if (d.DeviceId == 31) {
+    } else if (const TDeviceEntry* row = findDevice(d.DeviceId); row && row->megaFuseBytes()) {
         out += "[CONFIG]\nFuseLow=" + hex(d.FuseLow, 2).toLatin1() +
                "\nFuseHigh=" + hex(d.FuseHigh, 2).toLatin1() +
                "\nLockByte=" + hex(d.LockByte, 2).toLatin1() + '\n';
@@ -155,7 +155,8 @@ QString fileCommandsHelp() {
         "  Slots: PIC cards 1 = flash, ID words, configuration word and data EEPROM together,\n"
         "  2 = external EEPROM; AVR cards 1 = flash, 2 = internal EEPROM, 3 = external EEPROM.\n"
         "  Files load by extension: .hex .h8 .eep Intel HEX, .bin binary, .obj AVR object,\n"
-        "  .crd card dump (layouts of kelvano.crd beside the program are tried first).\n"
+        "  .crd card dump (layouts of kelvano.crd beside the program or in the data folders "
+        "first).\n"
         "  --type hex|bin       file type for --save names without extension (default hex)\n");
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "cli/CliLink.h"
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "production/Job.h"
 #include "production/ProductionLog.h"
@@ -166,11 +167,14 @@ int runJob(const CliArgs& args) {
     StatusPrinter printer(isatty(STDOUT_FILENO));
     QEventLoop loop;
     QTimer refresh;
+    bool interrupted = false;
+    g_interrupted = false;
     // The workers report from their threads; the screen is drawn here, ten times a second.
     QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
         if (g_interrupted.exchange(false)) {
             std::fputs("Stopping: cards in work are aborted, every box goes back to idle.\n",
                        stderr);
+            interrupted = true;
             run.stop();
         }
         printer.show(run.statuses());
@@ -195,7 +199,13 @@ int runJob(const CliArgs& args) {
             std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
     }
     if (!run.endMessage().isEmpty()) std::printf("%s\n", qPrintable(run.endMessage()));
-    std::printf("Summary: %d passed, %d failed, %d aborted\n", pass, fail, aborted);
+    std::printf("Summary: %d passed, %d failed, %d aborted", pass, fail, aborted);
+    if (interrupted) {
+        // Done: programmed to the end, passed or failed; an aborted card is not.
+        std::printf("; interrupted, %d card%s done\n", pass + fail, pass + fail == 1 ? "" : "s");
+        return ExitInterrupted;
+    }
+    std::printf("\n");
     return run.allPassed() ? 0 : 1;
 }
 
@@ -212,7 +222,7 @@ QString jobCommandsHelp() {
         "                       folder as ?host=/path); default: the job's Log, else JOB's name\n"
         "                       with .log.db\n"
         "  --port SIM           a simulated box that swaps its cards itself (repeat for more)\n"
-        "Exit status 0 only when every card passed.\n");
+        "Exit status 0 only when every card passed; 130 when Ctrl-C or SIGTERM stopped the run.\n");
 }
 
 }  // namespace kelvano

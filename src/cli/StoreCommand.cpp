@@ -110,7 +110,7 @@ bool readImage(const QString& path, QByteArray& image) {
 // written, else the user's data folder (which the program reads next).
 QString defaultStorePath() {
     const QString programDir = QCoreApplication::applicationDirPath();
-    const QString found = findDataFile(programDir, ImageStore::storeFileName());
+    QString found = findDataFile(programDir, ImageStore::storeFileName());
     if (!found.isEmpty()) return found;
     const QString folder =
         QFileInfo(programDir).isWritable() ? programDir : dataFileFolders(programDir).value(1);

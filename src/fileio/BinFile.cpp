@@ -73,8 +73,9 @@ int TFileIo::ReadObjFile() {
         pos += static_cast<uint64_t>(recordLength);
         const uint32_t a = uint32_t{rec[0]} << 16 | uint32_t{rec[1]} << 8 | rec[2];
         if (2 * uint64_t{a} + 1 >= kImageSize) return kObjAddressRange;
-        Image[2 * a + 1] = rec[3];
-        Image[2 * a] = rec[4];
+        const size_t at = 2 * size_t{a};
+        Image[at + 1] = rec[3];
+        Image[at] = rec[4];
     }
     return kLoadOk;
 }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <array>
 #include <vector>
 
 #include "base/DataFiles.h"
@@ -67,6 +68,13 @@ Layout splitLayout(const QString& line) {
     return l;
 }
 
+std::vector<Layout> splitLayouts(const QStringList& lines) {
+    std::vector<Layout> layouts;
+    layouts.reserve(static_cast<size_t>(lines.size()));
+    for (const QString& l : lines) layouts.push_back(splitLayout(l));
+    return layouts;
+}
+
 bool matches(const Layout& layout, const std::vector<int>& bytes) {
     const int count = static_cast<int>(bytes.size());
     for (int j = 0; j < layout.tokens.size(); ++j) {
@@ -82,6 +90,68 @@ bool matches(const Layout& layout, const std::vector<int>& bytes) {
     }
     return false;
 }
+
+// The data of a dump line: upper case, without what follows a '/', trimmed.
+QString dataPart(const QString& line) {
+    QString text = trimControl(line.toUpper());
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (slash >= 0) text = trimControl(text.left(slash));
+    return text;
+}
+
+// The bytes of a line's data, or the error of a token that is no number or of a line with
+// too many bytes.
+int splitBytes(QString text, std::vector<int>& bytes) {
+    bytes.clear();
+    while (!text.isEmpty()) {
+        const int b = hexByte(TStringCollection::NextToken(QStringLiteral(" "), text));
+        if (b < 0) return kCrdIllegalChar;
+        if (static_cast<int>(bytes.size()) == kMaxLineBytes) return kCrdLineTooLong;
+        bytes.push_back(b);
+    }
+    return kLoadOk;
+}
+
+// The first layout the bytes of a data line match, or null.
+const Layout* layoutOf(const std::vector<Layout>& layouts, const std::vector<int>& bytes) {
+    for (const Layout& l : layouts)
+        if (matches(l, bytes)) return &l;
+    return nullptr;
+}
+
+// The block address the HI and LO bytes of a line give. A line too short for the address
+// bytes counts them as 0; it holds no data then.
+unsigned blockAddress(const Layout& layout, const std::vector<int>& bytes) {
+    unsigned address = 0;
+    const int count = static_cast<int>(bytes.size());
+    for (int j = 0; j < layout.tokens.size(); ++j) {
+        const unsigned b = j < count ? static_cast<unsigned>(bytes[static_cast<size_t>(j)]) : 0;
+        const QString& t = layout.tokens.at(j);
+        if (t == QLatin1String("LO"))
+            address = (address & 0xFF00) | b;
+        else if (t == QLatin1String("HI"))
+            address = (address & 0x00FF) | b << 8;
+    }
+    return address;
+}
+
+// The data bytes of a line (those after the layout's bytes) into the image at the line's
+// block address.
+int storeBlock(const Layout& layout, const std::vector<int>& bytes,
+               std::array<uint8_t, TFileIo::kImageSize>& image) {
+    const unsigned address = blockAddress(layout, bytes);
+    const int count = static_cast<int>(bytes.size());
+    const int first = static_cast<int>(layout.tokens.size());
+    if (count > first) {
+        if (address + static_cast<unsigned>(count - first) > TFileIo::kImageSize)
+            return kCrdAddressRange;
+        for (int j = first; j < count; ++j)
+            image[address + static_cast<unsigned>(j - first)] =
+                static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
+    }
+    return kLoadOk;
+}
+
 }  // namespace
 
 int TFileIo::loadCrdLayouts(QStringList& layouts) {
@@ -111,9 +181,7 @@ int TFileIo::loadCrdLayouts(QStringList& layouts) {
 int TFileIo::ReadCrdFile() {
     QStringList layoutLines;
     if (const int error = loadCrdLayouts(layoutLines)) return error;
-    std::vector<Layout> layouts;
-    layouts.reserve(static_cast<size_t>(layoutLines.size()));
-    for (const QString& l : layoutLines) layouts.push_back(splitLayout(l));
+    const std::vector<Layout> layouts = splitLayouts(layoutLines);
 
     int error = 0;
     FilePtr f = openFile(FileName, "rb", error);
@@ -133,52 +201,18 @@ int TFileIo::ReadCrdFile() {
     while (lines.next(raw)) {
         ++LineNo;
         LineText = QString::fromLatin1(raw);
-        QString text = trimControl(LineText.toUpper());
-        const qsizetype slash = text.indexOf(QLatin1Char('/'));
-        if (slash >= 0) text = trimControl(text.left(slash));
+        QString text = dataPart(LineText);
         if (text.isEmpty()) continue;
         if (lines.overlong()) return kCrdLineTooLong;
-
-        bytes.clear();
-        while (!text.isEmpty()) {
-            const int b = hexByte(TStringCollection::NextToken(QStringLiteral(" "), text));
-            if (b < 0) return kCrdIllegalChar;
-            if (static_cast<int>(bytes.size()) == kMaxLineBytes) return kCrdLineTooLong;
-            bytes.push_back(b);
-        }
-
+        if (const int wrong = splitBytes(text, bytes)) return wrong;
         if (!chosen) {
-            for (const Layout& l : layouts) {
-                if (matches(l, bytes)) {
-                    chosen = &l;
-                    break;
-                }
-            }
+            chosen = layoutOf(layouts, bytes);
             if (!chosen) {
                 ShowError(QStringLiteral("Unknown CRD-Format!"));
                 return kCrdUnknownFormat;
             }
         }
-
-        // A line too short for the address bytes counts them as 0; it holds no data then.
-        unsigned address = 0;
-        const int count = static_cast<int>(bytes.size());
-        for (int j = 0; j < chosen->tokens.size(); ++j) {
-            const unsigned b = j < count ? static_cast<unsigned>(bytes[static_cast<size_t>(j)]) : 0;
-            const QString& t = chosen->tokens.at(j);
-            if (t == QLatin1String("LO"))
-                address = (address & 0xFF00) | b;
-            else if (t == QLatin1String("HI"))
-                address = (address & 0x00FF) | b << 8;
-        }
-        const int first = static_cast<int>(chosen->tokens.size());
-        if (count > first) {
-            if (address + static_cast<unsigned>(count - first) > kImageSize)
-                return kCrdAddressRange;
-            for (int j = first; j < count; ++j)
-                Image[address + static_cast<unsigned>(j - first)] =
-                    static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
-        }
+        if (const int wrong = storeBlock(*chosen, bytes, Image)) return wrong;
     }
     if (lines.error()) {
         ShowIoError(lines.error());

@@ -2,6 +2,8 @@
 // (types 02 and 04) are accepted with a zero base only, since every address of the image
 // lies below 0x10000; the other record types are checked and skipped.
 #include <QByteArray>
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "base/Host.h"
@@ -32,6 +34,65 @@ inline int hexField(const QByteArray& line, qsizetype pos, int digits) {
     return v;
 }
 
+// A record line's fields; `data` holds `count` bytes.
+struct RecordFields {
+    int count = 0;
+    int address = 0;
+    int type = 0;
+    uint8_t data[255];
+};
+
+// Reads the fields of a record line (one that starts with ':'), checking its length, its
+// digits and its checksum in that order: kLoadOk, or the error of the first check that fails.
+int parseRecord(const QByteArray& line, bool overlong, RecordFields& record) {
+    const qsizetype len = line.size();
+    if (overlong || len % 2 == 0) return kHexWrongLength;
+    const int n = hexField(line, 1, 2);
+    if (n < 0) return kHexIllegalChar;
+    if ((len - 1) / 2 - n != 5) return kHexWrongLength;
+    const int addr = hexField(line, 3, 4);
+    const int type = hexField(line, 7, 2);
+    if (addr < 0 || type < 0) return kHexIllegalChar;
+    unsigned sum = static_cast<unsigned>(n + (addr >> 8) + (addr & 0xFF) + type);
+    for (int i = 0; i < n; ++i) {
+        const int b = hexField(line, 9 + 2 * i, 2);
+        if (b < 0) return kHexIllegalChar;
+        record.data[i] = static_cast<uint8_t>(b);
+        sum += static_cast<unsigned>(b);
+    }
+    const int check = hexField(line, 9 + 2 * n, 2);
+    if (check < 0) return kHexIllegalChar;
+    if (((sum + static_cast<unsigned>(check)) & 0xFF) != 0) return kHexWrongChecksum;
+    record.count = n;
+    record.address = addr;
+    record.type = type;
+    return kLoadOk;
+}
+
+using ImageBytes = std::array<uint8_t, TFileIo::kImageSize>;
+
+// What a well-formed record does: a data record fills the image, the end record ends the file
+// (`done`), an extended address record must name a zero base, any other type is skipped.
+// `anyRecord` is set by a data or end record.
+int applyRecord(const RecordFields& record, ImageBytes& image, bool& anyRecord, bool& done) {
+    const int n = record.count;
+    if (record.type == 2 || record.type == 4) {
+        // A base of zero is what assemblers write for small images; any other base would move
+        // the data out of the image.
+        for (int i = 0; i < n; ++i)
+            if (record.data[i] != 0) return kHexAddressRange;
+    } else if (record.type == 0) {
+        anyRecord = true;
+        // The image ends at 0xFFFF; a record running past it is refused rather than cut, so
+        // that no byte of the file is silently lost.
+        if (record.address + n > TFileIo::kImageSize) return kHexAddressRange;
+        std::copy_n(record.data, n, image.begin() + record.address);
+    } else if (record.type == 1) {
+        anyRecord = done = true;
+    }
+    return kLoadOk;
+}
+
 // Letting window events run after every line would cost more than reading the line; every
 // 64 lines keeps the window live while a large file loads.
 constexpr int kLinesPerPump = 64;
@@ -58,46 +119,13 @@ int TFileIo::ReadHexFile() {
     int result = kLoadOk;
     bool done = false;
     bool anyRecord = false;  // a data or end record was seen
+    RecordFields record;
     while (!done && lines.next(incoming)) {
         line.swap(incoming);
         if (LineNo % kLinesPerPump == 0) host_.processEvents();
-        const qsizetype len = line.size();
-        if (len > 0 && line[0] == ':') {
-            result = [&]() -> int {
-                if (lines.overlong() || len % 2 == 0) return kHexWrongLength;
-                const int n = hexField(line, 1, 2);
-                if (n < 0) return kHexIllegalChar;
-                if ((len - 1) / 2 - n != 5) return kHexWrongLength;
-                const int addr = hexField(line, 3, 4);
-                const int type = hexField(line, 7, 2);
-                if (addr < 0 || type < 0) return kHexIllegalChar;
-                unsigned sum = static_cast<unsigned>(n + (addr >> 8) + (addr & 0xFF) + type);
-                uint8_t data[255];
-                for (int i = 0; i < n; ++i) {
-                    const int b = hexField(line, 9 + 2 * i, 2);
-                    if (b < 0) return kHexIllegalChar;
-                    data[i] = static_cast<uint8_t>(b);
-                    sum += static_cast<unsigned>(b);
-                }
-                const int check = hexField(line, 9 + 2 * n, 2);
-                if (check < 0) return kHexIllegalChar;
-                if (((sum + static_cast<unsigned>(check)) & 0xFF) != 0) return kHexWrongChecksum;
-                if (type == 2 || type == 4) {
-                    // A base of zero is what assemblers write for small images; any other
-                    // base would move the data out of the image.
-                    for (int i = 0; i < n; ++i)
-                        if (data[i] != 0) return kHexAddressRange;
-                } else if (type == 0) {
-                    anyRecord = true;
-                    // The image ends at 0xFFFF; a record running past it is refused rather
-                    // than cut, so that no byte of the file is silently lost.
-                    if (addr + n > kImageSize) return kHexAddressRange;
-                    for (int i = 0; i < n; ++i) Image[static_cast<size_t>(addr + i)] = data[i];
-                } else if (type == 1) {
-                    anyRecord = done = true;
-                }
-                return kLoadOk;
-            }();
+        if (!line.isEmpty() && line[0] == ':') {
+            result = parseRecord(line, lines.overlong(), record);
+            if (result == kLoadOk) result = applyRecord(record, Image, anyRecord, done);
             if (result != kLoadOk) break;
         }
         if (done) break;

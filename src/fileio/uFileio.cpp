@@ -138,59 +138,28 @@ bool TFileIo::OpenFile(const QString& name, int slot) {
 }
 
 bool TFileIo::copyImageToSlot(int slot) {
-    TDevices& d = devices_;
-    const int code = d.DeviceId;
+    const int code = devices_.DeviceId;
     int label = 0;  // file label (grid tag) to set, 0 none
     int page = 0;   // memory page to show, 0 none
-    auto word = [this](int64_t lo) { return static_cast<uint16_t>(img(lo + 1) << 8 | img(lo)); };
-    auto bytes = [this](TBufArray& buf, int64_t base) {
-        for (int i = 0; i < buf.length(); ++i) buf[i] = img(base + i);
-    };
-
     if (isPicCode(code)) {
         if (slot == 1) {
-            for (int w = 0; w < d.ProgBuf.length(); ++w)
-                d.ProgBuf[w] = word(2 * int64_t{w}) & 0x3FFF;
-            redraw(1);
-            for (int e = 0; e < d.DataBuf.length(); ++e)
-                d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
-            redraw(2);
-            if (d.IdBuf.length() < 4) ResizeFill(d.IdBuf, 4, 0x000F);
-            for (int k = 0; k < 4; ++k) d.IdBuf[k] = word(0x4000 + 2 * k) & 0x0F;
-            d.CfgWord = word(0x400E) & 0x3FFF;
-            RefreshPicPage(d, fuses_);
+            copyPicProgram();
             label = 1;
             page = 1;
         } else if (slot == 2) {
-            bytes(d.EepBuf, 0);
-            redraw(3);
+            copyBytes(devices_.EepBuf, 3);
             label = 3;
             page = 2;
         }
     } else if (isAvrSized(code)) {
         if (slot == 1) {
-            for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = word(2 * int64_t{w});
-            // A program file may carry the data EEPROM behind the program area; only the bytes
-            // it names (not 0xFF) change the buffer.
-            bool dataFound = false;
-            const int64_t base = 2 * int64_t{d.ProgBuf.length()};
-            for (int e = 0; e < d.DataBuf.length(); ++e) {
-                const uint8_t b = img(base + e);
-                if (b != 0xFF) {
-                    d.DataBuf[e] = b;
-                    dataFound = true;
-                }
-            }
-            redraw(1);
-            if (dataFound) redraw(2);
+            copyAvrProgram();
             label = 1;
         } else if (slot == 2) {
-            bytes(d.DataBuf, 0);
-            redraw(2);
+            copyBytes(devices_.DataBuf, 2);
             label = 2;
         } else if (slot == 3) {
-            bytes(d.EepBuf, 0);
-            redraw(3);
+            copyBytes(devices_.EepBuf, 3);
             label = 3;
             page = 2;
         }
@@ -200,6 +169,44 @@ bool TFileIo::copyImageToSlot(int slot) {
         if (label) view_->setFileLabel(label, FileName);
     }
     return true;
+}
+
+// A PIC program file: the program words, the data EEPROM, the ID locations and the
+// configuration word, each at its place in the image; the fuse page shows the new word.
+void TFileIo::copyPicProgram() {
+    TDevices& d = devices_;
+    for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = imageWord(2 * int64_t{w}) & 0x3FFF;
+    redraw(1);
+    for (int e = 0; e < d.DataBuf.length(); ++e) d.DataBuf[e] = img(0x4200 + 2 * int64_t{e});
+    redraw(2);
+    if (d.IdBuf.length() < 4) ResizeFill(d.IdBuf, 4, 0x000F);
+    for (int k = 0; k < 4; ++k) d.IdBuf[k] = imageWord(0x4000 + 2 * k) & 0x0F;
+    d.CfgWord = imageWord(0x400E) & 0x3FFF;
+    RefreshPicPage(d, fuses_);
+}
+
+// An AVR program file: the program words. It may carry the data EEPROM behind the program
+// area; only the bytes it names (not 0xFF) change the buffer.
+void TFileIo::copyAvrProgram() {
+    TDevices& d = devices_;
+    for (int w = 0; w < d.ProgBuf.length(); ++w) d.ProgBuf[w] = imageWord(2 * int64_t{w});
+    bool dataFound = false;
+    const int64_t base = 2 * int64_t{d.ProgBuf.length()};
+    for (int e = 0; e < d.DataBuf.length(); ++e) {
+        const uint8_t b = img(base + e);
+        if (b != 0xFF) {
+            d.DataBuf[e] = b;
+            dataFound = true;
+        }
+    }
+    redraw(1);
+    if (dataFound) redraw(2);
+}
+
+// A byte memory from the start of the image, shown in its grid.
+void TFileIo::copyBytes(TBufArray& buffer, int grid) {
+    for (int i = 0; i < buffer.length(); ++i) buffer[i] = img(int64_t{i});
+    redraw(grid);
 }
 
 void TFileIo::redraw(int grid) {

@@ -109,10 +109,14 @@ public:
     static QString Extension(const QString& name);
 
 private:
-    int readHex();
-    int readCrd();
     int loadCrdLayouts(QStringList& layouts);
     bool copyImageToSlot(int slot);
+    void copyPicProgram();
+    void copyAvrProgram();
+    void copyBytes(TBufArray& buffer, int grid);
+    uint16_t imageWord(int64_t low) const {
+        return static_cast<uint16_t>(img(low + 1) << 8 | img(low));
+    }
     void redraw(int grid);
     void fillImage() { Image.fill(0xFF); }
     uint8_t img(int64_t i) const {

@@ -67,6 +67,8 @@ private:
     bool readMemories();
     bool readFuses();
     bool readSerial();
+    bool readSerialPlace(SerialSpec& spec);
+    bool readSerialSequence(SerialSpec& spec, int at);
     bool readList(SerialSpec& spec, const Entry& e);
     QString resolve(const QString& name) const;
 
@@ -383,6 +385,24 @@ bool Reader::readSerial() {
     for (const char* key : {"memory", "address", "size", "form"})
         if (!has("serial", key))
             return fail(at, QStringLiteral("[Serial] has no %1").arg(QString::fromLatin1(key)));
+    if (!readSerialPlace(spec)) return false;
+    const bool hasList = has("serial", "list");
+    if (hasList && (has("serial", "start") || has("serial", "step") || has("serial", "last")))
+        return fail(get("serial", "list").line,
+                    QStringLiteral("List does not go with Start, Step or Last"));
+    if (hasList) {
+        if (!readList(spec, get("serial", "list"))) return false;
+        job_.serial = spec;
+        return true;
+    }
+    if (!readSerialSequence(spec, at)) return false;
+    job_.serial = spec;
+    return true;
+}
+
+// Where the serial goes: Memory, Form, Size and Address, which must lie in a memory of the
+// card type that the job programs.
+bool Reader::readSerialPlace(SerialSpec& spec) {
     const Entry mem = get("serial", "memory");
     const auto m = SerialSpec::parseMemory(mem.value);
     if (!m)
@@ -419,15 +439,11 @@ bool Reader::readSerial() {
     if (!on)
         return fail(mem.line,
                     QStringLiteral("the job does not program the %1 memory").arg(mem.value));
-    const bool hasList = has("serial", "list");
-    if (hasList && (has("serial", "start") || has("serial", "step") || has("serial", "last")))
-        return fail(get("serial", "list").line,
-                    QStringLiteral("List does not go with Start, Step or Last"));
-    if (hasList) {
-        if (!readList(spec, get("serial", "list"))) return false;
-        job_.serial = spec;
-        return true;
-    }
+    return true;
+}
+
+// The values of a serial without a list: Start, and the optional Step and Last.
+bool Reader::readSerialSequence(SerialSpec& spec, int at) {
     if (!has("serial", "start")) return fail(at, QStringLiteral("[Serial] has no Start (or List)"));
     if (!number("serial", "start", spec.start, UINT64_MAX)) return false;
     if (!spec.fits(spec.start))
@@ -453,7 +469,6 @@ bool Reader::readSerial() {
         if (last < spec.start) return fail(line, QStringLiteral("Last lies below Start"));
         spec.last = last;
     }
-    job_.serial = spec;
     return true;
 }
 

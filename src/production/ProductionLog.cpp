@@ -224,61 +224,11 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
         return Take::Failed;
     };
     if (job.serial) {
-        const SerialSpec& spec = *job.serial;
-        QVariant next;
-        if (!exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?") +
-                      (server_ ? QStringLiteral(" FOR UPDATE") : QString()),
-                  {job.name}, error, &next))
-            return fail();
-        if (!next.isValid()) {
-            error = QStringLiteral("the log has no serial pool for job \"%1\"").arg(job.name);
-            return fail();
+        const Take taken = takeSerial(job, card, error);
+        if (taken != Take::Ok) {
+            rollback();
+            return taken;
         }
-        QVariant freed;
-        if (!exec(QStringLiteral("SELECT idx FROM serials WHERE job = ? AND state = 'free' ORDER "
-                                 "BY idx LIMIT 1"),
-                  {job.name}, error, &freed))
-            return fail();
-        if (freed.isValid()) {
-            card.serialIndex = freed.toLongLong();
-            QVariant num;
-            if (!exec(QStringLiteral("SELECT num FROM serials WHERE job = ? AND idx = ?"),
-                      {job.name, card.serialIndex}, error, &num))
-                return fail();
-            card.serialValue = num.toString().toULongLong();
-        } else {
-            // The next value of the sequence that the log does not hold yet (a job whose
-            // start was changed must not meet its old values again).
-            qint64 idx = next.toLongLong();
-            for (;; ++idx) {
-                const auto value = spec.valueAt(uint64_t(idx));
-                if (!value) {
-                    rollback();
-                    error =
-                        QStringLiteral("The last serial number of job \"%1\" has been handed out.")
-                            .arg(job.name);
-                    return Take::Exhausted;
-                }
-                QVariant seen;
-                if (!exec(QStringLiteral("SELECT count(*) FROM serials WHERE job = ? AND num = ?"),
-                          {job.name, QString::number(qulonglong(*value))}, error, &seen))
-                    return fail();
-                if (seen.toInt() == 0) {
-                    card.serialValue = *value;
-                    break;
-                }
-            }
-            card.serialIndex = idx;
-            if (!exec(QStringLiteral("INSERT INTO serials (job, idx, num, value, state) VALUES (?, "
-                                     "?, ?, ?, 'taken')"),
-                      {job.name, idx, QString::number(qulonglong(card.serialValue)),
-                       spec.text(card.serialValue)},
-                      error) ||
-                !exec(QStringLiteral("UPDATE pools SET next_index = ? WHERE job = ?"),
-                      {idx + 1, job.name}, error))
-                return fail();
-        }
-        card.serialText = spec.text(card.serialValue);
     }
     QVariant id;
     const QVariant serial =
@@ -300,6 +250,73 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
               {card.id, job.name, card.serialIndex}, error))
         return fail();
     if (!commit(error)) return fail();
+    return Take::Ok;
+}
+
+// The card's serial: the first given-back one, else a new one. Within takeCard's transaction;
+// the caller rolls back when this fails.
+ProductionLog::Take ProductionLog::takeSerial(const Job& job, Card& card, QString& error) {
+    const SerialSpec& spec = *job.serial;
+    QVariant next;
+    if (!exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?") +
+                  (server_ ? QStringLiteral(" FOR UPDATE") : QString()),
+              {job.name}, error, &next))
+        return Take::Failed;
+    if (!next.isValid()) {
+        error = QStringLiteral("the log has no serial pool for job \"%1\"").arg(job.name);
+        return Take::Failed;
+    }
+    QVariant freed;
+    if (!exec(QStringLiteral("SELECT idx FROM serials WHERE job = ? AND state = 'free' ORDER "
+                             "BY idx LIMIT 1"),
+              {job.name}, error, &freed))
+        return Take::Failed;
+    if (freed.isValid()) {
+        card.serialIndex = freed.toLongLong();
+        QVariant num;
+        if (!exec(QStringLiteral("SELECT num FROM serials WHERE job = ? AND idx = ?"),
+                  {job.name, card.serialIndex}, error, &num))
+            return Take::Failed;
+        card.serialValue = num.toString().toULongLong();
+    } else {
+        const Take taken = takeNewSerial(job, next.toLongLong(), card, error);
+        if (taken != Take::Ok) return taken;
+    }
+    card.serialText = spec.text(card.serialValue);
+    return Take::Ok;
+}
+
+// The next value of the sequence from index `next` on that the log does not hold yet (a job
+// whose start was changed must not meet its old values again), entered as taken.
+ProductionLog::Take ProductionLog::takeNewSerial(const Job& job, qint64 next, Card& card,
+                                                 QString& error) {
+    const SerialSpec& spec = *job.serial;
+    qint64 idx = next;
+    for (;; ++idx) {
+        const auto value = spec.valueAt(uint64_t(idx));
+        if (!value) {
+            error = QStringLiteral("The last serial number of job \"%1\" has been handed out.")
+                        .arg(job.name);
+            return Take::Exhausted;
+        }
+        QVariant seen;
+        if (!exec(QStringLiteral("SELECT count(*) FROM serials WHERE job = ? AND num = ?"),
+                  {job.name, QString::number(qulonglong(*value))}, error, &seen))
+            return Take::Failed;
+        if (seen.toInt() == 0) {
+            card.serialValue = *value;
+            break;
+        }
+    }
+    card.serialIndex = idx;
+    if (!exec(QStringLiteral("INSERT INTO serials (job, idx, num, value, state) VALUES (?, "
+                             "?, ?, ?, 'taken')"),
+              {job.name, idx, QString::number(qulonglong(card.serialValue)),
+               spec.text(card.serialValue)},
+              error) ||
+        !exec(QStringLiteral("UPDATE pools SET next_index = ? WHERE job = ?"), {idx + 1, job.name},
+              error))
+        return Take::Failed;
     return Take::Ok;
 }
 
@@ -427,9 +444,7 @@ std::optional<ProductionLog::Summary> ProductionLog::summary(QString& error) {
     for (const Row& r :
          rows(QStringLiteral("WHERE c.result = 'pending' ORDER BY c.id"), {}, error)) {
         // A card of a run that is still going on this host is not a lost one.
-        if (r.station == host && r.runPid != ::getpid() && processAlive(r.runPid))
-            s.inProgress.append(r);
-        else if (r.station == host && r.runPid == ::getpid())
+        if (r.station == host && (r.runPid == ::getpid() || processAlive(r.runPid)))
             s.inProgress.append(r);
         else
             s.unconfirmed.append(r);

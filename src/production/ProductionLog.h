@@ -92,6 +92,8 @@ private:
     bool begin(QString& error);
     bool commit(QString& error);
     void rollback();
+    Take takeSerial(const Job& job, Card& card, QString& error);
+    Take takeNewSerial(const Job& job, qint64 next, Card& card, QString& error);
     bool createSchema(QString& error);
     QList<Row> rows(const QString& where, const QVariantList& values, QString& error);
 

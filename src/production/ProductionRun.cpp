@@ -163,186 +163,271 @@ bool ProductionRun::reserveCard() {
 
 void ProductionRun::releaseCard() { ++budget_; }
 
-void ProductionRun::work(int index) {
-    WorkerView view;
-    WorkerHost host(view);
-    RealClock clock;
-    NullMainView mainView;
-    Options options;
-    options.ports = {ports_[index]};
-    options.portIndex = 0;
-    options.verify = job_.verify;
-    options.alwaysErase = job_.alwaysErase;
-    options.smartAuto = true;
-    options.warnEnable = false;
-    TDevices devices;
-    FuseModel fuses;
-    EnableBoxes enable;
-    auto set = [&](const std::function<void(WorkerStatus&)>& change) { update(index, change); };
-    const QString label = statuses()[index].port;
-    auto finish = [&](const QString& error) {
-        set([&](WorkerStatus& s) {
-            s.state = error.isEmpty() ? QStringLiteral("done") : QStringLiteral("stopped");
-            s.error = error;
-            s.finished = true;
-        });
-        if (--running_ == 0) emit finished();
-    };
+// One box's worker, on a thread of its own: its link, card buffers, runner and log connection.
+class ProductionRun::Worker {
+public:
+    Worker(ProductionRun& run, int index);
+    // Connects, then programs card after card until the count, the last serial, a stop or a
+    // fault of the box; leaves the box idle and reports the worker finished.
+    void work();
 
-    QString error;
-    auto log = ProductionLog::open(log_, error);
-    if (!log || !log->beginRun(job_, error)) return finish(error);
-    std::unique_ptr<BoxLink> link = factory_(ports_[index], host, clock, mainView, options);
-    if (!link) return finish(QStringLiteral("no box on port %1").arg(ports_[index]));
-    TCom& com = link->com();
-    job_.applyTo(devices, fuses, enable);
-    TActions runner(host, clock, devices, com, options, enable, fuses, mainView);
-    runner.setView(&view);
-    com.setProgressView(&runner);
-    set([](WorkerStatus& s) { s.state = QStringLiteral("connecting"); });
-    com.Connect();
-    if (!com.linkReady()) {
-        com.Disconnect();
-        log->endRun();
-        return finish(host.message.isEmpty() ? QStringLiteral("the box did not come up")
-                                             : host.message);
-    }
-
-    // Polls until the card state says `present`; false on a stop or a box that stopped
-    // answering (five polls in a row, as the action window counts them).
-    auto waitCard = [&](bool present, QString& why) {
-        int misses = 0;
-        while (!stop_) {
-            int state = -1;
-            try {
-                state = pollCard(com);
-            } catch (const PortError& e) {
-                why = e.text();
-                return false;
-            }
-            if (state < 0) {
-                if (++misses >= 5) {
-                    why = QStringLiteral("The programmer box does not answer.");
-                    return false;
-                }
-            } else {
-                misses = 0;
-                if (((state & 6) != 6) == present) return true;
-            }
-            QCoreApplication::processEvents();
-            clock.sleepMs(present ? 300 : 100);
-        }
-        return false;
-    };
-
-    QString boxError;
-    int failedInARow = 0;
-    while (!stop_) {
-        if (!reserveCard()) break;
-        set([](WorkerStatus& s) { s.state = QStringLiteral("waiting for a card"); });
-        if (!waitCard(true, boxError)) {
-            releaseCard();
-            break;
-        }
-        ProductionLog::Card card;
-        const auto take = log->takeCard(job_, label, card, error);
-        if (take != ProductionLog::Take::Ok) {
-            releaseCard();
-            if (take == ProductionLog::Take::Exhausted) {
-                QMutexLocker lock(&mutex_);
-                endMessage_ = error;
-                stop_ = true;
-            } else {
-                boxError = QStringLiteral("the log: ") + error;
-            }
-            break;
-        }
-        set([&](WorkerStatus& s) {
-            s.serial = card.serialText;
-            s.state = QStringLiteral("programming");
-        });
-        job_.applyTo(devices, fuses, enable);
-        if (job_.serial) job_.serial->writeInto(devices, job_.serial->encode(card.serialValue));
-        host.clear();
-
-        // A stop while the card is in work aborts it at its next address.
-        auto runAction = [&](ActionCode code, std::optional<MemorySet> memories, bool abortable) {
-            QEventLoop loop;
-            view.loop = &loop;
-            QTimer watch;
-            QObject::connect(&watch, &QTimer::timeout, &runner, [&] {
-                if (abortable && stop_ && runner.running()) runner.ButCancelClick();
-            });
-            watch.start(50);
-            if (memories)
-                runner.start(code, *memories);
-            else
-                runner.start(code);
-            loop.exec();
-            watch.stop();
-            runner.FormClose();
-            view.loop = nullptr;
-        };
-        runAction(ActionCode::Program, std::nullopt, true);
-        // The box writes the external EEPROM of the direct cards without reading it back: with
-        // verify on, it is verified by an action of its own, which a stop lets finish (the
-        // card is programmed by then).
-        if (runner.result().ready && !runner.result().partial() && job_.verify && job_.eep &&
-            isPicDirect(job_.card)) {
-            runAction(ActionCode::Verify, MemorySet{Memory::ExternalEeprom}, false);
-        }
-        const ActionResult& r = runner.result();
+private:
+    // How one card went, as the log records it.
+    struct Outcome {
         ProductionLog::Result result = ProductionLog::Result::Pass;
         QString step, message;
-        if (!r.ready || r.partial()) {
-            const bool byStop = stop_ && r.errors.isEmpty();
-            result = byStop ? ProductionLog::Result::Aborted : ProductionLog::Result::Fail;
-            step = host.step.isEmpty() ? view.caption : host.step;
-            message = !r.errors.isEmpty()    ? r.errors.first()
-                      : !r.notices.isEmpty() ? r.notices.first()
-                      : byStop               ? QStringLiteral("stopped")
-                                             : host.message;
-            message.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        }
-        if (!log->finishCard(job_, card, result, step, message, error)) {
-            boxError = QStringLiteral("the log: ") + error;
-            break;
-        }
-        if (result != ProductionLog::Result::Pass) releaseCard();
-        const QString text = ProductionLog::resultText(result);
-        set([&](WorkerStatus& s) {
-            (result == ProductionLog::Result::Pass   ? s.pass
-             : result == ProductionLog::Result::Fail ? s.fail
-                                                     : s.aborted) += 1;
-            s.lastResult = text;
-            s.lastSerial = card.serialText;
-        });
-        // Cards keep failing: the box or the job is at fault rather than the cards.
-        failedInARow = result == ProductionLog::Result::Fail ? failedInARow + 1 : 0;
-        if (failedInARow >= kFailuresInARow) {
-            boxError =
-                QStringLiteral("%1 cards in a row failed (last: %2); check the box and the job")
-                    .arg(kFailuresInARow)
-                    .arg(message);
-            break;
-        }
-        // A box that failed under the card (the link went down) stops this worker only.
-        if (!com.linkReady()) {
-            boxError = message.isEmpty() ? QStringLiteral("the link to the box was lost") : message;
-            break;
-        }
-        set([](WorkerStatus& s) { s.state = QStringLiteral("remove the card"); });
-        if (!waitCard(false, boxError)) break;
+    };
+
+    void set(const std::function<void(WorkerStatus&)>& change) { run_.update(index_, change); }
+    void finish(const QString& error);
+    bool connectBox();
+    bool waitCard(bool present, QString& why);
+    bool oneCard(QString& boxError);
+    bool takeSerial(ProductionLog::Card& card, QString& boxError);
+    void prepareImage(const ProductionLog::Card& card);
+    void programCard();
+    void runAction(ActionCode code, std::optional<MemorySet> memories, bool abortable);
+    Outcome outcome() const;
+    void count(const ProductionLog::Card& card, ProductionLog::Result result);
+    bool readyForNext(const Outcome& outcome, QString& boxError);
+    void backToIdle();
+
+    ProductionRun& run_;
+    const Job& job_;
+    const int index_;
+    WorkerView view_;
+    WorkerHost host_{view_};
+    RealClock clock_;
+    NullMainView mainView_;
+    Options options_;
+    TDevices devices_;
+    FuseModel fuses_;
+    EnableBoxes enable_;
+    const QString label_;
+    QString error_;
+    std::unique_ptr<ProductionLog> log_;
+    std::unique_ptr<BoxLink> link_;
+    std::unique_ptr<TActions> runner_;
+    int failedInARow_ = 0;
+};
+
+ProductionRun::Worker::Worker(ProductionRun& run, int index)
+    : run_(run), job_(run.job_), index_(index), label_(run.statuses()[index].port) {
+    options_.ports = {run_.ports_[index]};
+    options_.portIndex = 0;
+    options_.verify = job_.verify;
+    options_.alwaysErase = job_.alwaysErase;
+    options_.smartAuto = true;
+    options_.warnEnable = false;
+}
+
+void ProductionRun::work(int index) { Worker(*this, index).work(); }
+
+void ProductionRun::Worker::work() {
+    log_ = ProductionLog::open(run_.log_, error_);
+    if (!log_ || !log_->beginRun(job_, error_)) return finish(error_);
+    link_ = run_.factory_(run_.ports_[index_], host_, clock_, mainView_, options_);
+    if (!link_) return finish(QStringLiteral("no box on port %1").arg(run_.ports_[index_]));
+    if (!connectBox()) return;
+    QString boxError;
+    while (!run_.stop_ && oneCard(boxError)) {
     }
-    // Back to idle whatever happened: the runner's closing exchanges ran after each card;
-    // the disconnect ends programming mode on a box that is still there.
+    backToIdle();
+    finish(boxError);
+}
+
+void ProductionRun::Worker::finish(const QString& error) {
+    set([&](WorkerStatus& s) {
+        s.state = error.isEmpty() ? QStringLiteral("done") : QStringLiteral("stopped");
+        s.error = error;
+        s.finished = true;
+    });
+    if (--run_.running_ == 0) emit run_.finished();
+}
+
+// The runner on the box's link, and the connect; when the box does not come up, the worker
+// is finished and false returned.
+bool ProductionRun::Worker::connectBox() {
+    TCom& com = link_->com();
+    job_.applyTo(devices_, fuses_, enable_);
+    runner_ = std::make_unique<TActions>(host_, clock_, devices_, com, options_, enable_, fuses_,
+                                         mainView_);
+    runner_->setView(&view_);
+    com.setProgressView(runner_.get());
+    set([](WorkerStatus& s) { s.state = QStringLiteral("connecting"); });
+    com.Connect();
+    if (com.linkReady()) return true;
+    com.Disconnect();
+    log_->endRun();
+    finish(host_.message.isEmpty() ? QStringLiteral("the box did not come up") : host_.message);
+    return false;
+}
+
+// Polls until the card state says `present`; false on a stop or a box that stopped answering
+// (five polls in a row, as the action window counts them).
+bool ProductionRun::Worker::waitCard(bool present, QString& why) {
+    TCom& com = link_->com();
+    int misses = 0;
+    while (!run_.stop_) {
+        int state = -1;
+        try {
+            state = pollCard(com);
+        } catch (const PortError& e) {
+            why = e.text();
+            return false;
+        }
+        if (state < 0) {
+            if (++misses >= 5) {
+                why = QStringLiteral("The programmer box does not answer.");
+                return false;
+            }
+        } else {
+            misses = 0;
+            if (((state & 6) != 6) == present) return true;
+        }
+        QCoreApplication::processEvents();
+        clock_.sleepMs(present ? 300 : 100);
+    }
+    return false;
+}
+
+// One card from its insertion to its removal; false when the worker ends (`boxError` then
+// says why, empty for a regular end).
+bool ProductionRun::Worker::oneCard(QString& boxError) {
+    if (!run_.reserveCard()) return false;
+    set([](WorkerStatus& s) { s.state = QStringLiteral("waiting for a card"); });
+    if (!waitCard(true, boxError)) {
+        run_.releaseCard();
+        return false;
+    }
+    ProductionLog::Card card;
+    if (!takeSerial(card, boxError)) return false;
+    set([&](WorkerStatus& s) {
+        s.serial = card.serialText;
+        s.state = QStringLiteral("programming");
+    });
+    prepareImage(card);
+    programCard();
+    const Outcome done = outcome();
+    if (!log_->finishCard(job_, card, done.result, done.step, done.message, error_)) {
+        boxError = QStringLiteral("the log: ") + error_;
+        return false;
+    }
+    if (done.result != ProductionLog::Result::Pass) run_.releaseCard();
+    count(card, done.result);
+    return readyForNext(done, boxError);
+}
+
+// The card's serial from the log. The last serial handed out ends the whole run.
+bool ProductionRun::Worker::takeSerial(ProductionLog::Card& card, QString& boxError) {
+    const auto take = log_->takeCard(job_, label_, card, error_);
+    if (take == ProductionLog::Take::Ok) return true;
+    run_.releaseCard();
+    if (take == ProductionLog::Take::Exhausted) {
+        QMutexLocker lock(&run_.mutex_);
+        run_.endMessage_ = error_;
+        run_.stop_ = true;
+    } else {
+        boxError = QStringLiteral("the log: ") + error_;
+    }
+    return false;
+}
+
+// The job's image with the card's serial written into it.
+void ProductionRun::Worker::prepareImage(const ProductionLog::Card& card) {
+    job_.applyTo(devices_, fuses_, enable_);
+    if (job_.serial) job_.serial->writeInto(devices_, job_.serial->encode(card.serialValue));
+    host_.clear();
+}
+
+void ProductionRun::Worker::programCard() {
+    runAction(ActionCode::Program, std::nullopt, true);
+    // The box writes the external EEPROM of the direct cards without reading it back: with
+    // verify on, it is verified by an action of its own, which a stop lets finish (the card is
+    // programmed by then).
+    const ActionResult& r = runner_->result();
+    if (r.ready && !r.partial() && job_.verify && job_.eep && isPicDirect(job_.card))
+        runAction(ActionCode::Verify, MemorySet{Memory::ExternalEeprom}, false);
+}
+
+// Runs one action to its end. A stop while the card is in work aborts it at its next address.
+void ProductionRun::Worker::runAction(ActionCode code, std::optional<MemorySet> memories,
+                                      bool abortable) {
+    TActions& runner = *runner_;
+    QEventLoop loop;
+    view_.loop = &loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &runner, [&] {
+        if (abortable && run_.stop_ && runner.running()) runner.ButCancelClick();
+    });
+    watch.start(50);
+    if (memories)
+        runner.start(code, *memories);
+    else
+        runner.start(code);
+    loop.exec();
+    watch.stop();
+    runner.FormClose();
+    view_.loop = nullptr;
+}
+
+ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
+    const ActionResult& r = runner_->result();
+    Outcome o;
+    if (r.ready && !r.partial()) return o;
+    const bool byStop = run_.stop_ && r.errors.isEmpty();
+    o.result = byStop ? ProductionLog::Result::Aborted : ProductionLog::Result::Fail;
+    o.step = host_.step.isEmpty() ? view_.caption : host_.step;
+    o.message = !r.errors.isEmpty()    ? r.errors.first()
+                : !r.notices.isEmpty() ? r.notices.first()
+                : byStop               ? QStringLiteral("stopped")
+                                       : host_.message;
+    o.message.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return o;
+}
+
+void ProductionRun::Worker::count(const ProductionLog::Card& card, ProductionLog::Result result) {
+    const QString text = ProductionLog::resultText(result);
+    set([&](WorkerStatus& s) {
+        (result == ProductionLog::Result::Pass   ? s.pass
+         : result == ProductionLog::Result::Fail ? s.fail
+                                                 : s.aborted) += 1;
+        s.lastResult = text;
+        s.lastSerial = card.serialText;
+    });
+}
+
+// After a card: false when the box or the job looks at fault; otherwise waits until the card
+// is taken out.
+bool ProductionRun::Worker::readyForNext(const Outcome& outcome, QString& boxError) {
+    // Cards keep failing: the box or the job is at fault rather than the cards.
+    failedInARow_ = outcome.result == ProductionLog::Result::Fail ? failedInARow_ + 1 : 0;
+    if (failedInARow_ >= kFailuresInARow) {
+        boxError = QStringLiteral("%1 cards in a row failed (last: %2); check the box and the job")
+                       .arg(kFailuresInARow)
+                       .arg(outcome.message);
+        return false;
+    }
+    // A box that failed under the card (the link went down) stops this worker only.
+    if (!link_->com().linkReady()) {
+        boxError = outcome.message.isEmpty() ? QStringLiteral("the link to the box was lost")
+                                             : outcome.message;
+        return false;
+    }
+    set([](WorkerStatus& s) { s.state = QStringLiteral("remove the card"); });
+    return waitCard(false, boxError);
+}
+
+// Back to idle whatever happened: the runner's closing exchanges ran after each card; the
+// disconnect ends programming mode on a box that is still there.
+void ProductionRun::Worker::backToIdle() {
+    TCom& com = link_->com();
     try {
         if (com.portOpen()) com.Transact("M0", 500);
     } catch (...) {
     }
     com.Disconnect();
-    log->endRun();
-    finish(boxError);
+    log_->endRun();
 }
 
 }  // namespace kelvano

@@ -81,6 +81,7 @@ signals:
     void finished();
 
 private:
+    class Worker;
     void work(int index);
     void update(int index, const std::function<void(WorkerStatus&)>& change);
     bool reserveCard();

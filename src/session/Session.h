@@ -29,7 +29,7 @@ public:
     QString programDir() const { return programDir_; }  // with a trailing '/'
     const SettingsLocation& settingsLocation() const { return settingsLocation_; }
     SettingsStore& settings() { return settings_; }
-    // The store file beside the program where there is one, else the built-in store.
+    // The first kelvano.store beside the program or in the data folders, else the built-in one.
     const ImageStore& store() const { return store_; }
     QString crdPath() const { return crdPathIn(programDir_); }
     // The card dump layouts, "kelvano.crd", of a program in that folder (empty: the running

@@ -354,6 +354,9 @@ void text(SettingsStore& s, bool write, const QString& key, QString& value) {
         value = s.readString(key, QString());
 }
 
+// The card type of a settings file without one: the first card type of the Brelmont family.
+constexpr int kDefaultCard = 10;
+
 // The ATmega keys are shared by the ATmega161 (code 30) and ATmega163 (code 31) pages.
 struct MegaKeys {
     bool &lb1, &lb2, &blb01, &blb02, &blb11, &blb12;
@@ -399,7 +402,7 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     flag(s, write, "AlwaysErase", o.alwaysErase, false);
     flag(s, write, "SmartAutostart", o.smartAuto, true);
     flag(s, write, "EnableWarnings", o.warnEnable, true);
-    integer(s, write, QStringLiteral("Device"), ctx.devices.DeviceId, 10);
+    integer(s, write, QStringLiteral("Device"), ctx.devices.DeviceId, kDefaultCard);
     for (int slot = 1; slot <= 3; ++slot) {
         const auto i = static_cast<size_t>(slot);
         text(s, write, QStringLiteral("Open%1File").arg(slot), ctx.slotFiles.SlotFile[i]);
@@ -407,6 +410,56 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     }
     return finish(s, write);
 }
+
+namespace {
+
+// The recent files of each slot the card type offers ("Load<slot>_<k>").
+void recentFileKeys(SettingsStore& s, SlotFiles& files, int code, bool write) {
+    // A slot is offered when the card type has an open command for it.
+    const bool offered[4] = {false, true, !openHint(code, 2).isEmpty(),
+                             !openHint(code, 3).isEmpty()};
+    auto& recent = files.RecentFiles;
+    for (int k = 1; k <= 5; ++k) {
+        for (int slot = 1; slot <= 3; ++slot) {
+            if (!offered[slot]) continue;
+            QString& entry = recent[static_cast<size_t>(slot)][static_cast<size_t>(k)];
+            const QString key = QStringLiteral("Load%1_%2").arg(slot).arg(k);
+            if (write) {
+                if (!entry.isEmpty()) s.writeString(key, entry);
+            } else {
+                entry = s.readString(key, QString());
+            }
+        }
+    }
+}
+
+// The keys of the fuse page of the AT90S and ATmega card types.
+void fuseKeys(SettingsStore& s, FuseModel& f, int code, bool write) {
+    const TDeviceEntry* row = findDevice(code);
+    if (isAt90s(code)) {
+        flag(s, write, "Lockbit1", f.avr.lockBit1, false);
+        flag(s, write, "Lockbit2", f.avr.lockBit2, false);
+        flag(s, write, "AVRFuse1", f.avr.avrFuse, false);
+    } else if (row && row->fusePage == FusePage::cfgMega161) {
+        auto& p = f.mega161;
+        megaKeys(s, write,
+                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
+                  p.bootrst});
+        if (!write) clampIndex(p.osc, mega161OscillatorItems().size());
+    } else if (row && row->megaFuseBytes()) {
+        auto& p = f.mega163;
+        megaKeys(s, write,
+                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
+                  p.bootrst});
+        integer(s, write, QStringLiteral("BootSize"), p.bootSize, 0);
+        if (!write) {
+            clampIndex(p.osc, mega163OscillatorItems().size());
+            clampIndex(p.bootSize, mega163BootSizeItems().size());
+        }
+    }
+}
+
+}  // namespace
 
 bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     const int code = ctx.devices.DeviceId;
@@ -427,44 +480,8 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     flag(s, write, "Config", e.config, true);
     flag(s, write, "EepMem", e.eep, true);
 
-    // A slot is offered when the card type has an open command for it.
-    const bool offered[4] = {false, true, !openHint(code, 2).isEmpty(),
-                             !openHint(code, 3).isEmpty()};
-    auto& recent = ctx.slotFiles.RecentFiles;
-    for (int k = 1; k <= 5; ++k) {
-        for (int slot = 1; slot <= 3; ++slot) {
-            if (!offered[slot]) continue;
-            QString& entry = recent[static_cast<size_t>(slot)][static_cast<size_t>(k)];
-            const QString key = QStringLiteral("Load%1_%2").arg(slot).arg(k);
-            if (write) {
-                if (!entry.isEmpty()) s.writeString(key, entry);
-            } else {
-                entry = s.readString(key, QString());
-            }
-        }
-    }
-
-    if (isAt90s(code)) {
-        flag(s, write, "Lockbit1", f.avr.lockBit1, false);
-        flag(s, write, "Lockbit2", f.avr.lockBit2, false);
-        flag(s, write, "AVRFuse1", f.avr.avrFuse, false);
-    } else if (code == 30) {
-        auto& p = f.mega161;
-        megaKeys(s, write,
-                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
-                  p.bootrst});
-        if (!write) clampIndex(p.osc, mega161OscillatorItems().size());
-    } else if (code == 31) {
-        auto& p = f.mega163;
-        megaKeys(s, write,
-                 {p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.osc, p.boden, p.bodlevel,
-                  p.bootrst});
-        integer(s, write, QStringLiteral("BootSize"), p.bootSize, 0);
-        if (!write) {
-            clampIndex(p.osc, mega163OscillatorItems().size());
-            clampIndex(p.bootSize, mega163BootSizeItems().size());
-        }
-    }
+    recentFileKeys(s, ctx.slotFiles, code, write);
+    fuseKeys(s, f, code, write);
 
     const bool ok = finish(s, write);
     if (!write) {
