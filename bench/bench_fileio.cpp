@@ -6,20 +6,13 @@
 #include <cstdio>
 
 #include "base/Host.h"
+#include "base/QuietHost.h"
 #include "device/FusePages.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
 
 namespace {
 using namespace kelvano;
-
-class NullHost : public Host {
-public:
-    void showError(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
-};
 
 struct Rig {
     Rig() {
@@ -32,7 +25,7 @@ struct Rig {
         io->SaveFile(file, 3, 1);  // 4,096 records of 16 bytes and the end record
     }
     QTemporaryDir dir;
-    NullHost host;
+    QuietHost host{true};
     TDevices devices;
     FuseModel fuses;
     std::unique_ptr<TFileIo> io;

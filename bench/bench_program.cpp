@@ -10,21 +10,13 @@
 #include <random>
 
 #include "actions/uActions.h"
+#include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 
 using namespace kelvano;
 
 namespace {
-
-class QuietHost final : public Host {
-public:
-    void showError(const QString& text) override { errors << text; }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
-    QStringList errors;
-};
 
 // Real time, with the sum of the pauses asked for.
 class CountingClock final : public Clock {

@@ -25,6 +25,7 @@
 
 #include "BoxsimProcess.h"
 #include "actions/uActions.h"
+#include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 
@@ -45,16 +46,6 @@ struct Step {
     QByteArray out;
     int in = 0;
     int timeoutMs = 0;
-};
-
-class QuietHost final : public Host {
-public:
-    void showError(const QString& text) override {
-        std::fprintf(stderr, "error: %s\n", qPrintable(text));
-    }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
 };
 
 // Real time; every pause is noted for the transcript.
@@ -155,7 +146,7 @@ bool benchCard(int card, int latencyMs, int rounds, bool withClient) {
     BoxsimProcess box({"--card", std::to_string(card), "--baud", "115200", "--latency",
                        std::to_string(latencyMs)});
     if (box.path().empty()) return false;
-    QuietHost host;
+    QuietHost host{true};
     NotingClock clock;
     NullMainView mainView;
     NullActionView view;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "BoxsimProcess.h"
+#include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 
@@ -27,14 +28,6 @@ constexpr int kExchanges = 10000;
 // kelvano-boxsim as a child process; its first output line is the terminal's path.
 
 BoxsimProcess* g_sim = nullptr;
-
-class NoHost : public Host {
-public:
-    void showError(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
-};
 
 // Reads until the whole length-prefixed answer is there.
 bool readAnswer(int fd, unsigned char* buf, int& have) {
@@ -95,7 +88,7 @@ struct BenchLink {
         com.Connect();
     }
     RealClock clock;
-    NoHost host;
+    QuietHost host{true};
     NullMainView view;
     Options options;
     TUsb usb;

@@ -10,6 +10,7 @@
 
 #include "base/Host.h"
 #include "base/MainView.h"
+#include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
@@ -139,15 +140,6 @@ TEST(Session, UsbIdsOfTheSettingsReachTheUsbDriver) {
     EXPECT_TRUE(Session::isSimulatorPort("SIM") && Session::isSimulatorPort("sim"));
     EXPECT_FALSE(Session::isSimulatorPort("/dev/SIM"));
 }
-
-class QuietHost : public Host {
-public:
-    void showError(const QString& text) override { errors << text; }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
-    QStringList errors;
-};
 
 // One link as a production line would run it: its own ports and its own TCom.
 struct Link {

@@ -11,6 +11,7 @@
 #include "base/Clock.h"
 #include "base/Host.h"
 #include "base/MainView.h"
+#include "base/QuietHost.h"
 #include "link/RecordingTranscript.h"
 #include "link/RecordingUsbBackend.h"
 #include "link/uCom.h"
@@ -27,15 +28,6 @@ QCoreApplication qtApp(qtArgc, qtArgv);
 
 namespace kelvano {
 namespace {
-
-class SilentHost final : public Host {
-public:
-    void showError(const QString& text) override { errors << text; }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
-    void beep() override {}
-    void processEvents() override {}
-    QStringList errors;
-};
 
 class PaneView final : public NullMainView {
 public:
@@ -66,7 +58,7 @@ protected:
     // every request written to `path`; returns what that command prints.
     QString record(const QString& path) {
         RealClock clock;
-        SilentHost host;
+        QuietHost host;
         PaneView view;
         Options options;
         options.ports = {QStringLiteral("USB")};
