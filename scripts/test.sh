@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Compiler results are shared between build folders and clones of this tree.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(cd .. && pwd)}"
+# ...also between clones in other folders (the debug information then names the folder the
+# object was first compiled in).
+export CCACHE_NOHASHDIR=1
 bash scripts/deps.sh
 # The code keeps its own layout: a file that deviates from .clang-format fails the run.
 bash scripts/format-check.sh
@@ -14,6 +17,8 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANO_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+# The checks of .clang-tidy: a finding fails the run.
+TIDY_JOBS="$jobs" bash scripts/tidy.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANO_SANITIZE=ON -DKELVANO_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
