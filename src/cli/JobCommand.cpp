@@ -104,11 +104,11 @@ QString describe(const Job& job, const QString& log) {
                   job.config ? " configuration" : "", job.eep ? " external-EEPROM" : "")
              .arg(job.verify ? "on" : "off", job.alwaysErase ? "on" : "off");
     if (job.serial) {
-        const SerialSpec& s = *job.serial;
+        const SerialPlan& s = *job.serial;
         t += QStringLiteral("  serial: %1 bytes at 0x%2 of %3 memory, form %4, ")
                  .arg(s.size)
                  .arg(QString::number(s.address, 16).toUpper())
-                 .arg(SerialSpec::memoryName(s.memory), SerialSpec::formName(s.form));
+                 .arg(SerialPlan::memoryName(s.memory), SerialPlan::formName(s.form));
         if (!s.list.isEmpty())
             t += QStringLiteral("%1 values from %2\n").arg(s.list.size()).arg(s.listFile);
         else

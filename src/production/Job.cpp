@@ -67,9 +67,9 @@ private:
     bool readMemories();
     bool readFuses();
     bool readSerial();
-    bool readSerialPlace(SerialSpec& spec);
-    bool readSerialSequence(SerialSpec& spec, int at);
-    bool readList(SerialSpec& spec, const Entry& e);
+    bool readSerialPlace(SerialPlan& plan);
+    bool readSerialSequence(SerialPlan& plan, int at);
+    bool readList(SerialPlan& plan, const Entry& e);
     QString resolve(const QString& name) const;
 
     QString path_;
@@ -163,7 +163,7 @@ bool Reader::flag(const char* section, const char* key, bool& out) {
 
 bool Reader::number(const char* section, const char* key, uint64_t& out, uint64_t max) {
     const Entry e = get(section, key);
-    const auto v = SerialSpec::parseNumber(e.value);
+    const auto v = SerialPlan::parseNumber(e.value);
     if (!v)
         return fail(
             e.line,
@@ -349,92 +349,92 @@ bool Reader::readFuses() {
     return true;
 }
 
-bool Reader::readList(SerialSpec& spec, const Entry& e) {
-    spec.listFile = resolve(e.value);
-    QFile f(spec.listFile);
+bool Reader::readList(SerialPlan& plan, const Entry& e) {
+    plan.listFile = resolve(e.value);
+    QFile f(plan.listFile);
     if (e.value.isEmpty() || !f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return fail(e.line, QStringLiteral("list file \"%1\" can't be read").arg(spec.listFile));
+        return fail(e.line, QStringLiteral("list file \"%1\" can't be read").arg(plan.listFile));
     const QByteArray data = f.readAll();
     hash_.addData(data);
     const QList<QByteArray> lines = data.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const QString t = QString::fromUtf8(lines[i]).trimmed();
         if (t.isEmpty()) continue;
-        const auto v = SerialSpec::parseNumber(t, spec.form == SerialSpec::Form::AsciiHex);
+        const auto v = SerialPlan::parseNumber(t, plan.form == SerialPlan::Form::AsciiHex);
         const QString where =
-            QStringLiteral("list file \"%1\", line %2: ").arg(spec.listFile).arg(i + 1);
+            QStringLiteral("list file \"%1\", line %2: ").arg(plan.listFile).arg(i + 1);
         if (!v) return fail(e.line, where + QStringLiteral("\"%1\" is not a number").arg(t));
-        if (!spec.fits(*v))
+        if (!plan.fits(*v))
             return fail(e.line, where + QStringLiteral("%1 does not fit %2 bytes in the form %3")
                                             .arg(t)
-                                            .arg(spec.size)
-                                            .arg(SerialSpec::formName(spec.form)));
-        if (spec.list.contains(*v))
+                                            .arg(plan.size)
+                                            .arg(SerialPlan::formName(plan.form)));
+        if (plan.list.contains(*v))
             return fail(e.line, where + QStringLiteral("%1 is listed twice").arg(t));
-        spec.list.append(*v);
+        plan.list.append(*v);
     }
-    if (spec.list.isEmpty())
-        return fail(e.line, QStringLiteral("list file \"%1\" holds no value").arg(spec.listFile));
+    if (plan.list.isEmpty())
+        return fail(e.line, QStringLiteral("list file \"%1\" holds no value").arg(plan.listFile));
     return true;
 }
 
 bool Reader::readSerial() {
     if (!sectionLine("serial")) return true;
-    SerialSpec spec;
+    SerialPlan plan;
     const int at = sectionLine("serial");
     for (const char* key : {"memory", "address", "size", "form"})
         if (!has("serial", key))
             return fail(at, QStringLiteral("[Serial] has no %1").arg(QString::fromLatin1(key)));
-    if (!readSerialPlace(spec)) return false;
+    if (!readSerialPlace(plan)) return false;
     const bool hasList = has("serial", "list");
     if (hasList && (has("serial", "start") || has("serial", "step") || has("serial", "last")))
         return fail(get("serial", "list").line,
                     QStringLiteral("List does not go with Start, Step or Last"));
     if (hasList) {
-        if (!readList(spec, get("serial", "list"))) return false;
-        job_.serial = spec;
+        if (!readList(plan, get("serial", "list"))) return false;
+        job_.serial = plan;
         return true;
     }
-    if (!readSerialSequence(spec, at)) return false;
-    job_.serial = spec;
+    if (!readSerialSequence(plan, at)) return false;
+    job_.serial = plan;
     return true;
 }
 
 // Where the serial goes: Memory, Form, Size and Address, which must lie in a memory of the
 // card type that the job programs.
-bool Reader::readSerialPlace(SerialSpec& spec) {
+bool Reader::readSerialPlace(SerialPlan& plan) {
     const Entry mem = get("serial", "memory");
-    const auto m = SerialSpec::parseMemory(mem.value);
+    const auto m = SerialPlan::parseMemory(mem.value);
     if (!m)
         return fail(
             mem.line,
             QStringLiteral("Memory takes flash, data or eeprom, not \"%1\"").arg(mem.value));
-    spec.memory = *m;
+    plan.memory = *m;
     const Entry form = get("serial", "form");
-    const auto f = SerialSpec::parseForm(form.value);
+    const auto f = SerialPlan::parseForm(form.value);
     if (!f)
         return fail(
             form.line,
             QStringLiteral("Form takes le, be, bcd, dec or hex, not \"%1\"").arg(form.value));
-    spec.form = *f;
+    plan.form = *f;
     uint64_t v = 0;
     if (!number("serial", "size", v, 8)) return false;
     if (v < 1) return fail(get("serial", "size").line, QStringLiteral("Size must be 1 to 8"));
-    spec.size = int(v);
+    plan.size = int(v);
     if (!number("serial", "address", v, 0xFFFFFF)) return false;
-    spec.address = int(v);
-    const int room = spec.memoryBytes(job_.card);
-    if (spec.address + spec.size > room)
+    plan.address = int(v);
+    const int room = plan.memoryBytes(job_.card);
+    if (plan.address + plan.size > room)
         return fail(get("serial", "address").line,
                     QStringLiteral("the serial (%1 bytes at 0x%2) lies outside the %3 memory of "
                                    "card type %4 (%5 bytes)")
-                        .arg(spec.size)
-                        .arg(QString::number(spec.address, 16).toUpper())
-                        .arg(SerialSpec::memoryName(spec.memory))
+                        .arg(plan.size)
+                        .arg(QString::number(plan.address, 16).toUpper())
+                        .arg(SerialPlan::memoryName(plan.memory))
                         .arg(job_.card)
                         .arg(room));
-    const bool on = spec.memory == SerialSpec::Memory::Flash  ? job_.prog
-                    : spec.memory == SerialSpec::Memory::Data ? job_.data
+    const bool on = plan.memory == SerialPlan::Memory::Flash  ? job_.prog
+                    : plan.memory == SerialPlan::Memory::Data ? job_.data
                                                               : job_.eep;
     if (!on)
         return fail(mem.line,
@@ -443,31 +443,31 @@ bool Reader::readSerialPlace(SerialSpec& spec) {
 }
 
 // The values of a serial without a list: Start, and the optional Step and Last.
-bool Reader::readSerialSequence(SerialSpec& spec, int at) {
+bool Reader::readSerialSequence(SerialPlan& plan, int at) {
     if (!has("serial", "start")) return fail(at, QStringLiteral("[Serial] has no Start (or List)"));
-    if (!number("serial", "start", spec.start, UINT64_MAX)) return false;
-    if (!spec.fits(spec.start))
+    if (!number("serial", "start", plan.start, UINT64_MAX)) return false;
+    if (!plan.fits(plan.start))
         return fail(get("serial", "start").line,
                     QStringLiteral("Start %1 does not fit %2 bytes in the form %3")
-                        .arg(qulonglong(spec.start))
-                        .arg(spec.size)
-                        .arg(SerialSpec::formName(spec.form)));
+                        .arg(qulonglong(plan.start))
+                        .arg(plan.size)
+                        .arg(SerialPlan::formName(plan.form)));
     if (has("serial", "step")) {
-        if (!number("serial", "step", spec.step, UINT64_MAX)) return false;
-        if (spec.step == 0)
+        if (!number("serial", "step", plan.step, UINT64_MAX)) return false;
+        if (plan.step == 0)
             return fail(get("serial", "step").line, QStringLiteral("Step must be at least 1"));
     }
     if (has("serial", "last")) {
         uint64_t last = 0;
         if (!number("serial", "last", last, UINT64_MAX)) return false;
         const int line = get("serial", "last").line;
-        if (!spec.fits(last))
+        if (!plan.fits(last))
             return fail(line, QStringLiteral("Last %1 does not fit %2 bytes in the form %3")
                                   .arg(qulonglong(last))
-                                  .arg(spec.size)
-                                  .arg(SerialSpec::formName(spec.form)));
-        if (last < spec.start) return fail(line, QStringLiteral("Last lies below Start"));
-        spec.last = last;
+                                  .arg(plan.size)
+                                  .arg(SerialPlan::formName(plan.form)));
+        if (last < plan.start) return fail(line, QStringLiteral("Last lies below Start"));
+        plan.last = last;
     }
     return true;
 }

@@ -32,7 +32,7 @@ struct Job {
     AvrPage avr;
     Mega163Page mega163;
 
-    std::optional<SerialSpec> serial;  // [Serial]
+    std::optional<SerialPlan> serial;  // [Serial]
 
     // The card's buffers as loaded from the images (without a serial).
     TBufArray progBuf, dataBuf, eepBuf, idBuf;

@@ -256,7 +256,7 @@ ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port,
 // The card's serial: the first given-back one, else a new one. Within takeCard's transaction;
 // the caller rolls back when this fails.
 ProductionLog::Take ProductionLog::takeSerial(const Job& job, Card& card, QString& error) {
-    const SerialSpec& spec = *job.serial;
+    const SerialPlan& plan = *job.serial;
     QVariant next;
     if (!exec(QStringLiteral("SELECT next_index FROM pools WHERE job = ?") +
                   (server_ ? QStringLiteral(" FOR UPDATE") : QString()),
@@ -282,7 +282,7 @@ ProductionLog::Take ProductionLog::takeSerial(const Job& job, Card& card, QStrin
         const Take taken = takeNewSerial(job, next.toLongLong(), card, error);
         if (taken != Take::Ok) return taken;
     }
-    card.serialText = spec.text(card.serialValue);
+    card.serialText = plan.text(card.serialValue);
     return Take::Ok;
 }
 
@@ -290,10 +290,10 @@ ProductionLog::Take ProductionLog::takeSerial(const Job& job, Card& card, QStrin
 // whose start was changed must not meet its old values again), entered as taken.
 ProductionLog::Take ProductionLog::takeNewSerial(const Job& job, qint64 next, Card& card,
                                                  QString& error) {
-    const SerialSpec& spec = *job.serial;
+    const SerialPlan& plan = *job.serial;
     qint64 idx = next;
     for (;; ++idx) {
-        const auto value = spec.valueAt(uint64_t(idx));
+        const auto value = plan.valueAt(uint64_t(idx));
         if (!value) {
             error = QStringLiteral("The last serial number of job \"%1\" has been handed out.")
                         .arg(job.name);
@@ -312,7 +312,7 @@ ProductionLog::Take ProductionLog::takeNewSerial(const Job& job, qint64 next, Ca
     if (!exec(QStringLiteral("INSERT INTO serials (job, idx, num, value, state) VALUES (?, "
                              "?, ?, ?, 'taken')"),
               {job.name, idx, QString::number(qulonglong(card.serialValue)),
-               spec.text(card.serialValue)},
+               plan.text(card.serialValue)},
               error) ||
         !exec(QStringLiteral("UPDATE pools SET next_index = ? WHERE job = ?"), {idx + 1, job.name},
               error))

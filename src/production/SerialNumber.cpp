@@ -14,7 +14,7 @@ uint64_t pow10(int n) {
 
 }  // namespace
 
-uint64_t SerialSpec::maxValue() const {
+uint64_t SerialPlan::maxValue() const {
     switch (form) {
         case Form::BinaryLE:
         case Form::BinaryBE:
@@ -29,7 +29,7 @@ uint64_t SerialSpec::maxValue() const {
     return 0;
 }
 
-QByteArray SerialSpec::encode(uint64_t value) const {
+QByteArray SerialPlan::encode(uint64_t value) const {
     if (size < 1 || size > 8 || !fits(value)) return {};
     QByteArray out(size, '\0');
     switch (form) {
@@ -60,7 +60,7 @@ QByteArray SerialSpec::encode(uint64_t value) const {
     return out;
 }
 
-std::optional<uint64_t> SerialSpec::valueAt(uint64_t index) const {
+std::optional<uint64_t> SerialPlan::valueAt(uint64_t index) const {
     if (!list.isEmpty()) {
         if (index >= uint64_t(list.size())) return std::nullopt;
         return list.at(qsizetype(index));
@@ -72,7 +72,7 @@ std::optional<uint64_t> SerialSpec::valueAt(uint64_t index) const {
     return start + index * step;
 }
 
-QString SerialSpec::text(uint64_t value) const {
+QString SerialPlan::text(uint64_t value) const {
     // The ASCII forms as the card carries them, with their leading zeros.
     if (form == Form::AsciiHex)
         return QString::number(qulonglong(value), 16).toUpper().rightJustified(size, u'0');
@@ -81,7 +81,7 @@ QString SerialSpec::text(uint64_t value) const {
     return QString::number(qulonglong(value));
 }
 
-int SerialSpec::memoryBytes(int card) const {
+int SerialPlan::memoryBytes(int card) const {
     const TDeviceEntry* row = findDevice(card);
     if (!row) return 0;
     switch (memory) {
@@ -95,7 +95,7 @@ int SerialSpec::memoryBytes(int card) const {
     return 0;
 }
 
-void SerialSpec::writeInto(TDevices& devices, const QByteArray& bytes) const {
+void SerialPlan::writeInto(TDevices& devices, const QByteArray& bytes) const {
     for (int i = 0; i < bytes.size(); ++i) {
         const int a = address + i;
         const uint8_t b = uint8_t(bytes[i]);
@@ -118,7 +118,7 @@ void SerialSpec::writeInto(TDevices& devices, const QByteArray& bytes) const {
     }
 }
 
-QString SerialSpec::memoryName(Memory m) {
+QString SerialPlan::memoryName(Memory m) {
     switch (m) {
         case Memory::Flash:
             return QStringLiteral("flash");
@@ -130,7 +130,7 @@ QString SerialSpec::memoryName(Memory m) {
     return {};
 }
 
-QString SerialSpec::formName(Form f) {
+QString SerialPlan::formName(Form f) {
     switch (f) {
         case Form::BinaryLE:
             return QStringLiteral("le");
@@ -146,19 +146,19 @@ QString SerialSpec::formName(Form f) {
     return {};
 }
 
-std::optional<SerialSpec::Memory> SerialSpec::parseMemory(const QString& text) {
+std::optional<SerialPlan::Memory> SerialPlan::parseMemory(const QString& text) {
     for (Memory m : {Memory::Flash, Memory::Data, Memory::Eeprom})
         if (text.compare(memoryName(m), Qt::CaseInsensitive) == 0) return m;
     return std::nullopt;
 }
 
-std::optional<SerialSpec::Form> SerialSpec::parseForm(const QString& text) {
+std::optional<SerialPlan::Form> SerialPlan::parseForm(const QString& text) {
     for (Form f : {Form::BinaryLE, Form::BinaryBE, Form::Bcd, Form::AsciiDec, Form::AsciiHex})
         if (text.compare(formName(f), Qt::CaseInsensitive) == 0) return f;
     return std::nullopt;
 }
 
-std::optional<uint64_t> SerialSpec::parseNumber(const QString& raw, bool hexDigits) {
+std::optional<uint64_t> SerialPlan::parseNumber(const QString& raw, bool hexDigits) {
     QString t = raw.trimmed();
     int base = 10;
     if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {

@@ -14,7 +14,7 @@ class TDevices;
 // The value sequence is either start, start + step, ... up to `last` (or up to the largest
 // value the form can hold), or the lines of a list file in their order. A serial is known by
 // its index in that sequence; the log hands out indexes.
-struct SerialSpec {
+struct SerialPlan {
     enum class Memory { Flash, Data, Eeprom };
     enum class Form { BinaryLE, BinaryBE, Bcd, AsciiDec, AsciiHex };
 

@@ -24,8 +24,8 @@ Job serialJob(const QString& name, uint64_t last, bool voidOnFail = false) {
     job.card = 10;
     job.hash = QStringLiteral("ab12");
     job.voidOnFail = voidOnFail;
-    SerialSpec s;
-    s.form = SerialSpec::Form::AsciiDec;
+    SerialPlan s;
+    s.form = SerialPlan::Form::AsciiDec;
     s.size = 5;
     s.start = 100;
     s.step = 1;

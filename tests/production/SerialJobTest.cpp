@@ -13,8 +13,8 @@ using namespace kelvano;
 
 namespace {
 
-SerialSpec spec(SerialSpec::Form form, int size) {
-    SerialSpec s;
+SerialPlan plan(SerialPlan::Form form, int size) {
+    SerialPlan s;
     s.form = form;
     s.size = size;
     return s;
@@ -30,7 +30,7 @@ QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
 }
 
 struct EncodeCase {
-    SerialSpec::Form form;
+    SerialPlan::Form form;
     int size;
     uint64_t value;
     QByteArray bytes;  // empty: does not fit
@@ -39,7 +39,7 @@ struct EncodeCase {
 }  // namespace
 
 TEST(SerialNumber, EachFormWritesItsBytesAndRefusesWhatDoesNotFit) {
-    using F = SerialSpec::Form;
+    using F = SerialPlan::Form;
     const EncodeCase cases[] = {
         {F::BinaryLE, 4, 0x12345678, hex("78563412")},
         {F::BinaryLE, 2, 0xA05, hex("050A")},
@@ -64,15 +64,15 @@ TEST(SerialNumber, EachFormWritesItsBytesAndRefusesWhatDoesNotFit) {
         {F::AsciiHex, 2, 0x100, {}},
     };
     for (const EncodeCase& c : cases) {
-        const SerialSpec s = spec(c.form, c.size);
+        const SerialPlan s = plan(c.form, c.size);
         EXPECT_EQ(s.encode(c.value), c.bytes)
-            << SerialSpec::formName(c.form).toStdString() << " " << c.size << " " << c.value;
+            << SerialPlan::formName(c.form).toStdString() << " " << c.size << " " << c.value;
         EXPECT_EQ(s.fits(c.value), !c.bytes.isEmpty());
     }
 }
 
 TEST(SerialNumber, SequenceEndsAtLastOrAtTheLargestValueThatFits) {
-    SerialSpec s = spec(SerialSpec::Form::BinaryLE, 1);
+    SerialPlan s = plan(SerialPlan::Form::BinaryLE, 1);
     s.start = 10;
     s.step = 5;
     s.last = 22;  // not on the step: 20 is the last value handed out
@@ -87,15 +87,15 @@ TEST(SerialNumber, SequenceEndsAtLastOrAtTheLargestValueThatFits) {
     s.list = {7, 3};
     EXPECT_EQ(s.valueAt(1), 3u);
     EXPECT_EQ(s.valueAt(2), std::nullopt);
-    EXPECT_EQ(spec(SerialSpec::Form::AsciiHex, 3).text(0xAB), QStringLiteral("0AB"));
+    EXPECT_EQ(plan(SerialPlan::Form::AsciiHex, 3).text(0xAB), QStringLiteral("0AB"));
 }
 
 TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
     TDevices avr;
     avr.DeviceId = 20;
     avr.ApplyBuffers(nullptr, false);
-    SerialSpec s = spec(SerialSpec::Form::BinaryLE, 3);
-    s.memory = SerialSpec::Memory::Flash;
+    SerialPlan s = plan(SerialPlan::Form::BinaryLE, 3);
+    s.memory = SerialPlan::Memory::Flash;
     s.address = 5;  // odd: the high byte of word 2 first
     s.writeInto(avr, hex("A1B2C3"));
     EXPECT_EQ(cells(avr.ProgBuf, {2, 3, 4}), "A1FF C3B2 FFFF");
@@ -107,11 +107,11 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
     s.size = 2;
     s.writeInto(pic, hex("5AA5"));
     EXPECT_EQ(cells(pic.ProgBuf, {0x3FE, 0x3FF}), "345A 34A5");  // RETLW 0x5A, RETLW 0xA5
-    s.memory = SerialSpec::Memory::Eeprom;
+    s.memory = SerialPlan::Memory::Eeprom;
     s.address = 0x7FE;
     s.writeInto(pic, hex("0102"));
     EXPECT_EQ(cells(pic.EepBuf, {0x7FE, 0x7FF}), "1 2");
-    s.memory = SerialSpec::Memory::Data;
+    s.memory = SerialPlan::Memory::Data;
     EXPECT_EQ(s.memoryBytes(10), 64);
     EXPECT_EQ(s.memoryBytes(31), 512);
 }
@@ -160,7 +160,7 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     EXPECT_EQ(cells(job.eepBuf, {10, 15}), "AA FF");  // AVR slot 3 = external EEPROM
     EXPECT_TRUE(!job.avr.lockBit1 && job.avr.lockBit2 && job.avr.avrFuse);
     ASSERT_TRUE(job.serial);
-    EXPECT_EQ(job.serial->form, SerialSpec::Form::Bcd);
+    EXPECT_EQ(job.serial->form, SerialPlan::Form::Bcd);
     EXPECT_EQ(job.serial->address, 0x7FC);
     EXPECT_EQ(*job.serial->last, 1010u);
     EXPECT_EQ(job.hash.size(), 64);
