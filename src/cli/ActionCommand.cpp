@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -389,15 +387,7 @@ int runAction(const CliArgs& args, int actionCode) {
     }
     if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
 
-    QEventLoop loop;
-    bool closing = false;
-    view.onClose = [&] {
-        if (closing) return;
-        closing = true;
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
-    };
-    actions.start(actionCodeOf(actionCode));
-    loop.exec();
+    runUntilFormCloses(view.onClose, [&] { actions.start(actionCodeOf(actionCode)); });
     actions.FormClose();
     view.finishLine();
     const ActionResult& result = actions.result();

@@ -1,6 +1,4 @@
 // kelvano-cli compare --port: the card side of the comparison, driven like an action.
-#include <QEventLoop>
-#include <QTimer>
 #include <cstdio>
 
 #include "actions/Compare.h"
@@ -72,15 +70,8 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
         return link.finish(1);
     }
     compare.prepare();
-    QEventLoop loop;
-    bool closing = false;
-    view.onClose = [&] {
-        if (closing) return;
-        closing = true;
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
-    };
-    compare.runner().start(ActionCode::Read, compare.memories());
-    loop.exec();
+    runUntilFormCloses(view.onClose,
+                       [&] { compare.runner().start(ActionCode::Read, compare.memories()); });
     compare.runner().FormClose();
     com.Disconnect();
     report = compare.report();

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <QEventLoop>
+#include <QTimer>
 #include <cstdio>
 #include <string>
 
@@ -40,6 +42,19 @@ bool TerminalHost::askOkAbort(const QString& caption, const QString& text) {
     char line[64];
     if (!std::fgets(line, sizeof line, stdin)) return false;
     return line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y';
+}
+
+void runUntilFormCloses(std::function<void()>& onClose, const std::function<void()>& start) {
+    QEventLoop loop;
+    bool closing = false;
+    onClose = [&] {
+        if (closing) return;
+        closing = true;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    };
+    start();
+    loop.exec();
+    onClose = nullptr;
 }
 
 }  // namespace kelvano

@@ -1,5 +1,6 @@
 #pragma once
 #include <QCoreApplication>
+#include <functional>
 
 #include "base/Host.h"
 
@@ -28,5 +29,10 @@ private:
     int errors_ = 0;
     QString last_;
 };
+
+// What the window's action form does for an action: `start` starts it, then the event loop
+// runs until the form would close (`onClose`, which the runner's view calls when the action
+// has ended or was aborted; later calls do nothing).
+void runUntilFormCloses(std::function<void()>& onClose, const std::function<void()>& start);
 
 }  // namespace kelvano
