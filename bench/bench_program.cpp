@@ -9,6 +9,7 @@
 #include <chrono>
 #include <random>
 
+#include "ForwardingPort.h"
 #include "actions/uActions.h"
 #include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
@@ -33,27 +34,21 @@ private:
 };
 
 // The real port, counting the bytes that went over the line in both directions.
-class CountingPort final : public SerialPort {
+class CountingPort final : public ForwardingPort {
 public:
     CountingPort(std::unique_ptr<SerialPort> port, qint64& bytes)
-        : port_(std::move(port)), bytes_(bytes) {}
-    void open(const QString& name, int baud) override { port_->open(name, baud); }
-    void close() override { port_->close(); }
-    bool isOpen() const override { return port_->isOpen(); }
+        : ForwardingPort(std::move(port)), bytes_(bytes) {}
     void write(const QByteArray& bytes) override {
         bytes_ += bytes.size();
-        port_->write(bytes);
+        ForwardingPort::write(bytes);
     }
     int readByte(int timeoutMs) override {
-        const int b = port_->readByte(timeoutMs);
+        const int b = ForwardingPort::readByte(timeoutMs);
         if (b >= 0) ++bytes_;
         return b;
     }
-    void purge() override { port_->purge(); }
-    void setRts(bool on) override { port_->setRts(on); }
 
 private:
-    std::unique_ptr<SerialPort> port_;
     qint64& bytes_;
 };
 

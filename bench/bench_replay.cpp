@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "BoxsimProcess.h"
+#include "ForwardingPort.h"
 #include "actions/uActions.h"
 #include "base/QuietHost.h"
 #include "link/QtSerialPortImpl.h"
@@ -63,22 +64,19 @@ private:
 };
 
 // The program's real port, writing down the exchanges while `steps` is set.
-class NotingPort final : public SerialPort {
+class NotingPort final : public ForwardingPort {
 public:
     NotingPort(NotingClock& clock, std::vector<Step>*& steps)
-        : port_(makeSystemSerialPort()), clock_(clock), steps_(steps) {}
-    void open(const QString& name, int baud) override { port_->open(name, baud); }
-    void close() override { port_->close(); }
-    bool isOpen() const override { return port_->isOpen(); }
+        : ForwardingPort(makeSystemSerialPort()), clock_(clock), steps_(steps) {}
     void write(const QByteArray& bytes) override {
         if (steps_) {
             steps_->push_back(Step{clock_.pendingUs, bytes, 0, 0});
             clock_.pendingUs = 0;
         }
-        port_->write(bytes);
+        ForwardingPort::write(bytes);
     }
     int readByte(int timeoutMs) override {
-        const int b = port_->readByte(timeoutMs);
+        const int b = ForwardingPort::readByte(timeoutMs);
         if (steps_ && !steps_->empty()) {
             if (b >= 0)
                 ++steps_->back().in;
@@ -87,11 +85,8 @@ public:
         }
         return b;
     }
-    void purge() override { port_->purge(); }
-    void setRts(bool on) override { port_->setRts(on); }
 
 private:
-    std::unique_ptr<SerialPort> port_;
     NotingClock& clock_;
     std::vector<Step>*& steps_;
 };

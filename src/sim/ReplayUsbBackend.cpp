@@ -43,18 +43,35 @@ void ReplayUsbBackend::depart(const QString& text, int line) {
 }
 
 const ReplayUsbBackend::Item* ReplayUsbBackend::take(Item::Kind kind, int a, int b,
-                                                     const QString& asked) {
+                                                     const QByteArray& bytes) {
     if (failed_) return nullptr;
+    // The request in the transcript's words, for a report only.
+    const auto asked = [&] {
+        Item request;
+        request.kind = kind;
+        request.a = a;
+        request.b = b;
+        request.bytes = bytes;
+        return describe(request);
+    };
     if (next_ >= script_.usbItems.size()) {
         depart(QStringLiteral("the program made the request %1 after the transcript's last one")
-                   .arg(asked),
+                   .arg(asked()),
                script_.lines);
         return nullptr;
     }
     const Item& item = script_.usbItems.at(next_);
     if (item.kind != kind || item.a != a || item.b != b) {
         depart(QStringLiteral("the program made the request %1 where the transcript has %2")
-                   .arg(asked, describe(item)),
+                   .arg(asked(), describe(item)),
+               item.line);
+        return nullptr;
+    }
+    if (kind == Item::Kind::Out && item.bytes != bytes) {
+        depart(QStringLiteral("the program sent %1 on pipe %2 where the transcript has %3")
+                   .arg(hex(bytes))
+                   .arg(a)
+                   .arg(hex(item.bytes)),
                item.line);
         return nullptr;
     }
@@ -63,53 +80,38 @@ const ReplayUsbBackend::Item* ReplayUsbBackend::take(Item::Kind kind, int a, int
 }
 
 bool ReplayUsbBackend::openDevice(int k) {
-    const Item* item = take(Item::Kind::Open, k, 0, QStringLiteral("usb-open %1").arg(k));
+    const Item* item = take(Item::Kind::Open, k);
     open_ = item && item->ok;
     return open_;
 }
 
 void ReplayUsbBackend::closeDevice() {
     // After a departure the driver still tidies up: that is no further departure.
-    if (!failed_) take(Item::Kind::Close, 0, 0, QStringLiteral("usb-close"));
+    if (!failed_) take(Item::Kind::Close);
     open_ = false;
 }
 
 bool ReplayUsbBackend::pipeInfo(QByteArray& info) {
-    const Item* item = take(Item::Kind::Pipes, 0, 0, QStringLiteral("usb-pipes"));
+    const Item* item = take(Item::Kind::Pipes);
     if (!item || !item->ok) return false;
     info = item->bytes;
     return true;
 }
 
 bool ReplayUsbBackend::stringDescriptor(int index, int length, QByteArray& out) {
-    const Item* item = take(Item::Kind::String, index, length,
-                            QStringLiteral("usb-string %1 %2").arg(index).arg(length));
+    const Item* item = take(Item::Kind::String, index, length);
     if (!item || !item->ok) return false;
     out = item->bytes;
     return true;
 }
 
 bool ReplayUsbBackend::bulkWrite(int pipe, const QByteArray& bytes) {
-    const QString asked = QStringLiteral("usb-out %1 %2").arg(pipe).arg(hex(bytes));
-    if (failed_) return false;
-    if (next_ < script_.usbItems.size()) {
-        const Item& item = script_.usbItems.at(next_);
-        if (item.kind == Item::Kind::Out && item.a == pipe && item.bytes != bytes) {
-            depart(QStringLiteral("the program sent %1 on pipe %2 where the transcript has %3")
-                       .arg(hex(bytes))
-                       .arg(pipe)
-                       .arg(hex(item.bytes)),
-                   item.line);
-            return false;
-        }
-    }
-    const Item* item = take(Item::Kind::Out, pipe, 0, asked);
+    const Item* item = take(Item::Kind::Out, pipe, 0, bytes);
     return item && item->ok;
 }
 
 int ReplayUsbBackend::bulkRead(int pipe, uint8_t* buffer, int capacity) {
-    const Item* item = take(Item::Kind::In, pipe, capacity,
-                            QStringLiteral("usb-in %1 %2").arg(pipe).arg(capacity));
+    const Item* item = take(Item::Kind::In, pipe, capacity);
     if (!item || !item->ok) return -1;
     const int n = int(qMin<qsizetype>(item->bytes.size(), capacity));
     if (n > 0) std::memcpy(buffer, item->bytes.constData(), size_t(n));

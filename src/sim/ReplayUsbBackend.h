@@ -34,9 +34,9 @@ public:
 
 private:
     using Item = ReplayScript::UsbItem;
-    // The next item when it is the request described (kind and numbers), else nullptr after
-    // noting the departure.
-    const Item* take(Item::Kind kind, int a, int b, const QString& asked);
+    // The next item when it is the request described (kind, numbers and, for a packet
+    // written, its bytes), else nullptr after noting the departure.
+    const Item* take(Item::Kind kind, int a = 0, int b = 0, const QByteArray& bytes = {});
     void depart(const QString& text, int line);
 
     ReplayScript script_;

@@ -105,6 +105,9 @@ protected:
         return 0;
     }
 
+    // kelvano-cli --card 22 info on the USB box of `file`.
+    CliRun replayInfo() { return cli({"--card", "22", "info", "--port", "USB", "--replay", file}); }
+
     QTemporaryDir dir;
     QString file = dir.filePath("usb-info.txt");
 };
@@ -142,7 +145,7 @@ TEST_F(UsbReplay, AChangedAnswerChangesTheRunAsItDemands) {
     ASSERT_GT(edit(file, QStringLiteral("usb-string 2 32 "),
                    QStringLiteral("usb-string 2 14 ok 0E 03 51 00 58 00 54 00 45 00 53 00 54 00")),
               0);
-    const CliRun named = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    const CliRun named = replayInfo();
     EXPECT_EQ(named.status, 0) << qPrintable(named.err);
     EXPECT_TRUE(named.out.startsWith(QStringLiteral("Box: QXTEST"))) << qPrintable(named.out);
 
@@ -150,7 +153,7 @@ TEST_F(UsbReplay, AChangedAnswerChangesTheRunAsItDemands) {
     record(file);
     const int line =
         edit(file, QStringLiteral("usb-string 2 1 "), QStringLiteral("usb-string 2 1 ok 0E"));
-    const CliRun asked = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    const CliRun asked = replayInfo();
     EXPECT_EQ(asked.status, 1);
     EXPECT_TRUE(
         asked.err.contains(QStringLiteral("line %1: the program made the request usb-string 2 14 "
@@ -161,7 +164,7 @@ TEST_F(UsbReplay, AChangedAnswerChangesTheRunAsItDemands) {
     // A box that does not open: the connect fails, the rest of the transcript is left over.
     record(file);
     ASSERT_GT(edit(file, QStringLiteral("usb-open 0 ok"), QStringLiteral("usb-open 0 fail")), 0);
-    const CliRun closed = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    const CliRun closed = replayInfo();
     EXPECT_EQ(closed.status, 1);
     EXPECT_TRUE(
         closed.err.contains(QStringLiteral("the program made the request usb-open 1 "
@@ -174,7 +177,7 @@ TEST_F(UsbReplay, ARequestThatDepartsIsReportedWithItsLine) {
     const int line = edit(file, QStringLiteral("usb-out 1 ok 02 02 E0 20"),
                           QStringLiteral("usb-out 1 ok 02 02 E0 21"));
     ASSERT_GT(line, 0);
-    const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    const CliRun r = replayInfo();
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("usb-info.txt line %1: the program sent 02 02 E0 20 "
                                               "on pipe 1 where the transcript has 02 02 E0 21")
@@ -188,7 +191,7 @@ TEST_F(UsbReplay, ARunThatEndsBeforeTheTranscriptDoesIsNoPass) {
     const int line = edit(file, QStringLiteral("usb-in 2 256 fail"),
                           QStringLiteral("usb-in 2 256 fail\n     0 usb-in 2 256 fail"));
     ASSERT_GT(line, 0);
-    const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
+    const CliRun r = replayInfo();
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("Box: "))) << qPrintable(r.out);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("line %1: the program made the request usb-close "
