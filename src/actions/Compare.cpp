@@ -96,7 +96,12 @@ bool CardCompare::picProtected() const {
 
 bool CardCompare::failed() const {
     const ActionResult& r = runner_->result();
+    if (r.stoppedByProtection) return r.errors.size() > 1;
     return !r.ready || !r.errors.isEmpty();
+}
+
+bool CardCompare::cardProtected() const {
+    return picProtected() || runner_->result().protectedCard;
 }
 
 CompareReport CardCompare::report() const {

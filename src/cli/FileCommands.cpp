@@ -15,11 +15,6 @@
 namespace kelvano {
 
 namespace {
-void writeOut(const QByteArray& text) {
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
-    std::fflush(stdout);
-}
-
 int usageError(const QString& text) {
     std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
     return 2;
@@ -142,8 +137,8 @@ QString fileCommandsHelp() {
         "  cards                one line per card type: code, name, flash words, internal and\n"
         "                       external EEPROM bytes, separated by TABs\n"
         "  --card CODE dump [--load SLOT=FILE]...\n"
-        "                       selects the card type (codes outside the list act as 10), loads\n"
-        "                       the files in the order given and prints the [FLASH], [DATA] and\n"
+        "                       selects the card type (a code of the list), loads the files in\n"
+        "                       the order given and prints the [FLASH], [DATA] and\n"
         "                       [EEPROM] dumps (address TAB hex TAB characters per row), then for\n"
         "                       PIC cards [CONFIG] with CfgWord=XXXX and Id=X X X X, for card 31\n"
         "                       [CONFIG] with FuseLow=XX, FuseHigh=XX and LockByte=XX\n"

@@ -88,10 +88,6 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
          dir.filePath("x.hex")},
         // A write that fails is a failure of the command, though the window counts it as saved.
         {{"--load", pic, "--save", "1=" + dir.filePath("no/folder/out.hex")}, "I/O-Error #2\n", {}},
-        // Slot 3 of a PIC card holds nothing to save.
-        {{"--load", pic, "--save", "3=" + dir.filePath("slot3.hex")},
-         "",
-         dir.filePath("slot3.hex")},
     };
     for (const auto& f : failures) {
         r = cli(QStringList{"--card", "10", "convert"} + f.args);
