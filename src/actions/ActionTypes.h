@@ -77,9 +77,8 @@ struct ActionResult {
     MemorySet failed;
     QStringList errors;   // the error texts shown, in order
     QStringList notices;  // what was left out and why ("... not verified"), in order
-    // The controller said it is protected; `stoppedByProtection`: the action stopped with the
-    // error that says so (the last of `errors`), rather than leaving its memories out.
-    bool protectedCard = false;
+    // The action stopped with the error that says the controller is protected (the last of
+    // `errors`), rather than leaving its memories out.
     bool stoppedByProtection = false;
 
     // Ended READY, but with something asked for left out.

@@ -111,7 +111,6 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
     if (signature == c.avrSignature) {
         // An ATmega is read-protected with both lock bits programmed; one alone only stops writes.
         if (c.megaFuseBytes() && !programming() && (devices_.LockByte & 3) == 0) {
-            result_.protectedCard = true;
             if (reportProtection) {
                 ShowError(
                     QStringLiteral("AVR-Mega-Device is protected!\r"
@@ -123,7 +122,6 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
         return true;
     }
     if (signature == kLockedAt90s) {
-        result_.protectedCard = true;
         if (reportProtection) {
             ShowError(QStringLiteral(
                 "AVR-Device is protected!\rCan't read, verify or blank check the device."));

@@ -100,10 +100,6 @@ bool CardCompare::failed() const {
     return !r.ready || !r.errors.isEmpty();
 }
 
-bool CardCompare::cardProtected() const {
-    return picProtected() || runner_->result().protectedCard;
-}
-
 CompareReport CardCompare::report() const {
     const ActionResult& result = runner_->result();
     CompareReport r;

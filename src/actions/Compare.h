@@ -41,8 +41,6 @@ public:
     // A read failed or was aborted (what it could not read is in the report); a protected
     // controller that stopped the read is no failure of the read.
     bool failed() const;
-    // The controller is protected: what it keeps to itself is reported as not compared.
-    bool cardProtected() const;
 
 private:
     bool picProtected() const;

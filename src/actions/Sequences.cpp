@@ -63,7 +63,6 @@ bool TActions::readPicUnlessProtected() {
 
 // The memories a protected card keeps to itself: those of them that were ticked are left out.
 void TActions::protectedNotice() {
-    result_.protectedCard = true;
     if (!enable_.prog && !enable_.data) return;
     if (enable_.prog) leftOut(Memory::Program);
     if (enable_.data) leftOut(Memory::Data);

@@ -33,7 +33,7 @@ private:
 }  // namespace
 
 int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
-                   std::optional<CompareReport>& report, bool& readFailed, bool& cardProtected) {
+                   std::optional<CompareReport>& report, bool& readFailed) {
     if (!isPicCode(args.card) && !isAvrAction(args.card)) {
         std::fprintf(stderr, "kelvano-cli: no action handles card type %d (see 'cards')\n",
                      args.card);
@@ -76,7 +76,6 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     com.Disconnect();
     report = compare.report();
     readFailed = compare.failed();
-    cardProtected = compare.cardProtected();
     return link.finish(0);
 }
 

@@ -18,7 +18,7 @@
 namespace kelvano {
 
 int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
-                   std::optional<CompareReport>& report, bool& readFailed, bool& cardProtected);
+                   std::optional<CompareReport>& report, bool& readFailed);
 
 namespace {
 
@@ -59,9 +59,8 @@ void keepAsked(CompareReport& report, const EnableBoxes& asked) {
 
 // The comparison's exit status: differences and failed reads 1; a memory left out (a
 // protected controller, the loader not agreed to) 3; else 0.
-int compareStatus(const CompareReport& report, bool readFailed, bool cardProtected) {
+int compareStatus(const CompareReport& report, bool readFailed) {
     if (report.differences() > 0 || readFailed) return ExitFailed;
-    if (cardProtected) return ExitPartial;
     return report.identical() ? ExitDone : ExitPartial;
 }
 
@@ -102,10 +101,9 @@ int runCompare(const CliArgs& args) {
     }
 
     std::optional<CompareReport> report;
-    bool readFailed = false, cardProtected = false;
+    bool readFailed = false;
     if (withCard) {
-        const int status =
-            runCardCompare(args, devices, fuses, host, report, readFailed, cardProtected);
+        const int status = runCardCompare(args, devices, fuses, host, report, readFailed);
         if (status != ExitDone) return status;
     } else {
         report = compareWithFile(devices, file, slot, host, crd);
@@ -119,7 +117,7 @@ int runCompare(const CliArgs& args) {
     const QString out =
         args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
     writeOut(out.toLocal8Bit());
-    return compareStatus(*report, readFailed, cardProtected);
+    return compareStatus(*report, readFailed);
 }
 
 QString compareCommandHelp() {
