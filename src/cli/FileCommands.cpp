@@ -30,7 +30,7 @@ struct FileSession {
         : host(args.options.contains(QStringLiteral("yes"))) {
         devices.DeviceId = args.card;
         // A conversion never shows the grids: building their texts for a large card would
-        // cost more than reading and writing the files. Unknown codes fall back to 10.
+        // cost more than reading and writing the files.
         devices.ApplyBuffers(nullptr, withGrids);
         if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);

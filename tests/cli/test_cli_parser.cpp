@@ -2,10 +2,6 @@
 // command takes after its name, usage errors and the generated help.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <ostream>
 
 #include "cli/CliParser.h"
@@ -115,47 +111,6 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     EXPECT_TRUE(read.result.text.contains("  --memories LIST "));
     EXPECT_FALSE(read.result.text.contains("--type"));
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
-}
-
-// The bash completion, sourced by bash as the shell does: a value is completed after its option
-// or joined to it with '='.
-TEST(CliCompletion, ValuesAfterTheOptionOrJoinedToIt) {
-    QTemporaryDir dir;
-    for (const char* name : {"app.hex", "app.bin"})
-        QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
-    const QString script = QStringLiteral(
-        "source /usr/share/bash-completion/bash_completion && source \"$0\" || exit 9\n"
-        "compopt() { :; }\n"
-        "COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
-        "COMP_LINE=\"${COMP_WORDS[*]}\"; COMP_POINT=${#COMP_LINE}\n"
-        "_kelvano_cli; printf '%s\\n' \"${COMPREPLY[@]}\" | sort");
-    const QString completion =
-        QStringLiteral(KELVANO_TEST_DATA "/../../packaging/completion/kelvano-cli");
-    const struct {
-        QStringList words;  // after the program's name, the last one being completed
-        QString replies;
-    } cases[] = {
-        {{"dump", "--type", ""}, "bin\nhex\n"},
-        {{"dump", "--type="}, "--type=bin\n--type=hex\n"},
-        {{"--card=3"}, "--card=30\n--card=31\n"},
-        {{"--card", "3"}, "30\n31\n"},
-        {{"read", "--memories=prog,d"}, "--memories=prog,data\n"},
-        {{"convert", "--load=2=ap"}, "--load=2=app.bin\n--load=2=app.hex\n"},
-        {{"convert", "--save", "3=ap"}, "3=app.bin\n3=app.hex\n"},
-        {{"read", "--lock-bits=b"}, "--lock-bits=both\n"},
-        {{"--no-w"}, "--no-wait\n--no-warnings\n"},
-        {{"lo"}, "log\n"},
-    };
-    for (const auto& c : cases) {
-        QProcess bash;
-        bash.setWorkingDirectory(dir.path());
-        bash.start("bash",
-                   QStringList{"-c", script, completion, KELVANO_BIN_DIR "/kelvano-cli"} + c.words);
-        ASSERT_TRUE(bash.waitForFinished(30000));
-        EXPECT_EQ(bash.exitCode(), 0) << bash.readAllStandardError().toStdString();
-        EXPECT_EQ(QString::fromLocal8Bit(bash.readAllStandardOutput()), c.replies)
-            << c.words.join(' ').toStdString();
-    }
 }
 
 }  // namespace
