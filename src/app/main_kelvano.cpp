@@ -67,37 +67,48 @@ struct StartOptions {
     QString port;
 };
 
+int printed(const QString& text) {
+    std::fputs(qPrintable(text), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int failed(const QString& text) {
+    std::fprintf(stderr, "kelvano: %s\n(see kelvano --help)\n", qPrintable(text));
+    return 1;
+}
+
+// "--port NAME" or "--port=NAME" at args[i] (i moves past the value): false when the name
+// is missing.
+bool readPort(const QStringList& args, int& i, StartOptions& options) {
+    const QString& a = args.at(i);
+    if (a.contains(QLatin1Char('=')))
+        options.port = a.section(QLatin1Char('='), 1);
+    else if (i + 1 < args.size())
+        options.port = args.at(++i);
+    return !options.port.isEmpty();
+}
+
 // Reads the command line (without the program's name): the options, or the exit status to end
 // with after the help, the version or an error has been printed.
 std::optional<int> readCommandLine(const QStringList& args, StartOptions& options) {
-    auto fail = [](const QString& text) {
-        std::fprintf(stderr, "kelvano: %s\n(see kelvano --help)\n", qPrintable(text));
-        return 1;
-    };
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
-        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("-?")) {
-            std::fputs(qPrintable(helpText()), stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
-        if (a == QLatin1String("-V") || a == QLatin1String("--version")) {
-            std::fputs(qPrintable(versionText()), stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
+        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("-?"))
+            return printed(helpText());
+        if (a == QLatin1String("-V") || a == QLatin1String("--version"))
+            return printed(versionText());
         if (a == QLatin1String("--port") || a.startsWith(QLatin1String("--port="))) {
-            const bool inOne = a.contains(QLatin1Char('='));
-            if (!inOne && i + 1 >= args.size()) return fail(QStringLiteral("--port needs a NAME"));
-            options.port = inOne ? a.section(QLatin1Char('='), 1) : args.at(++i);
-            if (options.port.isEmpty()) return fail(QStringLiteral("--port needs a NAME"));
+            if (!readPort(args, i, options)) return failed(QStringLiteral("--port needs a NAME"));
             continue;
         }
         if (const WindowSystemOption* o = windowSystemOption(a)) {
             if (o->value && !a.contains(QLatin1Char('=')) && ++i >= args.size())
-                return fail(QStringLiteral("%1 needs a value").arg(a));
+                return failed(QStringLiteral("%1 needs a value").arg(a));
             continue;
         }
-        if (a.startsWith(QLatin1Char('-'))) return fail(QStringLiteral("unknown option %1").arg(a));
-        return fail(QStringLiteral("unexpected argument %1").arg(a));
+        return failed(a.startsWith(QLatin1Char('-'))
+                          ? QStringLiteral("unknown option %1").arg(a)
+                          : QStringLiteral("unexpected argument %1").arg(a));
     }
     return std::nullopt;
 }
