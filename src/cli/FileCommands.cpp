@@ -86,7 +86,6 @@ int runCards(const CliArgs&) {
 }
 
 int runDump(const CliArgs& args) {
-    if (!args.saves.isEmpty()) return usageError(QStringLiteral("dump does not save; use convert"));
     FileSession s(args, true);
     if (!s.loadAll(args) || s.host.errorCount() > 0) return 1;
 

@@ -21,11 +21,6 @@ TEST(CliCompare, WithAFileExitsZeroOnlyWhenNothingDiffers) {
     EXPECT_EQ(differs.code, 1);
     EXPECT_TRUE(differs.out.startsWith("flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"))
         << differs.out.toStdString();
-
-    EXPECT_EQ(cli({"--card", "10", "compare"}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "compare", "4=" + kPicHex}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "--port", "SIM", "compare", "1=" + kPicHex}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "compare", "1=/nonexistent/x.hex"}).code, 1);
 }
 
 TEST(CliCompare, WithTheCardInTheSimulatedBox) {

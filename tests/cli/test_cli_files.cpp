@@ -95,14 +95,6 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
         EXPECT_TRUE(r.err.startsWith(f.error)) << r.err.toStdString();
         EXPECT_TRUE(f.notSaved.isEmpty() || !QFile::exists(f.notSaved));
     }
-    for (const QStringList& usage :
-         {QStringList{"convert", "--load", "1=a.hex"}, QStringList{"convert", "--save", "1=a.hex"},
-          QStringList{"convert", "--load", "1=a.hex", "--save", "1=b", "--type", "srec"},
-          QStringList{"dump", "--save", "1=a.hex"}}) {
-        r = cli(usage);
-        EXPECT_EQ(r.code, 2) << usage.join(' ').toStdString();
-        EXPECT_TRUE(r.out.isEmpty());
-    }
 }
 
 }  // namespace

@@ -31,6 +31,8 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
     const QString pic = data("pic16f84_config_id_eeprom.hex");
     const QString noLog = dir.filePath("no/such/folder/run.db");
     const QString badCard = usage("--card takes a card type code of 'cards', not \"99\"");
+    const QString fileOrCard =
+        usage("compare needs either --port NAME (the card) or SLOT=FILE (a file)");
     const struct {
         const char* program;
         QStringList args;
@@ -81,6 +83,38 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
          1,
          "data 0000-0008 9 FFFFFFFFFFFFFFFFFF 4B454C56414E4F00A5\n",
          ""},
+        {"kelvano-cli", {"compare"}, 2, "", fileOrCard},
+        {"kelvano-cli", {"--port", "SIM", "compare", "1=" + pic}, 2, "", fileOrCard},
+        {"kelvano-cli",
+         {"compare", "4=" + pic},
+         2,
+         "",
+         usage("compare takes one SLOT=FILE with SLOT 1, 2 or 3")},
+        {"kelvano-cli",
+         {"compare", "1=/nonexistent/x.hex"},
+         1,
+         "",
+         "I/O-Error #2\nNo such file or directory\n"},
+        {"kelvano-cli",
+         {"convert", "--load", "1=a.hex"},
+         2,
+         "",
+         usage("convert needs --save SLOT=FILE")},
+        {"kelvano-cli",
+         {"convert", "--save", "1=a.hex"},
+         2,
+         "",
+         usage("convert needs at least one --load SLOT=FILE")},
+        {"kelvano-cli",
+         {"convert", "--load", "1=a.hex", "--save", "1=b", "--type", "srec"},
+         2,
+         "",
+         usage("--type takes hex or bin, not \"srec\"")},
+        {"kelvano-cli",
+         {"dump", "--save", "1=a.hex"},
+         2,
+         "",
+         usage("--save is not an option of dump")},
         {"kelvano-cli", {"info"}, 2, "", usage("info needs --port NAME")},
         {"kelvano-cli",
          {"log", "summary"},
