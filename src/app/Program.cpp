@@ -97,7 +97,8 @@ KelvanoProgram::~KelvanoProgram() = default;
 
 SettingsContext KelvanoProgram::context() {
     return SettingsContext{
-        options, Devices, enable, fuses, slotFiles, TMain::fileVersion(), Main.DevPane->text()};
+        options,      Devices, enable, fuses, slotFiles, TMain::fileVersion(), Main.DevPane->text(),
+        portOverride_};
 }
 
 void KelvanoProgram::showSettingsError() {

@@ -391,7 +391,9 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     s.beginUpdate();
     if (write) {
         s.writeString(QStringLiteral("Version"), ctx.fileVersion);
-        s.writeString(QStringLiteral("Port"), o.portName());
+        const QString port = o.portName();
+        if (ctx.runPort.isEmpty() || port.compare(ctx.runPort, Qt::CaseInsensitive) != 0)
+            s.writeString(QStringLiteral("Port"), port);
     } else {
         o.selectPort(s.readString(QStringLiteral("Port"), QStringLiteral("COM1")));
     }

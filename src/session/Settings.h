@@ -90,6 +90,9 @@ struct SettingsContext {
     SlotFiles& slotFiles;
     QString fileVersion;  // written as "Version"
     QString deviceName;   // written as "DeviceName" (the status bar's card type text)
+    // A port named for this run only (on the command line): while it is the selected port,
+    // a save leaves "Port" as the file holds it.
+    QString runPort = {};
 };
 
 // The "Config" section: read or write every key in its fixed order. A write returns false

@@ -193,7 +193,9 @@ TEST(ProgramTest, FirstStartCloseAndNextStart) {
     ASSERT_EQ(rig.host.errors.size(), 1);
     EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
         "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
-    // ... for that run only: the next one does not list it and takes the first port.
+    // ... for that run only: it is not saved, the next run does not list it and takes the
+    // first port.
+    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("Port=/dev/pts/77"));
     auto again = rig.start();
     EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
     EXPECT_EQ(again->options.portIndex, 0);
