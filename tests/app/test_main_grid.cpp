@@ -291,7 +291,10 @@ TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
         const QRect shown(g->viewport()->mapToGlobal(cell.topLeft()), cell.size());
         const QRect view(g->viewport()->mapToGlobal(QPoint(0, 0)), g->viewport()->size());
         const QRect covered(cover->mapToGlobal(QPoint(0, 0)), cover->size());
-        return view.contains(shown) && !covered.intersects(shown) &&
+        // Under the grid, inside the window: no part of the grid is covered.
+        return view.contains(shown) && !covered.intersects(view) &&
+               m.geometry().contains(QRect(cover->mapTo(&m, QPoint(0, 0)), cover->size())
+                                         .translated(m.geometry().topLeft())) &&
                g->viewport()->height() >= 3 * g->defaultRowHeight();
     };
     QTreeWidgetItem* run = d->list()->topLevelItem(0)->child(0);
