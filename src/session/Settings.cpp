@@ -494,6 +494,17 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     return ok;
 }
 
+bool IniWindow(SettingsStore& s, WindowPlacement& p, bool write) {
+    s.setSection(QStringLiteral("Window"));
+    s.beginUpdate();
+    integer(s, write, QStringLiteral("Left"), p.left, 0);
+    integer(s, write, QStringLiteral("Top"), p.top, 0);
+    integer(s, write, QStringLiteral("Width"), p.width, 0);
+    integer(s, write, QStringLiteral("Height"), p.height, 0);
+    flag(s, write, "Maximized", p.maximized, false);
+    return finish(s, write);
+}
+
 // ---------------------------------------------------------------------------------------
 
 std::vector<std::pair<uint16_t, uint16_t>> parseUsbIds(const QString& text) {

@@ -102,6 +102,15 @@ bool IniConfig(SettingsStore& store, SettingsContext& ctx, bool write);
 // EEPROM coupling rule afterwards in both directions.
 bool IniDevice(SettingsStore& store, SettingsContext& ctx, bool write);
 
+// Where the main window was when the program last closed: its normal (not maximised)
+// geometry and whether it was maximised, in the section "Window". A width or height of 0
+// means none was saved. A write returns false when the file could not be saved.
+struct WindowPlacement {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool maximized = false;
+};
+bool IniWindow(SettingsStore& store, WindowPlacement& placement, bool write);
+
 // Section name of a card type: "DEV_" and the code in at least two digits ("DEV_05").
 QString deviceSection(int deviceId);
 
