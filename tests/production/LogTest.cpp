@@ -86,7 +86,7 @@ void expectEachSerialPassedOnce(const QString& where, uint64_t last, int passes)
     for (uint64_t v = 100; v <= last; ++v) spent << QStringLiteral("00%1").arg(v);
     EXPECT_EQ(passed, spent);
     for (QString& s : spent) s += QStringLiteral(" spent");
-    EXPECT_EQ(log->serialStates(QStringLiteral("race"), error), spent);
+    EXPECT_EQ(log->serialStates(QStringLiteral("default"), error), spent);
     const auto s = log->summary(error);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->pass, passes);
@@ -133,7 +133,7 @@ TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
     // 100 is void, 101 and 102 spent: the last value has been handed out.
     EXPECT_EQ(log->takeCard(job, QStringLiteral("SIM"), e, error), ProductionLog::Take::Exhausted);
     EXPECT_EQ(error, QStringLiteral("The last serial number of job \"give\" has been handed out."));
-    EXPECT_EQ(log->serialStates(QStringLiteral("give"), error),
+    EXPECT_EQ(log->serialStates(QStringLiteral("default"), error),
               (QStringList{"00100 void", "00101 spent", "00102 spent"}));
     const auto s = log->summary(error);
     ASSERT_TRUE(s);

@@ -154,7 +154,7 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
                           "Memory"});
     auto opened = ProductionLog::open(log, error);
     ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->serialStates("run", error),
+    EXPECT_EQ(opened->serialStates("default", error),
               (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
                            "1089776 spent"}));
     // The last card of box A holds the serial of its last passed card, big-endian at 0x20
@@ -237,7 +237,7 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     ASSERT_EQ(after.size(), 2);
     EXPECT_TRUE(after[0].startsWith("1000 pending") && after[1].startsWith("1001 pass"));
     QString error;
-    EXPECT_EQ(ProductionLog::open(log, error)->serialStates("killed", error),
+    EXPECT_EQ(ProductionLog::open(log, error)->serialStates("default", error),
               (QStringList{"1000 taken", "1001 spent"}));
     sim.terminate();
     sim.waitForFinished(5000);
