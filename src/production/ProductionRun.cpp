@@ -431,9 +431,10 @@ void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome
     set([&](WorkerStatus& s) {
         s.inWork = false;
         s.step.clear();
-        s.lastMessage = outcome.step.isEmpty()
-                            ? outcome.message
-                            : outcome.step + QStringLiteral(": ") + outcome.message;
+        if (result != ProductionLog::Result::Pass)
+            s.lastMessage = outcome.step.isEmpty()
+                                ? outcome.message
+                                : outcome.step + QStringLiteral(": ") + outcome.message;
         (result == ProductionLog::Result::Pass   ? s.pass
          : result == ProductionLog::Result::Fail ? s.fail
                                                  : s.aborted) += 1;

@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <mutex>
 
 #include "Printers.h"
@@ -127,11 +128,28 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     boxes.faults[QStringLiteral("B")] = lost;
 
     ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 5, boxes.factory());
+    // What box A's tile is told while its cards are in work (on A's worker thread).
+    std::mutex stepsMutex;
+    QStringList stepsA;
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &run,
+        [&](int box, const WorkerStatus& st) {
+            std::lock_guard<std::mutex> lock(stepsMutex);
+            if (box == 0 && st.inWork && !stepsA.contains(st.serial + ' ' + st.step))
+                stepsA << st.serial + ' ' + st.step;
+        },
+        Qt::DirectConnection);
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));
     const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].lastMessage,
+              "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
+    EXPECT_TRUE(stepsA.contains("1089712 PROGRAMMING DEVICE / EEPROM MEMORY") ||
+                stepsA.contains("1089728 PROGRAMMING DEVICE / EEPROM MEMORY"))
+        << stepsA.join(", ").toStdString();
+    EXPECT_FALSE(s[0].inWork);
     EXPECT_EQ(s[0].fail, 1);
     EXPECT_TRUE(s[0].error.isEmpty());
     EXPECT_EQ(s[1].fail, 1);
@@ -165,6 +183,68 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_EQ(serialBytes.left(2), QByteArray("\x10\xA0"));
     EXPECT_EQ(card.flash[0], 0x2805);
     EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
+}
+
+// Two boxes, one serial: the box that finds none left ends, and the card in work on the other
+// box is finished (not aborted); the run counts as passed. Meanwhile the run's heartbeat
+// shows the card in work to a station elsewhere.
+TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
+    ensureApp();
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("last.db"));
+    writeFile(dir.filePath("flash.hex"), ":020000000528D1\n:00000001FF\n");
+    Job job;
+    QString error;
+    ASSERT_TRUE(readJob(writeFile(dir.filePath("last.ini"),
+                                  "[Job]\nName=last\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\n"
+                                  "Memory=eeprom\nAddress=0\nSize=2\nForm=le\nStart=7\nLast=7\n"),
+                        job, error))
+        << error.toStdString();
+    SimBoxes boxes;
+    ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 0, boxes.factory());
+    // The first box with a card in work is held there until the other box has ended.
+    std::atomic<int> holder{-1};
+    std::atomic<bool> otherEnded{false}, release{false};
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &run,
+        [&](int box, const WorkerStatus& st) {
+            int none = -1;
+            if (st.finished && holder >= 0 && box != holder) otherEnded = true;
+            if (!st.inWork || !holder.compare_exchange_strong(none, box)) return;
+            for (int i = 0; i < 6000 && !release; ++i) QThread::msleep(20);
+        },
+        Qt::DirectConnection);
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    const bool ended = waitFor([&] { return otherEnded.load(); });
+    // A station elsewhere judges by the heartbeat: made stale, it is renewed within seconds.
+    auto elsewhere = ProductionLog::open(log, error);
+    ASSERT_TRUE(elsewhere) << error.toStdString();
+    elsewhere->setStation(QStringLiteral("elsewhere"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "stale");
+        db.setDatabaseName(log);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("stale");
+    EXPECT_EQ(elsewhere->summary(error)->unconfirmed.size(), 1);
+    EXPECT_TRUE(waitFor([&] { return elsewhere->summary(error)->inProgress.size() == 1; }))
+        << "no heartbeat";
+    release = true;
+    ASSERT_TRUE(ended) << "the other box did not end";
+    ASSERT_TRUE(run.wait(120000));
+    const QList<WorkerStatus> s = run.statuses();
+    const int held = holder;
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(s[held].pass, 1);
+    EXPECT_EQ(s[held].aborted + s[1 - held].aborted, 0);
+    EXPECT_EQ(s[1 - held].pass + s[1 - held].fail, 0);
+    EXPECT_TRUE(s[0].error.isEmpty() && s[1].error.isEmpty());
+    EXPECT_TRUE(run.allPassed());
+    EXPECT_EQ(run.endMessage(), "The last serial number of job \"last\" has been handed out.");
+    EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
 // kelvano-cli killed while it waits to record a programmed card: the card's serial stays
