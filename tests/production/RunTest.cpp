@@ -2,9 +2,13 @@
 // kelvano-cli and kelvano-boxsim with the process killed between programming and logging.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -321,4 +325,121 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
               (QStringList{"1000 taken", "1001 spent"}));
     sim.terminate();
     sim.waitForFinished(5000);
+}
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QString out, err;
+};
+
+// kelvano-cli with `args`; as another user than root when the test runs as root, so that
+// file permissions count.
+CliRun cli(const QStringList& args, bool unprivileged = false) {
+    QProcess p;
+    QStringList command{QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli")};
+    if (unprivileged && ::geteuid() == 0)
+        command = QStringList{"runuser", "-u", "nobody", "--"} + command;
+    p.start(command.first(), command.mid(1) + args);
+    CliRun r;
+    if (!p.waitForFinished(60000)) return r;
+    r.status = p.exitCode();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+}  // namespace
+
+// The log commands: the next serial as job check sees it, settling an unconfirmed serial,
+// a summary of one job, the JSON export, and logs that can't be written.
+TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
+    QTemporaryDir dir;
+    const QString log = dir.filePath("cards.db");
+    const QString alphaIni = writeFile(
+        dir.filePath("alpha.ini"),
+        "[Job]\nName=alpha\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=5\nForm=dec\n"
+        "Start=100\n");
+    const QString betaIni = writeFile(dir.filePath("beta.ini"),
+                                      "[Job]\nName=beta\nCard=10\n[Serial]\nMemory=eeprom\n"
+                                      "Address=0\nSize=5\nForm=dec\nStart=100\nPool=b\n");
+    Job alpha, beta;
+    QString error;
+    ASSERT_TRUE(readJob(alphaIni, alpha, error) && readJob(betaIni, beta, error));
+    {
+        // alpha: a pass, and a card of a station whose run died; beta: a fail.
+        auto gone = ProductionLog::open(log, error);
+        ASSERT_TRUE(gone) << error.toStdString();
+        gone->setStation("gone-host");
+        ProductionLog::Card card;
+        ASSERT_TRUE(gone->beginRun(alpha, error));
+        ASSERT_EQ(gone->takeCard(alpha, "A", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->finishCard(alpha, card, ProductionLog::Result::Pass, {}, {}, error));
+        ASSERT_EQ(gone->takeCard(alpha, "A", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->beginRun(beta, error));
+        ASSERT_EQ(gone->takeCard(beta, "B", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->finishCard(beta, card, ProductionLog::Result::Fail, "VERIFYING",
+                                     "Verify error", error));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
+        db.setDatabaseName(log);
+        ASSERT_TRUE(db.open() &&
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("gone");
+
+    CliRun r = cli({"job", "check", alphaIni, "--log", log});
+    EXPECT_TRUE(
+        r.out.contains("  next serial: 00102 (pool \"default\"); skips 2 values the pool "
+                       "holds already: 00100-00101\n"))
+        << r.out.toStdString() << r.err.toStdString();
+    r = cli({"log", "summary", "--log", log});
+    EXPECT_TRUE(r.out.contains("Unconfirmed serials (1)") &&
+                r.out.contains("  00101  card 2 on A at gone-host"))
+        << r.out.toStdString();
+    r = cli({"log", "settle", "00101", "void", "--log", log});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
+    r = cli({"log", "settle", "00101", "spent", "--log", log});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, log + ": serial 00101 is not unconfirmed: it is void\n");
+    r = cli({"log", "summary", "--log", log});
+    EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Void serials: 00101\n"));
+    EXPECT_FALSE(r.out.contains("Unconfirmed"));
+    r = cli({"log", "summary", betaIni, "--log", log});
+    EXPECT_TRUE(r.out.contains("Jobs: beta\nCards: 0 passed, 1 failed, 0 aborted\n"))
+        << r.out.toStdString();
+
+    r = cli({"log", "export", "--json", dir.filePath("cards.jsonl"), "--log", log});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    QFile json(dir.filePath("cards.jsonl"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = json.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
+    const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
+    EXPECT_EQ(third.value("job").toString(), "beta");
+    EXPECT_EQ(third.value("serial").toString(), "00100");
+    EXPECT_EQ(third.value("result").toString(), "fail");
+    EXPECT_EQ(third.value("failed_step").toString(), "VERIFYING");
+    EXPECT_EQ(third.value("card_type").toInt(), 10);
+    EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isDouble());
+
+    // A log that can't be written says so, and which file it is.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
+    QFile::setPermissions(dir.filePath("ro/cards.db"), QFile::ReadOwner | QFile::ReadOther);
+    QFile::setPermissions(dir.filePath("ro"),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    r = cli({"log", "summary", "--log", dir.filePath("ro/cards.db")}, true);
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\n")
+                         .arg(dir.filePath("ro/cards.db")));
+    r = cli({"log", "summary", "--log", dir.filePath("ro/new.db")}, true);
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 can't be created: the folder %2 is read-only.\n")
+                         .arg(dir.filePath("ro/new.db"), dir.filePath("ro")));
+    QFile::setPermissions(dir.filePath("ro"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
