@@ -149,6 +149,21 @@ bool describeNext(const Job& job, const QString& where, QString& text, QString& 
     return true;
 }
 
+// job check: the job as read, and with the log where its serials go on.
+int checkJob(const CliArgs& args, const Job& job, const QString& log) {
+    std::fputs(qPrintable(describe(job, log)), stdout);
+    // The log is read when it is named, or when the job's own log file is there already.
+    const bool readLog = args.options.contains(QStringLiteral("log")) ||
+                         (!ProductionLog::isServerAddress(log) && QFileInfo::exists(log));
+    QString next, error;
+    if (job.serial && readLog && !describeNext(job, log, next, error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    std::fputs(qPrintable(next), stdout);
+    return 0;
+}
+
 }  // namespace
 
 int runJob(const CliArgs& args) {
@@ -165,19 +180,7 @@ int runJob(const CliArgs& args) {
                                            job.log.isEmpty() ? job.defaultLogPath() : job.log);
     if (ProductionLog::hasPassword(log))
         std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning()));
-    if (args.positional[0] == QLatin1String("check")) {
-        std::fputs(qPrintable(describe(job, log)), stdout);
-        // The log is read when it is named, or when the job's own log file is there already.
-        const bool readLog = args.options.contains(QStringLiteral("log")) ||
-                             (!ProductionLog::isServerAddress(log) && QFileInfo::exists(log));
-        QString next;
-        if (job.serial && readLog && !describeNext(job, log, next, error)) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
-            return 1;
-        }
-        std::fputs(qPrintable(next), stdout);
-        return 0;
-    }
+    if (args.positional[0] == QLatin1String("check")) return checkJob(args, job, log);
     if (args.ports.isEmpty())
         return usage(QStringLiteral("job run needs at least one --port NAME"));
     int count = job.count;

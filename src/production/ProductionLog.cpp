@@ -413,12 +413,12 @@ bool ProductionLog::migrateFrom1(QString& error) {
         if (!exec(QString::fromLatin1(sql).replace(QLatin1String("%1"), key), {}, error))
             return false;
     const char* const steps[] = {
-        "INSERT INTO serial_values (pool, num, value, state, card_id, job) SELECT 'default', "
-        "num, value, state, card_id, job FROM serials WHERE 1 = 1 ORDER BY CASE state WHEN "
-        "'taken' THEN 0 WHEN 'spent' THEN 1 WHEN 'void' THEN 2 ELSE 3 END, job, idx "
-        "ON CONFLICT (pool, num) DO NOTHING",
-        "UPDATE cards SET pool = 'default', serial_num = (SELECT s.num FROM serials s WHERE "
-        "s.job = cards.job AND s.idx = cards.serial_idx) WHERE serial_idx IS NOT NULL",
+        ("INSERT INTO serial_values (pool, num, value, state, card_id, job) SELECT 'default', "
+         "num, value, state, card_id, job FROM serials WHERE 1 = 1 ORDER BY CASE state WHEN "
+         "'taken' THEN 0 WHEN 'spent' THEN 1 WHEN 'void' THEN 2 ELSE 3 END, job, idx "
+         "ON CONFLICT (pool, num) DO NOTHING"),
+        ("UPDATE cards SET pool = 'default', serial_num = (SELECT s.num FROM serials s WHERE "
+         "s.job = cards.job AND s.idx = cards.serial_idx) WHERE serial_idx IS NOT NULL"),
         "INSERT INTO serial_pools (pool) SELECT DISTINCT pool FROM serial_values",
         "DROP TABLE serials",
         "DROP TABLE pools",
