@@ -459,10 +459,17 @@ bool ProductionLog::endRun() {
 }
 
 bool ProductionLog::heartbeat(QString& error) {
-    return exec(QStringLiteral("UPDATE runs SET heartbeat = %1 WHERE station = ? AND pid = ? AND "
-                               "ended IS NULL")
-                    .arg(nowSql()),
-                {station_, qint64(::getpid())}, error);
+    const auto beat = [&] {
+        return exec(QStringLiteral("UPDATE runs SET heartbeat = %1 WHERE station = ? AND pid = ? "
+                                   "AND ended IS NULL")
+                        .arg(nowSql()),
+                    {station_, qint64(::getpid())}, error);
+    };
+    if (beat()) return true;
+    // A server that restarted: the next beat comes on a new connection.
+    QString ignored;
+    if (server_ && transient(error)) connect(ignored);
+    return false;
 }
 
 ProductionLog::Take ProductionLog::takeCard(const Job& job, const QString& port, Card& card,
