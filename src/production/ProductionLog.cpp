@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStorageInfo>
 #include <QSysInfo>
 #include <QTimeZone>
 #include <QUrl>
@@ -33,6 +34,9 @@ QAtomicInt g_connections;
 QString now() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
 
 constexpr int kFormat = 2;
+// Less room than this on the log's disk: a log that can't be set up is taken to have found
+// the disk full.
+constexpr qint64 kRoomNeeded = 64 * 1024;
 // A run whose heartbeat is older than this has died (it beats every few seconds).
 constexpr qint64 kHeartbeatDeadMs = 20000;
 
@@ -353,6 +357,11 @@ bool ProductionLog::createSchema(QString& error) {
     const auto failed = [&](const QString& text) {
         rollback();
         error = schemaFault(shown(), text);
+        // SQLite says "disk I/O error" as often as "full" when the disk has no room left.
+        const QStorageInfo disk(QFileInfo(where_).absolutePath());
+        if (!server_ && disk.isValid() && disk.bytesAvailable() < kRoomNeeded)
+            error = QStringLiteral("The log %1 can't be written: the disk is full (%2).")
+                        .arg(where_, text);
         return false;
     };
     if (!begin(why)) return failed(why);

@@ -1,8 +1,11 @@
 // The production log: serials taken in transactions, given back, voided; files that are not
 // a log; the same races on SQLite and on a PostgreSQL server of the test's own.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -571,4 +574,26 @@ TEST_F(LogTest, MessagesNameTheLogAndNeverItsPassword) {
     EXPECT_FALSE(ProductionLog::open(file("missing/run.db"), error));
     EXPECT_EQ(error, QStringLiteral("The log %1 can't be created: the folder %2 does not exist.")
                          .arg(file("missing/run.db"), file("missing")));
+}
+
+// A log set up on a disk without room says so. The full disk is a tiny memory file system,
+// which only a user who may mount one gets.
+TEST_F(LogTest, AFullDiskIsNamed) {
+    const QString disk = file("disk");
+    QDir().mkpath(disk);
+    QProcess mount;
+    mount.start("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", disk});
+    if (::geteuid() != 0 || !mount.waitForFinished(10000) || mount.exitCode() != 0)
+        GTEST_SKIP() << "no tmpfs of our own: skipped";
+    QFile fill(disk + "/fill");
+    fill.open(QIODevice::WriteOnly);
+    while (fill.write(QByteArray(1024, 'x')) == 1024 && fill.flush()) {
+    }
+    fill.close();
+    QString error;
+    EXPECT_FALSE(ProductionLog::open(disk + "/run.db", error));
+    QProcess::execute("umount", {disk});
+    EXPECT_TRUE(error.startsWith(
+        QStringLiteral("The log %1 can't be written: the disk is full (").arg(disk + "/run.db")))
+        << error.toStdString();
 }
