@@ -143,10 +143,18 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
                 stepsA << st.serial + ' ' + st.step;
         },
         Qt::DirectConnection);
+    // The window takes them on its own thread.
+    QObject window;
+    int queued = 0;
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &window, [&](int, const WorkerStatus&) { ++queued; },
+        Qt::QueuedConnection);
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));
+    QCoreApplication::processEvents();
+    EXPECT_GT(queued, 10);
     const QList<WorkerStatus> s = run.statuses();
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
