@@ -36,7 +36,7 @@ QString now() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithM
 constexpr int kFormat = 2;
 // Less room than this on the log's disk: a log that can't be set up is taken to have found
 // the disk full.
-constexpr qint64 kRoomNeeded = 64 * 1024;
+constexpr qint64 kRoomNeeded = qint64(64) * 1024;
 // A run whose heartbeat is older than this has died (it beats every few seconds).
 constexpr qint64 kHeartbeatDeadMs = 20000;
 
@@ -352,16 +352,20 @@ QString schemaFault(const QString& shown, const QString& text) {
 
 }  // namespace
 
+QString ProductionLog::setupFault(const QString& text) const {
+    // SQLite says "disk I/O error" as often as "full" when the disk has no room left.
+    const QStorageInfo disk(QFileInfo(where_).absolutePath());
+    if (!server_ && disk.isValid() && disk.bytesAvailable() < kRoomNeeded)
+        return QStringLiteral("The log %1 can't be written: the disk is full (%2).")
+            .arg(where_, text);
+    return schemaFault(shown(), text);
+}
+
 bool ProductionLog::createSchema(QString& error) {
     QString why;
     const auto failed = [&](const QString& text) {
         rollback();
-        error = schemaFault(shown(), text);
-        // SQLite says "disk I/O error" as often as "full" when the disk has no room left.
-        const QStorageInfo disk(QFileInfo(where_).absolutePath());
-        if (!server_ && disk.isValid() && disk.bytesAvailable() < kRoomNeeded)
-            error = QStringLiteral("The log %1 can't be written: the disk is full (%2).")
-                        .arg(where_, text);
+        error = setupFault(text);
         return false;
     };
     if (!begin(why)) return failed(why);

@@ -156,6 +156,7 @@ private:
 
     Take takeNewSerial(const Job& job, Card& card, QString& error);
     bool createSchema(QString& error);
+    QString setupFault(const QString& text) const;
     bool migrateFrom1(QString& error);
     bool createViews(QString& error);
     bool settleOnce(const QString& serial, Settle how, const QString& pool, QString& error);
