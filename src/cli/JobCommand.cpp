@@ -110,6 +110,7 @@ QString describe(const Job& job, const QString& log) {
                  .arg(s.size)
                  .arg(QString::number(s.address, 16).toUpper())
                  .arg(SerialPlan::memoryName(s.memory), SerialPlan::formName(s.form));
+        if (!s.pool.isEmpty()) t += QStringLiteral("pool \"%1\", ").arg(s.pool);
         if (!s.list.isEmpty())
             t += QStringLiteral("%1 values from %2\n").arg(s.list.size()).arg(s.listFile);
         else

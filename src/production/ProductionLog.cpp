@@ -447,15 +447,19 @@ bool ProductionLog::beginRun(const Job& job, QString& error) {
     return retrying(
         [&](QString& e) {
             QVariant id;
-            if (!exec(QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started, "
-                                     "heartbeat) VALUES (?, ?, ?, ?, ?, %1) RETURNING id")
-                          .arg(nowSql()),
-                      {station_, qint64(::getpid()), job.name, job.hash, now()}, e, &id))
-                return false;
-            runId_ = id.toLongLong();
-            return exec(QStringLiteral("INSERT INTO serial_pools (pool) VALUES (?) ON CONFLICT "
-                                       "(pool) DO NOTHING"),
-                        {poolOf(job)}, e);
+            const bool ok =
+                begin(e) &&
+                exec(QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started, "
+                                    "heartbeat) VALUES (?, ?, ?, ?, ?, %1) RETURNING id")
+                         .arg(nowSql()),
+                     {station_, qint64(::getpid()), job.name, job.hash, now()}, e, &id) &&
+                exec(QStringLiteral("INSERT INTO serial_pools (pool) VALUES (?) ON CONFLICT "
+                                    "(pool) DO NOTHING"),
+                     {poolOf(job)}, e) &&
+                commit(e);
+            if (!ok) rollback();
+            runId_ = ok ? id.toLongLong() : 0;
+            return ok;
         },
         error);
 }
