@@ -85,6 +85,7 @@ const std::vector<CliOption>& cliOptions() {
         {"log", "LOG", "job, log: the production log (an SQLite file or postgresql://...)", kJob},
         {"count", "N", "job run: stop after N cards have passed", kJob},
         {"csv", "FILE", "log export: write the cards to FILE as CSV", kJob},
+        {"json", "FILE", "log export: write the cards to FILE, one JSON object a line", kJob},
     };
     return table;
 }
@@ -127,10 +128,10 @@ const std::vector<CliCommand>& cliCommands() {
          "run JOB|check JOB"},
         {"log",
          "report from a production log",
-         {"log", "csv"},
+         {"log", "csv", "json"},
          runLog,
          logCommandsHelp,
-         "summary|export [JOB]"},
+         "summary|export [JOB]|settle SERIAL spent|void|return [JOB]"},
     };
     return table;
 }
