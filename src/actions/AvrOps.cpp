@@ -141,7 +141,7 @@ void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
     const bool paged = card()->pagedFlash();
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         if (flash && code != ActionCode::Program)
             avrReadFlashWord(a, code);
         else if (flash && paged)
@@ -186,9 +186,11 @@ void TActions::avrFlashPage(int a) {
     bool dirty = false;
     for (int w = start; w <= a; ++w) dirty = dirty || buf[w] != 0xFFFF;
     if (!dirty) return;
+    // The page loads carry no value to check, but each must be answered.
     for (int w = start; w <= a; ++w) {
-        box_->avrInstruction(at(0x40, w % words, buf[w] & 0xFF));
-        box_->avrInstruction(at(0x48, w % words, buf[w] >> 8));
+        if (!boxAnswered(box_->avrInstruction(at(0x40, w % words, buf[w] & 0xFF)).answered) ||
+            !boxAnswered(box_->avrInstruction(at(0x48, w % words, buf[w] >> 8)).answered))
+            return;
     }
     const BoxReply page = box_->avrInstruction(at(0x4C, start));
     clock_.sleepMs(20);
