@@ -23,14 +23,14 @@ QString TActions::AvrDeviceName(uint32_t signature) const {
 }
 
 // Idle, then AVR programming mode: the box takes the controller's RESET low.
-void TActions::enterAvrProgramming() {
-    box_->setMode(BoxMode::Idle);
+bool TActions::enterAvrProgramming() {
+    if (!boxAnswered(box_->setMode(BoxMode::Idle).answered)) return false;
     clock_.sleepMs(100);
-    box_->setMode(BoxMode::Avr);
+    return boxAnswered(box_->setMode(BoxMode::Avr).answered);
 }
 
 bool TActions::AvrIdentify(bool reportProtection) {
-    enterAvrProgramming();
+    if (!enterAvrProgramming()) return true;
     const BoxReply sync = box_->avrInstruction({0xAC, 0x53, 0x00, 0x00});  // Programming Enable
     if (sync.text != QLatin1String("5300")) {
         ShowError(QStringLiteral("Sync error: ") + sync.text);

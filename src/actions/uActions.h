@@ -159,7 +159,7 @@ private:
     void readAvrLoaderEeprom();
     void readEepromThroughLoader(bool pic);
     void EraseDevice();
-    void showErasing();
+    bool showErasing();  // false: the box did not answer the display
     void erasePic();
     void eraseAvr();
     void BlankCheckDevice();
@@ -175,7 +175,7 @@ private:
 
     // --- AVR operations (AvrOps.cpp) ----------------------------------------------------------
     bool AvrIdentify(bool reportProtection);
-    void enterAvrProgramming();
+    bool enterAvrProgramming();  // false: the box did not answer the mode switch
     bool readAvrConfiguration();
     bool readSignature(uint32_t& signature);
     bool checkSignature(uint32_t signature, bool reportProtection);

@@ -48,7 +48,6 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         // Direct EEPROM writes: refused, answered with another value, not answered.
         {10, S, {E}, 5, false, "refuse,on=W0004", kEepW, {}, {E}},
         {10, S, {E}, 5, false, "reply=00,on=W0004", kEepW, {}, {E}},
-        {10, S, {E}, 5, false, "noanswer,on=W0004", kEepW, {}, {E}},
         {13, S, {E}, 5, true, "wrong,on=g1234", "Verify error at $1234 (EEPROM Memory)", {E}, {E}},
         {13, S, {E}, 5, false, "wrong,on=g1234", nullptr, {E}, {}},
         // Through a loader: each byte comes back and is compared; misses are retried.
