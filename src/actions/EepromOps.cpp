@@ -26,7 +26,7 @@ void TActions::InstallAvrLoader() {
     QByteArray image;
     if (!loaderImage(image)) return;
     EraseDevice();
-    AvrIdentify(true);
+    if (!aborted_) AvrIdentify(true);  // not again after an erase that failed
     if (!aborted_) uploadAvrLoader(image);
     if (!aborted_) lockAvrLoader();
 }

@@ -165,7 +165,13 @@ public:
         enable.prog = m.has(Memory::Program), enable.data = m.has(Memory::Data);
         enable.config = m.has(Memory::Configuration), enable.eep = m.has(Memory::ExternalEeprom);
     }
-    void untick() { only({}); }
+    // The same by letters: "PDCE" ticks program, data, configuration and external EEPROM.
+    void only(const char* letters) {
+        const QString l = QString::fromLatin1(letters);
+        enable.prog = l.contains('P'), enable.data = l.contains('D');
+        enable.config = l.contains('C'), enable.eep = l.contains('E');
+    }
+    void untick() { only(MemorySet{}); }
 
     bool connect() {
         com.Connect();

@@ -89,7 +89,7 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
     for (int card : {10, 15, 11, 20, 22, 31}) {
         for (int action = 1; action <= 5; ++action) {
             for (SimFault::Kind kind : kinds) {
-                for (int at : {3, 40}) {
+                for (int at : {1, 3, 40}) {
                     if (action == 2 && at > 6) continue;  // an erase is over by then
                     SCOPED_TRACE(testing::Message() << "card " << card << " action " << action
                                                     << " kind " << int(kind) << " at " << at);

@@ -159,13 +159,7 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
                                         << r.action << " silent at " << r.silentAt);
         ActionRig rig(r.card, r.model);
         ASSERT_TRUE(rig.connect());
-        MemorySet ticked;
-        for (const char* l = r.ticked; *l; ++l)
-            ticked.add(*l == 'P'   ? Memory::Program
-                       : *l == 'D' ? Memory::Data
-                       : *l == 'C' ? Memory::Configuration
-                                   : Memory::ExternalEeprom);
-        rig.only(ticked);
+        rig.only(r.ticked);
         TDevices& d = rig.devices;
         for (int i = 0; !r.blank && i < d.ProgBuf.length(); ++i)
             d.ProgBuf[i] = uint16_t(i & 0x3FFF);

@@ -57,9 +57,6 @@ TEST(Sequences, WhatReachesTheCard) {
         {"24C64: two-byte addresses", 13, S, {E}, 5,
          [](ActionRig& r) { r.devices.EepBuf[3] = 0x5A; },
          {{"w0003", {"w00035A"}}, {"W", {}}}},
-        {"verify of a direct 24C16", 10, S, {E}, 4,
-         [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
-         {{"G07F3", {"G07F3"}}, {"G07F4", {}}, {"g", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
         {"verify of a direct 24C32", 14, S, {E}, 4,
          [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
          {{"g07F3", {"g07F3"}}, {"g07F4", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
@@ -188,12 +185,6 @@ int designedWaitMs(const QString& command) {
     return -1;
 }
 
-MemorySet ticks(const char* letters) {
-    MemorySet m;
-    for (const char* l = letters; *l; ++l) m.add(*l == 'P' ? P : *l == 'D' ? D : *l == 'C' ? C : E);
-    return m;
-}
-
 }  // namespace
 
 // Every family (PIC16F84 with its EEPROM wired to the box or behind a loader, PIC16F876,
@@ -253,7 +244,7 @@ TEST(Sequences, EveryFamilyActionAndTick) {
         ActionRig rig(r.card);
         rig.box.setTraceKept(false);
         ASSERT_TRUE(rig.connect());
-        rig.only(ticks(r.ticked));
+        rig.only(r.ticked);
         rig.options.verify = r.opt == Verify;
         rig.options.alwaysErase = r.opt == AlwaysErase;
         rig.options.warnEnable = true;
