@@ -184,7 +184,7 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         };
         rig.run(r.action);
         ASSERT_GE(silentSince, 0) << "the action ended before the box fell silent";
-        EXPECT_EQ(rig.host.errors.value(0), r.error);
+        EXPECT_EQ(rig.host.errors, QStringList{r.error});  // one error, not one per exchange
         EXPECT_FALSE(rig.actions.result().ready);
         const int closing = r.model == M::Usb ? 1 : 3;
         EXPECT_EQ(rig.box.trace().size() - traceAt - closing, r.unanswered)
