@@ -11,6 +11,10 @@ inline QByteArray hex4(unsigned v) {
 }
 inline QString hex4s(unsigned v) { return QString::fromLatin1(hex4(v)); }
 
+// A box that stopped answering: the card poll, and every exchange whose reply carries
+// nothing but that it came.
+inline QString noAnswer() { return QStringLiteral("The programmer box does not answer."); }
+
 inline QString lockBitsError() { return QStringLiteral("Error while writing lock bits"); }
 inline QString fuseBitsError() { return QStringLiteral("Error while writing fuse bits"); }
 

@@ -23,14 +23,14 @@ QString TActions::AvrDeviceName(uint32_t signature) const {
 }
 
 // Idle, then AVR programming mode: the box takes the controller's RESET low.
-void TActions::enterAvrProgramming() {
-    box_->setMode(BoxMode::Idle);
+bool TActions::enterAvrProgramming() {
+    if (!boxAnswered(box_->setMode(BoxMode::Idle).answered)) return false;
     clock_.sleepMs(100);
-    box_->setMode(BoxMode::Avr);
+    return boxAnswered(box_->setMode(BoxMode::Avr).answered);
 }
 
 bool TActions::AvrIdentify(bool reportProtection) {
-    enterAvrProgramming();
+    if (!enterAvrProgramming()) return true;
     const BoxReply sync = box_->avrInstruction({0xAC, 0x53, 0x00, 0x00});  // Programming Enable
     if (sync.text != QLatin1String("5300")) {
         ShowError(QStringLiteral("Sync error: ") + sync.text);
@@ -145,7 +145,7 @@ void TActions::AvrMemoryOperation(Memory memory, ActionCode code) {
     box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
     const bool paged = card()->pagedFlash();
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         if (flash && code != ActionCode::Program)
             avrReadFlashWord(a, code);
         else if (flash && paged)
@@ -190,9 +190,11 @@ void TActions::avrFlashPage(int a) {
     bool dirty = false;
     for (int w = start; w <= a; ++w) dirty = dirty || buf[w] != 0xFFFF;
     if (!dirty) return;
+    // The page loads carry no value to check, but each must be answered.
     for (int w = start; w <= a; ++w) {
-        box_->avrInstruction(at(0x40, w % words, buf[w] & 0xFF));
-        box_->avrInstruction(at(0x48, w % words, buf[w] >> 8));
+        if (!boxAnswered(box_->avrInstruction(at(0x40, w % words, buf[w] & 0xFF)).answered) ||
+            !boxAnswered(box_->avrInstruction(at(0x48, w % words, buf[w] >> 8)).answered))
+            return;
     }
     const BoxReply page = box_->avrInstruction(at(0x4C, start));
     clock_.sleepMs(20);

@@ -26,7 +26,7 @@ void TActions::InstallAvrLoader() {
     QByteArray image;
     if (!loaderImage(image)) return;
     EraseDevice();
-    AvrIdentify(true);
+    if (!aborted_) AvrIdentify(true);  // not again after an erase that failed
     if (!aborted_) uploadAvrLoader(image);
     if (!aborted_) lockAvrLoader();
 }
@@ -51,7 +51,10 @@ void TActions::uploadAvrLoader(const QByteArray& image) {
             continue;
         }
         const int inPage = word % pageWords;
-        box_->avrInstruction({op, uint8_t(inPage >> 8), uint8_t(inPage & 0xFF), byte});
+        if (!boxAnswered(
+                box_->avrInstruction({op, uint8_t(inPage >> 8), uint8_t(inPage & 0xFF), byte})
+                    .answered))
+            break;
         if (i % (2 * pageWords) == 2 * pageWords - 1 || i == last) {
             const int start = word - inPage;
             const BoxReply page =
@@ -96,14 +99,17 @@ void TActions::InstallPicLoader() {
         const BoxReply r = box_->picLoad(false, word);
         if (!r.good || r.value != word)
             ShowError(QStringLiteral("Error while uploading EEPROM loader"));
-        box_->picIncrement();
+        picNext();
     }
     if (aborted_) return;
-    // The configuration word the loader runs with (the ID locations are left as they are).
-    box_->setMode(BoxMode::Pic);
-    box_->picToConfiguration();
-    for (int k = 0; k < 7; ++k) box_->picIncrement();
-    box_->picLoad(false, card()->loaderConfigWord);
+    // The configuration word the loader runs with (the ID locations are left as they are);
+    // what it reads back is not compared, but it must be answered.
+    if (!boxAnswered(box_->setMode(BoxMode::Pic).answered) ||
+        !boxAnswered(box_->picToConfiguration()))
+        return;
+    for (int k = 0; k < 7; ++k)
+        if (!picNext()) return;
+    boxAnswered(box_->picLoad(false, card()->loaderConfigWord).answered);
 }
 
 // Common start of the loader's EEPROM loops: the loader must answer that it runs.
@@ -137,7 +143,7 @@ void TActions::LoaderWriteEeprom() {
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         const int byte = buf[a] & 0xFF;
         int value = -1;
         if (!loaderExchange(a, byte, value) || value != byte)
@@ -153,7 +159,7 @@ void TActions::LoaderReadEeprom() {
     TBufArray& buf = devices_.EepBuf;
     const int last = buf.length() - 1;
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         int value = 0;
         if (!loaderExchange(a, -1, value)) {
             ShowError(QStringLiteral("Error reading EEPROM Memory"));
@@ -175,7 +181,7 @@ void TActions::EepromOperation(ActionCode code) {
     box_->display(BoxInterface::Field::Label, "EEP:");
     const bool wide = last > 2047;  // two-byte addresses above 2 KB
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         if (code == ActionCode::Program) {
             if (!box_->eepromWrite(a, static_cast<uint8_t>(buf[a] & 0xFF), wide).good)
                 ShowError(QStringLiteral("Error while writing EEPROM Memory"));

@@ -18,11 +18,11 @@ void TActions::PicMemoryOperation(Memory memory, ActionCode code) {
     const int last = (flash ? devices_.ProgBuf : devices_.DataBuf).length() - 1;
     setLabel(flash ? QStringLiteral("PROGRAM MEMORY") : QStringLiteral("DATA MEMORY"));
     host_.processEvents();
-    box_->setMode(BoxMode::Pic);
+    if (!boxAnswered(box_->setMode(BoxMode::Pic).answered)) return;
     beginLoop(last);
     box_->display(BoxInterface::Field::Label, flash ? "PRG:" : "DAT:");
     for (int a = 0; a <= last && !aborted_; ++a) {
-        stepShowing(a, last);
+        if (!stepShowing(a, last)) break;
         if (code == ActionCode::Program)
             picProgramStep(memory, a);
         else if (!picReadStep(memory, code, a))
@@ -43,7 +43,13 @@ void TActions::picProgramStep(Memory memory, int a) {
             ShowError(data ? QStringLiteral("Error while writing PIC data memory")
                            : QStringLiteral("Error while writing PIC program memory"));
     }
-    box_->picIncrement();
+    picNext();
+}
+
+bool TActions::picNext() {
+    const bool moved = box_->picIncrement();
+    if (!moved && !aborted_) ShowError(noAnswer());
+    return moved;
 }
 
 // A failed read stops without moving on.
@@ -57,8 +63,7 @@ bool TActions::picReadStep(Memory memory, ActionCode code, int a) {
     }
     checkRead(memory, code, data ? devices_.DataBuf : devices_.ProgBuf, a,
               static_cast<uint16_t>(r.value));
-    box_->picIncrement();
-    return true;
+    return picNext();
 }
 
 // The four ID locations and, three locations on, the configuration word.
@@ -67,9 +72,10 @@ void TActions::picConfiguration(ActionCode code) {
     box_->display(BoxInterface::Field::Label, "    ");
     box_->setMode(BoxMode::Pic);
     box_->display(BoxInterface::Field::Address, "CFG ");
-    box_->picToConfiguration();
+    if (!boxAnswered(box_->picToConfiguration())) return;
     if (!picIdLocations(code) || aborted_) return;
-    for (int k = 0; k < 3; ++k) box_->picIncrement();
+    for (int k = 0; k < 3; ++k)
+        if (!picNext()) return;
     picConfigurationWord(code);
 }
 
@@ -92,7 +98,7 @@ bool TActions::picIdLocations(ActionCode code) {
             }
             devices_.IdBuf[k] = static_cast<uint16_t>(r.value & 0x0F);
         }
-        box_->picIncrement();
+        if (!picNext()) return false;
     }
     return true;
 }

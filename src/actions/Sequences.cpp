@@ -165,37 +165,41 @@ void TActions::EraseDevice() {
 }
 
 // The window and the box's display while the controller is erased; Abort is off meanwhile.
-void TActions::showErasing() {
+bool TActions::showErasing() {
     setAbortEnabled(false);
     setLabel(QStringLiteral("ERASE"));
     SetActionTitle(ActionCode::Erase);
     host_.processEvents();
-    box_->display(BoxInterface::Field::Label, "    ");
-    box_->display(BoxInterface::Field::Address, "ERAS");
+    return boxAnswered(box_->display(BoxInterface::Field::Label, "    ")) &&
+           boxAnswered(box_->display(BoxInterface::Field::Address, "ERAS"));
 }
 
 void TActions::erasePic() {
-    showErasing();
+    if (!showErasing()) return;
     clock_.sleepMs(200);
-    box_->setMode(BoxMode::PicErase);
+    if (!boxAnswered(box_->setMode(BoxMode::PicErase).answered)) return;
     // The one exchange that tells whether the card was erased: a box that does not answer
     // it, or refuses it, has not erased anything.
     const BoxReply erased = box_->picBulkErase();
+    if (!erased.answered) {
+        ShowError(QStringLiteral("Error while erasing device"));
+        return;  // the box is sent back to idle when the window closes
+    }
     box_->setMode(BoxMode::Idle);
     if (!erased.good) ShowError(QStringLiteral("Error while erasing device"));
 }
 
+// The card is identified again after the erase. An identification that failed before it
+// (no erase was sent), or a chip erase the box never answered (it may not have happened, and
+// the card is not counted as erased), is not followed by another: it would only pile a second
+// error on the first.
 void TActions::eraseAvr() {
     AvrIdentify(false);
-    bool answered = true;
-    if (!aborted_) {
-        showErasing();
-        if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);        // "ERAS" can be read
-        answered = box_->avrInstruction({0xAC, 0x80, 0x00, 0x00}).answered;  // Chip Erase
-        clock_.sleepMs(200);
-    }
-    // A chip erase the box never answered may not have happened: the card is not counted
-    // as erased, and identifying it again would only pile a second error on the first.
+    if (aborted_) return;
+    if (!showErasing()) return;
+    if (box_->supports(BoxFeature::Display)) clock_.sleepMs(200);  // "ERAS" can be read
+    const bool answered = box_->avrInstruction({0xAC, 0x80, 0x00, 0x00}).answered;  // Chip Erase
+    clock_.sleepMs(200);
     if (!answered)
         ShowError(QStringLiteral("Error while erasing device"));
     else

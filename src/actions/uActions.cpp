@@ -350,7 +350,7 @@ int TActions::PollCardState() {
     if (poll.answered) {
         pollFailures_ = 0;
     } else if (++pollFailures_ >= 5) {
-        ShowError(QStringLiteral("The programmer box does not answer."));
+        ShowError(noAnswer());
         requestClose();
     }
     return poll.state;
@@ -373,10 +373,16 @@ void TActions::step(int position) {
     setProgressPosition(position);
 }
 
-void TActions::stepShowing(int address, int last) {
+bool TActions::stepShowing(int address, int last) {
     step(address);
-    if (address % 16 == 0 || address == last)
-        box_->display(BoxInterface::Field::Address, hex4(static_cast<unsigned>(address)));
+    if (address % 16 != 0 && address != last) return true;
+    return boxAnswered(
+        box_->display(BoxInterface::Field::Address, hex4(static_cast<unsigned>(address))));
+}
+
+bool TActions::boxAnswered(bool answered) {
+    if (!answered) ShowError(noAnswer());
+    return answered;
 }
 
 void TActions::checkRead(Memory memory, ActionCode code, TBufArray& buffer, int address,

@@ -135,9 +135,14 @@ private:
     void leftOut(Memory memory) { result_.skipped.add(memory); }
     void beginLoop(int last);  // progress total, position 0, visible
     // Pending events, progress position; the address on the box's display at every 16th and
-    // the last address.
+    // the last address. False when the box did not answer the address display: the action
+    // has ended there.
     void step(int position);
-    void stepShowing(int address, int last);
+    bool stepShowing(int address, int last);
+    // An exchange whose reply carries nothing but that it came: one that went unanswered
+    // ends the action ("The programmer box does not answer.") instead of the loop sending on
+    // into silence.
+    bool boxAnswered(bool answered);
     // The memory the next errors belong to, until done() says how its work ended.
     void working(Memory memory) { working_ = memory; }
     // A memory loop that ran to its end without an error or an abort.
@@ -154,7 +159,7 @@ private:
     void readAvrLoaderEeprom();
     void readEepromThroughLoader(bool pic);
     void EraseDevice();
-    void showErasing();
+    bool showErasing();  // false: the box did not answer the display
     void erasePic();
     void eraseAvr();
     void BlankCheckDevice();
@@ -170,7 +175,7 @@ private:
 
     // --- AVR operations (AvrOps.cpp) ----------------------------------------------------------
     bool AvrIdentify(bool reportProtection);
-    void enterAvrProgramming();
+    bool enterAvrProgramming();  // false: the box did not answer the mode switch
     bool readAvrConfiguration();
     bool readSignature(uint32_t& signature);
     bool checkSignature(uint32_t signature, bool reportProtection);
@@ -193,6 +198,8 @@ private:
     void picConfiguration(ActionCode code);
     bool picIdLocations(ActionCode code);
     void picConfigurationWord(ActionCode code);
+    // The counter moves on; unanswered, the action ends unless this location already failed.
+    bool picNext();
 
     // --- External EEPROM and loaders (EepromOps.cpp) -------------------------------------------
     void InstallAvrLoader();

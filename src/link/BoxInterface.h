@@ -80,9 +80,10 @@ public:
     // A text on the box's display: the address field ("D" + four characters) or the label
     // field ("d" + four characters, which the QXBASE model does not have: nothing is sent to
     // it). `quick`: sent without waiting long for the acknowledgement (the card wait and the
-    // closing texts). Nothing where the link has no display.
+    // closing texts). Nothing where the link has no display. False when the box did not
+    // answer (a box that falls silent in a loop that sends nothing else is noticed here).
     enum class Field { Address, Label };
-    virtual void display(Field field, const QByteArray& four, bool quick = false) = 0;
+    virtual bool display(Field field, const QByteArray& four, bool quick = false) = 0;
     // Switches the box's mode. Loader: good when the loader answered that it runs.
     // Other modes: good when answered; their replies carry nothing.
     virtual BoxReply setMode(BoxMode mode) = 0;
@@ -109,8 +110,10 @@ public:
     virtual BoxReply picLoad(bool dataMemory, uint16_t word) = 0;
     // Reads the location at the counter. good: four hex digits.
     virtual BoxReply picRead(bool dataMemory) = 0;
-    virtual void picIncrement() = 0;        // the counter moves to the next location
-    virtual void picToConfiguration() = 0;  // the counter moves to the first ID location
+    // The counter moves to the next location / to the first ID location. False when the box
+    // did not answer.
+    virtual bool picIncrement() = 0;
+    virtual bool picToConfiguration() = 0;
     // The bulk erase (in the PicErase mode). good: answered and not refused.
     virtual BoxReply picBulkErase() = 0;
 

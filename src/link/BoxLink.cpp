@@ -13,8 +13,8 @@ public:
 
     bool supports(BoxFeature f) const override { return box().supports(f); }
     CardPoll pollCard() override { return box().pollCard(); }
-    void display(Field f, const QByteArray& four, bool quick) override {
-        box().display(f, four, quick);
+    bool display(Field f, const QByteArray& four, bool quick) override {
+        return box().display(f, four, quick);
     }
     BoxReply setMode(BoxMode mode) override { return box().setMode(mode); }
     void closeAction() override { box().closeAction(); }
@@ -22,8 +22,8 @@ public:
     BoxReply avrWrite(AvrInstruction in) override { return box().avrWrite(in); }
     BoxReply picLoad(bool data, uint16_t word) override { return box().picLoad(data, word); }
     BoxReply picRead(bool data) override { return box().picRead(data); }
-    void picIncrement() override { box().picIncrement(); }
-    void picToConfiguration() override { box().picToConfiguration(); }
+    bool picIncrement() override { return box().picIncrement(); }
+    bool picToConfiguration() override { return box().picToConfiguration(); }
     BoxReply picBulkErase() override { return box().picBulkErase(); }
     BoxReply eepromRead(int a, bool wide) override { return box().eepromRead(a, wide); }
     BoxReply eepromWrite(int a, uint8_t b, bool wide) override {

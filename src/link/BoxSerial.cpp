@@ -70,9 +70,9 @@ CardPoll BoxSerial::pollCard() {
     return poll;
 }
 
-void BoxSerial::display(Field field, const QByteArray& four, bool quick) {
-    if (field == Field::Label && com_.IsQxBase) return;
-    com_.Transact((field == Field::Label ? "d" : "D") + four, quick ? 0 : 10);
+bool BoxSerial::display(Field field, const QByteArray& four, bool quick) {
+    if (field == Field::Label && com_.IsQxBase) return true;
+    return com_.Transact((field == Field::Label ? "d" : "D") + four, quick ? 0 : 10) != -1;
 }
 
 BoxReply BoxSerial::setMode(BoxMode mode) {
@@ -110,9 +110,9 @@ BoxReply BoxSerial::picLoad(bool dataMemory, uint16_t word) {
 
 BoxReply BoxSerial::picRead(bool dataMemory) { return exchange(dataMemory ? "R05" : "R04", 10, 4); }
 
-void BoxSerial::picIncrement() { com_.Transact("I", 10); }
+bool BoxSerial::picIncrement() { return com_.Transact("I", 10) != -1; }
 
-void BoxSerial::picToConfiguration() { com_.Transact("P003FFF", 10); }
+bool BoxSerial::picToConfiguration() { return com_.Transact("P003FFF", 10) != -1; }
 
 BoxReply BoxSerial::picBulkErase() {
     QByteArray reply;

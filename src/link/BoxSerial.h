@@ -12,7 +12,7 @@ public:
 
     bool supports(BoxFeature) const override { return true; }
     CardPoll pollCard() override;
-    void display(Field field, const QByteArray& four, bool quick) override;
+    bool display(Field field, const QByteArray& four, bool quick) override;
     BoxReply setMode(BoxMode mode) override;
     void closeAction() override;
 
@@ -21,8 +21,8 @@ public:
 
     BoxReply picLoad(bool dataMemory, uint16_t word) override;
     BoxReply picRead(bool dataMemory) override;
-    void picIncrement() override;
-    void picToConfiguration() override;
+    bool picIncrement() override;
+    bool picToConfiguration() override;
     BoxReply picBulkErase() override;
 
     BoxReply eepromRead(int address, bool wide) override;

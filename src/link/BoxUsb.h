@@ -17,7 +17,7 @@ public:
 
     bool supports(BoxFeature feature) const override;
     CardPoll pollCard() override;
-    void display(Field, const QByteArray&, bool) override {}
+    bool display(Field, const QByteArray&, bool) override { return true; }
     BoxReply setMode(BoxMode mode) override;
     void closeAction() override;
 
@@ -26,8 +26,8 @@ public:
 
     BoxReply picLoad(bool, uint16_t) override { return unsupported(); }
     BoxReply picRead(bool) override { return unsupported(); }
-    void picIncrement() override {}
-    void picToConfiguration() override {}
+    bool picIncrement() override { return false; }
+    bool picToConfiguration() override { return false; }
     BoxReply picBulkErase() override { return unsupported(); }
 
     BoxReply eepromRead(int, bool) override { return unsupported(); }

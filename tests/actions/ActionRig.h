@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <random>
+#include <vector>
 
 #include "actions/uActions.h"
 #include "base/Clock.h"
@@ -94,6 +95,36 @@ inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     return ImageStore(ImageStore::pack(entries));
 }
 
+// One command frame as the program sent it: the command, the wait it gave the first answer
+// byte (ms) and the virtual time it was sent at.
+struct WireExchange {
+    QString command;
+    int waitMs = -1;
+    qint64 atMs = 0;
+};
+
+// The simulated line, noting the wait the program asks of the port for each command's answer.
+class WaitRecordingPort : public SimSerialPort {
+public:
+    WaitRecordingPort(SimBox& box, Clock& clock, std::vector<WireExchange>& log)
+        : SimSerialPort(box, clock), clock_(clock), log_(log) {}
+    void write(const QByteArray& bytes) override {
+        pending_ = bytes.startsWith('@') && bytes != "@*";
+        if (pending_) log_.push_back({QString::fromLatin1(bytes.mid(1)), -1, clock_.nowMs()});
+        SimSerialPort::write(bytes);
+    }
+    int readByte(int timeoutMs) override {
+        if (pending_) log_.back().waitMs = timeoutMs;
+        pending_ = false;
+        return SimSerialPort::readByte(timeoutMs);
+    }
+
+private:
+    Clock& clock_;
+    std::vector<WireExchange>& log_;
+    bool pending_ = false;
+};
+
 class ActionRig {
 public:
     explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
@@ -104,7 +135,7 @@ public:
           com(
               host, clock, mainView, options, usb,
               [this](const QString&) {
-                  auto port = std::make_unique<SimSerialPort>(box, clock);
+                  auto port = std::make_unique<WaitRecordingPort>(box, clock, wire);
                   if (lineSpeed) port->setLineSpeed(lineSpeed);
                   return port;
               },
@@ -134,12 +165,22 @@ public:
         enable.prog = m.has(Memory::Program), enable.data = m.has(Memory::Data);
         enable.config = m.has(Memory::Configuration), enable.eep = m.has(Memory::ExternalEeprom);
     }
-    void untick() { only({}); }
+    // The same by letters: "PDCE" ticks program, data, configuration and external EEPROM.
+    void only(const char* letters) {
+        const QString l = QString::fromLatin1(letters);
+        enable.prog = l.contains('P'), enable.data = l.contains('D');
+        enable.config = l.contains('C'), enable.eep = l.contains('E');
+    }
+    void untick() { only(MemorySet{}); }
 
     bool connect() {
         com.Connect();
-        box.clearTrace();
+        clearLog();
         return com.linkReady();
+    }
+    void clearLog() {
+        box.clearTrace();
+        wire.clear();
     }
 
     // Shows the window with an action and drives its timer until the runner asks to close,
@@ -177,7 +218,8 @@ public:
         return out;
     }
 
-    int lineSpeed = 0;  // baud of the simulated line; 0: no line time
+    int lineSpeed = 0;               // baud of the simulated line; 0: no line time
+    std::vector<WireExchange> wire;  // the command frames sent since the last clearLog
     VirtualClock clock;
     RecordingHost host;
     RecordingMainView mainView;

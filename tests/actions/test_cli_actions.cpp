@@ -113,3 +113,71 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     box.terminate();
     box.waitForFinished(5000);
 }
+
+namespace {
+// An Intel HEX file holding one PIC word (low byte first) at word address `word`.
+QByteArray picHexWord(int word, uint16_t value) {
+    const int at = 2 * word;
+    QByteArray data;
+    for (int b : {2, at >> 8, at & 0xFF, 0, value & 0xFF, value >> 8}) data += char(b);
+    int sum = 0;
+    for (char c : data) sum += uchar(c);
+    return ":" + (data + char(-sum & 0xFF)).toHex().toUpper() + "\n:00000001FF\n";
+}
+}  // namespace
+
+// The configuration options of the terminal reach the card bit for bit: the AT90S lock bits
+// and fuse, the ATmega163 bytes, and the PIC code protection of the loaded configuration word.
+TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
+    QTemporaryDir dir;
+    const struct {
+        int card;
+        QStringList options;
+        uint16_t picConfig;  // PIC: the configuration word in the loaded file
+        QString prefix;      // the commands compared
+        QStringList sent;
+    } rows[] = {
+        {20, {"--lock-bits", "none"}, 0, "YAC", {"YAC530000", "YACFF0000"}},
+        {20, {"--lock-bits", "1"}, 0, "YAC", {"YAC530000", "YACFD0000"}},
+        {20, {"--lock-bits", "2"}, 0, "YAC", {"YAC530000", "YACFB0000"}},
+        {20, {}, 0, "YAC", {"YAC530000", "YACF90000"}},  // both, by default
+        {22,
+         {"--lock-bits", "1", "--fuse", "on"},
+         0,
+         "YAC",
+         {"YAC530000", "YACBE0000", "YACFD0000"}},
+        {22,
+         {"--lock-bits", "both", "--fuse", "off"},
+         0,
+         "YAC",
+         {"YAC530000", "YACBF0000", "YACF90000"}},
+        {31,
+         {"--mega163", "F6:3A:FC"},
+         0,
+         "YAC",
+         {"YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+        // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
+        {10, {}, 0x000D, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
+        {10, {}, 0x3FF9, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
+        {11, {}, 0x1D19, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << "card " << r.card << " " << r.options.join(' ').toStdString());
+        const QString trace = dir.filePath(QString("config%1.trace").arg(&r - rows));
+        QStringList args{"--port",    "SIM",        "--card", QString::number(r.card),
+                         "--no-wait", "--memories", "config", "--trace",
+                         trace};
+        if (r.card < 20) {
+            writeFile(dir.filePath("cfg.hex"), picHexWord(0x2007, r.picConfig));
+            args << "--load"
+                 << "1=" + dir.filePath("cfg.hex");
+        }
+        const Result run = cli(args + r.options + QStringList{"program"});
+        EXPECT_EQ(run.code, 0) << run.err.toStdString();
+        QStringList sent;
+        for (const QString& c : traceCommands(trace))
+            if (c.startsWith(r.prefix)) sent << c;
+        EXPECT_EQ(sent, r.sent);
+    }
+}

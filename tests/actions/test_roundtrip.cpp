@@ -1,5 +1,5 @@
 // Whole actions on every card type: what is programmed reads back identical, a changed byte
-// fails the verify at its address, and every fault ends the action bounded and never READY.
+// fails the verify at its address, and every fault ends the action within seconds, never READY.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -89,7 +89,7 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
     for (int card : {10, 15, 11, 20, 22, 31}) {
         for (int action = 1; action <= 5; ++action) {
             for (SimFault::Kind kind : kinds) {
-                for (int at : {3, 40}) {
+                for (int at : {1, 3, 40}) {
                     if (action == 2 && at > 6) continue;  // an erase is over by then
                     SCOPED_TRACE(testing::Message() << "card " << card << " action " << action
                                                     << " kind " << int(kind) << " at " << at);
@@ -106,7 +106,8 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
                     rig.run(action);
                     EXPECT_TRUE(rig.actions.closeRequested());
                     EXPECT_FALSE(rig.actions.running());
-                    EXPECT_LT(rig.clock.nowMs() - start, 60'000);
+                    EXPECT_LT(rig.clock.nowMs() - start,
+                              4000);  // the six tries of a loader byte at most
                     EXPECT_FALSE(rig.host.errors.isEmpty());
                     EXPECT_NE(rig.actions.label(), "READY");
                 }

@@ -127,3 +127,81 @@ TEST(ActionRunner, ReadySoundOnlyAfterAProgramActionThatEndedReady) {
         EXPECT_EQ(rig.view.sounds, r.sounds);
     }
 }
+
+// A box that falls silent in the middle of an action ends it at the first exchange that goes
+// unanswered (the loader's six tries at an EEPROM byte excepted), within seconds, on every
+// family and loop: also where the loop sends nothing but the PIC counter's increments or the
+// address display.
+TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
+    using M = SimBox::Model;
+    const QString none = "The programmer box does not answer.";
+    const struct Row {
+        int card;
+        M model;
+        const char* ticked;  // P, D, C, E
+        int action;
+        int silentAt;  // the box stops answering at this pending-events point
+        QString error;
+        int unanswered;      // exchanges sent into the silence before the closing ones
+        bool blank = false;  // program buffers left blank: nothing to write but increments
+    } rows[] = {
+        // clang-format off
+        {10, M::Serial, "P", 5, 100, none, 1, true},
+        {11, M::Serial, "P", 5, 100, none, 1, true},
+        {10, M::Serial, "D", 5, 20, "Error while writing PIC data memory", 2},
+        {10, M::Serial, "P", 1, 100, "Error while reading program memory", 1},
+        {10, M::Serial, "C", 5, 2, "Error while writing PIC Configuration", 2},
+        {15, M::Serial, "E", 5, 10, "Error while uploading EEPROM loader", 2},
+        {11, M::Serial, "E", 5, 30, "Error while uploading EEPROM loader", 2},
+        {10, M::Serial, "E", 5, 100, "Error while writing EEPROM Memory", 1},
+        {10, M::Serial, "E", 4, 100, "Error while reading EEPROM memory", 1},
+        {20, M::Serial, "P", 5, 100, none, 1, true},
+        {20, M::Serial, "D", 5, 100, "Error while writing data memory", 1},
+        {20, M::Serial, "P", 4, 100, "Error while reading program memory", 1},
+        {31, M::Serial, "P", 5, 100, none, 1},
+        {31, M::Serial, "E", 5, 100, none, 1},
+        {22, M::Serial, "E", 1, 200, "Error reading EEPROM Memory", 6},
+        {20, M::Serial, "E", 5, 400, "Error while writing EEPROM Memory", 6},
+        {20, M::Usb, "PD", 5, 100, "Error while writing data memory", 2, true},
+        {20, M::Usb, "P", 1, 100, "Error while reading program memory", 1},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.ticked << " action "
+                                        << r.action << " silent at " << r.silentAt);
+        ActionRig rig(r.card, r.model);
+        ASSERT_TRUE(rig.connect());
+        rig.only(r.ticked);
+        TDevices& d = rig.devices;
+        for (int i = 0; !r.blank && i < d.ProgBuf.length(); ++i)
+            d.ProgBuf[i] = uint16_t(i & 0x3FFF);
+        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t(i & 0xFF);
+        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 3) & 0xFF);
+        if (r.action == 4) {
+            for (int i = 0; i < d.ProgBuf.length(); ++i)
+                rig.box.card().flash[size_t(i)] = d.ProgBuf[i];
+            for (int i = 0; i < d.EepBuf.length(); ++i)
+                rig.box.card().eeprom[size_t(i)] = uint8_t(d.EepBuf[i]);
+        }
+        int events = 0;
+        qint64 silentSince = -1;
+        qsizetype traceAt = -1;
+        rig.host.onEvents = [&] {
+            if (++events != r.silentAt) return;
+            SimFault f;
+            f.kind = SimFault::Kind::NoAnswer, f.times = 0;
+            rig.box.addFault(f);
+            silentSince = rig.clock.nowMs();
+            traceAt = rig.box.trace().size();
+        };
+        rig.run(r.action);
+        ASSERT_GE(silentSince, 0) << "the action ended before the box fell silent";
+        EXPECT_EQ(rig.host.errors, QStringList{r.error});  // one error, not one per exchange
+        EXPECT_FALSE(rig.actions.result().ready);
+        const int closing = r.model == M::Usb ? 1 : 3;
+        EXPECT_EQ(rig.box.trace().size() - traceAt - closing, r.unanswered)
+            << rig.commands().mid(traceAt).join(' ').toStdString();
+        // The unanswered exchanges and the closing ones (1.5 s for "M0") at most.
+        EXPECT_LT(rig.clock.nowMs() - silentSince, 4000);
+    }
+}

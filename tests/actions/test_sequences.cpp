@@ -40,8 +40,6 @@ TEST(Sequences, WhatReachesTheCard) {
         {"PIC: all three ticked erase, every data byte written, no labels on a QXBASE", 13, M::QxBase,
          {P, D, C}, 5, nullptr,
          {{"ErA", {"ErA"}}, {"L01", QStringList(64, "L0100FF")}, {"d", {}}}},
-        {"PIC: always erase", 13, S, {}, 5, [](ActionRig& r) { r.options.alwaysErase = true; },
-         {{"ErA", {"ErA"}}}},
         {"AT90S2323: programmed words low byte first, fuse and lock bytes, no erase", 22, S, {P, C}, 5,
          [](ActionRig& r) {
              r.fuses.avr.avrFuse = r.fuses.avr.lockBit1 = r.fuses.avr.lockBit2 = true;
@@ -49,9 +47,6 @@ TEST(Sequences, WhatReachesTheCard) {
          },
          {{"Y40", {"Y40000534"}}, {"Y48", {"Y48000512"}}, {"YACB", {"YACBE0000"}},
           {"YACF", {"YACF90000"}}, {"YAC80", {}}}},
-        {"AT90S8515: lock bit 1 alone, no fuse byte", 20, S, {C}, 5,
-         [](ActionRig& r) { r.fuses.avr.lockBit1 = true; },
-         {{"YAC", {"YAC530000", "YACFD0000"}}}},
         {"ATmega163: only the dirty page, word by word", 31, S, {P}, 5,
          [](ActionRig& r) { r.devices.ProgBuf[70] = 0xABCD; },
          {{"Y4C", {"Y4C004000"}}, {"Y400005", {"Y400005FF"}}, {"Y400006", {"Y400006CD"}},
@@ -59,15 +54,9 @@ TEST(Sequences, WhatReachesTheCard) {
         {"ATmega163: the 300-byte loader in three pages, then the EEPROM", 31, S, {E}, 5,
          [](ActionRig& r) { r.devices.EepBuf[0] = 0x42; },
          {{"Y4C", {"Y4C000000", "Y4C004000", "Y4C008000"}}, {"X0000", {"X000042"}}}},
-        {"24C16: one-byte addresses", 10, S, {E}, 5,
-         [](ActionRig& r) { r.devices.EepBuf[3] = 0x5A; },
-         {{"W0003", {"W00035A"}}, {"w", {}}}},
         {"24C64: two-byte addresses", 13, S, {E}, 5,
          [](ActionRig& r) { r.devices.EepBuf[3] = 0x5A; },
          {{"w0003", {"w00035A"}}, {"W", {}}}},
-        {"verify of a direct 24C16", 10, S, {E}, 4,
-         [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
-         {{"G07F3", {"G07F3"}}, {"G07F4", {}}, {"g", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
         {"verify of a direct 24C32", 14, S, {E}, 4,
          [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
          {{"g07F3", {"g07F3"}}, {"g07F4", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
@@ -150,17 +139,151 @@ TEST(LoaderSequences, ALoaderThatCannotBeInstalledIsNamedBeforeAnythingIsErased)
     }
 }
 
-TEST(LoaderSequences, VerifySaysPlainlyThatTheLoaderCardsEepromWasNotVerified) {
-    for (int card : {22, 11}) {
-        SCOPED_TRACE(card);
-        ActionRig rig(card);
+namespace {
+
+// The steps of an action as the box saw them, one word each: "id" Programming Enable, "lock"
+// and "fuse" the AVR configuration reads, "erase", "load" a loader going in, and for each
+// memory loop its letter (P program, D data, C configuration, E external EEPROM) with the
+// first command that works on it: "P:R04" program memory read at the PIC counter, "E:X" the
+// EEPROM written through a loader.
+QString steps(const std::vector<WireExchange>& wire) {
+    static const QMap<QString, QString> marks{{"YAC530000", "id"},
+                                              {"Y58000000", "lock"},
+                                              {"Y50000000", "fuse"},
+                                              {"DERAS", "erase"},
+                                              {"DLOAD", "load"}};
+    static const QMap<QString, QString> labels{
+        {"dPRG:", "P"}, {"dDAT:", "D"}, {"DCFG ", "C"}, {"dEEP:", "E"}};
+    QStringList out;
+    QString open;
+    for (const WireExchange& e : wire) {
+        const QString& c = e.command;
+        if (marks.contains(c)) {
+            out << marks[c];
+        } else if (labels.contains(c)) {
+            open = labels[c];
+        } else if (!open.isEmpty() && !QString("DdM").contains(c[0]) && c != "P003FFF") {
+            out << open + ":" + c.left(QString("YRL").contains(c[0]) ? 3 : 1);
+            open.clear();
+        }
+    }
+    return out.join(' ');
+}
+
+// The wait, in ms, that each command gives the box for the first byte of its answer.
+int designedWaitMs(const QString& command) {
+    static const std::pair<const char*, int> waits[] = {
+        {"YAC53", 600},  {"YAC80", 1500},                 // Programming Enable, Chip Erase
+        {"Y28", 30},     {"Y20", 30},     {"YA0", 30},    // AVR memory reads
+        {"Y", 150},      {"M", 1500},     {"ErA", 1500},  // other AVR instructions, modes
+        {"L0", 90},      {"R0", 30},      {"I", 30},      // PIC load, read, increment
+        {"P003FFF", 30}, {"D", 30},       {"d", 30},      // configuration area, display
+        {"X", 300},      {"Q", 150},      {"G", 30},     {"g", 30}, {"W", 150}, {"w", 150},
+    };
+    for (const auto& [prefix, ms] : waits)
+        if (command.startsWith(QLatin1String(prefix))) return ms;
+    return -1;
+}
+
+}  // namespace
+
+// Every family (PIC16F84 with its EEPROM wired to the box or behind a loader, PIC16F876,
+// AT90S with and without fuse, ATmega163) under every action and every single tick (on the
+// loader cards the EEPROM takes the others with it, as in the window): which memories are
+// touched in which order, what is left out, and the wait every exchange gets.
+TEST(Sequences, EveryFamilyActionAndTick) {
+    enum Opt { None, Verify, AlwaysErase };
+    const struct Row {
+        int card, action;
+        const char* ticked;
+        const char* steps;
+        Opt opt = None;
+        int loaderConfig = -1;  // the configuration word the PIC loader leaves on the card
+    } rows[] = {
+        // clang-format off
+        {10, 1, "P", "C:R04 P:R04"}, {10, 1, "D", "C:R04 D:R05"}, {10, 1, "C", "C:R04 C:R04"}, {10, 1, "E", "E:G"},
+        {10, 2, "", "erase"}, {10, 3, "", "P:R04"}, {10, 3, "P", "P:R04"},
+        {10, 4, "P", "P:R04"}, {10, 4, "D", "D:R05"}, {10, 4, "C", ""}, {10, 4, "E", "E:G"},
+        {10, 5, "P", "P:L00"}, {10, 5, "D", "D:L01"}, {10, 5, "C", "C:L00"}, {10, 5, "E", "E:W"},
+        {10, 5, "PDC", "erase P:L00 D:L01 C:L00"}, {10, 5, "PD", "P:L00 P:R04 D:L01 D:R05", Verify}, {10, 5, "", "erase", AlwaysErase},
+
+        {15, 1, "P", "P:R04"}, {15, 1, "D", "D:R05"}, {15, 1, "C", "C:R04"}, {15, 1, "PDCE", "C:R04 P:R04 D:R05 C:R04 erase load E:Q", None, 0x0001},
+        {15, 2, "", "erase"}, {15, 3, "", "P:R04"}, {15, 3, "P", "P:R04"},
+        {15, 4, "P", "P:R04"}, {15, 4, "D", "D:R05"}, {15, 4, "C", ""}, {15, 4, "PDCE", "P:R04 D:R05 skipped:E"},
+        {15, 5, "P", "P:L00"}, {15, 5, "D", "D:L01"}, {15, 5, "C", "C:L00"}, {15, 5, "PDCE", "erase load E:X erase P:L00 D:L01 C:L00"},
+        {15, 5, "PDC", "erase P:L00 D:L01 C:L00"}, {15, 5, "PD", "P:L00 P:R04 D:L01 D:R05", Verify}, {15, 5, "", "erase", AlwaysErase},
+
+        {11, 1, "P", "P:R04"}, {11, 1, "D", "D:R05"}, {11, 1, "C", "C:R04"}, {11, 1, "PDCE", "C:R04 P:R04 D:R05 C:R04 erase load E:Q", None, 0x0D09},
+        {11, 2, "", "erase"}, {11, 3, "", "P:R04"}, {11, 3, "P", "P:R04"},
+        {11, 4, "P", "P:R04"}, {11, 4, "D", "D:R05"}, {11, 4, "C", ""}, {11, 4, "PDCE", "P:R04 D:R05 skipped:E"},
+        {11, 5, "P", "P:L00"}, {11, 5, "D", "D:L01"}, {11, 5, "C", "C:L00"}, {11, 5, "PDCE", "erase load E:X erase P:L00 D:L01 C:L00"},
+        {11, 5, "PDC", "erase P:L00 D:L01 C:L00"}, {11, 5, "PD", "P:L00 P:R04 D:L01 D:R05", Verify}, {11, 5, "", "erase", AlwaysErase},
+
+        {20, 1, "P", "id P:Y28"}, {20, 1, "D", "id D:YA0"}, {20, 1, "C", "id"}, {20, 1, "PDCE", "id id P:Y28 D:YA0 id erase id id load E:Q"},
+        {20, 2, "", "id erase id"}, {20, 3, "", "id"}, {20, 3, "P", "id P:Y28"},
+        {20, 4, "P", "id P:Y28"}, {20, 4, "D", "id D:YA0"}, {20, 4, "C", "id"}, {20, 4, "PDCE", "id P:Y28 D:YA0 skipped:E"},
+        {20, 5, "P", "id P:Y40"}, {20, 5, "D", "id D:YC0"}, {20, 5, "C", "id C:YAC"}, {20, 5, "PDCE", "id erase id id load E:X id erase id P:Y40 D:YC0 C:YAC"},
+        {20, 5, "PDC", "id erase id P:Y40 D:YC0 C:YAC"}, {20, 5, "PD", "id P:Y40 P:Y28 D:YC0 D:YA0", Verify}, {20, 5, "", "id erase id", AlwaysErase},
+
+        {22, 1, "P", "id lock P:Y28"}, {22, 1, "D", "id lock D:YA0"}, {22, 1, "C", "id lock"}, {22, 1, "PDCE", "id lock id lock P:Y28 D:YA0 id lock erase id lock id lock load E:Q"},
+        {22, 2, "", "id lock erase id lock"}, {22, 3, "", "id lock"}, {22, 3, "P", "id lock P:Y28"},
+        {22, 4, "P", "id lock P:Y28"}, {22, 4, "D", "id lock D:YA0"}, {22, 4, "C", "id lock"}, {22, 4, "PDCE", "id lock P:Y28 D:YA0 skipped:E"},
+        {22, 5, "P", "id P:Y40"}, {22, 5, "D", "id D:YC0"}, {22, 5, "C", "id C:YAC"}, {22, 5, "PDCE", "id erase id id load E:X id erase id P:Y40 D:YC0 C:YAC"},
+        {22, 5, "PDC", "id erase id P:Y40 D:YC0 C:YAC"}, {22, 5, "PD", "id P:Y40 P:Y28 D:YC0 D:YA0", Verify}, {22, 5, "", "id erase id", AlwaysErase},
+
+        {31, 1, "P", "id fuse lock P:Y28"}, {31, 1, "D", "id fuse lock D:YA0"}, {31, 1, "C", "id fuse lock"}, {31, 1, "PDCE", "id fuse lock id fuse lock P:Y28 D:YA0 id fuse lock erase id fuse lock id fuse lock load E:Q"},
+        {31, 2, "", "id fuse lock erase id fuse lock"}, {31, 3, "", "id fuse lock"}, {31, 3, "P", "id fuse lock P:Y28"},
+        {31, 4, "P", "id fuse lock P:Y28"}, {31, 4, "D", "id fuse lock D:YA0"}, {31, 4, "C", "id fuse lock"}, {31, 4, "PDCE", "id fuse lock P:Y28 D:YA0 skipped:E"},
+        {31, 5, "P", "id P:Y40"}, {31, 5, "D", "id D:YC0"}, {31, 5, "C", "id C:YAC"}, {31, 5, "PDCE", "id erase id id load E:X id erase id P:Y40 D:YC0 C:YAC"},
+        {31, 5, "PDC", "id erase id P:Y40 D:YC0 C:YAC"}, {31, 5, "PD", "id P:Y40 P:Y28 D:YC0 D:YA0", Verify}, {31, 5, "", "id erase id", AlwaysErase},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "card " << r.card << " action " << r.action << " ticked "
+                                        << r.ticked << " option " << r.opt);
+        ActionRig rig(r.card);
+        rig.box.setTraceKept(false);
         ASSERT_TRUE(rig.connect());
-        rig.run(4);
-        ASSERT_TRUE(rig.ready());
-        EXPECT_EQ(rig.actions.label(),
-                  "READY\nEEPROM Memory not verified (reached only through a loader)");
-        EXPECT_TRUE(rig.actions.result().skipped == MemorySet{E});
-        EXPECT_TRUE(rig.actions.result().verified.contains({P, D}));
-        EXPECT_FALSE(rig.commands().contains("M4"));
+        rig.only(r.ticked);
+        rig.options.verify = r.opt == Verify;
+        rig.options.alwaysErase = r.opt == AlwaysErase;
+        rig.options.warnEnable = true;
+        // Contents that differ from address to address; the card holds them, except where
+        // it is to be found blank.
+        TDevices& d = rig.devices;
+        SimCard& card = rig.box.card();
+        const unsigned mask = r.card < 20 ? 0x3FFF : 0xFFFF;
+        for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = uint16_t((i * 0x2A5) & mask);
+        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t((i ^ 0xA5) & 0xFF);
+        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 5) & 0xFF);
+        if (r.action != 3) {
+            for (int i = 0; i < d.ProgBuf.length(); ++i) card.flash[size_t(i)] = d.ProgBuf[i];
+            for (int i = 0; i < d.DataBuf.length(); ++i)
+                card.data[size_t(i)] = uint8_t(d.DataBuf[i]);
+            for (int i = 0; i < d.EepBuf.length(); ++i)
+                card.eeprom[size_t(i)] = uint8_t(d.EepBuf[i]);
+        }
+        rig.run(r.action);
+        EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        // A memory asked for and left out is said so under "READY".
+        const bool skipped = rig.actions.result().skipped == MemorySet{E};
+        EXPECT_EQ(steps(rig.wire) + (skipped ? " skipped:E" : ""), r.steps);
+        if (skipped) {
+            EXPECT_EQ(rig.actions.label(),
+                      "READY\nEEPROM Memory not verified (reached only through a loader)");
+        }
+        ASSERT_GE(rig.wire.size(), 3u);
+        const size_t closing = rig.wire.size() - 3;
+        for (size_t i = 0; i < closing; ++i)
+            ASSERT_EQ(rig.wire[i].waitMs, designedWaitMs(rig.wire[i].command))
+                << rig.wire[i].command.toStdString();
+        const std::pair<QString, int> close[] = {{"M0", 1500}, {"D----", 60}, {"d    ", 60}};
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(rig.wire[closing + i].command, close[i].first);
+            EXPECT_EQ(rig.wire[closing + i].waitMs, close[i].second);
+        }
+        if (r.loaderConfig >= 0) {
+            EXPECT_EQ(card.picConfig, r.loaderConfig);
+        }
     }
 }
