@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   gputils avra srecord hyperfine
+  libsrecord-dev libboost-dev libelf-dev
   xvfb xauth imagemagick fonts-dejavu-core
   ccache libcli11-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   clang-format clang-tidy desktop-file-utils appstream lintian dpkg-dev fakeroot file
