@@ -83,9 +83,11 @@ FileKind TFileIo::Kind(const QString& name) {
     QByteArray head;
     QFile f(name);
     if (f.open(QIODevice::ReadOnly)) head = f.read(512);
-    if (head.startsWith("\x7f"
-                        "ELF"))
-        return FileKind::Elf;
+    static const QByteArray kElfMagic(
+        "\x7f"
+        "ELF",
+        4);
+    if (head.startsWith(kElfMagic)) return FileKind::Elf;
     const QString ext = Extension(name);
     // Binary images and object files may begin with any bytes: their extension decides.
     if (selects(kBinTypes, ext)) return FileKind::Bin;

@@ -56,7 +56,11 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
         ASSERT_TRUE(b.io.SaveFile(b.path(name), 2, 1));
     EXPECT_TRUE(b.io.SaveFile(b.path("typed"), 2, 3));
     EXPECT_EQ(b.read("typed.s19"), b.read("a.s19"));
-    EXPECT_TRUE(b.read("a.s19").startsWith("S00A00004B454C56414E4F"));
+    // A header, 128 data records of 16 bytes, their count and a start record at 0.
+    EXPECT_TRUE(b.read("a.s19").startsWith("S00A00004B454C56414E4FE5\r\nS1130000"));
+    EXPECT_TRUE(b.read("a.s19").endsWith("FFFF05\r\nS50300807C\r\nS9030000FC\r\n"));
+    EXPECT_TRUE(b.read("a.s28").endsWith("\r\nS50300807C\r\nS804000000FB\r\n"));
+    EXPECT_TRUE(b.read("a.s37").endsWith("\r\nS50300807C\r\nS70500000000FA\r\n"));
     for (const char* name : {"a.s28", "a.s37", "a.srec", "a.mot"}) {
         b.devices.ApplyBuffers();
         ASSERT_TRUE(b.io.OpenFile(b.path(name), 2)) << name;
@@ -227,6 +231,14 @@ TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughEveryWrittenFormat) {
                 scramble(b, static_cast<unsigned>(row.code * 10 + slot));
                 const QString file = b.path(QStringLiteral("image") + ext);
                 ASSERT_TRUE(b.io.SaveFile(file, slot, 1));
+                if (ext[1] == 's') {  // S-records hold exactly the data of a HEX save
+                    ASSERT_TRUE(b.io.SaveFile(b.path("image.hex"), slot, 1));
+                    ASSERT_EQ(b.io.ReadHexFile(), 0);
+                    const auto hexImage = b.io.Image;
+                    b.io.FileName = file;
+                    ASSERT_EQ(b.io.ReadLibraryFile(FileKind::Srec), 0);
+                    EXPECT_TRUE(b.io.Image == hexImage);
+                }
                 const QList<TBufArray> saved = slotContents(b.devices, slot);
                 b.devices.ApplyBuffers();
                 ASSERT_TRUE(b.io.OpenFile(file, slot));
