@@ -166,9 +166,10 @@ void TFileIo::ReportLoadError(int code) {
             ShowError(QStringLiteral("A file is still being loaded or saved."));
             return;
         case kTextFormatError:
+            // A failed read names no line.
             ShowError(file + QStringLiteral("Error in ") + formatName_ +
-                      QStringLiteral(", Line #") + line + QLatin1Char('(') + reason_ +
-                      QLatin1Char(')'));
+                      (LineNo > 0 ? QStringLiteral(", Line #") + line : QStringLiteral("\r")) +
+                      QLatin1Char('(') + reason_ + QLatin1Char(')'));
             return;
         case kTextNoData:
             ShowError(file + QStringLiteral("No data in ") + formatName_);

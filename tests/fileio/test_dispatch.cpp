@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <cerrno>
 #include <random>
@@ -141,6 +142,13 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
                   QString(c.message).replace("%F", "File: " + file + "\r\r"))
             << c.name << ": " << b.host.errors.join('|').replace('\r', '~').toStdString();
     }
+    // A folder cannot be read: the library's read error ends the load, not the program.
+    ASSERT_TRUE(QDir(b.dir.path()).mkdir("folder.s19"));
+    b.host.errors.clear();
+    EXPECT_FALSE(b.io.OpenFile(b.path("folder.s19"), 2));
+    EXPECT_EQ(b.host.errors, QStringList{"File: " + b.path("folder.s19") +
+                                         "\r\rError in S-record file, Line #1\r\r(read: Is a "
+                                         "directory)"});
     EXPECT_TRUE((QList<TBufArray>{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf}) ==
                 before);
 }
