@@ -35,6 +35,9 @@ seed() {  # target, file...
 seed fuzz_hex tests/data/*.hex
 seed fuzz_bin tests/data/*.bin
 seed fuzz_obj tests/data/*.obj
+seed fuzz_srec tests/data/*.s19 tests/data/*.s28 tests/data/*.s37 tests/data/*.txt tests/data/*.tek \
+  tests/data/*.mos
+seed fuzz_elf tests/data/*.elf
 mkdir -p "$build/corpus/fuzz_crd"
 printf '\x0e/ dump\r\n01 02 FF 00 00 12 00 40 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n' \
   >"$build/corpus/fuzz_crd/layout1"

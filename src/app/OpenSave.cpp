@@ -15,17 +15,27 @@
 namespace kelvano {
 
 const char* const kPicOpenFilter =
-    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|All Files (*.*)|*.*";
+    "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|All Files (*.*)|*.*|"
+    "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+    "TI-TXT-Files (*.txt)|*.txt";
 const char* const kAvrFlashOpenFilter =
     "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|"
-    "AVR-Object-Files (*.obj)|*.obj|All Files (*.*)|*.*";
+    "AVR-Object-Files (*.obj)|*.obj|All Files (*.*)|*.*|"
+    "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+    "TI-TXT-Files (*.txt)|*.txt|ELF-Files (*.elf)|*.elf";
 const char* const kAvrEepromOpenFilter =
     "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|"
-    "AVR-Eeprom-Files (*.eep)|*.eep|All Files (*.*)|*.*";
+    "AVR-Eeprom-Files (*.eep)|*.eep|All Files (*.*)|*.*|"
+    "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+    "TI-TXT-Files (*.txt)|*.txt|ELF-Files (*.elf)|*.elf";
 const char* const kSlot3OpenFilter =
     "HEX-Files (*.hex,*.hx8)|*.hex;*.hx8|BIN-Files (*.bin)|*.bin|CRD-Files (*.crd)|*.crd|"
-    "All Files (*.*)|*.*";
-const char* const kSaveFilter = "IHX8 Files (*.hex,*.h8)|*.hex;*.h8|Binary Files (*.bin)|*.bin";
+    "All Files (*.*)|*.*|"
+    "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+    "TI-TXT-Files (*.txt)|*.txt";
+const char* const kSaveFilter =
+    "IHX8 Files (*.hex,*.h8)|*.hex;*.h8|Binary Files (*.bin)|*.bin|"
+    "S-Record Files (*.s19,*.s28,*.s37)|*.s19;*.s28;*.s37";
 
 QStringList qtFileFilters(const QString& pairs) {
     const QStringList parts = pairs.split(QLatin1Char('|'));

@@ -143,14 +143,18 @@ QString fileCommandsHelp() {
         "                       [CONFIG] with FuseLow=XX, FuseHigh=XX and LockByte=XX\n"
         "  --card CODE convert --load SLOT=FILE... --save SLOT=FILE... [--type hex|bin]\n"
         "                       loads the files, then saves each --save slot. The format follows\n"
-        "                       the extension (.hex .h8 .eep Intel HEX, .bin binary); a name\n"
+        "                       the extension (.hex .h8 .eep Intel HEX, .bin binary, .s19 .s28\n"
+        "                       .s37 .srec .mot S-records); a name\n"
         "                       without extension gets .hex, or .bin with --type bin\n"
         "\n"
         "  Slots: PIC cards 1 = flash, ID words, configuration word and data EEPROM together,\n"
         "  2 = external EEPROM; AVR cards 1 = flash, 2 = internal EEPROM, 3 = external EEPROM.\n"
         "  Files load by extension: .hex .h8 .eep Intel HEX, .bin binary, .obj AVR object,\n"
         "  .crd card dump (layouts of kelvano.crd beside the program or in the data folders "
-        "first).\n"
+        "first),\n"
+        "  .s19 .s28 .s37 .srec .mot S-records, .txt TI-TXT, .elf avr-gcc ELF (flash, EEPROM,\n"
+        "  fuses and lock bits in one load). ELF, S-record, TI-TXT, Tektronix extended and MOS\n"
+        "  Technology files are also known by their content, whatever their name.\n"
         "  --type hex|bin       file type for --save names without extension (default hex)\n");
 }
 

@@ -173,26 +173,28 @@ QString TFileIo::HexRecord(const TBufArray& buffer, int start, int style, int of
     return QString::fromLatin1(s);
 }
 
-int TFileIo::WriteHexFile() {
+QStringList TFileIo::hexRecords() const {
     static const TBufArray kEmpty;
     const TBufArray& buf = SaveBuf ? *SaveBuf : kEmpty;
-    QByteArray out;
-    auto record = [&out](const QString& r) {
-        out.append(r.toLatin1());
-        out.append("\r\n");
-    };
+    QStringList out;
     if (SaveMode == 0) {
-        for (int b = 0; 16 * b < buf.length(); ++b) record(HexRecord(buf, 16 * b, 3, 0, 16));
-    } else {
-        for (int b = 0; 8 * b < buf.length(); ++b) record(HexRecord(buf, 8 * b, 2, 0, 8));
-        if (SaveMode == 1) {
-            const TDevices& d = devices_;
-            record(HexRecord(d.IdBuf, 0x4000, 1, 0, 4));
-            record(HexRecord(TBufArray{d.CfgWord}, 0x400E, 1, 0, 1));
-            for (int b = 0; 8 * b < d.DataBuf.length(); ++b)
-                record(HexRecord(d.DataBuf, 8 * b, 2, 0x2100, 8));
-        }
+        for (int b = 0; 16 * b < buf.length(); ++b) out << HexRecord(buf, 16 * b, 3, 0, 16);
+        return out;
     }
+    for (int b = 0; 8 * b < buf.length(); ++b) out << HexRecord(buf, 8 * b, 2, 0, 8);
+    if (SaveMode == 1) {
+        const TDevices& d = devices_;
+        out << HexRecord(d.IdBuf, 0x4000, 1, 0, 4);
+        out << HexRecord(TBufArray{d.CfgWord}, 0x400E, 1, 0, 1);
+        for (int b = 0; 8 * b < d.DataBuf.length(); ++b)
+            out << HexRecord(d.DataBuf, 8 * b, 2, 0x2100, 8);
+    }
+    return out;
+}
+
+int TFileIo::WriteHexFile() {
+    QByteArray out;
+    for (const QString& r : hexRecords()) out += r.toLatin1() + "\r\n";
     out.append(":00000001FF\r\n");
 
     const int error = replaceFile(FileName, out);

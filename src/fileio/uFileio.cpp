@@ -1,5 +1,8 @@
 #include "fileio/uFileio.h"
 
+#include <QFile>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "base/Host.h"
@@ -12,6 +15,11 @@ const QLatin1String kHexTypes(".hex.h8.eep");
 const QLatin1String kBinTypes(".bin");
 const QLatin1String kObjTypes(".obj");
 const QLatin1String kCrdTypes(".crd");
+const QLatin1String kSrecTypes(".s19.srec.mot.sx");  // written with 16-bit addresses
+const QLatin1String kS28Types(".s28");
+const QLatin1String kS37Types(".s37");
+const QLatin1String kTiTxtTypes(".txt");
+const QLatin1String kElfTypes(".elf");
 
 // An extension selects a format when it occurs in the format's list, so ".h" or ".ee" are
 // Intel HEX too; an empty extension selects nothing.
@@ -46,6 +54,52 @@ QString TFileIo::Extension(const QString& name) {
         if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')) return {};
     }
     return name.mid(dot).toLower();
+}
+
+namespace {
+bool isHexText(const QByteArray& s) {
+    return !s.isEmpty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(uchar(c)) != 0; });
+}
+
+// The text formats whose first line tells them apart: a mark and nothing but hex digits after
+// it, so that a comment or a listing line never passes for one.
+FileKind textKindOf(const QByteArray& head) {
+    QByteArray line = head;
+    while (line.startsWith('\r') || line.startsWith('\n')) line.remove(0, 1);
+    const qsizetype end = line.indexOf('\n');
+    line = line.left(end < 0 ? line.size() : end).trimmed();
+    if (line.size() >= 4 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9' &&
+        isHexText(line.mid(2)))
+        return FileKind::Srec;
+    if (line.size() >= 2 && line[0] == '@' && isHexText(line.mid(1))) return FileKind::TiTxt;
+    if (line.size() >= 10 && line[0] == '%' && isHexText(line.mid(1))) return FileKind::TekExt;
+    if (line.size() >= 10 && line[0] == ';' && isHexText(line.mid(1))) return FileKind::MosTech;
+    return FileKind::None;
+}
+}  // namespace
+
+FileKind TFileIo::Kind(const QString& name) {
+    QByteArray head;
+    QFile f(name);
+    if (f.open(QIODevice::ReadOnly)) head = f.read(512);
+    static const QByteArray kElfMagic(
+        "\x7f"
+        "ELF",
+        4);
+    if (head.startsWith(kElfMagic)) return FileKind::Elf;
+    const QString ext = Extension(name);
+    // Binary images and object files may begin with any bytes: their extension decides.
+    if (selects(kBinTypes, ext)) return FileKind::Bin;
+    if (selects(kObjTypes, ext)) return FileKind::Obj;
+    if (selects(kCrdTypes, ext)) return FileKind::Crd;
+    if (const FileKind text = textKindOf(head); text != FileKind::None) return text;
+    if (selects(kHexTypes, ext)) return FileKind::Hex;
+    if (selects(kSrecTypes, ext) || selects(kS28Types, ext) || selects(kS37Types, ext))
+        return FileKind::Srec;
+    if (selects(kTiTxtTypes, ext)) return FileKind::TiTxt;
+    if (selects(kElfTypes, ext)) return FileKind::Elf;
+    return FileKind::None;
 }
 
 void TFileIo::ShowError(const QString& text) { host_.showError(text); }
@@ -111,6 +165,18 @@ void TFileIo::ReportLoadError(int code) {
         case kFileBusy:
             ShowError(QStringLiteral("A file is still being loaded or saved."));
             return;
+        case kTextFormatError:
+            // A failed read names no line.
+            ShowError(file + QStringLiteral("Error in ") + formatName_ +
+                      (LineNo > 0 ? QStringLiteral(", Line #") + line : QStringLiteral("\r")) +
+                      QLatin1Char('(') + reason_ + QLatin1Char(')'));
+            return;
+        case kTextNoData:
+            ShowError(file + QStringLiteral("No data in ") + formatName_);
+            return;
+        case kElfError:
+            ShowError(file + QStringLiteral("Error in ELF file\r(") + reason_ + QLatin1Char(')'));
+            return;
         default:
             return;  // success, or already shown by the reader
     }
@@ -123,17 +189,35 @@ bool TFileIo::OpenFile(const QString& name, int slot) {
     }
     BusyGuard guard(busy_);
     FileName = name;
-    const QString ext = Extension(name);
+    const FileKind kind = Kind(name);
     int result = kFileTypeError;
-    // Every format whose list holds the extension is read in turn; the last result counts.
-    if (selects(kHexTypes, ext)) result = ReadHexFile();
-    if (selects(kBinTypes, ext)) result = ReadBinFile();
-    if (selects(kObjTypes, ext)) result = ReadObjFile();
-    if (selects(kCrdTypes, ext)) result = ReadCrdFile();
+    switch (kind) {
+        case FileKind::Hex:
+            result = ReadHexFile();
+            break;
+        case FileKind::Bin:
+            result = ReadBinFile();
+            break;
+        case FileKind::Obj:
+            result = ReadObjFile();
+            break;
+        case FileKind::Crd:
+            result = ReadCrdFile();
+            break;
+        case FileKind::Elf:
+            result = ReadElfFile();
+            break;
+        case FileKind::None:
+            break;
+        default:
+            result = ReadLibraryFile(kind);
+            break;
+    }
     if (result != kLoadOk) {
         ReportLoadError(result);
         return false;
     }
+    if (kind == FileKind::Elf) return copyElfToCard();
     return copyImageToSlot(slot);
 }
 
@@ -226,6 +310,8 @@ bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {
             ext = QStringLiteral(".hex");
         else if (filterIndex == 2)
             ext = QStringLiteral(".bin");
+        else if (filterIndex == 3)
+            ext = QStringLiteral(".s19");
         FileName += ext;
     }
 
@@ -259,6 +345,12 @@ bool TFileIo::SaveFile(const QString& name, int slot, int filterIndex) {
         WriteHexFile();
     } else if (selects(kBinTypes, ext)) {
         WriteBinFile();
+    } else if (selects(kSrecTypes, ext)) {
+        WriteSrecFile(2);
+    } else if (selects(kS28Types, ext)) {
+        WriteSrecFile(3);
+    } else if (selects(kS37Types, ext)) {
+        WriteSrecFile(4);
     } else {
         ShowError(QStringLiteral("Can't save file of this type: ") + ext);
         return false;

@@ -1,7 +1,9 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "device/FusePages.h"
 #include "device/uDevices.h"
@@ -29,6 +31,24 @@ enum LoadResult : int {
     kCrdLineTooLong = 293,      // more than 256 bytes on one line
     kCrdAddressRange = 294,     // a block runs past 0xFFFF
     kFileBusy = 299,            // another load or save is still running
+    kTextFormatError = 300,     // libsrecord refused a line (LineNo, LineText, the reason)
+    kTextNoData = 301,          // a text format file without a single data record
+    kElfError = 302,            // an ELF file that is not an AVR program for this card
+    kLoadAborted = 303,         // the user chose Abort at a warning: no further message
+};
+
+// The formats the file dispatch knows.
+enum class FileKind {
+    None,
+    Hex,      // Intel HEX (.hex .h8 .eep)
+    Bin,      // raw binary (.bin)
+    Obj,      // AVR object (.obj)
+    Crd,      // card dump (.crd)
+    Srec,     // Motorola S-records (.s19 .s28 .s37 .srec .mot), read and written by libsrecord
+    TiTxt,    // TI-TXT (.txt), read by libsrecord
+    TekExt,   // Tektronix extended, read by libsrecord (known by content only)
+    MosTech,  // MOS Technology, read by libsrecord (known by content only)
+    Elf,      // ELF as avr-gcc makes it (.elf), read by libelf
 };
 
 // The file module: one 65,536-byte staging image that every reader fills and the binary
@@ -50,6 +70,15 @@ class TFileIo {
     MainView* view_;
     bool busy_ = false;
     bool gridsShown_ = true;
+    // What the last text-format or ELF reader refused, for ReportLoadError.
+    QString formatName_;
+    QString reason_;
+    // What an ELF file holds besides the flash (which goes to Image): the data EEPROM from
+    // its start, the fuse bytes from the low byte and the lock byte; empty when it holds none.
+    struct ElfMemories {
+        std::vector<uint8_t> eeprom, fuses, lock;
+        bool signatureMismatch = false;
+    } elf_;
 
 public:
     // `view` may be null (terminal front end, tests): labels and pages are then not shown.
@@ -67,13 +96,15 @@ public:
     // instead of silently changing the fields above.
     std::array<uint8_t, kImageSize> Image{};
 
-    // Reads `name` with the reader chosen by its extension and copies the image into the
+    // Reads `name` with the reader chosen by its format (Kind) and copies the image into the
     // buffers of `slot` (1..3) of the selected card type, redrawing their grids, the PIC fuse
     // page, the slot's file label and page. Returns true when the file was read without
     // error; on failure the error has been shown and no buffer, grid or label has changed.
+    // An ELF file fills every memory it holds (flash, data EEPROM, fuses, lock bits) and the
+    // labels of their slots, whatever the slot it was opened for.
     bool OpenFile(const QString& name, int slot);
     // Writes the buffer of `slot` to `name` with the writer chosen by its extension; a name
-    // without extension gets ".hex" (filterIndex 1) or ".bin" (filterIndex 2). Returns false
+    // without extension gets ".hex" (filterIndex 1), ".bin" (2) or ".s19" (3). Returns false
     // when nothing was written because of the extension or because the slot holds nothing
     // for the card type (both with a message); a failing write is reported by the writer
     // and still returns true.
@@ -90,9 +121,18 @@ public:
     int ReadBinFile();
     int ReadObjFile();
     int ReadCrdFile();
+    // The text formats that libsrecord parses (Srec, TiTxt, TekExt, MosTech): every data
+    // record at its byte address, as an Intel HEX file of the same data.
+    int ReadLibraryFile(FileKind kind);
+    // An AVR ELF file: the flash sections into Image, the EEPROM, fuse and lock sections
+    // kept aside for the dispatch, which fills every memory the file holds at once.
+    int ReadElfFile();
     // Writers: write SaveBuf by SaveMode to FileName; 0 or the errno value (already shown).
     int WriteHexFile();
     int WriteBinFile();
+    // S-records holding exactly the data records of WriteHexFile, with a header, a count and
+    // a start record; `addressBytes` 2 (S1/S9), 3 (S2/S8) or 4 (S3/S7).
+    int WriteSrecFile(int addressBytes);
 
     // One Intel HEX record line without line end. Styles: 1 elements 0..count-1 two bytes each
     // at the address `start`; 2 elements start..start+count-1 two bytes each at address
@@ -107,8 +147,16 @@ public:
     // The extension of a file name: from its last '.', lower case, dot included; empty when
     // there is no dot or a path separator or drive colon follows it.
     static QString Extension(const QString& name);
+    // The format of the file `name`: ELF files and the libsrecord text formats are known by
+    // their content whatever their extension (an S-record file called .hex too), the other
+    // formats by the extension. Reads the start of the file; None when nothing fits.
+    static FileKind Kind(const QString& name);
 
 private:
+    // The data records a HEX save of SaveBuf writes, in order, without the end record.
+    QStringList hexRecords() const;
+    bool copyElfToCard();
+    void applyElfFuses();
     int loadCrdLayouts(QStringList& layouts);
     bool copyImageToSlot(int slot);
     void copyPicProgram();

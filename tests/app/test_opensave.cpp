@@ -25,7 +25,10 @@ TEST(OpenSaveTest, OpenFiltersFollowTheCardTypeAndSlot) {
     w.card(10);
     EXPECT_EQ(w.main.openFilters(2),
               QStringList({"HEX-Files (*.hex,*.hx8) (*.hex *.hx8)", "BIN-Files (*.bin) (*.bin)",
-                           "All Files (*.*) (*)"}));
+                           "All Files (*.*) (*)",
+                           "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot) (*.s19 *.s28 *.s37 "
+                           "*.srec *.mot)",
+                           "TI-TXT-Files (*.txt) (*.txt)"}));
 }
 
 TEST(OpenSaveTest, OpenRemembersNameFilterAndRecentList) {

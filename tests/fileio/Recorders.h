@@ -19,21 +19,30 @@ namespace kelvano::test {
 class RecordingHost : public Host {
 public:
     void showError(const QString& text) override { errors.append(text); }
-    bool askOkAbort(const QString&, const QString&) override { return true; }
+    bool askOkAbort(const QString& caption, const QString& text) override {
+        asked.append(caption + ": " + text);
+        return answerOk;
+    }
     void beep() override {}
     void processEvents() override {
         if (onPump) onPump();
     }
 
     QStringList errors;
+    QStringList asked;  // "caption: text" of every warning
+    bool answerOk = true;
     std::function<void()> onPump;
 };
 
 class RecordingView : public NullMainView {
 public:
     void showMemoryPage(int page) override { pages.push_back(page); }
+    void setFileLabel(int grid, const QString& text) override {
+        labels.append(QString::number(grid) + "=" + text);
+    }
 
     std::vector<int> pages;
+    QStringList labels;  // "grid=file" of every label set
 };
 
 // A selected card type with its file module, and a scratch folder for files.

@@ -17,8 +17,15 @@ TEST(BinaryReader, FillsTheImageFromOffsetZeroUpToItsEnd) {
     // test program cannot be opened for writing, not even by root.
     const QString ro = b.path("running.bin");
     ASSERT_TRUE(QFile::link(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), ro));
-    EXPECT_TRUE(b.io.OpenFile(ro, 2)) << b.host.errors.join(' ').toStdString();
-    EXPECT_EQ(b.devices.DataBuf[1], 'E');  // "\x7fELF"
+    b.io.FileName = ro;
+    EXPECT_EQ(b.io.ReadBinFile(), 0) << b.host.errors.join(' ').toStdString();
+    EXPECT_EQ(b.io.Image[1], 'E');  // "\x7fELF"
+    // Through the dispatch the same file is an ELF file, whatever its name, and the ELF
+    // reader too opens it for reading only.
+    EXPECT_FALSE(b.io.OpenFile(ro, 2));
+    EXPECT_EQ(
+        b.host.errors,
+        QStringList{"File: " + ro + "\r\rError in ELF file\r(Not an AVR program (machine 62))"});
 }
 
 TEST(ObjectReader, PlacesWordsAndRefusesBrokenFiles) {

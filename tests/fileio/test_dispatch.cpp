@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <cerrno>
 #include <random>
@@ -20,12 +21,55 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_TRUE(b.read("a.h8").startsWith(":10000000") && b.read("a.h8") == b.read("a.eep"));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.obj"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.crd"), 2, 1));
-    EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 3));
+    EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 4));
     EXPECT_EQ(b.host.errors, QStringList({"Can't save file of this type: .obj",
                                           "Can't save file of this type: .crd",
                                           "Can't save file of this type: "}));
     EXPECT_FALSE(QFile::exists(b.path("a.obj")) || QFile::exists(b.path("a.crd")) ||
                  QFile::exists(b.path("plain")));
+
+    // The formats that tell themselves apart by content are known whatever the name: an
+    // S-record file called .hex or without extension, an ELF file called .bin. A listing
+    // line is no S-record, and a .bin file is raw bytes whatever text it holds.
+    const QByteArray s19 = ":ignored\r\nS104000042B9\r\n";
+    const QByteArray elf = b.read(testData("at90s2323_fuse_lock.elf"));
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        FileKind kind;
+    };
+    for (const Case& c : std::vector<Case>{{"srec.hex", s19.mid(10), FileKind::Srec},
+                                           {"srec", s19.mid(10), FileKind::Srec},
+                                           {"listing.hex", s19, FileKind::Hex},
+                                           {"srec.bin", s19.mid(10), FileKind::Bin},
+                                           {"prog.bin", elf, FileKind::Elf},
+                                           {"prog.s19", elf, FileKind::Elf},
+                                           {"p.txt", "@0100\n01\nq\n", FileKind::TiTxt},
+                                           {"p.s37", "", FileKind::Srec},
+                                           {"p.elf", "", FileKind::Elf},
+                                           {"p.s", "S1", FileKind::Srec},
+                                           {"p.hx8", ":0100000041BE\r\n", FileKind::None}})
+        EXPECT_EQ(TFileIo::Kind(b.write(c.name, c.bytes)), c.kind) << c.name;
+    ASSERT_TRUE(b.io.OpenFile(b.path("srec.hex"), 2));
+    EXPECT_EQ(cells(b.devices.EepBuf, {0, 1}), "42 FF");
+    // Saving picks the S-record form by extension; the third file type adds ".s19".
+    for (const char* name : {"a.s19", "a.s28", "a.s37", "a.srec", "a.mot"})
+        ASSERT_TRUE(b.io.SaveFile(b.path(name), 2, 1));
+    EXPECT_TRUE(b.io.SaveFile(b.path("typed"), 2, 3));
+    EXPECT_EQ(b.read("typed.s19"), b.read("a.s19"));
+    // A header, 128 data records of 16 bytes, their count and a start record at 0.
+    EXPECT_TRUE(b.read("a.s19").startsWith("S00A00004B454C56414E4FE5\r\nS1130000"));
+    EXPECT_TRUE(b.read("a.s19").endsWith("FFFF05\r\nS50300807C\r\nS9030000FC\r\n"));
+    EXPECT_TRUE(b.read("a.s28").endsWith("\r\nS50300807C\r\nS804000000FB\r\n"));
+    EXPECT_TRUE(b.read("a.s37").endsWith("\r\nS50300807C\r\nS70500000000FA\r\n"));
+    for (const char* name : {"a.s28", "a.s37", "a.srec", "a.mot"}) {
+        b.devices.ApplyBuffers();
+        ASSERT_TRUE(b.io.OpenFile(b.path(name), 2)) << name;
+        EXPECT_EQ(cells(b.devices.EepBuf, {0, 1}), "42 FF") << name;
+    }
+    EXPECT_TRUE(b.read("a.s28").contains("\r\nS21400000042FFFF") &&
+                b.read("a.s37").contains("\r\nS3150000000042FFFF") &&
+                b.read("a.mot") == b.read("a.s19"));
 }
 
 // Every refusal of the readers: the message the user sees ("%F" is "File: <path>\r\r"),
@@ -37,6 +81,8 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
     const QList<TBufArray> before{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf};
     const QString noData = "I/O-Error #" + QString::number(ENODATA) + "\rNo data available";
     const QByteArray crd252 = crdLine("C1 FF 00 00 00", 252, 0);
+    const QByteArray srec = b.read(testData("avr8515_flash_eeprom.s19"));
+    const QByteArray elf = b.read(testData("at90s2323_fuse_lock.elf"));
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -66,6 +112,26 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"e.obj", objHeader(0, 0, 9).left(7), noData},                   // header cut short
         {"f.obj", objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), noData},  // first record past the end
         {"missing.bin", {}, "I/O-Error #2\rNo such file or directory"},
+        // The text formats: the library's reason, with the line it names.
+        {"a.s19", QByteArray(srec).replace("FDCF82", "FDCF83"),
+         "%FError in S-record file, Line #2\rS109000001E408BBFDCF83\r(checksum mismatch (00 != "
+         "FF))"},
+        {"b.s19", "S00600004844521B\r\nS9030000FC\r\n", "%FNo data in S-record file"},
+        {"above.s28", b.read(testData("avr8515_above_64k.s28")),
+         "%FError in S-record file, Line #2\rS20A01000001E408BBFDCF80\r(Address out of range "
+         "(0x10000 to 0x10005))"},
+        {"a.txt", "@0100\n01 0G\nq\n",
+         "%FError in TI-TXT file, Line #2\r01 0G\r(illegal character)"},
+        {"a.tek", "%1E66180000000041308C008C0A0029\n",
+         "%FError in Tektronix file, Line #1\r%1E66180000000041308C008C0A0029\r(checksum "
+         "mismatch (file says 0x61, expected 0x62))"},
+        // ELF files: what is no AVR program, and a section for a memory the card lacks.
+        {"a.elf", "not an ELF file at all", "%FError in ELF file\r(Not an ELF file)"},
+        {"b.elf", elf.left(18) + "\x3e" + elf.mid(19),
+         "%FError in ELF file\r(Not an AVR program (machine 62))"},
+        {"c.elf", elf.left(100), "%FError in ELF file\r(No section to load)"},
+        {"d.elf", b.read(testData("mega163_all_memories.elf")),
+         "%FError in ELF file\r(Section .fuse at 0x820000: the card has no fuse bytes)"},
     };
     for (const Case& c : cases) {
         const QString suffix = QFileInfo(c.name).suffix();
@@ -74,8 +140,15 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         EXPECT_FALSE(b.io.OpenFile(file, suffix == "crd" ? 3 : suffix == "obj" ? 1 : 2)) << c.name;
         EXPECT_EQ(b.host.errors.join('|'),
                   QString(c.message).replace("%F", "File: " + file + "\r\r"))
-            << c.name;
+            << c.name << ": " << b.host.errors.join('|').replace('\r', '~').toStdString();
     }
+    // A folder cannot be read: the library's read error ends the load, not the program.
+    ASSERT_TRUE(QDir(b.dir.path()).mkdir("folder.s19"));
+    b.host.errors.clear();
+    EXPECT_FALSE(b.io.OpenFile(b.path("folder.s19"), 2));
+    EXPECT_EQ(b.host.errors, QStringList{"File: " + b.path("folder.s19") +
+                                         "\r\rError in S-record file, Line #1\r\r(read: Is a "
+                                         "directory)"});
     EXPECT_TRUE((QList<TBufArray>{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf}) ==
                 before);
 }
@@ -83,8 +156,11 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
 TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     // gpasm output (line feeds, an extended linear address record) and the same data
     // re-blocked by srec_cat into one 18-byte EEPROM record.
-    for (const char* name :
-         {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex"}) {
+    // The same program in the text formats of srec_cat: S-records, TI-TXT, Tektronix
+    // extended and MOS Technology.
+    for (const char* name : {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex",
+                             "pic16f84_config_id_eeprom.s19", "pic16f84_config_id_eeprom.txt",
+                             "pic16f84_config_id_eeprom.tek", "pic16f84_config_id_eeprom.mos"}) {
         SCOPED_TRACE(name);
         Bench b(10);
         ASSERT_TRUE(b.io.OpenFile(testData(name), 1));
@@ -110,8 +186,12 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     // An AVR program file changes only the EEPROM bytes it carries, and no page.
     Bench a(20);
     a.devices.DataBuf[1] = 0x99;
-    ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash_eeprom.hex"), 1));
-    EXPECT_EQ(cells(a.devices.ProgBuf, {0, 0xFFF}), "E401 C000");
+    for (const char* name : {"avr8515_flash_eeprom.hex", "avr8515_flash_eeprom.s19",
+                             "avr8515_flash_eeprom.s28", "avr8515_flash_eeprom.s37"}) {
+        a.devices.ProgBuf[1] = 0;
+        ASSERT_TRUE(a.io.OpenFile(testData(name), 1)) << name;
+        EXPECT_EQ(cells(a.devices.ProgBuf, {0, 1, 2, 0xFFF}), "E401 BB08 CFFD C000") << name;
+    }
     EXPECT_EQ(a.devices.DataBuf[1], 0x99);
     ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash_with_eeprom_behind.hex"), 1));
     EXPECT_EQ(cells(a.devices.DataBuf, {0, 0x1FF, 0x100}), "4B 34 FF");
@@ -150,15 +230,23 @@ QList<TBufArray> slotContents(const TDevices& d, int slot) {
     return {slot == 2 && !pic ? d.DataBuf : d.EepBuf};
 }
 
-TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughBothFormats) {
+TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughEveryWrittenFormat) {
     for (const TDeviceEntry& row : catalogue())
         for (int slot = 1; slot <= (isPicCode(row.code) ? 2 : 3); ++slot)
-            for (const char* ext : {".hex", ".bin"}) {
+            for (const char* ext : {".hex", ".bin", ".s19", ".s37"}) {
                 SCOPED_TRACE(testing::Message() << "card " << row.code << " slot " << slot << ext);
                 Bench b(row.code);
                 scramble(b, static_cast<unsigned>(row.code * 10 + slot));
                 const QString file = b.path(QStringLiteral("image") + ext);
                 ASSERT_TRUE(b.io.SaveFile(file, slot, 1));
+                if (ext[1] == 's') {  // S-records hold exactly the data of a HEX save
+                    ASSERT_TRUE(b.io.SaveFile(b.path("image.hex"), slot, 1));
+                    ASSERT_EQ(b.io.ReadHexFile(), 0);
+                    const auto hexImage = b.io.Image;
+                    b.io.FileName = file;
+                    ASSERT_EQ(b.io.ReadLibraryFile(FileKind::Srec), 0);
+                    EXPECT_TRUE(b.io.Image == hexImage);
+                }
                 const QList<TBufArray> saved = slotContents(b.devices, slot);
                 b.devices.ApplyBuffers();
                 ASSERT_TRUE(b.io.OpenFile(file, slot));
