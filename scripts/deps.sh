@@ -21,7 +21,7 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   gputils avra srecord hyperfine
-  xvfb xauth imagemagick fonts-dejavu-core icewm
+  xvfb xauth x11-utils imagemagick fonts-dejavu-core icewm
   postgresql
   clang-format clang-tidy desktop-file-utils appstream lintian dpkg-dev fakeroot file
   librsvg2-bin bash-completion dex man-db groff-base
