@@ -1,6 +1,7 @@
 #include "production/ProductionRun.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QMutexLocker>
 #include <QTimer>
@@ -19,10 +20,16 @@ namespace {
 // step it happened in, and ends the worker's wait when the runner asks to close.
 class WorkerView final : public ActionView {
 public:
-    void setCaption(const QString& c) override { caption = c; }
-    void setLabel(const QString& t) override { label = t; }
+    void setCaption(const QString& c) override {
+        if (c != caption) show(caption = c, label, percent);
+    }
+    void setLabel(const QString& t) override {
+        if (t != label) show(caption, label = t, percent);
+    }
     void setLabelVisible(bool) override {}
-    void setProgressPercent(int) override {}
+    void setProgressPercent(int p) override {
+        if (p != percent) show(caption, label, percent = p);
+    }
     void setProgressVisible(bool) override {}
     void setAbortEnabled(bool) override {}
     void requestClose() override {
@@ -31,7 +38,15 @@ public:
     void showModeless() override {}
     void hideWindow() override {}
     QString caption, label;
+    int percent = 0;
     QEventLoop* loop = nullptr;
+    // Tells the worker's status what the card in work is at.
+    std::function<void(const QString& step, int percent)> shown;
+
+private:
+    void show(const QString& c, const QString& l, int p) {
+        if (shown) shown(l.isEmpty() ? c : c + QStringLiteral(" / ") + l, p);
+    }
 };
 
 // Errors are kept (the log records them) with the step shown when they came; nobody is
@@ -188,7 +203,7 @@ private:
     void programCard();
     void runAction(ActionCode code, std::optional<MemorySet> memories, bool abortable);
     Outcome outcome() const;
-    void count(const ProductionLog::Card& card, ProductionLog::Result result);
+    void count(const ProductionLog::Card& card, const Outcome& outcome);
     bool readyForNext(const Outcome& outcome, QString& boxError);
     void backToIdle();
 
@@ -219,6 +234,12 @@ ProductionRun::Worker::Worker(ProductionRun& run, int index)
     options_.alwaysErase = job_.alwaysErase;
     options_.smartAuto = true;
     options_.warnEnable = false;
+    view_.shown = [this](const QString& step, int percent) {
+        set([&](WorkerStatus& s) {
+            s.step = step;
+            s.percent = percent;
+        });
+    };
 }
 
 void ProductionRun::work(int index) { Worker(*this, index).work(); }
@@ -314,7 +335,7 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
         return false;
     }
     if (done.result != ProductionLog::Result::Pass) run_.releaseCard();
-    count(card, done.result);
+    count(card, done);
     return readyForNext(done, boxError);
 }
 
@@ -386,15 +407,22 @@ ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
     return o;
 }
 
-void ProductionRun::Worker::count(const ProductionLog::Card& card, ProductionLog::Result result) {
-    const QString text = ProductionLog::resultText(result);
+void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome) {
+    const QString text = ProductionLog::resultText(outcome.result);
     set([&](WorkerStatus& s) {
-        (result == ProductionLog::Result::Pass   ? s.pass
-         : result == ProductionLog::Result::Fail ? s.fail
-                                                 : s.aborted) += 1;
+        (outcome.result == ProductionLog::Result::Pass   ? s.pass
+         : outcome.result == ProductionLog::Result::Fail ? s.fail
+                                                         : s.aborted) += 1;
         s.lastResult = text;
         s.lastSerial = card.serialText;
+        s.step.clear();
+        s.percent = 0;
+        if (outcome.result == ProductionLog::Result::Fail)
+            s.lastMessage = outcome.step.isEmpty()
+                                ? outcome.message
+                                : outcome.step + QStringLiteral(": ") + outcome.message;
     });
+    emit run_.cardFinished(index_, text, QDateTime::currentMSecsSinceEpoch() - card.startedMs);
 }
 
 // After a card: false when the box or the job looks at fault; otherwise waits until the card

@@ -38,8 +38,11 @@ struct WorkerStatus {
     QString serial;      // the serial of the card in work, or the last one
     QString lastResult;  // "pass", "fail", "aborted" or empty
     QString lastSerial;
-    QString state;  // what the worker does now
-    QString error;  // why the worker stopped early
+    QString state;        // what the worker does now
+    QString step;         // the card in work: the step it is at ("PROGRAMMING DEVICE / FLASH")
+    int percent = 0;      // and how far that step is
+    QString lastMessage;  // the last card that failed: "step: message"
+    QString error;        // why the worker stopped early
     bool finished = false;
 };
 
@@ -77,6 +80,9 @@ public:
 signals:
     // A worker's status changed (emitted on the worker's thread).
     void changed();
+    // A card's result is recorded: "pass", "fail" or "aborted", and the time from taking its
+    // serial to its result (emitted on the worker's thread).
+    void cardFinished(int box, const QString& result, qint64 durationMs);
     // Every worker has finished (emitted on the last worker's thread).
     void finished();
 
