@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libusb-1.0-0-dev libsimpleini-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
