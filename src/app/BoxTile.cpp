@@ -35,8 +35,8 @@ QString workOf(const WorkerStatus& s) {
 
 BoxTile::BoxTile(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
-    setMinimumWidth(230);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    setMinimumWidth(190);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     port_ = new QLabel;
     QFont bold = port_->font();
     bold.setBold(true);
@@ -52,7 +52,12 @@ BoxTile::BoxTile(QWidget* parent) : QFrame(parent) {
     message_->setWordWrap(true);
     message_->setTextFormat(Qt::PlainText);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    message_->setStyleSheet(QStringLiteral("color: #C00000;"));
+    // Two lines for what the box does and for a message, so that every tile keeps its size.
+    const int twoLines = 2 * fontMetrics().lineSpacing();
+    work_->setMinimumHeight(twoLines);
+    work_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    message_->setMinimumHeight(twoLines);
+    message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     counts_ = new QLabel;
     auto* box = new QVBoxLayout(this);
     box->setSpacing(3);
@@ -84,7 +89,9 @@ void BoxTile::show(const WorkerStatus& s) {
                                 : QStringLiteral("last failure: ") + s.lastMessage;
     message_->setText(message);
     message_->setToolTip(message);
-    message_->setVisible(!s.lastMessage.isEmpty());
+    message_->setStyleSheet(s.lastResult == QLatin1String("aborted")
+                                ? QStringLiteral("color: #8A5200;")
+                                : QStringLiteral("color: #C00000;"));
     counts_->setText(QStringLiteral("%1 passed   %2 failed   %3 aborted")
                          .arg(s.pass)
                          .arg(s.fail)

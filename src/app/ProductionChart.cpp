@@ -57,18 +57,18 @@ ProductionChart::ProductionChart(QWidget* parent) : QChartView(parent) {
     // axis: slot i covers [i, i + 1) intervals of the run.
     slots_ = new QBarCategoryAxis;
     slots_->setVisible(false);
-    minutes_ = axis(QStringLiteral("minutes into the run"));
-    minutes_->setLabelFormat(QStringLiteral("%.1f"));
+    runTime_ = axis(QStringLiteral("minutes into the run"));
+    runTime_->setLabelFormat(QStringLiteral("%.1f"));
     count_ = axis(QStringLiteral("cards"));
     seconds_ = axis(QStringLiteral("s per card"));
     seconds_->setLabelFormat(QStringLiteral("%.1f"));
     chart->addAxis(slots_, Qt::AlignBottom);
-    chart->addAxis(minutes_, Qt::AlignBottom);
+    chart->addAxis(runTime_, Qt::AlignBottom);
     chart->addAxis(count_, Qt::AlignLeft);
     chart->addAxis(seconds_, Qt::AlignRight);
     bars->attachAxis(slots_);
     bars->attachAxis(count_);
-    time_->attachAxis(minutes_);
+    time_->attachAxis(runTime_);
     time_->attachAxis(seconds_);
     setChart(chart);
     begin(QDateTime::currentMSecsSinceEpoch());
@@ -84,12 +84,11 @@ void ProductionChart::addCard(qint64 endMs, const QString& result, qint64 durati
     cards_.append({endMs - startMs_, result, durationMs});
 }
 
-int ProductionChart::intervalSeconds(qint64 spanMs) {
+int ProductionChart::intervalSeconds(qint64 spanMs, int parts) {
     static const int widths[] = {5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
     for (int w : widths)
-        if (spanMs <= qint64(w) * 1000 * kMaxIntervals) return w;
-    const qint64 hours =
-        (spanMs + 3600LL * 1000 * kMaxIntervals - 1) / (3600LL * 1000 * kMaxIntervals);
+        if (spanMs <= qint64(w) * 1000 * parts) return w;
+    const qint64 hours = (spanMs + 3600LL * 1000 * parts - 1) / (3600LL * 1000 * parts);
     return int(hours * 3600);
 }
 
@@ -113,10 +112,28 @@ QList<ProductionChart::Interval> ProductionChart::bin(const QList<Card>& cards, 
     return out;
 }
 
+// Seconds up to five minutes of run, then minutes.
+double ProductionChart::timeUnit(int spanSeconds) { return spanSeconds <= 300 ? 1.0 : 60.0; }
+
+// The time scale over `spanSeconds`, in seconds or minutes, with at most eight ticks.
+void ProductionChart::showTime(int spanSeconds, int intervalSeconds) {
+    const double unit = timeUnit(spanSeconds);
+    runTime_->setTitleText(unit == 1.0 ? QStringLiteral("seconds into the run")
+                                       : QStringLiteral("minutes into the run"));
+    const double tick =
+        std::max(intervalSeconds, ProductionChart::intervalSeconds(qint64(spanSeconds) * 1000, 8));
+    runTime_->setTickType(QValueAxis::TicksDynamic);
+    runTime_->setTickAnchor(0);
+    runTime_->setTickInterval(tick / unit);
+    runTime_->setLabelFormat(tick / unit >= 1 ? QStringLiteral("%.0f") : QStringLiteral("%.1f"));
+    runTime_->setRange(0, spanSeconds / unit);
+}
+
 void ProductionChart::redraw(qint64 nowMs) {
     const qint64 span = std::max<qint64>(1, nowMs - startMs_);
     const int seconds = intervalSeconds(span);
     const QList<Interval> parts = bin(cards_, span, seconds);
+    const double unit = timeUnit(int(parts.size()) * seconds);
     QList<qreal> pass, fail, aborted;
     QList<QPointF> time;
     QStringList names;
@@ -129,7 +146,7 @@ void ProductionChart::redraw(qint64 nowMs) {
         aborted.append(s.aborted);
         names.append(QString::number(i));
         most = std::max(most, s.pass + s.fail + s.aborted);
-        if (s.meanSeconds > 0) time.append({(i + 0.5) * seconds / 60.0, s.meanSeconds});
+        if (s.meanSeconds > 0) time.append({(i + 0.5) * seconds / unit, s.meanSeconds});
         slowest = std::max(slowest, s.meanSeconds);
     }
     pass_->remove(0, pass_->count());
@@ -140,9 +157,7 @@ void ProductionChart::redraw(qint64 nowMs) {
     aborted_->append(aborted);
     time_->replace(time);
     slots_->setCategories(names);
-    minutes_->setRange(0, parts.size() * seconds / 60.0);
-    minutes_->setLabelFormat(parts.size() * seconds >= 600 ? QStringLiteral("%.0f")
-                                                           : QStringLiteral("%.1f"));
+    showTime(int(parts.size()) * seconds, seconds);
     // Whole cards on the count scale: a step of 1, 2 or 5 times a power of ten.
     int step = 1;
     for (int base = 1; most > 5 * step; base *= 10)

@@ -35,13 +35,16 @@ public:
     // Draws the run up to `nowMs` (epoch ms).
     void redraw(qint64 nowMs);
 
-    // The interval (seconds) for a run of `spanMs`: 5 s, 10 s, 15 s, 30 s, 1, 2, 5, 10, 15,
-    // 30 min, 1 h, then whole hours.
-    static int intervalSeconds(qint64 spanMs);
+    // The interval (seconds) that cuts a run of `spanMs` into at most `parts`: 5 s, 10 s,
+    // 15 s, 30 s, 1, 2, 5, 10, 15, 30 min, 1 h, then whole hours.
+    static int intervalSeconds(qint64 spanMs, int parts = kMaxIntervals);
     // The cards of a run of `spanMs`, counted in intervals of `seconds`.
     static QList<Interval> bin(const QList<Card>& cards, qint64 spanMs, int seconds);
 
 private:
+    static double timeUnit(int spanSeconds);
+    void showTime(int spanSeconds, int intervalSeconds);
+
     qint64 startMs_ = 0;
     QList<Card> cards_;
     QBarSet* pass_;
@@ -49,7 +52,7 @@ private:
     QBarSet* aborted_;
     QLineSeries* time_;
     QBarCategoryAxis* slots_;
-    QValueAxis* minutes_;
+    QValueAxis* runTime_;
     QValueAxis* count_;
     QValueAxis* seconds_;
 };

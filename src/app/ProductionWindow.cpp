@@ -116,6 +116,9 @@ private:
     std::unique_ptr<TCom> com_;
 };
 
+// The log the job names, else the one beside the job file.
+QString jobLog(const Job& job) { return job.log.isEmpty() ? job.defaultLogPath() : job.log; }
+
 QLabel* bigLabel(const QString& colour) {
     auto* l = new QLabel(QStringLiteral("0"));
     QFont f = l->font();
@@ -235,18 +238,19 @@ void ProductionWindow::buildLayout() {
     form->addRow(QStringLiteral("Cards:"), count_);
     form->addRow(QStringLiteral("Log:"), logEdit_);
     auto* counters = new QHBoxLayout;
-    counters->addLayout(captioned(QStringLiteral("Passed"), pass_));
-    counters->addLayout(captioned(QStringLiteral("Failed"), fail_));
-    counters->addLayout(captioned(QStringLiteral("Aborted"), aborted_));
+    counters->addLayout(captioned(QStringLiteral("Passed"), pass_), 1);
+    counters->addLayout(captioned(QStringLiteral("Failed"), fail_), 1);
+    counters->addLayout(captioned(QStringLiteral("Aborted"), aborted_), 1);
     counters->addLayout(captioned(QStringLiteral("Next serial"), next_), 2);
     auto* tiles = new QWidget;
     tiles->setLayout(tileGrid_);
     tileGrid_->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("Boxes"));
-    scroll->setWidget(tiles);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    tileArea_ = new QScrollArea;
+    tileArea_->setWidget(tiles);
+    tileArea_->setWidgetResizable(true);
+    tileArea_->setFrameShape(QFrame::NoFrame);
+    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tileArea_->hide();  // until a run has boxes
     auto* tabs = new QTabWidget;
     tabs->addTab(chart_, QStringLiteral("Chart"));
     tabs->addTab(table_, QStringLiteral("Last cards"));
@@ -258,7 +262,7 @@ void ProductionWindow::buildLayout() {
     main->addLayout(top);
     main->addLayout(form);
     main->addLayout(counters);
-    main->addWidget(scroll);
+    main->addWidget(tileArea_);
     main->addWidget(tabs, 1);
     main->addLayout(buttons);
     resize(940, 780);
@@ -278,7 +282,7 @@ void ProductionWindow::showMessage(const QString& text, bool bad) {
 
 QString ProductionWindow::logPath() const {
     if (!logEdit_->text().trimmed().isEmpty()) return logEdit_->text().trimmed();
-    return job_->log.isEmpty() ? job_->defaultLogPath() : job_->log;
+    return jobLog(*job_);
 }
 
 bool ProductionWindow::openJob(const QString& path) {
@@ -293,6 +297,7 @@ bool ProductionWindow::openJob(const QString& path) {
                                           QString::fromLatin1(findDevice(job_->card)->displayName))
            : QStringLiteral("No job opened"));
     if (ok) count_->setValue(job_->count);
+    logEdit_->setPlaceholderText(ok ? jobLog(*job_) : QStringLiteral("the job's log"));
     showMessage(ok ? QStringLiteral("Job %1 opened.").arg(QFileInfo(path).fileName()) : error, !ok);
     showLog();
     return ok;
@@ -364,10 +369,13 @@ void ProductionWindow::makeTiles() {
         tileGrid_->addWidget(tile, i / kTileColumns, i % kTileColumns);
         tiles_.append(tile);
     }
-    // Two rows in sight; more boxes scroll.
-    auto* scroll = findChild<QScrollArea*>(QStringLiteral("Boxes"));
-    const int rows = std::min<int>(2, int((all.size() + kTileColumns - 1) / kTileColumns));
-    scroll->setMinimumHeight(rows * (tiles_.front()->sizeHint().height() + 6));
+    fitTiles();
+    tileArea_->show();
+}
+
+// Every tile in sight, up to half the window; more boxes (or long messages) scroll.
+void ProductionWindow::fitTiles() {
+    tileArea_->setMinimumHeight(std::min(tileArea_->widget()->sizeHint().height(), height() / 2));
 }
 
 void ProductionWindow::stop() {
@@ -401,6 +409,7 @@ void ProductionWindow::showBoxes(int& pass, int& fail, int& aborted) {
         aborted += s.aborted;
         tiles_[i]->show(s);
     }
+    fitTiles();
     pass_->setText(QString::number(pass));
     fail_->setText(QString::number(fail));
     aborted_->setText(QString::number(aborted));

@@ -9,6 +9,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTableWidget;
 class QTimer;
@@ -68,6 +69,7 @@ private:
     void showMessage(const QString& text, bool bad);
     void setEditable(bool on);
     void makeTiles();
+    void fitTiles();
     bool askToStop();
     QString logPath() const;
 
@@ -86,6 +88,7 @@ private:
     QLabel* aborted_;
     QLabel* next_;
     QGridLayout* tileGrid_;
+    QScrollArea* tileArea_;
     QList<BoxTile*> tiles_;
     ProductionChart* chart_;
     QLabel* message_;
