@@ -166,7 +166,8 @@ void ProductionChart::redraw(qint64 nowMs) {
     count_->setTickType(QValueAxis::TicksDynamic);
     count_->setTickAnchor(0);
     count_->setTickInterval(step);
-    count_->setRange(0, ((most + step - 1) / step) * step);
+    const int top = ((most + step - 1) / step) * step;  // whole steps
+    count_->setRange(0, top);
     count_->setTitleText(QStringLiteral("cards per %1").arg(intervalName(seconds)));
     seconds_->setRange(0, slowest > 0 ? slowest * 1.2 : 1.0);
     seconds_->applyNiceNumbers();

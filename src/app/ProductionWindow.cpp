@@ -45,7 +45,7 @@ constexpr int kLogWaitMs = 1000;  // the window's own reads never hold up the wo
 QString splitFaults(const QString& spec, QList<SimFault>& faults, QString& error) {
     const int open = spec.indexOf(u'(');
     if (open < 0) return spec;
-    const QString port = spec.left(open).trimmed();
+    QString port = spec.left(open).trimmed();
     if (!Session::isSimulatorPort(port) || !spec.endsWith(u')')) {
         error = QStringLiteral("%1: only a simulated box (SIM) takes faults, as SIM(FAULT;...)")
                     .arg(spec);
