@@ -52,6 +52,7 @@ BoxTile::BoxTile(QWidget* parent) : QFrame(parent) {
     message_->setWordWrap(true);
     message_->setTextFormat(Qt::PlainText);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->setStyleSheet(QStringLiteral("color: #C00000;"));
     // Two lines for what the box does and for a message, so that every tile keeps its size.
     const int twoLines = 2 * fontMetrics().lineSpacing();
     work_->setMinimumHeight(twoLines);
@@ -82,16 +83,13 @@ void BoxTile::show(const WorkerStatus& s) {
     result_->setStyleSheet(
         QStringLiteral("color: white; background: %1; padding: 3px; border-radius: 3px;")
             .arg(QLatin1String(look.background)));
-    // The message of the last card that did not pass stays after later passes, marked so; it
-    // is shown whole (wrapped) and as a tool tip.
-    const QString message = s.lastMessage.isEmpty() || s.lastResult != QLatin1String("pass")
+    // The message of the last failed card stays after later cards, marked so; it is shown
+    // whole (wrapped) and as a tool tip.
+    const QString message = s.lastMessage.isEmpty() || s.lastResult == QLatin1String("fail")
                                 ? s.lastMessage
                                 : QStringLiteral("last failure: ") + s.lastMessage;
     message_->setText(message);
     message_->setToolTip(message);
-    message_->setStyleSheet(s.lastResult == QLatin1String("aborted")
-                                ? QStringLiteral("color: #8A5200;")
-                                : QStringLiteral("color: #C00000;"));
     counts_->setText(QStringLiteral("%1 passed   %2 failed   %3 aborted")
                          .arg(s.pass)
                          .arg(s.fail)

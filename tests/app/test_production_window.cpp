@@ -154,6 +154,7 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
     EXPECT_EQ(w.messageText(), "Run ended: 0 passed, 0 failed, 1 aborted; stopped, 0 cards done.");
     EXPECT_EQ(w.abortedText(), "1");
     EXPECT_TRUE(w.tiles()[0]->resultText().startsWith("ABORTED"));
+    EXPECT_EQ(w.tiles()[0]->messageText(), "");  // an aborted card is no failure
     QString error;
     auto log = ProductionLog::open(dir.filePath("job.log.db"), error);
     ASSERT_TRUE(log) << error.toStdString();
