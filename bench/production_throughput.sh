@@ -16,7 +16,7 @@ ahead=
 if nice -n -5 true 2>/dev/null; then ahead="nice -n -5"; fi
 work=$(mktemp -d)
 pids=
-trap '[ -z "$pids" ] || kill $pids 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $pids 2>/dev/null || true; rm -rf "$work"' EXIT
 
 # One run on $1 boxes; prints its line and leaves the cards per minute in $rate.
 run() {
