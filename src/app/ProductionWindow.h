@@ -1,74 +1,103 @@
 #pragma once
 #include <QDialog>
+#include <QList>
 #include <memory>
 
 #include "production/Job.h"
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTableWidget;
 class QTimer;
 
 namespace kelvano {
 
+class BoxTile;
+class ProductionChart;
 class ProductionLog;
 class ProductionRun;
 
 // Action > Production...: a production run of a job file on one or more boxes, with large
-// pass and fail counters, the next serial, the last card's result in colour and the last
-// cards of the log. The run works on buffers of its own: the main window's are not touched.
+// pass, fail and abort counters, the next serial, a tile per box, a chart of the run and the
+// last cards of the log. The run works on buffers of its own: the main window's are not
+// touched.
 class ProductionWindow : public QDialog {
     Q_OBJECT
 public:
     explicit ProductionWindow(QWidget* parent = nullptr);
     ~ProductionWindow() override;
 
-    // Reads a job file; false (with the reason shown in the window) when it is not usable.
+    // Reads a job file; false (with the reason shown in the window) when it is not usable,
+    // and then no job stays loaded.
     bool openJob(const QString& path);
-    // Comma-separated ports ("SIM" for a simulated box that swaps its cards itself).
+    // Comma-separated ports: serial ports, "USB", or "SIM" for a simulated box that swaps its
+    // cards itself; "SIM(FAULT;FAULT...)" gives that box faults in kelvano-boxsim's --fault
+    // syntax.
     void setPorts(const QString& ports);
     bool start();
+    // Ends the run as Ctrl-C does in the terminal: the cards in work are aborted, their
+    // serials given back, and the summary is shown when every box is idle.
     void stop();
     bool running() const;
 
     // For the tests and the screenshots.
     QString passText() const;
     QString failText() const;
+    QString abortedText() const;
     QString nextSerialText() const;
-    QString lastResultText() const;
+    QString messageText() const;
+    QList<BoxTile*> tiles() const { return tiles_; }
     int logRows() const;
+
+public slots:
+    // Escape: while a run is on, the same question as closing the window.
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildLayout();
     void refresh();
-    void showBoxes(int& pass, int& fail);
-    void showLog(QString& error);
-    void showRunEnd(int pass, int fail);
+    void showBoxes(int& pass, int& fail, int& aborted);
+    void showLog();
+    void showRunEnd(int pass, int fail, int aborted);
     void showMessage(const QString& text, bool bad);
+    void setEditable(bool on);
+    void makeTiles();
+    void fitTiles();
+    bool askToStop();
     QString logPath() const;
 
     std::unique_ptr<Job> job_;
     std::unique_ptr<ProductionRun> run_;
     std::unique_ptr<ProductionLog> log_;
+    QString logShown_;  // the log that log_ reads
+    bool stopAsked_ = false;
+    bool closeWhenIdle_ = false;
     QLabel* jobLabel_;
     QLineEdit* ports_;
     QSpinBox* count_;
     QLineEdit* logEdit_;
     QLabel* pass_;
     QLabel* fail_;
+    QLabel* aborted_;
     QLabel* next_;
-    QLabel* last_;
-    QLabel* boxes_;
+    QGridLayout* tileGrid_;
+    QScrollArea* tileArea_;
+    QList<BoxTile*> tiles_;
+    ProductionChart* chart_;
     QLabel* message_;
     QTableWidget* table_;
     QPushButton* open_;
     QPushButton* start_;
     QPushButton* stop_;
     QTimer* timer_;
+    QTimer* logEdited_;
 };
 
 }  // namespace kelvano

@@ -1,6 +1,7 @@
 #include "production/ProductionRun.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QMutexLocker>
 #include <QTimer>
@@ -21,15 +22,15 @@ namespace {
 class WorkerView final : public ActionView {
 public:
     void setCaption(const QString& c) override {
-        caption = c;
-        shown();
+        if (c != caption) show(caption = c, label, percent);
     }
     void setLabel(const QString& t) override {
-        label = t;
-        shown();
+        if (t != label) show(caption, label = t, percent);
     }
     void setLabelVisible(bool) override {}
-    void setProgressPercent(int) override {}
+    void setProgressPercent(int p) override {
+        if (p != percent) show(caption, label, percent = p);
+    }
     void setProgressVisible(bool) override {}
     void setAbortEnabled(bool) override {}
     void requestClose() override {
@@ -41,12 +42,14 @@ public:
         return label.isEmpty() ? caption : caption + QStringLiteral(" / ") + label;
     }
     QString caption, label;
+    int percent = 0;
     QEventLoop* loop = nullptr;
-    std::function<void(const QString&)> onStep;  // told each new step
+    // Tells the worker's status what the card in work is at.
+    std::function<void(const QString& step, int percent)> shown;
 
 private:
-    void shown() {
-        if (onStep) onStep(step());
+    void show(const QString&, const QString&, int p) {
+        if (shown) shown(step(), p);
     }
 };
 
@@ -239,8 +242,12 @@ ProductionRun::Worker::Worker(ProductionRun& run, int index)
     options_.alwaysErase = job_.alwaysErase;
     options_.smartAuto = true;
     options_.warnEnable = false;
-    view_.onStep = [this](const QString& step) {
-        if (inWork_) set([&](WorkerStatus& s) { s.step = step; });
+    view_.shown = [this](const QString& step, int percent) {
+        if (inWork_)
+            set([&](WorkerStatus& s) {
+                s.step = step;
+                s.percent = percent;
+            });
     };
 }
 
@@ -425,22 +432,23 @@ ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
 }
 
 void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome) {
-    const ProductionLog::Result result = outcome.result;
-    const QString text = ProductionLog::resultText(result);
+    const QString text = ProductionLog::resultText(outcome.result);
     inWork_ = false;
     set([&](WorkerStatus& s) {
         s.inWork = false;
+        (outcome.result == ProductionLog::Result::Pass   ? s.pass
+         : outcome.result == ProductionLog::Result::Fail ? s.fail
+                                                         : s.aborted) += 1;
+        s.lastResult = text;
+        s.lastSerial = card.serialText;
         s.step.clear();
-        if (result != ProductionLog::Result::Pass)
+        s.percent = 0;
+        if (outcome.result == ProductionLog::Result::Fail)
             s.lastMessage = outcome.step.isEmpty()
                                 ? outcome.message
                                 : outcome.step + QStringLiteral(": ") + outcome.message;
-        (result == ProductionLog::Result::Pass   ? s.pass
-         : result == ProductionLog::Result::Fail ? s.fail
-                                                 : s.aborted) += 1;
-        s.lastResult = text;
-        s.lastSerial = card.serialText;
     });
+    emit run_.cardFinished(index_, text, QDateTime::currentMSecsSinceEpoch() - card.startedMs);
 }
 
 // After a card: false when the box or the job looks at fault; otherwise waits until the card

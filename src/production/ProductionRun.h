@@ -42,8 +42,9 @@ struct WorkerStatus {
                           // DEVICE / EEPROM MEMORY"); empty when no card is in work
     QString lastResult;   // "pass", "fail", "aborted" or empty
     QString lastSerial;
-    QString lastMessage;  // the failed step and message of the last card that did not pass
     QString state;        // what the worker does now
+    int percent = 0;      // how far the step of the card in work is
+    QString lastMessage;  // the last card that failed: "step: message"
     QString error;        // why the worker stopped early
     bool finished = false;
 };
@@ -84,6 +85,9 @@ signals:
     // statuses(); changed() follows every boxChanged().
     void boxChanged(int box, const kelvano::WorkerStatus& status);
     void changed();
+    // A card's result is recorded: "pass", "fail" or "aborted", and the time from taking its
+    // serial to its result (emitted on the worker's thread).
+    void cardFinished(int box, const QString& result, qint64 durationMs);
     // Every worker has finished (emitted on the last worker's thread).
     void finished();
 

@@ -488,7 +488,11 @@ int SimBox::pollState() {
         if (--feederPolls_ > 0) return cardState();
         removeCard();
         feeder_ = Feeder::InsertNext;
+        feederPolls_ = 2;
     } else if (feeder_ == Feeder::InsertNext) {
+        // The slot stays empty for two polls: a program that lost one poll's answer still
+        // sees the card go.
+        if (--feederPolls_ > 0) return cardState();
         card_ = SimCard(card_.type());
         cardIn_ = true;
         ++cardsFed_;

@@ -77,8 +77,9 @@ public:
     int cardState() const { return cardIn_ ? 0 : 6; }
     // An operator at a production run: once a card has been in a programming mode and the
     // box is back to idle ("M0"), the second card poll after it finds the slot empty (the
-    // first still finds the card, for a check right after programming) and the poll after
-    // that a fresh blank card of the same type. cardsFed counts the fresh cards.
+    // first still finds the card, for a check right after programming), so does the one
+    // after it, and the poll after those a fresh blank card of the same type. cardsFed counts
+    // the fresh cards.
     void setCardFeeder(bool on) { feeder_ = on ? Feeder::Idle : Feeder::Off; }
     int cardsFed() const { return cardsFed_; }
 

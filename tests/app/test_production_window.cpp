@@ -1,0 +1,203 @@
+// The Production window on the offscreen platform, with simulated boxes ("SIM"), one of them
+// given a fault through the ports field.
+#include <gtest/gtest.h>
+
+#include <QAbstractBarSeries>
+#include <QApplication>
+#include <QBarSet>
+#include <QChart>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/BoxTile.h"
+#include "app/ProductionChart.h"
+#include "app/ProductionWindow.h"
+#include "production/ProductionLog.h"
+#include "test_main_support.h"
+
+namespace kelvano {
+namespace {
+
+using testing_support::ensureApp;
+using testing_support::writeAll;
+
+// Runs the event loop until `done` holds or `ms` have passed (runs on simulated boxes take
+// seconds, more on a busy machine).
+template <typename F>
+bool waitLong(F done, int ms = 120000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// A PIC16F84 job with serials 1089712 (10A0B0) on in steps of 16 in the external EEPROM.
+QString writeJob(const QTemporaryDir& dir, int count, const QByteArray& extra = {}) {
+    writeAll(dir.filePath("flash.hex"), ":020000000528D1\n:00000001FF\n");
+    const QString path = dir.filePath("job.ini");
+    writeAll(path, "[Job]\nName=window\nCard=10\nCount=" + QByteArray::number(count) +
+                       "\n[Images]\nSlot1=flash.hex\n[Serial]\nMemory=eeprom\nAddress=0x20\n"
+                       "Size=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n" +
+                       extra);
+    return path;
+}
+
+// Answers the close question with the button of that caption once it shows.
+void answerQuestion(const QString& button, bool& asked) {
+    QTimer::singleShot(50, [button, &asked] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return answerQuestion(button, asked);
+        asked = true;
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == button) b->click();
+    });
+}
+
+// The chart's bars of one result, summed over the run.
+int charted(const ProductionWindow& w, const QString& result) {
+    auto* chart = w.findChild<ProductionChart*>();
+    int sum = 0;
+    for (QAbstractSeries* s : chart->chart()->series())
+        if (auto* bars = qobject_cast<QAbstractBarSeries*>(s))
+            for (QBarSet* set : bars->barSets())
+                if (set->label() == result)
+                    for (int i = 0; i < set->count(); ++i) sum += int(set->at(i));
+    return sum;
+}
+
+TEST(ProductionWindow, StartNeedsAJobAndOpeningOneMakesNoLog) {
+    ensureApp();
+    QTemporaryDir dir;
+    ProductionWindow w;
+    EXPECT_FALSE(w.start());
+    EXPECT_EQ(w.messageText(), "No job is loaded: open one with Open Job... first.");
+
+    ASSERT_TRUE(w.openJob(writeJob(dir, 2)));
+    EXPECT_EQ(w.nextSerialText(), "1089712");  // from the job: there is no log yet
+    EXPECT_FALSE(QFile::exists(dir.filePath("job.log.db")));
+
+    // A job that does not open unloads the one before: Start does not run it.
+    writeAll(dir.filePath("bad.ini"), "[Job]\nCard=10\n[Serial]\nForm=roman\n");
+    EXPECT_FALSE(w.openJob(dir.filePath("bad.ini")));
+    EXPECT_TRUE(w.messageText().contains("bad.ini")) << w.messageText().toStdString();
+    EXPECT_EQ(w.nextSerialText(), "-");
+    EXPECT_FALSE(w.start());
+    EXPECT_EQ(w.messageText(), "No job is loaded: open one with Open Job... first.");
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(QFile::exists(dir.filePath("job.log.db")));
+}
+
+TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
+    ensureApp();
+    QTemporaryDir dir;
+    ProductionWindow w;
+    w.show();
+    ASSERT_TRUE(w.openJob(writeJob(dir, 3)));
+    // The second box gets no answer to one EEPROM write of its first card.
+    w.setPorts("SIM, SIM(noanswer,on=W,at=500)");
+    ASSERT_TRUE(w.start()) << w.messageText().toStdString();
+    ASSERT_TRUE(waitLong([&] { return !w.running() && w.messageText().startsWith("Run ended"); }))
+        << w.messageText().toStdString();
+    EXPECT_EQ(w.messageText(), "Run ended: 3 passed, 1 failed, 0 aborted.");
+    EXPECT_EQ(w.passText(), "3");
+    EXPECT_EQ(w.failText(), "1");
+    EXPECT_EQ(w.abortedText(), "0");
+    ASSERT_EQ(w.tiles().size(), 2);
+    const BoxTile* good = w.tiles()[0];
+    const BoxTile* bad = w.tiles()[1];
+    EXPECT_TRUE(good->resultText().startsWith("PASS")) << good->resultText().toStdString();
+    EXPECT_EQ(good->messageText(), "");
+    EXPECT_TRUE(bad->countsText().contains("1 failed")) << bad->countsText().toStdString();
+    // The whole message, whether or not a pass came after the failed card.
+    EXPECT_TRUE(bad->messageText().endsWith(
+        "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory"))
+        << bad->messageText().toStdString();
+    EXPECT_EQ(good->countsText().section(' ', 0, 0).toInt() +
+                  bad->countsText().section(' ', 0, 0).toInt(),
+              3);
+    EXPECT_EQ(charted(w, "passed"), 3);
+    EXPECT_EQ(charted(w, "failed"), 1);
+
+    // The table follows the Log field: another (new) log shows no cards and is not made.
+    EXPECT_EQ(w.logRows(), 4);
+    EXPECT_EQ(w.nextSerialText(), "1089760");
+    auto* logEdit = w.findChild<QLineEdit*>("Log");
+    logEdit->setText(dir.filePath("other.db"));
+    EXPECT_TRUE(waitLong([&] { return w.logRows() == 0; }, 5000));
+    EXPECT_EQ(w.nextSerialText(), "1089712");
+    EXPECT_FALSE(QFile::exists(dir.filePath("other.db")));
+    logEdit->clear();
+    EXPECT_TRUE(waitLong([&] { return w.logRows() == 4; }, 5000));
+}
+
+TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
+    ensureApp();
+    QTemporaryDir dir;
+    ProductionWindow w;
+    w.show();
+    ASSERT_TRUE(w.openJob(writeJob(dir, 0)));
+    // Every EEPROM write answers late, so that a card stays in work long enough to be stopped.
+    w.setPorts("SIM(late=30,on=W,times=0)");
+    const auto inWork = [&] {
+        return w.tiles().value(0) && w.tiles()[0]->workText().contains("EEPROM");
+    };
+
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(waitLong(inWork)) << w.tiles()[0]->workText().toStdString();
+    QTest::mouseClick(w.findChild<QPushButton*>("Stop"), Qt::LeftButton);
+    ASSERT_TRUE(waitLong([&] { return w.messageText().startsWith("Run ended"); }));
+    EXPECT_EQ(w.messageText(), "Run ended: 0 passed, 0 failed, 1 aborted; stopped, 0 cards done.");
+    EXPECT_EQ(w.abortedText(), "1");
+    EXPECT_TRUE(w.tiles()[0]->resultText().startsWith("ABORTED"));
+    EXPECT_EQ(w.tiles()[0]->messageText(), "");  // an aborted card is no failure
+    QString error;
+    auto log = ProductionLog::open(dir.filePath("job.log.db"), error);
+    ASSERT_TRUE(log) << error.toStdString();
+    EXPECT_EQ(log->serialStates("window", error), QStringList{"1089712 free"});
+    EXPECT_EQ(w.nextSerialText(), "1089712");
+
+    // Escape asks; kept running, the window stays. Closing asks again; stopped, the window
+    // closes once the box is idle, and the card in work is aborted.
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(waitLong(inWork));
+    bool asked = false;
+    answerQuestion("Keep Running", asked);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(w.isVisible() && w.running());
+    asked = false;
+    answerQuestion("Stop and Close", asked);
+    w.close();
+    EXPECT_TRUE(asked);
+    ASSERT_TRUE(waitLong([&] { return !w.isVisible(); }));
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(w.abortedText(), "1");
+    EXPECT_EQ(log->serialStates("window", error), QStringList{"1089712 free"});
+}
+
+TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {
+    EXPECT_EQ(ProductionChart::intervalSeconds(1000), 5);
+    EXPECT_EQ(ProductionChart::intervalSeconds(150000), 5);  // 30 bars of 5 s
+    EXPECT_EQ(ProductionChart::intervalSeconds(150001), 10);
+    EXPECT_EQ(ProductionChart::intervalSeconds(3600000), 120);  // 30 bars of 2 min
+    EXPECT_EQ(ProductionChart::intervalSeconds(30 * 3600000LL + 1), 7200);
+    const QList<ProductionChart::Card> cards{
+        {900, "pass", 800}, {4999, "fail", 1200}, {5000, "pass", 3000}, {14000, "aborted", 500}};
+    const auto parts = ProductionChart::bin(cards, 14500, 5);
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts[0].pass, 1);
+    EXPECT_EQ(parts[0].fail, 1);
+    EXPECT_DOUBLE_EQ(parts[0].meanSeconds, 1.0);
+    EXPECT_EQ(parts[1].pass, 1);
+    EXPECT_DOUBLE_EQ(parts[1].meanSeconds, 3.0);
+    EXPECT_EQ(parts[2].aborted, 1);
+    EXPECT_EQ(parts[2].pass + parts[2].fail, 0);
+}
+
+}  // namespace
+}  // namespace kelvano
