@@ -28,6 +28,13 @@ public:
     // never a file). Removed again by the destructor.
     bool makeLink(const QString& linkPath, QString* error);
 
+    // Tells when the program closes the line: once a program has sent its first bytes, the
+    // server lets go of its own hold on the terminal, so that the program's close is a
+    // hang-up (hungUp()). Off by default: clients come and go.
+    void watchHangUp() { watchHangUp_ = true; }
+    // The program that talked on the terminal closed it (with watchHangUp only).
+    bool hungUp() const { return hungUp_; }
+
     // Serves until *stop turns nonzero (true) or the link is lost by a fault or a terminal
     // failure (false; the terminal is closed then).
     bool run(const volatile std::sig_atomic_t* stop);
@@ -40,6 +47,9 @@ private:
         int64_t atUs;
     };
     bool step(int maxWaitMs);
+    bool writeDue();
+    // A hang-up seen on the master side: true when it is the watched program's close.
+    bool noteHangUp();
     void closeAll();
 
     SimLine& box_;
@@ -50,6 +60,8 @@ private:
     int baud_ = 0;
     std::deque<Pending> output_;
     int64_t rxBusyUntilUs_ = 0;  // when the bytes received so far have crossed a paced line
+    bool watchHangUp_ = false;
+    bool hungUp_ = false;
 };
 
 }  // namespace kelvano

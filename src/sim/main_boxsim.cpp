@@ -50,7 +50,11 @@ void usage(FILE* out) {
             "                          the first place where the program sends something else is\n"
             "                          reported with the transcript's line (exit status 1); ends 1 "
             "s\n"
-            "                          after the last recorded exchange (exit status 0)\n"
+            "                          after the last recorded exchange, or when the program\n"
+            "                          closes the terminal after it (exit status 0). A program\n"
+            "                          that closes the terminal earlier, or sends nothing for the\n"
+            "                          --silence limit, ends it with status 1 and the place left\n"
+            "  --silence S             with --replay: the longest quiet line (default 30 s)\n"
             "  --help                  this text\n") +
         SimFault::syntaxHelp() +
         QStringLiteral(
@@ -71,6 +75,7 @@ struct Options {
     bool feed = false;
     int baud = 0;
     int latency = 0;
+    int silenceS = 30;
     QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
@@ -119,6 +124,14 @@ bool readLatency(const QString& value, Options& options, QString& error) {
     return error.isEmpty();
 }
 
+bool readSilence(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    options.silenceS = value.toInt(&ok);
+    if (!ok || options.silenceS <= 0 || options.silenceS > 86400)
+        error = "bad silence limit " + value;
+    return error.isEmpty();
+}
+
 bool readFault(const QString& value, Options& options, QString& error) {
     const std::optional<SimFault> fault = SimFault::parse(value, &error);
     if (!fault) return false;
@@ -134,6 +147,7 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
     if (opt == "--baud") return readBaud(value, options, error);
     if (opt == "--latency") return readLatency(value, options, error);
     if (opt == "--fault") return readFault(value, options, error);
+    if (opt == "--silence") return readSilence(value, options, error);
     if (opt == "--link") options.link = value;
     if (opt == "--replay") options.replay = value;
     if (opt == "--trace") options.trace = value;
@@ -142,8 +156,8 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
 
 // Reads the command line into `options`: nullopt to go on, or the exit status to end with.
 std::optional<int> readArguments(const QStringList& args, Options& options) {
-    static const QStringList withValue{"--model", "--card", "--load",    "--link",  "--trace",
-                                       "--fault", "--baud", "--latency", "--replay"};
+    static const QStringList withValue{"--model", "--card", "--load",    "--link",   "--trace",
+                                       "--fault", "--baud", "--latency", "--replay", "--silence"};
     for (int i = 0; i < args.size(); ++i) {
         const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
@@ -228,7 +242,8 @@ int main(int argc, char** argv) {
     if (const std::optional<int> status = readArguments(args, options)) return *status;
     catchSignals();
     if (!options.replay.isEmpty())
-        return kelvano::runReplay(options.replay, options.link, 1000, &g_stop);
+        return kelvano::runReplay(options.replay, options.link, 1000, options.silenceS * 1000,
+                                  &g_stop);
 
     SimBox box(options.model, options.card);
     if (const std::optional<int> status = setUpBox(box, options)) return *status;

@@ -1,5 +1,6 @@
 // The link against the simulated box: USB in virtual time through SimUsbBackend, the real port
 // on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -131,7 +132,46 @@ TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
     EXPECT_EQ(none.exitCode(), 1);
     EXPECT_TRUE(none.readAllStandardOutput().isEmpty() &&
                 err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port "
-                               "(win error code: 2)\n"))
+                               "(win error code: 2): No such file or directory on "
+                               "/dev/kelvano-no-such-port\n"))
+        << err.toStdString();
+}
+
+// A damaged store in the user's data folder is named by info and by an action that needs a
+// loader, rather than taken for a store without those images.
+TEST(InfoCommand, ADamagedStoreInTheDataFolderIsNamed) {
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath("kelvano"));
+    const QString path = home.filePath("kelvano/kelvano.store");
+    QFile f(path);
+    const QByteArray store = ImageStore::pack({{"AVRLOAD", QByteArray(64, 1)}, {"QXUSB", "u"}});
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(store.left(60)) == 60);
+    f.close();
+    const QString problem = "The image store " + path +
+                            " is damaged: the bytes of entry 1 (\"AVRLOAD\") lie beyond "
+                            "the end of the file";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", home.path());
+    QProcess info, read;
+    info.setProcessEnvironment(env), read.setProcessEnvironment(env);
+    info.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
+    read.start(
+        QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+        {"--port", "SIM", "--card", "22", "--memories", "eeprom", "--no-wait", "--yes", "read"});
+    ASSERT_TRUE(info.waitForFinished(20000) && read.waitForFinished(20000));
+    const QString out = info.readAllStandardOutput();
+    EXPECT_EQ(info.exitCode(), 0);
+    EXPECT_TRUE(
+        out.contains("Firmware: not checked (the image store is damaged or unreadable)\n"
+                     "Debug: " +
+                     problem + ": firmware check skipped\n"))
+        << out.toStdString();
+    const QString err = read.readAllStandardError();
+    EXPECT_EQ(read.exitCode(), 1);
+    EXPECT_TRUE(
+        err.contains("The EEPROM loader \"AVRLOAD\" cannot be taken from the image "
+                     "store. " +
+                     problem + ". Nothing on the card was changed."))
         << err.toStdString();
 }
 
