@@ -104,7 +104,7 @@ bool PtyServer::writeDue() {
     const int64_t now = nowUs();
     QByteArray due;
     while (!output_.empty() && output_.front().atUs <= now) {
-        due += output_.front().byte;
+        due += output_.front().bytes;
         output_.pop_front();
     }
     for (qsizetype sent = 0; sent < due.size();) {
@@ -157,14 +157,17 @@ bool PtyServer::step(int maxWaitMs) {
     // A pseudo-terminal delivers the program's bytes at once; on a paced line the command
     // itself takes its line time too, and the box answers only after its last byte.
     rxBusyUntilUs_ = std::max(now, rxBusyUntilUs_) + int64_t(n) * byteUs;
-    int64_t at = std::max(rxBusyUntilUs_, output_.empty() ? now : output_.back().atUs);
+    int64_t at = std::max({rxBusyUntilUs_, txBusyUntilUs_, now});
     for (const SimLine::Output& answer : answers) {
+        if (answer.bytes.isEmpty()) continue;
         at += int64_t(answer.delayMs) * 1000;
-        for (char c : answer.bytes) {
-            at += byteUs;
-            output_.push_back(Pending{c, at});
-        }
+        output_.push_back(Pending{answer.bytes, at + byteUs});
+        at += int64_t(answer.bytes.size()) * byteUs;
     }
+    txBusyUntilUs_ = at;
+    // What is due goes out before the box does its slow work.
+    if (!writeDue()) return false;
+    box_.answered();
     return true;
 }
 

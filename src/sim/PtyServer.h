@@ -12,6 +12,12 @@ namespace kelvano {
 // side goes to the box, the box's answers come back on it at once (after a late-first-byte
 // fault's delay), paced at the set line speed if any. The slave is put in raw mode and held
 // open by the server, so clients may come and go.
+//
+// On a paced line an answer goes out in one piece when its first byte is due, and the line
+// stays busy until its last byte would have crossed: as from a USB-serial adapter, which hands
+// over a whole reply at once. The bytes of one answer then never wait for the server to be
+// scheduled again, which on a busy machine could take longer than the program waits for the
+// next byte.
 class PtyServer {
 public:
     explicit PtyServer(SimLine& box);
@@ -43,8 +49,8 @@ public:
 
 private:
     struct Pending {
-        char byte;
-        int64_t atUs;
+        QByteArray bytes;  // one answer
+        int64_t atUs;      // when its first byte is due
     };
     bool step(int maxWaitMs);
     bool writeDue();
@@ -60,6 +66,7 @@ private:
     int baud_ = 0;
     std::deque<Pending> output_;
     int64_t rxBusyUntilUs_ = 0;  // when the bytes received so far have crossed a paced line
+    int64_t txBusyUntilUs_ = 0;  // when the answers queued so far have crossed it
     bool watchHangUp_ = false;
     bool hungUp_ = false;
 };

@@ -207,7 +207,7 @@ std::optional<int> setUpBox(SimBox& box, const Options& options) {
         QFile file(options.trace);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return bad("cannot write " + options.trace);
-        box.setTraceFile(options.trace);
+        box.setTraceFile(options.trace, true);
         box.setTraceKept(false);
     }
     return std::nullopt;
