@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FUZZ_CHECK(writer.entries().size() == names.size());
-    const bool duplicate = !writer.duplicate().isEmpty();
+    const bool duplicate = writer.hasDuplicate();
     FUZZ_CHECK(duplicate == (QSet<QString>(names.begin(), names.end()).size() != names.size()));
     // A store with a name twice is never changed.
     FUZZ_CHECK(duplicate == !writer.changeRefusal().isEmpty());

@@ -62,7 +62,7 @@ status=0
 for t in "${targets[@]}"; do
   mkdir -p "$build/corpus/$t" "$build/findings/$t"
   echo "== $t for ${seconds}s"
-  if ! nice -n 10 "$build/$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+  if ! nice -n 10 "$build/$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=60 \
       -print_final_stats=1 -artifact_prefix="$build/findings/$t/" "$build/corpus/$t" \
       >"$build/$t.log" 2>&1; then
     echo "!! $t found a fault: see $build/$t.log and $build/findings/$t/"

@@ -18,6 +18,7 @@ void putLe32(QByteArray& d, qsizetype at, quint32 v) {
 bool StoreWriter::read(const QByteArray& storeData, QString* error) {
     entries_.clear();
     duplicate_.clear();
+    hasDuplicate_ = false;
     if (storeData.isEmpty()) return true;
     if (const QString damage = ImageStore::damage(storeData); !damage.isEmpty()) {
         if (error) *error = damage;
@@ -28,7 +29,10 @@ bool StoreWriter::read(const QByteArray& storeData, QString* error) {
     for (int i = 0; i < names.size(); ++i) {
         QByteArray image;
         store.entryImage(i, image);  // every entry is whole: damage() said so
-        if (duplicate_.isEmpty() && indexOf(names.at(i)) >= 0) duplicate_ = names.at(i);
+        if (!hasDuplicate_ && indexOf(names.at(i)) >= 0) {
+            hasDuplicate_ = true;
+            duplicate_ = names.at(i);
+        }
         entries_.append({names.at(i), image});
     }
     return true;
@@ -53,11 +57,13 @@ int StoreWriter::indexOf(const QString& name) const {
 }
 
 QString StoreWriter::changeRefusal() const {
-    if (duplicate_.isEmpty()) return {};
+    if (!hasDuplicate_) return {};
+    const QString which = duplicate_.isEmpty() ? QStringLiteral("without a name")
+                                               : QStringLiteral("named \"%1\"").arg(duplicate_);
     return QStringLiteral(
-               "the store holds two entries named \"%1\" (it was not made by kelvano-cli): "
-               "changing one of them would leave the other, or replace the wrong one")
-        .arg(duplicate_);
+               "the store holds two entries %1 (it was not made by kelvano-cli): changing one "
+               "of them would leave the other, or replace the wrong one")
+        .arg(which);
 }
 
 bool StoreWriter::put(const QString& name, const QByteArray& image, QString* error) {
@@ -81,7 +87,7 @@ bool StoreWriter::put(const QString& name, const QByteArray& image, QString* err
 }
 
 bool StoreWriter::remove(const QString& name) {
-    if (!duplicate_.isEmpty()) return false;
+    if (hasDuplicate_) return false;
     const int at = indexOf(name);
     if (at < 0) return false;
     entries_.removeAt(at);

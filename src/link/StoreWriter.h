@@ -21,8 +21,9 @@ public:
     // bytes. False with `error` when the store is damaged (a directory or an image beyond its
     // end).
     bool read(const QByteArray& storeData, QString* error);
-    // A name that the store read holds in two entries (another tool made it): such a store is
-    // not changed, since the program only ever uses the first. Empty when there is none.
+    // A name that the store read holds in two entries (another tool made it; the empty name
+    // too): such a store is not changed, since the program only ever uses the first.
+    bool hasDuplicate() const { return hasDuplicate_; }
     QString duplicate() const { return duplicate_; }
     // Empty when the entries may be changed; otherwise why not (a duplicate name).
     QString changeRefusal() const;
@@ -45,6 +46,7 @@ public:
 private:
     QList<Entry> entries_;
     QString duplicate_;
+    bool hasDuplicate_ = false;
 };
 
 }  // namespace kelvano

@@ -93,6 +93,13 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
               "the store holds two entries named \"PICLOAD\" (it was not made by kelvano-cli): "
               "changing one of them would leave the other, or replace the wrong one");
     EXPECT_EQ(writer.entries().size(), 2);
+    // The empty name given twice is a duplicate as well (found by fuzz_store).
+    QByteArray nameless = ImageStore::pack({{"A", "a"}, {"B", "b"}});
+    nameless[2] = nameless[22] = '\0';
+    ASSERT_TRUE(writer.read(nameless, &error));
+    EXPECT_TRUE(writer.changeRefusal().startsWith("the store holds two entries without a name"))
+        << writer.changeRefusal().toStdString();
+    EXPECT_FALSE(writer.remove(""));
     // Names of 1 to 8 characters, each once, at most 255 images.
     QList<QPair<QString, QByteArray>> many;
     for (int i = 0; i < 256; ++i) many.append({QString::number(i), "x"});
