@@ -11,20 +11,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "FuzzCheck.h"
 #include "base/Host.h"
 #include "device/FusePages.h"
 #include "device/uDevices.h"
 #include "fileio/uFileio.h"
 
 namespace kelvano::fuzz {
-
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                  \
-        }                                                                                  \
-    } while (0)
 
 class QuietHost : public Host {
 public:

@@ -13,8 +13,12 @@ using namespace actiontext;
 bool TActions::loaderImage(QByteArray& image) {
     const QString name = QString::fromLatin1(card()->loaderImage);
     if (!box_->loaderImage(name, image)) {
-        ShowError(
-            QStringLiteral("The EEPROM loader \"%1\" is missing from the image store.").arg(name));
+        // A store that cannot be used says so, rather than calling the loader missing.
+        const QString why = box_->loaderRefusal(name, QByteArray());
+        ShowError(!why.isEmpty() ? why
+                                 : QStringLiteral("The EEPROM loader \"%1\" is missing from the "
+                                                  "image store.")
+                                       .arg(name));
         return false;
     }
     const QString refusal = box_->loaderRefusal(name, image);

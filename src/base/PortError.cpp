@@ -1,12 +1,30 @@
 #include "base/PortError.h"
 
+#include <cstring>
+
 namespace kelvano {
 
-PortError::PortError(int kind, int systemCode)
-    : std::runtime_error(
-          (kindText(kind) + QStringLiteral(" (win error code: %1)").arg(systemCode)).toStdString()),
+namespace {
+
+QString composed(int kind, int code, const QString& port, bool systemText) {
+    QString text = PortError::kindText(kind) + QStringLiteral(" (win error code: %1)").arg(code);
+    if (systemText) text += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
+    if (!port.isEmpty()) text += QStringLiteral(" on ") + port;
+    return text;
+}
+
+}  // namespace
+
+PortError::PortError(int kind, int systemCode, const QString& port)
+    : PortError(kind, systemCode, port, true) {}
+
+PortError::PortError(int kind, int code, const QString& port, bool systemText)
+    : std::runtime_error(composed(kind, code, port, systemText).toStdString()),
       kind_(kind),
-      code_(systemCode) {}
+      code_(code),
+      port_(port) {}
+
+PortError PortError::fixed(int kind, int code) { return PortError(kind, code, QString(), false); }
 
 QString PortError::text() const { return QString::fromStdString(what()); }
 

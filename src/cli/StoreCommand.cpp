@@ -131,9 +131,16 @@ int list(const StoreWriter& store, const QString& path, bool exists) {
     std::printf("%s%s: %d %s\n", qPrintable(path),
                 exists ? "" : " (not there yet: the store built into the program)",
                 int(store.entries().size()), store.entries().size() == 1 ? "entry" : "entries");
-    for (const StoreWriter::Entry& e : store.entries())
+    QStringList seen;
+    for (const StoreWriter::Entry& e : store.entries()) {
+        // The program takes the first entry of a name; a second one is never used.
+        const QString use = seen.contains(e.name)
+                                ? QStringLiteral("never used: a second entry of this name")
+                                : useOf(e.name);
+        seen << e.name;
         std::printf("%-8s %6d bytes  %s\n", qPrintable(e.name), int(e.image.size()),
-                    qPrintable(useOf(e.name)));
+                    qPrintable(use));
+    }
     return 0;
 }
 
@@ -169,6 +176,8 @@ int runStore(const CliArgs& args) {
 
     if (verb == QLatin1String("list")) return list(store, path, exists);
     const QString name = p.at(1);
+    if (verb != QLatin1String("extract") && !store.changeRefusal().isEmpty())
+        return failure(QStringLiteral("%1 is left as it is: %2").arg(path, store.changeRefusal()));
     if (verb == QLatin1String("add")) {
         const QString problem = StoreWriter::nameProblem(name);
         if (!problem.isEmpty()) return failure(problem);

@@ -129,8 +129,9 @@ public:
     // A loader image from the program's image store; false when the store has none.
     virtual bool loaderImage(const QString& name, QByteArray& image) const = 0;
     // Empty when that image may go onto the card in this box; otherwise the message why not
-    // (a demo loader, made for the simulated box, on a real one). Asked before the card is
-    // touched.
+    // (a demo loader, made for the simulated box, on a real one; an image store that is
+    // damaged, which is also the reason when loaderImage finds nothing). Asked before the
+    // card is touched.
     virtual QString loaderRefusal(const QString& name, const QByteArray& image) const = 0;
 
     // --- When something went wrong under the action ---------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "base/DataFiles.h"
 #include "link/StoreWriter.h"
@@ -33,11 +34,47 @@ QByteArray ImageStore::builtInData() {
 
 ImageStore ImageStore::programStore(const QString& programDir) {
     const QString path = findDataFile(programDir, storeFileName());
-    if (!path.isEmpty()) {
-        QFile f(path);
-        if (f.open(QIODevice::ReadOnly)) return ImageStore(f.readAll());
-    }
+    if (!path.isEmpty()) return fromFile(path);
     return ImageStore(builtInData());
+}
+
+ImageStore ImageStore::fromFile(const QString& path) {
+    ImageStore store;
+    store.path_ = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    QFile f(path);
+    QString wrong;
+    if (!f.open(QIODevice::ReadOnly)) {
+        wrong = QStringLiteral("cannot be read: ") + f.errorString();
+    } else {
+        const QByteArray data = f.readAll();
+        wrong = data.isEmpty() ? QStringLiteral("is damaged: the file is empty") : damage(data);
+        if (!wrong.isEmpty() && !data.isEmpty()) wrong.prepend(QStringLiteral("is damaged: "));
+        if (wrong.isEmpty()) store.data_ = data;
+    }
+    if (!wrong.isEmpty())
+        store.problem_ = QStringLiteral("The image store %1 %2").arg(store.path_, wrong);
+    return store;
+}
+
+QString ImageStore::damage(const QByteArray& data) {
+    if (data.isEmpty()) return {};
+    const int n = uchar(data.at(0));
+    const ImageStore store(data);
+    const QStringList names = store.names();
+    if (names.size() != n)
+        return QStringLiteral(
+                   "its directory lists %1 entries but the file ends after %2 (%3 bytes)")
+            .arg(n)
+            .arg(names.size())
+            .arg(data.size());
+    for (int i = 0; i < n; ++i) {
+        QByteArray image;
+        if (!store.entryImage(i, image))
+            return QStringLiteral("the bytes of entry %1 (\"%2\") lie beyond the end of the file")
+                .arg(i + 1)
+                .arg(names.at(i));
+    }
+    return {};
 }
 
 QStringList ImageStore::names() const {
@@ -56,36 +93,31 @@ QStringList ImageStore::names() const {
 }
 
 bool ImageStore::LoadImage(const QString& name, QByteArray& image) const {
-    if (data_.isEmpty()) return false;
-    const QByteArray wanted = name.toLatin1();
-    const int n = uchar(data_.at(0));
-    for (int i = 0; i < n; ++i) {
-        const qsizetype at = kDirStart + qsizetype(kEntrySize) * i;
-        // A store cut short (a damaged file beside the program) ends its directory early.
-        if (at + kEntrySize > data_.size()) return false;
-        QByteArray entryName = data_.mid(at, kNameSize);
-        const qsizetype nul = entryName.indexOf('\0');
-        if (nul >= 0) entryName.truncate(nul);
-        if (entryName != wanted) continue;
+    const QStringList all = names();
+    const qsizetype i = all.indexOf(name);
+    return i >= 0 && entryImage(int(i), image);
+}
 
-        const quint32 offset = le32(data_, at + 12);
-        const quint32 size = le32(data_, at + 16);
-        // The bytes must lie inside the store; a damaged entry is as good as a missing one.
-        if (quint64(offset) + size > quint64(data_.size())) return false;
+bool ImageStore::entryImage(int i, QByteArray& image) const {
+    if (data_.isEmpty() || i < 0 || i >= uchar(data_.at(0))) return false;
+    const qsizetype at = kDirStart + qsizetype(kEntrySize) * i;
+    // A store cut short ends its directory early.
+    if (at + kEntrySize > data_.size()) return false;
+    const quint32 offset = le32(data_, at + 12);
+    const quint32 size = le32(data_, at + 16);
+    if (quint64(offset) + size > quint64(data_.size())) return false;
 
-        QByteArray out(qsizetype(size), '\0');
-        const auto* src = reinterpret_cast<const uchar*>(data_.constData()) + offset;
-        quint16 s = quint16(offset & 0xFFFF);
-        const quint16 m = quint16(size & 0xFFFF);
-        for (quint32 k = 0; k < size; ++k) {
-            const uchar c = src[k];
-            out[k] = char(c ^ (s >> 8));
-            s = quint16((s + c) * m);
-        }
-        image = out;
-        return true;
+    QByteArray out(qsizetype(size), '\0');
+    const auto* src = reinterpret_cast<const uchar*>(data_.constData()) + offset;
+    quint16 s = quint16(offset & 0xFFFF);
+    const quint16 m = quint16(size & 0xFFFF);
+    for (quint32 k = 0; k < size; ++k) {
+        const uchar c = src[k];
+        out[k] = char(c ^ (s >> 8));
+        s = quint16((s + c) * m);
     }
-    return false;
+    image = out;
+    return true;
 }
 
 QByteArray ImageStore::pack(const QList<QPair<QString, QByteArray>>& images) {

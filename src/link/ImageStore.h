@@ -17,6 +17,10 @@ public:
     ImageStore() = default;
     explicit ImageStore(QByteArray data) : data_(std::move(data)) {}
 
+    // The store in the file `path`. A file that cannot be read or is damaged (see damage())
+    // gives a store that finds no image and says why in problem().
+    static ImageStore fromFile(const QString& path);
+
     // The store the program uses: a store file (see storeFileName) beside the program or in
     // the data folders (see findDataFile) where there is one, else the one built into the program.
     static ImageStore programStore(const QString& programDir);
@@ -43,11 +47,27 @@ public:
 
     // The entry names in directory order (for listings and messages).
     QStringList names() const;
+    // Entry i's unscrambled bytes (entries in directory order; a name given twice is found
+    // by LoadImage only in its first entry). False when there is no such entry or its bytes
+    // lie beyond the end of the store.
+    bool entryImage(int i, QByteArray& image) const;
+
+    // Empty when `data` is a whole store; otherwise what is wrong with it: its directory or
+    // an entry's bytes run past its end.
+    static QString damage(const QByteArray& data);
+    // Empty when the store can be used; otherwise the message that names the file and what is
+    // wrong with it. A store with a problem finds no image at all: part of a damaged store is
+    // not the box maker's store.
+    QString problem() const { return problem_; }
+    // The file the store was read from; empty for the store built into the program.
+    QString path() const { return path_; }
 
     const QByteArray& data() const { return data_; }
 
 private:
     QByteArray data_;
+    QString path_;
+    QString problem_;
 };
 
 }  // namespace kelvano

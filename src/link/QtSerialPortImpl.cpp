@@ -61,10 +61,13 @@ QtSerialPortImpl::QtSerialPortImpl() = default;
 
 QtSerialPortImpl::~QtSerialPortImpl() { close(); }
 
-void QtSerialPortImpl::fail(int kind, int code) { throw PortError(kind, code != 0 ? code : EIO); }
+void QtSerialPortImpl::fail(int kind, int code) {
+    throw PortError(kind, code != 0 ? code : EIO, name_);
+}
 
 void QtSerialPortImpl::open(const QString& name, int baud) {
     close();
+    name_ = name;
     port_.setPortName(name);
     errno = 0;
     if (!port_.open(QIODevice::ReadWrite)) fail(PortError::Open, openErrorCode(port_.error()));

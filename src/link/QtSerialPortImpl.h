@@ -49,6 +49,7 @@ private:
     int fd_ = -1;
     bool pty_ = false;
     QString remark_;
+    QString name_;         // as the caller named it (QSerialPort keeps only the last part)
     qint64 byteUs_ = 0;    // line time of one byte (10 bit times)
     qint64 txDoneUs_ = 0;  // when the bytes written so far have left the port
     QByteArray in_;        // received, not yet handed out from inPos_

@@ -17,26 +17,23 @@ void putLe32(QByteArray& d, qsizetype at, quint32 v) {
 
 bool StoreWriter::read(const QByteArray& storeData, QString* error) {
     entries_.clear();
+    duplicate_.clear();
+    hasDuplicate_ = false;
     if (storeData.isEmpty()) return true;
-    const ImageStore store(storeData);
-    const QStringList names = store.names();
-    const int count = uchar(storeData.at(0));
-    if (names.size() != count) {
-        if (error)
-            *error = QStringLiteral("the directory lists %1 entries but the store ends after %2")
-                         .arg(count)
-                         .arg(names.size());
+    if (const QString damage = ImageStore::damage(storeData); !damage.isEmpty()) {
+        if (error) *error = damage;
         return false;
     }
-    for (const QString& name : names) {
+    const ImageStore store(storeData);
+    const QStringList names = store.names();
+    for (int i = 0; i < names.size(); ++i) {
         QByteArray image;
-        if (!store.LoadImage(name, image)) {
-            if (error)
-                *error =
-                    QStringLiteral("the entry \"%1\" points beyond the end of the store").arg(name);
-            return false;
+        store.entryImage(i, image);  // every entry is whole: damage() said so
+        if (!hasDuplicate_ && indexOf(names.at(i)) >= 0) {
+            hasDuplicate_ = true;
+            duplicate_ = names.at(i);
         }
-        entries_.append({name, image});
+        entries_.append({names.at(i), image});
     }
     return true;
 }
@@ -59,8 +56,19 @@ int StoreWriter::indexOf(const QString& name) const {
     return -1;
 }
 
+QString StoreWriter::changeRefusal() const {
+    if (!hasDuplicate_) return {};
+    const QString which = duplicate_.isEmpty() ? QStringLiteral("without a name")
+                                               : QStringLiteral("named \"%1\"").arg(duplicate_);
+    return QStringLiteral(
+               "the store holds two entries %1 (it was not made by kelvano-cli): changing one "
+               "of them would leave the other, or replace the wrong one")
+        .arg(which);
+}
+
 bool StoreWriter::put(const QString& name, const QByteArray& image, QString* error) {
-    const QString problem = nameProblem(name);
+    QString problem = changeRefusal();
+    if (problem.isEmpty()) problem = nameProblem(name);
     if (!problem.isEmpty()) {
         if (error) *error = problem;
         return false;
@@ -79,6 +87,7 @@ bool StoreWriter::put(const QString& name, const QByteArray& image, QString* err
 }
 
 bool StoreWriter::remove(const QString& name) {
+    if (hasDuplicate_) return false;
     const int at = indexOf(name);
     if (at < 0) return false;
     entries_.removeAt(at);

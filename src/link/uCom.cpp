@@ -24,11 +24,30 @@ constexpr int kMaxPromptLine = 128;
 constexpr int kPromptLineMs = 2000;
 constexpr int kMaxSyncBytes = 64;
 constexpr int kSyncMs = 3000;
-// A line of the identity answer that holds nothing but prompt characters is not an identity.
-bool blankIdentity(const QByteArray& line) {
+// The form of the box's identity: the model ("STRAVINEX QXBASE", or a model name of its own
+// starting "QX"), a second line, and a serial number of one word; printable text without
+// prompt characters. Anything else is not the box speaking alone (a late box's prompts,
+// another device or noise on the line), and must not decide the firmware check.
+constexpr int kMaxIdentityLine = 64;
+
+bool identityLineShape(const QByteArray& line) {
+    if (line.trimmed().isEmpty() || line.size() > kMaxIdentityLine) return false;
     for (char c : line)
-        if (c != '>' && c != ' ') return false;
+        if (uchar(c) < 32 || uchar(c) > 126 || c == '>') return false;
     return true;
+}
+
+bool serialNumberShape(const QByteArray& line) {
+    for (char c : line)
+        if (!std::isalnum(uchar(c)) && c != '-' && c != '_' && c != '.' && c != '/') return false;
+    return true;
+}
+
+bool wellFormedIdentity(const QByteArray (&lines)[3]) {
+    for (const QByteArray& line : lines)
+        if (!identityLineShape(line)) return false;
+    const bool model = lines[0].startsWith("STRAVINEX ") || lines[0].startsWith("QX");
+    return model && serialNumberShape(lines[2].trimmed());
 }
 
 // Hides the upload's progress window on every way out of the upload, a port error included.
@@ -84,6 +103,11 @@ bool TCom::isSimulatedBox() const {
 }
 
 QString TCom::loaderRefusal(const QString& name, const QByteArray& image) const {
+    if (!store_.problem().isEmpty())
+        return QStringLiteral(
+                   "The EEPROM loader \"%1\" cannot be taken from the image store. %2. Nothing "
+                   "on the card was changed.")
+            .arg(name, store_.problem());
     if (!ImageStore::isDemoImage(image) || isSimulatedBox()) return {};
     return QStringLiteral(
                "The EEPROM loader \"%1\" in the image store is a demo loader for the simulated "
@@ -144,12 +168,12 @@ bool TCom::readIdentity() {
     SendText(QByteArrayLiteral("QXAT!V#\r"));
     QByteArray lines[3];
     for (QByteArray& line : lines) {
-        if (ReadPromptLine(line) < 0) throw PortError(PortError::Read, 3);
+        if (ReadPromptLine(line) < 0) throw PortError::fixed(PortError::Read, 3);
     }
     IdLine1 = QString::fromLatin1(lines[0]);
     IdLine2 = QString::fromLatin1(lines[1]);
     IdLine3 = QString::fromLatin1(lines[2]);
-    return !(blankIdentity(lines[0]) || blankIdentity(lines[1]) || blankIdentity(lines[2]));
+    return wellFormedIdentity(lines);
 }
 
 int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) {
@@ -233,17 +257,17 @@ void TCom::connectSerial(const QString& name) {
     if (port_) port_->close();
     port_ = portFactory_ ? portFactory_(name) : nullptr;
     try {
-        if (!port_) throw PortError(PortError::Open, ENOENT);
+        if (!port_) throw PortError(PortError::Open, ENOENT, name);
         port_->open(name, kBaud);
         if (const QString remark = port_->openRemark(); !remark.isEmpty())
             view_.appendDebug(remark);
         CPortOpen();
         purge();
-        if (!SyncPrompt()) throw PortError(PortError::SetTimeouts, 8);
+        if (!SyncPrompt()) throw PortError::fixed(PortError::SetTimeouts, 8);
 
         if (!readIdentity()) {
-            // Prompts of a late box in place of its identity: let them arrive, drop them and
-            // ask once more.
+            // Prompts of a late box, or another sender's bytes, in place of the identity: let
+            // them arrive, drop them and ask once more.
             clock_.sleepMs(3 * kPromptWait);
             purge();
             if (!readIdentity()) {
@@ -334,9 +358,12 @@ bool TCom::connectUsb() {
     }
     if (!UsbConnected) {
         Disconnect();
-        host_.showError(QStringLiteral(
+        QString text = QStringLiteral(
             "STRAVINEX-USB not found!\r\rPlease connect your Stravinex to the USB port\r"
-            "or install the USB device driver."));
+            "or install the USB device driver.");
+        // The USB box is looked for only with a QXUSB entry in the store.
+        if (!store_.problem().isEmpty()) text += QStringLiteral("\r\r") + store_.problem() + '.';
+        host_.showError(text);
         return false;
     }
     return true;
@@ -374,6 +401,11 @@ void TCom::ReportConnectFailure(const QString& errorText) {
 
 int TCom::UploadFirmware() {
     QByteArray image;
+    if (!store_.problem().isEmpty()) {
+        view_.appendDebug(store_.problem() + QStringLiteral(": firmware check skipped"));
+        firmware_ = Firmware::NoStore;
+        return 0;
+    }
     if (!store_.LoadImage(QStringLiteral("QXBASE"), image)) {
         view_.appendDebug(
             QStringLiteral("No QXBASE firmware in the image store: firmware check skipped"));
@@ -463,6 +495,8 @@ QString TCom::firmwareText(Firmware state) {
             return QStringLiteral("not checked (not a QXBASE box)");
         case Firmware::NoImage:
             return QStringLiteral("not checked (no QXBASE firmware in the image store)");
+        case Firmware::NoStore:
+            return QStringLiteral("not checked (the image store is damaged or unreadable)");
         case Firmware::Current:
             return QStringLiteral("up to date");
         case Firmware::Uploaded:

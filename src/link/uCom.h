@@ -32,6 +32,7 @@ public:
         Unknown,    // no serial connect got that far
         NotQxBase,  // the box is not the QXBASE model: nothing to check
         NoImage,    // the store carries no QXBASE image: check skipped
+        NoStore,    // the image store file is damaged or unreadable: check skipped
         Current,    // the box already runs the carried firmware
         Uploaded,   // the carried firmware was uploaded
         Failed,     // the check or the upload failed (or the image was refused)
@@ -121,7 +122,7 @@ public:
 
 private:
     void connectSerial(const QString& name);
-    // Asks "QXAT!V#" and fills IdLine1..3; false when a line holds no identity.
+    // Asks "QXAT!V#" and fills IdLine1..3; false when the answer lacks the form of an identity.
     bool readIdentity();
     // Asks "QXATQ" and keeps the six version digits in boxVersion_; false on a time-out.
     bool askFirmwareVersion();

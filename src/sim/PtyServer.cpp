@@ -92,19 +92,38 @@ bool PtyServer::serveFor(int ms) {
     return true;
 }
 
-bool PtyServer::step(int maxWaitMs) {
-    if (master_ < 0) return false;
-    int64_t now = nowUs();
+bool PtyServer::noteHangUp() {
+    // Only once the server's own hold is gone can a hang-up be the program's close.
+    if (!watchHangUp_ || slave_ >= 0) return false;
+    hungUp_ = true;
+    output_.clear();
+    return true;
+}
+
+bool PtyServer::writeDue() {
+    const int64_t now = nowUs();
     QByteArray due;
     while (!output_.empty() && output_.front().atUs <= now) {
-        due += output_.front().byte;
+        due += output_.front().bytes;
         output_.pop_front();
     }
     for (qsizetype sent = 0; sent < due.size();) {
         const ssize_t n = ::write(master_, due.constData() + sent, size_t(due.size() - sent));
+        if (n < 0 && errno == EIO && noteHangUp()) return true;
         if (n < 0 && errno != EINTR) return false;
         if (n > 0) sent += n;
     }
+    return true;
+}
+
+bool PtyServer::step(int maxWaitMs) {
+    if (master_ < 0) return false;
+    if (hungUp_) {
+        ::usleep(useconds_t(maxWaitMs) * 1000);
+        return true;
+    }
+    if (!writeDue()) return false;
+    int64_t now = nowUs();
     // Wait to the microsecond: at 115200 baud a byte takes 87 us, so a wait rounded up to
     // whole milliseconds would slow a paced box several times over.
     int64_t waitUs = int64_t(maxWaitMs) * 1000;
@@ -113,11 +132,21 @@ bool PtyServer::step(int maxWaitMs) {
     pollfd pfd{master_, POLLIN, 0};
     const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
     if (ready < 0) return errno == EINTR;
-    if (ready == 0 || !(pfd.revents & POLLIN)) return true;
+    if (ready == 0) return true;
+    if (!(pfd.revents & POLLIN)) {
+        if ((pfd.revents & POLLHUP) && !noteHangUp()) ::usleep(1000);  // no client yet
+        return true;
+    }
 
     char buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n < 0 && errno == EIO && noteHangUp()) return true;
     if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n > 0 && watchHangUp_ && slave_ >= 0) {
+        // The program has the terminal open now: from here its close is a hang-up.
+        ::close(slave_);
+        slave_ = -1;
+    }
     const QList<SimLine::Output> answers = box_.receiveSerial(QByteArray(buffer, int(n)));
     if (box_.linkLost()) {
         closeAll();  // the client's next read or write fails like a pulled cable
@@ -128,14 +157,17 @@ bool PtyServer::step(int maxWaitMs) {
     // A pseudo-terminal delivers the program's bytes at once; on a paced line the command
     // itself takes its line time too, and the box answers only after its last byte.
     rxBusyUntilUs_ = std::max(now, rxBusyUntilUs_) + int64_t(n) * byteUs;
-    int64_t at = std::max(rxBusyUntilUs_, output_.empty() ? now : output_.back().atUs);
+    int64_t at = std::max({rxBusyUntilUs_, txBusyUntilUs_, now});
     for (const SimLine::Output& answer : answers) {
+        if (answer.bytes.isEmpty()) continue;
         at += int64_t(answer.delayMs) * 1000;
-        for (char c : answer.bytes) {
-            at += byteUs;
-            output_.push_back(Pending{c, at});
-        }
+        output_.push_back(Pending{answer.bytes, at + byteUs});
+        at += int64_t(answer.bytes.size()) * byteUs;
     }
+    txBusyUntilUs_ = at;
+    // What is due goes out before the box does its slow work.
+    if (!writeDue()) return false;
+    box_.answered();
     return true;
 }
 

@@ -12,6 +12,12 @@ namespace kelvano {
 // side goes to the box, the box's answers come back on it at once (after a late-first-byte
 // fault's delay), paced at the set line speed if any. The slave is put in raw mode and held
 // open by the server, so clients may come and go.
+//
+// On a paced line an answer goes out in one piece when its first byte is due, and the line
+// stays busy until its last byte would have crossed: as from a USB-serial adapter, which hands
+// over a whole reply at once. The bytes of one answer then never wait for the server to be
+// scheduled again, which on a busy machine could take longer than the program waits for the
+// next byte.
 class PtyServer {
 public:
     explicit PtyServer(SimLine& box);
@@ -28,6 +34,13 @@ public:
     // never a file). Removed again by the destructor.
     bool makeLink(const QString& linkPath, QString* error);
 
+    // Tells when the program closes the line: once a program has sent its first bytes, the
+    // server lets go of its own hold on the terminal, so that the program's close is a
+    // hang-up (hungUp()). Off by default: clients come and go.
+    void watchHangUp() { watchHangUp_ = true; }
+    // The program that talked on the terminal closed it (with watchHangUp only).
+    bool hungUp() const { return hungUp_; }
+
     // Serves until *stop turns nonzero (true) or the link is lost by a fault or a terminal
     // failure (false; the terminal is closed then).
     bool run(const volatile std::sig_atomic_t* stop);
@@ -36,10 +49,13 @@ public:
 
 private:
     struct Pending {
-        char byte;
-        int64_t atUs;
+        QByteArray bytes;  // one answer
+        int64_t atUs;      // when its first byte is due
     };
     bool step(int maxWaitMs);
+    bool writeDue();
+    // A hang-up seen on the master side: true when it is the watched program's close.
+    bool noteHangUp();
     void closeAll();
 
     SimLine& box_;
@@ -50,6 +66,9 @@ private:
     int baud_ = 0;
     std::deque<Pending> output_;
     int64_t rxBusyUntilUs_ = 0;  // when the bytes received so far have crossed a paced line
+    int64_t txBusyUntilUs_ = 0;  // when the answers queued so far have crossed it
+    bool watchHangUp_ = false;
+    bool hungUp_ = false;
 };
 
 }  // namespace kelvano

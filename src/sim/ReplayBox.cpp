@@ -115,7 +115,7 @@ bool ReplayBox::finished() const {
     return true;
 }
 
-QString ReplayBox::report() const {
+QString ReplayBox::report(const QString& how) const {
     if (failed_) return departure_;
     if (finished()) return {};
     qsizetype at = next_;
@@ -123,9 +123,10 @@ QString ReplayBox::report() const {
            (offset_ == 0 && script_.items.at(at).bytes == kKeepAlive))
         ++at;
     const auto& item = script_.items.at(at);
-    return QStringLiteral("line %1: the program stopped sending; the transcript has %2 next")
+    return QStringLiteral("line %1: %2; the transcript has %3 next")
         .arg(item.line)
-        .arg(shown(item.bytes));
+        .arg(how.isEmpty() ? QStringLiteral("the program stopped sending") : how,
+             shown(item.bytes));
 }
 
 }  // namespace kelvano

@@ -30,8 +30,9 @@ public:
     bool finished() const;
     bool failed() const { return failed_; }
     // The departure ("line N: ..."), or, when the program stopped before the end, where it
-    // stopped; empty when the transcript was played to its end.
-    QString report() const;
+    // stopped, told as `how` it stopped ("the program stopped sending" when empty); empty when
+    // the transcript was played to its end.
+    QString report(const QString& how = QString()) const;
     int departureLine() const { return departureLine_; }
     const ReplayScript& script() const { return script_; }
 

@@ -112,9 +112,9 @@ bool readEvent(const QString& line, int lineNo, int& heldMs, ReplayScript& scrip
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const qsizetype bar = line.indexOf(QLatin1String(" | "));
     const QStringList tokens = (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
-    bool ok = false;
-    tokens.at(0).toLongLong(&ok);
-    if (!ok || tokens.size() < 2)
+    bool ok = tokens.size() >= 2;
+    if (ok) tokens.at(0).toLongLong(&ok);
+    if (!ok)
         return fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
     const QString& event = tokens.at(1);
     if (event == QLatin1String("tx") || event == QLatin1String("rx"))

@@ -329,10 +329,18 @@ void SimBox::record(const TraceEntry& entry) {
         trace_.append(entry);
     }
     if (!traceFile_.isEmpty()) {
-        QFile file(traceFile_);
-        if (file.open(QIODevice::Append | QIODevice::Text))
-            file.write(entry.toString().toUtf8() + '\n');
+        traceDue_ += entry.toString().toUtf8() + '\n';
+        if (!traceDeferred_) answered();
     }
+}
+
+SimBox::~SimBox() { answered(); }
+
+void SimBox::answered() {
+    if (traceDue_.isEmpty() || traceFile_.isEmpty()) return;
+    QFile file(traceFile_);
+    if (file.open(QIODevice::Append | QIODevice::Text)) file.write(traceDue_);
+    traceDue_.clear();
 }
 
 QStringList SimBox::traceLines() const {

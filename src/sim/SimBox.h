@@ -39,6 +39,7 @@ public:
     // Default card: type 10, inserted. Loaders: those of the program's built-in store when
     // the process carries it.
     explicit SimBox(Model model = Model::QxBase, int cardType = 10);
+    ~SimBox() override;
 
     Model model() const { return model_; }
     void setModel(Model model);
@@ -114,8 +115,13 @@ public:
     QStringList traceLines() const;
     void clearTrace() { trace_.clear(); }
     bool writeTrace(const QString& path) const;
-    // Appends each exchange to the file as it happens (empty path: stop).
-    void setTraceFile(const QString& path) { traceFile_ = path; }
+    // Appends each exchange to the file as it happens (empty path: stop); with `deferred`,
+    // once the wire has sent its answer (answered()), so that a slow disk does not make the
+    // box answer late.
+    void setTraceFile(const QString& path, bool deferred = false) {
+        traceFile_ = path, traceDeferred_ = deferred;
+    }
+    void answered() override;
     // False: keep no list in memory (a long-running server).
     void setTraceKept(bool kept) { traceKept_ = kept; }
     // The list keeps the latest `entries` exchanges (default 200000), dropping the oldest.
@@ -179,6 +185,8 @@ private:
 
     QList<TraceEntry> trace_;
     QString traceFile_;
+    bool traceDeferred_ = false;
+    QByteArray traceDue_;  // deferred lines not yet in the file
     bool traceKept_ = true;
     int traceLimit_ = 200000;
 };

@@ -12,6 +12,7 @@ public:
 
     QList<Output> receiveSerial(const QByteArray& bytes) override;
     bool linkLost() const override { return line_.linkLost(); }
+    void answered() override { line_.answered(); }
     int latencyMs() const { return latencyMs_; }
 
 private:

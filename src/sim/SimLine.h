@@ -20,6 +20,9 @@ public:
     virtual QList<Output> receiveSerial(const QByteArray& bytes) = 0;
     // Once true the line is cut: the wire reports failures like a pulled cable.
     virtual bool linkLost() const = 0;
+    // Called by the wire once the answers to the last bytes are on their way: slow work of
+    // the box (writing its trace file) goes here, off the path of the answer.
+    virtual void answered() {}
 };
 
 }  // namespace kelvano

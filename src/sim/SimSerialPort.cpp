@@ -14,7 +14,7 @@ constexpr int kIoError = 5;
 SimSerialPort::SimSerialPort(SimLine& box, Clock& clock) : box_(box), clock_(clock) {}
 
 void SimSerialPort::open(const QString& name, int baud) {
-    if (box_.linkLost()) throw PortError(PortError::Open, kNoSuchFile);
+    if (box_.linkLost()) throw PortError(PortError::Open, kNoSuchFile, name);
     name_ = name;
     deaf_ = baud != kBoxBaud;
     input_.clear();
@@ -27,8 +27,8 @@ void SimSerialPort::close() {
 }
 
 void SimSerialPort::checkLink(int kind) const {
-    if (!open_) throw PortError(kind, kBadHandle);
-    if (box_.linkLost()) throw PortError(kind, kIoError);
+    if (!open_) throw PortError(kind, kBadHandle, name_);
+    if (box_.linkLost()) throw PortError(kind, kIoError, name_);
 }
 
 void SimSerialPort::write(const QByteArray& bytes) {
@@ -38,7 +38,7 @@ void SimSerialPort::write(const QByteArray& bytes) {
     if (sendUs > 0) clock_.sleepMs(int((sendUs + 999) / 1000));
     if (deaf_) return;
     const QList<SimLine::Output> answers = box_.receiveSerial(bytes);
-    if (box_.linkLost()) throw PortError(PortError::Write, kIoError);
+    if (box_.linkLost()) throw PortError(PortError::Write, kIoError, name_);
     qint64 at = nowUs();
     if (!input_.empty()) at = std::max(at, input_.back().atUs);
     for (const SimLine::Output& answer : answers) {

@@ -1,5 +1,8 @@
 // kelvano-boxsim: the simulated STRAVINEX box on a pseudo-terminal, for trying the program
 // without hardware and for end-to-end tests of the real serial code.
+#include <sched.h>
+#include <sys/resource.h>
+
 #include <QFile>
 #include <QStringList>
 #include <csignal>
@@ -50,7 +53,11 @@ void usage(FILE* out) {
             "                          the first place where the program sends something else is\n"
             "                          reported with the transcript's line (exit status 1); ends 1 "
             "s\n"
-            "                          after the last recorded exchange (exit status 0)\n"
+            "                          after the last recorded exchange, or when the program\n"
+            "                          closes the terminal after it (exit status 0). A program\n"
+            "                          that closes the terminal earlier, or sends nothing for the\n"
+            "                          --silence limit, ends it with status 1 and the place left\n"
+            "  --silence S             with --replay: the longest quiet line (default 30 s)\n"
             "  -h, --help              this text\n"
             "  -V, --version           the program's version and licence\n") +
         SimFault::syntaxHelp() +
@@ -72,6 +79,7 @@ struct Options {
     bool feed = false;
     int baud = 0;
     int latency = 0;
+    int silenceS = 30;
     QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
@@ -120,6 +128,14 @@ bool readLatency(const QString& value, Options& options, QString& error) {
     return error.isEmpty();
 }
 
+bool readSilence(const QString& value, Options& options, QString& error) {
+    bool ok = true;
+    options.silenceS = value.toInt(&ok);
+    if (!ok || options.silenceS <= 0 || options.silenceS > 86400)
+        error = "bad silence limit " + value;
+    return error.isEmpty();
+}
+
 bool readFault(const QString& value, Options& options, QString& error) {
     const std::optional<SimFault> fault = SimFault::parse(value, &error);
     if (!fault) return false;
@@ -135,6 +151,7 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
     if (opt == "--baud") return readBaud(value, options, error);
     if (opt == "--latency") return readLatency(value, options, error);
     if (opt == "--fault") return readFault(value, options, error);
+    if (opt == "--silence") return readSilence(value, options, error);
     if (opt == "--link") options.link = value;
     if (opt == "--replay") options.replay = value;
     if (opt == "--trace") options.trace = value;
@@ -143,8 +160,8 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
 
 // Reads the command line into `options`: nullopt to go on, or the exit status to end with.
 std::optional<int> readArguments(const QStringList& args, Options& options) {
-    static const QStringList withValue{"--model", "--card", "--load",    "--link",  "--trace",
-                                       "--fault", "--baud", "--latency", "--replay"};
+    static const QStringList withValue{"--model", "--card", "--load",    "--link",   "--trace",
+                                       "--fault", "--baud", "--latency", "--replay", "--silence"};
     for (int i = 0; i < args.size(); ++i) {
         const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
@@ -175,6 +192,17 @@ std::optional<int> readArguments(const QStringList& args, Options& options) {
     return std::nullopt;
 }
 
+// A box answers in hardware time. On a busy machine the simulator asks to run before ordinary
+// work where the system lets it (real-time scheduling, else a higher priority), so that its
+// answers do not wait for a CPU longer than the program waits for them. It sleeps between
+// exchanges and takes little CPU either way.
+void answerPromptly() {
+    sched_param param{};
+    param.sched_priority = 1;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &param) == 0) return;
+    setpriority(PRIO_PROCESS, 0, -10);  // refused without the right: the default stays
+}
+
 void catchSignals() {
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -201,7 +229,7 @@ std::optional<int> setUpBox(SimBox& box, const Options& options) {
         QFile file(options.trace);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return bad("cannot write " + options.trace);
-        box.setTraceFile(options.trace);
+        box.setTraceFile(options.trace, true);
         box.setTraceKept(false);
     }
     return std::nullopt;
@@ -235,8 +263,10 @@ int main(int argc, char** argv) {
     Options options;
     if (const std::optional<int> status = readArguments(args, options)) return *status;
     catchSignals();
+    answerPromptly();
     if (!options.replay.isEmpty())
-        return kelvano::runReplay(options.replay, options.link, 1000, &g_stop);
+        return kelvano::runReplay(options.replay, options.link, 1000, options.silenceS * 1000,
+                                  &g_stop);
 
     SimBox box(options.model, options.card);
     if (const std::optional<int> status = setUpBox(box, options)) return *status;

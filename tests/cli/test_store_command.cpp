@@ -98,9 +98,27 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     QFile(store).resize(before.size() - 1);
     const CliRun damaged = run({"add", "AVRLOAD", file("d.bin", "dd")});
     EXPECT_EQ(damaged.code, 1);
-    EXPECT_EQ(damaged.err,
-              "kelvano-cli: store: " + store +
-                  " is damaged: the entry \"PICLOAD\" points beyond the end of the store\n");
+    EXPECT_EQ(damaged.err, "kelvano-cli: store: " + store +
+                               " is damaged: the bytes of entry 1 (\"PICLOAD\") lie beyond the "
+                               "end of the file\n");
+
+    // Two entries of one name, from another tool: listed each with its own size, never changed.
+    QByteArray twice = ImageStore::pack({{"PICLOAD", "4444"}, {"PICLOAX", "666666"}});
+    twice[2 + 20 + 6] = 'D';
+    file("kelvano.store", twice);
+    EXPECT_TRUE(run({"list"}).out.endsWith(
+        "PICLOAD       4 bytes  EEPROM loader of card types 15\n"
+        "PICLOAD       6 bytes  never used: a second entry of this name\n"));
+    for (const QStringList& change :
+         {QStringList{"add", "PICLOAD", file("p.bin", "pp")}, QStringList{"remove", "PICLOAD"}}) {
+        const CliRun refused = run(change);
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_EQ(refused.err, "kelvano-cli: store: " + store +
+                                   " is left as it is: the store holds two entries named "
+                                   "\"PICLOAD\" (it was not made by kelvano-cli): changing one "
+                                   "of them would leave the other, or replace the wrong one\n");
+        EXPECT_EQ(readAll(store), twice);
+    }
 }
 
 }  // namespace

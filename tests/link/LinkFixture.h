@@ -33,7 +33,7 @@ struct FakeSerialPort : SerialPort {
     }
 
     void open(const QString& name, int baud) override {
-        if (failOpen) throw PortError(PortError::Open, ENOENT);
+        if (failOpen) throw PortError(PortError::Open, ENOENT, name);
         openedName = name, openedBaud = baud, open_ = true;
     }
     void close() override { open_ = false; }

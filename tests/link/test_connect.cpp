@@ -1,3 +1,6 @@
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "LinkFixture.h"
 
 namespace kelvano::test {
@@ -34,14 +37,16 @@ TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
 TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutKeepAlive) {
     options.loadAtCon = true;
     const std::tuple<const char*, std::function<void()>, QString, qint64> cases[] = {
-        {"no such port", [&] { failOpen = true; }, "Unable to open com port (win error code: 2)",
-         0},
+        // The system's words for its error number and the port's name follow the number; the
+        // box's own silences keep their fixed numbers alone.
+        {"no such port", [&] { failOpen = true; },
+         "Unable to open com port (win error code: 2): No such file or directory on /dev/ttyS0", 0},
         // "usb" in lower case is a serial port name, not the USB model.
         {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; },
          "SetCommTimeouts failed (win error code: 8)", 1500},
         {"id stops", [&] { box.answerId = false; }, "ReadFile function failed (win error code: 3)",
          150},
-        {"silent after id", [&] { box.id1 = "OTHER", box.syncAnswersLeft = 1; }, "", 1500},
+        {"silent after id", [&] { box.id1 = "QX200", box.syncAnswersLeft = 1; }, "", 1500},
     };
     for (const auto& [what, arrange, error, took] : cases) {
         SCOPED_TRACE(what);
@@ -61,15 +66,34 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
     }
 }
 
-TEST_F(Connect, PromptsOrBlankLinesInPlaceOfTheIdentityAreRetriedOnceThenRefused) {
-    box.id1 = "STRAVINEX QXPLUS";
-    box.idAnswers = {">>>"};  // a late box: the first identity answer is nothing but prompts
+TEST_F(Connect, AnAnswerWithoutTheFormOfAnIdentityIsAskedOnceMoreThenRefused) {
+    // A late box's prompts, or another sender's bytes in front of the identity, the first
+    // time only.
+    for (const QByteArray first : {">>>", "HELLOHEL"}) {
+        SCOPED_TRACE(first.toStdString());
+        box = FakeBox(), host.errors.clear(), view.pane = "untouched";
+        box.id1 = "STRAVINEX QXPLUS";
+        box.idAnswers = {first + "STRAVINEX QXBASE\rV2.10\r0012345\r"};
+        make().Connect();
+        EXPECT_EQ(port->writes.count("QXAT!V#\r"), 2);
+        EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
+        EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
+        EXPECT_EQ(com->firmware(), TCom::Firmware::NotQxBase);
+    }
+    // A model of the box's own naming is an identity too.
+    box = FakeBox(), box.id1 = "QX200 rev B";
     make().Connect();
-    EXPECT_EQ(port->writes.count("QXAT!V#\r"), 2);
-    EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
-    EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
+    EXPECT_TRUE(com->linkReady() && port->writes.count("QXAT!V#\r") == 1);
 
-    for (const QByteArray answer : {"\r\n\r\n\r\n", "> \r>\r0012345\r", "A\rB\r>"}) {
+    for (const QByteArray& answer :
+         {QByteArray("\r\n\r\n\r\n"), QByteArray("> \r>\r0012345\r"), QByteArray("A\rB\r>"),
+          // noise with line ends of its own moves the box's lines down
+          QByteArray("HELLO\rSTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          QByteArray("HELLOHELSTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          QByteArray("STRAVINEX QXBASE\rV2.10\r0012345 HELLO\r"),
+          QByteArray("STRAVINEX QXBASE\rV2.10\r0012345>"),
+          QByteArray("STRAVINEX QXBASE\r\r0012345\r"),
+          QByteArray("STRAVINEX QXBASE\r" + QByteArray(65, 'V') + "\r0012345\r")}) {
         SCOPED_TRACE(answer.toStdString());
         box = FakeBox(), host.errors.clear(), view.pane = "untouched";
         box.idAnswers = {answer, answer};
@@ -146,6 +170,47 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
         EXPECT_TRUE(size != 0x8000 || box.uploadLines.value(lines - 1) == lastAtFFF0);
     }
     EXPECT_TRUE(box.uploadLines.isEmpty() && port->writes.count("QXATQ\r") == 1);
+}
+
+// A damaged store file is named where it matters: in place of the firmware check, for a
+// loader, and with the USB box that is looked for only with the store's QXUSB entry.
+TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kelvano.store");
+    QFile f(path);
+    const QByteArray whole = ImageStore::pack({{"QXBASE", QByteArray(40, 9)}, {"QXUSB", "u"}});
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(whole.left(50)) == 50);
+    f.close();
+    store = ImageStore::fromFile(path);
+    const QString problem = "The image store " + path +
+                            " is damaged: the bytes of entry 1 (\"QXBASE\") lie beyond the end "
+                            "of the file";
+    make().Connect();
+    EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
+    EXPECT_EQ(com->firmware(), TCom::Firmware::NoStore);
+    EXPECT_EQ(port->writes.count("QXATQ\r"), 0);
+    EXPECT_EQ(view.debug, QStringList{problem + ": firmware check skipped"});
+    EXPECT_EQ(TCom::firmwareText(com->firmware()),
+              "not checked (the image store is damaged or unreadable)");
+    for (const QByteArray& image : {QByteArray(), QByteArray("KELVANO-SIM-DEMO-LOADER")})
+        EXPECT_EQ(com->loaderRefusal("AVRLOAD", image),
+                  "The EEPROM loader \"AVRLOAD\" cannot be taken from the image store. " + problem +
+                      ". Nothing on the card was changed.");
+
+    options.portIndex = 1;  // "USB", a box attached
+    struct AnyUsb : UsbBackend {
+        bool openDevice(int) override { return open = true; }
+        void closeDevice() override { open = false; }
+        bool isOpen() const override { return open; }
+        bool pipeInfo(QByteArray&) override { return true; }
+        bool stringDescriptor(int, int, QByteArray&) override { return false; }
+        bool bulkWrite(int, const QByteArray&) override { return true; }
+        int bulkRead(int, uint8_t*, int) override { return 0; }
+        bool open = false;
+    } usbBox;
+    usb.setBackend(&usbBox);
+    make().Connect();
+    EXPECT_EQ(host.errors.value(0).section("\r\r", -1), problem + ".");
 }
 
 // The USB model: every missing piece ends in the same message, with no link left half up.

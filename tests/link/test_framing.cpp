@@ -126,7 +126,8 @@ TEST_F(Framing, KeepAliveToleratesOneMissDisconnectsQuietlyOnTwoAndShowsPortErro
     port->failWrite = true;
     port->failRts = EIO;  // the device is gone: letting go of the line fails as well
     EXPECT_NO_THROW(again.KeepAlive());
-    EXPECT_EQ(host.errors, QStringList{"WriteFile function failed (win error code: 5)"});
+    EXPECT_EQ(host.errors,
+              QStringList{"WriteFile function failed (win error code: 5): Input/output error"});
     EXPECT_FALSE(again.portOpen() || again.linkReady() || again.keepAliveTimer().isActive());
     EXPECT_THROW(again.Transact("K", 0), PortError);
 }

@@ -4,8 +4,10 @@
 #include <QTemporaryDir>
 
 #include "link/ImageStore.h"
+#include "link/StoreWriter.h"
 
 using kelvano::ImageStore;
+using kelvano::StoreWriter;
 
 TEST(ImageStore, PackedImagesComeBackScrambledAndByExactName) {
     QByteArray big(5000, '\0');
@@ -41,6 +43,63 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     EXPECT_FALSE(ImageStore(good.left(30)).LoadImage("B", out));
     EXPECT_FALSE(ImageStore(good.left(good.size() - 1)).LoadImage("B", out));
     EXPECT_TRUE(ImageStore(good.left(good.size() - 2)).LoadImage("A", out));
+    EXPECT_EQ(ImageStore::damage(good), "");
+    EXPECT_EQ(ImageStore::damage(good.left(30)),
+              "its directory lists 2 entries but the file ends after 1 (30 bytes)");
+    EXPECT_EQ(ImageStore::damage(good.left(good.size() - 1)),
+              "the bytes of entry 2 (\"B\") lie beyond the end of the file");
+
+    // A store file that is damaged, empty or unreadable gives no image at all, and says so
+    // with the file's path, wherever it lies.
+    QTemporaryDir dir;
+    const auto stored = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return dir.filePath(name);
+    };
+    const QString cut = stored("cut.store", good.left(good.size() - 1));
+    const QString empty = stored("empty.store", {});
+    for (const auto& [path, problem] :
+         {std::pair{cut,
+                    " is damaged: the bytes of entry 2 (\"B\") lie beyond the end of the "
+                    "file"},
+          {empty, " is damaged: the file is empty"},
+          {dir.filePath("none.store"), " cannot be read: No such file or directory"}}) {
+        const ImageStore store = ImageStore::fromFile(path);
+        EXPECT_EQ(store.problem(), "The image store " + path + problem);
+        EXPECT_EQ(store.path(), path);
+        out = "keep";
+        EXPECT_FALSE(store.LoadImage("A", out) || store.LoadImage("B", out));
+        EXPECT_EQ(out, "keep");
+    }
+    EXPECT_EQ(ImageStore::fromFile(stored("good.store", good)).problem(), "");
+
+    // Two entries of one name (another tool's store): the name finds the first; each entry
+    // keeps its own bytes, and the editor refuses to change such a store.
+    QByteArray twice = ImageStore::pack({{"PICLOAD", "first"}, {"PICLOAX", "second!"}});
+    twice[2 + 20 + 6] = 'D';
+    const ImageStore dup(twice);
+    EXPECT_EQ(dup.names(), QStringList({"PICLOAD", "PICLOAD"}));
+    EXPECT_TRUE(dup.LoadImage("PICLOAD", out) && out == "first");
+    EXPECT_TRUE(dup.entryImage(1, out) && out == "second!");
+    StoreWriter writer;
+    QString error;
+    ASSERT_TRUE(writer.read(twice, &error));
+    EXPECT_EQ(writer.entries().value(1).image, "second!");
+    EXPECT_EQ(writer.duplicate(), "PICLOAD");
+    EXPECT_FALSE(writer.put("PICLOAD", "third", &error) || writer.remove("PICLOAD") ||
+                 writer.put("OTHER", "x", nullptr));
+    EXPECT_EQ(error,
+              "the store holds two entries named \"PICLOAD\" (it was not made by kelvano-cli): "
+              "changing one of them would leave the other, or replace the wrong one");
+    EXPECT_EQ(writer.entries().size(), 2);
+    // The empty name given twice is a duplicate as well (found by fuzz_store).
+    QByteArray nameless = ImageStore::pack({{"A", "a"}, {"B", "b"}});
+    nameless[2] = nameless[22] = '\0';
+    ASSERT_TRUE(writer.read(nameless, &error));
+    EXPECT_TRUE(writer.changeRefusal().startsWith("the store holds two entries without a name"))
+        << writer.changeRefusal().toStdString();
+    EXPECT_FALSE(writer.remove(""));
     // Names of 1 to 8 characters, each once, at most 255 images.
     QList<QPair<QString, QByteArray>> many;
     for (int i = 0; i < 256; ++i) many.append({QString::number(i), "x"});
@@ -76,4 +135,12 @@ TEST(ImageStore, ProgramStoreIsTheFileBesideTheProgramOrTheBuiltInOneWithDemoLoa
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(beside) == beside.size());
     f.close();
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), beside);
+    // A damaged one there is not passed over for the built-in one.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(beside.left(10)) == 10);
+    f.close();
+    const ImageStore damaged = ImageStore::programStore(dir.path());
+    EXPECT_TRUE(damaged.data().isEmpty() && !damaged.LoadImage("QXUSB", out));
+    EXPECT_TRUE(damaged.problem().startsWith("The image store " + dir.filePath("kelvano.store") +
+                                             " is damaged: "))
+        << damaged.problem().toStdString();
 }

@@ -68,6 +68,8 @@ TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
          "line 3: rx needs bytes as two hexadecimal digits each"},
         {"# kelvano-transcript 1\n0 beep 1\n", "line 2: unknown event \"beep\""},
         {"# kelvano-transcript 1\ntx 40 4B\n", "line 2: expected \"<ms> <event> ...\""},
+        // Only the text part of a line: nothing before the bar.
+        {"# kelvano-transcript 1\n  | QXAT.\n", "line 2: expected \"<ms> <event> ...\""},
         {"# kelvano-transcript 1\n0 timeout soon\n",
          "line 2: timeout needs the milliseconds waited"},
     };

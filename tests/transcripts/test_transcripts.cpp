@@ -146,5 +146,35 @@ TEST(Transcripts, AChangedAnswerOrCommandShowsWithTheLineOfTheTranscript) {
     }
 }
 
+// The replaying box does not wait for a signal when the program has gone: a program that
+// closes the terminal before the transcript's end, or one that never speaks, ends the replay
+// with the place it was left and status 1, at once or after the --silence limit.
+TEST(Transcripts, AReplayEndsWhenTheProgramClosesTheLineOrFallsSilent) {
+    const QString read = kFolder + "/sim/read-card22.txt";
+    QProcess sim, cli, idle;
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--replay", read});
+    idle.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
+               {"--replay", read, "--silence", "1"});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    // info connects as the read did, then lets go of the line.
+    cli.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+              {"--card", "22", "info", "--port", QString::fromLocal8Bit(sim.readLine()).trimmed()});
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    // Ended by itself, well before the test would stop it.
+    ASSERT_TRUE(sim.waitForFinished(5000)) << "the replay went on after the program had gone";
+    EXPECT_EQ(sim.exitCode(), 1);
+    EXPECT_EQ(QString::fromLocal8Bit(sim.readAllStandardError()),
+              "kelvano-boxsim: " + read +
+                  " line 18: the program closed the line; the transcript has \"@M0\" (40 4D 30) "
+                  "next\n");
+    ASSERT_TRUE(idle.waitForFinished(10000)) << "the replay waited beyond its silence limit";
+    EXPECT_EQ(idle.exitCode(), 1);
+    EXPECT_EQ(QString::fromLocal8Bit(idle.readAllStandardError()),
+              "kelvano-boxsim: " + read +
+                  " line 8: the program sent nothing for 1 s; the transcript has \"QXAT.\" (51 "
+                  "58 41 54 0D) next\n");
+}
+
 }  // namespace
 }  // namespace kelvano
