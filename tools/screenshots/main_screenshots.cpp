@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "app/ComparePanel.h"
+#include "app/DumpGridView.h"
 #include "app/GridEditing.h"
 #include "app/ProductionWindow.h"
 #include "app/Program.h"
