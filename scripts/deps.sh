@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
-  libusb-1.0-0-dev libsimpleini-dev
+  libusb-1.0-0-dev libsimpleini-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   gputils avra srecord hyperfine

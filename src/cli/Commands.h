@@ -34,6 +34,8 @@ int runStore(const CliArgs& args);
 int runCompare(const CliArgs& args);
 int runJob(const CliArgs& args);  // job run | check
 int runLog(const CliArgs& args);  // log summary | export
+int runIdentify(const CliArgs& args);
+int runChecksum(const CliArgs& args);
 
 // --memories LIST (prog, data, config, eeprom) as Enable boxes; false with `error` set.
 bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error);
@@ -46,5 +48,7 @@ QString storeCommandHelp();
 QString compareCommandHelp();
 QString jobCommandsHelp();
 QString logCommandsHelp();
+QString identifyCommandHelp();
+QString checksumCommandHelp();
 
 }  // namespace kelvano

@@ -25,6 +25,7 @@ public:
     void picIncrement() override { box().picIncrement(); }
     void picToConfiguration() override { box().picToConfiguration(); }
     BoxReply picBulkErase() override { return box().picBulkErase(); }
+    BoxReply picDeviceId() override { return box().picDeviceId(); }
     BoxReply eepromRead(int a, bool wide) override { return box().eepromRead(a, wide); }
     BoxReply eepromWrite(int a, uint8_t b, bool wide) override {
         return box().eepromWrite(a, b, wide);

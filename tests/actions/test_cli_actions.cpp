@@ -15,7 +15,7 @@ const QString kBin = QStringLiteral(KELVANO_BIN_DIR);
 
 struct Result {
     int code = -1;
-    QString err;
+    QString err, out;
 };
 
 Result cli(const QStringList& args) {
@@ -24,7 +24,8 @@ Result cli(const QStringList& args) {
     p.closeWriteChannel();  // no terminal: warnings are answered Abort unless --yes
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            QString::fromLocal8Bit(p.readAllStandardError()),
+            QString::fromLocal8Bit(p.readAllStandardOutput())};
 }
 
 // Starts kelvano-boxsim and returns the pseudo-terminal it serves.
@@ -110,6 +111,46 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     EXPECT_TRUE(read.err.contains("slot 1 not saved")) << read.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
     EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
+    box.terminate();
+    box.waitForFinished(5000);
+}
+
+// A card with another controller than the --card type's: identify names it, and an action
+// stops before touching the card unless --force is given.
+TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
+    const Result own = cli({"--port", "SIM", "--card", "11", "--no-wait", "identify"});
+    EXPECT_EQ(own.code, 0) << own.err.toStdString();
+    EXPECT_TRUE(own.out.startsWith("Controller: PIC16F876\nRead: device ID 09E7"))
+        << own.out.toStdString();
+    EXPECT_TRUE(own.out.contains("  12  PIC-Card 4 (PIC16F876 + 24C256)\n"));
+    EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
+
+    QTemporaryDir dir;
+    const QString trace = dir.filePath("box.trace");
+    QProcess box;
+    const QString pty = startBox(box, {"--card", "22", "--trace", trace});
+    const Result other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
+    EXPECT_EQ(other.code, 1);
+    EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
+    EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
+
+    const Result stopped =
+        cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories", "prog", "program"});
+    EXPECT_EQ(stopped.code, 1);
+    EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
+        << stopped.err.toStdString();
+    QFile f(trace);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray exchanges = f.readAll();
+    EXPECT_TRUE(exchanges.contains("@Y30000000"));  // the signature was read
+    EXPECT_FALSE(exchanges.contains("@YAC80"));     // nothing erased
+    EXPECT_FALSE(exchanges.contains("@Y40"));       // nothing written
+
+    const Result forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
+                               "prog", "--force", "program"});
+    EXPECT_EQ(forced.code, 1);
+    EXPECT_TRUE(forced.err.contains("Wrong AVR Device!")) << forced.err.toStdString();
+    EXPECT_FALSE(forced.err.contains("Wrong controller"));
     box.terminate();
     box.waitForFinished(5000);
 }
