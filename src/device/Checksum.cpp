@@ -14,7 +14,7 @@ QString Checksum::text() const {
 
 QByteArray memoryBytes(const TBufArray& buffer, bool words) {
     QByteArray bytes;
-    bytes.reserve(buffer.length() * (words ? 2 : 1));
+    bytes.reserve(qsizetype{buffer.length()} * (words ? 2 : 1));
     for (uint16_t v : buffer.values()) {
         bytes.append(static_cast<char>(v & 0xFF));
         if (words) bytes.append(static_cast<char>(v >> 8));
