@@ -48,6 +48,13 @@ kelvano_gzip(${_pkg}/debian/changelog ${CMAKE_BINARY_DIR}/packaging/changelog.De
 add_custom_target(kelvano_packaging_files ALL DEPENDS ${_gz_files})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz ${_pkg}/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# What a new user reads first, and a production job that runs as shipped.
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
+install(FILES ${_pkg}/examples/badge-job.ini ${_pkg}/examples/badge-firmware.hex
+              ${_pkg}/examples/badge-eeprom.bin
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME kelvano)
 
@@ -61,18 +68,22 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program of the STRAVINEX smart ca
 set(CPACK_PACKAGE_DESCRIPTION
     "KELVANO drives the STRAVINEX programmer box over a serial port or USB:\n\
 it reads, erases, blank-checks, verifies and programs the controller and\n\
-the I2C EEPROM of fifteen smart card types, from Intel HEX, binary, AVR\n\
-object or card dump files. The package holds the desktop program, the\n\
-terminal program kelvano-cli for scripts and production lines, the\n\
-simulated box kelvano-boxsim, and the udev rule that gives the logged-in\n\
-user access to the USB box.")
+the I2C EEPROM of fifteen smart card types, from Intel HEX, Motorola\n\
+S-record, ELF, binary, AVR object or card dump files. The package holds\n\
+the desktop program, the terminal program kelvano-cli for scripts and\n\
+production lines, the simulated box kelvano-boxsim, and the udev rule\n\
+that gives the logged-in user access to the USB box.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies come from the programs themselves (dpkg-shlibdeps); udev reloads the rule.
+# Qt loads its platform plugins and SQL drivers at run time, so no library scan finds them: the
+# window needs the platform plugins, a production run the SQLite driver; the PostgreSQL driver
+# serves only logs shared between stations.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_pkg}/debian/postinst ${_pkg}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -8,13 +8,13 @@ export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(cd .. && pwd)}"
 # ...also between clones in other folders (the debug information then names the folder the
 # object was first compiled in).
 export CCACHE_NOHASHDIR=1
-bash scripts/deps.sh
+bash scripts/deps.sh test
 # The code keeps its own layout: a file that deviates from .clang-format fails the run.
 bash scripts/format-check.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANO_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANO_WERROR=ON -DKELVANO_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 # The checks of .clang-tidy: a finding fails the run.

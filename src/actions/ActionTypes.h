@@ -79,6 +79,9 @@ struct ActionResult {
     MemorySet failed;
     QStringList errors;   // the error texts shown, in order
     QStringList notices;  // what was left out and why ("... not verified"), in order
+    // The action stopped with the error that says the controller is protected (the last of
+    // `errors`), rather than leaving its memories out.
+    bool stoppedByProtection = false;
 
     // Ended READY, but with something asked for left out.
     bool partial() const { return ready && !skipped.empty(); }

@@ -111,18 +111,22 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
     if (signature == c.avrSignature) {
         // An ATmega is read-protected with both lock bits programmed; one alone only stops writes.
         if (c.megaFuseBytes() && !programming() && (devices_.LockByte & 3) == 0) {
-            if (reportProtection)
+            if (reportProtection) {
                 ShowError(
                     QStringLiteral("AVR-Mega-Device is protected!\r"
                                    "Can't read, verify or blank check the device."));
+                result_.stoppedByProtection = true;
+            }
             return false;
         }
         return true;
     }
     if (signature == kLockedAt90s) {
-        if (reportProtection)
+        if (reportProtection) {
             ShowError(QStringLiteral(
                 "AVR-Device is protected!\rCan't read, verify or blank check the device."));
+            result_.stoppedByProtection = true;
+        }
         return false;
     }
     ShowError(QStringLiteral("Wrong AVR Device!\rRead: ") + AvrDeviceName(signature) +

@@ -96,6 +96,7 @@ bool CardCompare::picProtected() const {
 
 bool CardCompare::failed() const {
     const ActionResult& r = runner_->result();
+    if (r.stoppedByProtection) return r.errors.size() > 1;
     return !r.ready || !r.errors.isEmpty();
 }
 

@@ -38,7 +38,8 @@ public:
     MemorySet memories() const { return memories_; }
     // The differences, once the runner is done.
     CompareReport report() const;
-    // A read failed or was aborted (what it could not read is in the report).
+    // A read failed or was aborted (what it could not read is in the report); a protected
+    // controller that stopped the read is no failure of the read.
     bool failed() const;
 
 private:

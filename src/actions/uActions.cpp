@@ -206,7 +206,7 @@ void TActions::Startup() {
         if (options_.smartAuto) {
             const int state = PollCardState();
             if (closeRequested_) return;  // the box stopped answering
-            if ((state & 6) == 6) {
+            if (!cardPresent(state)) {
                 start = false;
                 setLabel(QStringLiteral("INSERT CARD"));
                 if (box_->supports(BoxFeature::Display)) {

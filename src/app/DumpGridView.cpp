@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "device/GridEdit.h"
 
@@ -15,6 +16,13 @@ namespace {
 // Width left for the three columns of a row on a memory page: the page is 480 px wide and
 // keeps room for its frame, the grid's frame and the vertical scroll bar.
 constexpr qreal kRowTextWidth = 432.0;
+// What the page keeps beside the row text: frames, scroll bar, a little air.
+constexpr int kRowMargin = 48;
+constexpr qreal kLargestPoints = 12.0;
+// Rows a main grid keeps however small its page, and that a companion shows.
+constexpr int kMainRows = 4;
+constexpr int kCompanionRows = 7;
+const QString kRowSample(70, QLatin1Char('0'));  // address, hex and text of one row
 }  // namespace
 
 void GridDrawCell(QPainter& painter, const QRect& rect, const QString& text, GridCellState state,
@@ -204,17 +212,32 @@ QColor markColour(CellMark mark) {
 }
 
 QFont DumpGridView::dumpFont() {
-    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setStyleHint(QFont::TypeWriter);
-    // The system's fixed font is made for terminals. The largest size up to its own (at most
-    // 9 pt) whose 70 characters of a row (address, hex, text) fit the memory page is used; point
-    // sizes follow the screen's resolution, so a high-DPI screen gets the same picture.
-    const qreal systemPt = f.pointSizeF() > 0 ? f.pointSizeF() : 9.0;
-    for (qreal pt = std::min<qreal>(systemPt, 9.0); pt > 6.0; pt -= 0.5) {
+    static const QFont designed = [] {
+        QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        f.setStyleHint(QFont::TypeWriter);
+        // The system's fixed font is made for terminals. The largest size up to its own (at most
+        // 9 pt) whose 70 characters of a row (address, hex, text) fit the memory page is used;
+        // point sizes follow the screen's resolution, so a high-DPI screen gets the same picture.
+        const qreal systemPt = f.pointSizeF() > 0 ? f.pointSizeF() : 9.0;
+        for (qreal pt = std::min<qreal>(systemPt, 9.0); pt > 6.0; pt -= 0.5) {
+            f.setPointSizeF(pt);
+            if (QFontMetricsF(f).horizontalAdvance(kRowSample) <= kRowTextWidth) break;
+        }
+        return f;
+    }();
+    return designed;
+}
+
+QFont DumpGridView::dumpFontFor(int width) {
+    QFont f = dumpFont();
+    const qreal base = f.pointSizeF();
+    qreal chosen = base;
+    for (qreal pt = base + 0.5; pt <= kLargestPoints; pt += 0.5) {
         f.setPointSizeF(pt);
-        if (QFontMetricsF(f).horizontalAdvance(QString(70, QLatin1Char('0'))) <= kRowTextWidth)
-            break;
+        if (QFontMetricsF(f).horizontalAdvance(kRowSample) > width - kRowMargin) break;
+        chosen = pt;
     }
+    f.setPointSizeF(chosen);
     return f;
 }
 
@@ -271,6 +294,7 @@ void DumpGridView::setGrid(DumpGrid* grid) {
     model_->setGrid(grid);
     if (grid) {
         connect(grid, &DumpGrid::layoutReset, this, [this] {
+            applyFitRows();
             marks_.clear();
             cursor_ = -1;
             scrollToTop();
@@ -280,12 +304,39 @@ void DumpGridView::setGrid(DumpGrid* grid) {
         if (model_->rowCount() > 0) selectRow(0);
     }
     applyLayout();
+    applyFitRows();
+}
+
+void DumpGridView::setCompanion(bool companion) {
+    companion_ = companion;
+    applyFitRows();
 }
 
 void DumpGridView::applyFitRows() {
     const DumpGrid* g = grid();
-    const int rows = g && g->fitRows() > 0 ? g->fitRows() : 7;
-    setFixedHeight(heightForRows(rows));
+    if (!companion_) {
+        setMinimumHeight(heightForRows(kMainRows));
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        return;
+    }
+    if (g && g->fitRows() > 0) {
+        setFixedHeight(heightForRows(g->fitRows()));
+        return;
+    }
+    const int all = (g ? g->rowCount() : 0) + 1;  // with the header row
+    setMinimumHeight(heightForRows(kCompanionRows));
+    setMaximumHeight(heightForRows(std::max(kCompanionRows, all)));
+}
+
+// A wider page shows the rows in a larger font, up to 12 points.
+void DumpGridView::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    const QFont f = dumpFontFor(width());
+    if (f == font()) return;
+    setFont(f);
+    horizontalHeader()->setFont(f);
+    applyLayout();
+    applyFitRows();
 }
 
 void DumpGridView::contextMenuEvent(QContextMenuEvent* event) {
@@ -350,6 +401,17 @@ void DumpGridView::setMark(int element, CellMark mark) {
     if (element < 0 || element >= elementCount()) return;
     if (marks_.size() != size_t(elementCount())) marks_.assign(size_t(elementCount()), 0);
     marks_[size_t(element)] = static_cast<uint8_t>(mark);
+    viewport()->update();
+}
+
+void DumpGridView::setMarks(CellMark mark, const std::vector<int>& elements) {
+    const auto m = static_cast<uint8_t>(mark);
+    for (uint8_t& cell : marks_)
+        if (cell == m) cell = 0;
+    if (!elements.empty() && marks_.size() != size_t(elementCount()))
+        marks_.assign(size_t(elementCount()), 0);
+    for (int e : elements)
+        if (e >= 0 && size_t(e) < marks_.size()) marks_[size_t(e)] = m;
     viewport()->update();
 }
 

@@ -77,6 +77,8 @@ public:
 
     // ---- marks ----
     void setMark(int element, CellMark mark);
+    // Exactly `elements` carry `mark` afterwards (other marks stay where they are not replaced).
+    void setMarks(CellMark mark, const std::vector<int>& elements);
     void clearMarks(CellMark mark);
     CellMark mark(int element) const;
     int markCount(CellMark mark) const;
@@ -86,12 +88,20 @@ public:
     DumpGridModel* dumpModel() const { return model_; }
     QColor colour() const { return colour_; }
 
+    // The height the grid takes. A main grid (flash, external EEPROM) takes what its page has,
+    // at least a few rows. A companion (the internal EEPROM under the flash) shows seven rows,
+    // or exactly all rows of a memory that fits (the grid's fitRows), and grows up to all of
+    // its rows.
+    void setCompanion(bool companion);
+
     // Row height that follows the font (the grid's "default row height").
     int defaultRowHeight() const { return rowHeight_; }
     // Height for n default rows (header included) plus 4 px of frame.
     int heightForRows(int rows) const { return rows * rowHeight_ + 4; }
-    // The fixed-pitch font of the dumps.
+    // The fixed-pitch font of the dumps at the window's designed size.
     static QFont dumpFont();
+    // The largest font, from dumpFont() up to 12 points, whose rows fit `width` pixels.
+    static QFont dumpFontFor(int width);
 
 signals:
     // Right mouse button on the grid, before the fill popup shows.
@@ -106,6 +116,7 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void applyLayout();
@@ -115,6 +126,7 @@ private:
     void refreshRow(int row);
     bool editKey(QKeyEvent* event);
 
+    bool companion_ = false;
     bool editMode_ = false;
     bool cursorShown_ = false;
     int cursor_ = -1;

@@ -216,8 +216,36 @@ QComboBox* listControl(const ControlDef& c, GroupGrid& at, const QFont& font) {
     return combo;
 }
 
+// What a ticked lock bit box does to the card it is programmed into.
+QString lockBitHint(const QString& name) {
+    static const std::pair<const char*, const char*> hints[] = {
+        {"LockBit1", "lock bit 1 is programmed: the flash and EEPROM can no longer be programmed"},
+        {"LockBit2",
+         "lock bit 2 is programmed: together with lock bit 1, the flash and EEPROM can no longer "
+         "be read back (verify) either"},
+        {"lb1", "LB1 is programmed (0): the flash and EEPROM can no longer be programmed"},
+        {"lb2",
+         "LB2 is programmed (0): together with LB1, the flash and EEPROM can no longer be read "
+         "back (verify) either"},
+        {"blb01", "BLB01 is programmed (0): SPM may not write to the application section"},
+        {"blb02",
+         "BLB02 is programmed (0): LPM in the boot loader section may not read the application "
+         "section"},
+        {"blb11", "BLB11 is programmed (0): SPM may not write to the boot loader section"},
+        {"blb12",
+         "BLB12 is programmed (0): LPM in the application section may not read the boot loader "
+         "section"},
+    };
+    for (const auto& [suffix, hint] : hints)
+        if (name.endsWith(QLatin1String(suffix)))
+            return QStringLiteral("Ticked: %1, from the next Program on, until the card is erased.")
+                .arg(QLatin1String(hint));
+    return {};
+}
+
 QCheckBox* checkControl(const ControlDef& c, GroupGrid& at) {
     auto* tick = new QCheckBox(QLatin1String(c.caption));
+    tick->setToolTip(lockBitHint(QLatin1String(c.name)));
     at.addCell(tick);
     return tick;
 }

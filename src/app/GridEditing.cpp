@@ -2,26 +2,27 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 
-#include "app/CompareDialog.h"
+#include "app/ComparePanel.h"
 #include "app/DumpGridView.h"
 #include "app/uMain.h"
 #include "base/Host.h"
@@ -129,6 +130,10 @@ DumpGridView* GridEditing::view(int grid) const {
     return grid == 1 ? main_.pGrid : grid == 2 ? main_.dGrid : grid == 3 ? main_.eGrid : nullptr;
 }
 
+TBufArray& GridEditing::buffer(int grid) {
+    return grid == 1 ? devices_.ProgBuf : grid == 2 ? devices_.DataBuf : devices_.EepBuf;
+}
+
 QLabel* GridEditing::label(int grid) const {
     return grid == 1 ? main_.LabFnProgMem : grid == 2 ? main_.LabFnDataMem : main_.LabFnEepMem;
 }
@@ -183,6 +188,8 @@ void GridEditing::commandDone() {
         deviceId_ = devices_.DeviceId;
         history_.reset();
         rendered_ = {};
+        baselines_ = {};
+        refreshEditedMarks();
         refreshActions();
         return;
     }
@@ -193,16 +200,38 @@ void GridEditing::commandDone() {
         // Another command has set the label: a load names its file, a fill empties it.
         history_.origin(g) = BufferHistory::Origin{shown, false};
         rendered_[size_t(g)] = shown;
+        // A PIC program file holds the data EEPROM too: loading it replaces that buffer.
+        if (g == 1 && !shown.isEmpty() && isPicCode(devices_.DeviceId))
+            history_.origin(2) = BufferHistory::Origin{};
         what = shown.isEmpty() ? QStringLiteral("Fill") : QStringLiteral("Load");
     }
     history_.record(what);
+    refreshEditedMarks();
     refreshActions();
 }
 
 void GridEditing::redraw(const std::vector<int>& grids) {
     for (int g : grids) devices_.showGrid(g, &host_);
     for (int g = 1; g <= 3; ++g) renderLabel(g);
+    refreshEditedMarks();
     refreshActions();
+}
+
+void GridEditing::refreshEditedMarks() {
+    for (int g = 1; g <= 3; ++g) {
+        const TBufArray& buf = buffer(g);
+        const BufferHistory::Origin& o = history_.origin(g);
+        auto& known = baselines_[size_t(g)];
+        std::vector<int> edited;
+        if (!o.edited) {
+            known[o.file] = buf;
+        } else if (const auto it = known.find(o.file);
+                   it != known.end() && it->second.length() == buf.length()) {
+            for (int i = 0; i < buf.length(); ++i)
+                if (buf[i] != it->second[i]) edited.push_back(i);
+        }
+        view(g)->setMarks(CellMark::Edited, edited);
+    }
 }
 
 void GridEditing::undo() {
@@ -215,29 +244,28 @@ void GridEditing::redo() {
     redraw(history_.redo());
 }
 
-QString GridEditing::saveProposal(int slot) const {
-    const std::vector<int> grids = gridsOfSlot(slot);
-    const bool edited = std::any_of(grids.begin(), grids.end(),
-                                    [this](int g) { return history_.origin(g).edited; });
-    if (!edited) return {};
-    for (int g : grids)
+QString GridEditing::bufferFile(int slot) const {
+    for (int g : gridsOfSlot(slot))
         if (!history_.origin(g).file.isEmpty()) return history_.origin(g).file;
     return {};
 }
 
+bool GridEditing::slotEdited(int slot) const {
+    const std::vector<int> grids = gridsOfSlot(slot);
+    return std::any_of(grids.begin(), grids.end(),
+                       [this](int g) { return history_.origin(g).edited; });
+}
+
 void GridEditing::saved(int slot, const QString& name) {
     commandDone();
-    bool changed = false;
     const std::vector<int> grids = gridsOfSlot(slot);
     for (int g : grids) {
-        BufferHistory::Origin& o = history_.origin(g);
-        if (!o.edited) continue;
         // A PIC card's data EEPROM shares the flash's file; its own label stays empty.
-        o = BufferHistory::Origin{o.file.isEmpty() && g != grids.front() ? QString() : name, false};
+        history_.origin(g) = BufferHistory::Origin{g != grids.front() ? QString() : name, false};
         renderLabel(g);
-        changed = true;
     }
-    if (changed) history_.record(QStringLiteral("Save"));
+    history_.record(QStringLiteral("Save"));
+    refreshEditedMarks();
     refreshActions();
 }
 
@@ -280,8 +308,8 @@ void GridEditing::onTyped(DumpGridView* v, int element, int sub, bool inText, QC
     // The digits or characters typed over one element are one step.
     history_.record(QStringLiteral("Edit"), g * 0x10000 + element + 1);
     renderLabel(g);
+    refreshEditedMarks();
     refreshActions();
-    v->setMark(element, CellMark::Edited);
     v->stepCursor(1);
 }
 
@@ -328,60 +356,80 @@ int GridEditing::find(const QString& input, bool asHex, bool forward) {
     return at;
 }
 
-void GridEditing::showFind() {
-    if (!findDialog_) {
-        findDialog_ = new QDialog(&main_);
-        findDialog_->setObjectName(QStringLiteral("FindDialog"));
-        findDialog_->setWindowTitle(QStringLiteral("Find"));
-        auto* v = new QVBoxLayout(findDialog_);
-        findText_ = new QLineEdit(findDialog_);
-        findText_->setObjectName(QStringLiteral("FindText"));
-        v->addWidget(findText_);
-        auto* kinds = new QHBoxLayout();
-        findHex_ = new QRadioButton(QStringLiteral("&Hex values"), findDialog_);
-        auto* text = new QRadioButton(QStringLiteral("&Text"), findDialog_);
-        findHex_->setChecked(true);
-        kinds->addWidget(findHex_);
-        kinds->addWidget(text);
-        v->addLayout(kinds);
-        auto* status = new QLabel(findDialog_);
-        status->setObjectName(QStringLiteral("FindStatus"));
-        v->addWidget(status);
-        auto* buttons = new QDialogButtonBox(findDialog_);
-        QPushButton* next =
-            buttons->addButton(QStringLiteral("Find &Next"), QDialogButtonBox::ActionRole);
-        QPushButton* prev =
-            buttons->addButton(QStringLiteral("Find &Previous"), QDialogButtonBox::ActionRole);
-        buttons->addButton(QDialogButtonBox::Close);
-        next->setDefault(true);
-        v->addWidget(buttons);
-        auto run = [this, status](bool forward) {
-            find(findText_->text(), findHex_->isChecked(), forward);
-            status->setText(lastMessage_);
-        };
-        connect(next, &QPushButton::clicked, this, [run] { run(true); });
-        connect(prev, &QPushButton::clicked, this, [run] { run(false); });
-        connect(buttons, &QDialogButtonBox::rejected, findDialog_, &QDialog::hide);
+// The find bar under the memory pages: what to look for, as hex values or text, and where
+// the last search ended. Enter finds the next occurrence, Escape closes the bar.
+void GridEditing::buildFindBar() {
+    findBar_ = new QWidget(&main_);
+    findBar_->setObjectName(QStringLiteral("FindBar"));
+    auto* v = new QVBoxLayout(findBar_);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(1);
+    auto* row = new QHBoxLayout();
+    auto* caption = new QLabel(QStringLiteral("Find:"), findBar_);
+    findText_ = new QLineEdit(findBar_);
+    findText_->setObjectName(QStringLiteral("FindText"));
+    caption->setBuddy(findText_);
+    findHex_ = new QRadioButton(QStringLiteral("&Hex"), findBar_);
+    findHex_->setToolTip(QStringLiteral("Hex values separated by blanks"));
+    auto* text = new QRadioButton(QStringLiteral("&Text"), findBar_);
+    findHex_->setChecked(true);
+    auto* next = new QPushButton(QStringLiteral("&Next"), findBar_);
+    next->setObjectName(QStringLiteral("FindNext"));
+    auto* prev = new QPushButton(QStringLiteral("&Previous"), findBar_);
+    prev->setObjectName(QStringLiteral("FindPrevious"));
+    auto* close = new QToolButton(findBar_);
+    close->setObjectName(QStringLiteral("FindClose"));
+    close->setIcon(main_.style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    close->setToolTip(QStringLiteral("Close the find bar (Esc)"));
+    close->setAutoRaise(true);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{caption, findText_, findHex_, text, next, prev, close})
+        row->addWidget(w, w == findText_ ? 1 : 0);
+    v->addLayout(row);
+    findStatus_ = new QLabel(findBar_);
+    findStatus_->setObjectName(QStringLiteral("FindStatus"));
+    v->addWidget(findStatus_);
+    auto run = [this](bool forward) {
+        find(findText_->text(), findHex_->isChecked(), forward);
+        findStatus_->setText(lastMessage_);
+    };
+    connect(next, &QPushButton::clicked, this, [run] { run(true); });
+    connect(prev, &QPushButton::clicked, this, [run] { run(false); });
+    connect(findText_, &QLineEdit::returnPressed, this, [run] { run(true); });
+    connect(close, &QToolButton::clicked, findBar_, &QWidget::hide);
+    findText_->installEventFilter(this);
+    main_.addPanelBelowPages(findBar_);
+}
+
+// Escape in the find text closes the bar.
+bool GridEditing::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == findText_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        findBar_->hide();
+        return true;
     }
-    findDialog_->show();
-    findDialog_->raise();
+    return QObject::eventFilter(watched, event);
+}
+
+void GridEditing::showFind() {
+    if (!findBar_) buildFindBar();
+    // The grid searched is the one focused before the bar takes the focus.
+    if (DumpGridView* v = focusedGrid()) lastFocused_ = v;
+    findBar_->show();
     findText_->setFocus();
     findText_->selectAll();
+    QTimer::singleShot(0, &main_, [this] { main_.keepSelectionInView(); });
 }
 
 // ---------------------------------------------------------------------------------------
 // Comparisons
 
 void GridEditing::showReport(const CompareReport& report) {
-    if (!dialog_) {
-        dialog_ = new CompareDialog(&main_);
-        // Beside the window where the screen has room, so that the marked grids stay in view.
-        const QRect frame = main_.frameGeometry();
-        const QScreen* screen = main_.screen();
-        const QPoint beside = frame.topRight() + QPoint(8, 0);
-        if (screen && screen->availableGeometry().contains(QRect(beside, dialog_->size())))
-            dialog_->move(beside);
-        connect(dialog_, &CompareDialog::cellChosen, this, [this](int grid, int address) {
+    if (!panel_) {
+        // Under the memory pages: the grids stay in view beside the list.
+        panel_ = new ComparePanel(&main_);
+        main_.addPanelBelowPages(panel_);
+        connect(panel_, &ComparePanel::cellChosen, this, [this](int grid, int address) {
             main_.showMemoryPage(grid == 3 ? 2 : 1);
             view(grid)->selectElement(address);
         });
@@ -392,7 +440,8 @@ void GridEditing::showReport(const CompareReport& report) {
         for (const DiffRun& r : m.runs)
             for (int a = r.first; a <= r.last(); ++a) view(m.grid)->setMark(a, CellMark::Differs);
     }
-    dialog_->showReport(report);
+    panel_->showReport(report);
+    QTimer::singleShot(0, &main_, [this] { main_.keepSelectionInView(); });
 }
 
 void GridEditing::compareWithFile(const QString& name) {
@@ -412,6 +461,12 @@ void GridEditing::compareWithFileAsked() {
     FileDialogRequest r;
     r.title = QStringLiteral("Compare with file for (%1)").arg(slot);
     r.filters = main_.openFilters(slot);
+    // Where the slot's files are: the one the buffers hold, else the one last chosen.
+    const SlotFiles& files = main_.slotFiles();
+    QString near = bufferFile(slot);
+    if (near.isEmpty()) near = files.SlotFile[size_t(slot)];
+    if (!near.isEmpty()) r.directory = QFileInfo(near).absolutePath();
+    r.filterIndex = files.SlotFilter[size_t(slot)];
     const auto choice = main_.askFile(r);
     if (choice) compareWithFile(choice->fileName);
 }

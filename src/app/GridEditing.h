@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 
 #include "device/BufferHistory.h"
@@ -10,7 +11,6 @@
 #include "device/uDevices.h"
 
 class QAction;
-class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -18,7 +18,7 @@ class QRadioButton;
 
 namespace kelvano {
 
-class CompareDialog;
+class ComparePanel;
 class DumpGridView;
 class FuseModel;
 class Host;
@@ -58,19 +58,26 @@ public:
     // Records what the last command changed in the buffers, so that it can be undone. The
     // window calls it after every command that may have changed a buffer.
     void commandDone();
-    // The file an edited buffer of `slot` came from: the save command proposes it when it
-    // has no name of its own. A save then clears the buffers' changed mark.
-    QString saveProposal(int slot) const;
+    // The file the buffers of `slot` hold now, as undo and redo leave them (empty: blank,
+    // filled or read from a card); the save command proposes it.
+    QString bufferFile(int slot) const;
+    // True when a buffer of `slot` was edited since it was loaded, filled or saved.
+    bool slotEdited(int slot) const;
+    // A save of `slot` to `name`: the buffers now hold that file, unedited.
     void saved(int slot, const QString& name);
 
     DumpGridView* focusedGrid() const;
     DumpGridView* view(int grid) const;
     BufferHistory& history() { return history_; }
-    CompareDialog* compareDialog() const { return dialog_; }
+    ComparePanel* comparePanel() const { return panel_; }
+    QWidget* findBar() const { return findBar_; }
     QString lastMessage() const { return lastMessage_; }
 
     QAction *ActEditMode, *ActUndo, *ActRedo, *ActGoTo, *ActFind, *ActCompare, *ActCompareFile;
     QMenu* MnuEdit;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildActions();
@@ -82,6 +89,11 @@ private:
     void refreshActions();
     void say(DumpGridView* view, const QString& text);
     void showFind();
+    void buildFindBar();
+    // The edited marks: the cells whose value differs from the buffer as it was loaded,
+    // filled or saved, whatever undo and redo did in between.
+    void refreshEditedMarks();
+    TBufArray& buffer(int grid);
     std::vector<int> gridsOfSlot(int slot) const;
     int slotOfGrid(int grid) const;
 
@@ -95,10 +107,13 @@ private:
     bool editMode_ = false;
     bool editing_ = false;  // a cell edit is redrawing its grid
     DumpGridView* lastFocused_ = nullptr;
-    CompareDialog* dialog_ = nullptr;
-    QDialog* findDialog_ = nullptr;
+    ComparePanel* panel_ = nullptr;
+    QWidget* findBar_ = nullptr;
     QLineEdit* findText_ = nullptr;
     QRadioButton* findHex_ = nullptr;
+    QLabel* findStatus_ = nullptr;
+    // Per grid, the buffer as it was when it last held each file unedited ("" for none).
+    std::array<std::map<QString, TBufArray>, 4> baselines_;
     QString lastMessage_;
     std::function<std::optional<CompareReport>()> cardCompare_;
 };

@@ -5,6 +5,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <algorithm>
 
 #include "app/GridEditing.h"
 #include "app/uMain.h"
@@ -65,6 +68,32 @@ QString directoryOf(const QString& fileName) {
     return QFileInfo(fileName).absolutePath();
 }
 
+// The save filter that writes a file of this name as it is named: 1 Intel HEX, 2 binary; 0
+// when the name says neither.
+int saveFilterOf(const QString& name) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == QLatin1String("hex") || suffix == QLatin1String("h8") ||
+        suffix == QLatin1String("eep"))
+        return 1;
+    if (suffix == QLatin1String("bin")) return 2;
+    return 0;
+}
+
+UnsavedChoice askUnsaved(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, TMain::programTitle(), text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("UnsavedQuestion"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+        case QMessageBox::Save:
+            return UnsavedChoice::Save;
+        case QMessageBox::Discard:
+            return UnsavedChoice::Discard;
+        default:
+            return UnsavedChoice::Cancel;
+    }
+}
+
 bool isExistingFile(const QString& name) {
     if (name.isEmpty()) return false;
     const QFileInfo fi(name);
@@ -92,6 +121,35 @@ QStringList TMain::openFilters(int slot) const {
     return qtFileFilters(QString::fromLatin1(filter));
 }
 
+std::vector<int> TMain::editedSlots(const std::vector<int>& which) const {
+    std::vector<int> edited;
+    if (!Editing) return edited;
+    for (int slot = 1; slot <= 3; ++slot) {
+        const bool asked =
+            which.empty() || std::find(which.begin(), which.end(), slot) != which.end();
+        if (asked && saveAction(slot)->isVisible() && Editing->slotEdited(slot))
+            edited.push_back(slot);
+    }
+    return edited;
+}
+
+bool TMain::keepEditsBefore(const QString& doing, const std::vector<int>& which) {
+    const std::vector<int> edited = editedSlots(which);
+    if (edited.empty()) return true;
+    QStringList memories;
+    for (int slot : edited)
+        memories << saveAction(slot)->toolTip().remove(
+            QRegularExpression(QStringLiteral("^Save ")));
+    const QString text = QStringLiteral("The edits in %1 are not saved.\n\nSave them before %2?")
+                             .arg(memories.join(QStringLiteral(" and ")), doing);
+    const UnsavedChoice choice = unsavedQuestion_ ? unsavedQuestion_(text) : askUnsaved(this, text);
+    if (choice == UnsavedChoice::Cancel) return false;
+    if (choice == UnsavedChoice::Discard) return true;
+    for (int slot : edited)
+        if (!ActSaveExecute(slot)) return false;
+    return true;
+}
+
 void TMain::ActOpenClick(int slot) {
     if (slot < 1 || slot > 3 || busy_) return;
     const size_t s = static_cast<size_t>(slot);
@@ -103,7 +161,7 @@ void TMain::ActOpenClick(int slot) {
     r.filters = openFilters(slot);
     r.filterIndex = files_.SlotFilter[s];
     const auto choice = askFile(r);
-    if (!choice) return;
+    if (!choice || !keepEditsBefore(QStringLiteral("opening ") + choice->fileName, {slot})) return;
     files_.SlotFile[s] = choice->fileName;
     files_.SlotSaveFile[s] = choice->fileName;
     files_.SlotFilter[s] = choice->filterIndex;
@@ -116,38 +174,41 @@ void TMain::ActOpenClick(int slot) {
     if (loaded) files_.addRecent(slot, choice->fileName);
 }
 
-void TMain::ActSaveExecute(int slot) {
-    if (slot < 1 || slot > 3 || busy_) return;
+bool TMain::ActSaveExecute(int slot) {
+    if (slot < 1 || slot > 3 || busy_) return false;
     const size_t s = static_cast<size_t>(slot);
     files_.CurSlot = slot;
     FileDialogRequest r;
     r.save = true;
     r.title = saveAction(slot)->text();
-    if (!files_.SlotSaveFile[s].isEmpty()) {
-        r.fileName = files_.SlotSaveFile[s];
+    // The file the buffer holds now (after undo and redo too); a buffer without one (blank,
+    // filled, read from a card) gets no name, in the folder last saved to.
+    r.fileName = Editing ? Editing->bufferFile(slot) : QString();
+    if (!r.fileName.isEmpty())
+        r.directory = directoryOf(r.fileName);
+    else if (!files_.SlotSaveFile[s].isEmpty())
         r.directory = directoryOf(files_.SlotSaveFile[s]);
-    } else if (const QString edited = Editing ? Editing->saveProposal(slot) : QString();
-               !edited.isEmpty()) {
-        r.fileName = edited;  // the file the buffer came from
-        r.directory = directoryOf(edited);
-    } else {
+    else
         r.directory = ProgDir;
-    }
     r.filters = qtFileFilters(QString::fromLatin1(kSaveFilter));
-    r.filterIndex = files_.SaveFilter;
+    const int named = saveFilterOf(r.fileName);
+    r.filterIndex = named ? named : files_.SaveFilter;
     const auto choice = askFile(r);
-    if (!choice) return;
+    if (!choice) return false;
     files_.SaveFilter = choice->filterIndex;
     files_.SlotSaveFile[s] = choice->fileName;
+    bool written = false;
     {
         BusyScope busy(*this);
-        if (links_.saveFile) links_.saveFile(choice->fileName, slot, choice->filterIndex);
+        written = links_.saveFile && links_.saveFile(choice->fileName, slot, choice->filterIndex);
     }
-    if (Editing) Editing->saved(slot, choice->fileName);
+    if (written && Editing) Editing->saved(slot, choice->fileName);
+    return written;
 }
 
 void TMain::FastOpenExecute() {
     if (busy_ || !isExistingFile(files_.SlotFile[1]) || !links_.openFile) return;
+    if (!keepEditsBefore(QStringLiteral("opening the last files"))) return;
     BusyScope busy(*this);
     if (ActOpen3->isVisible() && isExistingFile(files_.SlotFile[3]))
         links_.openFile(files_.SlotFile[3], 3);
@@ -179,8 +240,9 @@ void TMain::PopFilesClick(QAction* item) {
     const int slot = files_.CurSlot;
     if (slot < 1 || slot > 3) return;
     const int k = caption.at(1).digitValue();
-    if (k > 1) files_.moveRecentToTop(slot, k);
     const QString name = caption.mid(3);
+    if (!keepEditsBefore(QStringLiteral("opening ") + name, {slot})) return;
+    if (k > 1) files_.moveRecentToTop(slot, k);
     files_.SlotSaveFile[static_cast<size_t>(slot)] = name;
     files_.SlotFile[static_cast<size_t>(slot)] = name;
     BusyScope busy(*this);

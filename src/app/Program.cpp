@@ -71,7 +71,10 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     links.usbConnected = [this] { return Com.UsbConnected; };
     links.openFile = [this](const QString& name, int slot) { return FileIo.OpenFile(name, slot); };
     links.saveFile = [this](const QString& name, int slot, int filterIndex) {
-        FileIo.SaveFile(name, slot, filterIndex);
+        return FileIo.SaveFile(name, slot, filterIndex);
+    };
+    links.iniWindow = [this](WindowPlacement& placement, bool write) {
+        if (!IniWindow(settings, placement, write) && write) showSettingsError();
     };
     links.showConfig = [this] { Config.exec(); };
     links.runAction = [this](int code) {
@@ -101,7 +104,8 @@ KelvanoProgram::~KelvanoProgram() = default;
 
 SettingsContext KelvanoProgram::context() {
     return SettingsContext{
-        options, Devices, enable, fuses, slotFiles, TMain::fileVersion(), Main.DevPane->text()};
+        options,      Devices, enable, fuses, slotFiles, TMain::fileVersion(), Main.DevPane->text(),
+        portOverride_};
 }
 
 void KelvanoProgram::showSettingsError() {

@@ -42,6 +42,15 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     note->setAlignment(Qt::AlignCenter);
     layout->addWidget(note);
 
+    auto* licence =
+        new QLabel(QStringLiteral("Free software under the GNU General Public License,\n"
+                                  "version 3 or later (GPL-3.0-or-later).\n"
+                                  "It comes with no warranty; see the file COPYING."),
+                   this);
+    licence->setObjectName(QStringLiteral("LabLicence"));
+    licence->setAlignment(Qt::AlignCenter);
+    layout->addWidget(licence);
+
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("OKButton"));
     ok->setDefault(true);

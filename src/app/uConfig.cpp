@@ -64,6 +64,10 @@ TConfig::TConfig(Options& options, QWidget* parent) : QDialog(parent), options_(
     portRow->addWidget(portLabel);
     portRow->addWidget(cbComPort_, 1);
     layout->addLayout(portRow);
+    portNote_ = new QLabel(QStringLiteral("Connected: disconnect to choose another port."));
+    portNote_->setObjectName(QStringLiteral("PortNote"));
+    portNote_->setWordWrap(true);
+    layout->addWidget(portNote_);
     connect(cbComPort_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!refreshing_) options_.portIndex = index;
     });
@@ -107,6 +111,11 @@ void TConfig::refresh() {
     cbComPort_->setCurrentIndex(options_.portIndex < options_.ports.size() ? options_.portIndex
                                                                            : -1);
     cbComPort_->setEnabled(options_.portListEnabled);
+    cbComPort_->setToolTip(options_.portListEnabled
+                               ? QStringLiteral("COM-Port setup")
+                               : QStringLiteral("The box is connected through this port: "
+                                                "disconnect to choose another one."));
+    portNote_->setVisible(!options_.portListEnabled);
     for (auto& [box, option] : boxes_) box->setChecked(options_.*option);
     refreshing_ = false;
 }

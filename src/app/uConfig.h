@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 namespace kelvano {
@@ -29,6 +30,7 @@ protected:
 private:
     Options& options_;
     QComboBox* cbComPort_;
+    QLabel* portNote_;  // why the port cannot be changed now
     std::vector<std::pair<QCheckBox*, bool Options::*>> boxes_;
     bool refreshing_ = false;
 };

@@ -40,9 +40,6 @@ namespace {
 // family, the card the program starts with.
 constexpr int kFirstBrelmontCard = 10;
 
-constexpr int kClientWidth = 633;
-constexpr int kClientHeight = 438;
-
 // A standard icon with the slot number drawn into its corner.
 QIcon slotIcon(QStyle* style, QStyle::StandardPixmap base, int slot) {
     QPixmap pm = style->standardIcon(base).pixmap(24, 24);
@@ -57,80 +54,6 @@ QIcon slotIcon(QStyle* style, QStyle::StandardPixmap base, int slot) {
     p.drawText(badge, Qt::AlignCenter, QString::number(slot));
     p.end();
     return QIcon(pm);
-}
-
-// A status pane: a text too long for it ends in "..." and shows whole in its tooltip.
-class PaneLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        {
-            // The frame alone: the text is drawn below, cut to the pane's width.
-            QPainter frame(this);
-            drawFrame(&frame);
-        }
-        QPainter p(this);
-        const QRect r = contentsRect().adjusted(3, 0, -3, 0);
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(r, static_cast<int>(alignment()) | Qt::TextSingleLine, shown);
-        setToolTip(shown == text() ? QString() : text());
-    }
-};
-
-QLabel* paneLabel(const QString& name, const QColor& colour, QWidget* parent) {
-    auto* l = new PaneLabel(parent);
-    l->setObjectName(name);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, colour);
-    l->setPalette(pal);
-    l->setFrameShape(QFrame::Panel);
-    l->setFrameShadow(QFrame::Sunken);
-    return l;
-}
-
-// The slot number over a grid: bold red.
-QLabel* slotLabel(const QString& name, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, Qt::red);
-    l->setPalette(pal);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    return l;
-}
-
-// The name of the file loaded into a grid, right-aligned; a long name may be cut.
-QLabel* fileLabel(const QString& name, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    l->setMinimumWidth(10);
-    l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return l;
-}
-
-// A grid's title row: bold caption, slot number, file name.
-void addTitleRow(QVBoxLayout* into, const QString& title, QLabel* slot, QLabel* file,
-                 QWidget* parent) {
-    auto* h = new QHBoxLayout();
-    h->setSpacing(6);
-    auto* t = new QLabel(title, parent);
-    QFont f = t->font();
-    f.setBold(true);
-    t->setFont(f);
-    h->addWidget(t);
-    h->addWidget(slot);
-    h->addWidget(file, 1);
-    into->addLayout(h);
 }
 
 }  // namespace
@@ -171,9 +94,6 @@ TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses,
       files_(files) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("KELVANO"));
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint |
-                    Qt::WindowCloseButtonHint | Qt::WindowTitleHint) &
-                   ~Qt::WindowMaximizeButtonHint);
     buildActions();
     buildMenus();
     buildToolBars();
@@ -188,16 +108,7 @@ TMain::TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses,
     refreshEnableBoxes();
     showConnected(false);
     Mnu2Prg->setVisible(false);
-    fixWindowSize();
-}
-
-void TMain::fixWindowSize() {
-    // The designed client area, unless this platform's fonts make the controls need more.
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    ensurePolished();
-    if (centralWidget() && centralWidget()->layout()) centralWidget()->layout()->activate();
-    setFixedSize(minimumSizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+    fitDesignedSize();
 }
 
 TMain::~TMain() = default;
@@ -433,172 +344,6 @@ void TMain::buildActionToolBar() {
     }
 }
 
-// The page control on the left, the fuse page control and the Enable boxes on the right.
-void TMain::buildCentral() {
-    auto* central = new QWidget(this);
-    auto* row = new QHBoxLayout(central);
-    row->setContentsMargins(2, 2, 2, 2);
-    row->setSpacing(3);
-
-    PageCtl = new QTabWidget(central);
-    PageCtl->setObjectName(QStringLiteral("PageCtl"));
-    PageCtl->setFixedWidth(480);
-    row->addWidget(PageCtl);
-
-    buildMemoryPages();
-    buildDebugPage();
-    connectGridPopups();
-
-    auto* right = new QVBoxLayout();
-    right->setSpacing(3);
-    buildFuseHolder(central, right);
-    buildEnablePanel(central, right);
-    row->addLayout(right, 1);
-
-    setCentralWidget(central);
-}
-
-// The controller page (flash and internal EEPROM grids) and the external EEPROM page.
-void TMain::buildMemoryPages() {
-    QVBoxLayout* v1 = nullptr;
-    Pg1 = addMemoryPage(QStringLiteral("Pg1"), v1);
-    pGrid = addMemoryGrid(
-        v1,
-        {QStringLiteral("Flash Memory"), QStringLiteral("LabProgMem"),
-         QStringLiteral("LabFnProgMem"), QStringLiteral("pGrid"), QColor(0xFF, 0xFF, 0xEF)},
-        LabProgMem, LabFnProgMem);
-    v1->addWidget(pGrid, 1);
-    dGrid = addMemoryGrid(
-        v1,
-        {QStringLiteral("Internal EEPROM"), QStringLiteral("LabDataMem"),
-         QStringLiteral("LabFnDataMem"), QStringLiteral("dGrid"), QColor(0xFA, 0xFF, 0xFA)},
-        LabDataMem, LabFnDataMem);
-    dGrid->setFixedHeight(dGrid->heightForRows(7));
-    v1->addWidget(dGrid);
-
-    QVBoxLayout* v2 = nullptr;
-    Pg2 = addMemoryPage(QStringLiteral("Pg2"), v2);
-    eGrid = addMemoryGrid(
-        v2,
-        {QStringLiteral("External EEPROM"), QStringLiteral("LabEepMem"),
-         QStringLiteral("LabFnEepMem"), QStringLiteral("eGrid"), QColor(0xFF, 0xF4, 0xF8)},
-        LabEepMem, LabFnEepMem);
-    v2->addWidget(eGrid, 1);
-}
-
-// A memory page: a column of title rows (caption, slot number, file name) over grids.
-QWidget* TMain::addMemoryPage(const QString& name, QVBoxLayout*& column) {
-    auto* page = new QWidget(PageCtl);
-    page->setObjectName(name);
-    column = new QVBoxLayout(page);
-    column->setContentsMargins(3, 2, 3, 3);
-    column->setSpacing(1);
-    PageCtl->addTab(page, name);
-    return page;
-}
-
-DumpGridView* TMain::addMemoryGrid(QVBoxLayout* column, const GridNames& names, QLabel*& slot,
-                                   QLabel*& file) {
-    QWidget* page = column->parentWidget();
-    slot = slotLabel(names.slotLabel, page);
-    file = fileLabel(names.fileLabel, page);
-    addTitleRow(column, names.title, slot, file, page);
-    auto* grid = new DumpGridView(names.colour, page);
-    grid->setObjectName(names.grid);
-    return grid;
-}
-
-void TMain::buildDebugPage() {
-    PageDebug = new QWidget(PageCtl);
-    PageDebug->setObjectName(QStringLiteral("PageDebug"));
-    auto* v3 = new QVBoxLayout(PageDebug);
-    Memo1 = new QPlainTextEdit(PageDebug);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setReadOnly(true);
-    v3->addWidget(Memo1);
-    PageCtl->addTab(PageDebug, QStringLiteral("DEBUG"));
-}
-
-// A right click on a grid offers the fill menu for that grid's buffer.
-void TMain::connectGridPopups() {
-    for (DumpGridView* g : {pGrid, dGrid, eGrid}) {
-        connect(g, &DumpGridView::contextPopup, this,
-                [this](DumpGridView* grid, const QPoint& pos) {
-                    if (!grid->grid()) return;
-                    GridContextPopup(grid->grid()->tag());
-                    PopFill->popup(pos);
-                });
-    }
-}
-
-// The holder the fuse page control is put into once it exists (see wire()).
-void TMain::buildFuseHolder(QWidget* central, QVBoxLayout* right) {
-    cfgHolder_ = new QWidget(central);
-    cfgHolder_->setObjectName(QStringLiteral("CfgHolder"));
-    auto* holderLayout = new QVBoxLayout(cfgHolder_);
-    holderLayout->setContentsMargins(0, 0, 0, 0);
-    CfgCtrl = nullptr;
-    right->addWidget(cfgHolder_, 1);
-}
-
-// The Enable group: which memories Read, Verify and Program work on.
-void TMain::buildEnablePanel(QWidget* central, QVBoxLayout* right) {
-    CfgPanel = new QWidget(central);
-    CfgPanel->setObjectName(QStringLiteral("CfgPanel"));
-    auto* panelLayout = new QVBoxLayout(CfgPanel);
-    panelLayout->setContentsMargins(0, 0, 0, 0);
-    GrpEnable = new QGroupBox(QStringLiteral("Enable"), CfgPanel);
-    GrpEnable->setObjectName(QStringLiteral("GrpEnable"));
-    GrpEnable->setToolTip(QStringLiteral("Enable memory for Read, Write, Verify"));
-    auto* g = new QVBoxLayout(GrpEnable);
-    g->setSpacing(2);
-    g->setContentsMargins(6, 4, 4, 4);
-    auto box = [&](const char* name, const char* caption) {
-        auto* cb = new QCheckBox(QString::fromLatin1(caption), GrpEnable);
-        cb->setObjectName(QString::fromLatin1(name));
-        cb->setChecked(true);
-        g->addWidget(cb);
-        return cb;
-    };
-    cbProgMem = box("cbProgMem", "Program Memory");
-    cbDataMem = box("cbDataMem", "Data Memory");
-    cbConfig = box("cbConfig", "Configuration");
-    cbEepMem = box("cbEepMem", "EEPROM Memory");
-    connect(cbProgMem, &QCheckBox::clicked, this, [this](bool on) { boxes_.prog = on; });
-    connect(cbDataMem, &QCheckBox::clicked, this, [this](bool on) { boxes_.data = on; });
-    connect(cbConfig, &QCheckBox::clicked, this, [this](bool on) { boxes_.config = on; });
-    connect(cbEepMem, &QCheckBox::clicked, this, [this](bool on) {
-        boxes_.eep = on;
-        cbEepMemClick(DeviceId(), boxes_);
-        refreshEnableBoxes();
-    });
-    panelLayout->addWidget(GrpEnable);
-    right->addWidget(CfgPanel);
-}
-
-void TMain::buildStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setSizeGripEnabled(false);
-    QxPane = paneLabel(QStringLiteral("QxPane"), QColor(0x80, 0x00, 0x00), bar);
-    QxPane->setAlignment(Qt::AlignCenter);
-    QxPane->setMinimumWidth(150);
-    DevPane = paneLabel(QStringLiteral("DevPane"), QColor(0x80, 0x00, 0x80), bar);
-    int nameWidth = 257;
-    for (const TDeviceEntry& row : catalogue())
-        if (row.displayName)
-            nameWidth = std::max(nameWidth, DevPane->fontMetrics().horizontalAdvance(
-                                                QString::fromLatin1(row.displayName)) +
-                                                12);
-    DevPane->setFixedWidth(nameWidth);
-    ComPane = paneLabel(QStringLiteral("ComPane"), QColor(0x00, 0x00, 0x80), bar);
-    ComPane->setMinimumWidth(57);
-    // Port names here are device paths, longer than the names the panes were sized for: the
-    // identification pane gives way to the port's full name.
-    bar->addWidget(QxPane, 1);
-    bar->addWidget(DevPane);
-    bar->addWidget(ComPane);
-}
-
 void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
     devices_ = &devices;
     links_ = std::move(links);
@@ -611,7 +356,7 @@ void TMain::wire(TDevices& devices, Links links, QWidget* fuseEditors) {
         fuseEditors->setParent(cfgHolder_);
         cfgHolder_->layout()->addWidget(fuseEditors);
     }
-    fixWindowSize();
+    fitDesignedSize();
 }
 
 QAction* TMain::openAction(int slot) const {
@@ -634,7 +379,7 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::FormShow() {
-    fixWindowSize();  // now that the style and fonts of every control are known
+    fitDesignedSize();  // now that the style and fonts of every control are known
     if (ProgDir.isEmpty()) ProgDir = QCoreApplication::applicationDirPath();
     if (!ProgDir.endsWith(QLatin1Char('/'))) ProgDir += QLatin1Char('/');
     appendDebug(fileVersion());
@@ -648,11 +393,9 @@ void TMain::FormShow() {
     if (links_.fillPortList) links_.fillPortList();
     if (links_.iniConfig) links_.iniConfig(false);
     setComPane(options_.portName());
-    if (const QScreen* screen = this->screen()) {
-        QRect r = frameGeometry();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    WindowPlacement placed;
+    if (links_.iniWindow) links_.iniWindow(placed, false);
+    applyPlacement(placed);
     Timer1.start(10);
 }
 
@@ -665,6 +408,10 @@ void TMain::Startup() {
 
 void TMain::closeEvent(QCloseEvent* event) {
     if (!closed_) {
+        if (!keepEditsBefore(QStringLiteral("closing"))) {
+            event->ignore();
+            return;
+        }
         closed_ = true;
         FormClose();
     }
@@ -674,6 +421,10 @@ void TMain::closeEvent(QCloseEvent* event) {
 void TMain::FormClose() {
     Timer1.stop();
     if (links_.iniConfig) links_.iniConfig(true);
+    if (links_.iniWindow) {
+        WindowPlacement placed = placement();
+        links_.iniWindow(placed, true);
+    }
     if (links_.iniDevice) links_.iniDevice(true);
     if (links_.portOpen && links_.portOpen() && links_.disconnect) links_.disconnect();
 }
@@ -715,7 +466,6 @@ void TMain::ApplyDevice() {
     fuses_.shown = FusePage::None;
     fuses_.notify();
     for (QLabel* l : {LabFnProgMem, LabFnDataMem, LabFnEepMem}) l->clear();
-    dGrid->setFixedHeight(dGrid->heightForRows(7));
 
     for (QAction* a : MnuDevices->actions()) {
         MnuDevices->removeAction(a);
@@ -727,8 +477,6 @@ void TMain::ApplyDevice() {
     for (const MenuLine& line : devicesMenuLines()) AddDeviceItem(line.code, line.caption);
 
     devices_->ApplyBuffers(&host_);
-    if (devices_->dGrid.fitRows() > 0)
-        dGrid->setFixedHeight(dGrid->heightForRows(devices_->dGrid.fitRows()));
 
     PageCtl->setTabText(PageCtl->indexOf(Pg1), QString::fromLatin1(row.controllerCaption));
     PageCtl->setTabText(PageCtl->indexOf(Pg2), QString::fromLatin1(row.eepromCaption));
@@ -789,6 +537,11 @@ void TMain::ChgDev(int code) {
         refreshDeviceTicks();
         return;
     }
+    // A new card type starts with blank buffers and a new history.
+    if (!keepEditsBefore(QStringLiteral("changing the card type"))) {
+        refreshDeviceTicks();
+        return;
+    }
     if (links_.iniDevice) links_.iniDevice(true);
     setDeviceId(code);
     ApplyDevice();
@@ -800,10 +553,16 @@ void TMain::refreshEnableBoxes() {
         {cbDataMem, {boxes_.data, boxes_.dataEnabled}},
         {cbConfig, {boxes_.config, boxes_.configEnabled}},
         {cbEepMem, {boxes_.eep, boxes_.eepEnabled}}};
+    // Greyed by the loader cards' coupling: say why.
+    const QString coupled = QStringLiteral(
+        "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
+        "EEPROM through a loader put in the controller's place, so the controller's memories "
+        "and configuration are handled with it. Untick \"EEPROM Memory\" to choose them.");
     for (const auto& [cb, state] : rows) {
         cb->setChecked(state.first);
         cb->setEnabled(state.second);
         cb->setVisible(boxes_.visible);
+        cb->setToolTip(state.second ? QString() : coupled);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "base/Host.h"
 #include "base/MainView.h"
@@ -13,11 +14,13 @@
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
+#include "session/Settings.h"
 
 class QAction;
 class QActionGroup;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QMenu;
 class QPlainTextEdit;
 class QTabWidget;
@@ -61,6 +64,10 @@ struct FileDialogChoice {
 };
 using FileDialogHook = std::function<std::optional<FileDialogChoice>(const FileDialogRequest&)>;
 
+// The answer to "edits not saved": save them first, drop them, or leave things as they are.
+enum class UnsavedChoice { Save, Discard, Cancel };
+using UnsavedQuestionHook = std::function<UnsavedChoice(const QString& text)>;
+
 // "desc|pattern;pattern|desc|pattern" as file dialogs of this system want them:
 // "desc (pattern pattern)", one entry per pair, in the same order. "*.*" means every file.
 QStringList qtFileFilters(const QString& pairs);
@@ -89,11 +96,13 @@ public:
         std::function<bool()> portOpen;  // serial port open
         std::function<bool()> usbConnected;
         std::function<bool(const QString& name, int slot)> openFile;
-        std::function<void(const QString& name, int slot, int filterIndex)> saveFile;
+        std::function<bool(const QString& name, int slot, int filterIndex)> saveFile;
         std::function<void()> showConfig;               // modal configuration dialog
         std::function<void(int actionCode)> runAction;  // ActionMode := code, modal dialog
         std::function<void()> showAbout;
         std::function<void(int code)> deviceApplied;  // after ApplyDevice, with the code
+        // Where the window was: read after the "Config" section, written after it at close.
+        std::function<void(WindowPlacement& placement, bool write)> iniWindow;
     };
 
     TMain(Host& host, Options& options, EnableBoxes& boxes, FuseModel& fuses, SlotFiles& files,
@@ -109,6 +118,8 @@ public:
     void setProgramDir(const QString& dir) { ProgDir = dir; }
     // Replaces the file dialogs (tests drive the commands without real dialogs).
     void setFileDialogHook(FileDialogHook hook) { fileDialog_ = std::move(hook); }
+    // Replaces the question asked before edits that are not saved would be lost.
+    void setUnsavedQuestionHook(UnsavedQuestionHook hook) { unsavedQuestion_ = std::move(hook); }
     // Title and file version ("KELVANO 2.5", "2.5.0.2").
     static QString programTitle();
     static QString fileVersion();
@@ -118,6 +129,7 @@ public:
         if (devices_) devices_->DeviceId = code;
     }
     TDevices* devices() const { return devices_; }
+    const SlotFiles& slotFiles() const { return files_; }
 
     QString ProgDir;
     QString CrdPath;
@@ -139,13 +151,30 @@ public:
     void PopFillClick(int tag);
     // Open and save commands.
     void ActOpenClick(int slot);
-    void ActSaveExecute(int slot);
+    // True when the buffer was written.
+    bool ActSaveExecute(int slot);
     void FastOpenExecute();
     void BtnOpenDropDown(int slot);
     void PopFilesClick(QAction* item);
     QStringList openFilters(int slot) const;
     // The open or save dialog (or the hook that replaces it).
     std::optional<FileDialogChoice> askFile(const FileDialogRequest& request);
+    // Before a command drops the buffers of the slots `which` (all when empty): when some of
+    // them hold edits that are not saved, asks whether to save them first. False when the
+    // command is not to go on (cancelled, or a save that did not happen).
+    bool keepEditsBefore(const QString& doing, const std::vector<int>& which = {});
+
+    // ---- layout ----
+    // The smallest size of the window and the one it first has: the designed client area,
+    // unless this platform's fonts make the controls need more.
+    QSize designedSize() const { return designedSize_; }
+    WindowPlacement placement() const;
+    // Puts the window where it was, or centres it at its designed size.
+    void applyPlacement(const WindowPlacement& placement);
+    // A panel (a report, the find bar) under the memory pages, hidden until shown; the grids
+    // give it their height and keep their selected row in view.
+    void addPanelBelowPages(QWidget* panel);
+    void keepSelectionInView();
 
     // ---- MainView ----
     void setLamp(bool lit) override;
@@ -175,7 +204,11 @@ public:
     QPlainTextEdit* Memo1;
     DumpGridView *pGrid, *dGrid, *eGrid;
     QLabel *LabProgMem, *LabDataMem, *LabEepMem, *LabFnProgMem, *LabFnDataMem, *LabFnEepMem;
-    QWidget* CfgCtrl;  // the fuse page control
+    // The title row over grid 1..3: caption, slot number, file name. A widget added at its
+    // end sits right of the file name, which gives way to it.
+    std::array<QHBoxLayout*, 4> TitleRow{};
+    QVBoxLayout* LeftColumn = nullptr;  // the memory pages, then the panels under them
+    QWidget* CfgCtrl;                   // the fuse page control
     QWidget* CfgPanel;
     QGroupBox* GrpEnable;
     QCheckBox *cbProgMem, *cbDataMem, *cbConfig, *cbEepMem;
@@ -216,16 +249,17 @@ private:
     void buildMemoryPages();
     QWidget* addMemoryPage(const QString& name, QVBoxLayout*& column);
     DumpGridView* addMemoryGrid(QVBoxLayout* column, const GridNames& names, QLabel*& slot,
-                                QLabel*& file);
+                                QLabel*& file, int tag);
     void buildDebugPage();
     void connectGridPopups();
-    void buildFuseHolder(QWidget* central, QVBoxLayout* right);
-    void buildEnablePanel(QWidget* central, QVBoxLayout* right);
+    void buildFuseHolder(QWidget* column, QVBoxLayout* right);
+    void buildEnablePanel(QWidget* column, QVBoxLayout* right);
     void buildStatusBar();
     void AddDeviceItem(int code, const QString& caption);
     void refreshEnableBoxes();
     void refreshDeviceTicks();
-    void fixWindowSize();
+    void fitDesignedSize();
+    std::vector<int> editedSlots(const std::vector<int>& which) const;
     void setComPane(const QString& port);
     QAction* openAction(int slot) const;
     QAction* saveAction(int slot) const;
@@ -239,6 +273,8 @@ private:
     TDevices* devices_ = nullptr;
     Links links_;
     FileDialogHook fileDialog_;
+    UnsavedQuestionHook unsavedQuestion_;
+    QSize designedSize_;
     QWidget* cfgHolder_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;

@@ -18,10 +18,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "device/uDevices.h"
 
 namespace kelvano {
 
@@ -82,6 +86,7 @@ const std::vector<CliOption>& cliOptions() {
         {"log", "LOG", "job, log: the production log (an SQLite file or postgresql://...)", kJob},
         {"count", "N", "job run: stop after N cards have passed", kJob},
         {"csv", "FILE", "log export: write the cards to FILE as CSV", kJob},
+        {"json", "FILE", "log export: write the cards to FILE, one JSON object a line", kJob},
     };
     return table;
 }
@@ -132,10 +137,10 @@ const std::vector<CliCommand>& cliCommands() {
          "run JOB|check JOB"},
         {"log",
          "report from a production log",
-         {"log", "csv"},
+         {"log", "csv", "json"},
          runLog,
          logCommandsHelp,
-         "summary|export [JOB]"},
+         "summary|export [JOB]|settle SERIAL spent|void|return [JOB]"},
     };
     return table;
 }
@@ -150,6 +155,13 @@ QString exitStatusText() {
         "  2    usage error\n"
         "  3    partial: some memories could not be read\n"
         "  130  interrupted (Ctrl-C or SIGTERM)\n");
+}
+
+QString versionText() {
+    return QStringLiteral(
+        "kelvano-cli " KELVANO_FILE_VERSION
+        "\nFree software under the GNU General Public License, version 3 or later "
+        "(GPL-3.0-or-later), with no warranty.\n");
 }
 
 std::string text(const QString& s) { return s.toStdString(); }
@@ -197,8 +209,9 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
         } else if (name == QLatin1String("card")) {
             bool ok = false;
             args.card = value.toInt(&ok);
-            if (!ok) {
-                error = QStringLiteral("--card takes a card type code, not \"%1\"").arg(value);
+            if (!ok || !findDevice(args.card)) {
+                error = QStringLiteral("--card takes a card type code of 'cards', not \"%1\"")
+                            .arg(value);
                 return false;
             }
             args.cardGiven = true;
@@ -222,6 +235,22 @@ std::vector<std::string> given(const CLI::Option* opt) {
     if (!opt || opt->count() == 0) return {};
     if (opt->get_type_size() == 0) return std::vector<std::string>(opt->count());
     return opt->results();
+}
+
+// Every --load and --save names a slot that the card type has.
+bool slotsOffered(const CliArgs& args, QString& error) {
+    for (const auto* list : {&args.loads, &args.saves})
+        for (const auto& [slot, file] : *list)
+            if (!cardHasSlot(args.card, slot)) {
+                error =
+                    QStringLiteral("--%1 %2=%3: card type %4 has no slot %2")
+                        .arg(list == &args.loads ? QStringLiteral("load") : QStringLiteral("save"))
+                        .arg(slot)
+                        .arg(file)
+                        .arg(args.card);
+                return false;
+            }
+    return true;
 }
 
 QString helpSection(const std::vector<CliCommand>& commands) {
@@ -263,7 +292,7 @@ public:
         } catch (const CLI::CallForAllHelp&) {
             return helpText(text(app_.help()) + QLatin1Char('\n') + helpSection(commands_));
         } catch (const CLI::CallForVersion&) {
-            return helpText(QStringLiteral("kelvano-cli " KELVANO_FILE_VERSION "\n"));
+            return helpText(versionText());
         } catch (const CLI::CallForHelp&) {
             return helpText(text(app_.help()));
         } catch (const CLI::ParseError& e) {
@@ -292,8 +321,8 @@ private:
     void describeProgram() {
         app_.set_help_flag("-h,--help", "print this help, or with a command that command's");
         app_.set_help_all_flag("--help-all", "print this help and every command's");
-        app_.set_version_flag("--version", "kelvano-cli " KELVANO_FILE_VERSION,
-                              "print the program's version");
+        app_.set_version_flag("-V,--version", text(versionText()),
+                              "print the program's version and licence");
         app_.get_formatter()->column_width(36);
         app_.get_formatter()->label("SUBCOMMAND", "COMMAND");
         app_.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
@@ -350,6 +379,7 @@ private:
             values.insert(values.end(), after.begin(), after.end());
             if (!values.empty() && !store(o, values, args, error)) return usageError(error);
         }
+        if (!slotsOffered(args, error)) return usageError(error);
         for (const std::string& word : *chosen.words) args.positional.append(text(word));
         return {CliParse::Run, QString(), chosen.command};
     }
@@ -372,13 +402,43 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
     return line.parse(arguments, args);
 }
 
+bool cardHasSlot(int card, int slot) { return !openHint(card, slot).isEmpty(); }
+
+namespace {
+int outputError = 0;  // errno of the first failed write to the standard output
+}  // namespace
+
+bool writeOut(const QByteArray& text) {
+    errno = 0;
+    const size_t size = static_cast<size_t>(text.size());
+    if (std::fwrite(text.constData(), 1, size, stdout) == size && std::fflush(stdout) == 0)
+        return true;
+    if (outputError == 0) outputError = errno;
+    return false;
+}
+
+int finishOutput(int status) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (!flushed && outputError == 0) outputError = errno;
+    errno = 0;
+    if (std::fclose(stdout) != 0 && outputError == 0) outputError = errno ? errno : EIO;
+    if (flushed && outputError == 0) return status;
+    // A reader that stops early (a pager, "| head") has what it wanted; unless the broken
+    // pipe's signal is ignored, it has ended the program before this point.
+    if (outputError == EPIPE) return status;
+    std::fprintf(stderr, "kelvano-cli: the standard output could not be written%s%s\n",
+                 outputError ? ": " : "", outputError ? std::strerror(outputError) : "");
+    return status == ExitDone || status == ExitPartial ? ExitFailed : status;
+}
+
 int runCli(const QStringList& arguments) {
     CliArgs args;
     const CliParse parsed = parseCommandLine(arguments, args);
     switch (parsed.outcome) {
         case CliParse::Help:
             std::fputs(qPrintable(parsed.text), stdout);
-            return ExitDone;
+            return finishOutput(ExitDone);
         case CliParse::UsageError:
             std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n",
                          qPrintable(parsed.text));
@@ -386,7 +446,7 @@ int runCli(const QStringList& arguments) {
         case CliParse::Run:
             break;
     }
-    return parsed.command->run(args);
+    return finishOutput(parsed.command->run(args));
 }
 
 }  // namespace kelvano

@@ -51,6 +51,10 @@ CliParse parseCommandLine(const QStringList& arguments, CliArgs& args,
                           const std::vector<CliOption>& options = cliOptions(),
                           const std::vector<CliCommand>& commands = cliCommands());
 
+// Flushes and closes the standard output at the end of a command: `status`, or 1 (with a
+// message) when the output could not be written, a full disk for instance.
+int finishOutput(int status);
+
 // The whole front end: parse, print the help or the usage error, or run the command.
 // Returns the process's exit status.
 int runCli(const QStringList& arguments);

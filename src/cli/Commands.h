@@ -37,6 +37,13 @@ int runLog(const CliArgs& args);  // log summary | export
 int runIdentify(const CliArgs& args);
 int runChecksum(const CliArgs& args);
 
+// The card type offers that file slot (PIC cards 1 and 2, AVR cards 1 to 3).
+bool cardHasSlot(int card, int slot);
+
+// Writes `text` to the standard output at once; false when the system refused it (the
+// failure is remembered for finishOutput()).
+bool writeOut(const QByteArray& text);
+
 // --memories LIST (prog, data, config, eeprom) as Enable boxes; false with `error` set.
 bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error);
 

@@ -1,13 +1,16 @@
 // kelvano-cli compare: the buffers (filled by --load) against a file, or against the card in
 // the box. The report goes to standard output, as text or one line per run.
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/Compare.h"
 #include "device/FusePages.h"
+#include "device/Models.h"
 #include "device/uDevices.h"
 #include "fileio/FileCompare.h"
 #include "fileio/uFileio.h"
@@ -34,6 +37,35 @@ bool parseSlotFile(const QString& value, int& slot, QString& file) {
 
 }  // namespace
 
+namespace {
+
+// The memories --memories leaves in a comparison with a file (all without it); false with
+// `error` set on a malformed list.
+bool memoriesAsked(const CliArgs& args, EnableBoxes& boxes, QString& error) {
+    const QString list = args.options.value(QStringLiteral("memories"));
+    return !args.options.contains(QStringLiteral("memories")) || parseMemories(list, boxes, error);
+}
+
+void keepAsked(CompareReport& report, const EnableBoxes& asked) {
+    auto unasked = [&](const MemoryDiff& m) {
+        if (m.key == QLatin1String("flash")) return !asked.prog;
+        if (m.key == QLatin1String("data")) return !asked.data;
+        if (m.key == QLatin1String("config")) return !asked.config;
+        return !asked.eep;
+    };
+    report.memories.erase(std::remove_if(report.memories.begin(), report.memories.end(), unasked),
+                          report.memories.end());
+}
+
+// The comparison's exit status: differences and failed reads 1; a memory left out (a
+// protected controller, the loader not agreed to) 3; else 0.
+int compareStatus(const CompareReport& report, bool readFailed) {
+    if (report.differences() > 0 || readFailed) return ExitFailed;
+    return report.identical() ? ExitDone : ExitPartial;
+}
+
+}  // namespace
+
 int runCompare(const CliArgs& args) {
     const bool withCard = !args.port.isEmpty();
     if (withCard == !args.positional.isEmpty())
@@ -44,6 +76,14 @@ int runCompare(const CliArgs& args) {
     if (!withCard &&
         (args.positional.size() != 1 || !parseSlotFile(args.positional.first(), slot, file)))
         return usageError(QStringLiteral("compare takes one SLOT=FILE with SLOT 1, 2 or 3"));
+    if (!withCard && !cardHasSlot(args.card, slot))
+        return usageError(QStringLiteral("compare %1: card type %2 has no slot %3")
+                              .arg(args.positional.first())
+                              .arg(args.card)
+                              .arg(slot));
+    EnableBoxes asked;
+    QString error;
+    if (!memoriesAsked(args, asked, error)) return usageError(error);
 
     TerminalHost host(args.options.contains(QStringLiteral("yes")));
     TDevices devices;
@@ -57,32 +97,36 @@ int runCompare(const CliArgs& args) {
         io->setGridsShown(false);
         io->CrdPath = crd;
         for (const auto& load : args.loads)
-            if (!io->OpenFile(load.second, load.first)) return 1;
+            if (!io->OpenFile(load.second, load.first)) return ExitFailed;
     }
 
     std::optional<CompareReport> report;
     bool readFailed = false;
     if (withCard) {
         const int status = runCardCompare(args, devices, fuses, host, report, readFailed);
-        if (status != 0) return status;
+        if (status != ExitDone) return status;
     } else {
         report = compareWithFile(devices, file, slot, host, crd);
+        if (report) keepAsked(*report, asked);
+        if (report && report->memories.empty())
+            return usageError(QStringLiteral("--memories %1 leaves nothing of slot %2 to compare")
+                                  .arg(args.options.value(QStringLiteral("memories")))
+                                  .arg(slot));
     }
-    if (!report) return 1;
+    if (!report) return ExitFailed;
     const QString out =
         args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
-    std::fputs(qPrintable(out), stdout);
-    std::fflush(stdout);
-    if (report->differences() > 0 || readFailed) return 1;
-    return report->identical() ? 0 : 3;
+    writeOut(out.toLocal8Bit());
+    return compareStatus(*report, readFailed);
 }
 
 QString compareCommandHelp() {
     return QStringLiteral(
         "\n"
         "Comparing (the buffers are what --load put into them, blank otherwise):\n"
-        "  --card CODE [--load SLOT=FILE]... compare SLOT=FILE\n"
-        "                       with a file, read as an open would read it into SLOT\n"
+        "  --card CODE [--load SLOT=FILE]... [--memories LIST] compare SLOT=FILE\n"
+        "                       with a file, read as an open would read it into SLOT; with\n"
+        "                       --memories only those of the slot's memories listed\n"
         "  --card CODE --port NAME [--load SLOT=FILE]... [--memories LIST] compare\n"
         "                       with the card in the box: its ticked memories are read (as\n"
         "                       read does) and compared; on cards whose EEPROM needs the loader\n"
@@ -92,9 +136,9 @@ QString compareCommandHelp() {
         "                       report: MEMORY FIRST-LAST COUNT EXPECTED FOUND (memory flash,\n"
         "                       data, eeprom or config; values in hex without blanks), then\n"
         "                       \"skipped MEMORY\" for each memory not compared\n"
-        "  Exit status: 0 nothing differs, 1 differences or a failed read, 2 usage error,\n"
-        "  3 nothing differs in what was compared but a memory was not compared (a protected\n"
-        "  controller, the loader not agreed to).\n");
+        "  Exit status: 0 nothing differs, 1 differences or a failed read, 2 usage error (also\n"
+        "  a slot the card type does not have), 3 nothing differs in what was compared but a\n"
+        "  memory was not compared (a protected controller, the loader not agreed to).\n");
 }
 
 }  // namespace kelvano

@@ -15,11 +15,6 @@
 namespace kelvano {
 
 namespace {
-void writeOut(const QByteArray& text) {
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
-    std::fflush(stdout);
-}
-
 int usageError(const QString& text) {
     std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
     return 2;
@@ -35,7 +30,7 @@ struct FileSession {
         : host(args.options.contains(QStringLiteral("yes"))) {
         devices.DeviceId = args.card;
         // A conversion never shows the grids: building their texts for a large card would
-        // cost more than reading and writing the files. Unknown codes fall back to 10.
+        // cost more than reading and writing the files.
         devices.ApplyBuffers(nullptr, withGrids);
         if (isPicCode(devices.DeviceId)) RefreshPicPage(devices, fuses);
         io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
@@ -91,7 +86,6 @@ int runCards(const CliArgs&) {
 }
 
 int runDump(const CliArgs& args) {
-    if (!args.saves.isEmpty()) return usageError(QStringLiteral("dump does not save; use convert"));
     FileSession s(args, true);
     if (!s.loadAll(args) || s.host.errorCount() > 0) return 1;
 
@@ -142,8 +136,8 @@ QString fileCommandsHelp() {
         "  cards                one line per card type: code, name, flash words, internal and\n"
         "                       external EEPROM bytes, separated by TABs\n"
         "  --card CODE dump [--load SLOT=FILE]...\n"
-        "                       selects the card type (codes outside the list act as 10), loads\n"
-        "                       the files in the order given and prints the [FLASH], [DATA] and\n"
+        "                       selects the card type (a code of the list), loads the files in\n"
+        "                       the order given and prints the [FLASH], [DATA] and\n"
         "                       [EEPROM] dumps (address TAB hex TAB characters per row), then for\n"
         "                       PIC cards [CONFIG] with CfgWord=XXXX and Id=X X X X, for card 31\n"
         "                       [CONFIG] with FuseLow=XX, FuseHigh=XX and LockByte=XX\n"

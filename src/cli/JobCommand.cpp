@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -109,6 +110,7 @@ QString describe(const Job& job, const QString& log) {
                  .arg(s.size)
                  .arg(QString::number(s.address, 16).toUpper())
                  .arg(SerialPlan::memoryName(s.memory), SerialPlan::formName(s.form));
+        if (!s.pool.isEmpty()) t += QStringLiteral("pool \"%1\", ").arg(s.pool);
         if (!s.list.isEmpty())
             t += QStringLiteral("%1 values from %2\n").arg(s.list.size()).arg(s.listFile);
         else
@@ -119,8 +121,48 @@ QString describe(const Job& job, const QString& log) {
     } else {
         t += QStringLiteral("  no serial number\n");
     }
-    t += QStringLiteral("  log: %1\n  hash: %2\n").arg(log, job.hash);
+    t += QStringLiteral("  log: %1\n  hash: %2\n").arg(ProductionLog::shownAddress(log), job.hash);
     return t;
+}
+
+// Where the serials go on in the log: the next value, and the values of the plan before it
+// that the pool holds already. False when the log can't be read.
+bool describeNext(const Job& job, const QString& where, QString& text, QString& error) {
+    auto log = ProductionLog::open(where, error);
+    if (!log) return false;
+    const auto o = log->outlook(job, error);
+    if (!o) return false;
+    const QString pool = ProductionLog::poolOf(job);
+    if (o->next.isEmpty()) {
+        text = QStringLiteral("  next serial: none, pool \"%1\" holds every value of the plan\n")
+                   .arg(pool);
+        return true;
+    }
+    text = QStringLiteral("  next serial: %1%2 (pool \"%3\")")
+               .arg(o->next, o->givenBack ? QStringLiteral(", given back") : QString(), pool);
+    if (o->skipped > 0)
+        text += QStringLiteral("; skips %1 value%2 the pool holds already: %3%4")
+                    .arg(o->skipped)
+                    .arg(o->skipped == 1 ? "" : "s")
+                    .arg(o->skippedRanges.join(QLatin1String(", ")),
+                         o->skippedRanges.size() >= 5 ? QStringLiteral(", ...") : QString());
+    text += u'\n';
+    return true;
+}
+
+// job check: the job as read, and with the log where its serials go on.
+int checkJob(const CliArgs& args, const Job& job, const QString& log) {
+    std::fputs(qPrintable(describe(job, log)), stdout);
+    // The log is read when it is named, or when the job's own log file is there already.
+    const bool readLog = args.options.contains(QStringLiteral("log")) ||
+                         (!ProductionLog::isServerAddress(log) && QFileInfo::exists(log));
+    QString next, error;
+    if (job.serial && readLog && !describeNext(job, log, next, error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    std::fputs(qPrintable(next), stdout);
+    return 0;
 }
 
 }  // namespace
@@ -137,10 +179,9 @@ int runJob(const CliArgs& args) {
     }
     const QString log = args.options.value(QStringLiteral("log"),
                                            job.log.isEmpty() ? job.defaultLogPath() : job.log);
-    if (args.positional[0] == QLatin1String("check")) {
-        std::fputs(qPrintable(describe(job, log)), stdout);
-        return 0;
-    }
+    if (ProductionLog::hasPassword(log))
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning()));
+    if (args.positional[0] == QLatin1String("check")) return checkJob(args, job, log);
     if (args.ports.isEmpty())
         return usage(QStringLiteral("job run needs at least one --port NAME"));
     int count = job.count;
@@ -162,7 +203,7 @@ int runJob(const CliArgs& args) {
         return 1;
     }
     std::printf("%s: %d box%s, log %s%s\n", qPrintable(job.name), int(args.ports.size()),
-                args.ports.size() == 1 ? "" : "es", qPrintable(log),
+                args.ports.size() == 1 ? "" : "es", qPrintable(ProductionLog::shownAddress(log)),
                 count > 0 ? qPrintable(QStringLiteral(", %1 cards").arg(count)) : "");
     StatusPrinter printer(isatty(STDOUT_FILENO));
     QEventLoop loop;
@@ -213,16 +254,19 @@ QString jobCommandsHelp() {
     return QStringLiteral(
         "\n"
         "Production runs:\n"
-        "  kelvano-cli job check JOB    read and check a job file (no box needed)\n"
+        "  kelvano-cli job check JOB [--log LOG]   read and check a job file (no box needed);\n"
+        "               with the log, the next serial and the values it skips\n"
         "  kelvano-cli job run JOB --port NAME [--port NAME]... [--count N] [--log LOG]\n"
         "               one worker per box, all at once: wait for a card, program and verify it\n"
         "               with its own serial number, log it, wait until it is taken out; until N\n"
         "               cards passed, the last serial is handed out, or Ctrl-C\n"
         "  --log LOG            an SQLite file, or postgresql://USER@HOST:PORT/DB (the socket\n"
-        "                       folder as ?host=/path); default: the job's Log, else JOB's name\n"
-        "                       with .log.db\n"
+        "                       folder as ?host=/path, sslmode and the like as ?sslmode=...; the\n"
+        "                       password from ~/.pgpass or PGPASSWORD); default: the job's Log,\n"
+        "                       else JOB's name with .log.db\n"
         "  --port SIM           a simulated box that swaps its cards itself (repeat for more)\n"
-        "Exit status 0 only when every card passed; 130 when Ctrl-C or SIGTERM stopped the run.\n");
+        "Exit status 0 only when every card passed (also when the last serial ended the run); 130\n"
+        "when Ctrl-C or SIGTERM stopped the run.\n");
 }
 
 }  // namespace kelvano

@@ -30,8 +30,8 @@ int TFileIo::ReadBinFile() {
     if (f) {
         // Up to the image's size; a longer file is cut there.
         errno = 0;
-        std::fread(Image.data(), 1, Image.size(), f.get());
-        if (std::ferror(f.get())) error = errno ? errno : EIO;
+        const size_t got = std::fread(Image.data(), 1, Image.size(), f.get());
+        if (got < Image.size() && std::ferror(f.get())) error = errno ? errno : EIO;
     }
     if (error) ShowIoError(error);
     return error;

@@ -42,11 +42,16 @@ struct BoxReply {
     QString text;           // the reply as a text, for messages ("Sync error: " + text)
 };
 
+// Whether the card state `state` says that a card is in the box: any state but those with
+// bits 1 and 2 both set (6, 7, 14, ...; -1, no answer, has them too). The action runner and
+// the production workers both wait on this one rule.
+constexpr bool cardPresent(int state) { return (state & 6) != 6; }
+
 // One card-state poll.
 struct CardPoll {
     bool answered = false;  // false: the box did not answer (counted towards "does not answer")
-    int state = -1;         // the card state; -1 when there is none. Bits 1 and 2 both set,
-                            // or -1, mean that no card is in the box.
+    int state = -1;         // the card state; -1 when there is none
+    bool cardPresent() const { return kelvano::cardPresent(state); }
 };
 
 // One four-byte AVR serial-programming instruction B1 B2 B3 B4.

@@ -31,6 +31,26 @@ public:
     QString error;
 };
 
+// The lines of a text file: ended by CR LF, LF or (in a file without any LF) CR alone. A CR
+// anywhere else, or a NUL byte, is refused: an INI reader would end a line there that the
+// user does not see. On failure `bad` is the line (from 1) and `why` what is wrong.
+bool splitLines(const QByteArray& data, QList<QByteArray>& lines, int& bad, QString& why) {
+    const bool crOnly = !data.contains('\n');
+    lines = data.split(crOnly ? '\r' : '\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray& line = lines[i];
+        if (!crOnly && line.endsWith('\r')) line.chop(1);
+        const bool cr = line.contains('\r'), nul = line.contains('\0');
+        if (cr || nul) {
+            bad = i + 1;
+            why = cr ? QStringLiteral("a carriage return (CR) inside the line")
+                     : QStringLiteral("a NUL byte in the line");
+            return false;
+        }
+    }
+    return true;
+}
+
 struct Entry {
     QString value;
     int line = 0;
@@ -55,7 +75,7 @@ private:
                           : QStringLiteral("%1: %2").arg(path_, text);
         return false;
     }
-    bool index(const QByteArray& data);
+    bool index(const QList<QByteArray>& lines);
     bool checkKeys();
     bool has(const char* section, const char* key) const;
     Entry get(const char* section, const char* key) const;
@@ -91,13 +111,12 @@ const std::map<QString, std::vector<QString>>& knownKeys() {
           "cpd",        "wrt",     "debug", "codeprotection", "lockbit1", "lockbit2", "avrfuse1",
           "lb1",        "lb2",     "blb01", "blb02",          "blb11",    "blb12",    "bodlevel",
           "bootrst",    "bootsize"}},
-        {"serial", {"memory", "address", "size", "form", "start", "step", "last", "list"}},
+        {"serial", {"memory", "address", "size", "form", "start", "step", "last", "list", "pool"}},
     };
     return keys;
 }
 
-bool Reader::index(const QByteArray& data) {
-    const QList<QByteArray> lines = data.split('\n');
+bool Reader::index(const QList<QByteArray>& lines) {
     QString section;
     for (int i = 0; i < lines.size(); ++i) {
         const int no = i + 1;
@@ -352,11 +371,17 @@ bool Reader::readFuses() {
 bool Reader::readList(SerialPlan& plan, const Entry& e) {
     plan.listFile = resolve(e.value);
     QFile f(plan.listFile);
-    if (e.value.isEmpty() || !f.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (e.value.isEmpty() || !f.open(QIODevice::ReadOnly))
         return fail(e.line, QStringLiteral("list file \"%1\" can't be read").arg(plan.listFile));
     const QByteArray data = f.readAll();
     hash_.addData(data);
-    const QList<QByteArray> lines = data.split('\n');
+    QList<QByteArray> lines;
+    int bad = 0;
+    QString why;
+    if (!splitLines(data, lines, bad, why))
+        return fail(
+            e.line,
+            QStringLiteral("list file \"%1\", line %2: %3").arg(plan.listFile).arg(bad).arg(why));
     for (int i = 0; i < lines.size(); ++i) {
         const QString t = QString::fromUtf8(lines[i]).trimmed();
         if (t.isEmpty()) continue;
@@ -386,6 +411,11 @@ bool Reader::readSerial() {
         if (!has("serial", key))
             return fail(at, QStringLiteral("[Serial] has no %1").arg(QString::fromLatin1(key)));
     if (!readSerialPlace(plan)) return false;
+    if (has("serial", "pool")) {
+        const Entry e = get("serial", "pool");
+        if (e.value.isEmpty()) return fail(e.line, QStringLiteral("Pool is empty"));
+        plan.pool = e.value;
+    }
     const bool hasList = has("serial", "list");
     if (hasList && (has("serial", "start") || has("serial", "step") || has("serial", "last")))
         return fail(get("serial", "list").line,
@@ -483,7 +513,17 @@ bool Reader::run(QString& error) {
     hash_.addData(data);
     job_ = Job{};
     job_.path = QFileInfo(path_).absoluteFilePath();
-    bool ok = index(data) && ini_.LoadData(data.constData(), size_t(data.size())) >= 0 &&
+    // The INI reader gets the lines as the index saw them, each ended by LF.
+    QList<QByteArray> lines;
+    int bad = 0;
+    QString why;
+    if (!splitLines(data, lines, bad, why)) {
+        fail(bad, why);
+        error = error_;
+        return false;
+    }
+    const QByteArray text = lines.join('\n');
+    bool ok = index(lines) && ini_.LoadData(text.constData(), size_t(text.size())) >= 0 &&
               readJobSection() && readMemories() && readImages() && readFuses() && readSerial();
     if (!ok) {
         error = error_.isEmpty() ? QStringLiteral("%1: not an INI file").arg(path_) : error_;

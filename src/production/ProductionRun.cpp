@@ -8,6 +8,7 @@
 
 #include "actions/uActions.h"
 #include "base/PortError.h"
+#include "link/BoxInterface.h"
 #include "link/uCom.h"
 #include "production/ProductionLog.h"
 
@@ -19,8 +20,14 @@ namespace {
 // step it happened in, and ends the worker's wait when the runner asks to close.
 class WorkerView final : public ActionView {
 public:
-    void setCaption(const QString& c) override { caption = c; }
-    void setLabel(const QString& t) override { label = t; }
+    void setCaption(const QString& c) override {
+        caption = c;
+        shown();
+    }
+    void setLabel(const QString& t) override {
+        label = t;
+        shown();
+    }
     void setLabelVisible(bool) override {}
     void setProgressPercent(int) override {}
     void setProgressVisible(bool) override {}
@@ -30,8 +37,17 @@ public:
     }
     void showModeless() override {}
     void hideWindow() override {}
+    QString step() const {
+        return label.isEmpty() ? caption : caption + QStringLiteral(" / ") + label;
+    }
     QString caption, label;
     QEventLoop* loop = nullptr;
+    std::function<void(const QString&)> onStep;  // told each new step
+
+private:
+    void shown() {
+        if (onStep) onStep(step());
+    }
 };
 
 // Errors are kept (the log records them) with the step shown when they came; nobody is
@@ -41,8 +57,7 @@ public:
     explicit WorkerHost(const WorkerView& view) : view_(view) {}
     void showError(const QString& text) override {
         if (!step.isEmpty()) return;
-        step = view_.label.isEmpty() ? view_.caption
-                                     : view_.caption + QStringLiteral(" / ") + view_.label;
+        step = view_.step();
         if (step.isEmpty()) step = QStringLiteral("LINK");
         message = text;
     }
@@ -59,22 +74,8 @@ private:
     const WorkerView& view_;
 };
 
-// The card poll of the action window: "K" on the serial link, packet 05 over USB. The state
-// (bits 1 and 2 set: no card), or -1 when the box did not answer.
-int pollCard(TCom& com) {
-    if (com.UsbConnected) {
-        uint8_t reply[256];
-        if (!com.usb().BulkWrite(com.PipeOut, QByteArray(1, '\x05'))) return -1;
-        return com.usb().BulkRead(com.PipeIn, reply, int(sizeof reply)) == 1 ? reply[0] : -1;
-    }
-    QByteArray reply;
-    if (com.Transact("K", reply, 20) < 0) return -1;
-    bool ok = false;
-    const int state = reply.trimmed().toInt(&ok);
-    return ok ? state : -1;
-}
-
 constexpr int kFailuresInARow = 3;
+constexpr int kHeartbeatMs = 3000;
 
 }  // namespace
 
@@ -108,11 +109,25 @@ bool ProductionRun::checkLog(QString& error) {
 
 void ProductionRun::start() {
     stop_ = false;
+    exhausted_ = false;
     budget_ = count_ > 0 ? count_ : INT_MAX;
     running_ = int(ports_.size());
     for (int i = 0; i < ports_.size(); ++i) {
         threads_.emplace_back(QThread::create([this, i] { work(i); }));
         threads_.back()->start();
+    }
+    threads_.emplace_back(QThread::create([this] { beat(); }));
+    threads_.back()->start();
+}
+
+// Keeps the runs of this process alive in the log while any worker works, so that other
+// stations see their cards as in work.
+void ProductionRun::beat() {
+    QString error;
+    auto log = ProductionLog::open(log_, error);
+    while (log && running_ > 0) {
+        log->heartbeat(error);  // a beat that fails is made up by the next
+        for (int i = 0; i < kHeartbeatMs / 100 && running_ > 0; ++i) QThread::msleep(100);
     }
 }
 
@@ -147,10 +162,13 @@ QString ProductionRun::endMessage() const {
 }
 
 void ProductionRun::update(int index, const std::function<void(WorkerStatus&)>& change) {
+    WorkerStatus now;
     {
         QMutexLocker lock(&mutex_);
         change(statuses_[index]);
+        now = statuses_[index];
     }
+    emit boxChanged(index, now);
     emit changed();
 }
 
@@ -188,7 +206,7 @@ private:
     void programCard();
     void runAction(ActionCode code, std::optional<MemorySet> memories, bool abortable);
     Outcome outcome() const;
-    void count(const ProductionLog::Card& card, ProductionLog::Result result);
+    void count(const ProductionLog::Card& card, const Outcome& outcome);
     bool readyForNext(const Outcome& outcome, QString& boxError);
     void backToIdle();
 
@@ -207,8 +225,10 @@ private:
     QString error_;
     std::unique_ptr<ProductionLog> log_;
     std::unique_ptr<BoxLink> link_;
+    std::unique_ptr<BoxInterface> box_;
     std::unique_ptr<TActions> runner_;
     int failedInARow_ = 0;
+    bool inWork_ = false;
 };
 
 ProductionRun::Worker::Worker(ProductionRun& run, int index)
@@ -219,6 +239,9 @@ ProductionRun::Worker::Worker(ProductionRun& run, int index)
     options_.alwaysErase = job_.alwaysErase;
     options_.smartAuto = true;
     options_.warnEnable = false;
+    view_.onStep = [this](const QString& step) {
+        if (inWork_) set([&](WorkerStatus& s) { s.step = step; });
+    };
 }
 
 void ProductionRun::work(int index) { Worker(*this, index).work(); }
@@ -249,6 +272,7 @@ void ProductionRun::Worker::finish(const QString& error) {
 // is finished and false returned.
 bool ProductionRun::Worker::connectBox() {
     TCom& com = link_->com();
+    box_ = makeBox(com);
     job_.applyTo(devices_, fuses_, enable_);
     runner_ = std::make_unique<TActions>(host_, clock_, devices_, com, options_, enable_, fuses_,
                                          mainView_);
@@ -265,26 +289,26 @@ bool ProductionRun::Worker::connectBox() {
 }
 
 // Polls until the card state says `present`; false on a stop or a box that stopped answering
-// (five polls in a row, as the action window counts them).
+// (five polls in a row, as the action window counts them). Once the last serial is handed
+// out, nobody waits for another card.
 bool ProductionRun::Worker::waitCard(bool present, QString& why) {
-    TCom& com = link_->com();
     int misses = 0;
-    while (!run_.stop_) {
-        int state = -1;
+    while (!run_.stop_ && !(present && run_.exhausted_)) {
+        CardPoll poll;
         try {
-            state = pollCard(com);
+            poll = box_->pollCard();
         } catch (const PortError& e) {
             why = e.text();
             return false;
         }
-        if (state < 0) {
+        if (!poll.answered) {
             if (++misses >= 5) {
                 why = QStringLiteral("The programmer box does not answer.");
                 return false;
             }
         } else {
             misses = 0;
-            if (((state & 6) != 6) == present) return true;
+            if (poll.cardPresent() == present) return true;
         }
         QCoreApplication::processEvents();
         clock_.sleepMs(present ? 300 : 100);
@@ -303,19 +327,31 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
     }
     ProductionLog::Card card;
     if (!takeSerial(card, boxError)) return false;
+    inWork_ = true;
     set([&](WorkerStatus& s) {
         s.serial = card.serialText;
+        s.inWork = true;
+        s.step.clear();
         s.state = QStringLiteral("programming");
     });
     prepareImage(card);
     programCard();
     const Outcome done = outcome();
     if (!log_->finishCard(job_, card, done.result, done.step, done.message, error_)) {
-        boxError = QStringLiteral("the log: ") + error_;
+        // The log stayed out of reach: this box stops, and says what became of the card.
+        boxError =
+            QStringLiteral("the card's result (%1%2) could not be recorded: %3")
+                .arg(ProductionLog::resultText(done.result),
+                     card.serialText.isEmpty() ? QString()
+                                               : QStringLiteral(", serial ") + card.serialText,
+                     error_);
+        if (!card.serialText.isEmpty())
+            boxError += QStringLiteral(
+                "; the serial stays unconfirmed until it is settled (kelvano-cli log settle)");
         return false;
     }
     if (done.result != ProductionLog::Result::Pass) run_.releaseCard();
-    count(card, done.result);
+    count(card, done);
     return readyForNext(done, boxError);
 }
 
@@ -325,9 +361,11 @@ bool ProductionRun::Worker::takeSerial(ProductionLog::Card& card, QString& boxEr
     if (take == ProductionLog::Take::Ok) return true;
     run_.releaseCard();
     if (take == ProductionLog::Take::Exhausted) {
+        // The cards in work elsewhere carry earlier serials: they are finished, no new one is
+        // started.
         QMutexLocker lock(&run_.mutex_);
         run_.endMessage_ = error_;
-        run_.stop_ = true;
+        run_.exhausted_ = true;
     } else {
         boxError = QStringLiteral("the log: ") + error_;
     }
@@ -387,9 +425,17 @@ ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
     return o;
 }
 
-void ProductionRun::Worker::count(const ProductionLog::Card& card, ProductionLog::Result result) {
+void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome) {
+    const ProductionLog::Result result = outcome.result;
     const QString text = ProductionLog::resultText(result);
+    inWork_ = false;
     set([&](WorkerStatus& s) {
+        s.inWork = false;
+        s.step.clear();
+        if (result != ProductionLog::Result::Pass)
+            s.lastMessage = outcome.step.isEmpty()
+                                ? outcome.message
+                                : outcome.step + QStringLiteral(": ") + outcome.message;
         (result == ProductionLog::Result::Pass   ? s.pass
          : result == ProductionLog::Result::Fail ? s.fail
                                                  : s.aborted) += 1;

@@ -29,17 +29,22 @@ public:
 using BoxLinkFactory = std::function<std::unique_ptr<BoxLink>(const QString& port, Host&, Clock&,
                                                               MainView&, Options&)>;
 
-// One box's state as the front ends show it.
+// One box's state as the front ends show it (a tile per box in the window, a line per box
+// in the terminal).
 struct WorkerStatus {
     QString port;
     int pass = 0;
     int fail = 0;
-    int aborted = 0;     // stopped by the user while in work
-    QString serial;      // the serial of the card in work, or the last one
-    QString lastResult;  // "pass", "fail", "aborted" or empty
+    int aborted = 0;      // stopped by the user while in work
+    QString serial;       // the serial of the card in work, or the last one
+    bool inWork = false;  // a card is being programmed (its serial is `serial`)
+    QString step;         // what the programming of the card in work does now ("PROGRAMMING
+                          // DEVICE / EEPROM MEMORY"); empty when no card is in work
+    QString lastResult;   // "pass", "fail", "aborted" or empty
     QString lastSerial;
-    QString state;  // what the worker does now
-    QString error;  // why the worker stopped early
+    QString lastMessage;  // the failed step and message of the last card that did not pass
+    QString state;        // what the worker does now
+    QString error;        // why the worker stopped early
     bool finished = false;
 };
 
@@ -75,7 +80,9 @@ public:
     QString log() const { return log_; }
 
 signals:
-    // A worker's status changed (emitted on the worker's thread).
+    // A worker's status changed (emitted on the worker's thread): `box` is its index in
+    // statuses(); changed() follows every boxChanged().
+    void boxChanged(int box, const kelvano::WorkerStatus& status);
     void changed();
     // Every worker has finished (emitted on the last worker's thread).
     void finished();
@@ -83,6 +90,7 @@ signals:
 private:
     class Worker;
     void work(int index);
+    void beat();
     void update(int index, const std::function<void(WorkerStatus&)>& change);
     bool reserveCard();
     void releaseCard();
@@ -97,6 +105,7 @@ private:
     QList<WorkerStatus> statuses_;
     QString endMessage_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> exhausted_{false};  // the last serial is handed out
     std::atomic<int> budget_{0};
     std::atomic<int> running_{0};
 };

@@ -1,5 +1,7 @@
 #include "production/SerialNumber.h"
 
+#include <QCryptographicHash>
+
 #include "device/uDevices.h"
 
 namespace kelvano {
@@ -70,6 +72,25 @@ std::optional<uint64_t> SerialPlan::valueAt(uint64_t index) const {
     if (step == 0) return index == 0 ? std::optional<uint64_t>(start) : std::nullopt;
     if (index > (limit - start) / step) return std::nullopt;
     return start + index * step;
+}
+
+std::optional<uint64_t> SerialPlan::indexOf(uint64_t value) const {
+    if (!list.isEmpty()) {
+        const qsizetype i = list.indexOf(value);
+        return i < 0 ? std::nullopt : std::optional<uint64_t>(uint64_t(i));
+    }
+    const uint64_t limit = last ? *last : maxValue();
+    if (value < start || value > limit || step == 0 || (value - start) % step != 0)
+        return std::nullopt;
+    return (value - start) / step;
+}
+
+QString SerialPlan::key() const {
+    if (list.isEmpty())
+        return QStringLiteral("from %1 step %2").arg(qulonglong(start)).arg(qulonglong(step));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (uint64_t v : list) hash.addData(QByteArray::number(qulonglong(v)) + '\n');
+    return QStringLiteral("list ") + QString::fromLatin1(hash.result().toHex().left(16));
 }
 
 QString SerialPlan::text(uint64_t value) const {

@@ -30,6 +30,7 @@ struct SerialPlan {
     std::optional<uint64_t> last;
     QList<uint64_t> list;  // non-empty: the values come from a list file
     QString listFile;
+    QString pool;  // the log's pool the values come from; empty: the log's default pool
 
     // The largest value the form fits into `size` bytes.
     uint64_t maxValue() const;
@@ -38,6 +39,11 @@ struct SerialPlan {
     QByteArray encode(uint64_t value) const;
     // The value with index `index` in the sequence; nullopt past the end.
     std::optional<uint64_t> valueAt(uint64_t index) const;
+    // The index of `value` in the sequence; nullopt when the sequence does not hold it.
+    std::optional<uint64_t> indexOf(uint64_t value) const;
+    // Names the sequence (its start and step, or its list): plans with the same key hand out
+    // the same values in the same order.
+    QString key() const;
     // How the log and the screen show a value: decimal, or upper-case hex (width digits) for
     // the hex form.
     QString text(uint64_t value) const;

@@ -391,7 +391,9 @@ bool IniConfig(SettingsStore& s, SettingsContext& ctx, bool write) {
     s.beginUpdate();
     if (write) {
         s.writeString(QStringLiteral("Version"), ctx.fileVersion);
-        s.writeString(QStringLiteral("Port"), o.portName());
+        const QString port = o.portName();
+        if (ctx.runPort.isEmpty() || port.compare(ctx.runPort, Qt::CaseInsensitive) != 0)
+            s.writeString(QStringLiteral("Port"), port);
     } else {
         o.selectPort(s.readString(QStringLiteral("Port"), QStringLiteral("COM1")));
     }
@@ -490,6 +492,17 @@ bool IniDevice(SettingsStore& s, SettingsContext& ctx, bool write) {
     }
     cbEepMemClick(code, e);
     return ok;
+}
+
+bool IniWindow(SettingsStore& s, WindowPlacement& p, bool write) {
+    s.setSection(QStringLiteral("Window"));
+    s.beginUpdate();
+    integer(s, write, QStringLiteral("Left"), p.left, 0);
+    integer(s, write, QStringLiteral("Top"), p.top, 0);
+    integer(s, write, QStringLiteral("Width"), p.width, 0);
+    integer(s, write, QStringLiteral("Height"), p.height, 0);
+    flag(s, write, "Maximized", p.maximized, false);
+    return finish(s, write);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -90,6 +90,9 @@ struct SettingsContext {
     SlotFiles& slotFiles;
     QString fileVersion;  // written as "Version"
     QString deviceName;   // written as "DeviceName" (the status bar's card type text)
+    // A port named for this run only (on the command line): while it is the selected port,
+    // a save leaves "Port" as the file holds it.
+    QString runPort = {};
 };
 
 // The "Config" section: read or write every key in its fixed order. A write returns false
@@ -98,6 +101,15 @@ bool IniConfig(SettingsStore& store, SettingsContext& ctx, bool write);
 // The section "DEV_nn" of the selected card type (ctx.devices.DeviceId); runs the external
 // EEPROM coupling rule afterwards in both directions.
 bool IniDevice(SettingsStore& store, SettingsContext& ctx, bool write);
+
+// Where the main window was when the program last closed: its normal (not maximised)
+// geometry and whether it was maximised, in the section "Window". A width or height of 0
+// means none was saved. A write returns false when the file could not be saved.
+struct WindowPlacement {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool maximized = false;
+};
+bool IniWindow(SettingsStore& store, WindowPlacement& placement, bool write);
 
 // Section name of a card type: "DEV_" and the code in at least two digits ("DEV_05").
 QString deviceSection(int deviceId);

@@ -1,5 +1,7 @@
 #include "session/SettingsLocation.h"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +13,7 @@ namespace kelvano {
 
 namespace {
 
-// Replaces `to` with the bytes of `from` in one step; false leaves `to` as it was.
+// Writes the bytes of `from` to `to` in one step; false leaves no file at `to`.
 bool copyAtomically(const QString& from, const QString& to) {
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly)) return false;
@@ -20,6 +22,18 @@ bool copyAtomically(const QString& from, const QString& to) {
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size()) return false;
     return out.commit();
+}
+
+// Folders of the installed system and its packages: programs there are shared by every user.
+bool systemFolder(const QString& canonicalDir) {
+    static const char* const kSystem[] = {"/usr",   "/opt",   "/bin",    "/sbin", "/lib",
+                                          "/lib32", "/lib64", "/libx32", "/etc",  "/var",
+                                          "/snap",  "/nix",   "/gnu",    "/app"};
+    for (const char* top : kSystem) {
+        const QString t = QString::fromLatin1(top);
+        if (canonicalDir == t || canonicalDir.startsWith(t + QLatin1Char('/'))) return true;
+    }
+    return canonicalDir == QLatin1String("/");
 }
 
 }  // namespace
@@ -37,15 +51,23 @@ bool SettingsLocation::folderWritable(const QString& dir) {
     return probe.open();
 }
 
+bool SettingsLocation::usersOwnFolder(const QString& dir) {
+    if (dir.isEmpty()) return false;
+    const QFileInfo info(dir);
+    const QString canonical = info.canonicalFilePath();
+    if (canonical.isEmpty() || !info.isDir() || systemFolder(canonical)) return false;
+    return info.ownerId() == uint(geteuid()) && folderWritable(canonical);
+}
+
 SettingsLocation SettingsLocation::choose(const QString& programDir, const QString& userConfigDir) {
-    return choose(programDir, userConfigDir, folderWritable(programDir));
+    return choose(programDir, userConfigDir, usersOwnFolder(programDir));
 }
 
 SettingsLocation SettingsLocation::choose(const QString& programDir, const QString& userConfigDir,
-                                          bool programDirWritable) {
+                                          bool programDirOwn) {
     SettingsLocation where;
     const QString beside = programDir.isEmpty() ? QString() : QDir(programDir).filePath(fileName());
-    if (programDirWritable && !beside.isEmpty()) {
+    if (programDirOwn && !beside.isEmpty()) {
         where.file_ = beside;
         return where;
     }
@@ -53,15 +75,12 @@ SettingsLocation SettingsLocation::choose(const QString& programDir, const QStri
     QDir().mkpath(userDir);
     where.file_ = QDir(userDir).filePath(fileName());
 
-    const QFileInfo programFile(beside), userFile(where.file_);
-    if (beside.isEmpty() || !programFile.isFile()) return where;
-    if (userFile.exists() && userFile.lastModified() >= programFile.lastModified()) return where;
-    if (copyAtomically(beside, where.file_)) {
-        where.tookProgramCopy_ = true;
-    } else {
-        // Nowhere to keep a copy: read the program's file; a save then reports the refusal.
-        where.file_ = beside;
-    }
+    // The user's file, once there, is theirs: it is read and saved as it is.
+    if (beside.isEmpty() || !QFileInfo(beside).isFile() || QFileInfo::exists(where.file_))
+        return where;
+    // When the copy cannot be made, the run starts from the defaults and its save reports the
+    // refusal: the file beside the program is never the one saved.
+    where.seeded_ = copyAtomically(beside, where.file_);
     return where;
 }
 

@@ -54,7 +54,8 @@ void usage(FILE* out) {
             "                          reported with the transcript's line (exit status 1); ends 1 "
             "s\n"
             "                          after the last recorded exchange (exit status 0)\n"
-            "  --help                  this text\n") +
+            "  -h, --help              this text\n"
+            "  -V, --version           the program's version and licence\n") +
         SimFault::syntaxHelp() +
         QStringLiteral(
             "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
@@ -162,6 +163,13 @@ std::optional<int> readArguments(const QStringList& args, Options& options) {
         const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
             usage(stdout);
+            return 0;
+        }
+        if (opt == "--version" || opt == "-V") {
+            std::fputs("kelvano-boxsim " KELVANO_FILE_VERSION
+                       "\nFree software under the GNU General Public License, version 3 or "
+                       "later (GPL-3.0-or-later), with no warranty.\n",
+                       stdout);
             return 0;
         }
         if (opt == "--no-card") {

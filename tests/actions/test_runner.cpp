@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "ActionRig.h"
+#include "link/BoxInterface.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
@@ -93,6 +94,17 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
             EXPECT_EQ(rig.commands().contains("DINS."), !r.card);
         }
     }
+}
+
+// The one card-state rule that the runner and the production workers wait on, over every
+// state a box can answer (and -1, no answer).
+TEST(CardState, ACardIsInTheBoxUnlessBitsOneAndTwoAreBothSet) {
+    const char present[] = "1111110011111100";  // states 0 to 15
+    for (int state = 0; state < 256; ++state)
+        EXPECT_EQ(cardPresent(state), present[state % 16] == '1') << state;
+    EXPECT_FALSE(cardPresent(-1));
+    EXPECT_FALSE((CardPoll{true, 6}.cardPresent()));
+    EXPECT_TRUE((CardPoll{true, 0x80}.cardPresent()));
 }
 
 TEST(ActionRunner, ReadySoundOnlyAfterAProgramActionThatEndedReady) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 
 #include "app/uConfig.h"
@@ -39,8 +40,15 @@ TEST(ConfigDialog, PortsSortedAsTextThenUsbAndSimAndEveryChangeWrittenBack) {
     o.selectPort("COM1");
     dlg.show();
     EXPECT_FALSE(port->isEnabled());
+    auto* note = dlg.findChild<QLabel*>("PortNote");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), "Connected: disconnect to choose another port.");
     EXPECT_EQ(port->currentText(), "COM1");
     EXPECT_TRUE(dlg.findChild<QCheckBox*>("cbWarnEnable")->isChecked());
+    dlg.hide();
+    o.portListEnabled = true;
+    dlg.show();
+    EXPECT_TRUE(port->isEnabled() && !note->isVisible());
 }
 
 }  // namespace

@@ -192,6 +192,24 @@ TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
     Editors mega(30, FusePage::cfgMega161);
     mega.choose("cb161osc", 5);
     EXPECT_EQ(mega.model.mega161.osc, 5);
+    // The lock bit boxes say what ticked does to the card; the fuse boxes are not lock bits.
+    const std::pair<const char*, const char*> hints[] = {
+        {"cbLockBit1",
+         "Ticked: lock bit 1 is programmed: the flash and EEPROM can no longer be "
+         "programmed, from the next Program on, until the card is erased."},
+        {"chk161lb2",
+         "Ticked: LB2 is programmed (0): together with LB1, the flash and EEPROM "
+         "can no longer be read back (verify) either, from the next Program on, "
+         "until the card is erased."},
+        {"chk161blb11",
+         "Ticked: BLB11 is programmed (0): SPM may not write to the boot loader "
+         "section, from the next Program on, until the card is erased."},
+        {"chk161bootrst", ""}};
+    Editors at90s(22, FusePage::CfgAvr);
+    for (const auto& [name, hint] : hints) {
+        Editors& on = QByteArray(name).startsWith("cb") ? at90s : mega;
+        EXPECT_EQ(on.find<QCheckBox>(name)->toolTip(), hint) << name;
+    }
 
     // The AT90S fuse box: "FSTRT" for 21 and 22, "RCEN" for 23, none for the AT90S8515 cards.
     Editors avr(22, FusePage::CfgAvr);

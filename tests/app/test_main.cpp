@@ -3,10 +3,14 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QTabWidget>
+#include <QToolBar>
 #include <QToolButton>
 
 #include "app/DumpGridView.h"
+#include "app/GridEditing.h"
+#include "app/MainLayout.h"
 #include "test_main_support.h"
 
 namespace kelvano {
@@ -112,8 +116,13 @@ TEST(MainWindowTest, FillPopupFillsTheGridItWasOpenedOn) {
 
 TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
     Window w(20);
+    // Greyed and ticked, they say why.
+    EXPECT_TRUE(w.main.cbProgMem->toolTip().startsWith(
+        "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
+        "EEPROM through a loader"));
     w.main.cbEepMem->click();  // untick: the others free
     EXPECT_TRUE(!w.enable.eep && w.main.cbProgMem->isEnabled());
+    EXPECT_EQ(w.main.cbProgMem->toolTip(), "");
     w.main.cbDataMem->click();
     w.main.cbEepMem->click();  // tick again: the others are ticked and greyed
     for (QCheckBox* cb : {w.main.cbProgMem, w.main.cbDataMem, w.main.cbConfig})
@@ -169,6 +178,109 @@ TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
     EXPECT_EQ(usb.calls, QStringList({"IniConfig write", "IniDevice write 10"}));
 }
 
+// An edit in the flash of a PIC card (slot 1).
+void editFlash(Window& w) {
+    w.main.Editing->setEditMode(true);
+    w.main.pGrid->selectElement(0);
+    QTest::keyClicks(w.main.pGrid, "1");
+    ASSERT_EQ(w.devices.ProgBuf[0], 0x1FFF);
+}
+
+TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
+    const struct {
+        const char* what;
+        void (*run)(Window&);
+        bool (*done)(const Window&);
+        const char* doing;
+    } commands[] = {
+        {"card type", [](Window& w) { w.select(20); },
+         [](const Window& w) { return w.main.DeviceId() == 20; }, "changing the card type"},
+        {"open", [](Window& w) { w.main.ActOpen1->trigger(); },
+         [](const Window& w) { return w.calls.contains("Open 1:/in/new.hex"); },
+         "opening /in/new.hex"},
+        {"recent file",
+         [](Window& w) {
+             w.files.RecentFiles[1][1] = "/in/new.hex";
+             w.main.BtnOpenDropDown(1);
+             w.main.PopFiles[1]->actions().at(0)->trigger();
+         },
+         [](const Window& w) { return w.calls.contains("Open 1:/in/new.hex"); },
+         "opening /in/new.hex"},
+        {"exit", [](Window& w) { w.main.close(); },
+         [](const Window& w) { return w.calls.contains("IniConfig write"); }, "closing"},
+    };
+    const struct {
+        UnsavedChoice answer;
+        bool saveChosen;  // the save dialog answers (else it is cancelled)
+        bool goesOn;
+    } answers[] = {{UnsavedChoice::Cancel, true, false},
+                   {UnsavedChoice::Discard, true, true},
+                   {UnsavedChoice::Save, false, false},
+                   {UnsavedChoice::Save, true, true}};
+    for (const auto& c : commands) {
+        for (const auto& a : answers) {
+            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(int(a.answer)) +
+                         (a.saveChosen ? " saved" : ""));
+            Window w(10);
+            w.main.setFileDialogHook(
+                [&](const FileDialogRequest& r) -> std::optional<FileDialogChoice> {
+                    if (!r.save) return FileDialogChoice{"/in/new.hex", 1};
+                    if (!a.saveChosen) return std::nullopt;
+                    return FileDialogChoice{"/out/kept.hex", 1};
+                });
+            editFlash(w);
+            w.unsavedAnswer = a.answer;
+            w.calls.clear();
+            c.run(w);
+            ASSERT_EQ(w.questions.size(), 1);
+            EXPECT_EQ(w.questions[0],
+                      QStringLiteral("The edits in PIC Flash + internal EEPROM <1> are not "
+                                     "saved.\n\nSave them before %1?")
+                          .arg(c.doing));
+            EXPECT_EQ(c.done(w), a.goesOn);
+            EXPECT_EQ(w.calls.contains("Save 1:/out/kept.hex:1"),
+                      a.answer == UnsavedChoice::Save && a.saveChosen);
+            if (!a.goesOn) {
+                EXPECT_EQ(w.checkedDevice(), "DEV10");
+            }
+        }
+    }
+    // Nothing edited, or the edit undone: no question.
+    Window w(10);
+    w.select(21);
+    w.select(10);
+    editFlash(w);
+    w.main.Editing->undo();
+    w.main.close();
+    EXPECT_TRUE(w.questions.isEmpty()) << w.questions.join("|").toStdString();
+}
+
+TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
+    Window w;
+    const QFontMetrics fm(w.main.LabFnProgMem->font());
+    const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
+    const QString name = "card_main_program.hex";
+    const int nameWidth = fm.horizontalAdvance(name);
+    EXPECT_EQ(elideFileName(path, fm, fm.horizontalAdvance(path)), path);
+    // The folders give way in their middle: both ends of them stay.
+    const QString some =
+        elideFileName(path, fm, nameWidth + fm.horizontalAdvance("/home/ann/...."));
+    EXPECT_TRUE(some.endsWith("026/" + name) && some.startsWith("/hom") &&
+                some.contains(QChar(0x2026)))
+        << some.toStdString();
+    const QString least = elideFileName(path, fm, nameWidth + fm.horizontalAdvance(QChar(0x2026)));
+    EXPECT_EQ(least, QString(QChar(0x2026)) + name);
+    const QString cut = elideFileName(path, fm, nameWidth / 2);  // the name itself is too long
+    EXPECT_TRUE(cut.startsWith("card") && cut.endsWith("hex") && cut.contains(QChar(0x2026)))
+        << cut.toStdString();
+    for (int width : {nameWidth / 2, nameWidth + 30, nameWidth + 200})
+        EXPECT_LE(fm.horizontalAdvance(elideFileName(path, fm, width)), width) << width;
+    // The label keeps the whole path as its text and its tooltip.
+    w.main.setFileLabel(1, path);
+    EXPECT_EQ(w.main.LabFnProgMem->text(), path);
+    EXPECT_EQ(w.main.LabFnProgMem->toolTip(), path);
+}
+
 TEST(ProgramTest, FirstStartCloseAndNextStart) {
     ProgramRig rig;
     {
@@ -193,11 +305,74 @@ TEST(ProgramTest, FirstStartCloseAndNextStart) {
     ASSERT_EQ(rig.host.errors.size(), 1);
     EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
         "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
-    // ... for that run only: the next one does not list it and takes the first port.
+    // ... for that run only: it is not saved, the next run does not list it and takes the
+    // first port.
+    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("Port=/dev/pts/77"));
     auto again = rig.start();
     EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
     EXPECT_EQ(again->options.portIndex, 0);
     EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
+}
+
+TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
+    ProgramRig rig;
+    {
+        auto p = rig.start();
+        TMain& m = p->Main;
+        const QSize designed = m.designedSize();
+        EXPECT_TRUE(designed.width() >= 633 && designed.height() >= 438);
+        EXPECT_EQ(m.size(), designed);  // the first size, and the smallest
+        EXPECT_EQ(m.minimumSize(), designed);
+        m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 512 bytes of data EEPROM
+        const QWidget* right = m.findChild<QWidget*>("RightColumn");
+        ASSERT_TRUE(right && m.CfgCtrl);
+        struct Sizes {
+            QSize flash, data, column, fuses, toolbar;
+            qreal points;
+        };
+        auto sizes = [&] {
+            QCoreApplication::processEvents();
+            return Sizes{m.pGrid->size(),   m.dGrid->size(),    right->size(),
+                         m.CfgCtrl->size(), m.ToolBar1->size(), m.pGrid->font().pointSizeF()};
+        };
+        const Sizes small = sizes();
+        m.resize(1000, 700);
+        const Sizes middle = sizes();
+        m.resize(1280, 900);
+        const Sizes big = sizes();
+        EXPECT_GT(big.flash.height(), small.flash.height() + 200);
+        EXPECT_GT(big.flash.width(), small.flash.width() + 400);
+        EXPECT_GT(big.data.height(), small.data.height());
+        EXPECT_LE(big.data.height(), m.dGrid->heightForRows(33));  // all 32 rows, no more
+        EXPECT_GT(big.points, small.points);                       // the rows fill the wider page
+        // The right column keeps its width; once it has the height it asks for, no more.
+        EXPECT_EQ(big.column.width(), small.column.width());
+        EXPECT_EQ(big.fuses, middle.fuses);
+        EXPECT_EQ(big.fuses.width(), small.fuses.width());
+        EXPECT_EQ(big.toolbar.height(), small.toolbar.height());
+        m.resize(300, 200);
+        EXPECT_EQ(sizes().flash, small.flash);
+        EXPECT_EQ(m.size(), designed);
+        m.setGeometry(40, 30, 700, 500);
+        m.close();
+    }
+    EXPECT_TRUE(readAll(rig.path("kelvano.ini"))
+                    .contains("[Window]\r\nLeft=40\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n"
+                              "Maximized=0\r\n"));
+    rig.start()->Main.close();  // comes back there, and stays
+    auto p = rig.start();
+    EXPECT_EQ(p->Main.geometry(), QRect(40, 30, 700, 500));
+    // A place no screen shows, or a size below the designed one: centred at the designed size.
+    for (const char* placed : {"Left=5000\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n",
+                               "Left=40\r\nTop=30\r\nWidth=90\r\nHeight=80\r\n"}) {
+        SCOPED_TRACE(placed);
+        writeAll(rig.path("kelvano.ini"), QByteArray("[Window]\r\n") + placed);
+        auto again = rig.start();
+        const QRect screen = again->Main.screen()->availableGeometry();
+        EXPECT_EQ(again->Main.size(), again->Main.designedSize());
+        EXPECT_LE((again->Main.geometry().center() - screen.center()).manhattanLength(), 2);
+    }
+    EXPECT_EQ(rig.errors(), "");
 }
 
 TEST(ProgramTest, ConnectAndLoadAtStartup) {

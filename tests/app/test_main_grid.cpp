@@ -2,13 +2,14 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include "app/ChecksumLabels.h"
-#include "app/CompareDialog.h"
+#include "app/ComparePanel.h"
 #include "app/DumpGridView.h"
 #include "app/GridEditing.h"
 #include "app/IdentifyCard.h"
@@ -77,19 +78,26 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     EXPECT_EQ(p->Devices.dGrid.text(3), "..............O!");
     EXPECT_EQ(m.LabFnProgMem->text(), "(changed)");
     EXPECT_EQ(m.dGrid->markCount(CellMark::Edited), 2);
+    EXPECT_EQ(m.pGrid->mark(0), CellMark::Edited);
 
     // One step per cell typed over: two on the data memory ("K!" went into one), one on
     // the flash.
     e.ActUndo->trigger();
     EXPECT_TRUE(p->Devices.DataBuf[63] == 0xFF && p->Devices.DataBuf[62] == 'O');
+    // The marks follow the buffers: the cells still edited keep theirs.
+    EXPECT_EQ(m.dGrid->markCount(CellMark::Edited), 1);
+    EXPECT_EQ(m.dGrid->mark(62), CellMark::Edited);
+    EXPECT_EQ(m.pGrid->mark(0), CellMark::Edited);
     e.ActUndo->trigger();
     EXPECT_TRUE(p->Devices.DataBuf[62] == 0xFF && p->Devices.ProgBuf[0] == 0x3041);
     e.ActUndo->trigger();
     EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3FFF  ");
     EXPECT_EQ(m.LabFnProgMem->text(), "");
     EXPECT_FALSE(e.ActUndo->isEnabled());
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Edited), 0);
     for (int i = 0; i < 3; ++i) e.ActRedo->trigger();
     EXPECT_TRUE(p->Devices.ProgBuf[0] == 0x3041 && p->Devices.DataBuf[63] == '!');
+    EXPECT_EQ(m.dGrid->markCount(CellMark::Edited) + m.pGrid->markCount(CellMark::Edited), 3);
     EXPECT_FALSE(e.ActRedo->isEnabled());
 
     // Go to and find (the search is the device module's): the focused grid, its cursor.
@@ -109,7 +117,7 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
-TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
+TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedOpens) {
     ProgramRig rig;
     auto p = rig.start();
     TMain& m = p->Main;
@@ -120,23 +128,42 @@ TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
         asked << r;
         return answer;
     });
-    p->slotFiles.SlotFile[1] = kPicHex;
-    m.FastOpen->trigger();  // a load that leaves the save name alone
+    auto proposed = [&] {
+        answer.reset();
+        m.ActSave1->trigger();
+        return asked.last().fileName;
+    };
+    const QString copy = rig.path("copy.bin");
+    EXPECT_EQ(proposed(), "");  // blank: no name, in the program's folder
+    EXPECT_EQ(asked.last().directory, rig.dir.path() + "/");
+    answer = FileDialogChoice{kPicHex, 1};
+    m.ActOpen1->trigger();
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
-    m.ActSave1->trigger();  // not edited: the first save proposes no name
-    EXPECT_EQ(asked.last().fileName, "");
+    answer = FileDialogChoice{copy, 2};
+    m.ActSave1->trigger();  // the buffers now hold the copy
+    EXPECT_EQ(m.LabFnProgMem->text(), copy);
     m.GridContextPopup(1);
     m.PopFillClick(0);
-    ASSERT_EQ(p->Devices.ProgBuf[0], 0x0000);
-
+    EXPECT_EQ(proposed(), "");  // filled: no file
+    EXPECT_EQ(asked.last().directory, rig.dir.path());
     e.undo();  // the fill
-    EXPECT_EQ(p->Devices.pGrid.hex(0).left(6), "3041  ");
-    EXPECT_EQ(m.LabFnProgMem->text(), kPicHex);
+    EXPECT_EQ(proposed(), copy);
+    EXPECT_EQ(asked.last().filterIndex, 2);  // the filter of the name proposed
+    e.undo();                                // the save
+    EXPECT_EQ(proposed(), kPicHex);
+    EXPECT_EQ(asked.last().filterIndex, 1);
     e.undo();  // the load: flash and data EEPROM together
     EXPECT_TRUE(p->Devices.ProgBuf[0x100] == 0x3FFF && p->Devices.DataBuf[0] == 0xFF);
-    EXPECT_EQ(m.LabFnProgMem->text(), "");
+    EXPECT_EQ(proposed(), "");
     e.redo();
     EXPECT_EQ(p->Devices.DataBuf[0], 'K');
+    EXPECT_EQ(proposed(), kPicHex);
+    writeAll(rig.path("bad.hex"), ":zz\n");
+    answer = FileDialogChoice{rig.path("bad.hex"), 1};
+    m.ActOpen1->trigger();  // fails: the buffers still hold the file
+    EXPECT_EQ(rig.host.errors.size(), 1);
+    rig.host.errors.clear();
+    EXPECT_EQ(proposed(), kPicHex);
 
     e.setEditMode(true);
     m.pGrid->selectElement(0x100);
@@ -144,10 +171,15 @@ TEST(GridEditingTest, UndoAcrossALoadAFillAndAnEditThenSave) {
     EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x047F);
     EXPECT_EQ(m.LabFnProgMem->text(), kPicHex + " *");
     answer = FileDialogChoice{rig.path("out.hex"), 1};
-    m.ActSave1->trigger();  // an edited buffer: its file is proposed
+    m.ActSave1->trigger();
     EXPECT_EQ(asked.last().fileName, kPicHex);
     EXPECT_EQ(m.LabFnProgMem->text(), rig.path("out.hex"));
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Edited), 0);
     EXPECT_TRUE(readAll(rig.path("out.hex")).contains("7F04"));  // word 0100, low byte first
+    // Compare with File starts where the slot's file is.
+    answer.reset();
+    m.Editing->ActCompareFile->trigger();
+    EXPECT_EQ(asked.last().directory, rig.dir.path());
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -249,7 +281,7 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     TMain& m = p->Main;
     p->Devices.DataBuf[2] = 'L';  // already as in the file
     m.Editing->compareWithFile(kPicHex);
-    CompareDialog* d = m.Editing->compareDialog();
+    ComparePanel* d = m.Editing->comparePanel();
     ASSERT_NE(d, nullptr);
     QTreeWidget* list = d->list();
     ASSERT_EQ(list->topLevelItemCount(), 3);
@@ -257,6 +289,7 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     EXPECT_EQ(list->topLevelItem(1)->child(1)->text(0), "0003-0008");
     EXPECT_EQ(list->topLevelItem(1)->child(1)->text(3), "56 41 4E 4F 00 A5");
     EXPECT_EQ(d->summary()->text(), "18 differences in all.");
+    EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 8);
     EXPECT_EQ(m.dGrid->mark(2), CellMark::None);
@@ -286,8 +319,8 @@ TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
     card.flash[3] = 0x0ABC;
     card.eeprom[17] = 0x5A;
     e.ActCompare->trigger();  // the action window reads, then closes itself
-    ASSERT_NE(e.compareDialog(), nullptr);
-    EXPECT_EQ(e.compareDialog()->report().diffLines(),
+    ASSERT_NE(e.comparePanel(), nullptr);
+    EXPECT_EQ(e.comparePanel()->report().diffLines(),
               "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
               "eeprom 0011-0011 1 FF 5A\n");
     EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
@@ -299,6 +332,85 @@ TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
     m.ButConnect->click();
     EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
     EXPECT_EQ(rig.errors(), "");
+}
+
+TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
+    ensureApp();
+    ComparePanel panel;
+    const QString protectedNote =
+        "not read: AVR-Device is protected! Can't read, verify or blank check the device.";
+    TBufArray a, b;
+    ResizeFill(a, 15, 0xFF);
+    ResizeFill(b, 15, 0xFF);
+    b[3] = 0;
+    const MemoryDiff same = diffMemory("data", "Data Memory", 2, 2, a, a, 0xFF);
+    const MemoryDiff differs = diffMemory("data", "Data Memory", 2, 2, a, b, 0xFF);
+    const MemoryDiff skipped = skippedMemory("flash", "Program Memory", 1, protectedNote);
+    const struct {
+        std::vector<MemoryDiff> memories;
+        const char* summary;
+    } reports[] = {
+        {{skipped, skippedMemory("eeprom", "EEPROM Memory", 3, protectedNote)},
+         "Nothing was compared."},
+        {{skipped, same}, "No differences in the memories compared."},
+        {{same}, "No differences."},
+        {{skipped, differs}, "1 difference in all."},
+    };
+    for (const auto& r : reports) {
+        panel.showReport(CompareReport{"card", r.memories});
+        EXPECT_EQ(panel.summary()->text(), r.summary);
+    }
+    QTreeWidgetItem* line = panel.list()->topLevelItem(0);
+    EXPECT_EQ(line->text(0), "Program Memory not compared: AVR-Device is protected!");
+    EXPECT_TRUE(line->isFirstColumnSpanned());
+    EXPECT_EQ(line->toolTip(0), protectedNote);
+    EXPECT_EQ(panel.list()->topLevelItem(1)->child(0)->text(0), "0003");
+}
+
+// The report and the find bar sit under the grid: the cell they select stays in sight.
+TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 24C512
+    m.showMemoryPage(2);
+    QByteArray image(65536, char(0xFF));
+    image[0xF003] = 0x12;
+    writeAll(rig.path("ext.bin"), image);
+    m.Editing->compareWithFile(rig.path("ext.bin"));
+    ComparePanel* d = m.Editing->comparePanel();
+    ASSERT_TRUE(d && d->isVisible());
+    auto inSight = [&](QWidget* cover) {
+        QCoreApplication::processEvents();
+        DumpGridView* g = m.eGrid;
+        const QRect cell = g->visualRect(g->currentIndex());
+        const QRect shown(g->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        const QRect view(g->viewport()->mapToGlobal(QPoint(0, 0)), g->viewport()->size());
+        const QRect covered(cover->mapToGlobal(QPoint(0, 0)), cover->size());
+        // Under the grid, inside the window: no part of the grid is covered.
+        return view.contains(shown) && !covered.intersects(view) &&
+               m.geometry().contains(QRect(cover->mapTo(&m, QPoint(0, 0)), cover->size())
+                                         .translated(m.geometry().topLeft())) &&
+               g->viewport()->height() >= 3 * g->defaultRowHeight();
+    };
+    QTreeWidgetItem* run = d->list()->topLevelItem(0)->child(0);
+    ASSERT_NE(run, nullptr);
+    d->list()->setCurrentItem(run);
+    EXPECT_EQ(m.eGrid->cursorElement(), 0xF003);
+    EXPECT_TRUE(inSight(d));
+    p->Devices.EepBuf[0xE001] = 0x34;
+    p->Devices.showGrid(3);
+    m.eGrid->selectElement(0);
+    m.Editing->ActFind->trigger();
+    QWidget* bar = m.Editing->findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    auto* text = bar->findChild<QLineEdit*>("FindText");
+    text->setText("34");
+    QTest::keyClick(text, Qt::Key_Return);
+    EXPECT_EQ(bar->findChild<QLabel*>("FindStatus")->text(), "Found at E001.");
+    EXPECT_TRUE(inSight(bar) && inSight(d));
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
 }
 
 }  // namespace

@@ -89,6 +89,8 @@ struct Window {
     bool portIsOpen = false, usbIsConnected = false, openSucceeds = true;
     QList<FileDialogRequest> asked;
     std::optional<FileDialogChoice> answer;
+    QStringList questions;  // "edits not saved" questions asked
+    UnsavedChoice unsavedAnswer = UnsavedChoice::Cancel;
 
     explicit Window(int code = 10) {
         TMain::Links l;
@@ -111,12 +113,17 @@ struct Window {
         };
         l.saveFile = [this](const QString& name, int slot, int filter) {
             calls << QStringLiteral("Save %1:%2:%3").arg(slot).arg(name).arg(filter);
+            return true;
         };
         main.wire(devices, l);
         main.setProgramDir("/opt/kelvano/");
         main.setFileDialogHook([this](const FileDialogRequest& r) {
             asked << r;
             return answer;
+        });
+        main.setUnsavedQuestionHook([this](const QString& text) {
+            questions << text;
+            return unsavedAnswer;
         });
         card(code);  // what the start-up timer does first
         calls.clear();
@@ -148,6 +155,8 @@ struct Window {
 struct ProgramRig {
     QTemporaryDir dir;
     RecordingHost host;
+    QStringList questions;  // "edits not saved" questions asked
+    UnsavedChoice unsavedAnswer = UnsavedChoice::Discard;
     ProgramRig() { ensureApp(); }
     QString path(const QString& name) const { return dir.filePath(name); }
     // Shows the window and waits for the start-up timer to finish.
@@ -157,6 +166,10 @@ struct ProgramRig {
         s.programDir = dir.path() + "/";
         s.host = &host;
         auto p = std::make_unique<KelvanoProgram>(std::move(s));
+        p->Main.setUnsavedQuestionHook([this](const QString& text) {
+            questions << text;
+            return unsavedAnswer;
+        });
         p->Main.show();
         EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
         return p;

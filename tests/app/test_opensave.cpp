@@ -135,5 +135,37 @@ TEST(OpenSaveTest, SaveAndOpenThroughTheFileModule) {
     EXPECT_EQ(p->slotFiles.RecentFiles[2][1], name);
 }
 
+// A file opened for an external EEPROM shows that memory's page; a controller file the
+// controller's page.
+TEST(OpenSaveTest, OpeningAFileShowsThePageOfItsMemory) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    std::optional<FileDialogChoice> answer;
+    m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
+    writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
+    writeAll(rig.path("data.bin"), QByteArray(512, 'D'));
+    const struct {
+        int card, slot;
+        const char* file;
+        QWidget* page;
+    } opens[] = {
+        {15, 2, "ext.bin", m.Pg2},   // PIC: slot 2 is the external EEPROM
+        {15, 1, "ext.bin", m.Pg1},   // a PIC program file
+        {23, 3, "ext.bin", m.Pg2},   // AVR: slot 3 is the external EEPROM
+        {23, 2, "data.bin", m.Pg2},  // the internal EEPROM leaves the page alone
+    };
+    for (const auto& o : opens) {
+        SCOPED_TRACE(std::to_string(o.card) + " slot " + std::to_string(o.slot));
+        if (p->Devices.DeviceId != o.card)
+            m.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(o.card))->trigger();
+        answer = FileDialogChoice{rig.path(o.file), 2};
+        (o.slot == 1 ? m.ActOpen1 : o.slot == 2 ? m.ActOpen2 : m.ActOpen3)->trigger();
+        EXPECT_EQ(m.PageCtl->currentWidget(), o.page);
+    }
+    EXPECT_EQ(p->Devices.EepBuf[2047], 'E');
+    EXPECT_EQ(rig.errors(), "");
+}
+
 }  // namespace
 }  // namespace kelvano

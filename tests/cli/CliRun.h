@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -12,9 +13,16 @@ struct CliRun {
     QString out, err;
 };
 
-inline CliRun cli(const QStringList& arguments) {
+// One of the programs of the build ("kelvano-cli", "kelvano", "kelvano-boxsim"), with its
+// standard output into `outputFile` when one is given, and without the variables in `unset`.
+inline CliRun runProgram(const QString& program, const QStringList& arguments,
+                         const QString& outputFile = {}, const QStringList& unset = {}) {
     QProcess p;
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), arguments);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : unset) env.remove(name);
+    p.setProcessEnvironment(env);
+    if (!outputFile.isEmpty()) p.setStandardOutputFile(outputFile);
+    p.start(QStringLiteral(KELVANO_BIN_DIR "/") + program, arguments);
     p.closeWriteChannel();  // no terminal: a question is answered Abort
     CliRun r;
     if (!p.waitForFinished(60000)) return r;
@@ -22,6 +30,10 @@ inline CliRun cli(const QStringList& arguments) {
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+inline CliRun cli(const QStringList& arguments) {
+    return runProgram(QStringLiteral("kelvano-cli"), arguments);
 }
 
 inline QByteArray readAll(const QString& path) {

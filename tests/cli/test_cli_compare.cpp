@@ -2,6 +2,8 @@
 // standard output, and the exit status.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include "CliRun.h"
 
 namespace {
@@ -19,11 +21,6 @@ TEST(CliCompare, WithAFileExitsZeroOnlyWhenNothingDiffers) {
     EXPECT_EQ(differs.code, 1);
     EXPECT_TRUE(differs.out.startsWith("flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"))
         << differs.out.toStdString();
-
-    EXPECT_EQ(cli({"--card", "10", "compare"}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "compare", "4=" + kPicHex}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "--port", "SIM", "compare", "1=" + kPicHex}).code, 2);
-    EXPECT_EQ(cli({"--card", "10", "compare", "1=/nonexistent/x.hex"}).code, 1);
 }
 
 TEST(CliCompare, WithTheCardInTheSimulatedBox) {
@@ -48,4 +45,52 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
         loader.out.contains("EEPROM Memory: not compared (reading it needs the loader in place of "
                             "the controller's program; not agreed)\n"))
         << loader.out.toStdString();
+}
+
+// A card whose controller is locked: what it keeps to itself is "not compared", status 3, on
+// every path (1 stays for differences and failed reads).
+TEST(CliCompare, AProtectedAvrCardIsPartialOnEveryPath) {
+    QTemporaryDir dir;
+    const QString flash = writeFile(dir, "f.hex", ":0400000001020304F2\n:00000001FF\n");
+    QProcess box;
+    box.start(KELVANO_BIN_DIR "/kelvano-boxsim", {"--card", "20"});
+    ASSERT_TRUE(box.waitForReadyRead(10000));
+    const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+    const QStringList card{"--port", pty, "--card", "20", "--no-wait", "--load", "1=" + flash};
+    // Programmed with both lock bits (the default of --lock-bits).
+    const CliRun program = cli(card + QStringList{"--memories", "prog,config", "--yes", "program"});
+    ASSERT_EQ(program.code, 0) << program.err.toStdString();
+
+    const QString eeprom = writeFile(dir, "e.hex", ":0100100042AD\n:00000001FF\n");
+    const struct {
+        QStringList args;
+        int code;
+        QString out;
+    } paths[] = {
+        // The loader question answered Abort: the controller's read stops at its protection.
+        {{"compare"},
+         3,
+         "Program Memory: not compared (not read: AVR-Device is protected! Can't read, verify or "
+         "blank check the device.)\n"
+         "Data Memory: not compared (not read: AVR-Device is protected! Can't read, verify or "
+         "blank check the device.)\n"
+         "EEPROM Memory: not compared (reading it needs the loader in place of the controller's "
+         "program; not agreed)\n"
+         "Nothing was compared.\n"},
+        {{"--memories", "prog", "compare", "--diff-format"}, 3, "skipped flash\n"},
+        // The loader agreed to: the controller is left out, the EEPROM compared (last: the
+        // loader takes the controller's place).
+        {{"--yes", "compare", "--diff-format"}, 3, "skipped flash\nskipped data\n"},
+        // A difference in what could be compared is a difference.
+        {{"--yes", "--load", "3=" + eeprom, "compare", "--diff-format"},
+         1,
+         "eeprom 0010-0010 1 42 FF\nskipped flash\nskipped data\n"},
+    };
+    for (const auto& p : paths) {
+        const CliRun r = cli(card + p.args);
+        EXPECT_EQ(r.code, p.code) << p.args.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.out, p.out);
+    }
+    box.terminate();
+    box.waitForFinished(5000);
 }

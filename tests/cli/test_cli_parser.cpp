@@ -38,16 +38,16 @@ QString describe(const CliArgs& a) {
 
 TEST(CliParser, OptionsBeforeOrAfterTheCommandInEitherSpelling) {
     const QString expected =
-        "program | SIM | 13 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | "
+        "program | SIM | 21 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | "
         "memories:prog,data | "
         "verify:1 | yes:1";
     const QList<QStringList> spellings{
-        {"--port", "SIM", "--card", "13", "--load", "1=a.hex", "--memories", "prog,data", "--yes",
+        {"--port", "SIM", "--card", "21", "--load", "1=a.hex", "--memories", "prog,data", "--yes",
          "--verify", "program", "--load", "2=b.bin", "--save", "3=c.hex"},
-        {"program", "--port=SIM", "--card=13", "--load=1=a.hex", "--load", "2=b.bin",
+        {"program", "--port=SIM", "--card=21", "--load=1=a.hex", "--load", "2=b.bin",
          "--memories=prog,data", "--yes", "--verify", "--save=3=c.hex"},
         {"--verify", "--card", "20", "--load", "1=a.hex", "--load=2=b.bin", "program", "--card",
-         "13", "--port", "SIM", "--save", "3=c.hex", "--yes", "--memories", "prog", "--memories",
+         "21", "--port", "SIM", "--save", "3=c.hex", "--yes", "--memories", "prog", "--memories",
          "prog,data"},
     };
     for (const QStringList& line : spellings) {
@@ -72,7 +72,12 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"--trace", "t.txt", "dump"}, "--trace is not an option of dump"},
         {{"--save", "1=a.hex", "dump"}, "--save is not an option of dump"},
         {{"read", "--card"}, "--card: 1 required CODE missing"},
-        {{"--card", "ten", "dump"}, "--card takes a card type code, not \"ten\""},
+        {{"--card", "ten", "dump"}, "--card takes a card type code of 'cards', not \"ten\""},
+        {{"--card", "27", "dump"}, "--card takes a card type code of 'cards', not \"27\""},
+        {{"--card", "12", "convert", "--load", "1=a.hex", "--load", "3=b.hex"},
+         "--load 3=b.hex: card type 12 has no slot 3"},
+        {{"--card", "12", "read", "--save", "3=b.hex", "--port", "SIM"},
+         "--save 3=b.hex: card type 12 has no slot 3"},
         {{"convert", "--load", "4=a.hex"},
          "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
         {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
@@ -98,7 +103,6 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
           "  program ", "  info "})
         EXPECT_TRUE(h.contains(QLatin1String(line))) << line;
     EXPECT_EQ(parse({"help"}).result.text, h);
-    EXPECT_EQ(parse({"--version"}).result.text, "kelvano-cli 2.5.0.2\n");
 
     // A command's help: its own options, no other command's.
     const Parsed read = parse({"--port", "SIM", "read", "--help"});

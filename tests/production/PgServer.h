@@ -18,24 +18,31 @@ public:
     }
     static bool installed() { return QFile::exists(bin("pg_ctl")); }
 
-    // Starts the server; false with `why` set when it could not.
+    // Sets up and starts the server; false with `why` set when it could not.
     bool start(QString& why) {
-        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -F").arg(dir_.path());
         started_ = dir_.isValid() &&
                    (::geteuid() != 0 || run({"chown", "nobody", dir_.path()}, why)) &&
                    run(asServer({bin("initdb"), "-D", data(), "-A", "trust", "-U", "kelvano",
                                  "--no-sync"}),
                        why) &&
-                   run(asServer({bin("pg_ctl"), "-D", data(), "-o", options, "-l",
-                                 dir_.path() + "/server.log", "-w", "start"}),
-                       why);
+                   restart(why);
         return started_;
+    }
+    // Stops the server (its clients lose their connections) and starts it again.
+    bool stop(QString& why) {
+        return run(asServer({bin("pg_ctl"), "-D", data(), "-m", "fast", "-w", "stop"}), why);
+    }
+    bool restart(QString& why) {
+        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -F").arg(dir_.path());
+        return run(asServer({bin("pg_ctl"), "-D", data(), "-o", options, "-l",
+                             dir_.path() + "/server.log", "-w", "start"}),
+                   why);
     }
     ~PgServer() {
         QString ignored;
-        if (started_)
-            run(asServer({bin("pg_ctl"), "-D", data(), "-m", "fast", "-w", "stop"}), ignored);
+        if (started_) stop(ignored);
     }
+    QString socketDir() const { return dir_.path(); }
     QString url() const {
         return QStringLiteral("postgresql://kelvano@/postgres?host=%1").arg(dir_.path());
     }

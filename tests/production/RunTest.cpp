@@ -2,14 +2,19 @@
 // kelvano-cli and kelvano-boxsim with the process killed between programming and logging.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <mutex>
 
 #include "Printers.h"
@@ -129,11 +134,36 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     boxes.faults[QStringLiteral("B")] = lost;
 
     ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 5, boxes.factory());
+    // What box A's tile is told while its cards are in work (on A's worker thread).
+    std::mutex stepsMutex;
+    QStringList stepsA;
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &run,
+        [&](int box, const WorkerStatus& st) {
+            std::lock_guard<std::mutex> lock(stepsMutex);
+            if (box == 0 && st.inWork && !stepsA.contains(st.serial + ' ' + st.step))
+                stepsA << st.serial + ' ' + st.step;
+        },
+        Qt::DirectConnection);
+    // The window takes them on its own thread.
+    QObject window;
+    int queued = 0;
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &window, [&](int, const WorkerStatus&) { ++queued; },
+        Qt::QueuedConnection);
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));
+    QCoreApplication::processEvents();
+    EXPECT_GT(queued, 10);
     const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].lastMessage,
+              "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
+    EXPECT_TRUE(stepsA.contains("1089712 PROGRAMMING DEVICE / EEPROM MEMORY") ||
+                stepsA.contains("1089728 PROGRAMMING DEVICE / EEPROM MEMORY"))
+        << stepsA.join(", ").toStdString();
+    EXPECT_FALSE(s[0].inWork);
     EXPECT_EQ(s[0].fail, 1);
     EXPECT_TRUE(s[0].error.isEmpty());
     EXPECT_EQ(s[1].fail, 1);
@@ -156,7 +186,7 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
                           "Memory"});
     auto opened = ProductionLog::open(log, error);
     ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->serialStates("run", error),
+    EXPECT_EQ(opened->serialStates("default", error),
               (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
                            "1089776 spent"}));
     // The last card of box A holds the serial of its last passed card, big-endian at 0x20
@@ -167,6 +197,68 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_EQ(serialBytes.left(2), QByteArray("\x10\xA0"));
     EXPECT_EQ(card.flash[0], 0x2805);
     EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
+}
+
+// Two boxes, one serial: the box that finds none left ends, and the card in work on the other
+// box is finished (not aborted); the run counts as passed. Meanwhile the run's heartbeat
+// shows the card in work to a station elsewhere.
+TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
+    ensureApp();
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("last.db"));
+    writeFile(dir.filePath("flash.hex"), ":020000000528D1\n:00000001FF\n");
+    Job job;
+    QString error;
+    ASSERT_TRUE(readJob(writeFile(dir.filePath("last.ini"),
+                                  "[Job]\nName=last\nCard=10\n[Images]\nSlot1=flash.hex\n[Serial]\n"
+                                  "Memory=eeprom\nAddress=0\nSize=2\nForm=le\nStart=7\nLast=7\n"),
+                        job, error))
+        << error.toStdString();
+    SimBoxes boxes;
+    ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 0, boxes.factory());
+    // The first box with a card in work is held there until the other box has ended.
+    std::atomic<int> holder{-1};
+    std::atomic<bool> otherEnded{false}, release{false};
+    QObject::connect(
+        &run, &ProductionRun::boxChanged, &run,
+        [&](int box, const WorkerStatus& st) {
+            int none = -1;
+            if (st.finished && holder >= 0 && box != holder) otherEnded = true;
+            if (!st.inWork || !holder.compare_exchange_strong(none, box)) return;
+            for (int i = 0; i < 6000 && !release; ++i) QThread::msleep(20);
+        },
+        Qt::DirectConnection);
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    const bool ended = waitFor([&] { return otherEnded.load(); });
+    // A station elsewhere judges by the heartbeat: made stale, it is renewed within seconds.
+    auto elsewhere = ProductionLog::open(log, error);
+    ASSERT_TRUE(elsewhere) << error.toStdString();
+    elsewhere->setStation(QStringLiteral("elsewhere"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "stale");
+        db.setDatabaseName(log);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("stale");
+    EXPECT_EQ(elsewhere->summary(error)->unconfirmed.size(), 1);
+    EXPECT_TRUE(waitFor([&] { return elsewhere->summary(error)->inProgress.size() == 1; }))
+        << "no heartbeat";
+    release = true;
+    ASSERT_TRUE(ended) << "the other box did not end";
+    ASSERT_TRUE(run.wait(120000));
+    const QList<WorkerStatus> s = run.statuses();
+    const int held = holder;
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(s[held].pass, 1);
+    EXPECT_EQ(s[held].aborted + s[1 - held].aborted, 0);
+    EXPECT_EQ(s[1 - held].pass + s[1 - held].fail, 0);
+    EXPECT_TRUE(s[0].error.isEmpty() && s[1].error.isEmpty());
+    EXPECT_TRUE(run.allPassed());
+    EXPECT_EQ(run.endMessage(), "The last serial number of job \"last\" has been handed out.");
+    EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
 // Cards with another controller than the job's fail before anything on them changes, and
@@ -269,8 +361,125 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     ASSERT_EQ(after.size(), 2);
     EXPECT_TRUE(after[0].startsWith("1000 pending") && after[1].startsWith("1001 pass"));
     QString error;
-    EXPECT_EQ(ProductionLog::open(log, error)->serialStates("killed", error),
+    EXPECT_EQ(ProductionLog::open(log, error)->serialStates("default", error),
               (QStringList{"1000 taken", "1001 spent"}));
     sim.terminate();
     sim.waitForFinished(5000);
+}
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QString out, err;
+};
+
+// kelvano-cli with `args`; as another user than root when the test runs as root, so that
+// file permissions count.
+CliRun cli(const QStringList& args, bool unprivileged = false) {
+    QProcess p;
+    QStringList command{QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli")};
+    if (unprivileged && ::geteuid() == 0)
+        command = QStringList{"runuser", "-u", "nobody", "--"} + command;
+    p.start(command.first(), command.mid(1) + args);
+    CliRun r;
+    if (!p.waitForFinished(60000)) return r;
+    r.status = p.exitCode();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+}  // namespace
+
+// The log commands: the next serial as job check sees it, settling an unconfirmed serial,
+// a summary of one job, the JSON export, and logs that can't be written.
+TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
+    QTemporaryDir dir;
+    const QString log = dir.filePath("cards.db");
+    const QString alphaIni = writeFile(
+        dir.filePath("alpha.ini"),
+        "[Job]\nName=alpha\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=5\nForm=dec\n"
+        "Start=100\n");
+    const QString betaIni = writeFile(dir.filePath("beta.ini"),
+                                      "[Job]\nName=beta\nCard=10\n[Serial]\nMemory=eeprom\n"
+                                      "Address=0\nSize=5\nForm=dec\nStart=100\nPool=b\n");
+    Job alpha, beta;
+    QString error;
+    ASSERT_TRUE(readJob(alphaIni, alpha, error) && readJob(betaIni, beta, error));
+    {
+        // alpha: a pass, and a card of a station whose run died; beta: a fail.
+        auto gone = ProductionLog::open(log, error);
+        ASSERT_TRUE(gone) << error.toStdString();
+        gone->setStation("gone-host");
+        ProductionLog::Card card;
+        ASSERT_TRUE(gone->beginRun(alpha, error));
+        ASSERT_EQ(gone->takeCard(alpha, "A", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->finishCard(alpha, card, ProductionLog::Result::Pass, {}, {}, error));
+        ASSERT_EQ(gone->takeCard(alpha, "A", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->beginRun(beta, error));
+        ASSERT_EQ(gone->takeCard(beta, "B", card, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(gone->finishCard(beta, card, ProductionLog::Result::Fail, "VERIFYING",
+                                     "Verify error", error));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
+        db.setDatabaseName(log);
+        ASSERT_TRUE(db.open() &&
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("gone");
+
+    CliRun r = cli({"job", "check", alphaIni, "--log", log});
+    EXPECT_TRUE(
+        r.out.contains("  next serial: 00102 (pool \"default\"); skips 2 values the pool "
+                       "holds already: 00100-00101\n"))
+        << r.out.toStdString() << r.err.toStdString();
+    r = cli({"log", "summary", "--log", log});
+    EXPECT_TRUE(r.out.contains("Unconfirmed serials (1)") &&
+                r.out.contains("  00101  card 2 on A at gone-host"))
+        << r.out.toStdString();
+    r = cli({"log", "settle", "00101", "void", "--log", log});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
+    r = cli({"log", "settle", "00101", "spent", "--log", log});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, log + ": serial 00101 is not unconfirmed: it is void\n");
+    r = cli({"log", "summary", "--log", log});
+    EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Void serials: 00101\n"));
+    EXPECT_FALSE(r.out.contains("Unconfirmed"));
+    r = cli({"log", "summary", betaIni, "--log", log});
+    EXPECT_TRUE(r.out.contains("Jobs: beta\nCards: 0 passed, 1 failed, 0 aborted\n"))
+        << r.out.toStdString();
+
+    r = cli({"log", "export", "--json", dir.filePath("cards.jsonl"), "--log", log});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    QFile json(dir.filePath("cards.jsonl"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = json.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
+    const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
+    EXPECT_EQ(third.value("job").toString(), "beta");
+    EXPECT_EQ(third.value("serial").toString(), "00100");
+    EXPECT_EQ(third.value("result").toString(), "fail");
+    EXPECT_EQ(third.value("failed_step").toString(), "VERIFYING");
+    EXPECT_EQ(third.value("card_type").toInt(), 10);
+    EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isDouble());
+
+    // A log that can't be written says so, and which file it is.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
+    QFile::setPermissions(dir.filePath("ro/cards.db"), QFile::ReadOwner | QFile::ReadOther);
+    QFile::setPermissions(dir.filePath("ro"),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    r = cli({"log", "summary", "--log", dir.filePath("ro/cards.db")}, true);
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\n")
+                         .arg(dir.filePath("ro/cards.db")));
+    r = cli({"log", "summary", "--log", dir.filePath("ro/new.db")}, true);
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 can't be created: the folder %2 is read-only.\n")
+                         .arg(dir.filePath("ro/new.db"), dir.filePath("ro")));
+    QFile::setPermissions(dir.filePath("ro"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

@@ -178,6 +178,23 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     EXPECT_EQ(job.name, QStringLiteral("job"));
     ASSERT_TRUE(job.serial);
     EXPECT_EQ(job.serial->list, (QList<uint64_t>{0x10, 0x20}));
+    EXPECT_EQ(job.serial->pool, QString());
+
+    // CR LF and CR-only line ends read as LF ones do, in the job and in its list file.
+    write("list.txt", "0x30\r\n0x40\r\n");
+    const QByteArray lines[] = {"[Job]",    "Name=Ends", "Card=10",       "[Options]",
+                                "Verify=0", "[Serial]",  "Memory=data",   "Address=0",
+                                "Size=1",   "Form=le",   "List=list.txt", "Pool=Widgets"};
+    for (const char* end : {"\r\n", "\r"}) {
+        QByteArray text;
+        for (const QByteArray& l : lines) text += l + end;
+        ASSERT_EQ(read(text, &job), QString()) << end;
+        EXPECT_EQ(job.name, QStringLiteral("Ends"));
+        EXPECT_FALSE(job.verify);
+        ASSERT_TRUE(job.serial);
+        EXPECT_EQ(job.serial->list, (QList<uint64_t>{0x30, 0x40}));
+        EXPECT_EQ(job.serial->pool, QStringLiteral("Widgets"));
+    }
 }
 
 TEST_F(JobReader, EveryErrorNamesItsLine) {
@@ -223,6 +240,14 @@ TEST_F(JobReader, EveryErrorNamesItsLine) {
         {"[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n",
          ", line 8: list file \""},
         {"[Job]\nCard=10\n" + serial, ", line 3: [Serial] has no Start (or List)"},
+        {"[Job]\nCard=10\n" + serial + "Start=1\nPool= \n", ", line 9: Pool is empty"},
+        // A lone CR or a NUL is no line end: the line that holds it is named.
+        {"[Job]\r\nCard=10\r\n[Options]\r\nVerify=1\rVerify=0\r\n",
+         ", line 4: a carriage return (CR) inside the line"},
+        {"[Job]\nCard=10\n" + serial + "Step=1\rStart=5000\n",
+         ", line 8: a carriage return (CR) inside the line"},
+        {QByteArray("[Job]\nCard=10\nName=a") + '\0' + "b\nCount=x\n",
+         ", line 3: a NUL byte in the line"},
     };
     for (const auto& c : cases) {
         const QString error = read(c.text);

@@ -1,6 +1,7 @@
 // The one set-up of both front ends: where the settings are read and saved, the store and the
 // simulated box it feeds, the USB ids of the settings, and one simulated box per link.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,7 +11,11 @@
 
 #include "base/Host.h"
 #include "base/MainView.h"
+#include "base/Options.h"
 #include "base/QuietHost.h"
+#include "device/FusePages.h"
+#include "device/Models.h"
+#include "device/uDevices.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
@@ -42,7 +47,8 @@ struct Folders {
     QString beside() const { return program.filePath("kelvano.ini"); }
     QString userFile() const { return QDir(user.path()).filePath("cfg/kelvano.ini"); }
     QString userDir() const { return QDir(user.path()).filePath("cfg"); }
-    SettingsLocation readOnlyProgram() const {
+    // An installed program: its folder is not the user's own.
+    SettingsLocation installed() const {
         return SettingsLocation::choose(program.path(), userDir(), false);
     }
 };
@@ -50,64 +56,107 @@ struct Folders {
 const QDateTime kOld = QDateTime::fromSecsSinceEpoch(1'700'000'000);
 const QDateTime kNew = QDateTime::fromSecsSinceEpoch(1'700'086'400);
 
-TEST(SettingsLocation, BesideTheProgramWhileItsFolderIsWritable) {
+TEST(SettingsLocation, BesideTheProgramOnlyInAFolderOfTheUsersOwn) {
     Folders f;
     writeFile(f.beside(), "[Config]\r\nDevice=21\r\n", kOld);
-    EXPECT_TRUE(SettingsLocation::folderWritable(f.program.path()));
     const SettingsLocation where = SettingsLocation::choose(f.program.path(), f.userDir());
     EXPECT_EQ(where.file(), f.beside());
-    EXPECT_FALSE(where.tookProgramCopy());
+    EXPECT_FALSE(where.seededFromProgram());
     EXPECT_FALSE(QFile::exists(f.userFile()));
     EXPECT_EQ(QDir(f.program.path()).entryList(QDir::Files),
               QStringList{"kelvano.ini"});  // probe gone
 
-    // A folder that cannot be a folder is not writable.
-    EXPECT_FALSE(SettingsLocation::folderWritable(f.beside()));
-    EXPECT_FALSE(SettingsLocation::folderWritable(QString()));
+    // Folders of the system are nobody's own, not even the superuser's who owns them.
+    QTemporaryDir other;
+    const bool chowned = ::geteuid() == 0 && ::chown(qPrintable(other.path()), 65534, 65534) == 0;
+    const struct {
+        QString dir;
+        bool own;
+    } folders[] = {
+        {f.program.path(), true},
+        {"/usr/bin", false},
+        {"/usr/local/bin", false},
+        {"/opt", false},
+        {"/", false},
+        {f.beside(), false},  // a file
+        {QString(), false},
+        {chowned ? other.path() : QStringLiteral("/proc"), false},
+    };
+    for (const auto& c : folders)
+        EXPECT_EQ(SettingsLocation::usersOwnFolder(c.dir), c.own) << c.dir.toStdString();
+
+    // A program in /usr/bin keeps its settings in the user's folder, whoever runs it.
+    Session installed({QStringLiteral("/usr/bin"), f.userDir()});
+    EXPECT_EQ(installed.settingsLocation().file(), f.userFile());
 }
 
-TEST(SettingsLocation, ReadOnlyProgramFolderReadsItsFileAndSavesToTheUsersFolder) {
+TEST(SettingsLocation, AFileBesideAnInstalledProgramSeedsTheUsersFileButNeverReplacesIt) {
     Folders f;
     writeFile(f.beside(), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n",
               kOld);
 
-    // First start: the user has no file yet; the program's is read through a copy.
-    SettingsLocation where = f.readOnlyProgram();
+    // First start: the user has no file yet; the program's seeds it.
+    SettingsLocation where = f.installed();
     EXPECT_EQ(where.file(), f.userFile());
-    EXPECT_TRUE(where.tookProgramCopy());
+    EXPECT_TRUE(where.seededFromProgram());
     SettingsStore store(where.file());
     store.setSection("Config");
     EXPECT_EQ(store.readInt("Device", 10), 21);
-    ASSERT_TRUE(store.writeInt("Device", 25));
+    store.setSection("DEV_21");
+    ASSERT_TRUE(store.writeString("Load1_1", "/home/u/card.hex"));
     EXPECT_EQ(readAll(f.beside()),
               "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n");
-    EXPECT_TRUE(readAll(f.userFile()).contains("UsbIds=0547:2131\r\n"));
 
-    // Next start: the user's file is the newer one and stays, its text untouched.
-    writeFile(f.userFile(), readAll(f.userFile()), kNew);
-    const QByteArray saved = readAll(f.userFile());
-    where = f.readOnlyProgram();
+    // The file beside the program is written again, newer than the user's (an administrator
+    // ran the program from there): the user's file stays as it is, card sections and all.
+    writeFile(f.userFile(), readAll(f.userFile()), kOld);
+    const QByteArray users = readAll(f.userFile());
+    writeFile(f.beside(), "[Config]\r\nDevice=31\r\n", kNew);
+    where = f.installed();
     EXPECT_EQ(where.file(), f.userFile());
-    EXPECT_FALSE(where.tookProgramCopy());
-    EXPECT_EQ(readAll(f.userFile()), saved);
+    EXPECT_FALSE(where.seededFromProgram());
+    EXPECT_EQ(readAll(f.userFile()), users);
     store.setFileName(where.file());
-    EXPECT_EQ(store.readInt("Device", 10), 25);
-
-    // An installer puts a newer file beside the program: that one is taken.
-    writeFile(f.beside(), "[Config]\r\nDevice=31\r\n", kNew.addSecs(60));
-    where = f.readOnlyProgram();
-    EXPECT_TRUE(where.tookProgramCopy());
-    store.setFileName(where.file());
-    EXPECT_EQ(store.readInt("Device", 10), 31);
+    store.setSection("Config");
+    EXPECT_EQ(store.readInt("Device", 10), 21);
+    store.setSection("DEV_21");
+    EXPECT_EQ(store.readString("Load1_1", {}), "/home/u/card.hex");
 }
 
-TEST(SettingsLocation, ReadOnlyProgramFolderWithoutAFileUsesTheUsersFolderAlone) {
+TEST(SettingsLocation, InstalledProgramWithoutAFileUsesTheUsersFolderAlone) {
     Folders f;
-    SettingsLocation where = f.readOnlyProgram();
+    SettingsLocation where = f.installed();
     EXPECT_EQ(where.file(), f.userFile());
-    EXPECT_FALSE(where.tookProgramCopy());
+    EXPECT_FALSE(where.seededFromProgram());
     EXPECT_TRUE(QDir(f.userDir()).exists());  // created, so that the first save succeeds
     EXPECT_FALSE(QFile::exists(f.userFile()));
+}
+
+// A port named on the command line is for its run: the settings keep the port they had,
+// unless the user chose another one meanwhile.
+TEST(Settings, APortNamedForTheRunIsNotSaved) {
+    Folders f;
+    writeFile(f.beside(), "[Config]\r\nPort=/dev/ttyS1\r\n", kOld);
+    SettingsStore store(f.beside());
+    Options options;
+    TDevices devices;
+    EnableBoxes enable;
+    FuseModel fuses;
+    SlotFiles files;
+    SettingsContext ctx{options, devices, enable, fuses, files, "2.5.0.2", {}, "SIM"};
+    options.ports = {"/dev/ttyS0", "/dev/ttyS1", "SIM"};
+    ASSERT_TRUE(IniConfig(store, ctx, false));
+    EXPECT_EQ(options.portName(), "/dev/ttyS1");
+
+    options.selectPort("sim");
+    ASSERT_TRUE(IniConfig(store, ctx, true));
+    store.setSection("Config");
+    EXPECT_EQ(store.readString("Port", {}), "/dev/ttyS1");
+    EXPECT_EQ(store.readString("Version", {}), "2.5.0.2");  // the rest of the section is saved
+
+    options.selectPort("/dev/ttyS0");
+    ASSERT_TRUE(IniConfig(store, ctx, true));
+    EXPECT_EQ(store.readString("Port", {}), "/dev/ttyS0");
 }
 
 // The store beside the program reaching the link and the simulated box is checked through

@@ -1,11 +1,15 @@
-#include "app/CompareDialog.h"
+#include "app/ComparePanel.h"
 
-#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/DumpGridView.h"
 
@@ -26,13 +30,26 @@ QString values(const std::vector<uint16_t>& v, int digits) {
 }
 }  // namespace
 
-CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("CompareDialog"));
-    setWindowTitle(QStringLiteral("Compare"));
+ComparePanel::ComparePanel(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("ComparePanel"));
     auto* v = new QVBoxLayout(this);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(1);
+    auto* top = new QHBoxLayout();
     title_ = new QLabel(this);
     title_->setObjectName(QStringLiteral("CompareTitle"));
-    v->addWidget(title_);
+    QFont bold = title_->font();
+    bold.setBold(true);
+    title_->setFont(bold);
+    top->addWidget(title_, 1);
+    auto* close = new QToolButton(this);
+    close->setObjectName(QStringLiteral("CompareClose"));
+    close->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    close->setToolTip(QStringLiteral("Close the comparison"));
+    close->setAutoRaise(true);
+    connect(close, &QToolButton::clicked, this, &QWidget::hide);
+    top->addWidget(close);
+    v->addLayout(top);
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("CompareList"));
     list_->setHeaderLabels({QStringLiteral("Memory / Address"), QStringLiteral("Count"),
@@ -41,24 +58,44 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     list_->setRootIsDecorated(true);
     list_->setUniformRowHeights(true);
     list_->header()->setStretchLastSection(true);
+    // Room for the memories and a few runs; a larger window gives it more.
+    list_->setMinimumHeight(list_->fontMetrics().height() * 4);
     v->addWidget(list_, 1);
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("CompareSummary"));
-    QFont bold = summary_->font();
-    bold.setBold(true);
     summary_->setFont(bold);
     v->addWidget(summary_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
-    v->addWidget(buttons);
     connect(list_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { chosen(item); });
     connect(list_, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { chosen(item); });
-    resize(620, 320);
 }
 
-void CompareDialog::showReport(const CompareReport& report) {
+QString ComparePanel::reasonLine(const QString& note) {
+    QString reason = note.simplified();
+    for (const QString& prefix : {QStringLiteral("not compared: "), QStringLiteral("not read: ")})
+        if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
+    // "AVR-Device is protected! Can't read, verify or blank check the device." says it all in
+    // its first sentence.
+    static const QRegularExpression sentenceEnd(QStringLiteral("[.!?] "));
+    const QRegularExpressionMatch m = sentenceEnd.match(reason);
+    if (m.hasMatch()) reason = reason.left(m.capturedStart() + 1);
+    return reason;
+}
+
+QString ComparePanel::summaryLine(const CompareReport& report) {
+    const bool anyCompared = std::any_of(report.memories.begin(), report.memories.end(),
+                                         [](const MemoryDiff& m) { return m.compared; });
+    if (!anyCompared) return QStringLiteral("Nothing was compared.");
+    const int total = report.differences();
+    if (total == 0)
+        return report.anyNotCompared() ? QStringLiteral("No differences in the memories compared.")
+                                       : QStringLiteral("No differences.");
+    return total == 1 ? QStringLiteral("1 difference in all.")
+                      : QStringLiteral("%1 differences in all.").arg(total);
+}
+
+void ComparePanel::showReport(const CompareReport& report) {
     report_ = report;
     title_->setText(report.against.isEmpty() || report.against == QLatin1String("card")
                         ? QStringLiteral("Buffers compared with the card")
@@ -68,8 +105,10 @@ void CompareDialog::showReport(const CompareReport& report) {
         auto* top = new QTreeWidgetItem(list_);
         top->setText(0, m.name);
         if (!m.compared) {
-            top->setText(1, QStringLiteral("-"));
-            top->setText(2, QStringLiteral("not compared: ") + m.note);
+            // One line across the columns, the whole reason in its tooltip.
+            top->setFirstColumnSpanned(true);
+            top->setText(0, QStringLiteral("%1 not compared: %2").arg(m.name, reasonLine(m.note)));
+            top->setToolTip(0, m.note);
             continue;
         }
         top->setText(1, QString::number(m.differences()));
@@ -88,17 +127,11 @@ void CompareDialog::showReport(const CompareReport& report) {
         top->setExpanded(m.runs.size() <= 50);
     }
     for (int c = 0; c < 3; ++c) list_->resizeColumnToContents(c);
-    const int total = report.differences();
-    QString text = total == 0 ? QStringLiteral("No differences")
-                              : QStringLiteral("%1 differences in all").arg(total);
-    if (total == 1) text = QStringLiteral("1 difference in all");
-    if (report.anyNotCompared()) text += QStringLiteral("; not every memory was compared");
-    summary_->setText(text + QLatin1Char('.'));
+    summary_->setText(summaryLine(report));
     show();
-    raise();
 }
 
-void CompareDialog::chosen(QTreeWidgetItem* item) {
+void ComparePanel::chosen(QTreeWidgetItem* item) {
     if (!item || !item->parent()) return;
     const int grid = item->data(0, Qt::UserRole).toInt();
     if (grid >= 1 && grid <= 3) emit cellChosen(grid, item->data(1, Qt::UserRole).toInt());
