@@ -8,8 +8,9 @@
 // which memories, and what came of it.
 namespace kelvano {
 
-// The five actions. The numbers are the action codes the window's actions carry as their tag
-// and that the caption table is indexed by; None is the progress window of the firmware upload.
+// The five actions and Identify. The numbers are the action codes the window's actions carry
+// as their tag and that the caption table is indexed by; None is the progress window of the
+// firmware upload.
 enum class ActionCode : uint8_t {
     None = 0,
     Read = 1,
@@ -17,11 +18,12 @@ enum class ActionCode : uint8_t {
     BlankCheck = 3,
     Verify = 4,
     Program = 5,
+    Identify = 6,  // reads the controller's identity; nothing on the card changes
 };
 
-// The action code of a number (0..5); None for anything else.
+// The action code of a number (0..6); None for anything else.
 constexpr ActionCode actionCodeOf(int code) {
-    return code >= 1 && code <= 5 ? static_cast<ActionCode>(code) : ActionCode::None;
+    return code >= 1 && code <= 6 ? static_cast<ActionCode>(code) : ActionCode::None;
 }
 constexpr int toInt(ActionCode code) { return static_cast<int>(code); }
 

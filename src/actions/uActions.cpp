@@ -5,6 +5,7 @@
 
 #include "actions/ActionTexts.h"
 #include "base/PortError.h"
+#include "device/Identity.h"
 
 namespace kelvano {
 
@@ -17,8 +18,8 @@ NullActionView& nullView() {
     return view;
 }
 
-const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE", "BLANK CHECK", "VERIFYING",
-                               "PROGRAMMING DEVICE"};
+const char* const kTitles[] = {"READING DEVICE", "ERASING DEVICE",     "BLANK CHECK",
+                               "VERIFYING",      "PROGRAMMING DEVICE", "IDENTIFYING CARD"};
 
 }  // namespace
 
@@ -69,25 +70,10 @@ void TActions::setView(ActionView* view) { view_ = view ? view : &nullView(); }
 // ---------------------------------------------------------------------------------------
 
 void TActions::buildSignatureTable() {
-    static const struct {
-        uint32_t signature;
-        const char* name;
-    } rows[31] = {
-        {0x1E9001, "AT90S1200"}, {0x1E9003, "ATtiny10"},   {0x1E9004, "ATtiny11"},
-        {0x1E9005, "ATtiny12"},  {0x1E9006, "ATtiny15"},   {0x1E9101, "AT90S2313"},
-        {0x1E9102, "AT90S2323"}, {0x1E9103, "AT90S2343"},  {0x1E9105, "AT90S2333"},
-        {0x1E9106, "ATtiny22"},  {0x1E9107, "ATtiny28"},   {0x1E9109, "ATtiny26"},
-        {0x1E9201, "AT90S4414"}, {0x1E9202, "AT90S4434"},  {0x1E9301, "AT90S8515"},
-        {0x1E9303, "AT90S8535"}, {0x1E9304, "AT90S8534"},  {0x1E9306, "ATMega8515"},
-        {0x1E9307, "ATMega8"},   {0x1E9308, "ATMega8535"}, {0x1E9401, "ATmega161"},
-        {0x1E9402, "ATmega163"}, {0x1E9403, "ATmega16"},   {0x1E9404, "ATmega162"},
-        {0x1E9405, "ATmega169"}, {0x1E9501, "ATmega323"},  {0x1E9502, "ATmega32"},
-        {0x1E9601, "ATmega603"}, {0x1E9602, "ATmega64"},   {0x1E9701, "ATmega103"},
-        {0x1E9702, "ATmega128"},
-    };
+    const std::vector<KnownController>& rows = knownAvrControllers();
     signatures_[0] = AvrSignature{};
-    for (size_t i = 0; i < 31; ++i)
-        signatures_[i + 1] = AvrSignature{rows[i].signature, QString::fromLatin1(rows[i].name)};
+    for (size_t i = 0; i < rows.size() && i + 1 < signatures_.size(); ++i)
+        signatures_[i + 1] = AvrSignature{rows[i].id, QString::fromLatin1(rows[i].name)};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -260,10 +246,15 @@ void TActions::Startup() {
 }
 
 void TActions::runSequence() {
+    if (action_ == ActionCode::Identify) {
+        IdentifyDevice();
+        return;
+    }
     if (const QString refusal = linkRefusal(); !refusal.isEmpty()) {
         ShowError(refusal);
         return;
     }
+    if (controllerCheck_ && !controllerFits()) return;
     switch (action_) {
         case ActionCode::Read:
             ReadDevice();
@@ -280,6 +271,7 @@ void TActions::runSequence() {
         case ActionCode::Program:
             ProgramDevice();
             break;
+        case ActionCode::Identify:
         case ActionCode::None:
             break;
     }

@@ -15,6 +15,7 @@
 #include "base/MainView.h"
 #include "base/Options.h"
 #include "device/FusePages.h"
+#include "device/Identity.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
 #include "link/BoxInterface.h"
@@ -97,6 +98,16 @@ public:
     int tickIntervalMs() const { return timer_.interval(); }  // 10, then 300 while waiting
     // What the running or last action did.
     const ActionResult& result() const { return result_; }
+
+    // --- The controller's identity (Identify.cpp) ----------------------------------------
+    // On: before anything else, every action makes sure that the controller in the box is the
+    // card type's, and stops with an error before anything on the card changes when it is not
+    // (the terminal and production runs). Off (as in the window): the actions go on as they
+    // are, an AVR card's identification showing a wrong device.
+    void setControllerCheck(bool on) { controllerCheck_ = on; }
+    bool controllerCheck() const { return controllerCheck_; }
+    // What the last Identify action or controller check read; not read() when nothing was.
+    const ControllerIdentity& identity() const { return identity_; }
 
     // --- What the window shows ----------------------------------------------------------
     QString caption() const { return caption_; }
@@ -191,6 +202,14 @@ private:
     // A lock or fuse write whose only test is that it was answered; then the pause.
     bool writeAnswered(AvrInstruction in, int pauseMs, const QString& error);
 
+    // --- Identify (Identify.cpp) -----------------------------------------------------------
+    void IdentifyDevice();
+    // Reads the controller's identity into identity_; false (with the error shown) when no
+    // controller answered or its answer could not be read.
+    bool readIdentity();
+    bool readAvrIdentity(bool& synced);
+    bool controllerFits();
+
     // --- PIC operations (PicOps.cpp) ----------------------------------------------------------
     void PicMemoryOperation(Memory memory, ActionCode code);
     void picProgramStep(Memory memory, int address);
@@ -237,6 +256,8 @@ private:
     QTimer timer_;
     ActionResult result_;
     std::optional<Memory> working_;
+    bool controllerCheck_ = false;
+    ControllerIdentity identity_;
 
     QString caption_ = QStringLiteral("Actions");
     QString label_ = QStringLiteral("INSERT CARD");

@@ -1,8 +1,10 @@
 #include "app/Program.h"
 
 #include "actions/Compare.h"
+#include "app/ChecksumLabels.h"
 #include "app/FuseEditors.h"
 #include "app/GridEditing.h"
+#include "app/IdentifyCard.h"
 #include "app/RecordingControl.h"
 #include "link/RecordingSerialPort.h"
 
@@ -86,6 +88,8 @@ KelvanoProgram::KelvanoProgram(Setup setup)
         if (!simBox.hasCard() || simBox.card().type() != code) simBox.insertCard(code);
     };
     Main.wire(Devices, std::move(links), new FuseEditors(Devices, fuses));
+    new IdentifyControl(Main, Actions, ActionWindow);
+    new ChecksumLabels(Main, Devices);
     Main.Editing->setCardCompare([this]() -> std::optional<CompareReport> {
         CardCompare compare(host, clock, Devices, Com, options, enable, Main);
         compare.prepare();

@@ -368,6 +368,7 @@ int runAction(const CliArgs& args, int actionCode) {
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
     TerminalActionView view(isatty(STDERR_FILENO));
     actions.setView(&view);
+    actions.setControllerCheck(!args.options.contains(QStringLiteral("force")));
     com.setProgressView(&actions);
 
     InterruptGuard guard([&] {
@@ -427,6 +428,8 @@ QString actionCommandsHelp() {
         "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
         "                       page takes them (bits the page has no control for stay 1)\n"
         "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
+        "  --force              go on when the card's controller is not the --card type's\n"
+        "                       (without it the action stops before the card is touched)\n"
         "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
         "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
         "                       after a read, a slot whose memories were not read is not saved\n"

@@ -47,7 +47,7 @@ const std::vector<const char*> kBoxOptions{"port", "card", "yes", "transcript", 
 const std::vector<const char*> kActionOptions =
     kBoxOptions + std::vector<const char*>{"load",         "save",        "memories", "verify",
                                            "always-erase", "no-warnings", "no-wait",  "lock-bits",
-                                           "fuse",         "mega163",     "trace"};
+                                           "fuse",         "mega163",     "trace",    "force"};
 
 int runRead(const CliArgs& a) { return runAction(a, 1); }
 int runErase(const CliArgs& a) { return runAction(a, 2); }
@@ -74,6 +74,7 @@ const std::vector<CliOption>& cliOptions() {
         {"fuse", "on|off", "AT90S2323/2343/8535: program the fuse (default on)", kAction},
         {"mega163", "LOCK:FUSELOW:FUSEHIGH", "ATmega163: lock and fuse bytes in hex", kAction},
         {"trace", "FILE", "with --port SIM: write every exchange of the box to FILE", kAction},
+        {"force", nullptr, "go on when the card's controller is not the card type's", kAction},
         {"transcript", "FILE", "record every exchange with the box to FILE", kCommon},
         {"replay", "FILE", "with --port USB: the box answers as in the USB transcript FILE",
          kCommon},
@@ -104,6 +105,14 @@ const std::vector<CliCommand>& cliCommands() {
          runConvert,
          fileCommandsHelp},
         {"info", "print the box's identity and firmware", kBoxOptions, runInfo, infoCommandHelp},
+        {"identify", "name the card's controller and its card types",
+         kBoxOptions + std::vector<const char*>{"no-wait", "trace"}, runIdentify,
+         identifyCommandHelp},
+        {"checksum",
+         "print the CRC-32 and sum of each memory after loading files",
+         {"card", "load", "yes"},
+         runChecksum,
+         checksumCommandHelp},
         {"read", "read the card into the slots", kActionOptions, runRead, actionCommandsHelp},
         {"erase", "erase the card", kActionOptions, runErase, actionCommandsHelp},
         {"blank", "check that the card is blank", kActionOptions, runBlank, actionCommandsHelp},

@@ -34,6 +34,8 @@ int runStore(const CliArgs& args);
 int runCompare(const CliArgs& args);
 int runJob(const CliArgs& args);  // job run | check
 int runLog(const CliArgs& args);  // log summary | export
+int runIdentify(const CliArgs& args);
+int runChecksum(const CliArgs& args);
 
 // The card type offers that file slot (PIC cards 1 and 2, AVR cards 1 to 3).
 bool cardHasSlot(int card, int slot);
@@ -53,5 +55,7 @@ QString storeCommandHelp();
 QString compareCommandHelp();
 QString jobCommandsHelp();
 QString logCommandsHelp();
+QString identifyCommandHelp();
+QString checksumCommandHelp();
 
 }  // namespace kelvano

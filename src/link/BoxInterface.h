@@ -116,6 +116,10 @@ public:
     virtual bool picToConfiguration() = 0;
     // The bulk erase (in the PicErase mode). good: answered and not refused.
     virtual BoxReply picBulkErase() = 0;
+    // The device ID word at 2006 (in the Pic mode): the counter moves to the configuration
+    // area and on to that location, which is read. good: four hex digits. A PIC16F84 has no
+    // device ID there and answers 3FFF or 0000.
+    virtual BoxReply picDeviceId() = 0;
 
     // --- The card's EEPROM ----------------------------------------------------------------------
     // Direct access (DirectEeprom mode). `wide`: the EEPROM is larger than 2 KB (two-byte word

@@ -25,6 +25,7 @@ public:
     bool picIncrement() override { return box().picIncrement(); }
     bool picToConfiguration() override { return box().picToConfiguration(); }
     BoxReply picBulkErase() override { return box().picBulkErase(); }
+    BoxReply picDeviceId() override { return box().picDeviceId(); }
     BoxReply eepromRead(int a, bool wide) override { return box().eepromRead(a, wide); }
     BoxReply eepromWrite(int a, uint8_t b, bool wide) override {
         return box().eepromWrite(a, b, wide);

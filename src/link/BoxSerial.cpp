@@ -123,6 +123,13 @@ BoxReply BoxSerial::picBulkErase() {
     return r;
 }
 
+// "P003FFF" puts the counter on the first ID location (2000); six increments reach 2006.
+BoxReply BoxSerial::picDeviceId() {
+    picToConfiguration();
+    for (int i = 0; i < 6; ++i) picIncrement();
+    return picRead(false);
+}
+
 BoxReply BoxSerial::eepromRead(int address, bool wide) {
     return exchange((wide ? "g" : "G") + hex(unsigned(address), 4), 10, 2);
 }

@@ -24,6 +24,7 @@ public:
     bool picIncrement() override;
     bool picToConfiguration() override;
     BoxReply picBulkErase() override;
+    BoxReply picDeviceId() override;
 
     BoxReply eepromRead(int address, bool wide) override;
     BoxReply eepromWrite(int address, uint8_t byte, bool wide) override;

@@ -29,6 +29,7 @@ public:
     bool picIncrement() override { return false; }
     bool picToConfiguration() override { return false; }
     BoxReply picBulkErase() override { return unsupported(); }
+    BoxReply picDeviceId() override { return unsupported(); }
 
     BoxReply eepromRead(int, bool) override { return unsupported(); }
     BoxReply eepromWrite(int, uint8_t, bool) override { return unsupported(); }

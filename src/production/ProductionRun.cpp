@@ -284,6 +284,7 @@ bool ProductionRun::Worker::connectBox() {
     runner_ = std::make_unique<TActions>(host_, clock_, devices_, com, options_, enable_, fuses_,
                                          mainView_);
     runner_->setView(&view_);
+    runner_->setControllerCheck(true);  // a card with another controller fails untouched
     com.setProgressView(runner_.get());
     set([](WorkerStatus& s) { s.state = QStringLiteral("connecting"); });
     com.Connect();

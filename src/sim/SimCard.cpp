@@ -42,7 +42,27 @@ const CardRow* findRow(int code) {
 
 constexpr uint16_t kPicBlank = 0x3FFF;
 constexpr int kPicConfigArea = 0x2000;
+constexpr int kPicDeviceId = 0x2006;
 constexpr int kPicConfigWord = 0x2007;
+
+uint32_t signatureOf(SimCard::Controller controller) {
+    switch (controller) {
+        case SimCard::Controller::At90S2323:
+            return 0x1E9102;
+        case SimCard::Controller::At90S2343:
+            return 0x1E9103;
+        case SimCard::Controller::At90S8515:
+            return 0x1E9301;
+        case SimCard::Controller::At90S8535:
+            return 0x1E9303;
+        case SimCard::Controller::AtMega163:
+            return 0x1E9402;
+        case SimCard::Controller::AtMega161:
+            return 0x1E9401;
+        default:
+            return 0;
+    }
+}
 
 }  // namespace
 
@@ -53,6 +73,9 @@ SimCard::SimCard(int cardType) {
     if (!row) row = findRow(10);
     type_ = row->code;
     controller_ = row->controller;
+    signature = signatureOf(controller_);
+    // The PIC16F876's device 0x04F in bits 13..5, silicon revision 7.
+    if (controller_ == Controller::Pic16F876) picDeviceId = 0x09E7;
     flash.assign(row->flashWords, 0);
     data.assign(row->dataBytes, 0xFF);
     eeprom.assign(row->eepromBytes, 0xFF);
@@ -75,25 +98,6 @@ bool SimCard::isMega() const {
 QString SimCard::loaderName() const { return QString::fromLatin1(findRow(type_)->loader); }
 
 bool SimCard::eepromDirect() const { return type_ == 10 || type_ == 13 || type_ == 14; }
-
-uint32_t SimCard::avrSignature() const {
-    switch (controller_) {
-        case Controller::At90S2323:
-            return 0x1E9102;
-        case Controller::At90S2343:
-            return 0x1E9103;
-        case Controller::At90S8515:
-            return 0x1E9301;
-        case Controller::At90S8535:
-            return 0x1E9303;
-        case Controller::AtMega163:
-            return 0x1E9402;
-        case Controller::AtMega161:
-            return 0x1E9401;
-        default:
-            return 0;
-    }
-}
 
 void SimCard::erase() {
     std::fill(data.begin(), data.end(), 0xFF);
@@ -130,6 +134,7 @@ uint16_t SimCard::picReadWord(int address) const {
     }
     if (address < kPicConfigArea + 4) return picId[address - kPicConfigArea];
     if (address == kPicConfigWord) return picConfig;
+    if (address == kPicDeviceId) return picDeviceId;
     return kPicBlank;
 }
 

@@ -42,7 +42,7 @@ public:
     // Brelmont PIC cards (10, 13, 14): the box wires straight to the EEPROM.
     bool eepromDirect() const;
     // The AVR signature bytes 0..2 as one number (0x1E9301 ...); 0 for a PIC.
-    uint32_t avrSignature() const;
+    uint32_t avrSignature() const { return signature; }
 
     // ---- memories (sizes fixed by the card type, powers of two: leave them as they are) ----
     std::vector<uint16_t> flash;      // program words (PIC: 14 bits)
@@ -50,6 +50,11 @@ public:
     std::vector<uint8_t> eeprom;      // the external 24Cxx
     std::array<uint16_t, 4> picId{};  // PIC ID locations 0x2000..0x2003
     uint16_t picConfig = 0x3FFF;      // PIC configuration word 0x2007
+    // What the controller answers for its identity, set from the card type and free to be
+    // changed (a card carrying another controller): the AVR signature bytes 0..2 as one
+    // number, and the PIC device ID at 0x2006 (a PIC16F84 has none and reads 3FFF there).
+    uint32_t signature = 0;
+    uint16_t picDeviceId = 0x3FFF;
     // AVR lock bits. AT90S: bit 1 = LB1, bit 2 = LB2 (the form of the write instruction
     // AC F9..FF); ATmega: the lock byte (bit 0 = LB1, bit 1 = LB2). A cleared bit is programmed.
     uint8_t lockBits = 0xFF;

@@ -36,6 +36,9 @@ void usage(FILE* out) {
             "  --model qxbase|serial   the box model (default qxbase)\n"
             "  --card CODE             the card type in the slot (default 10)\n"
             "  --no-card               start with the slot empty\n"
+            "  --controller-id HEX     what the card's controller answers for its identity: an\n"
+            "                          AVR's signature bytes (1E9102), a PIC's device ID at 2006\n"
+            "                          (09E3; 3FFF for none); default: the card type's own\n"
             "  --feed                  an operator swaps cards: after a programmed card is back\n"
             "                          to idle it is pulled, then a fresh blank one goes in\n"
             "  --load SLOT=FILE        card contents from an Intel HEX or binary file, as the\n"
@@ -80,6 +83,7 @@ struct Options {
     int baud = 0;
     int latency = 0;
     int silenceS = 30;
+    int controllerId = -1;  // -1: the card type's own
     QString link, trace, replay;
     QList<QPair<int, QString>> loads;
     QList<SimFault> faults;
@@ -143,6 +147,14 @@ bool readFault(const QString& value, Options& options, QString& error) {
     return true;
 }
 
+bool readControllerId(const QString& value, Options& options, QString& error) {
+    bool ok = false;
+    options.controllerId = static_cast<int>(value.toUInt(&ok, 16));
+    ok = ok && value.size() <= 6;
+    if (!ok) error = "--controller-id takes up to six hex digits, not " + value;
+    return ok;
+}
+
 // One option that takes a value; false with `error` set when the value is bad.
 bool readValue(const QString& opt, const QString& value, Options& options, QString& error) {
     if (opt == "--model") return readModel(value, options, error);
@@ -152,6 +164,7 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
     if (opt == "--latency") return readLatency(value, options, error);
     if (opt == "--fault") return readFault(value, options, error);
     if (opt == "--silence") return readSilence(value, options, error);
+    if (opt == "--controller-id") return readControllerId(value, options, error);
     if (opt == "--link") options.link = value;
     if (opt == "--replay") options.replay = value;
     if (opt == "--trace") options.trace = value;
@@ -160,8 +173,9 @@ bool readValue(const QString& opt, const QString& value, Options& options, QStri
 
 // Reads the command line into `options`: nullopt to go on, or the exit status to end with.
 std::optional<int> readArguments(const QStringList& args, Options& options) {
-    static const QStringList withValue{"--model", "--card", "--load",    "--link",   "--trace",
-                                       "--fault", "--baud", "--latency", "--replay", "--silence"};
+    static const QStringList withValue{"--controller-id", "--model",  "--card",   "--load",
+                                       "--link",          "--trace",  "--fault",  "--baud",
+                                       "--latency",       "--replay", "--silence"};
     for (int i = 0; i < args.size(); ++i) {
         const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
@@ -221,6 +235,12 @@ std::optional<int> setUpBox(SimBox& box, const Options& options) {
         if (!kelvano::readImageFile(file, image, &error)) return bad(error);
         if (!kelvano::loadCardSlot(box.card(), slot, image))
             return bad(QString("card type %1 has no slot %2").arg(options.card).arg(slot));
+    }
+    if (options.controllerId >= 0) {
+        if (box.card().isPic())
+            box.card().picDeviceId = static_cast<uint16_t>(options.controllerId & 0x3FFF);
+        else
+            box.card().signature = static_cast<uint32_t>(options.controllerId);
     }
     if (options.noCard) box.removeCard();
     box.setCardFeeder(options.feed);

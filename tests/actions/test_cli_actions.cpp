@@ -15,7 +15,7 @@ const QString kBin = QStringLiteral(KELVANO_BIN_DIR);
 
 struct Result {
     int code = -1;
-    QString err;
+    QString err, out;
 };
 
 Result cli(const QStringList& args) {
@@ -24,7 +24,8 @@ Result cli(const QStringList& args) {
     p.closeWriteChannel();  // no terminal: warnings are answered Abort unless --yes
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            QString::fromLocal8Bit(p.readAllStandardError()),
+            QString::fromLocal8Bit(p.readAllStandardOutput())};
 }
 
 // Starts kelvano-boxsim and returns the pseudo-terminal it serves.
@@ -112,6 +113,68 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
     box.terminate();
     box.waitForFinished(5000);
+
+    // A well-formed device ID no card type has: named, and no card type listed.
+    QProcess pic;
+    const QString picPty = startBox(pic, {"--card", "11", "--controller-id", "0E03"});
+    const Result a = cli({"--port", picPty, "--no-wait", "identify"});
+    EXPECT_EQ(a.code, 0) << a.err.toStdString();
+    EXPECT_EQ(a.out,
+              "Controller: PIC16F876A\nRead: device ID 0E03 (device 070, revision 3)\n"
+              "No card type of the catalogue has this controller.\n");
+    pic.terminate();
+    pic.waitForFinished(5000);
+}
+
+// A card with another controller than the --card type's: identify names it, and an action
+// stops before touching the card unless --force is given.
+TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
+    const Result own = cli({"--port", "SIM", "--card", "11", "--no-wait", "identify"});
+    EXPECT_EQ(own.code, 0) << own.err.toStdString();
+    EXPECT_TRUE(own.out.startsWith("Controller: PIC16F876\nRead: device ID 09E7"))
+        << own.out.toStdString();
+    EXPECT_TRUE(own.out.contains("  12  PIC-Card 4 (PIC16F876 + 24C256)\n"));
+    EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
+
+    QTemporaryDir dir;
+    const QString trace = dir.filePath("box.trace");
+    QProcess box;
+    const QString pty = startBox(box, {"--card", "22", "--trace", trace});
+    const Result other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
+    EXPECT_EQ(other.code, 1);
+    EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
+    EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
+
+    const Result stopped =
+        cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories", "prog", "program"});
+    EXPECT_EQ(stopped.code, 1);
+    EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
+        << stopped.err.toStdString();
+    QFile f(trace);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray exchanges = f.readAll();
+    EXPECT_TRUE(exchanges.contains("@Y30000000"));  // the signature was read
+    EXPECT_FALSE(exchanges.contains("@YAC80"));     // nothing erased
+    EXPECT_FALSE(exchanges.contains("@Y40"));       // nothing written
+
+    const Result forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
+                               "prog", "--force", "program"});
+    EXPECT_EQ(forced.code, 1);
+    EXPECT_TRUE(forced.err.contains("Wrong AVR Device!")) << forced.err.toStdString();
+    EXPECT_FALSE(forced.err.contains("Wrong controller"));
+    box.terminate();
+    box.waitForFinished(5000);
+
+    // A well-formed device ID no card type has: named, and no card type listed.
+    QProcess pic;
+    const QString picPty = startBox(pic, {"--card", "11", "--controller-id", "0E03"});
+    const Result a = cli({"--port", picPty, "--no-wait", "identify"});
+    EXPECT_EQ(a.code, 0) << a.err.toStdString();
+    EXPECT_EQ(a.out,
+              "Controller: PIC16F876A\nRead: device ID 0E03 (device 070, revision 3)\n"
+              "No card type of the catalogue has this controller.\n");
+    pic.terminate();
+    pic.waitForFinished(5000);
 }
 
 namespace {

@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "app/ChecksumLabels.h"
 #include "app/ComparePanel.h"
 #include "app/DumpGridView.h"
 #include "app/GridEditing.h"
+#include "app/IdentifyCard.h"
 #include "test_main_support.h"
 
 namespace kelvano {
@@ -177,6 +181,98 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
     m.Editing->ActCompareFile->trigger();
     EXPECT_EQ(asked.last().directory, rig.dir.path());
     EXPECT_EQ(rig.errors(), "");
+}
+
+// Beside each file name: the CRC-32 and the sum of the buffer, after every kind of change.
+TEST(ChecksumLabelsTest, FollowLoadsFillsEditsAndUndo) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    auto* sums = m.findChild<ChecksumLabels*>();
+    ASSERT_NE(sums, nullptr);
+    QLabel* flash = sums->label(1);
+    QLabel* data = sums->label(2);
+    ASSERT_TRUE(flash && data && sums->label(3));
+    EXPECT_EQ(flash->parentWidget(), m.LabFnProgMem->parentWidget());
+    // A blank PIC16F84: 1024 words 3FFF (FF 3F each), 64 bytes FF.
+    const QString blankFlash = "CRC-32 B2729C46  sum F800", blankData = "CRC-32 0F6187BA  sum 3FC0";
+    // Each label follows its grid once pending events have run.
+    EXPECT_TRUE(waitFor([&] { return flash->text() == blankFlash && data->text() == blankData; }))
+        << flash->text().toStdString() << " / " << data->text().toStdString();
+
+    p->slotFiles.SlotFile[1] = kPicHex;
+    m.FastOpen->trigger();
+    ASSERT_TRUE(waitFor([&] { return flash->text() != blankFlash && data->text() != blankData; }));
+    const QString loaded = flash->text();
+    m.GridContextPopup(1);
+    m.PopFillClick(0);  // 00: every byte zero
+    EXPECT_TRUE(waitFor([&] { return flash->text() == "CRC-32 F1E8BA9E  sum 0000"; }))
+        << flash->text().toStdString();
+    m.Editing->undo();
+    EXPECT_TRUE(waitFor([&] { return flash->text() == loaded; }));
+    m.Editing->setEditMode(true);
+    m.pGrid->selectElement(0x100);
+    const uint before = p->Devices.ProgBuf[0x100];
+    QTest::keyClicks(m.pGrid, "0");
+    const uint after = p->Devices.ProgBuf[0x100];
+    ASSERT_NE(before, after);
+    EXPECT_TRUE(waitFor([&] { return flash->text() != loaded; }));
+    const uint sumLoaded = loaded.right(4).toUInt(nullptr, 16);
+    const uint expected =
+        sumLoaded + 0x10000 - (before & 0xFF) - (before >> 8) + (after & 0xFF) + (after >> 8);
+    EXPECT_EQ(flash->text().right(4).toUInt(nullptr, 16), expected & 0xFFFF);
+}
+
+// Identify Card in the window: the controller's card types, and the offer to switch to the one
+// family that matches.
+TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
+    ProgramRig rig;
+    auto p = rig.start("SIM");
+    TMain& m = p->Main;
+    auto* control = m.findChild<IdentifyControl*>();
+    ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(control->action()->isEnabled()) << rig.errors();
+    EXPECT_TRUE(m.MnuAction->actions().contains(control->action()));
+
+    struct Case {
+        int card;  // in the box
+        int pick;  // index to switch to; -1: close
+        int selectedAfter;
+        QStringList offered;
+        const char* firstLine;
+    } cases[] = {
+        {22, 0, 22, {"AVR-Card (AT90S2323 + 24C16)"}, "Controller: AT90S2323"},
+        {26,
+         2,
+         25,
+         {"AVR-Fun 2 (AT90S8515 + 24C64)", "AVR-Fun 3 (AT90S8515 + 24C128)",
+          "AVR-Fun 4 (AT90S8515 + 24C256)", "AVR-Fun 5 (AT90S8515 + 24C512)"},
+         "Controller: AT90S8515"},
+        {25, -1, 25, {}, "Controller: AT90S8515"},                // already the card type's
+        {13, -1, 25, {}, "Controller: PIC16F84 (no device ID)"},  // two families: no offer
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.card);
+        p->simBox.insertCard(c.card);
+        QStringList offered;
+        QString text;
+        bool buttonShown = false;
+        control->setResultShower([&](IdentifyResultDialog& d) {
+            text = d.text()->text();
+            for (int i = 0; i < d.choiceBox()->count(); ++i) offered << d.choiceBox()->itemText(i);
+            buttonShown = !d.switchButton()->isHidden();
+            if (c.pick < 0) return int(QDialog::Rejected);
+            d.choiceBox()->setCurrentIndex(c.pick);
+            d.switchButton()->click();
+            return d.result();
+        });
+        control->action()->trigger();
+        EXPECT_TRUE(text.startsWith(c.firstLine)) << text.toStdString();
+        EXPECT_EQ(offered, c.offered);
+        EXPECT_EQ(buttonShown, !c.offered.isEmpty());
+        EXPECT_EQ(p->Devices.DeviceId, c.selectedAfter);
+        EXPECT_EQ(rig.errors(), "");
+    }
 }
 
 TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange) {

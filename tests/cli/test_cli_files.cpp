@@ -98,3 +98,42 @@ TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
 }
 
 }  // namespace
+
+namespace {
+// The CRC-32 of a file as gzip computes it ("gzip -lv"), in upper case.
+QString gzipCrc(const QString& path) {
+    QProcess p;
+    p.start("sh", {"-c", "gzip -c \"$1\" > \"$1.gz\" && gzip -lv \"$1.gz\"", "sh", path});
+    p.waitForFinished(30000);
+    const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n');
+    return lines.value(1).simplified().section(' ', 1, 1).toUpper();
+}
+}  // namespace
+
+// The checksum of each memory is the one any tool computes over the slot's binary file.
+TEST(CliFiles, ChecksumMatchesTheSavedBinaryFiles) {
+    QTemporaryDir dir;
+    const QString hex = data("avr8515_flash_eeprom.hex"),
+                  eep = data("avr8515_flash_eeprom.eep.hex");
+    CliRun r = cli({"--card", "24", "convert", "--load", "1=" + hex, "--load", "2=" + eep, "--save",
+                    "1=" + dir.filePath("flash.bin"), "--save", "2=" + dir.filePath("data.bin"),
+                    "--save", "3=" + dir.filePath("eeprom.bin")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = cli({"--card", "24", "--load", "1=" + hex, "--load", "2=" + eep, "checksum"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    const char* const files[] = {"flash.bin", "data.bin", "eeprom.bin"};
+    const char* const names[] = {"flash", "internal EEPROM", "external EEPROM"};
+    const int sizes[] = {8192, 512, 16384};
+    for (int i = 0; i < 3; ++i) {
+        const QString crc = gzipCrc(dir.filePath(files[i]));
+        ASSERT_EQ(crc.size(), 8);
+        EXPECT_TRUE(
+            lines[i].startsWith(QString(names[i]).leftJustified(16) +
+                                QString(" %1 bytes  CRC-32 %2  sum ").arg(sizes[i], 6).arg(crc)))
+            << lines[i].toStdString() << " / " << crc.toStdString();
+    }
+    // A blank external EEPROM of 16384 bytes of FF: 16384 × FF = 3FC000.
+    EXPECT_TRUE(lines[2].endsWith("sum C000"));
+}

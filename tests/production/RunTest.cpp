@@ -45,6 +45,7 @@ struct SimBoxes {
     std::mutex mutex;
     std::map<QString, std::unique_ptr<SimBox>> byPort;
     std::map<QString, SimFault> faults;
+    std::map<QString, int> cardTypes;  // the cards a box is fed; default 10
 
     BoxLinkFactory factory() {
         return [this](const QString& port, Host& host, Clock& clock, MainView& view,
@@ -63,7 +64,8 @@ struct SimBoxes {
             };
             std::lock_guard<std::mutex> lock(mutex);
             auto& box = byPort[port];
-            box = std::make_unique<SimBox>(SimBox::Model::QxBase, 10);
+            box = std::make_unique<SimBox>(SimBox::Model::QxBase,
+                                           cardTypes.count(port) ? cardTypes[port] : 10);
             box->setCardFeeder(true);
             if (faults.count(port)) box->addFault(faults[port]);
             return std::make_unique<Link>(*box, host, clock, view, options);
@@ -259,6 +261,36 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_TRUE(run.allPassed());
     EXPECT_EQ(run.endMessage(), "The last serial number of job \"last\" has been handed out.");
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
+}
+
+// Cards with another controller than the job's fail before anything on them changes, and
+// give their serials back; after three in a row the worker stops.
+TEST(ProductionRun, ACardWithAnotherControllerFailsUntouched) {
+    ensureApp();
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("run.db"));
+    const Job job = eepromSerialJob(dir.path());  // card type 10, a PIC16F84
+    SimBoxes boxes;
+    boxes.cardTypes[QStringLiteral("C")] = 11;  // PIC16F876 cards
+    ProductionRun run(job, log, {QStringLiteral("C")}, 2, boxes.factory());
+    QString error;
+    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
+    run.start();
+    ASSERT_TRUE(run.wait(120000));
+    EXPECT_EQ(run.statuses()[0].fail, 3);
+    EXPECT_EQ(run.statuses()[0].pass, 0);
+    const QString wrong = QStringLiteral(
+        "fail C PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: "
+        "PIC16F876, "
+        "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
+    EXPECT_EQ(cards(log),
+              (QStringList{"1089712 " + wrong, "1089712 " + wrong, "1089712 " + wrong}));
+    auto opened = ProductionLog::open(log, error);
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(opened->serialStates("run", error).join(' ').contains("spent"));
+    for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("C")]->trace())
+        for (const char* write : {"@L0", "@ErA", "@W", "@w"})
+            EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
 }
 
 // kelvano-cli killed while it waits to record a programmed card: the card's serial stays

@@ -118,12 +118,13 @@ TEST(Transcripts, AChangedAnswerOrCommandShowsWithTheLineOfTheTranscript) {
         int occurrence;
         QString cliError, simError;
     } cases[] = {
-        {"rx 04 33 46 46 46 | .3FFF", "rx 04 33 46 46 45 | .3FFE", 100, "Device not blank at $0063",
+        // The first 3FFF and the first R04 are the controller check's read of the device ID.
+        {"rx 04 33 46 46 46 | .3FFF", "rx 04 33 46 46 45 | .3FFE", 101, "Device not blank at $0063",
          // The check stops there, so the program's next frame is not the next read.
-         " line 642: the program sent \"@M\" (40 4D) where the transcript has \"@R04\" (40 52 "
+         " line 681: the program sent \"@M\" (40 4D) where the transcript has \"@R04\" (40 52 "
          "30 34)"},
-        {"tx 40 52 30 34 | @R04", "tx 40 52 30 35 | @R05", 50, "",
-         " line 327: the program sent \"@R04\" (40 52 30 34) where the transcript has \"@R05\" "
+        {"tx 40 52 30 34 | @R04", "tx 40 52 30 35 | @R05", 51, "",
+         " line 366: the program sent \"@R04\" (40 52 30 34) where the transcript has \"@R05\" "
          "(40 52 30 35)"},
     };
     for (const auto& c : cases) {

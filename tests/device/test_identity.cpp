@@ -1,0 +1,121 @@
+// The controller identities and the buffer checksums, against values written out by hand.
+#include <gtest/gtest.h>
+
+#include "device/Checksum.h"
+#include "device/Identity.h"
+
+using namespace kelvano;
+
+namespace {
+
+std::vector<int> codes(std::initializer_list<int> list) { return list; }
+
+}  // namespace
+
+// Each row is one answer a controller may give: the name, the text of what was read, the card
+// types and the types a window may offer to switch to from card type 10 and from card type 20.
+TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypes) {
+    const struct Row {
+        bool avr;
+        uint32_t raw;
+        const char* name;
+        const char* rawText;
+        std::vector<int> cards, switchFrom10, switchFrom20;
+    } rows[] = {
+        // clang-format off
+        {false, 0x09E3, "PIC16F876", "device ID 09E3 (device 04F, revision 3)", codes({11, 12}), codes({11, 12}), codes({11, 12})},
+        {false, 0x09FF, "PIC16F876", "device ID 09FF (device 04F, revision 31)", codes({11, 12}), codes({11, 12}), codes({11, 12})},
+        {false, 0x0560, "PIC16F84A", "device ID 0560 (device 02B, revision 0)", codes({15, 10, 13, 14}), {}, {}},
+        // The original PIC16F84 has no device ID: blank or zero.
+        {false, 0x3FFF, "PIC16F84 (no device ID)", "device ID 3FFF (device 1FF, revision 31)", codes({15, 10, 13, 14}), {}, {}},
+        {false, 0x0000, "PIC16F84 (no device ID)", "device ID 0000 (device 000, revision 0)", codes({15, 10, 13, 14}), {}, {}},
+        // Programmed differently: named, but no card carries it.
+        {false, 0x0E04, "PIC16F876A", "device ID 0E04 (device 070, revision 4)", {}, {}, {}},
+        {false, 0x0580, "Unknown PIC device", "device ID 0580 (device 02C, revision 0)", {}, {}, {}},
+        {true, 0x1E9301, "AT90S8515", "signature 1E 93 01", codes({20, 24, 25, 26}), codes({20, 24, 25, 26}), {}},
+        {true, 0x1E9303, "AT90S8535", "signature 1E 93 03", codes({21}), codes({21}), codes({21})},
+        {true, 0x1E9102, "AT90S2323", "signature 1E 91 02", codes({22}), codes({22}), codes({22})},
+        {true, 0x1E9103, "AT90S2343", "signature 1E 91 03", codes({23}), codes({23}), codes({23})},
+        {true, 0x1E9402, "ATmega163", "signature 1E 94 02", codes({31}), codes({31}), codes({31})},
+        // The ATmega161 row is no menu item: listed, never offered.
+        {true, 0x1E9401, "ATmega161", "signature 1E 94 01", codes({30}), {}, {}},
+        {true, 0x1E9101, "AT90S2313", "signature 1E 91 01", {}, {}, {}},
+        {true, 0x1E9999, "Unknown AVR device", "signature 1E 99 99", {}, {}, {}},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.rawText);
+        const ControllerIdentity id =
+            r.avr ? identifyAvrSignature(r.raw) : identifyPicDeviceId(uint16_t(r.raw));
+        EXPECT_EQ(id.name, QString::fromLatin1(r.name));
+        EXPECT_EQ(id.rawText(), QString::fromLatin1(r.rawText));
+        EXPECT_EQ(id.cardTypes, r.cards);
+        EXPECT_EQ(switchChoices(id, 10), r.switchFrom10);
+        EXPECT_EQ(switchChoices(id, 20), r.switchFrom20);
+        for (const TDeviceEntry& row : catalogue()) {
+            const bool listed =
+                std::find(r.cards.begin(), r.cards.end(), row.code) != r.cards.end();
+            EXPECT_EQ(identityFits(id, row.code), listed) << row.code;
+            EXPECT_EQ(identityMismatch(id, row.code).isEmpty(), listed) << row.code;
+        }
+    }
+}
+
+// A read-locked AT90S hides which AT90S it is: it fits every AT90S card and none other.
+TEST(ControllerIdentity, ALockedAt90sFitsEveryAt90sCard) {
+    const ControllerIdentity id = identifyAvrSignature(0x000102);
+    EXPECT_TRUE(id.locked);
+    EXPECT_EQ(id.cardTypes, codes({22, 23, 21, 20, 24, 25, 26}));
+    EXPECT_FALSE(identityFits(id, 31));
+    EXPECT_FALSE(identityFits(id, 10));
+    // Four families (2323, 2343, 8535, 8515): nothing to offer.
+    EXPECT_TRUE(switchChoices(id, 10).empty());
+}
+
+TEST(ControllerIdentity, MismatchAndReportTexts) {
+    EXPECT_EQ(identityMismatch(identifyAvrSignature(0x1E9102), 20),
+              "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\r"
+              "Must: AT90S8515");
+    EXPECT_EQ(identityMismatch(identifyPicDeviceId(0x09E7), 13),
+              "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device "
+              "04F, revision 7)\rMust: PIC16F84 or PIC16F84A");
+    EXPECT_EQ(
+        identityReport(identifyPicDeviceId(0x09E1)),
+        QStringList({"Controller: PIC16F876", "Read: device ID 09E1 (device 04F, revision 1)",
+                     "Card types with this controller:", "  11  PIC-Card 2 (PIC16F876 + 24C64)",
+                     "  12  PIC-Card 4 (PIC16F876 + 24C256)",
+                     "The size of the external EEPROM cannot be told from the controller."}));
+    EXPECT_EQ(identityReport(identifyPicDeviceId(0x0E00)).last(),
+              "No card type of the catalogue has this controller.");
+}
+
+// CRC-32 check values of the standard, and sums that run past 16 bits.
+TEST(Checksums, TakenOverTheBytesOfABinaryFile) {
+    TBufArray bytes;
+    for (char c : QByteArray("123456789")) bytes.values().push_back(uint8_t(c) | 0x5500);
+    EXPECT_EQ(memoryBytes(bytes, false), QByteArray("123456789"));  // the high bits are not data
+    Checksum c = checksumOf(memoryBytes(bytes, false));
+    EXPECT_EQ(c.crc32, 0xCBF43926u);
+    EXPECT_EQ(c.sum16, 0x01DD);
+    EXPECT_EQ(c.bytes, 9);
+    EXPECT_EQ(c.text(), "CRC-32 CBF43926  sum 01DD");
+
+    const TBufArray words{0x3231, 0x3433, 0x3635, 0x3837};  // "12345678", low byte first
+    EXPECT_EQ(memoryBytes(words, true), QByteArray("12345678"));
+    EXPECT_EQ(checksumOf(memoryBytes(words, true)).crc32, 0x9AE0DAAFu);
+
+    TDevices d;
+    d.DeviceId = 20;
+    d.ApplyBuffers(nullptr, false);
+    const std::vector<MemoryChecksum> sums = memoryChecksums(d);
+    ASSERT_EQ(sums.size(), 3u);
+    EXPECT_EQ(sums[0].sum.bytes, 8192);
+    EXPECT_EQ(sums[0].sum.sum16, 0xE000);  // 8192 × FF = 1FE000
+    EXPECT_EQ(sums[1].sum.bytes, 512);
+    EXPECT_EQ(sums[1].sum.sum16, 0xFE00);
+    EXPECT_EQ(sums[2].sum.bytes, 8192);
+    EXPECT_EQ(sums[2].name, "external EEPROM");
+    d.EepBuf[100] = 0xFE;  // one bit less
+    EXPECT_EQ(gridChecksum(d, 3).sum16, 0xDFFF);
+    EXPECT_NE(gridChecksum(d, 3).crc32, sums[2].sum.crc32);
+}
