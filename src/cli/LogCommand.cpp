@@ -1,5 +1,6 @@
 // kelvano-cli log summary | export | settle: reports from a production log, and the settling
 // of serials that a run which died left unconfirmed.
+#include <QFileInfo>
 #include <cstdio>
 #include <optional>
 
@@ -113,6 +114,10 @@ int runLog(const CliArgs& args) {
         return usage(QStringLiteral("log %1 needs --log LOG (or a job file)").arg(what));
     if (ProductionLog::hasPassword(where))
         std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning()));
+    // A report or a settlement is about a log that exists: none is made for it.
+    if (!where.contains(QLatin1String("://")) && !QFileInfo::exists(where))
+        return failed(
+            QStringLiteral("The log %1 can't be opened: there is no such file.").arg(where));
     auto log = ProductionLog::open(where, error);
     if (!log) return failed(error);
     if (what == QLatin1String("export")) return exportCards(args, *log);

@@ -198,27 +198,27 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
         QStringList options;
         uint16_t picConfig;  // PIC: the configuration word in the loaded file
         QString prefix;      // the commands compared
-        QStringList sent;
+        QStringList sent;    // AVR: Programming Enable of the controller check, then the action's
     } rows[] = {
-        {20, {"--lock-bits", "none"}, 0, "YAC", {"YAC530000", "YACFF0000"}},
-        {20, {"--lock-bits", "1"}, 0, "YAC", {"YAC530000", "YACFD0000"}},
-        {20, {"--lock-bits", "2"}, 0, "YAC", {"YAC530000", "YACFB0000"}},
-        {20, {}, 0, "YAC", {"YAC530000", "YACF90000"}},  // both, by default
+        {20, {"--lock-bits", "none"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
+        {20, {"--lock-bits", "1"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
+        {20, {"--lock-bits", "2"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
+        {20, {}, 0, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
         {22,
          {"--lock-bits", "1", "--fuse", "on"},
          0,
          "YAC",
-         {"YAC530000", "YACBE0000", "YACFD0000"}},
+         {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
         {22,
          {"--lock-bits", "both", "--fuse", "off"},
          0,
          "YAC",
-         {"YAC530000", "YACBF0000", "YACF90000"}},
+         {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
         {31,
          {"--mega163", "F6:3A:FC"},
          0,
          "YAC",
-         {"YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+         {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
         // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
         {10, {}, 0x000D, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
         {10, {}, 0x3FF9, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},

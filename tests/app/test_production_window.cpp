@@ -158,7 +158,7 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
     QString error;
     auto log = ProductionLog::open(dir.filePath("job.log.db"), error);
     ASSERT_TRUE(log) << error.toStdString();
-    EXPECT_EQ(log->serialStates("window", error), QStringList{"1089712 free"});
+    EXPECT_EQ(log->serialStates("default", error), QStringList{"1089712 free"});
     EXPECT_EQ(w.nextSerialText(), "1089712");
 
     // Escape asks; kept running, the window stays. Closing asks again; stopped, the window
@@ -177,7 +177,7 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
     ASSERT_TRUE(waitLong([&] { return !w.isVisible(); }));
     EXPECT_FALSE(w.running());
     EXPECT_EQ(w.abortedText(), "1");
-    EXPECT_EQ(log->serialStates("window", error), QStringList{"1089712 free"});
+    EXPECT_EQ(log->serialStates("default", error), QStringList{"1089712 free"});
 }
 
 TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {

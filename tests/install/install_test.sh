@@ -108,7 +108,7 @@ complete_line joined "kelvano-cli read --lock-bits=b" "$3"
 complete_line joined-file "kelvano-cli convert --save=1=card.h" "$3"
 SCRIPT
   bash "$work/complete.sh" "$share/bash-completion/completions/kelvano-cli" x "$cli" >"$work/completions" 2>&1
-  contains "$work/completions" "commands: cards dump convert info read erase blank verify program" "completion"
+  contains "$work/completions" "commands: cards dump convert info identify checksum read erase blank verify program" "completion"
   contains "$work/completions" "cards: 31 30" "completion"
   contains "$work/completions" "memories: prog,data,eeprom" "completion"
   contains "$work/completions" "joined: --lock-bits=both" "completion"

@@ -479,7 +479,7 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     r = cli({"log", "summary", "--log", dir.filePath("ro/cards.db")}, true);
     EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\n")
                          .arg(dir.filePath("ro/cards.db")));
-    r = cli({"log", "summary", "--log", dir.filePath("ro/new.db")}, true);
+    r = cli({"job", "check", "--log", dir.filePath("ro/new.db"), alphaIni}, true);
     EXPECT_EQ(r.err, QStringLiteral("The log %1 can't be created: the folder %2 is read-only.\n")
                          .arg(dir.filePath("ro/new.db"), dir.filePath("ro")));
     QFile::setPermissions(dir.filePath("ro"),
