@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -35,8 +36,8 @@ namespace {
 
 using kelvano::KelvanoProgram;
 
-QString g_out;   // where the pictures go
-QString g_src;   // the source tree (sample files)
+QString g_out;  // where the pictures go
+QString g_src;  // the source tree (sample files)
 int g_failed = 0;
 
 // Nobody at the screen: questions are answered OK, errors kept, and the window goes on working
@@ -158,6 +159,26 @@ void pictures2(KelvanoProgram& p) {
     open(p, 1, sample("packaging/examples/badge-firmware.hex"));
     open(p, 3, sample("packaging/examples/badge-eeprom.bin"));
     placeMain(p, 1000, 700);
+    if (auto* identify = p.Main.findChild<QAction*>(QStringLiteral("ActIdentify"))) {
+        QTimer::singleShot(0, [] {
+            waitFor(
+                [] {
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (w->objectName() == QLatin1String("IdentifyResult") && w->isVisible())
+                            return true;
+                    return false;
+                },
+                20000);
+            shoot("identify");
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QLatin1String("IdentifyResult"))
+                    qobject_cast<QDialog*>(w)->reject();
+        });
+        identify->trigger();
+    } else {
+        say("no Identify Card command");
+        ++g_failed;
+    }
     actionShot(p, p.Main.ActProg, "program", 40);
     settle(500);
 
@@ -172,7 +193,8 @@ void pictures2(KelvanoProgram& p) {
     settle(500);
     if (auto* panel = p.Main.Editing->comparePanel(); panel && panel->list()->topLevelItemCount()) {
         QTreeWidgetItem* memory = panel->list()->topLevelItem(0);
-        QTreeWidgetItem* row = memory->childCount() ? memory->child(std::min(3, memory->childCount() - 1)) : memory;
+        QTreeWidgetItem* row =
+            memory->childCount() ? memory->child(std::min(3, memory->childCount() - 1)) : memory;
         panel->list()->setCurrentItem(row);
         emit panel->list()->itemActivated(row, 0);
     }
@@ -183,33 +205,20 @@ void pictures2(KelvanoProgram& p) {
     p.Main.eGrid->setFocus();
     if (auto* find = p.Main.findChild<QAction*>(QStringLiteral("ActFind"))) find->trigger();
     settle(200);
-    if (auto* text = p.Main.findChild<QLineEdit*>(QStringLiteral("FindText"))) text->setText(QStringLiteral("KELVANO"));
+    for (auto* mode : p.Main.findChildren<QRadioButton*>())
+        if (mode->text() == QLatin1String("Text")) mode->click();
+    if (auto* text = p.Main.findChild<QLineEdit*>(QStringLiteral("FindText")))
+        text->setText(QStringLiteral("BADGE"));
     if (auto* next = p.Main.findChild<QPushButton*>(QStringLiteral("FindNext"))) next->click();
     shoot("find");
-    if (auto* close = p.Main.findChild<QAbstractButton*>(QStringLiteral("FindClose"))) close->click();
-
-    placeMain(p, 1000, 700);
-    if (auto* identify = p.Main.findChild<QAction*>(QStringLiteral("ActIdentify"))) {
-        QTimer::singleShot(0, [] {
-            waitFor([] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (w->objectName() == QLatin1String("IdentifyResult") && w->isVisible()) return true;
-                return false;
-            }, 20000);
-            shoot("identify");
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->objectName() == QLatin1String("IdentifyResult")) qobject_cast<QDialog*>(w)->reject();
-        });
-        identify->trigger();
-    } else {
-        say("no Identify Card command");
-        ++g_failed;
-    }
+    if (auto* close = p.Main.findChild<QAbstractButton*>(QStringLiteral("FindClose")))
+        close->click();
 }
 
 // A production run on four simulated boxes, one of which fails its cards.
 void pictures3(KelvanoProgram& p, const QString& work) {
-    for (const QString& f : {QStringLiteral("badge-job.ini"), QStringLiteral("badge-firmware.hex"), QStringLiteral("badge-eeprom.bin")})
+    for (const QString& f : {QStringLiteral("badge-job.ini"), QStringLiteral("badge-firmware.hex"),
+                             QStringLiteral("badge-eeprom.bin")})
         QFile::copy(sample("packaging/examples/" + f), work + QLatin1Char('/') + f);
     p.Main.hide();
     auto* w = new kelvano::ProductionWindow(&p.Main);
@@ -228,7 +237,11 @@ void pictures3(KelvanoProgram& p, const QString& work) {
         ++g_failed;
         return;
     }
-    waitFor([w] { return w->failText().toInt() >= 1 && w->passText().toInt() >= 6; }, 120000);
+    const bool shown =
+        waitFor([w] { return w->failText().toInt() >= 1 && w->passText().toInt() >= 6; }, 120000);
+    if (!shown)
+        say(QStringLiteral("production: %1 passed, %2 failed: %3")
+                .arg(w->passText(), w->failText(), w->messageText()));
     shoot("production");
     w->stop();
     waitFor([w] { return !w->running(); }, 60000);
