@@ -114,8 +114,7 @@ bool readEvent(const QString& line, int lineNo, int& heldMs, ReplayScript& scrip
     const QStringList tokens = (bar < 0 ? line : line.left(bar)).split(blanks, Qt::SkipEmptyParts);
     bool ok = tokens.size() >= 2;
     if (ok) tokens.at(0).toLongLong(&ok);
-    if (!ok)
-        return fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
+    if (!ok) return fail(error, lineNo, QStringLiteral("expected \"<ms> <event> ...\""));
     const QString& event = tokens.at(1);
     if (event == QLatin1String("tx") || event == QLatin1String("rx"))
         return readBytes(event, tokens, lineNo, heldMs, script, error);
