@@ -2,7 +2,7 @@
 // the user guide shows and captures the screen in each. scripts/screenshots.sh runs it on a
 // virtual screen; every picture comes from the X server, as a user would see the window.
 //
-//   kelvano-screenshots OUTPUT_DIR SOURCE_DIR
+//   kelvano-screenshots OUTPUT_DIR SOURCE_DIR [GROUPS]
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -160,21 +160,28 @@ void pictures2(KelvanoProgram& p) {
     open(p, 3, sample("packaging/examples/badge-eeprom.bin"));
     placeMain(p, 1000, 700);
     if (auto* identify = p.Main.findChild<QAction*>(QStringLiteral("ActIdentify"))) {
-        QTimer::singleShot(0, [] {
-            waitFor(
-                [] {
-                    for (QWidget* w : QApplication::topLevelWidgets())
-                        if (w->objectName() == QLatin1String("IdentifyResult") && w->isVisible())
-                            return true;
-                    return false;
-                },
-                20000);
-            shoot("identify");
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->objectName() == QLatin1String("IdentifyResult"))
-                    qobject_cast<QDialog*>(w)->reject();
+        // The result window is modal: it is captured and closed from a timer while it is up.
+        bool taken = false;
+        QTimer poll;
+        poll.setInterval(50);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* result = qobject_cast<QDialog*>(w);
+                if (taken || !result || w->objectName() != QLatin1String("IdentifyResult") ||
+                    !w->isVisible())
+                    continue;
+                taken = true;
+                shoot("identify");
+                result->reject();
+            }
         });
+        poll.start();
         identify->trigger();
+        poll.stop();
+        if (!taken) {
+            say("Identify Card showed no result");
+            ++g_failed;
+        }
     } else {
         say("no Identify Card command");
         ++g_failed;
@@ -206,7 +213,7 @@ void pictures2(KelvanoProgram& p) {
     if (auto* find = p.Main.findChild<QAction*>(QStringLiteral("ActFind"))) find->trigger();
     settle(200);
     for (auto* mode : p.Main.findChildren<QRadioButton*>())
-        if (mode->text() == QLatin1String("Text")) mode->click();
+        if (mode->text() == QLatin1String("&Text")) mode->click();
     if (auto* text = p.Main.findChild<QLineEdit*>(QStringLiteral("FindText")))
         text->setText(QStringLiteral("BADGE"));
     if (auto* next = p.Main.findChild<QPushButton*>(QStringLiteral("FindNext"))) next->click();
@@ -231,9 +238,9 @@ void pictures3(KelvanoProgram& p, const QString& work) {
         ++g_failed;
         return;
     }
-    w->setPorts(QStringLiteral("SIM,SIM,SIM,SIM(noanswer;on=Y;at=40;times=0)"));
+    w->setPorts(QStringLiteral("SIM,SIM,SIM,SIM(noanswer,on=Y,at=40)"));
     if (!w->start()) {
-        say("the production run does not start");
+        say("the production run does not start: " + w->messageText());
         ++g_failed;
         return;
     }
@@ -277,9 +284,11 @@ int main(int argc, char* argv[]) {
     program->options.smartAuto = true;
     settle(500);
 
-    pictures1(*program);
-    pictures2(*program);
-    pictures3(*program, folder.path());
+    // An optional third argument names the groups to make ("123" by default).
+    const QString groups = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("123");
+    if (groups.contains(QLatin1Char('1'))) pictures1(*program);
+    if (groups.contains(QLatin1Char('2'))) pictures2(*program);
+    if (groups.contains(QLatin1Char('3'))) pictures3(*program, folder.path());
     for (const QString& e : host.errors) say("the program said: " + e);
     return g_failed ? 1 : 0;
 }
