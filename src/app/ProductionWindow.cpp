@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -204,6 +205,12 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     start_ = new QPushButton(QStringLiteral("Start"));
     stop_ = new QPushButton(QStringLiteral("Stop"));
     stop_->setEnabled(false);
+    settle_ = new QPushButton(QStringLiteral("Settle Serial..."));
+    settle_->setObjectName(QStringLiteral("Settle"));
+    settle_->setToolTip(
+        QStringLiteral("A serial left unconfirmed by a run that died: the card carries it "
+                       "(spent),\nit must never be used (void), or it goes back to the pool "
+                       "(return)."));
     ports_->setObjectName(QStringLiteral("Ports"));
     logEdit_->setObjectName(QStringLiteral("Log"));
     start_->setObjectName(QStringLiteral("Start"));
@@ -227,6 +234,7 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     });
     connect(start_, &QPushButton::clicked, this, &ProductionWindow::start);
     connect(stop_, &QPushButton::clicked, this, &ProductionWindow::stop);
+    connect(settle_, &QPushButton::clicked, this, &ProductionWindow::askSettle);
 }
 
 void ProductionWindow::buildLayout() {
@@ -256,6 +264,7 @@ void ProductionWindow::buildLayout() {
     tabs->addTab(table_, QStringLiteral("Last cards"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(message_, 1);
+    buttons->addWidget(settle_, 0, Qt::AlignBottom);
     buttons->addWidget(start_, 0, Qt::AlignBottom);
     buttons->addWidget(stop_, 0, Qt::AlignBottom);
     auto* main = new QVBoxLayout(this);
@@ -308,7 +317,8 @@ void ProductionWindow::setPorts(const QString& ports) { ports_->setText(ports); 
 bool ProductionWindow::running() const { return run_ && run_->isRunning(); }
 
 void ProductionWindow::setEditable(bool on) {
-    for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_, settle_})
         w->setEnabled(on);
     stop_->setEnabled(!on);
 }
@@ -441,6 +451,57 @@ void ProductionWindow::showLog() {
     next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
                                 : QStringLiteral("no serial"));
     fillCardTable(table_, log_->lastCards(12, error));
+}
+
+QStringList ProductionWindow::unconfirmed() {
+    showLog();
+    QStringList serials;
+    QString error;
+    if (!log_) return serials;
+    if (const auto summary = log_->summary(error, job_->name))
+        for (const ProductionLog::Row& row : summary->unconfirmed) serials << row.serial;
+    return serials;
+}
+
+bool ProductionWindow::settle(const QString& serial, ProductionLog::Settle how) {
+    showLog();
+    QString error;
+    const bool ok = log_ && log_->settle(serial, how, ProductionLog::poolOf(*job_), error);
+    if (!log_ && error.isEmpty())
+        error = job_ ? QStringLiteral("The log %1 does not exist yet.").arg(logPath())
+                     : QStringLiteral("No job is loaded: open one with Open Job... first.");
+    showMessage(
+        ok ? QStringLiteral("Serial %1 settled: %2.").arg(serial, ProductionLog::settleText(how))
+           : error,
+        !ok);
+    showLog();
+    return ok;
+}
+
+// Asks which unconfirmed serial to settle, and how.
+void ProductionWindow::askSettle() {
+    if (!job_) {
+        showMessage(QStringLiteral("No job is loaded: open one with Open Job... first."), true);
+        return;
+    }
+    const QStringList serials = unconfirmed();
+    if (serials.isEmpty()) {
+        showMessage(QStringLiteral("The log holds no unconfirmed serial of this job."), false);
+        return;
+    }
+    bool ok = false;
+    const QString serial =
+        QInputDialog::getItem(this, QStringLiteral("Settle Serial"),
+                              QStringLiteral("Unconfirmed serial:"), serials, 0, false, &ok);
+    if (!ok) return;
+    const QStringList hows{QStringLiteral("spent: the card carries it"),
+                           QStringLiteral("void: it must never be used"),
+                           QStringLiteral("return: it goes back to the pool")};
+    const QString how =
+        QInputDialog::getItem(this, QStringLiteral("Settle Serial"),
+                              QStringLiteral("Serial %1 is:").arg(serial), hows, 0, false, &ok);
+    if (!ok) return;
+    settle(serial, static_cast<ProductionLog::Settle>(hows.indexOf(how)));
 }
 
 void ProductionWindow::showRunEnd(int pass, int fail, int aborted) {

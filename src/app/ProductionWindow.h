@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "production/Job.h"
+#include "production/ProductionLog.h"
 
 class QGridLayout;
 class QLabel;
@@ -43,6 +44,11 @@ public:
     // serials given back, and the summary is shown when every box is idle.
     void stop();
     bool running() const;
+    // Settles a serial that a run which died left unconfirmed in the shown log, as
+    // `kelvano-cli log settle` does; false (with the reason shown) when the log refuses.
+    bool settle(const QString& serial, ProductionLog::Settle how);
+    // The unconfirmed serials of the shown log.
+    QStringList unconfirmed();
 
     // For the tests and the screenshots.
     QString passText() const;
@@ -71,6 +77,7 @@ private:
     void makeTiles();
     void fitTiles();
     bool askToStop();
+    void askSettle();
     QString logPath() const;
 
     std::unique_ptr<Job> job_;
@@ -96,6 +103,7 @@ private:
     QPushButton* open_;
     QPushButton* start_;
     QPushButton* stop_;
+    QPushButton* settle_;
     QTimer* timer_;
     QTimer* logEdited_;
 };

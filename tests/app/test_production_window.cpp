@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -197,6 +199,49 @@ TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {
     EXPECT_DOUBLE_EQ(parts[1].meanSeconds, 3.0);
     EXPECT_EQ(parts[2].aborted, 1);
     EXPECT_EQ(parts[2].pass + parts[2].fail, 0);
+}
+
+}  // namespace
+}  // namespace kelvano
+
+namespace kelvano {
+namespace {
+
+// A serial left unconfirmed by a run that died is settled from the window, as the terminal's
+// log settle does: recorded once, gone from the unconfirmed list, refused a second time.
+TEST(ProductionWindow, SettlesASerialLeftUnconfirmed) {
+    ensureApp();
+    QTemporaryDir dir;
+    ProductionWindow w;
+    ASSERT_TRUE(w.openJob(writeJob(dir, 2)));
+    EXPECT_FALSE(w.settle("1089712", ProductionLog::Settle::Void));  // no log yet
+    EXPECT_EQ(w.messageText(), "The log " + dir.filePath("job.log.db") + " does not exist yet.");
+    {
+        Job job;
+        QString error;
+        ASSERT_TRUE(readJob(dir.filePath("job.ini"), job, error));
+        auto gone = ProductionLog::open(dir.filePath("job.log.db"), error);
+        ASSERT_TRUE(gone) << error.toStdString();
+        gone->setStation("gone-host");
+        ProductionLog::Card card;
+        ASSERT_TRUE(gone->beginRun(job, error));
+        ASSERT_EQ(gone->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
+        db.setDatabaseName(dir.filePath("job.log.db"));
+        ASSERT_TRUE(db.open() &&
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("gone");
+    EXPECT_EQ(w.unconfirmed(), QStringList{"1089712"});
+    EXPECT_TRUE(w.settle("1089712", ProductionLog::Settle::Void));
+    EXPECT_EQ(w.messageText(), "Serial 1089712 settled: void.");
+    EXPECT_EQ(w.unconfirmed(), QStringList{});
+    EXPECT_FALSE(w.settle("1089712", ProductionLog::Settle::Spent));
+    QString error;
+    auto log = ProductionLog::open(dir.filePath("job.log.db"), error);
+    ASSERT_TRUE(log) << error.toStdString();
+    EXPECT_EQ(log->serialStates("default", error), QStringList{"1089712 void"});
 }
 
 }  // namespace
