@@ -44,18 +44,7 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     QObject::connect(&Main.Timer1, &QTimer::timeout, &Main, [this] { connectToNamedPort(); });
 
     TMain::Links links;
-    links.fillPortList = [this] {
-        options.ports = ListSerialPorts();
-        options.portIndex = -1;
-        // A port given on the command line is offered even when the system does not list it
-        // (a pseudo-terminal, for instance).
-        if (!portOverride_.isEmpty()) {
-            bool listed = false;
-            for (const QString& p : options.ports)
-                listed = listed || p.compare(portOverride_, Qt::CaseInsensitive) == 0;
-            if (!listed) options.ports.append(portOverride_);
-        }
-    };
+    links.fillPortList = [this] { fillPortList(); };
     links.iniConfig = [this](bool write) {
         SettingsContext ctx = context();
         if (!IniConfig(settings, ctx, write) && write) showSettingsError();
@@ -101,6 +90,18 @@ KelvanoProgram::KelvanoProgram(Setup setup)
 }
 
 KelvanoProgram::~KelvanoProgram() = default;
+
+// The system's serial ports, and a port given on the command line even when the system does
+// not list it (a pseudo-terminal, for instance).
+void KelvanoProgram::fillPortList() {
+    options.ports = ListSerialPorts();
+    options.portIndex = -1;
+    if (portOverride_.isEmpty()) return;
+    bool listed = false;
+    for (const QString& p : options.ports)
+        listed = listed || p.compare(portOverride_, Qt::CaseInsensitive) == 0;
+    if (!listed) options.ports.append(portOverride_);
+}
 
 SettingsContext KelvanoProgram::context() {
     return SettingsContext{

@@ -73,6 +73,7 @@ public:
 
 private:
     SettingsContext context();
+    void fillPortList();
     void showSettingsError();
     void connectToNamedPort();
 
