@@ -70,7 +70,10 @@ ProductionChart::ProductionChart(QWidget* parent) : QChartView(parent) {
     bars->attachAxis(count_);
     time_->attachAxis(runTime_);
     time_->attachAxis(seconds_);
+    // The view made a chart of its own; given another, it lets go of it without deleting it.
+    QChart* made = this->chart();
     setChart(chart);
+    delete made;
     begin(QDateTime::currentMSecsSinceEpoch());
     redraw(startMs_);
 }
