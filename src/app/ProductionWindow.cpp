@@ -43,21 +43,21 @@ constexpr int kLogWaitMs = 1000;  // the window's own reads never hold up the wo
 
 // "SIM(noanswer,on=W,at=500;late=50,on=K)": a simulated box with faults. Returns the port
 // without its faults; `error` is set when a fault is not understood.
-QString splitFaults(const QString& spec, QList<SimFault>& faults, QString& error) {
-    const int open = spec.indexOf(u'(');
-    if (open < 0) return spec;
-    QString port = spec.left(open).trimmed();
-    if (!Session::isSimulatorPort(port) || !spec.endsWith(u')')) {
+QString splitFaults(const QString& entry, QList<SimFault>& faults, QString& error) {
+    const int open = entry.indexOf(u'(');
+    if (open < 0) return entry;
+    QString port = entry.left(open).trimmed();
+    if (!Session::isSimulatorPort(port) || !entry.endsWith(u')')) {
         error = QStringLiteral("%1: only a simulated box (SIM) takes faults, as SIM(FAULT;...)")
-                    .arg(spec);
+                    .arg(entry);
         return port;
     }
-    const QString list = spec.mid(open + 1, spec.size() - open - 2);
+    const QString list = entry.mid(open + 1, entry.size() - open - 2);
     for (const QString& f : list.split(u';', Qt::SkipEmptyParts)) {
         QString why;
         const auto fault = SimFault::parse(f.trimmed(), &why);
         if (!fault) {
-            error = QStringLiteral("%1: %2").arg(spec, why);
+            error = QStringLiteral("%1: %2").arg(entry, why);
             return port;
         }
         faults.append(*fault);
