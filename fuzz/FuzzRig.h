@@ -119,4 +119,21 @@ inline bool checkedOpen(Card& c, const QString& path, int slot) {
     return true;
 }
 
+// What loaded into `slot` survives a save to `outName` (its format by the name) and a second
+// load unchanged.
+inline void checkSaveRoundTrip(Card& c, int slot, const char* outName) {
+    const Snapshot loaded(c.devices);
+    const QString out = scratchFile(outName);
+    const bool pic = isPicCode(c.devices.DeviceId);
+    if (!c.io->SaveFile(out, slot, 1)) {
+        FUZZ_CHECK(pic && slot == 3);  // the only slot without memory
+        return;
+    }
+    FUZZ_CHECK(checkedOpen(c, out, slot));
+    const Snapshot again(c.devices);
+    FUZZ_CHECK(again.prog == loaded.prog && again.data == loaded.data && again.eep == loaded.eep);
+    if (pic && slot == 1)
+        for (int k = 0; k < 4; ++k) FUZZ_CHECK(again.ids[k] == loaded.ids[k]);
+}
+
 }  // namespace kelvano::fuzz

@@ -12,17 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString in = stagedFile("in.hex", data + 1, size - 1);
     if (!checkedOpen(c, in, slot)) return 0;
 
-    const Snapshot loaded(c.devices);
-    const QString out = scratchFile("out.hex");
-    const bool pic = isPicCode(c.devices.DeviceId);
-    if (!c.io->SaveFile(out, slot, 1)) {
-        FUZZ_CHECK(pic && slot == 3);  // the only slot without memory
-        return 0;
-    }
-    FUZZ_CHECK(checkedOpen(c, out, slot));
-    const Snapshot again(c.devices);
-    FUZZ_CHECK(again.prog == loaded.prog && again.data == loaded.data && again.eep == loaded.eep);
-    if (pic && slot == 1)
-        for (int k = 0; k < 4; ++k) FUZZ_CHECK(again.ids[k] == loaded.ids[k]);
+    checkSaveRoundTrip(c, slot, "out.hex");
     return 0;
 }

@@ -362,8 +362,6 @@ int runAction(const CliArgs& args, int actionCode) {
 
     CliLink link(host, clock, mainView, options, args);
     if (!link.transcriptOk()) return 1;
-    if (link.simBox() && args.options.contains(QStringLiteral("trace")))
-        link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
     TerminalActionView view(isatty(STDERR_FILENO));

@@ -85,6 +85,9 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
                      qPrintable(transcript), qPrintable(recorder_.errorString()));
         transcriptOk_ = false;
     }
+    // --trace FILE: the simulated box writes every exchange to FILE.
+    if (simulated_ && args.options.contains(QStringLiteral("trace")))
+        ports_.simBox().setTraceFile(args.options.value(QStringLiteral("trace")));
     com_ = std::make_unique<TCom>(host, clock, view, options, usb_,
                                   RecordingSerialPort::wrap(ports_.factory(), recorder_),
                                   session_.store());

@@ -16,9 +16,10 @@ namespace kelvano {
 // The link of a kelvano-cli command, set up as the window sets up its own: the port named by
 // --port (for "SIM" a simulated box of its own, holding a card of the given type and the
 // loaders of the program's store; for "USB" libusb with the ids of the settings), and TCom over
-// it. With --transcript FILE every exchange is written to FILE; with --replay FILE (and port
-// "USB") the USB box answers as it did in the USB transcript FILE, and where the run departs
-// from it is reported when the command finishes.
+// it. With --trace FILE the simulated box writes every exchange to FILE. With --transcript FILE
+// every exchange is written to FILE; with --replay FILE (and port "USB") the USB box answers as it
+// did in the USB transcript FILE, and where the run departs from it is reported when the command
+// finishes.
 class CliLink {
 public:
     // `programDir` empty: the running program's folder.

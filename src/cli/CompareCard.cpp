@@ -9,29 +9,6 @@
 
 namespace kelvano {
 
-namespace {
-
-// The runner's window on a terminal: each new status on a line of its own.
-class CompareView final : public NullActionView {
-public:
-    void setCaption(const QString& caption) override { caption_ = caption; }
-    void setLabel(const QString& text) override {
-        if (text == label_) return;
-        label_ = text;
-        if (!text.isEmpty())
-            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
-    }
-    void requestClose() override {
-        if (onClose) onClose();
-    }
-    std::function<void()> onClose;
-
-private:
-    QString caption_, label_;
-};
-
-}  // namespace
-
 int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, TerminalHost& host,
                    std::optional<CompareReport>& report, bool& readFailed) {
     if (!isPicCode(args.card) && !isAvrAction(args.card)) {
@@ -56,11 +33,9 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     NullMainView mainView;
     CliLink link(host, clock, mainView, options, args);
     if (!link.transcriptOk()) return 1;
-    if (link.simBox() && args.options.contains(QStringLiteral("trace")))
-        link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
     CardCompare compare(host, clock, buffers, com, options, enable, mainView);
-    CompareView view;
+    StatusLineView view;
     compare.runner().setView(&view);
     com.setProgressView(&compare.runner());
     com.Connect();

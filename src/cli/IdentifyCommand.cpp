@@ -12,25 +12,6 @@ namespace kelvano {
 
 namespace {
 
-// The runner's window on a terminal: each new status on a line of its own.
-class IdentifyView final : public NullActionView {
-public:
-    void setCaption(const QString& caption) override { caption_ = caption; }
-    void setLabel(const QString& text) override {
-        if (text == label_) return;
-        label_ = text;
-        if (!text.isEmpty() && !text.startsWith(QLatin1String("READY")))
-            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
-    }
-    void requestClose() override {
-        if (onClose) onClose();
-    }
-    std::function<void()> onClose;
-
-private:
-    QString caption_, label_;
-};
-
 // The identity on standard output; with --card, whether it is that card type's.
 int printIdentity(const CliArgs& args, const ControllerIdentity& identity) {
     for (const QString& line : identityReport(identity)) std::printf("%s\n", qPrintable(line));
@@ -65,11 +46,9 @@ int runIdentify(const CliArgs& args) {
 
     CliLink link(host, clock, mainView, options, args);
     if (!link.transcriptOk()) return 1;
-    if (link.simBox() && args.options.contains(QStringLiteral("trace")))
-        link.simBox()->setTraceFile(args.options.value(QStringLiteral("trace")));
     TCom& com = link.com();
     TActions runner(host, clock, devices, com, options, enable, fuses, mainView);
-    IdentifyView view;
+    StatusLineView view(false);
     runner.setView(&view);
     com.setProgressView(&runner);
     com.Connect();

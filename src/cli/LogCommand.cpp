@@ -115,7 +115,7 @@ int runLog(const CliArgs& args) {
     if (ProductionLog::hasPassword(where))
         std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning()));
     // A report or a settlement is about a log that exists: none is made for it.
-    if (!where.contains(QLatin1String("://")) && !QFileInfo::exists(where))
+    if (!ProductionLog::isServerAddress(where) && !QFileInfo::exists(where))
         return failed(
             QStringLiteral("The log %1 can't be opened: there is no such file.").arg(where));
     auto log = ProductionLog::open(where, error);

@@ -57,4 +57,11 @@ void runUntilFormCloses(std::function<void()>& onClose, const std::function<void
     onClose = nullptr;
 }
 
+void StatusLineView::setLabel(const QString& text) {
+    if (text == label_) return;
+    label_ = text;
+    if (text.isEmpty() || (!showReady_ && text.startsWith(QLatin1String("READY")))) return;
+    std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+}
+
 }  // namespace kelvano

@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <functional>
 
+#include "actions/ActionView.h"
 #include "base/Host.h"
 
 namespace kelvano {
@@ -28,6 +29,24 @@ private:
     bool yes_;
     int errors_ = 0;
     QString last_;
+};
+
+// The runner's window on a terminal for commands without a progress bar: each new status on
+// a line of its own on standard error ("caption: status"); the closing "READY" too, unless
+// `showReady` is false.
+class StatusLineView final : public NullActionView {
+public:
+    explicit StatusLineView(bool showReady = true) : showReady_(showReady) {}
+    void setCaption(const QString& caption) override { caption_ = caption; }
+    void setLabel(const QString& text) override;
+    void requestClose() override {
+        if (onClose) onClose();
+    }
+    std::function<void()> onClose;
+
+private:
+    bool showReady_;
+    QString caption_, label_;
 };
 
 // What the window's action form does for an action: `start` starts it, then the event loop

@@ -22,14 +22,20 @@ namespace {
 class WorkerView final : public ActionView {
 public:
     void setCaption(const QString& c) override {
-        if (c != caption) show(caption = c, label, percent);
+        if (c == caption) return;
+        caption = c;
+        tell();
     }
     void setLabel(const QString& t) override {
-        if (t != label) show(caption, label = t, percent);
+        if (t == label) return;
+        label = t;
+        tell();
     }
     void setLabelVisible(bool) override {}
     void setProgressPercent(int p) override {
-        if (p != percent) show(caption, label, percent = p);
+        if (p == percent) return;
+        percent = p;
+        tell();
     }
     void setProgressVisible(bool) override {}
     void setAbortEnabled(bool) override {}
@@ -48,8 +54,8 @@ public:
     std::function<void(const QString& step, int percent)> shown;
 
 private:
-    void show(const QString&, const QString&, int p) {
-        if (shown) shown(step(), p);
+    void tell() {
+        if (shown) shown(step(), percent);
     }
 };
 

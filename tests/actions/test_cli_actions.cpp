@@ -113,17 +113,6 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
     box.terminate();
     box.waitForFinished(5000);
-
-    // A well-formed device ID no card type has: named, and no card type listed.
-    QProcess pic;
-    const QString picPty = startBox(pic, {"--card", "11", "--controller-id", "0E03"});
-    const Result a = cli({"--port", picPty, "--no-wait", "identify"});
-    EXPECT_EQ(a.code, 0) << a.err.toStdString();
-    EXPECT_EQ(a.out,
-              "Controller: PIC16F876A\nRead: device ID 0E03 (device 070, revision 3)\n"
-              "No card type of the catalogue has this controller.\n");
-    pic.terminate();
-    pic.waitForFinished(5000);
 }
 
 // A card with another controller than the --card type's: identify names it, and an action
