@@ -68,25 +68,33 @@ CardCompare::~CardCompare() = default;
 void CardCompare::prepare() {
     const int id = scratch_.DeviceId;
     eepromDeclined_ = false;
-    if (enable_.eep && (isPicLoader(id) || isAvrAction(id)) && warnings_) {
-        host_.beep();
-        eepromDeclined_ = !host_.askOkAbort(
-            QStringLiteral("Warning!"),
-            QStringLiteral(
-                "Comparing the external EEPROM installs the EEPROM loader in place of the "
-                "controller's program.\rContents of controller will be lost\r\r"
-                "OK: compare the EEPROM too.\rAbort: compare the other memories only."));
-    }
     memories_ = {};
     if (enable_.prog) memories_.add(Memory::Program);
     if (enable_.data) memories_.add(Memory::Data);
     // Only a PIC card's configuration (ID words and configuration word) is held in buffers.
     if (enable_.config && isPicCode(id)) memories_.add(Memory::Configuration);
-    if (enable_.eep && !eepromDeclined_) memories_.add(Memory::ExternalEeprom);
-    enable_.prog = memories_.has(Memory::Program);
-    enable_.data = memories_.has(Memory::Data);
+    if (enable_.eep) memories_.add(Memory::ExternalEeprom);
     enable_.config = enable_.config && isPicCode(id);
-    enable_.eep = memories_.has(Memory::ExternalEeprom);
+    // The loader question comes last of the runner's checks: once the controller is known
+    // to be the card type's, before the first exchange that could change it.
+    runner_->preflight().consent = [this] {
+        askLoader();
+        return true;
+    };
+}
+
+void CardCompare::askLoader() {
+    const int id = scratch_.DeviceId;
+    if (!enable_.eep || !(isPicLoader(id) || isAvrAction(id)) || !warnings_) return;
+    host_.beep();
+    eepromDeclined_ = !host_.askOkAbort(
+        QStringLiteral("Warning!"),
+        QStringLiteral("Comparing the external EEPROM installs the EEPROM loader in place of the "
+                       "controller's program.\rContents of controller will be lost\r\r"
+                       "OK: compare the EEPROM too.\rAbort: compare the other memories only."));
+    if (!eepromDeclined_) return;
+    memories_.remove(Memory::ExternalEeprom);
+    enable_.eep = false;
 }
 
 bool CardCompare::picProtected() const {

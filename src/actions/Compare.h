@@ -17,9 +17,10 @@ namespace kelvano {
 // from the buffers. It is a read, so it costs what a read costs.
 //
 // On cards whose external EEPROM is reached through a loader that replaces the controller's
-// program, prepare() asks first (while warnings are on, as a read does); without consent the
-// other memories are read and the EEPROM is reported as not compared. A memory that could not
-// be read (a protected controller, a failed read) is reported with the reason instead of
+// program, the runner asks first (while warnings are on, as a read does), as the last of its
+// checks before the read: after the controller has been found to be the card type's. Without
+// consent the other memories are read and the EEPROM is reported as not compared. A memory that
+// could not be read (a protected controller, a failed read) is reported with the reason instead of
 // differences.
 //
 // Using it: prepare(); then start the runner on a read, either with runner().start(...) for a
@@ -33,7 +34,7 @@ public:
     ~CardCompare();
 
     TActions& runner() { return *runner_; }
-    // Asks the loader question when it applies and sets the memories to read.
+    // Sets the memories to read and hands the loader question to the runner's checks.
     void prepare();
     MemorySet memories() const { return memories_; }
     // The differences, once the runner is done.
@@ -44,6 +45,8 @@ public:
 
 private:
     bool picProtected() const;
+    // The loader question: declined, the EEPROM is left out of the read.
+    void askLoader();
 
     Host& host_;
     const TDevices& buffers_;

@@ -1,8 +1,11 @@
 // The controller's identity: an AVR answers Programming Enable with its echo and then its
 // signature bytes; a PIC is asked for the device ID word at 2006.
+#include "actions/ActionTexts.h"
 #include "actions/uActions.h"
 
 namespace kelvano {
+
+using namespace actiontext;
 
 void TActions::IdentifyDevice() {
     setLabel(QStringLiteral("IDENTIFY"));
@@ -32,7 +35,11 @@ bool TActions::readIdentity() {
     box_->setMode(BoxMode::Pic);
     const BoxReply id = box_->picDeviceId();
     if (!id.good) {
-        ShowError(QStringLiteral("No controller answers on the card."));
+        // A card without a controller still reads as a word: what failed here is the box.
+        ShowError(id.answered ? QStringLiteral("The programmer box answered the device ID read "
+                                               "with \"%1\", which is not a four-digit word.")
+                                    .arg(id.text)
+                              : noAnswer());
         return false;
     }
     identity_ = identifyPicDeviceId(static_cast<uint16_t>(id.value));
@@ -49,6 +56,23 @@ bool TActions::readAvrIdentity(bool& synced) {
     uint32_t signature = 0;
     if (!readSignature(signature)) return false;
     identity_ = identifyAvrSignature(signature);
+    return true;
+}
+
+bool TActions::preflightPasses() {
+    auto refuse = [this](const QString& why) {
+        if (why.isEmpty()) return false;
+        ShowError(why);
+        return true;
+    };
+    if (refuse(preflight_.fileProblems.join(QLatin1Char('\r')))) return false;
+    if (preflight_.targets && refuse(preflight_.targets())) return false;
+    if (refuse(linkRefusal())) return false;
+    if (preflight_.controller && !controllerFits()) return false;
+    if (preflight_.consent && !preflight_.consent()) {
+        aborted_ = true;
+        return false;
+    }
     return true;
 }
 

@@ -250,11 +250,7 @@ void TActions::runSequence() {
         IdentifyDevice();
         return;
     }
-    if (const QString refusal = linkRefusal(); !refusal.isEmpty()) {
-        ShowError(refusal);
-        return;
-    }
-    if (controllerCheck_ && !controllerFits()) return;
+    if (!preflightPasses()) return;
     switch (action_) {
         case ActionCode::Read:
             ReadDevice();

@@ -10,6 +10,7 @@
 
 #include "actions/ActionTypes.h"
 #include "actions/ActionView.h"
+#include "actions/Preflight.h"
 #include "base/Clock.h"
 #include "base/Host.h"
 #include "base/MainView.h"
@@ -99,13 +100,15 @@ public:
     // What the running or last action did.
     const ActionResult& result() const { return result_; }
 
-    // --- The controller's identity (Identify.cpp) ----------------------------------------
-    // On: before anything else, every action makes sure that the controller in the box is the
-    // card type's, and stops with an error before anything on the card changes when it is not
-    // (the terminal and production runs). Off (as in the window): the actions go on as they
-    // are, an AVR card's identification showing a wrong device.
-    void setControllerCheck(bool on) { controllerCheck_ = on; }
-    bool controllerCheck() const { return controllerCheck_; }
+    // --- Pre-flight (Identify.cpp) -------------------------------------------------------
+    // The checks every action passes before anything on the card changes (see Preflight):
+    // the window, the terminal and production all start their actions through them. By
+    // default the controller is checked and nothing else is asked.
+    Preflight& preflight() { return preflight_; }
+    // Off (--force): the actions go on whatever controller answers, an AVR card's own
+    // identification showing a wrong device.
+    void setControllerCheck(bool on) { preflight_.controller = on; }
+    bool controllerCheck() const { return preflight_.controller; }
     // What the last Identify action or controller check read; not read() when nothing was.
     const ControllerIdentity& identity() const { return identity_; }
 
@@ -209,6 +212,8 @@ private:
     bool readIdentity();
     bool readAvrIdentity(bool& synced);
     bool controllerFits();
+    // False (with the reason shown) when the action must not start.
+    bool preflightPasses();
 
     // --- PIC operations (PicOps.cpp) ----------------------------------------------------------
     void PicMemoryOperation(Memory memory, ActionCode code);
@@ -256,7 +261,7 @@ private:
     QTimer timer_;
     ActionResult result_;
     std::optional<Memory> working_;
-    bool controllerCheck_ = false;
+    Preflight preflight_;
     ControllerIdentity identity_;
 
     QString caption_ = QStringLiteral("Actions");

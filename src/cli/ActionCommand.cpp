@@ -1,18 +1,18 @@
 // kelvano-cli read | erase | blank | verify | program: the action runner of the window, driven
 // from a terminal. The runner's timer runs in an event loop as it does under the dialog; the
 // window is a progress line on standard error.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
+#include <QDateTime>
+#include <QDir>
 #include <cstdio>
 #include <memory>
 
 #include "actions/uActions.h"
 #include "cli/CliLink.h"
 #include "cli/Commands.h"
+#include "cli/SaveTarget.h"
 #include "cli/TerminalHost.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
@@ -29,73 +29,12 @@ namespace kelvano {
 namespace {
 
 // Exit statuses of an action.
-enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kPartial = 3, kInterrupted = 130 };
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kPartial = 3 };
 
 int usageError(const QString& text) {
     std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));
     return kUsage;
 }
-
-// Ctrl-C and SIGTERM end the action as Abort does: the handler only writes a byte into a
-// pipe, and the event loop (which the runner keeps turning, also inside an action) reads it
-// and presses Abort, so that the action stops at its next step and the window's closing
-// exchanges leave the box idle. A second signal ends the program at once.
-class InterruptGuard {
-public:
-    explicit InterruptGuard(std::function<void()> onInterrupt)
-        : onInterrupt_(std::move(onInterrupt)) {
-        if (pipe(fds_) != 0) return;
-        for (int fd : fds_) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        writeFd_ = fds_[1];
-        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
-            char c;
-            while (read(fds_[0], &c, 1) > 0) {
-            }
-            if (!interrupted_) {
-                interrupted_ = true;
-                if (onInterrupt_) onInterrupt_();
-            }
-        });
-        struct sigaction sa {};
-        sa.sa_handler = &InterruptGuard::onSignal;
-        sa.sa_flags = SA_RESETHAND;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &oldInt_);
-        sigaction(SIGTERM, &sa, &oldTerm_);
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        writeFd_ = -1;
-        notifier_.reset();
-        for (int fd : fds_)
-            if (fd >= 0) close(fd);
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    // A signal came (also one whose byte the event loop has not read yet).
-    bool interrupted() const { return interrupted_ || signalled_ != 0; }
-
-private:
-    static void onSignal(int) {
-        signalled_ = 1;
-        const char c = 1;
-        if (writeFd_ < 0) return;
-        const ssize_t written = write(writeFd_, &c, 1);
-        (void)written;  // a full pipe already holds a byte: nothing is lost
-    }
-
-    static inline volatile sig_atomic_t signalled_ = 0;
-    static inline volatile int writeFd_ = -1;
-    std::function<void()> onInterrupt_;
-    int fds_[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction oldInt_ {
-    }, oldTerm_{};
-    bool interrupted_ = false;
-};
 
 // The memories a file slot holds: PIC 1 flash, ID and configuration words, data EEPROM and
 // 2 the external EEPROM; AVR 1 flash, 2 data EEPROM, 3 external EEPROM.
@@ -315,12 +254,52 @@ bool setUpCard(const CliArgs& args, TDevices& devices, FuseModel& fuses, EnableB
     return parseConfiguration(args, devices, fuses, error);
 }
 
+// The type --type gives to --save names without an extension and to "-"; "" when it is
+// malformed.
+QString saveType(const CliArgs& args) {
+    const QString type = args.options.value(QStringLiteral("type"), QStringLiteral("hex"));
+    return type == QLatin1String("hex") || type == QLatin1String("bin") ? type : QString();
+}
+
+// Why a --save target cannot be written, checked before the box is touched: what is read
+// must have a place to go. Empty when every target can be written.
+QString saveTargetsProblem(const CliArgs& args) {
+    for (const auto& save : args.saves) {
+        const QString problem =
+            SaveTarget(save.second, saveType(args)).problem(args.card, save.first);
+        if (!problem.isEmpty())
+            return QStringLiteral("slot %1 cannot be saved to %2: %3")
+                .arg(save.first)
+                .arg(save.second, problem);
+    }
+    return {};
+}
+
+// A slot whose target failed after all (a full disk, a device that refused): its data goes to a
+// file of its own in the temporary folder, whose path is printed. False when that failed too.
+bool rescue(TFileIo& io, const TerminalHost& host, int slot, const SaveTarget& target) {
+    const QString path = QDir(QDir::tempPath())
+                             .filePath(QStringLiteral("kelvano-slot%1-%2%3")
+                                           .arg(slot)
+                                           .arg(QDateTime::currentDateTime().toString(
+                                               QStringLiteral("yyyyMMdd-hhmmss-zzz")))
+                                           .arg(target.extension()));
+    const int before = host.errorCount();
+    const bool kept = io.SaveFile(path, slot, 1) && host.errorCount() == before;
+    if (kept)
+        std::fprintf(stderr, "kelvano-cli: slot %d could not be written to %s; it is kept in %s\n",
+                     slot, qPrintable(target.path()), qPrintable(path));
+    return kept;
+}
+
 // Saves the slots of --save after a finished action, leaving out (with a message) those it did
 // not read: kDone, kPartial when a slot or a memory was left out, kFailed when a save failed.
+// A failed save does not stop the others, and its data is kept elsewhere.
 int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes& enable,
               TFileIo& io, const TerminalHost& host) {
     int status = result.partial() ? kPartial : kDone;
     const MemorySet asked = tickedMemories(enable);
+    bool failed = false;
     for (const auto& save : args.saves) {
         const QString reason = unreadReason(args.card, save.first, result, asked);
         if (!reason.isEmpty()) {
@@ -329,10 +308,13 @@ int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes
             status = kPartial;
             continue;
         }
+        const SaveTarget target(save.second, saveType(args));
         const int before = host.errorCount();
-        if (!io.SaveFile(save.second, save.first, 1) || host.errorCount() != before) return kFailed;
+        if (target.write(io, save.first) && host.errorCount() == before) continue;
+        failed = true;
+        rescue(io, host, save.first, target);
     }
-    return status;
+    return failed ? kFailed : status;
 }
 
 }  // namespace
@@ -355,10 +337,19 @@ int runAction(const CliArgs& args, int actionCode) {
     QString error;
     if (!setUpCard(args, devices, fuses, enable, error)) return usageError(error);
 
+    if (saveType(args).isEmpty())
+        return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"")
+                              .arg(args.options.value(QStringLiteral("type"))));
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
     io->CrdPath = Session::crdPathIn({});
     for (const auto& load : args.loads)
-        if (!io->OpenFile(load.second, load.first)) return 1;
+        if (!loadSource(*io, load.second, load.first, saveType(args))) return 1;
+    // Where the results go is checked before the box is touched, and again (the runner's
+    // check) just before the card is.
+    if (const QString problem = saveTargetsProblem(args); !problem.isEmpty()) {
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(problem));
+        return 1;
+    }
 
     CliLink link(host, clock, mainView, options, args);
     if (!link.transcriptOk()) return 1;
@@ -367,22 +358,12 @@ int runAction(const CliArgs& args, int actionCode) {
     TerminalActionView view(isatty(STDERR_FILENO));
     actions.setView(&view);
     actions.setControllerCheck(!args.options.contains(QStringLiteral("force")));
-    com.setProgressView(&actions);
-
-    InterruptGuard guard([&] {
+    actions.preflight().targets = [&args] { return saveTargetsProblem(args); };
+    link.attach(actions, [&] { view.finishLine(); });
+    if (!link.connect()) {
         view.finishLine();
-        std::fputs("kelvano-cli: interrupted, ending the action\n", stderr);
-        actions.ButCancelClick();
-    });
-    com.Connect();
-    if (!com.linkReady() || guard.interrupted()) {
-        view.finishLine();
-        if (guard.interrupted())
-            std::fputs("kelvano-cli: interrupted\n", stderr);
-        else if (host.errorCount() == 0)
-            std::fputs("kelvano-cli: the box did not come up\n", stderr);
-        com.Disconnect();
-        return link.finish(guard.interrupted() ? kInterrupted : kFailed);
+        link.notUp(host);
+        return link.finish(kFailed);
     }
     if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
 
@@ -394,7 +375,6 @@ int runAction(const CliArgs& args, int actionCode) {
     com.Disconnect();
     for (const QString& text : result.notices)
         std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(text));
-    if (guard.interrupted()) return link.finish(kInterrupted);
     if (!ready) return link.finish(kFailed);
 
     const int status = saveSlots(args, result, enable, *io, host);
@@ -430,7 +410,12 @@ QString actionCommandsHelp() {
         "                       (without it the action stops before the card is touched)\n"
         "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
         "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
-        "                       after a read, a slot whose memories were not read is not saved\n"
+        "                       after a read, a slot whose memories were not read is not saved.\n"
+        "                       Every FILE is checked before the box is touched; one that still\n"
+        "                       fails is kept in a file of the temporary folder (path printed).\n"
+        "                       \"-\" is standard output (and, for --load, standard input); a\n"
+        "                       device or pipe gets no extension\n"
+        "  --type hex|bin       the type of --save names without extension and of \"-\"\n"
         "The progress goes to standard error. Exit status: 0 the action ended with READY and\n"
         "every --save was written; 1 it failed; 2 usage error; 3 READY, but part of what was\n"
         "asked was left out (a protected card; a slot not saved); 130 interrupted (Ctrl-C or\n"

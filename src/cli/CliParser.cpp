@@ -47,7 +47,8 @@ const std::vector<const char*> kBoxOptions{"port", "card", "yes", "transcript", 
 const std::vector<const char*> kActionOptions =
     kBoxOptions + std::vector<const char*>{"load",         "save",        "memories", "verify",
                                            "always-erase", "no-warnings", "no-wait",  "lock-bits",
-                                           "fuse",         "mega163",     "trace",    "force"};
+                                           "fuse",         "mega163",     "trace",    "force",
+                                           "type"};
 
 int runRead(const CliArgs& a) { return runAction(a, 1); }
 int runErase(const CliArgs& a) { return runAction(a, 2); }
@@ -127,7 +128,7 @@ const std::vector<CliCommand>& cliCommands() {
          "list|add NAME FILE|remove NAME|extract NAME FILE"},
         {"compare", "list every difference between the slots and the card or a file",
          kBoxOptions + std::vector<const char*>{"load", "memories", "no-warnings", "no-wait",
-                                                "trace", "diff-format"},
+                                                "trace", "diff-format", "force"},
          runCompare, compareCommandHelp, "[SLOT=FILE]"},
         {"job",
          "run a production job on one or more boxes, or check a job file",

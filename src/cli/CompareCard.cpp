@@ -37,11 +37,10 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     CardCompare compare(host, clock, buffers, com, options, enable, mainView);
     StatusLineView view;
     compare.runner().setView(&view);
-    com.setProgressView(&compare.runner());
-    com.Connect();
-    if (!com.linkReady()) {
-        if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
-        com.Disconnect();
+    compare.runner().setControllerCheck(!args.options.contains(QStringLiteral("force")));
+    link.attach(compare.runner());
+    if (!link.connect()) {
+        link.notUp(host);
         return link.finish(1);
     }
     compare.prepare();

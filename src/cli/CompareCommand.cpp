@@ -7,6 +7,7 @@
 
 #include "cli/CliParser.h"
 #include "cli/Commands.h"
+#include "cli/SaveTarget.h"
 #include "cli/TerminalHost.h"
 #include "device/Compare.h"
 #include "device/FusePages.h"
@@ -97,7 +98,7 @@ int runCompare(const CliArgs& args) {
         io->setGridsShown(false);
         io->CrdPath = crd;
         for (const auto& load : args.loads)
-            if (!io->OpenFile(load.second, load.first)) return ExitFailed;
+            if (!loadSource(*io, load.second, load.first, QStringLiteral("hex"))) return ExitFailed;
     }
 
     std::optional<CompareReport> report;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/Commands.h"
+#include "cli/SaveTarget.h"
 #include "cli/TerminalHost.h"
 #include "device/FusePages.h"
 #include "device/uDevices.h"
@@ -114,17 +115,14 @@ int runConvert(const CliArgs& args) {
     if (args.loads.isEmpty())
         return usageError(QStringLiteral("convert needs at least one --load SLOT=FILE"));
     if (args.saves.isEmpty()) return usageError(QStringLiteral("convert needs --save SLOT=FILE"));
-    int filterIndex = 1;  // the save dialog's first file type
     const QString type = args.options.value(QStringLiteral("type"), QStringLiteral("hex"));
-    if (type == QLatin1String("bin"))
-        filterIndex = 2;
-    else if (type != QLatin1String("hex"))
+    if (type != QLatin1String("bin") && type != QLatin1String("hex"))
         return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"").arg(type));
 
     FileSession s(args, false);
     if (!s.loadAll(args)) return 1;
     for (const auto& save : args.saves)
-        if (!s.io->SaveFile(save.second, save.first, filterIndex)) return 1;
+        if (!SaveTarget(save.second, type).write(*s.io, save.first)) return 1;
     // A failing write has shown its message but still counts as a save in the window.
     return s.host.errorCount() > 0 ? 1 : 0;
 }

@@ -50,11 +50,9 @@ int runIdentify(const CliArgs& args) {
     TActions runner(host, clock, devices, com, options, enable, fuses, mainView);
     StatusLineView view(false);
     runner.setView(&view);
-    com.setProgressView(&runner);
-    com.Connect();
-    if (!com.linkReady()) {
-        if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
-        com.Disconnect();
+    link.attach(runner);
+    if (!link.connect()) {
+        link.notUp(host);
         return link.finish(1);
     }
     runUntilFormCloses(view.onClose, [&] { runner.start(ActionCode::Identify); });

@@ -41,8 +41,7 @@ int runInfo(const CliArgs& args) {
     if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
 
-    com.Connect();
-    const bool ready = com.linkReady();
+    const bool ready = link.connect();
     if (ready) {
         std::printf("Box: %s\n", qPrintable(view.pane));
         if (!com.UsbConnected)

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "actions/Compare.h"
 #include "actions/uActions.h"
 #include "base/Clock.h"
 #include "link/ImageStore.h"
@@ -147,6 +148,7 @@ public:
         fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;  // leave cards readable by default
         RefreshPicPage(devices, fuses);
         actions.setView(&view);
+        actions.setControllerCheck(false);  // the sequences alone; the check has its own tests
         options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB")
                                                      : QStringLiteral("SIM")};
         options.portIndex = 0;
@@ -186,15 +188,33 @@ public:
     // Shows the window with an action and drives its timer until the runner asks to close,
     // then closes it. Returns the number of ticks.
     int run(int code, int maxTicks = 1000) {
-        actions.start(actionCodeOf(code));
+        return drive(
+            actions, [&] { actions.start(actionCodeOf(code)); }, maxTicks);
+    }
+    // The same for any runner on this box, started by `start`.
+    int drive(TActions& runner, const std::function<void()>& start, int maxTicks = 1000) {
+        start();
         int ticks = 0;
-        while (!actions.closeRequested() && ticks < maxTicks) {
-            clock.advance(actions.tickIntervalMs());
-            actions.Startup();
+        while (!runner.closeRequested() && ticks < maxTicks) {
+            clock.advance(runner.tickIntervalMs());
+            runner.Startup();
             ++ticks;
         }
-        actions.FormClose();
+        runner.FormClose();
         return ticks;
+    }
+
+    // Compares the card with the buffers as the window does, its runner checking the
+    // controller as `actions` does (or as it is made, with `asMade`).
+    CompareReport compareCard(bool* failed = nullptr, bool asMade = false) {
+        CardCompare c(host, clock, devices, com, options, enable, mainView);
+        c.runner().setView(&view);
+        if (!asMade) c.runner().setControllerCheck(actions.controllerCheck());
+        c.prepare();
+        drive(
+            c.runner(), [&] { c.runner().start(ActionCode::Read, c.memories()); }, 100);
+        if (failed) *failed = c.failed();
+        return c.report();
     }
 
     bool ready() const { return actions.result().ready && host.errors.isEmpty(); }

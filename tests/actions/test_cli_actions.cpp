@@ -69,30 +69,53 @@ TEST(CliActions, UnansweredWarningFailsAndLoaderEepromReadsTheControllerToo) {
     EXPECT_GE(sent.filter("R04").size(), 1024);
 }
 
-TEST(CliActions, InterruptEndsTheActionAsAbortDoesAndExits130) {
+// Ctrl-C and SIGTERM end every command that talks to the box as Abort does: in the card wait
+// (the box's display showing "INS.") and in the middle of the flash writes. The box is left
+// idle and the status is 130.
+TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     QTemporaryDir dir;
     QByteArray flash(8192, '\0');  // every word programmed: the real-time write pauses take long
     for (int i = 0; i < flash.size(); ++i) flash[i] = char(i * 13 ^ (i >> 8));
     writeFile(dir.filePath("flash.bin"), flash);
-    for (int sig : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(sig);
-        const QString trace = dir.filePath(QString("trace%1").arg(sig));
+    const QStringList loaded{"--load", "1=" + dir.filePath("flash.bin")};
+    const struct {
+        QStringList args;
+        const char* sentBefore;  // the signal comes once the box has seen this
+    } rows[] = {
+        {{"read"}, "DINS."},
+        {{"erase"}, "DINS."},
+        {{"blank"}, "DINS."},
+        {{"verify"}, "DINS."},
+        {{"program"}, "DINS."},
+        {{"compare"}, "DINS."},
+        {{"identify"}, "DINS."},
+        {loaded + QStringList{"--no-wait", "--memories", "prog", "program"}, "Y48"},
+    };
+    int n = 0;
+    for (const auto& r : rows) {
+        const int sig = ++n % 2 ? SIGINT : SIGTERM;
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        const QString trace = dir.filePath(QString("trace%1").arg(n));
+        QProcess box;
+        const bool wait = r.sentBefore == QLatin1String("DINS.");
+        const QString port = wait ? startBox(box, {"--card", "20", "--no-card", "--trace", trace})
+                                  : QStringLiteral("SIM");
         QProcess p;
-        p.start(kBin + "/kelvano-cli",
-                {"--port", "SIM", "--card", "20", "--no-wait", "--memories", "prog", "--load",
-                 "1=" + dir.filePath("flash.bin"), "--trace", trace, "program"});
+        p.start(kBin + "/kelvano-cli", QStringList{"--port", port, "--card", "20"} + r.args +
+                                           (wait ? QStringList{} : QStringList{"--trace", trace}));
         ASSERT_TRUE(p.waitForStarted());
-        // Once the flash writes are under way.
-        for (int i = 0; i < 200 && !traceCommands(trace).join(' ').contains("Y48"); ++i)
+        for (int i = 0; i < 200 && !traceCommands(trace).contains(r.sentBefore); ++i)
             QThread::msleep(25);
         kill(pid_t(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(20000));
         EXPECT_EQ(p.exitCode(), 130);
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        EXPECT_FALSE(err.contains("READY")) << err.toStdString();
+        EXPECT_FALSE(p.readAllStandardError().contains("READY"));
+        QThread::msleep(100);  // the box writes its trace as it answers
         const QStringList sent = traceCommands(trace);
         EXPECT_LT(sent.filter("Y48").size(), 4000);
         EXPECT_EQ(sent.mid(sent.size() - 2), (QStringList{"M0", "D----"}));  // QXBASE: no "d"
+        box.terminate();
+        box.waitForFinished(5000);
     }
 }
 
@@ -115,6 +138,51 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     box.waitForFinished(5000);
 }
 
+// Where the results go, and the trace, are checked before the box is touched. "-" and a device
+// are written as named; a target that fails after all has its data kept in a file named.
+TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
+    QTemporaryDir dir;
+    const QString trace = dir.filePath("t.trace");
+    const QStringList read{"--port", "SIM", "--card", "10", "--no-wait", "--yes", "read"};
+    const struct {
+        QStringList args;
+        QString err;
+    } refused[] = {
+        {{"--save", "1=/nonexistent/flash.hex", "--trace", trace},
+         "kelvano-cli: slot 1 cannot be saved to /nonexistent/flash.hex: the folder /nonexistent "
+         "does not exist\n"},
+        {{"--save", "2=" + dir.filePath("e.txt"), "--trace", trace},
+         "kelvano-cli: slot 2 cannot be saved to " + dir.filePath("e.txt") +
+             ": Can't save file of this type: .txt\n"},
+        {{"--trace", "/nonexistent/t.log"},
+         "kelvano-cli: cannot write the trace /nonexistent/t.log: No such file or directory\n"},
+    };
+    for (const auto& r : refused) {
+        const Result run = cli(read + r.args);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.err, r.err);
+        EXPECT_FALSE(QFile::exists(trace));  // the box never saw a command
+    }
+    QProcess box;
+    const Result real = cli({"--port", startBox(box, {}), "--trace", trace, "identify"});
+    EXPECT_TRUE(real.code == 1 && real.err.contains("--trace is written by the simulated box"));
+
+    const Result out = cli(read + QStringList{"--save", "2=-"});
+    EXPECT_EQ(out.code, 0) << out.err.toStdString();
+    EXPECT_TRUE(out.out.startsWith(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\n"));
+    EXPECT_TRUE(out.out.endsWith("\n:00000001FF\n"));
+    const Result full = cli(read + QStringList{"--save", "2=/dev/full", "--save", "1=/dev/stdout"});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_TRUE(full.out.startsWith(":10000000FF3FFF3F")) << full.out.toStdString();
+    EXPECT_FALSE(QFile::exists("/dev/stdout.hex"));
+    const qsizetype at = full.err.indexOf("it is kept in ");
+    ASSERT_GE(at, 0) << full.err.toStdString();
+    QFile kept(full.err.mid(at + 14).trimmed());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), out.out.toLatin1());
+    kept.remove();
+}
+
 // A card with another controller than the --card type's: identify names it, and an action
 // stops before touching the card unless --force is given.
 TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
@@ -134,11 +202,12 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
     EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
 
-    const Result stopped =
-        cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories", "prog", "program"});
-    EXPECT_EQ(stopped.code, 1);
-    EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
-        << stopped.err.toStdString();
+    for (const char* command : {"program", "compare"}) {
+        const Result stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
+        EXPECT_EQ(stopped.code, 1);
+        EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
+            << stopped.err.toStdString();
+    }
     QFile f(trace);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray exchanges = f.readAll();
@@ -189,29 +258,19 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
         QString prefix;      // the commands compared
         QStringList sent;    // AVR: Programming Enable of the controller check, then the action's
     } rows[] = {
+        // clang-format off
         {20, {"--lock-bits", "none"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
         {20, {"--lock-bits", "1"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
         {20, {"--lock-bits", "2"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
         {20, {}, 0, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
-        {22,
-         {"--lock-bits", "1", "--fuse", "on"},
-         0,
-         "YAC",
-         {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
-        {22,
-         {"--lock-bits", "both", "--fuse", "off"},
-         0,
-         "YAC",
-         {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
-        {31,
-         {"--mega163", "F6:3A:FC"},
-         0,
-         "YAC",
-         {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+        {22, {"--lock-bits", "1", "--fuse", "on"}, 0, "YAC", {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
+        {22, {"--lock-bits", "both", "--fuse", "off"}, 0, "YAC", {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
+        {31, {"--mega163", "F6:3A:FC"}, 0, "YAC", {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
         // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
         {10, {}, 0x000D, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
         {10, {}, 0x3FF9, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
         {11, {}, 0x1D19, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
+        // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message()

@@ -4,30 +4,9 @@
 #include <functional>
 
 #include "ActionRig.h"
-#include "actions/Compare.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
-
-namespace {
-
-// Runs a card comparison as the window runs an action: card wait, sequence, close.
-CompareReport compareCard(ActionRig& rig, bool* failed = nullptr) {
-    CardCompare c(rig.host, rig.clock, rig.devices, rig.com, rig.options, rig.enable, rig.mainView);
-    TActions& a = c.runner();
-    a.setView(&rig.view);
-    c.prepare();
-    a.start(ActionCode::Read, c.memories());
-    for (int ticks = 0; !a.closeRequested() && ticks < 100; ++ticks) {
-        rig.clock.advance(a.tickIntervalMs());
-        a.Startup();
-    }
-    a.FormClose();
-    if (failed) *failed = c.failed();
-    return c.report();
-}
-
-}  // namespace
 
 TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
     for (bool agree : {true, false}) {
@@ -41,7 +20,7 @@ TEST(CardCompare, LoaderCardAsksFirstAndComparesEveryMemoryOrSkipsTheEeprom) {
         card.eeprom[0] = 0x12, card.eeprom[1] = 0x34, card.eeprom[0x1FFF] = 0x00;
         ASSERT_TRUE(rig.connect());
         bool failed = true;
-        const CompareReport r = compareCard(rig, &failed);
+        const CompareReport r = rig.compareCard(&failed);
         EXPECT_FALSE(failed);
         ASSERT_EQ(rig.host.questions.size(), 1);
         EXPECT_TRUE(rig.host.questions[0].startsWith(
@@ -100,7 +79,7 @@ TEST(CardCompare, WhatCouldNotBeReadIsNamedWithItsReason) {
         ASSERT_TRUE(rig.connect());
         if (r.fault) rig.fault(r.fault);
         bool failed = !r.failed;
-        const CompareReport report = compareCard(rig, &failed);
+        const CompareReport report = rig.compareCard(&failed);
         EXPECT_EQ(report.diffLines(), r.diff);
         ASSERT_FALSE(report.memories.empty());
         EXPECT_EQ(report.memories[0].note, r.note);
@@ -121,7 +100,7 @@ TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
             rig.box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
         ASSERT_TRUE(rig.connect());
         const qint64 start = rig.clock.nowMs();
-        compare ? (void)compareCard(rig) : (void)rig.run(1);
+        compare ? (void)rig.compareCard() : (void)rig.run(1);
         ms[compare] = rig.clock.nowMs() - start;
         EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.host.errors.join(" / ").toStdString();
     }

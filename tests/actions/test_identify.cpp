@@ -35,6 +35,7 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         const char* name;    // nullptr: fails with `error`
         std::vector<int> cards;
         const char* error;
+        const char* fault = nullptr;  // in the device ID read
     } rows[] = {
         // clang-format off
         {20, M::Serial, 0, -1, "AT90S8515", {20, 24, 25, 26}, nullptr},
@@ -48,6 +49,10 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         {10, M::Usb, 0, -1, nullptr, {},
          "No AVR controller answers.\rA PIC can't be identified over USB: connect the box to a "
          "serial port."},
+        // A card without a controller still reads as a word: these are the box's failures.
+        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
+        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box answered the device ID read with "
+         "\"3F\", which is not a four-digit word.", "reply=3F,on=R04"},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -58,6 +63,7 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         if (r.signature) rig.box.card().signature = r.signature;
         if (r.deviceId >= 0) rig.box.card().picDeviceId = uint16_t(r.deviceId);
         ASSERT_TRUE(rig.connect());
+        if (r.fault) rig.fault(r.fault);
         rig.run(toInt(ActionCode::Identify));
         for (const QString& c : rig.commands()) EXPECT_FALSE(changesTheCard(c)) << c.toStdString();
         if (!r.name) {
@@ -81,60 +87,96 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     }
 }
 
-// With the check on (the terminal, production), an action on a card with another controller
-// stops before anything on the card changes; without it the action goes on as it always did.
-TEST(Identify, TheCheckStopsAnActionOnAnotherControllerBeforeTheCardChanges) {
-    const struct Row {
-        int card, selected;
-        M model;
-        uint32_t signature;
-        bool check;
-        const char* error;  // nullptr: READY
-    } rows[] = {
+// Every action and a comparison with the card, on a card whose controller is not the card
+// type's: refused before anything that could change the card, with every warning answered OK.
+// The box has seen the identity exchanges, the card polls and the closing ones, nothing else.
+TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly) {
+    const struct Family {
+        int inBox, selected;
+        const char* error;
+    } families[] = {
         // clang-format off
-        {22, 20, M::Serial, 0, true,
-         "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\rMust: AT90S8515"},
-        {20, 20, M::Usb, 0x1E9101, true,
-         "Wrong controller for this card type!\rRead: AT90S2313, signature 1E 91 01\rMust: AT90S8515"},
-        {11, 10, M::Serial, 0, true,
-         "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device 04F, "
-         "revision 7)\rMust: PIC16F84 or PIC16F84A"},
-        {10, 11, M::Serial, 0, true,
-         "Wrong controller for this card type!\rRead: PIC16F84 (no device ID), device ID 3FFF "
-         "(device 1FF, revision 31)\rMust: PIC16F876"},
-        {20, 11, M::Serial, 0, true,
-         "Wrong controller for this card type!\rRead: AT90S8515, signature 1E 93 01\rMust: PIC16F876"},
-        // The card type's own controller goes through.
-        {20, 20, M::Serial, 0, true, nullptr},
-        {12, 11, M::Serial, 0, true, nullptr},
-        // Unchecked, as in the window: the AVR identification of the action reports it.
-        {22, 20, M::Serial, 0, false, "Wrong AVR Device!\rRead: AT90S2323\rMust: AT90S8515"},
+        {11, 20, "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device "
+                 "04F, revision 7)\rMust: AT90S8515"},
+        {20, 11, "Wrong controller for this card type!\rRead: AT90S8515, signature 1E 93 01\r"
+                 "Must: PIC16F876"},
+        {10, 11, "Wrong controller for this card type!\rRead: PIC16F84 (no device ID), device ID "
+                 "3FFF (device 1FF, revision 31)\rMust: PIC16F876"},
+        {22, 20, "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\r"
+                 "Must: AT90S8515"},
         // clang-format on
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << "card " << r.card << " as " << r.selected);
-        ActionRig rig(r.card, r.model);
-        rig.devices.DeviceId = r.selected;
-        rig.devices.ApplyBuffers();
-        for (int i = 0; i < rig.devices.ProgBuf.length(); ++i)
-            rig.devices.ProgBuf[i] = uint16_t(i & 0x3FFF);
-        if (r.signature) rig.box.card().signature = r.signature;
-        rig.actions.setControllerCheck(r.check);
-        ASSERT_TRUE(rig.connect());
-        rig.only({Memory::Program});
-        rig.run(toInt(ActionCode::Program));
-        if (!r.error) {
-            EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
-            EXPECT_EQ(rig.box.card().flash[5], 5);
-            continue;
+    // The identity: AVR Programming Enable and signature reads, the PIC's device ID location;
+    // mode switches, display texts and card polls around them.
+    const QStringList identity{"M0",        "M1",        "M2",      "YAC530000", "Y30000000",
+                               "Y30000100", "Y30000200", "P003FFF", "I",         "R04",
+                               "K",         "D----",     "d    "};
+    const int compare = 0;  // the row's code for a comparison with the card
+    for (const Family& f : families) {
+        for (int code : {1, 2, 3, 4, 5, compare}) {
+            SCOPED_TRACE(testing::Message()
+                         << "card " << f.inBox << " as " << f.selected << ", action " << code);
+            ActionRig rig(f.inBox);
+            rig.devices.DeviceId = f.selected;
+            rig.devices.ApplyBuffers();
+            rig.only("PDCE");
+            rig.options.alwaysErase = true;
+            rig.actions.preflight() = Preflight{};  // as every runner is made
+            ASSERT_TRUE(rig.connect());
+            bool failed = false;
+            if (code == compare)
+                rig.compareCard(&failed, true);
+            else
+                rig.run(code);
+            EXPECT_EQ(failed, code == compare);
+            EXPECT_EQ(rig.host.errors, QStringList{f.error});
+            EXPECT_TRUE(rig.host.questions.isEmpty());
+            for (const QString& c : rig.commands())
+                EXPECT_TRUE(identity.contains(c)) << c.toStdString();
         }
-        EXPECT_EQ(rig.host.errors.value(0), r.error);
-        if (!r.check) continue;
-        EXPECT_EQ(rig.host.errors.size(), 1);
-        EXPECT_FALSE(rig.actions.result().ready);
-        for (const QString& c : rig.commands()) EXPECT_FALSE(changesTheCard(c)) << c.toStdString();
-        EXPECT_NE(rig.box.card().flash[5], 5);
     }
+}
+
+// What the USB box has no packet for is refused before the first exchange, before the
+// controller is asked.
+TEST(Identify, WhatTheUsbBoxHasNoPacketForIsRefusedBeforeTheFirstExchange) {
+    const QString serial = "\rConnect the box to a serial port.";
+    const QString mega =
+        "The fuses, lock bits and flash pages of the ATmega163 can't be handled "
+        "over USB." +
+        serial;
+    const QString eeprom = "The external EEPROM can't be reached over USB." + serial;
+    const struct {
+        int card;
+        const char* ticked;
+        int action;
+        QString error;
+    } rows[] = {{31, "P", 5, mega},
+                {31, "C", 5, mega},
+                {20, "PE", 5, eeprom},
+                {20, "E", 1, eeprom},
+                {10, "P", 1, "PIC cards can't be handled over USB." + serial}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "card " << r.card << " action " << r.action);
+        ActionRig rig(r.card, M::Usb);
+        rig.actions.setControllerCheck(true);
+        ASSERT_TRUE(rig.connect());
+        rig.only(r.ticked);
+        rig.run(r.action);
+        EXPECT_EQ(rig.host.errors, QStringList{r.error});
+        EXPECT_EQ(rig.commands(), QStringList{"0100"});  // nothing but the closing packet
+    }
+}
+
+// Forced (--force), an AVR action goes on and the action's own identification reports it.
+TEST(Identify, ForcedTheActionGoesOnAsItAlwaysDid) {
+    ActionRig rig(22);
+    rig.devices.DeviceId = 20;
+    rig.devices.ApplyBuffers();
+    ASSERT_TRUE(rig.connect());
+    rig.only({Memory::Program});
+    rig.run(toInt(ActionCode::Program));
+    EXPECT_EQ(rig.host.errors.value(0), "Wrong AVR Device!\rRead: AT90S2323\rMust: AT90S8515");
 }
 
 // A read-locked AT90S hides its type; the check lets the action go on, where the erase of a

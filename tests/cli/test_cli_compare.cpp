@@ -35,16 +35,6 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
                             "2=" + writeFile(dir, "eep.bin", eeprom), "compare", "--diff-format"});
     EXPECT_EQ(one.code, 1) << one.err.toStdString();
     EXPECT_EQ(one.out, "eeprom 0100-0100 1 42 FF\n");
-
-    // A loader card with nobody to agree to the loader: the controller is compared, the
-    // EEPROM is not, and the status says that something was left out.
-    const CliRun loader = cli({"--port", "SIM", "--card", "11", "--no-wait", "compare"});
-    EXPECT_EQ(loader.code, 3) << loader.err.toStdString();
-    EXPECT_TRUE(loader.out.contains("Program Memory: no differences in 8192 addresses\n"));
-    EXPECT_TRUE(
-        loader.out.contains("EEPROM Memory: not compared (reading it needs the loader in place of "
-                            "the controller's program; not agreed)\n"))
-        << loader.out.toStdString();
 }
 
 // A card whose controller is locked: what it keeps to itself is "not compared", status 3, on
