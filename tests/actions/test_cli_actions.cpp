@@ -169,8 +169,8 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
 
     const Result out = cli(read + QStringList{"--save", "2=-"});
     EXPECT_EQ(out.code, 0) << out.err.toStdString();
-    EXPECT_TRUE(out.out.startsWith(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\n"));
-    EXPECT_TRUE(out.out.endsWith("\n:00000001FF\n"));
+    EXPECT_TRUE(out.out.startsWith(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"));
+    EXPECT_TRUE(out.out.endsWith("\r\n:00000001FF\r\n"));
     const Result full = cli(read + QStringList{"--save", "2=/dev/full", "--save", "1=/dev/stdout"});
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.out.startsWith(":10000000FF3FFF3F")) << full.out.toStdString();

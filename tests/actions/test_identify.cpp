@@ -108,7 +108,7 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
     };
     // The identity: AVR Programming Enable and signature reads, the PIC's device ID location;
     // mode switches, display texts and card polls around them.
-    const QStringList identity{"M0",        "M1",        "M2",      "YAC530000", "Y30000000",
+    const QStringList identity{"M0",        "M2",        "M5",      "YAC530000", "Y30000000",
                                "Y30000100", "Y30000200", "P003FFF", "I",         "R04",
                                "K",         "D----",     "d    "};
     const int compare = 0;  // the row's code for a comparison with the card
@@ -120,7 +120,7 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
             rig.devices.DeviceId = f.selected;
             rig.devices.ApplyBuffers();
             rig.only("PDCE");
-            rig.options.alwaysErase = true;
+            rig.options.alwaysErase = rig.options.warnEnable = true;
             rig.actions.preflight() = Preflight{};  // as every runner is made
             ASSERT_TRUE(rig.connect());
             bool failed = false;
