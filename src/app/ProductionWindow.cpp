@@ -292,7 +292,7 @@ void ProductionWindow::showMessage(const QString& text, bool bad) {
 }
 
 QString ProductionWindow::logPath() const {
-    const QString shown = logEdit_->text().trimmed();
+    QString shown = logEdit_->text().trimmed();
     if (shown.isEmpty()) return jobLog(*job_);
     // The field shows a server address without its password: the address is kept here.
     if (!logAddress_.isEmpty() && shown == ProductionLog::shownAddress(logAddress_))
