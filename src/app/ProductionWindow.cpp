@@ -226,6 +226,7 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     logEdited_->setInterval(400);
     connect(logEdited_, &QTimer::timeout, this, &ProductionWindow::showLog);
     connect(logEdit_, &QLineEdit::textChanged, logEdited_, qOverload<>(&QTimer::start));
+    connect(logEdit_, &QLineEdit::editingFinished, this, &ProductionWindow::maskLog);
     connect(open_, &QPushButton::clicked, this, [this] {
         const QString file =
             QFileDialog::getOpenFileName(this, QStringLiteral("Open Job"), QString(),
@@ -253,6 +254,7 @@ void ProductionWindow::buildLayout() {
     auto* tiles = new QWidget;
     tiles->setLayout(tileGrid_);
     tileGrid_->setContentsMargins(0, 0, 0, 0);
+    tileGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     tileArea_ = new QScrollArea;
     tileArea_->setWidget(tiles);
     tileArea_->setWidgetResizable(true);
@@ -290,8 +292,21 @@ void ProductionWindow::showMessage(const QString& text, bool bad) {
 }
 
 QString ProductionWindow::logPath() const {
-    if (!logEdit_->text().trimmed().isEmpty()) return logEdit_->text().trimmed();
-    return jobLog(*job_);
+    QString shown = logEdit_->text().trimmed();
+    if (shown.isEmpty()) return jobLog(*job_);
+    // The field shows a server address without its password: the address is kept here.
+    if (!logAddress_.isEmpty() && shown == ProductionLog::shownAddress(logAddress_))
+        return logAddress_;
+    return shown;
+}
+
+// A server address with a password is shown as the terminal shows it, without the password,
+// once it is typed; the address itself is kept for the run and the reads.
+void ProductionWindow::maskLog() {
+    const QString typed = logEdit_->text().trimmed();
+    if (!ProductionLog::hasPassword(typed)) return;
+    logAddress_ = typed;
+    logEdit_->setText(ProductionLog::shownAddress(typed));
 }
 
 bool ProductionWindow::openJob(const QString& path) {
@@ -306,7 +321,8 @@ bool ProductionWindow::openJob(const QString& path) {
                                           QString::fromLatin1(findDevice(job_->card)->displayName))
            : QStringLiteral("No job opened"));
     if (ok) count_->setValue(job_->count);
-    logEdit_->setPlaceholderText(ok ? jobLog(*job_) : QStringLiteral("the job's log"));
+    logEdit_->setPlaceholderText(ok ? ProductionLog::shownAddress(jobLog(*job_))
+                                    : QStringLiteral("the job's log"));
     showMessage(ok ? QStringLiteral("Job %1 opened.").arg(QFileInfo(path).fileName()) : error, !ok);
     showLog();
     return ok;
@@ -317,8 +333,8 @@ void ProductionWindow::setPorts(const QString& ports) { ports_->setText(ports); 
 bool ProductionWindow::running() const { return run_ && run_->isRunning(); }
 
 void ProductionWindow::setEditable(bool on) {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_, settle_})
+    // Settle Serial stays: the serials it offers are those of runs that died, never this one's.
+    for (QWidget* w : std::initializer_list<QWidget*>{open_, start_, ports_, count_, logEdit_})
         w->setEnabled(on);
     stop_->setEnabled(!on);
 }
@@ -468,7 +484,8 @@ bool ProductionWindow::settle(const QString& serial, ProductionLog::Settle how) 
     QString error;
     const bool ok = log_ && log_->settle(serial, how, ProductionLog::poolOf(*job_), error);
     if (!log_ && error.isEmpty())
-        error = job_ ? QStringLiteral("The log %1 does not exist yet.").arg(logPath())
+        error = job_ ? QStringLiteral("The log %1 does not exist yet.")
+                           .arg(ProductionLog::shownAddress(logPath()))
                      : QStringLiteral("No job is loaded: open one with Open Job... first.");
     showMessage(
         ok ? QStringLiteral("Serial %1 settled: %2.").arg(serial, ProductionLog::settleText(how))

@@ -57,6 +57,9 @@ public:
     QString nextSerialText() const;
     QString messageText() const;
     QList<BoxTile*> tiles() const { return tiles_; }
+    // The log of the next run: the Log field's (a server address whole, with the password the
+    // field does not show), else the job's.
+    QString logPath() const;
     int logRows() const;
 
 public slots:
@@ -78,12 +81,13 @@ private:
     void fitTiles();
     bool askToStop();
     void askSettle();
-    QString logPath() const;
+    void maskLog();
 
     std::unique_ptr<Job> job_;
     std::unique_ptr<ProductionRun> run_;
     std::unique_ptr<ProductionLog> log_;
-    QString logShown_;  // the log that log_ reads
+    QString logShown_;    // the log that log_ reads
+    QString logAddress_;  // the server address the Log field shows without its password
     bool stopAsked_ = false;
     bool closeWhenIdle_ = false;
     QLabel* jobLabel_;

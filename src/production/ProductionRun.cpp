@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QTimer>
 #include <optional>
 
@@ -83,6 +84,12 @@ private:
     const WorkerView& view_;
 };
 
+// A message of the runner on one line: the line breaks of a message box become spaces.
+QString oneLine(QString text) {
+    static const QRegularExpression breaks(QStringLiteral("[\\r\\n]+"));
+    return text.replace(breaks, QStringLiteral(" ")).trimmed();
+}
+
 constexpr int kFailuresInARow = 3;
 constexpr int kHeartbeatMs = 3000;
 
@@ -120,6 +127,11 @@ void ProductionRun::start() {
     stop_ = false;
     exhausted_ = false;
     budget_ = count_ > 0 ? count_ : INT_MAX;
+    passed_ = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        cardsLeft_.clear();
+    }
     running_ = int(ports_.size());
     for (int i = 0; i < ports_.size(); ++i) {
         threads_.emplace_back(QThread::create([this, i] { work(i); }));
@@ -167,7 +179,14 @@ bool ProductionRun::allPassed() const {
 
 QString ProductionRun::endMessage() const {
     QMutexLocker lock(&mutex_);
-    return endMessage_;
+    QString text = endMessage_;
+    if (cardsLeft_.isEmpty()) return text;
+    QList<int> boxes = cardsLeft_;
+    std::sort(boxes.begin(), boxes.end());
+    QStringList ports;
+    for (int box : boxes) ports << statuses_[box].port;
+    if (!text.isEmpty()) text += u' ';
+    return text + QStringLiteral("Still holding a card: %1.").arg(ports.join(QStringLiteral(", ")));
 }
 
 void ProductionRun::update(int index, const std::function<void(WorkerStatus&)>& change) {
@@ -218,6 +237,7 @@ private:
     void count(const ProductionLog::Card& card, const Outcome& outcome);
     bool readyForNext(const Outcome& outcome, QString& boxError);
     void backToIdle();
+    void leaveCard();
 
     ProductionRun& run_;
     const Job& job_;
@@ -238,6 +258,7 @@ private:
     std::unique_ptr<TActions> runner_;
     int failedInARow_ = 0;
     bool inWork_ = false;
+    bool cardLeft_ = false;  // the run ended with a card in the box
 };
 
 ProductionRun::Worker::Worker(ProductionRun& run, int index)
@@ -274,7 +295,9 @@ void ProductionRun::Worker::work() {
 
 void ProductionRun::Worker::finish(const QString& error) {
     set([&](WorkerStatus& s) {
-        s.state = error.isEmpty() ? QStringLiteral("done") : QStringLiteral("stopped");
+        s.state = !error.isEmpty() ? QStringLiteral("stopped")
+                  : cardLeft_      ? QStringLiteral("done: take the card out")
+                                   : QStringLiteral("done");
         s.error = error;
         s.finished = true;
     });
@@ -297,13 +320,15 @@ bool ProductionRun::Worker::connectBox() {
     if (com.linkReady()) return true;
     com.Disconnect();
     log_->endRun();
-    finish(host_.message.isEmpty() ? QStringLiteral("the box did not come up") : host_.message);
+    finish(host_.message.isEmpty() ? QStringLiteral("the box did not come up")
+                                   : oneLine(host_.message));
     return false;
 }
 
 // Polls until the card state says `present`; false on a stop or a box that stopped answering
 // (five polls in a row, as the action window counts them). Once the last serial is handed
-// out, nobody waits for another card.
+// out, nobody waits for another card; once the run is over (its count or its last serial),
+// nobody waits for a card to be taken out: the box is left holding it.
 bool ProductionRun::Worker::waitCard(bool present, QString& why) {
     int misses = 0;
     while (!run_.stop_ && !(present && run_.exhausted_)) {
@@ -322,6 +347,10 @@ bool ProductionRun::Worker::waitCard(bool present, QString& why) {
         } else {
             misses = 0;
             if (poll.cardPresent() == present) return true;
+            if (!present && run_.over()) {
+                leaveCard();
+                return false;
+            }
         }
         QCoreApplication::processEvents();
         clock_.sleepMs(present ? 300 : 100);
@@ -434,13 +463,14 @@ ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
                 : !r.notices.isEmpty() ? r.notices.first()
                 : byStop               ? QStringLiteral("stopped")
                                        : host_.message;
-    o.message.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    o.message = oneLine(o.message);
     return o;
 }
 
 void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome) {
     const QString text = ProductionLog::resultText(outcome.result);
     inWork_ = false;
+    if (outcome.result == ProductionLog::Result::Pass) ++run_.passed_;
     set([&](WorkerStatus& s) {
         s.inWork = false;
         (outcome.result == ProductionLog::Result::Pass   ? s.pass
@@ -477,6 +507,12 @@ bool ProductionRun::Worker::readyForNext(const Outcome& outcome, QString& boxErr
     }
     set([](WorkerStatus& s) { s.state = QStringLiteral("remove the card"); });
     return waitCard(false, boxError);
+}
+
+void ProductionRun::Worker::leaveCard() {
+    cardLeft_ = true;
+    QMutexLocker lock(&run_.mutex_);
+    run_.cardsLeft_.append(index_);
 }
 
 // Back to idle whatever happened: the runner's closing exchanges ran after each card; the

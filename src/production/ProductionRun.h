@@ -75,7 +75,9 @@ public:
     QList<WorkerStatus> statuses() const;
     // Every worker finished, at least one card was programmed, and every card passed.
     bool allPassed() const;
-    // Why the run ended before its count (the last serial reached), or empty.
+    // How the run ended beyond its counts: the last serial reached, and the boxes that still
+    // hold a card (a run at its count or its last serial waits for no card's removal); or
+    // empty.
     QString endMessage() const;
     const Job& job() const { return job_; }
     QString log() const { return log_; }
@@ -98,6 +100,9 @@ private:
     void update(int index, const std::function<void(WorkerStatus&)>& change);
     bool reserveCard();
     void releaseCard();
+    // No card is started any more: the count of passed cards is reached or the last serial
+    // handed out.
+    bool over() const { return exhausted_ || (count_ > 0 && passed_ >= count_); }
 
     Job job_;
     QString log_;
@@ -108,9 +113,11 @@ private:
     mutable QMutex mutex_;
     QList<WorkerStatus> statuses_;
     QString endMessage_;
+    QList<int> cardsLeft_;  // the boxes that ended with a card in them
     std::atomic<bool> stop_{false};
     std::atomic<bool> exhausted_{false};  // the last serial is handed out
     std::atomic<int> budget_{0};
+    std::atomic<int> passed_{0};
     std::atomic<int> running_{0};
 };
 

@@ -16,9 +16,11 @@
 #include <QThread>
 #include <atomic>
 #include <mutex>
+#include <set>
 
 #include "Printers.h"
 #include "link/ImageStore.h"
+#include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 #include "production/Job.h"
 #include "production/ProductionLog.h"
@@ -40,35 +42,40 @@ void ensureApp() {
     (void)app;
 }
 
-// The boxes of a test: made for the workers' links, kept for the checks afterwards.
+// The boxes of a test: made for the workers' links, kept for the checks afterwards. A port
+// named by a path is the system's.
 struct SimBoxes {
     std::mutex mutex;
     std::map<QString, std::unique_ptr<SimBox>> byPort;
     std::map<QString, SimFault> faults;
     std::map<QString, int> cardTypes;  // the cards a box is fed; default 10
+    std::set<QString> unfed;           // boxes whose card nobody takes out
 
     BoxLinkFactory factory() {
         return [this](const QString& port, Host& host, Clock& clock, MainView& view,
                       Options& options) {
             struct Link : BoxLink {
-                Link(SimBox& box, Host& host, Clock& clock, MainView& view, Options& options)
+                Link(SimBox* box, Host& host, Clock& clock, MainView& view, Options& options)
                     : link(
                           host, clock, view, options, usb,
-                          [&box, &clock](const QString&) {
-                              return std::make_unique<SimSerialPort>(box, clock);
+                          [box, &clock](const QString&) -> std::unique_ptr<SerialPort> {
+                              if (!box) return makeSystemSerialPort();
+                              return std::make_unique<SimSerialPort>(*box, clock);
                           },
                           ImageStore()) {}
                 TCom& com() override { return link; }
                 TUsb usb{nullptr};
                 TCom link;
             };
+            if (port.startsWith(u'/'))
+                return std::make_unique<Link>(nullptr, host, clock, view, options);
             std::lock_guard<std::mutex> lock(mutex);
             auto& box = byPort[port];
             box = std::make_unique<SimBox>(SimBox::Model::QxBase,
                                            cardTypes.count(port) ? cardTypes[port] : 10);
-            box->setCardFeeder(true);
+            box->setCardFeeder(!unfed.count(port));
             if (faults.count(port)) box->addFault(faults[port]);
-            return std::make_unique<Link>(*box, host, clock, view, options);
+            return std::make_unique<Link>(box.get(), host, clock, view, options);
         };
     }
 };
@@ -135,41 +142,24 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     lost.at = 600;
     boxes.faults[QStringLiteral("B")] = lost;
 
-    ProductionRun run(job, log, {QStringLiteral("A"), QStringLiteral("B")}, 5, boxes.factory());
-    // What box A's tile is told while its cards are in work (on A's worker thread).
-    std::mutex stepsMutex;
-    QStringList stepsA;
-    QObject::connect(
-        &run, &ProductionRun::boxChanged, &run,
-        [&](int box, const WorkerStatus& st) {
-            std::lock_guard<std::mutex> lock(stepsMutex);
-            if (box == 0 && st.inWork && !stepsA.contains(st.serial + ' ' + st.step))
-                stepsA << st.serial + ' ' + st.step;
-        },
-        Qt::DirectConnection);
-    // The window takes them on its own thread.
-    QObject window;
-    int queued = 0;
-    QObject::connect(
-        &run, &ProductionRun::boxChanged, &window, [&](int, const WorkerStatus&) { ++queued; },
-        Qt::QueuedConnection);
+    // Box C: a port that is not there.
+    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
     ASSERT_TRUE(run.wait(120000));
-    QCoreApplication::processEvents();
-    EXPECT_GT(queued, 10);
     const QList<WorkerStatus> s = run.statuses();
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
-    EXPECT_TRUE(stepsA.contains("1089712 PROGRAMMING DEVICE / EEPROM MEMORY") ||
-                stepsA.contains("1089728 PROGRAMMING DEVICE / EEPROM MEMORY"))
-        << stepsA.join(", ").toStdString();
     EXPECT_FALSE(s[0].inWork);
     EXPECT_EQ(s[0].fail, 1);
     EXPECT_TRUE(s[0].error.isEmpty());
     EXPECT_EQ(s[1].fail, 1);
     EXPECT_FALSE(s[1].error.isEmpty()) << "box B's worker went on without its box";
+    EXPECT_EQ(s[2].error,
+              "Can't connect to Programmer Errorcode: Unable to open com port (win "
+              "error code: 2): No such file or directory on /dev/kelvano-none Kelvano "
+              "is written for: STRAVINEX QXBASE on a serial port STRAVINEX QXUSB on USB");
     EXPECT_EQ(s[0].pass + s[1].pass, 5);  // box A made up for box B
     EXPECT_FALSE(run.allPassed());
 
@@ -259,8 +249,33 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_EQ(s[1 - held].pass + s[1 - held].fail, 0);
     EXPECT_TRUE(s[0].error.isEmpty() && s[1].error.isEmpty());
     EXPECT_TRUE(run.allPassed());
-    EXPECT_EQ(run.endMessage(), "The last serial number of job \"last\" has been handed out.");
+    EXPECT_EQ(run.endMessage(),
+              "The last serial number of job \"last\" has been handed out. "
+              "Still holding a card: " +
+                  s[held].port + ".");
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
+}
+
+// Nobody takes box A's failed card out; box B makes the count with its second card. The run
+// ends there, naming the boxes that hold a card, instead of waiting for their removal.
+TEST(ProductionRun, AtItsCountTheRunEndsAndNamesTheBoxesStillHoldingACard) {
+    ensureApp();
+    QTemporaryDir dir;
+    SimBoxes boxes;
+    boxes.unfed = {QStringLiteral("A")};
+    SimFault noAnswer;
+    noAnswer.kind = SimFault::Kind::NoAnswer;
+    noAnswer.family = QStringLiteral("W");
+    boxes.faults[QStringLiteral("A")] = noAnswer;
+    ProductionRun run(eepromSerialJob(dir.path()), dir.filePath(QStringLiteral("run.db")),
+                      {QStringLiteral("A"), QStringLiteral("B")}, 2, boxes.factory());
+    run.start();
+    ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
+    const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(s[0].fail, 1);
+    EXPECT_EQ(s[1].pass, 2);
+    for (const WorkerStatus& box : s) EXPECT_EQ(box.state, "done: take the card out");
+    EXPECT_EQ(run.endMessage(), "Still holding a card: A, B.");
 }
 
 // Cards with another controller than the job's fail before anything on them changes, and
@@ -443,9 +458,6 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     r = cli({"log", "settle", "00101", "void", "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
-    r = cli({"log", "settle", "00101", "spent", "--log", log});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, log + ": serial 00101 is not unconfirmed: it is void\n");
     r = cli({"log", "summary", "--log", log});
     EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
         << r.out.toStdString();
@@ -462,12 +474,9 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     const QList<QByteArray> lines = json.readAll().split('\n');
     ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
     const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
-    EXPECT_EQ(third.value("job").toString(), "beta");
-    EXPECT_EQ(third.value("serial").toString(), "00100");
-    EXPECT_EQ(third.value("result").toString(), "fail");
-    EXPECT_EQ(third.value("failed_step").toString(), "VERIFYING");
-    EXPECT_EQ(third.value("card_type").toInt(), 10);
-    EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isDouble());
+    EXPECT_EQ(third.value("job").toString() + ' ' + third.value("serial").toString() + ' ' +
+                  third.value("result").toString() + ' ' + third.value("failed_step").toString(),
+              "beta 00100 fail VERIFYING");
 
     // A log that can't be written says so, and which file it is.
     ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
