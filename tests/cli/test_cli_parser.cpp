@@ -109,7 +109,7 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     ASSERT_EQ(read.result.outcome, CliParse::Help);
     EXPECT_TRUE(read.result.text.contains("Usage: kelvano-cli read [OPTIONS]"));
     EXPECT_TRUE(read.result.text.contains("  --memories LIST "));
-    EXPECT_FALSE(read.result.text.contains("--type"));
+    EXPECT_FALSE(read.result.text.contains("--diff-format"));
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
 }
 
