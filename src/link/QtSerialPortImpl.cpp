@@ -54,6 +54,8 @@ qint64 steadyUs() {
 }
 
 constexpr qsizetype kReadChunk = 512;
+// Bytes an adapter may hold beyond what the driver reports as queued (a UART's send FIFO).
+constexpr qsizetype kAdapterFifo = 64;
 
 }  // namespace
 
@@ -154,8 +156,24 @@ void QtSerialPortImpl::write(const QByteArray& bytes) {
         if (poll(&pfd, 1, int(wait)) < 0 && errno != EINTR) fail(PortError::Write, errno);
     }
     // No drain: the bytes cross the line while the reply is awaited (see readByte).
+    noteQueued(bytes.size());
+}
+
+qsizetype QtSerialPortImpl::queuedOut() const {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return -1;
+    return std::max(queued, 0);
+}
+
+void QtSerialPortImpl::noteQueued(qsizetype written) {
+    // The bytes still to cross are at most what the driver holds plus the adapter's FIFO.
+    // A line faster than its nominal speed (a pseudo-terminal, a virtual port) would
+    // otherwise push the end of every write later and later, and with it every reply wait.
     const qint64 now = steadyUs();
-    txDoneUs_ = std::max(now, txDoneUs_) + byteUs_ * bytes.size();
+    qint64 pending = (byteUs_ > 0 ? std::max<qint64>(0, txDoneUs_ - now) / byteUs_ : 0) + written;
+    const qsizetype queued = queuedOut();
+    if (queued >= 0) pending = std::min<qint64>(pending, queued + (pty_ ? 0 : kAdapterFifo));
+    txDoneUs_ = now + byteUs_ * pending;
 }
 
 bool QtSerialPortImpl::fill(qint64 deadlineUs) {
@@ -199,7 +217,19 @@ void QtSerialPortImpl::purge() {
     if (fd_ < 0) fail(PortError::Purge, EBADF);
     in_.clear();
     inPos_ = 0;
-    if (tcflush(fd_, TCIOFLUSH) != 0) fail(PortError::Purge, errno);
+    // What was written goes out first: flushing the output would drop a command that has not
+    // crossed yet (on a pseudo-terminal even one the other side has not taken in). Only
+    // stale input is discarded. The wait is the write time-out of what is still queued.
+    int what = TCIFLUSH;
+    const qsizetype queued = queuedOut();
+    if (queued > 0) {
+        const qint64 deadline = steadyMs() + 100 * queued + 1000;
+        while (queuedOut() > 0 && steadyMs() < deadline)
+            usleep(useconds_t(std::max<qint64>(byteUs_, 100)));
+        if (queuedOut() > 0) what = TCIOFLUSH;  // a stuck line: give up what it holds
+    }
+    if (tcflush(fd_, what) != 0) fail(PortError::Purge, errno);
+    txDoneUs_ = std::min(txDoneUs_, steadyUs() + byteUs_ * (pty_ ? 0 : kAdapterFifo));
 }
 
 std::unique_ptr<SerialPort> makeSystemSerialPort() { return std::make_unique<QtSerialPortImpl>(); }

@@ -43,6 +43,10 @@ private:
     void askLowLatency();
     // Waits until bytes can be read or deadlineUs passes; false on the time-out.
     bool fill(qint64 deadlineUs);
+    // Bytes written but not yet sent by the driver; -1 when it cannot tell.
+    qsizetype queuedOut() const;
+    // Moves the end of the line's sending on by `written` bytes, bounded by what it holds.
+    void noteQueued(qsizetype written);
     [[noreturn]] void fail(int kind, int code);
 
     QSerialPort port_;

@@ -46,33 +46,22 @@ private:
 
 }  // namespace
 
-TEST(DataFiles, FoldersInLookupOrder) {
-    DataRig rig;
-    EXPECT_EQ(dataFileFolders(rig.program()),
-              QStringList({rig.program(), rig.path("home/kelvano"), rig.path("sys1/kelvano"),
-                           rig.path("sys2/kelvano"), rig.path("prefix/share/kelvano")}));
-    // Without a program folder the lookup starts at the user's folder.
-    EXPECT_EQ(dataFileFolders(QString()).first(), rig.path("home/kelvano"));
-}
-
-TEST(DataFiles, FirstFolderHoldingTheFileWins) {
+// Removing the file from each folder in turn uncovers the next one; each name is looked up on
+// its own; a folder is no file; without a program folder the lookup starts at the user's.
+TEST(DataFiles, TheFirstFolderHoldingTheFileWins) {
     DataRig rig;
     const QString name = QStringLiteral("kelvano.store");
-    EXPECT_EQ(findDataFile(rig.program(), name), QString());
-    for (const char* d :
-         {"prefix/bin", "home/kelvano", "sys1/kelvano", "sys2/kelvano", "prefix/share/kelvano"})
-        rig.put(QString::fromLatin1(d) + "/kelvano.store");
-    rig.put("home/kelvano/kelvano.crd");
-    // Removing the file from each folder in turn uncovers the next one.
     const char* const order[] = {"prefix/bin", "home/kelvano", "sys1/kelvano", "sys2/kelvano",
                                  "prefix/share/kelvano"};
+    for (const char* d : order) rig.put(QString::fromLatin1(d) + "/kelvano.store");
+    rig.put("home/kelvano/kelvano.crd");
+    EXPECT_EQ(findDataFile(QString(), name), rig.path("home/kelvano/kelvano.store"));
     for (const char* d : order) {
         const QString expected = rig.path(QString::fromLatin1(d) + "/kelvano.store");
         EXPECT_EQ(findDataFile(rig.program(), name), expected);
         rig.drop(QString::fromLatin1(d) + "/kelvano.store");
     }
     EXPECT_EQ(findDataFile(rig.program(), name), QString());
-    // Each name is looked up on its own; a folder is no file.
     EXPECT_EQ(findDataFile(rig.program(), "kelvano.crd"), rig.path("home/kelvano/kelvano.crd"));
     EXPECT_EQ(findDataFile(rig.path("prefix"), "bin"), QString());
 }

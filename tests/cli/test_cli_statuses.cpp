@@ -2,6 +2,7 @@
 // every refusal, failure and answer that needs no box, one row each.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QProcess>
 
 #include "CliRun.h"
@@ -30,6 +31,14 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
     QTemporaryDir dir;
     const QString pic = data("pic16f84_config_id_eeprom.hex");
     const QString noLog = dir.filePath("run.db");  // a report never makes an empty log
+    // Logs that exist but cannot be opened: a text file, a folder.
+    const QString notALog = dir.filePath("notes.txt"), folderLog = dir.filePath("logs");
+    QFile notes(notALog);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("serial,result\n") > 0);
+    notes.close();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
+    const QString noDatabase = notALog + " is not a KELVANO log (file is not a database*";
+    const QString noFile = "The log " + folderLog + " can't be opened: *";
     const QString badCard = usage("--card takes a card type code of 'cards', not \"99\"");
     const QString fileOrCard =
         usage("compare needs either --port NAME (the card) or SLOT=FILE (a file)");
@@ -126,6 +135,14 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
          1,
          "",
          "The log " + noLog + " can't be opened: there is no such file.\n"},
+        // clang-format off
+        {"kelvano-cli", {"log", "summary", "--log", notALog}, 1, "", noDatabase},
+        {"kelvano-cli", {"log", "export", "--csv", "x.csv", "--log", notALog}, 1, "", noDatabase},
+        {"kelvano-cli", {"log", "settle", "1000", "spent", "--log", notALog}, 1, "", noDatabase},
+        {"kelvano-cli", {"log", "summary", "--log", folderLog}, 1, "", noFile},
+        {"kelvano-cli", {"log", "export", "--json", "x.json", "--log", folderLog}, 1, "", noFile},
+        {"kelvano-cli", {"log", "settle", "1000", "void", "--log", folderLog}, 1, "", noFile},
+        // clang-format on
         {"kelvano-cli", {"-V"}, 0, version("kelvano-cli"), ""},
         {"kelvano-cli", {"--version"}, 0, version("kelvano-cli"), ""},
         {"kelvano-boxsim", {"-V"}, 0, version("kelvano-boxsim"), ""},

@@ -98,20 +98,6 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
               "flash 0010-0011 2 FFFFFFFF 1234C00F\n"
               "data 01FF-01FF 1 FF 00\n"
               "skipped eeprom\n");
-
-    // A PIC word 0xFFFF is the blank 3FFF, a byte 0x1FF is FF: no differences.
-    found.DeviceId = expected.DeviceId = 10;
-    expected.ApplyBuffers(nullptr, false);
-    found.ApplyBuffers(nullptr, false);
-    expected.ProgBuf[9] = 0xFFFF;
-    found.DataBuf[9] = 0x1FF;
-    CompareReport same;
-    diffBuffers(same, expected, found, 1 | 2);
-    EXPECT_TRUE(same.identical());
-    EXPECT_EQ(same.text(),
-              "Program Memory: no differences in 1024 addresses\n"
-              "Data Memory: no differences in 64 addresses\n"
-              "No differences.\n");
 }
 
 TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {

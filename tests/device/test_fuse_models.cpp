@@ -156,16 +156,3 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
     EXPECT_EQ(pic876CodeProtectItems(),
               QStringList({"0000-1FFF", "1000-1FFF", "1F00-1FFF", "OFF"}));
 }
-
-// The ID boxes and the EEPROM coupling are worked through the window in tests/app.
-TEST(FusePages, AvrFuseBoxPerCardType) {
-    FuseModel m;
-    for (const auto& [code, visible, caption] : {std::tuple{22, true, "FSTRT"},
-                                                 {21, true, "FSTRT"},
-                                                 {23, true, "RCEN"},
-                                                 {20, false, ""}}) {
-        ApplyAvrFuseBox(code, m);
-        EXPECT_EQ(m.avr.fuseVisible, visible) << code;
-        EXPECT_EQ(m.avr.fuseCaption, visible ? caption : m.avr.fuseCaption) << code;
-    }
-}

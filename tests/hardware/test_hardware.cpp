@@ -8,6 +8,11 @@
 // KELVANO_TEST_CARD gives the card type in the box (needed for the read and write tests on a
 // real box). Every exchange with a real box is recorded in the folder KELVANO_TEST_TRANSCRIPTS
 // (default: kelvano-hardware-transcripts in the current folder).
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -213,55 +218,15 @@ TEST_P(Hardware, ConnectIdentifyCardStateAndKeepAlive) {
 // The tests of the card in the box run on every card type of the simulated box.
 using HardwareCard = Hardware;
 
-// The binary file of slot 1 as kelvano-cli saves it: an AVR card's flash; a PIC card's program
-// words, then its ID words at 0x4000, its configuration word at 0x400E and its data EEPROM at
-// 0x4200 (one byte per word), to the end of the EEPROM or at least to 0x4280.
-int slot1FileSize(const TDeviceEntry& entry) {
-    if (!entry.pic()) return entry.flashWords * 2;
-    return 0x4200 + 2 * std::max(64, entry.internalEepromBytes);
-}
-
-// Program and data memory only: an external EEPROM behind a loader would cost the card its
-// program.
-TEST_P(HardwareCard, ReadTheInsertedCard) {
+// Program memory written with a pattern (on a real box only with KELVANO_TEST_WRITE=1), then
+// program and data memory read back; an external EEPROM behind a loader would cost the card
+// its program. A card type that no action handles (the ATmega161 card) is refused before the
+// box is asked anything.
+TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     if (card <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
     const TDeviceEntry* entry = findDevice(card);
     ASSERT_TRUE(entry) << "no card type " << card;
-    const int status = cli(
-        "read-card", {"--memories", "prog,data", "read", "--save", "1=" + own("read-card.bin")});
-    if (!entry->actions) {
-        // No action handles this card type (the ATmega161 card): refused before the box is
-        // asked anything.
-        EXPECT_EQ(status, 2);
-        EXPECT_TRUE(
-            cliErrors.startsWith(QString("kelvano-cli: no action handles card type %1").arg(card)))
-            << qPrintable(cliErrors);
-        return;
-    }
-    EXPECT_EQ(status, 0) << qPrintable(cliErrors);
-    EXPECT_TRUE(cliErrors.endsWith("READY\n")) << qPrintable(cliErrors);
-    const QByteArray bytes = readFile("read-card.bin");
-    EXPECT_EQ(bytes.size(), slot1FileSize(*entry));
-    if (real) return;
-    // A blank card: AVR flash FF; PIC program words 3FFF and data EEPROM bytes FF.
-    if (!entry->pic()) {
-        EXPECT_EQ(bytes, QByteArray(bytes.size(), '\xFF'));
-        return;
-    }
-    QByteArray program, data;
-    for (int w = 0; w < entry->flashWords; ++w) program += QByteArray::fromHex("FF3F");
-    for (int b = 0; b < entry->internalEepromBytes; ++b) data += QByteArray::fromHex("FF00");
-    EXPECT_EQ(bytes.left(program.size()), program);
-    EXPECT_EQ(bytes.mid(0x4200, data.size()), data);
-}
-
-TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
-    if (real && env("KELVANO_TEST_WRITE") != QLatin1String("1"))
-        GTEST_SKIP() << "changes the card: set KELVANO_TEST_WRITE=1 as well";
-    if (card <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
-    const TDeviceEntry* entry = findDevice(card);
-    ASSERT_TRUE(entry);
-    if (!entry->actions) GTEST_SKIP() << "no action handles card type " << card;
+    const bool write = !real || env("KELVANO_TEST_WRITE") == QLatin1String("1");
     // Words of 14 bits (valid on PIC and AVR cards), every one different from its neighbours.
     QByteArray pattern;
     for (int w = 0; w < entry->flashWords; ++w) {
@@ -271,17 +236,69 @@ TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     QFile f(file("pattern.bin"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(pattern) == pattern.size());
     f.close();
-    EXPECT_EQ(cli("program-card", {"--yes", "--memories", "prog", "--lock-bits", "none", "--load",
-                                   "1=" + own("pattern.bin"), "program", "--verify"}),
-              0)
-        << qPrintable(cliErrors);
-    EXPECT_EQ(
-        cli("read-back", {"--memories", "prog", "read", "--save", "1=" + own("read-back.bin")}), 0)
-        << qPrintable(cliErrors);
-    // A PIC file goes on after the program words (ID, configuration, data EEPROM).
+    if (write && entry->actions) {
+        EXPECT_EQ(cli("program-card", {"--yes", "--memories", "prog", "--lock-bits", "none",
+                                       "--load", "1=" + own("pattern.bin"), "program", "--verify"}),
+                  0)
+            << qPrintable(cliErrors);
+    }
+    const int status = cli(
+        "read-back", {"--memories", "prog,data", "read", "--save", "1=" + own("read-back.bin")});
+    if (!entry->actions) {
+        EXPECT_EQ(status, 2);
+        EXPECT_TRUE(
+            cliErrors.startsWith(QString("kelvano-cli: no action handles card type %1").arg(card)))
+            << qPrintable(cliErrors);
+        return;
+    }
+    EXPECT_EQ(status, 0) << qPrintable(cliErrors);
+    EXPECT_TRUE(cliErrors.endsWith("READY\n")) << qPrintable(cliErrors);
+    // A PIC file goes on after the program words: ID words at 0x4000, the configuration word
+    // at 0x400E, the data EEPROM at 0x4200 (one byte a word), at least to 0x4280.
     const QByteArray back = readFile("read-back.bin");
-    EXPECT_EQ(back.size(), slot1FileSize(*entry));
-    EXPECT_EQ(back.left(pattern.size()), pattern);
+    EXPECT_EQ(back.size(), entry->pic() ? 0x4200 + 2 * std::max(64, entry->internalEepromBytes)
+                                        : entry->flashWords * 2);
+    if (write) {
+        EXPECT_EQ(back.left(pattern.size()), pattern);
+    }
+    if (real || !entry->pic()) return;
+    // The simulated card's data EEPROM is blank.
+    EXPECT_EQ(back.mid(0x4200, 2 * entry->internalEepromBytes),
+              QByteArray::fromHex("FF00").repeated(entry->internalEepromBytes));
+}
+
+// The system port on a pseudo-terminal, a line far faster than its nominal speed: a purge
+// right after a write keeps the command, and writes do not push the wait for a reply later.
+TEST(SystemPort, APurgeSendsWhatWasWrittenAndAFastLineKeepsNoLead) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString slave = QString::fromLocal8Bit(::ptsname(master));
+    QByteArray got;
+    const auto take = [&](int ms) {
+        char buffer[4096];
+        for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, ms) > 0;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) break;
+            got.append(buffer, n);
+        }
+    };
+    const auto port = makeSystemSerialPort();
+    port->open(slave, 9600);  // 1.04 ms a byte
+    for (int i = 0; i < 200; ++i) {
+        port->write("@Y48013721");
+        port->purge();
+        take(0);
+    }
+    take(100);
+    EXPECT_EQ(got.count("@Y48013721"), 200);
+    // 2000 more bytes, 2 s at 9600 baud, taken at once by the other side.
+    for (int i = 0; i < 200; ++i) port->write("@R04@R04@*"), take(0);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(port->readByte(30), -1);
+    EXPECT_TRUE(t.elapsed() >= 29 && t.elapsed() < 200) << t.elapsed();
+    port->close();
+    ::close(master);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Hardware, ::testing::Values("boxsim", "box"),

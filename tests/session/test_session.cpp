@@ -92,6 +92,9 @@ TEST(SettingsLocation, BesideTheProgramOnlyInAFolderOfTheUsersOwn) {
 
 TEST(SettingsLocation, AFileBesideAnInstalledProgramSeedsTheUsersFileButNeverReplacesIt) {
     Folders f;
+    // Without a file beside it: the user's folder alone, created so that the first save works.
+    EXPECT_FALSE(f.installed().seededFromProgram());
+    EXPECT_TRUE(QDir(f.userDir()).exists() && !QFile::exists(f.userFile()));
     writeFile(f.beside(), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n",
               kOld);
 
@@ -123,15 +126,6 @@ TEST(SettingsLocation, AFileBesideAnInstalledProgramSeedsTheUsersFileButNeverRep
     EXPECT_EQ(store.readString("Load1_1", {}), "/home/u/card.hex");
 }
 
-TEST(SettingsLocation, InstalledProgramWithoutAFileUsesTheUsersFolderAlone) {
-    Folders f;
-    SettingsLocation where = f.installed();
-    EXPECT_EQ(where.file(), f.userFile());
-    EXPECT_FALSE(where.seededFromProgram());
-    EXPECT_TRUE(QDir(f.userDir()).exists());  // created, so that the first save succeeds
-    EXPECT_FALSE(QFile::exists(f.userFile()));
-}
-
 // A port named on the command line is for its run: the settings keep the port they had,
 // unless the user chose another one meanwhile.
 TEST(Settings, APortNamedForTheRunIsNotSaved) {
@@ -159,10 +153,24 @@ TEST(Settings, APortNamedForTheRunIsNotSaved) {
     EXPECT_EQ(store.readString("Port", {}), "/dev/ttyS0");
 }
 
+// Windows keeps a profile file in UTF-16, little-endian behind its byte order mark.
+TEST(Settings, AUtf16FileIsReadToTheLastCharacter) {
+    Folders f;
+    const QString text = QString::fromUtf8("[Config]\r\nDevice=21\r\nPort=/dev/tty\u00C41\r\n");
+    writeFile(f.beside(),
+              "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2),
+              kOld);
+    SettingsStore store(f.beside());
+    store.setSection("Config");
+    EXPECT_EQ(store.readInt("Device", 10), 21);
+    EXPECT_EQ(store.readString("Port", {}), QString::fromUtf8("/dev/tty\u00C41"));
+}
+
 // The store beside the program reaching the link and the simulated box is checked through
 // kelvano-cli's link in tests/cli; here the paths and the store without a file.
-TEST(Session, PathsAndTheBuiltInStore) {
+TEST(Session, PathsTheBuiltInStoreAndTheUsbIdsOfTheSettings) {
     Folders f;
+    writeFile(f.beside(), "[Config]\r\nUsbIds=1209:4b56, 16C0:05DC,zz:1\r\n", kOld);
     Session session({f.program.path(), f.userDir()});
     EXPECT_EQ(session.programDir(), f.program.path() + "/");
     EXPECT_EQ(session.crdPath(), f.program.filePath("kelvano.crd"));
@@ -172,13 +180,6 @@ TEST(Session, PathsAndTheBuiltInStore) {
     EXPECT_TRUE(ImageStore::isDemoImage(box->loaderImages().value("PICLOAD")));
     QByteArray image;
     EXPECT_TRUE(session.store().LoadImage("PICLOAD", image) && ImageStore::isDemoImage(image));
-}
-
-TEST(Session, UsbIdsOfTheSettingsReachTheUsbDriver) {
-    Folders f;
-    writeFile(f.beside(), "[Config]\r\nUsbIds=1209:4b56, 16C0:05DC,zz:1\r\n", kOld);
-    Session session({f.program.path(), f.userDir()});
-    EXPECT_EQ(session.settingsLocation().file(), f.beside());
     const auto usb = session.makeUsbBackend();
     const auto* libusb = dynamic_cast<const LibusbBackend*>(usb.get());
     ASSERT_NE(libusb, nullptr);

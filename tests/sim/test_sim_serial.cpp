@@ -167,12 +167,8 @@ TEST_F(SimSerial, At90sFlashLockAndFuse) {
                   "YACFB0000=FB00 Y58000000=003E Y30000100=0001 Y28001000=0010 "
                   "YA0000500=0005 YAC800000=8000 Y58000000=00FE Y30000100=0091 Y20001000=00FF "
                   "YA0000500=00FF");
-
-    // The AT90S8515 has no fuse; "M0" takes programming mode away.
-    connect(20);
-    expectSession(port,
-                  "M5 YAC530000=5300 YACBE0000=BE00 Y58000000=00FF Y30000100=0093 M0 "
-                  "Y30000100=no");
+    // "M0" takes programming mode away.
+    expectSession(port, "M0 Y30000100=no");
 }
 
 TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
@@ -191,14 +187,48 @@ TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
                   "Y30000000=001E YAC800000=8000 Y58000000=00FF Y50000000=00F0");
 }
 
-TEST_F(SimSerial, DirectEepromOnlyOnBrelmontCardsAndInTheRightLetterCase) {
-    connect(10);  // the 24C16 wraps at 2 KB
-    expectSession(port, "M3 W07FF5A G07FF=5A G0FFF=5A g07FF=no");
-    EXPECT_EQ(box.card().eeprom[0x7FF], 0x5A);
-    connect(14);
-    expectSession(port, "M3 w7FFFC3 g7FFF=C3 G7FFF=no W0000C3=no");
-    connect(15);  // a loader card: the box does not reach its EEPROM
-    expectSession(port, "M3 G0000=no");
+// Each card type with its controller family's own rules: device ID or signature, what code
+// protection or a fuse command does, and whether the box reaches the EEPROM directly (with the
+// letter case of its size, wrapping at its end).
+TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
+    const char* const pic84 =
+        "M2 P003FFF I I I I I I R04=3FFF I L003FEF=3FEF M2 L001234=0000 "
+        "L0100A5=0000 ";
+    const char* const pic876 =
+        "M2 P003FFF I I I I I I R04=09E7 I L003EEF=3EEF M2 L001234=1234 "
+        "L0100A5=0000 ";
+    const char* const noDirect = "M3 G0000=no g0000=no";
+    const auto at90s = [](const char* mid, const char* low, const char* fuseRead) {
+        return QByteArray("M5 YAC530000=5300 Y30000000=001E Y30000100=00") + mid + " Y30000200=00" +
+               low + " YACBE0000=BE00 Y58000000=" + fuseRead + " M3 G0000=no g0000=no";
+    };
+    const auto mega = [](const char* low) {
+        return QByteArray("M5 YAC530000=5300 Y30000100=0094 Y30000200=00") + low +
+               " Y50000000=00E2 Y58080000=08FF YACA800F0=A800 Y58080000=08F8 "
+               "YACE000FC=E000 Y28004000=0040 Y30000000=001E M3 G0000=no";
+    };
+    const std::pair<int, QByteArray> rows[] = {
+        {10, pic84 + QByteArray("M3 W07FF5A G0FFF=5A g07FF=no")},
+        {13, pic84 + QByteArray("M3 w1FFF5A g3FFF=5A G1FFF=no")},
+        {14, pic84 + QByteArray("M3 w7FFFC3 gFFFF=C3 W0000C3=no")},
+        {15, pic84 + QByteArray(noDirect)},
+        {11, pic876 + QByteArray(noDirect)},
+        {12, pic876 + QByteArray(noDirect)},
+        {20, at90s("93", "01", "00FF")},
+        {21, at90s("93", "03", "00FE")},
+        {22, at90s("91", "02", "00FE")},
+        {23, at90s("91", "03", "00FE")},
+        {24, at90s("93", "01", "00FF")},
+        {25, at90s("93", "01", "00FF")},
+        {26, at90s("93", "01", "00FF")},
+        {30, mega("01")},
+        {31, mega("02")},
+    };
+    for (const auto& [type, session] : rows) {
+        SCOPED_TRACE(type);
+        connect(type);
+        expectSession(port, session.constData());
+    }
 }
 
 TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {

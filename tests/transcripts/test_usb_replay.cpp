@@ -136,92 +136,69 @@ TEST_F(UsbReplay, ARecordedRunReplaysToTheSameRunAndItsEnd) {
     }
 }
 
-TEST_F(UsbReplay, AChangedAnswerChangesTheRunAsItDemands) {
-    record(file);
-    // The box's name, string descriptor 2, is 14 bytes long and reads "QXTEST": the
-    // program asks for 14 bytes where it asked for 32.
-    ASSERT_GT(edit(file, QStringLiteral("usb-string 2 1 "), QStringLiteral("usb-string 2 1 ok 0E")),
-              0);
-    ASSERT_GT(edit(file, QStringLiteral("usb-string 2 32 "),
-                   QStringLiteral("usb-string 2 14 ok 0E 03 51 00 58 00 54 00 45 00 53 00 54 00")),
-              0);
-    const CliRun named = replayInfo();
-    EXPECT_EQ(named.status, 0) << qPrintable(named.err);
-    EXPECT_TRUE(named.out.startsWith(QStringLiteral("Box: QXTEST"))) << qPrintable(named.out);
-
-    // The name's length alone changed: the program asks for another length than recorded.
-    record(file);
-    const int line =
-        edit(file, QStringLiteral("usb-string 2 1 "), QStringLiteral("usb-string 2 1 ok 0E"));
-    const CliRun asked = replayInfo();
-    EXPECT_EQ(asked.status, 1);
-    EXPECT_TRUE(
-        asked.err.contains(QStringLiteral("line %1: the program made the request usb-string 2 14 "
-                                          "where the transcript has usb-string 2 32")
-                               .arg(line + 1)))
-        << qPrintable(asked.err);
-
-    // A box that does not open: the connect fails, the rest of the transcript is left over.
-    record(file);
-    ASSERT_GT(edit(file, QStringLiteral("usb-open 0 ok"), QStringLiteral("usb-open 0 fail")), 0);
-    const CliRun closed = replayInfo();
-    EXPECT_EQ(closed.status, 1);
-    EXPECT_TRUE(
-        closed.err.contains(QStringLiteral("the program made the request usb-open 1 "
-                                           "where the transcript has usb-pipes")))
-        << qPrintable(closed.err);
+// One recording edited at a time: a changed answer changes the run as it demands; a request
+// that departs, or a run that ends before the transcript does, fails naming the line of the
+// transcript (the edited line plus `shift`); a malformed line is refused.
+TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
+    const struct {
+        QList<QPair<QString, QString>> edits;  // the first line starting so, replaced
+        int status, shift;
+        QString out, err;  // the start of standard output; a part of standard error
+    } cases[] = {
+        // clang-format off
+        // The box's name, string descriptor 2, is 14 bytes long and reads "QXTEST".
+        {{{"usb-string 2 1 ", "usb-string 2 1 ok 0E"},
+          {"usb-string 2 32 ", "usb-string 2 14 ok 0E 03 51 00 58 00 54 00 45 00 53 00 54 00"}},
+         0, 0, "Box: QXTEST", ""},
+        // The name's length alone changed: the program asks for another length.
+        {{{"usb-string 2 1 ", "usb-string 2 1 ok 0E"}}, 1, 1, "",
+         "line %1: the program made the request usb-string 2 14 where the transcript has usb-string 2 32"},
+        // A box that does not open: the rest of the transcript is left over.
+        {{{"usb-open 0 ok", "usb-open 0 fail"}}, 1, 0, "",
+         "the program made the request usb-open 1 where the transcript has usb-pipes"},
+        {{{"usb-out 1 ok 02 02 E0 20", "usb-out 1 ok 02 02 E0 21"}}, 1, 0, "",
+         "usb-info.txt line %1: the program sent 02 02 E0 20 on pipe 1 where the transcript has 02 02 E0 21"},
+        // The recorded box was asked once more before it was closed; this run does not ask.
+        {{{"usb-in 2 256 fail", "usb-in 2 256 fail\n     0 usb-in 2 256 fail"}}, 1, 1, "Box: ",
+         "line %1: the program made the request usb-close where the transcript has usb-in 2 256"},
+        {{{"usb-in ", "usb-in 2 32 3 01 02"}}, 1, 0, "", "line %1: malformed usb-in line"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.edits.first().second.toStdString());
+        record(file);
+        int line = 0;
+        for (const auto& [prefix, replacement] : c.edits) {
+            const int edited = edit(file, prefix, replacement);
+            ASSERT_GT(edited, 0);
+            if (!line) line = edited;
+        }
+        const CliRun r = replayInfo();
+        EXPECT_EQ(r.status, c.status) << qPrintable(r.err);
+        EXPECT_TRUE(c.out.isEmpty() || r.out.startsWith(c.out)) << qPrintable(r.out);
+        EXPECT_TRUE(c.err.isEmpty() ? r.status == 0
+                                    : r.err.contains(QString(c.err).replace(
+                                          "%1", QString::number(line + c.shift))))
+            << qPrintable(r.err);
+    }
 }
 
-TEST_F(UsbReplay, ARequestThatDepartsIsReportedWithItsLine) {
-    record(file);
-    const int line = edit(file, QStringLiteral("usb-out 1 ok 02 02 E0 20"),
-                          QStringLiteral("usb-out 1 ok 02 02 E0 21"));
-    ASSERT_GT(line, 0);
-    const CliRun r = replayInfo();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("usb-info.txt line %1: the program sent 02 02 E0 20 "
-                                              "on pipe 1 where the transcript has 02 02 E0 21")
-                                   .arg(line)))
-        << qPrintable(r.err);
-}
-
-TEST_F(UsbReplay, ARunThatEndsBeforeTheTranscriptDoesIsNoPass) {
-    record(file);
-    // The recorded box was asked once more before it was closed; this run does not ask.
-    const int line = edit(file, QStringLiteral("usb-in 2 256 fail"),
-                          QStringLiteral("usb-in 2 256 fail\n     0 usb-in 2 256 fail"));
-    ASSERT_GT(line, 0);
-    const CliRun r = replayInfo();
-    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Box: "))) << qPrintable(r.out);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("line %1: the program made the request usb-close "
-                                              "where the transcript has usb-in 2 256")
-                                   .arg(line + 1)))
-        << qPrintable(r.err);
-}
-
+// A serial transcript, or a USB one with --port SIM.
 TEST_F(UsbReplay, WhatCannotBeReplayedIsRefused) {
     record(file);
-    // A serial transcript, a USB one with --port SIM, a malformed USB line.
     const QString serial = dir.filePath("serial.txt");
     QFile s(serial);
     ASSERT_TRUE(s.open(QIODevice::WriteOnly));
     s.write("# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
     s.close();
-    const CliRun a = cli({"info", "--port", "USB", "--replay", serial});
-    EXPECT_EQ(a.status, 1);
-    EXPECT_TRUE(
-        a.err.contains(QStringLiteral("is a serial transcript: replay it with "
-                                      "kelvano-boxsim --replay")))
-        << qPrintable(a.err);
-    const CliRun b = cli({"info", "--port", "SIM", "--replay", file});
-    EXPECT_EQ(b.status, 1);
-    EXPECT_TRUE(b.err.contains(QStringLiteral("needs --port USB"))) << qPrintable(b.err);
-    const int line = edit(file, QStringLiteral("usb-in "), QStringLiteral("usb-in 2 32 3 01 02"));
-    const CliRun c = cli({"info", "--port", "USB", "--replay", file});
-    EXPECT_EQ(c.status, 1);
-    EXPECT_TRUE(c.err.contains(QStringLiteral("line %1: malformed usb-in line").arg(line)))
-        << qPrintable(c.err);
+    for (const auto& [args, err] :
+         {std::pair{QStringList{"info", "--port", "USB", "--replay", serial},
+                    "is a serial transcript: replay it with kelvano-boxsim --replay"},
+          {QStringList{"info", "--port", "SIM", "--replay", file}, "needs --port USB"}}) {
+        const CliRun r = cli(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains(QLatin1String(err))) << qPrintable(r.err);
+    }
 }
 
 }  // namespace
