@@ -357,8 +357,15 @@ int runAction(const CliArgs& args, int actionCode) {
 
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
     io->CrdPath = Session::crdPathIn({});
+    // A fuse or lock value named on the command line wins over the one of an ELF file.
+    auto named = [&args](const QString& o) {
+        return args.options.contains(o) ? "--" + o : QString();
+    };
+    io->KeepFuses({named("lock-bits"), named("fuse"), named("mega163")});
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
+    for (const QString& note : io->TakeFuseNotes())
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(note));
 
     CliLink link(host, clock, mainView, options, args);
     if (!link.transcriptOk()) return 1;
