@@ -278,8 +278,9 @@ bool Reader::readImages() {
         if (!io.OpenFile(file, slot)) {
             // A production run takes no file the window would ask about (one that may be
             // cut short, for one): what it would have asked is the error.
-            QString why = io.LastLoad().result == kLoadAborted
-                              ? io.LastLoad().warnings.join(QLatin1Char(' '))
+            const LoadFindings& found = io.LastLoad();
+            QString why = found.result == kLoadAborted && !found.warnings.isEmpty()
+                              ? found.warnings.join(QLatin1Char(' '))
                               : host.error;
             why.replace(QLatin1Char('\r'), QLatin1Char(' '));
             return fail(
