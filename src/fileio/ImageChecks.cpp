@@ -101,14 +101,12 @@ QVector<Area> areasOf(const TDevices& d, int slot, bool& used) {
                  {0x4000, 8, QStringLiteral("ID locations (4 words)")},
                  {0x400E, 2, QStringLiteral("configuration word")},
                  {0x4200, 2 * data, bytes("data EEPROM", data)}};
-    else if (isPicCode(d.DeviceId) && slot == 2)
+    else if ((isPicCode(d.DeviceId) && slot == 2) || (isAvrSized(d.DeviceId) && slot == 3))
         areas = {{0, eep, bytes("external EEPROM", eep)}};
     else if (isAvrSized(d.DeviceId) && slot == 1)
         areas = {{0, prog, words}, {prog, data, bytes("data EEPROM behind it", data)}};
     else if (isAvrSized(d.DeviceId) && slot == 2)
         areas = {{0, data, bytes("data EEPROM", data)}};
-    else if (isAvrSized(d.DeviceId) && slot == 3)
-        areas = {{0, eep, bytes("external EEPROM", eep)}};
     else
         used = false;
     return areas;
