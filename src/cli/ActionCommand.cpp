@@ -342,8 +342,15 @@ int runAction(const CliArgs& args, int actionCode) {
                               .arg(args.options.value(QStringLiteral("type"))));
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
     io->CrdPath = Session::crdPathIn({});
+    // A fuse or lock value named on the command line wins over the one of an ELF file.
+    auto named = [&args](const QString& o) {
+        return args.options.contains(o) ? "--" + o : QString();
+    };
+    io->KeepFuses({named("lock-bits"), named("fuse"), named("mega163")});
     for (const auto& load : args.loads)
         if (!loadSource(*io, load.second, load.first, saveType(args))) return 1;
+    for (const QString& note : io->TakeFuseNotes())
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(note));
     // Where the results go is checked before the box is touched, and again (the runner's
     // check) just before the card is.
     if (const QString problem = saveTargetsProblem(args); !problem.isEmpty()) {

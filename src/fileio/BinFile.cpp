@@ -32,6 +32,17 @@ int TFileIo::ReadBinFile() {
         errno = 0;
         const size_t got = std::fread(Image.data(), 1, Image.size(), f.get());
         if (got < Image.size() && std::ferror(f.get())) error = errno ? errno : EIO;
+        // A binary file cannot tell data from erased bytes: every byte but 0xFF is data.
+        markData(0, static_cast<int64_t>(got));
+        // What lies behind the image fits no card; its first data byte is reported.
+        uint8_t rest[4096];
+        for (int64_t at = kImageSize; !error && beyondImage_ < 0;) {
+            const size_t n = std::fread(rest, 1, sizeof rest, f.get());
+            for (size_t i = 0; i < n && beyondImage_ < 0; ++i)
+                if (rest[i] != 0xFF) beyondImage_ = at + static_cast<int64_t>(i);
+            at += static_cast<int64_t>(n);
+            if (n < sizeof rest) break;
+        }
     }
     if (error) ShowIoError(error);
     return error;
@@ -74,8 +85,10 @@ int TFileIo::ReadObjFile() {
         const uint32_t a = uint32_t{rec[0]} << 16 | uint32_t{rec[1]} << 8 | rec[2];
         if (2 * uint64_t{a} + 1 >= kImageSize) return kObjAddressRange;
         const size_t at = 2 * size_t{a};
+        // A later record for the same word replaces the earlier one.
         Image[at + 1] = rec[3];
         Image[at] = rec[4];
+        origin_[at] = origin_[at + 1] = -1;
     }
     return kLoadOk;
 }

@@ -135,20 +135,15 @@ unsigned blockAddress(const Layout& layout, const std::vector<int>& bytes) {
     return address;
 }
 
-// The data bytes of a line (those after the layout's bytes) into the image at the line's
-// block address.
-int storeBlock(const Layout& layout, const std::vector<int>& bytes,
-               std::array<uint8_t, TFileIo::kImageSize>& image) {
-    const unsigned address = blockAddress(layout, bytes);
-    const int count = static_cast<int>(bytes.size());
-    const int first = static_cast<int>(layout.tokens.size());
-    if (count > first) {
-        if (address + static_cast<unsigned>(count - first) > TFileIo::kImageSize)
-            return kCrdAddressRange;
-        for (int j = first; j < count; ++j)
-            image[address + static_cast<unsigned>(j - first)] =
-                static_cast<uint8_t>(bytes[static_cast<size_t>(j)]);
-    }
+// Where the data bytes of a line (those after the layout's bytes) go: their first address
+// and their count; kCrdAddressRange when they run past the image.
+int blockOf(const Layout& layout, const std::vector<int>& bytes, std::vector<uint8_t>& data,
+            unsigned& address) {
+    address = blockAddress(layout, bytes);
+    data.clear();
+    for (size_t j = layout.tokens.size(); j < bytes.size(); ++j)
+        data.push_back(static_cast<uint8_t>(bytes[j]));
+    if (address + data.size() > TFileIo::kImageSize) return kCrdAddressRange;
     return kLoadOk;
 }
 
@@ -163,14 +158,14 @@ int TFileIo::loadCrdLayouts(QStringList& layouts) {
         int error = 0;
         FilePtr f = openFile(path, "rb", error);
         if (!f) {
-            ShowIoError(error);
+            ShowIoError(error, path);
             return error;
         }
         TextLines lines(f.get());
         QByteArray line;
         while (lines.next(line)) layouts.append(QString::fromLatin1(line));
         if (lines.error()) {
-            ShowIoError(lines.error());
+            ShowIoError(lines.error(), path);
             return lines.error();
         }
     }
@@ -198,6 +193,7 @@ int TFileIo::ReadCrdFile() {
     QByteArray raw;
     const Layout* chosen = nullptr;
     std::vector<int> bytes;
+    std::vector<uint8_t> block;
     while (lines.next(raw)) {
         ++LineNo;
         LineText = QString::fromLatin1(raw);
@@ -212,7 +208,10 @@ int TFileIo::ReadCrdFile() {
                 return kCrdUnknownFormat;
             }
         }
-        if (const int wrong = storeBlock(*chosen, bytes, Image)) return wrong;
+        unsigned address = 0;
+        if (const int wrong = blockOf(*chosen, bytes, block, address)) return wrong;
+        if (const int wrong = placeBytes(address, block.data(), int64_t(block.size()), LineNo))
+            return wrong;
     }
     if (lines.error()) {
         ShowIoError(lines.error());

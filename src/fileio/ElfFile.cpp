@@ -182,11 +182,12 @@ int TFileIo::ReadElfFile() {
         else if (!place(s, offset, t.capacity, *t.bytes))
             reason_ = QStringLiteral(
                           "Section %1 (%2 bytes at %3) does not fit the %4 of the card "
-                          "(%5 bytes)")
+                          "(%5 bytes): data at %6 lands in no memory of the card")
                           .arg(s.name)
                           .arg(s.size)
                           .arg(hexAddress(s.lma), QLatin1String(t.memory))
-                          .arg(t.capacity);
+                          .arg(t.capacity)
+                          .arg(hexAddress(s.lma - offset + std::max(offset, t.capacity)));
         if (!reason_.isEmpty()) return kElfError;
     }
     std::copy(flash.begin(), flash.end(), Image.begin());
@@ -230,15 +231,33 @@ void TFileIo::applyElfFuses() {
     TDevices& d = devices_;
     const int code = d.DeviceId;
     if (elf_.fuses.empty() && elf_.lock.empty()) return;
+    // A value the user named stays; the note tells which value of the file it replaced.
+    auto note = [this](const QString& setting, const char* what, const std::vector<uint8_t>& v) {
+        QStringList bytes;
+        for (uint8_t b : v) bytes << hexAddress(b);
+        fuseNotes_ << QStringLiteral("%1 replaces the %2 %3 of %4")
+                          .arg(setting, QLatin1String(what), bytes.join(QLatin1Char('/')),
+                               FileName);
+    };
     if (code == 31) {
+        if (!kept_.mega163.isEmpty()) {
+            if (!elf_.fuses.empty()) note(kept_.mega163, "fuse bytes (low/high)", elf_.fuses);
+            if (!elf_.lock.empty()) note(kept_.mega163, "lock byte", elf_.lock);
+            return;
+        }
         if (elf_.fuses.size() > 0) d.FuseLow = elf_.fuses[0];
         if (elf_.fuses.size() > 1) d.FuseHigh = elf_.fuses[1];
         if (!elf_.lock.empty()) d.LockByte = elf_.lock[0];
         RefreshMega163Page(d, fuses_);
         return;
     }
-    if (!elf_.fuses.empty()) fuses_.avr.avrFuse = !(elf_.fuses[0] >> (code == 21 ? 2 : 0) & 1);
-    if (!elf_.lock.empty()) {
+    if (!elf_.fuses.empty() && !kept_.fuse.isEmpty())
+        note(kept_.fuse, "fuse byte", elf_.fuses);
+    else if (!elf_.fuses.empty())
+        fuses_.avr.avrFuse = !(elf_.fuses[0] >> (code == 21 ? 2 : 0) & 1);
+    if (!elf_.lock.empty() && !kept_.lockBits.isEmpty()) {
+        note(kept_.lockBits, "lock byte", elf_.lock);
+    } else if (!elf_.lock.empty()) {
         fuses_.avr.lockBit1 = !(elf_.lock[0] & 0x01);
         fuses_.avr.lockBit2 = !(elf_.lock[0] & 0x02);
     }

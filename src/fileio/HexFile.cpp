@@ -69,12 +69,10 @@ int parseRecord(const QByteArray& line, bool overlong, RecordFields& record) {
     return kLoadOk;
 }
 
-using ImageBytes = std::array<uint8_t, TFileIo::kImageSize>;
-
-// What a well-formed record does: a data record fills the image, the end record ends the file
-// (`done`), an extended address record must name a zero base, any other type is skipped.
-// `anyRecord` is set by a data or end record.
-int applyRecord(const RecordFields& record, ImageBytes& image, bool& anyRecord, bool& done) {
+// What a well-formed record does besides placing data: the end record ends the file (`done`),
+// an extended address record must name a zero base, any other type is skipped. `anyRecord`
+// is set by a data or end record; a data record that runs past the image is refused.
+int checkRecord(const RecordFields& record, bool& anyRecord, bool& done) {
     const int n = record.count;
     if (record.type == 2 || record.type == 4) {
         // A base of zero is what assemblers write for small images; any other base would move
@@ -86,7 +84,6 @@ int applyRecord(const RecordFields& record, ImageBytes& image, bool& anyRecord, 
         // The image ends at 0xFFFF; a record running past it is refused rather than cut, so
         // that no byte of the file is silently lost.
         if (record.address + n > TFileIo::kImageSize) return kHexAddressRange;
-        std::copy_n(record.data, n, image.begin() + record.address);
     } else if (record.type == 1) {
         anyRecord = done = true;
     }
@@ -125,7 +122,9 @@ int TFileIo::ReadHexFile() {
         if (LineNo % kLinesPerPump == 0) host_.processEvents();
         if (!line.isEmpty() && line[0] == ':') {
             result = parseRecord(line, lines.overlong(), record);
-            if (result == kLoadOk) result = applyRecord(record, Image, anyRecord, done);
+            if (result == kLoadOk) result = checkRecord(record, anyRecord, done);
+            if (result == kLoadOk && record.type == 0)
+                result = placeBytes(record.address, record.data, record.count, LineNo);
             if (result != kLoadOk) break;
         }
         if (done) break;
@@ -141,6 +140,9 @@ int TFileIo::ReadHexFile() {
         LineNo -= 1;  // the number of lines read
         result = kHexNoRecords;
     }
+    if (result == kLoadOk && !done)
+        warnings_ << QStringLiteral(
+            "The Intel HEX file ends without an end record: it may be cut short");
     return result;
 }
 

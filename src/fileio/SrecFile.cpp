@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "fileio/SafeWrite.h"
 #include "fileio/TextLines.h"
@@ -84,26 +85,72 @@ void splitMessage(const std::string& message, const std::string& path, int& line
     reason = QString::fromLocal8Bit(rest.c_str());
 }
 
-// Line `number` (1-based) of the file, for the error message; empty when there is none.
-QString lineOf(std::FILE* file, int number) {
-    if (number < 1 || std::fseek(file, 0, SEEK_SET) != 0) return {};
-    TextLines lines(file);
-    QByteArray line;
-    for (int n = 1; lines.next(line); ++n)
-        if (n == number) return QString::fromLatin1(line.left(200));
-    return {};
+// The line the library is reading, from the "<path>: <line>" it names it by; 0 when unknown.
+int32_t currentLine(const srecord::input& in, const std::string& path) {
+    int line = 0;
+    QString rest;
+    splitMessage(in.filename_and_line() + ": ", path, line, rest);
+    return line;
 }
 
-// Copies one data record into the image; a record beyond the image is refused through the
-// library, so the message names the line it was read from.
-void placeRecord(const srecord::input& in, const srecord::record& rec, uint8_t* image) {
+// A data record beyond the image is refused through the library, so the message names the
+// line it was read from.
+void checkRange(const srecord::input& in, const srecord::record& rec) {
     const uint64_t start = rec.get_address();
     const uint64_t end = start + rec.get_length();
     if (end > TFileIo::kImageSize)
         in.fatal_error("Address out of range (0x%llX to 0x%llX)",
                        static_cast<unsigned long long>(start),
                        static_cast<unsigned long long>(end - 1));
-    std::copy_n(rec.get_data(), rec.get_length(), image + start);
+}
+
+// Whether `line` is the record that ends a file of the format: S5 to S9 for S-records (a
+// count or a start address), "q" for TI-TXT, the termination record (type 8) for Tektronix
+// extended and the last record (count 00) for MOS Technology.
+bool isEndRecord(FileKind kind, const QByteArray& line) {
+    const QByteArray l = line.trimmed();
+    switch (kind) {
+        case FileKind::Srec:
+            return l.size() >= 2 && (l[0] == 'S' || l[0] == 's') && l[1] >= '5' && l[1] <= '9';
+        case FileKind::TiTxt:
+            return l == "q" || l == "Q";
+        case FileKind::TekExt:
+            return l.size() >= 4 && l[0] == '%' && l[3] == '8';
+        case FileKind::MosTech:
+            return l.startsWith(";00");
+        default:
+            return true;
+    }
+}
+
+// The lines of a TI-TXT file that give a value to `address`, at most two. The library hands a
+// run of data lines on as one record when the run ends, so it cannot name them itself.
+std::vector<int32_t> tiTxtLinesOf(std::FILE* file, int64_t address) {
+    std::vector<int32_t> found;
+    if (std::fseek(file, 0, SEEK_SET) != 0) return found;
+    TextLines lines(file);
+    QByteArray line;
+    int64_t at = 0;
+    for (int32_t n = 1; found.size() < 2 && lines.next(line); ++n) {
+        const QByteArray l = line.trimmed();
+        if (l.startsWith('@')) {
+            at = l.mid(1).toLongLong(nullptr, 16);
+            continue;
+        }
+        const auto count = static_cast<int64_t>(l.simplified().split(' ').size());
+        if (!l.isEmpty() && address >= at && address < at + count) found.push_back(n);
+        if (!l.isEmpty()) at += count;
+    }
+    return found;
+}
+
+bool hasEndRecord(std::FILE* file, FileKind kind) {
+    if (std::fseek(file, 0, SEEK_SET) != 0) return true;  // the reader has read it already
+    TextLines lines(file);
+    QByteArray line;
+    while (lines.next(line))
+        if (isEndRecord(kind, line)) return true;
+    return false;
 }
 }  // namespace
 
@@ -131,21 +178,34 @@ int TFileIo::ReadLibraryFile(FileKind kind) {
     }
     CatchingQuit quit;  // outlives the input, whose destructor may still report
     bool anyData = false;
+    int result = kLoadOk;
     try {
         srecord::input_file::pointer in = format->create(path);
         in->set_quit(quit);
         srecord::record rec;
         while (in->read(rec)) {
             if (rec.get_type() != srecord::record::type_data || rec.get_length() == 0) continue;
-            placeRecord(*in, rec, Image.data());
+            checkRange(*in, rec);
+            LineNo = kind == FileKind::TiTxt ? -1 : currentLine(*in, path);
+            result = placeBytes(rec.get_address(), rec.get_data(), rec.get_length(), LineNo);
+            if (result == kDataConflict && kind == FileKind::TiTxt) {
+                const std::vector<int32_t> lines = tiTxtLinesOf(f.get(), conflict_.address);
+                conflict_.firstLine = lines.size() > 0 ? lines[0] : 0;
+                conflict_.secondLine = lines.size() > 1 ? lines[1] : 0;
+            }
+            if (result != kLoadOk) return result;
             anyData = true;
         }
     } catch (const LibraryStop&) {
         splitMessage(quit.last, path, LineNo, reason_);
-        LineText = lineOf(f.get(), LineNo);
+        LineText = fileLine(LineNo);
         return kTextFormatError;
     }
-    return anyData ? kLoadOk : kTextNoData;
+    if (!anyData) return kTextNoData;
+    if (!hasEndRecord(f.get(), kind))
+        warnings_ << QStringLiteral("The %1 ends without an end record: it may be cut short")
+                         .arg(formatName_);
+    return kLoadOk;
 }
 
 // The writer formats its lines itself: the library's writers report a failed write through

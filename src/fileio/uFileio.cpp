@@ -43,7 +43,7 @@ private:
 
 TFileIo::TFileIo(Host& host, TDevices& devices, FuseModel& fuses, MainView* view)
     : host_(host), devices_(devices), fuses_(fuses), view_(view) {
-    Image.fill(0xFF);
+    fillImage();
 }
 
 QString TFileIo::Extension(const QString& name) {
@@ -104,9 +104,10 @@ FileKind TFileIo::Kind(const QString& name) {
 
 void TFileIo::ShowError(const QString& text) { host_.showError(text); }
 
-void TFileIo::ShowIoError(int code) {
+void TFileIo::ShowIoError(int code, const QString& path) {
     ShowError(QStringLiteral("I/O-Error #") + QString::number(code) + QLatin1Char('\r') +
-              QString::fromLocal8Bit(std::strerror(code)));
+              QString::fromLocal8Bit(std::strerror(code)) + QStringLiteral("\rFile: ") +
+              (path.isEmpty() ? FileName : path));
 }
 
 void TFileIo::ReportLoadError(int code) {
@@ -141,7 +142,17 @@ void TFileIo::ReportLoadError(int code) {
     }
     switch (code) {
         case kFileTypeError:
-            ShowError(QStringLiteral("File type error!"));
+            ShowError(QStringLiteral("File type error!\r") + file +
+                      QStringLiteral("Files read: Intel HEX (.hex .h8 .eep), binary (.bin), "
+                                     "AVR object (.obj), card dump (.crd), S-records (.s19 .s28 "
+                                     ".s37 .srec .mot), TI-TXT (.txt), ELF (.elf), Tektronix "
+                                     "extended and MOS Technology"));
+            return;
+        case kDataConflict:
+            ShowError(file + conflictText());
+            return;
+        case kDataOutside:
+            ShowError(file + outside_);
             return;
         case kCrdIllegalChar:
         case kCrdLineTooLong:
@@ -182,6 +193,25 @@ void TFileIo::ReportLoadError(int code) {
     }
 }
 
+int TFileIo::readFile(FileKind kind) {
+    switch (kind) {
+        case FileKind::Hex:
+            return ReadHexFile();
+        case FileKind::Bin:
+            return ReadBinFile();
+        case FileKind::Obj:
+            return ReadObjFile();
+        case FileKind::Crd:
+            return ReadCrdFile();
+        case FileKind::Elf:
+            return ReadElfFile();
+        case FileKind::None:
+            return kFileTypeError;
+        default:
+            return ReadLibraryFile(kind);
+    }
+}
+
 bool TFileIo::OpenFile(const QString& name, int slot) {
     if (busy_) {
         ReportLoadError(kFileBusy);
@@ -189,35 +219,23 @@ bool TFileIo::OpenFile(const QString& name, int slot) {
     }
     BusyGuard guard(busy_);
     FileName = name;
+    fillImage();
     const FileKind kind = Kind(name);
-    int result = kFileTypeError;
-    switch (kind) {
-        case FileKind::Hex:
-            result = ReadHexFile();
-            break;
-        case FileKind::Bin:
-            result = ReadBinFile();
-            break;
-        case FileKind::Obj:
-            result = ReadObjFile();
-            break;
-        case FileKind::Crd:
-            result = ReadCrdFile();
-            break;
-        case FileKind::Elf:
-            result = ReadElfFile();
-            break;
-        case FileKind::None:
-            break;
-        default:
-            result = ReadLibraryFile(kind);
-            break;
-    }
+    int result = readFile(kind);
+    // An ELF file's memories are checked against the card by its reader.
+    if (result == kLoadOk && kind != FileKind::Elf) result = checkFits(slot);
+    if (result == kLoadOk && !confirmWarnings()) result = kLoadAborted;
+    lastLoad_ = {name, slot, result, warnings_};
     if (result != kLoadOk) {
         ReportLoadError(result);
         return false;
     }
-    if (kind == FileKind::Elf) return copyElfToCard();
+    if (kind == FileKind::Elf) {
+        slotLoads_[1] = lastLoad_;
+        if (!elf_.eeprom.empty()) slotLoads_[2] = lastLoad_;
+        return copyElfToCard();
+    }
+    if (slot >= 1 && slot <= 3) slotLoads_[size_t(slot)] = lastLoad_;
     return copyImageToSlot(slot);
 }
 

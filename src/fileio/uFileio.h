@@ -35,6 +35,8 @@ enum LoadResult : int {
     kTextNoData = 301,          // a text format file without a single data record
     kElfError = 302,            // an ELF file that is not an AVR program for this card
     kLoadAborted = 303,         // the user chose Abort at a warning: no further message
+    kDataConflict = 304,        // two records give one address different values
+    kDataOutside = 305,         // data at an address where the card has no memory
 };
 
 // The formats the file dispatch knows.
@@ -49,6 +51,23 @@ enum class FileKind {
     TekExt,   // Tektronix extended, read by libsrecord (known by content only)
     MosTech,  // MOS Technology, read by libsrecord (known by content only)
     Elf,      // ELF as avr-gcc makes it (.elf), read by libelf
+};
+
+// What a load found besides the data: its result (kLoadOk, a LoadResult or an errno
+// value) and the warnings shown about the file, such as a missing end record.
+struct LoadFindings {
+    QString file;
+    int slot = 0;
+    int result = kLoadOk;
+    QStringList warnings;
+    bool hasProblems() const { return result != kLoadOk || !warnings.isEmpty(); }
+};
+
+// Fuse and lock values that an ELF file must leave as they are because the user has
+// named them (the terminal's options): each holds the name of the setting that keeps
+// the value, and is empty when the file may set it.
+struct KeptFuses {
+    QString lockBits, fuse, mega163;
 };
 
 // The file module: one 65,536-byte staging image that every reader fills and the binary
@@ -79,6 +98,21 @@ class TFileIo {
         std::vector<uint8_t> eeprom, fuses, lock;
         bool signatureMismatch = false;
     } elf_;
+    // The line (from 1) of each image byte that a record set, -1 for a byte of a file
+    // without lines, 0 for a byte no record set: tells a file's data from the erased fill.
+    std::vector<int32_t> origin_;
+    int64_t beyondImage_ = -1;  // the first data byte behind the image (long binary files)
+    struct Conflict {
+        int64_t address = 0;
+        int32_t firstLine = 0, secondLine = 0;
+        uint8_t firstValue = 0, secondValue = 0;
+    } conflict_;
+    QString outside_;       // what kDataOutside reports
+    QStringList warnings_;  // what the reader found questionable in a file it read
+    LoadFindings lastLoad_;
+    std::array<LoadFindings, 4> slotLoads_;
+    KeptFuses kept_;
+    QStringList fuseNotes_;
 
 public:
     // `view` may be null (terminal front end, tests): labels and pages are then not shown.
@@ -113,8 +147,18 @@ public:
     void ShowError(const QString& text);
     // Shows the message of a reader's result code, if it has one.
     void ReportLoadError(int code);
-    // "I/O-Error #" + code + CR + the system's description.
-    void ShowIoError(int code);
+    // "I/O-Error #" + code + CR + the system's description + CR + "File: " + the file
+    // (`path`, or FileName when it is empty).
+    void ShowIoError(int code, const QString& path = {});
+
+    // The last OpenFile, whether it loaded or not.
+    const LoadFindings& LastLoad() const { return lastLoad_; }
+    // The load that filled `slot` (1..3) last; empty when no file has been loaded into it.
+    const LoadFindings& SlotLoad(int slot) const;
+
+    void KeepFuses(const KeptFuses& kept) { kept_ = kept; }
+    // One text for each value of a file that a kept setting has replaced since the last call.
+    QStringList TakeFuseNotes();
 
     // Readers: fill Image from FileName and return a LoadResult or an errno value.
     int ReadHexFile();
@@ -166,7 +210,19 @@ private:
         return static_cast<uint16_t>(img(low + 1) << 8 | img(low));
     }
     void redraw(int grid);
-    void fillImage() { Image.fill(0xFF); }
+    void fillImage();
+    // Puts `n` bytes of the record in `line` at `address` (inside the image); kDataConflict
+    // when one of them was given another value before.
+    int placeBytes(int64_t address, const uint8_t* bytes, int64_t n, int32_t line);
+    // Marks the image bytes of a file without records that are not erased (0xFF) as data.
+    void markData(int64_t from, int64_t to);
+    // kDataOutside when the file holds data where `slot` of the card has no memory.
+    int checkFits(int slot);
+    // Shows the reader's warnings; false when the user chose Abort.
+    bool confirmWarnings();
+    int readFile(FileKind kind);
+    QString fileLine(int32_t number) const;
+    QString conflictText() const;
     uint8_t img(int64_t i) const {
         return i >= 0 && i < kImageSize ? Image[static_cast<size_t>(i)] : 0xFF;
     }

@@ -25,7 +25,11 @@ public:
     void showError(const QString& text) override {
         if (error.isEmpty()) error = text;
     }
-    bool askOkAbort(const QString&, const QString&) override { return false; }
+    // A question is answered Abort, and what it asks about is the error.
+    bool askOkAbort(const QString&, const QString& text) override {
+        showError(text);
+        return false;
+    }
     void beep() override {}
     void processEvents() override {}
     QString error;
@@ -272,7 +276,12 @@ bool Reader::readImages() {
             return fail(e.line, QStringLiteral("image file \"%1\" can't be read").arg(file));
         hash_.addData(f.readAll());
         if (!io.OpenFile(file, slot)) {
-            QString why = host.error;
+            // A production run takes no file the window would ask about (one that may be
+            // cut short, for one): what it would have asked is the error.
+            const LoadFindings& found = io.LastLoad();
+            QString why = found.result == kLoadAborted && !found.warnings.isEmpty()
+                              ? found.warnings.join(QLatin1Char(' '))
+                              : host.error;
             why.replace(QLatin1Char('\r'), QLatin1Char(' '));
             return fail(
                 e.line,

@@ -38,7 +38,7 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
     // Files load in the order given: the second load of slot 3 wins where it has data.
     QTemporaryDir dir;
     r = cli({"--card", "31", "dump", "--load", "3=" + data("avr8515_flash.bin"), "--load",
-             "3=" + writeFile(dir, "second.hex", ":0100000041BE\n")});
+             "3=" + writeFile(dir, "second.hex", ":0100000041BE\n:00000001FF\n")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(
         "[EEPROM]\n0000:\t41 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF \tA...............\n"));

@@ -103,7 +103,7 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
          {"compare", "1=/nonexistent/x.hex"},
          1,
          "",
-         "I/O-Error #2\nNo such file or directory\n"},
+         "I/O-Error #2\nNo such file or directory\nFile: /nonexistent/x.hex\n"},
         {"kelvano-cli",
          {"convert", "--load", "1=a.hex"},
          2,

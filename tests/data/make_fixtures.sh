@@ -17,7 +17,8 @@ srec_cat avr8515_flash_eeprom.hex -intel -offset 0x10000 -o avr8515_above_64k.s2
 # text formats that the library reads.
 srec_cat pic16f84_config_id_eeprom.hex -intel -o pic16f84_config_id_eeprom.s19 -motorola
 srec_cat pic16f84_config_id_eeprom.hex -intel -o pic16f84_config_id_eeprom.txt -ti-txt
-srec_cat pic16f84_config_id_eeprom.hex -intel -o pic16f84_config_id_eeprom.tek -tektronix-extended
+# A start address, so that the file ends with its termination record.
+srec_cat pic16f84_config_id_eeprom.hex -intel -execution-start-address=0 -o pic16f84_config_id_eeprom.tek -tektronix-extended
 srec_cat pic16f84_config_id_eeprom.hex -intel -o pic16f84_config_id_eeprom.mos -MOS_Technologies
 
 # ELF programs as avr-gcc links them, and what avr-objcopy makes of them as Intel HEX.

@@ -34,8 +34,9 @@ TEST(ObjectReader, PlacesWordsAndRefusesBrokenFiles) {
     // and a gap before the first record are not read.
     QByteArray obj = objHeader(12 + 3 * 9, 12, 9) + QByteArray("??") + objRecord(3, 0x1111) +
                      objRecord(0x7FFF, 0xBEEF) + objRecord(3, 0xABCD) + QByteArray("tail");
-    EXPECT_TRUE(b.io.OpenFile(b.write("p.obj", obj), 1));
-    EXPECT_EQ(b.devices.ProgBuf[3], 0xABCD);
+    b.io.FileName = b.write("p.obj", obj);
+    EXPECT_EQ(b.io.ReadObjFile(), 0);
+    EXPECT_EQ(b.io.Image[6] + 256 * b.io.Image[7], 0xABCD);
     EXPECT_EQ(b.io.Image[0xFFFE] + 256 * b.io.Image[0xFFFF], 0xBEEF);  // the image's last word
 
     // avra's object file of the AT90S8515 program.

@@ -62,11 +62,6 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_TRUE(b.read("a.s19").endsWith("FFFF05\r\nS50300807C\r\nS9030000FC\r\n"));
     EXPECT_TRUE(b.read("a.s28").endsWith("\r\nS50300807C\r\nS804000000FB\r\n"));
     EXPECT_TRUE(b.read("a.s37").endsWith("\r\nS50300807C\r\nS70500000000FA\r\n"));
-    for (const char* name : {"a.s28", "a.s37", "a.srec", "a.mot"}) {
-        b.devices.ApplyBuffers();
-        ASSERT_TRUE(b.io.OpenFile(b.path(name), 2)) << name;
-        EXPECT_EQ(cells(b.devices.EepBuf, {0, 1}), "42 FF") << name;
-    }
     EXPECT_TRUE(b.read("a.s28").contains("\r\nS21400000042FFFF") &&
                 b.read("a.s37").contains("\r\nS3150000000042FFFF") &&
                 b.read("a.mot") == b.read("a.s19"));
@@ -79,7 +74,15 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
     ASSERT_TRUE(b.io.OpenFile(b.write("good.crd", "C1 FF 00 00 02 11 22\n"), 3));
     ASSERT_TRUE(b.io.OpenFile(testData("avr8515_flash_eeprom.hex"), 1));
     const QList<TBufArray> before{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf};
-    const QString noData = "I/O-Error #" + QString::number(ENODATA) + "\rNo data available";
+    const QString noData =
+        "I/O-Error #" + QString::number(ENODATA) + "\rNo data available\rFile: %P";
+    const QString typeError =
+        "File type error!\r%FFiles read: Intel HEX (.hex .h8 .eep), binary (.bin), AVR object "
+        "(.obj), card dump (.crd), S-records (.s19 .s28 .s37 .srec .mot), TI-TXT (.txt), ELF "
+        "(.elf), Tektronix extended and MOS Technology";
+    const QString avrSlot1 =
+        "File 1 of this card type holds: program memory (4096 words) at 0x0000-0x1FFF, data "
+        "EEPROM behind it (512 bytes) at 0x2000-0x21FF";
     const QByteArray crd252 = crdLine("C1 FF 00 00 00", 252, 0);
     const QByteArray srec = b.read(testData("avr8515_flash_eeprom.s19"));
     const QByteArray elf = b.read(testData("at90s2323_fuse_lock.elf"));
@@ -87,10 +90,11 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         const char* name;
         QByteArray bytes;
         QString message;
+        int slot = 0;  // 0: 3 for card dumps, 1 for object files, 2 for the rest
     };
     const std::vector<Case> cases = {
-        {"x.hx8", "", "File type error!"},
-        {"noext", "", "File type error!"},
+        {"x.hx8", "", typeError},
+        {"noext", "", typeError},
         {"a.crd", "C1 FF 00 30 02 33 44\n\nC1 FF 00 40 02 55  66\n",
          "%FError in CRD-file, Line #3\rC1 FF 00 40 02 55  66\r(Illegal character)"},
         {"b.crd", "C1 FF 00 30 02 3G\n",
@@ -111,7 +115,25 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"d.obj", objHeader(10 + 18, 10, 9) + objRecord(0, 0), noData},  // a second record?
         {"e.obj", objHeader(0, 0, 9).left(7), noData},                   // header cut short
         {"f.obj", objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), noData},  // first record past the end
-        {"missing.bin", {}, "I/O-Error #2\rNo such file or directory"},
+        {"missing.bin", {}, "I/O-Error #2\rNo such file or directory\rFile: %P"},
+        // Data where the card's slot has no memory, in any format; two values for one byte.
+        {"behind.hex", ":01220000A538\n:00000001FF\n",
+         "%FData at address 0x2200 (line #1) lands in no memory of the card.\r" + avrSlot1, 1},
+        {"behind.obj", objHeader(10 + 9, 10, 9) + objRecord(0x1100, 0x1234),
+         "%FData at address 0x2200 lands in no memory of the card.\r" + avrSlot1},
+        {"past.s19", "S1040400A552\nS9030000FC\n",
+         "%FData at address 0x0400 (line #1) lands in no memory of the card.\rFile 2 of this "
+         "card type holds: data EEPROM (512 bytes) at 0x0000-0x01FF"},
+        {"long.bin", QByteArray(0x10000, '\xFF') + "\xFF\x01",
+         "%FData at address 0x10001 lands in no memory of the card.\rFile 3 of this card type "
+         "holds: external EEPROM (8192 bytes) at 0x0000-0x1FFF",
+         3},
+        {"twice.hex", ":0100100012DD\n:0100100034BB\n:00000001FF\n",
+         "%FTwo records give address 0x0010 different values: 0x12 in line #1 and 0x34 in line "
+         "#2\rLine #1: :0100100012DD\rLine #2: :0100100034BB"},
+        {"twice.txt", "@0010\n12\n\n@0010\n34\nq\n",
+         "%FTwo records give address 0x0010 different values: 0x12 in line #2 and 0x34 in line "
+         "#5\rLine #2: 12\rLine #5: 34"},
         // The text formats: the library's reason, with the line it names.
         {"a.s19", QByteArray(srec).replace("FDCF82", "FDCF83"),
          "%FError in S-record file, Line #2\rS109000001E408BBFDCF83\r(checksum mismatch (00 != "
@@ -137,9 +159,10 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         const QString suffix = QFileInfo(c.name).suffix();
         const QString file = c.bytes.isNull() ? b.path(c.name) : b.write(c.name, c.bytes);
         b.host.errors.clear();
-        EXPECT_FALSE(b.io.OpenFile(file, suffix == "crd" ? 3 : suffix == "obj" ? 1 : 2)) << c.name;
+        const int slot = c.slot ? c.slot : suffix == "crd" ? 3 : suffix == "obj" ? 1 : 2;
+        EXPECT_FALSE(b.io.OpenFile(file, slot)) << c.name;
         EXPECT_EQ(b.host.errors.join('|'),
-                  QString(c.message).replace("%F", "File: " + file + "\r\r"))
+                  QString(c.message).replace("%F", "File: " + file + "\r\r").replace("%P", file))
             << c.name << ": " << b.host.errors.join('|').replace('\r', '~').toStdString();
     }
     // A folder cannot be read: the library's read error ends the load, not the program.
@@ -171,6 +194,7 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
         EXPECT_EQ(b.fuses.pic84.osc, 1);  // XT
         EXPECT_EQ(b.devices.pGrid.hex(0), "3041  008C  0A8C  2800  3FFF  3FFF  3FFF  3FFF  ");
         EXPECT_EQ(b.view.pages, std::vector<int>{1});
+        EXPECT_TRUE(b.host.asked.isEmpty() && !b.io.SlotLoad(1).hasProblems());  // whole files
     }
     // The 16F876 cards take all 256 EEPROM bytes and refresh their own page; a file without
     // ID and configuration records erases both.
@@ -201,6 +225,45 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash.bin"), 3));
     EXPECT_EQ(a.devices.EepBuf[0], 0x01);
     EXPECT_EQ(a.view.pages, std::vector<int>{2});
+}
+
+// A text file without its end record may be cut short: it loads only when the user says OK,
+// and the slot's findings keep the warning.
+TEST(Dispatch, AFileWithoutItsEndRecordAsksFirst) {
+    Bench b(10);
+    for (auto [name, kind] : {std::pair{"pic16f84_config_id_eeprom.hex", "Intel HEX file"},
+                              {"pic16f84_config_id_eeprom.s19", "S-record file"},
+                              {"pic16f84_config_id_eeprom.txt", "TI-TXT file"},
+                              {"pic16f84_config_id_eeprom.tek", "Tektronix file"},
+                              {"pic16f84_config_id_eeprom.mos", "MOS Technology file"}}) {
+        SCOPED_TRACE(name);
+        const QByteArray text = b.read(testData(name)).trimmed();
+        const QString cut = b.write(QStringLiteral("cut.") + QFileInfo(name).suffix(),
+                                    text.left(text.lastIndexOf('\n') + 1));
+        b.host.asked.clear();
+        b.host.answerOk = false;
+        b.devices.ApplyBuffers();
+        EXPECT_FALSE(b.io.OpenFile(cut, 1));
+        EXPECT_EQ(b.devices.ProgBuf[0], 0x3FFF);
+        b.host.answerOk = true;
+        EXPECT_TRUE(b.io.OpenFile(cut, 1));
+        EXPECT_EQ(b.devices.ProgBuf[0], 0x3041);
+        const QString warning =
+            QStringLiteral("The %1 ends without an end record: it may be cut short").arg(kind);
+        EXPECT_EQ(b.host.asked,
+                  QStringList(2, "Warning: File: " + cut + "\r\r" + warning + "\rLoad it anyway?"));
+        EXPECT_EQ(b.io.SlotLoad(1).warnings, QStringList{warning});
+    }
+    // Between the configuration word and the data EEPROM a PIC card has no memory.
+    const QString gap = b.write("gap.hex", ":01410000A519\n:00000001FF\n");
+    EXPECT_FALSE(b.io.OpenFile(gap, 1));
+    EXPECT_EQ(b.host.errors,
+              QStringList{"File: " + gap +
+                          "\r\rData at address 0x4100 (line #1) lands in no memory of the card.\r"
+                          "File 1 of this card type holds: program memory (1024 words) at "
+                          "0x0000-0x07FF, ID locations (4 words) at 0x4000-0x4007, configuration "
+                          "word at 0x400E-0x400F, data EEPROM (64 bytes) at 0x4200-0x427F"});
+    EXPECT_EQ(b.io.LastLoad().result, kDataOutside);
 }
 
 // Fills every buffer of the selected card with a pattern, the PIC values included.

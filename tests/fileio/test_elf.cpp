@@ -18,11 +18,7 @@ TEST(ElfReader, OneLoadFillsEveryMemoryTheProgramHolds) {
     EXPECT_EQ(
         QString::number(b.devices.FuseLow << 16 | b.devices.FuseHigh << 8 | b.devices.LockByte, 16),
         "2ef9fc");
-    const Mega163Page& p = b.fuses.mega163;
-    EXPECT_EQ(p.osc, 0xE);
-    EXPECT_TRUE(p.boden && p.bodlevel && p.lb1 && p.lb2);
-    EXPECT_FALSE(p.bootrst || p.blb01 || p.blb12);
-    EXPECT_EQ(p.bootSize, 0);
+    EXPECT_TRUE(b.fuses.mega163.bodlevel && b.fuses.mega163.lb2);  // the page shows them
     EXPECT_EQ(b.view.labels, QStringList({"1=" + elf, "2=" + elf}));
     EXPECT_TRUE(b.host.asked.isEmpty() && b.host.errors.isEmpty());
 
@@ -63,6 +59,14 @@ TEST(ElfReader, FuseAndLockBitsReachTheAt90sPage) {
         EXPECT_EQ(cells(b.devices.ProgBuf, {0, 0x1B, 0x1C}), "C002 CFFF FFFF");
         EXPECT_EQ(b.host.asked.join('|'), c.warning);
     }
+    // A value the user named stays, and the note says which value of the file it replaced.
+    Bench k(22);
+    k.fuses.avr.avrFuse = k.fuses.avr.lockBit1 = k.fuses.avr.lockBit2 = false;
+    k.io.KeepFuses({"--lock-bits", {}, {}});
+    ASSERT_TRUE(k.io.OpenFile(testData("at90s2323_fuse_lock.elf"), 1));
+    EXPECT_TRUE(k.fuses.avr.avrFuse && !k.fuses.avr.lockBit1 && !k.fuses.avr.lockBit2);
+    EXPECT_EQ(k.io.TakeFuseNotes(), QStringList{"--lock-bits replaces the lock byte 0xFE of " +
+                                                testData("at90s2323_fuse_lock.elf")});
     // Abort at the warning: nothing changes and nothing more is said.
     Bench b(23);
     b.host.answerOk = false;
@@ -81,7 +85,8 @@ TEST(ElfReader, RefusesWhatTheCardCannotHold) {
     };
     const std::vector<Case> cases = {
         {22, "mega163_all_memories.elf",
-         "Section .text (3174 bytes at 0x0) does not fit the flash of the card (2048 bytes)"},
+         "Section .text (3174 bytes at 0x0) does not fit the flash of the card (2048 bytes): data "
+         "at 0x800 lands in no memory of the card"},
         {10, "at90s2323_fuse_lock.elf", "An AVR program does not fit this card's controller"},
         {30, "at90s2323_fuse_lock.elf", "Section .fuse at 0x820000: the card has no fuse bytes"},
     };

@@ -26,12 +26,6 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
         named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
     EXPECT_EQ(named, 3);
     EXPECT_EQ(b.io.LineNo, 5);  // the end record's line
-
-    // Without an end record everything up to the last line loads.
-    EXPECT_EQ(readHex(b, ":020010001234A8"), 0);
-    EXPECT_EQ(b.io.Image[0x10], 0x12);
-    EXPECT_EQ(b.io.Image[0], 0xFF);  // the image was refilled
-    EXPECT_EQ(b.io.LineNo, 2);
 }
 
 TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {

@@ -46,7 +46,7 @@ TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
             ASSERT_TRUE(limit.ok());
             EXPECT_TRUE(b.io.SaveFile(file, 3, 1));
         }
-        EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #27\rFile too large"});
+        EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #27\rFile too large\rFile: " + file});
         EXPECT_EQ(b.read(name), "the old contents");
         EXPECT_EQ(QDir(b.dir.path()).entryList(QDir::Files | QDir::System),
                   QStringList{name});  // the cut-off copy is gone
@@ -93,7 +93,7 @@ TEST(Save, ReplacingKeepsPermissionsAndLinksAndRefusesReadOnlyFiles) {
     const QString locked = b.write("locked.bin", "keep");
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     ASSERT_TRUE(b.io.SaveFile(locked, 2, 2));
-    EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #13\rPermission denied"});
+    EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #13\rPermission denied\rFile: " + locked});
     EXPECT_EQ(b.read("locked.bin"), "keep");
 }
 

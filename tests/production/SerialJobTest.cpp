@@ -254,6 +254,11 @@ TEST_F(JobReader, EveryErrorNamesItsLine) {
         EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.error)))
             << c.text.toStdString() << "\n-> " << error.toStdString();
     }
+    // An image that may be cut short is no image for a production run.
+    write("cut.hex", ":04000000AB12CD343E\n");
+    EXPECT_TRUE(read("[Job]\nCard=22\n[Images]\nSlot1=cut.hex\n")
+                    .endsWith("is not loaded: The Intel HEX file ends without an end record: it "
+                              "may be cut short"));
     // The list file's own line is named too: 0x10 does not fit one ASCII digit.
     EXPECT_TRUE(
         read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n")
