@@ -72,16 +72,17 @@ TEST(OpenSaveTest, SaveProposesTheLastName) {
     w.main.ActSave2->trigger();
     ASSERT_EQ(w.asked.size(), 1);
     EXPECT_TRUE(w.asked[0].save && w.asked[0].fileName.isEmpty());
-    EXPECT_EQ(w.asked[0].directory, "/opt/kelvano/");
-    w.choose("/out/second", 2);  // binary chosen by the filter
+    EXPECT_EQ(w.asked[0].directory, QDir::homePath());  // never the program's folder
+    w.choose("/out/second", 2);                         // binary chosen by the filter
     w.main.ActSave2->trigger();
     EXPECT_EQ(w.asked[1].fileName, "/out/first.hex");
     EXPECT_EQ(w.asked[1].directory, "/out");
     EXPECT_EQ(w.takeCalls(), QStringList({"Save 2:/out/first.hex:1", "Save 2:/out/second:2"}));
-    // The filter stays chosen for the next save of any slot; opens are not touched.
+    // The filter and the folder last used stay for the next save of any slot; opens are not
+    // touched.
     w.answer.reset();
     w.main.ActSave1->trigger();
-    EXPECT_EQ(w.asked[2].filterIndex, 2);
+    EXPECT_TRUE(w.asked[2].filterIndex == 2 && w.asked[2].directory == "/out");
     EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() &&
                 w.recent(2).join("").isEmpty());
 }
