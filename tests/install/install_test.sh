@@ -5,6 +5,7 @@
 set -uo pipefail
 cmake=$1
 build=$2
+here=$(cd "$(dirname "$0")" && pwd)
 prefix=$(mktemp -d)
 work=$(mktemp -d)
 trap 'rm -rf "$prefix" "$work"' EXIT
@@ -92,7 +93,7 @@ contains "$work/out" $'0010:\t01 02 FF' "dump with the installed layout"
 # after a '=', so a value joined to its option must not come back with the option again.
 if [ -r /usr/share/bash-completion/bash_completion ]; then
   mkdir -p "$work/tab" && : >"$work/tab/card.hex"
-  python3 "$(dirname "$0")/complete_in_bash.py" "$share/bash-completion/completions/kelvano-cli" \
+  python3 "$here/complete_in_bash.py" "$share/bash-completion/completions/kelvano-cli" \
     "$prefix/bin" "$work/tab" "command=kelvano-cli --port SIM rea" "card=kelvano-cli --card 3" \
     "port=kelvano-cli --port=S" "memories=kelvano-cli --memories prog,data,e" \
     "joined=kelvano-cli read --lock-bits=b" "file=kelvano-cli convert --save=1=car" \
