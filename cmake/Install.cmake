@@ -76,6 +76,7 @@ that gives the logged-in user access to the USB box.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KELVANO_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies come from the programs themselves (dpkg-shlibdeps); udev reloads the rule.
 # Qt loads its platform plugins and SQL drivers at run time, so no library scan finds them: the

@@ -15,9 +15,23 @@ Xvfb "$display" -screen 0 1300x920x24 -nolisten tcp &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-# A home of its own, so no settings of the user's are read or written.
-home=$(mktemp -d)
-trap 'kill $xvfb 2>/dev/null || true; rm -rf "$home"' EXIT
-HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share QT_QPA_PLATFORM=xcb \
-  DISPLAY=$display "$build/kelvano-screenshots" docs/images .
+# A home of its own, so no settings of the user's are read or written, at a neutral place: the
+# pictures show the files in ~/firmware, and the path the labels show is /home/user/firmware.
+# A private mount namespace puts an empty /home there for this run only (unshare; without root
+# in a user namespace of its own). Where that is refused, a temporary home is used and the
+# pictures show its path: say so.
+shots=(env XDG_CONFIG_HOME=/home/user/.config XDG_DATA_HOME=/home/user/.local/share
+       HOME=/home/user QT_QPA_PLATFORM=xcb DISPLAY="$display"
+       "$(realpath "$build")/kelvano-screenshots" "$PWD/docs/images" "$PWD")
+in_namespace='mount -t tmpfs -o mode=755 tmpfs /home && mkdir /home/user && "$@"'
+namespace=(unshare --mount --propagation private)
+[ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --mount --propagation private)
+if "${namespace[@]}" true 2>/dev/null; then
+  "${namespace[@]}" sh -c "$in_namespace" sh "${shots[@]}"
+else
+  echo "screenshots: no private mount namespace here: the pictures show a temporary home" >&2
+  home=$(mktemp -d)
+  trap 'kill $xvfb 2>/dev/null || true; rm -rf "$home"' EXIT
+  "${shots[@]/\/home\/user/$home}"
+fi
 echo "docs/images: $(ls docs/images | wc -l) pictures"

@@ -82,6 +82,8 @@ struct ActionResult {
     // The action stopped with the error that says the controller is protected (the last of
     // `errors`), rather than leaving its memories out.
     bool stoppedByProtection = false;
+    // ... and the user asked to erase the card and program it instead.
+    bool eraseAndProgram = false;
 
     // Ended READY, but with something asked for left out.
     bool partial() const { return ready && !skipped.empty(); }

@@ -112,9 +112,9 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
         // An ATmega is read-protected with both lock bits programmed; one alone only stops writes.
         if (c.megaFuseBytes() && !programming() && (devices_.LockByte & 3) == 0) {
             if (reportProtection) {
-                ShowError(
-                    QStringLiteral("AVR-Mega-Device is protected!\r"
-                                   "Can't read, verify or blank check the device."));
+                ShowError(QStringLiteral("AVR-Mega-Device is protected!\r"
+                                         "Can't read, verify or blank check the device."),
+                          true);
                 result_.stoppedByProtection = true;
             }
             return false;
@@ -123,8 +123,10 @@ bool TActions::checkSignature(uint32_t signature, bool reportProtection) {
     }
     if (signature == kLockedAt90s) {
         if (reportProtection) {
-            ShowError(QStringLiteral(
-                "AVR-Device is protected!\rCan't read, verify or blank check the device."));
+            ShowError(
+                QStringLiteral(
+                    "AVR-Device is protected!\rCan't read, verify or blank check the device."),
+                true);
             result_.stoppedByProtection = true;
         }
         return false;

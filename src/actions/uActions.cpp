@@ -344,10 +344,13 @@ int TActions::PollCardState() {
     return poll.state;
 }
 
-void TActions::ShowError(const QString& text) {
+void TActions::ShowError(const QString& text, bool offerErase) {
     result_.errors << text;
     if (working_) result_.failed.add(*working_);
-    host_.showError(text);
+    if (!offerErase)
+        host_.showError(text);
+    else if (host_.offerErase(text))
+        result_.eraseAndProgram = true;
     aborted_ = true;
 }
 

@@ -140,8 +140,9 @@ private:
     void setLabel(const QString& text);
     void setProgressVisible(bool visible);
     void setAbortEnabled(bool enabled);
-    // The error report of an action: the error box, then the abort flag.
-    void ShowError(const QString& text);
+    // The error report of an action: the error box, then the abort flag. A protected card's
+    // error offers to erase and program it (`offerErase`).
+    void ShowError(const QString& text, bool offerErase = false);
     // What was left out without an error, and why: in the result, under "READY" in the
     // window's label and in the main window's debug memo.
     void notice(const QString& text);

@@ -86,6 +86,9 @@ QString ComparePanel::reasonLine(const QString& note) {
 QString ComparePanel::summaryLine(const CompareReport& report) {
     const bool anyCompared = std::any_of(report.memories.begin(), report.memories.end(),
                                          [](const MemoryDiff& m) { return m.compared; });
+    // A card comparison lists only the memories ticked under Enable.
+    if (report.memories.empty())
+        return QStringLiteral("Nothing was compared: every Enable box is unticked.");
     if (!anyCompared) return QStringLiteral("Nothing was compared.");
     const int total = report.differences();
     if (total == 0)

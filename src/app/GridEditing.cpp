@@ -42,7 +42,7 @@ GridEditing::GridEditing(TMain& main, TDevices& devices, Host& host, FuseModel& 
       devices_(devices),
       host_(host),
       fuses_(fuses),
-      history_(devices) {
+      history_(devices, &fuses) {
     buildActions();
     for (int g = 1; g <= 3; ++g) {
         DumpGridView* v = view(g);

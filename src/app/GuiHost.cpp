@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kelvano {
 
@@ -25,6 +26,26 @@ bool GuiHost::askOkAbort(const QString& caption, const QString& text) {
                     QMessageBox::Ok | QMessageBox::Abort, owner_.data());
     box.setObjectName(QStringLiteral("OkAbortBox"));
     return box.exec() == QMessageBox::Ok;
+}
+
+bool GuiHost::offerErase(const QString& text) {
+    if (!eraseOffered_) {
+        showError(text);
+        return false;
+    }
+    QApplication::beep();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                    boxText(text) + QStringLiteral("\n\nErasing the card clears its protection "
+                                                   "and its contents; the buffers are then "
+                                                   "programmed."),
+                    QMessageBox::Cancel, owner_.data());
+    box.setObjectName(QStringLiteral("ProtectedBox"));
+    QPushButton* erase =
+        box.addButton(QStringLiteral("&Erase and program"), QMessageBox::AcceptRole);
+    erase->setObjectName(QStringLiteral("EraseAndProgram"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == erase;
 }
 
 void GuiHost::beep() { QApplication::beep(); }

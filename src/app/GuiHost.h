@@ -16,6 +16,10 @@ public:
     void showError(const QString& text) override;
     // A warning box with OK and Abort; true for OK.
     bool askOkAbort(const QString& caption, const QString& text) override;
+    // While an action of the main window runs (setEraseOffered), a protected card's error
+    // offers "Erase and program" beside Cancel; true when that was chosen. Else the error box.
+    bool offerErase(const QString& text) override;
+    void setEraseOffered(bool offered) { eraseOffered_ = offered; }
     void beep() override;
     void processEvents() override;
 
@@ -24,6 +28,7 @@ public:
 
 private:
     QPointer<QWidget> owner_;
+    bool eraseOffered_ = false;
 };
 
 }  // namespace kelvano

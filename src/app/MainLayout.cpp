@@ -3,6 +3,7 @@
 #include "app/MainLayout.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/DumpGridView.h"
 #include "app/uMain.h"
@@ -168,13 +170,67 @@ void TMain::applyPlacement(const WindowPlacement& saved) {
     const QRect fallback = here ? here->availableGeometry() : QRect(QPoint(0, 0), designedSize_);
     setGeometry(placeWindow(QRect(saved.left, saved.top, saved.width, saved.height), designedSize_,
                             screens, fallback));
-    if (saved.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+    if (!saved.maximized) return;
+    // Maximised once the window system has the window at its normal place and size: asked
+    // while the window is being shown, the window would only take the screen's size, and a
+    // restore could not bring the normal size back.
+    QTimer::singleShot(0, this, [this] { setWindowState(windowState() | Qt::WindowMaximized); });
 }
+
+namespace {
+
+// A panel under the memory pages takes its height from the grids. Shown in a window of normal
+// state, it makes the window taller by its own height (as far as the screen allows), so that
+// the grids keep their rows; hidden again, it gives that height back unless the user has
+// resized the window since.
+class PanelRoom : public QObject {
+public:
+    PanelRoom(QWidget* window, QWidget* panel, int spacing)
+        : QObject(panel), window_(window), spacing_(spacing) {
+        panel->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) grow(static_cast<QWidget*>(watched));
+        // (Hidden with the window, the panel stays open in it.)
+        if (event->type() == QEvent::Hide && !static_cast<QWidget*>(watched)->isVisibleTo(window_))
+            shrink();
+        return false;
+    }
+
+private:
+    void grow(QWidget* panel) {
+        if (grown_ || !window_->isVisible() ||
+            (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            return;
+        const QScreen* screen = window_->screen();
+        const int room =
+            screen ? screen->availableGeometry().bottom() - window_->frameGeometry().bottom() : 0;
+        grown_ = std::clamp(panel->sizeHint().height() + spacing_, 0, std::max(room, 0));
+        if (grown_ == 0) return;
+        window_->resize(window_->width(), window_->height() + grown_);
+        heightGrown_ = window_->height();
+    }
+    void shrink() {
+        if (grown_ && window_->height() == heightGrown_ && !window_->isMaximized())
+            window_->resize(window_->width(), window_->height() - grown_);
+        grown_ = 0;
+    }
+
+    QWidget* window_;
+    int spacing_;
+    int grown_ = 0;
+    int heightGrown_ = 0;
+};
+
+}  // namespace
 
 void TMain::addPanelBelowPages(QWidget* panel) {
     panel->hide();
     panel->setParent(centralWidget());
     LeftColumn->addWidget(panel);
+    new PanelRoom(this, panel, LeftColumn->spacing());
 }
 
 void TMain::keepSelectionInView() {

@@ -116,8 +116,9 @@ std::optional<FileDialogChoice> TMain::askFile(const FileDialogRequest& request)
     FileDialogRequest r = request;
     // Dialogs without a directory of their own start in the current directory.
     if (r.directory.isEmpty()) r.directory = QDir::currentPath();
-    if (fileDialog_) return fileDialog_(r);
-    return runFileDialog(this, r);
+    auto choice = fileDialog_ ? fileDialog_(r) : runFileDialog(this, r);
+    if (choice) lastDir_ = directoryOf(choice->fileName);
+    return choice;
 }
 
 QStringList TMain::openFilters(int slot) const {
@@ -192,14 +193,15 @@ bool TMain::ActSaveExecute(int slot) {
     r.save = true;
     r.title = saveAction(slot)->text();
     // The file the buffer holds now (after undo and redo too); a buffer without one (blank,
-    // filled, read from a card) gets no name, in the folder last saved to.
+    // filled, read from a card) gets no name, in the folder this slot last used, else the
+    // folder of the last dialog, else the user's home folder.
     r.fileName = Editing ? Editing->bufferFile(slot) : QString();
     if (!r.fileName.isEmpty())
         r.directory = directoryOf(r.fileName);
     else if (!files_.SlotSaveFile[s].isEmpty())
         r.directory = directoryOf(files_.SlotSaveFile[s]);
     else
-        r.directory = ProgDir;
+        r.directory = lastDir_.isEmpty() ? QDir::homePath() : lastDir_;
     r.filters = qtFileFilters(QString::fromLatin1(kSaveFilter));
     const int named = saveFilterOf(r.fileName);
     r.filterIndex = named ? named : files_.SaveFilter;
@@ -225,6 +227,17 @@ void TMain::FastOpenExecute() {
     if (ActOpen2->isVisible() && isExistingFile(files_.SlotFile[2]))
         links_.openFile(files_.SlotFile[2], 2);
     links_.openFile(files_.SlotFile[1], 1);
+}
+
+// Before a command: what the user changed on the fuse pages since becomes what its undo step
+// starts from.
+void TMain::busyStarted() {
+    if (Editing) Editing->commandDone();
+}
+
+// A command that may have changed buffers has ended: the change becomes one undo step.
+void TMain::busyEnded() {
+    if (Editing) Editing->commandDone();
 }
 
 void TMain::BtnOpenDropDown(int slot) {

@@ -1,5 +1,7 @@
 #include "app/Program.h"
 
+#include <utility>
+
 #include "actions/Compare.h"
 #include "app/ChecksumLabels.h"
 #include "app/FuseEditors.h"
@@ -67,8 +69,16 @@ KelvanoProgram::KelvanoProgram(Setup setup)
     };
     links.showConfig = [this] { Config.exec(); };
     links.runAction = [this](int code) {
+        if (guiHost_) guiHost_->setEraseOffered(true);
         Actions.setAction(actionCodeOf(code));
         ActionWindow.exec();
+        if (guiHost_) guiHost_->setEraseOffered(false);
+        // A protected card the user chose to erase: programmed with the erase first.
+        if (!Actions.result().eraseAndProgram) return;
+        const bool alwaysErase = std::exchange(options.alwaysErase, true);
+        Actions.setAction(ActionCode::Program);
+        ActionWindow.exec();
+        options.alwaysErase = alwaysErase;
     };
     links.showAbout = [this] { About.exec(); };
     links.deviceApplied = [this](int code) {

@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "app/Program.h"
@@ -69,7 +72,24 @@ struct StartOptions {
 
 int printed(const QString& text) {
     std::fputs(qPrintable(text), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "kelvano: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
+// Qt ends the program with abort() when it finds no window system to show the window on:
+// while the application starts, that becomes a message and exit status 1.
+QtMessageHandler previousHandler = nullptr;
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (previousHandler) previousHandler(type, context, text);
+        return;
+    }
+    std::fprintf(stderr,
+                 "kelvano: no display was found: the window needs a desktop session (or a "
+                 "display given with -display DISPLAY); kelvano-cli works without one\n");
+    std::fflush(stderr);
+    std::_Exit(1);
 }
 
 int failed(const QString& text) {
@@ -121,7 +141,9 @@ int main(int argc, char* argv[]) {
     StartOptions start;
     if (const std::optional<int> status = readCommandLine(args, start)) return *status;
 
+    previousHandler = qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
     QApplication::setApplicationName(QStringLiteral("KELVANO"));
     // The installed icon and desktop entry (none in a build folder: the window then has none).
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kelvano")));

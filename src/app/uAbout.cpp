@@ -1,10 +1,19 @@
 #include "app/uAbout.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace kelvano {
+
+// Where the guide and the copyright file are installed: beside the program's folder
+// (/usr/bin gives /usr/share/doc/kelvano).
+QString TAbout::docFolder() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../" KELVANO_DOCDIR));
+}
 
 TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setObjectName(QStringLiteral("About"));
@@ -21,6 +30,11 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     VersLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(VersLabel);
 
+    auto* version = new QLabel(QStringLiteral("Version " KELVANO_FILE_VERSION), this);
+    version->setObjectName(QStringLiteral("LabVersion"));
+    version->setAlignment(Qt::AlignCenter);
+    layout->addWidget(version);
+
     auto* models =
         new QLabel(QStringLiteral("Control program for the STRAVINEX smart-card programmer\n"
                                   "models QXBASE (serial) and QXUSB (USB)\n\n"
@@ -30,14 +44,17 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     models->setAlignment(Qt::AlignCenter);
     layout->addWidget(models);
 
-    auto* web = new QLabel(QStringLiteral("www.stravinex.example"), this);
+    auto* web = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(KELVANO_HOMEPAGE), this);
     web->setObjectName(QStringLiteral("LabWeb"));
+    web->setOpenExternalLinks(true);
     web->setAlignment(Qt::AlignCenter);
     layout->addWidget(web);
 
-    auto* note = new QLabel(QStringLiteral("For help on using this program\n"
-                                           "please read the file README.md."),
-                            this);
+    const QString docs = docFolder();
+    auto* note = new QLabel(
+        QStringLiteral("For help on using this program\nplease read the guide:\n%1/guide.md")
+            .arg(docs),
+        this);
     note->setObjectName(QStringLiteral("LabNote"));
     note->setAlignment(Qt::AlignCenter);
     layout->addWidget(note);
@@ -45,7 +62,8 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     auto* licence =
         new QLabel(QStringLiteral("Free software under the GNU General Public License,\n"
                                   "version 3 or later (GPL-3.0-or-later).\n"
-                                  "It comes with no warranty; see the file COPYING."),
+                                  "It comes with no warranty; see\n%1/copyright.")
+                       .arg(docs),
                    this);
     licence->setObjectName(QStringLiteral("LabLicence"));
     licence->setAlignment(Qt::AlignCenter);

@@ -11,6 +11,8 @@ class TAbout : public QDialog {
     Q_OBJECT
 public:
     explicit TAbout(QWidget* parent = nullptr);
+    // The folder of the installed guide and copyright file.
+    static QString docFolder();
     // The title label, written by the main window when it is first shown.
     QLabel* VersLabel;
 };

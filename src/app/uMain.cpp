@@ -599,13 +599,9 @@ void TMain::FormKeyDown(int key) {
 
 void TMain::ActExecute(int actionCode) {
     if (busy_) return;
+    busyStarted();
     if (links_.runAction) links_.runAction(actionCode);
     busyEnded();  // a read changes buffers
-}
-
-// A command that may have changed buffers has ended: the change becomes one undo step.
-void TMain::busyEnded() {
-    if (Editing) Editing->commandDone();
 }
 
 void TMain::ActConfigExecute() {

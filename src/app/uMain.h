@@ -263,6 +263,7 @@ private:
     void setComPane(const QString& port);
     QAction* openAction(int slot) const;
     QAction* saveAction(int slot) const;
+    void busyStarted();
     void busyEnded();
 
     Host& host_;
@@ -274,6 +275,7 @@ private:
     Links links_;
     FileDialogHook fileDialog_;
     UnsavedQuestionHook unsavedQuestion_;
+    QString lastDir_;  // the folder of the file last chosen in an open or save dialog
     QSize designedSize_;
     QWidget* cfgHolder_ = nullptr;
     bool shown_ = false;
@@ -282,7 +284,9 @@ private:
     // command could otherwise resize the buffers under the running fill.
     int busy_ = 0;
     struct BusyScope {
-        explicit BusyScope(TMain& m) : main(m) { ++main.busy_; }
+        explicit BusyScope(TMain& m) : main(m) {
+            if (main.busy_++ == 0) main.busyStarted();
+        }
         ~BusyScope() {
             if (--main.busy_ == 0) main.busyEnded();
         }

@@ -1,9 +1,72 @@
 #include "device/BufferHistory.h"
 
+#include <tuple>
+
 namespace kelvano {
 
-BufferHistory::BufferHistory(TDevices& devices, int limit) : devices_(devices), limit_(limit) {
+namespace {
+
+auto fieldsOf(const Pic84Page& p) { return std::tie(p.osc, p.wdt, p.pwrte, p.cp, p.id); }
+auto fieldsOf(const Pic876Page& p) {
+    return std::tie(p.fosc, p.wdte, p.pwrte, p.boden, p.lvp, p.cpd, p.wrt, p.debug, p.cp, p.id);
+}
+auto fieldsOf(const AvrPage& p) {
+    return std::tie(p.lockBit1, p.lockBit2, p.avrFuse, p.fuseVisible, p.fuseCaption);
+}
+auto fieldsOf(const Mega161Page& p) {
+    return std::tie(p.osc, p.lb1, p.lb2, p.blb01, p.blb02, p.blb11, p.blb12, p.boden, p.bodlevel,
+                    p.bootrst);
+}
+auto fieldsOf(const Mega163Page& p) {
+    return std::tie(p.osc, p.boden, p.bodlevel, p.bootrst, p.bootSize, p.lb1, p.lb2, p.blb01,
+                    p.blb02, p.blb11, p.blb12);
+}
+
+}  // namespace
+
+BufferHistory::BufferHistory(TDevices& devices, FuseModel* fuses, int limit)
+    : devices_(devices), fuses_(fuses), limit_(limit) {
     reset();
+}
+
+BufferHistory::Fuses BufferHistory::takeFuses() const {
+    Fuses f;
+    f.id = devices_.IdBuf.values();
+    f.cfgWord = devices_.CfgWord;
+    f.fuseLow = devices_.FuseLow;
+    f.fuseHigh = devices_.FuseHigh;
+    f.lockByte = devices_.LockByte;
+    if (fuses_) {
+        f.pic84 = fuses_->pic84;
+        f.pic876 = fuses_->pic876;
+        f.avr = fuses_->avr;
+        f.mega161 = fuses_->mega161;
+        f.mega163 = fuses_->mega163;
+    }
+    return f;
+}
+
+void BufferHistory::putFuses(const Fuses& f) {
+    devices_.IdBuf.values() = f.id;
+    devices_.CfgWord = f.cfgWord;
+    devices_.FuseLow = f.fuseLow;
+    devices_.FuseHigh = f.fuseHigh;
+    devices_.LockByte = f.lockByte;
+    if (!fuses_) return;
+    fuses_->pic84 = f.pic84;
+    fuses_->pic876 = f.pic876;
+    fuses_->avr = f.avr;
+    fuses_->mega161 = f.mega161;
+    fuses_->mega163 = f.mega163;
+    fuses_->notify();
+}
+
+bool BufferHistory::sameFuses(const Fuses& a, const Fuses& b) {
+    return std::tie(a.id, a.cfgWord, a.fuseLow, a.fuseHigh, a.lockByte) ==
+               std::tie(b.id, b.cfgWord, b.fuseLow, b.fuseHigh, b.lockByte) &&
+           fieldsOf(a.pic84) == fieldsOf(b.pic84) && fieldsOf(a.pic876) == fieldsOf(b.pic876) &&
+           fieldsOf(a.avr) == fieldsOf(b.avr) && fieldsOf(a.mega161) == fieldsOf(b.mega161) &&
+           fieldsOf(a.mega163) == fieldsOf(b.mega163);
 }
 
 TBufArray& BufferHistory::buffer(int grid) {
@@ -12,6 +75,7 @@ TBufArray& BufferHistory::buffer(int grid) {
 
 void BufferHistory::reset() {
     for (int g = 1; g <= 3; ++g) shadow_[size_t(g)] = buffer(g);
+    shadowFuses_ = takeFuses();
     origins_ = shadowOrigins_ = {};
     openMerge_ = 0;
     undo_.clear();
@@ -41,8 +105,18 @@ bool BufferHistory::record(const QString& what, int merge) {
         step.ranges.push_back(std::move(r));
         was = now;
     }
+    Fuses fuses = takeFuses();
+    if (!sameFuses(fuses, shadowFuses_)) {
+        step.fusesChanged = true;
+        step.fusesBefore = std::move(shadowFuses_);
+        step.fusesAfter = fuses;
+        shadowFuses_ = std::move(fuses);
+    }
+    // The fuse values alone (the user's own ticks, a page read into the card values before
+    // programming) make no step: they become what the next step starts from.
     if (step.ranges.empty() && origins_ == shadowOrigins_) return false;
-    if (merge != 0 && merge == openMerge_ && !undo_.empty() && step.ranges.size() <= 1) {
+    if (merge != 0 && merge == openMerge_ && !undo_.empty() && step.ranges.size() <= 1 &&
+        !step.fusesChanged && !undo_.back().fusesChanged) {
         Step& last = undo_.back();
         const bool same = step.ranges.empty() || last.ranges.empty() ||
                           (last.ranges.size() == 1 && last.ranges[0].grid == step.ranges[0].grid &&
@@ -79,6 +153,10 @@ std::vector<int> BufferHistory::apply(const Step& step, bool forward) {
         grids.push_back(r.grid);
     }
     origins_ = shadowOrigins_ = forward ? step.originsAfter : step.originsBefore;
+    if (step.fusesChanged) {
+        putFuses(forward ? step.fusesAfter : step.fusesBefore);
+        shadowFuses_ = takeFuses();
+    }
     return grids;
 }
 

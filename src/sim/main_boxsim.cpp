@@ -5,8 +5,10 @@
 
 #include <QFile>
 #include <QStringList>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "sim/PtyServer.h"
@@ -67,6 +69,14 @@ void usage(FILE* out) {
         QStringLiteral(
             "     With lostlink the terminal is closed and kelvano-boxsim ends with status 3.\n");
     std::fputs(text.toLocal8Bit().constData(), out);
+}
+
+// Status 0 once what was printed has reached standard output, else 1 with a message.
+int written() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "kelvano-boxsim: cannot write to standard output: %s\n",
+                 std::strerror(errno));
+    return 1;
 }
 
 int bad(const QString& text) {
@@ -180,14 +190,14 @@ std::optional<int> readArguments(const QStringList& args, Options& options) {
         const QString& opt = args.at(i);
         if (opt == "--help" || opt == "-h") {
             usage(stdout);
-            return 0;
+            return written();
         }
         if (opt == "--version" || opt == "-V") {
             std::fputs("kelvano-boxsim " KELVANO_FILE_VERSION
                        "\nFree software under the GNU General Public License, version 3 or "
                        "later (GPL-3.0-or-later), with no warranty.\n",
                        stdout);
-            return 0;
+            return written();
         }
         if (opt == "--no-card") {
             options.noCard = true;

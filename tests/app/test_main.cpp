@@ -8,6 +8,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "app/ComparePanel.h"
 #include "app/DumpGridView.h"
 #include "app/GridEditing.h"
 #include "app/MainLayout.h"
@@ -259,26 +260,27 @@ TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
     Window w;
     const QFontMetrics fm(w.main.LabFnProgMem->font());
     const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
-    const QString name = "card_main_program.hex";
+    const QString name = "card_main_program.hex", dots = QChar(0x2026);
     const int nameWidth = fm.horizontalAdvance(name);
-    EXPECT_EQ(elideFileName(path, fm, fm.horizontalAdvance(path)), path);
-    // The folders give way in their middle: both ends of them stay.
-    const QString some =
-        elideFileName(path, fm, nameWidth + fm.horizontalAdvance("/home/ann/...."));
-    EXPECT_TRUE(some.endsWith("026/" + name) && some.startsWith("/hom") &&
-                some.contains(QChar(0x2026)))
-        << some.toStdString();
-    const QString least = elideFileName(path, fm, nameWidth + fm.horizontalAdvance(QChar(0x2026)));
-    EXPECT_EQ(least, QString(QChar(0x2026)) + name);
-    const QString cut = elideFileName(path, fm, nameWidth / 2);  // the name itself is too long
-    EXPECT_TRUE(cut.startsWith("card") && cut.endsWith("hex") && cut.contains(QChar(0x2026)))
-        << cut.toStdString();
-    for (int width : {nameWidth / 2, nameWidth + 30, nameWidth + 200})
-        EXPECT_LE(fm.horizontalAdvance(elideFileName(path, fm, width)), width) << width;
+    // Room for all; for both ends of the folders; for the name alone; not even for that.
+    const struct {
+        int width;
+        const char *starts, *ends;
+    } widths[] = {{fm.horizontalAdvance(path), "/home/ann/projects/", "2026/"},
+                  {nameWidth + fm.horizontalAdvance("/home/ann/...."), "/hom", "026/"},
+                  {nameWidth + fm.horizontalAdvance(dots), "\u2026", ""},
+                  {nameWidth / 2, "card", "hex"}};
+    for (const auto& c : widths) {
+        const QString shown = elideFileName(path, fm, c.width);
+        const bool whole = c.width == fm.horizontalAdvance(path);
+        EXPECT_TRUE(shown.startsWith(QString::fromUtf8(c.starts)) &&
+                    shown.endsWith(QLatin1String(c.ends) + (c.width > nameWidth ? name : "")) &&
+                    shown.contains(dots) != whole && fm.horizontalAdvance(shown) <= c.width)
+            << shown.toStdString();
+    }
     // The label keeps the whole path as its text and its tooltip.
     w.main.setFileLabel(1, path);
-    EXPECT_EQ(w.main.LabFnProgMem->text(), path);
-    EXPECT_EQ(w.main.LabFnProgMem->toolTip(), path);
+    EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
 }
 
 TEST(ProgramTest, FirstStartCloseAndNextStart) {
@@ -352,6 +354,13 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
         EXPECT_EQ(big.toolbar.height(), small.toolbar.height());
         m.resize(300, 200);
         EXPECT_EQ(sizes().flash, small.flash);
+        EXPECT_EQ(m.size(), designed);
+        // A report under the pages makes the window taller rather than leaving the flash grid
+        // a few rows; closed, it gives the height back.
+        m.Editing->showReport(CompareReport{"card", {}});
+        EXPECT_GE(sizes().flash.height(), small.flash.height() * 2 / 3);
+        EXPECT_GT(m.height(), designed.height() + 60);
+        m.Editing->comparePanel()->hide();
         EXPECT_EQ(m.size(), designed);
         m.setGeometry(40, 30, 700, 500);
         m.close();

@@ -134,8 +134,8 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
         return asked.last().fileName;
     };
     const QString copy = rig.path("copy.bin");
-    EXPECT_EQ(proposed(), "");  // blank: no name, in the program's folder
-    EXPECT_EQ(asked.last().directory, rig.dir.path() + "/");
+    EXPECT_EQ(proposed(), "");  // blank: no name, in the user's home folder
+    EXPECT_EQ(asked.last().directory, QDir::homePath());
     answer = FileDialogChoice{kPicHex, 1};
     m.ActOpen1->trigger();
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
@@ -180,6 +180,97 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
     answer.reset();
     m.Editing->ActCompareFile->trigger();
     EXPECT_EQ(asked.last().directory, rig.dir.path());
+    EXPECT_EQ(rig.errors(), "");
+}
+
+// What a load sets beside the buffers: ID words and configuration word, fuse and lock bytes,
+// and the boxes of the fuse pages.
+QString fuseValues(const KelvanoProgram& p) {
+    const TDevices& d = p.Devices;
+    const FuseModel& f = p.fuses;
+    QString ids;
+    for (int k = 0; k < 4; ++k) ids += QString::number(d.IdBuf[k], 16);
+    return QStringLiteral("id %1 cfg %2 osc %3/%4 | %5 %6 %7 | avr %8%9%10 | 163 osc %11 lb1 %12")
+        .arg(ids, QString::number(d.CfgWord, 16))
+        .arg(f.pic84.osc)
+        .arg(f.pic876.fosc)
+        .arg(d.FuseLow, 0, 16)
+        .arg(d.FuseHigh, 0, 16)
+        .arg(d.LockByte, 0, 16)
+        .arg(f.avr.lockBit1)
+        .arg(f.avr.lockBit2)
+        .arg(f.avr.avrFuse)
+        .arg(f.mega163.osc)
+        .arg(f.mega163.lb1);
+}
+
+// One undo takes back all a load brought (B after A, or a file after the user's own ticks);
+// redo brings it again; a save after the undo writes what the first file held. (A new card
+// type leaves the values of the other families as they were.)
+TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
+    ProgramRig rig;
+    auto p = rig.start();
+    TMain& m = p->Main;
+    std::optional<FileDialogChoice> answer;
+    m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
+    const QString pic84 = rig.path("pic84b.hex"), pic876 = rig.path("pic876b.hex");
+    writeAll(pic84, ":0840000009000A000B000C008E\n:02400E00FF3F72\n:020000001234B8\n:00000001FF\n");
+    writeAll(pic876,
+             ":0840000005000600070008009E\n:02400E007A3BFB\n:020000001234B8\n:00000001FF\n");
+    const QString data = QStringLiteral(KELVANO_TEST_DATA "/");
+    const struct {
+        int card;
+        std::function<void(FuseModel&)> ticks;  // the user's, before the first load
+        QString first, second;
+        const char *firstValues, *secondValues, *savedConfig;
+    } rows[] = {
+        {10, nullptr, data + "pic16f84_config_id_eeprom.hex", pic84,
+         "id 1234 cfg 3ff1 osc 1/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
+         "id 9abc cfg 3fff osc 3/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00F13F80"},
+        {11, nullptr, data + "pic16f876_config_eeprom.hex", pic876,
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
+         "id 5678 cfg 3b7a osc 1/2 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00393F38"},
+        {22,
+         [](FuseModel& f) { f.avr.lockBit1 = f.avr.lockBit2 = f.avr.avrFuse = false; },
+         {},
+         data + "at90s2323_fuse_lock.elf",
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 000 | 163 osc 0 lb1 0",
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 0 lb1 0",
+         nullptr},
+        {31,
+         [](FuseModel& f) { f.mega163.osc = 5; },
+         {},
+         data + "mega163_all_memories.elf",
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 5 lb1 0",
+         "id 0a0b cfg 3f39 osc 1/1 | 2e f9 fc | avr 101 | 163 osc 14 lb1 1",
+         nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.card);
+        m.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(r.card))->trigger();
+        if (r.ticks) {
+            r.ticks(p->fuses);
+            p->fuses.notify();
+        }
+        for (const QString& file : {r.first, r.second}) {
+            if (file.isEmpty()) continue;
+            answer = FileDialogChoice{file, 1};
+            m.ActOpen1->trigger();
+        }
+        const uint16_t secondWord = p->Devices.ProgBuf[0];
+        EXPECT_EQ(fuseValues(*p), r.secondValues);
+        m.Editing->undo();
+        EXPECT_EQ(fuseValues(*p), r.firstValues);
+        EXPECT_EQ(m.LabFnProgMem->text(), r.first);
+        m.Editing->redo();
+        EXPECT_EQ(fuseValues(*p), r.secondValues);
+        EXPECT_EQ(p->Devices.ProgBuf[0], secondWord);
+        if (!r.savedConfig) continue;
+        m.Editing->undo();
+        answer = FileDialogChoice{rig.path("undone.hex"), 1};
+        m.ActSave1->trigger();
+        EXPECT_TRUE(readAll(rig.path("undone.hex")).contains(r.savedConfig));
+    }
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -303,6 +394,25 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
 }
 
+// A read-locked card: its error offers to erase the card and program the buffers instead.
+TEST(GridEditingTest, AProtectedCardIsErasedAndProgrammedWhenTheUserChoosesSo) {
+    ProgramRig rig;
+    auto p = rig.start("SIM");
+    p->Main.MnuDevices->findChild<QAction*>("DEV22")->trigger();
+    p->Devices.ProgBuf[0] = 0x1234;
+    const uint16_t was = p->simBox.card().flash[0];
+    for (bool chosen : {false, true}) {
+        SCOPED_TRACE(chosen);
+        p->simBox.card().lockBits = 0xF9;
+        rig.host.eraseChosen = chosen;
+        p->Main.ActVerify->trigger();
+        EXPECT_EQ(rig.errors(),
+                  "AVR-Device is protected!\rCan't read, verify or blank check the device.");
+        rig.host.errors.clear();
+        EXPECT_EQ(p->simBox.card().flash[0], chosen ? 0x1234 : was);
+    }
+}
+
 TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
     ProgramRig rig;
     auto p = rig.start();  // card 10: the box reaches its EEPROM directly
@@ -352,6 +462,7 @@ TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
     } reports[] = {
         {{skipped, skippedMemory("eeprom", "EEPROM Memory", 3, protectedNote)},
          "Nothing was compared."},
+        {{}, "Nothing was compared: every Enable box is unticked."},
         {{skipped, same}, "No differences in the memories compared."},
         {{same}, "No differences."},
         {{skipped, differs}, "1 difference in all."},

@@ -41,6 +41,12 @@ public:
     int beeps = 0;
     void showError(const QString& text) override { errors << text; }
     bool askOkAbort(const QString&, const QString&) override { return true; }
+    // A protected card: the error is kept, erasing it chosen when `eraseChosen`.
+    bool eraseChosen = false;
+    bool offerErase(const QString& text) override {
+        errors << text;
+        return eraseChosen;
+    }
     void beep() override { ++beeps; }
     // Runs once at the next processEvents: what a user could do while a long fill runs.
     std::function<void()> duringEvents;

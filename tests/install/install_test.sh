@@ -5,6 +5,7 @@
 set -uo pipefail
 cmake=$1
 build=$2
+here=$(cd "$(dirname "$0")" && pwd)
 prefix=$(mktemp -d)
 work=$(mktemp -d)
 trap 'rm -rf "$prefix" "$work"' EXIT
@@ -88,31 +89,21 @@ printf 'aa bb HI LO\r\n' >"$share/kelvano/kelvano.crd"
 expect 0 "a dump in a layout from share/kelvano" "$cli" --card 22 --load 3="$work/custom.crd" dump
 contains "$work/out" $'0010:\t01 02 FF' "dump with the installed layout"
 
-# The bash completion offers the commands and the card codes of the installed program.
+# The bash completion, typed into a real interactive bash: readline replaces only the text
+# after a '=', so a value joined to its option must not come back with the option again.
 if [ -r /usr/share/bash-completion/bash_completion ]; then
-  cat >"$work/complete.sh" <<'SCRIPT'
-source /usr/share/bash-completion/bash_completion
-source "$1"
-complete_line() {
-  read -ra COMP_WORDS <<<"$2"
-  [[ $2 == *" " ]] && COMP_WORDS+=("")
-  COMP_WORDS[0]=$3
-  COMP_LINE=$2 COMP_POINT=${#2} COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMPREPLY=()
-  _kelvano_cli kelvano-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>/dev/null
-  echo "$1: ${COMPREPLY[*]}"
-}
-complete_line commands "kelvano-cli --port SIM " "$3"
-complete_line cards "kelvano-cli --card 3" "$3"
-complete_line memories "kelvano-cli --memories prog,data,e" "$3"
-complete_line joined "kelvano-cli read --lock-bits=b" "$3"
-complete_line joined-file "kelvano-cli convert --save=1=card.h" "$3"
-SCRIPT
-  bash "$work/complete.sh" "$share/bash-completion/completions/kelvano-cli" x "$cli" >"$work/completions" 2>&1
-  contains "$work/completions" "commands: cards dump convert info identify checksum read erase blank verify program" "completion"
-  contains "$work/completions" "cards: 31 30" "completion"
-  contains "$work/completions" "memories: prog,data,eeprom" "completion"
-  contains "$work/completions" "joined: --lock-bits=both" "completion"
-  contains "$work/completions" "joined-file: --save=1=card.hex" "completion"
+  mkdir -p "$work/tab" && : >"$work/tab/card.hex"
+  python3 "$here/complete_in_bash.py" "$share/bash-completion/completions/kelvano-cli" \
+    "$prefix/bin" "$work/tab" "command=kelvano-cli --port SIM rea" "card=kelvano-cli --card 3" \
+    "port=kelvano-cli --port=S" "memories=kelvano-cli --memories prog,data,e" \
+    "joined=kelvano-cli read --lock-bits=b" "file=kelvano-cli convert --save=1=car" \
+    "slot=kelvano-cli convert --save 1=car" >"$work/completions" 2>&1
+  for line in "command: kelvano-cli --port SIM read" "card: kelvano-cli --card 3" \
+              "port: kelvano-cli --port=SIM" "memories: kelvano-cli --memories prog,data,eeprom" \
+              "joined: kelvano-cli read --lock-bits=both" "file: kelvano-cli convert --save=1=card.hex" \
+              "slot: kelvano-cli convert --save 1=card.hex"; do
+    grep -qxF -- "$line" "$work/completions" || fail "completion: no \"$line\" in $(tr '\n' '|' <"$work/completions")"
+  done
 else
   fail "bash-completion is not installed (scripts/deps.sh installs it)"
 fi

@@ -87,7 +87,32 @@ void shoot(const QString& name) {
     say(QStringLiteral("%1 (%2x%3)").arg(path).arg(shot.width()).arg(shot.height()));
 }
 
-QString sample(const QString& relative) { return g_src + QLatin1Char('/') + relative; }
+// The sample files are copied to ~/firmware under plain names, so that file labels and log
+// fields show a user's folder rather than the source tree or a temporary one.
+const std::pair<const char*, const char*> kSamples[] = {
+    {"tests/data/pic16f84_config_id_eeprom.hex", "pic-demo.hex"},
+    {"tests/data/avr8515_flash_eeprom.hex", "avr-demo.hex"},
+    {"packaging/examples/badge-firmware.hex", "badge-firmware.hex"},
+    {"packaging/examples/badge-eeprom.bin", "badge-eeprom.bin"},
+    {"packaging/examples/badge-job.ini", "badge-job.ini"},
+};
+
+QString firmwareDir() { return QDir::homePath() + QStringLiteral("/firmware"); }
+
+bool copySamples() {
+    QDir().mkpath(firmwareDir());
+    for (const auto& [from, to] : kSamples) {
+        const QString target = firmwareDir() + QLatin1Char('/') + QLatin1String(to);
+        QFile::remove(target);
+        if (!QFile::copy(g_src + QLatin1Char('/') + QLatin1String(from), target)) {
+            say(QStringLiteral("cannot copy %1 to %2").arg(QLatin1String(from), target));
+            return false;
+        }
+    }
+    return true;
+}
+
+QString sample(const char* name) { return firmwareDir() + QLatin1Char('/') + QLatin1String(name); }
 
 // Opens `file` into `slot` through the window's own open command.
 void open(KelvanoProgram& p, int slot, const QString& file) {
@@ -133,10 +158,16 @@ void actionShot(KelvanoProgram& p, QAction* action, const QString& name, int per
     }
 }
 
-// The main window of a PIC card with its program loaded, the devices menu, the configuration.
+// The window as it first comes up (nothing loaded, no box connected); a PIC card with its
+// program loaded, the devices menu, the configuration.
 void pictures1(KelvanoProgram& p) {
     chooseCard(p, 10);
-    open(p, 1, sample("tests/data/pic16f84_config_id_eeprom.hex"));
+    p.Main.ButConnectClick(false);
+    placeMain(p, p.Main.minimumWidth(), p.Main.minimumHeight());
+    shoot("first-start");
+    p.Main.ButConnectClick(true);
+    settle(300);
+    open(p, 1, sample("pic-demo.hex"));
     placeMain(p, p.Main.minimumWidth(), p.Main.minimumHeight());
     shoot("main-pic");
 
@@ -156,8 +187,8 @@ void pictures1(KelvanoProgram& p) {
 // An AVR card programmed, grown, compared, searched and identified.
 void pictures2(KelvanoProgram& p) {
     chooseCard(p, 22);
-    open(p, 1, sample("packaging/examples/badge-firmware.hex"));
-    open(p, 3, sample("packaging/examples/badge-eeprom.bin"));
+    open(p, 1, sample("badge-firmware.hex"));
+    open(p, 3, sample("badge-eeprom.bin"));
     placeMain(p, 1000, 700);
     if (auto* identify = p.Main.findChild<QAction*>(QStringLiteral("ActIdentify"))) {
         // The result window is modal: it is captured and closed from a timer while it is up.
@@ -194,7 +225,7 @@ void pictures2(KelvanoProgram& p) {
     shoot("avr-grown");
 
     // A program that differs from what the card holds now.
-    open(p, 1, sample("tests/data/avr8515_flash_eeprom.hex"));
+    open(p, 1, sample("avr-demo.hex"));
     p.Main.pGrid->setFocus();
     p.Main.Editing->compareWithCard();
     settle(500);
@@ -223,17 +254,14 @@ void pictures2(KelvanoProgram& p) {
 }
 
 // A production run on four simulated boxes, one of which fails its cards.
-void pictures3(KelvanoProgram& p, const QString& work) {
-    for (const QString& f : {QStringLiteral("badge-job.ini"), QStringLiteral("badge-firmware.hex"),
-                             QStringLiteral("badge-eeprom.bin")})
-        QFile::copy(sample("packaging/examples/" + f), work + QLatin1Char('/') + f);
+void pictures3(KelvanoProgram& p) {
     p.Main.hide();
     auto* w = new kelvano::ProductionWindow(&p.Main);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->show();
     w->resize(1100, 760);
     w->move(0, 0);
-    if (!w->openJob(work + QStringLiteral("/badge-job.ini"))) {
+    if (!w->openJob(sample("badge-job.ini"))) {
         say("the sample job does not open");
         ++g_failed;
         return;
@@ -267,6 +295,7 @@ int main(int argc, char* argv[]) {
     g_out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     g_src = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
     QDir().mkpath(g_out);
+    if (!copySamples()) return 1;
 
     // A fresh program folder: first-start settings, the built-in store, no message boxes.
     QTemporaryDir folder;
@@ -288,7 +317,7 @@ int main(int argc, char* argv[]) {
     const QString groups = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("123");
     if (groups.contains(QLatin1Char('1'))) pictures1(*program);
     if (groups.contains(QLatin1Char('2'))) pictures2(*program);
-    if (groups.contains(QLatin1Char('3'))) pictures3(*program, folder.path());
+    if (groups.contains(QLatin1Char('3'))) pictures3(*program);
     for (const QString& e : host.errors) say("the program said: " + e);
     return g_failed ? 1 : 0;
 }
