@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -64,10 +65,12 @@ public:
         wake_.notify_all();
         thread_.join();
     }
-    void arm(int fd, int ms) {
+    // Cuts `fd` after `ms`, or as soon as `stop` is set.
+    void arm(int fd, int ms, const std::atomic<bool>* stop) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             fd_ = fd;
+            stop_ = stop;
             deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         }
         wake_.notify_all();
@@ -86,8 +89,11 @@ private:
                 continue;
             }
             const auto deadline = deadline_;
-            if (wake_.wait_until(lock, deadline) == std::cv_status::timeout && fd_ >= 0 &&
-                deadline_ == deadline) {
+            const auto tick = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+            wake_.wait_until(lock, std::min(deadline, tick));
+            const bool stop = stop_ && stop_->load();
+            if (fd_ >= 0 && deadline_ == deadline &&
+                (stop || std::chrono::steady_clock::now() >= deadline)) {
                 ::shutdown(fd_, SHUT_RDWR);
                 fd_ = -1;
             }
@@ -97,6 +103,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     int fd_ = -1;
+    const std::atomic<bool>* stop_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
     bool quit_ = false;
     std::thread thread_;
@@ -256,10 +263,10 @@ bool LogConnection::exec(const QString& sql, const QVariantList& values, QString
     }
     QSqlQuery q(db);
     // Statements without values run as they are: PostgreSQL prepares no transaction control.
-    bool ok = values.isEmpty() ? run(q, &sql) : q.prepare(sql);
+    bool ok = run([&] { return values.isEmpty() ? q.exec(sql) : q.prepare(sql); });
     if (ok && !values.isEmpty()) {
         for (const QVariant& v : values) q.addBindValue(v);
-        ok = run(q, nullptr);
+        ok = run([&] { return q.exec(); });
     }
     if (!ok) {
         error = q.lastError().text().simplified();
@@ -280,9 +287,9 @@ bool LogConnection::select(const QString& sql, const QVariantList& values, QStri
     }
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
+    bool ok = run([&] { return q.prepare(sql); });
     for (const QVariant& v : values) q.addBindValue(v);
-    if (ok) ok = run(q, nullptr);
+    if (ok) ok = run([&] { return q.exec(); });
     if (!ok) {
         error = q.lastError().text().simplified();
         return false;
@@ -291,19 +298,21 @@ bool LogConnection::select(const QString& sql, const QVariantList& values, QStri
     return true;
 }
 
-// Runs the query (`sql`, or the prepared one) under the statement watch on a server.
-bool LogConnection::run(QSqlQuery& q, const QString* sql) {
+// Runs a statement (its preparation too: the server is asked) under the statement watch.
+bool LogConnection::run(const std::function<bool()>& statement) {
     int fd = -1;
     if (server_) {
         const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        // Qt names the type as the client library's struct is called.
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                 qstrcmp(handle.typeName(), "pg_conn*") == 0))
             if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) fd = PQsocket(conn);
     }
     if (fd >= 0) {
         if (!watch_) watch_ = std::make_unique<StatementWatch>();
-        watch_->arm(fd, statementLimitMs_);
+        watch_->arm(fd, statementLimitMs_, stop_);
     }
-    const bool ok = sql ? q.exec(*sql) : q.exec();
+    const bool ok = statement();
     if (fd >= 0) watch_->disarm();
     return ok;
 }
@@ -361,7 +370,7 @@ bool LogConnection::retrying(const std::function<bool(QString&)>& attempt, QStri
             clock_->sleepMs(qMin(250, pause - slept));
         pause = qMin(pause * 2, 5000);
         QString ignored;
-        if (server_) connect(ignored);
+        if (server_ && !stopped()) connect(ignored);
     }
 }
 

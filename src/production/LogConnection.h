@@ -72,9 +72,10 @@ public:
     bool isServer() const { return server_; }
     bool readOnly() const { return readOnly_; }
 
-private:
     bool stopped() const { return stop_ && stop_->load(); }
-    bool run(QSqlQuery& q, const QString* sql);
+
+private:
+    bool run(const std::function<bool()>& statement);
 
     QString connection_;
     QString where_;

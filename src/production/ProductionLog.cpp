@@ -145,7 +145,7 @@ bool ProductionLog::heartbeat(QString& error) {
         return true;
     // A server that restarted: the next beat comes on a new connection.
     QString ignored;
-    if (isServer() && LogConnection::transient(error)) db_->connect(ignored);
+    if (isServer() && LogConnection::transient(error) && !db_->stopped()) db_->connect(ignored);
     return false;
 }
 

@@ -137,7 +137,7 @@ void ProductionRun::beat() {
     QString error;
     std::unique_ptr<ProductionLog> log;
     while (running_ > 0) {
-        if (!log) log = ProductionLog::open(log_, error);
+        if (!log && (log = ProductionLog::open(log_, error))) log->setStopFlag(&stop_);
         // A beat that fails is made up by the next; the workers see how old the last one is.
         if (log && log->heartbeat(error)) lastBeatMs_ = QDateTime::currentMSecsSinceEpoch();
         for (int i = 0; i < kHeartbeatMs / 100 && running_ > 0; ++i) QThread::msleep(100);
