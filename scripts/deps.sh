@@ -11,7 +11,7 @@ mode="${1:-test}"
 run_packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev qt6-qpa-plugins
-  libusb-1.0-0-dev libsimpleini-dev libcli11-dev qt6-charts-dev libqt6opengl6-dev libsrecord-dev libboost-dev libelf-dev zlib1g-dev
+  libusb-1.0-0-dev libsimpleini-dev libcli11-dev qt6-charts-dev libqt6opengl6-dev libsrecord-dev libboost-dev libelf-dev zlib1g-dev libpq-dev
   libqt6sql6-sqlite libqt6sql6-psql
 )
 # Testing: the test frameworks, the sanitizer runtime, the real tools whose files the tests

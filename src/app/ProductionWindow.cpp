@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "app/BoxTile.h"
+#include "app/FloorPanel.h"
 #include "app/ProductionChart.h"
 #include "link/ImageStore.h"
 #include "link/LibusbBackend.h"
@@ -264,6 +265,7 @@ void ProductionWindow::buildLayout() {
     auto* tabs = new QTabWidget;
     tabs->addTab(chart_, QStringLiteral("Chart"));
     tabs->addTab(table_, QStringLiteral("Last cards"));
+    tabs->addTab(new FloorPanel, QStringLiteral("Floor"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(message_, 1);
     buttons->addWidget(settle_, 0, Qt::AlignBottom);
@@ -467,6 +469,7 @@ void ProductionWindow::showLog() {
     next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
                                 : QStringLiteral("no serial"));
     fillCardTable(table_, log_->lastCards(12, error));
+    findChild<FloorPanel*>()->fill(log_->reports());
 }
 
 QStringList ProductionWindow::unconfirmed() {

@@ -128,7 +128,7 @@ QString describe(const Job& job, const QString& log) {
 // Where the serials go on in the log: the next value, and the values of the plan before it
 // that the pool holds already. False when the log can't be read.
 bool describeNext(const Job& job, const QString& where, QString& text, QString& error) {
-    auto log = ProductionLog::open(where, error);
+    auto log = ProductionLog::openForReading(where, error);  // a report never makes a log
     if (!log) return false;
     const auto o = log->outlook(job, error);
     if (!o) return false;
@@ -180,7 +180,7 @@ int runJob(const CliArgs& args) {
     const QString log = args.options.value(QStringLiteral("log"),
                                            job.log.isEmpty() ? job.defaultLogPath() : job.log);
     if (ProductionLog::hasPassword(log))
-        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning()));
+        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(ProductionLog::passwordWarning(log)));
     if (args.positional[0] == QLatin1String("check")) return checkJob(args, job, log);
     if (args.ports.isEmpty())
         return usage(QStringLiteral("job run needs at least one --port NAME"));
@@ -231,16 +231,23 @@ int runJob(const CliArgs& args) {
     std::signal(SIGTERM, SIG_DFL);
     printer.show(run.statuses());
 
-    int pass = 0, fail = 0, aborted = 0;
+    int pass = 0, fail = 0, aborted = 0, unrecorded = 0;
     for (const WorkerStatus& s : run.statuses()) {
         pass += s.pass;
+        unrecorded += s.unrecorded;
         fail += s.fail;
         aborted += s.aborted;
         if (!s.error.isEmpty())
             std::fprintf(stderr, "%s stopped: %s\n", qPrintable(s.port), qPrintable(s.error));
     }
     if (!run.endMessage().isEmpty()) std::printf("%s\n", qPrintable(run.endMessage()));
-    std::printf("Summary: %d passed, %d failed, %d aborted", pass, fail, aborted);
+    // Cards whose result the log could not record are counted with their result and named.
+    std::printf(
+        "Summary: %d passed%s, %d failed, %d aborted", pass,
+        unrecorded > 0
+            ? qPrintable(QStringLiteral(" (%1 of them not recorded in the log)").arg(unrecorded))
+            : "",
+        fail, aborted);
     if (interrupted) {
         // Done: programmed to the end, passed or failed; an aborted card is not.
         std::printf("; interrupted, %d card%s done\n", pass + fail, pass + fail == 1 ? "" : "s");

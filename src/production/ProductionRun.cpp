@@ -13,6 +13,7 @@
 #include "link/BoxInterface.h"
 #include "link/uCom.h"
 #include "production/ProductionLog.h"
+#include "production/SerialPool.h"
 
 namespace kelvano {
 
@@ -133,6 +134,7 @@ void ProductionRun::start() {
         cardsLeft_.clear();
     }
     running_ = int(ports_.size());
+    lastBeatMs_ = QDateTime::currentMSecsSinceEpoch();
     for (int i = 0; i < ports_.size(); ++i) {
         threads_.emplace_back(QThread::create([this, i] { work(i); }));
         threads_.back()->start();
@@ -145,9 +147,11 @@ void ProductionRun::start() {
 // stations see their cards as in work.
 void ProductionRun::beat() {
     QString error;
-    auto log = ProductionLog::open(log_, error);
-    while (log && running_ > 0) {
-        log->heartbeat(error);  // a beat that fails is made up by the next
+    std::unique_ptr<ProductionLog> log;
+    while (running_ > 0) {
+        if (!log && (log = ProductionLog::open(log_, error))) log->setStopFlag(&stop_);
+        // A beat that fails is made up by the next; the workers see how old the last one is.
+        if (log && log->heartbeat(error)) lastBeatMs_ = QDateTime::currentMSecsSinceEpoch();
         for (int i = 0; i < kHeartbeatMs / 100 && running_ > 0; ++i) QThread::msleep(100);
     }
 }
@@ -234,7 +238,8 @@ private:
     void programCard();
     void runAction(ActionCode code, std::optional<MemorySet> memories, bool abortable);
     Outcome outcome() const;
-    void count(const ProductionLog::Card& card, const Outcome& outcome);
+    void count(const ProductionLog::Card& card, const Outcome& outcome, bool unrecorded = false);
+    bool beatFresh(QString& boxError);
     bool readyForNext(const Outcome& outcome, QString& boxError);
     void backToIdle();
     void leaveCard();
@@ -282,6 +287,7 @@ void ProductionRun::work(int index) { Worker(*this, index).work(); }
 
 void ProductionRun::Worker::work() {
     log_ = ProductionLog::open(run_.log_, error_);
+    if (log_) log_->setStopFlag(&run_.stop_);  // a stop does not wait for an outage to end
     if (!log_ || !log_->beginRun(job_, error_)) return finish(error_);
     link_ = run_.factory_(run_.ports_[index_], host_, clock_, mainView_, options_);
     if (!link_) return finish(QStringLiteral("no box on port %1").arg(run_.ports_[index_]));
@@ -368,6 +374,10 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
         return false;
     }
     ProductionLog::Card card;
+    if (!beatFresh(boxError)) {
+        run_.releaseCard();
+        return false;
+    }
     if (!takeSerial(card, boxError)) return false;
     inWork_ = true;
     set([&](WorkerStatus& s) {
@@ -378,9 +388,11 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
     });
     prepareImage(card);
     programCard();
-    const Outcome done = outcome();
-    if (!log_->finishCard(job_, card, done.result, done.step, done.message, error_)) {
+    Outcome done = outcome();
+    QString setAside;
+    if (!log_->finishCard(job_, card, done.result, done.step, done.message, error_, &setAside)) {
         // The log stayed out of reach: this box stops, and says what became of the card.
+        count(card, done, true);
         boxError =
             QStringLiteral("the card's result (%1%2) could not be recorded: %3")
                 .arg(ProductionLog::resultText(done.result),
@@ -392,9 +404,33 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
                 "; the serial stays unconfirmed until it is settled (kelvano-cli log settle)");
         return false;
     }
+    if (!setAside.isEmpty())  // its serial was settled meanwhile: recorded as failed
+        done = {ProductionLog::Result::Fail, QStringLiteral("recording the result"), setAside};
     if (done.result != ProductionLog::Result::Pass) run_.releaseCard();
     count(card, done);
     return readyForNext(done, boxError);
+}
+
+// A run whose heartbeat could not be renewed for a while takes no new card, well before
+// another station may take it for dead: waits for a beat while the log is ridden out, then
+// stops the box. False on a stop too (`boxError` then empty).
+bool ProductionRun::Worker::beatFresh(QString& boxError) {
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+    for (;;) {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (now - run_.lastBeatMs_ < SerialPool::kStopTakingMs) return true;
+        if (run_.stop_) return false;
+        if (now - since > 60000) {
+            boxError = QStringLiteral(
+                           "the run's heartbeat in the log %1 could not be renewed for %2 s: no "
+                           "new card is started")
+                           .arg(log_->shown())
+                           .arg((now - run_.lastBeatMs_) / 1000);
+            return false;
+        }
+        set([](WorkerStatus& s) { s.state = QStringLiteral("waiting for the log"); });
+        clock_.sleepMs(250);
+    }
 }
 
 // The card's serial from the log. The last serial handed out ends the whole run.
@@ -467,12 +503,14 @@ ProductionRun::Worker::Outcome ProductionRun::Worker::outcome() const {
     return o;
 }
 
-void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome) {
+void ProductionRun::Worker::count(const ProductionLog::Card& card, const Outcome& outcome,
+                                  bool unrecorded) {
     const QString text = ProductionLog::resultText(outcome.result);
     inWork_ = false;
     if (outcome.result == ProductionLog::Result::Pass) ++run_.passed_;
     set([&](WorkerStatus& s) {
         s.inWork = false;
+        s.unrecorded += unrecorded ? 1 : 0;
         (outcome.result == ProductionLog::Result::Pass   ? s.pass
          : outcome.result == ProductionLog::Result::Fail ? s.fail
                                                          : s.aborted) += 1;

@@ -36,6 +36,7 @@ struct WorkerStatus {
     int pass = 0;
     int fail = 0;
     int aborted = 0;      // stopped by the user while in work
+    int unrecorded = 0;   // cards counted above whose result the log could not record
     QString serial;       // the serial of the card in work, or the last one
     bool inWork = false;  // a card is being programmed (its serial is `serial`)
     QString step;         // what the programming of the card in work does now ("PROGRAMMING
@@ -119,6 +120,7 @@ private:
     std::atomic<int> budget_{0};
     std::atomic<int> passed_{0};
     std::atomic<int> running_{0};
+    std::atomic<qint64> lastBeatMs_{0};  // when the heartbeat was last renewed (epoch ms)
 };
 
 }  // namespace kelvano

@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "PgServer.h"
@@ -181,6 +183,94 @@ void expectHourlyYield(const QString& where) {
               (QStringList{"2026-12-07T08:00 2 1 1 50", "2026-12-07T09:00 2 0 0 55"}));
 }
 
+// Time that moves when the log waits between attempts; `onSleep` sees it move.
+class OutageClock final : public Clock {
+public:
+    qint64 nowMs() const override { return now; }
+    void sleepMs(int ms) override {
+        now += ms;
+        if (onSleep) onSleep();
+    }
+    qint64 now = 0;
+    std::function<void()> onSleep;
+};
+
+// A card taken at far-host is in work while its run beats, and for longer than an outage is
+// ridden out; once its run counts as dead the serial is settled (returned) and passes on
+// another card. When far-host's link comes back, its card is recorded as failed and set
+// aside, the settlement stands; the serial's history and the floor tell it all.
+void expectSettledSerialIsFenced(const QString& where, const std::function<void(bool)>& outage) {
+    QString error, aside;
+    auto far = ProductionLog::open(where, error), here = ProductionLog::open(where, error);
+    ASSERT_TRUE(far && here) << error.toStdString();
+    far->setStation("far-host");
+    OutageClock clock;
+    far->setRetry(&clock);
+    const Job job = serialJob("fence", 999, false, 700, 1, "fence");
+    ProductionLog::Card stale, fresh;
+    ASSERT_TRUE(far->beginRun(job, error) && far->heartbeat(error));
+    ASSERT_EQ(far->takeCard(job, "B2", stale, error), ProductionLog::Take::Ok);
+    RawDb raw(where);
+    raw.exec("UPDATE runs SET heartbeat = heartbeat - 80000");  // silent for 80 s
+    auto s = here->summary(error, "fence");
+    ASSERT_TRUE(s);
+    ASSERT_EQ(s->inProgress.size(), 1);
+    EXPECT_EQ(s->inProgress[0].station, "far-host");
+    EXPECT_FALSE(here->settle("00700", ProductionLog::Settle::Return, "fence", error));
+    EXPECT_EQ(error, "serial 00700 is in work at far-host (port B2): it is not unconfirmed");
+    raw.exec("UPDATE runs SET heartbeat = heartbeat - 20000");  // 100 s: the far run died
+    ASSERT_EQ(here->summary(error, "fence")->unconfirmed.size(), 1);
+    outage(true);
+    clock.onSleep = [&] {  // far-host rides out its outage; meanwhile the serial passes on
+        if (fresh.id) return;
+        outage(false);
+        ASSERT_TRUE(here->settle("00700", ProductionLog::Settle::Return, "fence", error));
+        ASSERT_TRUE(here->beginRun(job, error));
+        ASSERT_EQ(here->takeCard(job, "A1", fresh, error), ProductionLog::Take::Ok);
+        ASSERT_TRUE(here->finishCard(job, fresh, ProductionLog::Result::Pass, {}, {}, error));
+    };
+    ASSERT_TRUE(far->finishCard(job, stale, ProductionLog::Result::Pass, {}, {}, error, &aside))
+        << error.toStdString();
+    EXPECT_EQ(fresh.serialText, "00700");
+    const QString station = QSysInfo::machineHostName();
+    const QString settled = "serial 00700 was settled as return by ";
+    EXPECT_TRUE(aside.startsWith(settled) && aside.contains(" at " + station + " (20"))
+        << aside.toStdString();
+    EXPECT_TRUE(
+        aside.endsWith("while this card was in work: set the card aside, it carries a serial that "
+                       "is not its own"));
+    EXPECT_EQ(here->serialStates("fence", error), QStringList{"00700 spent"});
+    s = here->summary(error, "fence");
+    EXPECT_EQ(s->pass, 1);
+    EXPECT_EQ(s->fail, 1);
+    EXPECT_FALSE(here->settle("00700", ProductionLog::Settle::Void, "fence", error));
+    EXPECT_EQ(error, "serial 00700 is not unconfirmed: it is spent");
+    EXPECT_FALSE(here->settle("00777", ProductionLog::Settle::Void, {}, error));
+    EXPECT_EQ(error, "serial 00777 is not in the log");
+
+    auto reader = ProductionLog::openForReading(where, error);
+    ASSERT_TRUE(reader) << error.toStdString();
+    const auto h = reader->reports().history("00700", error);
+    ASSERT_TRUE(h && h->cards.size() == 2 && h->settlements.size() == 1);
+    EXPECT_EQ(QStringList({h->cards[0].station, h->cards[0].port, h->cards[0].result,
+                           h->cards[0].step, h->cards[1].station, h->cards[1].result}),
+              QStringList({"far-host", "B2", "fail", "recording the result", station, "pass"}));
+    EXPECT_TRUE(h->cards[0].message.startsWith(settled));
+    EXPECT_EQ(h->settlements[0].how + " " + h->settlements[0].station, "return " + station);
+    ASSERT_EQ(h->pools.size(), 1);
+    EXPECT_EQ(h->pools[0].pool + " " + h->pools[0].state, "fence spent");
+    const auto floor = reader->reports().floor(error);
+    ASSERT_TRUE(floor && floor->size() == 2) << error.toStdString();
+    const bool farFirst = (*floor)[0].station == "far-host";
+    const auto& farRow = (*floor)[farFirst ? 0 : 1];
+    const auto& hereRow = (*floor)[farFirst ? 1 : 0];
+    EXPECT_EQ(QStringList({farRow.station, farRow.job, QString::number(farRow.alive),
+                           QString::number(farRow.pass), QString::number(farRow.fail),
+                           hereRow.station, QString::number(hereRow.alive)}),
+              QStringList({"far-host", "fence", "0", "0", "1", station, "1"}));
+    EXPECT_TRUE(farRow.lastFailure.startsWith("00700 recording the result: " + settled));
+}
+
 class LogTest : public ::testing::Test {
 protected:
     QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
@@ -271,6 +361,14 @@ TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
 
 TEST_F(LogTest, TheHourlyYieldView) { expectHourlyYield(file("yield.db")); }
 
+TEST_F(LogTest, AResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
+    std::optional<RawDb> report;
+    expectSettledSerialIsFenced(file("fence.db"), [&](bool on) {
+        if (on) report.emplace(file("fence.db"));  // a report holds the log's lock
+        report->exec(on ? "BEGIN EXCLUSIVE" : "ROLLBACK");
+    });
+}
+
 TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {
     if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
     test::PgServer server;
@@ -282,6 +380,10 @@ TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {
     EXPECT_EQ(passes, 80);
     expectEachSerialPassedOnce(server.url(), 179, 80);  // a log of its own sees the same cards
     expectHourlyYield(server.url());
+    expectSettledSerialIsFenced(server.url(), [&](bool on) {  // the server goes away
+        QString ignored;
+        on ? server.stop(ignored) : server.restart(ignored);
+    });
 }
 
 namespace {
@@ -443,71 +545,6 @@ TEST_F(LogTest, AnOlderLogKeepsItsSerials) {
               QStringList{"2"});
 }
 
-// A card taken at another station is in work while its run's heartbeat is fresh, and
-// unconfirmed once it is stale; then it can be settled, which is recorded.
-TEST_F(LogTest, ACardElsewhereIsInWorkWhileItsRunBeatsAndIsSettledOnceItDied) {
-    QString error;
-    auto far = ProductionLog::open(file("far.db"), error);
-    auto here = ProductionLog::open(file("far.db"), error);
-    ASSERT_TRUE(far && here) << error.toStdString();
-    far->setStation("far-host");
-    const Job job = serialJob("far", 999);
-    ASSERT_TRUE(far->beginRun(job, error));
-    ProductionLog::Card first, second;
-    ASSERT_EQ(far->takeCard(job, "B2", first, error), ProductionLog::Take::Ok);
-    ASSERT_TRUE(far->heartbeat(error));
-    auto s = here->summary(error);
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->inProgress.size(), 1);
-    EXPECT_EQ(s->inProgress[0].station, "far-host");
-    EXPECT_TRUE(s->unconfirmed.isEmpty());
-    EXPECT_FALSE(here->settle("00100", ProductionLog::Settle::Spent, {}, error));
-    EXPECT_EQ(error, "serial 00100 is in work at far-host (port B2): it is not unconfirmed");
-
-    RawDb raw(file("far.db"));
-    raw.exec("UPDATE runs SET heartbeat = heartbeat - 30000");  // the far run died
-    s = here->summary(error);
-    ASSERT_TRUE(s);
-    EXPECT_TRUE(s->inProgress.isEmpty());
-    ASSERT_EQ(s->unconfirmed.size(), 1);
-    ASSERT_TRUE(here->settle("00100", ProductionLog::Settle::Spent, {}, error))
-        << error.toStdString();
-    EXPECT_FALSE(here->settle("00100", ProductionLog::Settle::Void, {}, error));
-    EXPECT_EQ(error, "serial 00100 is not unconfirmed: it is spent");
-    EXPECT_FALSE(here->settle("00777", ProductionLog::Settle::Void, {}, error));
-    EXPECT_EQ(error, "serial 00777 is not in the log");
-    s = here->summary(error);
-    ASSERT_TRUE(s);
-    EXPECT_TRUE(s->unconfirmed.isEmpty());
-    EXPECT_EQ(s->settled, 1);
-
-    // Returned to the pool, the value is the next one handed out.
-    ASSERT_EQ(far->takeCard(job, "B2", second, error), ProductionLog::Take::Ok);
-    raw.exec("UPDATE runs SET heartbeat = heartbeat - 30000");
-    ASSERT_TRUE(here->settle("00101", ProductionLog::Settle::Return, {}, error));
-    EXPECT_EQ(here->nextSerial(job, error), "00101");
-    const QString station = QSysInfo::machineHostName();
-    EXPECT_EQ(raw.rows("SELECT serial, how, station, user_name <> '' FROM settlements ORDER BY id"),
-              (QStringList{"00100 spent " + station + " 1", "00101 return " + station + " 1"}));
-    EXPECT_EQ(here->serialStates("default", error), (QStringList{"00100 spent", "00101 free"}));
-}
-
-namespace {
-
-// Time that moves when the log waits between attempts; `onSleep` sees it move.
-class OutageClock final : public Clock {
-public:
-    qint64 nowMs() const override { return now; }
-    void sleepMs(int ms) override {
-        now += ms;
-        if (onSleep) onSleep();
-    }
-    qint64 now = 0;
-    std::function<void()> onSleep;
-};
-
-}  // namespace
-
 // A report holds the log's lock: the result of the card is kept and recorded once the lock
 // is free, within a minute; after a minute the log gives up with a message that says so.
 TEST_F(LogTest, AnOutageOfUpToAMinuteIsRiddenOut) {
@@ -557,17 +594,23 @@ TEST_F(LogTest, MessagesNameTheLogAndNeverItsPassword) {
          "bob@db.example:5433/prod"},
         {"postgres://kelvano@/postgres?host=/run/pg&password=s3cret", "kelvano@/run/pg/postgres"},
         {"postgresql://db.example/prod", "db.example/prod"},
+        {"postgresql://station:s3c/re?t@127.0.0.1:55432/prod2", "(user)@127.0.0.1:55432/prod2"},
         {"/var/log/badge.log.db", "/var/log/badge.log.db"},
     };
     for (const auto& a : addresses) {
         EXPECT_EQ(ProductionLog::shownAddress(a.where), a.shown);
-        EXPECT_EQ(ProductionLog::hasPassword(a.where), a.where.contains("s3cret"));
+        EXPECT_EQ(ProductionLog::hasPassword(a.where), a.where.contains("s3c"));
     }
     QString error;
     EXPECT_FALSE(ProductionLog::open("postgresql://bob:s3cret@/prod?host=" + file("none"), error));
     EXPECT_TRUE(error.startsWith("The log bob@" + file("none") + "/prod can't be opened: "))
         << error.toStdString();
     EXPECT_FALSE(error.contains("s3cret"));
+    // A '/' or '?' in the password cuts the URL short: nothing of it is shown, and the
+    // warning says how to write it.
+    EXPECT_FALSE(ProductionLog::open("postgresql://station:s3c/re?t@127.0.0.1:55432/p", error));
+    EXPECT_FALSE(error.contains("s3c") || error.contains("re?t")) << error.toStdString();
+    EXPECT_TRUE(error.contains("write them as %2F and %3F")) << error.toStdString();
     // URL parameters go to the client library as they are.
     EXPECT_FALSE(ProductionLog::open("postgresql://bob@/prod?sslmode=sometimes&host=/tmp", error));
     EXPECT_TRUE(error.contains("sslmode")) << error.toStdString();

@@ -231,7 +231,7 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "stale");
         db.setDatabaseName(log);
         ASSERT_TRUE(db.open());
-        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 100000"));
         db.close();
     }
     QSqlDatabase::removeDatabase("stale");
@@ -441,7 +441,7 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
         db.setDatabaseName(log);
         ASSERT_TRUE(db.open() &&
-                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 100000"));
         db.close();
     }
     QSqlDatabase::removeDatabase("gone");
@@ -475,8 +475,11 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
     const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
     EXPECT_EQ(third.value("job").toString() + ' ' + third.value("serial").toString() + ' ' +
-                  third.value("result").toString() + ' ' + third.value("failed_step").toString(),
-              "beta 00100 fail VERIFYING");
+                  third.value("result").toString() + ' ' + third.value("failed_step").toString() +
+                  ' ' + third.value("pool").toString(),
+              "beta 00100 fail VERIFYING b");
+    // The settled card has no duration of its own.
+    EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isNull());
 
     // A log that can't be written says so, and which file it is.
     ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
@@ -485,12 +488,17 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
                           QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                           QFile::ReadOther | QFile::ExeOther);
+    // Reports only read: a read-only log will do, and a report never makes a log.
     r = cli({"log", "summary", "--log", dir.filePath("ro/cards.db")}, true);
-    EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\n")
-                         .arg(dir.filePath("ro/cards.db")));
+    EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
+        << r.err.toStdString();
     r = cli({"job", "check", "--log", dir.filePath("ro/new.db"), alphaIni}, true);
-    EXPECT_EQ(r.err, QStringLiteral("The log %1 can't be created: the folder %2 is read-only.\n")
-                         .arg(dir.filePath("ro/new.db"), dir.filePath("ro")));
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 can't be opened: there is no such file.\n")
+                         .arg(dir.filePath("ro/new.db")));
+    r = cli({"job", "run", alphaIni, "--port", "SIM", "--log", dir.filePath("ro/cards.db")}, true);
+    EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\nNothing was "
+                                    "programmed.\n")
+                         .arg(dir.filePath("ro/cards.db")));
     QFile::setPermissions(dir.filePath("ro"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
