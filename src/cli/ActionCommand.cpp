@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -161,8 +162,7 @@ public:
         const QString text = full.section(QLatin1Char('\n'), 0, 0);
         if (text == label_) return;
         label_ = text;
-        if (!bar_ && !text.isEmpty())
-            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+        if (!bar_ && !text.isEmpty()) note(caption_ + QStringLiteral(": ") + text);
         draw();
     }
     void setLabelVisible(bool) override {}
@@ -261,34 +261,6 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
     return true;
 }
 
-}  // namespace
-
-// --memories: the Enable boxes.
-bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
-    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
-    for (const QString& raw : list.split(QLatin1Char(','))) {
-        const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog"))
-            boxes.prog = true;
-        else if (m == QLatin1String("data"))
-            boxes.data = true;
-        else if (m == QLatin1String("config"))
-            boxes.config = true;
-        else if (m == QLatin1String("eeprom"))
-            boxes.eep = true;
-        else {
-            error =
-                QStringLiteral(
-                    "--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
-                    .arg(raw);
-            return false;
-        }
-    }
-    return true;
-}
-
-namespace {
-
 // The action's options from the command line.
 Options actionOptions(const CliArgs& args) {
     Options options;
@@ -318,7 +290,7 @@ bool setUpCard(const CliArgs& args, TDevices& devices, FuseModel& fuses, EnableB
 // Saves the slots of --save after a finished action, leaving out (with a message) those it did
 // not read: kDone, kPartial when a slot or a memory was left out, kFailed when a save failed.
 int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes& enable,
-              TFileIo& io, const TerminalHost& host) {
+              TFileIo& io, const TerminalHost& host, QStringList& saved) {
     int status = result.partial() ? kPartial : kDone;
     const MemorySet asked = tickedMemories(enable);
     for (const auto& save : args.saves) {
@@ -331,6 +303,7 @@ int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes
         }
         const int before = host.errorCount();
         if (!io.SaveFile(save.second, save.first, 1) || host.errorCount() != before) return kFailed;
+        saved << QStringLiteral("%1=%2").arg(save.first).arg(save.second);
     }
     return status;
 }
@@ -364,7 +337,10 @@ int runAction(const CliArgs& args, int actionCode) {
     if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
-    TerminalActionView view(isatty(STDERR_FILENO));
+    TerminalActionView view(isatty(STDERR_FILENO) && !outputMode().quiet && !outputMode().verbose);
+    ActionReport report{args.command, args.card, nullptr, tickedMemories(enable), {}, 0};
+    QElapsedTimer timer;
+    timer.start();
     actions.setView(&view);
     actions.setControllerCheck(!args.options.contains(QStringLiteral("force")));
     com.setProgressView(&actions);
@@ -382,9 +358,10 @@ int runAction(const CliArgs& args, int actionCode) {
         else if (host.errorCount() == 0)
             std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return link.finish(guard.interrupted() ? kInterrupted : kFailed);
+        report.milliseconds = timer.elapsed();
+        return link.finish(reportAction(guard.interrupted() ? kInterrupted : kFailed, report));
     }
-    if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
+    if (!mainView.pane.isEmpty()) note(mainView.pane);
 
     runUntilFormCloses(view.onClose, [&] { actions.start(actionCodeOf(actionCode)); });
     actions.FormClose();
@@ -392,49 +369,13 @@ int runAction(const CliArgs& args, int actionCode) {
     const ActionResult& result = actions.result();
     const bool ready = result.ready && host.errorCount() == 0;
     com.Disconnect();
-    for (const QString& text : result.notices)
-        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(text));
-    if (guard.interrupted()) return link.finish(kInterrupted);
-    if (!ready) return link.finish(kFailed);
-
-    const int status = saveSlots(args, result, enable, *io, host);
-    if (status != kFailed)
-        std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n",
-                   stderr);
-    return link.finish(status);
-}
-
-QString actionCommandsHelp() {
-    return QStringLiteral(
-        "\n"
-        "Actions on the card in the box:\n"
-        "  kelvano-cli --port NAME --card CODE [--load SLOT=FILE]... [options]\n"
-        "              read|erase|blank|verify|program [--save SLOT=FILE]...\n"
-        "  --port NAME          a serial port (/dev/ttyUSB0, a kelvano-boxsim terminal), USB, or\n"
-        "                       SIM: the simulated box holding a blank card of the --card type\n"
-        "  --memories LIST      comma list of prog, data, config, eeprom (default: all four);\n"
-        "                       on cards whose EEPROM is reached through a loader, eeprom\n"
-        "                       takes prog, data and config with it, as in the window\n"
-        "  --verify             verify program and data memory after programming\n"
-        "  --always-erase       erase the controller before every program action\n"
-        "  --no-warnings        do not warn before the controller's contents are lost\n"
-        "  --no-wait            start at once instead of waiting for a card to be inserted\n"
-        "  --yes                answer every warning with OK (without it a warning is asked at\n"
-        "                       the terminal, and answered Abort when there is none)\n"
-        "  --lock-bits none|1|2|both   AT90S cards: lock bits to program (default both)\n"
-        "  --fuse on|off        AT90S2323/2343/8535: program the FSTRT / RCEN fuse (default on)\n"
-        "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
-        "                       page takes them (bits the page has no control for stay 1)\n"
-        "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
-        "  --force              go on when the card's controller is not the --card type's\n"
-        "                       (without it the action stops before the card is touched)\n"
-        "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
-        "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
-        "                       after a read, a slot whose memories were not read is not saved\n"
-        "The progress goes to standard error. Exit status: 0 the action ended with READY and\n"
-        "every --save was written; 1 it failed; 2 usage error; 3 READY, but part of what was\n"
-        "asked was left out (a protected card; a slot not saved); 130 interrupted (Ctrl-C or\n"
-        "SIGTERM end the action as Abort does, leaving the box idle).\n");
+    for (const QString& text : result.notices) note(QStringLiteral("kelvano-cli: ") + text);
+    report.result = &result;
+    const int status = guard.interrupted() ? kInterrupted
+                       : !ready            ? kFailed
+                                : saveSlots(args, result, enable, *io, host, report.saved);
+    report.milliseconds = timer.elapsed();
+    return link.finish(reportAction(status, report));
 }
 
 }  // namespace kelvano

@@ -3,6 +3,7 @@
 
 #include "actions/Compare.h"
 #include "cli/CliLink.h"
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/Models.h"
@@ -42,7 +43,7 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     if (!com.linkReady()) {
         if (host.errorCount() == 0) std::fputs("kelvano-cli: the box did not come up\n", stderr);
         com.Disconnect();
-        return link.finish(1);
+        return link.finish(ExitUnreadable);
     }
     compare.prepare();
     runUntilFormCloses(view.onClose,
