@@ -164,7 +164,8 @@ const std::vector<CliCommand>& cliCommands() {
          kCardOptions + std::vector<const char*>{"load"}, runVerify,
          "Compares the ticked memories of the card with the slots filled by --load."},
         {"program", "write the slots to the card",
-         kCardOptions + std::vector<const char*>{"load", "verify", "always-erase", "no-warnings"} +
+         kCardOptions +
+             std::vector<const char*>{"load", "save", "verify", "always-erase", "no-warnings"} +
              kConfigOptions,
          runProgram,
          "Writes the slots to the ticked memories; before the question the memories to be "

@@ -144,6 +144,37 @@ int list(const StoreWriter& store, const QString& path, bool exists) {
     return 0;
 }
 
+// The store the command starts from, in `store`; false (with the reason shown) when the file
+// may not be used. A store that is not there yet starts as the one built into the program, so
+// that a new file beside the program keeps what the program carries (QXUSB, for one). A store
+// named on the command line must be there, unless it is being made by an add.
+bool openStore(const QString& path, const QString& verb, bool named, StoreWriter& store,
+               bool& exists) {
+    auto refuse = [](const QString& text) {
+        failure(text);
+        return false;
+    };
+    QFile file(path);
+    exists = file.exists();
+    if (QFileInfo(path).isDir())
+        return refuse(QStringLiteral("%1 is a folder, not a file").arg(path));
+    if (!exists && named && verb != QLatin1String("add"))
+        return refuse(QStringLiteral("%1 does not exist").arg(path));
+    QByteArray data = ImageStore::builtInData();
+    if (exists) {
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        data = file.readAll();
+        // An empty file is no store (the program refuses it too); an add may fill it.
+        if (data.isEmpty() && verb != QLatin1String("add"))
+            return refuse(QStringLiteral("%1 is damaged: the file is empty").arg(path));
+    }
+    QString error;
+    if (!store.read(data, &error))
+        return refuse(QStringLiteral("%1 is damaged: %2").arg(path, error));
+    return true;
+}
+
 }  // namespace
 
 int runStore(const CliArgs& args) {
@@ -162,28 +193,10 @@ int runStore(const CliArgs& args) {
     if (verb == QLatin1String("add") && !StoreWriter::nameProblem(p.at(1)).isEmpty())
         return usageError(StoreWriter::nameProblem(p.at(1)));
 
-    // A store that is not there yet starts as the one built into the program, so that a new
-    // file beside the program keeps what the program carries (QXUSB, for one). A store named
-    // on the command line must be there, unless it is being made by an add.
-    QFile file(path);
-    const bool exists = file.exists();
-    if (QFileInfo(path).isDir())
-        return failure(QStringLiteral("%1 is a folder, not a file").arg(path));
-    if (!exists && named && verb != QLatin1String("add"))
-        return failure(QStringLiteral("%1 does not exist").arg(path));
-    QByteArray data = ImageStore::builtInData();
-    if (exists) {
-        if (!file.open(QIODevice::ReadOnly))
-            return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        data = file.readAll();
-        // An empty file is no store (the program refuses it too); an add may fill it.
-        if (data.isEmpty() && verb != QLatin1String("add"))
-            return failure(QStringLiteral("%1 is damaged: the file is empty").arg(path));
-    }
     StoreWriter store;
+    bool exists = false;
+    if (!openStore(path, verb, named, store, exists)) return 1;
     QString error;
-    if (!store.read(data, &error))
-        return failure(QStringLiteral("%1 is damaged: %2").arg(path, error));
 
     if (verb == QLatin1String("list")) return list(store, path, exists);
     const QString name = p.at(1);

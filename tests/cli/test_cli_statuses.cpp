@@ -158,7 +158,8 @@ TEST(CliStatuses, ExitStatusTableIsTheSameInHelpManualAndReadme) {
     const QString man =
         QString::fromUtf8(readAll(KELVANO_TEST_DATA "/../../packaging/man/kelvano-cli.1"));
     const QString readme = QString::fromUtf8(readAll(KELVANO_TEST_DATA "/../../README.md"));
-    const QStringList rows = help.section("Exit status:\n", 1).trimmed().split('\n');
+    const QStringList rows =
+        help.section("Exit status:\n", 1).trimmed().split(QRegularExpression("\n *"));
     EXPECT_EQ(rows.value(0), "0    done; compare: nothing differs");
     EXPECT_EQ(rows.value(4), "4    compare: the card could not be read (a failed read, no box)");
     EXPECT_EQ(rows.size(), 6);
