@@ -47,7 +47,10 @@ int runInfo(const CliArgs& args) {
     detail(QStringLiteral("Connecting to %1").arg(args.port));
     com.Connect();
     const bool ready = com.linkReady();
-    const QString pane = view.pane;  // the disconnect empties it
+    // The disconnect empties the pane and clears the USB state.
+    const QString pane = view.pane;
+    const QString firmware =
+        !ready || com.UsbConnected ? QString() : TCom::firmwareText(com.firmware());
     com.Disconnect();
     if (!ready) {
         if (host.errorCount() == 0)
@@ -57,7 +60,6 @@ int runInfo(const CliArgs& args) {
     }
     const ImageStore& image = link.session().store();
     const QString store = image.problem().isEmpty() ? image.description() : image.problem();
-    const QString firmware = com.UsbConnected ? QString() : TCom::firmwareText(com.firmware());
     QString human = QStringLiteral("Box: %1\n").arg(pane);
     if (!firmware.isEmpty()) human += QStringLiteral("Firmware: %1\n").arg(firmware);
     for (const QString& line : view.debug) human += QStringLiteral("Debug: %1\n").arg(line);
