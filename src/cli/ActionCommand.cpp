@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <cstdio>
 #include <memory>
 
@@ -100,8 +101,7 @@ public:
         const QString text = full.section(QLatin1Char('\n'), 0, 0);
         if (text == label_) return;
         label_ = text;
-        if (!bar_ && !text.isEmpty())
-            std::fprintf(stderr, "%s: %s\n", qPrintable(caption_), qPrintable(text));
+        if (!bar_ && !text.isEmpty()) note(caption_ + QStringLiteral(": ") + text);
         draw();
     }
     void setLabelVisible(bool) override {}
@@ -200,34 +200,6 @@ bool parseConfiguration(const CliArgs& args, TDevices& devices, FuseModel& fuses
     return true;
 }
 
-}  // namespace
-
-// --memories: the Enable boxes.
-bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
-    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
-    for (const QString& raw : list.split(QLatin1Char(','))) {
-        const QString m = raw.trimmed().toLower();
-        if (m == QLatin1String("prog"))
-            boxes.prog = true;
-        else if (m == QLatin1String("data"))
-            boxes.data = true;
-        else if (m == QLatin1String("config"))
-            boxes.config = true;
-        else if (m == QLatin1String("eeprom"))
-            boxes.eep = true;
-        else {
-            error =
-                QStringLiteral(
-                    "--memories takes a comma list of prog, data, config and eeprom, not \"%1\"")
-                    .arg(raw);
-            return false;
-        }
-    }
-    return true;
-}
-
-namespace {
-
 // The action's options from the command line.
 Options actionOptions(const CliArgs& args) {
     Options options;
@@ -258,7 +230,7 @@ bool setUpCard(const CliArgs& args, TDevices& devices, FuseModel& fuses, EnableB
 // malformed.
 QString saveType(const CliArgs& args) {
     const QString type = args.options.value(QStringLiteral("type"), QStringLiteral("hex"));
-    return type == QLatin1String("hex") || type == QLatin1String("bin") ? type : QString();
+    return typeExtension(type).isEmpty() ? QString() : type;
 }
 
 // Why a --save target cannot be written, checked before the box is touched: what is read
@@ -296,7 +268,7 @@ bool rescue(TFileIo& io, const TerminalHost& host, int slot, const SaveTarget& t
 // not read: kDone, kPartial when a slot or a memory was left out, kFailed when a save failed.
 // A failed save does not stop the others, and its data is kept elsewhere.
 int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes& enable,
-              TFileIo& io, const TerminalHost& host) {
+              TFileIo& io, const TerminalHost& host, QStringList& saved) {
     int status = result.partial() ? kPartial : kDone;
     const MemorySet asked = tickedMemories(enable);
     bool failed = false;
@@ -310,7 +282,10 @@ int saveSlots(const CliArgs& args, const ActionResult& result, const EnableBoxes
         }
         const SaveTarget target(save.second, saveType(args));
         const int before = host.errorCount();
-        if (target.write(io, save.first) && host.errorCount() == before) continue;
+        if (target.write(io, save.first) && host.errorCount() == before) {
+            saved << QStringLiteral("%1=%2").arg(save.first).arg(save.second);
+            continue;
+        }
         failed = true;
         rescue(io, host, save.first, target);
     }
@@ -338,7 +313,7 @@ int runAction(const CliArgs& args, int actionCode) {
     if (!setUpCard(args, devices, fuses, enable, error)) return usageError(error);
 
     if (saveType(args).isEmpty())
-        return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"")
+        return usageError(QStringLiteral("--type takes hex, bin or srec, not \"%1\"")
                               .arg(args.options.value(QStringLiteral("type"))));
     auto io = std::make_unique<TFileIo>(host, devices, fuses, nullptr);
     io->CrdPath = Session::crdPathIn({});
@@ -362,7 +337,10 @@ int runAction(const CliArgs& args, int actionCode) {
     if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
     TActions actions(host, clock, devices, com, options, enable, fuses, mainView);
-    TerminalActionView view(isatty(STDERR_FILENO));
+    TerminalActionView view(isatty(STDERR_FILENO) && !outputMode().quiet && !outputMode().verbose);
+    ActionReport report{args.command, args.card, nullptr, tickedMemories(enable), {}, 0};
+    QElapsedTimer timer;
+    timer.start();
     actions.setView(&view);
     actions.setControllerCheck(!args.options.contains(QStringLiteral("force")));
     actions.preflight().targets = [&args] { return saveTargetsProblem(args); };
@@ -370,9 +348,10 @@ int runAction(const CliArgs& args, int actionCode) {
     if (!link.connect()) {
         view.finishLine();
         link.notUp(host);
-        return link.finish(kFailed);
+        report.milliseconds = timer.elapsed();
+        return link.finish(reportAction(link.interrupted() ? kInterrupted : kFailed, report));
     }
-    if (!mainView.pane.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(mainView.pane));
+    if (!mainView.pane.isEmpty()) note(mainView.pane);
 
     runUntilFormCloses(view.onClose, [&] { actions.start(actionCodeOf(actionCode)); });
     actions.FormClose();
@@ -380,53 +359,13 @@ int runAction(const CliArgs& args, int actionCode) {
     const ActionResult& result = actions.result();
     const bool ready = result.ready && host.errorCount() == 0;
     com.Disconnect();
-    for (const QString& text : result.notices)
-        std::fprintf(stderr, "kelvano-cli: %s\n", qPrintable(text));
-    if (!ready) return link.finish(kFailed);
-
-    const int status = saveSlots(args, result, enable, *io, host);
-    if (status != kFailed)
-        std::fputs(status == kPartial ? "READY, with the parts named above left out\n" : "READY\n",
-                   stderr);
-    return link.finish(status);
-}
-
-QString actionCommandsHelp() {
-    return QStringLiteral(
-        "\n"
-        "Actions on the card in the box:\n"
-        "  kelvano-cli --port NAME --card CODE [--load SLOT=FILE]... [options]\n"
-        "              read|erase|blank|verify|program [--save SLOT=FILE]...\n"
-        "  --port NAME          a serial port (/dev/ttyUSB0, a kelvano-boxsim terminal), USB, or\n"
-        "                       SIM: the simulated box holding a blank card of the --card type\n"
-        "  --memories LIST      comma list of prog, data, config, eeprom (default: all four);\n"
-        "                       on cards whose EEPROM is reached through a loader, eeprom\n"
-        "                       takes prog, data and config with it, as in the window\n"
-        "  --verify             verify program and data memory after programming\n"
-        "  --always-erase       erase the controller before every program action\n"
-        "  --no-warnings        do not warn before the controller's contents are lost\n"
-        "  --no-wait            start at once instead of waiting for a card to be inserted\n"
-        "  --yes                answer every warning with OK (without it a warning is asked at\n"
-        "                       the terminal, and answered Abort when there is none)\n"
-        "  --lock-bits none|1|2|both   AT90S cards: lock bits to program (default both)\n"
-        "  --fuse on|off        AT90S2323/2343/8535: program the FSTRT / RCEN fuse (default on)\n"
-        "  --mega163 LOCK:FUSELOW:FUSEHIGH   ATmega163: lock and fuse bytes in hex, as its fuse\n"
-        "                       page takes them (bits the page has no control for stay 1)\n"
-        "  --trace FILE         with --port SIM: write every exchange of the box to FILE\n"
-        "  --force              go on when the card's controller is not the --card type's\n"
-        "                       (without it the action stops before the card is touched)\n"
-        "  --transcript FILE    record every exchange with the box to FILE (any port)\n"
-        "  --save SLOT=FILE     after a successful action, save slot SLOT (as the save command);\n"
-        "                       after a read, a slot whose memories were not read is not saved.\n"
-        "                       Every FILE is checked before the box is touched; one that still\n"
-        "                       fails is kept in a file of the temporary folder (path printed).\n"
-        "                       \"-\" is standard output (and, for --load, standard input); a\n"
-        "                       device or pipe gets no extension\n"
-        "  --type hex|bin       the type of --save names without extension and of \"-\"\n"
-        "The progress goes to standard error. Exit status: 0 the action ended with READY and\n"
-        "every --save was written; 1 it failed; 2 usage error; 3 READY, but part of what was\n"
-        "asked was left out (a protected card; a slot not saved); 130 interrupted (Ctrl-C or\n"
-        "SIGTERM end the action as Abort does, leaving the box idle).\n");
+    for (const QString& text : result.notices) note(QStringLiteral("kelvano-cli: ") + text);
+    report.result = &result;
+    const int status = link.interrupted() ? kInterrupted
+                       : !ready           ? kFailed
+                                          : saveSlots(args, result, enable, *io, host, report.saved);
+    report.milliseconds = timer.elapsed();
+    return link.finish(reportAction(status, report));
 }
 
 }  // namespace kelvano

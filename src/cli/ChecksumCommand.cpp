@@ -1,8 +1,11 @@
 // kelvano-cli checksum: the CRC-32 and the 16-bit sum of each memory of the card type after
 // loading files, as the window shows them beside the file names.
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
 #include <memory>
 
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/Checksum.h"
@@ -29,26 +32,20 @@ int runChecksum(const CliArgs& args) {
     io->CrdPath = Session::crdPathIn({});
     for (const auto& load : args.loads)
         if (!io->OpenFile(load.second, load.first)) return 1;
-    for (const MemoryChecksum& m : memoryChecksums(devices))
-        std::printf("%-16s %6lld bytes  %s\n", qPrintable(m.name),
-                    static_cast<long long>(m.sum.bytes), qPrintable(m.sum.text()));
-    std::fflush(stdout);
-    return 0;
-}
-
-QString checksumCommandHelp() {
-    return QStringLiteral(
-        "\n"
-        "Checksums:\n"
-        "  kelvano-cli --card CODE [--load SLOT=FILE]... checksum\n"
-        "                       after loading the files, print one line per memory (flash,\n"
-        "                       internal EEPROM, external EEPROM): its size in bytes, its\n"
-        "                       CRC-32 (the one of zlib, PNG and gzip) and the sum of its\n"
-        "                       bytes modulo 65536. Both are taken over the bytes a binary\n"
-        "                       file of the memory holds: flash words two bytes each, low byte\n"
-        "                       first. For an AVR card that is the .bin file of its slot\n"
-        "                       (--save SLOT=FILE.bin), so `crc32 FILE.bin` gives the same\n"
-        "                       value; a PIC card's flash is the start of its slot 1 file.\n");
+    QString human;
+    QJsonArray memories;
+    for (const MemoryChecksum& m : memoryChecksums(devices)) {
+        human += QStringLiteral("%1 %2 bytes  %3\n")
+                     .arg(m.name, -16)
+                     .arg(m.sum.bytes, 6)
+                     .arg(m.sum.text());
+        memories.append(QJsonObject{
+            {"memory", m.name},
+            {"bytes", qint64(m.sum.bytes)},
+            {"crc32", QStringLiteral("%1").arg(m.sum.crc32, 8, 16, QLatin1Char('0')).toUpper()},
+            {"sum", QStringLiteral("%1").arg(m.sum.sum16, 4, 16, QLatin1Char('0')).toUpper()}});
+    }
+    return printResult(ExitDone, human, {{"card", args.card}, {"memories", memories}});
 }
 
 }  // namespace kelvano

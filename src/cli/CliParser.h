@@ -14,6 +14,10 @@ struct CliOption {
     const char* help;   // one line
     const char* group;  // heading in the help; --load and --save may be given more than once,
                         // the others take the value given last
+    const char* shortName = nullptr;  // one letter ("q" for -q), or none
+    // The name a command's row lists the option by, when two commands spell one name in two
+    // ways ("json" the flag, "json-file" the --json FILE of log export); nullptr: `name`.
+    const char* key = nullptr;
 };
 
 // One command: a word on the command line, with the options it reads.
@@ -22,22 +26,27 @@ struct CliCommand {
     const char* summary;  // one line in the command list
     std::vector<const char*> options;
     int (*run)(const CliArgs& args);
-    QString (*help)();                // the longer text shown by "kelvano-cli COMMAND --help"
+    const char* about;                // the paragraph under "kelvano-cli COMMAND --help"
     const char* arguments = nullptr;  // words after the command ("WHAT FILE..."), into
                                       // CliArgs::positional; nullptr: none are taken
+    QString (*help)() = nullptr;      // a longer text of the command's own, shown after `about`
 };
 
 const std::vector<CliOption>& cliOptions();
 const std::vector<CliCommand>& cliCommands();
 
-// The exit statuses of every command, as the help lists them.
+// The exit statuses of every command, as the help, the manual page and the README list them.
 enum CliExit {
     ExitDone = 0,
-    ExitFailed = 1,
+    ExitFailed = 1,  // also: compare found differences
     ExitUsage = 2,
-    ExitPartial = 3,
+    ExitPartial = 3,     // memories left out: not read, compared or saved
+    ExitUnreadable = 4,  // compare: the card could not be read (a failed read, no box)
     ExitInterrupted = 130
 };
+
+// The exit status table of the help.
+QString exitStatusText();
 
 struct CliParse {
     enum Outcome { Run, Help, UsageError };

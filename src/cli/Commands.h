@@ -8,6 +8,7 @@
 namespace kelvano {
 
 class EnableBoxes;
+struct TDeviceEntry;
 
 // The command line of kelvano-cli as parsed once by the front end; each command reads what
 // it needs and returns the process's exit status (0 success, 1 failure, 2 usage error).
@@ -18,6 +19,7 @@ struct CliArgs {
     QStringList ports;  // every --port NAME, in the order given
     int card = 10;      // --card CODE
     bool cardGiven = false;
+    QString cardSource;  // without --card: the settings file the card type was taken from
     QList<QPair<int, QString>> loads;  // --load SLOT=FILE, in the order given
     QList<QPair<int, QString>> saves;  // --save SLOT=FILE, in the order given
     QMap<QString, QString> options;    // every other option: "--name value" for options that
@@ -47,15 +49,16 @@ bool writeOut(const QByteArray& text);
 // --memories LIST (prog, data, config, eeprom) as Enable boxes; false with `error` set.
 bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error);
 
-// Help sections shown by --help, one per command group.
-QString fileCommandsHelp();
-QString infoCommandHelp();
-QString actionCommandsHelp();
-QString storeCommandHelp();
-QString compareCommandHelp();
+// The name of a card type as 'cards' lists it.
+QString cardName(const TDeviceEntry& row);
+// What a program action with these boxes writes on a card of this type: "program memory",
+// ..., each with the slot it comes from when no --load fills that slot ("external EEPROM
+// (slot 3 not loaded: FF)").
+QStringList cardMemories(const TDeviceEntry& row, EnableBoxes& boxes,
+                         const QList<QPair<int, QString>>& loads);
+
+// The longer help texts of the production commands, shown by "kelvano-cli COMMAND --help".
 QString jobCommandsHelp();
 QString logCommandsHelp();
-QString identifyCommandHelp();
-QString checksumCommandHelp();
 
 }  // namespace kelvano

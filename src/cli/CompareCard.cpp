@@ -3,6 +3,7 @@
 
 #include "actions/Compare.h"
 #include "cli/CliLink.h"
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/Models.h"
@@ -41,7 +42,7 @@ int runCardCompare(const CliArgs& args, TDevices& buffers, FuseModel& fuses, Ter
     link.attach(compare.runner());
     if (!link.connect()) {
         link.notUp(host);
-        return link.finish(1);
+        return link.finish(ExitUnreadable);
     }
     compare.prepare();
     runUntilFormCloses(view.onClose,

@@ -58,10 +58,11 @@ void keepAsked(CompareReport& report, const EnableBoxes& asked) {
                           report.memories.end());
 }
 
-// The comparison's exit status: differences and failed reads 1; a memory left out (a
+// The comparison's exit status: a failed read 4; differences 1; a memory left out (a
 // protected controller, the loader not agreed to) 3; else 0.
 int compareStatus(const CompareReport& report, bool readFailed) {
-    if (report.differences() > 0 || readFailed) return ExitFailed;
+    if (readFailed) return ExitUnreadable;
+    if (report.differences() > 0) return ExitFailed;
     return report.identical() ? ExitDone : ExitPartial;
 }
 
@@ -117,31 +118,7 @@ int runCompare(const CliArgs& args) {
     if (!report) return ExitFailed;
     const QString out =
         args.options.contains(QStringLiteral("diff-format")) ? report->diffLines() : report->text();
-    writeOut(out.toLocal8Bit());
-    return compareStatus(*report, readFailed);
-}
-
-QString compareCommandHelp() {
-    return QStringLiteral(
-        "\n"
-        "Comparing (the buffers are what --load put into them, blank otherwise):\n"
-        "  --card CODE [--load SLOT=FILE]... [--memories LIST] compare SLOT=FILE\n"
-        "                       with a file, read as an open would read it into SLOT; with\n"
-        "                       --memories only those of the slot's memories listed\n"
-        "  --card CODE --port NAME [--load SLOT=FILE]... [--memories LIST] compare\n"
-        "                       with the card in the box: its ticked memories are read (as\n"
-        "                       read does) and compared; on cards whose EEPROM needs the loader\n"
-        "                       that replaces the controller's program, the EEPROM is compared\n"
-        "                       only when the question is answered OK (--yes). As the actions\n"
-        "                       do, it stops before the card is touched when the controller is\n"
-        "                       not the --card type's, unless --force is given\n"
-        "  --diff-format        one line per run of adjacent differing addresses instead of the\n"
-        "                       report: MEMORY FIRST-LAST COUNT EXPECTED FOUND (memory flash,\n"
-        "                       data, eeprom or config; values in hex without blanks), then\n"
-        "                       \"skipped MEMORY\" for each memory not compared\n"
-        "  Exit status: 0 nothing differs, 1 differences or a failed read, 2 usage error (also\n"
-        "  a slot the card type does not have), 3 nothing differs in what was compared but a\n"
-        "  memory was not compared (a protected controller, the loader not agreed to).\n");
+    return printResult(compareStatus(*report, readFailed), out, compareJson(*report));
 }
 
 }  // namespace kelvano

@@ -2,9 +2,12 @@
 // the same file module as the window's open and save commands.
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
 #include <memory>
 
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/SaveTarget.h"
 #include "cli/TerminalHost.h"
@@ -66,24 +69,27 @@ void appendGrid(QByteArray& out, const char* title, const DumpGrid& grid) {
 }  // namespace
 
 int runCards(const CliArgs&) {
-    QByteArray out;
+    QString human;
+    QJsonArray cards;
     for (const TDeviceEntry& row : catalogue()) {
-        // Code 30 has no menu entry and so no display name of its own.
-        const QString name =
-            row.displayName
-                ? QString::fromLatin1(row.displayName)
-                : QString::fromLatin1(row.controllerCaption) + QStringLiteral(" + ") +
-                      QString::fromLatin1(row.eepromCaption).remove(QStringLiteral("EEPROM "));
-        out += QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
-                   .arg(row.code)
-                   .arg(name)
-                   .arg(row.flashWords)
-                   .arg(row.internalEepromBytes)
-                   .arg(row.externalEepromBytes)
-                   .toLatin1();
+        // A sixth field for the types that only the file commands take, so that a script can
+        // tell them from those an action handles.
+        human +=
+            QStringLiteral("%1\t%2\t%3\t%4\t%5%6\n")
+                .arg(row.code)
+                .arg(cardName(row))
+                .arg(row.flashWords)
+                .arg(row.internalEepromBytes)
+                .arg(row.externalEepromBytes)
+                .arg(row.actions ? QString() : QStringLiteral("\tno action handles this type"));
+        cards.append(QJsonObject{{"code", row.code},
+                                 {"name", cardName(row)},
+                                 {"flashWords", row.flashWords},
+                                 {"internalEepromBytes", row.internalEepromBytes},
+                                 {"externalEepromBytes", row.externalEepromBytes},
+                                 {"actions", bool(row.actions)}});
     }
-    writeOut(out);
-    return 0;
+    return printResult(ExitDone, human, {{"cards", cards}});
 }
 
 int runDump(const CliArgs& args) {
@@ -116,8 +122,8 @@ int runConvert(const CliArgs& args) {
         return usageError(QStringLiteral("convert needs at least one --load SLOT=FILE"));
     if (args.saves.isEmpty()) return usageError(QStringLiteral("convert needs --save SLOT=FILE"));
     const QString type = args.options.value(QStringLiteral("type"), QStringLiteral("hex"));
-    if (type != QLatin1String("bin") && type != QLatin1String("hex"))
-        return usageError(QStringLiteral("--type takes hex or bin, not \"%1\"").arg(type));
+    if (typeExtension(type).isEmpty())
+        return usageError(QStringLiteral("--type takes hex, bin or srec, not \"%1\"").arg(type));
 
     FileSession s(args, false);
     if (!s.loadAll(args)) return 1;
@@ -125,35 +131,6 @@ int runConvert(const CliArgs& args) {
         if (!SaveTarget(save.second, type).write(*s.io, save.first)) return 1;
     // A failing write has shown its message but still counts as a save in the window.
     return s.host.errorCount() > 0 ? 1 : 0;
-}
-
-QString fileCommandsHelp() {
-    return QStringLiteral(
-        "\n"
-        "File commands:\n"
-        "  cards                one line per card type: code, name, flash words, internal and\n"
-        "                       external EEPROM bytes, separated by TABs\n"
-        "  --card CODE dump [--load SLOT=FILE]...\n"
-        "                       selects the card type (a code of the list), loads the files in\n"
-        "                       the order given and prints the [FLASH], [DATA] and\n"
-        "                       [EEPROM] dumps (address TAB hex TAB characters per row), then for\n"
-        "                       PIC cards [CONFIG] with CfgWord=XXXX and Id=X X X X, for card 31\n"
-        "                       [CONFIG] with FuseLow=XX, FuseHigh=XX and LockByte=XX\n"
-        "  --card CODE convert --load SLOT=FILE... --save SLOT=FILE... [--type hex|bin]\n"
-        "                       loads the files, then saves each --save slot. The format follows\n"
-        "                       the extension (.hex .h8 .eep Intel HEX, .bin binary, .s19 .s28\n"
-        "                       .s37 .srec .mot S-records); a name\n"
-        "                       without extension gets .hex, or .bin with --type bin\n"
-        "\n"
-        "  Slots: PIC cards 1 = flash, ID words, configuration word and data EEPROM together,\n"
-        "  2 = external EEPROM; AVR cards 1 = flash, 2 = internal EEPROM, 3 = external EEPROM.\n"
-        "  Files load by extension: .hex .h8 .eep Intel HEX, .bin binary, .obj AVR object,\n"
-        "  .crd card dump (layouts of kelvano.crd beside the program or in the data folders "
-        "first),\n"
-        "  .s19 .s28 .s37 .srec .mot S-records, .txt TI-TXT, .elf avr-gcc ELF (flash, EEPROM,\n"
-        "  fuses and lock bits in one load). ELF, S-record, TI-TXT, Tektronix extended and MOS\n"
-        "  Technology files are also known by their content, whatever their name.\n"
-        "  --type hex|bin       file type for --save names without extension (default hex)\n");
 }
 
 }  // namespace kelvano

@@ -1,8 +1,11 @@
 // kelvano-cli identify: the controller on the card in the box, and the card types that carry it.
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
 
 #include "actions/uActions.h"
 #include "cli/CliLink.h"
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "device/Identity.h"
@@ -14,16 +17,27 @@ namespace {
 
 // The identity on standard output; with --card, whether it is that card type's.
 int printIdentity(const CliArgs& args, const ControllerIdentity& identity) {
-    for (const QString& line : identityReport(identity)) std::printf("%s\n", qPrintable(line));
+    const QStringList lines = identityReport(identity);
+    QString human = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    QJsonArray cards;
+    for (int code : identity.cardTypes) cards.append(code);
+    QJsonObject json{{"controller", identity.name},
+                     {"known", identity.known},
+                     {"read", identity.rawText()},
+                     {"cardTypes", cards},
+                     {"report", QJsonArray::fromStringList(lines)}};
     int status = 0;
     if (args.cardGiven) {
         const bool fits = identityFits(identity, args.card);
-        std::printf("Card type %d: %s\n", args.card,
-                    fits ? "this controller" : "another controller");
+        human += QStringLiteral("Card type %1: %2\n")
+                     .arg(args.card)
+                     .arg(fits ? QStringLiteral("this controller")
+                               : QStringLiteral("another controller"));
+        json.insert(QStringLiteral("card"), args.card);
+        json.insert(QStringLiteral("fits"), fits);
         status = fits ? 0 : 1;
     }
-    std::fflush(stdout);
-    return status;
+    return printResult(status, human, json);
 }
 
 }  // namespace
@@ -60,23 +74,6 @@ int runIdentify(const CliArgs& args) {
     com.Disconnect();
     const bool identified = runner.result().ready && runner.identity().read();
     return link.finish(identified ? printIdentity(args, runner.identity()) : 1);
-}
-
-QString identifyCommandHelp() {
-    return QStringLiteral(
-        "\n"
-        "The controller on the card:\n"
-        "  kelvano-cli --port NAME [--card CODE] [--no-wait] identify\n"
-        "                       wait for a card, read its controller's identity (an AVR's\n"
-        "                       signature bytes, a PIC's device ID word at 2006; an AVR is\n"
-        "                       asked first) and list the card types with that controller.\n"
-        "                       The external EEPROM's size cannot be told from the controller.\n"
-        "                       With --port SIM the simulated card is of the --card type.\n"
-        "                       Exit status: 0 identified; 1 no controller answered, or --card\n"
-        "                       was given and the controller is not that card type's.\n"
-        "                       The actions (read ... program) make the same check first and\n"
-        "                       stop before anything on the card changes when the controller\n"
-        "                       is not the --card type's; --force lets them go on.\n");
 }
 
 }  // namespace kelvano

@@ -1,10 +1,13 @@
 // kelvano-cli info: connects to the box as the window does, prints its identity and the state
 // of its firmware, and disconnects.
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
 #include <memory>
 
 #include "cli/CliLink.h"
+#include "cli/CliParser.h"
 #include "cli/Commands.h"
 #include "cli/TerminalHost.h"
 #include "link/LibusbBackend.h"
@@ -41,29 +44,30 @@ int runInfo(const CliArgs& args) {
     if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
 
+    detail(QStringLiteral("Connecting to %1").arg(args.port));
     const bool ready = link.connect();
-    if (ready) {
-        std::printf("Box: %s\n", qPrintable(view.pane));
-        if (!com.UsbConnected)
-            std::printf("Firmware: %s\n", qPrintable(TCom::firmwareText(com.firmware())));
-        for (const QString& line : view.debug) std::printf("Debug: %s\n", qPrintable(line));
-        std::fflush(stdout);
-    } else if (host.errorCount() == 0) {
-        std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n",
-                   stderr);
-    }
+    // The disconnect empties the pane and clears the USB state.
+    const QString pane = view.pane;
+    const QString firmware =
+        !ready || com.UsbConnected ? QString() : TCom::firmwareText(com.firmware());
     com.Disconnect();
-    return link.finish(ready ? 0 : 1);
-}
-
-QString infoCommandHelp() {
-    return QStringLiteral(
-        "\n"
-        "The box:\n"
-        "  kelvano-cli --port NAME [--transcript FILE] info\n"
-        "                       connect, print the box's identity (as the status bar shows it)\n"
-        "                       and the state of its firmware, then disconnect. NAME is a serial\n"
-        "                       port, USB, or SIM (the simulated box)\n");
+    if (!ready) {
+        if (!link.interrupted() && host.errorCount() == 0)
+            std::fputs("kelvano-cli: the box identified itself but did not answer afterwards\n",
+                       stderr);
+        return link.finish(printResult(ExitFailed, {}, {{"box", QJsonValue()}}));
+    }
+    const ImageStore& image = link.session().store();
+    const QString store = image.problem().isEmpty() ? image.description() : image.problem();
+    QString human = QStringLiteral("Box: %1\n").arg(pane);
+    if (!firmware.isEmpty()) human += QStringLiteral("Firmware: %1\n").arg(firmware);
+    for (const QString& line : view.debug) human += QStringLiteral("Debug: %1\n").arg(line);
+    human += QStringLiteral("Store: %1\n").arg(store);
+    const QJsonObject json{{"box", pane},
+                           {"firmware", firmware.isEmpty() ? QJsonValue() : QJsonValue(firmware)},
+                           {"store", store},
+                           {"debug", QJsonArray::fromStringList(view.debug)}};
+    return link.finish(printResult(ExitDone, human, json));
 }
 
 }  // namespace kelvano

@@ -27,9 +27,17 @@ bool isStream(const QString& name) {
 
 }  // namespace
 
+QString typeExtension(const QString& type) {
+    const QString t = type.toLower();
+    if (t == QLatin1String("hex")) return QStringLiteral(".hex");
+    if (t == QLatin1String("bin")) return QStringLiteral(".bin");
+    if (t == QLatin1String("srec")) return QStringLiteral(".s19");
+    return {};
+}
+
 SaveTarget::SaveTarget(const QString& name, const QString& type) : path_(name) {
-    const QString typed =
-        type == QLatin1String("bin") ? QStringLiteral(".bin") : QStringLiteral(".hex");
+    QString typed = typeExtension(type);
+    if (typed.isEmpty()) typed = QStringLiteral(".hex");
     if (name == QLatin1String("-")) {
         kind_ = Kind::StandardOutput;
         extension_ = typed;
@@ -108,9 +116,9 @@ bool loadSource(TFileIo& io, const QString& name, int slot, const QString& type)
     if (!in.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) return false;
     const QByteArray bytes = in.readAll();
     QTemporaryDir dir;
-    const QString file = dir.filePath(
-        QStringLiteral("standard-input") +
-        (type == QLatin1String("bin") ? QStringLiteral(".bin") : QStringLiteral(".hex")));
+    const QString typed = typeExtension(type);
+    const QString file = dir.filePath(QStringLiteral("standard-input") +
+                                      (typed.isEmpty() ? QStringLiteral(".hex") : typed));
     QFile copy(file);
     if (!dir.isValid() || !copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size())
         return false;

@@ -5,10 +5,13 @@ namespace kelvano {
 
 class TFileIo;
 
+// The file extension of a --type word (hex, bin, srec, in any case); empty for another word.
+QString typeExtension(const QString& type);
+
 // What a file name on the command line means as a place to write a slot to, in one place for
 // every command that saves: "-" is standard output; a device or a pipe (/dev/stdout, a FIFO)
 // is written as it is named, never given an extension; any other name is a file that gets the
-// extension of --type ("hex" or "bin") when it has none.
+// extension of --type (hex, bin or srec) when it has none.
 class SaveTarget {
 public:
     enum class Kind { File, StandardOutput, Stream };
@@ -38,7 +41,7 @@ private:
 
 namespace kelvano {
 
-// --load SLOT=NAME: "-" reads standard input as a file of --type ("hex" or "bin"); any other
+// --load SLOT=NAME: "-" reads standard input as a file of --type; any other
 // name is opened as the window opens it. False when nothing was loaded (the error shown).
 bool loadSource(TFileIo& io, const QString& name, int slot, const QString& type);
 

@@ -144,6 +144,37 @@ int list(const StoreWriter& store, const QString& path, bool exists) {
     return 0;
 }
 
+// The store the command starts from, in `store`; false (with the reason shown) when the file
+// may not be used. A store that is not there yet starts as the one built into the program, so
+// that a new file beside the program keeps what the program carries (QXUSB, for one). A store
+// named on the command line must be there, unless it is being made by an add.
+bool openStore(const QString& path, const QString& verb, bool named, StoreWriter& store,
+               bool& exists) {
+    auto refuse = [](const QString& text) {
+        failure(text);
+        return false;
+    };
+    QFile file(path);
+    exists = file.exists();
+    if (QFileInfo(path).isDir())
+        return refuse(QStringLiteral("%1 is a folder, not a file").arg(path));
+    if (!exists && named && verb != QLatin1String("add"))
+        return refuse(QStringLiteral("%1 does not exist").arg(path));
+    QByteArray data = ImageStore::builtInData();
+    if (exists) {
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        data = file.readAll();
+        // An empty file is no store (the program refuses it too); an add may fill it.
+        if (data.isEmpty() && verb != QLatin1String("add"))
+            return refuse(QStringLiteral("%1 is damaged: the file is empty").arg(path));
+    }
+    QString error;
+    if (!store.read(data, &error))
+        return refuse(QStringLiteral("%1 is damaged: %2").arg(path, error));
+    return true;
+}
+
 }  // namespace
 
 int runStore(const CliArgs& args) {
@@ -157,30 +188,21 @@ int runStore(const CliArgs& args) {
                               .arg(verb, verb == QLatin1String("list")     ? "nothing more"
                                          : verb == QLatin1String("remove") ? "NAME"
                                                                            : "NAME FILE"));
+    const bool named = args.options.contains(QStringLiteral("store"));
     const QString path = args.options.value(QStringLiteral("store"), defaultStorePath());
+    if (verb == QLatin1String("add") && !StoreWriter::nameProblem(p.at(1)).isEmpty())
+        return usageError(StoreWriter::nameProblem(p.at(1)));
 
-    // A store that is not there yet starts as the one built into the program, so that a new
-    // file beside the program keeps what the program carries (QXUSB, for one).
-    QFile file(path);
-    const bool exists = file.exists();
-    QByteArray data = ImageStore::builtInData();
-    if (exists) {
-        if (!file.open(QIODevice::ReadOnly))
-            return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        data = file.readAll();
-    }
     StoreWriter store;
+    bool exists = false;
+    if (!openStore(path, verb, named, store, exists)) return 1;
     QString error;
-    if (!store.read(data, &error))
-        return failure(QStringLiteral("%1 is damaged: %2").arg(path, error));
 
     if (verb == QLatin1String("list")) return list(store, path, exists);
     const QString name = p.at(1);
     if (verb != QLatin1String("extract") && !store.changeRefusal().isEmpty())
         return failure(QStringLiteral("%1 is left as it is: %2").arg(path, store.changeRefusal()));
     if (verb == QLatin1String("add")) {
-        const QString problem = StoreWriter::nameProblem(name);
-        if (!problem.isEmpty()) return failure(problem);
         QByteArray image;
         if (!readImage(p.at(2), image)) return 1;
         const QString fit = fitProblem(name, image, p.at(2));
@@ -200,23 +222,6 @@ int runStore(const CliArgs& args) {
     if (!writeFile(path, store.pack())) return 1;
     std::printf("Removed \"%s\" from %s\n", qPrintable(name), qPrintable(path));
     return 0;
-}
-
-QString storeCommandHelp() {
-    return QStringLiteral(
-        "\n"
-        "The image store (loaders and box firmware):\n"
-        "  kelvano-cli store list|add NAME FILE|remove NAME|extract NAME FILE [--store PATH]\n"
-        "                       list the entries, add (or replace) one from an Intel HEX or\n"
-        "                       binary image, remove one, or write one out as a binary file.\n"
-        "                       PATH defaults to the kelvano.store the program uses (beside\n"
-        "                       the program or in the data folders); where there is none, a new\n"
-        "                       one beside the program, or in the user's data folder when the\n"
-        "                       program's folder cannot be written. A new store starts with the\n"
-        "                       entries built into the program. Names have\n"
-        "                       1 to 8 characters; a loader must fit the program memory of\n"
-        "                       every card type it is installed on. The file is replaced only\n"
-        "                       once the new one is completely written.\n");
 }
 
 }  // namespace kelvano

@@ -33,9 +33,25 @@ QByteArray ImageStore::builtInData() {
 }
 
 ImageStore ImageStore::programStore(const QString& programDir) {
-    const QString path = findDataFile(programDir, storeFileName());
-    if (!path.isEmpty()) return fromFile(path);
+    for (const QString& folder : dataFileFolders(programDir)) {
+        const QFileInfo info(QDir(folder).filePath(storeFileName()));
+        if (info.isFile()) return fromFile(info.filePath());
+        // A folder of that name is a store put in the wrong place, not a reason to fall back
+        // on the built-in images without a word.
+        if (info.isDir()) {
+            ImageStore store;
+            store.path_ = QDir::toNativeSeparators(info.absoluteFilePath());
+            store.problem_ =
+                QStringLiteral("The image store %1 is a folder, not a file").arg(store.path_);
+            return store;
+        }
+    }
     return ImageStore(builtInData());
+}
+
+QString ImageStore::description() const {
+    return path_.isEmpty() ? QStringLiteral("the image store built into the program")
+                           : QStringLiteral("the image store %1").arg(path_);
 }
 
 ImageStore ImageStore::fromFile(const QString& path) {

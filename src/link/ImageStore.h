@@ -22,7 +22,8 @@ public:
     static ImageStore fromFile(const QString& path);
 
     // The store the program uses: a store file (see storeFileName) beside the program or in
-    // the data folders (see findDataFile) where there is one, else the one built into the program.
+    // the data folders (see dataFileFolders) where there is one, else the one built into the
+    // program. A folder of that name where the file would be gives a store with a problem.
     static ImageStore programStore(const QString& programDir);
     static QString storeFileName();  // the file name looked for beside the program
     // The store built into every program, as a Qt resource at resourcePath(); empty when
@@ -61,6 +62,8 @@ public:
     QString problem() const { return problem_; }
     // The file the store was read from; empty for the store built into the program.
     QString path() const { return path_; }
+    // "the image store PATH", or "the image store built into the program", for messages.
+    QString description() const;
 
     const QByteArray& data() const { return data_; }
 

@@ -25,16 +25,19 @@ constexpr int kPromptLineMs = 2000;
 constexpr int kMaxSyncBytes = 64;
 constexpr int kSyncMs = 3000;
 // The form of the box's identity: the model ("STRAVINEX QXBASE", or a model name of its own
-// starting "QX"), a second line, and a serial number of one word; printable text without
-// prompt characters. Anything else is not the box speaking alone (a late box's prompts,
-// another device or noise on the line), and must not decide the firmware check.
+// such as "QX200 rev B"), a second line, and a serial number of one word; printable text
+// without prompt characters. Anything else is not the box speaking alone (a late box's prompts,
+// our own command echoed, another device or noise on the line), and must not decide the
+// firmware check.
 constexpr int kMaxIdentityLine = 64;
+constexpr int kMaxModelWord = 8;  // "QX" and up to six letters or digits
 
 bool identityLineShape(const QByteArray& line) {
     if (line.trimmed().isEmpty() || line.size() > kMaxIdentityLine) return false;
     for (char c : line)
         if (uchar(c) < 32 || uchar(c) > 126 || c == '>') return false;
-    return true;
+    // The box's own command prefix inside an answer is an echo, never part of an identity.
+    return !line.contains("QXAT");
 }
 
 bool serialNumberShape(const QByteArray& line) {
@@ -43,11 +46,22 @@ bool serialNumberShape(const QByteArray& line) {
     return true;
 }
 
+// "STRAVINEX QXWORD[ more]" or "QXWORD[ more]": the model word is "QX" and one to six upper-case
+// letters or digits, none of which starts the maker's name or a second model word again.
+bool modelLineShape(const QByteArray& line) {
+    const QByteArray rest = line.startsWith("STRAVINEX ") ? line.mid(10) : line;
+    const int space = rest.indexOf(' ');
+    const QByteArray word = space < 0 ? rest : rest.left(space);
+    if (!word.startsWith("QX") || word.size() < 3 || word.size() > kMaxModelWord) return false;
+    for (char c : word.mid(2))
+        if (!std::isupper(uchar(c)) && !std::isdigit(uchar(c))) return false;
+    return word.indexOf("QX", 2) < 0 && !rest.contains("STRAVINEX");
+}
+
 bool wellFormedIdentity(const QByteArray (&lines)[3]) {
     for (const QByteArray& line : lines)
         if (!identityLineShape(line)) return false;
-    const bool model = lines[0].startsWith("STRAVINEX ") || lines[0].startsWith("QX");
-    return model && serialNumberShape(lines[2].trimmed());
+    return modelLineShape(lines[0]) && serialNumberShape(lines[2].trimmed());
 }
 
 // Hides the upload's progress window on every way out of the upload, a port error included.
@@ -108,6 +122,12 @@ QString TCom::loaderRefusal(const QString& name, const QByteArray& image) const 
                    "The EEPROM loader \"%1\" cannot be taken from the image store. %2. Nothing "
                    "on the card was changed.")
             .arg(name, store_.problem());
+    // Asked without an image: the store has no entry of that name; say which store.
+    if (image.isEmpty() && !store_.names().contains(name))
+        return QStringLiteral(
+                   "The EEPROM loader \"%1\" is missing from %2. Nothing on the card "
+                   "was changed.")
+            .arg(name, store_.description());
     if (!ImageStore::isDemoImage(image) || isSimulatedBox()) return {};
     return QStringLiteral(
                "The EEPROM loader \"%1\" in the image store is a demo loader for the simulated "
@@ -407,8 +427,8 @@ int TCom::UploadFirmware() {
         return 0;
     }
     if (!store_.LoadImage(QStringLiteral("QXBASE"), image)) {
-        view_.appendDebug(
-            QStringLiteral("No QXBASE firmware in the image store: firmware check skipped"));
+        view_.appendDebug(QStringLiteral("No QXBASE firmware in %1: firmware check skipped")
+                              .arg(store_.description()));
         firmware_ = Firmware::NoImage;
         return 0;
     }

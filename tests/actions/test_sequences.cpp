@@ -112,7 +112,9 @@ TEST(LoaderSequences, ALoaderThatCannotBeInstalledIsNamedBeforeAnythingIsErased)
         bool realBox;
         QString error;
     } rows[] = {
-        {24, 5, false, "The EEPROM loader \"FUNLOAD\" is missing from the image store."},
+        {24, 5, false,
+         "The EEPROM loader \"FUNLOAD\" is missing from the image store built into "
+         "the program. Nothing on the card was changed."},
         {20, 5, true, "The EEPROM loader \"FUNLOAD" + demo},
         {15, 5, true, "The EEPROM loader \"PICLOAD" + demo},
         {11, 1, true, "The EEPROM loader \"DS9LOAD" + demo},

@@ -17,7 +17,29 @@ TEST(CliFiles, CardsListsTheCatalogue) {
     EXPECT_EQ(lines[0], "15\tPIC/Goldwafer (PIC16F84 + 24C16)\t1024\t64\t2048");
     EXPECT_EQ(lines[4], "11\tPIC-Card 2 (PIC16F876 + 24C64)\t8192\t256\t8192");
     EXPECT_EQ(lines[12], "26\tAVR-Fun 5 (AT90S8515 + 24C512)\t4096\t512\t65536");
-    EXPECT_EQ(lines[14], "30\tATMega161 + 24C64\t8192\t512\t8192");
+    // The type no action handles is marked, for scripts.
+    EXPECT_EQ(lines[14], "30\tATMega161 + 24C64\t8192\t512\t8192\tno action handles this type");
+    const CliRun json = cli({"cards", "--json"});
+    EXPECT_TRUE(json.out.startsWith(R"({"cards":[{"actions":true,"code":15,)"));
+    EXPECT_TRUE(json.out.endsWith(R"({"actions":false,"code":30,"externalEepromBytes":8192,)"
+                                  R"("flashWords":8192,"internalEepromBytes":512,)"
+                                  R"("name":"ATMega161 + 24C64"}],"status":0})"
+                                  "\n"))
+        << json.out.toStdString();
+    EXPECT_EQ(json.err, r.out);  // the human text on standard error
+}
+
+// --json: one document on standard output. Blank card 13: flash 1024 words 3FFF (FF 3F each),
+// 64 and 8192 bytes FF.
+TEST(CliFiles, ChecksumAsJson) {
+    const CliRun r = cli({"--card", "13", "checksum", "--json"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, R"({"card":13,"memories":[)"
+                     R"({"bytes":2048,"crc32":"B2729C46","memory":"flash","sum":"F800"},)"
+                     R"({"bytes":64,"crc32":"0F6187BA","memory":"internal EEPROM","sum":"3FC0"},)"
+                     R"({"bytes":8192,"crc32":"B4293435","memory":"external EEPROM","sum":"E000"})"
+                     R"(],"status":0})"
+                     "\n");
 }
 
 TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {

@@ -81,9 +81,16 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"convert", "--load", "4=a.hex"},
          "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
         {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
-        {{"--colour", "cards"}, "The following argument was not expected: --colour"},
-        {{"cards", "all"}, "The following argument was not expected: all"},
-        {{"read", "erase"}, "The following argument was not expected: erase"},
+        {{"--colour", "cards"}, "unknown option --colour"},
+        {{"--prot", "SIM", "read"}, "unknown option --prot (did you mean --port?)"},
+        {{"read", "--memries=prog"}, "unknown option --memries (did you mean --memories?)"},
+        {{"-x", "cards"}, "unknown option -x"},
+        {{"--port", "SIM", "raed"}, "unknown command raed (did you mean read?)"},
+        {{"cards", "all"}, "cards takes no word all"},
+        {{"read", "erase"}, "read takes no word erase"},
+        {{"--yes=maybe", "dump"},
+         "--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\""},
+        {{"--verify", "read"}, "--verify is not an option of read"},
         {{"help", "flash"}, "no command flash"},
     };
     for (const auto& [line, message] : cases) {
@@ -93,24 +100,47 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
     }
 }
 
+// A flag given a value obeys it; the last one given counts.
+TEST(CliParser, FlagValues) {
+    const QList<QPair<QString, bool>> cases{
+        {"--yes", true},        {"--yes=yes", true}, {"--yes=true", true},
+        {"--yes=1", true},      {"--yes=on", true},  {"--yes=no", false},
+        {"--yes=false", false}, {"--yes=0", false},  {"--yes=OFF", false},
+    };
+    for (const auto& [flag, on] : cases) {
+        const Parsed p = parse({"--card", "10", flag, "dump"});
+        ASSERT_EQ(p.result.outcome, CliParse::Run) << flag.toStdString();
+        EXPECT_EQ(p.args.options.contains("yes"), on) << flag.toStdString();
+    }
+    EXPECT_FALSE(parse({"--verify", "program", "--verify=false"}).args.options.contains("verify"));
+    EXPECT_TRUE(parse({"--verify=no", "program", "--verify"}).args.options.contains("verify"));
+}
+
 TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     const QString h = parse({"--help"}).result.text;
-    for (const char* line :
-         {"Exit status:\n  0    done\n  1    failed (the error text goes to standard error)\n"
-          "  2    usage error\n  3    partial: some memories could not be read\n"
-          "  130  interrupted (Ctrl-C or SIGTERM)\n",
-          "Usage: kelvano-cli [OPTIONS] [COMMAND]", "  --mega163 LOCK:FUSELOW:FUSEHIGH ",
-          "  program ", "  info "})
+    for (const char* line : {"Exit status:\n  0    done; compare: nothing differs\n",
+                             "Usage: kelvano-cli [OPTIONS] [COMMAND]",
+                             "  --mega163 LOCK:FUSELOW:FUSEHIGH ", "  program ", "  info "})
         EXPECT_TRUE(h.contains(QLatin1String(line))) << line;
     EXPECT_EQ(parse({"help"}).result.text, h);
 
-    // A command's help: its own options, no other command's.
+    // A command's help: the options it reads, each once, and no other command's text.
+    auto optionLines = [](const QString& help) {
+        QStringList names;
+        for (const QString& line : help.split('\n'))
+            if (line.startsWith("  -")) names << line.trimmed().section(' ', 0, 0);
+        return names.join(' ');
+    };
     const Parsed read = parse({"--port", "SIM", "read", "--help"});
     ASSERT_EQ(read.result.outcome, CliParse::Help);
     EXPECT_TRUE(read.result.text.contains("Usage: kelvano-cli read [OPTIONS]"));
-    EXPECT_TRUE(read.result.text.contains("  --memories LIST "));
-    EXPECT_FALSE(read.result.text.contains("--diff-format"));
+    EXPECT_EQ(optionLines(read.result.text),
+              "-h,--help --port --card --transcript --replay --yes -q,--quiet -v,--verbose "
+              "--json --memories --no-wait --trace --force --no-warnings --save");
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
+    const QString cards = parse({"cards", "--help"}).result.text;
+    EXPECT_EQ(optionLines(cards), "-h,--help --json");
+    EXPECT_FALSE(cards.contains("dump") || cards.contains("convert"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include "CliRun.h"
 
@@ -42,129 +43,147 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
     const QString badCard = usage("--card takes a card type code of 'cards', not \"99\"");
     const QString fileOrCard =
         usage("compare needs either --port NAME (the card) or SLOT=FILE (a file)");
+    const QString kCard21 = "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from --card\n";
+    const QString cli = "kelvano-cli", win = "kelvano", sim = "kelvano-boxsim";
+    // Arguments split at blanks; $PIC is the sample file, $DIR the temporary folder.
+    // clang-format off
     const struct {
-        const char* program;
-        QStringList args;
+        QString program, args;
         int code;
         QString out, err;  // err ending in '*': its start
     } rows[] = {
-        {"kelvano-cli", {"--card", "99", "dump"}, 2, "", badCard},
-        {"kelvano-cli",
-         {"--card", "99", "convert", "--load", "1=" + pic, "--save", "1=x"},
-         2,
-         "",
-         badCard},
-        {"kelvano-cli", {"compare", "--card", "99", "1=" + pic}, 2, "", badCard},
-        {"kelvano-cli", {"--port", "SIM", "--card", "99", "read"}, 2, "", badCard},
-        {"kelvano-cli",
-         {"--port", "SIM", "--card", "30", "read"},
-         2,
-         "",
-         usage("no action handles card type 30 (see 'cards')")},
-        {"kelvano-cli",
-         {"--card", "10", "dump", "--load", "3=" + pic},
-         2,
-         "",
-         usage("--load 3=" + pic + ": card type 10 has no slot 3")},
-        {"kelvano-cli",
-         {"--card", "13", "convert", "--load", "1=" + pic, "--save", "3=out.hex"},
-         2,
-         "",
-         usage("--save 3=out.hex: card type 13 has no slot 3")},
-        {"kelvano-cli",
-         {"--card", "10", "compare", "3=" + pic},
-         2,
-         "",
-         usage("compare 3=" + pic + ": card type 10 has no slot 3")},
-        {"kelvano-cli",
-         {"--card", "10", "--memories", "eeprom", "compare", "1=" + pic},
-         2,
-         "",
-         usage("--memories eeprom leaves nothing of slot 1 to compare")},
-        {"kelvano-cli",
-         {"--card", "10", "--memories", "config,data", "--load", "1=" + pic, "compare", "1=" + pic},
-         0,
-         "Data Memory: no differences in 64 addresses\n"
-         "Configuration: no differences in 5 addresses\nNo differences.\n",
-         ""},
-        {"kelvano-cli",
-         {"--card", "10", "--memories", "data", "compare", "1=" + pic, "--diff-format"},
-         1,
-         "data 0000-0008 9 FFFFFFFFFFFFFFFFFF 4B454C56414E4F00A5\n",
-         ""},
-        {"kelvano-cli", {"compare"}, 2, "", fileOrCard},
-        {"kelvano-cli", {"--port", "SIM", "compare", "1=" + pic}, 2, "", fileOrCard},
-        {"kelvano-cli",
-         {"compare", "4=" + pic},
-         2,
-         "",
-         usage("compare takes one SLOT=FILE with SLOT 1, 2 or 3")},
-        {"kelvano-cli",
-         {"compare", "1=/nonexistent/x.hex"},
-         1,
-         "",
-         "I/O-Error #2\nNo such file or directory\nFile: /nonexistent/x.hex\n"},
-        {"kelvano-cli",
-         {"convert", "--load", "1=a.hex"},
-         2,
-         "",
-         usage("convert needs --save SLOT=FILE")},
-        {"kelvano-cli",
-         {"convert", "--save", "1=a.hex"},
-         2,
-         "",
-         usage("convert needs at least one --load SLOT=FILE")},
-        {"kelvano-cli",
-         {"convert", "--load", "1=a.hex", "--save", "1=b", "--type", "srec"},
-         2,
-         "",
-         usage("--type takes hex or bin, not \"srec\"")},
-        {"kelvano-cli",
-         {"dump", "--save", "1=a.hex"},
-         2,
-         "",
-         usage("--save is not an option of dump")},
-        {"kelvano-cli", {"info"}, 2, "", usage("info needs --port NAME")},
-        {"kelvano-cli",
-         {"log", "summary"},
-         2,
-         "",
-         usage("log summary needs --log LOG (or a job file)")},
-        {"kelvano-cli",
-         {"log", "summary", "--log", noLog},
-         1,
-         "",
-         "The log " + noLog + " can't be opened: there is no such file.\n"},
-        // clang-format off
-        {"kelvano-cli", {"log", "summary", "--log", notALog}, 1, "", noDatabase},
-        {"kelvano-cli", {"log", "export", "--csv", "x.csv", "--log", notALog}, 1, "", noDatabase},
-        {"kelvano-cli", {"log", "settle", "1000", "spent", "--log", notALog}, 1, "", noDatabase},
-        {"kelvano-cli", {"log", "summary", "--log", folderLog}, 1, "", noFile},
-        {"kelvano-cli", {"log", "export", "--json", "x.json", "--log", folderLog}, 1, "", noFile},
-        {"kelvano-cli", {"log", "settle", "1000", "void", "--log", folderLog}, 1, "", noFile},
-        // clang-format on
-        {"kelvano-cli", {"-V"}, 0, version("kelvano-cli"), ""},
-        {"kelvano-cli", {"--version"}, 0, version("kelvano-cli"), ""},
-        {"kelvano-boxsim", {"-V"}, 0, version("kelvano-boxsim"), ""},
-        {"kelvano-boxsim", {"--version"}, 0, version("kelvano-boxsim"), ""},
-        {"kelvano", {"-V"}, 0, version("kelvano"), ""},
-        {"kelvano", {"--version"}, 0, version("kelvano"), ""},
-        {"kelvano", {"--help"}, 0, "Usage: kelvano [options]\n*", ""},
-        {"kelvano", {"--bogus"}, 1, "", "kelvano: unknown option --bogus\n(see kelvano --help)\n"},
-        {"kelvano", {"--port"}, 1, "", "kelvano: --port needs a NAME\n(see kelvano --help)\n"},
-        {"kelvano", {"-platform", "offscreen", "--port=SIM", "-V"}, 0, version("kelvano"), ""},
+        {cli, "--card 99 dump", 2, "", badCard},
+        {cli, "--card 99 convert --load 1=$PIC --save 1=x", 2, "", badCard},
+        {cli, "compare --card 99 1=$PIC", 2, "", badCard},
+        {cli, "--port SIM --card 99 read", 2, "", badCard},
+        {cli, "--port SIM --card 30 read", 2, "", usage("no action handles card type 30 (see 'cards')")},
+        {cli, "--card 10 dump --load 3=$PIC", 2, "", usage("--load 3=$PIC: card type 10 has no slot 3")},
+        {cli, "--card 13 convert --load 1=$PIC --save 3=out.hex", 2, "", usage("--save 3=out.hex: card type 13 has no slot 3")},
+        {cli, "--card 10 compare 3=$PIC", 2, "", usage("compare 3=$PIC: card type 10 has no slot 3")},
+        {cli, "--card 10 --memories eeprom compare 1=$PIC", 2, "", usage("--memories eeprom leaves nothing of slot 1 to compare")},
+        {cli, "--card 10 --memories config,data --load 1=$PIC compare 1=$PIC", 0,
+         "Data Memory: no differences in 64 addresses\nConfiguration: no differences in 5 addresses\nNo differences.\n", ""},
+        {cli, "--card 10 --memories data compare 1=$PIC --diff-format", 1, "data 0000-0008 9 FFFFFFFFFFFFFFFFFF 4B454C56414E4F00A5\n", ""},
+        {cli, "compare", 2, "", fileOrCard},
+        {cli, "--port SIM compare 1=$PIC", 2, "", fileOrCard},
+        {cli, "compare 4=$PIC", 2, "", usage("compare takes one SLOT=FILE with SLOT 1, 2 or 3")},
+        {cli, "compare 1=/nonexistent/x.hex", 1, "", "I/O-Error #2\nNo such file or directory\nFile: /nonexistent/x.hex\n"},
+        // A card that cannot be read is not a difference.
+        {cli, "--card 10 --port /dev/kelvano-no-such-port compare", 4, "", "Can't connect to Programmer*"},
+        {cli, "convert --load 1=a.hex", 2, "", usage("convert needs --save SLOT=FILE")},
+        {cli, "convert --save 1=a.hex", 2, "", usage("convert needs at least one --load SLOT=FILE")},
+        {cli, "convert --load 1=a.hex --save 1=b --type s28", 2, "", usage("--type takes hex, bin or srec, not \"s28\"")},
+        {cli, "--card 10 convert --load 1=$PIC --save 1=$DIR/out --type srec", 0, "", ""},
+        {cli, "dump --save 1=a.hex", 2, "", usage("--save is not an option of dump")},
+        {cli, "--prot SIM read", 2, "", usage("unknown option --prot (did you mean --port?)")},
+        {cli, "raed --port SIM", 2, "", usage("unknown command raed (did you mean read?)")},
+        {cli, "--card 21 --port SIM --memories prog,dta read", 2, "", kCard21 + usage("unknown memory \"dta\" in --memories (did you mean data?): it takes a comma list of prog, data, config and eeprom")},
+        {cli, "--card 21 --port SIM --yes=maybe read", 2, "", usage("--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\"")},
+        {cli, "info", 2, "", usage("info needs --port NAME")},
+        // Read, but the slot asked for was not: partial.
+        {cli, "--card 21 --port SIM --no-wait --yes --memories prog read --save 2=$DIR/d.hex", 3, "", kCard21 + "*"},
+        {cli, "log summary", 2, "", usage("log summary needs --log LOG (or a job file)")},
+        {cli, "log summary --log " + noLog, 1, "", "The log " + noLog + " can't be opened: there is no such file.\n"},
+        {cli, "log summary --log " + notALog, 1, "", noDatabase},
+        {cli, "log export --csv x.csv --log " + notALog, 1, "", noDatabase},
+        {cli, "log settle 1000 spent --log " + notALog, 1, "", noDatabase},
+        {cli, "log summary --log " + folderLog, 1, "", noFile},
+        {cli, "log export --json x.json --log " + folderLog, 1, "", noFile},
+        {cli, "log settle 1000 void --log " + folderLog, 1, "", noFile},
+        {cli, "-V", 0, version("kelvano-cli"), ""},
+        {cli, "--version", 0, version("kelvano-cli"), ""},
+        {sim, "-V", 0, version("kelvano-boxsim"), ""},
+        {sim, "--version", 0, version("kelvano-boxsim"), ""},
+        {win, "-V", 0, version("kelvano"), ""},
+        {win, "--version", 0, version("kelvano"), ""},
+        {win, "--help", 0, "Usage: kelvano [options]\n*", ""},
+        {win, "--bogus", 1, "", "kelvano: unknown option --bogus\n(see kelvano --help)\n"},
+        {win, "--port", 1, "", "kelvano: --port needs a NAME\n(see kelvano --help)\n"},
+        {win, "-platform offscreen --port=SIM -V", 0, version("kelvano"), ""},
     };
+    // clang-format on
     auto matches = [](const QString& got, const QString& want) {
         return want.endsWith('*') ? got.startsWith(want.chopped(1)) : got == want;
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE((QLatin1String(r.program) + ' ' + r.args.join(' ')).toStdString());
-        const CliRun run = runProgram(r.program, r.args, {}, kNoDisplay);
+        SCOPED_TRACE((r.program + ' ' + r.args).toStdString());
+        const QString args = QString(r.args).replace("$PIC", pic).replace("$DIR", dir.path());
+        const CliRun run = runProgram(r.program, args.split(' '), {}, kNoDisplay);
         EXPECT_EQ(run.code, r.code);
-        EXPECT_TRUE(matches(run.out, r.out)) << run.out.toStdString();
-        EXPECT_TRUE(matches(run.err, r.err)) << run.err.toStdString();
+        EXPECT_TRUE(matches(run.out, QString(r.out).replace("$PIC", pic))) << run.out.toStdString();
+        EXPECT_TRUE(matches(run.err, QString(r.err).replace("$PIC", pic))) << run.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(noLog));
+    EXPECT_TRUE(readAll(dir.filePath("out.s19")).startsWith("S0"));
+}
+
+// Without --card an action runs as the settings file's card type and says so; without a
+// settings file it needs --card. (A copy of the program in a folder of its own keeps its
+// settings beside it.)
+TEST(CliStatuses, CardTypeOfTheSettingsFileNamedOrRequired) {
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("kelvano-cli"), ini = dir.filePath("kelvano.ini");
+    ASSERT_TRUE(QFile::copy(KELVANO_BIN_DIR "/kelvano-cli", copy));
+    QProcess p;
+    const QStringList read{"--port", "SIM", "--no-wait", "--yes", "--memories", "data", "read"};
+    p.start(copy, read);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_EQ(p.readAllStandardError(),
+              usage("read needs --card CODE: there is no settings file (" + ini +
+                    ") to take the card type from (see 'cards')"));
+    writeFile(dir, "kelvano.ini", "[Config]\r\nDevice=21\r\n");
+    p.start(copy, read);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardError().startsWith(
+        "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from the settings file " + ini.toUtf8() +
+        "\n"));
+    // program names what it writes, blank slots included, before it asks.
+    const CliRun program =
+        cli({"--port", "SIM", "--card", "20", "--no-wait", "--memories", "data,eeprom", "program"});
+    EXPECT_TRUE(program.err.startsWith(
+        "Card type 20 (AVR-Fun 2 (AT90S8515 + 24C64)), from --card\nWrites program memory (slot 1 "
+        "not loaded: FF), data memory (slot 2 not loaded: FF), configuration, external EEPROM "
+        "(slot 3 not loaded: FF) (--memories narrows this)\n"))
+        << program.err.toStdString();
+}
+
+// --json on an action: the memories done and not done with the reason, and the time taken.
+TEST(CliStatuses, ActionResultAsJson) {
+    const CliRun r =
+        cli({"--port", "SIM", "--card", "21", "--no-wait", "--json", "--yes=no", "read"});
+    EXPECT_EQ(r.code, 1);
+    const QString abort =
+        "not reached: a question was answered Abort, or the action was interrupted";
+    EXPECT_EQ(QString(r.out).replace(QRegularExpression(R"("seconds":[0-9.]+)"), R"("seconds":T)"),
+              QString(R"({"card":21,"command":"read","done":["config"],"errors":[],"notDone":[)"
+                      R"({"memory":"prog","reason":"$"},{"memory":"data","reason":"$"},)"
+                      R"({"memory":"eeprom","reason":"$"}],"notices":[],"saved":[],)"
+                      R"("seconds":T,"status":1})"
+                      "\n")
+                  .replace("$", abort))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("-> Abort (no terminal to ask; use --yes to answer OK)\n"));
+}
+
+// The exit status table of the help is the one of the manual page and the README, row by row.
+TEST(CliStatuses, ExitStatusTableIsTheSameInHelpManualAndReadme) {
+    const QString help = cli({"cards", "--help"}).out;
+    const QString man =
+        QString::fromUtf8(readAll(KELVANO_TEST_DATA "/../../packaging/man/kelvano-cli.1"));
+    const QString readme = QString::fromUtf8(readAll(KELVANO_TEST_DATA "/../../README.md"));
+    const QStringList rows =
+        help.section("Exit status:\n", 1).trimmed().split(QRegularExpression("\n *"));
+    EXPECT_EQ(rows.value(0), "0    done; compare: nothing differs");
+    EXPECT_EQ(rows.value(4), "4    compare: the card could not be read (a failed read, no box)");
+    EXPECT_EQ(rows.size(), 6);
+    for (const QString& row : rows) {
+        const QString status = row.section(' ', 0, 0), text = row.section(' ', 1).trimmed();
+        EXPECT_TRUE(readme.contains("| " + status + " | " + text + " |")) << row.toStdString();
+        EXPECT_TRUE(man.contains(".B " + status + "\n" + QString(text).replace("-", "\\-")))
+            << row.toStdString();
+    }
 }
 
 // A full disk fails the command; a reader that stops early ends it without a word.

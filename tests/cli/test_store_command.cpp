@@ -25,12 +25,7 @@ protected:
 };
 
 TEST_F(StoreCommand, AddListExtractRemoveAndTheProgramReadsIt) {
-    // A store that is not there yet is the one built into the program.
-    const CliRun builtIn = run({"list"});
-    EXPECT_TRUE(
-        builtIn.out.startsWith(store + " (not there yet: the store built into the program): "));
-    EXPECT_TRUE(builtIn.out.contains("\nQXUSB ")) << qPrintable(builtIn.out);
-    file("kelvano.store", {});  // an empty store to start from
+    file("kelvano.store", {});  // an empty file that an add fills
     QByteArray fun(2000, '\0');
     for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
     const QString funFile = file("fun.bin", fun);
@@ -76,8 +71,8 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
         int code;
         QString error;
     } cases[] = {
-        {{"add", "EEPLOADER", file("a.bin", "ab")}, 1,
-         "the name \"EEPLOADER\" is longer than 8 characters"},
+        {{"add", "EEPLOADER", file("a.bin", "ab")}, 2,
+         "the name \"EEPLOADER\" is longer than 8 characters\n(see kelvano-cli --help)"},
         // Card type 15 has 1024 words of program memory.
         {{"add", "PICLOAD", b}, 1, b + " holds 2049 bytes: the loader \"PICLOAD\" must fit the "
                                        "program memory of card type 15 (2048 bytes)"},
@@ -93,6 +88,18 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
         EXPECT_EQ(r.code, c.code) << qPrintable(c.args.join(' '));
         EXPECT_EQ(r.err, "kelvano-cli: store: " + c.error + "\n");
         EXPECT_EQ(readAll(store), before);
+    }
+    // A store named on the command line must be there, as a file that holds a store.
+    const QString missing = dir.filePath("typo.store"), empty = file("empty.store", {});
+    QDir(dir.path()).mkdir("folder.store");
+    for (const auto& [path, error] :
+         {std::pair{missing, missing + " does not exist"},
+          {empty, empty + " is damaged: the file is empty"},
+          {dir.filePath("folder.store"),
+           dir.filePath("folder.store") + " is a folder, not a file"}}) {
+        const CliRun r = cli({"store", "list", "--store", path});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "kelvano-cli: store: " + error + "\n");
     }
     // A damaged store file is not overwritten with what could be read of it.
     QFile(store).resize(before.size() - 1);

@@ -90,6 +90,12 @@ TEST_F(Connect, AnAnswerWithoutTheFormOfAnIdentityIsAskedOnceMoreThenRefused) {
           // noise with line ends of its own moves the box's lines down
           QByteArray("HELLO\rSTRAVINEX QXBASE\rV2.10\r0012345\r"),
           QByteArray("HELLOHELSTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          // noise or an echo that starts like an identity
+          QByteArray("QXATQXATSTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          QByteArray("QXBAQXBASTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          QByteArray("STRAVINEX QXBASTRAVINEX QXBASE\rV2.10\r0012345\r"),
+          QByteArray("QXBASEQXBASE\rV2.10\r0012345\r"), QByteArray("QXbase\rV2.10\r0012345\r"),
+          QByteArray("STRAVINEX QXBASE\rQXAT!V#\r0012345\r"),
           QByteArray("STRAVINEX QXBASE\rV2.10\r0012345 HELLO\r"),
           QByteArray("STRAVINEX QXBASE\rV2.10\r0012345>"),
           QByteArray("STRAVINEX QXBASE\r\r0012345\r"),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -143,4 +144,9 @@ TEST(ImageStore, ProgramStoreIsTheFileBesideTheProgramOrTheBuiltInOneWithDemoLoa
     EXPECT_TRUE(damaged.problem().startsWith("The image store " + dir.filePath("kelvano.store") +
                                              " is damaged: "))
         << damaged.problem().toStdString();
+    // Nor is a folder of that name.
+    QFile::remove(dir.filePath("kelvano.store"));
+    QDir(dir.path()).mkdir("kelvano.store");
+    EXPECT_EQ(ImageStore::programStore(dir.path()).problem(),
+              "The image store " + dir.filePath("kelvano.store") + " is a folder, not a file");
 }
