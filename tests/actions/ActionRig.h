@@ -54,13 +54,12 @@ struct RecordingMainView : MainView {
 };
 
 struct RecordingView : ActionView {
-    QList<int> percents;
     int closeRequests = 0, sounds = 0;
 
     void setCaption(const QString&) override {}
     void setLabel(const QString&) override {}
     void setLabelVisible(bool) override {}
-    void setProgressPercent(int p) override { percents << p; }
+    void setProgressPercent(int) override {}
     void setProgressVisible(bool) override {}
     void setAbortEnabled(bool) override {}
     void requestClose() override { ++closeRequests; }
@@ -96,22 +95,21 @@ inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     return ImageStore(ImageStore::pack(entries));
 }
 
-// One command frame as the program sent it: the command, the wait it gave the first answer
-// byte (ms) and the virtual time it was sent at.
+// One command frame as the program sent it: the command and the wait it gave the first
+// answer byte (ms).
 struct WireExchange {
     QString command;
     int waitMs = -1;
-    qint64 atMs = 0;
 };
 
 // The simulated line, noting the wait the program asks of the port for each command's answer.
 class WaitRecordingPort : public SimSerialPort {
 public:
     WaitRecordingPort(SimBox& box, Clock& clock, std::vector<WireExchange>& log)
-        : SimSerialPort(box, clock), clock_(clock), log_(log) {}
+        : SimSerialPort(box, clock), log_(log) {}
     void write(const QByteArray& bytes) override {
         pending_ = bytes.startsWith('@') && bytes != "@*";
-        if (pending_) log_.push_back({QString::fromLatin1(bytes.mid(1)), -1, clock_.nowMs()});
+        if (pending_) log_.push_back({QString::fromLatin1(bytes.mid(1)), -1});
         SimSerialPort::write(bytes);
     }
     int readByte(int timeoutMs) override {
@@ -121,7 +119,6 @@ public:
     }
 
 private:
-    Clock& clock_;
     std::vector<WireExchange>& log_;
     bool pending_ = false;
 };
@@ -162,27 +159,19 @@ public:
     // A fault in the box's option syntax ("wrong,on=R04,at=7").
     void fault(const QString& text) { box.addFault(*SimFault::parse(text)); }
 
-    // Ticks exactly the memories in `m`.
-    void only(MemorySet m) {
-        enable.prog = m.has(Memory::Program), enable.data = m.has(Memory::Data);
-        enable.config = m.has(Memory::Configuration), enable.eep = m.has(Memory::ExternalEeprom);
-    }
-    // The same by letters: "PDCE" ticks program, data, configuration and external EEPROM.
+    // Ticks exactly the memories named: "PDCE" ticks program, data, configuration and external
+    // EEPROM, "" none.
     void only(const char* letters) {
         const QString l = QString::fromLatin1(letters);
         enable.prog = l.contains('P'), enable.data = l.contains('D');
         enable.config = l.contains('C'), enable.eep = l.contains('E');
     }
-    void untick() { only(MemorySet{}); }
 
     bool connect() {
         com.Connect();
-        clearLog();
-        return com.linkReady();
-    }
-    void clearLog() {
         box.clearTrace();
         wire.clear();
+        return com.linkReady();
     }
 
     // Shows the window with an action and drives its timer until the runner asks to close,
@@ -239,7 +228,7 @@ public:
     }
 
     int lineSpeed = 0;               // baud of the simulated line; 0: no line time
-    std::vector<WireExchange> wire;  // the command frames sent since the last clearLog
+    std::vector<WireExchange> wire;  // the command frames sent since the connect
     VirtualClock clock;
     RecordingHost host;
     RecordingMainView mainView;

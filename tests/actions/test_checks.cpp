@@ -28,7 +28,7 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
     const struct Row {
         int card;
         M model;
-        MemorySet ticked;
+        const char* ticked;
         int action;
         bool verify;
         const char* fault;
@@ -37,44 +37,44 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
     } rows[] = {
         // clang-format off
         // PIC writes are read back and compared; automatic verify reads every word again.
-        {10, S, kCtl, 5, false, "wrong,on=L00,at=3", "Error while writing PIC program memory", {}, {P}},
-        {10, S, kCtl, 5, false, "wrong,on=L01,at=9", "Error while writing PIC data memory", {P}, {D}},
-        {10, S, kCtl, 5, true, "wrong,on=R04,at=7", "Verify error at $0006 (Program Memory)", {P}, {P}},
-        {10, S, kCtl, 5, true, "wrong,on=R05,at=40", "Verify error at $0027 (Data Memory)", {P, D}, {D}},
-        {10, S, kCtl, 5, false, "wrong,on=R04", nullptr, kCtl, {}},
+        {10, S, "PDC", 5, false, "wrong,on=L00,at=3", "Error while writing PIC program memory", {}, {P}},
+        {10, S, "PDC", 5, false, "wrong,on=L01,at=9", "Error while writing PIC data memory", {P}, {D}},
+        {10, S, "PDC", 5, true, "wrong,on=R04,at=7", "Verify error at $0006 (Program Memory)", {P}, {P}},
+        {10, S, "PDC", 5, true, "wrong,on=R05,at=40", "Verify error at $0027 (Data Memory)", {P, D}, {D}},
+        {10, S, "PDC", 5, false, "wrong,on=R04", nullptr, kCtl, {}},
         // The ID locations only have to answer; the configuration word after them is compared.
-        {10, S, {C}, 5, false, "wrong,on=L00,at=5", "Error while writing PIC Configuration", {}, {C}},
-        {10, S, {C}, 1, false, "noanswer,on=R,at=2", "Error while reading PIC Configuration", {}, {C}},
+        {10, S, "C", 5, false, "wrong,on=L00,at=5", "Error while writing PIC Configuration", {}, {C}},
+        {10, S, "C", 1, false, "noanswer,on=R,at=2", "Error while reading PIC Configuration", {}, {C}},
         // Direct EEPROM writes: refused, answered with another value, not answered.
-        {10, S, {E}, 5, false, "refuse,on=W0004", kEepW, {}, {E}},
-        {10, S, {E}, 5, false, "reply=00,on=W0004", kEepW, {}, {E}},
-        {13, S, {E}, 5, true, "wrong,on=g1234", "Verify error at $1234 (EEPROM Memory)", {E}, {E}},
-        {13, S, {E}, 5, false, "wrong,on=g1234", nullptr, {E}, {}},
+        {10, S, "E", 5, false, "refuse,on=W0004", kEepW, {}, {E}},
+        {10, S, "E", 5, false, "reply=00,on=W0004", kEepW, {}, {E}},
+        {13, S, "E", 5, true, "wrong,on=g1234", "Verify error at $1234 (EEPROM Memory)", {E}, {E}},
+        {13, S, "E", 5, false, "wrong,on=g1234", nullptr, {E}, {}},
         // Through a loader: each byte comes back and is compared; misses are retried.
-        {22, S, {E}, 5, false, "wrong,on=X0003", kEepW, {}, {E}},
-        {31, S, {E}, 5, false, "noanswer,on=X,times=5", nullptr, {E}, {}},
+        {22, S, "E", 5, false, "wrong,on=X0003", kEepW, {}, {E}},
+        {31, S, "E", 5, false, "noanswer,on=X,times=5", nullptr, {E}, {}},
         // Verify: each memory of each controller family, low and high byte, first address named.
-        {20, S, {P}, 4, false, "wrong,on=Y200123", "Verify error at $0123 (Program Memory)", {}, {P}},
-        {31, S, {P}, 4, false, "wrong,on=Y281FFF", "Verify error at $1FFF (Program Memory)", {}, {P}},
-        {20, S, {D}, 4, false, "wrong,on=YA001F0", "Verify error at $01F0 (Data Memory)", {}, {D}},
-        {11, S, {P}, 4, false, "wrong,on=R04,at=2049", "Verify error at $0800 (Program Memory)", {}, {P}},
-        {10, S, {D}, 4, false, "wrong,on=R05,at=64", "Verify error at $003F (Data Memory)", {}, {D}},
+        {20, S, "P", 4, false, "wrong,on=Y200123", "Verify error at $0123 (Program Memory)", {}, {P}},
+        {31, S, "P", 4, false, "wrong,on=Y281FFF", "Verify error at $1FFF (Program Memory)", {}, {P}},
+        {20, S, "D", 4, false, "wrong,on=YA001F0", "Verify error at $01F0 (Data Memory)", {}, {D}},
+        {11, S, "P", 4, false, "wrong,on=R04,at=2049", "Verify error at $0800 (Program Memory)", {}, {P}},
+        {10, S, "D", 4, false, "wrong,on=R05,at=64", "Verify error at $003F (Data Memory)", {}, {D}},
         // A USB answer is good only when it echoes the instruction's second byte.
-        {20, U, {P}, 1, false, "reply=FFFF,on=0428,at=5", "Error while reading program memory", {}, {P}},
+        {20, U, "P", 1, false, "reply=FFFF,on=0428,at=5", "Error while reading program memory", {}, {P}},
         // AVR flash and data writes the box refuses.
-        {20, S, {P}, 5, false, "refuse,on=Y48,at=2", "Error while writing program memory", {}, {P}},
-        {20, S, {D}, 5, false, "refuse,on=YC0,at=4", "Error while writing data memory", {}, {D}},
+        {20, S, "P", 5, false, "refuse,on=Y48,at=2", "Error while writing program memory", {}, {P}},
+        {20, S, "D", 5, false, "refuse,on=YC0,at=4", "Error while writing data memory", {}, {D}},
         // Erase, lock and fuse writes have no value to check, but must be answered.
-        {20, S, kCtl, 5, false, "noanswer,on=YAC800000", kErase, {}, {}},
-        {20, U, kCtl, 5, false, "noanswer,on=04AC800000", kErase, {}, {}},
-        {20, S, {C}, 5, false, "noanswer,on=YACF90000", kLock, {}, {C}},
-        {20, U, {C}, 5, false, "noanswer,on=04ACF90000", kLock, {}, {C}},
-        {22, S, {C}, 5, false, "noanswer,on=YACBE0000", kFuse, {}, {C}},
-        {31, S, {C}, 5, false, "noanswer,on=YACE000", kLock, {}, {C}},
-        {31, S, {C}, 5, false, "noanswer,on=YACA800", kFuse, {}, {C}},
+        {20, S, "PDC", 5, false, "noanswer,on=YAC800000", kErase, {}, {}},
+        {20, U, "PDC", 5, false, "noanswer,on=04AC800000", kErase, {}, {}},
+        {20, S, "C", 5, false, "noanswer,on=YACF90000", kLock, {}, {C}},
+        {20, U, "C", 5, false, "noanswer,on=04ACF90000", kLock, {}, {C}},
+        {22, S, "C", 5, false, "noanswer,on=YACBE0000", kFuse, {}, {C}},
+        {31, S, "C", 5, false, "noanswer,on=YACE000", kLock, {}, {C}},
+        {31, S, "C", 5, false, "noanswer,on=YACA800", kFuse, {}, {C}},
         // Locking the freshly installed loader in.
-        {22, S, {E}, 5, false, "noanswer,on=YACF90000", kLock, {}, {}},
-        {31, S, {E}, 5, false, "noanswer,on=YACA000F0", kFuse, {}, {}},
+        {22, S, "E", 5, false, "noanswer,on=YACF90000", kLock, {}, {}},
+        {31, S, "E", 5, false, "noanswer,on=YACA000F0", kFuse, {}, {}},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -150,7 +150,7 @@ TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
         const bool mega = r.card == 31;
         ActionRig rig(r.card);
         ASSERT_TRUE(rig.connect());
-        if (mega) rig.only({P});
+        if (mega) rig.only("P");
         rig.options.warnEnable = true;
         rig.box.card().flash[0x1AB] = 0x1357;
         if (mega)

@@ -3,41 +3,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
+
+#include "../cli/CliRun.h"
 
 namespace {
 
 const QString kBin = QStringLiteral(KELVANO_BIN_DIR);
-
-struct Result {
-    int code = -1;
-    QString err, out;
-};
-
-Result cli(const QStringList& args) {
-    QProcess p;
-    p.start(kBin + "/kelvano-cli", args);
-    p.closeWriteChannel();  // no terminal: warnings are answered Abort unless --yes
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardError()),
-            QString::fromLocal8Bit(p.readAllStandardOutput())};
-}
 
 // Starts kelvano-boxsim and returns the pseudo-terminal it serves.
 QString startBox(QProcess& box, const QStringList& args) {
     box.start(kBin + "/kelvano-boxsim", args);
     if (!box.waitForReadyRead(10000)) return {};
     return QString::fromLocal8Bit(box.readLine()).trimmed();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly)) f.write(bytes);
 }
 
 // The commands of a kelvano-cli --trace file, in order ("cmd    @M0  ->  00" gives "M0").
@@ -55,13 +34,13 @@ QStringList traceCommands(const QString& path) {
 
 // No terminal: a warning is answered Abort. A loader card's EEPROM takes the controller along.
 TEST(CliActions, UnansweredWarningFailsAndLoaderEepromReadsTheControllerToo) {
-    const Result warned = cli({"--port", "SIM", "--card", "11", "--no-wait", "read"});
+    const CliRun warned = cli({"--port", "SIM", "--card", "11", "--no-wait", "read"});
     EXPECT_EQ(warned.code, 1);
     EXPECT_TRUE(warned.err.contains("Contents of controller will be lost"));
 
     QTemporaryDir dir;
     const QString trace = dir.filePath("read.trace");
-    const Result read = cli({"--port", "SIM", "--card", "15", "--no-wait", "--yes", "--memories",
+    const CliRun read = cli({"--port", "SIM", "--card", "15", "--no-wait", "--yes", "--memories",
                              "eeprom", "--trace", trace, "read"});
     EXPECT_EQ(read.code, 0) << read.err.toStdString();
     const QStringList sent = traceCommands(trace);
@@ -76,17 +55,12 @@ TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     QTemporaryDir dir;
     QByteArray flash(8192, '\0');  // every word programmed: the real-time write pauses take long
     for (int i = 0; i < flash.size(); ++i) flash[i] = char(i * 13 ^ (i >> 8));
-    writeFile(dir.filePath("flash.bin"), flash);
-    const QStringList loaded{"--load", "1=" + dir.filePath("flash.bin")};
+    const QStringList loaded{"--load", "1=" + writeFile(dir, "flash.bin", flash)};
     const struct {
         QStringList args;
         const char* sentBefore;  // the signal comes once the box has seen this
     } rows[] = {
-        {{"read"}, "DINS."},
-        {{"erase"}, "DINS."},
-        {{"blank"}, "DINS."},
-        {{"verify"}, "DINS."},
-        {{"program"}, "DINS."},
+        {{"read"}, "DINS."},  // erase, blank, verify and program wait in the same runner
         {{"compare"}, "DINS."},
         {{"identify"}, "DINS."},
         {loaded + QStringList{"--no-wait", "--memories", "prog", "program"}, "Y48"},
@@ -123,11 +97,11 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     QTemporaryDir dir;
     QByteArray image(0x4010, '\xFF');
     image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
-    writeFile(dir.filePath("card.bin"), image);
     QProcess box;
-    const QString pty = startBox(box, {"--card", "10", "--load", "1=" + dir.filePath("card.bin")});
+    const QString pty =
+        startBox(box, {"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
 
-    const Result read =
+    const CliRun read =
         cli({"--port", pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
              "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
     EXPECT_EQ(read.code, 3) << read.err.toStdString();
@@ -158,20 +132,20 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
          "kelvano-cli: cannot write the trace /nonexistent/t.log: No such file or directory\n"},
     };
     for (const auto& r : refused) {
-        const Result run = cli(read + r.args);
+        const CliRun run = cli(read + r.args);
         EXPECT_EQ(run.code, 1);
         EXPECT_EQ(run.err, r.err);
         EXPECT_FALSE(QFile::exists(trace));  // the box never saw a command
     }
     QProcess box;
-    const Result real = cli({"--port", startBox(box, {}), "--trace", trace, "identify"});
+    const CliRun real = cli({"--port", startBox(box, {}), "--trace", trace, "identify"});
     EXPECT_TRUE(real.code == 1 && real.err.contains("--trace is written by the simulated box"));
 
-    const Result out = cli(read + QStringList{"--save", "2=-"});
+    const CliRun out = cli(read + QStringList{"--save", "2=-"});
     EXPECT_EQ(out.code, 0) << out.err.toStdString();
     EXPECT_TRUE(out.out.startsWith(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"));
     EXPECT_TRUE(out.out.endsWith("\r\n:00000001FF\r\n"));
-    const Result full = cli(read + QStringList{"--save", "2=/dev/full", "--save", "1=/dev/stdout"});
+    const CliRun full = cli(read + QStringList{"--save", "2=/dev/full", "--save", "1=/dev/stdout"});
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.out.startsWith(":10000000FF3FFF3F")) << full.out.toStdString();
     EXPECT_FALSE(QFile::exists("/dev/stdout.hex"));
@@ -186,24 +160,23 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
 // A card with another controller than the --card type's: identify names it, and an action
 // stops before touching the card unless --force is given.
 TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
-    const Result own = cli({"--port", "SIM", "--card", "11", "--no-wait", "identify"});
+    const CliRun own = cli({"--port", "SIM", "--card", "11", "--no-wait", "identify"});
     EXPECT_EQ(own.code, 0) << own.err.toStdString();
     EXPECT_TRUE(own.out.startsWith("Controller: PIC16F876\nRead: device ID 09E7"))
         << own.out.toStdString();
-    EXPECT_TRUE(own.out.contains("  12  PIC-Card 4 (PIC16F876 + 24C256)\n"));
     EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
 
     QTemporaryDir dir;
     const QString trace = dir.filePath("box.trace");
     QProcess box;
     const QString pty = startBox(box, {"--card", "22", "--trace", trace});
-    const Result other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
+    const CliRun other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
     EXPECT_EQ(other.code, 1);
     EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
     EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
 
     for (const char* command : {"program", "compare"}) {
-        const Result stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
+        const CliRun stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
         EXPECT_EQ(stopped.code, 1);
         EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
             << stopped.err.toStdString();
@@ -215,7 +188,7 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     EXPECT_FALSE(exchanges.contains("@YAC80"));     // nothing erased
     EXPECT_FALSE(exchanges.contains("@Y40"));       // nothing written
 
-    const Result forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
+    const CliRun forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
                                "prog", "--force", "program"});
     EXPECT_EQ(forced.code, 1);
     EXPECT_TRUE(forced.err.contains("Wrong AVR Device!")) << forced.err.toStdString();
@@ -226,7 +199,7 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     // A well-formed device ID no card type has: named, and no card type listed.
     QProcess pic;
     const QString picPty = startBox(pic, {"--card", "11", "--controller-id", "0E03"});
-    const Result a = cli({"--port", picPty, "--no-wait", "identify"});
+    const CliRun a = cli({"--port", picPty, "--no-wait", "identify"});
     EXPECT_EQ(a.code, 0) << a.err.toStdString();
     EXPECT_EQ(a.out,
               "Controller: PIC16F876A\nRead: device ID 0E03 (device 070, revision 3)\n"
@@ -235,18 +208,6 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     pic.waitForFinished(5000);
 }
 
-namespace {
-// An Intel HEX file holding one PIC word (low byte first) at word address `word`.
-QByteArray picHexWord(int word, uint16_t value) {
-    const int at = 2 * word;
-    QByteArray data;
-    for (int b : {2, at >> 8, at & 0xFF, 0, value & 0xFF, value >> 8}) data += char(b);
-    int sum = 0;
-    for (char c : data) sum += uchar(c);
-    return ":" + (data + char(-sum & 0xFF)).toHex().toUpper() + "\n:00000001FF\n";
-}
-}  // namespace
-
 // The configuration options of the terminal reach the card bit for bit: the AT90S lock bits
 // and fuse, the ATmega163 bytes, and the PIC code protection of the loaded configuration word.
 TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
@@ -254,22 +215,22 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
     const struct {
         int card;
         QStringList options;
-        uint16_t picConfig;  // PIC: the configuration word in the loaded file
-        QString prefix;      // the commands compared
-        QStringList sent;    // AVR: Programming Enable of the controller check, then the action's
+        const char* picConfig;  // PIC: the HEX record of the configuration word (2007)
+        QString prefix;         // the commands compared
+        QStringList sent;  // AVR: Programming Enable of the controller check, then the action's
     } rows[] = {
         // clang-format off
-        {20, {"--lock-bits", "none"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
-        {20, {"--lock-bits", "1"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
-        {20, {"--lock-bits", "2"}, 0, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
-        {20, {}, 0, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
-        {22, {"--lock-bits", "1", "--fuse", "on"}, 0, "YAC", {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
-        {22, {"--lock-bits", "both", "--fuse", "off"}, 0, "YAC", {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
-        {31, {"--mega163", "F6:3A:FC"}, 0, "YAC", {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+        {20, {"--lock-bits", "none"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
+        {20, {"--lock-bits", "1"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
+        {20, {"--lock-bits", "2"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
+        {20, {}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
+        {22, {"--lock-bits", "1", "--fuse", "on"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
+        {22, {"--lock-bits", "both", "--fuse", "off"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
+        {31, {"--mega163", "F6:3A:FC"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
         // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
-        {10, {}, 0x000D, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
-        {10, {}, 0x3FF9, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
-        {11, {}, 0x1D19, "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
+        {10, {}, ":02400E000D00A3", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
+        {10, {}, ":02400E00F93F78", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
+        {11, {}, ":02400E00191D7A", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -279,12 +240,10 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
         QStringList args{"--port",    "SIM",        "--card", QString::number(r.card),
                          "--no-wait", "--memories", "config", "--trace",
                          trace};
-        if (r.card < 20) {
-            writeFile(dir.filePath("cfg.hex"), picHexWord(0x2007, r.picConfig));
+        if (r.picConfig)
             args << "--load"
-                 << "1=" + dir.filePath("cfg.hex");
-        }
-        const Result run = cli(args + r.options + QStringList{"program"});
+                 << "1=" + writeFile(dir, "cfg.hex", r.picConfig + QByteArray("\n:00000001FF\n"));
+        const CliRun run = cli(args + r.options + QStringList{"program"});
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
         QStringList sent;
         for (const QString& c : traceCommands(trace))

@@ -64,9 +64,6 @@ TEST(CardCompare, WhatCouldNotBeReadIsNamedWithItsReason) {
          [](SimCard& c) { c.picConfig = 0x3FCF, c.flash[5] = 0x1111, c.eeprom[3] = 0x33; }, nullptr,
          "config 2007-2007 1 3FFF 3FCF\neeprom 0003-0003 1 FF 33\nskipped flash\nskipped data\n",
          "the controller is code-protected, configuration word 3FCF", false},
-        // A locked controller is left out, as the PIC's is: no failed read.
-        {20, [](SimCard& c) { c.lockBits = 0xF9; }, nullptr, "skipped flash\nskipped data\n",
-         "not read: AVR-Device is protected! Can't read, verify or blank check the device.", false},
         {20, nullptr, "noanswer,on=Y,at=40,times=0",  // in the flash read, after identifying
          "skipped flash\nskipped data\n", "not read: Error while reading program memory", true},
     };

@@ -168,17 +168,6 @@ TEST(Identify, WhatTheUsbBoxHasNoPacketForIsRefusedBeforeTheFirstExchange) {
     }
 }
 
-// Forced (--force), an AVR action goes on and the action's own identification reports it.
-TEST(Identify, ForcedTheActionGoesOnAsItAlwaysDid) {
-    ActionRig rig(22);
-    rig.devices.DeviceId = 20;
-    rig.devices.ApplyBuffers();
-    ASSERT_TRUE(rig.connect());
-    rig.only({Memory::Program});
-    rig.run(toInt(ActionCode::Program));
-    EXPECT_EQ(rig.host.errors.value(0), "Wrong AVR Device!\rRead: AT90S2323\rMust: AT90S8515");
-}
-
 // A read-locked AT90S hides its type; the check lets the action go on, where the erase of a
 // program action opens it again.
 TEST(Identify, ALockedAt90sPassesTheCheck) {
@@ -186,7 +175,7 @@ TEST(Identify, ALockedAt90sPassesTheCheck) {
     rig.box.card().lockBits = 0xF9;
     rig.actions.setControllerCheck(true);
     ASSERT_TRUE(rig.connect());
-    rig.only({Memory::Program, Memory::Data, Memory::Configuration});
+    rig.only("PDC");
     rig.devices.ProgBuf[7] = 0x1234;
     rig.run(toInt(ActionCode::Program));
     EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();

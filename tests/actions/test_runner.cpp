@@ -18,10 +18,10 @@ char* qtArgv[] = {qtName, nullptr};
 QCoreApplication qtApp(qtArgc, qtArgv);
 }  // namespace
 
-TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedWithDisplayTextsAndBlinkingLamp) {
+TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedAndAbortOrASilentBoxEndsTheWait) {
     ActionRig rig(10);
     ASSERT_TRUE(rig.connect());
-    rig.untick();
+    rig.only("");
     rig.box.removeCard();
     rig.actions.start(ActionCode::Read);  // without the option: no poll, the action runs at once
     rig.actions.Startup();
@@ -44,12 +44,9 @@ TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedWithDisplayTextsAndBlinkingLamp) 
     rig.actions.Startup();
     EXPECT_EQ(rig.actions.label(), "READY");
     EXPECT_TRUE(rig.actions.closeRequested());
-}
+    rig.actions.FormClose();
 
-TEST(ActionRunner, AbortWhileWaitingClosesTheBoxDownAndASilentBoxIsReported) {
-    ActionRig rig(10);
-    ASSERT_TRUE(rig.connect());
-    rig.options.smartAuto = true;
+    // Abort while waiting closes the box down; a silent box is reported.
     rig.box.removeCard();
     rig.actions.start(ActionCode::Program);
     rig.actions.Startup();
@@ -85,7 +82,7 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
         ActionRig rig(usb ? 20 : 10, r.model);
         ASSERT_TRUE(rig.connect());
         rig.options.smartAuto = true;
-        rig.untick();
+        rig.only("");
         rig.fault(QStringLiteral("reply=%1,on=%2,times=0").arg(r.answer, usb ? "05" : "K"));
         rig.actions.start(ActionCode::Verify);
         rig.actions.Startup();
@@ -121,7 +118,7 @@ TEST(ActionRunner, ReadySoundOnlyAfterAProgramActionThatEndedReady) {
         if (r.abort)
             rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
         else
-            rig.untick();
+            rig.only("");
         rig.run(r.code);
         EXPECT_EQ(rig.actions.result().ready, !r.abort);
         EXPECT_EQ(rig.view.sounds, r.sounds);

@@ -74,7 +74,7 @@ int charted(const ProductionWindow& w, const QString& result) {
     return sum;
 }
 
-TEST(ProductionWindow, StartNeedsAJobAndOpeningOneMakesNoLog) {
+TEST(ProductionWindow, StartNeedsAJobOpeningOneMakesNoLogAndSettlesASerialLeftUnconfirmed) {
     ensureApp();
     QTemporaryDir dir;
     ProductionWindow w;
@@ -83,7 +83,8 @@ TEST(ProductionWindow, StartNeedsAJobAndOpeningOneMakesNoLog) {
 
     ASSERT_TRUE(w.openJob(writeJob(dir, 2)));
     EXPECT_EQ(w.nextSerialText(), "1089712");  // from the job: there is no log yet
-    EXPECT_FALSE(QFile::exists(dir.filePath("job.log.db")));
+    EXPECT_FALSE(w.settle("1089712", ProductionLog::Settle::Void));
+    EXPECT_EQ(w.messageText(), "The log " + dir.filePath("job.log.db") + " does not exist yet.");
     // A server address's password is masked once typed, as the terminal shows the address;
     // the run and the reads use the whole address.
     auto* logEdit = w.findChild<QLineEdit*>("Log");
@@ -102,6 +103,31 @@ TEST(ProductionWindow, StartNeedsAJobAndOpeningOneMakesNoLog) {
     EXPECT_EQ(w.messageText(), "No job is loaded: open one with Open Job... first.");
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(QFile::exists(dir.filePath("job.log.db")));
+
+    // A serial left unconfirmed by a run that died is settled from the window, as the
+    // terminal's log settle does: recorded once, gone from the unconfirmed list.
+    ASSERT_TRUE(w.openJob(dir.filePath("job.ini")));
+    {
+        Job job;
+        QString error;
+        ASSERT_TRUE(readJob(dir.filePath("job.ini"), job, error));
+        auto gone = ProductionLog::open(dir.filePath("job.log.db"), error);
+        ASSERT_TRUE(gone) << error.toStdString();
+        gone->setStation("gone-host");
+        ProductionLog::Card card;
+        ASSERT_TRUE(gone->beginRun(job, error));
+        ASSERT_EQ(gone->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
+        db.setDatabaseName(dir.filePath("job.log.db"));
+        ASSERT_TRUE(db.open() &&
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("gone");
+    EXPECT_EQ(w.unconfirmed(), QStringList{"1089712"});
+    EXPECT_TRUE(w.settle("1089712", ProductionLog::Settle::Void));
+    EXPECT_EQ(w.messageText(), "Serial 1089712 settled: void.");
+    EXPECT_EQ(w.unconfirmed(), QStringList{});
 }
 
 TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
@@ -250,38 +276,6 @@ TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {
     EXPECT_DOUBLE_EQ(parts[1].meanSeconds, 3.0);
     EXPECT_EQ(parts[2].aborted, 1);
     EXPECT_EQ(parts[2].pass + parts[2].fail, 0);
-}
-
-// A serial left unconfirmed by a run that died is settled from the window, as the terminal's
-// log settle does: recorded once, gone from the unconfirmed list, refused a second time.
-TEST(ProductionWindow, SettlesASerialLeftUnconfirmed) {
-    ensureApp();
-    QTemporaryDir dir;
-    ProductionWindow w;
-    ASSERT_TRUE(w.openJob(writeJob(dir, 2)));
-    EXPECT_FALSE(w.settle("1089712", ProductionLog::Settle::Void));  // no log yet
-    EXPECT_EQ(w.messageText(), "The log " + dir.filePath("job.log.db") + " does not exist yet.");
-    {
-        Job job;
-        QString error;
-        ASSERT_TRUE(readJob(dir.filePath("job.ini"), job, error));
-        auto gone = ProductionLog::open(dir.filePath("job.log.db"), error);
-        ASSERT_TRUE(gone) << error.toStdString();
-        gone->setStation("gone-host");
-        ProductionLog::Card card;
-        ASSERT_TRUE(gone->beginRun(job, error));
-        ASSERT_EQ(gone->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
-        db.setDatabaseName(dir.filePath("job.log.db"));
-        ASSERT_TRUE(db.open() &&
-                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("gone");
-    EXPECT_EQ(w.unconfirmed(), QStringList{"1089712"});
-    EXPECT_TRUE(w.settle("1089712", ProductionLog::Settle::Void));
-    EXPECT_EQ(w.messageText(), "Serial 1089712 settled: void.");
-    EXPECT_EQ(w.unconfirmed(), QStringList{});
 }
 
 }  // namespace

@@ -6,23 +6,6 @@
 
 #include "CliRun.h"
 
-namespace {
-
-const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
-
-}  // namespace
-
-TEST(CliCompare, WithAFileExitsZeroOnlyWhenNothingDiffers) {
-    const CliRun same = cli({"--card", "10", "--load", "1=" + kPicHex, "compare", "1=" + kPicHex});
-    EXPECT_EQ(same.code, 0) << same.err.toStdString();
-    EXPECT_TRUE(same.out.endsWith("No differences.\n")) << same.out.toStdString();
-
-    const CliRun differs = cli({"--card", "10", "compare", "1=" + kPicHex, "--diff-format"});
-    EXPECT_EQ(differs.code, 1);
-    EXPECT_TRUE(differs.out.startsWith("flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"))
-        << differs.out.toStdString();
-}
-
 TEST(CliCompare, WithTheCardInTheSimulatedBox) {
     QTemporaryDir dir;
     QByteArray eeprom(8192, '\xFF');
