@@ -1,7 +1,6 @@
-// The controller identities and the buffer checksums, against values written out by hand.
+// The controller identities, against values written out by hand.
 #include <gtest/gtest.h>
 
-#include "device/Checksum.h"
 #include "device/Identity.h"
 
 using namespace kelvano;
@@ -73,9 +72,6 @@ TEST(ControllerIdentity, ALockedAt90sFitsEveryAt90sCard) {
 }
 
 TEST(ControllerIdentity, MismatchAndReportTexts) {
-    EXPECT_EQ(identityMismatch(identifyAvrSignature(0x1E9102), 20),
-              "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\r"
-              "Must: AT90S8515");
     EXPECT_EQ(identityMismatch(identifyPicDeviceId(0x09E7), 13),
               "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device "
               "04F, revision 7)\rMust: PIC16F84 or PIC16F84A");
@@ -87,35 +83,4 @@ TEST(ControllerIdentity, MismatchAndReportTexts) {
                      "The size of the external EEPROM cannot be told from the controller."}));
     EXPECT_EQ(identityReport(identifyPicDeviceId(0x0E00)).last(),
               "No card type of the catalogue has this controller.");
-}
-
-// CRC-32 check values of the standard, and sums that run past 16 bits.
-TEST(Checksums, TakenOverTheBytesOfABinaryFile) {
-    TBufArray bytes;
-    for (char c : QByteArray("123456789")) bytes.values().push_back(uint8_t(c) | 0x5500);
-    EXPECT_EQ(memoryBytes(bytes, false), QByteArray("123456789"));  // the high bits are not data
-    Checksum c = checksumOf(memoryBytes(bytes, false));
-    EXPECT_EQ(c.crc32, 0xCBF43926u);
-    EXPECT_EQ(c.sum16, 0x01DD);
-    EXPECT_EQ(c.bytes, 9);
-    EXPECT_EQ(c.text(), "CRC-32 CBF43926  sum 01DD");
-
-    const TBufArray words{0x3231, 0x3433, 0x3635, 0x3837};  // "12345678", low byte first
-    EXPECT_EQ(memoryBytes(words, true), QByteArray("12345678"));
-    EXPECT_EQ(checksumOf(memoryBytes(words, true)).crc32, 0x9AE0DAAFu);
-
-    TDevices d;
-    d.DeviceId = 20;
-    d.ApplyBuffers(nullptr, false);
-    const std::vector<MemoryChecksum> sums = memoryChecksums(d);
-    ASSERT_EQ(sums.size(), 3u);
-    EXPECT_EQ(sums[0].sum.bytes, 8192);
-    EXPECT_EQ(sums[0].sum.sum16, 0xE000);  // 8192 × FF = 1FE000
-    EXPECT_EQ(sums[1].sum.bytes, 512);
-    EXPECT_EQ(sums[1].sum.sum16, 0xFE00);
-    EXPECT_EQ(sums[2].sum.bytes, 8192);
-    EXPECT_EQ(sums[2].name, "external EEPROM");
-    d.EepBuf[100] = 0xFE;  // one bit less
-    EXPECT_EQ(gridChecksum(d, 3).sum16, 0xDFFF);
-    EXPECT_NE(gridChecksum(d, 3).crc32, sums[2].sum.crc32);
 }

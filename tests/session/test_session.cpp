@@ -16,7 +16,6 @@
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
-#include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
 #include "link/uUsb.h"
 #include "session/Session.h"
@@ -235,11 +234,6 @@ TEST(BoxPorts, EveryLinkHasASimulatedBoxOfItsOwn) {
     first.com->Connect();
     EXPECT_TRUE(first.com->linkReady());
     EXPECT_GT(first.ports.simBox().trace().size(), exchanges);
-
-    // Any other name is a port of the system.
-    auto factory = first.ports.factory();
-    EXPECT_NE(dynamic_cast<QtSerialPortImpl*>(factory("/dev/ttyUSB0").get()), nullptr);
-    EXPECT_EQ(dynamic_cast<QtSerialPortImpl*>(factory("Sim").get()), nullptr);
 }
 
 }  // namespace

@@ -35,27 +35,6 @@ QByteArray played(const QList<SimLine::Output>& out) {
     return bytes;
 }
 
-TEST(ReplayScript, ReadsHeaderSendsAndAnswersWithTheirLines) {
-    QString error;
-    const auto script = ReplayScript::parse(kTranscript, &error);
-    ASSERT_TRUE(script) << qPrintable(error);
-    EXPECT_EQ(script->header.value("program"), "kelvano-cli 2.5.0.2");
-    EXPECT_EQ(script->header.value("card"), "22");
-    EXPECT_EQ(script->header.value("result"), "1");
-    EXPECT_FALSE(script->usb);
-    // Kind (s = Send, a = Answer), bytes, line, delay: the late "6" waited 30 ms + a quarter + 5.
-    QStringList items;
-    for (const auto& item : script->items)
-        items << QString("%1 %2 %3 %4")
-                     .arg(item.kind == ReplayScript::Item::Kind::Send ? "s" : "a",
-                          QString::fromLatin1(item.bytes.toHex()))
-                     .arg(item.line)
-                     .arg(item.delayMs);
-    EXPECT_EQ(items,
-              QStringList({"s 515841540d 6 0", "s 515841540d 8 0", "a 0d0a3e 9 0", "s 402a 11 0",
-                           "a 21 12 0", "s 404b 14 0", "a 01 15 0", "a 36 17 42"}));
-}
-
 TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
     const struct {
         QByteArray text;

@@ -1,4 +1,5 @@
-// The USB face of the simulated box: where it is attached, its name and the bulk packets.
+// The USB face of the simulated box: where it is attached and the bulk packets. Its name, its
+// serial number and the card poll are read through the link in tests/link.
 #include <gtest/gtest.h>
 
 #include "sim/SimBox.h"
@@ -31,27 +32,18 @@ protected:
     SimUsbBackend usb{box};
 };
 
-TEST_F(SimUsb, OpensWhereItIsAttachedAndNamesItself) {
+TEST_F(SimUsb, OpensWhereItIsAttached) {
     usb.setPresentDevice(2);
     EXPECT_FALSE(usb.openDevice(1));
     ASSERT_TRUE(usb.openDevice(2));
-    QByteArray descriptor;  // string descriptor 2: length, type 3, the name in UTF-16
-    ASSERT_TRUE(usb.stringDescriptor(2, 255, descriptor));
-    EXPECT_EQ(descriptor,
-              "\x20\x03" + QByteArray(reinterpret_cast<const char*>(u"STRAVINEX QXUSB"), 30));
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
     EXPECT_FALSE(SimUsbBackend(serial).openDevice(0));
 }
 
-TEST_F(SimUsb, PacketsIdentifyPollAndProgramAnAvr) {
+TEST_F(SimUsb, PacketsProgramAnAvr) {
     ASSERT_TRUE(usb.openDevice(0));
-    EXPECT_EQ(packet("0202E020"), usb32());
-    expectPackets("05=00");
-    box.removeCard();
-    expectPackets("05=06");
-    box.insertCard(22);
     // AVR programming mode; r0 echoes the address high byte; "0603" is a chip erase.
     expectPackets(
         "0102=00 04AC530000=5300 0430000100=0091 0440001034=0010 0603=0603 "
