@@ -30,7 +30,7 @@ namespace kelvano {
 namespace {
 
 // Exit statuses of an action.
-enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kPartial = 3 };
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kPartial = 3, kInterrupted = 130 };
 
 int usageError(const QString& text) {
     std::fprintf(stderr, "kelvano-cli: %s\n(see kelvano-cli --help)\n", qPrintable(text));

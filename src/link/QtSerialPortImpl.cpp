@@ -166,13 +166,16 @@ qsizetype QtSerialPortImpl::queuedOut() const {
 }
 
 void QtSerialPortImpl::noteQueued(qsizetype written) {
-    // The bytes still to cross are at most what the driver holds plus the adapter's FIFO.
-    // A line faster than its nominal speed (a pseudo-terminal, a virtual port) would
-    // otherwise push the end of every write later and later, and with it every reply wait.
+    // The bytes still to cross are those just written, or what the driver holds plus the
+    // adapter's FIFO when that is more. A line faster than its nominal speed (a
+    // pseudo-terminal, a virtual port) would otherwise push the end of every write later and
+    // later, and with it every reply wait.
     const qint64 now = steadyUs();
     qint64 pending = (byteUs_ > 0 ? std::max<qint64>(0, txDoneUs_ - now) / byteUs_ : 0) + written;
     const qsizetype queued = queuedOut();
-    if (queued >= 0) pending = std::min<qint64>(pending, queued + (pty_ ? 0 : kAdapterFifo));
+    if (queued >= 0)
+        pending = std::min<qint64>(
+            pending, std::max<qint64>(written, queued + (pty_ ? 0 : kAdapterFifo)));
     txDoneUs_ = now + byteUs_ * pending;
 }
 

@@ -134,7 +134,7 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
     for (const auto& r : refused) {
         const CliRun run = cli(read + r.args);
         EXPECT_EQ(run.code, 1);
-        EXPECT_EQ(run.err, r.err);
+        EXPECT_EQ(run.err, "Card type 10 (Brelmont PIC (PIC16F84 + 24C16)), from --card\n" + r.err);
         EXPECT_FALSE(QFile::exists(trace));  // the box never saw a command
     }
     QProcess box;
@@ -177,7 +177,7 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
 
     for (const char* command : {"program", "compare"}) {
         const CliRun stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
-        EXPECT_EQ(stopped.code, 1);
+        EXPECT_EQ(stopped.code, std::string(command) == "compare" ? 4 : 1);
         EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
             << stopped.err.toStdString();
     }

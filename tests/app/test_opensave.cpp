@@ -121,7 +121,7 @@ TEST(OpenSaveTest, OpeningAFileShowsThePageOfItsMemory) {
     std::optional<FileDialogChoice> answer;
     m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
     writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
-    writeAll(rig.path("data.bin"), QByteArray(512, 'D'));
+    writeAll(rig.path("data.bin"), QByteArray(128, 'D'));
     const struct {
         int card, slot;
         const char* file;

@@ -120,7 +120,7 @@ TEST(ProductionWindow, StartNeedsAJobOpeningOneMakesNoLogAndSettlesASerialLeftUn
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
         db.setDatabaseName(dir.filePath("job.log.db"));
         ASSERT_TRUE(db.open() &&
-                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 60000"));
+                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 100000"));
         db.close();
     }
     QSqlDatabase::removeDatabase("gone");

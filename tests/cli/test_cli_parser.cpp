@@ -136,7 +136,7 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     EXPECT_TRUE(read.result.text.contains("Usage: kelvano-cli read [OPTIONS]"));
     EXPECT_EQ(optionLines(read.result.text),
               "-h,--help --port --card --transcript --replay --yes -q,--quiet -v,--verbose "
-              "--json --memories --no-wait --trace --force --no-warnings --save");
+              "--json --memories --no-wait --trace --force --no-warnings --save --type");
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
     const QString cards = parse({"cards", "--help"}).result.text;
     EXPECT_EQ(optionLines(cards), "-h,--help --json");
