@@ -363,7 +363,7 @@ int runAction(const CliArgs& args, int actionCode) {
     report.result = &result;
     const int status = link.interrupted() ? kInterrupted
                        : !ready           ? kFailed
-                                          : saveSlots(args, result, enable, *io, host, report.saved);
+                                : saveSlots(args, result, enable, *io, host, report.saved);
     report.milliseconds = timer.elapsed();
     return link.finish(reportAction(status, report));
 }

@@ -165,7 +165,8 @@ const std::vector<CliCommand>& cliCommands() {
          "Compares the ticked memories of the card with the slots filled by --load."},
         {"program", "write the slots to the card",
          kCardOptions +
-             std::vector<const char*>{"load", "save", "type", "verify", "always-erase", "no-warnings"} +
+             std::vector<const char*>{"load", "save", "type", "verify", "always-erase",
+                                      "no-warnings"} +
              kConfigOptions,
          runProgram,
          "Writes the slots to the ticked memories; before the question the memories to be "

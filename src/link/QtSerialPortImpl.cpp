@@ -174,8 +174,8 @@ void QtSerialPortImpl::noteQueued(qsizetype written) {
     qint64 pending = (byteUs_ > 0 ? std::max<qint64>(0, txDoneUs_ - now) / byteUs_ : 0) + written;
     const qsizetype queued = queuedOut();
     if (queued >= 0)
-        pending = std::min<qint64>(
-            pending, std::max<qint64>(written, queued + (pty_ ? 0 : kAdapterFifo)));
+        pending = std::min<qint64>(pending,
+                                   std::max<qint64>(written, queued + (pty_ ? 0 : kAdapterFifo)));
     txDoneUs_ = now + byteUs_ * pending;
 }
 
