@@ -125,23 +125,8 @@ QString historyText(const LogReports::History& h) {
 
 QJsonObject historyJson(const LogReports::History& h) {
     QJsonArray pools, cards, settlements;
-    const auto orNull = [](const QString& v) { return v.isEmpty() ? QJsonValue() : QJsonValue(v); };
     for (const auto& p : h.pools) pools.append(QJsonObject{{"pool", p.pool}, {"state", p.state}});
-    for (const auto& r : h.cards)
-        cards.append(
-            QJsonObject{{"id", r.id},
-                        {"started", r.started},
-                        {"ended", orNull(r.ended)},
-                        {"station", r.station},
-                        {"port", r.port},
-                        {"job", r.job},
-                        {"job_hash", r.jobHash},
-                        {"result", r.result},
-                        {"failed_step", orNull(r.step)},
-                        {"message", orNull(r.message)},
-                        {"duration_ms", r.durationMs < 0 ? QJsonValue() : QJsonValue(r.durationMs)},
-                        {"pool", orNull(r.pool)},
-                        {"run", r.runId}});
+    for (const auto& r : h.cards) cards.append(LogReports::cardJson(r));
     for (const auto& st : h.settlements)
         settlements.append(QJsonObject{{"pool", st.pool},
                                        {"how", st.how},

@@ -193,15 +193,9 @@ bool LogReports::exportCsv(const QString& file, QString& error) {
     return writeFile(file, text.toUtf8(), error);
 }
 
-bool LogReports::exportJson(const QString& file, QString& error) {
-    error.clear();
-    const QList<Row> all = rows(QStringLiteral("ORDER BY c.id"), {}, error);
-    if (!error.isEmpty()) return false;
-    QByteArray text;
+QJsonObject LogReports::cardJson(const LogTypes::Row& r) {
     const auto orNull = [](const QString& v) { return v.isEmpty() ? QJsonValue() : QJsonValue(v); };
-    for (const Row& r : all) {
-        const QJsonObject o{
-            {"id", r.id},
+    return {{"id", r.id},
             {"started", r.started},
             {"ended", orNull(r.ended)},
             {"station", r.station},
@@ -216,8 +210,15 @@ bool LogReports::exportJson(const QString& file, QString& error) {
             {"duration_ms", r.durationMs < 0 ? QJsonValue() : QJsonValue(r.durationMs)},
             {"pool", orNull(r.pool)},
             {"run", r.runId}};
-        text += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
-    }
+}
+
+bool LogReports::exportJson(const QString& file, QString& error) {
+    error.clear();
+    const QList<Row> all = rows(QStringLiteral("ORDER BY c.id"), {}, error);
+    if (!error.isEmpty()) return false;
+    QByteArray text;
+    for (const Row& r : all)
+        text += QJsonDocument(cardJson(r)).toJson(QJsonDocument::Compact) + '\n';
     return writeFile(file, text, error);
 }
 

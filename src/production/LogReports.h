@@ -1,4 +1,5 @@
 #pragma once
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -24,6 +25,8 @@ public:
     bool exportCsv(const QString& file, QString& error);
     // Every card as one JSON object a line.
     bool exportJson(const QString& file, QString& error);
+    // One card row as the JSON export and the serial's history write it.
+    static QJsonObject cardJson(const LogTypes::Row& r);
     // Every value of a pool with its state, in the order of the values ("value state").
     QStringList serialStates(const QString& pool, QString& error);
 
