@@ -582,30 +582,23 @@ private:
 }  // namespace
 
 bool parseMemories(const QString& list, EnableBoxes& boxes, QString& error) {
-    static const QStringList names{"prog", "data", "config", "eeprom"};
-    boxes.prog = boxes.data = boxes.config = boxes.eep = false;
+    // The words are the memories' keys, as the JSON results name them.
+    QStringList names;
+    for (Memory m : {Memory::Program, Memory::Data, Memory::Configuration, Memory::ExternalEeprom})
+        names << memoryKey(m);
+    bool* const ticks[] = {&boxes.prog, &boxes.data, &boxes.config, &boxes.eep};
+    for (bool* tick : ticks) *tick = false;
     for (const QString& raw : list.split(QLatin1Char(','))) {
         const QString m = raw.trimmed().toLower();
-        switch (names.indexOf(m)) {
-            case 0:
-                boxes.prog = true;
-                break;
-            case 1:
-                boxes.data = true;
-                break;
-            case 2:
-                boxes.config = true;
-                break;
-            case 3:
-                boxes.eep = true;
-                break;
-            default:
-                error = QStringLiteral(
-                            "unknown memory \"%1\" in --memories%2: it takes a comma "
-                            "list of prog, data, config and eeprom")
-                            .arg(raw, hint(m, names, QString()));
-                return false;
+        const qsizetype at = names.indexOf(m);
+        if (at < 0) {
+            error = QStringLiteral(
+                        "unknown memory \"%1\" in --memories%2: it takes a comma "
+                        "list of prog, data, config and eeprom")
+                        .arg(raw, hint(m, names, QString()));
+            return false;
         }
+        *ticks[at] = true;
     }
     return true;
 }
