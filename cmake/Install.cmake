@@ -18,7 +18,36 @@ install(TARGETS kelvano kelvano-cli kelvano-boxsim RUNTIME DESTINATION ${CMAKE_I
 install(FILES ${_pkg}/udev/60-kelvano.rules DESTINATION ${KELVANO_UDEV_RULES_DIR})
 
 install(FILES ${_pkg}/desktop/${_appid}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${_pkg}/metainfo/${_appid}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The metainfo names the web page and the screenshots on it only when the build has a web page.
+if(KELVANO_HOMEPAGE)
+    string(REGEX REPLACE "/*$" "/" _web "${KELVANO_HOMEPAGE}")
+    set(KELVANO_METAINFO_WEB "  <url type=\"homepage\">${_web}</url>
+  <screenshots>
+    <screenshot type=\"default\">
+      <caption>A PIC card's program memory and configuration word</caption>
+      <image>${_web}guide/images/main-pic.png</image>
+    </screenshot>
+    <screenshot>
+      <caption>An AVR card's flash beside its fuse page, in a window made larger</caption>
+      <image>${_web}guide/images/avr-grown.png</image>
+    </screenshot>
+    <screenshot>
+      <caption>Comparing the card with the buffers</caption>
+      <image>${_web}guide/images/compare.png</image>
+    </screenshot>
+    <screenshot>
+      <caption>A production run on four boxes</caption>
+      <image>${_web}guide/images/production.png</image>
+    </screenshot>
+  </screenshots>
+")
+else()
+    set(KELVANO_METAINFO_WEB "")
+endif()
+configure_file(${_pkg}/metainfo/${_appid}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/${_appid}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${_appid}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_pkg}/icons/kelvano.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(_size 16 22 24 32 48 64 128 256)
@@ -76,7 +105,9 @@ that gives the logged-in user access to the USB box.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KELVANO_HOMEPAGE})
+if(KELVANO_HOMEPAGE)
+    set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KELVANO_HOMEPAGE})
+endif()
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies come from the programs themselves (dpkg-shlibdeps); udev reloads the rule.
 # Qt loads its platform plugins and SQL drivers at run time, so no library scan finds them: the

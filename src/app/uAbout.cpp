@@ -44,11 +44,14 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent, Qt::Tool) {
     models->setAlignment(Qt::AlignCenter);
     layout->addWidget(models);
 
-    auto* web = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(KELVANO_HOMEPAGE), this);
-    web->setObjectName(QStringLiteral("LabWeb"));
-    web->setOpenExternalLinks(true);
-    web->setAlignment(Qt::AlignCenter);
-    layout->addWidget(web);
+    // A build without a web page names none rather than one that leads nowhere.
+    if (const QString page = QStringLiteral(KELVANO_HOMEPAGE); !page.isEmpty()) {
+        auto* web = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(page), this);
+        web->setObjectName(QStringLiteral("LabWeb"));
+        web->setOpenExternalLinks(true);
+        web->setAlignment(Qt::AlignCenter);
+        layout->addWidget(web);
+    }
 
     const QString docs = docFolder();
     auto* note = new QLabel(

@@ -54,6 +54,13 @@ done
 expect 0 "desktop-file-validate" desktop-file-validate "$share/applications/org.kelvano.kelvano.desktop"
 expect 0 "appstreamcli validate" appstreamcli validate --no-net "$share/metainfo/org.kelvano.kelvano.metainfo.xml"
 contains "$share/applications/org.kelvano.kelvano.desktop" "Exec=kelvano" "desktop entry"
+# Built without a web page, nothing names one; built with one, the metainfo's screenshots are
+# the guide's own pictures.
+! grep -q "example\|<url\|<screenshot" "$share/metainfo/org.kelvano.kelvano.metainfo.xml" ||
+  fail "the metainfo names a web page though the build has none"
+for shot in $(grep -o 'guide/images/[a-z-]*\.png' "$here/../../cmake/Install.cmake"); do
+  [ -s "$here/../../docs/${shot#guide/}" ] || fail "the metainfo names $shot, which the guide lacks"
+done
 
 # Each manual page formats without warnings and says what the exit statuses mean.
 for page in kelvano kelvano-cli kelvano-boxsim; do
