@@ -283,39 +283,6 @@ TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
     EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
 }
 
-TEST(ProgramTest, FirstStartCloseAndNextStart) {
-    ProgramRig rig;
-    {
-        auto p = rig.start();
-        EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit());
-        p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
-        p->Main.cbEepMem->click();  // unticked for card type 20
-        p->Main.close();
-    }
-    const QByteArray text = readAll(rig.path("kelvano.ini"));
-    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
-        EXPECT_TRUE(text.contains(line)) << line;
-    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
-    {
-        auto p = rig.start("/dev/pts/77");  // a port named on the command line is chosen
-        EXPECT_EQ(p->Devices.DeviceId, 20);
-        EXPECT_FALSE(p->Main.cbEepMem->isChecked());
-        EXPECT_EQ(p->Main.ComPane->text(), "/dev/pts/77");
-        p->Main.close();
-    }
-    // ... and connected to at start, which fails here.
-    ASSERT_EQ(rig.host.errors.size(), 1);
-    EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
-        "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
-    // ... for that run only: it is not saved, the next run does not list it and takes the
-    // first port.
-    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("Port=/dev/pts/77"));
-    auto again = rig.start();
-    EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
-    EXPECT_EQ(again->options.portIndex, 0);
-    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
-}
-
 TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     ProgramRig rig;
     {
@@ -355,13 +322,27 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
         m.resize(300, 200);
         EXPECT_EQ(sizes().flash, small.flash);
         EXPECT_EQ(m.size(), designed);
-        // A report under the pages makes the window taller rather than leaving the flash grid
-        // a few rows; closed, it gives the height back.
+        // A report under the pages makes the window taller, moving it up from the bottom of the
+        // screen, rather than taking rows from the grids; on a screen too small for all of it,
+        // the report makes do with less. Closed, it gives the height and the place back.
+        const QRect screen = m.screen()->availableGeometry();
+        m.move(m.x(), screen.bottom() + 1 - m.frameGeometry().height());
+        const QPoint placed = m.pos();
         m.Editing->showReport(CompareReport{"card", {}});
-        EXPECT_GE(sizes().flash.height(), small.flash.height() * 2 / 3);
+        const Sizes reported = sizes();
+        EXPECT_EQ(reported.flash.height(), small.flash.height());
+        EXPECT_EQ(reported.data.height(), small.data.height());
         EXPECT_GT(m.height(), designed.height() + 60);
+        EXPECT_TRUE(screen.contains(m.frameGeometry())) << m.frameGeometry().y();
         m.Editing->comparePanel()->hide();
         EXPECT_EQ(m.size(), designed);
+        EXPECT_EQ(m.pos(), placed);
+        const int least = m.Editing->comparePanel()->minimumSizeHint().height();
+        m.setGeometry(screen.left(), screen.top(), designed.width(), screen.height() - least - 20);
+        const int tall = sizes().flash.height();
+        m.Editing->comparePanel()->show();
+        EXPECT_EQ(sizes().flash.height(), tall);
+        m.Editing->comparePanel()->hide();
         m.setGeometry(40, 30, 700, 500);
         m.close();
     }
@@ -384,20 +365,37 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     EXPECT_EQ(rig.errors(), "");
 }
 
-TEST(ProgramTest, ConnectAndLoadAtStartup) {
+// The first start writes both sections; a port named on the command line is connected to for
+// that run only; the settings' own "Connect at start-up" and "Load at connect" do the rest.
+TEST(ProgramTest, FirstStartThenAPortForOneRunThenConnectAndLoadFromTheSettings) {
     ProgramRig rig;
     {
-        auto p = rig.start("SIM");  // a port on the command line: connected at start
+        auto p = rig.start();
+        EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit());
+        p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
+        p->Main.cbEepMem->click();  // unticked for card type 20
+        p->Main.close();
+    }
+    const QByteArray text = readAll(rig.path("kelvano.ini"));
+    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
+        EXPECT_TRUE(text.contains(line)) << line;
+    {
+        auto p = rig.start("SIM");
         EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled())
             << rig.errors();
         EXPECT_EQ(p->Main.QxPane->text(),
                   "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
+        EXPECT_EQ(p->Main.ComPane->text(), "SIM");
+        EXPECT_EQ(p->Devices.DeviceId, 20);
+        EXPECT_FALSE(p->Main.cbEepMem->isChecked());
+        p->Main.MnuDevices->findChild<QAction*>("DEV10")->trigger();
         p->FileIo.SaveFile(rig.path("fw.hex"), 1, 1);
         p->Main.close();
     }
     // ... a wish for that run, not a setting.
     EXPECT_TRUE(readAll(rig.path("kelvano.ini")).contains("AutoConn=0\r\n"));
     EXPECT_FALSE(rig.start()->Com.portOpen());
+    EXPECT_EQ(rig.errors(), "");
 
     writeAll(rig.path("kelvano.ini"),
              QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
@@ -411,10 +409,15 @@ TEST(ProgramTest, ConnectAndLoadAtStartup) {
     p->Main.close();
     EXPECT_FALSE(p->Com.portOpen());
 
-    // With "Connect at start-up" ticked as well, a port on the command line is tried once.
+    // With "Connect at start-up" ticked as well, a port on the command line is tried once; it
+    // is not saved, and the next run does not list it.
     writeAll(rig.path("kelvano.ini"), "[Config]\r\nAutoConn=1\r\n");
     rig.start("/dev/pts/77")->Main.close();
-    EXPECT_EQ(rig.host.errors.size(), 1) << rig.errors();
+    ASSERT_EQ(rig.host.errors.size(), 1) << rig.errors();
+    EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
+        "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
+    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("/dev/pts/77"));
+    EXPECT_FALSE(rig.start()->options.ports.contains("/dev/pts/77"));
 }
 
 }  // namespace

@@ -366,13 +366,16 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
     }
 }
 
-TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange) {
+// Compare with a file, then with the card through the action window: the runs listed, the
+// cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
+TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     ProgramRig rig;
-    auto p = rig.start();
+    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
     TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
     p->Devices.DataBuf[2] = 'L';  // already as in the file
-    m.Editing->compareWithFile(kPicHex);
-    ComparePanel* d = m.Editing->comparePanel();
+    e.compareWithFile(kPicHex);
+    ComparePanel* d = e.comparePanel();
     ASSERT_NE(d, nullptr);
     QTreeWidget* list = d->list();
     ASSERT_EQ(list->topLevelItemCount(), 3);
@@ -384,14 +387,38 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 8);
     EXPECT_EQ(m.dGrid->mark(2), CellMark::None);
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);  // the buffers stay as they were
-
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
     list->setCurrentItem(list->topLevelItem(1)->child(1));
     EXPECT_EQ(m.dGrid->cursorElement(), 3);
     m.GridContextPopup(2);
-    m.PopFillClick(1);
+    m.PopFillClick(1);  // FF, as the card's
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 0);
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
+
+    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
+    p->options.ports = {"SIM"};
+    p->options.selectPort("SIM");
+    m.ButConnect->click();
+    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
+    EXPECT_TRUE(e.ActCompare->isEnabled());
+    SimCard& card = p->simBox.card();
+    card.flash[2] = 0x1234;
+    card.flash[3] = 0x0ABC;
+    card.eeprom[17] = 0x5A;
+    e.ActCompare->trigger();  // the action window reads, then closes itself
+    EXPECT_EQ(e.comparePanel()->report().diffLines(),
+              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
+              "eeprom 0011-0011 1 FF 5A\n");
+    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);
+    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 2);  // the file's marks are gone
+    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
+    m.ActRead->trigger();  // a read through the same window takes the card's values
+    EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
+    EXPECT_FALSE(p->ActionWindow.isVisible());
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
 // A read-locked card: its error offers to erase the card and program the buffers instead.
@@ -411,37 +438,6 @@ TEST(GridEditingTest, AProtectedCardIsErasedAndProgrammedWhenTheUserChoosesSo) {
         rig.host.errors.clear();
         EXPECT_EQ(p->simBox.card().flash[0], chosen ? 0x1234 : was);
     }
-}
-
-TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
-    ProgramRig rig;
-    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
-    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
-    p->options.ports = {"SIM"};
-    p->options.selectPort("SIM");
-    m.ButConnect->click();
-    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
-    EXPECT_TRUE(e.ActCompare->isEnabled());
-    SimCard& card = p->simBox.card();
-    card.flash[2] = 0x1234;
-    card.flash[3] = 0x0ABC;
-    card.eeprom[17] = 0x5A;
-    e.ActCompare->trigger();  // the action window reads, then closes itself
-    ASSERT_NE(e.comparePanel(), nullptr);
-    EXPECT_EQ(e.comparePanel()->report().diffLines(),
-              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
-              "eeprom 0011-0011 1 FF 5A\n");
-    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
-    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
-    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
-    m.ActRead->trigger();  // a read through the same window takes the card's values
-    EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
-    EXPECT_FALSE(p->ActionWindow.isVisible());
-    m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
-    EXPECT_EQ(rig.errors(), "");
 }
 
 TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
