@@ -117,7 +117,7 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
-TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedOpens) {
+TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
     ProgramRig rig;
     auto p = rig.start();
     TMain& m = p->Main;
@@ -133,20 +133,37 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
         m.ActSave1->trigger();
         return asked.last().fileName;
     };
+    // Beside each file name: the CRC-32 and the sum of the buffer, after every kind of change.
+    auto* sums = m.findChild<ChecksumLabels*>();
+    ASSERT_TRUE(sums && sums->label(1) && sums->label(2) && sums->label(3));
+    EXPECT_EQ(sums->label(1)->parentWidget(), m.LabFnProgMem->parentWidget());
+    auto expectSum = [&](int slot, const char* want) {
+        EXPECT_TRUE(waitFor([&] { return sums->label(slot)->text() == want; }))
+            << slot << ": " << sums->label(slot)->text().toStdString();
+    };
+    // A blank PIC16F84 card: 1024 words 3FFF (FF 3F each), 64 and 2048 bytes FF.
+    expectSum(1, "CRC-32 B2729C46  sum F800");
+    expectSum(2, "CRC-32 0F6187BA  sum 3FC0");
+    expectSum(3, "CRC-32 3F55D17F  sum F800");
     const QString copy = rig.path("copy.bin");
     EXPECT_EQ(proposed(), "");  // blank: no name, in the user's home folder
     EXPECT_EQ(asked.last().directory, QDir::homePath());
     answer = FileDialogChoice{kPicHex, 1};
     m.ActOpen1->trigger();
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    const char* loaded = "CRC-32 B590B843  sum F438";
+    expectSum(1, loaded);
+    expectSum(2, "CRC-32 98D2BA4E  sum 397E");
     answer = FileDialogChoice{copy, 2};
     m.ActSave1->trigger();  // the buffers now hold the copy
     EXPECT_EQ(m.LabFnProgMem->text(), copy);
     m.GridContextPopup(1);
     m.PopFillClick(0);
+    expectSum(1, "CRC-32 F1E8BA9E  sum 0000");
     EXPECT_EQ(proposed(), "");  // filled: no file
     EXPECT_EQ(asked.last().directory, rig.dir.path());
     e.undo();  // the fill
+    expectSum(1, loaded);
     EXPECT_EQ(proposed(), copy);
     EXPECT_EQ(asked.last().filterIndex, 2);  // the filter of the name proposed
     e.undo();                                // the save
@@ -169,6 +186,7 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
     m.pGrid->selectElement(0x100);
     QTest::keyClicks(m.pGrid, "0");
     EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x047F);
+    expectSum(1, "CRC-32 B9F03B22  sum F408");
     EXPECT_EQ(m.LabFnProgMem->text(), kPicHex + " *");
     answer = FileDialogChoice{rig.path("out.hex"), 1};
     m.ActSave1->trigger();
@@ -272,44 +290,6 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
         EXPECT_TRUE(readAll(rig.path("undone.hex")).contains(r.savedConfig));
     }
     EXPECT_EQ(rig.errors(), "");
-}
-
-// Beside each file name: the CRC-32 and the sum of the buffer, after every kind of change.
-TEST(ChecksumLabelsTest, FollowLoadsFillsEditsAndUndo) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    auto* sums = m.findChild<ChecksumLabels*>();
-    ASSERT_NE(sums, nullptr);
-    QLabel* flash = sums->label(1);
-    QLabel* data = sums->label(2);
-    QLabel* ext = sums->label(3);
-    ASSERT_TRUE(flash && data && ext);
-    EXPECT_EQ(flash->parentWidget(), m.LabFnProgMem->parentWidget());
-    // A blank PIC16F84 card: 1024 words 3FFF (FF 3F each), 64 and 2048 bytes FF.
-    const QString blankData = "CRC-32 0F6187BA  sum 3FC0";
-    auto shown = [&] { return QStringList{flash->text(), data->text(), ext->text()}; };
-    // Each label follows its grid once pending events have run.
-    EXPECT_TRUE(waitFor([&] {
-        return shown() ==
-               QStringList{"CRC-32 B2729C46  sum F800", blankData, "CRC-32 3F55D17F  sum F800"};
-    })) << shown().join(" / ").toStdString();
-
-    p->slotFiles.SlotFile[1] = kPicHex;
-    m.FastOpen->trigger();
-    const QString loaded = "CRC-32 B590B843  sum F438";
-    ASSERT_TRUE(waitFor([&] { return flash->text() == loaded && data->text() != blankData; }));
-    m.GridContextPopup(1);
-    m.PopFillClick(0);  // 00: every byte zero
-    EXPECT_TRUE(waitFor([&] { return flash->text() == "CRC-32 F1E8BA9E  sum 0000"; }))
-        << flash->text().toStdString();
-    m.Editing->undo();
-    EXPECT_TRUE(waitFor([&] { return flash->text() == loaded; }));
-    m.Editing->setEditMode(true);
-    m.pGrid->selectElement(0x100);
-    QTest::keyClicks(m.pGrid, "0");  // word 0100 from 347F to 047F
-    EXPECT_TRUE(waitFor([&] { return flash->text() == "CRC-32 B9F03B22  sum F408"; }))
-        << flash->text().toStdString();
 }
 
 // Identify Card in the window: the controller's card types, and the offer to switch to the one
