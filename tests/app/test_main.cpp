@@ -29,15 +29,24 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     // clang-format off
     const struct {
         int code;
-        const char *name, *controller;
+        const char *name, *controller, *external;
         FusePage page;
-        int flashWords, eepromBytes;
+        int flashWords, dataBytes, eepromBytes;
     } cards[] = {
-        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", FusePage::CfgPic, 1024, 2048},
-        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", FusePage::CfgDs9, 8192, 8192},
-        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", FusePage::CfgAvr, 1024, 2048},
-        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", FusePage::CfgAvr, 4096, 65536},
-        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", FusePage::cfgMega163, 8192, 32768},
+        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
+        {10, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
+        {13, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", FusePage::CfgPic, 1024, 64, 8192},
+        {14, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", FusePage::CfgPic, 1024, 64, 32768},
+        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", FusePage::CfgDs9, 8192, 256, 8192},
+        {12, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", FusePage::CfgDs9, 8192, 256, 32768},
+        {22, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
+        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
+        {21, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
+        {20, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
+        {24, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", FusePage::CfgAvr, 4096, 512, 16384},
+        {25, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", FusePage::CfgAvr, 4096, 512, 32768},
+        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", FusePage::CfgAvr, 4096, 512, 65536},
+        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", FusePage::cfgMega163, 8192, 512, 32768},
     };
     // clang-format on
     Window w;
@@ -49,8 +58,10 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         EXPECT_EQ(w.checkedDevice(), QStringLiteral("DEV%1").arg(c.code));
         EXPECT_EQ(w.main.DevPane->text(), c.name);
         EXPECT_EQ(w.main.PageCtl->tabText(0), c.controller);
+        EXPECT_EQ(w.main.PageCtl->tabText(1), c.external);
         EXPECT_EQ(w.fuses.shown, c.page);
         EXPECT_EQ(w.devices.ProgBuf.length(), c.flashWords);
+        EXPECT_EQ(w.devices.DataBuf.length(), c.dataBytes);
         EXPECT_EQ(w.main.eGrid->model()->rowCount(), c.eepromBytes / 16);
         EXPECT_EQ(w.main.ActOpen2->text(),
                   pic ? "Open external EEPROM <2>..." : "Open AVR internal EEPROM <2>...");
