@@ -139,12 +139,26 @@ TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
     w.main.cbEepMem->click();  // tick again: the others are ticked and greyed
     for (QCheckBox* cb : {w.main.cbProgMem, w.main.cbDataMem, w.main.cbConfig})
         EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
-    // Card type 10 reaches its EEPROM directly: the boxes stay independent.
-    w.select(10);
-    w.main.cbProgMem->click();
-    w.main.cbEepMem->click();
-    w.main.cbEepMem->click();
-    EXPECT_TRUE(w.enable.eep && !w.enable.prog && w.main.cbProgMem->isEnabled());
+    // Card types 10, 13 and 14 reach their EEPROM directly: the boxes stay independent.
+    for (const auto& [code, loader] : {std::pair{15, true},
+                                       {10, false},
+                                       {13, false},
+                                       {14, false},
+                                       {11, true},
+                                       {12, true},
+                                       {22, true},
+                                       {23, true},
+                                       {21, true},
+                                       {24, true},
+                                       {25, true},
+                                       {26, true},
+                                       {31, true}}) {
+        w.select(code);
+        if (w.enable.eep) w.main.cbEepMem->click();
+        if (w.enable.prog) w.main.cbProgMem->click();
+        w.main.cbEepMem->click();
+        EXPECT_EQ(w.enable.prog || !w.main.cbProgMem->isEnabled(), loader) << code;
+    }
 }
 
 TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
