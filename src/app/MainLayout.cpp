@@ -181,18 +181,19 @@ namespace {
 
 // A panel under the memory pages takes its height from the grids. Shown in a window of normal
 // state, it makes the window taller by its own height (as far as the screen allows), so that
-// the grids keep their rows; hidden again, it gives that height back unless the user has
-// resized the window since.
+// the grids keep their rows; a window too near the bottom of the screen moves up for it. Hidden
+// again, the panel gives that height back unless the user has resized the window since, and
+// the window goes back down unless it has been moved since.
 class PanelRoom : public QObject {
 public:
     PanelRoom(QWidget* window, QWidget* panel, int spacing)
-        : QObject(panel), window_(window), spacing_(spacing) {
+        : QObject(panel), window_(window), panel_(panel), spacing_(spacing) {
         panel->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show) grow(static_cast<QWidget*>(watched));
+        if (event->type() == QEvent::Show) grow();
         // (Hidden with the window, the panel stays open in it.)
         if (event->type() == QEvent::Hide && !static_cast<QWidget*>(watched)->isVisibleTo(window_))
             shrink();
@@ -200,28 +201,45 @@ protected:
     }
 
 private:
-    void grow(QWidget* panel) {
+    void grow() {
         if (grown_ || !window_->isVisible() ||
             (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
             return;
         const QScreen* screen = window_->screen();
-        const int room =
-            screen ? screen->availableGeometry().bottom() - window_->frameGeometry().bottom() : 0;
-        grown_ = std::clamp(panel->sizeHint().height() + spacing_, 0, std::max(room, 0));
+        if (!screen) return;
+        const QRect free = screen->availableGeometry();
+        const QRect frame = window_->frameGeometry();
+        const int wanted = panel_->sizeHint().height() + spacing_;
+        grown_ = std::clamp(wanted, 0, std::max(free.height() - frame.height(), 0));
+        // On a screen too small for all of it, the panel makes do with the height there is.
+        if (grown_ < wanted)
+            panel_->setMaximumHeight(
+                std::max(grown_ - spacing_, panel_->minimumSizeHint().height()));
         if (grown_ == 0) return;
+        movedUp_ = std::clamp(frame.bottom() + grown_ - free.bottom(), 0,
+                              std::max(frame.top() - free.top(), 0));
+        if (movedUp_ > 0) window_->move(window_->x(), window_->y() - movedUp_);
         window_->resize(window_->width(), window_->height() + grown_);
         heightGrown_ = window_->height();
+        placeGrown_ = window_->pos();
     }
     void shrink() {
-        if (grown_ && window_->height() == heightGrown_ && !window_->isMaximized())
+        if (grown_ && window_->height() == heightGrown_ && !window_->isMaximized()) {
             window_->resize(window_->width(), window_->height() - grown_);
-        grown_ = 0;
+            if (movedUp_ > 0 && window_->pos() == placeGrown_)
+                window_->move(window_->x(), window_->y() + movedUp_);
+        }
+        grown_ = movedUp_ = 0;
+        panel_->setMaximumHeight(QWIDGETSIZE_MAX);
     }
 
     QWidget* window_;
+    QWidget* panel_;
     int spacing_;
     int grown_ = 0;
+    int movedUp_ = 0;
     int heightGrown_ = 0;
+    QPoint placeGrown_;
 };
 
 }  // namespace

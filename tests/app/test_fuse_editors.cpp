@@ -205,17 +205,17 @@ TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
          "Ticked: BLB11 is programmed (0): SPM may not write to the boot loader "
          "section, from the next Program on, until the card is erased."},
         {"chk161bootrst", ""}};
-    Editors at90s(22, FusePage::CfgAvr);
+    Editors avr(22, FusePage::CfgAvr);
     for (const auto& [name, hint] : hints) {
-        Editors& on = QByteArray(name).startsWith("cb") ? at90s : mega;
+        Editors& on = QByteArray(name).startsWith("cb") ? avr : mega;
         EXPECT_EQ(on.find<QCheckBox>(name)->toolTip(), hint) << name;
     }
 
     // The AT90S fuse box: "FSTRT" for 21 and 22, "RCEN" for 23, none for the AT90S8515 cards.
-    Editors avr(22, FusePage::CfgAvr);
     QCheckBox* fuse = avr.find<QCheckBox>("cbAvrFuse");
-    for (const auto& [code, caption] :
-         {std::pair{22, "FSTRT"}, {23, "RCEN"}, {20, ""}, {21, "FSTRT"}, {26, ""}}) {
+    const std::pair<int, const char*> captions[] = {
+        {22, "FSTRT"}, {23, "RCEN"}, {20, ""}, {21, "FSTRT"}, {24, ""}, {25, ""}, {26, ""}};
+    for (const auto& [code, caption] : captions) {
         ApplyAvrFuseBox(code, avr.model);
         avr.model.notify();
         EXPECT_EQ(fuse->isHidden() ? QString() : fuse->text(), QLatin1String(caption)) << code;

@@ -29,15 +29,24 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     // clang-format off
     const struct {
         int code;
-        const char *name, *controller;
+        const char *name, *controller, *external;
         FusePage page;
-        int flashWords, eepromBytes;
+        int flashWords, dataBytes, eepromBytes;
     } cards[] = {
-        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", FusePage::CfgPic, 1024, 2048},
-        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", FusePage::CfgDs9, 8192, 8192},
-        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", FusePage::CfgAvr, 1024, 2048},
-        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", FusePage::CfgAvr, 4096, 65536},
-        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", FusePage::cfgMega163, 8192, 32768},
+        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
+        {10, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
+        {13, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", FusePage::CfgPic, 1024, 64, 8192},
+        {14, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", FusePage::CfgPic, 1024, 64, 32768},
+        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", FusePage::CfgDs9, 8192, 256, 8192},
+        {12, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", FusePage::CfgDs9, 8192, 256, 32768},
+        {22, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
+        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
+        {21, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
+        {20, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
+        {24, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", FusePage::CfgAvr, 4096, 512, 16384},
+        {25, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", FusePage::CfgAvr, 4096, 512, 32768},
+        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", FusePage::CfgAvr, 4096, 512, 65536},
+        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", FusePage::cfgMega163, 8192, 512, 32768},
     };
     // clang-format on
     Window w;
@@ -49,8 +58,10 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         EXPECT_EQ(w.checkedDevice(), QStringLiteral("DEV%1").arg(c.code));
         EXPECT_EQ(w.main.DevPane->text(), c.name);
         EXPECT_EQ(w.main.PageCtl->tabText(0), c.controller);
+        EXPECT_EQ(w.main.PageCtl->tabText(1), c.external);
         EXPECT_EQ(w.fuses.shown, c.page);
         EXPECT_EQ(w.devices.ProgBuf.length(), c.flashWords);
+        EXPECT_EQ(w.devices.DataBuf.length(), c.dataBytes);
         EXPECT_EQ(w.main.eGrid->model()->rowCount(), c.eepromBytes / 16);
         EXPECT_EQ(w.main.ActOpen2->text(),
                   pic ? "Open external EEPROM <2>..." : "Open AVR internal EEPROM <2>...");
@@ -128,12 +139,26 @@ TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
     w.main.cbEepMem->click();  // tick again: the others are ticked and greyed
     for (QCheckBox* cb : {w.main.cbProgMem, w.main.cbDataMem, w.main.cbConfig})
         EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
-    // Card type 10 reaches its EEPROM directly: the boxes stay independent.
-    w.select(10);
-    w.main.cbProgMem->click();
-    w.main.cbEepMem->click();
-    w.main.cbEepMem->click();
-    EXPECT_TRUE(w.enable.eep && !w.enable.prog && w.main.cbProgMem->isEnabled());
+    // Card types 10, 13 and 14 reach their EEPROM directly: the boxes stay independent.
+    for (const auto& [code, loader] : {std::pair{15, true},
+                                       {10, false},
+                                       {13, false},
+                                       {14, false},
+                                       {11, true},
+                                       {12, true},
+                                       {22, true},
+                                       {23, true},
+                                       {21, true},
+                                       {24, true},
+                                       {25, true},
+                                       {26, true},
+                                       {31, true}}) {
+        w.select(code);
+        if (w.enable.eep) w.main.cbEepMem->click();
+        if (w.enable.prog) w.main.cbProgMem->click();
+        w.main.cbEepMem->click();
+        EXPECT_EQ(w.enable.prog || !w.main.cbProgMem->isEnabled(), loader) << code;
+    }
 }
 
 TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
@@ -283,39 +308,6 @@ TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
     EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
 }
 
-TEST(ProgramTest, FirstStartCloseAndNextStart) {
-    ProgramRig rig;
-    {
-        auto p = rig.start();
-        EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit());
-        p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
-        p->Main.cbEepMem->click();  // unticked for card type 20
-        p->Main.close();
-    }
-    const QByteArray text = readAll(rig.path("kelvano.ini"));
-    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
-        EXPECT_TRUE(text.contains(line)) << line;
-    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
-    {
-        auto p = rig.start("/dev/pts/77");  // a port named on the command line is chosen
-        EXPECT_EQ(p->Devices.DeviceId, 20);
-        EXPECT_FALSE(p->Main.cbEepMem->isChecked());
-        EXPECT_EQ(p->Main.ComPane->text(), "/dev/pts/77");
-        p->Main.close();
-    }
-    // ... and connected to at start, which fails here.
-    ASSERT_EQ(rig.host.errors.size(), 1);
-    EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
-        "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
-    // ... for that run only: it is not saved, the next run does not list it and takes the
-    // first port.
-    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("Port=/dev/pts/77"));
-    auto again = rig.start();
-    EXPECT_FALSE(again->options.ports.contains("/dev/pts/77"));
-    EXPECT_EQ(again->options.portIndex, 0);
-    EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.errors();
-}
-
 TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     ProgramRig rig;
     {
@@ -355,13 +347,27 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
         m.resize(300, 200);
         EXPECT_EQ(sizes().flash, small.flash);
         EXPECT_EQ(m.size(), designed);
-        // A report under the pages makes the window taller rather than leaving the flash grid
-        // a few rows; closed, it gives the height back.
+        // A report under the pages makes the window taller, moving it up from the bottom of the
+        // screen, rather than taking rows from the grids; on a screen too small for all of it,
+        // the report makes do with less. Closed, it gives the height and the place back.
+        const QRect screen = m.screen()->availableGeometry();
+        m.move(m.x(), screen.bottom() + 1 - m.frameGeometry().height());
+        const QPoint placed = m.pos();
         m.Editing->showReport(CompareReport{"card", {}});
-        EXPECT_GE(sizes().flash.height(), small.flash.height() * 2 / 3);
+        const Sizes reported = sizes();
+        EXPECT_EQ(reported.flash.height(), small.flash.height());
+        EXPECT_EQ(reported.data.height(), small.data.height());
         EXPECT_GT(m.height(), designed.height() + 60);
+        EXPECT_TRUE(screen.contains(m.frameGeometry())) << m.frameGeometry().y();
         m.Editing->comparePanel()->hide();
         EXPECT_EQ(m.size(), designed);
+        EXPECT_EQ(m.pos(), placed);
+        const int least = m.Editing->comparePanel()->minimumSizeHint().height();
+        m.setGeometry(screen.left(), screen.top(), designed.width(), screen.height() - least - 20);
+        const int tall = sizes().flash.height();
+        m.Editing->comparePanel()->show();
+        EXPECT_EQ(sizes().flash.height(), tall);
+        m.Editing->comparePanel()->hide();
         m.setGeometry(40, 30, 700, 500);
         m.close();
     }
@@ -384,20 +390,37 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     EXPECT_EQ(rig.errors(), "");
 }
 
-TEST(ProgramTest, ConnectAndLoadAtStartup) {
+// The first start writes both sections; a port named on the command line is connected to for
+// that run only; the settings' own "Connect at start-up" and "Load at connect" do the rest.
+TEST(ProgramTest, FirstStartThenAPortForOneRunThenConnectAndLoadFromTheSettings) {
     ProgramRig rig;
     {
-        auto p = rig.start("SIM");  // a port on the command line: connected at start
+        auto p = rig.start();
+        EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit());
+        p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
+        p->Main.cbEepMem->click();  // unticked for card type 20
+        p->Main.close();
+    }
+    const QByteArray text = readAll(rig.path("kelvano.ini"));
+    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
+        EXPECT_TRUE(text.contains(line)) << line;
+    {
+        auto p = rig.start("SIM");
         EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled())
             << rig.errors();
         EXPECT_EQ(p->Main.QxPane->text(),
                   "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
+        EXPECT_EQ(p->Main.ComPane->text(), "SIM");
+        EXPECT_EQ(p->Devices.DeviceId, 20);
+        EXPECT_FALSE(p->Main.cbEepMem->isChecked());
+        p->Main.MnuDevices->findChild<QAction*>("DEV10")->trigger();
         p->FileIo.SaveFile(rig.path("fw.hex"), 1, 1);
         p->Main.close();
     }
     // ... a wish for that run, not a setting.
     EXPECT_TRUE(readAll(rig.path("kelvano.ini")).contains("AutoConn=0\r\n"));
     EXPECT_FALSE(rig.start()->Com.portOpen());
+    EXPECT_EQ(rig.errors(), "");
 
     writeAll(rig.path("kelvano.ini"),
              QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
@@ -411,10 +434,15 @@ TEST(ProgramTest, ConnectAndLoadAtStartup) {
     p->Main.close();
     EXPECT_FALSE(p->Com.portOpen());
 
-    // With "Connect at start-up" ticked as well, a port on the command line is tried once.
+    // With "Connect at start-up" ticked as well, a port on the command line is tried once; it
+    // is not saved, and the next run does not list it.
     writeAll(rig.path("kelvano.ini"), "[Config]\r\nAutoConn=1\r\n");
     rig.start("/dev/pts/77")->Main.close();
-    EXPECT_EQ(rig.host.errors.size(), 1) << rig.errors();
+    ASSERT_EQ(rig.host.errors.size(), 1) << rig.errors();
+    EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
+        "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));
+    EXPECT_FALSE(readAll(rig.path("kelvano.ini")).contains("/dev/pts/77"));
+    EXPECT_FALSE(rig.start()->options.ports.contains("/dev/pts/77"));
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
-TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedOpens) {
+TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
     ProgramRig rig;
     auto p = rig.start();
     TMain& m = p->Main;
@@ -133,20 +133,37 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
         m.ActSave1->trigger();
         return asked.last().fileName;
     };
+    // Beside each file name: the CRC-32 and the sum of the buffer, after every kind of change.
+    auto* sums = m.findChild<ChecksumLabels*>();
+    ASSERT_TRUE(sums && sums->label(1) && sums->label(2) && sums->label(3));
+    EXPECT_EQ(sums->label(1)->parentWidget(), m.LabFnProgMem->parentWidget());
+    auto expectSum = [&](int slot, const char* want) {
+        EXPECT_TRUE(waitFor([&] { return sums->label(slot)->text() == want; }))
+            << slot << ": " << sums->label(slot)->text().toStdString();
+    };
+    // A blank PIC16F84 card: 1024 words 3FFF (FF 3F each), 64 and 2048 bytes FF.
+    expectSum(1, "CRC-32 B2729C46  sum F800");
+    expectSum(2, "CRC-32 0F6187BA  sum 3FC0");
+    expectSum(3, "CRC-32 3F55D17F  sum F800");
     const QString copy = rig.path("copy.bin");
     EXPECT_EQ(proposed(), "");  // blank: no name, in the user's home folder
     EXPECT_EQ(asked.last().directory, QDir::homePath());
     answer = FileDialogChoice{kPicHex, 1};
     m.ActOpen1->trigger();
     ASSERT_EQ(p->Devices.ProgBuf[0], 0x3041);
+    const char* loaded = "CRC-32 B590B843  sum F438";
+    expectSum(1, loaded);
+    expectSum(2, "CRC-32 98D2BA4E  sum 397E");
     answer = FileDialogChoice{copy, 2};
     m.ActSave1->trigger();  // the buffers now hold the copy
     EXPECT_EQ(m.LabFnProgMem->text(), copy);
     m.GridContextPopup(1);
     m.PopFillClick(0);
+    expectSum(1, "CRC-32 F1E8BA9E  sum 0000");
     EXPECT_EQ(proposed(), "");  // filled: no file
     EXPECT_EQ(asked.last().directory, rig.dir.path());
     e.undo();  // the fill
+    expectSum(1, loaded);
     EXPECT_EQ(proposed(), copy);
     EXPECT_EQ(asked.last().filterIndex, 2);  // the filter of the name proposed
     e.undo();                                // the save
@@ -169,6 +186,7 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsThroughUndoRedoAndFailedO
     m.pGrid->selectElement(0x100);
     QTest::keyClicks(m.pGrid, "0");
     EXPECT_EQ(p->Devices.ProgBuf[0x100], 0x047F);
+    expectSum(1, "CRC-32 B9F03B22  sum F408");
     EXPECT_EQ(m.LabFnProgMem->text(), kPicHex + " *");
     answer = FileDialogChoice{rig.path("out.hex"), 1};
     m.ActSave1->trigger();
@@ -274,46 +292,6 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
     EXPECT_EQ(rig.errors(), "");
 }
 
-// Beside each file name: the CRC-32 and the sum of the buffer, after every kind of change.
-TEST(ChecksumLabelsTest, FollowLoadsFillsEditsAndUndo) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    auto* sums = m.findChild<ChecksumLabels*>();
-    ASSERT_NE(sums, nullptr);
-    QLabel* flash = sums->label(1);
-    QLabel* data = sums->label(2);
-    ASSERT_TRUE(flash && data && sums->label(3));
-    EXPECT_EQ(flash->parentWidget(), m.LabFnProgMem->parentWidget());
-    // A blank PIC16F84: 1024 words 3FFF (FF 3F each), 64 bytes FF.
-    const QString blankFlash = "CRC-32 B2729C46  sum F800", blankData = "CRC-32 0F6187BA  sum 3FC0";
-    // Each label follows its grid once pending events have run.
-    EXPECT_TRUE(waitFor([&] { return flash->text() == blankFlash && data->text() == blankData; }))
-        << flash->text().toStdString() << " / " << data->text().toStdString();
-
-    p->slotFiles.SlotFile[1] = kPicHex;
-    m.FastOpen->trigger();
-    ASSERT_TRUE(waitFor([&] { return flash->text() != blankFlash && data->text() != blankData; }));
-    const QString loaded = flash->text();
-    m.GridContextPopup(1);
-    m.PopFillClick(0);  // 00: every byte zero
-    EXPECT_TRUE(waitFor([&] { return flash->text() == "CRC-32 F1E8BA9E  sum 0000"; }))
-        << flash->text().toStdString();
-    m.Editing->undo();
-    EXPECT_TRUE(waitFor([&] { return flash->text() == loaded; }));
-    m.Editing->setEditMode(true);
-    m.pGrid->selectElement(0x100);
-    const uint before = p->Devices.ProgBuf[0x100];
-    QTest::keyClicks(m.pGrid, "0");
-    const uint after = p->Devices.ProgBuf[0x100];
-    ASSERT_NE(before, after);
-    EXPECT_TRUE(waitFor([&] { return flash->text() != loaded; }));
-    const uint sumLoaded = loaded.right(4).toUInt(nullptr, 16);
-    const uint expected =
-        sumLoaded + 0x10000 - (before & 0xFF) - (before >> 8) + (after & 0xFF) + (after >> 8);
-    EXPECT_EQ(flash->text().right(4).toUInt(nullptr, 16), expected & 0xFFFF);
-}
-
 // Identify Card in the window: the controller's card types, and the offer to switch to the one
 // family that matches.
 TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
@@ -366,13 +344,16 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
     }
 }
 
-TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange) {
+// Compare with a file, then with the card through the action window: the runs listed, the
+// cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
+TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     ProgramRig rig;
-    auto p = rig.start();
+    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
     TMain& m = p->Main;
+    GridEditing& e = *m.Editing;
     p->Devices.DataBuf[2] = 'L';  // already as in the file
-    m.Editing->compareWithFile(kPicHex);
-    ComparePanel* d = m.Editing->comparePanel();
+    e.compareWithFile(kPicHex);
+    ComparePanel* d = e.comparePanel();
     ASSERT_NE(d, nullptr);
     QTreeWidget* list = d->list();
     ASSERT_EQ(list->topLevelItemCount(), 3);
@@ -384,14 +365,38 @@ TEST(GridEditingTest, CompareWithAFileListsRunsMarksCellsAndForgetsThemOnChange)
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 8);
     EXPECT_EQ(m.dGrid->mark(2), CellMark::None);
-    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);  // the buffers stay as they were
-
+    EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
     list->setCurrentItem(list->topLevelItem(1)->child(1));
     EXPECT_EQ(m.dGrid->cursorElement(), 3);
     m.GridContextPopup(2);
-    m.PopFillClick(1);
+    m.PopFillClick(1);  // FF, as the card's
     EXPECT_EQ(m.dGrid->markCount(CellMark::Differs), 0);
     EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 5);
+
+    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
+    p->options.ports = {"SIM"};
+    p->options.selectPort("SIM");
+    m.ButConnect->click();
+    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
+    EXPECT_TRUE(e.ActCompare->isEnabled());
+    SimCard& card = p->simBox.card();
+    card.flash[2] = 0x1234;
+    card.flash[3] = 0x0ABC;
+    card.eeprom[17] = 0x5A;
+    e.ActCompare->trigger();  // the action window reads, then closes itself
+    EXPECT_EQ(e.comparePanel()->report().diffLines(),
+              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
+              "eeprom 0011-0011 1 FF 5A\n");
+    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);
+    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
+    EXPECT_EQ(m.pGrid->markCount(CellMark::Differs), 2);  // the file's marks are gone
+    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
+    m.ActRead->trigger();  // a read through the same window takes the card's values
+    EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
+    EXPECT_FALSE(p->ActionWindow.isVisible());
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
 // A read-locked card: its error offers to erase the card and program the buffers instead.
@@ -411,37 +416,6 @@ TEST(GridEditingTest, AProtectedCardIsErasedAndProgrammedWhenTheUserChoosesSo) {
         rig.host.errors.clear();
         EXPECT_EQ(p->simBox.card().flash[0], chosen ? 0x1234 : was);
     }
-}
-
-TEST(GridEditingTest, CompareWithAndReadTheCardThroughTheActionWindow) {
-    ProgramRig rig;
-    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
-    EXPECT_FALSE(e.ActCompare->isEnabled());  // like the five actions: only with the box
-    p->options.ports = {"SIM"};
-    p->options.selectPort("SIM");
-    m.ButConnect->click();
-    ASSERT_TRUE(p->Com.portOpen()) << rig.errors();
-    EXPECT_TRUE(e.ActCompare->isEnabled());
-    SimCard& card = p->simBox.card();
-    card.flash[2] = 0x1234;
-    card.flash[3] = 0x0ABC;
-    card.eeprom[17] = 0x5A;
-    e.ActCompare->trigger();  // the action window reads, then closes itself
-    ASSERT_NE(e.comparePanel(), nullptr);
-    EXPECT_EQ(e.comparePanel()->report().diffLines(),
-              "flash 0002-0003 2 3FFF3FFF 12340ABC\n"
-              "eeprom 0011-0011 1 FF 5A\n");
-    EXPECT_EQ(p->Devices.ProgBuf[2], 0x3FFF);  // the buffers are not the card's
-    EXPECT_EQ(m.pGrid->mark(3), CellMark::Differs);
-    EXPECT_EQ(m.eGrid->markCount(CellMark::Differs), 1);
-    m.ActRead->trigger();  // a read through the same window takes the card's values
-    EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
-    EXPECT_FALSE(p->ActionWindow.isVisible());
-    m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
-    EXPECT_EQ(rig.errors(), "");
 }
 
 TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
@@ -491,18 +465,13 @@ TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
     m.Editing->compareWithFile(rig.path("ext.bin"));
     ComparePanel* d = m.Editing->comparePanel();
     ASSERT_TRUE(d && d->isVisible());
+    // The cell is in the grid's view, and the panel under the grid covers none of it.
     auto inSight = [&](QWidget* cover) {
         QCoreApplication::processEvents();
         DumpGridView* g = m.eGrid;
-        const QRect cell = g->visualRect(g->currentIndex());
-        const QRect shown(g->viewport()->mapToGlobal(cell.topLeft()), cell.size());
-        const QRect view(g->viewport()->mapToGlobal(QPoint(0, 0)), g->viewport()->size());
-        const QRect covered(cover->mapToGlobal(QPoint(0, 0)), cover->size());
-        // Under the grid, inside the window: no part of the grid is covered.
-        return view.contains(shown) && !covered.intersects(view) &&
-               m.geometry().contains(QRect(cover->mapTo(&m, QPoint(0, 0)), cover->size())
-                                         .translated(m.geometry().topLeft())) &&
-               g->viewport()->height() >= 3 * g->defaultRowHeight();
+        const QRect view(g->viewport()->mapTo(&m, QPoint(0, 0)), g->viewport()->size());
+        return g->viewport()->rect().contains(g->visualRect(g->currentIndex())) &&
+               view.bottom() < cover->mapTo(&m, QPoint(0, 0)).y();
     };
     QTreeWidgetItem* run = d->list()->topLevelItem(0)->child(0);
     ASSERT_NE(run, nullptr);

@@ -161,8 +161,6 @@ struct Window {
 struct ProgramRig {
     QTemporaryDir dir;
     RecordingHost host;
-    QStringList questions;  // "edits not saved" questions asked
-    UnsavedChoice unsavedAnswer = UnsavedChoice::Discard;
     ProgramRig() { ensureApp(); }
     QString path(const QString& name) const { return dir.filePath(name); }
     // Shows the window and waits for the start-up timer to finish.
@@ -172,10 +170,8 @@ struct ProgramRig {
         s.programDir = dir.path() + "/";
         s.host = &host;
         auto p = std::make_unique<KelvanoProgram>(std::move(s));
-        p->Main.setUnsavedQuestionHook([this](const QString& text) {
-            questions << text;
-            return unsavedAnswer;
-        });
+        // Edits not saved are dropped on close.
+        p->Main.setUnsavedQuestionHook([](const QString&) { return UnsavedChoice::Discard; });
         p->Main.show();
         EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
         return p;

@@ -31,13 +31,28 @@ TEST(OpenSaveTest, OpenFiltersFollowTheCardTypeAndSlot) {
                            "TI-TXT-Files (*.txt) (*.txt)"}));
 }
 
-TEST(OpenSaveTest, OpenRemembersNameFilterAndRecentList) {
+// Open and save dialogs start where the slot's last file was, with its filter; a save proposes
+// the last name; the recent list takes the files that loaded.
+TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAndOpens) {
     Window w(20);
-    w.main.ActOpen1->trigger();  // cancelled: nothing changes, nothing is read
-    ASSERT_EQ(w.asked.size(), 1);
-    EXPECT_EQ(w.asked[0].directory, QDir::currentPath());  // no directory of its own yet
-    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[1].isEmpty());
+    w.choose("/out/first.hex");
+    w.main.ActSave2->trigger();
+    w.choose("/out/second", 2);  // binary chosen by the filter
+    w.main.ActSave2->trigger();
+    EXPECT_EQ(w.asked.last().fileName, "/out/first.hex");
+    EXPECT_EQ(w.asked.last().directory, "/out");
+    EXPECT_EQ(w.takeCalls(), QStringList({"Save 2:/out/first.hex:1", "Save 2:/out/second:2"}));
+    // The filter and the folder last used stay for the next save of any slot; opens are not
+    // touched.
+    w.answer.reset();
+    w.main.ActSave1->trigger();
+    EXPECT_TRUE(w.asked.last().filterIndex == 2 && w.asked.last().directory == "/out");
+    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() &&
+                w.recent(2).join("").isEmpty());
 
+    w.main.ActOpen1->trigger();  // cancelled: nothing changes, nothing is read
+    EXPECT_EQ(w.asked.last().directory, QDir::currentPath());  // no directory of its own yet
+    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[1].isEmpty());
     w.choose("/data/fw/main.obj", 3);
     w.main.ActOpen1->trigger();
     EXPECT_EQ(w.takeCalls(), QStringList({"Open 1:/data/fw/main.obj"}));
@@ -45,46 +60,21 @@ TEST(OpenSaveTest, OpenRemembersNameFilterAndRecentList) {
     EXPECT_EQ(w.asked.last().directory, "/data/fw");
     EXPECT_EQ(w.asked.last().filterIndex, 3);
     EXPECT_EQ(w.recent(1), QStringList({"/data/fw/main.obj", "", "", "", ""}));  // no duplicate
-
     // A file that fails to load updates the names but not the list.
     w.openSucceeds = false;
     w.choose("/e/bad.hex", 2);
     w.main.ActOpen1->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 1:/data/fw/main.obj", "Open 1:/e/bad.hex"}));
     EXPECT_EQ(w.files.SlotFile[1], "/e/bad.hex");
     EXPECT_EQ(w.recent(1).first(), "/data/fw/main.obj");
-}
 
-TEST(OpenSaveTest, RecentFileDropDownsReorderAndOpen) {
-    Window w(21);
+    // The entry chosen from a drop-down becomes entry 1 and is opened, its name as it was ('&'
+    // and all); a failing open keeps the new order.
     w.files.RecentFiles[3] = {QString(), "/r/1.hex", "/r/2.hex", "/r/3 a&b.hex", "", ""};
     EXPECT_EQ(popup(w, 3), QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3 a&&b.hex"}));
-    // The entry chosen becomes entry 1 and is opened, its name as it was ('&' and all); a
-    // failing open keeps the new order.
-    w.openSucceeds = false;
     w.main.PopFiles[3]->actions().at(2)->trigger();
     EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3 a&b.hex"}));
     EXPECT_EQ(w.recent(3), QStringList({"/r/3 a&b.hex", "/r/1.hex", "/r/2.hex", "", ""}));
-}
-
-TEST(OpenSaveTest, SaveProposesTheLastName) {
-    Window w(10);
-    w.choose("/out/first.hex");
-    w.main.ActSave2->trigger();
-    ASSERT_EQ(w.asked.size(), 1);
-    EXPECT_TRUE(w.asked[0].save && w.asked[0].fileName.isEmpty());
-    EXPECT_EQ(w.asked[0].directory, QDir::homePath());  // never the program's folder
-    w.choose("/out/second", 2);                         // binary chosen by the filter
-    w.main.ActSave2->trigger();
-    EXPECT_EQ(w.asked[1].fileName, "/out/first.hex");
-    EXPECT_EQ(w.asked[1].directory, "/out");
-    EXPECT_EQ(w.takeCalls(), QStringList({"Save 2:/out/first.hex:1", "Save 2:/out/second:2"}));
-    // The filter and the folder last used stay for the next save of any slot; opens are not
-    // touched.
-    w.answer.reset();
-    w.main.ActSave1->trigger();
-    EXPECT_TRUE(w.asked[2].filterIndex == 2 && w.asked[2].directory == "/out");
-    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() &&
-                w.recent(2).join("").isEmpty());
 }
 
 TEST(OpenSaveTest, FastOpenOrder) {
