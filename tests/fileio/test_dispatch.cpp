@@ -177,10 +177,8 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
 }
 
 TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
-    // gpasm output (line feeds, an extended linear address record) and the same data
-    // re-blocked by srec_cat into one 18-byte EEPROM record.
-    // The same program in the text formats of srec_cat: S-records, TI-TXT, Tektronix
-    // extended and MOS Technology.
+    // gpasm output, the same re-blocked by srec_cat (an extended linear address record, one
+    // 18-byte EEPROM record) and in srec_cat's S-record, TI-TXT, Tektronix and MOS formats.
     for (const char* name : {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex",
                              "pic16f84_config_id_eeprom.s19", "pic16f84_config_id_eeprom.txt",
                              "pic16f84_config_id_eeprom.tek", "pic16f84_config_id_eeprom.mos"}) {
@@ -207,11 +205,13 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     EXPECT_EQ(c.devices.IdBuf[0], 0x0F);
     EXPECT_EQ(c.devices.CfgWord, 0x3FFF);
 
-    // An AVR program file changes only the EEPROM bytes it carries, and no page.
+    // An AVR program file (avra's object file too) changes only the EEPROM bytes it carries,
+    // and no page.
     Bench a(20);
     a.devices.DataBuf[1] = 0x99;
-    for (const char* name : {"avr8515_flash_eeprom.hex", "avr8515_flash_eeprom.s19",
-                             "avr8515_flash_eeprom.s28", "avr8515_flash_eeprom.s37"}) {
+    for (const char* name :
+         {"avr8515_flash_eeprom.hex", "avr8515_flash_eeprom.s19", "avr8515_flash_eeprom.s28",
+          "avr8515_flash_eeprom.s37", "avr8515_flash_eeprom.obj"}) {
         a.devices.ProgBuf[1] = 0;
         ASSERT_TRUE(a.io.OpenFile(testData(name), 1)) << name;
         EXPECT_EQ(cells(a.devices.ProgBuf, {0, 1, 2, 0xFFF}), "E401 BB08 CFFD C000") << name;
