@@ -134,8 +134,14 @@ TEST(Catalogue, MenuOrderAndCodeGroups) {
             EXPECT_EQ(g.member(code), g.codes.count(code) == 1) << g.name << " " << code;
 }
 
-// The fallback of an unknown code to card type 10 is seen in the window's tests.
-TEST(Catalogue, ActionTextsByFamily) {
+TEST(Catalogue, UnknownCodesAndActionTextsByFamily) {
+    for (int code : {0, 16, 27, 28, 29, 99, -5}) {
+        TDevices d;
+        d.DeviceId = code;
+        d.ApplyBuffers();
+        EXPECT_EQ(d.DeviceId, 10) << code;  // the default card
+        EXPECT_EQ(d.EepBuf.length(), 2048) << code;
+    }
     EXPECT_EQ(openHint(10, 1), "Open PIC Flash + internal EEPROM <1>");
     EXPECT_EQ(openHint(10, 2), "Open external EEPROM <2>");
     EXPECT_TRUE(openHint(10, 3).isEmpty());
