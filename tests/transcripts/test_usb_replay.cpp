@@ -92,9 +92,6 @@ protected:
         return 0;
     }
 
-    // kelvano-cli --card 22 info on the USB box of `file`.
-    CliRun replayInfo() { return cli({"--card", "22", "info", "--port", "USB", "--replay", file}); }
-
     QTemporaryDir dir;
     QString file = dir.filePath("usb-info.txt");
 };
@@ -159,7 +156,7 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
             ASSERT_GT(edited, 0);
             if (!line) line = edited;
         }
-        const CliRun r = replayInfo();
+        const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
         EXPECT_EQ(r.status, c.status) << qPrintable(r.err);
         EXPECT_TRUE(c.out.isEmpty() || r.out.startsWith(c.out)) << qPrintable(r.out);
         EXPECT_TRUE(c.err.isEmpty() ? r.status == 0
