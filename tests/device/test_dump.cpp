@@ -22,38 +22,39 @@ TEST(HexTexts, MaskingAndCharacterRange) {
     for (const auto& [code, shown] : chars) EXPECT_EQ(AsciiChar(code), shown) << code;
 }
 
+// Each view of a row: PIC words masked to 14 bits with their low byte as text, AVR words with
+// both bytes as text, bytes masked to 8 bits.
 TEST(DumpGrid, ViewsMaskAndSplitElements) {
+    const struct {
+        ViewMode mode;
+        int last;
+        uint32_t blank;
+        int at;
+        uint16_t value;
+        const char *hex, *text;
+    } views[] = {
+        {ViewMode::PicWords8, 7, 0xFFFF, 1, 0x0141,
+         "3FFF  0141  3FFF  3FFF  3FFF  3FFF  3FFF  3FFF  ", ".A......"},
+        {ViewMode::AvrWords8, 7, 0xFFFF, 0, 0x4142,
+         "4142  FFFF  FFFF  FFFF  FFFF  FFFF  FFFF  FFFF  ", "AB.............."},
+        {ViewMode::Bytes16, 15, 0x20, 0, 0x1241, "41 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 ",
+         "A               "},
+    };
     DumpGrid grid(1);
-    TBufArray pic;
-    ResizeFill(pic, 7, 0xFFFF);
-    pic[1] = 0x0141;
-    SetupGrid(grid, 0, ViewMode::PicWords8);
-    ShowBuffer(pic, grid, ViewMode::PicWords8);
-    EXPECT_EQ(grid.hex(0), "3FFF  0141  3FFF  3FFF  3FFF  3FFF  3FFF  3FFF  ");
-    EXPECT_EQ(grid.text(0), ".A......");
-    EXPECT_EQ(grid.header(1), "+0    +1    +2    +3    +4    +5    +6    +7");
-    SetupGrid(grid, 127, ViewMode::PicWords8);
-    EXPECT_EQ(grid.address(127), "03F8:");
-
-    TBufArray avr;
-    ResizeFill(avr, 7, 0xFFFF);
-    avr[0] = 0x4142;
-    SetupGrid(grid, 0, ViewMode::AvrWords8);
-    ShowBuffer(avr, grid, ViewMode::AvrWords8);
-    EXPECT_EQ(grid.hex(0).left(12), "4142  FFFF  ");
-    EXPECT_EQ(grid.text(0), "AB..............");
-    EXPECT_EQ(grid.hex(0).size(), 48);
-
-    TBufArray eep;
-    ResizeFill(eep, 15, 0x20);
-    eep[0] = 0x1241;
-    SetupGrid(grid, 0, ViewMode::Bytes16);
-    ShowBuffer(eep, grid, ViewMode::Bytes16);
-    EXPECT_EQ(grid.hex(0).left(6), "41 20 ");
-    EXPECT_EQ(grid.hex(0).size(), 48);
-    EXPECT_EQ(grid.text(0), "A               ");
+    for (const auto& v : views) {
+        TBufArray buffer;
+        ResizeFill(buffer, v.last, v.blank);
+        buffer[v.at] = v.value;
+        SetupGrid(grid, 0, v.mode);
+        ShowBuffer(buffer, grid, v.mode);
+        EXPECT_EQ(grid.hex(0), v.hex);
+        EXPECT_EQ(grid.text(0), v.text);
+    }
     EXPECT_EQ(grid.header(0), "ADR");
     EXPECT_EQ(grid.header(2), "ASCII");
+    SetupGrid(grid, 127, ViewMode::PicWords8);
+    EXPECT_EQ(grid.header(1), "+0    +1    +2    +3    +4    +5    +6    +7");
+    EXPECT_EQ(grid.address(127), "03F8:");
 }
 
 TEST(DumpGrid, ShortBufferFillsOnlyItsFullRowsAndLargeFillsPumpEvents) {

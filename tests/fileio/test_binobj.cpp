@@ -38,10 +38,6 @@ TEST(ObjectReader, PlacesWordsAndRefusesBrokenFiles) {
     EXPECT_EQ(b.io.ReadObjFile(), 0);
     EXPECT_EQ(b.io.Image[6] + 256 * b.io.Image[7], 0xABCD);
     EXPECT_EQ(b.io.Image[0xFFFE] + 256 * b.io.Image[0xFFFF], 0xBEEF);  // the image's last word
-
-    // avra's object file of the AT90S8515 program.
-    EXPECT_TRUE(b.io.OpenFile(testData("avr8515_flash_eeprom.obj"), 1));
-    EXPECT_EQ(cells(b.devices.ProgBuf, {0, 0xFFF}), "E401 C000");  // ldi r16, 0x41; rjmp
 }
 
 TEST(BinaryWriter, FileLengthsFollowTheBuffer) {

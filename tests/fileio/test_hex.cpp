@@ -11,7 +11,7 @@ int readHex(Bench& b, const QByteArray& text) {
     return b.io.ReadHexFile();
 }
 
-TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
+TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecordOrCtrlZ) {
     Bench b(26);
     // Address records with a zero base are accepted; a UTF-8 byte-order mark before the
     // first record is no part of it.
@@ -26,16 +26,13 @@ TEST(HexReader, PlacesDataRecordsAndStopsAtTheEndRecord) {
         named += b.io.Image[static_cast<size_t>(i)] != 0xFF;
     EXPECT_EQ(named, 3);
     EXPECT_EQ(b.io.LineNo, 5);  // the end record's line
-}
 
-TEST(HexReader, AcceptsEveryLineEndAndStopsAtCtrlZ) {
-    Bench b(26);
+    // Every line end; Ctrl-Z ends the text: the malformed line after it is never read.
     for (const char* end : {"\r\n", "\n", "\r"}) {
         const QByteArray e(end);
         EXPECT_EQ(readHex(b, ":0100000041BE" + e + ":0100010042BC" + e + ":00000001FF" + e), 0);
         EXPECT_EQ(b.io.Image[1], 0x42) << end;
     }
-    // Ctrl-Z ends the text: the malformed line after it is never read.
     EXPECT_EQ(readHex(b, ":0100000041BE\r\n\x1a:zz\r\n"), 0);
     EXPECT_EQ(b.io.Image[0], 0x41);
 }

@@ -1,13 +1,6 @@
-// The hardware suite: the port and USB contracts, connect and identify, keep-alive, card
-// detection and a read of the inserted card, against
-//   - "boxsim": a kelvano-boxsim terminal (always, so that the suite itself is known to work),
-//     with a card of type 22 for the contracts, and with every card type in turn
-//     ("boxsim10" ... "boxsim31") for the tests of the card;
-//   - "box": the real box named by KELVANO_TEST_PORT (/dev/ttyUSB0, ..., or USB); skipped
-//     without it. Tests that change the card run there only with KELVANO_TEST_WRITE=1 as well.
-// KELVANO_TEST_CARD gives the card type in the box (needed for the read and write tests on a
-// real box). Every exchange with a real box is recorded in the folder KELVANO_TEST_TRANSCRIPTS
-// (default: kelvano-hardware-transcripts in the current folder).
+// The hardware suite: the port and USB contracts, connect and identify, the card in the box.
+// "boxsim..." runs against a kelvano-boxsim terminal, "box" against the real box named by
+// KELVANO_TEST_PORT (skipped without it); README.md tells how to run it on a real box.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>

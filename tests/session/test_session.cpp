@@ -177,8 +177,6 @@ TEST(Session, PathsTheBuiltInStoreAndTheUsbIdsOfTheSettings) {
     const auto box = session.makeSimBox(13);
     EXPECT_EQ(box->card().type(), 13);
     EXPECT_TRUE(ImageStore::isDemoImage(box->loaderImages().value("PICLOAD")));
-    QByteArray image;
-    EXPECT_TRUE(session.store().LoadImage("PICLOAD", image) && ImageStore::isDemoImage(image));
     const auto usb = session.makeUsbBackend();
     const auto* libusb = dynamic_cast<const LibusbBackend*>(usb.get());
     ASSERT_NE(libusb, nullptr);
@@ -217,9 +215,6 @@ TEST(BoxPorts, EveryLinkHasASimulatedBoxOfItsOwn) {
 
     first.com->Connect();
     ASSERT_TRUE(first.com->linkReady()) << first.host.errors.join('|').toStdString();
-    EXPECT_TRUE(first.ports.simBox().inCommandMode());
-    EXPECT_FALSE(second.ports.simBox().inCommandMode());
-    EXPECT_TRUE(second.ports.simBox().trace().isEmpty());
 
     second.com->Connect();
     ASSERT_TRUE(second.com->linkReady());

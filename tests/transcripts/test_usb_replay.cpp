@@ -8,14 +8,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "base/Clock.h"
-#include "base/Host.h"
-#include "base/MainView.h"
 #include "base/QuietHost.h"
-#include "link/RecordingTranscript.h"
+#include "link/LinkFixture.h"
 #include "link/RecordingUsbBackend.h"
-#include "link/uCom.h"
-#include "link/uUsb.h"
 #include "sim/ReplayScript.h"
 #include "sim/SimBox.h"
 #include "sim/SimUsbBackend.h"
@@ -28,14 +23,6 @@ QCoreApplication qtApp(qtArgc, qtArgv);
 
 namespace kelvano {
 namespace {
-
-class PaneView final : public NullMainView {
-public:
-    void setQxPane(const QString& text) override { pane = text; }
-    void appendDebug(const QString& line) override { debug << line; }
-    QString pane;
-    QStringList debug;
-};
 
 struct CliRun {
     int status = -1;
@@ -59,7 +46,7 @@ protected:
     QString record(const QString& path) {
         RealClock clock;
         QuietHost host;
-        PaneView view;
+        test::RecordingView view;
         Options options;
         options.ports = {QStringLiteral("USB")};
         options.portIndex = 0;
@@ -105,9 +92,6 @@ protected:
         return 0;
     }
 
-    // kelvano-cli --card 22 info on the USB box of `file`.
-    CliRun replayInfo() { return cli({"--card", "22", "info", "--port", "USB", "--replay", file}); }
-
     QTemporaryDir dir;
     QString file = dir.filePath("usb-info.txt");
 };
@@ -124,16 +108,15 @@ TEST_F(UsbReplay, ARecordedRunReplaysToTheSameRunAndItsEnd) {
     EXPECT_EQ(r.out, printed + "Store: the image store built into the program\n");
 
     // The replayed run's own transcript holds the same requests and replies.
-    QString error;
-    const auto first = ReplayScript::load(file, &error);
-    const auto second = ReplayScript::load(again, &error);
-    ASSERT_TRUE(first && second) << qPrintable(error);
-    ASSERT_GT(first->usbItems.size(), 6);
-    ASSERT_EQ(first->usbItems.size(), second->usbItems.size());
-    for (qsizetype i = 0; i < first->usbItems.size(); ++i) {
-        EXPECT_EQ(first->usbItems[i].kind, second->usbItems[i].kind) << i;
-        EXPECT_EQ(first->usbItems[i].bytes, second->usbItems[i].bytes) << i;
-    }
+    const auto requests = [](const QString& path) {
+        QStringList out;
+        const ReplayScript script = ReplayScript::load(path, nullptr).value_or(ReplayScript{});
+        for (const auto& item : script.usbItems)
+            out << QString::number(int(item.kind)) + ' ' + item.bytes.toHex();
+        return out;
+    };
+    EXPECT_GT(requests(file).size(), 6);
+    EXPECT_EQ(requests(again), requests(file));
 }
 
 // One recording edited at a time: a changed answer changes the run as it demands; a request
@@ -173,7 +156,7 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
             ASSERT_GT(edited, 0);
             if (!line) line = edited;
         }
-        const CliRun r = replayInfo();
+        const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
         EXPECT_EQ(r.status, c.status) << qPrintable(r.err);
         EXPECT_TRUE(c.out.isEmpty() || r.out.startsWith(c.out)) << qPrintable(r.out);
         EXPECT_TRUE(c.err.isEmpty() ? r.status == 0
