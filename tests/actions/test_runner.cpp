@@ -71,10 +71,11 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
         M model;
         const char* answer;
         bool card;
-    } rows[] = {{M::Serial, "0", true},  {M::Serial, "2", true},  {M::Serial, "4", true},
-                {M::Serial, "6", false}, {M::Serial, "7", false}, {M::Serial, "14", false},
-                {M::Serial, "X", false}, {M::Usb, "02", true},    {M::Usb, "04", true},
-                {M::Usb, "06", false},   {M::Usb, "0200", false}};
+    } rows[] = {{M::Serial, "0", true},   {M::Serial, "2", true},  {M::Serial, "4", true},
+                {M::Serial, "6", false},  {M::Serial, "7", false}, {M::Serial, "14", false},
+                {M::Serial, "X", false},  {M::Usb, "02", true},    {M::Usb, "04", true},
+                {M::Usb, "06", false},    {M::Usb, "0200", false}, {M::Serial, "130", true},
+                {M::Serial, "134", false}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.answer);
         const bool usb = r.model == M::Usb;

@@ -60,6 +60,13 @@ TEST(Sequences, WhatReachesTheCard) {
         {"verify of a direct 24C32", 14, S, "E", 4,
          [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
          {{"g07F3", {"g07F3"}}, {"g07F4", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
+        {"a read-locked AT90S passes the controller check; the erase opens it", 20, S, "PDC", 5,
+         [](ActionRig& r) {
+             r.box.card().lockBits = 0xF9;
+             r.actions.setControllerCheck(true);
+             r.devices.ProgBuf[7] = 0x1234;
+         },
+         {{"YAC80", {"YAC800000"}}, {"Y400007", {"Y40000734"}}, {"Y480007", {"Y48000712"}}}},
         {"AT90S2323 read through the loader, locked in with the fuse bit and both lock bits",
          22, S, "E", 1, nullptr,
          {{"YACB", {"YACBF0000"}}, {"YACF", {"YACF90000"}}}, nullptr,
