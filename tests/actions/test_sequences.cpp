@@ -80,7 +80,7 @@ TEST(Sequences, WhatReachesTheCard) {
         ActionRig rig(r.card, r.model);
         ASSERT_TRUE(rig.connect());
         rig.only(r.ticked);
-        rig.options.warnEnable = true;
+        rig.options.warnEnable = r.question != nullptr;
         if (r.set) r.set(rig);
         rig.run(r.action);
         if (r.error)
