@@ -41,30 +41,14 @@ struct RecordingHost : Host {
     }
 };
 
-struct RecordingMainView : MainView {
+struct RecordingMainView : NullMainView {
     int lampToggles = 0;
-    void setLamp(bool) override {}
     void toggleLamp() override { ++lampToggles; }
-    void showConnected(bool) override {}
-    void setQxPane(const QString&) override {}
-    void appendDebug(const QString&) override {}
-    void fastOpen() override {}
-    void showMemoryPage(int) override {}
-    void setFileLabel(int, const QString&) override {}
 };
 
-struct RecordingView : ActionView {
+struct RecordingView : NullActionView {
     int closeRequests = 0, sounds = 0;
-
-    void setCaption(const QString&) override {}
-    void setLabel(const QString&) override {}
-    void setLabelVisible(bool) override {}
-    void setProgressPercent(int) override {}
-    void setProgressVisible(bool) override {}
-    void setAbortEnabled(bool) override {}
     void requestClose() override { ++closeRequests; }
-    void showModeless() override {}
-    void hideWindow() override {}
     void playReadySound() override { ++sounds; }
 };
 
@@ -204,6 +188,24 @@ public:
             c.runner(), [&] { c.runner().start(ActionCode::Read, c.memories()); }, 100);
         if (failed) *failed = c.failed();
         return c.report();
+    }
+
+    // Buffers whose words and bytes differ from address to address (PIC words in 14 bits).
+    void fillBuffers() {
+        TDevices& d = devices;
+        const unsigned mask = isPicCode(d.DeviceId) ? 0x3FFF : 0xFFFF;
+        for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = uint16_t((i * 0x2A5) & mask);
+        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t((i ^ 0xA5) & 0xFF);
+        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 5) & 0xFF);
+    }
+    // The card in the box holds what the buffers hold.
+    void cardHoldsBuffers() {
+        SimCard& c = box.card();
+        for (int i = 0; i < devices.ProgBuf.length(); ++i) c.flash[size_t(i)] = devices.ProgBuf[i];
+        for (int i = 0; i < devices.DataBuf.length(); ++i)
+            c.data[size_t(i)] = uint8_t(devices.DataBuf[i]);
+        for (int i = 0; i < devices.EepBuf.length(); ++i)
+            c.eeprom[size_t(i)] = uint8_t(devices.EepBuf[i]);
     }
 
     bool ready() const { return actions.result().ready && host.errors.isEmpty(); }

@@ -83,13 +83,10 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         ASSERT_TRUE(rig.connect());
         rig.only(r.ticked);
         rig.options.verify = r.verify;
-        TDevices& d = rig.devices;
-        for (int i = 0; i < d.ProgBuf.length(); ++i) d.ProgBuf[i] = uint16_t((i * 0x2A5) & 0x3FFF);
-        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t((i ^ 0xA5) & 0xFF);
-        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 5) & 0xFF);
+        rig.fillBuffers();
         rig.fuses.avr.avrFuse = rig.fuses.avr.lockBit1 = rig.fuses.avr.lockBit2 = true;
-        d.LockByte = 0xFC, d.FuseLow = 0xE1, d.FuseHigh = 0xF8;
-        RefreshMega163Page(d, rig.fuses);
+        rig.devices.LockByte = 0xFC, rig.devices.FuseLow = 0xE1, rig.devices.FuseHigh = 0xF8;
+        RefreshMega163Page(rig.devices, rig.fuses);
         if (r.action == 4) {  // the card holds the buffers first
             rig.run(5);
             ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
@@ -122,33 +119,50 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
     }
 }
 
+// Words that differ from blank in the high byte only, then in the low byte only, on every
+// family and link: the first one is named.
 TEST(AnswerChecks, BlankCheckNamesTheFirstProgrammedWord) {
-    ActionRig rig(20);
-    ASSERT_TRUE(rig.connect());
-    // Words differing from FFFF in the high byte only, and in the low byte only.
-    for (uint16_t word : {uint16_t(0x7FFF), uint16_t(0xFFFE)}) {
-        rig.box.card().flash[0x0ABC] = word;
-        rig.box.card().flash[0x0ABD] = 0x0000;
-        rig.run(3);
-        EXPECT_EQ(rig.host.errors, QStringList{"Device not blank at $0ABC"});
-        EXPECT_TRUE(rig.actions.result().blankChecked.empty());
-        rig.host.errors.clear();
+    const struct {
+        int card;
+        M model;
+        size_t at;
+        uint16_t words[2];
+        const char* error;
+    } rows[] = {{20, S, 0x0ABC, {0x7FFF, 0xFFFE}, "Device not blank at $0ABC"},
+                {20, U, 0x0ABC, {0x7FFF, 0xFFFE}, "Device not blank at $0ABC"},
+                {31, S, 0x1FFE, {0x7FFF, 0xFFFE}, "Device not blank at $1FFE"},
+                {11, S, 0x1ABC, {0x1FFF, 0x3FFE}, "Device not blank at $1ABC"},
+                {10, S, 0x03FE, {0x1FFF, 0x3FFE}, "Device not blank at $03FE"}};
+    for (const auto& r : rows) {
+        for (const uint16_t word : r.words) {
+            SCOPED_TRACE(testing::Message() << "card " << r.card << " word " << word);
+            ActionRig rig(r.card, r.model);
+            ASSERT_TRUE(rig.connect());
+            rig.box.card().flash[r.at] = word;
+            rig.box.card().flash[r.at + 1] = 0x0000;
+            rig.run(3);
+            EXPECT_EQ(rig.host.errors, QStringList{r.error});
+            EXPECT_TRUE(rig.actions.result().blankChecked.empty());
+        }
     }
 }
 
-// ATmega163: both lock bits programmed protect (one alone only stops writes), with an error.
+// ATmega163: both lock bits programmed protect (one alone only stops writes), with an error,
+// over either link.
 // PIC16F84: either CP bit (4 or 5 of the configuration word) protects, with a warning, READY.
 TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
     const struct {
         int card;
+        M model;
         unsigned value;
         bool prot;
-    } rows[] = {{31, 0xFE, false},  {31, 0xFD, false},  {31, 0xFC, true},
-                {10, 0x3FEF, true}, {10, 0x3FDF, true}, {10, 0x3FFF, false}};
+    } rows[] = {{31, S, 0xFE, false},  {31, S, 0xFD, false},  {31, S, 0xFC, true},
+                {31, U, 0xFD, false},  {31, U, 0xFC, true},   {10, S, 0x3FEF, true},
+                {10, S, 0x3FDF, true}, {10, S, 0x3FFF, false}};
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.value);
+        SCOPED_TRACE(testing::Message() << r.value << (r.model == U ? " USB" : ""));
         const bool mega = r.card == 31;
-        ActionRig rig(r.card);
+        ActionRig rig(r.card, r.model);
         ASSERT_TRUE(rig.connect());
         if (mega) rig.only("P");
         rig.options.warnEnable = true;
@@ -179,11 +193,21 @@ TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
     }
 }
 
-TEST(AnswerChecks, AnotherAvrDeviceIsNamed) {
-    ActionRig rig(22);
+// The lock byte is still read over USB, for the protection test above.
+TEST(UsbBox, Mega163IsReadWithoutItsFuseBytes) {
+    ActionRig rig(31, SimBox::Model::Usb);
     ASSERT_TRUE(rig.connect());
-    rig.box.insertCard(20);  // an AT90S8515 where an AT90S2323 belongs
-    rig.run(3);
-    EXPECT_EQ(rig.host.errors, QStringList{"Wrong AVR Device!\rRead: AT90S8515\rMust: AT90S2323"});
-    EXPECT_FALSE(rig.actions.result().ready);
+    for (int i = 0; i < 8192; ++i) rig.box.card().flash[size_t(i)] = uint16_t(i * 0x0101 + 7);
+    rig.box.card().fuseLow = 0xE1;
+    rig.only("PDC");
+    rig.fuses.mega163.osc = 5;  // the card's fuse low byte E1 would show 1
+    rig.run(1);
+    ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+    EXPECT_EQ(rig.devices.ProgBuf[8191], uint16_t(8191 * 0x0101 + 7));
+    EXPECT_EQ(rig.actions.result().notices, QStringList{"Fuse bytes not read (no USB form)"});
+    EXPECT_EQ(rig.actions.label(), "READY\nFuse bytes not read (no USB form)");
+    EXPECT_TRUE(rig.actions.result().skipped == MemorySet{Memory::Configuration});
+    EXPECT_TRUE(rig.commands().contains("0458000000"));
+    EXPECT_FALSE(rig.commands().contains("0450000000"));
+    EXPECT_EQ(rig.fuses.mega163.osc, 5);  // not made up
 }

@@ -1,5 +1,4 @@
-// The runner around the sequences: the card wait, Abort, a silent box, the closing exchanges,
-// the ready sound.
+// The runner around the sequences: the card wait, Abort, a silent box, the closing exchanges.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -72,10 +71,11 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
         M model;
         const char* answer;
         bool card;
-    } rows[] = {{M::Serial, "0", true},  {M::Serial, "2", true},  {M::Serial, "4", true},
-                {M::Serial, "6", false}, {M::Serial, "7", false}, {M::Serial, "14", false},
-                {M::Serial, "X", false}, {M::Usb, "02", true},    {M::Usb, "04", true},
-                {M::Usb, "06", false},   {M::Usb, "0200", false}};
+    } rows[] = {{M::Serial, "0", true},   {M::Serial, "2", true},  {M::Serial, "4", true},
+                {M::Serial, "6", false},  {M::Serial, "7", false}, {M::Serial, "14", false},
+                {M::Serial, "X", false},  {M::Usb, "02", true},    {M::Usb, "04", true},
+                {M::Usb, "06", false},    {M::Usb, "0200", false}, {M::Serial, "130", true},
+                {M::Serial, "134", false}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.answer);
         const bool usb = r.model == M::Usb;
@@ -90,38 +90,6 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
         if (!usb) {
             EXPECT_EQ(rig.commands().contains("DINS."), !r.card);
         }
-    }
-}
-
-// The one card-state rule that the runner and the production workers wait on, over every
-// state a box can answer (and -1, no answer).
-TEST(CardState, ACardIsInTheBoxUnlessBitsOneAndTwoAreBothSet) {
-    const char present[] = "1111110011111100";  // states 0 to 15
-    for (int state = 0; state < 256; ++state)
-        EXPECT_EQ(cardPresent(state), present[state % 16] == '1') << state;
-    EXPECT_FALSE(cardPresent(-1));
-    EXPECT_FALSE((CardPoll{true, 6}.cardPresent()));
-    EXPECT_TRUE((CardPoll{true, 0x80}.cardPresent()));
-}
-
-TEST(ActionRunner, ReadySoundOnlyAfterAProgramActionThatEndedReady) {
-    const struct {
-        int code;
-        bool abort;
-        int sounds;
-    } rows[] = {{1, false, 0}, {3, false, 0}, {4, false, 0}, {5, false, 1}, {5, true, 0}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.code);
-        ActionRig rig(10);
-        ASSERT_TRUE(rig.connect());
-        rig.options.soundReady = true;
-        if (r.abort)
-            rig.host.onEvents = [&] { rig.actions.ButCancelClick(); };  // Abort pressed at once
-        else
-            rig.only("");
-        rig.run(r.code);
-        EXPECT_EQ(rig.actions.result().ready, !r.abort);
-        EXPECT_EQ(rig.view.sounds, r.sounds);
     }
 }
 
@@ -169,17 +137,11 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         ActionRig rig(r.card, r.model);
         ASSERT_TRUE(rig.connect());
         rig.only(r.ticked);
-        TDevices& d = rig.devices;
-        for (int i = 0; !r.blank && i < d.ProgBuf.length(); ++i)
-            d.ProgBuf[i] = uint16_t(i & 0x3FFF);
-        for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t(i & 0xFF);
-        for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 3) & 0xFF);
-        if (r.action == 4) {
-            for (int i = 0; i < d.ProgBuf.length(); ++i)
-                rig.box.card().flash[size_t(i)] = d.ProgBuf[i];
-            for (int i = 0; i < d.EepBuf.length(); ++i)
-                rig.box.card().eeprom[size_t(i)] = uint8_t(d.EepBuf[i]);
-        }
+        rig.options.soundReady = true;
+        const TBufArray blank = rig.devices.ProgBuf;
+        rig.fillBuffers();
+        if (r.blank) rig.devices.ProgBuf = blank;
+        if (r.action == 4) rig.cardHoldsBuffers();
         int events = 0;
         qint64 silentSince = -1;
         qsizetype traceAt = -1;
@@ -195,6 +157,7 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         ASSERT_GE(silentSince, 0) << "the action ended before the box fell silent";
         EXPECT_EQ(rig.host.errors, QStringList{r.error});  // one error, not one per exchange
         EXPECT_FALSE(rig.actions.result().ready);
+        EXPECT_EQ(rig.view.sounds, 0);  // the ready sound only after READY
         const int closing = r.model == M::Usb ? 1 : 3;
         EXPECT_EQ(rig.box.trace().size() - traceAt - closing, r.unanswered)
             << rig.commands().mid(traceAt).join(' ').toStdString();

@@ -27,6 +27,7 @@ TEST(Sequences, WhatReachesTheCard) {
         std::function<void(ActionRig&)> set;
         std::vector<std::pair<const char*, QStringList>> sent;
         const char* error = nullptr;
+        const char* question = nullptr;  // asked with a beep; answered Abort, nothing is erased
     } rows[] = {
         // clang-format off
         {"PIC: blank words not written, ID nibbles, configuration word", 10, S, "PC", 5,
@@ -59,6 +60,19 @@ TEST(Sequences, WhatReachesTheCard) {
         {"verify of a direct 24C32", 14, S, "E", 4,
          [](ActionRig& r) { r.box.card().eeprom[0x7F3] = 0x11; },
          {{"g07F3", {"g07F3"}}, {"g07F4", {}}}, "Verify error at $07F3 (EEPROM Memory)"},
+        {"a read-locked AT90S passes the controller check; the erase opens it", 20, S, "PDC", 5,
+         [](ActionRig& r) {
+             r.box.card().lockBits = 0xF9;
+             r.actions.setControllerCheck(true);
+             r.devices.ProgBuf[7] = 0x1234;
+         },
+         {{"YAC80", {"YAC800000"}}, {"Y400007", {"Y40000734"}}, {"Y480007", {"Y48000712"}}}},
+        {"AT90S2323 read through the loader, locked in with the fuse bit and both lock bits",
+         22, S, "E", 1, nullptr,
+         {{"YACB", {"YACBF0000"}}, {"YACF", {"YACF90000"}}}, nullptr,
+         "Warning!|Contents of controller will be lost\r\r"},
+        {"PIC16F84 read through the loader", 15, S, "E", 1, nullptr, {{"ErA", {"ErA"}}}, nullptr,
+         "Warning!|Contents of controller will be lost\r\r"},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -66,6 +80,7 @@ TEST(Sequences, WhatReachesTheCard) {
         ActionRig rig(r.card, r.model);
         ASSERT_TRUE(rig.connect());
         rig.only(r.ticked);
+        rig.options.warnEnable = r.question != nullptr;
         if (r.set) r.set(rig);
         rig.run(r.action);
         if (r.error)
@@ -74,27 +89,17 @@ TEST(Sequences, WhatReachesTheCard) {
             EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
         for (const auto& [prefix, expected] : r.sent)
             EXPECT_EQ(rig.sent(prefix), expected) << prefix;
+        EXPECT_EQ(rig.host.questions, r.question ? QStringList{r.question} : QStringList{});
+        EXPECT_EQ(rig.host.beeps, r.question ? 1 : 0);
+        if (!r.question) continue;
+        rig.box.card().lockBits = 0xFF;  // the loader locked itself in: unlocked again
+        rig.box.card().picConfig = 0x3FFF;
+        rig.box.clearTrace();
+        rig.host.answerOk = false;
+        rig.run(r.action);
+        EXPECT_FALSE(rig.actions.result().ready);
+        EXPECT_TRUE(rig.sent("YAC80").isEmpty() && rig.sent("ErA").isEmpty());
     }
-}
-
-TEST(LoaderSequences, WarningThenLoaderInstalledLockedInAndEepromReadThroughIt) {
-    ActionRig rig(22);
-    ASSERT_TRUE(rig.connect());
-    rig.options.warnEnable = true;
-    rig.run(1);
-    ASSERT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
-    EXPECT_EQ(rig.host.questions, QStringList{"Warning!|Contents of controller will be lost\r\r"});
-    EXPECT_EQ(rig.host.beeps, 1);
-    EXPECT_EQ(rig.sent("Y40").size() + rig.sent("Y48").size(), 64);  // the 64-byte loader
-    EXPECT_EQ(rig.sent("YACB"), QStringList{"YACBF0000"});  // fuse bit, then both lock bits
-    EXPECT_EQ(rig.sent("YACF"), QStringList{"YACF90000"});
-
-    // Abort on the warning: nothing is erased.
-    rig.box.clearTrace();
-    rig.host.answerOk = false;
-    rig.run(1);
-    EXPECT_FALSE(rig.commands().contains("YAC800000"));
-    EXPECT_FALSE(rig.actions.result().ready);
 }
 
 // A missing loader, or the demo loader offered to a real box, is named before the card is
@@ -234,25 +239,13 @@ TEST(Sequences, EveryFamilyActionAndTick) {
             rig.only(r.ticked);
             rig.options.verify = r.opt == Verify;
             rig.options.alwaysErase = r.opt == AlwaysErase;
-            rig.options.warnEnable = true;
-            // Contents that differ from address to address; the card holds them, except where
-            // it is to be found blank.
-            TDevices& d = rig.devices;
-            SimCard& card = rig.box.card();
-            const unsigned mask = cardType < 20 ? 0x3FFF : 0xFFFF;
-            for (int i = 0; i < d.ProgBuf.length(); ++i)
-                d.ProgBuf[i] = uint16_t((i * 0x2A5) & mask);
-            for (int i = 0; i < d.DataBuf.length(); ++i) d.DataBuf[i] = uint16_t((i ^ 0xA5) & 0xFF);
-            for (int i = 0; i < d.EepBuf.length(); ++i) d.EepBuf[i] = uint16_t((i * 5) & 0xFF);
-            if (r.action != 3) {
-                for (int i = 0; i < d.ProgBuf.length(); ++i) card.flash[size_t(i)] = d.ProgBuf[i];
-                for (int i = 0; i < d.DataBuf.length(); ++i)
-                    card.data[size_t(i)] = uint8_t(d.DataBuf[i]);
-                for (int i = 0; i < d.EepBuf.length(); ++i)
-                    card.eeprom[size_t(i)] = uint8_t(d.EepBuf[i]);
-            }
+            rig.options.warnEnable = rig.options.soundReady = true;
+            // The card holds the buffers, except where it is to be found blank.
+            rig.fillBuffers();
+            if (r.action != 3) rig.cardHoldsBuffers();
             rig.run(r.action);
             EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+            EXPECT_EQ(rig.view.sounds, r.action == 5 ? 1 : 0);  // after programming only
             // A memory asked for and left out is said so under "READY".
             const bool skipped = rig.actions.result().skipped == MemorySet{Memory::ExternalEeprom};
             const QString id = ids.count(cardType) ? ids.at(cardType) : QString();
@@ -273,7 +266,7 @@ TEST(Sequences, EveryFamilyActionAndTick) {
                 EXPECT_EQ(rig.wire[closing + i].waitMs, close[i].second);
             }
             if (r.loaderConfig) {
-                EXPECT_EQ(card.picConfig, loaderConfigs.at(cardType));
+                EXPECT_EQ(rig.box.card().picConfig, loaderConfigs.at(cardType));
             }
         }
     }
