@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include "CliRun.h"
 #include "base/Clock.h"
 #include "base/MainView.h"
 #include "cli/CliLink.h"
@@ -41,6 +43,80 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
         const auto* usb = dynamic_cast<const LibusbBackend*>(link.usbBackend());
         EXPECT_EQ(usb != nullptr, args.port == "USB") << port;
         EXPECT_TRUE(!usb || usb->isKnown(0x1209, 0x4B56));
+    }
+}
+
+// A box that goes silent late in a long read, on a pseudo-terminal: the first exchange it
+// leaves unanswered is given up after its own wait, not after a lead that the writes before
+// it piled up, and the action ends right after its retries (the closing "@M0" follows).
+// One row per card type that an action handles, each silent on the command its read spends
+// the most exchanges on.
+TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
+    const struct {
+        int card;
+        const char* memories;
+        const char* silent;  // the command family of --fault on=
+        int at;              // the first exchange of that family left unanswered
+        int waitMs, attempts;
+        const char* message;
+    } rows[] = {
+        {10, "eeprom", "G", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {11, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
+        {12, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
+        {13, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {14, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {15, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
+        {20, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {21, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {22, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
+        {23, "prog", "Y28", 900, 30, 1, "Error while reading program memory"},
+        {24, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {25, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {26, "prog", "Y28", 3000, 30, 1, "Error while reading program memory"},
+        {31, "prog", "Y28", 6000, 30, 1, "Error while reading program memory"},
+    };
+    constexpr qint64 kMarginMs = 120;  // a loaded machine's scheduling, not a lead of seconds
+    QTemporaryDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.card);
+        QProcess box;
+        box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
+                  {"--card", QString::number(row.card), "--fault",
+                   QStringLiteral("noanswer,on=%1,at=%2,times=0").arg(row.silent).arg(row.at)});
+        ASSERT_TRUE(box.waitForReadyRead(10000));
+        const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+        const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(row.card));
+        const CliRun r =
+            cli({"--port", pty, "--card", QString::number(row.card), "--memories", row.memories,
+                 "--no-wait", "--yes", "--transcript", transcript, "read"});
+        box.terminate(), box.waitForFinished(3000);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
+            << r.err.toStdString();
+        // "<ms> tx ..." and "<ms> timeout MS" lines: the command left unanswered, its wait,
+        // and the closing "@M0" after the last retry.
+        qint64 sent = -1, firstTimeout = -1, closing = -1, lastTx = -1;
+        QString lastCommand, unanswered;
+        for (const QString& line : QString::fromLatin1(readAll(transcript)).split('\n')) {
+            const QStringList f = line.split(' ', Qt::SkipEmptyParts);
+            if (f.size() < 2) continue;
+            if (f[1] == "tx") lastTx = f[0].toLongLong(), lastCommand = f.last();
+            if (f[1] == "timeout" && firstTimeout < 0) {
+                firstTimeout = f[0].toLongLong(), sent = lastTx, unanswered = lastCommand;
+                EXPECT_EQ(f.value(2), QString::number(row.waitMs));
+            }
+            if (firstTimeout >= 0 && f[1] == "tx" && f.last() == "@M0" && closing < 0)
+                closing = f[0].toLongLong();
+        }
+        ASSERT_GE(sent, 0);
+        EXPECT_TRUE(unanswered.startsWith(QStringLiteral("@") + row.silent))
+            << unanswered.toStdString();
+        EXPECT_GE(firstTimeout - sent, row.waitMs - 1);
+        EXPECT_LE(firstTimeout - sent, row.waitMs + kMarginMs);
+        ASSERT_GE(closing, 0);
+        EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
+        std::printf("card %d: silent on %s, first wait %lld ms, to the closing exchange %lld ms\n",
+                    row.card, row.silent, firstTimeout - sent, closing - sent);
     }
 }
 
