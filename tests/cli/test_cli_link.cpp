@@ -11,6 +11,7 @@
 #include "base/MainView.h"
 #include "cli/CliLink.h"
 #include "cli/TerminalHost.h"
+#include "cli/WaitReport.h"
 
 namespace kelvano {
 namespace {
@@ -88,7 +89,7 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
         const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(row.card));
         const CliRun r =
             cli({"--port", pty, "--card", QString::number(row.card), "--memories", row.memories,
-                 "--no-wait", "--yes", "--transcript", transcript, "read"});
+                 "--no-wait", "--yes", "--transcript", transcript, "--verbose", "read"});
         box.terminate(), box.waitForFinished(3000);
         EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
@@ -113,11 +114,56 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
             << unanswered.toStdString();
         EXPECT_GE(firstTimeout - sent, row.waitMs - 1);
         EXPECT_LE(firstTimeout - sent, row.waitMs + kMarginMs);
+        // --verbose tells the connect, the missing reply at once and the waits at the end.
+        EXPECT_TRUE(r.err.contains("\nConnecting to " + pty + "\n"));
+        EXPECT_TRUE(r.err.contains(QStringLiteral("\nNo reply to %1 within its %2 ms wait\n")
+                                       .arg(unanswered.mid(1))
+                                       .arg(row.waitMs)));
+        EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
         ASSERT_GE(closing, 0);
         EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
         std::printf("card %d: silent on %s, first wait %lld ms, to the closing exchange %lld ms\n",
                     row.card, row.silent, firstTimeout - sent, closing - sent);
     }
+}
+
+// The waits as --verbose tells them: a missing reply and a reply past half its wait at once
+// (slow ones only up to the limit), then per command the exchanges, the waits, the slowest
+// reply and the missing ones.
+TEST(CliLink, TheWaitReportTellsSlowAndMissingRepliesAndSumsUpEachCommand) {
+    WaitReport waits;
+    const struct {
+        const char* command;
+        int waitMs;
+        qint64 replyMs;
+        QStringList told;
+    } exchanges[] = {
+        {"Y2805DB00", 30, 15, {}},
+        {"Y2805DB00", 30, 16, {"Slow reply to Y2805DB00: 16 ms of its 30 ms wait"}},
+        {"YAC530000", 600, 2, {}},
+        {"D0000", 60, 4, {}},
+        {"D0010", 30, 3, {}},
+        {"Y20000000", 30, -1, {"No reply to Y20000000 within its 30 ms wait"}},
+        {"M0", 1500, 1400, {"Slow reply to M0: 1400 ms of its 1500 ms wait"}},
+    };
+    for (const auto& e : exchanges)
+        EXPECT_EQ(waits.add({e.command, e.waitMs, e.replyMs, e.replyMs >= 0}), e.told) << e.command;
+    EXPECT_EQ(waits.summary(),
+              (QStringList{"Waits for the box's replies:",
+                           "  Y28: 2 exchanges, wait 30 ms, slowest reply 16 ms",
+                           "  YAC: 1 exchange, wait 600 ms, slowest reply 2 ms",
+                           "  D: 2 exchanges, wait 30-60 ms, slowest reply 4 ms",
+                           "  Y20: 1 exchange, wait 30 ms, 1 unanswered",
+                           "  M: 1 exchange, wait 1500 ms, slowest reply 1400 ms"}));
+    // Slow replies are told up to the limit, then once that there are more; missing ones always.
+    for (int i = 2; i < WaitReport::kMaxLines; ++i)
+        EXPECT_EQ(waits.add({"G0000", 30, 29, true}).size(), 1);
+    EXPECT_EQ(waits.add({"G0000", 30, 29, true}),
+              QStringList{"(more slow replies: see the waits at the end)"});
+    EXPECT_TRUE(waits.add({"G0000", 30, 29, true}).isEmpty());
+    EXPECT_EQ(waits.add({"G0001", 30, -1, false}),
+              QStringList{"No reply to G0001 within its 30 ms wait"});
+    EXPECT_TRUE(WaitReport().summary().isEmpty());
 }
 
 }  // namespace
