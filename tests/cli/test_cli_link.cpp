@@ -122,8 +122,6 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
         EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
         ASSERT_GE(closing, 0);
         EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
-        std::printf("card %d: silent on %s, first wait %lld ms, to the closing exchange %lld ms\n",
-                    row.card, row.silent, firstTimeout - sent, closing - sent);
     }
 }
 

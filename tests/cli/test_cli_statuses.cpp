@@ -80,6 +80,8 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {cli, "--card 21 --port SIM --memories prog,dta read", 2, "", kCard21 + usage("unknown memory \"dta\" in --memories (did you mean data?): it takes a comma list of prog, data, config and eeprom")},
         {cli, "--card 21 --port SIM --yes=maybe read", 2, "", usage("--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\"")},
         {cli, "info", 2, "", usage("info needs --port NAME")},
+        {cli, "--port SIM info", 0, "Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\nFirmware: not checked (no QXBASE firmware in the image store)\n*", ""},
+        {cli, "--port /dev/kelvano-no-such-port info", 1, "", "Can't connect to Programmer\nErrorcode: Unable to open com port (win error code: 2): No such file or directory on /dev/kelvano-no-such-port\n*"},
         // Read, but the slot asked for was not: partial.
         {cli, "--card 21 --port SIM --no-wait --yes --memories prog read --save 2=$DIR/d.hex", 3, "", kCard21 + "*"},
         {cli, "log summary", 2, "", usage("log summary needs --log LOG (or a job file)")},
