@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
@@ -147,6 +148,7 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
                                 : nullptr),
       usb_(recordingUsb_.get()) {
     options.ports = {args.port};
+    portName_ = args.port;
     options.portIndex = 0;
     const QString transcript = args.options.value(QStringLiteral("transcript"));
     if (!transcript.isEmpty() && !recorder_.start(transcript, {QStringLiteral("kelvano-cli"),
@@ -160,6 +162,10 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
     com_ = std::make_unique<TCom>(host, clock, view, options, usb_,
                                   RecordingSerialPort::wrap(ports_.factory(), recorder_),
                                   session_.store());
+    if (outputMode().verbose)
+        com_->setExchangeObserver([this](const TCom::ExchangeTiming& exchange) {
+            for (const QString& line : waits_.add(exchange)) detail(line);
+        });
 }
 
 CliLink::~CliLink() = default;
@@ -196,8 +202,16 @@ bool CliLink::connect() {
                    stderr);
         if (runner_) runner_->ButCancelClick();
     });
+    detail(QStringLiteral("Connecting to %1").arg(portName_));
+    QElapsedTimer took;
+    took.start();
     com_->Connect();
-    return com_->linkReady() && !interrupted();
+    const bool ready = com_->linkReady() && !interrupted();
+    if (ready)
+        detail(QStringLiteral("Connected in %1 ms; firmware %2")
+                   .arg(took.elapsed())
+                   .arg(TCom::firmwareText(com_->firmware())));
+    return ready;
 }
 
 void CliLink::notUp(const TerminalHost& host) {
@@ -217,6 +231,7 @@ int CliLink::finish(int status) {
         std::fprintf(stderr, "kelvano-cli: %s %s\n", qPrintable(replayPath_), qPrintable(report));
         if (status == 0) status = 1;
     }
+    for (const QString& line : waits_.summary()) detail(line);
     recorder_.stop(status);
     return status;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/Commands.h"
+#include "cli/WaitReport.h"
 #include "link/RecordingTranscript.h"
 #include "link/RecordingUsbBackend.h"
 #include "link/uCom.h"
@@ -25,6 +26,10 @@ class TerminalHost;
 // every exchange is written to FILE; with --replay FILE (and port "USB") the USB box answers as it
 // did in the USB transcript FILE, and where the run departs from it is reported when the command
 // finishes.
+//
+// With --verbose the connect is told on standard error, every exchange's wait is watched
+// (WaitReport: slow and missing replies at once) and finish() ends with the waits of each
+// command.
 //
 // Ctrl-C and SIGTERM: from connect() until finish(), a signal ends the command as Abort ends an
 // action (the attached runner stops at its next step and its window's closing exchanges leave
@@ -69,7 +74,7 @@ private:
     bool transcriptOk_ = true;
     ReplayUsbBackend* replay_ = nullptr;
     std::unique_ptr<UsbBackend> usbBackend_;
-    QString replayPath_;
+    QString replayPath_, portName_;
     TranscriptRecorder recorder_;
     std::unique_ptr<RecordingUsbBackend> recordingUsb_;
     TUsb usb_;
@@ -77,6 +82,7 @@ private:
     TActions* runner_ = nullptr;
     std::function<void()> onInterrupt_;
     std::unique_ptr<InterruptGuard> guard_;
+    WaitReport waits_;
 };
 
 }  // namespace kelvano

@@ -32,8 +32,16 @@ struct CliCommand {
     QString (*help)() = nullptr;      // a longer text of the command's own, shown after `about`
 };
 
+// The tables of every option and command (CliTables.cpp).
 const std::vector<CliOption>& cliOptions();
 const std::vector<CliCommand>& cliCommands();
+// Paragraphs of a command's help: the file slots, and the card type taken without --card.
+const char* slotsHelp();
+const char* cardDefaultHelp();
+// The command's row lists the option `key`.
+bool takes(const CliCommand& command, const char* key);
+// Every --load and --save names a slot that the card type has; false with `error` set.
+bool slotsOffered(const CliArgs& args, QString& error);
 
 // The exit statuses of every command, as the help, the manual page and the README list them.
 enum CliExit {

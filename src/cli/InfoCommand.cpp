@@ -44,7 +44,6 @@ int runInfo(const CliArgs& args) {
     if (!link.transcriptOk()) return 1;
     TCom& com = link.com();
 
-    detail(QStringLiteral("Connecting to %1").arg(args.port));
     const bool ready = link.connect();
     // The disconnect empties the pane and clears the USB state.
     const QString pane = view.pane;

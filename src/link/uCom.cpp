@@ -200,7 +200,10 @@ int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) 
     tim1_.stop();
     purge();
     SendText(QByteArray(1, '@') + command);
-    int result = ReadByte(firstWait == 0 ? kDefaultFirstWait : firstWait);
+    const int wait = firstWait == 0 ? kDefaultFirstWait : firstWait;
+    const qint64 sentAt = clock_.nowMs();
+    int result = ReadByte(wait);
+    const qint64 replyMs = result >= 0 ? clock_.nowMs() - sentAt : -1;
     reply.clear();
     if (result >= 1 && result <= 254) {
         for (int i = 0; i < result; ++i) {
@@ -214,6 +217,7 @@ int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) 
     }
     // The keep-alive is live after every exchange, whether or not it ran before.
     tim1_.start(kKeepAliveMs);
+    if (observer_) observer_({command, 3 * wait, replyMs, result >= 0});
     return result;
 }
 

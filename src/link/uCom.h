@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "base/Clock.h"
@@ -70,6 +71,18 @@ public:
         QByteArray ignored;
         return Transact(command, ignored, firstWait);
     }
+    // How one command exchange went, for a report of the waits (kelvano-cli --verbose).
+    struct ExchangeTiming {
+        QByteArray command;     // without the "@"
+        int waitMs = 0;         // the longest the first reply byte was awaited
+        qint64 replyMs = -1;    // when it came, counted from the end of the write; -1: never
+        bool complete = false;  // the whole reply arrived
+    };
+    // Called after every Transact; none by default.
+    void setExchangeObserver(std::function<void(const ExchangeTiming&)> observer) {
+        observer_ = std::move(observer);
+    }
+
     // One keep-alive exchange (the Tim1 handler): toggles the lamp, sends "@*" and expects
     // '!' within 30 ms; two misses in a row disconnect. Never throws: a port error is shown
     // in the error box and the link is taken down.
@@ -143,6 +156,7 @@ private:
     std::unique_ptr<SerialPort> port_;
     QTimer tim1_;
     Firmware firmware_ = Firmware::Unknown;
+    std::function<void(const ExchangeTiming&)> observer_;
     bool serialReady_ = false;
     QByteArray imageVersion_, boxVersion_;  // six hex digits each: version word, revision
 };

@@ -90,38 +90,6 @@ TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
     EXPECT_EQ(readAll(dir.filePath("flash.bin")), readAll(data("avr8515_flash.bin")));
 }
 
-TEST(CliFiles, FailuresPrintTheErrorTextAndSetTheExitStatus) {
-    QTemporaryDir dir;
-    const QString bad = writeFile(dir, "bad.hex", "; comment\n:0100000041BF\n");
-    CliRun r = cli({"--card", "26", "dump", "--load", "3=" + bad});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(r.err,
-              "File: " + bad + "\n\nError in Hexfile, Line #2\n:0100000041BF\n(Wrong checksum)\n");
-
-    const QString pic = "1=" + data("pic16f84_config_id_eeprom.hex");
-    const struct {
-        QStringList args;
-        QString error;  // the start of standard error
-        QString notSaved;
-    } failures[] = {
-        {{"--load", "1=" + dir.filePath("missing.bin"), "--save", "1=" + dir.filePath("x.hex")},
-         "I/O-Error #2\nNo such file or directory\n",
-         dir.filePath("x.hex")},
-        // A write that fails is a failure of the command, though the window counts it as saved.
-        {{"--load", pic, "--save", "1=" + dir.filePath("no/folder/out.hex")}, "I/O-Error #2\n", {}},
-    };
-    for (const auto& f : failures) {
-        r = cli(QStringList{"--card", "10", "convert"} + f.args);
-        EXPECT_EQ(r.code, 1) << f.args.join(' ').toStdString();
-        EXPECT_TRUE(r.err.startsWith(f.error)) << r.err.toStdString();
-        EXPECT_TRUE(f.notSaved.isEmpty() || !QFile::exists(f.notSaved));
-    }
-}
-
-}  // namespace
-
-namespace {
 // The CRC-32 of a file as gzip computes it ("gzip -lv"), in upper case.
 QString gzipCrc(const QString& path) {
     QProcess p;

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include "CliRun.h"
 #include "base/Clock.h"
 #include "base/MainView.h"
 #include "cli/CliLink.h"
 #include "cli/TerminalHost.h"
+#include "cli/WaitReport.h"
 
 namespace kelvano {
 namespace {
@@ -42,6 +45,123 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
         EXPECT_EQ(usb != nullptr, args.port == "USB") << port;
         EXPECT_TRUE(!usb || usb->isKnown(0x1209, 0x4B56));
     }
+}
+
+// A box that goes silent late in a long read, on a pseudo-terminal: the first exchange it
+// leaves unanswered is given up after its own wait, not after a lead that the writes before
+// it piled up, and the action ends right after its retries (the closing "@M0" follows).
+// One row per card type that an action handles, each silent on the command its read spends
+// the most exchanges on.
+TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
+    const struct {
+        int card;
+        const char* memories;
+        const char* silent;  // the command family of --fault on=
+        int at;              // the first exchange of that family left unanswered
+        int waitMs, attempts;
+        const char* message;
+    } rows[] = {
+        {10, "eeprom", "G", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {11, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
+        {12, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
+        {13, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {14, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {15, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
+        {20, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {21, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {22, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
+        {23, "prog", "Y28", 900, 30, 1, "Error while reading program memory"},
+        {24, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {25, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {26, "prog", "Y28", 3000, 30, 1, "Error while reading program memory"},
+        {31, "prog", "Y28", 6000, 30, 1, "Error while reading program memory"},
+    };
+    constexpr qint64 kMarginMs = 120;  // a loaded machine's scheduling, not a lead of seconds
+    QTemporaryDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.card);
+        QProcess box;
+        box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
+                  {"--card", QString::number(row.card), "--fault",
+                   QStringLiteral("noanswer,on=%1,at=%2,times=0").arg(row.silent).arg(row.at)});
+        ASSERT_TRUE(box.waitForReadyRead(10000));
+        const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+        const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(row.card));
+        const CliRun r =
+            cli({"--port", pty, "--card", QString::number(row.card), "--memories", row.memories,
+                 "--no-wait", "--yes", "--transcript", transcript, "--verbose", "read"});
+        box.terminate(), box.waitForFinished(3000);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
+            << r.err.toStdString();
+        // "<ms> tx ..." and "<ms> timeout MS" lines: the command left unanswered, its wait,
+        // and the closing "@M0" after the last retry.
+        qint64 sent = -1, firstTimeout = -1, closing = -1, lastTx = -1;
+        QString lastCommand, unanswered;
+        for (const QString& line : QString::fromLatin1(readAll(transcript)).split('\n')) {
+            const QStringList f = line.split(' ', Qt::SkipEmptyParts);
+            if (f.size() < 2) continue;
+            if (f[1] == "tx") lastTx = f[0].toLongLong(), lastCommand = f.last();
+            if (f[1] == "timeout" && firstTimeout < 0) {
+                firstTimeout = f[0].toLongLong(), sent = lastTx, unanswered = lastCommand;
+                EXPECT_EQ(f.value(2), QString::number(row.waitMs));
+            }
+            if (firstTimeout >= 0 && f[1] == "tx" && f.last() == "@M0" && closing < 0)
+                closing = f[0].toLongLong();
+        }
+        ASSERT_GE(sent, 0);
+        EXPECT_TRUE(unanswered.startsWith(QStringLiteral("@") + row.silent))
+            << unanswered.toStdString();
+        EXPECT_GE(firstTimeout - sent, row.waitMs - 1);
+        EXPECT_LE(firstTimeout - sent, row.waitMs + kMarginMs);
+        // --verbose tells the connect, the missing reply at once and the waits at the end.
+        EXPECT_TRUE(r.err.contains("\nConnecting to " + pty + "\n"));
+        EXPECT_TRUE(r.err.contains(QStringLiteral("\nNo reply to %1 within its %2 ms wait\n")
+                                       .arg(unanswered.mid(1))
+                                       .arg(row.waitMs)));
+        EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
+        ASSERT_GE(closing, 0);
+        EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
+    }
+}
+
+// The waits as --verbose tells them: a missing reply and a reply past half its wait at once
+// (slow ones only up to the limit), then per command the exchanges, the waits, the slowest
+// reply and the missing ones.
+TEST(CliLink, TheWaitReportTellsSlowAndMissingRepliesAndSumsUpEachCommand) {
+    WaitReport waits;
+    const struct {
+        const char* command;
+        int waitMs;
+        qint64 replyMs;
+        QStringList told;
+    } exchanges[] = {
+        {"Y2805DB00", 30, 15, {}},
+        {"Y2805DB00", 30, 16, {"Slow reply to Y2805DB00: 16 ms of its 30 ms wait"}},
+        {"YAC530000", 600, 2, {}},
+        {"D0000", 60, 4, {}},
+        {"D0010", 30, 3, {}},
+        {"Y20000000", 30, -1, {"No reply to Y20000000 within its 30 ms wait"}},
+        {"M0", 1500, 1400, {"Slow reply to M0: 1400 ms of its 1500 ms wait"}},
+    };
+    for (const auto& e : exchanges)
+        EXPECT_EQ(waits.add({e.command, e.waitMs, e.replyMs, e.replyMs >= 0}), e.told) << e.command;
+    EXPECT_EQ(waits.summary(),
+              (QStringList{"Waits for the box's replies:",
+                           "  Y28: 2 exchanges, wait 30 ms, slowest reply 16 ms",
+                           "  YAC: 1 exchange, wait 600 ms, slowest reply 2 ms",
+                           "  D: 2 exchanges, wait 30-60 ms, slowest reply 4 ms",
+                           "  Y20: 1 exchange, wait 30 ms, 1 unanswered",
+                           "  M: 1 exchange, wait 1500 ms, slowest reply 1400 ms"}));
+    // Slow replies are told up to the limit, then once that there are more; missing ones always.
+    for (int i = 2; i < WaitReport::kMaxLines; ++i)
+        EXPECT_EQ(waits.add({"G0000", 30, 29, true}).size(), 1);
+    EXPECT_EQ(waits.add({"G0000", 30, 29, true}),
+              QStringList{"(more slow replies: see the waits at the end)"});
+    EXPECT_TRUE(waits.add({"G0000", 30, 29, true}).isEmpty());
+    EXPECT_EQ(waits.add({"G0001", 30, -1, false}),
+              QStringList{"No reply to G0001 within its 30 ms wait"});
+    EXPECT_TRUE(WaitReport().summary().isEmpty());
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("serial,result\n") > 0);
     notes.close();
     ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
+    writeFile(dir, "bad.hex", "; comment\n:0100000041BF\n");
     const QString noDatabase = notALog + " is not a KELVANO log (file is not a database*";
     const QString noFile = "The log " + folderLog + " can't be opened: *";
     const QString badCard = usage("--card takes a card type code of 'cards', not \"99\"");
@@ -70,6 +71,11 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {cli, "compare 1=/nonexistent/x.hex", 1, "", "I/O-Error #2\nNo such file or directory\nFile: /nonexistent/x.hex\n"},
         // A card that cannot be read is not a difference.
         {cli, "--card 10 --port /dev/kelvano-no-such-port compare", 4, "", "Can't connect to Programmer*"},
+        // A file that cannot be read or written fails the command (the window counts such a
+        // save as done); what could not be read is not saved.
+        {cli, "--card 26 dump --load 3=$DIR/bad.hex", 1, "", "File: $DIR/bad.hex\n\nError in Hexfile, Line #2\n:0100000041BF\n(Wrong checksum)\n"},
+        {cli, "--card 10 convert --load 1=$DIR/missing.bin --save 1=$DIR/x.hex", 1, "", "I/O-Error #2\nNo such file or directory\n*"},
+        {cli, "--card 10 convert --load 1=$PIC --save 1=$DIR/no/folder/out.hex", 1, "", "I/O-Error #2\n*"},
         {cli, "convert --load 1=a.hex", 2, "", usage("convert needs --save SLOT=FILE")},
         {cli, "convert --save 1=a.hex", 2, "", usage("convert needs at least one --load SLOT=FILE")},
         {cli, "convert --load 1=a.hex --save 1=b --type s28", 2, "", usage("--type takes hex, bin or srec, not \"s28\"")},
@@ -80,6 +86,8 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {cli, "--card 21 --port SIM --memories prog,dta read", 2, "", kCard21 + usage("unknown memory \"dta\" in --memories (did you mean data?): it takes a comma list of prog, data, config and eeprom")},
         {cli, "--card 21 --port SIM --yes=maybe read", 2, "", usage("--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\"")},
         {cli, "info", 2, "", usage("info needs --port NAME")},
+        {cli, "--port SIM info", 0, "Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\nFirmware: not checked (no QXBASE firmware in the image store)\n*", ""},
+        {cli, "--port /dev/kelvano-no-such-port info", 1, "", "Can't connect to Programmer\nErrorcode: Unable to open com port (win error code: 2): No such file or directory on /dev/kelvano-no-such-port\n*"},
         // Read, but the slot asked for was not: partial.
         {cli, "--card 21 --port SIM --no-wait --yes --memories prog read --save 2=$DIR/d.hex", 3, "", kCard21 + "*"},
         {cli, "log summary", 2, "", usage("log summary needs --log LOG (or a job file)")},
@@ -111,9 +119,11 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         const CliRun run = runProgram(r.program, args.split(' '), {}, kNoDisplay);
         EXPECT_EQ(run.code, r.code);
         EXPECT_TRUE(matches(run.out, QString(r.out).replace("$PIC", pic))) << run.out.toStdString();
-        EXPECT_TRUE(matches(run.err, QString(r.err).replace("$PIC", pic))) << run.err.toStdString();
+        EXPECT_TRUE(
+            matches(run.err, QString(r.err).replace("$PIC", pic).replace("$DIR", dir.path())))
+            << run.err.toStdString();
     }
-    EXPECT_FALSE(QFile::exists(noLog));
+    EXPECT_FALSE(QFile::exists(noLog) || QFile::exists(dir.filePath("x.hex")));
     EXPECT_TRUE(readAll(dir.filePath("out.s19")).startsWith("S0"));
 }
 

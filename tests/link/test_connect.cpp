@@ -114,6 +114,26 @@ TEST_F(Connect, AnAnswerWithoutTheFormOfAnIdentityIsAskedOnceMoreThenRefused) {
     }
 }
 
+// A USB box whose pieces each test can take away.
+struct FakeUsbBackend : UsbBackend {
+    int present = 0, openK = -1;  // the device number that opens (-1: none)
+    std::vector<int> endpoints{0x81, 0x02, 0x82};
+    bool failPipeInfo = false, failWrites = false;
+
+    bool openDevice(int k) override { return (openK = k == present ? k : -1) >= 0; }
+    void closeDevice() override { openK = -1; }
+    bool isOpen() const override { return openK >= 0; }
+    bool pipeInfo(QByteArray& info) override {
+        info = QByteArray(336, '\0');
+        info[12] = char(endpoints.size());
+        for (size_t i = 0; i < endpoints.size(); ++i) info[16 + 20 * i + 2] = char(endpoints[i]);
+        return !failPipeInfo;
+    }
+    bool stringDescriptor(int, int, QByteArray&) override { return false; }
+    bool bulkWrite(int, const QByteArray&) override { return !failWrites; }
+    int bulkRead(int, uint8_t* buffer, int) override { return buffer[0] = 0, 1; }
+};
+
 // The header the upload writes: bytes 0-1 the little-endian sum of bytes 2 to the end (taken
 // after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian.
 TEST_F(Connect, QxBaseFirmwareUploadWritesLengthAndChecksumIntoTheHeader) {
@@ -204,41 +224,13 @@ TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
                       ". Nothing on the card was changed.");
 
     options.portIndex = 1;  // "USB", a box attached
-    struct AnyUsb : UsbBackend {
-        bool openDevice(int) override { return open = true; }
-        void closeDevice() override { open = false; }
-        bool isOpen() const override { return open; }
-        bool pipeInfo(QByteArray&) override { return true; }
-        bool stringDescriptor(int, int, QByteArray&) override { return false; }
-        bool bulkWrite(int, const QByteArray&) override { return true; }
-        int bulkRead(int, uint8_t*, int) override { return 0; }
-        bool open = false;
-    } usbBox;
+    FakeUsbBackend usbBox;
     usb.setBackend(&usbBox);
     make().Connect();
     EXPECT_EQ(host.errors.value(0).section("\r\r", -1), problem + ".");
 }
 
 // The USB model: every missing piece ends in the same message, with no link left half up.
-struct FakeUsbBackend : UsbBackend {
-    int present = 0, openK = -1;  // the device number that opens (-1: none)
-    std::vector<int> endpoints{0x81, 0x02, 0x82};
-    bool failPipeInfo = false, failWrites = false;
-
-    bool openDevice(int k) override { return (openK = k == present ? k : -1) >= 0; }
-    void closeDevice() override { openK = -1; }
-    bool isOpen() const override { return openK >= 0; }
-    bool pipeInfo(QByteArray& info) override {
-        info = QByteArray(336, '\0');
-        info[12] = char(endpoints.size());
-        for (size_t i = 0; i < endpoints.size(); ++i) info[16 + 20 * i + 2] = char(endpoints[i]);
-        return !failPipeInfo;
-    }
-    bool stringDescriptor(int, int, QByteArray&) override { return false; }
-    bool bulkWrite(int, const QByteArray&) override { return !failWrites; }
-    int bulkRead(int, uint8_t* buffer, int) override { return buffer[0] = 0, 1; }
-};
-
 TEST_F(Connect, UsbWithAMissingPieceShowsTheNotFoundMessage) {
     options.portIndex = 1;  // "USB"
     options.loadAtCon = true;

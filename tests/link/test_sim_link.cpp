@@ -1,5 +1,5 @@
 // The link against the simulated box: USB in virtual time through SimUsbBackend, the real port
-// on kelvano-boxsim's pseudo-terminal, and kelvano-cli info.
+// on kelvano-boxsim's pseudo-terminal, and a damaged store named by kelvano-cli.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -127,25 +127,6 @@ TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     EXPECT_GE(t.elapsed(), 250);
     port.close();
     sim.terminate(), sim.waitForFinished(3000);
-}
-
-TEST(InfoCommand, PrintsTheIdentityOrTheErrorBoxText) {
-    QProcess sim, none;
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
-    none.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-               {"--port", "/dev/kelvano-no-such-port", "info"});
-    ASSERT_TRUE(sim.waitForFinished(20000) && none.waitForFinished(20000));
-    const QString out = sim.readAllStandardOutput(), err = none.readAllStandardError();
-    EXPECT_EQ(sim.exitCode(), 0);
-    EXPECT_TRUE(
-        out.startsWith("Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\n"));
-    EXPECT_TRUE(out.contains("Firmware: not checked (no QXBASE firmware in the image store)"));
-    EXPECT_EQ(none.exitCode(), 1);
-    EXPECT_TRUE(none.readAllStandardOutput().isEmpty() &&
-                err.startsWith("Can't connect to Programmer\nErrorcode: Unable to open com port "
-                               "(win error code: 2): No such file or directory on "
-                               "/dev/kelvano-no-such-port\n"))
-        << err.toStdString();
 }
 
 // A damaged store in the user's data folder is named by info and by an action that needs a
