@@ -64,7 +64,8 @@ bool ProductionLog::isServer() const { return db_->isServer(); }
 std::unique_ptr<ProductionLog> ProductionLog::make(const QString& where, bool readOnly,
                                                    int lockWaitMs, QString& error) {
     std::unique_ptr<ProductionLog> log(new ProductionLog);
-    log->station_ = QSysInfo::machineHostName();
+    // For tests only: KELVANO_TEST_STATION names the station as if it were another host.
+    log->station_ = qEnvironmentVariable("KELVANO_TEST_STATION", QSysInfo::machineHostName());
     log->db_ = std::make_unique<LogConnection>(where, lockWaitMs, readOnly);
     log->pool_ = std::make_unique<SerialPool>(*log->db_, log->station_);
     log->reports_ = std::make_unique<LogReports>(*log->db_, log->station_);

@@ -33,6 +33,17 @@ QString userName() {
 
 }  // namespace
 
+qint64 SerialPool::runDeadMs() {
+    static const qint64 limit = [] {
+        bool ok = false;
+        const qint64 ms = qEnvironmentVariable("KELVANO_TEST_RUN_DEAD_MS").toLongLong(&ok);
+        return ok && ms > 0 ? ms : qint64(90000);
+    }();
+    return limit;
+}
+
+qint64 SerialPool::stopTakingMs() { return runDeadMs() / 3; }
+
 QString SerialPool::poolOf(const Job& job) {
     return job.serial && !job.serial->pool.isEmpty() ? job.serial->pool : QStringLiteral("default");
 }
@@ -40,7 +51,7 @@ QString SerialPool::poolOf(const Job& job) {
 bool SerialPool::runAlive(const Row& r, const QString& station) {
     if (r.runEnded) return false;
     if (r.station == station) return r.runPid == ::getpid() || processAlive(r.runPid);
-    return r.heartbeatAgeMs >= 0 && r.heartbeatAgeMs < kRunDeadMs;
+    return r.heartbeatAgeMs >= 0 && r.heartbeatAgeMs < runDeadMs();
 }
 
 Take SerialPool::take(const Job& job, const QString& port, Card& card, QString& error) {

@@ -19,11 +19,15 @@ struct Job;
 // failed, the operator is told to set it aside, and the settlement stands.
 class SerialPool {
 public:
-    // A run beats every few seconds. One that could not renew its beat for kStopTakingMs
-    // takes no new card; another station calls it dead only after kRunDeadMs, longer than an
-    // outage is ridden out (a minute) and a card then takes to be recorded.
-    static constexpr qint64 kStopTakingMs = 30000;
-    static constexpr qint64 kRunDeadMs = 90000;
+    // A run beats every few seconds. One that could not renew its beat for stopTakingMs()
+    // (30 s) takes no new card; another station calls it dead only after runDeadMs() (90 s),
+    // longer than an outage is ridden out (a minute) and a card then takes to be recorded.
+    //
+    // For tests only: KELVANO_TEST_RUN_DEAD_MS=N makes a run dead after N ms without a beat
+    // (and stop taking cards after N/3 ms), so that a frozen station can be tried in seconds.
+    // Production never sets it.
+    static qint64 runDeadMs();
+    static qint64 stopTakingMs();
 
     SerialPool(LogConnection& db, const QString& station) : db_(db), station_(station) {}
     void setRun(qint64 runId) { runId_ = runId; }
