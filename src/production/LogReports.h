@@ -16,7 +16,9 @@ struct Job;
 // read-only (a role without write rights, a read-only file).
 class LogReports {
 public:
-    LogReports(LogConnection& db, const QString& station) : db_(db), station_(station) {}
+    // `withUsers`: the log's runs keep their user (a log of an older format does not).
+    LogReports(LogConnection& db, const QString& station, bool withUsers = true)
+        : db_(db), station_(station), withUsers_(withUsers) {}
 
     std::optional<LogTypes::Outlook> outlook(const Job& job, QString& error);
     // Counts and lists over every card, or over the cards of one job.
@@ -65,6 +67,7 @@ private:
 
     LogConnection& db_;
     QString station_;
+    bool withUsers_ = true;
 };
 
 }  // namespace kelvano

@@ -26,12 +26,12 @@ QString isoMs(qint64 ms) {
 
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
-QString userName() {
+}  // namespace
+
+QString SerialPool::osUser() {
     if (const passwd* pw = ::getpwuid(::getuid())) return QString::fromLocal8Bit(pw->pw_name);
     return qEnvironmentVariable("USER", QStringLiteral("?"));
 }
-
-}  // namespace
 
 qint64 SerialPool::runDeadMs() {
     static const qint64 limit = [] {
@@ -325,7 +325,7 @@ bool SerialPool::settleOnce(const QString& serial, Settle how, const QString& po
     const QString state = how == Settle::Spent  ? QStringLiteral("spent")
                           : how == Settle::Void ? QStringLiteral("void")
                                                 : QStringLiteral("free");
-    const QString user = userName();
+    const QString user = osUser();
     const QVariant noNumber{QMetaType(QMetaType::LongLong)};
     const bool ok =
         db_.exec(QStringLiteral("UPDATE serial_values SET state = ?, card_id = ? WHERE pool = ? "

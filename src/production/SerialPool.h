@@ -33,6 +33,8 @@ public:
     void setRun(qint64 runId) { runId_ = runId; }
     void setStation(const QString& station) { station_ = station; }
 
+    // Who works at this station: the process's OS user, as runs and settlements record it.
+    static QString osUser();
     // The pool a job's serials come from.
     static QString poolOf(const Job& job);
     // Whether the run of a card is going on: on this station its process tells, elsewhere its

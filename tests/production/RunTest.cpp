@@ -435,6 +435,14 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     EXPECT_TRUE(r.out.contains("Unconfirmed serials (1)") &&
                 r.out.contains("  00101  card 2 on A at gone-host"))
         << r.out.toStdString();
+    // A serial's history: each card with its station, port and user; its settlements.
+    const QString me = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    r = cli({"log", "show", "00101", "--log", log});
+    EXPECT_TRUE(r.out.startsWith("Serial 00101\n  pool default: taken\nCards (1):\n  card 2  ") &&
+                r.out.contains(" gone-host port A  user " + me + "  job alpha ("))
+        << r.out.toStdString();
+    r = cli({"log", "show", "00101", "--json", "-", "--log", log});
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["cards"][0]["user"].toString(), me);
     r = cli({"log", "settle", "00101", "void", "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
