@@ -443,6 +443,27 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
         << r.out.toStdString();
     r = cli({"log", "show", "00101", "--json", "-", "--log", log});
     EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["cards"][0]["user"].toString(), me);
+    // The floor: one snapshot without a terminal; on one, drawn again (every 2 s) until q.
+    r = cli({"log", "watch", "--log", log});
+    const QString gone = r.out.section('\n', 2, 2);
+    EXPECT_TRUE(gone.startsWith("gone-host        ended  beta               1     1     0 ") &&
+                gone.endsWith("  00101         00100 VERIFYING: Verify error") &&
+                !r.out.contains("(q ends)"))
+        << r.out.toStdString();
+    QProcess tty;
+    tty.start("python3", {"-c", R"py(import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
+out, start = b"", time.time()
+while out.count(b"(q ends)") < 2 and time.time() - start < 30:
+    if select.select([fd], [], [], 0.5)[0]: out += os.read(fd, 65536)
+os.write(fd, b"q")
+asked = time.time()
+status = os.waitpid(pid, 0)[1]
+print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(status)))py",
+                          KELVANO_BIN_DIR "/kelvano-cli", "log", "watch", "--log", log});
+    ASSERT_TRUE(tty.waitForFinished(60000));
+    EXPECT_EQ(tty.readAllStandardOutput(), "2 True 0\n") << tty.readAllStandardError().data();
     r = cli({"log", "settle", "00101", "void", "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
