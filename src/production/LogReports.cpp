@@ -292,6 +292,7 @@ std::optional<QList<LogReports::Station>> LogReports::floor(QString& error) {
         return std::nullopt;
     const QString hourAgo =
         QDateTime::currentDateTimeUtc().addSecs(-3600).toString(Qt::ISODateWithMs);
+    QHash<QString, QDateTime> since;  // station -> its first finished card of the hour
     for (const Row& r : rows(QStringLiteral("WHERE c.started >= ? OR c.result IN ('pending', "
                                             "'fail') ORDER BY c.id"),
                              {hourAgo}, error)) {
@@ -301,12 +302,20 @@ std::optional<QList<LogReports::Station>> LogReports::floor(QString& error) {
         if (r.result == QLatin1String("pending") && !SerialPool::runAlive(r, station_))
             s.unconfirmed.append(r.serial);
         if (r.started < hourAgo) continue;
+        if (r.result != QLatin1String("pending") && !since.contains(r.station))
+            since.insert(r.station, QDateTime::fromString(r.started, Qt::ISODateWithMs));
         if (r.result == QLatin1String("pass")) ++s.pass;
         if (r.result == QLatin1String("fail")) ++s.fail;
         if (r.result == QLatin1String("aborted")) ++s.aborted;
     }
     if (!error.isEmpty()) return std::nullopt;
-    for (Station& s : out) s.perMinute = (s.pass + s.fail + s.aborted) / 60.0;
+    // Over the time since the station's first card of the hour (a run that began minutes ago
+    // is not spread over the whole hour), but at least ten seconds.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (Station& s : out) {
+        const qint64 ms = since.contains(s.station) ? since.value(s.station).msecsTo(now) : 0;
+        s.perMinute = (s.pass + s.fail + s.aborted) * 60000.0 / double(qMax<qint64>(ms, 10000));
+    }
     return out;
 }
 

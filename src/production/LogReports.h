@@ -55,9 +55,9 @@ public:
         bool alive = false;
         qint64 heartbeatAgeMs = -1;
         int pass = 0, fail = 0, aborted = 0;  // in the last hour
-        double perMinute = 0;                 // cards finished per minute in the last hour
-        QString lastFailure;                  // "serial step: message" of the last failed card
-        QStringList unconfirmed;              // serials its dead runs left taken
+        double perMinute = 0;     // cards finished per minute since its first of the last hour
+        QString lastFailure;      // "serial step: message" of the last failed card
+        QStringList unconfirmed;  // serials its dead runs left taken
     };
     // Every station with a run and its latest run's job; counts over the last hour.
     std::optional<QList<Station>> floor(QString& error);
