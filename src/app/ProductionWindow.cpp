@@ -28,6 +28,7 @@
 #include "link/LibusbBackend.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
+#include "production/LogReports.h"
 #include "production/ProductionLog.h"
 #include "production/ProductionRun.h"
 #include "session/Session.h"
@@ -200,6 +201,11 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     tileGrid_ = new QGridLayout;
     chart_ = new ProductionChart;
     table_ = cardTable();
+    table_->setObjectName(QStringLiteral("Cards"));
+    find_ = new QLineEdit;
+    find_->setObjectName(QStringLiteral("FindSerial"));
+    find_->setPlaceholderText(QStringLiteral("a serial: its every card in the log"));
+    find_->setClearButtonEnabled(true);
     message_ = new QLabel;
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -228,6 +234,7 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     connect(logEdited_, &QTimer::timeout, this, &ProductionWindow::showLog);
     connect(logEdit_, &QLineEdit::textChanged, logEdited_, qOverload<>(&QTimer::start));
     connect(logEdit_, &QLineEdit::editingFinished, this, &ProductionWindow::maskLog);
+    connect(find_, &QLineEdit::textChanged, this, &ProductionWindow::showLog);
     connect(open_, &QPushButton::clicked, this, [this] {
         const QString file =
             QFileDialog::getOpenFileName(this, QStringLiteral("Open Job"), QString(),
@@ -264,7 +271,15 @@ void ProductionWindow::buildLayout() {
     tileArea_->hide();  // until a run has boxes
     auto* tabs = new QTabWidget;
     tabs->addTab(chart_, QStringLiteral("Chart"));
-    tabs->addTab(table_, QStringLiteral("Last cards"));
+    auto* cards = new QWidget;
+    auto* cardsLayout = new QVBoxLayout(cards);
+    cardsLayout->setContentsMargins(0, 4, 0, 0);
+    auto* findRow = new QHBoxLayout;
+    findRow->addWidget(new QLabel(QStringLiteral("Find serial:")));
+    findRow->addWidget(find_, 1);
+    cardsLayout->addLayout(findRow);
+    cardsLayout->addWidget(table_, 1);
+    tabs->addTab(cards, QStringLiteral("Last cards"));
     tabs->addTab(new FloorPanel, QStringLiteral("Floor"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(message_, 1);
@@ -468,7 +483,13 @@ void ProductionWindow::showLog() {
     const QString next = log_->nextSerial(*job_, error);
     next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
                                 : QStringLiteral("no serial"));
-    fillCardTable(table_, log_->lastCards(12, error));
+    // A serial typed into the search field: its cards, oldest first, instead of the last ones.
+    const QString wanted = find_->text().trimmed();
+    std::optional<LogReports::History> found;
+    if (!wanted.isEmpty()) found = log_->reports().history(wanted, error);
+    fillCardTable(table_, wanted.isEmpty() ? log_->lastCards(12, error)
+                          : found          ? found->cards
+                                           : QList<ProductionLog::Row>{});
     findChild<FloorPanel*>()->fill(log_->reports());
 }
 

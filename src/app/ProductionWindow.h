@@ -104,6 +104,7 @@ private:
     ProductionChart* chart_;
     QLabel* message_;
     QTableWidget* table_;
+    QLineEdit* find_;  // a serial whose cards the table shows; empty: the last cards
     QPushButton* open_;
     QPushButton* start_;
     QPushButton* stop_;

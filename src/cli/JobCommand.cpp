@@ -70,13 +70,29 @@ public:
     void show(const QList<WorkerStatus>& all) {
         QStringList lines;
         for (int i = 0; i < all.size(); ++i) lines.append(statusLine(i + 1, all[i]));
+        // A card that failed since the last drawing gets a line of its own that stays, above
+        // the boxes' lines: the operator reads why (and whether to set the card aside).
+        QStringList failures;
+        fails_.resize(all.size());
+        for (int i = 0; i < all.size(); ++i) {
+            if (all[i].fail > fails_[i] && !all[i].lastMessage.isEmpty())
+                failures.append(QStringLiteral("%1 %2: card %3failed: %4")
+                                    .arg(i + 1)
+                                    .arg(all[i].port,
+                                         all[i].lastSerial.isEmpty()
+                                             ? QString()
+                                             : all[i].lastSerial + QLatin1Char(' '),
+                                         all[i].lastMessage));
+            fails_[i] = all[i].fail;
+        }
         if (terminal_) {
             QByteArray out;
             if (drawn_ > 0) out += "\x1b[" + QByteArray::number(drawn_) + "A";
-            for (const QString& l : lines) out += "\r\x1b[K" + l.toLocal8Bit() + "\n";
+            for (const QString& l : failures + lines) out += "\r\x1b[K" + l.toLocal8Bit() + "\n";
             std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
             drawn_ = int(lines.size());
         } else {
+            for (const QString& f : failures) std::printf("%s\n", qPrintable(f));
             for (int i = 0; i < lines.size(); ++i) {
                 if (i < last_.size() && last_[i] == lines[i]) continue;
                 std::printf("%s\n", qPrintable(lines[i]));
@@ -90,6 +106,7 @@ private:
     bool terminal_;
     int drawn_ = 0;
     QStringList last_;
+    QList<int> fails_;  // each box's failed cards at the last drawing
 };
 
 QString describe(const Job& job, const QString& log) {

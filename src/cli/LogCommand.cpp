@@ -110,9 +110,10 @@ QString historyText(const LogReports::History& h) {
     for (const auto& p : h.pools) t += QStringLiteral("  pool %1: %2\n").arg(p.pool, p.state);
     t += QStringLiteral("Cards (%1):\n").arg(h.cards.size());
     for (const auto& r : h.cards)
-        t += QStringLiteral("  card %1  %2  %3 port %4  job %5 (%6)  %7  %8: %9  %10\n")
-                 .arg(QString::number(r.id), r.started, r.station, r.port, r.job, r.jobHash,
-                      r.result, orDash(r.step), orDash(r.message))
+        t += QStringLiteral("  card %1  %2  %3 port %4  user %5  job %6 (%7)  %8  %9: %10  %11\n")
+                 .arg(QString::number(r.id), r.started, r.station, r.port, orDash(r.user), r.job,
+                      r.jobHash, r.result, orDash(r.step))
+                 .arg(orDash(r.message))
                  .arg(r.durationMs < 0
                           ? QStringLiteral("-")
                           : QStringLiteral("%1 s").arg(r.durationMs / 1000.0, 0, 'f', 1));

@@ -20,7 +20,7 @@ namespace {
 const char* const kCardColumns =
     "c.id, c.started, c.ended, c.station, c.port, c.job, c.job_hash, c.serial, c.result, "
     "c.failed_step, c.message, c.card_type, c.duration_ms, r.pid, r.ended, %1 - r.heartbeat, "
-    "c.pool, c.run_id";
+    "c.pool, c.run_id, %2";
 
 QString csvField(const QString& v) {
     if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r'))
@@ -44,7 +44,9 @@ bool writeFile(const QString& file, const QByteArray& data, QString& error) {
 QList<Row> LogReports::rows(const QString& tail, const QVariantList& values, QString& error) {
     QList<Row> out;
     db_.select(QStringLiteral("SELECT %1 FROM cards c LEFT JOIN runs r ON r.id = c.run_id ")
-                       .arg(QString::fromLatin1(kCardColumns).arg(db_.nowSql())) +
+                       .arg(QString::fromLatin1(kCardColumns)
+                                .arg(db_.nowSql(), withUsers_ ? QStringLiteral("r.user_name")
+                                                              : QStringLiteral("NULL"))) +
                    tail,
                values, error, [&](const QSqlQuery& q) {
                    Row r;
@@ -66,6 +68,7 @@ QList<Row> LogReports::rows(const QString& tail, const QVariantList& values, QSt
                    r.heartbeatAgeMs = q.value(15).isNull() ? -1 : q.value(15).toLongLong();
                    r.pool = q.value(16).toString();
                    r.runId = q.value(17).toLongLong();
+                   r.user = q.value(18).toString();
                    out.append(r);
                });
     return out;
@@ -169,7 +172,7 @@ bool LogReports::exportCsv(const QString& file, QString& error) {
     if (!error.isEmpty()) return false;
     QString text = QStringLiteral(
         "id,started,ended,station,port,card_type,job,job_hash,serial,result,"
-        "failed_step,message,duration_ms,pool,run\n");
+        "failed_step,message,duration_ms,pool,run,user\n");
     for (const Row& r : all) {
         const QStringList f{QString::number(r.id),
                             r.started,
@@ -185,7 +188,8 @@ bool LogReports::exportCsv(const QString& file, QString& error) {
                             r.message,
                             r.durationMs < 0 ? QString() : QString::number(r.durationMs),
                             r.pool,
-                            QString::number(r.runId)};
+                            QString::number(r.runId),
+                            r.user};
         QStringList quoted;
         for (const QString& v : f) quoted.append(csvField(v));
         text += quoted.join(u',') + u'\n';
@@ -200,6 +204,7 @@ QJsonObject LogReports::cardJson(const LogTypes::Row& r) {
             {"ended", orNull(r.ended)},
             {"station", r.station},
             {"port", r.port},
+            {"user", orNull(r.user)},
             {"card_type", r.cardType},
             {"job", r.job},
             {"job_hash", r.jobHash},
@@ -287,6 +292,7 @@ std::optional<QList<LogReports::Station>> LogReports::floor(QString& error) {
         return std::nullopt;
     const QString hourAgo =
         QDateTime::currentDateTimeUtc().addSecs(-3600).toString(Qt::ISODateWithMs);
+    QHash<QString, QDateTime> since;  // station -> its first finished card of the hour
     for (const Row& r : rows(QStringLiteral("WHERE c.started >= ? OR c.result IN ('pending', "
                                             "'fail') ORDER BY c.id"),
                              {hourAgo}, error)) {
@@ -296,12 +302,20 @@ std::optional<QList<LogReports::Station>> LogReports::floor(QString& error) {
         if (r.result == QLatin1String("pending") && !SerialPool::runAlive(r, station_))
             s.unconfirmed.append(r.serial);
         if (r.started < hourAgo) continue;
+        if (r.result != QLatin1String("pending") && !since.contains(r.station))
+            since.insert(r.station, QDateTime::fromString(r.started, Qt::ISODateWithMs));
         if (r.result == QLatin1String("pass")) ++s.pass;
         if (r.result == QLatin1String("fail")) ++s.fail;
         if (r.result == QLatin1String("aborted")) ++s.aborted;
     }
     if (!error.isEmpty()) return std::nullopt;
-    for (Station& s : out) s.perMinute = (s.pass + s.fail + s.aborted) / 60.0;
+    // Over the time since the station's first card of the hour (a run that began minutes ago
+    // is not spread over the whole hour), but at least ten seconds.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (Station& s : out) {
+        const qint64 ms = since.contains(s.station) ? since.value(s.station).msecsTo(now) : 0;
+        s.perMinute = (s.pass + s.fail + s.aborted) * 60000.0 / double(qMax<qint64>(ms, 10000));
+    }
     return out;
 }
 

@@ -16,7 +16,9 @@ struct Job;
 // read-only (a role without write rights, a read-only file).
 class LogReports {
 public:
-    LogReports(LogConnection& db, const QString& station) : db_(db), station_(station) {}
+    // `withUsers`: the log's runs keep their user (a log of an older format does not).
+    LogReports(LogConnection& db, const QString& station, bool withUsers = true)
+        : db_(db), station_(station), withUsers_(withUsers) {}
 
     std::optional<LogTypes::Outlook> outlook(const Job& job, QString& error);
     // Counts and lists over every card, or over the cards of one job.
@@ -53,9 +55,9 @@ public:
         bool alive = false;
         qint64 heartbeatAgeMs = -1;
         int pass = 0, fail = 0, aborted = 0;  // in the last hour
-        double perMinute = 0;                 // cards finished per minute in the last hour
-        QString lastFailure;                  // "serial step: message" of the last failed card
-        QStringList unconfirmed;              // serials its dead runs left taken
+        double perMinute = 0;     // cards finished per minute since its first of the last hour
+        QString lastFailure;      // "serial step: message" of the last failed card
+        QStringList unconfirmed;  // serials its dead runs left taken
     };
     // Every station with a run and its latest run's job; counts over the last hour.
     std::optional<QList<Station>> floor(QString& error);
@@ -65,6 +67,7 @@ private:
 
     LogConnection& db_;
     QString station_;
+    bool withUsers_ = true;
 };
 
 }  // namespace kelvano

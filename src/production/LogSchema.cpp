@@ -9,7 +9,9 @@ namespace kelvano {
 
 namespace {
 
-constexpr int kFormat = 2;
+constexpr int kFormat = 3;
+// The oldest format a report still reads as it is (a run brings it up to date).
+constexpr int kReadable = 2;
 // Less room than this on the log's disk: a log that can't be set up is taken to have found
 // the disk full.
 constexpr qint64 kRoomNeeded = qint64(64) * 1024;
@@ -19,7 +21,7 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS kelvano_log (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
     "CREATE TABLE IF NOT EXISTS runs (id %1, station TEXT NOT NULL, pid BIGINT NOT NULL, "
     "job TEXT NOT NULL, job_hash TEXT NOT NULL, started TEXT NOT NULL, ended TEXT, "
-    "heartbeat BIGINT)",
+    "heartbeat BIGINT, user_name TEXT)",
     "CREATE TABLE IF NOT EXISTS cards (id %1, run_id BIGINT NOT NULL, station TEXT NOT NULL, "
     "port TEXT NOT NULL, card_type INTEGER NOT NULL, job TEXT NOT NULL, job_hash TEXT NOT NULL, "
     "serial TEXT, serial_idx BIGINT, started TEXT NOT NULL, ended TEXT, result TEXT NOT NULL, "
@@ -115,9 +117,12 @@ bool migrateFrom1(LogConnection& db, QString& error) {
     };
     for (const char* sql : steps)
         if (!db.exec(QString::fromLatin1(sql), {}, error)) return false;
-    return createViews(db, error) &&
-           db.exec(QStringLiteral("UPDATE kelvano_log SET value = ? WHERE key = 'format'"),
-                   {QString::number(kFormat)}, error);
+    return createViews(db, error);
+}
+
+// A log of the second format did not know who ran a station: its runs keep no user.
+bool migrateFrom2(LogConnection& db, QString& error) {
+    return db.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN user_name TEXT"), {}, error);
 }
 
 // How many tables the database holds, and whether one of them is ours.
@@ -159,9 +164,15 @@ bool LogSchema::setUp(LogConnection& db, QString& error) {
         if (!db.exec(QStringLiteral("SELECT value FROM kelvano_log WHERE key = 'format'"), {}, why,
                      &format))
             return failed(why);
-        if (format.toString() == QLatin1String("1") && !migrateFrom1(db, why)) return failed(why);
-        if (format.toString() != QLatin1String("1") && format.toInt() != kFormat)
+        bool known = false;
+        const int from = format.toInt(&known);
+        if (!known || from < 1 || from > kFormat)
             return failed(QStringLiteral("log format \"%1\" is not known").arg(format.toString()));
+        if ((from == 1 && !migrateFrom1(db, why)) || (from <= 2 && !migrateFrom2(db, why)) ||
+            (from < kFormat &&
+             !db.exec(QStringLiteral("UPDATE kelvano_log SET value = ? WHERE key = 'format'"),
+                      {QString::number(kFormat)}, why)))
+            return failed(why);
         return db.commit(why) || failed(why);
     }
     for (const char* sql : kSchema)
@@ -177,7 +188,7 @@ bool LogSchema::setUp(LogConnection& db, QString& error) {
     return db.commit(why) || failed(why);
 }
 
-bool LogSchema::check(LogConnection& db, QString& error) {
+bool LogSchema::check(LogConnection& db, QString& error, int* readFormat) {
     QString why;
     int tables = 0;
     bool ours = false;
@@ -196,7 +207,10 @@ bool LogSchema::check(LogConnection& db, QString& error) {
         error = schemaFault(db.shown(), why);
         return false;
     }
-    if (format.toInt() == kFormat) return true;
+    if (format.toInt() >= kReadable && format.toInt() <= kFormat) {
+        if (readFormat) *readFormat = format.toInt();
+        return true;
+    }
     error =
         format.toString() == QLatin1String("1")
             ? QStringLiteral(

@@ -30,6 +30,7 @@ struct Card {
 struct Row {  // one card as the log holds it
     qint64 id = 0;
     QString started, ended, station, port, job, jobHash, serial, result, step, message, pool;
+    QString user;  // who ran the station (its OS user); empty in a log that kept none
     int cardType = 0;
     qint64 durationMs = -1;  // -1: not known (the card has no result of its own)
     qint64 runId = 0;

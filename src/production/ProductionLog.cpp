@@ -64,7 +64,8 @@ bool ProductionLog::isServer() const { return db_->isServer(); }
 std::unique_ptr<ProductionLog> ProductionLog::make(const QString& where, bool readOnly,
                                                    int lockWaitMs, QString& error) {
     std::unique_ptr<ProductionLog> log(new ProductionLog);
-    log->station_ = QSysInfo::machineHostName();
+    // For tests only: KELVANO_TEST_STATION names the station as if it were another host.
+    log->station_ = qEnvironmentVariable("KELVANO_TEST_STATION", QSysInfo::machineHostName());
     log->db_ = std::make_unique<LogConnection>(where, lockWaitMs, readOnly);
     log->pool_ = std::make_unique<SerialPool>(*log->db_, log->station_);
     log->reports_ = std::make_unique<LogReports>(*log->db_, log->station_);
@@ -91,7 +92,11 @@ std::unique_ptr<ProductionLog> ProductionLog::openForReading(const QString& wher
         return nullptr;
     }
     auto log = make(where, true, lockWaitMs, error);
-    if (!log || !log->db_->connect(error) || !LogSchema::check(*log->db_, error)) return nullptr;
+    int format = 0;
+    if (!log || !log->db_->connect(error) || !LogSchema::check(*log->db_, error, &format))
+        return nullptr;
+    log->withUsers_ = format >= LogSchema::kFormatWithUsers;
+    log->reports_ = std::make_unique<LogReports>(*log->db_, log->station_, log->withUsers_);
     return log;
 }
 
@@ -101,7 +106,7 @@ void ProductionLog::setStopFlag(const std::atomic<bool>* stop) { db_->setStopFla
 void ProductionLog::setStation(const QString& station) {
     station_ = station;
     pool_->setStation(station);
-    reports_ = std::make_unique<LogReports>(*db_, station_);
+    reports_ = std::make_unique<LogReports>(*db_, station_, withUsers_);
 }
 
 bool ProductionLog::beginRun(const Job& job, QString& error) {
@@ -110,10 +115,13 @@ bool ProductionLog::beginRun(const Job& job, QString& error) {
             QVariant id;
             const bool ok =
                 db_->begin(e) &&
-                db_->exec(QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started, "
-                                         "heartbeat) VALUES (?, ?, ?, ?, ?, %1) RETURNING id")
-                              .arg(db_->nowSql()),
-                          {station_, qint64(::getpid()), job.name, job.hash, now()}, e, &id) &&
+                db_->exec(
+                    QStringLiteral("INSERT INTO runs (station, pid, job, job_hash, started, "
+                                   "heartbeat, user_name) VALUES (?, ?, ?, ?, ?, %1, ?) "
+                                   "RETURNING id")
+                        .arg(db_->nowSql()),
+                    {station_, qint64(::getpid()), job.name, job.hash, now(), SerialPool::osUser()},
+                    e, &id) &&
                 db_->exec(QStringLiteral("INSERT INTO serial_pools (pool) VALUES (?) ON CONFLICT "
                                          "(pool) DO NOTHING"),
                           {poolOf(job)}, e) &&

@@ -122,6 +122,7 @@ private:
     std::unique_ptr<LogReports> reports_;
     qint64 runId_ = 0;
     QString station_;
+    bool withUsers_ = true;  // the log's runs keep their user (a log of an older format not)
 };
 
 }  // namespace kelvano

@@ -418,7 +418,7 @@ bool ProductionRun::Worker::beatFresh(QString& boxError) {
     const qint64 since = QDateTime::currentMSecsSinceEpoch();
     for (;;) {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        if (now - run_.lastBeatMs_ < SerialPool::kStopTakingMs) return true;
+        if (now - run_.lastBeatMs_ < SerialPool::stopTakingMs()) return true;
         if (run_.stop_) return false;
         if (now - since > 60000) {
             boxError = QStringLiteral(

@@ -26,12 +26,23 @@ QString isoMs(qint64 ms) {
 
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
-QString userName() {
+}  // namespace
+
+QString SerialPool::osUser() {
     if (const passwd* pw = ::getpwuid(::getuid())) return QString::fromLocal8Bit(pw->pw_name);
     return qEnvironmentVariable("USER", QStringLiteral("?"));
 }
 
-}  // namespace
+qint64 SerialPool::runDeadMs() {
+    static const qint64 limit = [] {
+        bool ok = false;
+        const qint64 ms = qEnvironmentVariable("KELVANO_TEST_RUN_DEAD_MS").toLongLong(&ok);
+        return ok && ms > 0 ? ms : qint64(90000);
+    }();
+    return limit;
+}
+
+qint64 SerialPool::stopTakingMs() { return runDeadMs() / 3; }
 
 QString SerialPool::poolOf(const Job& job) {
     return job.serial && !job.serial->pool.isEmpty() ? job.serial->pool : QStringLiteral("default");
@@ -40,7 +51,7 @@ QString SerialPool::poolOf(const Job& job) {
 bool SerialPool::runAlive(const Row& r, const QString& station) {
     if (r.runEnded) return false;
     if (r.station == station) return r.runPid == ::getpid() || processAlive(r.runPid);
-    return r.heartbeatAgeMs >= 0 && r.heartbeatAgeMs < kRunDeadMs;
+    return r.heartbeatAgeMs >= 0 && r.heartbeatAgeMs < runDeadMs();
 }
 
 Take SerialPool::take(const Job& job, const QString& port, Card& card, QString& error) {
@@ -314,7 +325,7 @@ bool SerialPool::settleOnce(const QString& serial, Settle how, const QString& po
     const QString state = how == Settle::Spent  ? QStringLiteral("spent")
                           : how == Settle::Void ? QStringLiteral("void")
                                                 : QStringLiteral("free");
-    const QString user = userName();
+    const QString user = osUser();
     const QVariant noNumber{QMetaType(QMetaType::LongLong)};
     const bool ok =
         db_.exec(QStringLiteral("UPDATE serial_values SET state = ?, card_id = ? WHERE pool = ? "

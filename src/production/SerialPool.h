@@ -19,16 +19,22 @@ struct Job;
 // failed, the operator is told to set it aside, and the settlement stands.
 class SerialPool {
 public:
-    // A run beats every few seconds. One that could not renew its beat for kStopTakingMs
-    // takes no new card; another station calls it dead only after kRunDeadMs, longer than an
-    // outage is ridden out (a minute) and a card then takes to be recorded.
-    static constexpr qint64 kStopTakingMs = 30000;
-    static constexpr qint64 kRunDeadMs = 90000;
+    // A run beats every few seconds. One that could not renew its beat for stopTakingMs()
+    // (30 s) takes no new card; another station calls it dead only after runDeadMs() (90 s),
+    // longer than an outage is ridden out (a minute) and a card then takes to be recorded.
+    //
+    // For tests only: KELVANO_TEST_RUN_DEAD_MS=N makes a run dead after N ms without a beat
+    // (and stop taking cards after N/3 ms), so that a frozen station can be tried in seconds.
+    // Production never sets it.
+    static qint64 runDeadMs();
+    static qint64 stopTakingMs();
 
     SerialPool(LogConnection& db, const QString& station) : db_(db), station_(station) {}
     void setRun(qint64 runId) { runId_ = runId; }
     void setStation(const QString& station) { station_ = station; }
 
+    // Who works at this station: the process's OS user, as runs and settlements record it.
+    static QString osUser();
     // The pool a job's serials come from.
     static QString poolOf(const Job& job);
     // Whether the run of a card is going on: on this station its process tells, elsewhere its

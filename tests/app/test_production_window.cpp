@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -167,6 +168,25 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
     // The table follows the Log field: another (new) log shows no cards and is not made.
     EXPECT_EQ(w.logRows(), 4);
     EXPECT_EQ(w.nextSerialText(), "1089760");
+    // The search field finds a serial's every card: the failed card's serial came back and
+    // passed on the next card. A part of a serial finds none.
+    auto* table = w.findChild<QTableWidget*>("Cards");
+    const auto shown = [&] {
+        QStringList rows;
+        for (int i = 0; i < table->rowCount(); ++i)
+            rows << table->item(i, 3)->text() + ' ' + table->item(i, 4)->text();
+        return rows;
+    };
+    const QString failed = shown().filter(" fail").value(0).section(' ', 0, 0);
+    auto* find = w.findChild<QLineEdit*>("FindSerial");
+    find->setText(failed);
+    EXPECT_EQ(shown(), QStringList({failed + " fail", failed + " pass"}));
+    find->setText(failed == "1089744" ? "1089712" : "1089744");
+    EXPECT_EQ(shown(), QStringList{find->text() + " pass"});
+    find->setText("1089");
+    EXPECT_EQ(w.logRows(), 0);
+    find->clear();
+    EXPECT_EQ(w.logRows(), 4);
     auto* logEdit = w.findChild<QLineEdit*>("Log");
     logEdit->setText(dir.filePath("other.db"));
     EXPECT_TRUE(waitLong([&] { return w.logRows() == 0; }, 5000));

@@ -1,6 +1,7 @@
 // The production log: serials taken in transactions, given back, voided; files that are not
 // a log; the same races on SQLite and on a PostgreSQL server of the test's own.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -252,9 +253,12 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
     ASSERT_TRUE(reader) << error.toStdString();
     const auto h = reader->reports().history("00700", error);
     ASSERT_TRUE(h && h->cards.size() == 2 && h->settlements.size() == 1);
-    EXPECT_EQ(QStringList({h->cards[0].station, h->cards[0].port, h->cards[0].result,
-                           h->cards[0].step, h->cards[1].station, h->cards[1].result}),
-              QStringList({"far-host", "B2", "fail", "recording the result", station, "pass"}));
+    const QString user = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    EXPECT_EQ(
+        QStringList({h->cards[0].station, h->cards[0].port, h->cards[0].user, h->cards[0].result,
+                     h->cards[0].step, h->cards[1].station, h->cards[1].user, h->cards[1].result}),
+        QStringList(
+            {"far-host", "B2", user, "fail", "recording the result", station, user, "pass"}));
     EXPECT_TRUE(h->cards[0].message.startsWith(settled));
     EXPECT_EQ(h->settlements[0].how + " " + h->settlements[0].station, "return " + station);
     ASSERT_EQ(h->pools.size(), 1);
@@ -269,6 +273,8 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
                            hereRow.station, QString::number(hereRow.alive)}),
               QStringList({"far-host", "fence", "0", "0", "1", station, "1"}));
     EXPECT_TRUE(farRow.lastFailure.startsWith("00700 recording the result: " + settled));
+    // One card in the last few seconds is not one card an hour.
+    EXPECT_GE(hereRow.perMinute, 1.0);
 }
 
 class LogTest : public ::testing::Test {
@@ -541,8 +547,25 @@ TEST_F(LogTest, AnOlderLogKeepsItsSerials) {
     EXPECT_EQ(card.serialText, "00103");
     ASSERT_TRUE(log->settle("00101", ProductionLog::Settle::Return, {}, error))
         << error.toStdString();
-    EXPECT_EQ(RawDb(file("old.db")).rows("SELECT value FROM kelvano_log WHERE key = 'format'"),
-              QStringList{"2"});
+    RawDb raw(file("old.db"));
+    EXPECT_EQ(raw.rows("SELECT value FROM kelvano_log WHERE key = 'format'"), QStringList{"3"});
+
+    // The second format kept no user: read as it is, its cards name none; a run brings it up
+    // to date, and its cards name the station's user.
+    ASSERT_TRUE(raw.exec("ALTER TABLE runs DROP COLUMN user_name") &&
+                raw.exec("UPDATE kelvano_log SET value = '2' WHERE key = 'format'"));
+    auto reader = ProductionLog::openForReading(file("old.db"), error);
+    ASSERT_TRUE(reader) << error.toStdString();
+    const auto h = reader->reports().history("00103", error);
+    ASSERT_TRUE(h && h->cards.size() == 1) << error.toStdString();
+    EXPECT_EQ(h->cards[0].port + " [" + h->cards[0].user + "]", "SIM []");
+    log = ProductionLog::open(file("old.db"), error);
+    ASSERT_TRUE(log && log->beginRun(b, error) &&
+                log->takeCard(b, "B", card, error) == ProductionLog::Take::Ok)
+        << error.toStdString();
+    EXPECT_EQ(log->reports().history(card.serialText, error)->cards.last().user,
+              QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name));
+    EXPECT_EQ(raw.rows("SELECT value FROM kelvano_log WHERE key = 'format'"), QStringList{"3"});
 }
 
 // A report holds the log's lock: the result of the card is kept and recorded once the lock

@@ -1,6 +1,7 @@
 // Production runs on simulated boxes: in one process (several workers), and through
 // kelvano-cli and kelvano-boxsim with the process killed between programming and logging.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <set>
 
+#include "PgServer.h"
 #include "Printers.h"
 #include "link/ImageStore.h"
 #include "link/QtSerialPortImpl.h"
@@ -141,8 +143,10 @@ struct CliRun {
 
 // kelvano-cli with `args`; as another user than root when the test runs as root, so that
 // file permissions count.
-CliRun cli(const QStringList& args, bool unprivileged = false) {
+CliRun cli(const QStringList& args, bool unprivileged = false,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     QStringList command{QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli")};
     if (unprivileged && ::geteuid() == 0)
         command = QStringList{"runuser", "-u", "nobody", "--"} + command;
@@ -431,6 +435,35 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     EXPECT_TRUE(r.out.contains("Unconfirmed serials (1)") &&
                 r.out.contains("  00101  card 2 on A at gone-host"))
         << r.out.toStdString();
+    // A serial's history: each card with its station, port and user; its settlements.
+    const QString me = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    r = cli({"log", "show", "00101", "--log", log});
+    EXPECT_TRUE(r.out.startsWith("Serial 00101\n  pool default: taken\nCards (1):\n  card 2  ") &&
+                r.out.contains(" gone-host port A  user " + me + "  job alpha ("))
+        << r.out.toStdString();
+    r = cli({"log", "show", "00101", "--json", "-", "--log", log});
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["cards"][0]["user"].toString(), me);
+    // The floor: one snapshot without a terminal; on one, drawn again (every 2 s) until q.
+    r = cli({"log", "watch", "--log", log});
+    const QString gone = r.out.section('\n', 2, 2);
+    EXPECT_TRUE(gone.startsWith("gone-host        ended  beta               1     1     0 ") &&
+                gone.endsWith("  00101         00100 VERIFYING: Verify error") &&
+                !r.out.contains("(q ends)"))
+        << r.out.toStdString();
+    QProcess tty;
+    tty.start("python3", {"-c", R"py(import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
+out, start = b"", time.time()
+while out.count(b"(q ends)") < 2 and time.time() - start < 30:
+    if select.select([fd], [], [], 0.5)[0]: out += os.read(fd, 65536)
+os.write(fd, b"q")
+asked = time.time()
+status = os.waitpid(pid, 0)[1]
+print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(status)))py",
+                          KELVANO_BIN_DIR "/kelvano-cli", "log", "watch", "--log", log});
+    ASSERT_TRUE(tty.waitForFinished(60000));
+    EXPECT_EQ(tty.readAllStandardOutput(), "2 True 0\n") << tty.readAllStandardError().data();
     r = cli({"log", "settle", "00101", "void", "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Serial 00101 settled as void.\n");
@@ -477,4 +510,116 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
                          .arg(dir.filePath("ro/cards.db")));
     QFile::setPermissions(dir.filePath("ro"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+namespace {
+
+// A kelvano-boxsim that feeds cards; its pty.
+QString startFeedingBox(QProcess& sim) {
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--feed", "--baud", "57600"});
+    return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
+                                       : QString();
+}
+
+// Stops `pid`, at a moment when it holds no write lock on the SQLite log `log`.
+bool freeze(qint64 pid, const QString& log) {
+    ::kill(pid_t(pid), SIGSTOP);
+    if (log.contains(u'?')) return true;  // a server: its locks stay on rows nobody else wants
+    bool free = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "probe");
+        db.setDatabaseName(log);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=300"));
+        for (int i = 0; i < 20 && !free; ++i) {
+            QSqlQuery q(db);
+            free = db.open() && q.exec("BEGIN IMMEDIATE") && q.exec("ROLLBACK");
+            if (!free) {
+                ::kill(pid_t(pid), SIGCONT);
+                QThread::msleep(30);
+                ::kill(pid_t(pid), SIGSTOP);
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase("probe");
+    return free;
+}
+
+}  // namespace
+
+// A station frozen (SIGSTOP) with a card in work until the others call its run dead: its
+// serial is settled as returned and passed on another station's card. Woken up, the frozen
+// station records its card as failed, to be set aside, and exits non-zero: no serial is passed
+// twice. On SQLite and, when it is installed, on a PostgreSQL server.
+TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
+    QTemporaryDir dir;
+    const QString ini = writeFile(dir.filePath("job.ini"),
+                                  "[Job]\nName=frozen\nCard=10\n[Serial]\nMemory=eeprom\n"
+                                  "Address=0\nSize=4\nForm=dec\nStart=1000\n");
+    test::PgServer pg;
+    QStringList logs{dir.filePath("frozen.db")};
+    QString why;
+    if (test::PgServer::installed() && pg.start(why)) logs << pg.url();
+    if (!why.isEmpty()) ADD_FAILURE() << why.toStdString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KELVANO_TEST_RUN_DEAD_MS", "6000");  // dead after 6 s without a heartbeat
+    const QString settledBy = QStringLiteral("serial 1000 was settled as return by %1 at %2 (")
+                                  .arg(QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
+                                       QSysInfo::machineHostName());
+    for (const QString& log : logs) {
+        SCOPED_TRACE(log.toStdString());
+        QProcess sim1, sim2, first;
+        const QString pty1 = startFeedingBox(sim1), pty2 = startFeedingBox(sim2);
+        ASSERT_FALSE(pty1.isEmpty() || pty2.isEmpty());
+        QProcessEnvironment elsewhere = env;
+        elsewhere.insert("KELVANO_TEST_STATION", "frozen-host");
+        first.setProcessEnvironment(elsewhere);
+        first.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+                    {"job", "run", ini, "--port", pty1, "--count", "1", "--log", log});
+        ASSERT_TRUE(waitFor([&] { return cards(log).value(0).startsWith("1000 pending"); }));
+        ASSERT_TRUE(freeze(first.processId(), log));
+        ASSERT_TRUE(cards(log).value(0).startsWith("1000 pending"))
+            << "the card was recorded before the station froze";
+
+        // Its heartbeat is a few seconds old: the run is alive, its serial is in work.
+        CliRun r = cli({"log", "settle", "1000", "return", "--log", log}, false, env);
+        EXPECT_TRUE(r.status != 0 && r.err.contains("serial 1000 is in work at frozen-host (port " +
+                                                    pty1 + "): it is not unconfirmed"))
+            << r.err.toStdString();
+        QThread::msleep(7000);
+        r = cli({"log", "settle", "1000", "return", "--log", log}, false, env);
+        EXPECT_EQ(r.out, "Serial 1000 returned to its pool.\n") << r.err.toStdString();
+        r = cli({"job", "run", ini, "--port", pty2, "--count", "1", "--log", log}, false, env);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+
+        ::kill(pid_t(first.processId()), SIGCONT);
+        ASSERT_TRUE(first.waitForFinished(120000));
+        EXPECT_EQ(first.exitCode(), 1);
+        const QString out = QString::fromLocal8Bit(first.readAllStandardOutput());
+        const QStringList rows = cards(log);
+        ASSERT_GE(rows.size(), 3) << rows.join('\n').toStdString();
+        // Woken up in the middle of an action, its box's answers may look late: the card's
+        // own result is a pass or a fail. Either way it is recorded as failed.
+        const QString aside = rows[0].section(" | ", 1);
+        const QString when = aside.mid(settledBy.size(), 24);
+        const QString own = aside.endsWith("result: fail)") ? "fail" : "pass";
+        EXPECT_EQ(rows[0], "1000 fail " + pty1 + " recording the result | " + settledBy + when +
+                               ") while this card was in work: set the card aside, it carries a "
+                               "serial that is not its own (the card's own result: " +
+                               own + ")");
+        EXPECT_TRUE(out.contains("1 " + pty1 + ": card 1000 failed: recording the result: " +
+                                 aside.section(" (the card's own", 0, 0)))
+            << out.toStdString();
+        EXPECT_EQ(rows[1], "1000 pass " + pty2 + "  | ");
+        EXPECT_EQ(rows.last(), "1001 pass " + pty1 + "  | ");
+        QStringList passed;
+        for (const QString& row : rows)
+            if (row.contains(" pass ")) passed << row.section(' ', 0, 0);
+        EXPECT_EQ(passed, (QStringList{"1000", "1001"}));
+        EXPECT_EQ(ProductionLog::open(log, why)->serialStates("default", why),
+                  (QStringList{"1000 spent", "1001 spent"}));
+        for (QProcess* sim : {&sim1, &sim2}) {
+            sim->terminate();
+            sim->waitForFinished(5000);
+        }
+    }
 }
