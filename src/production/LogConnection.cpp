@@ -42,6 +42,14 @@ bool oddPassword(const QString& where) {
     return user.contains(u':') && (user.contains(u'/') || user.contains(u'?'));
 }
 
+// How long an outage is ridden out. For tests only: KELVANO_TEST_LOG_RIDE_OUT_MS=N makes it
+// N ms.
+int rideOutMs() {
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("KELVANO_TEST_LOG_RIDE_OUT_MS", &ok);
+    return ok && ms > 0 ? ms : 60000;
+}
+
 // Whether this user may write the file and its folder (where SQLite keeps its journal).
 bool writable(const QString& file) {
     return ::access(QFile::encodeName(file).constData(), W_OK) == 0 &&
@@ -115,7 +123,8 @@ LogConnection::LogConnection(const QString& where, int lockWaitMs, bool readOnly
       server_(isServerAddress(where)),
       readOnly_(readOnly),
       lockWaitMs_(lockWaitMs),
-      ownClock_(std::make_unique<RealClock>()) {
+      ownClock_(std::make_unique<RealClock>()),
+      retryLimitMs_(rideOutMs()) {
     clock_ = ownClock_.get();
     if (QSqlDatabase::isDriverAvailable(server_ ? QStringLiteral("QPSQL")
                                                 : QStringLiteral("QSQLITE")))

@@ -391,7 +391,9 @@ bool ProductionRun::Worker::oneCard(QString& boxError) {
     Outcome done = outcome();
     QString setAside;
     if (!log_->finishCard(job_, card, done.result, done.step, done.message, error_, &setAside)) {
-        // The log stayed out of reach: this box stops, and says what became of the card.
+        // The log stayed out of reach: this box stops, and says what became of the card. The
+        // end of the run is tried once, not ridden out again.
+        log_->setRetry(nullptr, 0);
         count(card, done, true);
         boxError =
             QStringLiteral("the card's result (%1%2) could not be recorded: %3")

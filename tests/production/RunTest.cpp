@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -515,8 +516,9 @@ print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(st
 namespace {
 
 // A kelvano-boxsim that feeds cards; its pty.
-QString startFeedingBox(QProcess& sim) {
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--feed", "--baud", "57600"});
+QString startFeedingBox(QProcess& sim, const QStringList& more = {}) {
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
+              QStringList{"--feed", "--baud", "57600"} + more);
     return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
                                        : QString();
 }
@@ -622,4 +624,87 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
             sim->waitForFinished(5000);
         }
     }
+}
+
+// A link to the log server that goes silent (a relay frozen with SIGSTOP: nothing closes, no
+// answer comes) while a card is in work: the station rides it out as an outage and stops the
+// box within the ride-out, naming the card's result and its serial, which stays unconfirmed.
+TEST(ProductionRun, AHungLinkToTheLogServerStopsTheBoxWithinTheRideOut) {
+    test::PgServer pg;
+    QString why;
+    if (!test::PgServer::installed()) GTEST_SKIP() << "no PostgreSQL server installed";
+    ASSERT_TRUE(pg.start(why)) << why.toStdString();
+    QTemporaryDir dir;
+    const QString ini = writeFile(dir.filePath("job.ini"),
+                                  "[Job]\nName=hung\nCard=10\n[Serial]\nMemory=eeprom\n"
+                                  "Address=0\nSize=4\nForm=dec\nStart=1000\n");
+    // The relay: TCP on 127.0.0.1 to the server's socket, one thread per direction.
+    QProcess relay, sim, run;
+    relay.start("python3", {"-c", R"py(import socket, sys, threading
+srv = socket.create_server(("127.0.0.1", 0))
+print(srv.getsockname()[1], flush=True)
+def pipe(a, b):
+    try:
+        while data := a.recv(65536): b.sendall(data)
+    except OSError: pass
+    for s in (a, b):
+        try: s.shutdown(socket.SHUT_RDWR)
+        except OSError: pass
+while True:
+    c = srv.accept()[0]
+    u = socket.socket(socket.AF_UNIX)
+    u.connect(sys.argv[1])
+    for a, b in ((c, u), (u, c)): threading.Thread(target=pipe, args=(a, b), daemon=True).start()
+)py",
+                            pg.socketDir() + "/.s.PGSQL.5432"});
+    ASSERT_TRUE(relay.waitForReadyRead(10000));
+    const QString port = QString::fromLatin1(relay.readLine()).trimmed();
+    const QString log = "postgresql://kelvano@127.0.0.1:" + port + "/postgres";
+    const QString trace = dir.filePath("trace.txt");
+    const QString pty = startFeedingBox(sim, {"--trace", trace});
+    ASSERT_FALSE(pty.isEmpty());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KELVANO_TEST_LOG_RIDE_OUT_MS", "20000");
+    run.setProcessEnvironment(env);
+    run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+              {"job", "run", ini, "--port", pty, "--count", "2", "--log", log});
+    // Frozen while the card is programmed; the test reads the log past the relay.
+    ASSERT_TRUE(waitFor([&] { return cards(pg.url()).value(0).startsWith("1000 pending"); }));
+    ::kill(pid_t(relay.processId()), SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 programmed = -1;  // when the box got the card's closing "D----"
+    while (!run.waitForFinished(100) && clock.elapsed() < 120000) {
+        QFile t(trace);
+        if (programmed < 0 && t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----"))
+            programmed = clock.elapsed();
+    }
+    const qint64 end = clock.elapsed();
+    std::printf("freeze to the end of the run: %lld ms, of which %lld ms after the card\n",
+                static_cast<long long>(end), static_cast<long long>(end - programmed));
+    ::kill(pid_t(relay.processId()), SIGCONT);
+    relay.kill();
+    relay.waitForFinished(5000);
+    sim.terminate();
+    sim.waitForFinished(5000);
+    const bool ended = run.state() == QProcess::NotRunning;
+    if (!ended) run.kill();
+    ASSERT_TRUE(ended) << "the station hung on the silent link";
+    // The ride-out (20 s, the cut statement in it), a connect attempt of 10 s begun within it,
+    // one of the heartbeat's, and a margin.
+    EXPECT_TRUE(programmed > 0 && end - programmed <= 20000 + 10000 + 10000 + 3000);
+    EXPECT_EQ(run.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    EXPECT_TRUE(err.startsWith(pty +
+                               " stopped: the card's result (pass, serial 1000) could not "
+                               "be recorded: the log kelvano@127.0.0.1:" +
+                               port + "/postgres was out of reach for ") &&
+                err.endsWith("; the serial stays unconfirmed until it is settled (kelvano-cli "
+                             "log settle)\n"))
+        << err.toStdString();
+    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardOutput())
+                    .endsWith("Summary: 1 passed (1 of them not recorded in the log), 0 failed, "
+                              "0 aborted\n"));
+    EXPECT_EQ(ProductionLog::open(pg.url(), why)->serialStates("default", why),
+              QStringList{"1000 taken"});
 }
