@@ -234,7 +234,7 @@ ProductionWindow::ProductionWindow(QWidget* parent) : QDialog(parent) {
     connect(logEdited_, &QTimer::timeout, this, &ProductionWindow::showLog);
     connect(logEdit_, &QLineEdit::textChanged, logEdited_, qOverload<>(&QTimer::start));
     connect(logEdit_, &QLineEdit::editingFinished, this, &ProductionWindow::maskLog);
-    connect(find_, &QLineEdit::textChanged, this, &ProductionWindow::showLog);
+    connect(find_, &QLineEdit::textChanged, this, &ProductionWindow::showCards);
     connect(open_, &QPushButton::clicked, this, [this] {
         const QString file =
             QFileDialog::getOpenFileName(this, QStringLiteral("Open Job"), QString(),
@@ -483,14 +483,21 @@ void ProductionWindow::showLog() {
     const QString next = log_->nextSerial(*job_, error);
     next_->setText(job_->serial ? (next.isEmpty() ? QStringLiteral("none left") : next)
                                 : QStringLiteral("no serial"));
-    // A serial typed into the search field: its cards, oldest first, instead of the last ones.
+    showCards();
+    findChild<FloorPanel*>()->fill(log_->reports());
+}
+
+// The last cards, or with a serial typed into the search field its cards, oldest first. A
+// keystroke there reads only these rows, not the next serial and the floor.
+void ProductionWindow::showCards() {
+    if (!log_) return;
+    QString error;
     const QString wanted = find_->text().trimmed();
     std::optional<LogReports::History> found;
     if (!wanted.isEmpty()) found = log_->reports().history(wanted, error);
     fillCardTable(table_, wanted.isEmpty() ? log_->lastCards(12, error)
                           : found          ? found->cards
                                            : QList<ProductionLog::Row>{});
-    findChild<FloorPanel*>()->fill(log_->reports());
 }
 
 QStringList ProductionWindow::unconfirmed() {

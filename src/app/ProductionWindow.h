@@ -74,6 +74,7 @@ private:
     void refresh();
     void showBoxes(int& pass, int& fail, int& aborted);
     void showLog();
+    void showCards();
     void showRunEnd(int pass, int fail, int aborted);
     void showMessage(const QString& text, bool bad);
     void setEditable(bool on);

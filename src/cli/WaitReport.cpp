@@ -26,23 +26,19 @@ QStringList WaitReport::add(const TCom::ExchangeTiming& e) {
     it->minWaitMs = std::min(it->minWaitMs, e.waitMs);
     it->maxWaitMs = std::max(it->maxWaitMs, e.waitMs);
     it->slowestMs = std::max(it->slowestMs, e.replyMs);
-    QString line;
     const QString command = QString::fromLatin1(e.command);
+    // A missing reply is always told; slow ones only until kMaxLines of them were.
     if (e.replyMs < 0) {
         ++it->unanswered;
-        line = QStringLiteral("No reply to %1 within its %2 ms wait").arg(command).arg(e.waitMs);
-    } else if (2 * e.replyMs > e.waitMs) {
-        line = QStringLiteral("Slow reply to %1: %2 ms of its %3 ms wait")
-                   .arg(command)
-                   .arg(e.replyMs)
-                   .arg(e.waitMs);
+        return {QStringLiteral("No reply to %1 within its %2 ms wait").arg(command).arg(e.waitMs)};
     }
-    // A missing reply is always told; slow ones only until kMaxLines of them were.
-    if (line.isEmpty() || (e.replyMs >= 0 && told_ > kMaxLines)) return {};
-    if (e.replyMs < 0) return {line};
+    if (2 * e.replyMs <= e.waitMs || told_ > kMaxLines) return {};
     if (++told_ > kMaxLines)
         return {QStringLiteral("(more slow replies: see the waits at the end)")};
-    return {line};
+    return {QStringLiteral("Slow reply to %1: %2 ms of its %3 ms wait")
+                .arg(command)
+                .arg(e.replyMs)
+                .arg(e.waitMs)};
 }
 
 QStringList WaitReport::summary() const {

@@ -217,7 +217,7 @@ int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) 
     }
     // The keep-alive is live after every exchange, whether or not it ran before.
     tim1_.start(kKeepAliveMs);
-    if (observer_) observer_({command, 3 * wait, replyMs, result >= 0});
+    if (observer_) observer_({command, 3 * wait, replyMs});
     return result;
 }
 

@@ -73,10 +73,9 @@ public:
     }
     // How one command exchange went, for a report of the waits (kelvano-cli --verbose).
     struct ExchangeTiming {
-        QByteArray command;     // without the "@"
-        int waitMs = 0;         // the longest the first reply byte was awaited
-        qint64 replyMs = -1;    // when it came, counted from the end of the write; -1: never
-        bool complete = false;  // the whole reply arrived
+        QByteArray command;   // without the "@"
+        int waitMs = 0;       // the longest the first reply byte was awaited
+        qint64 replyMs = -1;  // when it came, counted from the end of the write; -1: never
     };
     // Called after every Transact; none by default.
     void setExchangeObserver(std::function<void(const ExchangeTiming&)> observer) {

@@ -145,7 +145,7 @@ TEST(CliLink, TheWaitReportTellsSlowAndMissingRepliesAndSumsUpEachCommand) {
         {"M0", 1500, 1400, {"Slow reply to M0: 1400 ms of its 1500 ms wait"}},
     };
     for (const auto& e : exchanges)
-        EXPECT_EQ(waits.add({e.command, e.waitMs, e.replyMs, e.replyMs >= 0}), e.told) << e.command;
+        EXPECT_EQ(waits.add({e.command, e.waitMs, e.replyMs}), e.told) << e.command;
     EXPECT_EQ(waits.summary(),
               (QStringList{"Waits for the box's replies:",
                            "  Y28: 2 exchanges, wait 30 ms, slowest reply 16 ms",
@@ -155,12 +155,11 @@ TEST(CliLink, TheWaitReportTellsSlowAndMissingRepliesAndSumsUpEachCommand) {
                            "  M: 1 exchange, wait 1500 ms, slowest reply 1400 ms"}));
     // Slow replies are told up to the limit, then once that there are more; missing ones always.
     for (int i = 2; i < WaitReport::kMaxLines; ++i)
-        EXPECT_EQ(waits.add({"G0000", 30, 29, true}).size(), 1);
-    EXPECT_EQ(waits.add({"G0000", 30, 29, true}),
+        EXPECT_EQ(waits.add({"G0000", 30, 29}).size(), 1);
+    EXPECT_EQ(waits.add({"G0000", 30, 29}),
               QStringList{"(more slow replies: see the waits at the end)"});
-    EXPECT_TRUE(waits.add({"G0000", 30, 29, true}).isEmpty());
-    EXPECT_EQ(waits.add({"G0001", 30, -1, false}),
-              QStringList{"No reply to G0001 within its 30 ms wait"});
+    EXPECT_TRUE(waits.add({"G0000", 30, 29}).isEmpty());
+    EXPECT_EQ(waits.add({"G0001", 30, -1}), QStringList{"No reply to G0001 within its 30 ms wait"});
     EXPECT_TRUE(WaitReport().summary().isEmpty());
 }
 
