@@ -20,6 +20,11 @@ struct Options {
     bool smartAuto = false;    // cbSmartAuto   "Start programming when inserting card"
     bool warnEnable = false;   // cbWarnEnable  "Enable warnings"
 
+    // How many times as long every wait for the box's answer on a serial line is: 1 keeps the
+    // box's own times; more suits a box behind a network or virtual serial port, or a machine
+    // too busy to be scheduled within them. A silent box is then noticed as much later.
+    int waitFactor = 1;
+
     // Text of the selected entry; empty when nothing is selected.
     QString portName() const {
         return portIndex >= 0 && portIndex < ports.size() ? ports.at(portIndex) : QString();

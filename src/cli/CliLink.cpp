@@ -150,6 +150,7 @@ CliLink::CliLink(Host& host, Clock& clock, MainView& view, Options& options, con
     options.ports = {args.port};
     portName_ = args.port;
     options.portIndex = 0;
+    options.waitFactor = args.waitFactor;
     const QString transcript = args.options.value(QStringLiteral("transcript"));
     if (!transcript.isEmpty() && !recorder_.start(transcript, {QStringLiteral("kelvano-cli"),
                                                                args.card, repeatableCommand()})) {

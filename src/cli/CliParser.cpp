@@ -19,6 +19,9 @@ namespace kelvano {
 
 namespace {
 
+// The longest --wait-factor: a silent box is then noticed after seconds, not minutes.
+constexpr int kMaxWaitFactor = 20;
+
 QString versionText() {
     return QStringLiteral(
         "kelvano-cli " KELVANO_FILE_VERSION
@@ -101,6 +104,15 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
                 return false;
             }
             args.cardGiven = true;
+        } else if (name == QLatin1String("wait-factor")) {
+            bool ok = false;
+            args.waitFactor = value.toInt(&ok);
+            if (!ok || args.waitFactor < 1 || args.waitFactor > kMaxWaitFactor) {
+                error = QStringLiteral("--wait-factor takes a number from 1 to %1, not \"%2\"")
+                            .arg(kMaxWaitFactor)
+                            .arg(value);
+                return false;
+            }
         } else if (name == QLatin1String("load") || name == QLatin1String("save")) {
             QPair<int, QString> slotFile;
             if (!parseSlotFile(value, slotFile)) {

@@ -35,7 +35,7 @@ std::vector<const char*> operator+(std::vector<const char*> a, const std::vector
 
 // The options of every command that talks to a box, and of the actions on a card.
 const std::vector<const char*> kBoxOptions{"port",  "card",    "transcript", "replay",
-                                           "quiet", "verbose", "json"};
+                                           "quiet", "verbose", "json",       "wait-factor"};
 const std::vector<const char*> kCardOptions =
     kBoxOptions + std::vector<const char*>{"yes", "memories", "no-wait", "trace", "force"};
 const std::vector<const char*> kConfigOptions{"lock-bits", "fuse", "mega163"};
@@ -65,6 +65,8 @@ const std::vector<CliOption>& cliOptions() {
     static const std::vector<CliOption> table{
         {"port", "NAME", "serial port of the box, USB, or SIM (a simulated box)", kCommon},
         {"card", "CODE", "card type code (see 'cards'; default: the settings file's)", kCommon},
+        {"wait-factor", "N", "wait N times as long for the box's answers (1 to 20; see the manual)",
+         kCommon},
         {"yes", nullptr, "answer every question with OK (needed without a terminal)", kCommon},
         {"load", "SLOT=FILE", "load FILE into slot SLOT, in the order given", kFiles},
         {"save", "SLOT=FILE", "save slot SLOT to FILE", kFiles},
@@ -177,7 +179,7 @@ const std::vector<CliCommand>& cliCommands() {
          "run of adjacent differing addresses: MEMORY FIRST-LAST COUNT EXPECTED FOUND.",
          "[SLOT=FILE]"},
         {"job", "run a production job on one or more boxes, or check a job file",
-         std::vector<const char*>{"port", "log", "count"}, runJob,
+         std::vector<const char*>{"port", "log", "count", "wait-factor"}, runJob,
          "Runs a production job on the boxes of --port (one or more), or checks a job file.",
          "run JOB|check JOB"},
         {"log", "report from a production log", std::vector<const char*>{"log", "csv", "json-file"},

@@ -19,6 +19,7 @@ struct CliArgs {
     QStringList ports;  // every --port NAME, in the order given
     int card = 10;      // --card CODE
     bool cardGiven = false;
+    int waitFactor = 1;  // --wait-factor N
     QString cardSource;  // without --card: the settings file the card type was taken from
     QList<QPair<int, QString>> loads;  // --load SLOT=FILE, in the order given
     QList<QPair<int, QString>> saves;  // --save SLOT=FILE, in the order given

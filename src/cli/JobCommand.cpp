@@ -33,17 +33,18 @@ int usage(const QString& text) {
 class CliBoxLink final : public BoxLink {
 public:
     CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-               int card)
-        : link_(host, clock, view, options, boxArgs(port, card)) {
+               int card, int waitFactor)
+        : link_(host, clock, view, options, boxArgs(port, card, waitFactor)) {
         if (link_.simBox()) link_.simBox()->setCardFeeder(true);
     }
     TCom& com() override { return link_.com(); }
 
 private:
-    static CliArgs boxArgs(const QString& port, int card) {
+    static CliArgs boxArgs(const QString& port, int card, int waitFactor) {
         CliArgs args;
         args.port = port;
         args.card = card;
+        args.waitFactor = waitFactor;
         return args;
     }
     CliLink link_;
@@ -210,11 +211,13 @@ int runJob(const CliArgs& args) {
     }
 
     const int card = job.card;
-    ProductionRun run(
-        job, log, args.ports, count,
-        [card](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
-            return std::make_unique<CliBoxLink>(host, clock, view, options, port, card);
-        });
+    const int waitFactor = args.waitFactor;
+    ProductionRun run(job, log, args.ports, count,
+                      [card, waitFactor](const QString& port, Host& host, Clock& clock,
+                                         MainView& view, Options& options) {
+                          return std::make_unique<CliBoxLink>(host, clock, view, options, port,
+                                                              card, waitFactor);
+                      });
     if (!run.checkLog(error)) {
         std::fprintf(stderr, "%s\nNothing was programmed.\n", qPrintable(error));
         return 1;

@@ -1,5 +1,6 @@
 #include "link/uCom.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 
@@ -147,9 +148,12 @@ void TCom::SendText(const QByteArray& text) {
     port_->write(text);
 }
 
+// A wait of the box's table is counted in units of 3 ms, stretched by the wait factor.
+int TCom::waitMs(int w) const { return 3 * std::max(w, 0) * std::max(1, options_.waitFactor); }
+
 int TCom::ReadByte(int w) {
     if (!portOpen()) throw PortError(PortError::Read, EBADF);
-    return port_->readByte(3 * (w < 0 ? 0 : w));
+    return port_->readByte(waitMs(w));
 }
 
 void TCom::purge() {
@@ -217,7 +221,7 @@ int TCom::Transact(const QByteArray& command, QByteArray& reply, int firstWait) 
     }
     // The keep-alive is live after every exchange, whether or not it ran before.
     tim1_.start(kKeepAliveMs);
-    if (observer_) observer_({command, 3 * wait, replyMs});
+    if (observer_) observer_({command, waitMs(wait), replyMs});
     return result;
 }
 

@@ -56,8 +56,10 @@ public:
     // EBADF when no port is open).
     // Writes the bytes unchanged; an empty text writes nothing.
     void SendText(const QByteArray& text);
-    // One byte 0..255, or -1 when none arrived within 3 x w ms.
+    // One byte 0..255, or -1 when none arrived within 3 x w ms (times the options' wait
+    // factor, as every wait below).
     int ReadByte(int w);
+    int waitMs(int w) const;
     // One prompt-mode line: bytes from space upward are kept, other control bytes dropped;
     // a carriage return (not kept) or a '>' (kept) ends it. -1 when a byte did not arrive in
     // 150 ms; otherwise the 1-based position of the first '>' in the line, or 0.

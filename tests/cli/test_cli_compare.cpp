@@ -29,7 +29,10 @@ TEST(CliCompare, AProtectedAvrCardIsPartialOnEveryPath) {
     box.start(KELVANO_BIN_DIR "/kelvano-boxsim", {"--card", "20"});
     ASSERT_TRUE(box.waitForReadyRead(10000));
     const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
-    const QStringList card{"--port", pty, "--card", "20", "--no-wait", "--load", "1=" + flash};
+    // A box in another process: on a busy machine the terminal may hand over its answers after
+    // the box's own waits, so the compares wait five times as long.
+    const QStringList card{"--port", pty,          "--card",        "20", "--no-wait",
+                           "--load", "1=" + flash, "--wait-factor", "5"};
     // Programmed with both lock bits (the default of --lock-bits).
     const CliRun program = cli(card + QStringList{"--memories", "prog,config", "--yes", "program"});
     ASSERT_EQ(program.code, 0) << program.err.toStdString();

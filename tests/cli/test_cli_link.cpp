@@ -125,6 +125,35 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
     }
 }
 
+// --wait-factor: an answer that comes after the box's own wait is taken when every wait is
+// that many times as long, and --verbose names the longer waits.
+TEST(CliLink, TheWaitFactorTakesAnAnswerThatComesAfterTheBoxsOwnWait) {
+    for (const int factor : {1, 10}) {
+        SCOPED_TRACE(factor);
+        QProcess box;
+        // The first three "G" (a byte of the external EEPROM, waited for 30 ms) answered 100 ms
+        // late.
+        box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
+                  {"--card", "10", "--fault", "late=100,on=G,at=1,times=3"});
+        ASSERT_TRUE(box.waitForReadyRead(10000));
+        const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+        const CliRun r =
+            cli({"--port", pty, "--card", "10", "--memories", "eeprom", "--no-wait", "--yes",
+                 "--verbose", "--wait-factor", QString::number(factor), "read"});
+        box.terminate(), box.waitForFinished(3000);
+        if (factor == 1) {
+            EXPECT_EQ(r.code, 1);
+            EXPECT_TRUE(r.err.contains("\nNo reply to G0000 within its 30 ms wait\n"))
+                << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains("\nError while reading EEPROM memory\n"));
+        } else {
+            EXPECT_EQ(r.code, 0) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains("\n  G: 2048 exchanges, wait 300 ms, slowest reply 1"))
+                << r.err.toStdString();
+        }
+    }
+}
+
 // The waits as --verbose tells them: a missing reply and a reply past half its wait at once
 // (slow ones only up to the limit), then per command the exchanges, the waits, the slowest
 // reply and the missing ones.

@@ -74,6 +74,9 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"read", "--card"}, "--card: 1 required CODE missing"},
         {{"--card", "ten", "dump"}, "--card takes a card type code of 'cards', not \"ten\""},
         {{"--card", "27", "dump"}, "--card takes a card type code of 'cards', not \"27\""},
+        {{"--wait-factor", "0", "info"}, "--wait-factor takes a number from 1 to 20, not \"0\""},
+        {{"--wait-factor", "21", "info"}, "--wait-factor takes a number from 1 to 20, not \"21\""},
+        {{"--wait-factor", "2", "dump"}, "--wait-factor is not an option of dump"},
         {{"--card", "12", "convert", "--load", "1=a.hex", "--load", "3=b.hex"},
          "--load 3=b.hex: card type 12 has no slot 3"},
         {{"--card", "12", "read", "--save", "3=b.hex", "--port", "SIM"},
@@ -135,7 +138,8 @@ TEST(CliParser, HelpListsCommandsOptionsAndExitStatuses) {
     ASSERT_EQ(read.result.outcome, CliParse::Help);
     EXPECT_TRUE(read.result.text.contains("Usage: kelvano-cli read [OPTIONS]"));
     EXPECT_EQ(optionLines(read.result.text),
-              "-h,--help --port --card --transcript --replay --yes -q,--quiet -v,--verbose "
+              "-h,--help --port --card --transcript --replay --wait-factor --yes -q,--quiet "
+              "-v,--verbose "
               "--json --memories --no-wait --trace --force --no-warnings --save --type");
     EXPECT_EQ(parse({"help", "read"}).result.text, read.result.text);
     const QString cards = parse({"cards", "--help"}).result.text;
