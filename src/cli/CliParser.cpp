@@ -70,6 +70,30 @@ bool flagValue(const std::string& raw, bool& on) {
     return on || no.contains(v);
 }
 
+// --card CODE or --wait-factor N into CliArgs; false with the usage error when out of range.
+bool storeNumber(const QString& name, const QString& value, CliArgs& args, QString& error) {
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (name == QLatin1String("card")) {
+        if (!ok || !findDevice(number)) {
+            error =
+                QStringLiteral("--card takes a card type code of 'cards', not \"%1\"").arg(value);
+            return false;
+        }
+        args.card = number;
+        args.cardGiven = true;
+        return true;
+    }
+    if (!ok || number < 1 || number > kMaxWaitFactor) {
+        error = QStringLiteral("--wait-factor takes a number from 1 to %1, not \"%2\"")
+                    .arg(kMaxWaitFactor)
+                    .arg(value);
+        return false;
+    }
+    args.waitFactor = number;
+    return true;
+}
+
 // One option's values into CliArgs, with the checks every command shares.
 bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& args,
            QString& error) {
@@ -95,24 +119,8 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
         if (name == QLatin1String("port")) {
             args.port = value;
             args.ports.append(value);
-        } else if (name == QLatin1String("card")) {
-            bool ok = false;
-            args.card = value.toInt(&ok);
-            if (!ok || !findDevice(args.card)) {
-                error = QStringLiteral("--card takes a card type code of 'cards', not \"%1\"")
-                            .arg(value);
-                return false;
-            }
-            args.cardGiven = true;
-        } else if (name == QLatin1String("wait-factor")) {
-            bool ok = false;
-            args.waitFactor = value.toInt(&ok);
-            if (!ok || args.waitFactor < 1 || args.waitFactor > kMaxWaitFactor) {
-                error = QStringLiteral("--wait-factor takes a number from 1 to %1, not \"%2\"")
-                            .arg(kMaxWaitFactor)
-                            .arg(value);
-                return false;
-            }
+        } else if (name == QLatin1String("card") || name == QLatin1String("wait-factor")) {
+            if (!storeNumber(name, value, args, error)) return false;
         } else if (name == QLatin1String("load") || name == QLatin1String("save")) {
             QPair<int, QString> slotFile;
             if (!parseSlotFile(value, slotFile)) {
