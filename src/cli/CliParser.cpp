@@ -70,20 +70,23 @@ bool flagValue(const std::string& raw, bool& on) {
     return on || no.contains(v);
 }
 
-// --card CODE or --wait-factor N into CliArgs; false with the usage error when out of range.
-bool storeNumber(const QString& name, const QString& value, CliArgs& args, QString& error) {
+// --card CODE into CliArgs; false with the usage error for a code that names no card type.
+bool storeCard(const QString& value, CliArgs& args, QString& error) {
+    bool ok = false;
+    const int card = value.toInt(&ok);
+    if (!ok || !findDevice(card)) {
+        error = QStringLiteral("--card takes a card type code of 'cards', not \"%1\"").arg(value);
+        return false;
+    }
+    args.card = card;
+    args.cardGiven = true;
+    return true;
+}
+
+// --wait-factor N into CliArgs; false with the usage error when N is out of range.
+bool storeWaitFactor(const QString& value, CliArgs& args, QString& error) {
     bool ok = false;
     const int number = value.toInt(&ok);
-    if (name == QLatin1String("card")) {
-        if (!ok || !findDevice(number)) {
-            error =
-                QStringLiteral("--card takes a card type code of 'cards', not \"%1\"").arg(value);
-            return false;
-        }
-        args.card = number;
-        args.cardGiven = true;
-        return true;
-    }
     if (!ok || number < 1 || number > kMaxWaitFactor) {
         error = QStringLiteral("--wait-factor takes a number from 1 to %1, not \"%2\"")
                     .arg(kMaxWaitFactor)
@@ -119,8 +122,10 @@ bool store(const CliOption& o, const std::vector<std::string>& values, CliArgs& 
         if (name == QLatin1String("port")) {
             args.port = value;
             args.ports.append(value);
-        } else if (name == QLatin1String("card") || name == QLatin1String("wait-factor")) {
-            if (!storeNumber(name, value, args, error)) return false;
+        } else if (name == QLatin1String("card")) {
+            if (!storeCard(value, args, error)) return false;
+        } else if (name == QLatin1String("wait-factor")) {
+            if (!storeWaitFactor(value, args, error)) return false;
         } else if (name == QLatin1String("load") || name == QLatin1String("save")) {
             QPair<int, QString> slotFile;
             if (!parseSlotFile(value, slotFile)) {

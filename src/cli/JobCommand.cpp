@@ -32,21 +32,14 @@ int usage(const QString& text) {
 // takes out each programmed card and puts in a blank one.
 class CliBoxLink final : public BoxLink {
 public:
-    CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const QString& port,
-               int card, int waitFactor)
-        : link_(host, clock, view, options, boxArgs(port, card, waitFactor)) {
+    // `box`: the link's arguments, with the box's port.
+    CliBoxLink(Host& host, Clock& clock, MainView& view, Options& options, const CliArgs& box)
+        : link_(host, clock, view, options, box) {
         if (link_.simBox()) link_.simBox()->setCardFeeder(true);
     }
     TCom& com() override { return link_.com(); }
 
 private:
-    static CliArgs boxArgs(const QString& port, int card, int waitFactor) {
-        CliArgs args;
-        args.port = port;
-        args.card = card;
-        args.waitFactor = waitFactor;
-        return args;
-    }
     CliLink link_;
 };
 
@@ -210,14 +203,17 @@ int runJob(const CliArgs& args) {
             return usage(QStringLiteral("--count takes a number of cards from 1"));
     }
 
-    const int card = job.card;
-    const int waitFactor = args.waitFactor;
-    ProductionRun run(job, log, args.ports, count,
-                      [card, waitFactor](const QString& port, Host& host, Clock& clock,
-                                         MainView& view, Options& options) {
-                          return std::make_unique<CliBoxLink>(host, clock, view, options, port,
-                                                              card, waitFactor);
-                      });
+    // Every box's link: the job's card type and the command's waits.
+    CliArgs box;
+    box.card = job.card;
+    box.waitFactor = args.waitFactor;
+    ProductionRun run(
+        job, log, args.ports, count,
+        [box](const QString& port, Host& host, Clock& clock, MainView& view, Options& options) {
+            CliArgs one = box;
+            one.port = port;
+            return std::make_unique<CliBoxLink>(host, clock, view, options, one);
+        });
     if (!run.checkLog(error)) {
         std::fprintf(stderr, "%s\nNothing was programmed.\n", qPrintable(error));
         return 1;

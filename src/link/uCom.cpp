@@ -148,7 +148,6 @@ void TCom::SendText(const QByteArray& text) {
     port_->write(text);
 }
 
-// A wait of the box's table is counted in units of 3 ms, stretched by the wait factor.
 int TCom::waitMs(int w) const { return 3 * std::max(w, 0) * std::max(1, options_.waitFactor); }
 
 int TCom::ReadByte(int w) {

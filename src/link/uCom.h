@@ -59,7 +59,6 @@ public:
     // One byte 0..255, or -1 when none arrived within 3 x w ms (times the options' wait
     // factor, as every wait below).
     int ReadByte(int w);
-    int waitMs(int w) const;
     // One prompt-mode line: bytes from space upward are kept, other control bytes dropped;
     // a carriage return (not kept) or a '>' (kept) ends it. -1 when a byte did not arrive in
     // 150 ms; otherwise the 1-based position of the first '>' in the line, or 0.
@@ -135,6 +134,8 @@ public:
     static constexpr int kMaxFirmwareSize = 0x8000;
 
 private:
+    // A wait of the box's table (units of 3 ms) in milliseconds, stretched by the wait factor.
+    int waitMs(int w) const;
     void connectSerial(const QString& name);
     // Asks "QXAT!V#" and fills IdLine1..3; false when the answer lacks the form of an identity.
     bool readIdentity();

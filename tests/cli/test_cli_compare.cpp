@@ -5,6 +5,7 @@
 #include <QProcess>
 
 #include "CliRun.h"
+#include "sim/BoxsimWaits.h"
 
 TEST(CliCompare, WithTheCardInTheSimulatedBox) {
     QTemporaryDir dir;
@@ -29,10 +30,9 @@ TEST(CliCompare, AProtectedAvrCardIsPartialOnEveryPath) {
     box.start(KELVANO_BIN_DIR "/kelvano-boxsim", {"--card", "20"});
     ASSERT_TRUE(box.waitForReadyRead(10000));
     const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
-    // A box in another process: on a busy machine the terminal may hand over its answers after
-    // the box's own waits, so the compares wait five times as long.
-    const QStringList card{"--port", pty,          "--card",        "20", "--no-wait",
-                           "--load", "1=" + flash, "--wait-factor", "5"};
+    const QStringList card =
+        QStringList{"--port", pty, "--card", "20", "--no-wait", "--load", "1=" + flash} +
+        kelvano::test::boxsimWaits();
     // Programmed with both lock bits (the default of --lock-bits).
     const CliRun program = cli(card + QStringList{"--memories", "prog,config", "--yes", "program"});
     ASSERT_EQ(program.code, 0) << program.err.toStdString();

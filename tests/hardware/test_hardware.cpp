@@ -24,6 +24,7 @@
 #include "link/QtSerialPortImpl.h"
 #include "link/RecordingSerialPort.h"
 #include "link/RecordingUsbBackend.h"
+#include "sim/BoxsimWaits.h"
 #include "sim/SimBox.h"
 #include "sim/SimUsbBackend.h"
 
@@ -37,11 +38,6 @@ namespace kelvano::test {
 namespace {
 
 QString env(const char* name) { return QString::fromLocal8Bit(qgetenv(name)); }
-
-// kelvano-boxsim runs in another process: on a busy machine the terminal may hand a command or
-// an answer across after the box's own wait, so against it every wait is five times as long.
-// The real box gets its own times.
-constexpr int kSimWaitFactor = 5;
 
 class Hardware : public ::testing::TestWithParam<std::string> {
 protected:
@@ -89,7 +85,7 @@ protected:
     // TCom on the target's port or USB, connected.
     TCom& connected(const QString& name) {
         options.ports = {port}, options.portIndex = 0;
-        options.waitFactor = real ? 1 : kSimWaitFactor;
+        options.waitFactor = real ? 1 : kBoxsimWaitFactor;  // the real box: its own times
         usb.setBackend(&recordedUsb(name));
         com = std::make_unique<TCom>(
             host, clock, view, options, usb,
@@ -110,7 +106,7 @@ protected:
         p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                 args + QStringList{"--port", port, "--card", QString::number(card), "--no-wait",
                                    "--transcript", transcript(name), "--wait-factor",
-                                   QString::number(real ? 1 : kSimWaitFactor)});
+                                   QString::number(real ? 1 : kBoxsimWaitFactor)});
         if (!p.waitForFinished(600000)) return -1;
         cliErrors = QString::fromLocal8Bit(p.readAllStandardError());
         return p.exitCode();

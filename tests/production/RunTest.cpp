@@ -29,6 +29,7 @@
 #include "production/Job.h"
 #include "production/ProductionLog.h"
 #include "production/ProductionRun.h"
+#include "sim/BoxsimWaits.h"
 #include "sim/SimBox.h"
 #include "sim/SimSerialPort.h"
 
@@ -128,12 +129,6 @@ bool waitFor(const std::function<bool()>& done) {
 }
 
 // The log's cards, oldest first, as "serial result port step | message".
-// Job runs against kelvano-boxsim, a box in another process: on a busy machine the kernel may
-// hand a command or an answer across the terminal after the box's own wait (seen: a command
-// of a 30 ms wait reached the box 90 ms late), so these runs wait five times as long. The
-// waits themselves are tested with the box's own times.
-const QStringList kPatient{"--wait-factor", "5"};
-
 QStringList cards(const QString& where) {
     QString error;
     QStringList out;
@@ -346,8 +341,9 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     ASSERT_TRUE(sim.waitForReadyRead(10000));
     const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
     auto jobRun = [&](QProcess& p) {
-        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                QStringList{"job", "run", ini, "--port", pty, "--count", "1"} + kPatient);
+        p.start(
+            QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+            QStringList{"job", "run", ini, "--port", pty, "--count", "1"} + test::boxsimWaits());
     };
 
     QProcess first;
@@ -608,7 +604,7 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
         first.setProcessEnvironment(elsewhere);
         first.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                     QStringList{"job", "run", ini, "--port", pty1, "--count", "1", "--log", log} +
-                        kPatient);
+                        test::boxsimWaits());
         ASSERT_TRUE(waitFor([&] { return cards(log).value(0).startsWith("1000 pending"); }));
         ASSERT_TRUE(freeze(first.processId(), log));
         ASSERT_TRUE(cards(log).value(0).startsWith("1000 pending"))
@@ -622,9 +618,9 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
         QThread::msleep(7000);
         r = cli({"log", "settle", "1000", "return", "--log", log}, false, env);
         EXPECT_EQ(r.out, "Serial 1000 returned to its pool.\n") << r.err.toStdString();
-        r = cli(
-            QStringList{"job", "run", ini, "--port", pty2, "--count", "1", "--log", log} + kPatient,
-            false, env);
+        r = cli(QStringList{"job", "run", ini, "--port", pty2, "--count", "1", "--log", log} +
+                    test::boxsimWaits(),
+                false, env);
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
 
         ::kill(pid_t(first.processId()), SIGCONT);
@@ -700,9 +696,9 @@ while True:
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KELVANO_TEST_LOG_RIDE_OUT_MS", "20000");
     run.setProcessEnvironment(env);
-    run.start(
-        QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-        QStringList{"job", "run", ini, "--port", pty, "--count", "2", "--log", log} + kPatient);
+    run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+              QStringList{"job", "run", ini, "--port", pty, "--count", "2", "--log", log} +
+                  test::boxsimWaits());
     // Frozen while the card is programmed; the test reads the log past the relay.
     ASSERT_TRUE(waitFor([&] { return cards(pg.url()).value(0).startsWith("1000 pending"); }));
     ::kill(pid_t(relay.processId()), SIGSTOP);
