@@ -20,7 +20,8 @@ install(FILES ${_pkg}/udev/60-kelvano.rules DESTINATION ${KELVANO_UDEV_RULES_DIR
 install(FILES ${_pkg}/desktop/${_appid}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The metainfo names the web page and the screenshots on it only when the build has a web page.
 if(KELVANO_HOMEPAGE)
-    string(REGEX REPLACE "/*$" "/" _web "${KELVANO_HOMEPAGE}")
+    string(REGEX REPLACE "/+$" "" _web "${KELVANO_HOMEPAGE}")
+    set(_web "${_web}/")
     set(KELVANO_METAINFO_WEB "  <url type=\"homepage\">${_web}</url>
   <screenshots>
     <screenshot type=\"default\">
