@@ -6,6 +6,7 @@
 #include <random>
 
 #include "Recorders.h"
+#include "fileio/FileCompare.h"
 
 namespace kelvano::test {
 namespace {
@@ -18,7 +19,11 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_EQ(b.devices.EepBuf[0], 0x41);
     EXPECT_TRUE(b.io.SaveFile(b.path("a.eep"), 2, 2));
     EXPECT_TRUE(b.io.SaveFile(b.path("a.h8"), 2, 2));
-    EXPECT_TRUE(b.read("a.h8").startsWith(":10000000") && b.read("a.h8") == b.read("a.eep"));
+    // Records of 16 bytes in upper-case digits ending with CR LF, and the end record.
+    EXPECT_TRUE(
+        b.read("a.h8").startsWith(":1000000041FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFBE\r\n:10001000FF"));
+    EXPECT_TRUE(b.read("a.h8").endsWith("FFFFFF09\r\n:00000001FF\r\n") &&
+                b.read("a.h8") == b.read("a.eep"));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.obj"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.crd"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 4));
@@ -115,7 +120,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"d.obj", objHeader(10 + 18, 10, 9) + objRecord(0, 0), noData},  // a second record?
         {"e.obj", objHeader(0, 0, 9).left(7), noData},                   // header cut short
         {"f.obj", objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), noData},  // first record past the end
-        {"missing.bin", {}, "I/O-Error #2\rNo such file or directory\rFile: %P"},
         // Data where the card's slot has no memory, in any format; two values for one byte.
         {"behind.hex", ":01220000A538\n:00000001FF\n",
          "%FData at address 0x2200 (line #1) lands in no memory of the card.\r" + avrSlot1, 1},
@@ -128,8 +132,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
          "%FData at address 0x10001 lands in no memory of the card.\rFile 3 of this card type "
          "holds: external EEPROM (8192 bytes) at 0x0000-0x1FFF",
          3},
-        {"a.hex", "; made by hand\n:0100000041BE\n\n\n:0100000041BF\n",
-         "%FError in Hexfile, Line #5\r:0100000041BF\r(Wrong checksum)"},
         {"b.hex", ":0100000041BE\r\n:020000040001F9\r\n",
          "%FError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)"},
         {"c.hex", "  0000  3FFF  GOTO start\r\n",
@@ -219,8 +221,27 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
                   QStringList(2, "Warning: File: " + cut + "\r\r" + warning + "\rLoad it anyway?"));
         EXPECT_EQ(b.io.SlotLoad(1).warnings, QStringList{warning});
     }
-    // Between the configuration word and the data EEPROM a PIC card has no memory.
+    // Compared with the file, blank buffers show every memory of slot 1 with its own runs and
+    // the configuration at its own addresses, and they, the pages and the CfgWord stay.
     Bench g(10);
+    g.devices.DataBuf[2] = 0x4C;  // already what the file holds there
+    const TBufArray flashBefore = g.devices.ProgBuf, dataBefore = g.devices.DataBuf;
+    const auto r = compareWithFile(g.devices, testData("pic16f84_config_id_eeprom.hex"), 1, g.host);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->diffLines(),
+              "flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"
+              "flash 0100-0100 1 3FFF 347F\n"
+              "data 0000-0001 2 FFFF 4B45\n"
+              "data 0003-0008 6 FFFFFFFFFFFF 56414E4F00A5\n"
+              "config 2000-2003 4 000F000F000F000F 0001000200030004\n"
+              "config 2007-2007 1 3FFF 3FF1\n");
+    EXPECT_TRUE(g.devices.ProgBuf == flashBefore && g.devices.DataBuf == dataBefore);
+    EXPECT_TRUE(g.devices.CfgWord == 0x3FFF && g.view.pages.empty() && g.host.errors.isEmpty());
+    // Between the configuration word and the data EEPROM a PIC card has no memory; a file that
+    // does not load gives no report.
+    EXPECT_FALSE(compareWithFile(g.devices, g.write("bad.hex", ":10000000ZZ\n"), 1, g.host));
+    EXPECT_EQ(g.host.errors.size(), 1);
+    g.host.errors.clear();
     const QString gap = g.write("gap.hex", ":01410000A519\n:00000001FF\n");
     EXPECT_FALSE(g.io.OpenFile(gap, 1));
     EXPECT_EQ(g.host.errors,

@@ -80,22 +80,9 @@ TEST(HexReader, ReportsFormatErrorsWithTheirLine) {
 
 TEST(HexWriter, WritesWholeRecordsOfEveryBuffer) {
     Bench b(10);
-    // A 64-byte byte buffer: four records and the end record.
     b.io.FileName = b.path("data.hex");
-    TBufArray bytes;
-    bytes.resize(64, 0xFF);
-    bytes[0x21] = 0x41;
-    b.io.SaveBuf = &bytes;
-    b.io.SaveMode = 0;
-    ASSERT_EQ(b.io.WriteHexFile(), 0);
-    EXPECT_EQ(b.read("data.hex"),
-              ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"
-              ":10001000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF0\r\n"
-              ":10002000FF41FFFFFFFFFFFFFFFFFFFFFFFFFFFF9E\r\n"
-              ":10003000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFD0\r\n"
-              ":00000001FF\r\n");
-
-    // A PIC program image of 1,024 words and 64 EEPROM bytes.
+    // A PIC program image of 1,024 words and 64 EEPROM bytes (a byte buffer's records:
+    // Dispatch.ChoosesTheFormatByExtension).
     b.devices.IdBuf[2] = 0x0C;
     b.devices.CfgWord = 0x3FF1;
     b.devices.DataBuf[63] = 0x5A;
