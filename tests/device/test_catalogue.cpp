@@ -128,12 +128,11 @@ TEST(Catalogue, UnknownCodesAndActionTextsByFamily) {
         EXPECT_EQ(d.DeviceId, 10) << code;  // the default card
         EXPECT_EQ(d.EepBuf.length(), 2048) << code;
     }
+    // The second slot's open texts of every card: tests/app, MainWindowTest.
     EXPECT_EQ(openHint(10, 1), "Open PIC Flash + internal EEPROM <1>");
-    EXPECT_EQ(openHint(10, 2), "Open external EEPROM <2>");
     EXPECT_TRUE(openHint(10, 3).isEmpty());
     EXPECT_EQ(saveHint(12, 1), "Save PIC Flash + internal EEPROM <1>");
     EXPECT_EQ(openHint(28, 1), "Open AVR Flash memory <1>");  // 27..29 get the AVR texts
-    EXPECT_EQ(openHint(20, 2), "Open AVR internal EEPROM <2>");
     EXPECT_EQ(saveHint(31, 3), "Save external EEPROM <3>");
     EXPECT_EQ(saveHint(20, 2), "Save AVR internal EEPROM <2>");
     EXPECT_TRUE(saveHint(16, 1).isEmpty());
