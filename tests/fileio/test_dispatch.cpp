@@ -6,6 +6,7 @@
 #include <random>
 
 #include "Recorders.h"
+#include "fileio/FileCompare.h"
 
 namespace kelvano::test {
 namespace {
@@ -18,7 +19,11 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_EQ(b.devices.EepBuf[0], 0x41);
     EXPECT_TRUE(b.io.SaveFile(b.path("a.eep"), 2, 2));
     EXPECT_TRUE(b.io.SaveFile(b.path("a.h8"), 2, 2));
-    EXPECT_TRUE(b.read("a.h8").startsWith(":10000000") && b.read("a.h8") == b.read("a.eep"));
+    // Records of 16 bytes in upper-case digits ending with CR LF, and the end record.
+    EXPECT_TRUE(
+        b.read("a.h8").startsWith(":1000000041FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFBE\r\n:10001000FF"));
+    EXPECT_TRUE(b.read("a.h8").endsWith("FFFFFF09\r\n:00000001FF\r\n") &&
+                b.read("a.h8") == b.read("a.eep"));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.obj"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("a.crd"), 2, 1));
     EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 4));
@@ -115,7 +120,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"d.obj", objHeader(10 + 18, 10, 9) + objRecord(0, 0), noData},  // a second record?
         {"e.obj", objHeader(0, 0, 9).left(7), noData},                   // header cut short
         {"f.obj", objHeader(0xFFFFFFFF, 0xFFFFFF00, 5), noData},  // first record past the end
-        {"missing.bin", {}, "I/O-Error #2\rNo such file or directory\rFile: %P"},
         // Data where the card's slot has no memory, in any format; two values for one byte.
         {"behind.hex", ":01220000A538\n:00000001FF\n",
          "%FData at address 0x2200 (line #1) lands in no memory of the card.\r" + avrSlot1, 1},
@@ -128,6 +132,10 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
          "%FData at address 0x10001 lands in no memory of the card.\rFile 3 of this card type "
          "holds: external EEPROM (8192 bytes) at 0x0000-0x1FFF",
          3},
+        {"b.hex", ":0100000041BE\r\n:020000040001F9\r\n",
+         "%FError in Hexfile, Line #2\r:020000040001F9\r(Address out of range)"},
+        {"c.hex", "  0000  3FFF  GOTO start\r\n",
+         "%FNo data or end record in Hexfile (1 lines read)"},
         {"twice.hex", ":0100100012DD\n:0100100034BB\n:00000001FF\n",
          "%FTwo records give address 0x0010 different values: 0x12 in line #1 and 0x34 in line "
          "#2\rLine #1: :0100100012DD\rLine #2: :0100100034BB"},
@@ -175,12 +183,16 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
                 before);
 }
 
+// gpasm output, the same re-blocked by srec_cat (an extended linear address record, one 18-byte
+// EEPROM record) and in srec_cat's S-record, TI-TXT, Tektronix and MOS formats. Cut before its
+// end record, each loads only when the user says OK, and the slot's findings keep the warning.
 TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
-    // gpasm output, the same re-blocked by srec_cat (an extended linear address record, one
-    // 18-byte EEPROM record) and in srec_cat's S-record, TI-TXT, Tektronix and MOS formats.
-    for (const char* name : {"pic16f84_config_id_eeprom.hex", "pic16f84_32byte_records_linear.hex",
-                             "pic16f84_config_id_eeprom.s19", "pic16f84_config_id_eeprom.txt",
-                             "pic16f84_config_id_eeprom.tek", "pic16f84_config_id_eeprom.mos"}) {
+    for (auto [name, kind] : {std::pair{"pic16f84_config_id_eeprom.hex", "Intel HEX file"},
+                              {"pic16f84_32byte_records_linear.hex", "Intel HEX file"},
+                              {"pic16f84_config_id_eeprom.s19", "S-record file"},
+                              {"pic16f84_config_id_eeprom.txt", "TI-TXT file"},
+                              {"pic16f84_config_id_eeprom.tek", "Tektronix file"},
+                              {"pic16f84_config_id_eeprom.mos", "MOS Technology file"}}) {
         SCOPED_TRACE(name);
         Bench b(10);
         ASSERT_TRUE(b.io.OpenFile(testData(name), 1));
@@ -192,7 +204,54 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
         EXPECT_EQ(b.devices.pGrid.hex(0), "3041  008C  0A8C  2800  3FFF  3FFF  3FFF  3FFF  ");
         EXPECT_EQ(b.view.pages, std::vector<int>{1});
         EXPECT_TRUE(b.host.asked.isEmpty() && !b.io.SlotLoad(1).hasProblems());  // whole files
+
+        const QByteArray text = b.read(testData(name)).trimmed();
+        const QString cut = b.write(QStringLiteral("cut.") + QFileInfo(name).suffix(),
+                                    text.left(text.lastIndexOf('\n') + 1));
+        b.host.answerOk = false;
+        b.devices.ApplyBuffers();
+        EXPECT_FALSE(b.io.OpenFile(cut, 1));
+        EXPECT_EQ(b.devices.ProgBuf[0], 0x3FFF);
+        b.host.answerOk = true;
+        EXPECT_TRUE(b.io.OpenFile(cut, 1));
+        EXPECT_EQ(b.devices.ProgBuf[0], 0x3041);
+        const QString warning =
+            QStringLiteral("The %1 ends without an end record: it may be cut short").arg(kind);
+        EXPECT_EQ(b.host.asked,
+                  QStringList(2, "Warning: File: " + cut + "\r\r" + warning + "\rLoad it anyway?"));
+        EXPECT_EQ(b.io.SlotLoad(1).warnings, QStringList{warning});
     }
+    // Compared with the file, blank buffers show every memory of slot 1 with its own runs and
+    // the configuration at its own addresses, and they, the pages and the CfgWord stay.
+    Bench g(10);
+    g.devices.DataBuf[2] = 0x4C;  // already what the file holds there
+    const TBufArray flashBefore = g.devices.ProgBuf, dataBefore = g.devices.DataBuf;
+    const auto r = compareWithFile(g.devices, testData("pic16f84_config_id_eeprom.hex"), 1, g.host);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->diffLines(),
+              "flash 0000-0003 4 3FFF3FFF3FFF3FFF 3041008C0A8C2800\n"
+              "flash 0100-0100 1 3FFF 347F\n"
+              "data 0000-0001 2 FFFF 4B45\n"
+              "data 0003-0008 6 FFFFFFFFFFFF 56414E4F00A5\n"
+              "config 2000-2003 4 000F000F000F000F 0001000200030004\n"
+              "config 2007-2007 1 3FFF 3FF1\n");
+    EXPECT_TRUE(g.devices.ProgBuf == flashBefore && g.devices.DataBuf == dataBefore);
+    EXPECT_TRUE(g.devices.CfgWord == 0x3FFF && g.view.pages.empty() && g.host.errors.isEmpty());
+    // Between the configuration word and the data EEPROM a PIC card has no memory; a file that
+    // does not load gives no report.
+    EXPECT_FALSE(compareWithFile(g.devices, g.write("bad.hex", ":10000000ZZ\n"), 1, g.host));
+    EXPECT_EQ(g.host.errors.size(), 1);
+    g.host.errors.clear();
+    const QString gap = g.write("gap.hex", ":01410000A519\n:00000001FF\n");
+    EXPECT_FALSE(g.io.OpenFile(gap, 1));
+    EXPECT_EQ(g.host.errors,
+              QStringList{"File: " + gap +
+                          "\r\rData at address 0x4100 (line #1) lands in no memory of the card.\r"
+                          "File 1 of this card type holds: program memory (1024 words) at "
+                          "0x0000-0x07FF, ID locations (4 words) at 0x4000-0x4007, configuration "
+                          "word at 0x400E-0x400F, data EEPROM (64 bytes) at 0x4200-0x427F"});
+    EXPECT_EQ(g.io.LastLoad().result, kDataOutside);
+
     // The 16F876 cards take all 256 EEPROM bytes and refresh their own page; a file without
     // ID and configuration records erases both.
     Bench c(11);
@@ -226,94 +285,42 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     EXPECT_EQ(a.view.pages, std::vector<int>{2});
 }
 
-// A text file without its end record may be cut short: it loads only when the user says OK,
-// and the slot's findings keep the warning.
-TEST(Dispatch, AFileWithoutItsEndRecordAsksFirst) {
-    Bench b(10);
-    for (auto [name, kind] : {std::pair{"pic16f84_config_id_eeprom.hex", "Intel HEX file"},
-                              {"pic16f84_config_id_eeprom.s19", "S-record file"},
-                              {"pic16f84_config_id_eeprom.txt", "TI-TXT file"},
-                              {"pic16f84_config_id_eeprom.tek", "Tektronix file"},
-                              {"pic16f84_config_id_eeprom.mos", "MOS Technology file"}}) {
-        SCOPED_TRACE(name);
-        const QByteArray text = b.read(testData(name)).trimmed();
-        const QString cut = b.write(QStringLiteral("cut.") + QFileInfo(name).suffix(),
-                                    text.left(text.lastIndexOf('\n') + 1));
-        b.host.asked.clear();
-        b.host.answerOk = false;
-        b.devices.ApplyBuffers();
-        EXPECT_FALSE(b.io.OpenFile(cut, 1));
-        EXPECT_EQ(b.devices.ProgBuf[0], 0x3FFF);
-        b.host.answerOk = true;
-        EXPECT_TRUE(b.io.OpenFile(cut, 1));
-        EXPECT_EQ(b.devices.ProgBuf[0], 0x3041);
-        const QString warning =
-            QStringLiteral("The %1 ends without an end record: it may be cut short").arg(kind);
-        EXPECT_EQ(b.host.asked,
-                  QStringList(2, "Warning: File: " + cut + "\r\r" + warning + "\rLoad it anyway?"));
-        EXPECT_EQ(b.io.SlotLoad(1).warnings, QStringList{warning});
-    }
-    // Between the configuration word and the data EEPROM a PIC card has no memory.
-    const QString gap = b.write("gap.hex", ":01410000A519\n:00000001FF\n");
-    EXPECT_FALSE(b.io.OpenFile(gap, 1));
-    EXPECT_EQ(b.host.errors,
-              QStringList{"File: " + gap +
-                          "\r\rData at address 0x4100 (line #1) lands in no memory of the card.\r"
-                          "File 1 of this card type holds: program memory (1024 words) at "
-                          "0x0000-0x07FF, ID locations (4 words) at 0x4000-0x4007, configuration "
-                          "word at 0x400E-0x400F, data EEPROM (64 bytes) at 0x4200-0x427F"});
-    EXPECT_EQ(b.io.LastLoad().result, kDataOutside);
-}
-
-// Fills every buffer of the selected card with a pattern, the PIC values included.
-void scramble(Bench& b, unsigned seed) {
+// Fills with a pattern what a slot's file carries: the flash (a PIC image also the EEPROM, the
+// IDs and the CfgWord its fuse page forms), the internal or the external EEPROM.
+void scramble(Bench& b, int slot, unsigned seed) {
     std::mt19937 rng(seed);
     TDevices& d = b.devices;
-    for (auto [buf, mask] : {std::pair{&d.ProgBuf, isPicCode(d.DeviceId) ? 0x3FFF : 0xFFFF},
-                             {&d.DataBuf, 0xFF},
-                             {&d.EepBuf, 0xFF},
-                             {&d.IdBuf, 0x0F}})
-        for (int i = 0; i < (buf == &d.IdBuf ? 4 : buf->length()); ++i)
-            (*buf)[i] = static_cast<uint16_t>(rng() & mask);
-    b.fuses.pic84.osc = b.fuses.pic876.fosc = 2;
-    b.fuses.pic84.wdt = b.fuses.pic876.wdte = true;
-    b.fuses.pic876.cp = 1;
-}
-
-// What a slot's file carries: the flash (a PIC image also the EEPROM, IDs and the CfgWord
-// its fuse page formed), the internal or the external EEPROM.
-QList<TBufArray> slotContents(const TDevices& d, int slot) {
     const bool pic = isPicCode(d.DeviceId);
-    if (slot == 1)
-        return pic ? QList<TBufArray>{d.ProgBuf,
-                                      d.DataBuf,
-                                      {d.IdBuf[0], d.IdBuf[1], d.IdBuf[2], d.IdBuf[3], d.CfgWord}}
-                   : QList<TBufArray>{d.ProgBuf};
-    return {slot == 2 && !pic ? d.DataBuf : d.EepBuf};
+    const auto fill = [&](TBufArray& buf, unsigned mask, int count) {
+        for (int i = 0; i < count; ++i) buf[i] = static_cast<uint16_t>(rng() & mask);
+    };
+    if (slot == 1) fill(d.ProgBuf, pic ? 0x3FFF : 0xFFFF, d.ProgBuf.length());
+    if (slot == (pic ? 1 : 2)) fill(d.DataBuf, 0xFF, d.DataBuf.length());
+    if (slot == (pic ? 2 : 3)) fill(d.EepBuf, 0xFF, d.EepBuf.length());
+    if (slot == 1 && pic) {
+        fill(d.IdBuf, 0x0F, 4);
+        b.fuses.pic84.osc = b.fuses.pic876.fosc = 2;
+        b.fuses.pic84.wdt = b.fuses.pic876.wdte = true;
+        b.fuses.pic876.cp = 1;
+    }
 }
 
+// Loaded on a fresh card of the same type, the file gives every buffer as it was saved.
 TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughEveryWrittenFormat) {
     for (const TDeviceEntry& row : catalogue())
         for (int slot = 1; slot <= (isPicCode(row.code) ? 2 : 3); ++slot)
             for (const char* ext : {".hex", ".bin", ".s19", ".s37"}) {
                 SCOPED_TRACE(testing::Message() << "card " << row.code << " slot " << slot << ext);
-                Bench b(row.code);
-                scramble(b, static_cast<unsigned>(row.code * 10 + slot));
+                Bench b(row.code), c(row.code);
+                scramble(b, slot, static_cast<unsigned>(row.code * 10 + slot));
                 const QString file = b.path(QStringLiteral("image") + ext);
                 ASSERT_TRUE(b.io.SaveFile(file, slot, 1));
-                if (ext[1] == 's') {  // S-records hold exactly the data of a HEX save
-                    ASSERT_TRUE(b.io.SaveFile(b.path("image.hex"), slot, 1));
-                    ASSERT_EQ(b.io.ReadHexFile(), 0);
-                    const auto hexImage = b.io.Image;
-                    b.io.FileName = file;
-                    ASSERT_EQ(b.io.ReadLibraryFile(FileKind::Srec), 0);
-                    EXPECT_TRUE(b.io.Image == hexImage);
-                }
-                const QList<TBufArray> saved = slotContents(b.devices, slot);
-                b.devices.ApplyBuffers();
-                ASSERT_TRUE(b.io.OpenFile(file, slot));
-                EXPECT_TRUE(b.host.errors.isEmpty()) << b.host.errors.join('|').toStdString();
-                EXPECT_TRUE(slotContents(b.devices, slot) == saved);
+                ASSERT_TRUE(c.io.OpenFile(file, slot));
+                EXPECT_TRUE(c.host.errors.isEmpty()) << c.host.errors.join('|').toStdString();
+                const TDevices &saved = b.devices, &loaded = c.devices;
+                EXPECT_TRUE(loaded.ProgBuf == saved.ProgBuf && loaded.DataBuf == saved.DataBuf &&
+                            loaded.EepBuf == saved.EepBuf && loaded.IdBuf == saved.IdBuf &&
+                            loaded.CfgWord == saved.CfgWord);
             }
 }
 

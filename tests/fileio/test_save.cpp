@@ -7,34 +7,25 @@
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
+#include <functional>
 
 #include "Recorders.h"
 
 namespace kelvano::test {
 namespace {
 
-// Lowers the largest file size this process may write, so that a save stops part-way as on
-// a full disk: the write past the limit fails with EFBIG (the signal for it is ignored).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = old_;
-        lowered.rlim_cur = bytes;
-        ok_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, handler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit old_{};
-    void (*handler_)(int) = nullptr;
-    bool ok_ = false;
-};
+// Runs `save` while this process may write files of 4096 bytes at most, so that it stops
+// part-way as on a full disk: the write past the limit fails with EFBIG (its signal ignored).
+bool withSmallFileLimit(const std::function<void()>& save) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 4096;
+    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) return false;
+    save();
+    return setrlimit(RLIMIT_FSIZE, &old) == 0;
+}
 
 TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
     // The sizes of a whole save: 4096 records of 16 bytes, or the bare 64 KB.
@@ -44,23 +35,15 @@ TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
         SCOPED_TRACE(name);
         Bench b(26);  // a 64 KB external EEPROM: well past the limit in every format
         const QString file = b.write(name, "the old contents");
-        {
-            FileSizeLimit limit(4096);
-            ASSERT_TRUE(limit.ok());
-            EXPECT_TRUE(b.io.SaveFile(file, 3, 1));
-        }
+        ASSERT_TRUE(withSmallFileLimit([&] { EXPECT_TRUE(b.io.SaveFile(file, 3, 1)); }));
         EXPECT_EQ(b.host.errors, QStringList{"I/O-Error #27\rFile too large\rFile: " + file});
         EXPECT_EQ(b.read(name), "the old contents");
         EXPECT_EQ(QDir(b.dir.path()).entryList(QDir::Files | QDir::System),
                   QStringList{name});  // the cut-off copy is gone
 
         // Without an old file no cut-off file is left either; with room the save goes through.
-        const QString fresh =
-            b.path(QStringLiteral("fresh") + QFileInfo(name).suffix().prepend('.'));
-        {
-            FileSizeLimit limit(4096);
-            b.io.SaveFile(fresh, 3, 1);
-        }
+        const QString fresh = b.path("fresh." + QFileInfo(name).suffix());
+        ASSERT_TRUE(withSmallFileLimit([&] { b.io.SaveFile(fresh, 3, 1); }));
         EXPECT_FALSE(QFile::exists(fresh));
         b.host.errors.clear();
         EXPECT_TRUE(b.io.SaveFile(file, 3, 1));
