@@ -20,37 +20,6 @@ namespace {
 
 using namespace testing_support;
 
-void focus(QWidget* w) {
-    w->window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
-    w->setFocus();
-}
-
-TEST(GridKeysTest, PagingAndCtrlEndScrollTheGridWithTheSelectionAndAFillKeepsIt) {
-    Window w(26);  // 24C512: 4096 rows
-    w.main.show();
-    ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
-    w.main.showMemoryPage(2);
-    DumpGridView* g = w.main.eGrid;
-    auto rowVisible = [g] {
-        return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
-    };
-    focus(g);
-    for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
-    EXPECT_GT(g->currentIndex().row(), 6);
-    EXPECT_TRUE(g->verticalScrollBar()->value() > 0 && rowVisible());
-    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(g->currentIndex().row(), 4095);
-    EXPECT_TRUE(rowVisible());
-    // A fill redraws the rows in place: the selection and the scrolling stay.
-    w.main.GridContextPopup(3);
-    w.main.PopFillClick(0);
-    EXPECT_EQ(g->model()->index(4095, 1).data().toString().left(3), "00 ");
-    EXPECT_TRUE(g->currentIndex().row() == 4095 && rowVisible());
-    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(g->verticalScrollBar()->value(), 0);
-}
-
 TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     ProgramRig rig;
     auto p = rig.start();  // card 10: PIC16F84 words, 64 data bytes
@@ -198,6 +167,15 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChan
     answer.reset();
     m.Editing->ActCompareFile->trigger();
     EXPECT_EQ(asked.last().directory, rig.dir.path());
+    // A file for the external EEPROM shows that memory's page; a program file the controller's.
+    writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
+    answer = FileDialogChoice{rig.path("ext.bin"), 2};
+    m.ActOpen2->trigger();
+    EXPECT_EQ(m.PageCtl->currentWidget(), m.Pg2);
+    EXPECT_EQ(p->Devices.EepBuf[2047], 'E');
+    answer = FileDialogChoice{kPicHex, 1};
+    m.ActOpen1->trigger();
+    EXPECT_EQ(m.PageCtl->currentWidget(), m.Pg1);
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -346,6 +324,7 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
 
 // Compare with a file, then with the card through the action window: the runs listed, the
 // cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
+// Then a read and a protected card through the same window.
 TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     ProgramRig rig;
     auto p = rig.start();  // card 10: the box reaches its EEPROM directly
@@ -394,28 +373,23 @@ TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     m.ActRead->trigger();  // a read through the same window takes the card's values
     EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
     EXPECT_FALSE(p->ActionWindow.isVisible());
-    m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
-    EXPECT_EQ(rig.errors(), "");
-}
-
-// A read-locked card: its error offers to erase the card and program the buffers instead.
-TEST(GridEditingTest, AProtectedCardIsErasedAndProgrammedWhenTheUserChoosesSo) {
-    ProgramRig rig;
-    auto p = rig.start("SIM");
-    p->Main.MnuDevices->findChild<QAction*>("DEV22")->trigger();
+    // A read-locked card: its error offers to erase the card and program the buffers instead.
+    m.MnuDevices->findChild<QAction*>("DEV22")->trigger();
     p->Devices.ProgBuf[0] = 0x1234;
     const uint16_t was = p->simBox.card().flash[0];
     for (bool chosen : {false, true}) {
         SCOPED_TRACE(chosen);
         p->simBox.card().lockBits = 0xF9;
         rig.host.eraseChosen = chosen;
-        p->Main.ActVerify->trigger();
+        m.ActVerify->trigger();
         EXPECT_EQ(rig.errors(),
                   "AVR-Device is protected!\rCan't read, verify or blank check the device.");
         rig.host.errors.clear();
         EXPECT_EQ(p->simBox.card().flash[0], chosen ? 0x1234 : was);
     }
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
 TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
