@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -220,26 +219,21 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
         QString first, second;
         const char *firstValues, *secondValues, *savedConfig;
     } rows[] = {
+        // clang-format off
         {10, nullptr, data + "pic16f84_config_id_eeprom.hex", pic84,
          "id 1234 cfg 3ff1 osc 1/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
          "id 9abc cfg 3fff osc 3/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00F13F80"},
         {11, nullptr, data + "pic16f876_config_eeprom.hex", pic876,
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
          "id 5678 cfg 3b7a osc 1/2 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00393F38"},
-        {22,
-         [](FuseModel& f) { f.avr.lockBit1 = f.avr.lockBit2 = f.avr.avrFuse = false; },
-         {},
-         data + "at90s2323_fuse_lock.elf",
+        {22, [](FuseModel& f) { f.avr.lockBit1 = f.avr.lockBit2 = f.avr.avrFuse = false; },
+         {}, data + "at90s2323_fuse_lock.elf",
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 000 | 163 osc 0 lb1 0",
-         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 0 lb1 0",
-         nullptr},
-        {31,
-         [](FuseModel& f) { f.mega163.osc = 5; },
-         {},
-         data + "mega163_all_memories.elf",
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 0 lb1 0", nullptr},
+        {31, [](FuseModel& f) { f.mega163.osc = 5; }, {}, data + "mega163_all_memories.elf",
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 5 lb1 0",
-         "id 0a0b cfg 3f39 osc 1/1 | 2e f9 fc | avr 101 | 163 osc 14 lb1 1",
-         nullptr},
+         "id 0a0b cfg 3f39 osc 1/1 | 2e f9 fc | avr 101 | 163 osc 14 lb1 1", nullptr},
+        // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.card);
@@ -285,18 +279,18 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
         int card;  // in the box
         int pick;  // index to switch to; -1: close
         int selectedAfter;
-        QStringList offered;
         const char* firstLine;
+        QStringList offered;
     } cases[] = {
-        {22, 0, 22, {"AVR-Card (AT90S2323 + 24C16)"}, "Controller: AT90S2323"},
+        {22, 0, 22, "Controller: AT90S2323", {"AVR-Card (AT90S2323 + 24C16)"}},
         {26,
          2,
          25,
+         "Controller: AT90S8515",
          {"AVR-Fun 2 (AT90S8515 + 24C64)", "AVR-Fun 3 (AT90S8515 + 24C128)",
-          "AVR-Fun 4 (AT90S8515 + 24C256)", "AVR-Fun 5 (AT90S8515 + 24C512)"},
-         "Controller: AT90S8515"},
-        {25, -1, 25, {}, "Controller: AT90S8515"},                // already the card type's
-        {13, -1, 25, {}, "Controller: PIC16F84 (no device ID)"},  // two families: no offer
+          "AVR-Fun 4 (AT90S8515 + 24C256)", "AVR-Fun 5 (AT90S8515 + 24C512)"}},
+        {25, -1, 25, "Controller: AT90S8515", {}},                // already the card type's
+        {13, -1, 25, "Controller: PIC16F84 (no device ID)", {}},  // two families: no offer
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.card);
@@ -392,41 +386,8 @@ TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     EXPECT_EQ(rig.errors(), "");
 }
 
-TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
-    ensureApp();
-    ComparePanel panel;
-    const QString protectedNote =
-        "not read: AVR-Device is protected! Can't read, verify or blank check the device.";
-    TBufArray a, b;
-    ResizeFill(a, 15, 0xFF);
-    ResizeFill(b, 15, 0xFF);
-    b[3] = 0;
-    const MemoryDiff same = diffMemory("data", "Data Memory", 2, 2, a, a, 0xFF);
-    const MemoryDiff differs = diffMemory("data", "Data Memory", 2, 2, a, b, 0xFF);
-    const MemoryDiff skipped = skippedMemory("flash", "Program Memory", 1, protectedNote);
-    const struct {
-        std::vector<MemoryDiff> memories;
-        const char* summary;
-    } reports[] = {
-        {{skipped, skippedMemory("eeprom", "EEPROM Memory", 3, protectedNote)},
-         "Nothing was compared."},
-        {{}, "Nothing was compared: every Enable box is unticked."},
-        {{skipped, same}, "No differences in the memories compared."},
-        {{same}, "No differences."},
-        {{skipped, differs}, "1 difference in all."},
-    };
-    for (const auto& r : reports) {
-        panel.showReport(CompareReport{"card", r.memories});
-        EXPECT_EQ(panel.summary()->text(), r.summary);
-    }
-    QTreeWidgetItem* line = panel.list()->topLevelItem(0);
-    EXPECT_EQ(line->text(0), "Program Memory not compared: AVR-Device is protected!");
-    EXPECT_TRUE(line->isFirstColumnSpanned());
-    EXPECT_EQ(line->toolTip(0), protectedNote);
-    EXPECT_EQ(panel.list()->topLevelItem(1)->child(0)->text(0), "0003");
-}
-
-// The report and the find bar sit under the grid: the cell they select stays in sight.
+// The report and the find bar sit under the grid: the cell they select stays in sight. The
+// report's summary and the memories it could not compare.
 TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
     ProgramRig rig;
     auto p = rig.start();
@@ -465,6 +426,37 @@ TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
     EXPECT_TRUE(inSight(bar) && inSight(d));
     QTest::keyClick(text, Qt::Key_Escape);
     EXPECT_FALSE(bar->isVisible());
+
+    // The summary counts what was compared; what was not is said on one line.
+    const QString protectedNote =
+        "not read: AVR-Device is protected! Can't read, verify or blank check the device.";
+    TBufArray a, b;
+    ResizeFill(a, 15, 0xFF);
+    ResizeFill(b, 15, 0xFF);
+    b[3] = 0;
+    const MemoryDiff same = diffMemory("data", "Data Memory", 2, 2, a, a, 0xFF);
+    const MemoryDiff differs = diffMemory("data", "Data Memory", 2, 2, a, b, 0xFF);
+    const MemoryDiff skipped = skippedMemory("flash", "Program Memory", 1, protectedNote);
+    const struct {
+        std::vector<MemoryDiff> memories;
+        const char* summary;
+    } reports[] = {
+        {{skipped, skippedMemory("eeprom", "EEPROM Memory", 3, protectedNote)},
+         "Nothing was compared."},
+        {{}, "Nothing was compared: every Enable box is unticked."},
+        {{skipped, same}, "No differences in the memories compared."},
+        {{same}, "No differences."},
+        {{skipped, differs}, "1 difference in all."},
+    };
+    for (const auto& r : reports) {
+        d->showReport(CompareReport{"card", r.memories});
+        EXPECT_EQ(d->summary()->text(), r.summary);
+    }
+    QTreeWidgetItem* line = d->list()->topLevelItem(0);
+    EXPECT_EQ(line->text(0), "Program Memory not compared: AVR-Device is protected!");
+    EXPECT_TRUE(line->isFirstColumnSpanned());
+    EXPECT_EQ(line->toolTip(0), protectedNote);
+    EXPECT_EQ(d->list()->topLevelItem(1)->child(0)->text(0), "0003");
 }
 
 }  // namespace
