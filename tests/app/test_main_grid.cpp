@@ -19,11 +19,25 @@ namespace {
 
 using namespace testing_support;
 
-TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
+// The program on a blank card 10 (PIC16F84 words, 64 data bytes; the box reaches its EEPROM
+// directly), its file dialogs answering with `answer` (nothing: cancelled).
+class GridEditingTest : public ::testing::Test {
+protected:
     ProgramRig rig;
-    auto p = rig.start();  // card 10: PIC16F84 words, 64 data bytes
+    std::unique_ptr<KelvanoProgram> p = rig.start();
     TMain& m = p->Main;
     GridEditing& e = *m.Editing;
+    std::optional<FileDialogChoice> answer;
+    QList<FileDialogRequest> asked;
+    GridEditingTest() {
+        m.setFileDialogHook([this](const FileDialogRequest& r) {
+            asked << r;
+            return answer;
+        });
+    }
+};
+
+TEST_F(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     focus(m.pGrid);
     QTest::keyClicks(m.pGrid, "12");  // edit mode is off at start: keys only move
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
@@ -85,17 +99,7 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
-TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
-    std::optional<FileDialogChoice> answer;
-    QList<FileDialogRequest> asked;
-    m.setFileDialogHook([&](const FileDialogRequest& r) {
-        asked << r;
-        return answer;
-    });
+TEST_F(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
     auto proposed = [&] {
         answer.reset();
         m.ActSave1->trigger();
@@ -164,7 +168,7 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChan
     EXPECT_TRUE(readAll(rig.path("out.hex")).contains("7F04"));  // word 0100, low byte first
     // Compare with File starts where the slot's file is.
     answer.reset();
-    m.Editing->ActCompareFile->trigger();
+    e.ActCompareFile->trigger();
     EXPECT_EQ(asked.last().directory, rig.dir.path());
     // A file for the external EEPROM shows that memory's page; a program file the controller's.
     writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
@@ -202,12 +206,7 @@ QString fuseValues(const KelvanoProgram& p) {
 // One undo takes back all a load brought (B after A, or a file after the user's own ticks);
 // redo brings it again; a save after the undo writes what the first file held. (A new card
 // type leaves the values of the other families as they were.)
-TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    std::optional<FileDialogChoice> answer;
-    m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
+TEST_F(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
     const QString pic84 = rig.path("pic84b.hex"), pic876 = rig.path("pic876b.hex");
     writeAll(pic84, ":0840000009000A000B000C008E\n:02400E00FF3F72\n:020000001234B8\n:00000001FF\n");
     writeAll(pic876,
@@ -249,14 +248,14 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
         }
         const uint16_t secondWord = p->Devices.ProgBuf[0];
         EXPECT_EQ(fuseValues(*p), r.secondValues);
-        m.Editing->undo();
+        e.undo();
         EXPECT_EQ(fuseValues(*p), r.firstValues);
         EXPECT_EQ(m.LabFnProgMem->text(), r.first);
-        m.Editing->redo();
+        e.redo();
         EXPECT_EQ(fuseValues(*p), r.secondValues);
         EXPECT_EQ(p->Devices.ProgBuf[0], secondWord);
         if (!r.savedConfig) continue;
-        m.Editing->undo();
+        e.undo();
         answer = FileDialogChoice{rig.path("undone.hex"), 1};
         m.ActSave1->trigger();
         EXPECT_TRUE(readAll(rig.path("undone.hex")).contains(r.savedConfig));
@@ -319,11 +318,7 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
 // Compare with a file, then with the card through the action window: the runs listed, the
 // cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
 // Then a read and a protected card through the same window.
-TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
-    ProgramRig rig;
-    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
+TEST_F(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     p->Devices.DataBuf[2] = 'L';  // already as in the file
     e.compareWithFile(kPicHex);
     ComparePanel* d = e.comparePanel();
@@ -388,17 +383,14 @@ TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
 
 // The report and the find bar sit under the grid: the cell they select stays in sight. The
 // report's summary and the memories it could not compare.
-TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
+TEST_F(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
     m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 24C512
     m.showMemoryPage(2);
     QByteArray image(65536, char(0xFF));
     image[0xF003] = 0x12;
     writeAll(rig.path("ext.bin"), image);
-    m.Editing->compareWithFile(rig.path("ext.bin"));
-    ComparePanel* d = m.Editing->comparePanel();
+    e.compareWithFile(rig.path("ext.bin"));
+    ComparePanel* d = e.comparePanel();
     ASSERT_TRUE(d && d->isVisible());
     // The cell is in the grid's view, and the panel under the grid covers none of it.
     auto inSight = [&](QWidget* cover) {
@@ -416,8 +408,8 @@ TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
     p->Devices.EepBuf[0xE001] = 0x34;
     p->Devices.showGrid(3);
     m.eGrid->selectElement(0);
-    m.Editing->ActFind->trigger();
-    QWidget* bar = m.Editing->findBar();
+    e.ActFind->trigger();
+    QWidget* bar = e.findBar();
     ASSERT_TRUE(bar && bar->isVisible());
     auto* text = bar->findChild<QLineEdit*>("FindText");
     text->setText("34");
