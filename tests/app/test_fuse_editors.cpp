@@ -160,16 +160,16 @@ TEST(FuseEditors, EveryControlShowsAndWritesItsOwnBits) {
 TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
     using Field = bool& (*)(FuseModel&);
 #define F(f) [](FuseModel& m) -> bool& { return m.f; }
+    Editors avr(22, FusePage::CfgAvr), mega(30, FusePage::cfgMega161);
     // clang-format off
     const struct {
-        int code;
-        FusePage page;
+        Editors& e;
         std::vector<std::pair<const char*, Field>> boxes;
     } pages[] = {
-        {22, FusePage::CfgAvr,
+        {avr,
          {{"cbLockBit1", F(avr.lockBit1)}, {"cbLockBit2", F(avr.lockBit2)},
           {"cbAvrFuse", F(avr.avrFuse)}}},
-        {30, FusePage::cfgMega161,
+        {mega,
          {{"chk161blb11", F(mega161.blb11)}, {"chk161blb12", F(mega161.blb12)},
           {"chk161blb02", F(mega161.blb02)}, {"chk161blb01", F(mega161.blb01)},
           {"chk161lb1", F(mega161.lb1)}, {"chk161lb2", F(mega161.lb2)},
@@ -178,9 +178,8 @@ TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
     };
     // clang-format on
 #undef F
-    for (const auto& pg : pages) {
-        Editors e(pg.code, pg.page);
-        for (const auto& [name, f] : pg.boxes) {
+    for (const auto& [e, boxes] : pages) {
+        for (const auto& [name, f] : boxes) {
             const bool before = f(e.model);
             e.click(name);
             EXPECT_EQ(f(e.model), !before) << name;
@@ -189,7 +188,6 @@ TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
             EXPECT_EQ(e.find<QCheckBox>(name)->isChecked(), before) << name;
         }
     }
-    Editors mega(30, FusePage::cfgMega161);
     mega.choose("cb161osc", 5);
     EXPECT_EQ(mega.model.mega161.osc, 5);
     // The lock bit boxes say what ticked does to the card; the fuse boxes are not lock bits.
@@ -205,7 +203,6 @@ TEST(FuseEditors, ModelPagesBindEachBoxToItsField) {
          "Ticked: BLB11 is programmed (0): SPM may not write to the boot loader "
          "section, from the next Program on, until the card is erased."},
         {"chk161bootrst", ""}};
-    Editors avr(22, FusePage::CfgAvr);
     for (const auto& [name, hint] : hints) {
         Editors& on = QByteArray(name).startsWith("cb") ? avr : mega;
         EXPECT_EQ(on.find<QCheckBox>(name)->toolTip(), hint) << name;

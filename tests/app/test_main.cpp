@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -25,6 +26,9 @@ void rightClick(QAbstractScrollArea* grid, TMain& main) {
     main.PopFill->hide();
 }
 
+// Each card type from the Devices menu: its pages, buffers and settings section, and how the
+// Enable boxes couple when the box reaches the external EEPROM through a loader (all but 10, 13
+// and 14).
 TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     // clang-format off
     const struct {
@@ -32,21 +36,22 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         const char *name, *controller, *external;
         FusePage page;
         int flashWords, dataBytes, eepromBytes;
+        bool loader;
     } cards[] = {
-        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
-        {10, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048},
-        {13, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", FusePage::CfgPic, 1024, 64, 8192},
-        {14, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", FusePage::CfgPic, 1024, 64, 32768},
-        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", FusePage::CfgDs9, 8192, 256, 8192},
-        {12, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", FusePage::CfgDs9, 8192, 256, 32768},
-        {22, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
-        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048},
-        {21, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
-        {20, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192},
-        {24, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", FusePage::CfgAvr, 4096, 512, 16384},
-        {25, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", FusePage::CfgAvr, 4096, 512, 32768},
-        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", FusePage::CfgAvr, 4096, 512, 65536},
-        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", FusePage::cfgMega163, 8192, 512, 32768},
+        {15, "PIC/Goldwafer (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048, true},
+        {10, "Brelmont PIC (PIC16F84 + 24C16)", "PIC 16F84", "EEPROM 24C16", FusePage::CfgPic, 1024, 64, 2048, false},
+        {13, "Brelmont PIC (PIC16F84 + 24C64)", "PIC 16F84", "EEPROM 24C64", FusePage::CfgPic, 1024, 64, 8192, false},
+        {14, "Brelmont PIC (PIC16F84 + 24C256)", "PIC 16F84", "EEPROM 24C256", FusePage::CfgPic, 1024, 64, 32768, false},
+        {11, "PIC-Card 2 (PIC16F876 + 24C64)", "PIC 16F876", "EEPROM 24C64", FusePage::CfgDs9, 8192, 256, 8192, true},
+        {12, "PIC-Card 4 (PIC16F876 + 24C256)", "PIC 16F876", "EEPROM 24C256", FusePage::CfgDs9, 8192, 256, 32768, true},
+        {22, "AVR-Card (AT90S2323 + 24C16)", "AT 90S2323", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048, true},
+        {23, "AVR-Card (AT90S2343 + 24C16)", "AT 90S2343", "EEPROM 24C16", FusePage::CfgAvr, 1024, 128, 2048, true},
+        {21, "AVR-Jupiter 2 (AT90S8535 + 24C64)", "AT 90S8535", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192, true},
+        {20, "AVR-Fun 2 (AT90S8515 + 24C64)", "AT 90S8515", "EEPROM 24C64", FusePage::CfgAvr, 4096, 512, 8192, true},
+        {24, "AVR-Fun 3 (AT90S8515 + 24C128)", "AT 90S8515", "EEPROM 24C128", FusePage::CfgAvr, 4096, 512, 16384, true},
+        {25, "AVR-Fun 4 (AT90S8515 + 24C256)", "AT 90S8515", "EEPROM 24C256", FusePage::CfgAvr, 4096, 512, 32768, true},
+        {26, "AVR-Fun 5 (AT90S8515 + 24C512)", "AT 90S8515", "EEPROM 24C512", FusePage::CfgAvr, 4096, 512, 65536, true},
+        {31, "AVR-Mega163 (ATMega163 + 24C256)", "ATMega163", "EEPROM 24C256", FusePage::cfgMega163, 8192, 512, 32768, true},
     };
     // clang-format on
     Window w;
@@ -69,6 +74,12 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         ASSERT_GE(w.calls.size(), 2);
         EXPECT_TRUE(w.calls.at(w.calls.size() - 2).startsWith("IniDevice write"));
         EXPECT_EQ(w.calls.last(), QStringLiteral("IniDevice read %1").arg(c.code));
+        // "EEPROM Memory" ticked again with the program box unticked: a loader ticks and greys
+        // it, a card that reaches its EEPROM directly leaves it alone.
+        if (w.enable.eep) w.main.cbEepMem->click();
+        if (w.enable.prog) w.main.cbProgMem->click();
+        w.main.cbEepMem->click();
+        EXPECT_EQ(w.enable.prog || !w.main.cbProgMem->isEnabled(), c.loader);
     }
     // Code 30 only comes from the settings: no tick, DevPane keeps its text.
     w.card(30);
@@ -90,6 +101,18 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     EXPECT_EQ(w.devices.CfgWord, 0x3FFF);
     EXPECT_EQ(w.fuses.pic84.osc, 3);
     EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
+    // Greyed and ticked, the boxes say why; unticking "EEPROM Memory" frees them.
+    w.select(20);
+    EXPECT_TRUE(w.main.cbProgMem->toolTip().startsWith(
+        "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
+        "EEPROM through a loader"));
+    w.main.cbEepMem->click();
+    EXPECT_TRUE(!w.enable.eep && w.main.cbProgMem->isEnabled());
+    EXPECT_EQ(w.main.cbProgMem->toolTip(), "");
+    w.main.cbDataMem->click();
+    w.main.cbEepMem->click();
+    for (QCheckBox* cb : {w.main.cbProgMem, w.main.cbDataMem, w.main.cbConfig})
+        EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
 }
 
 TEST(MainWindowTest, FillPopupFillsTheGridItWasOpenedOn) {
@@ -122,43 +145,29 @@ TEST(MainWindowTest, FillPopupFillsTheGridItWasOpenedOn) {
     w.select(26);
     EXPECT_EQ(w.checkedDevice(), "DEV26");
     EXPECT_EQ(w.devices.EepBuf[65535], 0xFF);
-    w.main.PopFillClick(0);  // once it is done the commands work again
+    // Paging and Ctrl+End scroll its 4096 rows with the selection.
+    w.main.show();
+    ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
+    w.main.showMemoryPage(2);
+    DumpGridView* g = w.main.eGrid;
+    auto rowVisible = [g] {
+        return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
+    };
+    focus(g);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
+    EXPECT_GT(g->currentIndex().row(), 6);
+    EXPECT_TRUE(g->verticalScrollBar()->value() > 0 && rowVisible());
+    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(g->currentIndex().row(), 4095);
+    EXPECT_TRUE(rowVisible());
+    // Once it is done the commands work again. A fill redraws the rows in place: the selection
+    // and the scrolling stay.
+    w.main.PopFillClick(0);
     EXPECT_EQ(w.devices.EepBuf[65535], 0);
-}
-
-TEST(MainWindowTest, ExternalEepromCouplingThroughTheBoxes) {
-    Window w(20);
-    // Greyed and ticked, they say why.
-    EXPECT_TRUE(w.main.cbProgMem->toolTip().startsWith(
-        "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
-        "EEPROM through a loader"));
-    w.main.cbEepMem->click();  // untick: the others free
-    EXPECT_TRUE(!w.enable.eep && w.main.cbProgMem->isEnabled());
-    EXPECT_EQ(w.main.cbProgMem->toolTip(), "");
-    w.main.cbDataMem->click();
-    w.main.cbEepMem->click();  // tick again: the others are ticked and greyed
-    for (QCheckBox* cb : {w.main.cbProgMem, w.main.cbDataMem, w.main.cbConfig})
-        EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
-    // Card types 10, 13 and 14 reach their EEPROM directly: the boxes stay independent.
-    for (const auto& [code, loader] : {std::pair{15, true},
-                                       {10, false},
-                                       {13, false},
-                                       {14, false},
-                                       {11, true},
-                                       {12, true},
-                                       {22, true},
-                                       {23, true},
-                                       {21, true},
-                                       {24, true},
-                                       {25, true},
-                                       {26, true},
-                                       {31, true}}) {
-        w.select(code);
-        if (w.enable.eep) w.main.cbEepMem->click();
-        if (w.enable.prog) w.main.cbProgMem->click();
-        w.main.cbEepMem->click();
-        EXPECT_EQ(w.enable.prog || !w.main.cbProgMem->isEnabled(), loader) << code;
-    }
+    EXPECT_EQ(g->model()->index(4095, 1).data().toString().left(3), "00 ");
+    EXPECT_TRUE(g->currentIndex().row() == 4095 && rowVisible());
+    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(g->verticalScrollBar()->value(), 0);
 }
 
 TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -20,42 +19,25 @@ namespace {
 
 using namespace testing_support;
 
-void focus(QWidget* w) {
-    w->window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
-    w->setFocus();
-}
-
-TEST(GridKeysTest, PagingAndCtrlEndScrollTheGridWithTheSelectionAndAFillKeepsIt) {
-    Window w(26);  // 24C512: 4096 rows
-    w.main.show();
-    ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
-    w.main.showMemoryPage(2);
-    DumpGridView* g = w.main.eGrid;
-    auto rowVisible = [g] {
-        return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
-    };
-    focus(g);
-    for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
-    EXPECT_GT(g->currentIndex().row(), 6);
-    EXPECT_TRUE(g->verticalScrollBar()->value() > 0 && rowVisible());
-    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(g->currentIndex().row(), 4095);
-    EXPECT_TRUE(rowVisible());
-    // A fill redraws the rows in place: the selection and the scrolling stay.
-    w.main.GridContextPopup(3);
-    w.main.PopFillClick(0);
-    EXPECT_EQ(g->model()->index(4095, 1).data().toString().left(3), "00 ");
-    EXPECT_TRUE(g->currentIndex().row() == 4095 && rowVisible());
-    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(g->verticalScrollBar()->value(), 0);
-}
-
-TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
+// The program on a blank card 10 (PIC16F84 words, 64 data bytes; the box reaches its EEPROM
+// directly), its file dialogs answering with `answer` (nothing: cancelled).
+class GridEditingTest : public ::testing::Test {
+protected:
     ProgramRig rig;
-    auto p = rig.start();  // card 10: PIC16F84 words, 64 data bytes
+    std::unique_ptr<KelvanoProgram> p = rig.start();
     TMain& m = p->Main;
     GridEditing& e = *m.Editing;
+    std::optional<FileDialogChoice> answer;
+    QList<FileDialogRequest> asked;
+    GridEditingTest() {
+        m.setFileDialogHook([this](const FileDialogRequest& r) {
+            asked << r;
+            return answer;
+        });
+    }
+};
+
+TEST_F(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
     focus(m.pGrid);
     QTest::keyClicks(m.pGrid, "12");  // edit mode is off at start: keys only move
     EXPECT_EQ(p->Devices.ProgBuf[0], 0x3FFF);
@@ -117,17 +99,7 @@ TEST(GridEditingTest, TypingWithTheLimitsOfEachMemoryAndUndoRedo) {
 
 const QString kPicHex = QStringLiteral(KELVANO_TEST_DATA "/pic16f84_config_id_eeprom.hex");
 
-TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
-    std::optional<FileDialogChoice> answer;
-    QList<FileDialogRequest> asked;
-    m.setFileDialogHook([&](const FileDialogRequest& r) {
-        asked << r;
-        return answer;
-    });
+TEST_F(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChange) {
     auto proposed = [&] {
         answer.reset();
         m.ActSave1->trigger();
@@ -196,8 +168,17 @@ TEST(GridEditingTest, SaveProposesTheFileTheBufferHoldsAndTheSumsFollowEveryChan
     EXPECT_TRUE(readAll(rig.path("out.hex")).contains("7F04"));  // word 0100, low byte first
     // Compare with File starts where the slot's file is.
     answer.reset();
-    m.Editing->ActCompareFile->trigger();
+    e.ActCompareFile->trigger();
     EXPECT_EQ(asked.last().directory, rig.dir.path());
+    // A file for the external EEPROM shows that memory's page; a program file the controller's.
+    writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
+    answer = FileDialogChoice{rig.path("ext.bin"), 2};
+    m.ActOpen2->trigger();
+    EXPECT_EQ(m.PageCtl->currentWidget(), m.Pg2);
+    EXPECT_EQ(p->Devices.EepBuf[2047], 'E');
+    answer = FileDialogChoice{kPicHex, 1};
+    m.ActOpen1->trigger();
+    EXPECT_EQ(m.PageCtl->currentWidget(), m.Pg1);
     EXPECT_EQ(rig.errors(), "");
 }
 
@@ -225,12 +206,7 @@ QString fuseValues(const KelvanoProgram& p) {
 // One undo takes back all a load brought (B after A, or a file after the user's own ticks);
 // redo brings it again; a save after the undo writes what the first file held. (A new card
 // type leaves the values of the other families as they were.)
-TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    std::optional<FileDialogChoice> answer;
-    m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
+TEST_F(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
     const QString pic84 = rig.path("pic84b.hex"), pic876 = rig.path("pic876b.hex");
     writeAll(pic84, ":0840000009000A000B000C008E\n:02400E00FF3F72\n:020000001234B8\n:00000001FF\n");
     writeAll(pic876,
@@ -242,26 +218,21 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
         QString first, second;
         const char *firstValues, *secondValues, *savedConfig;
     } rows[] = {
+        // clang-format off
         {10, nullptr, data + "pic16f84_config_id_eeprom.hex", pic84,
          "id 1234 cfg 3ff1 osc 1/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
          "id 9abc cfg 3fff osc 3/0 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00F13F80"},
         {11, nullptr, data + "pic16f876_config_eeprom.hex", pic876,
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 111 | 163 osc 0 lb1 0",
          "id 5678 cfg 3b7a osc 1/2 | ff ff ff | avr 111 | 163 osc 0 lb1 0", ":02400E00393F38"},
-        {22,
-         [](FuseModel& f) { f.avr.lockBit1 = f.avr.lockBit2 = f.avr.avrFuse = false; },
-         {},
-         data + "at90s2323_fuse_lock.elf",
+        {22, [](FuseModel& f) { f.avr.lockBit1 = f.avr.lockBit2 = f.avr.avrFuse = false; },
+         {}, data + "at90s2323_fuse_lock.elf",
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 000 | 163 osc 0 lb1 0",
-         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 0 lb1 0",
-         nullptr},
-        {31,
-         [](FuseModel& f) { f.mega163.osc = 5; },
-         {},
-         data + "mega163_all_memories.elf",
+         "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 0 lb1 0", nullptr},
+        {31, [](FuseModel& f) { f.mega163.osc = 5; }, {}, data + "mega163_all_memories.elf",
          "id 0a0b cfg 3f39 osc 1/1 | ff ff ff | avr 101 | 163 osc 5 lb1 0",
-         "id 0a0b cfg 3f39 osc 1/1 | 2e f9 fc | avr 101 | 163 osc 14 lb1 1",
-         nullptr},
+         "id 0a0b cfg 3f39 osc 1/1 | 2e f9 fc | avr 101 | 163 osc 14 lb1 1", nullptr},
+        // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.card);
@@ -277,14 +248,14 @@ TEST(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
         }
         const uint16_t secondWord = p->Devices.ProgBuf[0];
         EXPECT_EQ(fuseValues(*p), r.secondValues);
-        m.Editing->undo();
+        e.undo();
         EXPECT_EQ(fuseValues(*p), r.firstValues);
         EXPECT_EQ(m.LabFnProgMem->text(), r.first);
-        m.Editing->redo();
+        e.redo();
         EXPECT_EQ(fuseValues(*p), r.secondValues);
         EXPECT_EQ(p->Devices.ProgBuf[0], secondWord);
         if (!r.savedConfig) continue;
-        m.Editing->undo();
+        e.undo();
         answer = FileDialogChoice{rig.path("undone.hex"), 1};
         m.ActSave1->trigger();
         EXPECT_TRUE(readAll(rig.path("undone.hex")).contains(r.savedConfig));
@@ -307,18 +278,18 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
         int card;  // in the box
         int pick;  // index to switch to; -1: close
         int selectedAfter;
-        QStringList offered;
         const char* firstLine;
+        QStringList offered;
     } cases[] = {
-        {22, 0, 22, {"AVR-Card (AT90S2323 + 24C16)"}, "Controller: AT90S2323"},
+        {22, 0, 22, "Controller: AT90S2323", {"AVR-Card (AT90S2323 + 24C16)"}},
         {26,
          2,
          25,
+         "Controller: AT90S8515",
          {"AVR-Fun 2 (AT90S8515 + 24C64)", "AVR-Fun 3 (AT90S8515 + 24C128)",
-          "AVR-Fun 4 (AT90S8515 + 24C256)", "AVR-Fun 5 (AT90S8515 + 24C512)"},
-         "Controller: AT90S8515"},
-        {25, -1, 25, {}, "Controller: AT90S8515"},                // already the card type's
-        {13, -1, 25, {}, "Controller: PIC16F84 (no device ID)"},  // two families: no offer
+          "AVR-Fun 4 (AT90S8515 + 24C256)", "AVR-Fun 5 (AT90S8515 + 24C512)"}},
+        {25, -1, 25, "Controller: AT90S8515", {}},                // already the card type's
+        {13, -1, 25, "Controller: PIC16F84 (no device ID)", {}},  // two families: no offer
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.card);
@@ -346,11 +317,8 @@ TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
 
 // Compare with a file, then with the card through the action window: the runs listed, the
 // cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
-TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
-    ProgramRig rig;
-    auto p = rig.start();  // card 10: the box reaches its EEPROM directly
-    TMain& m = p->Main;
-    GridEditing& e = *m.Editing;
+// Then a read and a protected card through the same window.
+TEST_F(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     p->Devices.DataBuf[2] = 'L';  // already as in the file
     e.compareWithFile(kPicHex);
     ComparePanel* d = e.comparePanel();
@@ -394,33 +362,64 @@ TEST(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     m.ActRead->trigger();  // a read through the same window takes the card's values
     EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
     EXPECT_FALSE(p->ActionWindow.isVisible());
-    m.ButConnect->click();
-    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
-    EXPECT_EQ(rig.errors(), "");
-}
-
-// A read-locked card: its error offers to erase the card and program the buffers instead.
-TEST(GridEditingTest, AProtectedCardIsErasedAndProgrammedWhenTheUserChoosesSo) {
-    ProgramRig rig;
-    auto p = rig.start("SIM");
-    p->Main.MnuDevices->findChild<QAction*>("DEV22")->trigger();
+    // A read-locked card: its error offers to erase the card and program the buffers instead.
+    m.MnuDevices->findChild<QAction*>("DEV22")->trigger();
     p->Devices.ProgBuf[0] = 0x1234;
     const uint16_t was = p->simBox.card().flash[0];
     for (bool chosen : {false, true}) {
         SCOPED_TRACE(chosen);
         p->simBox.card().lockBits = 0xF9;
         rig.host.eraseChosen = chosen;
-        p->Main.ActVerify->trigger();
+        m.ActVerify->trigger();
         EXPECT_EQ(rig.errors(),
                   "AVR-Device is protected!\rCan't read, verify or blank check the device.");
         rig.host.errors.clear();
         EXPECT_EQ(p->simBox.card().flash[0], chosen ? 0x1234 : was);
     }
+    m.ButConnect->click();
+    EXPECT_FALSE(e.ActCompare->isEnabled() || p->Com.portOpen() || m.ActRead->isEnabled());
+    EXPECT_EQ(rig.errors(), "");
 }
 
-TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
-    ensureApp();
-    ComparePanel panel;
+// The report and the find bar sit under the grid: the cell they select stays in sight. The
+// report's summary and the memories it could not compare.
+TEST_F(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
+    m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 24C512
+    m.showMemoryPage(2);
+    QByteArray image(65536, char(0xFF));
+    image[0xF003] = 0x12;
+    writeAll(rig.path("ext.bin"), image);
+    e.compareWithFile(rig.path("ext.bin"));
+    ComparePanel* d = e.comparePanel();
+    ASSERT_TRUE(d && d->isVisible());
+    // The cell is in the grid's view, and the panel under the grid covers none of it.
+    auto inSight = [&](QWidget* cover) {
+        QCoreApplication::processEvents();
+        DumpGridView* g = m.eGrid;
+        const QRect view(g->viewport()->mapTo(&m, QPoint(0, 0)), g->viewport()->size());
+        return g->viewport()->rect().contains(g->visualRect(g->currentIndex())) &&
+               view.bottom() < cover->mapTo(&m, QPoint(0, 0)).y();
+    };
+    QTreeWidgetItem* run = d->list()->topLevelItem(0)->child(0);
+    ASSERT_NE(run, nullptr);
+    d->list()->setCurrentItem(run);
+    EXPECT_EQ(m.eGrid->cursorElement(), 0xF003);
+    EXPECT_TRUE(inSight(d));
+    p->Devices.EepBuf[0xE001] = 0x34;
+    p->Devices.showGrid(3);
+    m.eGrid->selectElement(0);
+    e.ActFind->trigger();
+    QWidget* bar = e.findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    auto* text = bar->findChild<QLineEdit*>("FindText");
+    text->setText("34");
+    QTest::keyClick(text, Qt::Key_Return);
+    EXPECT_EQ(bar->findChild<QLabel*>("FindStatus")->text(), "Found at E001.");
+    EXPECT_TRUE(inSight(bar) && inSight(d));
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+
+    // The summary counts what was compared; what was not is said on one line.
     const QString protectedNote =
         "not read: AVR-Device is protected! Can't read, verify or blank check the device.";
     TBufArray a, b;
@@ -442,55 +441,14 @@ TEST(GridEditingTest, CompareReportSaysWhatWasNotComparedOnOneLine) {
         {{skipped, differs}, "1 difference in all."},
     };
     for (const auto& r : reports) {
-        panel.showReport(CompareReport{"card", r.memories});
-        EXPECT_EQ(panel.summary()->text(), r.summary);
+        d->showReport(CompareReport{"card", r.memories});
+        EXPECT_EQ(d->summary()->text(), r.summary);
     }
-    QTreeWidgetItem* line = panel.list()->topLevelItem(0);
+    QTreeWidgetItem* line = d->list()->topLevelItem(0);
     EXPECT_EQ(line->text(0), "Program Memory not compared: AVR-Device is protected!");
     EXPECT_TRUE(line->isFirstColumnSpanned());
     EXPECT_EQ(line->toolTip(0), protectedNote);
-    EXPECT_EQ(panel.list()->topLevelItem(1)->child(0)->text(0), "0003");
-}
-
-// The report and the find bar sit under the grid: the cell they select stays in sight.
-TEST(GridEditingTest, TheReportAndTheFindBarLeaveTheSelectedCellInSight) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 24C512
-    m.showMemoryPage(2);
-    QByteArray image(65536, char(0xFF));
-    image[0xF003] = 0x12;
-    writeAll(rig.path("ext.bin"), image);
-    m.Editing->compareWithFile(rig.path("ext.bin"));
-    ComparePanel* d = m.Editing->comparePanel();
-    ASSERT_TRUE(d && d->isVisible());
-    // The cell is in the grid's view, and the panel under the grid covers none of it.
-    auto inSight = [&](QWidget* cover) {
-        QCoreApplication::processEvents();
-        DumpGridView* g = m.eGrid;
-        const QRect view(g->viewport()->mapTo(&m, QPoint(0, 0)), g->viewport()->size());
-        return g->viewport()->rect().contains(g->visualRect(g->currentIndex())) &&
-               view.bottom() < cover->mapTo(&m, QPoint(0, 0)).y();
-    };
-    QTreeWidgetItem* run = d->list()->topLevelItem(0)->child(0);
-    ASSERT_NE(run, nullptr);
-    d->list()->setCurrentItem(run);
-    EXPECT_EQ(m.eGrid->cursorElement(), 0xF003);
-    EXPECT_TRUE(inSight(d));
-    p->Devices.EepBuf[0xE001] = 0x34;
-    p->Devices.showGrid(3);
-    m.eGrid->selectElement(0);
-    m.Editing->ActFind->trigger();
-    QWidget* bar = m.Editing->findBar();
-    ASSERT_TRUE(bar && bar->isVisible());
-    auto* text = bar->findChild<QLineEdit*>("FindText");
-    text->setText("34");
-    QTest::keyClick(text, Qt::Key_Return);
-    EXPECT_EQ(bar->findChild<QLabel*>("FindStatus")->text(), "Found at E001.");
-    EXPECT_TRUE(inSight(bar) && inSight(d));
-    QTest::keyClick(text, Qt::Key_Escape);
-    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(d->list()->topLevelItem(1)->child(0)->text(0), "0003");
 }
 
 }  // namespace

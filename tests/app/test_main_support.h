@@ -69,6 +69,13 @@ inline void clickBox(QCheckBox* b) {
     QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2));
 }
 
+// Keyboard focus on `w`, in the active window.
+inline void focus(QWidget* w) {
+    w->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
+    w->setFocus();
+}
+
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

@@ -17,24 +17,14 @@ QStringList popup(Window& w, int slot) {
     return l;
 }
 
-TEST(OpenSaveTest, OpenFiltersFollowTheCardTypeAndSlot) {
+// The open filters follow the card type and slot. Open and save dialogs start where the slot's
+// last file was, with its filter; a save proposes the last name; the recent list takes the files
+// that loaded.
+TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAndOpens) {
     Window w(20);
     EXPECT_EQ(w.main.openFilters(2).at(2), "AVR-Eeprom-Files (*.eep) (*.eep)");
     EXPECT_EQ(w.main.openFilters(1).at(2), "AVR-Object-Files (*.obj) (*.obj)");
     EXPECT_EQ(w.main.openFilters(3).at(2), "CRD-Files (*.crd) (*.crd)");
-    w.card(10);
-    EXPECT_EQ(w.main.openFilters(2),
-              QStringList({"HEX-Files (*.hex,*.hx8) (*.hex *.hx8)", "BIN-Files (*.bin) (*.bin)",
-                           "All Files (*.*) (*)",
-                           "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot) (*.s19 *.s28 *.s37 "
-                           "*.srec *.mot)",
-                           "TI-TXT-Files (*.txt) (*.txt)"}));
-}
-
-// Open and save dialogs start where the slot's last file was, with its filter; a save proposes
-// the last name; the recent list takes the files that loaded.
-TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAndOpens) {
-    Window w(20);
     w.choose("/out/first.hex");
     w.main.ActSave2->trigger();
     w.choose("/out/second", 2);  // binary chosen by the filter
@@ -94,44 +84,18 @@ TEST(OpenSaveTest, FastOpenOrder) {
     w.files.SlotFile = {QString(), dir.filePath("gone.hex"), data, ext};
     w.main.FastOpenExecute();
     EXPECT_TRUE(w.calls.isEmpty());
-    // A PIC card has no slot 3.
+    // A PIC card has no slot 3; its external EEPROM opens the formats of a program file.
     w.card(10);
+    EXPECT_EQ(w.main.openFilters(2),
+              QStringList({"HEX-Files (*.hex,*.hx8) (*.hex *.hx8)", "BIN-Files (*.bin) (*.bin)",
+                           "All Files (*.*) (*)",
+                           "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot) (*.s19 *.s28 *.s37 "
+                           "*.srec *.mot)",
+                           "TI-TXT-Files (*.txt) (*.txt)"}));
     w.calls.clear();
     w.files.SlotFile[1] = flash;
     w.main.FastOpenExecute();
     EXPECT_EQ(w.calls, QStringList({"Open 2:" + data, "Open 1:" + flash}));
-}
-
-// A file opened for an external EEPROM shows that memory's page; a controller file the
-// controller's page.
-TEST(OpenSaveTest, OpeningAFileShowsThePageOfItsMemory) {
-    ProgramRig rig;
-    auto p = rig.start();
-    TMain& m = p->Main;
-    std::optional<FileDialogChoice> answer;
-    m.setFileDialogHook([&](const FileDialogRequest&) { return answer; });
-    writeAll(rig.path("ext.bin"), QByteArray(2048, 'E'));
-    writeAll(rig.path("data.bin"), QByteArray(128, 'D'));
-    const struct {
-        int card, slot;
-        const char* file;
-        QWidget* page;
-    } opens[] = {
-        {15, 2, "ext.bin", m.Pg2},   // PIC: slot 2 is the external EEPROM
-        {15, 1, "ext.bin", m.Pg1},   // a PIC program file
-        {23, 3, "ext.bin", m.Pg2},   // AVR: slot 3 is the external EEPROM
-        {23, 2, "data.bin", m.Pg2},  // the internal EEPROM leaves the page alone
-    };
-    for (const auto& o : opens) {
-        SCOPED_TRACE(std::to_string(o.card) + " slot " + std::to_string(o.slot));
-        if (p->Devices.DeviceId != o.card)
-            m.MnuDevices->findChild<QAction*>(QStringLiteral("DEV%1").arg(o.card))->trigger();
-        answer = FileDialogChoice{rig.path(o.file), 2};
-        (o.slot == 1 ? m.ActOpen1 : o.slot == 2 ? m.ActOpen2 : m.ActOpen3)->trigger();
-        EXPECT_EQ(m.PageCtl->currentWidget(), o.page);
-    }
-    EXPECT_EQ(p->Devices.EepBuf[2047], 'E');
-    EXPECT_EQ(rig.errors(), "");
 }
 
 }  // namespace

@@ -34,24 +34,6 @@ protected:
     QString path() const { return dir.filePath("kelvano.ini"); }
 };
 
-TEST_F(SettingsTest, MissingFileGivesTheDefaults) {
-    SettingsStore store(path());
-    State s;
-    s.options.ports = {"COM3", "COM4"};
-    s.devices.DeviceId = 99;
-    s.enable.prog = s.enable.eep = false;
-    EXPECT_TRUE(IniConfig(store, s.ctx, false));
-    EXPECT_EQ(s.options.portName(), "COM3");  // "COM1" is not listed: the first port
-    EXPECT_FALSE(s.options.conAtStart || s.options.loadAtCon || s.options.verify ||
-                 s.options.alwaysErase);
-    EXPECT_TRUE(s.options.soundReady && s.options.smartAuto && s.options.warnEnable);
-    EXPECT_EQ(s.devices.DeviceId, 10);
-    s.devices.DeviceId = 22;
-    EXPECT_TRUE(IniDevice(store, s.ctx, false));
-    EXPECT_TRUE(s.enable.prog && s.enable.data && s.enable.config && s.enable.eep);
-    EXPECT_FALSE(QFile::exists(path()));  // reading never creates the file
-}
-
 TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutAndReadsThemBack) {
     SettingsStore store(path());
     State s;
@@ -104,18 +86,19 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutAndReadsThemBack) {
 }
 
 TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
+    // The lines the save leaves as they are.
+    const QByteArray head =
+        "[other]\r\nkeep=me\r\n\r\n[config]\r\n; ports are listed by the system\r\n";
+    const QByteArray flags = "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n";
     const QByteArray tail =
         "; end of config\r\n\r\n"
         "[Dev_31]\r\nprogmem=0\r\neepmem=0\r\nOSCILLATOR=99\r\nlb1=1\r\n\r\n"
         "[CONFIG]\r\nPort=COM9\r\nExtra=1\r\n";
     writeAll(path(),
-             "[other]\r\nkeep=me\r\n\r\n"
-             "[config]\r\n; ports are listed by the "
-             "system\r\nport=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\n"
-             "EnableWarnings=yes\r\ndevice=0x1F\r\nOpen1File=\"C:\\My "
-             "Cards\\card.hex\"\r\nopen1filter=2\r\n"
-             "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n" +
-                 tail);
+             head +
+                 "port=com2\r\nAUTOCONN=1\r\nSoundFinish = 0x0\r\nEnableWarnings=yes\r\n"
+                 "device=0x1F\r\nOpen1File=\"C:\\My Cards\\card.hex\"\r\nopen1filter=2\r\n" +
+                 flags + tail);
     SettingsStore store(path());
     State s;
     IniConfig(store, s.ctx, false);
@@ -132,13 +115,12 @@ TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
     EXPECT_EQ(
         readAll(path()),
-        "[other]\r\nkeep=me\r\n\r\n"
-        "[config]\r\n; ports are listed by the "
-        "system\r\nport=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\n"
-        "EnableWarnings=1\r\ndevice=31\r\nOpen1File=C:\\My Cards\\card.hex\r\nopen1filter=2\r\n"
-        "open1filter=5\r\nJustAFlag\r\nUsbIds=0547:2131, 04b4:8613,zz:1\r\n"
-        "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\nSmartAutostart=1\r\n"
-        "Open2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" +
+        head +
+            "port=COM2\r\nAUTOCONN=1\r\nSoundFinish=0\r\nEnableWarnings=1\r\ndevice=31\r\n"
+            "Open1File=C:\\My Cards\\card.hex\r\nopen1filter=2\r\n" +
+            flags +
+            "Version=2.5.0.2\r\nAutoLoad=0\r\nProgVerify=0\r\nAlwaysErase=0\r\n"
+            "SmartAutostart=1\r\nOpen2File=\r\nOpen2Filter=1\r\nOpen3File=\r\nOpen3Filter=1\r\n" +
             tail);
 
     // A file in the Windows code page: its values read as Latin-1, and new ones are written
@@ -176,9 +158,24 @@ TEST_F(SettingsTest, OddValuesReadSafely) {
     EXPECT_EQ(store.readString("name", ""), "evil  Device=31");
 }
 
-TEST_F(SettingsTest, RefusedSaveKeepsTheOldFileAndNamesIt) {
+// Without a file: the defaults, and reading never creates it. A save the file system refuses
+// keeps the old file and names it.
+TEST_F(SettingsTest, MissingFileGivesTheDefaultsAndARefusedSaveKeepsTheOldFile) {
     SettingsStore store(path());
     State s;
+    s.options.ports = {"COM3", "COM4"};
+    s.devices.DeviceId = 99;
+    s.enable.prog = s.enable.eep = false;
+    EXPECT_TRUE(IniConfig(store, s.ctx, false));
+    EXPECT_EQ(s.options.portName(), "COM3");  // "COM1" is not listed: the first port
+    EXPECT_FALSE(s.options.conAtStart || s.options.loadAtCon || s.options.verify ||
+                 s.options.alwaysErase);
+    EXPECT_TRUE(s.options.soundReady && s.options.smartAuto && s.options.warnEnable);
+    EXPECT_EQ(s.devices.DeviceId, 10);
+    s.devices.DeviceId = 22;
+    EXPECT_TRUE(IniDevice(store, s.ctx, false));
+    EXPECT_TRUE(s.enable.prog && s.enable.data && s.enable.config && s.enable.eep);
+    EXPECT_FALSE(QFile::exists(path()));  // reading never creates the file
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
     const QByteArray before = readAll(path());
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
