@@ -139,6 +139,14 @@ QStringList cards(const QString& where) {
     return out;
 }
 
+// A kelvano-boxsim that feeds cards; its pty.
+QString startFeedingBox(QProcess& sim, const QStringList& more = {}) {
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
+              QStringList{"--feed", "--baud", "57600"} + more);
+    return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
+                                       : QString();
+}
+
 struct CliRun {
     int status = -1;
     QString out, err;
@@ -174,14 +182,22 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     // middle of the flash of its first card.
     boxes.faults["A"] = *SimFault::parse("noanswer,on=W,at=500");
     boxes.faults["B"] = *SimFault::parse("lostlink,on=I,at=600");
+    // Box U: no EEPROM write answers, and nobody takes its failed card out.
+    boxes.faults["U"] = *SimFault::parse("noanswer,on=W");
+    boxes.unfed = {QStringLiteral("U")};
 
     // Box C: a port that is not there.
-    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none"}, 5, boxes.factory());
+    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
-    ASSERT_TRUE(run.wait(120000));
+    // At its count the run ends, naming the boxes that hold a card, instead of waiting for
+    // their removal.
+    ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
     const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(run.endMessage(), "Still holding a card: A, U.");
+    EXPECT_EQ(s[3].fail, 1);
+    for (const WorkerStatus& box : {s[0], s[3]}) EXPECT_EQ(box.state, "done: take the card out");
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
     EXPECT_FALSE(s[0].inWork);
@@ -275,25 +291,6 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
-// Nobody takes box A's failed card out; box B makes the count with its second card. The run
-// ends there, naming the boxes that hold a card, instead of waiting for their removal.
-TEST(ProductionRun, AtItsCountTheRunEndsAndNamesTheBoxesStillHoldingACard) {
-    ensureApp();
-    QTemporaryDir dir;
-    SimBoxes boxes;
-    boxes.unfed = {QStringLiteral("A")};
-    boxes.faults["A"] = *SimFault::parse("noanswer,on=W");
-    ProductionRun run(eepromSerialJob(dir.path()), dir.filePath(QStringLiteral("run.db")),
-                      {QStringLiteral("A"), QStringLiteral("B")}, 2, boxes.factory());
-    run.start();
-    ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
-    const QList<WorkerStatus> s = run.statuses();
-    EXPECT_EQ(s[0].fail, 1);
-    EXPECT_EQ(s[1].pass, 2);
-    for (const WorkerStatus& box : s) EXPECT_EQ(box.state, "done: take the card out");
-    EXPECT_EQ(run.endMessage(), "Still holding a card: A, B.");
-}
-
 // Cards with another controller than the job's fail before anything on them changes, and
 // give their serials back; after three in a row the worker stops.
 TEST(ProductionRun, ACardWithAnotherControllerFailsUntouched) {
@@ -336,10 +333,8 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
     QProcess sim;
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-              {"--feed", "--baud", "57600", "--trace", trace});
-    ASSERT_TRUE(sim.waitForReadyRead(10000));
-    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    const QString pty = startFeedingBox(sim, {"--trace", trace});
+    ASSERT_FALSE(pty.isEmpty());
     auto jobRun = [&](QProcess& p) {
         p.start(
             QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
@@ -521,18 +516,6 @@ print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(st
     QFile::setPermissions(dir.filePath("ro"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
-
-namespace {
-
-// A kelvano-boxsim that feeds cards; its pty.
-QString startFeedingBox(QProcess& sim, const QStringList& more = {}) {
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-              QStringList{"--feed", "--baud", "57600"} + more);
-    return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
-                                       : QString();
-}
-
-}  // namespace
 
 // --wait-factor reaches the link of every box of a run: answers that come after the box's own
 // waits (three reads of the verify, 100 ms late for a 30 ms wait) pass the card.
