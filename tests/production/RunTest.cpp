@@ -172,6 +172,8 @@ CliRun cli(const QStringList& args, bool unprivileged = false,
 
 }  // namespace
 
+// Five boxes, four of them in trouble of their own: each failed card gives its serial back,
+// each box's trouble stops at most its own worker, and the others make the count.
 TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     ensureApp();
     QTemporaryDir dir;
@@ -185,9 +187,11 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     // Box U: no EEPROM write answers, and nobody takes its failed card out.
     boxes.faults["U"] = *SimFault::parse("noanswer,on=W");
     boxes.unfed = {QStringLiteral("U")};
+    // Box W: its cards have another controller (PIC16F876) than the job's (PIC16F84).
+    boxes.cardTypes[QStringLiteral("W")] = 11;
 
     // Box C: a port that is not there.
-    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U"}, 5, boxes.factory());
+    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U", "W"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
@@ -213,18 +217,29 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_FALSE(run.allPassed());
 
     // Every passed card carries its own serial; the failed ones gave theirs back.
-    QStringList passed, failedA;
+    QStringList passed, failedA, failedW;
     QString lastA;
     for (const QString& c : cards(log)) {
         if (c.contains(" pass ")) passed << c.section(' ', 0, 0);
         if (c.contains(" pass A ")) lastA = c.section(' ', 0, 0);
         if (c.contains(" fail A ")) failedA << c.section(' ', 3);
+        if (c.contains(" fail W ")) failedW << c.section(' ', 3);
     }
     passed.sort();
     EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
     EXPECT_EQ(failedA,
               QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM "
                           "Memory"});
+    // Box W's cards fail before anything on them changes; after three in a row it stops.
+    const QString wrong = QStringLiteral(
+        "PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: PIC16F876, "
+        "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
+    EXPECT_EQ(failedW, (QStringList{wrong, wrong, wrong}));
+    EXPECT_EQ(s[4].fail, 3);
+    EXPECT_EQ(s[4].pass, 0);
+    for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("W")]->trace())
+        for (const char* write : {"@L0", "@ErA", "@W", "@w"})
+            EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
     auto opened = ProductionLog::open(log, error);
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->serialStates("default", error),
@@ -289,36 +304,6 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
               "Still holding a card: " +
                   s[held].port + ".");
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
-}
-
-// Cards with another controller than the job's fail before anything on them changes, and
-// give their serials back; after three in a row the worker stops.
-TEST(ProductionRun, ACardWithAnotherControllerFailsUntouched) {
-    ensureApp();
-    QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("run.db"));
-    const Job job = eepromSerialJob(dir.path());  // card type 10, a PIC16F84
-    SimBoxes boxes;
-    boxes.cardTypes[QStringLiteral("C")] = 11;  // PIC16F876 cards
-    ProductionRun run(job, log, {QStringLiteral("C")}, 2, boxes.factory());
-    QString error;
-    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
-    run.start();
-    ASSERT_TRUE(run.wait(120000));
-    EXPECT_EQ(run.statuses()[0].fail, 3);
-    EXPECT_EQ(run.statuses()[0].pass, 0);
-    const QString wrong = QStringLiteral(
-        "fail C PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: "
-        "PIC16F876, "
-        "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
-    EXPECT_EQ(cards(log),
-              (QStringList{"1089712 " + wrong, "1089712 " + wrong, "1089712 " + wrong}));
-    auto opened = ProductionLog::open(log, error);
-    ASSERT_TRUE(opened);
-    EXPECT_FALSE(opened->serialStates("run", error).join(' ').contains("spent"));
-    for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("C")]->trace())
-        for (const char* write : {"@L0", "@ErA", "@W", "@w"})
-            EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
 }
 
 // kelvano-cli killed while it waits to record a programmed card: the card's serial stays
