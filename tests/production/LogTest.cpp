@@ -376,24 +376,16 @@ protected:
 // statuses); a log whose write lock another program holds is refused once the wait is over.
 TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
     QString error, ignored;
+    ASSERT_TRUE(RawDb(file("other.db")).exec("CREATE TABLE addresses (name TEXT)"));
+    EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
+    EXPECT_EQ(error, file("other.db") + " is not a KELVANO log (it holds other tables).");
+    // Another program holds the log's write lock.
     ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
-        other.setDatabaseName(file("other.db"));
-        ASSERT_TRUE(other.open());
-        QSqlQuery(other).exec("CREATE TABLE addresses (name TEXT)");
-        EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
-        EXPECT_EQ(error, file("other.db") + " is not a KELVANO log (it holds other tables).");
-        // Another program holds the log's write lock.
-        other.close();
-        other.setDatabaseName(file("held.db"));
-        ASSERT_TRUE(other.open() && QSqlQuery(other).exec("BEGIN EXCLUSIVE"));
-        EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
-        EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
-        QSqlQuery(other).exec("ROLLBACK");
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("other");
+    RawDb other(file("held.db"));
+    ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
+    EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
+    EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
+    other.exec("ROLLBACK");
 }
 
 // Serials are known by their value in a pool: a failed card gives its serial back (a job with
