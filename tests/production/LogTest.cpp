@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include "PgServer.h"
@@ -92,71 +93,113 @@ private:
     QString name_ = QStringLiteral("raw-%1").arg(quintptr(this));
 };
 
+// Time that moves when the log waits between attempts; `onSleep` sees it move.
+class OutageClock final : public Clock {
+public:
+    qint64 nowMs() const override { return now; }
+    void sleepMs(int ms) override {
+        now += ms;
+        if (onSleep) onSleep();
+    }
+    qint64 now = 0;
+    std::function<void()> onSleep;
+};
+
+QStringList g_messages;
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& text) { g_messages << text; }
+
+// The log on a SQLite file and on a PostgreSQL server of the test's own (when the server is
+// installed): the same rules on both.
+class LogOnEachKind : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (!server()) return;
+        if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed";
+        QString why;
+        ASSERT_TRUE(pg_.start(why)) << why.toStdString();
+    }
+    bool server() const { return GetParam() == std::string_view("PostgreSql"); }
+    // The server's address names the application, a parameter that goes to the client library.
+    QString where() const {
+        return server() ? pg_.url() + "&application_name=kelvano-test" : dir_.filePath("log.db");
+    }
+    // Takes the log out of reach (a report holds the file's lock; the server goes away) and
+    // brings it back.
+    void outage(bool on) {
+        QString ignored;
+        if (server()) {
+            on ? pg_.stop(ignored) : pg_.restart(ignored);
+            return;
+        }
+        if (!report_) report_.emplace(where());
+        report_->exec(on ? "BEGIN EXCLUSIVE" : "ROLLBACK");
+    }
+    QTemporaryDir dir_;
+    test::PgServer pg_;
+    std::optional<RawDb> report_;
+};
+
+INSTANTIATE_TEST_SUITE_P(, LogOnEachKind, ::testing::Values("Sqlite", "PostgreSql"),
+                         [](const auto& kind) { return std::string(kind.param); });
+
+}  // namespace
+
 // Two workers, each with its own connection, take serials until none is left; every third
-// card of each fails and gives its serial back. Returns what went wrong, or "".
-QString raceTwoWorkers(const QString& where, const Job& job, int* passes) {
+// card of each fails and gives its serial back. Every serial is spent by exactly one passed
+// card, and a log of its own sees the same cards.
+TEST_P(LogOnEachKind, TwoWorkersRacingNeverShareASerial) {
+    const Job job = serialJob(QStringLiteral("race"), 249);
     std::atomic<int> passed{0};
     QString errors[2];
     auto worker = [&](int n) {
-        QString error;
-        auto log = ProductionLog::open(where, error);
-        if (!log || !log->beginRun(job, error)) {
-            errors[n] = error;
-            return;
-        }
+        QString& error = errors[n];
+        auto log = ProductionLog::open(where(), error);
+        if (!log || !log->beginRun(job, error)) return;
         for (int card = 1;; ++card) {
             ProductionLog::Card c;
             const auto take = log->takeCard(job, QStringLiteral("SIM%1").arg(n), c, error);
             if (take == ProductionLog::Take::Exhausted) break;
-            if (take == ProductionLog::Take::Failed) {
-                errors[n] = error;
-                return;
-            }
+            if (take == ProductionLog::Take::Failed) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(3));  // the card is programmed
             const bool pass = card % 3 != 0;
-            if (!log->finishCard(
-                    job, c, pass ? ProductionLog::Result::Pass : ProductionLog::Result::Fail,
-                    pass ? QString() : QStringLiteral("VERIFYING"), QString(), error)) {
-                errors[n] = error;
+            if (!log->finishCard(job, c,
+                                 pass ? ProductionLog::Result::Pass : ProductionLog::Result::Fail,
+                                 pass ? QString() : QStringLiteral("VERIFYING"), QString(), error))
                 return;
-            }
             if (pass) ++passed;
         }
+        error.clear();
         log->endRun();
     };
     std::thread a(worker, 0), b(worker, 1);
     a.join();
     b.join();
-    *passes = passed;
-    return errors[0] + errors[1];
-}
+    ASSERT_EQ(errors[0] + errors[1], QString());
+    EXPECT_EQ(passed, 150);
 
-// After a race over serials 100..`last`: every serial spent by exactly one passed card, the
-// failed cards' serials handed out again, none left.
-void expectEachSerialPassedOnce(const QString& where, uint64_t last, int passes) {
     QString error;
-    auto log = ProductionLog::open(where, error);
+    auto log = ProductionLog::open(where(), error);
     ASSERT_TRUE(log) << error.toStdString();
-    QStringList passed, spent;
-    for (const auto& row : log->lastCards(10 * passes, error))
-        if (row.result == QLatin1String("pass")) passed << row.serial;
-    passed.sort();
-    for (uint64_t v = 100; v <= last; ++v) spent << QStringLiteral("00%1").arg(v);
-    EXPECT_EQ(passed, spent);
+    QStringList passes, spent;
+    for (const auto& row : log->lastCards(1500, error))
+        if (row.result == QLatin1String("pass")) passes << row.serial;
+    passes.sort();
+    for (uint64_t v = 100; v <= 249; ++v) spent << QStringLiteral("00%1").arg(v);
+    EXPECT_EQ(passes, spent);
     for (QString& s : spent) s += QStringLiteral(" spent");
     EXPECT_EQ(log->serialStates(QStringLiteral("default"), error), spent);
     const auto s = log->summary(error);
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->pass, passes);
+    EXPECT_EQ(s->pass, 150);
     EXPECT_GT(s->fail, 0);
     EXPECT_EQ(s->freeSerials, 0);
 }
 
 // Cards of two hours on one job: the hourly view counts them and gives the median seconds of
 // the cards programmed to the end (passed or failed; not the aborted one).
-void expectHourlyYield(const QString& where) {
+TEST_P(LogOnEachKind, TheHourlyYieldView) {
     QString error;
-    auto log = ProductionLog::open(where, error);
+    auto log = ProductionLog::open(where(), error);
     ASSERT_TRUE(log) << error.toStdString();
     const Job job = serialJob(QStringLiteral("yield"), 999);
     ASSERT_TRUE(log->beginRun(job, error));
@@ -169,7 +212,7 @@ void expectHourlyYield(const QString& where) {
         {R::Pass, "2026-12-07T08:05:00.000Z", 4000}, {R::Pass, "2026-12-07T08:59:59.000Z", 9000},
         {R::Fail, "2026-12-07T08:30:00.000Z", 5000}, {R::Aborted, "2026-12-07T08:31:00.000Z", 100},
         {R::Pass, "2026-12-07T09:00:00.000Z", 7000}, {R::Pass, "2026-12-07T09:10:00.000Z", 4000}};
-    RawDb raw(where);
+    RawDb raw(where());
     for (const auto& c : cards) {
         ProductionLog::Card card;
         ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
@@ -184,25 +227,13 @@ void expectHourlyYield(const QString& where) {
               (QStringList{"2026-12-07T08:00 2 1 1 50", "2026-12-07T09:00 2 0 0 55"}));
 }
 
-// Time that moves when the log waits between attempts; `onSleep` sees it move.
-class OutageClock final : public Clock {
-public:
-    qint64 nowMs() const override { return now; }
-    void sleepMs(int ms) override {
-        now += ms;
-        if (onSleep) onSleep();
-    }
-    qint64 now = 0;
-    std::function<void()> onSleep;
-};
-
 // A card taken at far-host is in work while its run beats, and for longer than an outage is
 // ridden out; once its run counts as dead the serial is settled (returned) and passes on
 // another card. When far-host's link comes back, its card is recorded as failed and set
 // aside, the settlement stands; the serial's history and the floor tell it all.
-void expectSettledSerialIsFenced(const QString& where, const std::function<void(bool)>& outage) {
+TEST_P(LogOnEachKind, AResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
     QString error, aside;
-    auto far = ProductionLog::open(where, error), here = ProductionLog::open(where, error);
+    auto far = ProductionLog::open(where(), error), here = ProductionLog::open(where(), error);
     ASSERT_TRUE(far && here) << error.toStdString();
     far->setStation("far-host");
     OutageClock clock;
@@ -211,15 +242,17 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
     ProductionLog::Card stale, fresh;
     ASSERT_TRUE(far->beginRun(job, error) && far->heartbeat(error));
     ASSERT_EQ(far->takeCard(job, "B2", stale, error), ProductionLog::Take::Ok);
-    RawDb raw(where);
-    raw.exec("UPDATE runs SET heartbeat = heartbeat - 80000");  // silent for 80 s
-    auto s = here->summary(error, "fence");
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->inProgress.size(), 1);
-    EXPECT_EQ(s->inProgress[0].station, "far-host");
-    EXPECT_FALSE(here->settle("00700", ProductionLog::Settle::Return, "fence", error));
-    EXPECT_EQ(error, "serial 00700 is in work at far-host (port B2): it is not unconfirmed");
-    raw.exec("UPDATE runs SET heartbeat = heartbeat - 20000");  // 100 s: the far run died
+    {
+        RawDb raw(where());
+        raw.exec("UPDATE runs SET heartbeat = heartbeat - 80000");  // silent for 80 s
+        auto s = here->summary(error, "fence");
+        ASSERT_TRUE(s);
+        ASSERT_EQ(s->inProgress.size(), 1);
+        EXPECT_EQ(s->inProgress[0].station, "far-host");
+        EXPECT_FALSE(here->settle("00700", ProductionLog::Settle::Return, "fence", error));
+        EXPECT_EQ(error, "serial 00700 is in work at far-host (port B2): it is not unconfirmed");
+        raw.exec("UPDATE runs SET heartbeat = heartbeat - 20000");  // 100 s: the far run died
+    }
     ASSERT_EQ(here->summary(error, "fence")->unconfirmed.size(), 1);
     outage(true);
     clock.onSleep = [&] {  // far-host rides out its outage; meanwhile the serial passes on
@@ -241,7 +274,7 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
         aside.endsWith("while this card was in work: set the card aside, it carries a serial that "
                        "is not its own"));
     EXPECT_EQ(here->serialStates("fence", error), QStringList{"00700 spent"});
-    s = here->summary(error, "fence");
+    const auto s = here->summary(error, "fence");
     EXPECT_EQ(s->pass, 1);
     EXPECT_EQ(s->fail, 1);
     EXPECT_FALSE(here->settle("00700", ProductionLog::Settle::Void, "fence", error));
@@ -249,7 +282,7 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
     EXPECT_FALSE(here->settle("00777", ProductionLog::Settle::Void, {}, error));
     EXPECT_EQ(error, "serial 00777 is not in the log");
 
-    auto reader = ProductionLog::openForReading(where, error);
+    auto reader = ProductionLog::openForReading(where(), error);
     ASSERT_TRUE(reader) << error.toStdString();
     const auto h = reader->reports().history("00700", error);
     ASSERT_TRUE(h && h->cards.size() == 2 && h->settlements.size() == 1);
@@ -277,6 +310,60 @@ void expectSettledSerialIsFenced(const QString& where, const std::function<void(
     EXPECT_GE(hereRow.perMinute, 1.0);
 }
 
+// The log goes out of reach while a card is programmed: its result is kept and recorded once
+// the log is back, within a minute (on a new connection to a server, with nothing for Qt to
+// say about it); after a minute the log gives up with a message that says so.
+TEST_P(LogOnEachKind, AnOutageOfUpToAMinuteIsRiddenOut) {
+    QString error;
+    auto log = ProductionLog::open(where(), error, 50);
+    ASSERT_TRUE(log) << error.toStdString();
+    if (server()) {
+        EXPECT_EQ(RawDb(where()).rows("SELECT count(*) FROM pg_stat_activity WHERE "
+                                      "application_name = 'kelvano-test'"),
+                  QStringList{"1"});
+    }
+    OutageClock clock;
+    log->setRetry(&clock);
+    const Job job = serialJob("busy", 999);
+    ASSERT_TRUE(log->beginRun(job, error));
+    g_messages.clear();
+    const QtMessageHandler before = qInstallMessageHandler(keepMessage);
+    for (const bool endsInTime : {true, false}) {
+        SCOPED_TRACE(endsInTime);
+        ProductionLog::Card card;
+        ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
+        outage(true);
+        clock.now = 0;
+        bool held = true;
+        clock.onSleep = [&] {
+            if (!endsInTime || !held || clock.now < 40000) return;
+            held = false;
+            outage(false);
+        };
+        const bool recorded =
+            log->finishCard(job, card, ProductionLog::Result::Pass, {}, {}, error);
+        EXPECT_EQ(recorded, endsInTime) << error.toStdString();
+        if (endsInTime) {
+            EXPECT_GE(clock.now, 40000);
+            EXPECT_LT(clock.now, 46000);
+        } else {
+            EXPECT_GE(clock.now, 60000);
+            EXPECT_LT(clock.now, 66000);
+            EXPECT_TRUE(error.startsWith(QStringLiteral("the log %1 was out of reach for 6")
+                                             .arg(ProductionLog::shownAddress(where()))))
+                << error.toStdString();
+            outage(false);
+        }
+    }
+    qInstallMessageHandler(before);
+    EXPECT_EQ(g_messages, QStringList());
+    // A log of its own: this one's link to a server is not mended after it gave up.
+    EXPECT_EQ(ProductionLog::open(where(), error)->serialStates("default", error),
+              (QStringList{"00100 spent", "00101 taken"}));
+}
+
+namespace {
+
 class LogTest : public ::testing::Test {
 protected:
     QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
@@ -285,156 +372,25 @@ protected:
 
 }  // namespace
 
-TEST_F(LogTest, TwoWorkersRacingNeverShareASerial) {
-    int passes = 0;
-    ASSERT_EQ(raceTwoWorkers(file("race.db"), serialJob(QStringLiteral("race"), 249), &passes),
-              QString());
-    EXPECT_EQ(passes, 150);
-    expectEachSerialPassedOnce(file("race.db"), 249, 150);
-}
-
-TEST_F(LogTest, FailGivesTheSerialBackAndVoidKeepsItOut) {
-    QString error;
-    auto log = ProductionLog::open(file("give.db"), error);
-    ASSERT_TRUE(log) << error.toStdString();
-    const Job job = serialJob("give", 102), voiding = serialJob("give", 102, true);
-    ASSERT_TRUE(log->beginRun(job, error));
-    // Takes a card and records its result; the serial it was given.
-    const auto card = [&](const Job& j, ProductionLog::Result result, const QString& step = {},
-                          const QString& message = {}) {
-        ProductionLog::Card c;
-        EXPECT_EQ(log->takeCard(j, "SIM", c, error), ProductionLog::Take::Ok);
-        EXPECT_TRUE(log->finishCard(j, c, result, step, message, error)) << error.toStdString();
-        return c.serialText;
-    };
-    using R = ProductionLog::Result;
-    EXPECT_EQ(card(job, R::Fail, "VERIFYING", "Verify error at $0010"), "00100");
-    EXPECT_EQ(card(voiding, R::Aborted), "00100");  // given back, handed out again, then void
-    EXPECT_EQ(card(job, R::Pass), "00101");
-    EXPECT_EQ(card(job, R::Pass), "00102");
-    ProductionLog::Card e;
-    // 100 is void, 101 and 102 spent: the last value has been handed out.
-    EXPECT_EQ(log->takeCard(job, QStringLiteral("SIM"), e, error), ProductionLog::Take::Exhausted);
-    EXPECT_EQ(error, QStringLiteral("The last serial number of job \"give\" has been handed out."));
-    EXPECT_EQ(log->serialStates(QStringLiteral("default"), error),
-              (QStringList{"00100 void", "00101 spent", "00102 spent"}));
-    const auto s = log->summary(error);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->pass, 2);
-    EXPECT_EQ(s->fail, 1);
-    EXPECT_EQ(s->aborted, 1);
-    EXPECT_EQ(s->voided, QStringList{"00100"});
-    const auto last = log->lastCards(2, error);
-    ASSERT_EQ(last.size(), 2);
-    EXPECT_EQ(last[0].serial, QStringLiteral("00102"));
-    EXPECT_EQ(log->lastCards(4, error)[3].step, QStringLiteral("VERIFYING"));
-    ASSERT_TRUE(log->exportCsv(file("out.csv"), error));
-    QFile csv(file("out.csv"));
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().split('\n');
-    EXPECT_TRUE(
-        lines[0].startsWith("id,started,ended,station,port,card_type,job,job_hash,serial,result"));
-    EXPECT_TRUE(lines[1].contains(",SIM,10,give,ab12,00100,fail,VERIFYING,Verify error at $0010,"));
-}
-
+// A database of other tables is no log (a file that is no database: see the terminal's
+// statuses); a log whose write lock another program holds is refused once the wait is over.
 TEST_F(LogTest, NotALogOrLockedIsRefusedWithAMessage) {
-    QFile text(file("notes.txt"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("my notes, not a database\n") > 0);
-    text.close();
     QString error, ignored;
-    EXPECT_FALSE(ProductionLog::open(file("notes.txt"), error));
-    EXPECT_TRUE(error.startsWith(file("notes.txt") + " is not a KELVANO log"))
-        << error.toStdString();
+    ASSERT_TRUE(RawDb(file("other.db")).exec("CREATE TABLE addresses (name TEXT)"));
+    EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
+    EXPECT_EQ(error, file("other.db") + " is not a KELVANO log (it holds other tables).");
+    // Another program holds the log's write lock.
     ASSERT_TRUE(ProductionLog::open(file("held.db"), ignored));
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
-        other.setDatabaseName(file("other.db"));
-        ASSERT_TRUE(other.open());
-        QSqlQuery(other).exec("CREATE TABLE addresses (name TEXT)");
-        EXPECT_FALSE(ProductionLog::open(file("other.db"), error));
-        EXPECT_EQ(error, file("other.db") + " is not a KELVANO log (it holds other tables).");
-        // Another program holds the log's write lock.
-        other.close();
-        other.setDatabaseName(file("held.db"));
-        ASSERT_TRUE(other.open() && QSqlQuery(other).exec("BEGIN EXCLUSIVE"));
-        EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
-        EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
-        QSqlQuery(other).exec("ROLLBACK");
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("other");
+    RawDb other(file("held.db"));
+    ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
+    EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
+    EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
+    other.exec("ROLLBACK");
 }
 
-TEST_F(LogTest, TheHourlyYieldView) { expectHourlyYield(file("yield.db")); }
-
-TEST_F(LogTest, AResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
-    std::optional<RawDb> report;
-    expectSettledSerialIsFenced(file("fence.db"), [&](bool on) {
-        if (on) report.emplace(file("fence.db"));  // a report holds the log's lock
-        report->exec(on ? "BEGIN EXCLUSIVE" : "ROLLBACK");
-    });
-}
-
-TEST(LogServer, TwoWorkersShareOnePostgreSqlPool) {
-    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
-    test::PgServer server;
-    QString why;
-    ASSERT_TRUE(server.start(why)) << why.toStdString();
-    int passes = 0;
-    ASSERT_EQ(raceTwoWorkers(server.url(), serialJob(QStringLiteral("race"), 179), &passes),
-              QString());
-    EXPECT_EQ(passes, 80);
-    expectEachSerialPassedOnce(server.url(), 179, 80);  // a log of its own sees the same cards
-    expectHourlyYield(server.url());
-    expectSettledSerialIsFenced(server.url(), [&](bool on) {  // the server goes away
-        QString ignored;
-        on ? server.stop(ignored) : server.restart(ignored);
-    });
-}
-
-namespace {
-
-QStringList g_messages;
-void keepMessage(QtMsgType, const QMessageLogContext&, const QString& text) { g_messages << text; }
-
-}  // namespace
-
-// The server restarts while a card is programmed: its result is recorded once the server is
-// back, on a new connection, and Qt has nothing to say about it.
-TEST(LogServer, ARestartOfTheServerIsRiddenOut) {
-    if (!test::PgServer::installed()) GTEST_SKIP() << "PostgreSQL server is not installed: skipped";
-    test::PgServer server;
-    QString why, error;
-    ASSERT_TRUE(server.start(why)) << why.toStdString();
-    auto log = ProductionLog::open(server.url() + "&application_name=kelvano-test", error);
-    ASSERT_TRUE(log) << error.toStdString();
-    // The address's parameters reach the server.
-    EXPECT_EQ(RawDb(server.url())
-                  .rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
-                        "'kelvano-test'"),
-              QStringList{"1"});
-    const Job job = serialJob("restart", 999);
-    ASSERT_TRUE(log->beginRun(job, error));
-    ProductionLog::Card card;
-    ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
-    ASSERT_TRUE(server.stop(why)) << why.toStdString();
-    g_messages.clear();
-    const QtMessageHandler before = qInstallMessageHandler(keepMessage);
-    std::thread restart([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        server.restart(why);
-    });
-    const bool recorded = log->finishCard(job, card, ProductionLog::Result::Pass, {}, {}, error);
-    restart.join();
-    qInstallMessageHandler(before);
-    EXPECT_TRUE(recorded) << error.toStdString();
-    EXPECT_EQ(g_messages, QStringList());
-    EXPECT_EQ(log->serialStates("default", error), QStringList{"00100 spent"});
-}
-
-// Serials are known by their value in a pool: a renamed job, a moved Start or another Step
-// hand out only values the pool does not hold; a job that names its own pool has values of
-// its own.
+// Serials are known by their value in a pool: a failed card gives its serial back (a job with
+// OnFail=void voids it), a renamed job, a moved Start or another Step hand out only values the
+// pool does not hold; a job that names its own pool has values of its own.
 TEST_F(LogTest, ValuesOfThePoolAreNeverHandedOutAgainWhateverTheJobOrPlan) {
     QString error;
     auto log = ProductionLog::open(file("pool.db"), error);
@@ -467,14 +423,35 @@ TEST_F(LogTest, ValuesOfThePoolAreNeverHandedOutAgainWhateverTheJobOrPlan) {
         ProductionLog::Card card;
         ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
         EXPECT_EQ(card.serialText, c.serial);
+        const bool fail = c.result == R::Fail;
         if (c.result) {
-            ASSERT_TRUE(log->finishCard(job, card, *c.result, {}, {}, error));
+            ASSERT_TRUE(log->finishCard(job, card, *c.result, fail ? "VERIFYING" : "",
+                                        fail ? "Verify error at $0010" : "", error));
         }
     }
     EXPECT_EQ(log->serialStates("default", error),
               (QStringList{"00099 spent", "00100 spent", "00101 spent", "00102 taken",
                            "00103 spent", "00104 void", "00105 free", "00106 spent"}));
     EXPECT_EQ(log->serialStates("other", error), QStringList{"00100 spent"});
+    const Job last = serialJob("a", 103, false, 103);  // 103 is spent: nothing is left
+    ProductionLog::Card none;
+    ASSERT_TRUE(log->beginRun(last, error));
+    EXPECT_EQ(log->takeCard(last, "SIM", none, error), ProductionLog::Take::Exhausted);
+    EXPECT_EQ(error, "The last serial number of job \"a\" has been handed out.");
+    const auto s = log->summary(error);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(QList<int>({s->pass, s->fail, s->aborted}), QList<int>({6, 2, 1}));
+    EXPECT_EQ(s->voided, QStringList{"00104"});
+    const auto rows = log->lastCards(10, error);
+    ASSERT_EQ(rows.size(), 10);
+    EXPECT_EQ(rows[0].serial + " " + rows[8].serial + " " + rows[8].step, "00105 00101 VERIFYING");
+    ASSERT_TRUE(log->exportCsv(file("out.csv"), error));
+    QFile csv(file("out.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    EXPECT_TRUE(
+        lines[0].startsWith("id,started,ended,station,port,card_type,job,job_hash,serial,result"));
+    EXPECT_TRUE(lines[2].contains(",SIM,10,a,ab12,00101,fail,VERIFYING,Verify error at $0010,"));
     // What a job's next card gets, and which values of its plan it passes over.
     const struct {
         uint64_t start, step;
@@ -503,32 +480,29 @@ TEST_F(LogTest, ValuesOfThePoolAreNeverHandedOutAgainWhateverTheJobOrPlan) {
 TEST_F(LogTest, AnOlderLogKeepsItsSerials) {
     {
         RawDb raw(file("old.db"));
-        for (const char* sql :
-             {"CREATE TABLE kelvano_log (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-              "INSERT INTO kelvano_log VALUES ('format', '1')",
-              "CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, station TEXT NOT "
-              "NULL, pid BIGINT NOT NULL, job TEXT NOT NULL, job_hash TEXT NOT NULL, started "
-              "TEXT NOT NULL, ended TEXT)",
-              "CREATE TABLE pools (job TEXT PRIMARY KEY, next_index BIGINT NOT NULL)",
-              "CREATE TABLE serials (job TEXT NOT NULL, idx BIGINT NOT NULL, num TEXT NOT "
-              "NULL, value TEXT NOT NULL, state TEXT NOT NULL, card_id BIGINT, PRIMARY KEY "
-              "(job, idx), UNIQUE (job, num))",
-              "CREATE TABLE cards (id INTEGER PRIMARY KEY AUTOINCREMENT, run_id BIGINT NOT "
-              "NULL, station TEXT NOT NULL, port TEXT NOT NULL, card_type INTEGER NOT NULL, "
-              "job TEXT NOT NULL, job_hash TEXT NOT NULL, serial TEXT, serial_idx BIGINT, "
-              "started TEXT NOT NULL, ended TEXT, result TEXT NOT NULL, failed_step TEXT, "
-              "message TEXT, duration_ms BIGINT)",
-              "INSERT INTO runs VALUES (1, 'old-host', 1, 'a', 'h', '2026-01-01T00:00:00Z', "
-              "NULL)",
-              "INSERT INTO pools VALUES ('a', 2), ('b', 3)",
-              "INSERT INTO serials VALUES ('a', 0, '100', '00100', 'spent', 1), ('a', 1, "
-              "'101', '00101', 'taken', 2), ('b', 0, '100', '00100', 'free', NULL), ('b', 2, "
-              "'102', '00102', 'void', 3)",
-              "INSERT INTO cards VALUES (1, 1, 'old-host', 'A', 10, 'a', 'h', '00100', 0, "
-              "'2026-01-01T00:00:01Z', '2026-01-01T00:00:09Z', 'pass', NULL, NULL, 8000), "
-              "(2, 1, 'old-host', 'A', 10, 'a', 'h', '00101', 1, '2026-01-01T00:00:10Z', "
-              "NULL, 'pending', NULL, NULL, NULL)"})
-            ASSERT_TRUE(raw.exec(sql));
+        const QString script = QStringLiteral(R"sql(
+CREATE TABLE kelvano_log (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+INSERT INTO kelvano_log VALUES ('format', '1');
+CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, station TEXT NOT NULL,
+    pid BIGINT NOT NULL, job TEXT NOT NULL, job_hash TEXT NOT NULL, started TEXT NOT NULL,
+    ended TEXT);
+CREATE TABLE pools (job TEXT PRIMARY KEY, next_index BIGINT NOT NULL);
+CREATE TABLE serials (job TEXT NOT NULL, idx BIGINT NOT NULL, num TEXT NOT NULL,
+    value TEXT NOT NULL, state TEXT NOT NULL, card_id BIGINT, PRIMARY KEY (job, idx),
+    UNIQUE (job, num));
+CREATE TABLE cards (id INTEGER PRIMARY KEY AUTOINCREMENT, run_id BIGINT NOT NULL,
+    station TEXT NOT NULL, port TEXT NOT NULL, card_type INTEGER NOT NULL, job TEXT NOT NULL,
+    job_hash TEXT NOT NULL, serial TEXT, serial_idx BIGINT, started TEXT NOT NULL, ended TEXT,
+    result TEXT NOT NULL, failed_step TEXT, message TEXT, duration_ms BIGINT);
+INSERT INTO runs VALUES (1, 'old-host', 1, 'a', 'h', '2026-01-01T00:00:00Z', NULL);
+INSERT INTO pools VALUES ('a', 2), ('b', 3);
+INSERT INTO serials VALUES ('a', 0, '100', '00100', 'spent', 1), ('a', 1, '101', '00101',
+    'taken', 2), ('b', 0, '100', '00100', 'free', NULL), ('b', 2, '102', '00102', 'void', 3);
+INSERT INTO cards VALUES (1, 1, 'old-host', 'A', 10, 'a', 'h', '00100', 0,
+    '2026-01-01T00:00:01Z', '2026-01-01T00:00:09Z', 'pass', NULL, NULL, 8000),
+    (2, 1, 'old-host', 'A', 10, 'a', 'h', '00101', 1, '2026-01-01T00:00:10Z', NULL, 'pending',
+    NULL, NULL, NULL))sql");
+        for (const QString& sql : script.split(u';')) ASSERT_TRUE(raw.exec(sql));
     }
     QString error;
     auto log = ProductionLog::open(file("old.db"), error);
@@ -566,45 +540,6 @@ TEST_F(LogTest, AnOlderLogKeepsItsSerials) {
     EXPECT_EQ(log->reports().history(card.serialText, error)->cards.last().user,
               QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name));
     EXPECT_EQ(raw.rows("SELECT value FROM kelvano_log WHERE key = 'format'"), QStringList{"3"});
-}
-
-// A report holds the log's lock: the result of the card is kept and recorded once the lock
-// is free, within a minute; after a minute the log gives up with a message that says so.
-TEST_F(LogTest, AnOutageOfUpToAMinuteIsRiddenOut) {
-    QString error;
-    auto log = ProductionLog::open(file("busy.db"), error, 50);
-    ASSERT_TRUE(log) << error.toStdString();
-    OutageClock clock;
-    log->setRetry(&clock);
-    const Job job = serialJob("busy", 999);
-    ASSERT_TRUE(log->beginRun(job, error));
-    RawDb report(file("busy.db"));
-    for (const bool endsInTime : {true, false}) {
-        SCOPED_TRACE(endsInTime);
-        ProductionLog::Card card;
-        ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
-        ASSERT_TRUE(report.exec("BEGIN EXCLUSIVE"));
-        clock.now = 0;
-        bool held = true;
-        clock.onSleep = [&] {
-            if (endsInTime && held && clock.now >= 40000) held = !report.exec("ROLLBACK");
-        };
-        const bool recorded =
-            log->finishCard(job, card, ProductionLog::Result::Pass, {}, {}, error);
-        EXPECT_EQ(recorded, endsInTime) << error.toStdString();
-        if (endsInTime) {
-            EXPECT_GE(clock.now, 40000);
-            EXPECT_LT(clock.now, 46000);
-        } else {
-            EXPECT_GE(clock.now, 60000);
-            EXPECT_LT(clock.now, 66000);
-            EXPECT_TRUE(error.startsWith(
-                QStringLiteral("the log %1 was out of reach for 6").arg(file("busy.db"))))
-                << error.toStdString();
-            report.exec("ROLLBACK");
-        }
-    }
-    EXPECT_EQ(log->serialStates("default", error), (QStringList{"00100 spent", "00101 taken"}));
 }
 
 // What the user reads about a log that can't be used: which file, and what is wrong with it;

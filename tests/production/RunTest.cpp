@@ -139,6 +139,14 @@ QStringList cards(const QString& where) {
     return out;
 }
 
+// A kelvano-boxsim that feeds cards; its pty.
+QString startFeedingBox(QProcess& sim, const QStringList& more = {}) {
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
+              QStringList{"--feed", "--baud", "57600"} + more);
+    return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
+                                       : QString();
+}
+
 struct CliRun {
     int status = -1;
     QString out, err;
@@ -164,6 +172,8 @@ CliRun cli(const QStringList& args, bool unprivileged = false,
 
 }  // namespace
 
+// Five boxes, four of them in trouble of their own: each failed card gives its serial back,
+// each box's trouble stops at most its own worker, and the others make the count.
 TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     ensureApp();
     QTemporaryDir dir;
@@ -174,14 +184,24 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     // middle of the flash of its first card.
     boxes.faults["A"] = *SimFault::parse("noanswer,on=W,at=500");
     boxes.faults["B"] = *SimFault::parse("lostlink,on=I,at=600");
+    // Box U: no EEPROM write answers, and nobody takes its failed card out.
+    boxes.faults["U"] = *SimFault::parse("noanswer,on=W");
+    boxes.unfed = {QStringLiteral("U")};
+    // Box W: its cards have another controller (PIC16F876) than the job's (PIC16F84).
+    boxes.cardTypes[QStringLiteral("W")] = 11;
 
     // Box C: a port that is not there.
-    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none"}, 5, boxes.factory());
+    ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U", "W"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
-    ASSERT_TRUE(run.wait(120000));
+    // At its count the run ends, naming the boxes that hold a card, instead of waiting for
+    // their removal.
+    ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
     const QList<WorkerStatus> s = run.statuses();
+    EXPECT_EQ(run.endMessage(), "Still holding a card: A, U.");
+    EXPECT_EQ(s[3].fail, 1);
+    for (const WorkerStatus& box : {s[0], s[3]}) EXPECT_EQ(box.state, "done: take the card out");
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
     EXPECT_FALSE(s[0].inWork);
@@ -197,18 +217,29 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_FALSE(run.allPassed());
 
     // Every passed card carries its own serial; the failed ones gave theirs back.
-    QStringList passed, failedA;
+    QStringList passed, failedA, failedW;
     QString lastA;
     for (const QString& c : cards(log)) {
         if (c.contains(" pass ")) passed << c.section(' ', 0, 0);
         if (c.contains(" pass A ")) lastA = c.section(' ', 0, 0);
         if (c.contains(" fail A ")) failedA << c.section(' ', 3);
+        if (c.contains(" fail W ")) failedW << c.section(' ', 3);
     }
     passed.sort();
     EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
     EXPECT_EQ(failedA,
               QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM "
                           "Memory"});
+    // Box W's cards fail before anything on them changes; after three in a row it stops.
+    const QString wrong = QStringLiteral(
+        "PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: PIC16F876, "
+        "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
+    EXPECT_EQ(failedW, (QStringList{wrong, wrong, wrong}));
+    EXPECT_EQ(s[4].fail, 3);
+    EXPECT_EQ(s[4].pass, 0);
+    for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("W")]->trace())
+        for (const char* write : {"@L0", "@ErA", "@W", "@w"})
+            EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
     auto opened = ProductionLog::open(log, error);
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->serialStates("default", error),
@@ -275,55 +306,6 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
-// Nobody takes box A's failed card out; box B makes the count with its second card. The run
-// ends there, naming the boxes that hold a card, instead of waiting for their removal.
-TEST(ProductionRun, AtItsCountTheRunEndsAndNamesTheBoxesStillHoldingACard) {
-    ensureApp();
-    QTemporaryDir dir;
-    SimBoxes boxes;
-    boxes.unfed = {QStringLiteral("A")};
-    boxes.faults["A"] = *SimFault::parse("noanswer,on=W");
-    ProductionRun run(eepromSerialJob(dir.path()), dir.filePath(QStringLiteral("run.db")),
-                      {QStringLiteral("A"), QStringLiteral("B")}, 2, boxes.factory());
-    run.start();
-    ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
-    const QList<WorkerStatus> s = run.statuses();
-    EXPECT_EQ(s[0].fail, 1);
-    EXPECT_EQ(s[1].pass, 2);
-    for (const WorkerStatus& box : s) EXPECT_EQ(box.state, "done: take the card out");
-    EXPECT_EQ(run.endMessage(), "Still holding a card: A, B.");
-}
-
-// Cards with another controller than the job's fail before anything on them changes, and
-// give their serials back; after three in a row the worker stops.
-TEST(ProductionRun, ACardWithAnotherControllerFailsUntouched) {
-    ensureApp();
-    QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("run.db"));
-    const Job job = eepromSerialJob(dir.path());  // card type 10, a PIC16F84
-    SimBoxes boxes;
-    boxes.cardTypes[QStringLiteral("C")] = 11;  // PIC16F876 cards
-    ProductionRun run(job, log, {QStringLiteral("C")}, 2, boxes.factory());
-    QString error;
-    ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
-    run.start();
-    ASSERT_TRUE(run.wait(120000));
-    EXPECT_EQ(run.statuses()[0].fail, 3);
-    EXPECT_EQ(run.statuses()[0].pass, 0);
-    const QString wrong = QStringLiteral(
-        "fail C PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: "
-        "PIC16F876, "
-        "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
-    EXPECT_EQ(cards(log),
-              (QStringList{"1089712 " + wrong, "1089712 " + wrong, "1089712 " + wrong}));
-    auto opened = ProductionLog::open(log, error);
-    ASSERT_TRUE(opened);
-    EXPECT_FALSE(opened->serialStates("run", error).join(' ').contains("spent"));
-    for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("C")]->trace())
-        for (const char* write : {"@L0", "@ErA", "@W", "@w"})
-            EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
-}
-
 // kelvano-cli killed while it waits to record a programmed card: the card's serial stays
 // taken (unconfirmed), and the next run goes on with the next one.
 TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
@@ -336,10 +318,8 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
     QProcess sim;
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-              {"--feed", "--baud", "57600", "--trace", trace});
-    ASSERT_TRUE(sim.waitForReadyRead(10000));
-    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    const QString pty = startFeedingBox(sim, {"--trace", trace});
+    ASSERT_FALSE(pty.isEmpty());
     auto jobRun = [&](QProcess& p) {
         p.start(
             QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
@@ -521,18 +501,6 @@ print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(st
     QFile::setPermissions(dir.filePath("ro"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
-
-namespace {
-
-// A kelvano-boxsim that feeds cards; its pty.
-QString startFeedingBox(QProcess& sim, const QStringList& more = {}) {
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-              QStringList{"--feed", "--baud", "57600"} + more);
-    return sim.waitForReadyRead(10000) ? QString::fromLocal8Bit(sim.readLine()).trimmed()
-                                       : QString();
-}
-
-}  // namespace
 
 // --wait-factor reaches the link of every box of a run: answers that come after the box's own
 // waits (three reads of the verify, 100 ms late for a 30 ms wait) pass the card.
