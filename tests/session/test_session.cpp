@@ -1,5 +1,5 @@
-// The one set-up of both front ends: where the settings are read and saved, the store and the
-// simulated box it feeds, the USB ids of the settings, and one simulated box per link.
+// The one set-up of both front ends: where the settings are read and saved, the paths beside
+// the program, and one simulated box per link.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -165,23 +165,13 @@ TEST(Settings, AUtf16FileIsReadToTheLastCharacter) {
     EXPECT_EQ(store.readString("Port", {}), QString::fromUtf8("/dev/tty\u00C41"));
 }
 
-// The store beside the program reaching the link and the simulated box is checked through
-// kelvano-cli's link in tests/cli; here the paths and the store without a file.
-TEST(Session, PathsTheBuiltInStoreAndTheUsbIdsOfTheSettings) {
+// The store and the USB ids of the files beside the program reaching the link, the simulated box
+// and the USB driver are checked through kelvano-cli's link in tests/cli; here the paths.
+TEST(Session, PathsAndPortNames) {
     Folders f;
-    writeFile(f.beside(), "[Config]\r\nUsbIds=1209:4b56, 16C0:05DC,zz:1\r\n", kOld);
     Session session({f.program.path(), f.userDir()});
     EXPECT_EQ(session.programDir(), f.program.path() + "/");
     EXPECT_EQ(session.crdPath(), f.program.filePath("kelvano.crd"));
-    // Without a store file: the built-in store, whose PICLOAD is the simulated box's demo loader.
-    const auto box = session.makeSimBox(13);
-    EXPECT_EQ(box->card().type(), 13);
-    EXPECT_TRUE(ImageStore::isDemoImage(box->loaderImages().value("PICLOAD")));
-    const auto usb = session.makeUsbBackend();
-    const auto* libusb = dynamic_cast<const LibusbBackend*>(usb.get());
-    ASSERT_NE(libusb, nullptr);
-    const QList<LibusbBackend::UsbId> fromSettings{{0x1209, 0x4B56}, {0x16C0, 0x05DC}};
-    EXPECT_EQ(libusb->knownIds(), LibusbBackend::defaultIds() + fromSettings);
     // "usb" is a serial port's name; the simulator's name has any case.
     EXPECT_TRUE(Session::isUsbPort("USB") && !Session::isUsbPort("usb"));
     EXPECT_TRUE(Session::isSimulatorPort("SIM") && Session::isSimulatorPort("sim"));
