@@ -1,7 +1,9 @@
 // The terminal's link is set up by the session, as the window's is: the store beside the
-// program reaches the link and the simulated box, the settings' USB ids reach the USB driver.
+// program reaches the link and the simulated box, the settings' USB ids reach the USB driver,
+// and every link has a simulated box of its own.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <vector>
 
 #include "CliRun.h"
@@ -13,6 +15,12 @@
 
 namespace kelvano {
 namespace {
+
+// The link's timers need an application object for the whole run.
+int qtArgc = 1;
+char qtName[] = "test_cli";
+char* qtArgv[] = {qtName, nullptr};
+QCoreApplication qtApp(qtArgc, qtArgv);
 
 TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
     QTemporaryDir program;
@@ -44,6 +52,27 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
         // The ids of the settings come on top of the built-in ones.
         EXPECT_TRUE(!usb || (usb->isKnown(0x1209, 0x4B56) && usb->isKnown(0x04B4, 0x8613)));
     }
+    // Two links at once, as a production line runs them: each has a simulated box of its own,
+    // and a second connect of one reaches the same box again, as a real box would be.
+    Options secondOptions;
+    args.port = "SIM";
+    CliLink first(host, clock, view, options, args, program.path());
+    args.card = 21;
+    CliLink second(host, clock, view, secondOptions, args, program.path());
+    ASSERT_NE(first.simBox(), second.simBox());
+    EXPECT_EQ(second.simBox()->card().type(), 21);
+    first.com().Connect();
+    second.com().Connect();
+    ASSERT_TRUE(first.com().linkReady() && second.com().linkReady());
+    second.simBox()->removeCard();
+    QByteArray reply;
+    EXPECT_TRUE(first.com().Transact("K", reply, 0) == 1 && reply == "0");  // card still in
+    EXPECT_TRUE(second.com().Transact("K", reply, 0) == 1 && reply == "6");
+    const qsizetype exchanges = first.simBox()->trace().size();
+    first.com().Disconnect();
+    first.com().Connect();
+    EXPECT_TRUE(first.com().linkReady());
+    EXPECT_GT(first.simBox()->trace().size(), exchanges);
 }
 
 // A box that goes silent late in a long read, on a pseudo-terminal: the first exchange it
