@@ -26,12 +26,8 @@ QStringList traceCommands(const QString& path) {
 
 }  // namespace
 
-// No terminal: a warning is answered Abort. A loader card's EEPROM takes the controller along.
-TEST(CliActions, UnansweredWarningFailsAndLoaderEepromReadsTheControllerToo) {
-    const CliRun warned = cli({"--port", "SIM", "--card", "11", "--no-wait", "read"});
-    EXPECT_EQ(warned.code, 1);
-    EXPECT_TRUE(warned.err.contains("Contents of controller will be lost"));
-
+// A loader card's EEPROM takes the controller along.
+TEST(CliActions, LoaderEepromReadsTheControllerToo) {
     QTemporaryDir dir;
     const QString trace = dir.filePath("read.trace");
     const CliRun read = cli({"--port", "SIM", "--card", "15", "--no-wait", "--yes", "--memories",

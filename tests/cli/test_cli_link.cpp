@@ -144,7 +144,7 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
                                            .arg(row.waitMs)));
             EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
             ASSERT_GE(closing, 0);
-            EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
+            EXPECT_LE(closing - sent, qint64(row.attempts) * row.waitMs + kMarginMs);
         }
 }
 

@@ -150,7 +150,8 @@ TEST(CliStatuses, CardTypeOfTheSettingsFileNamedOrRequired) {
         << program.err.toStdString();
 }
 
-// --json on an action: the memories done and not done with the reason, and the time taken.
+// --json on an action: the memories done and not done with the reason, and the time taken;
+// without a terminal a warning is shown and answered Abort.
 TEST(CliStatuses, ActionResultAsJson) {
     const CliRun r =
         cli({"--port", "SIM", "--card", "21", "--no-wait", "--json", "--yes=no", "read"});
@@ -165,7 +166,9 @@ TEST(CliStatuses, ActionResultAsJson) {
                       "\n")
                   .replace("$", abort))
         << r.out.toStdString();
-    EXPECT_TRUE(r.err.contains("-> Abort (no terminal to ask; use --yes to answer OK)\n"));
+    EXPECT_TRUE(
+        r.err.contains("Warning!: Contents of controller will be lost\n-> Abort (no "
+                       "terminal to ask; use --yes to answer OK)\n"));
 }
 
 // The exit status table of the help is the one of the manual page and the README, row by row.
