@@ -1,23 +1,17 @@
-// kelvano-cli actions end to end: the real binaries, the simulated box in process ("SIM") or
-// as kelvano-boxsim on a pseudo-terminal.
+// kelvano-cli actions and production runs end to end: the real binaries, the simulated box in
+// process ("SIM") or as kelvano-boxsim on a pseudo-terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
+#include <optional>
 
 #include "../cli/CliRun.h"
 
 namespace {
-
-const QString kBin = QStringLiteral(KELVANO_BIN_DIR);
-
-// Starts kelvano-boxsim and returns the pseudo-terminal it serves.
-QString startBox(QProcess& box, const QStringList& args) {
-    box.start(kBin + "/kelvano-boxsim", args);
-    if (!box.waitForReadyRead(10000)) return {};
-    return QString::fromLocal8Bit(box.readLine()).trimmed();
-}
 
 // The commands of a kelvano-cli --trace file, in order ("cmd    @M0  ->  00" gives "M0").
 QStringList traceCommands(const QString& path) {
@@ -32,12 +26,8 @@ QStringList traceCommands(const QString& path) {
 
 }  // namespace
 
-// No terminal: a warning is answered Abort. A loader card's EEPROM takes the controller along.
-TEST(CliActions, UnansweredWarningFailsAndLoaderEepromReadsTheControllerToo) {
-    const CliRun warned = cli({"--port", "SIM", "--card", "11", "--no-wait", "read"});
-    EXPECT_EQ(warned.code, 1);
-    EXPECT_TRUE(warned.err.contains("Contents of controller will be lost"));
-
+// A loader card's EEPROM takes the controller along.
+TEST(CliActions, LoaderEepromReadsTheControllerToo) {
     QTemporaryDir dir;
     const QString trace = dir.filePath("read.trace");
     const CliRun read = cli({"--port", "SIM", "--card", "15", "--no-wait", "--yes", "--memories",
@@ -70,13 +60,14 @@ TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
         const int sig = ++n % 2 ? SIGINT : SIGTERM;
         SCOPED_TRACE(r.args.join(' ').toStdString());
         const QString trace = dir.filePath(QString("trace%1").arg(n));
-        QProcess box;
         const bool wait = r.sentBefore == QLatin1String("DINS.");
-        const QString port = wait ? startBox(box, {"--card", "20", "--no-card", "--trace", trace})
-                                  : QStringLiteral("SIM");
+        std::optional<Boxsim> box;
+        if (wait) box.emplace(QStringList{"--card", "20", "--no-card", "--trace", trace});
+        const QString port = wait ? box->pty : QStringLiteral("SIM");
         QProcess p;
-        p.start(kBin + "/kelvano-cli", QStringList{"--port", port, "--card", "20"} + r.args +
-                                           (wait ? QStringList{} : QStringList{"--trace", trace}));
+        p.start(KELVANO_BIN_DIR "/kelvano-cli",
+                QStringList{"--port", port, "--card", "20"} + r.args +
+                    (wait ? QStringList{} : QStringList{"--trace", trace}));
         ASSERT_TRUE(p.waitForStarted());
         for (int i = 0; i < 200 && !traceCommands(trace).contains(r.sentBefore); ++i)
             QThread::msleep(25);
@@ -88,8 +79,6 @@ TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
         const QStringList sent = traceCommands(trace);
         EXPECT_LT(sent.filter("Y48").size(), 4000);
         EXPECT_EQ(sent.mid(sent.size() - 2), (QStringList{"M0", "D----"}));  // QXBASE: no "d"
-        box.terminate();
-        box.waitForFinished(5000);
     }
 }
 
@@ -97,19 +86,14 @@ TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
     QTemporaryDir dir;
     QByteArray image(0x4010, '\xFF');
     image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
-    QProcess box;
-    const QString pty =
-        startBox(box, {"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
-
+    const Boxsim box({"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
     const CliRun read =
-        cli({"--port", pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
+        cli({"--port", box.pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
              "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
     EXPECT_EQ(read.code, 3) << read.err.toStdString();
     EXPECT_TRUE(read.err.contains("slot 1 not saved")) << read.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
     EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
-    box.terminate();
-    box.waitForFinished(5000);
 }
 
 // Where the results go, and the trace, are checked before the box is touched. "-" and a device
@@ -137,8 +121,8 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
         EXPECT_EQ(run.err, "Card type 10 (Brelmont PIC (PIC16F84 + 24C16)), from --card\n" + r.err);
         EXPECT_FALSE(QFile::exists(trace));  // the box never saw a command
     }
-    QProcess box;
-    const CliRun real = cli({"--port", startBox(box, {}), "--trace", trace, "identify"});
+    const Boxsim box({});
+    const CliRun real = cli({"--port", box.pty, "--trace", trace, "identify"});
     EXPECT_TRUE(real.code == 1 && real.err.contains("--trace is written by the simulated box"));
 
     const CliRun out = cli(read + QStringList{"--save", "2=-"});
@@ -166,8 +150,8 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
         << own.out.toStdString();
     EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
 
-    QProcess box;
-    const QString pty = startBox(box, {"--card", "22"});
+    const Boxsim box({"--card", "22"});
+    const QString& pty = box.pty;
     const CliRun other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
     EXPECT_EQ(other.code, 1);
     EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
@@ -186,19 +170,14 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     EXPECT_TRUE(forced.err.contains("Wrong AVR Device!\nRead: AT90S2323\nMust: AT90S8515"))
         << forced.err.toStdString();
     EXPECT_FALSE(forced.err.contains("Wrong controller"));
-    box.terminate();
-    box.waitForFinished(5000);
 
     // A well-formed device ID no card type has: named, and no card type listed.
-    QProcess pic;
-    const QString picPty = startBox(pic, {"--card", "11", "--controller-id", "0E03"});
-    const CliRun a = cli({"--port", picPty, "--no-wait", "identify"});
+    const Boxsim pic({"--card", "11", "--controller-id", "0E03"});
+    const CliRun a = cli({"--port", pic.pty, "--no-wait", "identify"});
     EXPECT_EQ(a.code, 0) << a.err.toStdString();
     EXPECT_EQ(a.out,
               "Controller: PIC16F876A\nRead: device ID 0E03 (device 070, revision 3)\n"
               "No card type of the catalogue has this controller.\n");
-    pic.terminate();
-    pic.waitForFinished(5000);
 }
 
 // The configuration options of the terminal reach the card bit for bit: the AT90S lock bits
@@ -238,9 +217,63 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
                  << "1=" + writeFile(dir, "cfg.hex", r.picConfig + QByteArray("\n:00000001FF\n"));
         const CliRun run = cli(args + r.options + QStringList{"program"});
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
-        QStringList sent;
-        for (const QString& c : traceCommands(trace))
-            if (c.startsWith(r.prefix)) sent << c;
-        EXPECT_EQ(sent, r.sent);
+        EXPECT_EQ(traceCommands(trace).filter(QRegularExpression('^' + r.prefix)), r.sent);
+    }
+}
+
+// A production run stopped from the terminal: Ctrl-C or SIGTERM ends it with status 130 and a
+// summary that says so and counts the cards done, as the log records them.
+TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
+    // SIGINT once the first card is out of the box, SIGTERM while a card is programmed.
+    const struct {
+        int signal;
+        const char* sendAt;
+    } cases[] = {{SIGINT, "remove the card"}, {SIGTERM, "programming"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
+        QTemporaryDir dir;
+        const QString job =
+            writeFile(dir, "job.ini",
+                      "[Job]\nName=stopped\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\n"
+                      "Form=dec\nStart=500\n");
+        const QString log = dir.filePath("run.log.db");
+
+        QProcess run;
+        run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+                  {"job", "run", job, "--port", "SIM", "--log", log});
+        ASSERT_TRUE(run.waitForStarted());
+        // Without a count the simulated box's cards keep coming until the signal.
+        QString out;
+        const QDeadlineTimer deadline(60000);
+        bool sent = false;
+        while (!sent && !deadline.hasExpired() && run.state() == QProcess::Running) {
+            run.waitForReadyRead(100);
+            out += QString::fromLocal8Bit(run.readAllStandardOutput());
+            for (const QString& line : out.split('\n'))
+                if (line.contains("pass    1") && line.contains(c.sendAt)) sent = true;
+        }
+        ASSERT_TRUE(sent) << out.toStdString();
+        ::kill(pid_t(run.processId()), c.signal);
+        ASSERT_TRUE(run.waitForFinished(30000));
+        out += QString::fromLocal8Bit(run.readAllStandardOutput());
+        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode(), 130) << out.toStdString();
+
+        const QRegularExpression summary(
+            "\nSummary: (\\d+) passed, (\\d+) failed, (\\d+) aborted; interrupted, (\\d+) cards? "
+            "done\n");
+        const QRegularExpressionMatch m = summary.match(out);
+        ASSERT_TRUE(m.hasMatch()) << out.toStdString();
+        const int passed = m.captured(1).toInt(), failed = m.captured(2).toInt();
+        const int aborted = m.captured(3).toInt(), done = m.captured(4).toInt();
+        EXPECT_GE(passed, 1);
+        EXPECT_EQ(failed, 0);
+        EXPECT_EQ(done, passed + failed);  // an aborted card is not done
+
+        // The log holds the same cards.
+        const CliRun report = cli({"log", "summary", "--log", log});
+        EXPECT_TRUE(report.out.contains(
+            QStringLiteral("Cards: %1 passed, 0 failed, %2 aborted").arg(passed).arg(aborted)))
+            << report.out.toStdString() << out.toStdString();
     }
 }

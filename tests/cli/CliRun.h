@@ -13,8 +13,9 @@ struct CliRun {
     QString out, err;
 };
 
-// One of the programs of the build ("kelvano-cli", "kelvano", "kelvano-boxsim"), with its
-// standard output into `outputFile` when one is given, and without the variables in `unset`.
+// One of the programs of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an
+// absolute path, with its standard output into `outputFile` when one is given, and without the
+// variables in `unset`.
 inline CliRun runProgram(const QString& program, const QStringList& arguments,
                          const QString& outputFile = {}, const QStringList& unset = {}) {
     QProcess p;
@@ -22,7 +23,8 @@ inline CliRun runProgram(const QString& program, const QStringList& arguments,
     for (const QString& name : unset) env.remove(name);
     p.setProcessEnvironment(env);
     if (!outputFile.isEmpty()) p.setStandardOutputFile(outputFile);
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/") + program, arguments);
+    p.start(program.startsWith('/') ? program : QStringLiteral(KELVANO_BIN_DIR "/") + program,
+            arguments);
     p.closeWriteChannel();  // no terminal: a question is answered Abort
     CliRun r;
     if (!p.waitForFinished(60000)) return r;
@@ -36,6 +38,10 @@ inline CliRun cli(const QStringList& arguments) {
     return runProgram(QStringLiteral("kelvano-cli"), arguments);
 }
 
+// A sample file of tests/data.
+inline QString data(const char* name) {
+    return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
+}
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -46,3 +52,21 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     return f.fileName();
 }
+
+// kelvano-boxsim serving a pseudo-terminal (`pty`, empty when it did not start) for as long as
+// the object lives.
+struct Boxsim {
+    explicit Boxsim(const QStringList& arguments) {
+        process.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), arguments);
+        if (process.waitForReadyRead(10000))
+            pty = QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+    Boxsim(const Boxsim&) = delete;
+    Boxsim& operator=(const Boxsim&) = delete;
+    ~Boxsim() {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+    QString pty;
+};

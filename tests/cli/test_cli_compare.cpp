@@ -2,8 +2,6 @@
 // standard output, and the exit status.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-
 #include "CliRun.h"
 #include "sim/BoxsimWaits.h"
 
@@ -26,12 +24,9 @@ TEST(CliCompare, WithTheCardInTheSimulatedBox) {
 TEST(CliCompare, AProtectedAvrCardIsPartialOnEveryPath) {
     QTemporaryDir dir;
     const QString flash = writeFile(dir, "f.hex", ":0400000001020304F2\n:00000001FF\n");
-    QProcess box;
-    box.start(KELVANO_BIN_DIR "/kelvano-boxsim", {"--card", "20"});
-    ASSERT_TRUE(box.waitForReadyRead(10000));
-    const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+    const Boxsim box({"--card", "20"});
     const QStringList card =
-        QStringList{"--port", pty, "--card", "20", "--no-wait", "--load", "1=" + flash} +
+        QStringList{"--port", box.pty, "--card", "20", "--no-wait", "--load", "1=" + flash} +
         kelvano::test::boxsimWaits();
     // Programmed with both lock bits (the default of --lock-bits).
     const CliRun program = cli(card + QStringList{"--memories", "prog,config", "--yes", "program"});
@@ -67,6 +62,4 @@ TEST(CliCompare, AProtectedAvrCardIsPartialOnEveryPath) {
         EXPECT_EQ(r.code, p.code) << p.args.join(' ').toStdString() << r.err.toStdString();
         EXPECT_EQ(r.out, p.out);
     }
-    box.terminate();
-    box.waitForFinished(5000);
 }

@@ -1,10 +1,10 @@
 // The terminal's link is set up by the session, as the window's is: the store beside the
-// program reaches the link and the simulated box, the settings' USB ids reach the USB driver.
+// program reaches the link and the simulated box, the settings' USB ids reach the USB driver,
+// and every link has a simulated box of its own.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QCoreApplication>
+#include <vector>
 
 #include "CliRun.h"
 #include "base/Clock.h"
@@ -15,6 +15,12 @@
 
 namespace kelvano {
 namespace {
+
+// The link's timers need an application object for the whole run.
+int qtArgc = 1;
+char qtName[] = "test_cli";
+char* qtArgv[] = {qtName, nullptr};
+QCoreApplication qtApp(qtArgc, qtArgv);
 
 TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
     QTemporaryDir program;
@@ -43,8 +49,30 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
         EXPECT_TRUE(link.com().store().LoadImage("PICLOAD", image) && image == "\x11\x22\x33");
         const auto* usb = dynamic_cast<const LibusbBackend*>(link.usbBackend());
         EXPECT_EQ(usb != nullptr, args.port == "USB") << port;
-        EXPECT_TRUE(!usb || usb->isKnown(0x1209, 0x4B56));
+        // The ids of the settings come on top of the built-in ones.
+        EXPECT_TRUE(!usb || (usb->isKnown(0x1209, 0x4B56) && usb->isKnown(0x04B4, 0x8613)));
     }
+    // Two links at once, as a production line runs them: each has a simulated box of its own,
+    // and a second connect of one reaches the same box again, as a real box would be.
+    Options secondOptions;
+    args.port = "SIM";
+    CliLink first(host, clock, view, options, args, program.path());
+    args.card = 21;
+    CliLink second(host, clock, view, secondOptions, args, program.path());
+    ASSERT_NE(first.simBox(), second.simBox());
+    EXPECT_EQ(second.simBox()->card().type(), 21);
+    first.com().Connect();
+    second.com().Connect();
+    ASSERT_TRUE(first.com().linkReady() && second.com().linkReady());
+    second.simBox()->removeCard();
+    QByteArray reply;
+    EXPECT_TRUE(first.com().Transact("K", reply, 0) == 1 && reply == "0");  // card still in
+    EXPECT_TRUE(second.com().Transact("K", reply, 0) == 1 && reply == "6");
+    const qsizetype exchanges = first.simBox()->trace().size();
+    first.com().Disconnect();
+    first.com().Connect();
+    EXPECT_TRUE(first.com().linkReady());
+    EXPECT_GT(first.simBox()->trace().size(), exchanges);
 }
 
 // A box that goes silent late in a long read, on a pseudo-terminal: the first exchange it
@@ -54,75 +82,70 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
 // the most exchanges on.
 TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
     const struct {
-        int card;
+        std::vector<int> cards;
         const char* memories;
         const char* silent;  // the command family of --fault on=
         int at;              // the first exchange of that family left unanswered
         int waitMs, attempts;
         const char* message;
     } rows[] = {
-        {10, "eeprom", "G", 1500, 30, 1, "Error while reading EEPROM memory"},
-        {11, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
-        {12, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
-        {13, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
-        {14, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
-        {15, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
-        {20, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
-        {21, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
-        {22, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
-        {23, "prog", "Y28", 900, 30, 1, "Error while reading program memory"},
-        {24, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
-        {25, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
-        {26, "prog", "Y28", 3000, 30, 1, "Error while reading program memory"},
-        {31, "prog", "Y28", 6000, 30, 1, "Error while reading program memory"},
+        // clang-format off
+        {{10}, "eeprom", "G", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {{11, 12}, "prog", "R04", 1500, 30, 1, "Error while reading program memory"},
+        {{13, 14}, "eeprom", "g", 1500, 30, 1, "Error while reading EEPROM memory"},
+        {{15, 22}, "eeprom", "Q", 1500, 150, 6, "Error reading EEPROM Memory"},
+        {{20, 21, 24, 25}, "prog", "Y28", 1500, 30, 1, "Error while reading program memory"},
+        {{23}, "prog", "Y28", 900, 30, 1, "Error while reading program memory"},
+        {{26}, "prog", "Y28", 3000, 30, 1, "Error while reading program memory"},
+        {{31}, "prog", "Y28", 6000, 30, 1, "Error while reading program memory"},
+        // clang-format on
     };
     constexpr qint64 kMarginMs = 120;  // a loaded machine's scheduling, not a lead of seconds
     QTemporaryDir dir;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.card);
-        QProcess box;
-        box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
-                  {"--card", QString::number(row.card), "--fault",
-                   QStringLiteral("noanswer,on=%1,at=%2,times=0").arg(row.silent).arg(row.at)});
-        ASSERT_TRUE(box.waitForReadyRead(10000));
-        const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
-        const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(row.card));
-        const CliRun r =
-            cli({"--port", pty, "--card", QString::number(row.card), "--memories", row.memories,
-                 "--no-wait", "--yes", "--transcript", transcript, "--verbose", "read"});
-        box.terminate(), box.waitForFinished(3000);
-        EXPECT_EQ(r.code, 1);
-        EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
-            << r.err.toStdString();
-        // "<ms> tx ..." and "<ms> timeout MS" lines: the command left unanswered, its wait,
-        // and the closing "@M0" after the last retry.
-        qint64 sent = -1, firstTimeout = -1, closing = -1, lastTx = -1;
-        QString lastCommand, unanswered;
-        for (const QString& line : QString::fromLatin1(readAll(transcript)).split('\n')) {
-            const QStringList f = line.split(' ', Qt::SkipEmptyParts);
-            if (f.size() < 2) continue;
-            if (f[1] == "tx") lastTx = f[0].toLongLong(), lastCommand = f.last();
-            if (f[1] == "timeout" && firstTimeout < 0) {
-                firstTimeout = f[0].toLongLong(), sent = lastTx, unanswered = lastCommand;
-                EXPECT_EQ(f.value(2), QString::number(row.waitMs));
+    for (const auto& row : rows)
+        for (const int card : row.cards) {
+            SCOPED_TRACE(card);
+            const Boxsim box(
+                {"--card", QString::number(card), "--fault",
+                 QStringLiteral("noanswer,on=%1,at=%2,times=0").arg(row.silent).arg(row.at)});
+            const QString& pty = box.pty;
+            ASSERT_FALSE(pty.isEmpty());
+            const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(card));
+            const CliRun r =
+                cli({"--port", pty, "--card", QString::number(card), "--memories", row.memories,
+                     "--no-wait", "--yes", "--transcript", transcript, "--verbose", "read"});
+            EXPECT_EQ(r.code, 1);
+            EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
+                << r.err.toStdString();
+            // "<ms> tx ..." and "<ms> timeout MS" lines: the command left unanswered, its wait,
+            // and the closing "@M0" after the last retry.
+            qint64 sent = -1, firstTimeout = -1, closing = -1, lastTx = -1;
+            QString lastCommand, unanswered;
+            for (const QString& line : QString::fromLatin1(readAll(transcript)).split('\n')) {
+                const QStringList f = line.split(' ', Qt::SkipEmptyParts);
+                if (f.size() < 2) continue;
+                if (f[1] == "tx") lastTx = f[0].toLongLong(), lastCommand = f.last();
+                if (f[1] == "timeout" && firstTimeout < 0) {
+                    firstTimeout = f[0].toLongLong(), sent = lastTx, unanswered = lastCommand;
+                    EXPECT_EQ(f.value(2), QString::number(row.waitMs));
+                }
+                if (firstTimeout >= 0 && f[1] == "tx" && f.last() == "@M0" && closing < 0)
+                    closing = f[0].toLongLong();
             }
-            if (firstTimeout >= 0 && f[1] == "tx" && f.last() == "@M0" && closing < 0)
-                closing = f[0].toLongLong();
+            ASSERT_GE(sent, 0);
+            EXPECT_TRUE(unanswered.startsWith(QStringLiteral("@") + row.silent))
+                << unanswered.toStdString();
+            EXPECT_GE(firstTimeout - sent, row.waitMs - 1);
+            EXPECT_LE(firstTimeout - sent, row.waitMs + kMarginMs);
+            // --verbose tells the connect, the missing reply at once and the waits at the end.
+            EXPECT_TRUE(r.err.contains("\nConnecting to " + pty + "\n"));
+            EXPECT_TRUE(r.err.contains(QStringLiteral("\nNo reply to %1 within its %2 ms wait\n")
+                                           .arg(unanswered.mid(1))
+                                           .arg(row.waitMs)));
+            EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
+            ASSERT_GE(closing, 0);
+            EXPECT_LE(closing - sent, qint64(row.attempts) * row.waitMs + kMarginMs);
         }
-        ASSERT_GE(sent, 0);
-        EXPECT_TRUE(unanswered.startsWith(QStringLiteral("@") + row.silent))
-            << unanswered.toStdString();
-        EXPECT_GE(firstTimeout - sent, row.waitMs - 1);
-        EXPECT_LE(firstTimeout - sent, row.waitMs + kMarginMs);
-        // --verbose tells the connect, the missing reply at once and the waits at the end.
-        EXPECT_TRUE(r.err.contains("\nConnecting to " + pty + "\n"));
-        EXPECT_TRUE(r.err.contains(QStringLiteral("\nNo reply to %1 within its %2 ms wait\n")
-                                       .arg(unanswered.mid(1))
-                                       .arg(row.waitMs)));
-        EXPECT_TRUE(r.err.contains(QStringLiteral(" ms, %1 unanswered\n").arg(row.attempts)));
-        ASSERT_GE(closing, 0);
-        EXPECT_LE(closing - sent, row.attempts * row.waitMs + kMarginMs);
-    }
 }
 
 // --wait-factor: an answer that comes after the box's own wait is taken when every wait is
@@ -130,17 +153,12 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
 TEST(CliLink, TheWaitFactorTakesAnAnswerThatComesAfterTheBoxsOwnWait) {
     for (const int factor : {1, 10}) {
         SCOPED_TRACE(factor);
-        QProcess box;
         // The first three "G" (a byte of the external EEPROM, waited for 30 ms) answered 100 ms
         // late.
-        box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
-                  {"--card", "10", "--fault", "late=100,on=G,at=1,times=3"});
-        ASSERT_TRUE(box.waitForReadyRead(10000));
-        const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
+        const Boxsim box({"--card", "10", "--fault", "late=100,on=G,at=1,times=3"});
         const CliRun r =
-            cli({"--port", pty, "--card", "10", "--memories", "eeprom", "--no-wait", "--yes",
+            cli({"--port", box.pty, "--card", "10", "--memories", "eeprom", "--no-wait", "--yes",
                  "--verbose", "--wait-factor", QString::number(factor), "read"});
-        box.terminate(), box.waitForFinished(3000);
         if (factor == 1) {
             EXPECT_EQ(r.code, 1);
             EXPECT_TRUE(r.err.contains("\nNo reply to G0000 within its 30 ms wait\n"))

@@ -1,5 +1,6 @@
 // kelvano-cli's command line: the same command from every spelling scripts use, the words a
-// command takes after its name, usage errors and the generated help.
+// command takes after its name, usage errors and the generated help. (The usage errors that
+// test_cli_statuses.cpp runs through the program are not repeated here.)
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -70,29 +71,20 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"--port", "SIM"}, "no command given"},
         {{"cards", "--memories", "prog"}, "--memories is not an option of cards"},
         {{"--trace", "t.txt", "dump"}, "--trace is not an option of dump"},
-        {{"--save", "1=a.hex", "dump"}, "--save is not an option of dump"},
         {{"read", "--card"}, "--card: 1 required CODE missing"},
         {{"--card", "ten", "dump"}, "--card takes a card type code of 'cards', not \"ten\""},
         {{"--card", "27", "dump"}, "--card takes a card type code of 'cards', not \"27\""},
         {{"--wait-factor", "0", "info"}, "--wait-factor takes a number from 1 to 20, not \"0\""},
         {{"--wait-factor", "21", "info"}, "--wait-factor takes a number from 1 to 20, not \"21\""},
         {{"--wait-factor", "2", "dump"}, "--wait-factor is not an option of dump"},
-        {{"--card", "12", "convert", "--load", "1=a.hex", "--load", "3=b.hex"},
-         "--load 3=b.hex: card type 12 has no slot 3"},
-        {{"--card", "12", "read", "--save", "3=b.hex", "--port", "SIM"},
-         "--save 3=b.hex: card type 12 has no slot 3"},
         {{"convert", "--load", "4=a.hex"},
          "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
         {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
         {{"--colour", "cards"}, "unknown option --colour"},
-        {{"--prot", "SIM", "read"}, "unknown option --prot (did you mean --port?)"},
         {{"read", "--memries=prog"}, "unknown option --memries (did you mean --memories?)"},
         {{"-x", "cards"}, "unknown option -x"},
-        {{"--port", "SIM", "raed"}, "unknown command raed (did you mean read?)"},
         {{"cards", "all"}, "cards takes no word all"},
         {{"read", "erase"}, "read takes no word erase"},
-        {{"--yes=maybe", "dump"},
-         "--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\""},
         {{"--verify", "read"}, "--verify is not an option of read"},
         {{"help", "flash"}, "no command flash"},
     };

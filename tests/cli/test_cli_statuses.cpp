@@ -10,10 +10,6 @@
 
 namespace {
 
-QString data(const char* name) {
-    return QStringLiteral(KELVANO_TEST_DATA "/") + QLatin1String(name);
-}
-
 QString usage(const QString& message) {
     return "kelvano-cli: " + message + "\n(see kelvano-cli --help)\n";
 }
@@ -134,21 +130,16 @@ TEST(CliStatuses, CardTypeOfTheSettingsFileNamedOrRequired) {
     QTemporaryDir dir;
     const QString copy = dir.filePath("kelvano-cli"), ini = dir.filePath("kelvano.ini");
     ASSERT_TRUE(QFile::copy(KELVANO_BIN_DIR "/kelvano-cli", copy));
-    QProcess p;
     const QStringList read{"--port", "SIM", "--no-wait", "--yes", "--memories", "data", "read"};
-    p.start(copy, read);
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 2);
-    EXPECT_EQ(p.readAllStandardError(),
-              usage("read needs --card CODE: there is no settings file (" + ini +
-                    ") to take the card type from (see 'cards')"));
+    const CliRun required = runProgram(copy, read);
+    EXPECT_EQ(required.code, 2);
+    EXPECT_EQ(required.err, usage("read needs --card CODE: there is no settings file (" + ini +
+                                  ") to take the card type from (see 'cards')"));
     writeFile(dir, "kelvano.ini", "[Config]\r\nDevice=21\r\n");
-    p.start(copy, read);
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_TRUE(p.readAllStandardError().startsWith(
-        "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from the settings file " + ini.toUtf8() +
-        "\n"));
+    const CliRun named = runProgram(copy, read);
+    EXPECT_EQ(named.code, 0);
+    EXPECT_TRUE(named.err.startsWith(
+        "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from the settings file " + ini + "\n"));
     // program names what it writes, blank slots included, before it asks.
     const CliRun program =
         cli({"--port", "SIM", "--card", "20", "--no-wait", "--memories", "data,eeprom", "program"});
@@ -159,7 +150,8 @@ TEST(CliStatuses, CardTypeOfTheSettingsFileNamedOrRequired) {
         << program.err.toStdString();
 }
 
-// --json on an action: the memories done and not done with the reason, and the time taken.
+// --json on an action: the memories done and not done with the reason, and the time taken;
+// without a terminal a warning is shown and answered Abort.
 TEST(CliStatuses, ActionResultAsJson) {
     const CliRun r =
         cli({"--port", "SIM", "--card", "21", "--no-wait", "--json", "--yes=no", "read"});
@@ -174,7 +166,9 @@ TEST(CliStatuses, ActionResultAsJson) {
                       "\n")
                   .replace("$", abort))
         << r.out.toStdString();
-    EXPECT_TRUE(r.err.contains("-> Abort (no terminal to ask; use --yes to answer OK)\n"));
+    EXPECT_TRUE(
+        r.err.contains("Warning!: Contents of controller will be lost\n-> Abort (no "
+                       "terminal to ask; use --yes to answer OK)\n"));
 }
 
 // The exit status table of the help is the one of the manual page and the README, row by row.
@@ -216,18 +210,13 @@ TEST(CliStatuses, OutputThatCannotBeWrittenFailsTheCommand) {
 
 // A box that gave its identity and then no answer: not connected, and said so.
 TEST(CliStatuses, InfoOnABoxThatFellSilentAfterItsIdentity) {
-    QProcess box;
-    box.start(KELVANO_BIN_DIR "/kelvano-boxsim",
-              {"--model", "serial", "--fault", "reply=STRAVINEX QX200\rBOX\rSN-1\r.,on=prompt,at=2",
-               "--fault", "noanswer,on=prompt,at=3,times=0"});
-    ASSERT_TRUE(box.waitForReadyRead(10000));
-    const QString pty = QString::fromLocal8Bit(box.readLine()).trimmed();
-    const CliRun info = cli({"--port", pty, "info"});
+    const Boxsim box({"--model", "serial", "--fault",
+                      "reply=STRAVINEX QX200\rBOX\rSN-1\r.,on=prompt,at=2", "--fault",
+                      "noanswer,on=prompt,at=3,times=0"});
+    const CliRun info = cli({"--port", box.pty, "info"});
     EXPECT_EQ(info.code, 1);
     EXPECT_EQ(info.out, "");
     EXPECT_EQ(info.err, "kelvano-cli: the box identified itself but did not answer afterwards\n");
-    box.terminate();
-    box.waitForFinished(5000);
 }
 
 }  // namespace

@@ -1,33 +1,22 @@
-// The one set-up of both front ends: where the settings are read and saved, the store and the
-// simulated box it feeds, the USB ids of the settings, and one simulated box per link.
+// The one set-up of both front ends: where the settings are read and saved, and the paths
+// beside the program. (Its links, their simulated boxes and the USB ids of the settings are
+// checked through kelvano-cli's link in tests/cli.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "base/Host.h"
-#include "base/MainView.h"
 #include "base/Options.h"
-#include "base/QuietHost.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
-#include "link/uCom.h"
-#include "link/uUsb.h"
 #include "session/Session.h"
 
 namespace kelvano {
 namespace {
-
-// The link's timers need an application object for the whole run.
-int qtArgc = 1;
-char qtName[] = "test_session";
-char* qtArgv[] = {qtName, nullptr};
-QCoreApplication qtApp(qtArgc, qtArgv);
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -165,70 +154,17 @@ TEST(Settings, AUtf16FileIsReadToTheLastCharacter) {
     EXPECT_EQ(store.readString("Port", {}), QString::fromUtf8("/dev/tty\u00C41"));
 }
 
-// The store beside the program reaching the link and the simulated box is checked through
-// kelvano-cli's link in tests/cli; here the paths and the store without a file.
-TEST(Session, PathsTheBuiltInStoreAndTheUsbIdsOfTheSettings) {
+// The store and the USB ids of the files beside the program reaching the link, the simulated box
+// and the USB driver are checked through kelvano-cli's link in tests/cli; here the paths.
+TEST(Session, PathsAndPortNames) {
     Folders f;
-    writeFile(f.beside(), "[Config]\r\nUsbIds=1209:4b56, 16C0:05DC,zz:1\r\n", kOld);
     Session session({f.program.path(), f.userDir()});
     EXPECT_EQ(session.programDir(), f.program.path() + "/");
     EXPECT_EQ(session.crdPath(), f.program.filePath("kelvano.crd"));
-    // Without a store file: the built-in store, whose PICLOAD is the simulated box's demo loader.
-    const auto box = session.makeSimBox(13);
-    EXPECT_EQ(box->card().type(), 13);
-    EXPECT_TRUE(ImageStore::isDemoImage(box->loaderImages().value("PICLOAD")));
-    const auto usb = session.makeUsbBackend();
-    const auto* libusb = dynamic_cast<const LibusbBackend*>(usb.get());
-    ASSERT_NE(libusb, nullptr);
-    const QList<LibusbBackend::UsbId> fromSettings{{0x1209, 0x4B56}, {0x16C0, 0x05DC}};
-    EXPECT_EQ(libusb->knownIds(), LibusbBackend::defaultIds() + fromSettings);
     // "usb" is a serial port's name; the simulator's name has any case.
     EXPECT_TRUE(Session::isUsbPort("USB") && !Session::isUsbPort("usb"));
     EXPECT_TRUE(Session::isSimulatorPort("SIM") && Session::isSimulatorPort("sim"));
     EXPECT_FALSE(Session::isSimulatorPort("/dev/SIM"));
-}
-
-// One link as a production line would run it: its own ports and its own TCom.
-struct Link {
-    Link(Session& session, Clock& clock, int card) : ports(session, clock, card) {
-        options.ports = {"SIM"};
-        options.portIndex = 0;
-        com = std::make_unique<TCom>(host, clock, view, options, usb, ports.factory(),
-                                     session.store());
-    }
-    QuietHost host;
-    NullMainView view;
-    Options options;
-    TUsb usb;
-    BoxPorts ports;
-    std::unique_ptr<TCom> com;
-};
-
-TEST(BoxPorts, EveryLinkHasASimulatedBoxOfItsOwn) {
-    Folders f;
-    Session session({f.program.path(), f.userDir()});
-    VirtualClock clock;
-    Link first(session, clock, 10), second(session, clock, 21);
-    ASSERT_NE(&first.ports.simBox(), &second.ports.simBox());
-    EXPECT_EQ(first.ports.simBox().card().type(), 10);
-    EXPECT_EQ(second.ports.simBox().card().type(), 21);
-
-    first.com->Connect();
-    ASSERT_TRUE(first.com->linkReady()) << first.host.errors.join('|').toStdString();
-
-    second.com->Connect();
-    ASSERT_TRUE(second.com->linkReady());
-    QByteArray reply;
-    second.ports.simBox().removeCard();
-    EXPECT_TRUE(first.com->Transact("K", reply, 0) == 1 && reply == "0");  // card still in
-    EXPECT_TRUE(second.com->Transact("K", reply, 0) == 1 && reply == "6");
-
-    // A second connect of one link reaches the same box again, as a real box would be.
-    const qsizetype exchanges = first.ports.simBox().trace().size();
-    first.com->Disconnect();
-    first.com->Connect();
-    EXPECT_TRUE(first.com->linkReady());
-    EXPECT_GT(first.ports.simBox().trace().size(), exchanges);
 }
 
 }  // namespace
