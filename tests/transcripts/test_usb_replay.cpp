@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "base/QuietHost.h"
 #include "link/LinkFixture.h"
 #include "link/RecordingUsbBackend.h"
 #include "sim/ReplayScript.h"
@@ -39,36 +38,24 @@ CliRun cli(const QStringList& args) {
     return r;
 }
 
-class UsbReplay : public ::testing::Test {
+class UsbReplay : public test::LinkFixture {
 protected:
     // Connects to the simulated USB box (card 22) as "kelvano-cli --card 22 info" does,
     // every request written to `path`; returns what that command prints.
     QString record(const QString& path) {
-        RealClock clock;
-        QuietHost host;
-        test::RecordingView view;
-        Options options;
-        options.ports = {QStringLiteral("USB")};
-        options.portIndex = 0;
-        SimBox box(SimBox::Model::Usb, 22);
-        SimUsbBackend sim(box);
+        SimBox simBox(SimBox::Model::Usb, 22);
+        SimUsbBackend sim(simBox);
         TranscriptRecorder recorder(clock);
-        EXPECT_TRUE(recorder.start(
-            path, {QStringLiteral("kelvano-cli"), 22, QStringLiteral("--card 22 info")}));
+        EXPECT_TRUE(recorder.start(path, {"kelvano-cli", 22, "--card 22 info"}));
         RecordingUsbBackend recording(sim, recorder);
-        QString printed;
-        TUsb usb(&recording);
-        {
-            TCom com(
-                host, clock, view, options, usb, [](const QString&) { return nullptr; },
-                ImageStore(ImageStore::builtInData()));
-            com.Connect();
-            EXPECT_TRUE(com.linkReady()) << host.errors.join('\n').toStdString();
-            printed = QStringLiteral("Box: %1\n").arg(view.pane);
-            for (const QString& line : view.debug)
-                printed += QStringLiteral("Debug: %1\n").arg(line);
-            com.Disconnect();
-        }
+        usb.setBackend(&recording);
+        options.portIndex = 1, view.debug.clear();
+        store = ImageStore(ImageStore::builtInData());
+        make().Connect();
+        EXPECT_TRUE(com->linkReady()) << host.errors.join('\n').toStdString();
+        QString printed = "Box: " + view.pane + '\n';
+        for (const QString& line : view.debug) printed += "Debug: " + line + '\n';
+        com->Disconnect();
         recorder.stop(0);
         return printed;
     }
