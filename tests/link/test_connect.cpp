@@ -1,7 +1,7 @@
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 
 namespace kelvano::test {
 namespace {
@@ -197,11 +197,8 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
 // loader, and with the USB box that is looked for only with the store's QXUSB entry.
 TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
     QTemporaryDir dir;
-    const QString path = dir.filePath("kelvano.store");
-    QFile f(path);
     const QByteArray whole = ImageStore::pack({{"QXBASE", QByteArray(40, 9)}, {"QXUSB", "u"}});
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(whole.left(50)) == 50);
-    f.close();
+    const QString path = writeFile(dir, "kelvano.store", whole.left(50));
     store = ImageStore::fromFile(path);
     const QString problem = "The image store " + path +
                             " is damaged: the bytes of entry 1 (\"QXBASE\") lie beyond the end "

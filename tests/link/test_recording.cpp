@@ -1,9 +1,9 @@
 // The recording wrapper of the port: every call reaches the wrapped port unchanged and, while a
 // transcript runs, becomes one line of the documented format. (The USB wrapper: test_sim_link.)
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 #include "link/RecordingSerialPort.h"
 
 namespace kelvano::test {
@@ -39,10 +39,8 @@ TEST(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     port.write("@*");  // after it: passed on, not written
 
     EXPECT_EQ(got, "\r\n>");  // the wrapped port answers through the wrapper
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    QStringList lines;  // all but the one with the wall-clock start
-    for (const QString& l : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
+    QStringList lines;        // all but the one with the wall-clock start
+    for (const QString& l : QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts))
         if (!l.startsWith("# started: ")) lines << l;
     EXPECT_EQ(lines, (QStringList{
                          "# kelvano-transcript 1",

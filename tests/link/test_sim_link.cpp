@@ -3,13 +3,13 @@
 // and a damaged store named by kelvano-cli.
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstring>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/RecordingUsbBackend.h"
 #include "sim/BoxWire.h"
@@ -61,10 +61,9 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
         EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
         recorder.stop();
         // The transcript has every packet and reply, in the documented lines.
-        QFile f(dir.filePath("usb.txt"));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         QStringList lines;
-        for (const QString& line : QString::fromLatin1(f.readAll()).split('\n'))
+        for (const QString& line :
+             QString::fromLatin1(readAll(dir.filePath("usb.txt"))).split('\n'))
             if (line.contains(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)")))
                 lines << line.section(' ', 1, -1, QString::SectionSkipEmpty);
         const QString snText = "QXUSB SIM-000003" + QString(16, '.');
@@ -176,11 +175,8 @@ TEST(BoxSimProgram, RefusesBadOptionsNamingThem) {
 TEST(InfoCommand, ADamagedStoreInTheDataFolderIsNamed) {
     QTemporaryDir home;
     QDir().mkpath(home.filePath("kelvano"));
-    const QString path = home.filePath("kelvano/kelvano.store");
-    QFile f(path);
     const QByteArray store = ImageStore::pack({{"AVRLOAD", QByteArray(64, 1)}, {"QXUSB", "u"}});
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(store.left(60)) == 60);
-    f.close();
+    const QString path = writeFile(home, "kelvano/kelvano.store", store.left(60));
     const QString problem = "The image store " + path +
                             " is damaged: the bytes of entry 1 (\"AVRLOAD\") lie beyond "
                             "the end of the file";

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "cli/CliRun.h"
 #include "link/LinkFixture.h"
 #include "link/RecordingUsbBackend.h"
 #include "sim/ReplayScript.h"
@@ -22,21 +23,6 @@ QCoreApplication qtApp(qtArgc, qtArgv);
 
 namespace kelvano {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), args);
-    CliRun r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) r.status = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
 
 class UsbReplay : public test::LinkFixture {
 protected:
@@ -90,7 +76,7 @@ TEST_F(UsbReplay, ARecordedRunReplaysToTheSameRunAndItsEnd) {
     const QString again = dir.filePath("again.txt");
     const CliRun r =
         cli({"--card", "22", "info", "--port", "USB", "--replay", file, "--transcript", again});
-    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
     EXPECT_EQ(r.err, QString());
     EXPECT_EQ(r.out, printed + "Store: the image store built into the program\n");
 
@@ -144,9 +130,9 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
             if (!line) line = edited;
         }
         const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
-        EXPECT_EQ(r.status, c.status) << qPrintable(r.err);
+        EXPECT_EQ(r.code, c.status) << qPrintable(r.err);
         EXPECT_TRUE(c.out.isEmpty() || r.out.startsWith(c.out)) << qPrintable(r.out);
-        EXPECT_TRUE(c.err.isEmpty() ? r.status == 0
+        EXPECT_TRUE(c.err.isEmpty() ? r.code == 0
                                     : r.err.contains(QString(c.err).replace(
                                           "%1", QString::number(line + c.shift))))
             << qPrintable(r.err);
@@ -166,7 +152,7 @@ TEST_F(UsbReplay, WhatCannotBeReplayedIsRefused) {
                     "is a serial transcript: replay it with kelvano-boxsim --replay"},
           {QStringList{"info", "--port", "SIM", "--replay", file}, "needs --port USB"}}) {
         const CliRun r = cli(args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(r.err.contains(QLatin1String(err))) << qPrintable(r.err);
     }
 }
