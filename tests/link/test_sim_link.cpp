@@ -180,29 +180,24 @@ TEST(InfoCommand, ADamagedStoreInTheDataFolderIsNamed) {
     const QString problem = "The image store " + path +
                             " is damaged: the bytes of entry 1 (\"AVRLOAD\") lie beyond "
                             "the end of the file";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", home.path());
-    QProcess info, read;
-    info.setProcessEnvironment(env), read.setProcessEnvironment(env);
-    info.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
-    read.start(
-        QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+    const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    const CliRun info = cli({"--port", "SIM", "info"});
+    const CliRun read = cli(
         {"--port", "SIM", "--card", "22", "--memories", "eeprom", "--no-wait", "--yes", "read"});
-    ASSERT_TRUE(info.waitForFinished(20000) && read.waitForFinished(20000));
-    const QString out = info.readAllStandardOutput();
-    EXPECT_EQ(info.exitCode(), 0);
+    qputenv("XDG_DATA_HOME", oldHome);
+    EXPECT_EQ(info.code, 0);
     EXPECT_TRUE(
-        out.contains("Firmware: not checked (the image store is damaged or unreadable)\n"
-                     "Debug: " +
-                     problem + ": firmware check skipped\n"))
-        << out.toStdString();
-    const QString err = read.readAllStandardError();
-    EXPECT_EQ(read.exitCode(), 1);
+        info.out.contains("Firmware: not checked (the image store is damaged or unreadable)\n"
+                          "Debug: " +
+                          problem + ": firmware check skipped\n"))
+        << info.out.toStdString();
+    EXPECT_EQ(read.code, 1);
     EXPECT_TRUE(
-        err.contains("The EEPROM loader \"AVRLOAD\" cannot be taken from the image "
-                     "store. " +
-                     problem + ". Nothing on the card was changed."))
-        << err.toStdString();
+        read.err.contains("The EEPROM loader \"AVRLOAD\" cannot be taken from the image "
+                          "store. " +
+                          problem + ". Nothing on the card was changed."))
+        << read.err.toStdString();
 }
 
 }  // namespace
