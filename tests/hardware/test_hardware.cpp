@@ -256,7 +256,7 @@ TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     }
     if (real || !entry->pic()) return;
     // The simulated card's data EEPROM is blank.
-    EXPECT_EQ(back.mid(0x4200, 2 * entry->internalEepromBytes),
+    EXPECT_EQ(back.mid(0x4200, 2 * qsizetype(entry->internalEepromBytes)),
               QByteArray::fromHex("FF00").repeated(entry->internalEepromBytes));
 }
 
