@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -46,20 +45,16 @@ protected:
         return printed;
     }
 
-    // `path` with the first line that starts with `prefix` (after the time) replaced by
-    // `replacement`; returns that line's number.
-    static int edit(const QString& path, const QString& prefix, const QString& replacement) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return 0;
-        QList<QByteArray> lines = f.readAll().split('\n');
-        f.close();
+    // The transcript with the first line that starts with `prefix` (after the time) replaced
+    // by `replacement`; returns that line's number.
+    int edit(const QString& prefix, const QString& replacement) {
+        QList<QByteArray> lines = readAll(file).split('\n');
         for (int i = 0; i < lines.size(); ++i) {
             const QString event =
                 QString::fromUtf8(lines.at(i)).section(' ', 1, -1, QString::SectionSkipEmpty);
             if (!event.startsWith(prefix)) continue;
             lines[i] = QStringLiteral("%1 %2").arg(0, 6).arg(replacement).toUtf8();
-            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
-            f.write(lines.join('\n'));
+            writeFile(dir, "usb-info.txt", lines.join('\n'));
             return i + 1;
         }
         return 0;
@@ -125,7 +120,7 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
         record(file);
         int line = 0;
         for (const auto& [prefix, replacement] : c.edits) {
-            const int edited = edit(file, prefix, replacement);
+            const int edited = edit(prefix, replacement);
             ASSERT_GT(edited, 0);
             if (!line) line = edited;
         }
@@ -142,11 +137,8 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
 // A serial transcript, or a USB one with --port SIM.
 TEST_F(UsbReplay, WhatCannotBeReplayedIsRefused) {
     record(file);
-    const QString serial = dir.filePath("serial.txt");
-    QFile s(serial);
-    ASSERT_TRUE(s.open(QIODevice::WriteOnly));
-    s.write("# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
-    s.close();
+    const QString serial =
+        writeFile(dir, "serial.txt", "# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
     for (const auto& [args, err] :
          {std::pair{QStringList{"info", "--port", "USB", "--replay", serial},
                     "is a serial transcript: replay it with kelvano-boxsim --replay"},
