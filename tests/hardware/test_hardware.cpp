@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "cli/CliRun.h"
 #include "device/uDevices.h"
 #include "link/BoxInterface.h"
 #include "link/LibusbBackend.h"
@@ -110,10 +111,6 @@ protected:
         if (!p.waitForFinished(600000)) return -1;
         cliErrors = QString::fromLocal8Bit(p.readAllStandardError());
         return p.exitCode();
-    }
-    QByteArray readFile(const QString& name) const {
-        QFile f(file(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
 
     const bool real = GetParam() == "box";
@@ -251,7 +248,7 @@ TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     EXPECT_TRUE(cliErrors.endsWith("READY\n")) << qPrintable(cliErrors);
     // A PIC file goes on after the program words: ID words at 0x4000, the configuration word
     // at 0x400E, the data EEPROM at 0x4200 (one byte a word), at least to 0x4280.
-    const QByteArray back = readFile("read-back.bin");
+    const QByteArray back = readAll(file("read-back.bin"));
     EXPECT_EQ(back.size(), entry->pic() ? 0x4200 + 2 * std::max(64, entry->internalEepromBytes)
                                         : entry->flashWords * 2);
     if (write) {
@@ -259,7 +256,7 @@ TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     }
     if (real || !entry->pic()) return;
     // The simulated card's data EEPROM is blank.
-    EXPECT_EQ(back.mid(0x4200, 2 * entry->internalEepromBytes),
+    EXPECT_EQ(back.mid(0x4200, 2 * qsizetype(entry->internalEepromBytes)),
               QByteArray::fromHex("FF00").repeated(entry->internalEepromBytes));
 }
 

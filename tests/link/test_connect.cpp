@@ -1,17 +1,12 @@
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 
 namespace kelvano::test {
 namespace {
 
 using Connect = LinkFixture;
-
-const QString kNoRealCard =
-    "The EEPROM loader \"FUNLOAD\" in the image store is a demo loader for the simulated box and "
-    "does not run on a real card. Nothing on the card was changed.\r\rPut the box maker's "
-    "loaders into kelvano.store beside the program.";
 
 TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     options.loadAtCon = true;
@@ -23,8 +18,8 @@ TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
     EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
     EXPECT_TRUE(!options.portListEnabled && c.keepAliveTimer().isActive() && view.fastOpens == 1);
-    // Not the simulated box: a demo loader must not go onto its card; an ordinary one may.
-    EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADER FUNLOAD"), kNoRealCard);
+    // Not the simulated box, yet an ordinary loader may go onto its card (the demo loader's
+    // refusal: LoaderSequences in tests/actions).
     EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADEX FUNLOAD"), "");
 
     c.Disconnect();
@@ -202,11 +197,8 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
 // loader, and with the USB box that is looked for only with the store's QXUSB entry.
 TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
     QTemporaryDir dir;
-    const QString path = dir.filePath("kelvano.store");
-    QFile f(path);
     const QByteArray whole = ImageStore::pack({{"QXBASE", QByteArray(40, 9)}, {"QXUSB", "u"}});
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(whole.left(50)) == 50);
-    f.close();
+    const QString path = writeFile(dir, "kelvano.store", whole.left(50));
     store = ImageStore::fromFile(path);
     const QString problem = "The image store " + path +
                             " is damaged: the bytes of entry 1 (\"QXBASE\") lie beyond the end "

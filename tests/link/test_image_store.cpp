@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "cli/CliRun.h"
 #include "link/ImageStore.h"
 #include "link/StoreWriter.h"
 
@@ -53,13 +54,8 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     // A store file that is damaged, empty or unreadable gives no image at all, and says so
     // with the file's path, wherever it lies.
     QTemporaryDir dir;
-    const auto stored = [&](const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        return dir.filePath(name);
-    };
-    const QString cut = stored("cut.store", good.left(good.size() - 1));
-    const QString empty = stored("empty.store", {});
+    const QString cut = writeFile(dir, "cut.store", good.left(good.size() - 1));
+    const QString empty = writeFile(dir, "empty.store", {});
     for (const auto& [path, problem] :
          {std::pair{cut,
                     " is damaged: the bytes of entry 2 (\"B\") lie beyond the end of the "
@@ -73,7 +69,7 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
         EXPECT_FALSE(store.LoadImage("A", out) || store.LoadImage("B", out));
         EXPECT_EQ(out, "keep");
     }
-    EXPECT_EQ(ImageStore::fromFile(stored("good.store", good)).problem(), "");
+    EXPECT_EQ(ImageStore::fromFile(writeFile(dir, "good.store", good)).problem(), "");
 
     // Two entries of one name (another tool's store): the name finds the first; each entry
     // keeps its own bytes, and the editor refuses to change such a store.
@@ -132,13 +128,10 @@ TEST(ImageStore, ProgramStoreIsTheFileBesideTheProgramOrTheBuiltInOneWithDemoLoa
     QTemporaryDir dir;
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), builtIn.data());
     const QByteArray beside = ImageStore::pack({{"QXBASE", "beside"}});
-    QFile f(dir.filePath("kelvano.store"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(beside) == beside.size());
-    f.close();
+    writeFile(dir, "kelvano.store", beside);
     EXPECT_EQ(ImageStore::programStore(dir.path()).data(), beside);
     // A damaged one there is not passed over for the built-in one.
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(beside.left(10)) == 10);
-    f.close();
+    writeFile(dir, "kelvano.store", beside.left(10));
     const ImageStore damaged = ImageStore::programStore(dir.path());
     EXPECT_TRUE(damaged.data().isEmpty() && !damaged.LoadImage("QXUSB", out));
     EXPECT_TRUE(damaged.problem().startsWith("The image store " + dir.filePath("kelvano.store") +

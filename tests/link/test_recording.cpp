@@ -1,32 +1,19 @@
 // The recording wrapper of the port: every call reaches the wrapped port unchanged and, while a
 // transcript runs, becomes one line of the documented format. (The USB wrapper: test_sim_link.)
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 #include "link/RecordingSerialPort.h"
 
 namespace kelvano::test {
 namespace {
 
-class Recording : public ::testing::Test {
-protected:
-    // The transcript's lines but the one with the wall-clock start.
-    QStringList lines() {
-        QFile f(path);
-        QStringList out;
-        if (f.open(QIODevice::ReadOnly))
-            for (const QString& l : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
-                if (!l.startsWith("# started: ")) out << l;
-        return out;
-    }
+TEST(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     QTemporaryDir dir;
-    QString path = dir.filePath("t.txt");
+    const QString path = dir.filePath("t.txt");
     VirtualClock clock;
     TranscriptRecorder recorder{clock};
-};
-
-TEST_F(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     auto owned = std::make_unique<FakeSerialPort>(clock);
     FakeSerialPort& fake = *owned;
     fake.onWrite = [](FakeSerialPort& p, const QByteArray& w) {
@@ -52,22 +39,25 @@ TEST_F(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
     port.write("@*");  // after it: passed on, not written
 
     EXPECT_EQ(got, "\r\n>");  // the wrapped port answers through the wrapper
-    EXPECT_EQ(lines(), (QStringList{
-                           "# kelvano-transcript 1",
-                           "# program: kelvano-cli " + TranscriptRecorder::programVersion(),
-                           "# card: 22",
-                           "# command: --card 22 info",
-                           "     0 open COM_3 115200",
-                           "     0 purge",
-                           "     0 tx 51 58 41 54 0D | QXAT.",
-                           "     7 rx 0D 0A 3E | ..>",
-                           "    22 timeout 15",
-                           "    22 rts 1",
-                           "    22 tx 40 4B | @K",
-                           "    22 error write 2 5",
-                           "    22 close",
-                           "# result: 1",
-                       }));
+    QStringList lines;        // all but the one with the wall-clock start
+    for (const QString& l : QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts))
+        if (!l.startsWith("# started: ")) lines << l;
+    EXPECT_EQ(lines, (QStringList{
+                         "# kelvano-transcript 1",
+                         "# program: kelvano-cli " + TranscriptRecorder::programVersion(),
+                         "# card: 22",
+                         "# command: --card 22 info",
+                         "     0 open COM_3 115200",
+                         "     0 purge",
+                         "     0 tx 51 58 41 54 0D | QXAT.",
+                         "     7 rx 0D 0A 3E | ..>",
+                         "    22 timeout 15",
+                         "    22 rts 1",
+                         "    22 tx 40 4B | @K",
+                         "    22 error write 2 5",
+                         "    22 close",
+                         "# result: 1",
+                     }));
     // A file that cannot be written is refused with the reason.
     EXPECT_FALSE(recorder.start(dir.filePath("no/such/folder/t.txt"), {"kelvano", 10, {}}));
     EXPECT_FALSE(recorder.recording() || recorder.errorString().isEmpty());

@@ -1,40 +1,36 @@
 // The link against the simulated box: USB in virtual time through SimUsbBackend, the real port
-// on kelvano-boxsim's pseudo-terminal, and a damaged store named by kelvano-cli.
+// on kelvano-boxsim's pseudo-terminal (and kelvano-boxsim's options as its answers show them),
+// and a damaged store named by kelvano-cli.
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstring>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/RecordingUsbBackend.h"
+#include "sim/BoxWire.h"
 #include "sim/SimUsbBackend.h"
 
 namespace kelvano::test {
 namespace {
 
-// The fixture's views and host, with the simulated box behind the USB driver, its traffic
-// recorded.
-class SimLink : public LinkFixture {
-protected:
-    TCom& makeSim() {
-        store = ImageStore(ImageStore::builtInData());
-        usb.setBackend(&recordingUsb);
-        return make();
-    }
+// The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
+// answers must not leave the next one stale: after the connect the card-state poll (05) reads
+// this poll's answer with either kind of box. The empty slot answers 06.
+using SimLink = LinkFixture;
+
+TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
+    // The simulated box behind the USB driver, its traffic recorded.
     SimBox sim{SimBox::Model::Usb};
     SimUsbBackend simUsbBackend{sim};
     TranscriptRecorder recorder{clock};
     RecordingUsbBackend recordingUsb{simUsbBackend, recorder};
-};
-
-// The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
-// answers must not leave the next one stale: after the connect the card-state poll (05) reads
-// this poll's answer with either kind of box. The empty slot answers 06.
-TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
+    store = ImageStore(ImageStore::builtInData());
+    usb.setBackend(&recordingUsb);
     sim.removeCard();
     options.portIndex = 1;
     QTemporaryDir dir;
@@ -42,7 +38,7 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
         SCOPED_TRACE(queued ? "queued" : "one buffer");
         simUsbBackend.setQueuedReplies(queued);
         view.debug.clear(), view.updates.clear();
-        TCom& c = makeSim();
+        TCom& c = make();
         ASSERT_TRUE(recorder.start(dir.filePath("usb.txt"), {"kelvano", 26, {}}));
         c.Connect();
         ASSERT_TRUE(c.linkReady()) << host.errors.join("|").toStdString();
@@ -65,10 +61,9 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
         EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
         recorder.stop();
         // The transcript has every packet and reply, in the documented lines.
-        QFile f(dir.filePath("usb.txt"));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         QStringList lines;
-        for (const QString& line : QString::fromLatin1(f.readAll()).split('\n'))
+        for (const QString& line :
+             QString::fromLatin1(readAll(dir.filePath("usb.txt"))).split('\n'))
             if (line.contains(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)")))
                 lines << line.section(' ', 1, -1, QString::SectionSkipEmpty);
         const QString snText = "QXUSB SIM-000003" + QString(16, '.');
@@ -89,13 +84,19 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
     }
 }
 
+// Starts kelvano-boxsim with `args`; the pseudo-terminal it serves.
+QString startBoxsim(QProcess& sim, const QStringList& args) {
+    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), args);
+    while (sim.waitForStarted(5000) && !sim.canReadLine() && sim.waitForReadyRead(5000)) {
+    }
+    return QString::fromLocal8Bit(sim.readLine()).trimmed();
+}
+
 // The real port on a paced kelvano-boxsim: what it tells the DEBUG memo, how few reads a reply
 // costs, and a wait that starts when the command has crossed the line.
 TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     QProcess sim;
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--baud", "1200"});
-    ASSERT_TRUE(sim.waitForReadyRead(5000));
-    const QString tty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    const QString tty = startBoxsim(sim, {"--baud", "1200"});
     QtSerialPortImpl port;
     port.open(tty, 1200);
     // A pseudo-terminal has no such setting: noted, not an error.
@@ -129,42 +130,74 @@ TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     sim.terminate(), sim.waitForFinished(3000);
 }
 
+TEST(BoxSimProgram, ServesTheBoxOnAPseudoTerminalAsItsOptionsSay) {
+    QProcess sim;
+    QtSerialPortImpl port;
+    port.open(
+        startBoxsim(sim, {"--card", "22", "--fault", "noanswer,on=D,times=0", "--latency", "60"}),
+        115200);
+    EXPECT_EQ(prompt(port, "QXAT\r"), ">");
+    EXPECT_TRUE(prompt(port, "QXAT!V#\r").startsWith("STRAVINEX QXBASE\r"));
+    port.write("QXAT%\r");
+    EXPECT_EQ(port.readByte(200), -1);  // command mode, nothing answered
+    QElapsedTimer asked;
+    asked.start();
+    EXPECT_EQ(ask(port, "K", 500), "0");
+    EXPECT_GE(asked.elapsed(), 60);              // --latency 60
+    EXPECT_EQ(ask(port, "DTEST", 200), "none");  // --fault
+    // --card 22: an AT90S2323, signature 1E 91 02.
+    for (const auto& [frame, answer] :
+         {std::pair{"M5", "ok"}, {"YAC530000", "5300"}, {"Y30000100", "0091"}})
+        EXPECT_EQ(ask(port, frame, 500), answer) << frame;
+    port.close();
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(3000));
+    EXPECT_TRUE(sim.exitStatus() == QProcess::NormalExit && sim.exitCode() == 0);
+}
+
+TEST(BoxSimProgram, RefusesBadOptionsNamingThem) {
+    for (const auto& [args, message] :
+         {std::pair{QStringList{"--latency", "1001"}, "kelvano-boxsim: bad latency 1001\n"},
+          {QStringList{"--card", "16"}, "kelvano-boxsim: unknown card type 16\n"},
+          {QStringList{"--fault", "late"}, "kelvano-boxsim: late needs a delay in ms: late=MS\n"},
+          {QStringList{"--card", "10", "--load", "3=" KELVANO_TEST_DATA "/avr8515_flash.bin"},
+           "kelvano-boxsim: card type 10 has no slot 3\n"}}) {
+        QProcess sim;
+        sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), args);
+        ASSERT_TRUE(sim.waitForFinished(5000));
+        EXPECT_EQ(sim.exitCode(), 2) << message;
+        EXPECT_EQ(sim.readAllStandardError(), message);
+    }
+}
+
 // A damaged store in the user's data folder is named by info and by an action that needs a
 // loader, rather than taken for a store without those images.
 TEST(InfoCommand, ADamagedStoreInTheDataFolderIsNamed) {
     QTemporaryDir home;
     QDir().mkpath(home.filePath("kelvano"));
-    const QString path = home.filePath("kelvano/kelvano.store");
-    QFile f(path);
     const QByteArray store = ImageStore::pack({{"AVRLOAD", QByteArray(64, 1)}, {"QXUSB", "u"}});
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(store.left(60)) == 60);
-    f.close();
+    const QString path = writeFile(home, "kelvano/kelvano.store", store.left(60));
     const QString problem = "The image store " + path +
                             " is damaged: the bytes of entry 1 (\"AVRLOAD\") lie beyond "
                             "the end of the file";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", home.path());
-    QProcess info, read;
-    info.setProcessEnvironment(env), read.setProcessEnvironment(env);
-    info.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), {"--port", "SIM", "info"});
-    read.start(
-        QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
+    const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    const CliRun info = cli({"--port", "SIM", "info"});
+    const CliRun read = cli(
         {"--port", "SIM", "--card", "22", "--memories", "eeprom", "--no-wait", "--yes", "read"});
-    ASSERT_TRUE(info.waitForFinished(20000) && read.waitForFinished(20000));
-    const QString out = info.readAllStandardOutput();
-    EXPECT_EQ(info.exitCode(), 0);
+    qputenv("XDG_DATA_HOME", oldHome);
+    EXPECT_EQ(info.code, 0);
     EXPECT_TRUE(
-        out.contains("Firmware: not checked (the image store is damaged or unreadable)\n"
-                     "Debug: " +
-                     problem + ": firmware check skipped\n"))
-        << out.toStdString();
-    const QString err = read.readAllStandardError();
-    EXPECT_EQ(read.exitCode(), 1);
+        info.out.contains("Firmware: not checked (the image store is damaged or unreadable)\n"
+                          "Debug: " +
+                          problem + ": firmware check skipped\n"))
+        << info.out.toStdString();
+    EXPECT_EQ(read.code, 1);
     EXPECT_TRUE(
-        err.contains("The EEPROM loader \"AVRLOAD\" cannot be taken from the image "
-                     "store. " +
-                     problem + ". Nothing on the card was changed."))
-        << err.toStdString();
+        read.err.contains("The EEPROM loader \"AVRLOAD\" cannot be taken from the image "
+                          "store. " +
+                          problem + ". Nothing on the card was changed."))
+        << read.err.toStdString();
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
     EXPECT_EQ(readUntil(port, '\0', 30).toHex(), "04334646460130");
 }
 
-TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
+TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtected) {
     connect(10);
     // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits.
     expectSession(port,
@@ -88,20 +88,11 @@ TEST_F(SimSerial, PicCardsProgramReadAndHoldTheirConfiguration) {
                   "M2 P003FFF L003F81=3F81 I L003F82=3F82 I L003F83=3F83 I L003F84=3F84 "
                   "I I I I L003FF9=3FF9 P0012AB=no L02ABCD=no");
 
-    // The 16F876 has 8192 words; addresses wrap like the silicon's.
-    connect(11);
-    ask(port, "M2");
-    for (int i = 0; i < 8192; ++i) ask(port, "I");
-    EXPECT_EQ(ask(port, "L000123"), "0123");
-    EXPECT_EQ(box.card().flash[0], 0x0123);
-}
-
-TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
-    connect(10);
+    // Protected: reads give 0 and writes do not take; protection stays until an erase, only
+    // in erase mode.
     box.card().flash[0] = 0x1111;
     box.card().data[0] = 0x22;
     box.card().picConfig = 0x000D;  // every CP bit programmed
-    // Reads give 0 and writes do not take; protection stays until an erase, only in erase mode.
     expectSession(port,
                   "M2 R04=0000 R05=0000 L002222=0000 P003FFF I I I I I I I R04=000D "
                   "L003FFF=000F ErA=no M1 ErA");
@@ -109,15 +100,20 @@ TEST_F(SimSerial, ProtectedPicHidesItsMemoryUntilErased) {
     EXPECT_EQ(QList<int>({card.flash[0], card.data[0], card.picConfig, card.picId[0]}),
               QList<int>({0x3FFF, 0xFF, 0x3FFF, 0x3FFF}));
 
-    // 16F876 "1000-1FFF": the lower half stays readable.
+    // The 16F876 has 8192 words; addresses wrap like the silicon's. Protected "1000-1FFF":
+    // the lower half stays readable.
     connect(11);
+    ask(port, "M2");
+    for (int i = 0; i < 8192; ++i) ask(port, "I");
+    EXPECT_EQ(ask(port, "L000123"), "0123");
+    EXPECT_EQ(box.card().flash[0], 0x0123);
     box.card().flash[0x0FFF] = box.card().flash[0x1000] = 0x0ABC;
     box.card().picConfig = 0x1FDF;
     EXPECT_EQ(box.card().picReadWord(0x0FFF), 0x0ABC);
     EXPECT_EQ(box.card().picReadWord(0x1000), 0);
 }
 
-TEST_F(SimSerial, At90sFlashLockAndFuse) {
+TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
     connect(22);
     // Not yet in sync, then the signature; flash cells only lose bits until a chip erase.
     expectSession(port,
@@ -138,12 +134,10 @@ TEST_F(SimSerial, At90sFlashLockAndFuse) {
                   "YA0000500=00FF");
     // "M0" takes programming mode away.
     expectSession(port, "M0 Y30000100=no");
-}
 
-TEST_F(SimSerial, Mega163WritesPagesAndKeepsFuseAndLockBytes) {
+    // ATmega163: loading the page buffer writes nothing yet; the page write does, at the page
+    // start, and empties the buffer.
     connect(31);
-    // Loading the page buffer writes nothing yet; the page write does, at the page start,
-    // and empties the buffer.
     expectSession(port,
                   "M5 YAC530000=5300 Y30000100=0094 Y40000001=0000 Y48000002=0000 "
                   "Y4000033F=0003 Y20004000=00FF Y4C004700=0047 Y20004000=0001 Y28004000=0002 "

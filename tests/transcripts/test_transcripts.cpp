@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "cli/CliRun.h"
+
 namespace kelvano {
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 namespace {
@@ -21,11 +23,6 @@ struct Ended {
     int status = -1;
     QString errors;
 };
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString headerValue(const QByteArray& transcript, const QString& key) {
     const QRegularExpression re("^# " + key + ": (.*)$", QRegularExpression::MultilineOption);
@@ -38,7 +35,7 @@ Ended finish(QProcess& p, int ms) {
     return {ended ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-bool isUsbTranscript(const QString& path) { return readFile(path).contains(" usb-"); }
+bool isUsbTranscript(const QString& path) { return readAll(path).contains(" usb-"); }
 
 // kelvano-cli running `command` in `workDir` against kelvano-boxsim replaying `transcript`
 // (the simulated box in process when there is none; for a USB transcript kelvano-cli's own
@@ -71,7 +68,7 @@ TEST(Transcripts, EveryTranscriptReplaysToAnIdenticalRun) {
     const QString fresh = tmp.filePath("fresh.txt");
     const QString command = "--card 22 --no-wait --memories data read";
     ASSERT_EQ(replay({}, command, tmp.path(), {"--transcript", fresh}).first.status, 0);
-    const QByteArray header = readFile(fresh);
+    const QByteArray header = readAll(fresh);
     EXPECT_EQ(headerValue(header, "command") + '|' + headerValue(header, "card") + '|' +
                   headerValue(header, "result"),
               command + "|22|0");
@@ -86,7 +83,7 @@ TEST(Transcripts, EveryTranscriptReplaysToAnIdenticalRun) {
     EXPECT_GE(all.size(), 4);
     for (const QString& path : all) {
         SCOPED_TRACE(path.toStdString());
-        const QByteArray text = readFile(path);
+        const QByteArray text = readAll(path);
         const QString command = headerValue(text, "command");
         ASSERT_FALSE(command.isEmpty()) << "no \"# command:\" line: record it with kelvano-cli";
         // In a folder of its own with the files beside the transcript (images it loads), so
@@ -114,14 +111,11 @@ TEST(Transcripts, EveryTranscriptReplaysToAnIdenticalRun) {
 TEST(Transcripts, AChangedAnswerShowsWithTheLineOfTheTranscript) {
     QTemporaryDir tmp;
     const QByteArray from = "rx 04 33 46 46 46 | .3FFF";
-    QList<QByteArray> lines = readFile(kFolder + "/sim/blank-check-card10.txt").split('\n');
+    QList<QByteArray> lines = readAll(kFolder + "/sim/blank-check-card10.txt").split('\n');
     int seen = 0;
     for (QByteArray& line : lines)
         if (line.contains(from) && ++seen == 101) line.replace(from, "rx 04 33 46 46 45 | .3FFE");
-    const QString path = tmp.filePath("edited.txt");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(lines.join('\n')) > 0);
-    f.close();
+    const QString path = writeFile(tmp, "edited.txt", lines.join('\n'));
     const auto [cli, sim] = replay(path, "--card 10 --no-wait --memories prog blank", tmp.path());
     EXPECT_EQ(cli.status, 1);
     EXPECT_TRUE(cli.errors.contains("Device not blank at $0063")) << qPrintable(cli.errors);

@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "base/QuietHost.h"
+#include "cli/CliRun.h"
 #include "link/LinkFixture.h"
 #include "link/RecordingUsbBackend.h"
 #include "sim/ReplayScript.h"
@@ -24,69 +23,38 @@ QCoreApplication qtApp(qtArgc, qtArgv);
 namespace kelvano {
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"), args);
-    CliRun r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) r.status = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
-class UsbReplay : public ::testing::Test {
+class UsbReplay : public test::LinkFixture {
 protected:
     // Connects to the simulated USB box (card 22) as "kelvano-cli --card 22 info" does,
     // every request written to `path`; returns what that command prints.
     QString record(const QString& path) {
-        RealClock clock;
-        QuietHost host;
-        test::RecordingView view;
-        Options options;
-        options.ports = {QStringLiteral("USB")};
-        options.portIndex = 0;
-        SimBox box(SimBox::Model::Usb, 22);
-        SimUsbBackend sim(box);
+        SimBox simBox(SimBox::Model::Usb, 22);
+        SimUsbBackend sim(simBox);
         TranscriptRecorder recorder(clock);
-        EXPECT_TRUE(recorder.start(
-            path, {QStringLiteral("kelvano-cli"), 22, QStringLiteral("--card 22 info")}));
+        EXPECT_TRUE(recorder.start(path, {"kelvano-cli", 22, "--card 22 info"}));
         RecordingUsbBackend recording(sim, recorder);
-        QString printed;
-        TUsb usb(&recording);
-        {
-            TCom com(
-                host, clock, view, options, usb, [](const QString&) { return nullptr; },
-                ImageStore(ImageStore::builtInData()));
-            com.Connect();
-            EXPECT_TRUE(com.linkReady()) << host.errors.join('\n').toStdString();
-            printed = QStringLiteral("Box: %1\n").arg(view.pane);
-            for (const QString& line : view.debug)
-                printed += QStringLiteral("Debug: %1\n").arg(line);
-            com.Disconnect();
-        }
+        usb.setBackend(&recording);
+        options.portIndex = 1, view.debug.clear();
+        store = ImageStore(ImageStore::builtInData());
+        make().Connect();
+        EXPECT_TRUE(com->linkReady()) << host.errors.join('\n').toStdString();
+        QString printed = "Box: " + view.pane + '\n';
+        for (const QString& line : view.debug) printed += "Debug: " + line + '\n';
+        com->Disconnect();
         recorder.stop(0);
         return printed;
     }
 
-    // `path` with the first line that starts with `prefix` (after the time) replaced by
-    // `replacement`; returns that line's number.
-    static int edit(const QString& path, const QString& prefix, const QString& replacement) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return 0;
-        QList<QByteArray> lines = f.readAll().split('\n');
-        f.close();
+    // The transcript with the first line that starts with `prefix` (after the time) replaced
+    // by `replacement`; returns that line's number.
+    int edit(const QString& prefix, const QString& replacement) {
+        QList<QByteArray> lines = readAll(file).split('\n');
         for (int i = 0; i < lines.size(); ++i) {
             const QString event =
                 QString::fromUtf8(lines.at(i)).section(' ', 1, -1, QString::SectionSkipEmpty);
             if (!event.startsWith(prefix)) continue;
             lines[i] = QStringLiteral("%1 %2").arg(0, 6).arg(replacement).toUtf8();
-            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
-            f.write(lines.join('\n'));
+            writeFile(dir, "usb-info.txt", lines.join('\n'));
             return i + 1;
         }
         return 0;
@@ -103,7 +71,7 @@ TEST_F(UsbReplay, ARecordedRunReplaysToTheSameRunAndItsEnd) {
     const QString again = dir.filePath("again.txt");
     const CliRun r =
         cli({"--card", "22", "info", "--port", "USB", "--replay", file, "--transcript", again});
-    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
     EXPECT_EQ(r.err, QString());
     EXPECT_EQ(r.out, printed + "Store: the image store built into the program\n");
 
@@ -152,14 +120,14 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
         record(file);
         int line = 0;
         for (const auto& [prefix, replacement] : c.edits) {
-            const int edited = edit(file, prefix, replacement);
+            const int edited = edit(prefix, replacement);
             ASSERT_GT(edited, 0);
             if (!line) line = edited;
         }
         const CliRun r = cli({"--card", "22", "info", "--port", "USB", "--replay", file});
-        EXPECT_EQ(r.status, c.status) << qPrintable(r.err);
+        EXPECT_EQ(r.code, c.status) << qPrintable(r.err);
         EXPECT_TRUE(c.out.isEmpty() || r.out.startsWith(c.out)) << qPrintable(r.out);
-        EXPECT_TRUE(c.err.isEmpty() ? r.status == 0
+        EXPECT_TRUE(c.err.isEmpty() ? r.code == 0
                                     : r.err.contains(QString(c.err).replace(
                                           "%1", QString::number(line + c.shift))))
             << qPrintable(r.err);
@@ -169,17 +137,14 @@ TEST_F(UsbReplay, AnEditedTranscriptChangesOrFailsTheRun) {
 // A serial transcript, or a USB one with --port SIM.
 TEST_F(UsbReplay, WhatCannotBeReplayedIsRefused) {
     record(file);
-    const QString serial = dir.filePath("serial.txt");
-    QFile s(serial);
-    ASSERT_TRUE(s.open(QIODevice::WriteOnly));
-    s.write("# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
-    s.close();
+    const QString serial =
+        writeFile(dir, "serial.txt", "# kelvano-transcript 1\n     0 tx 51 58 41 54 0D | QXAT.\n");
     for (const auto& [args, err] :
          {std::pair{QStringList{"info", "--port", "USB", "--replay", serial},
                     "is a serial transcript: replay it with kelvano-boxsim --replay"},
           {QStringList{"info", "--port", "SIM", "--replay", file}, "needs --port USB"}}) {
         const CliRun r = cli(args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(r.err.contains(QLatin1String(err))) << qPrintable(r.err);
     }
 }
