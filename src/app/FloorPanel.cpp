@@ -8,11 +8,13 @@
 
 namespace kelvano {
 
-FloorPanel::FloorPanel(QWidget* parent) : QWidget(parent), table_(new QTableWidget(0, 8, this)) {
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Station"), QStringLiteral("Run"), QStringLiteral("Job"),
-         QStringLiteral("Passed"), QStringLiteral("Failed"), QStringLiteral("Aborted"),
-         QStringLiteral("Cards/min"), QStringLiteral("Unconfirmed / last failure")});
+FloorPanel::FloorPanel(QWidget* parent) : QWidget(parent), table_(new QTableWidget(0, 9, this)) {
+    table_->setObjectName(QStringLiteral("Floor"));
+    table_->setHorizontalHeaderLabels({QStringLiteral("Station"), QStringLiteral("Run"),
+                                       QStringLiteral("Job"), QStringLiteral("Passed"),
+                                       QStringLiteral("Failed"), QStringLiteral("Aborted"),
+                                       QStringLiteral("Cards/min"), QStringLiteral("Unconfirmed"),
+                                       QStringLiteral("Last failure")});
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -30,11 +32,6 @@ void FloorPanel::fill(LogReports& reports) {
     if (!floor) return;
     for (int i = 0; i < floor->size(); ++i) {
         const LogReports::Station& s = (*floor)[i];
-        QString last = s.unconfirmed.isEmpty()
-                           ? QString()
-                           : QStringLiteral("unconfirmed: %1").arg(s.unconfirmed.join(u','));
-        if (!s.lastFailure.isEmpty())
-            last += (last.isEmpty() ? QString() : QStringLiteral("; ")) + s.lastFailure;
         const QStringList cells{s.station,
                                 s.alive ? QStringLiteral("alive") : QStringLiteral("ended"),
                                 s.job,
@@ -42,7 +39,8 @@ void FloorPanel::fill(LogReports& reports) {
                                 QString::number(s.fail),
                                 QString::number(s.aborted),
                                 QString::number(s.perMinute, 'f', 1),
-                                last};
+                                s.unconfirmed.join(QStringLiteral(", ")),
+                                s.lastFailure};
         for (int c = 0; c < cells.size(); ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setToolTip(cells[c]);

@@ -1,6 +1,7 @@
 #include "production/LogConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,6 +42,10 @@ bool oddPassword(const QString& where) {
     const QString user = where.mid(scheme + 3, at - scheme - 3);
     return user.contains(u':') && (user.contains(u'/') || user.contains(u'?'));
 }
+
+// How long a statement may wait on a link that stayed out of reach through a whole ride-out
+// (the end of a run that stops on it), until one gets through again.
+constexpr int kAfterOutageMs = 2000;
 
 // How long an outage is ridden out. For tests only: KELVANO_TEST_LOG_RIDE_OUT_MS=N makes it
 // N ms.
@@ -209,6 +214,11 @@ bool LogConnection::connect(QString& error) {
                     .arg(shown(), passwordWarning(where_));
         return false;
     }
+    // In a ride-out a connect waits no longer than what is left of it (retrying() begins none
+    // with less than the client library's floor left).
+    int seconds = qMax(2, lockWaitMs_ / 1000);
+    if (const qint64 left = leftMs(); left >= 0)
+        seconds = int(qBound<qint64>(kConnectFloorMs / 1000, left / 1000, qint64(seconds)));
     if (server_) {
         const QUrl url(where_);
         QUrlQuery query(url);
@@ -226,7 +236,7 @@ bool LogConnection::connect(QString& error) {
         if (port > 0) db.setPort(port);
         // Everything else (sslmode, service, application_name, ...) goes to the client
         // library as it is.
-        QStringList options{QStringLiteral("connect_timeout=%1").arg(qMax(2, lockWaitMs_ / 1000))};
+        QStringList options{QStringLiteral("connect_timeout=%1").arg(seconds)};
         for (const char* option : kLinkOptions) options << QString::fromLatin1(option);
         for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
             if (key != QLatin1String("host") && key != QLatin1String("port") &&
@@ -246,6 +256,11 @@ bool LogConnection::connect(QString& error) {
                 .arg(lockWaitMs_)
                 .arg(readOnly_ ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
+    if (server_ && stop_ && silent(seconds * 1000)) {
+        error =
+            QStringLiteral("The log %1 can't be opened: the server does not answer").arg(shown());
+        return false;
+    }
     if (!db.open()) {
         error = QStringLiteral("The log %1 can't be opened: %2")
                     .arg(shown(), db.lastError().text().simplified());
@@ -261,6 +276,30 @@ bool LogConnection::connect(QString& error) {
         exec(QStringLiteral("PRAGMA journal_mode=WAL"), {}, ignored);
     }
     return true;
+}
+
+// Whether the server stays silent through a connect of `ms`, or a stop came first: a link
+// that hangs holds the client library's own connect for its whole time-out, which no stop
+// ends. A refusal or an address it can't read is left to the connect proper to report.
+bool LogConnection::silent(int ms) const {
+    const QByteArray url = where_.toUtf8();
+    const char* const keys[] = {"dbname", nullptr};
+    const char* const values[] = {url.constData(), nullptr};
+    PGconn* conn = PQconnectStartParams(keys, values, 1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    auto state = PGRES_POLLING_WRITING;
+    bool silence = false;
+    while (conn && PQstatus(conn) != CONNECTION_BAD && state != PGRES_POLLING_OK &&
+           state != PGRES_POLLING_FAILED) {
+        if (stopped() || std::chrono::steady_clock::now() >= until) {
+            silence = true;
+            break;
+        }
+        pollfd wait{PQsocket(conn), short(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (::poll(&wait, 1, 100) > 0) state = PQconnectPoll(conn);
+    }
+    PQfinish(conn);
+    return silence;
 }
 
 bool LogConnection::exec(const QString& sql, const QVariantList& values, QString& error,
@@ -319,7 +358,11 @@ bool LogConnection::run(const std::function<bool()>& statement) {
     }
     if (fd >= 0) {
         if (!watch_) watch_ = std::make_unique<StatementWatch>();
-        watch_->arm(fd, statementLimitMs_, stop_);
+        // In a ride-out, or on a link that stayed out of reach through the last one, a
+        // statement waits no longer than what is left.
+        qint64 limit = outOfReach_ ? qMin(kAfterOutageMs, statementLimitMs_) : statementLimitMs_;
+        if (const qint64 left = leftMs(); left >= 0) limit = qMin(limit, left);
+        watch_->arm(fd, int(limit), stop_);
     }
     const bool ok = statement();
     if (fd >= 0) watch_->disarm();
@@ -357,17 +400,30 @@ bool LogConnection::transient(const QString& error) {
     return false;
 }
 
-// Waits growing from 1/4 s to 5 s between attempts, reconnecting to a server; a stop ends the
-// wait at the next quarter second.
+qint64 LogConnection::leftMs() const {
+    return deadlineMs_ < 0 ? -1 : qMax<qint64>(0, deadlineMs_ - clock_->nowMs());
+}
+
+// Waits growing from 1/4 s to 5 s between attempts, reconnecting to a server. From the first
+// failed attempt on, the limit is a deadline: every pause, connect and statement of the
+// ride-out ends by then, and a stop ends the wait at the next quarter second.
 bool LogConnection::retrying(const std::function<bool(QString&)>& attempt, QString& error) {
     const qint64 start = clock_->nowMs();
+    struct RideOut {
+        qint64& deadline;
+        ~RideOut() { deadline = -1; }
+    } rideOut{deadlineMs_};
     int pause = 250;
     for (;;) {
         error.clear();
-        if (attempt(error)) return true;
+        if (attempt(error)) {
+            outOfReach_ = false;
+            return true;
+        }
         if (!transient(error)) return false;
         const bool stop = stopped();
         if (stop || clock_->nowMs() - start >= retryLimitMs_) {
+            outOfReach_ = true;
             error = QStringLiteral("the log %1 was out of reach for %2 s%3 (%4)")
                         .arg(shown())
                         .arg((clock_->nowMs() - start) / 1000)
@@ -375,11 +431,12 @@ bool LogConnection::retrying(const std::function<bool(QString&)>& attempt, QStri
                         .arg(error);
             return false;
         }
-        for (int slept = 0; slept < pause && !stopped(); slept += 250)
-            clock_->sleepMs(qMin(250, pause - slept));
+        deadlineMs_ = start + retryLimitMs_;
+        for (qint64 nap = qMin<qint64>(pause, leftMs()); nap > 0 && !stopped(); nap -= 250)
+            clock_->sleepMs(int(qMin<qint64>(250, nap)));
         pause = qMin(pause * 2, 5000);
         QString ignored;
-        if (server_ && !stopped()) connect(ignored);
+        if (server_ && !stopped() && leftMs() >= kConnectFloorMs) connect(ignored);
     }
 }
 

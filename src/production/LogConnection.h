@@ -25,6 +25,8 @@ public:
     // Longest a server statement may take (a lock wait included) before it counts as an
     // outage.
     static constexpr int kStatementLimitMs = 15000;
+    // The client library waits at least 2 s for a connect, whatever it is told.
+    static constexpr int kConnectFloorMs = 2000;
 
     // `readOnly`: an SQLite file is opened read-only (reports).
     LogConnection(const QString& where, int lockWaitMs, bool readOnly = false);
@@ -76,6 +78,9 @@ public:
 
 private:
     bool run(const std::function<bool()>& statement);
+    // What is left of the ride-out in progress, -1 outside one.
+    qint64 leftMs() const;
+    bool silent(int ms) const;
 
     QString connection_;
     QString where_;
@@ -85,6 +90,8 @@ private:
     Clock* clock_ = nullptr;
     std::unique_ptr<Clock> ownClock_;
     int retryLimitMs_ = 60000;
+    qint64 deadlineMs_ = -1;   // on clock_, while a ride-out goes on
+    bool outOfReach_ = false;  // the last ride-out ended without reaching the log
     const std::atomic<bool>* stop_ = nullptr;
     int statementLimitMs_ = kStatementLimitMs;
     std::unique_ptr<StatementWatch> watch_;

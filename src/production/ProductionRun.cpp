@@ -126,6 +126,7 @@ bool ProductionRun::checkLog(QString& error) {
 
 void ProductionRun::start() {
     stop_ = false;
+    over_ = false;
     exhausted_ = false;
     budget_ = count_ > 0 ? count_ : INT_MAX;
     passed_ = 0;
@@ -149,14 +150,17 @@ void ProductionRun::beat() {
     QString error;
     std::unique_ptr<ProductionLog> log;
     while (running_ > 0) {
-        if (!log && (log = ProductionLog::open(log_, error))) log->setStopFlag(&stop_);
+        if (!log && (log = ProductionLog::open(log_, error))) log->setStopFlag(&over_);
         // A beat that fails is made up by the next; the workers see how old the last one is.
         if (log && log->heartbeat(error)) lastBeatMs_ = QDateTime::currentMSecsSinceEpoch();
         for (int i = 0; i < kHeartbeatMs / 100 && running_ > 0; ++i) QThread::msleep(100);
     }
 }
 
-void ProductionRun::stop() { stop_ = true; }
+void ProductionRun::stop() {
+    stop_ = true;
+    over_ = true;
+}
 
 bool ProductionRun::wait(unsigned long ms) {
     for (auto& t : threads_)
@@ -307,7 +311,10 @@ void ProductionRun::Worker::finish(const QString& error) {
         s.error = error;
         s.finished = true;
     });
-    if (--run_.running_ == 0) emit run_.finished();
+    if (--run_.running_ == 0) {
+        run_.over_ = true;  // a beat that waits for a hung log ends now
+        emit run_.finished();
+    }
 }
 
 // The runner on the box's link, and the connect; when the box does not come up, the worker

@@ -116,6 +116,7 @@ private:
     QString endMessage_;
     QList<int> cardsLeft_;  // the boxes that ended with a card in them
     std::atomic<bool> stop_{false};
+    std::atomic<bool> over_{false};       // stopped, or every worker finished: the heartbeat ends
     std::atomic<bool> exhausted_{false};  // the last serial is handed out
     std::atomic<int> budget_{0};
     std::atomic<int> passed_{0};

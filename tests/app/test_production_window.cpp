@@ -20,8 +20,10 @@
 #include <QTimer>
 
 #include "app/BoxTile.h"
+#include "app/FloorPanel.h"
 #include "app/ProductionChart.h"
 #include "app/ProductionWindow.h"
+#include "production/LogReports.h"
 #include "production/ProductionLog.h"
 #include "test_main_support.h"
 
@@ -245,6 +247,66 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
 
 // Every tile keeps its width whatever it shows; a text too long for it is cut with an
 // ellipsis, and its tool tip holds it whole.
+// A station whose run died holding two serials after a failed card, and one with neither:
+// the serials and the failure each in a column of their own, a station with unconfirmed
+// serials marked, each cell whole in its tooltip.
+TEST(FloorPanel, ShowsTheUnconfirmedSerialsAndTheLastFailureInColumnsOfTheirOwn) {
+    ensureApp();
+    QTemporaryDir dir;
+    Job job;
+    QString error;
+    ASSERT_TRUE(readJob(writeJob(dir, 0), job, error)) << error.toStdString();
+    const QString path = dir.filePath("floor.db");
+    auto log = ProductionLog::open(path, error);
+    ASSERT_TRUE(log) << error.toStdString();
+    ProductionLog::Card card;
+    for (const char* station : {"line-1", "line-2"}) {
+        log->setStation(station);
+        ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
+        ASSERT_EQ(log->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
+        const bool fails = station == std::string("line-1");
+        ASSERT_TRUE(log->finishCard(
+            job, card, fails ? ProductionLog::Result::Fail : ProductionLog::Result::Pass,
+            fails ? "VERIFY / PROGRAM MEMORY" : "", fails ? "Error while reading" : "", error));
+    }
+    log->setStation("line-1");
+    ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
+    for (const char* port : {"A", "B"})
+        ASSERT_EQ(log->takeCard(job, port, card, error), ProductionLog::Take::Ok);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "dead");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open() && QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - "
+                                                    "100000 WHERE station = 'line-1'"));
+    }
+    QSqlDatabase::removeDatabase("dead");
+
+    FloorPanel panel;  // as a supervisor's machine reads the log
+    auto floor = ProductionLog::openForReading(path, error);
+    ASSERT_TRUE(floor) << error.toStdString();
+    panel.fill(floor->reports());
+    auto* table = panel.findChild<QTableWidget*>("Floor");
+    QStringList captions;
+    for (int c = 0; c < table->columnCount(); ++c)
+        captions << table->horizontalHeaderItem(c)->text();
+    ASSERT_EQ(captions, QStringList({"Station", "Run", "Job", "Passed", "Failed", "Aborted",
+                                     "Cards/min", "Unconfirmed", "Last failure"}));
+    ASSERT_EQ(table->rowCount(), 2);
+    const auto row = [&](int r) {
+        QStringList cells;
+        for (int c : {0, 1, 4, 7, 8}) {
+            cells << table->item(r, c)->text();
+            EXPECT_EQ(table->item(r, c)->toolTip(), cells.last());
+        }
+        return cells;
+    };
+    EXPECT_EQ(row(0), QStringList({"line-1", "ended", "1", "1089728, 1089744",
+                                   "1089712 VERIFY / PROGRAM MEMORY: Error while reading"}));
+    EXPECT_EQ(row(1), QStringList({"line-2", "alive", "0", "", ""}));
+    EXPECT_EQ(table->item(0, 8)->background().color(), QColor(0xFF, 0xF4, 0xC8));
+    EXPECT_EQ(table->item(1, 8)->background().style(), Qt::NoBrush);
+}
+
 TEST(BoxTile, KeepsItsWidthAndCutsLongTextsShowingThemWholeInTheToolTip) {
     ensureApp();
     WorkerStatus quiet, noisy;
