@@ -58,6 +58,18 @@ contains "$share/applications/org.kelvano.kelvano.desktop" "Exec=kelvano" "deskt
 # the guide's own pictures.
 ! grep -q "example\|<url\|<screenshot" "$share/metainfo/org.kelvano.kelvano.metainfo.xml" ||
   fail "the metainfo names a web page though the build has none"
+# A build with a web page (written with trailing slashes) configures, and its metainfo names
+# the page once with one slash and the guide's pictures below it.
+web=$work/web
+if "$cmake" -S "$here/../.." -B "$web" -DKELVANO_TESTS=OFF \
+     -DKELVANO_HOMEPAGE=https://example.org/kelvano// >"$work/web.log" 2>&1; then
+  contains "$web/packaging/org.kelvano.kelvano.metainfo.xml" \
+    '<url type="homepage">https://example.org/kelvano/</url>' "metainfo with a web page"
+  contains "$web/packaging/org.kelvano.kelvano.metainfo.xml" \
+    "<image>https://example.org/kelvano/guide/images/main-pic.png</image>" "metainfo with a web page"
+else
+  fail "configuring with a web page: $(grep -m1 -A2 'Error' "$work/web.log")"
+fi
 for shot in $(grep -o 'guide/images/[a-z-]*\.png' "$here/../../cmake/Install.cmake"); do
   [ -s "$here/../../docs/${shot#guide/}" ] || fail "the metainfo names $shot, which the guide lacks"
 done
