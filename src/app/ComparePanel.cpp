@@ -9,7 +9,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "app/DumpGridView.h"
 
@@ -84,18 +83,10 @@ QString ComparePanel::reasonLine(const QString& note) {
 }
 
 QString ComparePanel::summaryLine(const CompareReport& report) {
-    const bool anyCompared = std::any_of(report.memories.begin(), report.memories.end(),
-                                         [](const MemoryDiff& m) { return m.compared; });
     // A card comparison lists only the memories ticked under Enable.
     if (report.memories.empty())
         return QStringLiteral("Nothing was compared: every Enable box is unticked.");
-    if (!anyCompared) return QStringLiteral("Nothing was compared.");
-    const int total = report.differences();
-    if (total == 0)
-        return report.anyNotCompared() ? QStringLiteral("No differences in the memories compared.")
-                                       : QStringLiteral("No differences.");
-    return total == 1 ? QStringLiteral("1 difference in all.")
-                      : QStringLiteral("%1 differences in all.").arg(total);
+    return report.summary();
 }
 
 void ComparePanel::showReport(const CompareReport& report) {

@@ -94,18 +94,18 @@ QString CompareReport::text(int maxValues) const {
                             joinValues(r.found, m.digits, 0, shown, QStringLiteral(" ")), more);
         }
     }
+    return out + summary() + u'\n';
+}
+
+QString CompareReport::summary() const {
     const int total = differences();
-    const bool noneCompared = std::none_of(memories.begin(), memories.end(),
-                                           [](const MemoryDiff& m) { return m.compared; });
-    if (noneCompared)
-        out += QStringLiteral("Nothing was compared.\n");
-    else if (total == 0 && !anyNotCompared())
-        out += QStringLiteral("No differences.\n");
-    else if (total == 0)
-        out += QStringLiteral("No differences in the memories compared.\n");
-    else
-        out += QStringLiteral("%1 in all.\n").arg(plural(total, "difference", "differences"));
-    return out;
+    if (std::none_of(memories.begin(), memories.end(),
+                     [](const MemoryDiff& m) { return m.compared; }))
+        return QStringLiteral("Nothing was compared.");
+    if (total > 0)
+        return QStringLiteral("%1 in all.").arg(plural(total, "difference", "differences"));
+    return anyNotCompared() ? QStringLiteral("No differences in the memories compared.")
+                            : QStringLiteral("No differences.");
 }
 
 QString CompareReport::diffLines() const {

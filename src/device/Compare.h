@@ -49,6 +49,9 @@ struct CompareReport {
     // The report for people, one block per memory; runs longer than `maxValues` elements
     // show their first values and how many more there are.
     QString text(int maxValues = 16) const;
+    // The report's last line, without its line end: "Nothing was compared.", "No differences.",
+    // "No differences in the memories compared." or "N difference(s) in all.".
+    QString summary() const;
     // One line per run, for scripts: key first-last count expected found, hex values joined
     // without blanks; then one line "skipped key" per memory not compared.
     QString diffLines() const;
