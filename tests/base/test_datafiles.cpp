@@ -1,30 +1,26 @@
-// Where the data files are found: beside the program, then the user's data folder, then the
-// system data folders, then the installation prefix.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "base/DataFiles.h"
 
 using namespace kelvano;
 
-// Removing the file from each folder in turn uncovers the next one; each name is looked up on
+// Beside the program, then the user's data folder, the system data folders, the installation
+// prefix: removing the file from each in turn uncovers the next one. Each name is looked up on
 // its own; a folder is no file; without a program folder the lookup starts at the user's.
 TEST(DataFiles, TheFirstFolderHoldingTheFileWins) {
     QTemporaryDir root;
     const auto path = [&](const QString& rel) { return root.path() + '/' + rel; };
     const QString order[] = {"prefix/bin", "home/kelvano", "sys1/kelvano", "sys2/kelvano",
                              "prefix/share/kelvano"};
-    for (const QString& file :
-         {order[0] + "/kelvano.store", order[1] + "/kelvano.crd", order[1] + "/kelvano.store",
-          order[2] + "/kelvano.store", order[3] + "/kelvano.store", order[4] + "/kelvano.store"}) {
-        ASSERT_TRUE(QDir(root.path()).mkpath(QFileInfo(path(file)).path()));
-        QFile f(path(file));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (const QString& d : order) {
+        ASSERT_TRUE(QDir().mkpath(path(d)));
+        ASSERT_TRUE(QFile(path(d + "/kelvano.store")).open(QIODevice::WriteOnly));
     }
+    ASSERT_TRUE(QFile(path("home/kelvano/kelvano.crd")).open(QIODevice::WriteOnly));
     const QByteArray oldHome = qgetenv("XDG_DATA_HOME"), oldDirs = qgetenv("XDG_DATA_DIRS");
     qputenv("XDG_DATA_HOME", path("home").toLocal8Bit());
     qputenv("XDG_DATA_DIRS", (path("sys1") + ':' + path("sys2")).toLocal8Bit());

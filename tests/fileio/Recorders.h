@@ -16,8 +16,7 @@
 namespace kelvano::test {
 
 // Records what the file module shows the user.
-class RecordingHost : public Host {
-public:
+struct RecordingHost : Host {
     void showError(const QString& text) override { errors.append(text); }
     bool askOkAbort(const QString& caption, const QString& text) override {
         asked.append(caption + ": " + text);
@@ -34,8 +33,7 @@ public:
     std::function<void()> onPump;
 };
 
-class RecordingView : public NullMainView {
-public:
+struct RecordingView : NullMainView {
     void showMemoryPage(int page) override { pages.push_back(page); }
     void setFileLabel(int grid, const QString& text) override {
         labels.append(QString::number(grid) + "=" + text);
@@ -78,6 +76,15 @@ inline QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
     QStringList out;
     for (int a : addresses) out << QString::number(b[a], 16).toUpper();
     return out.join(' ');
+}
+
+// Every cell that is not erased (0xFF), as "address:value" in hex: a whole buffer in one check.
+template <class Buffer>
+QString written(const Buffer& buffer) {
+    QStringList out;
+    for (int a = 0; a < int(std::size(buffer)); ++a)
+        if (buffer[a] != 0xFF) out << QString("%1:%2").arg(a, 0, 16).arg(uint(buffer[a]), 0, 16);
+    return out.join(' ').toUpper();
 }
 
 // An AVR object file: its header, and one record of it.

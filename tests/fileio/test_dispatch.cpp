@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <cerrno>
 #include <random>
 
 #include "Recorders.h"
@@ -24,37 +23,30 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
         b.read("a.h8").startsWith(":1000000041FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFBE\r\n:10001000FF"));
     EXPECT_TRUE(b.read("a.h8").endsWith("FFFFFF09\r\n:00000001FF\r\n") &&
                 b.read("a.h8") == b.read("a.eep"));
-    EXPECT_FALSE(b.io.SaveFile(b.path("a.obj"), 2, 1));
-    EXPECT_FALSE(b.io.SaveFile(b.path("a.crd"), 2, 1));
-    EXPECT_FALSE(b.io.SaveFile(b.path("plain"), 2, 4));
+    for (const char* name : {"a.obj", "a.crd", "plain"})  // the fourth file type is none
+        EXPECT_FALSE(b.io.SaveFile(b.path(name), 2, 4) || QFile::exists(b.path(name))) << name;
     EXPECT_EQ(b.host.errors, QStringList({"Can't save file of this type: .obj",
                                           "Can't save file of this type: .crd",
                                           "Can't save file of this type: "}));
-    EXPECT_FALSE(QFile::exists(b.path("a.obj")) || QFile::exists(b.path("a.crd")) ||
-                 QFile::exists(b.path("plain")));
 
-    // The formats that tell themselves apart by content are known whatever the name: an
-    // S-record file called .hex or without extension, an ELF file called .bin. A listing
-    // line is no S-record, and a .bin file is raw bytes whatever text it holds.
+    // Formats known by content whatever the name; a listing line is no S-record, and a .bin
+    // file is raw bytes whatever text it holds.
     const QByteArray s19 = ":ignored\r\nS104000042B9\r\n";
     const QByteArray elf = b.read(testData("at90s2323_fuse_lock.elf"));
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-        FileKind kind;
-    };
-    for (const Case& c : std::vector<Case>{{"srec.hex", s19.mid(10), FileKind::Srec},
-                                           {"srec", s19.mid(10), FileKind::Srec},
-                                           {"listing.hex", s19, FileKind::Hex},
-                                           {"srec.bin", s19.mid(10), FileKind::Bin},
-                                           {"prog.bin", elf, FileKind::Elf},
-                                           {"prog.s19", elf, FileKind::Elf},
-                                           {"p.txt", "@0100\n01\nq\n", FileKind::TiTxt},
-                                           {"p.s37", "", FileKind::Srec},
-                                           {"p.elf", "", FileKind::Elf},
-                                           {"p.s", "S1", FileKind::Srec},
-                                           {"p.hx8", ":0100000041BE\r\n", FileKind::None}})
-        EXPECT_EQ(TFileIo::Kind(b.write(c.name, c.bytes)), c.kind) << c.name;
+    using Case = std::tuple<const char*, QByteArray, FileKind>;
+    for (const auto& [name, bytes, kind] :
+         std::vector<Case>{{"srec.hex", s19.mid(10), FileKind::Srec},
+                           {"srec", s19.mid(10), FileKind::Srec},
+                           {"listing.hex", s19, FileKind::Hex},
+                           {"srec.bin", s19.mid(10), FileKind::Bin},
+                           {"prog.bin", elf, FileKind::Elf},
+                           {"prog.s19", elf, FileKind::Elf},
+                           {"p.txt", "@0100\n01\nq\n", FileKind::TiTxt},
+                           {"p.s37", "", FileKind::Srec},
+                           {"p.elf", "", FileKind::Elf},
+                           {"p.s", "S1", FileKind::Srec},
+                           {"p.hx8", ":0100000041BE\r\n", FileKind::None}})
+        EXPECT_EQ(TFileIo::Kind(b.write(name, bytes)), kind) << name;
     ASSERT_TRUE(b.io.OpenFile(b.path("srec.hex"), 2));
     EXPECT_EQ(cells(b.devices.EepBuf, {0, 1}), "42 FF");
     // Saving picks the S-record form by extension; the third file type adds ".s19".
@@ -70,17 +62,38 @@ TEST(Dispatch, ChoosesTheFormatByExtension) {
     EXPECT_TRUE(b.read("a.s28").contains("\r\nS21400000042FFFF") &&
                 b.read("a.s37").contains("\r\nS3150000000042FFFF") &&
                 b.read("a.mot") == b.read("a.s19"));
+
+    // A PIC program image: 1,024 words, then the IDs, the CfgWord and the 64 EEPROM bytes.
+    b.devices.IdBuf[2] = 0x0C;
+    b.devices.CfgWord = 0x3FF1;
+    RefreshPicPage(b.devices, b.fuses);  // the page a save takes the CfgWord from
+    b.devices.DataBuf[63] = 0x5A;
+    ASSERT_TRUE(b.io.SaveFile(b.path("pic.hex"), 1, 1));
+    const QList<QByteArray> lines = b.read("pic.hex").split('\n');
+    ASSERT_EQ(lines.size(), 128 + 1 + 1 + 8 + 1 + 1);  // the text ends with a line end
+    EXPECT_EQ(lines[128], ":084000000F000F000C000F007F\r");
+    EXPECT_EQ(lines[129], ":02400E00F13F80\r");
+    EXPECT_EQ(lines[137], ":10427000FF00FF00FF00FF00FF00FF00FF005A00EB\r");
+    EXPECT_EQ(lines[138], ":00000001FF\r");
+    // Its binary image keeps the gaps erased and the EEPROM high bytes zero.
+    b.devices.ProgBuf[0] = 0x1234;
+    b.devices.DataBuf[0] = 0x77;
+    ASSERT_TRUE(b.io.SaveFile(b.path("pic.bin"), 1, 1));
+    const QByteArray bin = b.read("pic.bin");
+    QByteArray at;
+    for (int i :
+         {0, 1, 2, 3, 0x0800, 0x3FFF, 0x4000, 0x4008, 0x400D, 0x4010, 0x41FF, 0x4200, 0x4201})
+        at += bin[i];
+    EXPECT_EQ(at.toHex(' '), "34 12 ff 3f ff ff 0f ff ff ff ff 77 00");
 }
 
-// Every refusal of the readers: the message the user sees ("%F" is "File: <path>\r\r"),
-// and no buffer changed.
+// Every refusal of the readers: the message ("%F" is "File: <path>\r\r"); no buffer changed.
 TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
     Bench b(20);
     ASSERT_TRUE(b.io.OpenFile(b.write("good.crd", "C1 FF 00 00 02 11 22\n"), 3));
     ASSERT_TRUE(b.io.OpenFile(testData("avr8515_flash_eeprom.hex"), 1));
     const QList<TBufArray> before{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf};
-    const QString noData =
-        "I/O-Error #" + QString::number(ENODATA) + "\rNo data available\rFile: %P";
+    const QString noData = "I/O-Error #61\rNo data available\rFile: %P";
     const QString typeError =
         "File type error!\r%FFiles read: Intel HEX (.hex .h8 .eep), binary (.bin), AVR object "
         "(.obj), card dump (.crd), S-records (.s19 .s28 .s37 .srec .mot), TI-TXT (.txt), ELF "
@@ -89,7 +102,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         "File 1 of this card type holds: program memory (4096 words) at 0x0000-0x1FFF, data "
         "EEPROM behind it (512 bytes) at 0x2000-0x21FF";
     const QByteArray crd252 = crdLine("C1 FF 00 00 00", 252, 0);
-    const QByteArray srec = b.read(testData("avr8515_flash_eeprom.s19"));
     const QByteArray elf = b.read(testData("at90s2323_fuse_lock.elf"));
     struct Case {
         const char* name;
@@ -143,7 +155,7 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
          "%FTwo records give address 0x0010 different values: 0x12 in line #2 and 0x34 in line "
          "#5\rLine #2: 12\rLine #5: 34"},
         // The text formats: the library's reason, with the line it names.
-        {"a.s19", QByteArray(srec).replace("FDCF82", "FDCF83"),
+        {"a.s19", b.read(testData("avr8515_flash_eeprom.s19")).replace("FDCF82", "FDCF83"),
          "%FError in S-record file, Line #2\rS109000001E408BBFDCF83\r(checksum mismatch (00 != "
          "FF))"},
         {"b.s19", "S00600004844521B\r\nS9030000FC\r\n", "%FNo data in S-record file"},
@@ -155,13 +167,15 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"a.tek", "%1E66180000000041308C008C0A0029\n",
          "%FError in Tektronix file, Line #1\r%1E66180000000041308C008C0A0029\r(checksum "
          "mismatch (file says 0x61, expected 0x62))"},
-        // ELF files: none, one cut short, a section the card has no memory for (a program for
-        // another machine: BinaryReader).
+        // ELF files: none, one cut short, a section the card has no memory for.
         {"a.elf", "not an ELF file at all", "%FError in ELF file\r(Not an ELF file)"},
         {"c.elf", elf.left(100), "%FError in ELF file\r(No section to load)"},
         {"d.elf", b.read(testData("mega163_all_memories.elf")),
          "%FError in ELF file\r(Section .fuse at 0x820000: the card has no fuse bytes)"},
+        // A folder cannot be read: the library's read error ends the load, not the program.
+        {"folder.s19", {}, "%FError in S-record file, Line #1\r\r(read: Is a directory)"},
     };
+    ASSERT_TRUE(QDir(b.dir.path()).mkdir("folder.s19"));
     for (const Case& c : cases) {
         const QString suffix = QFileInfo(c.name).suffix();
         const QString file = c.bytes.isNull() ? b.path(c.name) : b.write(c.name, c.bytes);
@@ -172,19 +186,11 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
                   QString(c.message).replace("%F", "File: " + file + "\r\r").replace("%P", file))
             << c.name << ": " << b.host.errors.join('|').replace('\r', '~').toStdString();
     }
-    // A folder cannot be read: the library's read error ends the load, not the program.
-    ASSERT_TRUE(QDir(b.dir.path()).mkdir("folder.s19"));
-    b.host.errors.clear();
-    EXPECT_FALSE(b.io.OpenFile(b.path("folder.s19"), 2));
-    EXPECT_EQ(b.host.errors, QStringList{"File: " + b.path("folder.s19") +
-                                         "\r\rError in S-record file, Line #1\r\r(read: Is a "
-                                         "directory)"});
     EXPECT_TRUE((QList<TBufArray>{b.devices.ProgBuf, b.devices.DataBuf, b.devices.EepBuf}) ==
                 before);
 }
 
-// gpasm output, the same re-blocked by srec_cat (an extended linear address record, one 18-byte
-// EEPROM record) and in srec_cat's S-record, TI-TXT, Tektronix and MOS formats. Cut before its
+// gpasm output, the same re-blocked by srec_cat and in srec_cat's other formats. Cut before its
 // end record, each loads only when the user says OK, and the slot's findings keep the warning.
 TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     for (auto [name, kind] : {std::pair{"pic16f84_config_id_eeprom.hex", "Intel HEX file"},
@@ -252,8 +258,8 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
                           "word at 0x400E-0x400F, data EEPROM (64 bytes) at 0x4200-0x427F"});
     EXPECT_EQ(g.io.LastLoad().result, kDataOutside);
 
-    // The 16F876 cards take all 256 EEPROM bytes and refresh their own page; a file without
-    // ID and configuration records erases both.
+    // A 16F876 card takes all 256 EEPROM bytes and its own page; no ID or configuration records
+    // erase both.
     Bench c(11);
     ASSERT_TRUE(c.io.OpenFile(testData("pic16f876_config_eeprom.hex"), 1));
     EXPECT_EQ(cells(c.devices.DataBuf, {64, 65}), "FE EF");
@@ -263,8 +269,7 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     EXPECT_EQ(c.devices.IdBuf[0], 0x0F);
     EXPECT_EQ(c.devices.CfgWord, 0x3FFF);
 
-    // An AVR program file (avra's object file too) changes only the EEPROM bytes it carries,
-    // and no page.
+    // An AVR program file (avra's object file too) changes only the EEPROM bytes it carries.
     Bench a(20);
     a.devices.DataBuf[1] = 0x99;
     for (const char* name :
@@ -322,21 +327,6 @@ TEST(Dispatch, EverySlotOfEveryCardRoundTripsThroughEveryWrittenFormat) {
                             loaded.EepBuf == saved.EepBuf && loaded.IdBuf == saved.IdBuf &&
                             loaded.CfgWord == saved.CfgWord);
             }
-}
-
-TEST(Dispatch, ASecondLoadWaitsForTheFirst) {
-    Bench b(26);
-    QByteArray big;
-    for (int i = 0; i < 200; ++i) big += ":0100000041BE\n";
-    const QString file = b.write("big.hex", big);
-    int nested = -1;  // the event pump tries a second load once, in the middle of the first
-    b.host.onPump = [&] {
-        if (nested < 0) nested = b.io.OpenFile(file, 3);
-    };
-    EXPECT_TRUE(b.io.OpenFile(file, 3));
-    EXPECT_EQ(nested, 0);
-    EXPECT_EQ(b.host.errors, QStringList{"A file is still being loaded or saved."});
-    EXPECT_EQ(b.devices.EepBuf[0], 0x41);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ bool withSmallFileLimit(const std::function<void()>& save) {
     return setrlimit(RLIMIT_FSIZE, &old) == 0;
 }
 
-TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
+TEST(Save, AWriteThatFailsPartWayKeepsTheOldFileAndAReplacedFileItsKind) {
     // The sizes of a whole save: 4096 records of 16 bytes, or the bare 64 KB.
     for (const auto& [name, size] : {std::pair{"card.hex", 4096 * 45 + 13},
                                      {"card.s19", 26 + 4096 * 44 + 12 + 12},
@@ -50,9 +50,8 @@ TEST(Save, AWriteThatFailsPartWayKeepsTheOldFile) {
         EXPECT_TRUE(b.host.errors.isEmpty());
         EXPECT_EQ(b.read(name).size(), size);
     }
-}
 
-TEST(Save, ReplacingKeepsPermissionsAndLinksAndRefusesReadOnlyFiles) {
+    // Replacing keeps permissions and links and refuses read-only files.
     Bench b(10);
     const QString real = b.write("real.hex", "old");
     QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
