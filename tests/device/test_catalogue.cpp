@@ -44,13 +44,11 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
         SCOPED_TRACE(r.code);
         const TDeviceEntry* e = findDevice(r.code);
         ASSERT_NE(e, nullptr);
-        EXPECT_EQ(e->menuPosition, r.menu);
-        EXPECT_EQ(e->flashWords, r.flashWords);
-        EXPECT_EQ(e->internalEepromBytes, r.internalBytes);
-        EXPECT_EQ(e->externalEepromBytes, r.externalBytes);
-        EXPECT_EQ(e->fusePage, r.page);
-        EXPECT_EQ(text(e->fuseBoxCaption), text(r.fuseBox));
-        EXPECT_EQ(text(e->loaderImage), text(r.loader));
+        const auto sizes = std::tuple(r.flashWords, r.internalBytes, r.externalBytes);
+        EXPECT_EQ(
+            std::tuple(e->menuPosition, e->fusePage, text(e->fuseBoxCaption), text(e->loaderImage)),
+            std::tuple(r.menu, r.page, text(r.fuseBox), text(r.loader)));
+        EXPECT_EQ(std::tuple(e->flashWords, e->internalEepromBytes, e->externalEepromBytes), sizes);
 
         // Applying the card sizes and blanks the three buffers and lays out their grids;
         // applying it again blanks what was written since. Only the PIC cards reset their
@@ -64,21 +62,17 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
         d.IdBuf[0] = 0x0001;
         d.ApplyBuffers();
         const bool pic = r.code < 20;
-        EXPECT_EQ(d.ProgBuf.length(), r.flashWords);
-        EXPECT_EQ(d.DataBuf.length(), r.internalBytes);
-        EXPECT_EQ(d.EepBuf.length(), r.externalBytes);
-        EXPECT_EQ(d.ProgMax + d.DataMax + d.EepMax,
-                  r.flashWords + r.internalBytes + r.externalBytes - 3);
-        EXPECT_EQ(d.pGrid.rowCount(), r.flashWords / 8);
-        EXPECT_EQ(d.dGrid.rowCount(), r.internalBytes / 16);
-        EXPECT_EQ(d.eGrid.rowCount(), r.externalBytes / 16);
+        EXPECT_EQ(std::tuple(d.ProgBuf.length(), d.DataBuf.length(), d.EepBuf.length()), sizes);
+        EXPECT_EQ(std::tuple(d.ProgMax + 1, d.DataMax + 1, d.EepMax + 1), sizes);
+        EXPECT_EQ(
+            std::tuple(d.pGrid.rowCount() * 8, d.dGrid.rowCount() * 16, d.eGrid.rowCount() * 16),
+            sizes);
         EXPECT_EQ(d.pGrid.mode(), pic ? ViewMode::PicWords8 : ViewMode::AvrWords8);
         EXPECT_EQ(d.ProgBlank, pic ? 0x3FFFu : 0xFFFFu);
         EXPECT_EQ(d.pGrid.hex(0), QString(pic ? "3FFF  " : "FFFF  ").repeated(8));
         EXPECT_EQ(d.DataBuf[0] & d.EepBuf[r.externalBytes - 1], 0xFF);
-        EXPECT_EQ(d.CfgWord, pic ? 0x3FFF : 0x1234);
-        EXPECT_EQ(d.IdBuf[0], pic ? 0x000F : 0x0001);
-        EXPECT_EQ(d.FuseLow, 0x12);
+        EXPECT_EQ(std::tuple(d.CfgWord, d.IdBuf[0], d.FuseLow),
+                  pic ? std::tuple(0x3FFF, 0x000F, 0x12) : std::tuple(0x1234, 0x0001, 0x12));
         // The 16F84 cards' internal EEPROM grid fits its header and four rows exactly.
         EXPECT_EQ(d.dGrid.fitRows(), r.page == FusePage::CfgPic ? 5 : 0);
     }

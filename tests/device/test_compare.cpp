@@ -6,14 +6,6 @@ using namespace kelvano;
 
 namespace {
 
-struct RunCase {
-    const char* what;
-    uint16_t mask;
-    int length;
-    std::vector<std::pair<int, uint16_t>> changes;  // address, value written on the found side
-    std::vector<std::pair<int, int>> runs;          // first, count
-};
-
 TBufArray filled(int length, uint16_t value) {
     TBufArray b;
     b.resize(length, value);
@@ -24,8 +16,14 @@ TBufArray filled(int length, uint16_t value) {
 
 // Runs of adjacent differing addresses, for each kind of memory and its mask.
 TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
-    // clang-format off
-    const RunCase cases[] = {
+    const struct {
+        const char* what;
+        uint16_t mask;
+        int length;
+        std::vector<std::pair<int, uint16_t>> changes;  // address, value written on the found side
+        std::vector<std::pair<int, int>> runs;          // first, count
+    } cases[] = {
+        // clang-format off
         // PIC words: 14 bits; 0xFFFF equals 0x3FFF there, 0x3FFE does not.
         {"pic", 0x3FFF, 1024, {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
          {{0, 1}, {2, 1}, {1023, 1}}},
@@ -36,30 +34,29 @@ TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
         // Bytes: the low 8 bits; 0x1241 equals 0x41.
         {"bytes scattered", 0xFF, 64, {{0, 0x00}, {63, 0x7F}, {31, 0x1FF}}, {{0, 1}, {63, 1}}},
         {"row", 0xFF, 65536, {{15, 1}, {16, 2}, {17, 3}, {65535, 0}}, {{15, 3}, {65535, 1}}},
+        // clang-format on
     };
-    // clang-format on
-    for (const RunCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const TBufArray expected = filled(c.length, c.mask);  // blank memory
         TBufArray found = expected;
         for (const auto& [a, v] : c.changes) found[a] = v;
         const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, c.mask);
-        ASSERT_EQ(m.runs.size(), c.runs.size());
+        std::vector<std::pair<int, int>> runs;
         int total = 0;
-        for (size_t i = 0; i < c.runs.size(); ++i) {
-            EXPECT_EQ(m.runs[i].first, c.runs[i].first);
-            EXPECT_EQ(m.runs[i].count(), c.runs[i].second);
-            total += c.runs[i].second;
+        for (const DiffRun& run : m.runs) {
+            runs.emplace_back(run.first, run.count());
+            total += run.count();
         }
+        EXPECT_EQ(runs, c.runs);
         EXPECT_EQ(m.differences(), total);
         EXPECT_EQ(m.elements, c.length);
     }
 }
 
 TEST(CompareRuns, ValuesAreMaskedAndABufferLengthDifferenceCounts) {
-    TBufArray e{0x3FFF, 0x1234, 0x0041};
-    TBufArray f{0xFFFF, 0x1235};
-    const MemoryDiff m = diffMemory("flash", "Program Memory", 1, 4, e, f, 0x3FFF);
+    const MemoryDiff m = diffMemory("flash", "Program Memory", 1, 4, {0x3FFF, 0x1234, 0x0041},
+                                    {0xFFFF, 0x1235}, 0x3FFF);
     ASSERT_EQ(m.runs.size(), 1u);
     EXPECT_EQ(m.runs[0].first, 1);
     EXPECT_EQ(m.runs[0].expected, (std::vector<uint16_t>{0x1234, 0x0041}));
@@ -101,9 +98,9 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
 }
 
 TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {
-    TBufArray e = filled(40, 0xFF), f = filled(40, 0x00);
     CompareReport r;
-    r.memories.push_back(diffMemory("eeprom", "EEPROM Memory", 3, 2, e, f, 0xFF));
+    r.memories.push_back(
+        diffMemory("eeprom", "EEPROM Memory", 3, 2, filled(40, 0xFF), filled(40, 0x00), 0xFF));
     EXPECT_NE(r.text(4).indexOf("expected FF FF FF FF ... (36 more)"), -1);
     EXPECT_EQ(r.diffLines(),
               "eeprom 0000-0027 40 " + QString(80, 'F') + ' ' + QString(80, '0') + '\n');

@@ -31,18 +31,16 @@ TEST(CellTyping, FourteenBitWordsAndInvalidCharacters) {
 }
 
 TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
-    for (const auto& [text, size, at] : {std::tuple{"0", 64, 0},
-                                         {"$3f", 64, 63},
-                                         {"0x3F", 64, 63},
-                                         {"40", 64, -1},
-                                         {"-1", 64, -1},
-                                         {"zz", 64, -1},
-                                         {"FFFF", 65536, 0xFFFF}})
+    const std::tuple<const char*, int, int> addresses[] = {
+        {"0", 64, 0},   {"$3f", 64, 63}, {"0x3F", 64, 63},       {"40", 64, -1},
+        {"-1", 64, -1}, {"zz", 64, -1},  {"FFFF", 65536, 0xFFFF}};
+    for (const auto& [text, size, at] : addresses)
         EXPECT_EQ(parseAddress(text, size).value_or(-1), at) << text;
-    for (const auto& [text, mode] : {std::pair{"123", ViewMode::Bytes16},
-                                     {"4G", ViewMode::Bytes16},
-                                     {"4000", ViewMode::PicWords8},
-                                     {"  ", ViewMode::Bytes16}})
+    const std::pair<const char*, ViewMode> badPatterns[] = {{"123", ViewMode::Bytes16},
+                                                            {"4G", ViewMode::Bytes16},
+                                                            {"4000", ViewMode::PicWords8},
+                                                            {"  ", ViewMode::Bytes16}};
+    for (const auto& [text, mode] : badPatterns)
         EXPECT_FALSE(parsePattern(text, true, mode)) << text;
 
     // Bytes "KE" at both ends; AVR words searched as words in hex, high byte first in text and

@@ -57,10 +57,6 @@ TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
         EXPECT_FALSE(ReplayScript::parse(c.text, &error)) << c.error;
         EXPECT_EQ(error, c.error);
     }
-    const auto usb =
-        ReplayScript::parse("# kelvano-transcript 1\n0 usb-out 1 ok 05 | .\n", nullptr);
-    ASSERT_TRUE(usb);
-    EXPECT_TRUE(usb->usb);
 }
 
 TEST(ReplayBox, AnswersEachWriteAsRecordedWhateverTheChunks) {

@@ -1,4 +1,5 @@
 // The serial face of the simulated box, spoken to as raw bytes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "BoxWire.h"
@@ -12,6 +13,8 @@ namespace kelvano {
 namespace {
 
 using namespace test;
+using testing::Property;
+using testing::Throws;
 
 class SimSerial : public ::testing::Test {
 protected:
@@ -49,9 +52,7 @@ TEST_F(SimSerial, PromptModeIdentifiesTakesFirmwareAndSwitchesToCommandMode) {
     EXPECT_EQ(box.firmwareMemory().mid(15, 18).toHex(), "ffa0a1a2123456a6a7a8a9aaabacadaeafff");
     EXPECT_EQ(box.firmwareLinesReceived(), 1);
 
-    port.write("QXAT%\r");
-    EXPECT_EQ(port.readByte(100), -1);
-    EXPECT_TRUE(box.inCommandMode());
+    EXPECT_EQ(prompt(port, "QXAT%\r"), "");  // no answer: command mode from here
     port.write("@*");
     EXPECT_EQ(port.readByte(30), '!');
     // A program connecting anew finds the prompt again.
@@ -66,6 +67,10 @@ TEST_F(SimSerial, PromptModeIdentifiesTakesFirmwareAndSwitchesToCommandMode) {
 TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
     connect(10);
     EXPECT_EQ(ask(port, "d    "), "ok");
+    // The trace lists every exchange.
+    EXPECT_EQ(box.traceLines(),
+              (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
+                           "cmd    @d      ->  00"}));
     // The refused ones all in the wrong mode (M5); no AVR on the lines of a PIC card.
     expectSession(port,
                   "K=0 DINS. M0 M1 M3 M5 M9=no Z=no R04=no I=no G0000=no Q0000=no "
@@ -171,8 +176,9 @@ TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
                "YACE000FC=E000 Y28004000=0040 Y30000000=001E M3 G0000=no";
     };
     const struct {
-        int type, flashWords, dataBytes, eepromBytes;
-        const char* loader;
+        int type;
+        size_t flashWords, dataBytes, eepromBytes;
+        QString loader;
         QByteArray session;
     } rows[] = {
         {10, 1024, 64, 2048, "", pic84 + QByteArray("M3 W07FF5A G0FFF=5A g07FF=no")},
@@ -196,9 +202,8 @@ TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
         connect(r.type);
         expectSession(port, r.session.constData());
         const SimCard& card = box.card();
-        EXPECT_EQ(card.flash.size(), size_t(r.flashWords));
-        EXPECT_EQ(card.data.size(), size_t(r.dataBytes));
-        EXPECT_EQ(card.eeprom.size(), size_t(r.eepromBytes));
+        EXPECT_EQ(std::tuple(card.flash.size(), card.data.size(), card.eeprom.size()),
+                  std::tuple(r.flashWords, r.dataBytes, r.eepromBytes));
         EXPECT_EQ(card.loaderName(), r.loader);
     }
     EXPECT_FALSE(SimCard::isKnownType(16) || SimCard::isKnownType(27) || SimCard::isKnownType(32));
@@ -234,17 +239,6 @@ TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     EXPECT_EQ(box.card().eeprom[0x7FFF], 0x01);
 }
 
-TEST_F(SimSerial, CardsComeAndGoAndKeepTheirContents) {
-    connect(22);
-    box.card().eeprom[3] = 0x33;
-    box.removeCard();
-    expectSession(port, "K=6 M5 YAC530000=no");
-    box.insertCard(22);  // the same card comes back; another type is a fresh blank one
-    EXPECT_TRUE(ask(port, "K") == "0" && box.card().eeprom[3] == 0x33);
-    box.insertCard(20);
-    EXPECT_EQ(box.card().eeprom[3], 0xFF);
-}
-
 TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
     connect(10);
     expectSession(port, "M3 W07FF5A");
@@ -259,11 +253,16 @@ TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
           {"short,on=G", "G07FF=short G07FF=22"},
           {"short,on=M", "M3=short M3"},
           {"noanswer,on=K,at=2,times=2", "K=0 K=none DINS. K=none K=0"},
-          {"pullcard,at=3", "K=0 K=0 K=0 K=6"}}) {
+          {"pullcard,at=3", "K=0 K=0 K=0 K=6 M5 YAC530000=no"}}) {
         box.addFault(*SimFault::parse(fault));
         expectSession(port, session);
     }
+    EXPECT_TRUE(box.traceLines().contains("cmd    @K  ->  (none)  [noanswer]"));
+    // The same card comes back with its contents; another type is a fresh blank one.
     box.insertCard(10);
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0x22);
+    box.insertCard(20);
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0xFF);
 
     box.addFault(*SimFault::parse("late=100,on=K"));
     qint64 before = clock.nowMs();
@@ -285,17 +284,12 @@ TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
 
     box.addFault(*SimFault::parse("lostlink,on=D"));
     EXPECT_EQ(ask(port, "K"), "0");
-    const auto kindOf = [](auto f) {
-        try {
-            f();
-        } catch (const PortError& e) {
-            return int(e.kind());
-        }
-        return -1;
+    const auto failsAs = [](int kind) {
+        return Throws<PortError>(Property(&PortError::kind, kind));
     };
-    EXPECT_EQ(kindOf([&] { port.write("@DTEST"); }), int(PortError::Write));
-    EXPECT_EQ(kindOf([&] { port.readByte(10); }), int(PortError::Read));
-    EXPECT_EQ(kindOf([&] { port.purge(); }), int(PortError::Purge));
+    EXPECT_THAT([&] { port.write("@DTEST"); }, failsAs(PortError::Write));
+    EXPECT_THAT([&] { port.readByte(10); }, failsAs(PortError::Read));
+    EXPECT_THAT([&] { port.purge(); }, failsAs(PortError::Purge));
     port.close();
     EXPECT_THROW(port.open("SIM", 115200), PortError);
     box.setLinkLost(false);
@@ -333,16 +327,6 @@ TEST_F(SimSerial, LineTimingRunsOnTheClock) {
     slow.open("SIM", 9600);
     slow.write("QXAT\r");
     EXPECT_EQ(slow.readByte(150), -1);
-}
-
-TEST_F(SimSerial, TraceListsEveryExchange) {
-    connect(10);
-    ask(port, "K");
-    box.addFault(*SimFault::parse("noanswer,on=D"));
-    ask(port, "DABCD");
-    EXPECT_EQ(box.traceLines(),
-              (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
-                           "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
 }
 
 }  // namespace
