@@ -7,61 +7,54 @@
 using namespace kelvano;
 
 namespace {
-
-// The catalogue as the card types are built. The names and captions of the menu's cards are
-// checked where the window shows them (tests/app, MainWindowTest).
-struct Row {
-    int code, menu;
-    int flashWords, internalBytes, externalBytes;
-    FusePage page;
-    const char *fuseBox, *loader;
-};
-const Row kRows[] = {
-    {15, 1, 1024, 64, 2048, FusePage::CfgPic, nullptr, "PICLOAD"},
-    {10, 2, 1024, 64, 2048, FusePage::CfgPic, nullptr, nullptr},
-    {13, 3, 1024, 64, 8192, FusePage::CfgPic, nullptr, nullptr},
-    {14, 4, 1024, 64, 32768, FusePage::CfgPic, nullptr, nullptr},
-    {11, 5, 8192, 256, 8192, FusePage::CfgDs9, nullptr, "DS9LOAD"},
-    {12, 6, 8192, 256, 32768, FusePage::CfgDs9, nullptr, "DS9LOAD"},
-    {22, 7, 1024, 128, 2048, FusePage::CfgAvr, "FSTRT", "AVRLOAD"},
-    {23, 8, 1024, 128, 2048, FusePage::CfgAvr, "RCEN", "AVRLOAD"},
-    {21, 9, 4096, 512, 8192, FusePage::CfgAvr, "FSTRT", "FUNLOAD"},
-    {20, 10, 4096, 512, 8192, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {24, 11, 4096, 512, 16384, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {25, 12, 4096, 512, 32768, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {26, 13, 4096, 512, 65536, FusePage::CfgAvr, nullptr, "FUNLOAD"},
-    {31, 14, 8192, 512, 32768, FusePage::cfgMega163, nullptr, "FUNLOAD"},
-    {30, 0, 8192, 512, 8192, FusePage::cfgMega161, nullptr, nullptr},
-};
-
 std::string text(const char* s) { return s ? s : "(none)"; }
-
 }  // namespace
 
+// The catalogue as the card types are built: code, menu position, flash words, internal and
+// external EEPROM bytes, fuse page, fuse box caption, loader. The names and captions of the
+// menu's cards are checked where the window shows them (tests/app, MainWindowTest).
 TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
-    ASSERT_EQ(catalogue().size(), std::size(kRows));
-    for (const Row& r : kRows) {
-        SCOPED_TRACE(r.code);
-        const TDeviceEntry* e = findDevice(r.code);
+    const std::tuple<int, int, int, int, int, FusePage, const char*, const char*> rows[] = {
+        {15, 1, 1024, 64, 2048, FusePage::CfgPic, nullptr, "PICLOAD"},
+        {10, 2, 1024, 64, 2048, FusePage::CfgPic, nullptr, nullptr},
+        {13, 3, 1024, 64, 8192, FusePage::CfgPic, nullptr, nullptr},
+        {14, 4, 1024, 64, 32768, FusePage::CfgPic, nullptr, nullptr},
+        {11, 5, 8192, 256, 8192, FusePage::CfgDs9, nullptr, "DS9LOAD"},
+        {12, 6, 8192, 256, 32768, FusePage::CfgDs9, nullptr, "DS9LOAD"},
+        {22, 7, 1024, 128, 2048, FusePage::CfgAvr, "FSTRT", "AVRLOAD"},
+        {23, 8, 1024, 128, 2048, FusePage::CfgAvr, "RCEN", "AVRLOAD"},
+        {21, 9, 4096, 512, 8192, FusePage::CfgAvr, "FSTRT", "FUNLOAD"},
+        {20, 10, 4096, 512, 8192, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+        {24, 11, 4096, 512, 16384, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+        {25, 12, 4096, 512, 32768, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+        {26, 13, 4096, 512, 65536, FusePage::CfgAvr, nullptr, "FUNLOAD"},
+        {31, 14, 8192, 512, 32768, FusePage::cfgMega163, nullptr, "FUNLOAD"},
+        {30, 0, 8192, 512, 8192, FusePage::cfgMega161, nullptr, nullptr},
+    };
+    ASSERT_EQ(catalogue().size(), std::size(rows));
+    for (const auto& [code, menu, flashWords, internalBytes, externalBytes, page, fuseBox, loader] :
+         rows) {
+        SCOPED_TRACE(code);
+        const TDeviceEntry* e = findDevice(code);
         ASSERT_NE(e, nullptr);
-        const auto sizes = std::tuple(r.flashWords, r.internalBytes, r.externalBytes);
+        const auto sizes = std::tuple(flashWords, internalBytes, externalBytes);
         EXPECT_EQ(
             std::tuple(e->menuPosition, e->fusePage, text(e->fuseBoxCaption), text(e->loaderImage)),
-            std::tuple(r.menu, r.page, text(r.fuseBox), text(r.loader)));
+            std::tuple(menu, page, text(fuseBox), text(loader)));
         EXPECT_EQ(std::tuple(e->flashWords, e->internalEepromBytes, e->externalEepromBytes), sizes);
 
         // Applying the card sizes and blanks the three buffers and lays out their grids;
         // applying it again blanks what was written since. Only the PIC cards reset their
         // configuration; the AVR fuse bytes are never reset.
         TDevices d;
-        d.DeviceId = r.code;
+        d.DeviceId = code;
         d.ApplyBuffers();
         d.ProgBuf[0] = d.CfgWord = 0x1234;
-        d.DataBuf[0] = d.EepBuf[r.externalBytes - 1] = 0x00;
+        d.DataBuf[0] = d.EepBuf[externalBytes - 1] = 0x00;
         d.FuseLow = 0x12;
         d.IdBuf[0] = 0x0001;
         d.ApplyBuffers();
-        const bool pic = r.code < 20;
+        const bool pic = code < 20;
         EXPECT_EQ(std::tuple(d.ProgBuf.length(), d.DataBuf.length(), d.EepBuf.length()), sizes);
         EXPECT_EQ(std::tuple(d.ProgMax + 1, d.DataMax + 1, d.EepMax + 1), sizes);
         EXPECT_EQ(
@@ -70,11 +63,11 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
         EXPECT_EQ(d.pGrid.mode(), pic ? ViewMode::PicWords8 : ViewMode::AvrWords8);
         EXPECT_EQ(d.ProgBlank, pic ? 0x3FFFu : 0xFFFFu);
         EXPECT_EQ(d.pGrid.hex(0), QString(pic ? "3FFF  " : "FFFF  ").repeated(8));
-        EXPECT_EQ(d.DataBuf[0] & d.EepBuf[r.externalBytes - 1], 0xFF);
+        EXPECT_EQ(d.DataBuf[0] & d.EepBuf[externalBytes - 1], 0xFF);
         EXPECT_EQ(std::tuple(d.CfgWord, d.IdBuf[0], d.FuseLow),
                   pic ? std::tuple(0x3FFF, 0x000F, 0x12) : std::tuple(0x1234, 0x0001, 0x12));
         // The 16F84 cards' internal EEPROM grid fits its header and four rows exactly.
-        EXPECT_EQ(d.dGrid.fitRows(), r.page == FusePage::CfgPic ? 5 : 0);
+        EXPECT_EQ(d.dGrid.fitRows(), page == FusePage::CfgPic ? 5 : 0);
     }
 }
 
@@ -90,12 +83,7 @@ TEST(Catalogue, MenuOrderAndCodeGroups) {
     EXPECT_EQ(devicesMenuLines()[4].caption, "-");
 
     // Every group of codes, over every code a settings file might hold.
-    struct Group {
-        const char* name;
-        bool (*member)(int);
-        std::set<int> codes;
-    };
-    const Group groups[] = {
+    const std::tuple<const char*, bool (*)(int), std::set<int>> groups[] = {
         {"PIC", isPicCode, {10, 11, 12, 13, 14, 15}},
         {"PIC16F84", isPic84, {10, 13, 14, 15}},
         {"PIC16F876", isPic876, {11, 12}},
@@ -109,9 +97,9 @@ TEST(Catalogue, MenuOrderAndCodeGroups) {
          eepCouplingApplies,
          {11, 12, 15, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
     };
-    for (const Group& g : groups)
+    for (const auto& [name, member, members] : groups)
         for (int code = -1; code <= 40; ++code)
-            EXPECT_EQ(g.member(code), g.codes.count(code) == 1) << g.name << " " << code;
+            EXPECT_EQ(member(code), members.count(code) == 1) << name << " " << code;
 }
 
 TEST(Catalogue, UnknownCodesAndActionTextsByFamily) {

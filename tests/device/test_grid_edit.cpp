@@ -55,16 +55,8 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     avr[7] = 0x4344;
     pic.resize(8, 0xFFFF);
     pic[7] = 0x3441;
-    struct Find {
-        const TBufArray& buf;
-        ViewMode mode;
-        const char* pattern;
-        bool hex;
-        int from;
-        bool forward;
-        int found;
-    };
-    const Find finds[] = {
+    // Buffer, view, pattern, in hex, from, forward, where found.
+    const std::tuple<const TBufArray&, ViewMode, const char*, bool, int, bool, int> finds[] = {
         {bytes, ViewMode::Bytes16, "KE", false, -1, true, 0},
         {bytes, ViewMode::Bytes16, "KE", false, 0, true, 62},
         {bytes, ViewMode::Bytes16, "KE", false, 62, true, -1},
@@ -78,11 +70,11 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
         {pic, ViewMode::PicWords8, "3FFF 3441", true, -1, true, 6},
         {pic, ViewMode::PicWords8, "A", false, -1, true, 7},
     };
-    for (const Find& f : finds) {
-        const auto pattern = parsePattern(f.pattern, f.hex, f.mode);
-        ASSERT_TRUE(pattern) << f.pattern;
-        EXPECT_EQ(findPattern(f.buf, f.mode, *pattern, f.from, f.forward), f.found)
-            << f.pattern << " from " << f.from;
+    for (const auto& [buf, mode, text, hex, from, forward, found] : finds) {
+        const auto pattern = parsePattern(text, hex, mode);
+        ASSERT_TRUE(pattern) << text;
+        EXPECT_EQ(findPattern(buf, mode, *pattern, from, forward), found)
+            << text << " from " << from;
     }
 }
 

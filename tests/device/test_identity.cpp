@@ -8,14 +8,9 @@ using namespace kelvano;
 // Each row is one answer a controller may give: the name, the text of what was read, the card
 // types and the types a window may offer to switch to from card type 10 and from card type 20.
 TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypes) {
-    const struct Row {
-        bool avr;
-        uint32_t raw;
-        const char* name;
-        const char* rawText;
-        std::vector<int> cards, switchFrom10, switchFrom20;
-    } rows[] = {
-        // clang-format off
+    using Codes = std::vector<int>;
+    // clang-format off
+    const std::tuple<bool, uint32_t, const char*, const char*, Codes, Codes, Codes> rows[] = {
         {false, 0x09E3, "PIC16F876", "device ID 09E3 (device 04F, revision 3)", {11, 12}, {11, 12}, {11, 12}},
         {false, 0x09FF, "PIC16F876", "device ID 09FF (device 04F, revision 31)", {11, 12}, {11, 12}, {11, 12}},
         {false, 0x0560, "PIC16F84A", "device ID 0560 (device 02B, revision 0)", {15, 10, 13, 14}, {}, {}},
@@ -32,25 +27,23 @@ TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypes) {
         {true, 0x1E9402, "ATmega163", "signature 1E 94 02", {31}, {31}, {31}},
         // The ATmega161 row is no menu item: listed, never offered.
         {true, 0x1E9401, "ATmega161", "signature 1E 94 01", {30}, {}, {}},
-        // A read-locked AT90S hides which AT90S it is; four families (2323, 2343, 8535, 8515):
-        // nothing to offer.
+        // A read-locked AT90S hides which of four families (2323, 2343, 8535, 8515) it is.
         {true, 0x000102, "AT90S (read-locked, the type is hidden until it is erased)", "signature 00 01 02", {22, 23, 21, 20, 24, 25, 26}, {}, {}},
         {true, 0x1E9101, "AT90S2313", "signature 1E 91 01", {}, {}, {}},
         {true, 0x1E9999, "Unknown AVR device", "signature 1E 99 99", {}, {}, {}},
-        // clang-format on
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.rawText);
+    // clang-format on
+    for (const auto& [avr, raw, name, rawText, cards, switchFrom10, switchFrom20] : rows) {
+        SCOPED_TRACE(rawText);
         const ControllerIdentity id =
-            r.avr ? identifyAvrSignature(r.raw) : identifyPicDeviceId(uint16_t(r.raw));
-        EXPECT_EQ(id.name, QString::fromLatin1(r.name));
-        EXPECT_EQ(id.rawText(), QString::fromLatin1(r.rawText));
-        EXPECT_EQ(id.cardTypes, r.cards);
-        EXPECT_EQ(switchChoices(id, 10), r.switchFrom10);
-        EXPECT_EQ(switchChoices(id, 20), r.switchFrom20);
+            avr ? identifyAvrSignature(raw) : identifyPicDeviceId(uint16_t(raw));
+        EXPECT_EQ(id.name, QString::fromLatin1(name));
+        EXPECT_EQ(id.rawText(), QString::fromLatin1(rawText));
+        EXPECT_EQ(id.cardTypes, cards);
+        EXPECT_EQ(switchChoices(id, 10), switchFrom10);
+        EXPECT_EQ(switchChoices(id, 20), switchFrom20);
         for (const TDeviceEntry& row : catalogue()) {
-            const bool listed =
-                std::find(r.cards.begin(), r.cards.end(), row.code) != r.cards.end();
+            const bool listed = std::find(cards.begin(), cards.end(), row.code) != cards.end();
             EXPECT_EQ(identityFits(id, row.code), listed) << row.code;
             EXPECT_EQ(identityMismatch(id, row.code).isEmpty(), listed) << row.code;
         }

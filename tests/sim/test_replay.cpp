@@ -5,8 +5,7 @@
 #include "sim/ReplayBox.h"
 #include "sim/ReplayScript.h"
 
-namespace kelvano {
-namespace {
+using namespace kelvano;
 
 // A connect and one frame with a keep-alive between; the "K" answer came after a 60 ms wait.
 const QByteArray kTranscript =
@@ -29,17 +28,14 @@ const QByteArray kTranscript =
     "  1561 rx 36 | 6\n"                  // 17
     "# result: 1\n";                      // 18
 
-QByteArray played(const QList<SimLine::Output>& out) {
+static QByteArray played(const QList<SimLine::Output>& out) {
     QByteArray bytes;
     for (const auto& o : out) bytes += o.bytes;
     return bytes;
 }
 
 TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
-    const struct {
-        QByteArray text;
-        const char* error;
-    } cases[] = {
+    const std::pair<QByteArray, const char*> cases[] = {
         {"0 tx 40\n", "line 1: not a transcript (no \"# kelvano-transcript 1\")"},
         {"# kelvano-transcript 1\n0 tx 4G\n",
          "line 2: tx needs bytes as two hexadecimal digits each"},
@@ -52,10 +48,10 @@ TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
         {"# kelvano-transcript 1\n0 timeout soon\n",
          "line 2: timeout needs the milliseconds waited"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, message] : cases) {
         QString error;
-        EXPECT_FALSE(ReplayScript::parse(c.text, &error)) << c.error;
-        EXPECT_EQ(error, c.error);
+        EXPECT_FALSE(ReplayScript::parse(text, &error)) << message;
+        EXPECT_EQ(error, message);
     }
 }
 
@@ -112,6 +108,3 @@ TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {
     EXPECT_EQ(stopped.report(),
               "line 14: the program stopped sending; the transcript has \"@K\" (40 4B) next");
 }
-
-}  // namespace
-}  // namespace kelvano
