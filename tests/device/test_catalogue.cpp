@@ -10,9 +10,8 @@ namespace {
 std::string text(const char* s) { return s ? s : "(none)"; }
 }  // namespace
 
-// The catalogue as the card types are built: code, menu position, flash words, internal and
-// external EEPROM bytes, fuse page, fuse box caption, loader. The names and captions of the
-// menu's cards are checked where the window shows them (tests/app, MainWindowTest).
+// Code, menu position, flash words, internal and external EEPROM bytes, fuse page and box, loader.
+// The menu's names and captions are checked where the window shows them (tests/app).
 TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
     const std::tuple<int, int, int, int, int, FusePage, const char*, const char*> rows[] = {
         {15, 1, 1024, 64, 2048, FusePage::CfgPic, nullptr, "PICLOAD"},
@@ -43,9 +42,8 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
             std::tuple(menu, page, text(fuseBox), text(loader)));
         EXPECT_EQ(std::tuple(e->flashWords, e->internalEepromBytes, e->externalEepromBytes), sizes);
 
-        // Applying the card sizes and blanks the three buffers and lays out their grids;
-        // applying it again blanks what was written since. Only the PIC cards reset their
-        // configuration; the AVR fuse bytes are never reset.
+        // Applying the card sizes, blanks and lays out the buffers, again after writes; only the
+        // PIC cards reset their configuration, the AVR fuse bytes never.
         TDevices d;
         d.DeviceId = code;
         d.ApplyBuffers();
@@ -71,11 +69,12 @@ TEST(Catalogue, EveryRowAndWhatApplyingItGives) {
     }
 }
 
-TEST(Catalogue, MenuOrderAndCodeGroups) {
+TEST(Catalogue, MenuCodeGroupsUnknownCodesAndActionTexts) {
     // The ATmega161 row is no menu item and has no name; the window never shows its captions.
-    EXPECT_EQ(findDevice(30)->displayName, nullptr);
-    EXPECT_EQ(text(findDevice(30)->controllerCaption), "ATMega161");
-    EXPECT_EQ(text(findDevice(30)->eepromCaption), "EEPROM 24C64");
+    const TDeviceEntry* mega161 = findDevice(30);
+    EXPECT_EQ(std::tuple(text(mega161->displayName), text(mega161->controllerCaption),
+                         text(mega161->eepromCaption)),
+              std::tuple("(none)", "ATMega161", "EEPROM 24C64"));
     std::vector<int> codes;
     for (const auto& l : devicesMenuLines()) codes.push_back(l.code);
     EXPECT_EQ(codes, (std::vector<int>{15, 10, 13, 14, 0, 11, 12, 0, 22, 23, 0, 21, 0, 20, 24, 25,
@@ -100,15 +99,12 @@ TEST(Catalogue, MenuOrderAndCodeGroups) {
     for (const auto& [name, member, members] : groups)
         for (int code = -1; code <= 40; ++code)
             EXPECT_EQ(member(code), members.count(code) == 1) << name << " " << code;
-}
 
-TEST(Catalogue, UnknownCodesAndActionTextsByFamily) {
     for (int code : {0, 16, 27, 28, 29, 99, -5}) {
         TDevices d;
         d.DeviceId = code;
         d.ApplyBuffers();
-        EXPECT_EQ(d.DeviceId, 10) << code;  // the default card
-        EXPECT_EQ(d.EepBuf.length(), 2048) << code;
+        EXPECT_EQ(std::tuple(d.DeviceId, d.EepBuf.length()), std::tuple(10, 2048)) << code;
     }
     // The second slot's open texts of every card: tests/app, MainWindowTest.
     EXPECT_EQ(openHint(10, 1), "Open PIC Flash + internal EEPROM <1>");

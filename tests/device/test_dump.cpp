@@ -17,7 +17,7 @@ struct CountingHost : Host {
 
 // Each view of a row: PIC words masked to 14 bits with their low byte as text, AVR words with
 // both bytes as text, bytes masked to 8 bits.
-TEST(DumpGrid, ViewsMaskAndSplitElements) {
+TEST(DumpGrid, ViewsMaskAndSplitElementsAndFillOnlyFullRows) {
     // View, buffer's last element and blank value, the element set and its value, the row shown.
     const std::tuple<ViewMode, int, uint32_t, int, uint16_t, const char*, const char*> views[] = {
         {ViewMode::PicWords8, 7, 0xFFFF, 1, 0x0141,
@@ -47,10 +47,8 @@ TEST(DumpGrid, ViewsMaskAndSplitElements) {
     SetupGrid(grid, 127, ViewMode::PicWords8);
     EXPECT_EQ(grid.header(1), "+0    +1    +2    +3    +4    +5    +6    +7");
     EXPECT_EQ(grid.address(127), "03F8:");
-}
 
-TEST(DumpGrid, ShortBufferFillsOnlyItsFullRowsAndLargeFillsPumpEvents) {
-    DumpGrid grid(3);
+    // A short buffer fills only its full rows; a large one pumps events while it fills.
     SetupGrid(grid, 3, ViewMode::Bytes16);
     TBufArray small;
     ResizeFill(small, 20, 0x00);  // one full row and a few bytes

@@ -11,8 +11,7 @@ namespace {
 enum Reg { Word, Low, High, Lock };
 using Regs = std::array<unsigned, 4>;
 
-// How a control forms its bits: a list index, a box ticked for 1 bits, or a box ticked for
-// 0 bits.
+// How a control forms its bits: a list index, or a box ticked for 1 bits or for 0 bits.
 enum Rule { Index, TickedWhenSet, TickedWhenClear };
 struct Field {
     const char* name;
@@ -93,9 +92,7 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
     // An unticked ATmega163 page with both lists at their first entry.
     TDevices d;
     ReadMega163Page(d, FuseModel{});
-    EXPECT_EQ(d.FuseLow, 0xF0);
-    EXPECT_EQ(d.FuseHigh, 0xF9);
-    EXPECT_EQ(d.LockByte, 0xFF);
+    EXPECT_EQ(std::tuple(d.FuseLow, d.FuseHigh, d.LockByte), std::tuple(0xF0, 0xF9, 0xFF));
     EXPECT_EQ(mega163OscillatorItems().size(), 16);
     EXPECT_EQ(mega163OscillatorItems().at(2), "2: Int RC, slow ");
     EXPECT_EQ(mega161OscillatorItems().at(3), "3: Xtal, fast ");

@@ -78,9 +78,8 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     }
 }
 
-// Loads (both buffers in one step), fills and typing (one step a cell) are undone and redone
-// through the window in tests/app; here what the window does not show: no step without a
-// change, and redo dropped by a new change.
+// Undo and redo through the window: tests/app. Here what the window does not show: no step
+// without a change, and redo dropped by a new change.
 TEST(BufferHistory, NoEmptyStepsAndANewChangeDropsRedo) {
     TDevices d;
     d.DeviceId = 20;

@@ -7,7 +7,7 @@ using namespace kelvano;
 
 // Each row is one answer a controller may give: the name, the text of what was read, the card
 // types and the types a window may offer to switch to from card type 10 and from card type 20.
-TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypes) {
+TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypesInTheReport) {
     using Codes = std::vector<int>;
     // clang-format off
     const std::tuple<bool, uint32_t, const char*, const char*, Codes, Codes, Codes> rows[] = {
@@ -48,10 +48,7 @@ TEST(ControllerIdentity, AnswersNameTheControllerAndItsCardTypes) {
             EXPECT_EQ(identityMismatch(id, row.code).isEmpty(), listed) << row.code;
         }
     }
-}
-
-// The mismatch text is checked where a run stops on it (tests/actions, tests/production).
-TEST(ControllerIdentity, ReportListsTheCardTypesOfTheController) {
+    // The mismatch text is checked where a run stops on it (tests/actions, tests/production).
     EXPECT_EQ(
         identityReport(identifyPicDeviceId(0x09E1)),
         QStringList({"Controller: PIC16F876", "Read: device ID 09E1 (device 04F, revision 1)",

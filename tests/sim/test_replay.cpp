@@ -1,5 +1,4 @@
-// The replaying box in process: reading a transcript, answering as recorded, and where it
-// reports the program's first departure.
+// The replaying box in process: the transcript, the answers, the program's first departure.
 #include <gtest/gtest.h>
 
 #include "sim/ReplayBox.h"
@@ -55,33 +54,23 @@ TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
     }
 }
 
-TEST(ReplayBox, AnswersEachWriteAsRecordedWhateverTheChunks) {
-    ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
-    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "");  // the recorded box stayed silent
-    EXPECT_EQ(played(box.receiveSerial("QX")), "");
-    EXPECT_EQ(played(box.receiveSerial("AT\r@")), "\r\n>");
-    EXPECT_EQ(played(box.receiveSerial("*")), "!");
-    EXPECT_FALSE(box.finished());
-    const auto out = box.receiveSerial("@K");
-    ASSERT_EQ(out.size(), 2);
-    EXPECT_EQ(out[0].bytes, "\x01");
-    EXPECT_EQ(out[1].delayMs, 42);  // the late byte stays late
-    EXPECT_TRUE(box.finished() && box.report().isEmpty());
-}
-
-TEST(ReplayBox, KeepAlivesAndSyncRepeatsFollowTheClockNotTheTranscript) {
-    ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
-    box.receiveSerial("QXAT\r");
-    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "\r\n>");
-    // The '>' was late: the program tried again. Nothing more is answered for that.
-    EXPECT_EQ(played(box.receiveSerial("QXAT\r")), "");
-    // The recorded keep-alive that the program did not send here is passed over...
-    EXPECT_EQ(played(box.receiveSerial("@K")),
-              "\x01"
-              "6");
-    // ...and one the recording does not have is answered as a live box would.
-    EXPECT_EQ(played(box.receiveSerial("@*@*")), "!!");
-    EXPECT_TRUE(box.finished() && !box.failed());
+// Writes and what the box plays for each. In chunks the answers come as recorded. A repeated
+// "QXAT" (the '>' was late) is answered once; a recorded keep-alive the program did not send is
+// passed over, and one the recording does not have is answered as a live box would.
+TEST(ReplayBox, AnswersAsRecordedWhateverTheChunksRepeatsAndKeepAlives) {
+    const QList<std::pair<QByteArray, QByteArray>> walks[] = {
+        {{"QXAT\r", ""}, {"QX", ""}, {"AT\r@", "\r\n>"}, {"*", "!"}, {"@K", "\x01\x36"}},
+        {{"QXAT\r", ""}, {"QXAT\r", "\r\n>"}, {"QXAT\r", ""}, {"@K", "\x01\x36"}, {"@*@*", "!!"}}};
+    for (const auto& walk : walks) {
+        ReplayBox box(*ReplayScript::parse(kTranscript, nullptr));
+        for (const auto& [write, answer] : walk) {
+            const auto out = box.receiveSerial(write);
+            EXPECT_EQ(played(out), answer) << write.constData();
+            // The late byte stays late.
+            EXPECT_TRUE(write != "@K" || (out.size() == 2 && out[1].delayMs == 42));
+        }
+        EXPECT_TRUE(box.finished() && box.report().isEmpty() && !box.failed());
+    }
 }
 
 TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {

@@ -91,8 +91,7 @@ TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtecte
                   "M2 P003FFF L003F81=3F81 I L003F82=3F82 I L003F83=3F83 I L003F84=3F84 I I I I "
                   "L003FF9=3FF9 P0012AB=no L02ABCD=no");
 
-    // Protected: reads give 0 and writes do not take; protection stays until an erase, only
-    // in erase mode.
+    // Code-protected: reads give 0, writes do not take, until an erase (in erase mode only).
     box.card().flash[0] = 0x1111;
     box.card().data[0] = 0x22;
     box.card().picConfig = 0x000D;  // every CP bit programmed
@@ -103,8 +102,7 @@ TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtecte
     EXPECT_EQ(QList<int>({card.flash[0], card.data[0], card.picConfig, card.picId[0]}),
               QList<int>({0x3FFF, 0xFF, 0x3FFF, 0x3FFF}));
 
-    // The 16F876 has 8192 words; addresses wrap like the silicon's. Protected "1000-1FFF":
-    // the lower half stays readable.
+    // The 16F876: 8192 words, wrapping like the silicon; "1000-1FFF" protects the upper half.
     connect(11);
     ask(port, "M2");
     for (int i = 0; i < 8192; ++i) ask(port, "I");
@@ -122,8 +120,7 @@ TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
     expectSession(port,
                   "M5 Y30000000=FFFF YAC530000=5300 Y58000000=00FF Y40001012=0010 Y48001034=0010 "
                   "Y40001021=0010 Y20001000=0000 Y28001000=0034 YC0000577=0005 YA0000500=0077");
-    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; LB1 alone stops writing, not
-    // reading.
+    // Fuse (bit 0), lock bits (7, 6) in the lock read; LB1 alone stops writing, not reading.
     expectSession(port,
                   "YACBE0000=BE00 Y58000000=00FE YACFD0000=FD00 Y58000000=007E Y40002000=0020 "
                   "Y20002000=00FF Y20001000=0000 YACBF0000=BF00");
@@ -135,8 +132,7 @@ TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
     // "M0" takes programming mode away.
     expectSession(port, "M0 Y30000100=no");
 
-    // ATmega163: loading the page buffer writes nothing yet; the page write does, at the page
-    // start, and empties the buffer.
+    // ATmega163: nothing is written until the page write (at the page start) empties the buffer.
     connect(31);
     expectSession(port,
                   "M5 YAC530000=5300 Y40000001=0000 Y48000002=0000 Y4000033F=0003 Y20004000=00FF "
@@ -148,9 +144,8 @@ TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
                   "YACE000FC=E000 Y58000000=00FC YAC800000=8000 Y58000000=00FF Y50000000=00F0");
 }
 
-// Each card type with its controller family's own rules: device ID or signature, what code
-// protection or a fuse command does, and whether the box reaches the EEPROM directly (with the
-// letter case of its size, wrapping at its end); its memory sizes and the loader it runs.
+// Each card type with its family's rules: device ID or signature, code protection or fuse, and
+// direct EEPROM access (the letter case of its size, wrapping at its end) or none.
 TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
     const char* const pic84 =
         "M2 P003FFF I I I I I I R04=3FFF I L003FEF=3FEF M2 L001234=0000 "

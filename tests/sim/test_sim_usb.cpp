@@ -1,5 +1,4 @@
-// The USB face of the simulated box: where it is attached and the bulk packets. Its name, its
-// serial number and the card poll are read through the link in tests/link.
+// The USB face of the simulated box; its name, serial number and card poll: tests/link.
 #include <gtest/gtest.h>
 
 #include "sim/SimBox.h"
@@ -56,8 +55,7 @@ TEST_F(SimUsb, OpensWhereItIsAttachedAndPacketsProgramAnAvr) {
 
 TEST_F(SimUsb, FaultsHitPacketTypes) {
     ASSERT_TRUE(usb.openDevice(0));
-    // Each hits the next matching packet once; the one after it is answered as always.
-    // Fault, packet sent, the reply it gets, the reply the next one gets.
+    // Fault, packet, the reply to it and to the next one: a fault hits one matching packet.
     const std::tuple<const char*, const char*, QByteArray, QByteArray> cases[] = {
         {"noanswer,on=05", "05", "", QByteArray(1, '\0')},
         {"short,on=02", "0202E020", "QXUSB SIM-000003",
