@@ -4,16 +4,6 @@
 
 using namespace kelvano;
 
-namespace {
-
-TBufArray filled(int length, uint16_t value) {
-    TBufArray b;
-    b.resize(length, value);
-    return b;
-}
-
-}  // namespace
-
 // Runs of adjacent differing addresses, for each kind of memory and its mask.
 TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
     using Changes = std::vector<std::pair<int, uint16_t>>;  // address, value on the found side
@@ -34,7 +24,8 @@ TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
     // clang-format on
     for (const auto& [what, mask, length, changes, wantRuns] : cases) {
         SCOPED_TRACE(what);
-        const TBufArray expected = filled(length, mask);  // blank memory
+        TBufArray expected;
+        ResizeFill(expected, length - 1, mask);  // blank memory
         TBufArray found = expected;
         for (const auto& [a, v] : changes) found[a] = v;
         const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, mask);

@@ -43,9 +43,8 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     for (const auto& [text, mode] : badPatterns)
         EXPECT_FALSE(parsePattern(text, true, mode)) << text;
 
-    // Bytes "KE" at both ends; AVR words searched as words in hex, high byte first in text and
-    // only from a word's start; PIC words under 14 bits in hex (0xFFFF is 3FFF), their low
-    // byte in text.
+    // Bytes "KE" at both ends; AVR words as words in hex, high byte first in text, from a word's
+    // start only; PIC words under 14 bits in hex (0xFFFF is 3FFF), their low byte in text.
     TBufArray bytes, avr, pic;
     bytes.resize(64, 0xFF);
     bytes[0] = bytes[62] = 'K';

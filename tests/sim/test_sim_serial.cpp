@@ -82,14 +82,12 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
 
 TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtected) {
     connect(10);
-    // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits.
+    // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits. Then
+    // the configuration area: ID locations, three more increments, configuration word.
     expectSession(port,
                   "M2 L002805=2805 I L001234=1234 I L00FFFF=3FFF M2 R04=2805 I R04=1234 I "
-                  "R04=3FFF M2 L0100A5=00A5 I L010142=0042");
-    // Configuration area: ID locations, three more increments, configuration word.
-    expectSession(port,
-                  "M2 P003FFF L003F81=3F81 I L003F82=3F82 I L003F83=3F83 I L003F84=3F84 I I I I "
-                  "L003FF9=3FF9 P0012AB=no L02ABCD=no");
+                  "R04=3FFF M2 L0100A5=00A5 I L010142=0042 M2 P003FFF L003F81=3F81 I L003F82=3F82 "
+                  "I L003F83=3F83 I L003F84=3F84 I I I I L003FF9=3FF9 P0012AB=no L02ABCD=no");
 
     // Code-protected: reads give 0, writes do not take, until an erase (in erase mode only).
     box.card().flash[0] = 0x1111;
@@ -121,27 +119,23 @@ TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
                   "M5 Y30000000=FFFF YAC530000=5300 Y58000000=00FF Y40001012=0010 Y48001034=0010 "
                   "Y40001021=0010 Y20001000=0000 Y28001000=0034 YC0000577=0005 YA0000500=0077");
     // Fuse (bit 0), lock bits (7, 6) in the lock read; LB1 alone stops writing, not reading.
+    // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all
+    // but the fuse, which stayed programmed while LB1 was. "M0" takes programming mode away.
     expectSession(port,
                   "YACBE0000=BE00 Y58000000=00FE YACFD0000=FD00 Y58000000=007E Y40002000=0020 "
-                  "Y20002000=00FF Y20001000=0000 YACBF0000=BF00");
-    // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all
-    // but the fuse, which stayed programmed while LB1 was.
-    expectSession(port,
-                  "YACFB0000=FB00 Y58000000=003E Y30000100=0001 Y28001000=0010 YA0000500=0005 "
-                  "YAC800000=8000 Y58000000=00FE Y30000100=0091 Y20001000=00FF YA0000500=00FF");
-    // "M0" takes programming mode away.
-    expectSession(port, "M0 Y30000100=no");
+                  "Y20002000=00FF Y20001000=0000 YACBF0000=BF00 YACFB0000=FB00 Y58000000=003E "
+                  "Y30000100=0001 Y28001000=0010 YA0000500=0005 YAC800000=8000 Y58000000=00FE "
+                  "Y30000100=0091 Y20001000=00FF YA0000500=00FF M0 Y30000100=no");
 
     // ATmega163: nothing is written until the page write (at the page start) empties the buffer.
+    // Then the fuse and high fuse bytes, the lock byte, and what an erase leaves of them.
     connect(31);
     expectSession(port,
                   "M5 YAC530000=5300 Y40000001=0000 Y48000002=0000 Y4000033F=0003 Y20004000=00FF "
                   "Y4C004700=0047 Y20004000=0001 Y28004000=0002 Y20004300=003F Y28004300=00FF "
-                  "Y20004100=00FF Y4C000000=0000 Y20000000=00FF");
-    // Fuse and high fuse bytes, lock byte, and what an erase leaves of them.
-    expectSession(port,
-                  "YACA000F0=A000 YACA800F9=A800 Y50000000=00F0 Y58080000=08F9 Y58000000=00FF "
-                  "YACE000FC=E000 Y58000000=00FC YAC800000=8000 Y58000000=00FF Y50000000=00F0");
+                  "Y20004100=00FF Y4C000000=0000 Y20000000=00FF YACA000F0=A000 YACA800F9=A800 "
+                  "Y50000000=00F0 Y58080000=08F9 Y58000000=00FF YACE000FC=E000 Y58000000=00FC "
+                  "YAC800000=8000 Y58000000=00FF Y50000000=00F0");
 }
 
 // Each card type with its family's rules: device ID or signature, code protection or fuse, and
