@@ -14,7 +14,7 @@ using namespace kelvano;
 TEST(SimStore, LoadersComeOutOfTheStoreUnscrambled) {
     QByteArray store(0x1234 + 3, '\0');
     store.replace(0x1234, 3, QByteArray::fromHex("1236A5"));
-    const auto entry = [&](int i, const QByteArray& name, quint32 offset, quint32 size) {
+    const auto entry = [&](qsizetype i, const QByteArray& name, quint32 offset, quint32 size) {
         store.replace(2 + 20 * i, int(name.size()), name);
         qToLittleEndian(offset, store.data() + 2 + 20 * i + 12);
         qToLittleEndian(size, store.data() + 2 + 20 * i + 16);
