@@ -4,28 +4,12 @@
 
 using namespace kelvano;
 
-namespace {
-
-struct RunCase {
-    const char* what;
-    uint16_t mask;
-    int length;
-    std::vector<std::pair<int, uint16_t>> changes;  // address, value written on the found side
-    std::vector<std::pair<int, int>> runs;          // first, count
-};
-
-TBufArray filled(int length, uint16_t value) {
-    TBufArray b;
-    b.resize(length, value);
-    return b;
-}
-
-}  // namespace
-
 // Runs of adjacent differing addresses, for each kind of memory and its mask.
 TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
+    using Changes = std::vector<std::pair<int, uint16_t>>;  // address, value on the found side
+    using Runs = std::vector<std::pair<int, int>>;          // first, count
     // clang-format off
-    const RunCase cases[] = {
+    const std::tuple<const char*, uint16_t, int, Changes, Runs> cases[] = {
         // PIC words: 14 bits; 0xFFFF equals 0x3FFF there, 0x3FFE does not.
         {"pic", 0x3FFF, 1024, {{0, 0x0000}, {2, 0x1234}, {1023, 0x2000}, {5, 0xFFFF}},
          {{0, 1}, {2, 1}, {1023, 1}}},
@@ -38,28 +22,28 @@ TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
         {"row", 0xFF, 65536, {{15, 1}, {16, 2}, {17, 3}, {65535, 0}}, {{15, 3}, {65535, 1}}},
     };
     // clang-format on
-    for (const RunCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TBufArray expected = filled(c.length, c.mask);  // blank memory
+    for (const auto& [what, mask, length, changes, wantRuns] : cases) {
+        SCOPED_TRACE(what);
+        TBufArray expected;
+        ResizeFill(expected, length - 1, mask);  // blank memory
         TBufArray found = expected;
-        for (const auto& [a, v] : c.changes) found[a] = v;
-        const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, c.mask);
-        ASSERT_EQ(m.runs.size(), c.runs.size());
+        for (const auto& [a, v] : changes) found[a] = v;
+        const MemoryDiff m = diffMemory("k", "Memory", 1, 4, expected, found, mask);
+        std::vector<std::pair<int, int>> runs;
         int total = 0;
-        for (size_t i = 0; i < c.runs.size(); ++i) {
-            EXPECT_EQ(m.runs[i].first, c.runs[i].first);
-            EXPECT_EQ(m.runs[i].count(), c.runs[i].second);
-            total += c.runs[i].second;
+        for (const DiffRun& run : m.runs) {
+            runs.emplace_back(run.first, run.count());
+            total += run.count();
         }
+        EXPECT_EQ(runs, wantRuns);
         EXPECT_EQ(m.differences(), total);
-        EXPECT_EQ(m.elements, c.length);
+        EXPECT_EQ(m.elements, length);
     }
 }
 
 TEST(CompareRuns, ValuesAreMaskedAndABufferLengthDifferenceCounts) {
-    TBufArray e{0x3FFF, 0x1234, 0x0041};
-    TBufArray f{0xFFFF, 0x1235};
-    const MemoryDiff m = diffMemory("flash", "Program Memory", 1, 4, e, f, 0x3FFF);
+    const MemoryDiff m = diffMemory("flash", "Program Memory", 1, 4, {0x3FFF, 0x1234, 0x0041},
+                                    {0xFFFF, 0x1235}, 0x3FFF);
     ASSERT_EQ(m.runs.size(), 1u);
     EXPECT_EQ(m.runs[0].first, 1);
     EXPECT_EQ(m.runs[0].expected, (std::vector<uint16_t>{0x1234, 0x0041}));
@@ -69,6 +53,7 @@ TEST(CompareRuns, ValuesAreMaskedAndABufferLengthDifferenceCounts) {
     EXPECT_EQ(m.runAt(0), -1);
 }
 
+// The text shows at most 16 values of a run; the script lines show them all.
 TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
     TDevices expected, found;
     expected.DeviceId = found.DeviceId = 20;  // AT90S8515 + 24C64
@@ -76,35 +61,30 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
     found.ApplyBuffers(nullptr, false);
     found.ProgBuf[0x10] = 0x1234;
     found.ProgBuf[0x11] = 0xC00F;
+    for (int i = 0; i < 40; ++i) found.DataBuf[i] = 0x00;
     found.DataBuf[0x1FF] = 0x00;
     CompareReport r;
     diffBuffers(r, expected, found, 1 | 2);
     r.memories.push_back(
         skippedMemory("eeprom", "EEPROM Memory", 3, "not agreed to install the loader"));
 
-    EXPECT_EQ(r.differences(), 3);
+    EXPECT_EQ(r.differences(), 43);
     EXPECT_FALSE(r.identical());
-    EXPECT_EQ(r.memory(2)->differences(), 1);
-    EXPECT_EQ(r.text(),
-              "Program Memory: 2 differences in 1 run\n"
-              "  0010-0011  expected FFFF FFFF\n"
-              "             found    1234 C00F\n"
-              "Data Memory: 1 difference in 1 run\n"
-              "  01FF       expected FF\n"
-              "             found    00\n"
-              "EEPROM Memory: not compared (not agreed to install the loader)\n"
-              "3 differences in all.\n");
-    EXPECT_EQ(r.diffLines(),
-              "flash 0010-0011 2 FFFFFFFF 1234C00F\n"
-              "data 01FF-01FF 1 FF 00\n"
-              "skipped eeprom\n");
-}
-
-TEST(CompareReport, LongRunsAreShortenedInTheTextOnly) {
-    TBufArray e = filled(40, 0xFF), f = filled(40, 0x00);
-    CompareReport r;
-    r.memories.push_back(diffMemory("eeprom", "EEPROM Memory", 3, 2, e, f, 0xFF));
-    EXPECT_NE(r.text(4).indexOf("expected FF FF FF FF ... (36 more)"), -1);
-    EXPECT_EQ(r.diffLines(),
-              "eeprom 0000-0027 40 " + QString(80, 'F') + ' ' + QString(80, '0') + '\n');
+    EXPECT_EQ(r.memory(2)->differences(), 41);
+    EXPECT_EQ(r.text(), QString("Program Memory: 2 differences in 1 run\n"
+                                "  0010-0011  expected FFFF FFFF\n"
+                                "             found    1234 C00F\n"
+                                "Data Memory: 41 differences in 2 runs\n"
+                                "  0000-0027  expected %1... (24 more)\n"
+                                "             found    %2... (24 more)\n"
+                                "  01FF       expected FF\n"
+                                "             found    00\n"
+                                "EEPROM Memory: not compared (not agreed to install the loader)\n"
+                                "43 differences in all.\n")
+                            .arg(QString("FF ").repeated(16), QString("00 ").repeated(16)));
+    EXPECT_EQ(r.diffLines(), QString("flash 0010-0011 2 FFFFFFFF 1234C00F\n"
+                                     "data 0000-0027 40 %1 %2\n"
+                                     "data 01FF-01FF 1 FF 00\n"
+                                     "skipped eeprom\n")
+                                 .arg(QString(80, 'F'), QString(80, '0')));
 }

@@ -15,24 +15,11 @@ struct CountingHost : Host {
 };
 }  // namespace
 
-TEST(HexTexts, MaskingAndCharacterRange) {
-    EXPECT_EQ(HexByte(0x0F) + HexWord(0x00AB), "0F 00AB  ");
-    const std::pair<int, const char*> chars[] = {{0x7D, "."}, {0x7E, "."}, {0x7F, "."}, {0x20, " "},
-                                                 {0x7C, "|"}, {0x1F, "."}, {0xFF, "."}};
-    for (const auto& [code, shown] : chars) EXPECT_EQ(AsciiChar(code), shown) << code;
-}
-
 // Each view of a row: PIC words masked to 14 bits with their low byte as text, AVR words with
 // both bytes as text, bytes masked to 8 bits.
-TEST(DumpGrid, ViewsMaskAndSplitElements) {
-    const struct {
-        ViewMode mode;
-        int last;
-        uint32_t blank;
-        int at;
-        uint16_t value;
-        const char *hex, *text;
-    } views[] = {
+TEST(DumpGrid, ViewsMaskAndSplitElementsAndFillOnlyFullRows) {
+    // View, buffer's last element and blank value, the element set and its value, the row shown.
+    const std::tuple<ViewMode, int, uint32_t, int, uint16_t, const char*, const char*> views[] = {
         {ViewMode::PicWords8, 7, 0xFFFF, 1, 0x0141,
          "3FFF  0141  3FFF  3FFF  3FFF  3FFF  3FFF  3FFF  ", ".A......"},
         {ViewMode::AvrWords8, 7, 0xFFFF, 0, 0x4142,
@@ -41,24 +28,27 @@ TEST(DumpGrid, ViewsMaskAndSplitElements) {
          "A               "},
     };
     DumpGrid grid(1);
-    for (const auto& v : views) {
+    for (const auto& [mode, last, blank, at, value, hex, text] : views) {
         TBufArray buffer;
-        ResizeFill(buffer, v.last, v.blank);
-        buffer[v.at] = v.value;
-        SetupGrid(grid, 0, v.mode);
-        ShowBuffer(buffer, grid, v.mode);
-        EXPECT_EQ(grid.hex(0), v.hex);
-        EXPECT_EQ(grid.text(0), v.text);
+        ResizeFill(buffer, last, blank);
+        buffer[at] = value;
+        SetupGrid(grid, 0, mode);
+        ShowBuffer(buffer, grid, mode);
+        EXPECT_EQ(grid.hex(0), hex);
+        EXPECT_EQ(grid.text(0), text);
     }
+    // The texts of hex values and characters, the same in every grid.
+    EXPECT_EQ(HexByte(0x0F) + HexWord(0x00AB), "0F 00AB  ");
+    const std::pair<int, const char*> chars[] = {{0x7D, "."}, {0x7E, "."}, {0x7F, "."}, {0x20, " "},
+                                                 {0x7C, "|"}, {0x1F, "."}, {0xFF, "."}};
+    for (const auto& [code, shown] : chars) EXPECT_EQ(AsciiChar(code), shown) << code;
     EXPECT_EQ(grid.header(0), "ADR");
     EXPECT_EQ(grid.header(2), "ASCII");
     SetupGrid(grid, 127, ViewMode::PicWords8);
     EXPECT_EQ(grid.header(1), "+0    +1    +2    +3    +4    +5    +6    +7");
     EXPECT_EQ(grid.address(127), "03F8:");
-}
 
-TEST(DumpGrid, ShortBufferFillsOnlyItsFullRowsAndLargeFillsPumpEvents) {
-    DumpGrid grid(3);
+    // A short buffer fills only its full rows; a large one pumps events while it fills.
     SetupGrid(grid, 3, ViewMode::Bytes16);
     TBufArray small;
     ResizeFill(small, 20, 0x00);  // one full row and a few bytes

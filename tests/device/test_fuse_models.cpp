@@ -11,8 +11,7 @@ namespace {
 enum Reg { Word, Low, High, Lock };
 using Regs = std::array<unsigned, 4>;
 
-// How a control forms its bits: a list index, a box ticked for 1 bits, or a box ticked for
-// 0 bits.
+// How a control forms its bits: a list index, or a box ticked for 1 bits or for 0 bits.
 enum Rule { Index, TickedWhenSet, TickedWhenClear };
 struct Field {
     const char* name;
@@ -27,24 +26,21 @@ struct Field {
 struct Page {
     const char* name;
     void (*read)(TDevices&, const FuseModel&);
-    std::vector<Reg> regs;
-    Regs zeroBits;  // what a page whose controls all give 0 bits forms
+    Regs zeroBits;  // formed when every control gives 0 bits; other registers stay as they were
     std::vector<Field> fields;
 };
 
 const Page kPages[] = {
     {"16F84",
      ReadPic84Page,
-     {Word},
-     {0x0000},
+     {0x0000, 0xFF, 0xFF, 0xFF},
      {{"cbPOsc", Word, 0x0003, Index, CONTROL(pic84.osc)},
       {"cbPWdt", Word, 0x0004, TickedWhenSet, CONTROL(pic84.wdt)},
       {"cbPpwrte", Word, 0x0008, TickedWhenClear, CONTROL(pic84.pwrte)},
       {"cbPcp", Word, 0x3FF0, TickedWhenClear, CONTROL(pic84.cp)}}},  // one box for ten bits
     {"16F876",
      ReadPic876Page,
-     {Word},
-     {0x0400},  // bit 10 is always 1
+     {0x0400, 0xFF, 0xFF, 0xFF},  // bit 10 is always 1
      {{"cbFosc", Word, 0x0003, Index, CONTROL(pic876.fosc)},
       {"cbWdte", Word, 0x0004, TickedWhenSet, CONTROL(pic876.wdte)},
       {"cbPwrte", Word, 0x0008, TickedWhenClear, CONTROL(pic876.pwrte)},
@@ -57,8 +53,7 @@ const Page kPages[] = {
       {"chkDebug", Word, 0x0800, TickedWhenClear, CONTROL(pic876.debug)}}},
     {"ATmega163",
      ReadMega163Page,
-     {Low, High, Lock},
-     {0, 0x30, 0xF8, 0xC0},  // the bits no control sets stay 1
+     {0x3FFF, 0x30, 0xF8, 0xC0},  // the bits no control sets stay 1
      {{"cb163osc", Low, 0x0F, Index, CONTROL(mega163.osc)},
       {"chk163boden", Low, 0x40, TickedWhenClear, CONTROL(mega163.boden)},
       {"chk163bodlevel", Low, 0x80, TickedWhenClear, CONTROL(mega163.bodlevel)},
@@ -90,17 +85,14 @@ TEST(FusePages, EveryControlFormsExactlyItsOwnBits) {
                 p.read(d, m);
                 Regs want = p.zeroBits;
                 want[f.reg] |= f.rule == Index ? v * (f.unit ? f.unit : lowBit(f.mask)) : f.mask;
-                for (Reg r : p.regs)
-                    EXPECT_EQ((Regs{d.CfgWord, d.FuseLow, d.FuseHigh, d.LockByte}[r]), want[r])
-                        << p.name << " " << f.name << " = " << v << " register " << r;
+                EXPECT_EQ((Regs{d.CfgWord, d.FuseLow, d.FuseHigh, d.LockByte}), want)
+                    << p.name << " " << f.name << " = " << v;
             }
         }
     // An unticked ATmega163 page with both lists at their first entry.
     TDevices d;
     ReadMega163Page(d, FuseModel{});
-    EXPECT_EQ(d.FuseLow, 0xF0);
-    EXPECT_EQ(d.FuseHigh, 0xF9);
-    EXPECT_EQ(d.LockByte, 0xFF);
+    EXPECT_EQ(std::tuple(d.FuseLow, d.FuseHigh, d.LockByte), std::tuple(0xF0, 0xF9, 0xFF));
     EXPECT_EQ(mega163OscillatorItems().size(), 16);
     EXPECT_EQ(mega163OscillatorItems().at(2), "2: Int RC, slow ");
     EXPECT_EQ(mega161OscillatorItems().at(3), "3: Xtal, fast ");

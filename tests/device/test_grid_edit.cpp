@@ -31,23 +31,20 @@ TEST(CellTyping, FourteenBitWordsAndInvalidCharacters) {
 }
 
 TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
-    for (const auto& [text, size, at] : {std::tuple{"0", 64, 0},
-                                         {"$3f", 64, 63},
-                                         {"0x3F", 64, 63},
-                                         {"40", 64, -1},
-                                         {"-1", 64, -1},
-                                         {"zz", 64, -1},
-                                         {"FFFF", 65536, 0xFFFF}})
+    const std::tuple<const char*, int, int> addresses[] = {
+        {"0", 64, 0},   {"$3f", 64, 63}, {"0x3F", 64, 63},       {"40", 64, -1},
+        {"-1", 64, -1}, {"zz", 64, -1},  {"FFFF", 65536, 0xFFFF}};
+    for (const auto& [text, size, at] : addresses)
         EXPECT_EQ(parseAddress(text, size).value_or(-1), at) << text;
-    for (const auto& [text, mode] : {std::pair{"123", ViewMode::Bytes16},
-                                     {"4G", ViewMode::Bytes16},
-                                     {"4000", ViewMode::PicWords8},
-                                     {"  ", ViewMode::Bytes16}})
+    const std::pair<const char*, ViewMode> badPatterns[] = {{"123", ViewMode::Bytes16},
+                                                            {"4G", ViewMode::Bytes16},
+                                                            {"4000", ViewMode::PicWords8},
+                                                            {"  ", ViewMode::Bytes16}};
+    for (const auto& [text, mode] : badPatterns)
         EXPECT_FALSE(parsePattern(text, true, mode)) << text;
 
-    // Bytes "KE" at both ends; AVR words searched as words in hex, high byte first in text and
-    // only from a word's start; PIC words under 14 bits in hex (0xFFFF is 3FFF), their low
-    // byte in text.
+    // Bytes "KE" at both ends; AVR words as words in hex, high byte first in text, from a word's
+    // start only; PIC words under 14 bits in hex (0xFFFF is 3FFF), their low byte in text.
     TBufArray bytes, avr, pic;
     bytes.resize(64, 0xFF);
     bytes[0] = bytes[62] = 'K';
@@ -57,16 +54,8 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     avr[7] = 0x4344;
     pic.resize(8, 0xFFFF);
     pic[7] = 0x3441;
-    struct Find {
-        const TBufArray& buf;
-        ViewMode mode;
-        const char* pattern;
-        bool hex;
-        int from;
-        bool forward;
-        int found;
-    };
-    const Find finds[] = {
+    // Buffer, view, pattern, in hex, from, forward, where found.
+    const std::tuple<const TBufArray&, ViewMode, const char*, bool, int, bool, int> finds[] = {
         {bytes, ViewMode::Bytes16, "KE", false, -1, true, 0},
         {bytes, ViewMode::Bytes16, "KE", false, 0, true, 62},
         {bytes, ViewMode::Bytes16, "KE", false, 62, true, -1},
@@ -80,17 +69,16 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
         {pic, ViewMode::PicWords8, "3FFF 3441", true, -1, true, 6},
         {pic, ViewMode::PicWords8, "A", false, -1, true, 7},
     };
-    for (const Find& f : finds) {
-        const auto pattern = parsePattern(f.pattern, f.hex, f.mode);
-        ASSERT_TRUE(pattern) << f.pattern;
-        EXPECT_EQ(findPattern(f.buf, f.mode, *pattern, f.from, f.forward), f.found)
-            << f.pattern << " from " << f.from;
+    for (const auto& [buf, mode, text, hex, from, forward, found] : finds) {
+        const auto pattern = parsePattern(text, hex, mode);
+        ASSERT_TRUE(pattern) << text;
+        EXPECT_EQ(findPattern(buf, mode, *pattern, from, forward), found)
+            << text << " from " << from;
     }
 }
 
-// Loads (both buffers in one step), fills and typing (one step a cell) are undone and redone
-// through the window in tests/app; here what the window does not show: no step without a
-// change, and redo dropped by a new change.
+// Undo and redo through the window: tests/app. Here what the window does not show: no step
+// without a change, and redo dropped by a new change.
 TEST(BufferHistory, NoEmptyStepsAndANewChangeDropsRedo) {
     TDevices d;
     d.DeviceId = 20;

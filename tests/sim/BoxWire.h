@@ -39,8 +39,7 @@ inline QByteArray ask(SerialPort& port, const QByteArray& text, int firstWaitMs 
     return payload.size() == code ? payload : "short";
 }
 
-// Frames in turn, blank separated: "TEXT=ANSWER" (as ask() words it), or a bare "TEXT" that
-// must be answered "ok".
+// Frames in turn, blank separated: "TEXT=ANSWER" (as ask() words it), or "TEXT" for "TEXT=ok".
 inline void expectSession(SerialPort& port, const char* steps) {
     for (const QByteArray& step : QByteArray(steps).simplified().split(' ')) {
         const qsizetype eq = step.indexOf('=');

@@ -1,9 +1,7 @@
 #pragma once
-// kelvano-boxsim runs in another process. On a busy machine the kernel may hand a command or an
-// answer across its terminal after the box's own wait (seen: a command of a 30 ms wait reaching
-// the box 90 ms late, while the box slept in poll waiting for it). Tests that drive it and do
-// not test the waits themselves wait this many times as long; the tests of the waits keep the
-// box's own times.
+// On a busy machine a command or an answer may cross kelvano-boxsim's terminal after the box's
+// own wait (seen: 90 ms late for a 30 ms wait). Tests that drive it and do not test the waits
+// themselves stretch its waits this many times; the tests of the waits keep the box's own.
 #include <QString>
 #include <QStringList>
 

@@ -1,26 +1,23 @@
 // The box's own reading of the image store, of image files for preloading, and of fault texts.
 #include <gtest/gtest.h>
 
+#include <QtEndian>
+
 #include "sim/SimBox.h"
 #include "sim/SimFault.h"
 #include "sim/SimImageFile.h"
 
-namespace kelvano {
-namespace {
-
-void put32(QByteArray& d, int at, quint32 v) {
-    for (int i = 0; i < 4; ++i) d[at + i] = char(v >> (8 * i));
-}
+using namespace kelvano;
 
 // Built by hand as the program's packer lays a store out: three bytes at 0x1234 stored as
 // 12 36 A5, which the state seeded by the offset and multiplied by the size turns into zeros.
 TEST(SimStore, LoadersComeOutOfTheStoreUnscrambled) {
     QByteArray store(0x1234 + 3, '\0');
     store.replace(0x1234, 3, QByteArray::fromHex("1236A5"));
-    const auto entry = [&](int i, const QByteArray& name, quint32 offset, quint32 size) {
+    const auto entry = [&](qsizetype i, const QByteArray& name, quint32 offset, quint32 size) {
         store.replace(2 + 20 * i, int(name.size()), name);
-        put32(store, 2 + 20 * i + 12, offset);
-        put32(store, 2 + 20 * i + 16, size);
+        qToLittleEndian(offset, store.data() + 2 + 20 * i + 12);
+        qToLittleEndian(size, store.data() + 2 + 20 * i + 16);
     };
     entry(0, "PICLOAD", 0x1234, 3);
     entry(1, "PICLOAD", 0x1235, 2);  // the first entry of a name wins
@@ -84,6 +81,3 @@ TEST(SimFaultText, ParsesTheOptionSyntax) {
         EXPECT_FALSE(error.isEmpty());
     }
 }
-
-}  // namespace
-}  // namespace kelvano

@@ -1,4 +1,5 @@
 // The serial face of the simulated box, spoken to as raw bytes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "BoxWire.h"
@@ -8,10 +9,10 @@
 #include "sim/SimLatency.h"
 #include "sim/SimSerialPort.h"
 
-namespace kelvano {
-namespace {
-
-using namespace test;
+using namespace kelvano;
+using namespace kelvano::test;
+using testing::Property;
+using testing::Throws;
 
 class SimSerial : public ::testing::Test {
 protected:
@@ -49,9 +50,7 @@ TEST_F(SimSerial, PromptModeIdentifiesTakesFirmwareAndSwitchesToCommandMode) {
     EXPECT_EQ(box.firmwareMemory().mid(15, 18).toHex(), "ffa0a1a2123456a6a7a8a9aaabacadaeafff");
     EXPECT_EQ(box.firmwareLinesReceived(), 1);
 
-    port.write("QXAT%\r");
-    EXPECT_EQ(port.readByte(100), -1);
-    EXPECT_TRUE(box.inCommandMode());
+    EXPECT_EQ(prompt(port, "QXAT%\r"), "");  // no answer: command mode from here
     port.write("@*");
     EXPECT_EQ(port.readByte(30), '!');
     // A program connecting anew finds the prompt again.
@@ -66,10 +65,14 @@ TEST_F(SimSerial, PromptModeIdentifiesTakesFirmwareAndSwitchesToCommandMode) {
 TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
     connect(10);
     EXPECT_EQ(ask(port, "d    "), "ok");
+    // The trace lists every exchange.
+    EXPECT_EQ(box.traceLines(),
+              (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
+                           "cmd    @d      ->  00"}));
     // The refused ones all in the wrong mode (M5); no AVR on the lines of a PIC card.
     expectSession(port,
-                  "K=0 DINS. M0 M1 M3 M5 M9=no Z=no R04=no I=no G0000=no Q0000=no "
-                  "ErA=no YAC530000=FFFF");
+                  "K=0 DINS. M0 M1 M3 M5 M9=no Z=no R04=no I=no G0000=no Q0000=no ErA=no "
+                  "YAC530000=FFFF");
     // A frame arriving byte by byte, and two frames in one write, answered in order.
     for (const char* part : {"@", "M", "2"}) port.write(part);
     EXPECT_EQ(port.readByte(60), 0);
@@ -79,29 +82,25 @@ TEST_F(SimSerial, CommandFramesHaveFixedLengthsAndAnswerCodes) {
 
 TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtected) {
     connect(10);
-    // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits.
+    // 14-bit program words, read back from 0 after "M2"; data bytes keep the low 8 bits. Then
+    // the configuration area: ID locations, three more increments, configuration word.
     expectSession(port,
-                  "M2 L002805=2805 I L001234=1234 I L00FFFF=3FFF M2 R04=2805 I R04=1234 "
-                  "I R04=3FFF M2 L0100A5=00A5 I L010142=0042");
-    // Configuration area: ID locations, three more increments, configuration word.
-    expectSession(port,
-                  "M2 P003FFF L003F81=3F81 I L003F82=3F82 I L003F83=3F83 I L003F84=3F84 "
-                  "I I I I L003FF9=3FF9 P0012AB=no L02ABCD=no");
+                  "M2 L002805=2805 I L001234=1234 I L00FFFF=3FFF M2 R04=2805 I R04=1234 I "
+                  "R04=3FFF M2 L0100A5=00A5 I L010142=0042 M2 P003FFF L003F81=3F81 I L003F82=3F82 "
+                  "I L003F83=3F83 I L003F84=3F84 I I I I L003FF9=3FF9 P0012AB=no L02ABCD=no");
 
-    // Protected: reads give 0 and writes do not take; protection stays until an erase, only
-    // in erase mode.
+    // Code-protected: reads give 0, writes do not take, until an erase (in erase mode only).
     box.card().flash[0] = 0x1111;
     box.card().data[0] = 0x22;
     box.card().picConfig = 0x000D;  // every CP bit programmed
     expectSession(port,
-                  "M2 R04=0000 R05=0000 L002222=0000 P003FFF I I I I I I I R04=000D "
-                  "L003FFF=000F ErA=no M1 ErA");
+                  "M2 R04=0000 R05=0000 L002222=0000 P003FFF I I I I I I I R04=000D L003FFF=000F "
+                  "ErA=no M1 ErA");
     const SimCard& card = box.card();
     EXPECT_EQ(QList<int>({card.flash[0], card.data[0], card.picConfig, card.picId[0]}),
               QList<int>({0x3FFF, 0xFF, 0x3FFF, 0x3FFF}));
 
-    // The 16F876 has 8192 words; addresses wrap like the silicon's. Protected "1000-1FFF":
-    // the lower half stays readable.
+    // The 16F876: 8192 words, wrapping like the silicon; "1000-1FFF" protects the upper half.
     connect(11);
     ask(port, "M2");
     for (int i = 0; i < 8192; ++i) ask(port, "I");
@@ -115,44 +114,32 @@ TEST_F(SimSerial, PicCardsProgramReadHoldTheirConfigurationAndHideWhatIsProtecte
 
 TEST_F(SimSerial, AvrFlashLockAndFuseOnTheAt90sAndPagedFlashOnTheMega163) {
     connect(22);
-    // Not yet in sync, then the signature; flash cells only lose bits until a chip erase.
+    // Not yet in sync; flash cells only lose bits until a chip erase.
     expectSession(port,
-                  "M5 Y30000000=FFFF YAC530000=5300 Y30000000=001E Y30000100=0091 "
-                  "Y30000200=0002 Y58000000=00FF Y40001012=0010 Y48001034=0010 "
-                  "Y40001021=0010 Y20001000=0000 Y28001000=0034 YC0000577=0005 "
-                  "YA0000500=0077");
-    // Fuse (bit 0) and lock bits (bits 7, 6) in the lock read; LB1 alone stops writing, not
-    // reading.
-    expectSession(port,
-                  "YACBE0000=BE00 Y58000000=00FE YACFD0000=FD00 Y58000000=007E "
-                  "Y40002000=0020 Y20002000=00FF Y20001000=0000 YACBF0000=BF00");
+                  "M5 Y30000000=FFFF YAC530000=5300 Y58000000=00FF Y40001012=0010 Y48001034=0010 "
+                  "Y40001021=0010 Y20001000=0000 Y28001000=0034 YC0000577=0005 YA0000500=0077");
+    // Fuse (bit 0), lock bits (7, 6) in the lock read; LB1 alone stops writing, not reading.
     // Fully locked: signature 00 01 02, reads give the low address byte; an erase frees all
-    // but the fuse, which stayed programmed while LB1 was.
+    // but the fuse, which stayed programmed while LB1 was. "M0" takes programming mode away.
     expectSession(port,
-                  "YACFB0000=FB00 Y58000000=003E Y30000100=0001 Y28001000=0010 "
-                  "YA0000500=0005 YAC800000=8000 Y58000000=00FE Y30000100=0091 Y20001000=00FF "
-                  "YA0000500=00FF");
-    // "M0" takes programming mode away.
-    expectSession(port, "M0 Y30000100=no");
+                  "YACBE0000=BE00 Y58000000=00FE YACFD0000=FD00 Y58000000=007E Y40002000=0020 "
+                  "Y20002000=00FF Y20001000=0000 YACBF0000=BF00 YACFB0000=FB00 Y58000000=003E "
+                  "Y30000100=0001 Y28001000=0010 YA0000500=0005 YAC800000=8000 Y58000000=00FE "
+                  "Y30000100=0091 Y20001000=00FF YA0000500=00FF M0 Y30000100=no");
 
-    // ATmega163: loading the page buffer writes nothing yet; the page write does, at the page
-    // start, and empties the buffer.
+    // ATmega163: nothing is written until the page write (at the page start) empties the buffer.
+    // Then the fuse and high fuse bytes, the lock byte, and what an erase leaves of them.
     connect(31);
     expectSession(port,
-                  "M5 YAC530000=5300 Y30000100=0094 Y40000001=0000 Y48000002=0000 "
-                  "Y4000033F=0003 Y20004000=00FF Y4C004700=0047 Y20004000=0001 Y28004000=0002 "
-                  "Y20004300=003F Y28004300=00FF Y20004100=00FF Y4C000000=0000 Y20000000=00FF");
-    // Fuse and high fuse bytes, lock byte; locked reads give the address byte, the signature
-    // stays.
-    expectSession(port,
-                  "YACA000F0=A000 YACA800F9=A800 Y50000000=00F0 Y58080000=08F9 "
-                  "Y58000000=00FF YACE000FC=E000 Y58000000=00FC Y28004000=0040 "
-                  "Y30000000=001E YAC800000=8000 Y58000000=00FF Y50000000=00F0");
+                  "M5 YAC530000=5300 Y40000001=0000 Y48000002=0000 Y4000033F=0003 Y20004000=00FF "
+                  "Y4C004700=0047 Y20004000=0001 Y28004000=0002 Y20004300=003F Y28004300=00FF "
+                  "Y20004100=00FF Y4C000000=0000 Y20000000=00FF YACA000F0=A000 YACA800F9=A800 "
+                  "Y50000000=00F0 Y58080000=08F9 Y58000000=00FF YACE000FC=E000 Y58000000=00FC "
+                  "YAC800000=8000 Y58000000=00FF Y50000000=00F0");
 }
 
-// Each card type with its controller family's own rules: device ID or signature, what code
-// protection or a fuse command does, and whether the box reaches the EEPROM directly (with the
-// letter case of its size, wrapping at its end); its memory sizes and the loader it runs.
+// Each card type with its family's rules: device ID or signature, code protection or fuse, and
+// direct EEPROM access (the letter case of its size, wrapping at its end) or none.
 TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
     const char* const pic84 =
         "M2 P003FFF I I I I I I R04=3FFF I L003FEF=3FEF M2 L001234=0000 "
@@ -170,11 +157,8 @@ TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
                " Y50000000=00E2 Y58080000=08FF YACA800F0=A800 Y58080000=08F8 "
                "YACE000FC=E000 Y28004000=0040 Y30000000=001E M3 G0000=no";
     };
-    const struct {
-        int type, flashWords, dataBytes, eepromBytes;
-        const char* loader;
-        QByteArray session;
-    } rows[] = {
+    // Card type, its flash words, data and EEPROM bytes, its loader; frames and answers.
+    const std::tuple<int, size_t, size_t, size_t, QString, QByteArray> rows[] = {
         {10, 1024, 64, 2048, "", pic84 + QByteArray("M3 W07FF5A G0FFF=5A g07FF=no")},
         {13, 1024, 64, 8192, "", pic84 + QByteArray("M3 w1FFF5A g3FFF=5A G1FFF=no")},
         {14, 1024, 64, 32768, "", pic84 + QByteArray("M3 w7FFFC3 gFFFF=C3 W0000C3=no")},
@@ -191,15 +175,14 @@ TEST_F(SimSerial, EveryCardTypeFollowsItsFamilysRules) {
         {30, 8192, 512, 8192, "", mega("01")},
         {31, 8192, 512, 32768, "FUNLOAD", mega("02")},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.type);
-        connect(r.type);
-        expectSession(port, r.session.constData());
+    for (const auto& [type, flashWords, dataBytes, eepromBytes, loader, session] : rows) {
+        SCOPED_TRACE(type);
+        connect(type);
+        expectSession(port, session.constData());
         const SimCard& card = box.card();
-        EXPECT_EQ(card.flash.size(), size_t(r.flashWords));
-        EXPECT_EQ(card.data.size(), size_t(r.dataBytes));
-        EXPECT_EQ(card.eeprom.size(), size_t(r.eepromBytes));
-        EXPECT_EQ(card.loaderName(), r.loader);
+        EXPECT_EQ(std::tuple(card.flash.size(), card.data.size(), card.eeprom.size()),
+                  std::tuple(flashWords, dataBytes, eepromBytes));
+        EXPECT_EQ(card.loaderName(), loader);
     }
     EXPECT_FALSE(SimCard::isKnownType(16) || SimCard::isKnownType(27) || SimCard::isKnownType(32));
 }
@@ -212,8 +195,8 @@ TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     connect(15);
     // Not before the whole loader is in; then EEPROM through the loader, gone again with "M0".
     expectSession(port,
-                  "M4=no M2 L00308A=308A I L002801=2801 I M4=no M2 I I L00000B=000B "
-                  "M4=load X07FF99=99 Q07FF=99 M0 Q07FF=no");
+                  "M4=no M2 L00308A=308A I L002801=2801 I M4=no M2 I I L00000B=000B M4=load "
+                  "X07FF99=99 Q07FF=99 M0 Q07FF=no");
     EXPECT_EQ(box.card().eeprom[0x7FF], 0x99);
 
     // A 16F876 card needs its own loader, DS9LOAD; a blank controller runs none.
@@ -234,17 +217,6 @@ TEST_F(SimSerial, LoaderModeAnswersOnlyWithTheCardsLoaderInstalled) {
     EXPECT_EQ(box.card().eeprom[0x7FFF], 0x01);
 }
 
-TEST_F(SimSerial, CardsComeAndGoAndKeepTheirContents) {
-    connect(22);
-    box.card().eeprom[3] = 0x33;
-    box.removeCard();
-    expectSession(port, "K=6 M5 YAC530000=no");
-    box.insertCard(22);  // the same card comes back; another type is a fresh blank one
-    EXPECT_TRUE(ask(port, "K") == "0" && box.card().eeprom[3] == 0x33);
-    box.insertCard(20);
-    EXPECT_EQ(box.card().eeprom[3], 0xFF);
-}
-
 TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
     connect(10);
     expectSession(port, "M3 W07FF5A");
@@ -259,11 +231,16 @@ TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
           {"short,on=G", "G07FF=short G07FF=22"},
           {"short,on=M", "M3=short M3"},
           {"noanswer,on=K,at=2,times=2", "K=0 K=none DINS. K=none K=0"},
-          {"pullcard,at=3", "K=0 K=0 K=0 K=6"}}) {
+          {"pullcard,at=3", "K=0 K=0 K=0 K=6 M5 YAC530000=no"}}) {
         box.addFault(*SimFault::parse(fault));
         expectSession(port, session);
     }
+    EXPECT_TRUE(box.traceLines().contains("cmd    @K  ->  (none)  [noanswer]"));
+    // The same card comes back with its contents; another type is a fresh blank one.
     box.insertCard(10);
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0x22);
+    box.insertCard(20);
+    EXPECT_EQ(box.card().eeprom[0x7FF], 0xFF);
 
     box.addFault(*SimFault::parse("late=100,on=K"));
     qint64 before = clock.nowMs();
@@ -285,17 +262,12 @@ TEST_F(SimSerial, FaultsChangeTheAnswersTheyTarget) {
 
     box.addFault(*SimFault::parse("lostlink,on=D"));
     EXPECT_EQ(ask(port, "K"), "0");
-    const auto kindOf = [](auto f) {
-        try {
-            f();
-        } catch (const PortError& e) {
-            return int(e.kind());
-        }
-        return -1;
+    const auto failsAs = [](int kind) {
+        return Throws<PortError>(Property(&PortError::kind, kind));
     };
-    EXPECT_EQ(kindOf([&] { port.write("@DTEST"); }), int(PortError::Write));
-    EXPECT_EQ(kindOf([&] { port.readByte(10); }), int(PortError::Read));
-    EXPECT_EQ(kindOf([&] { port.purge(); }), int(PortError::Purge));
+    EXPECT_THAT([&] { port.write("@DTEST"); }, failsAs(PortError::Write));
+    EXPECT_THAT([&] { port.readByte(10); }, failsAs(PortError::Read));
+    EXPECT_THAT([&] { port.purge(); }, failsAs(PortError::Purge));
     port.close();
     EXPECT_THROW(port.open("SIM", 115200), PortError);
     box.setLinkLost(false);
@@ -334,16 +306,3 @@ TEST_F(SimSerial, LineTimingRunsOnTheClock) {
     slow.write("QXAT\r");
     EXPECT_EQ(slow.readByte(150), -1);
 }
-
-TEST_F(SimSerial, TraceListsEveryExchange) {
-    connect(10);
-    ask(port, "K");
-    box.addFault(*SimFault::parse("noanswer,on=D"));
-    ask(port, "DABCD");
-    EXPECT_EQ(box.traceLines(),
-              (QStringList{"prompt QXAT<0D>  ->  >", "prompt QXAT%<0D>  ->  (none)",
-                           "cmd    @K  ->  01 30", "cmd    @DABCD  ->  (none)  [noanswer]"}));
-}
-
-}  // namespace
-}  // namespace kelvano

@@ -1,14 +1,10 @@
-// The USB face of the simulated box: where it is attached and the bulk packets. Its name, its
-// serial number and the card poll are read through the link in tests/link.
+// The USB face of the simulated box; its name, serial number and card poll: tests/link.
 #include <gtest/gtest.h>
 
 #include "sim/SimBox.h"
 #include "sim/SimUsbBackend.h"
 
-namespace kelvano {
-namespace {
-
-QByteArray usb32() { return QByteArray("QXUSB SIM-000003").leftJustified(32, '\0'); }
+using namespace kelvano;
 
 class SimUsb : public ::testing::Test {
 protected:
@@ -32,18 +28,15 @@ protected:
     SimUsbBackend usb{box};
 };
 
-TEST_F(SimUsb, OpensWhereItIsAttached) {
+TEST_F(SimUsb, OpensWhereItIsAttachedAndPacketsProgramAnAvr) {
+    SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
+    EXPECT_FALSE(SimUsbBackend(serial).openDevice(0));
     usb.setPresentDevice(2);
     EXPECT_FALSE(usb.openDevice(1));
     ASSERT_TRUE(usb.openDevice(2));
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
-    SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
-    EXPECT_FALSE(SimUsbBackend(serial).openDevice(0));
-}
-
-TEST_F(SimUsb, PacketsProgramAnAvr) {
-    ASSERT_TRUE(usb.openDevice(0));
+    ASSERT_TRUE(usb.openDevice(2));
     // AVR programming mode; r0 echoes the address high byte; "0603" is a chip erase.
     expectPackets(
         "0102=00 04AC530000=5300 0430000100=0091 0440001034=0010 0603=0603 "
@@ -62,22 +55,19 @@ TEST_F(SimUsb, PacketsProgramAnAvr) {
 
 TEST_F(SimUsb, FaultsHitPacketTypes) {
     ASSERT_TRUE(usb.openDevice(0));
-    // Each hits the next matching packet once; the one after it is answered as always.
-    const struct {
-        const char* fault;
-        const char* sent;
-        QByteArray reply, plain;
-    } cases[] = {
+    // Fault, packet, the reply to it and to the next one: a fault hits one matching packet.
+    const std::tuple<const char*, const char*, QByteArray, QByteArray> cases[] = {
         {"noanswer,on=05", "05", "", QByteArray(1, '\0')},
-        {"short,on=02", "0202E020", "QXUSB SIM-000003", usb32()},  // 16 of the 32 bytes
+        {"short,on=02", "0202E020", "QXUSB SIM-000003",
+         QByteArray("QXUSB SIM-000003").leftJustified(32, '\0')},  // 16 of the 32 bytes
         {"garble,on=05", "05", "\x5A", QByteArray(1, '\0')},
         {"wrong,on=06", "0677", "\x06\x76", "\x06\x77"},  // r1's lowest bit
         {"reply=0633,on=06", "0677", "\x06\x33", "\x06\x77"},
     };
-    for (const auto& c : cases) {
-        box.addFault(*SimFault::parse(c.fault));
-        EXPECT_EQ(packet(c.sent), c.reply) << c.fault;
-        EXPECT_EQ(packet(c.sent), c.plain) << c.fault;
+    for (const auto& [fault, sent, reply, plain] : cases) {
+        box.addFault(*SimFault::parse(fault));
+        EXPECT_EQ(packet(sent), reply) << fault;
+        EXPECT_EQ(packet(sent), plain) << fault;
     }
     box.addFault(*SimFault::parse("refuse,on=0102"));
     EXPECT_EQ(packet("0102"), "\xFF");
@@ -92,6 +82,3 @@ TEST_F(SimUsb, FaultsHitPacketTypes) {
     EXPECT_EQ(box.trace().size(), exchanges);  // nothing reaches a box whose link is gone
     EXPECT_EQ(box.trace().last().note, "lostlink");
 }
-
-}  // namespace
-}  // namespace kelvano
