@@ -6,7 +6,9 @@ namespace kelvano {
 
 namespace {
 
-constexpr uint32_t kLockedAt90s = 0x000102;  // what a read-locked AT90S answers
+// A read-locked AT90S answers the signature 00 01 02: it is an AT90S, but which one cannot be
+// told until it is erased.
+constexpr uint32_t kLockedAt90s = 0x000102;
 constexpr uint16_t kPicRevisionBits = 0x001F;
 constexpr uint16_t kPicWordBits = 0x3FFF;
 
@@ -123,7 +125,6 @@ ControllerIdentity identifyAvrSignature(uint32_t signature) {
     id.source = ControllerIdentity::Source::AvrSignature;
     id.raw = signature & 0xFFFFFF;
     if (id.raw == kLockedAt90s) {
-        id.locked = true;
         id.known = true;
         id.name = QStringLiteral("AT90S (read-locked, the type is hidden until it is erased)");
         for (const TDeviceEntry& row : catalogue())

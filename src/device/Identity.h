@@ -32,10 +32,7 @@ struct ControllerIdentity {
     uint32_t raw = 0;              // the signature (24 bits) or the device ID word (14 bits)
     QString name;                  // the controller; for an unknown one what was read
     bool known = false;            // found in the tables above
-    // A read-locked AT90S answers the signature 00 01 02: it is an AT90S, but which one cannot
-    // be told until it is erased.
-    bool locked = false;
-    std::vector<int> cardTypes;  // catalogue codes whose controller this is, in menu order
+    std::vector<int> cardTypes;    // catalogue codes whose controller this is, in menu order
 
     bool read() const { return source != Source::None; }
     bool avr() const { return source == Source::AvrSignature; }
