@@ -13,9 +13,8 @@ struct CliRun {
     QString out, err;
 };
 
-// One of the programs of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an
-// absolute path, with its standard output into `outputFile` when one is given, and without the
-// variables in `unset`.
+// A program of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an absolute
+// path; its standard output into `outputFile` when one is given; without the variables `unset`.
 inline CliRun runProgram(const QString& program, const QStringList& arguments,
                          const QString& outputFile = {}, const QStringList& unset = {}) {
     QProcess p;
@@ -53,8 +52,7 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
     return f.fileName();
 }
 
-// kelvano-boxsim serving a pseudo-terminal (`pty`, empty when it did not start) for as long as
-// the object lives.
+// kelvano-boxsim serving a pseudo-terminal (`pty`, empty if it did not start) while it lives.
 struct Boxsim {
     explicit Boxsim(const QStringList& arguments) {
         process.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), arguments);

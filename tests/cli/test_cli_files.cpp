@@ -94,21 +94,19 @@ TEST_F(StoreCommand, AddListExtractRemoveAndTheProgramReadsIt) {
     file("kelvano.store", {});  // an empty file that an add fills
     QByteArray fun(2000, '\0');
     for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
-    const QString funFile = file("fun.bin", fun);
+    ASSERT_EQ(run({"add", "FUNLOAD", file("fun.bin", fun)}).code, 0);
     // Intel HEX: 5 bytes at 0 and FF behind them, cut after the last byte that is not FF and
     // made a whole number of words.
-    const QString hexFile = file("avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n");
-    ASSERT_EQ(run({"add", "FUNLOAD", funFile}).code, 0);
-    const CliRun added = run({"add", "AVRLOAD", hexFile});
+    const CliRun added =
+        run({"add", "AVRLOAD", file("avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n")});
     ASSERT_EQ(added.code, 0) << qPrintable(added.err);
     EXPECT_EQ(added.out, "Added \"AVRLOAD\" (6 bytes) in " + store + "\n");
 
-    const QByteArray avr = QByteArray::fromHex("0C94112233FF");
     ASSERT_EQ(run({"add", "QXUSB", file("usb.bin", "usb")}).code, 0);
     const ImageStore loaded(readAll(store));
     QByteArray out;
     EXPECT_TRUE(loaded.LoadImage("FUNLOAD", out) && out == fun);
-    EXPECT_TRUE(loaded.LoadImage("AVRLOAD", out) && out == avr);
+    EXPECT_TRUE(loaded.LoadImage("AVRLOAD", out) && out == QByteArray::fromHex("0C94112233FF"));
     EXPECT_TRUE(loaded.LoadImage("QXUSB", out) && out == "usb");
     EXPECT_FALSE(readAll(store).contains(fun.mid(0, 16)));  // stored scrambled
 
@@ -128,65 +126,55 @@ TEST_F(StoreCommand, AddListExtractRemoveAndTheProgramReadsIt) {
 TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     file("kelvano.store", {});
     ASSERT_EQ(run({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).code, 0);
-    const QByteArray before = readAll(store);
+    QByteArray before = readAll(store);
+    auto refused = [&](const QStringList& args, int code, const QString& error) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.code, code) << qPrintable(args.join(' '));
+        EXPECT_EQ(r.err, "kelvano-cli: store: " + error + "\n");
+        EXPECT_EQ(readAll(store), before);
+    };
+    refused({"add", "EEPLOADER", file("a.bin", "ab")}, 2,
+            "the name \"EEPLOADER\" is longer than 8 characters\n(see kelvano-cli --help)");
     const QString b = file("b.bin", QByteArray(2049, 1)), c = file("c.bin", QByteArray(21, 1)),
                   e = file("e.bin", {});
+    // Card type 15 has 1024 words of program memory.
+    refused({"add", "PICLOAD", b}, 1,
+            b + " holds 2049 bytes: the loader \"PICLOAD\" must fit the program memory of card "
+                "type 15 (2048 bytes)");
+    refused({"add", "QXBASE", c}, 1,
+            c + " holds 21 bytes: a QXBASE firmware image holds 22 to 32768 bytes");
+    refused({"add", "DS9LOAD", e}, 1, e + " holds no bytes");
+    refused({"remove", "FUNLOAD"}, 1, "no entry \"FUNLOAD\" in " + store);
+    refused({"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)");
     // A store named on the command line must be there, as a file that holds a store.
     const QString missing = dir.filePath("typo.store"), empty = file("empty.store", {}),
                   folder = dir.filePath("folder.store");
     QDir(dir.path()).mkdir("folder.store");
-    // clang-format off
-    const struct {
-        QStringList args;
-        int code;
-        QString error;
-    } cases[] = {
-        {{"add", "EEPLOADER", file("a.bin", "ab")}, 2,
-         "the name \"EEPLOADER\" is longer than 8 characters\n(see kelvano-cli --help)"},
-        // Card type 15 has 1024 words of program memory.
-        {{"add", "PICLOAD", b}, 1, b + " holds 2049 bytes: the loader \"PICLOAD\" must fit the "
-                                       "program memory of card type 15 (2048 bytes)"},
-        {{"add", "QXBASE", c}, 1, c + " holds 21 bytes: a QXBASE firmware image holds 22 to "
-                                      "32768 bytes"},
-        {{"add", "DS9LOAD", e}, 1, e + " holds no bytes"},
-        {{"remove", "FUNLOAD"}, 1, "no entry \"FUNLOAD\" in " + store},
-        {{"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)"},
-        {{"list", "--store", missing}, 1, missing + " does not exist"},
-        {{"list", "--store", empty}, 1, empty + " is damaged: the file is empty"},
-        {{"list", "--store", folder}, 1, folder + " is a folder, not a file"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        const CliRun r = run(c.args);
-        EXPECT_EQ(r.code, c.code) << qPrintable(c.args.join(' '));
-        EXPECT_EQ(r.err, "kelvano-cli: store: " + c.error + "\n");
-        EXPECT_EQ(readAll(store), before);
-    }
+    refused({"list", "--store", missing}, 1, missing + " does not exist");
+    refused({"list", "--store", empty}, 1, empty + " is damaged: the file is empty");
+    refused({"list", "--store", folder}, 1, folder + " is a folder, not a file");
+
     // A damaged store file is not overwritten with what could be read of it.
-    QFile(store).resize(before.size() - 1);
-    const CliRun damaged = run({"add", "AVRLOAD", file("d.bin", "dd")});
-    EXPECT_EQ(damaged.code, 1);
-    EXPECT_EQ(damaged.err, "kelvano-cli: store: " + store +
-                               " is damaged: the bytes of entry 1 (\"PICLOAD\") lie beyond the "
-                               "end of the file\n");
+    before.chop(1);
+    QFile(store).resize(before.size());
+    refused({"add", "AVRLOAD", file("d.bin", "dd")}, 1,
+            store +
+                " is damaged: the bytes of entry 1 (\"PICLOAD\") lie beyond the end of the "
+                "file");
 
     // Two entries of one name, from another tool: listed each with its own size, never changed.
-    QByteArray twice = ImageStore::pack({{"PICLOAD", "4444"}, {"PICLOAX", "666666"}});
-    twice[2 + 20 + 6] = 'D';
-    file("kelvano.store", twice);
+    before = ImageStore::pack({{"PICLOAD", "4444"}, {"PICLOAX", "666666"}});
+    before[2 + 20 + 6] = 'D';
+    file("kelvano.store", before);
     EXPECT_TRUE(run({"list"}).out.endsWith(
         "PICLOAD       4 bytes  EEPROM loader of card types 15\n"
         "PICLOAD       6 bytes  never used: a second entry of this name\n"));
-    for (const QStringList& change :
-         {QStringList{"add", "PICLOAD", file("p.bin", "pp")}, QStringList{"remove", "PICLOAD"}}) {
-        const CliRun refused = run(change);
-        EXPECT_EQ(refused.code, 1);
-        EXPECT_EQ(refused.err, "kelvano-cli: store: " + store +
-                                   " is left as it is: the store holds two entries named "
-                                   "\"PICLOAD\" (it was not made by kelvano-cli): changing one "
-                                   "of them would leave the other, or replace the wrong one\n");
-        EXPECT_EQ(readAll(store), twice);
-    }
+    const QString twice = store +
+                          " is left as it is: the store holds two entries named \"PICLOAD\" (it "
+                          "was not made by kelvano-cli): changing one of them would leave the "
+                          "other, or replace the wrong one";
+    refused({"add", "PICLOAD", file("p.bin", "pp")}, 1, twice);
+    refused({"remove", "PICLOAD"}, 1, twice);
 }
 
 }  // namespace
