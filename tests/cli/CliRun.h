@@ -45,7 +45,6 @@ inline QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-// Writes `bytes` to `name` in `dir` and returns the file's path.
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     QFile f(dir.filePath(name));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
@@ -59,8 +58,6 @@ struct Boxsim {
         if (process.waitForReadyRead(10000))
             pty = QString::fromLocal8Bit(process.readLine()).trimmed();
     }
-    Boxsim(const Boxsim&) = delete;
-    Boxsim& operator=(const Boxsim&) = delete;
     ~Boxsim() {
         process.terminate();
         process.waitForFinished(5000);

@@ -30,7 +30,7 @@ TEST(CliFiles, CardsListsTheCatalogue) {
     EXPECT_EQ(json.err, r.out);  // the human text on standard error
 }
 
-TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
+TEST(CliFiles, DumpPrintsTheGridsAndConvertWritesTheSlotInTheChosenFormat) {
     CliRun r =
         cli({"--card", "10", "dump", "--load", "1=" + data("pic16f84_config_id_eeprom.hex")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -54,13 +54,9 @@ TEST(CliFiles, DumpPrintsTheGridsAndTheConfiguration) {
         "[EEPROM]\n0000:\t41 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF \tA...............\n"));
     EXPECT_TRUE(r.out.endsWith("[CONFIG]\nFuseLow=FF\nFuseHigh=FF\nLockByte=FF\n"));
     EXPECT_FALSE(cli({"--card", "20", "dump"}).out.contains("[CONFIG]"));  // AVR, not 31
-}
 
-TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
-    QTemporaryDir dir;
-    // --type bin plays the save dialog's second file type for a name without extension.
-    CliRun r =
-        cli({"--card", "20", "convert", "--load", "2=" + data("avr8515_flash_eeprom.eep.hex"),
+    // convert: --type bin plays the save dialog's second file type for a name without extension.
+    r = cli({"--card", "20", "convert", "--load", "2=" + data("avr8515_flash_eeprom.eep.hex"),
              "--save", "2=" + dir.filePath("eeprom"), "--type", "bin"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QByteArray bin = readAll(dir.filePath("eeprom.bin"));
@@ -71,27 +67,21 @@ TEST(CliFiles, ConvertWritesTheSlotInTheChosenFormat) {
     // Object file in, Intel HEX out, and back through a second convert.
     r = cli({"--card", "20", "convert", "--load", "1=" + data("avr8515_flash_eeprom.obj"), "--save",
              "1=" + dir.filePath("flash")});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
     r = cli({"--card", "20", "convert", "--load", "1=" + dir.filePath("flash.hex"), "--save",
              "1=" + dir.filePath("flash.bin")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(readAll(dir.filePath("flash.bin")), readAll(data("avr8515_flash.bin")));
 }
 
-class StoreCommand : public ::testing::Test {
-protected:
-    CliRun run(const QStringList& args) {
-        return cli(QStringList{"store", "--store", store} + args);  // a later --store wins
-    }
-    QString file(const QString& name, const QByteArray& bytes) {
-        return writeFile(dir, name, bytes);
-    }
+TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) {
     QTemporaryDir dir;
-    QString store = dir.filePath("kelvano.store");
-};
-
-TEST_F(StoreCommand, AddListExtractRemoveAndTheProgramReadsIt) {
-    file("kelvano.store", {});  // an empty file that an add fills
+    const QString store = writeFile(dir, "kelvano.store", {});  // an empty file that an add fills
+    auto run = [&](const QStringList& args) {
+        return cli(QStringList{"store", "--store", store} + args);  // a later --store wins
+    };
+    auto file = [&](const QString& name, const QByteArray& bytes) {
+        return writeFile(dir, name, bytes);
+    };
     QByteArray fun(2000, '\0');
     for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
     ASSERT_EQ(run({"add", "FUNLOAD", file("fun.bin", fun)}).code, 0);
@@ -121,16 +111,14 @@ TEST_F(StoreCommand, AddListExtractRemoveAndTheProgramReadsIt) {
     ASSERT_EQ(run({"remove", "QXUSB"}).code, 0);
     EXPECT_TRUE(run({"list"}).out.startsWith(store + ": 2 entries\nFUNLOAD "));
     EXPECT_FALSE(ImageStore(readAll(store)).LoadImage("QXUSB", out));
-}
 
-TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
-    file("kelvano.store", {});
+    // What the program could not use is refused, and the store left as it is.
     ASSERT_EQ(run({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).code, 0);
     QByteArray before = readAll(store);
     auto refused = [&](const QStringList& args, int code, const QString& error) {
         const CliRun r = run(args);
         EXPECT_EQ(r.code, code) << qPrintable(args.join(' '));
-        EXPECT_EQ(r.err, "kelvano-cli: store: " + error + "\n");
+        EXPECT_EQ(r.err, "kelvano-cli: store: " + error + "\n") << qPrintable(r.err);
         EXPECT_EQ(readAll(store), before);
     };
     refused({"add", "EEPLOADER", file("a.bin", "ab")}, 2,
@@ -144,7 +132,7 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     refused({"add", "QXBASE", c}, 1,
             c + " holds 21 bytes: a QXBASE firmware image holds 22 to 32768 bytes");
     refused({"add", "DS9LOAD", e}, 1, e + " holds no bytes");
-    refused({"remove", "FUNLOAD"}, 1, "no entry \"FUNLOAD\" in " + store);
+    refused({"remove", "QXUSB"}, 1, "no entry \"QXUSB\" in " + store);
     refused({"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)");
     // A store named on the command line must be there, as a file that holds a store.
     const QString missing = dir.filePath("typo.store"), empty = file("empty.store", {}),
@@ -159,7 +147,7 @@ TEST_F(StoreCommand, RefusesWhatTheProgramCouldNotUseAndLeavesTheStoreAlone) {
     QFile(store).resize(before.size());
     refused({"add", "AVRLOAD", file("d.bin", "dd")}, 1,
             store +
-                " is damaged: the bytes of entry 1 (\"PICLOAD\") lie beyond the end of the "
+                " is damaged: the bytes of entry 3 (\"PICLOAD\") lie beyond the end of the "
                 "file");
 
     // Two entries of one name, from another tool: listed each with its own size, never changed.

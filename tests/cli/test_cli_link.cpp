@@ -100,7 +100,6 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
             const Boxsim box(
                 {"--card", QString::number(card), "--fault",
                  QStringLiteral("noanswer,on=%1,at=%2,times=0").arg(row.silent).arg(row.at)});
-            ASSERT_FALSE(box.pty.isEmpty());
             const QString transcript = dir.filePath(QStringLiteral("t%1.txt").arg(card));
             const CliRun r =
                 cli({"--port", box.pty, "--card", QString::number(card), "--memories", row.memories,

@@ -5,8 +5,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include "base/Options.h"
 #include "cli/CliRun.h"
