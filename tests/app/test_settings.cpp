@@ -110,7 +110,7 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutOverTheDefaultsAndARefusedSa
               QStringList{"kelvano.ini"});  // no temporary left
 }
 
-TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
+TEST_F(SettingsTest, ReadsAFileWrittenElsewhereChangesOnlyItsOwnValuesAndReadsOddValuesSafely) {
     // The lines the save leaves as they are.
     const QByteArray head =
         "[other]\r\nkeep=me\r\n\r\n[config]\r\n; ports are listed by the system\r\n";
@@ -156,10 +156,7 @@ TEST_F(SettingsTest, ReadsAFileWrittenElsewhereAndChangesOnlyItsOwnValues) {
     ASSERT_TRUE(IniConfig(store, s.ctx, true));
     EXPECT_TRUE(
         readAll(path()).startsWith("\xEF\xBB\xBF[Config]\r\nDevice=22\r\nVersion=2.5.0.2\r\n"));
-}
 
-TEST_F(SettingsTest, OddValuesReadSafely) {
-    SettingsStore store(path());
     store.setSection("S");
     const std::pair<const char*, int> ints[] = {{" -12 ", -12},      {"0xFFFFFFFF", -1},
                                                 {"12abc", 42},       {"0x123456789", 42},
