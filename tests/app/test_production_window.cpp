@@ -155,9 +155,8 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     EXPECT_TRUE(w.messageText().startsWith(
         "Run ended: 3 passed, 1 failed, 0 aborted. Still holding a card: SIM"))
         << w.messageText().toStdString();
-    EXPECT_EQ(w.passText(), "3");
-    EXPECT_EQ(w.failText(), "1");
-    EXPECT_EQ(w.abortedText(), "0");
+    EXPECT_EQ(QStringList({w.passText(), w.failText(), w.abortedText()}),
+              QStringList({"3", "1", "0"}));
     ASSERT_EQ(w.tiles().size(), 2);
     const BoxTile* good = w.tiles()[0];
     const BoxTile* bad = w.tiles()[1];
@@ -174,7 +173,6 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     EXPECT_EQ(charted(w, "passed"), 3);
     EXPECT_EQ(charted(w, "failed"), 1);
 
-    // The table follows the Log field: another (new) log shows no cards and is not made.
     EXPECT_EQ(w.nextSerialText(), "1089760");
     // The search field finds a serial's every card: the failed card's serial came back and
     // passed on the next card. A part of a serial finds none.
@@ -192,6 +190,7 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     find->setText("1089");
     EXPECT_EQ(w.logRows(), 0);
     find->clear();
+    // The table follows the Log field: another (new) log shows no cards and is not made.
     auto* logEdit = w.findChild<QLineEdit*>("Log");
     logEdit->setText(dir.filePath("other.db"));
     EXPECT_TRUE(waitLong([&] { return w.logRows() == 0; }, 5000));
