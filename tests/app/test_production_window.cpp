@@ -147,7 +147,7 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     w.show();
     ASSERT_TRUE(w.openJob(writeJob(dir, 3)));
     // The second box gets no answer to one EEPROM write of its first card.
-    w.setPorts("SIM, SIM(noanswer,on=W,at=500)");
+    w.setPorts("SIM, SIM(noanswer,on=W,at=500,times=1)");
     ASSERT_TRUE(w.start()) << w.messageText().toStdString();
     ASSERT_TRUE(waitLong([&] { return !w.running() && w.messageText().startsWith("Run ended"); }))
         << w.messageText().toStdString();
@@ -167,6 +167,16 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     EXPECT_TRUE(bad->messageText().endsWith(
         "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory"))
         << bad->messageText().toStdString();
+    // A text too long for its tile is cut with an ellipsis, and its tool tip holds it whole.
+    EXPECT_EQ(good->findChild<QLabel*>("Port")->text(), "SIM");
+    const QString port = bad->findChild<QLabel*>("Port")->text();
+    EXPECT_TRUE(port.startsWith("SIM(noan") && port.endsWith("=1)") && port.contains(QChar(0x2026)))
+        << port.toStdString();
+    EXPECT_EQ(bad->findChild<QLabel*>("Port")->toolTip(), "SIM(noanswer,on=W,at=500,times=1)");
+    const QStringList lines = bad->findChild<QLabel*>("Message")->text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(bad->messageText().startsWith(lines[0])) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026))) << lines[1].toStdString();
     EXPECT_EQ(good->countsText().section(' ', 0, 0).toInt() +
                   bad->countsText().section(' ', 0, 0).toInt(),
               3);
@@ -272,59 +282,29 @@ TEST(FloorPanel, ShowsTheUnconfirmedSerialsAndTheLastFailureInColumnsOfTheirOwn)
     EXPECT_EQ(table->item(1, 8)->background().style(), Qt::NoBrush);
 }
 
-// Every tile keeps its width whatever it shows; a text too long for it is cut with an
-// ellipsis, and its tool tip holds it whole.
-TEST(BoxTile, KeepsItsWidthAndCutsLongTextsShowingThemWholeInTheToolTip) {
+TEST(BoxTile, KeepsItsWidthInAWideRow) {
     ensureApp();
-    WorkerStatus quiet, noisy;
-    quiet.port = "SIM#1";
-    noisy.port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    noisy.lastResult = "fail";
-    noisy.lastMessage =
-        "PROGRAMMING DEVICE / PROGRAM MEMORY: Verify error at $0123 (Program "
-        "Memory), Verify error at $0124 (Program Memory), and more of them";
     QWidget row;
-    auto* layout = new QHBoxLayout(&row);
-    BoxTile* tiles[] = {new BoxTile, new BoxTile};
-    for (BoxTile* t : tiles) layout->addWidget(t, 1);
-    tiles[0]->show(quiet);
-    tiles[1]->show(noisy);
+    auto* tile = new BoxTile;
+    (new QHBoxLayout(&row))->addWidget(tile, 1);
     row.resize(1200, 300);
     row.show();
-    for (BoxTile* t : tiles) EXPECT_EQ(t->width(), BoxTile::kWidth);
-    BoxTile* b = tiles[1];
-    const QString port = b->findChild<QLabel*>("Port")->text();
-    EXPECT_TRUE(port.startsWith("/dev/serial") && port.endsWith("port0") &&
-                port.contains(QChar(0x2026)))
-        << port.toStdString();
-    EXPECT_EQ(b->findChild<QLabel*>("Port")->toolTip(), noisy.port);
-    const QStringList lines = b->findChild<QLabel*>("Message")->text().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[0].startsWith("PROGRAMMING DEVICE") && noisy.lastMessage.startsWith(lines[0]))
-        << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026))) << lines[1].toStdString();
-    EXPECT_EQ(b->messageText(), noisy.lastMessage);
-    EXPECT_EQ(tiles[0]->findChild<QLabel*>("Port")->text(), "SIM#1");
+    EXPECT_EQ(tile->width(), BoxTile::kWidth);
 }
 
 TEST(ProductionChart, TheIntervalGrowsWithTheRunAndCardsFallIntoTheirs) {
-    EXPECT_EQ(ProductionChart::intervalSeconds(1000), 5);
-    EXPECT_EQ(ProductionChart::intervalSeconds(150000), 5);  // 30 bars of 5 s
-    EXPECT_EQ(ProductionChart::intervalSeconds(150001), 10);
-    EXPECT_EQ(ProductionChart::intervalSeconds(3600000), 120);  // 30 bars of 2 min
-    EXPECT_EQ(ProductionChart::intervalSeconds(30 * 3600000LL + 1), 7200);
+    // 30 bars of 5 s, then of 10 s; 30 bars of 2 min for an hour.
+    const std::pair<qint64, int> intervals[] = {
+        {1000, 5}, {150000, 5}, {150001, 10}, {3600000, 120}, {30 * 3600000LL + 1, 7200}};
+    for (const auto& [ms, seconds] : intervals)
+        EXPECT_EQ(ProductionChart::intervalSeconds(ms), seconds) << ms;
     const QList<ProductionChart::Card> cards{
         {900, "pass", 800}, {4999, "fail", 1200}, {5000, "pass", 3000}, {14000, "aborted", 500}};
-    const auto parts = ProductionChart::bin(cards, 14500, 5);
-    ASSERT_EQ(parts.size(), 3);
-    const auto counts = [&](int i) {
-        return std::array{parts[i].pass, parts[i].fail, parts[i].aborted};
-    };
-    EXPECT_EQ(counts(0), (std::array{1, 1, 0}));
-    EXPECT_EQ(counts(1), (std::array{1, 0, 0}));
-    EXPECT_EQ(counts(2), (std::array{0, 0, 1}));
-    EXPECT_EQ(parts[0].meanSeconds, 1.0);
-    EXPECT_EQ(parts[1].meanSeconds, 3.0);
+    QList<std::tuple<int, int, int, double>> bars;  // passed, failed, aborted, mean seconds
+    for (const auto& part : ProductionChart::bin(cards, 14500, 5))
+        bars.append({part.pass, part.fail, part.aborted, part.meanSeconds});
+    EXPECT_EQ(bars, (QList<std::tuple<int, int, int, double>>{
+                        {1, 1, 0, 1.0}, {1, 0, 0, 3.0}, {0, 0, 1, 0.5}}));
 }
 
 }  // namespace
