@@ -30,8 +30,7 @@ using testing_support::ensureApp;
 using testing_support::waitFor;
 using testing_support::writeAll;
 
-// Runs the event loop until `done` holds or `ms` have passed (runs on simulated boxes take
-// seconds, more on a busy machine).
+// Runs the event loop until `done` holds or two minutes have passed (a run takes seconds).
 template <typename F>
 bool waitLong(F done, int ms = 120000) {
     QElapsedTimer t;
@@ -204,8 +203,7 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
 
     EXPECT_EQ(w.nextSerialText(), "1089760");
 
-    // An endless run where every EEPROM write answers late, so that a card stays in work long
-    // enough to be stopped.
+    // Every EEPROM write answers late, so that a card stays in work long enough to be stopped.
     ASSERT_TRUE(w.openJob(writeJob(dir, 0)));
     w.setPorts("SIM(late=30,on=W,times=0)");
     const auto inWork = [&] {
@@ -243,8 +241,7 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     EXPECT_EQ(w.nextSerialText(), "1089760");
 }
 
-// A station whose run died holding two serials after a failed card, and one with neither:
-// the serials and the failure each in a column of their own, a station with unconfirmed
+// The serials and the failure each in a column of their own, a station with unconfirmed
 // serials marked, each cell whole in its tooltip.
 TEST(FloorPanel, ShowsTheUnconfirmedSerialsAndTheLastFailureInColumnsOfTheirOwn) {
     ensureApp();
