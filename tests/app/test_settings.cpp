@@ -60,10 +60,7 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutOverTheDefaultsAndARefusedSa
     ASSERT_TRUE(IniConfig(store, s.ctx, true)) << store.errorString().toStdString();
     s.ctx.deviceName = "AVR-Fun 2 (AT90S8515 + 24C64)";
     s.enable.data = s.enable.eep = false;
-    s.files.RecentFiles[1][1] = "a.hex";
-    s.files.RecentFiles[2][1] = "a.eep";
-    s.files.RecentFiles[3][1] = "a.bin";
-    s.files.RecentFiles[1][2] = "b.hex";
+    s.files.RecentFiles = {{{}, {"", "a.hex", "b.hex"}, {"", "a.eep"}, {"", "a.bin"}}};
     s.fuses.avr.lockBit1 = s.fuses.avr.avrFuse = true;
     s.fuses.avr.lockBit2 = false;
     ASSERT_TRUE(IniDevice(store, s.ctx, true));
