@@ -164,10 +164,13 @@ struct Window {
     QStringList takeCalls() { return std::exchange(calls, {}); }
 };
 
-// The whole program in a folder of its own.
+// The whole program in a folder of its own, its file dialogs answering with `answer`
+// (nothing: cancelled).
 struct ProgramRig {
     QTemporaryDir dir;
     RecordingHost host;
+    std::optional<FileDialogChoice> answer;
+    QList<FileDialogRequest> asked;
     ProgramRig() { ensureApp(); }
     QString path(const QString& name) const { return dir.filePath(name); }
     // Shows the window and waits for the start-up timer to finish.
@@ -179,6 +182,10 @@ struct ProgramRig {
         auto p = std::make_unique<KelvanoProgram>(std::move(s));
         // Edits not saved are dropped on close.
         p->Main.setUnsavedQuestionHook([](const QString&) { return UnsavedChoice::Discard; });
+        p->Main.setFileDialogHook([this](const FileDialogRequest& r) {
+            asked << r;
+            return answer;
+        });
         p->Main.show();
         EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
         return p;
