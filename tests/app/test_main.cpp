@@ -27,8 +27,7 @@ void rightClick(QAbstractScrollArea* grid, TMain& main) {
 }
 
 // Each card type from the Devices menu: its pages, buffers and settings section, and how the
-// Enable boxes couple when the box reaches the external EEPROM through a loader (all but 10, 13
-// and 14).
+// Enable boxes couple where the box reaches the EEPROM through a loader (not 10, 13, 14).
 TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     // clang-format off
     const struct {
@@ -271,9 +270,8 @@ TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
     EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
 }
 
-// The open filters follow the card type and slot. Open and save dialogs start where the slot's
-// last file was, with its filter; a save proposes the last name; the recent list takes the files
-// that loaded.
+// The open filters follow card type and slot. The dialogs start where the slot's last file was,
+// with its filter; a save proposes the last name; the recent list takes the files that loaded.
 TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAndOpens) {
     Window w(20);
     EXPECT_EQ(w.main.openFilters(2).at(2), "AVR-Eeprom-Files (*.eep) (*.eep)");
@@ -286,8 +284,7 @@ TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAnd
     EXPECT_EQ(w.asked.last().fileName, "/out/first.hex");
     EXPECT_EQ(w.asked.last().directory, "/out");
     EXPECT_EQ(w.takeCalls(), QStringList({"Save 2:/out/first.hex:1", "Save 2:/out/second:2"}));
-    // The filter and the folder last used stay for the next save of any slot; opens are not
-    // touched.
+    // The filter and folder last used stay for the next save of any slot, not for opens.
     w.answer.reset();
     w.main.ActSave1->trigger();
     EXPECT_TRUE(w.asked.last().filterIndex == 2 && w.asked.last().directory == "/out");

@@ -20,8 +20,7 @@ namespace {
 
 using namespace testing_support;
 
-// The program on a blank card 10 (PIC16F84 words, 64 data bytes; the box reaches its EEPROM
-// directly).
+// The program on a blank card 10: PIC16F84 words, 64 data bytes, the EEPROM reached directly.
 class GridEditingTest : public ::testing::Test {
 protected:
     ProgramRig rig;
@@ -236,55 +235,10 @@ TEST_F(GridEditingTest, UndoOfALoadTakesBackTheFuseValuesOnEveryFamily) {
     EXPECT_EQ(rig.errors(), "");
 }
 
-// Identify Card in the window: the controller's card types, and the offer to switch to the one
-// family that matches.
-TEST(IdentifyCardTest, NamesTheControllerAndOffersTheFamilyToSwitchTo) {
-    ProgramRig rig;
-    auto p = rig.start("SIM");
-    TMain& m = p->Main;
-    auto* control = m.findChild<IdentifyControl*>();
-    ASSERT_NE(control, nullptr);
-    EXPECT_TRUE(control->action()->isEnabled()) << rig.errors();
-    EXPECT_TRUE(m.MnuAction->actions().contains(control->action()));
-
-    const struct {
-        int card, pick, selectedAfter;  // the box's card; the offer picked (-1: closed); then
-        const char *firstLine, *offered;
-    } cases[] = {
-        {22, 0, 22, "Controller: AT90S2323", "AVR-Card (AT90S2323 + 24C16)"},
-        {26, 2, 25, "Controller: AT90S8515",
-         "AVR-Fun 2 (AT90S8515 + 24C64)|AVR-Fun 3 (AT90S8515 + 24C128)|"
-         "AVR-Fun 4 (AT90S8515 + 24C256)|AVR-Fun 5 (AT90S8515 + 24C512)"},
-        {25, -1, 25, "Controller: AT90S8515", ""},                // already the card type's
-        {13, -1, 25, "Controller: PIC16F84 (no device ID)", ""},  // two families: no offer
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.card);
-        p->simBox.insertCard(c.card);
-        QStringList offered;
-        QString text;
-        bool buttonShown = false;
-        control->setResultShower([&](IdentifyResultDialog& d) {
-            text = d.text()->text();
-            for (int i = 0; i < d.choiceBox()->count(); ++i) offered << d.choiceBox()->itemText(i);
-            buttonShown = !d.switchButton()->isHidden();
-            if (c.pick < 0) return int(QDialog::Rejected);
-            d.choiceBox()->setCurrentIndex(c.pick);
-            d.switchButton()->click();
-            return d.result();
-        });
-        control->action()->trigger();
-        EXPECT_TRUE(text.startsWith(c.firstLine)) << text.toStdString();
-        EXPECT_EQ(offered.join('|'), c.offered);
-        EXPECT_EQ(buttonShown, *c.offered != 0);
-        EXPECT_EQ(p->Devices.DeviceId, c.selectedAfter);
-        EXPECT_EQ(rig.errors(), "");
-    }
-}
-
 // Compare with a file, then with the card through the action window: the runs listed, the
 // cells that differ marked, the buffers left as they were; a change forgets its grid's marks.
-// Then a read and a protected card through the same window; the report's summaries.
+// Then a read, a protected card and Identify Card through the same window; the report's
+// summaries.
 TEST_F(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     p->Devices.DataBuf[2] = 'L';  // already as in the file
     e.compareWithFile(kPicHex);
@@ -328,6 +282,43 @@ TEST_F(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     m.ActRead->trigger();  // a read through the same window takes the card's values
     EXPECT_TRUE(p->Devices.ProgBuf[3] == 0x0ABC && p->Devices.EepBuf[17] == 0x5A);
     EXPECT_FALSE(p->ActionWindow.isVisible());
+    // Identify Card: the controller's card types, and the one family to switch to.
+    auto* control = m.findChild<IdentifyControl*>();
+    ASSERT_TRUE(control && control->action()->isEnabled());
+    EXPECT_TRUE(m.MnuAction->actions().contains(control->action()));
+    const struct {
+        int card, pick, selectedAfter;  // the box's card; the offer picked (-1: closed); then
+        const char *firstLine, *offered;
+    } cases[] = {
+        {22, 0, 22, "Controller: AT90S2323", "AVR-Card (AT90S2323 + 24C16)"},
+        {26, 2, 25, "Controller: AT90S8515",
+         "AVR-Fun 2 (AT90S8515 + 24C64)|AVR-Fun 3 (AT90S8515 + 24C128)|"
+         "AVR-Fun 4 (AT90S8515 + 24C256)|AVR-Fun 5 (AT90S8515 + 24C512)"},
+        {25, -1, 25, "Controller: AT90S8515", ""},                // already the card type's
+        {13, -1, 25, "Controller: PIC16F84 (no device ID)", ""},  // two families: no offer
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.card);
+        p->simBox.insertCard(c.card);
+        QStringList offered;
+        QString text;
+        bool buttonShown = false;
+        control->setResultShower([&](IdentifyResultDialog& d) {
+            text = d.text()->text();
+            for (int i = 0; i < d.choiceBox()->count(); ++i) offered << d.choiceBox()->itemText(i);
+            buttonShown = !d.switchButton()->isHidden();
+            if (c.pick < 0) return int(QDialog::Rejected);
+            d.choiceBox()->setCurrentIndex(c.pick);
+            d.switchButton()->click();
+            return d.result();
+        });
+        control->action()->trigger();
+        EXPECT_TRUE(text.startsWith(c.firstLine)) << text.toStdString();
+        EXPECT_EQ(offered.join('|'), c.offered);
+        EXPECT_EQ(buttonShown, *c.offered != 0);
+        EXPECT_EQ(p->Devices.DeviceId, c.selectedAfter);
+        EXPECT_EQ(rig.errors(), "");
+    }
     // A read-locked card: its error offers to erase the card and program the buffers instead.
     m.MnuDevices->findChild<QAction*>("DEV22")->trigger();
     p->Devices.ProgBuf[0] = 0x1234;
@@ -410,10 +401,7 @@ TEST_F(GridEditingTest, CompareWithAFileAndWithTheCardListsRunsAndMarksCells) {
     // The summary counts what was compared; what was not is said on one line.
     const QString protectedNote =
         "not read: AVR-Device is protected! Can't read, verify or blank check the device.";
-    TBufArray a;
-    ResizeFill(a, 15, 0xFF);
-    TBufArray b = a;
-    b[3] = 0;
+    const TBufArray a{0xFF, 0xFF, 0xFF, 0xFF}, b{0xFF, 0xFF, 0xFF, 0};
     const MemoryDiff same = diffMemory("data", "Data Memory", 2, 2, a, a, 0xFF);
     const MemoryDiff differs = diffMemory("data", "Data Memory", 2, 2, a, b, 0xFF);
     const MemoryDiff skipped = skippedMemory("flash", "Program Memory", 1, protectedNote);

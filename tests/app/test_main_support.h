@@ -24,8 +24,7 @@ QT_END_NAMESPACE
 
 namespace kelvano::testing_support {
 
-// One application object for every test of this program, never destroyed (at exit Qt's own
-// globals may already be gone).
+// One application for every test, never destroyed: at exit Qt's own globals may be gone.
 inline void ensureApp() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
@@ -88,9 +87,7 @@ inline void writeAll(const QString& path, const QByteArray& data) {
 // The window on its own: every call into the other modules is recorded in `calls`, the
 // file dialog answers with `answer` (nothing: cancelled).
 struct Window {
-    struct App {
-        App() { ensureApp(); }
-    } app;  // before the first widget
+    bool app = (ensureApp(), true);  // before the first widget
     RecordingHost host;
     Options options;
     EnableBoxes enable;
