@@ -213,7 +213,8 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
         "The edits in PIC Flash + internal EEPROM <1> are not saved.\n\nSave them before %1?");
     for (const auto& c : commands) {
         for (const auto& a : answers) {
-            SCOPED_TRACE(testing::Message() << c.goneOn << " " << int(a.answer) << a.saveChosen);
+            SCOPED_TRACE(testing::Message() << "command " << &c - commands << ", answer "
+                                            << int(a.answer) << (a.saveChosen ? " saved" : ""));
             Window w(10);
             w.main.setFileDialogHook(
                 [&](const FileDialogRequest& r) -> std::optional<FileDialogChoice> {
