@@ -28,7 +28,7 @@ void rightClick(QAbstractScrollArea* grid, TMain& main) {
 
 // Each card type from the Devices menu: its pages, buffers and settings section, and how the
 // Enable boxes couple where the box reaches the EEPROM through a loader (not 10, 13, 14).
-TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
+TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffersThatTheFillPopupFills) {
     // clang-format off
     const struct {
         int code;
@@ -99,8 +99,23 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     EXPECT_EQ(w.devices.CfgWord, 0x3FFF);
     EXPECT_EQ(w.fuses.pic84.osc, 3);
     EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
+    rightClick(w.main.dGrid, w.main);  // the fill popup fills the grid it was opened on
+    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $FF");
+    w.devices.DataBuf[3] = 0x41;
+    w.main.setFileLabel(2, "eeprom.hex");
+    w.main.Fill00->trigger();
+    EXPECT_EQ(w.devices.DataBuf.values(), std::vector<uint16_t>(64, 0));
+    EXPECT_EQ(w.main.dGrid->model()->index(3, 1).data().toString(), QString("00 ").repeated(16));
+    EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
+    w.main.GridContextPopup(1);  // flash: the blank word of the family, four digits
+    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $3FFF");
     // Greyed and ticked, the boxes say why; unticking "EEPROM Memory" frees them.
     w.select(20);
+    rightClick(w.main.eGrid, w.main);
+    w.main.Fill00->trigger();
+    EXPECT_EQ(w.devices.EepBuf.values(), std::vector<uint16_t>(8192, 0));
+    EXPECT_EQ(w.devices.DataBuf[0], 0xFF);  // only the chosen buffer
+    EXPECT_EQ(w.devices.ProgBuf[0], 0xFFFF);
     EXPECT_TRUE(w.main.cbProgMem->toolTip().startsWith(
         "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
         "EEPROM through a loader"));
@@ -113,29 +128,32 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
 }
 
-TEST(MainWindowTest, FillPopupFillsTheGridItWasOpenedOn) {
-    Window w(10);
-    rightClick(w.main.dGrid, w.main);
-    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $FF");
-    w.devices.DataBuf[3] = 0x41;
-    w.main.setFileLabel(2, "eeprom.hex");
-    w.main.Fill00->trigger();
-    EXPECT_EQ(w.devices.DataBuf.values(), std::vector<uint16_t>(64, 0));
-    EXPECT_EQ(w.main.dGrid->model()->index(3, 1).data().toString(), QString("00 ").repeated(16));
-    EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
-    w.main.GridContextPopup(1);  // flash: the blank word of the family, four digits
-    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $3FFF");
-
-    w.select(20);
-    rightClick(w.main.eGrid, w.main);
-    w.main.Fill00->trigger();
-    EXPECT_EQ(w.devices.EepBuf.values(), std::vector<uint16_t>(8192, 0));
-    EXPECT_EQ(w.devices.DataBuf[0], 0xFF);  // only the chosen buffer
-    EXPECT_EQ(w.devices.ProgBuf[0], 0xFFFF);
-}
-
-TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
+// File labels give up folders before the name; then the actions, Connect button, F11 and close.
+TEST(MainWindowTest, FileLabelsActionsConnectButtonF11AndClose) {
     Window w;
+    const QFontMetrics fm(w.main.LabFnProgMem->font());
+    const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
+    const QString name = "card_main_program.hex", dots = QChar(0x2026);
+    const int nameWidth = fm.horizontalAdvance(name);
+    // Room for all; for both ends of the folders; for the name alone; not even for that.
+    const struct {
+        int width;
+        const char *starts, *ends;
+    } widths[] = {{fm.horizontalAdvance(path), "/home/ann/projects/", "2026/"},
+                  {nameWidth + fm.horizontalAdvance("/home/ann/...."), "/hom", "026/"},
+                  {nameWidth + fm.horizontalAdvance(dots), "\u2026", ""},
+                  {nameWidth / 2, "card", "hex"}};
+    for (const auto& c : widths) {
+        const QString shown = elideFileName(path, fm, c.width);
+        const bool whole = c.width == fm.horizontalAdvance(path);
+        EXPECT_TRUE(shown.startsWith(QString::fromUtf8(c.starts)) &&
+                    shown.endsWith(QLatin1String(c.ends) + (c.width > nameWidth ? name : "")) &&
+                    shown.contains(dots) != whole && fm.horizontalAdvance(shown) <= c.width)
+            << shown.toStdString();
+    }
+    // The label keeps the whole path as its text and its tooltip.
+    w.main.setFileLabel(1, path);
+    EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
     EXPECT_FALSE(w.main.ActProg->isEnabled());
     w.main.showConnected(true);
     EXPECT_TRUE(w.main.Led1->isLit() && w.main.ButConnect->isChecked() &&
@@ -229,9 +247,7 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
             EXPECT_EQ(w.calls.contains(c.goneOn), a.goesOn);
             EXPECT_EQ(w.calls.contains("Save 1:/out/kept.hex:1"),
                       a.answer == UnsavedChoice::Save && a.saveChosen);
-            if (!a.goesOn) {
-                EXPECT_EQ(w.checkedDevice(), "DEV10");
-            }
+            EXPECT_EQ(w.checkedDevice(), &c == commands && a.goesOn ? "DEV20" : "DEV10");
         }
     }
     // Nothing edited, or the edit undone: no question.
@@ -244,36 +260,9 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
     EXPECT_EQ(w.questions, QStringList());
 }
 
-TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
-    Window w;
-    const QFontMetrics fm(w.main.LabFnProgMem->font());
-    const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
-    const QString name = "card_main_program.hex", dots = QChar(0x2026);
-    const int nameWidth = fm.horizontalAdvance(name);
-    // Room for all; for both ends of the folders; for the name alone; not even for that.
-    const struct {
-        int width;
-        const char *starts, *ends;
-    } widths[] = {{fm.horizontalAdvance(path), "/home/ann/projects/", "2026/"},
-                  {nameWidth + fm.horizontalAdvance("/home/ann/...."), "/hom", "026/"},
-                  {nameWidth + fm.horizontalAdvance(dots), "\u2026", ""},
-                  {nameWidth / 2, "card", "hex"}};
-    for (const auto& c : widths) {
-        const QString shown = elideFileName(path, fm, c.width);
-        const bool whole = c.width == fm.horizontalAdvance(path);
-        EXPECT_TRUE(shown.startsWith(QString::fromUtf8(c.starts)) &&
-                    shown.endsWith(QLatin1String(c.ends) + (c.width > nameWidth ? name : "")) &&
-                    shown.contains(dots) != whole && fm.horizontalAdvance(shown) <= c.width)
-            << shown.toStdString();
-    }
-    // The label keeps the whole path as its text and its tooltip.
-    w.main.setFileLabel(1, path);
-    EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
-}
-
 // The open filters follow card type and slot. The dialogs start where the slot's last file was,
 // with its filter; a save proposes the last name; the recent list takes the files that loaded.
-TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAndOpens) {
+TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderTheRecentListReordersAndFastOpenOrder) {
     Window w(20);
     EXPECT_EQ(w.main.openFilters(2).at(2), "AVR-Eeprom-Files (*.eep) (*.eep)");
     EXPECT_EQ(w.main.openFilters(1).at(2), "AVR-Object-Files (*.obj) (*.obj)");
@@ -320,18 +309,16 @@ TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderAndTheRecentListReordersAnd
     w.main.PopFiles[3]->actions().at(2)->trigger();
     EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3 a&b.hex"}));
     EXPECT_EQ(w.recent(3), QStringList({"/r/3 a&b.hex", "/r/1.hex", "/r/2.hex", "", ""}));
-}
-
-TEST(OpenSaveTest, FastOpenOrder) {
+    // Fast Open: slots 3, 2, 1 in that order.
     QTemporaryDir dir;
     const QString flash = dir.filePath("flash.hex"), data = dir.filePath("data.eep"),
                   ext = dir.filePath("ext.bin");
     for (const QString& f : {flash, data, ext}) writeAll(f, "");
-    Window w(26);
+    w.openSucceeds = true;
     w.files.SlotFile = {QString(), flash, data, ext};
     w.main.FastOpen->trigger();
     EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:" + ext, "Open 2:" + data, "Open 1:" + flash}));
-    EXPECT_EQ(w.recent(1), QStringList({"", "", "", "", ""}));  // lists untouched
+    EXPECT_EQ(w.recent(1), QStringList({"/data/fw/main.obj", "", "", "", ""}));  // untouched
     // Missing files are skipped; a missing slot 1 file stops everything.
     w.files.SlotFile[2] = dir.filePath("gone.eep");
     w.main.FastOpenExecute();
