@@ -84,8 +84,7 @@ inline void writeAll(const QString& path, const QByteArray& data) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
 }
 
-// The window on its own: every call into the other modules is recorded in `calls`, the
-// file dialog answers with `answer` (nothing: cancelled).
+// The window alone: its calls into other modules go to `calls`; file dialogs answer `answer`.
 struct Window {
     bool app = (ensureApp(), true);  // before the first widget
     RecordingHost host;
@@ -161,8 +160,7 @@ struct Window {
     QStringList takeCalls() { return std::exchange(calls, {}); }
 };
 
-// The whole program in a folder of its own, its file dialogs answering with `answer`
-// (nothing: cancelled).
+// The whole program in a folder of its own; file dialogs answer `answer` (none: cancelled).
 struct ProgramRig {
     QTemporaryDir dir;
     RecordingHost host;
