@@ -18,8 +18,7 @@ TEST_F(Connect, PlainBoxIdentifiesGoesToCommandModeAndDisconnects) {
     EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
     EXPECT_EQ(c.firmware(), TCom::Firmware::NotQxBase);
     EXPECT_TRUE(!options.portListEnabled && c.keepAliveTimer().isActive() && view.fastOpens == 1);
-    // Not the simulated box, yet an ordinary loader may go onto its card (the demo loader's
-    // refusal: LoaderSequences in tests/actions).
+    // Not the simulated box, yet an ordinary loader may go onto its card.
     EXPECT_EQ(c.loaderRefusal("FUNLOAD", "KELVANO-SIM-DEMO-LOADEX FUNLOAD"), "");
 
     c.Disconnect();
@@ -34,7 +33,7 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
     const std::tuple<const char*, std::function<void()>, QString, qint64> cases[] = {
         // The system's words for its error number and the port's name follow the number; the
         // box's own silences keep their fixed numbers alone.
-        {"no such port", [&] { failOpen = true; },
+        {"no such port", [&] { box.failOpen = true; },
          "Unable to open com port (win error code: 2): No such file or directory on /dev/ttyS0", 0},
         // "usb" in lower case is a serial port name, not the USB model.
         {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; },
@@ -45,7 +44,7 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
     };
     for (const auto& [what, arrange, error, took] : cases) {
         SCOPED_TRACE(what);
-        box = FakeBox(), failOpen = false, options.portIndex = 0, host.errors.clear();
+        box = FakeBox(), options.portIndex = 0, host.errors.clear();
         arrange();
         TCom& c = make();
         c.keepAliveTimer().start();
@@ -62,50 +61,50 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
 }
 
 TEST_F(Connect, AnAnswerWithoutTheFormOfAnIdentityIsAskedOnceMoreThenRefused) {
-    // A late box's prompts, or another sender's bytes in front of the identity, the first
-    // time only.
-    for (const QByteArray first : {">>>", "HELLOHEL"}) {
-        SCOPED_TRACE(first.toStdString());
-        box = FakeBox(), host.errors.clear(), view.pane = "untouched";
-        box.id1 = "STRAVINEX QXPLUS";
-        box.idAnswers = {first + "STRAVINEX QXBASE\rV2.10\r0012345\r"};
-        make().Connect();
-        EXPECT_EQ(port->writes.count("QXAT!V#\r"), 2);
-        EXPECT_EQ(view.pane, "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345");
-        EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
-        EXPECT_EQ(com->firmware(), TCom::Firmware::NotQxBase);
-    }
     // A model of the box's own naming is an identity too.
-    box = FakeBox(), box.id1 = "QX200 rev B";
+    box.id1 = "QX200 rev B";
     make().Connect();
     EXPECT_TRUE(com->linkReady() && port->writes.count("QXAT!V#\r") == 1);
 
-    for (const QByteArray& answer :
-         {QByteArray("\r\n\r\n\r\n"), QByteArray("> \r>\r0012345\r"), QByteArray("A\rB\r>"),
-          // noise with line ends of its own moves the box's lines down
-          QByteArray("HELLO\rSTRAVINEX QXBASE\rV2.10\r0012345\r"),
-          QByteArray("HELLOHELSTRAVINEX QXBASE\rV2.10\r0012345\r"),
-          // noise or an echo that starts like an identity
-          QByteArray("QXATQXATSTRAVINEX QXBASE\rV2.10\r0012345\r"),
-          QByteArray("QXBAQXBASTRAVINEX QXBASE\rV2.10\r0012345\r"),
-          QByteArray("STRAVINEX QXBASTRAVINEX QXBASE\rV2.10\r0012345\r"),
-          QByteArray("QXBASEQXBASE\rV2.10\r0012345\r"), QByteArray("QXbase\rV2.10\r0012345\r"),
-          QByteArray("STRAVINEX QXBASE\rQXAT!V#\r0012345\r"),
-          QByteArray("STRAVINEX QXBASE\rV2.10\r0012345 HELLO\r"),
-          QByteArray("STRAVINEX QXBASE\rV2.10\r0012345>"),
-          QByteArray("STRAVINEX QXBASE\r\r0012345\r"),
-          QByteArray("STRAVINEX QXBASE\r" + QByteArray(65, 'V') + "\r0012345\r")}) {
+    // The answer to the first ask, given twice unless `once`: then the box's usual identity.
+    const std::pair<QByteArray, bool> answers[] = {
+        // a late box's prompts, or another sender's bytes in front of the identity, once
+        {">>>STRAVINEX QXBASE\rV2.10\r0012345\r", true},
+        {"HELLOHELSTRAVINEX QXBASE\rV2.10\r0012345\r", true},
+        {"\r\n\r\n\r\n", false},
+        {"> \r>\r0012345\r", false},
+        {"A\rB\r>", false},
+        // noise with line ends of its own moves the box's lines down
+        {"HELLO\rSTRAVINEX QXBASE\rV2.10\r0012345\r", false},
+        {"HELLOHELSTRAVINEX QXBASE\rV2.10\r0012345\r", false},
+        // noise or an echo that starts like an identity
+        {"QXATQXATSTRAVINEX QXBASE\rV2.10\r0012345\r", false},
+        {"QXBAQXBASTRAVINEX QXBASE\rV2.10\r0012345\r", false},
+        {"STRAVINEX QXBASTRAVINEX QXBASE\rV2.10\r0012345\r", false},
+        {"QXBASEQXBASE\rV2.10\r0012345\r", false},
+        {"QXbase\rV2.10\r0012345\r", false},
+        {"STRAVINEX QXBASE\rQXAT!V#\r0012345\r", false},
+        {"STRAVINEX QXBASE\rV2.10\r0012345 HELLO\r", false},
+        {"STRAVINEX QXBASE\rV2.10\r0012345>", false},
+        {"STRAVINEX QXBASE\r\r0012345\r", false},
+        {"STRAVINEX QXBASE\r" + QByteArray(65, 'V') + "\r0012345\r", false},
+    };
+    for (const auto& [answer, once] : answers) {
         SCOPED_TRACE(answer.toStdString());
         box = FakeBox(), host.errors.clear(), view.pane = "untouched";
-        box.idAnswers = {answer, answer};
+        box.id1 = "STRAVINEX QXPLUS";
+        box.idAnswers = once ? QList<QByteArray>{answer} : QList<QByteArray>{answer, answer};
         make().Connect();
         EXPECT_EQ(port->writes.count("QXAT!V#\r"), 2);
-        EXPECT_EQ(host.errors.size(), 1);
-        EXPECT_TRUE(host.errors.value(0).startsWith(
-            "Can't connect to Programmer\rErrorcode: the box did not identify itself (answer \""))
-            << host.errors.value(0).toStdString();
-        EXPECT_FALSE(com->portOpen() || com->linkReady());
-        EXPECT_TRUE(view.pane.isEmpty());
+        EXPECT_EQ(view.pane, once ? "STRAVINEX QXPLUS * V2.10 *  Serial: 0012345" : "");
+        EXPECT_TRUE(com->linkReady() == once && com->portOpen() == once);
+        EXPECT_TRUE(!once || com->firmware() == TCom::Firmware::NotQxBase);
+        EXPECT_TRUE(
+            once ? host.errors.isEmpty()
+                 : host.errors.size() == 1 &&
+                       host.errors[0].startsWith("Can't connect to Programmer\rErrorcode: "
+                                                 "the box did not identify itself (answer \""))
+            << host.errors.join('|').toStdString();
     }
 }
 
@@ -130,7 +129,8 @@ struct FakeUsbBackend : UsbBackend {
 };
 
 // The header the upload writes: bytes 0-1 the little-endian sum of bytes 2 to the end (taken
-// after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian.
+// after bytes 2-3 hold the length), bytes 2-3 the length minus 4, little-endian. The box then
+// runs that version: the next connect leaves it.
 TEST_F(Connect, QxBaseFirmwareUploadWritesLengthAndChecksumIntoTheHeader) {
     QByteArray image(40, '\0');
     for (int i = 0; i < 40; ++i) image[i] = char(i + 1);  // version 1415, revision 16
@@ -143,6 +143,10 @@ TEST_F(Connect, QxBaseFirmwareUploadWritesLengthAndChecksumIntoTheHeader) {
     EXPECT_EQ(port->writes.count("QXATQ\r"), 2);  // asked before and after
     EXPECT_TRUE(com->firmware() == TCom::Firmware::Uploaded && host.errors.isEmpty());
     EXPECT_TRUE(com->linkReady() && !view.progressShown);
+    box.uploadLines.clear(), box.commandMode = false;  // the box starts again, in prompt mode
+    make().Connect();
+    EXPECT_TRUE(box.uploadLines.isEmpty() && port->writes.count("QXATQ\r") == 1);
+    EXPECT_TRUE(com->firmware() == TCom::Firmware::Current && host.errors.isEmpty());
 }
 
 TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenItCannotGoUp) {
@@ -171,8 +175,6 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
                  noUpload,
              TCom::Firmware::Failed},
             {"largest", 0x8000, [] {}, 0x800, "", TCom::Firmware::Uploaded},
-            {"box runs it already", 40, [&] { box.version = "090909"; }, 0, "",
-             TCom::Firmware::Current},
         };
     for (const auto& [what, size, arrange, lines, error, state] : cases) {
         SCOPED_TRACE(what);
@@ -190,11 +192,10 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
         const QByteArray lastAtFFF0 = "QXATUFFF0" + QByteArray(16, 9).toHex() + '\r';
         EXPECT_TRUE(size != 0x8000 || box.uploadLines.value(lines - 1) == lastAtFFF0);
     }
-    EXPECT_TRUE(box.uploadLines.isEmpty() && port->writes.count("QXATQ\r") == 1);
 }
 
-// A damaged store file is named where it matters: in place of the firmware check, for a
-// loader, and with the USB box that is looked for only with the store's QXUSB entry.
+// A damaged store file skips the firmware check, and is named with the USB box that is looked for
+// only with the store's QXUSB entry. (What the check and a loader show: InfoCommand.)
 TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
     QTemporaryDir dir;
     const QByteArray whole = ImageStore::pack({{"QXBASE", QByteArray(40, 9)}, {"QXUSB", "u"}});
@@ -204,16 +205,7 @@ TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
                             " is damaged: the bytes of entry 1 (\"QXBASE\") lie beyond the end "
                             "of the file";
     make().Connect();
-    EXPECT_TRUE(com->linkReady() && host.errors.isEmpty());
-    EXPECT_EQ(com->firmware(), TCom::Firmware::NoStore);
     EXPECT_EQ(port->writes.count("QXATQ\r"), 0);
-    EXPECT_EQ(view.debug, QStringList{problem + ": firmware check skipped"});
-    EXPECT_EQ(TCom::firmwareText(com->firmware()),
-              "not checked (the image store is damaged or unreadable)");
-    for (const QByteArray& image : {QByteArray(), QByteArray("KELVANO-SIM-DEMO-LOADER")})
-        EXPECT_EQ(com->loaderRefusal("AVRLOAD", image),
-                  "The EEPROM loader \"AVRLOAD\" cannot be taken from the image store. " + problem +
-                      ". Nothing on the card was changed.");
 
     options.portIndex = 1;  // "USB", a box attached
     FakeUsbBackend usbBox;

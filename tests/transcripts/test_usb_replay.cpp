@@ -3,7 +3,6 @@
 // kelvano-cli uses, for the command "--card 22 info"; kelvano-cli then runs that command on it.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -13,12 +12,6 @@
 #include "sim/ReplayScript.h"
 #include "sim/SimBox.h"
 #include "sim/SimUsbBackend.h"
-
-// TCom's timers need an application object for the whole run.
-int qtArgc = 1;
-char qtName[] = "test_transcripts";
-char* qtArgv[] = {qtName, nullptr};
-QCoreApplication qtApp(qtArgc, qtArgv);
 
 namespace kelvano {
 namespace {
