@@ -79,7 +79,6 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     StoreWriter writer;
     QString error;
     ASSERT_TRUE(writer.read(twice, &error));
-    EXPECT_EQ(writer.entries().value(1).image, "second!");
     EXPECT_FALSE(writer.put("PICLOAD", "third", &error) || writer.remove("PICLOAD") ||
                  writer.put("OTHER", "x", nullptr));
     EXPECT_EQ(error,
