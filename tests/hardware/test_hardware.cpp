@@ -189,9 +189,8 @@ TEST_P(Hardware, ConnectIdentifyCardStateAndKeepAlive) {
 using HardwareCard = Hardware;
 
 // Program memory written with a pattern (on a real box only with KELVANO_TEST_WRITE=1), then
-// program and data memory read back; an external EEPROM behind a loader would cost the card
-// its program. A card type that no action handles (the ATmega161 card) is refused before the
-// box is asked anything.
+// program and data memory read back (not an external EEPROM: its loader would cost the program).
+// A card type that no action handles (the ATmega161 card) is refused before the box is asked.
 TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     if (card <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
     const TDeviceEntry* entry = findDevice(card);

@@ -91,11 +91,10 @@ struct FakeBox {
     bool takeUpload = true;         // a line at 8010 sets the version from its bytes 19 to 21
     QList<QByteArray> uploadLines;
     std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
-    // Runs first on every write; true when it answered the write itself.
-    std::function<bool(FakeSerialPort&, const QByteArray&)> script;
+    QByteArray breakPortAt;  // the port fails every write after one that starts so
 
     void answer(FakeSerialPort& p, const QByteArray& w) {
-        if (script && script(p, w)) return;
+        p.failWrite = p.failWrite || (!breakPortAt.isEmpty() && w.startsWith(breakPortAt));
         if (commandMode) {
             if (w == "@*" && answerKeepAlive) p.send("!");
             if (auto it = replies.find(w); it != replies.end()) p.send(it->second);

@@ -35,12 +35,13 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
         // box's own silences keep their fixed numbers alone.
         {"no such port", [&] { box.failOpen = true; },
          "Unable to open com port (win error code: 2): No such file or directory on /dev/ttyS0", 0},
-        // "usb" in lower case is a serial port name, not the USB model.
+        // "usb" in lower case is a serial port name, not the USB model; an identity may name only
+        // the model.
         {"no prompt", [&] { options.portIndex = 2, box.syncAnswersLeft = 0; },
          "SetCommTimeouts failed (win error code: 8)", 1500},
         {"id stops", [&] { box.answerId = false; }, "ReadFile function failed (win error code: 3)",
          150},
-        {"silent after id", [&] { box.id1 = "QX200", box.syncAnswersLeft = 1; }, "", 1500},
+        {"silent after id", [&] { box.id1 = "QX200 rev B", box.syncAnswersLeft = 1; }, "", 1500},
     };
     for (const auto& [what, arrange, error, took] : cases) {
         SCOPED_TRACE(what);
@@ -61,11 +62,6 @@ TEST_F(Connect, FailuresNameThePortErrorAfterTheirWaitsOrLeaveASilentBoxWithoutK
 }
 
 TEST_F(Connect, AnAnswerWithoutTheFormOfAnIdentityIsAskedOnceMoreThenRefused) {
-    // A model of the box's own naming is an identity too.
-    box.id1 = "QX200 rev B";
-    make().Connect();
-    EXPECT_TRUE(com->linkReady() && port->writes.count("QXAT!V#\r") == 1);
-
     // The answer to the first ask, given twice unless `once`: then the box's usual identity.
     const std::pair<QByteArray, bool> answers[] = {
         // a late box's prompts, or another sender's bytes in front of the identity, once
@@ -161,13 +157,8 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
              noUpload + "\r\rThe box refused the firmware: after the upload it still reports "
                         "version 010203, not 090909.",
              TCom::Firmware::Refused},
-            {"port fails", 100,
-             [&] {
-                 box.script = [](FakeSerialPort& p, const QByteArray& w) {
-                     return p.failWrite = w.startsWith("QXATU8010"), false;
-                 };
-             },
-             2, "Can't connect to Programmer\rErrorcode: WriteFile function failed (win",
+            {"port fails", 100, [&] { box.breakPortAt = "QXATU8010"; }, 2,
+             "Can't connect to Programmer\rErrorcode: WriteFile function failed (win",
              TCom::Firmware::Failed},
             // Beyond the four-digit addresses from 8000: refused before anything is sent.
             {"too large", 0x8001, [] {}, 0,
@@ -194,41 +185,27 @@ TEST_F(Connect, QxBaseFirmwareIsLeftWhenCurrentOrReportedWithTheLinkClosedWhenIt
     }
 }
 
-// A damaged store file skips the firmware check, and is named with the USB box that is looked for
-// only with the store's QXUSB entry. (What the check and a loader show: InfoCommand.)
-TEST_F(Connect, ADamagedStoreIsNamedForTheFirmwareCheckTheLoadersAndTheUsbBox) {
-    QTemporaryDir dir;
-    const QByteArray whole = ImageStore::pack({{"QXBASE", QByteArray(40, 9)}, {"QXUSB", "u"}});
-    const QString path = writeFile(dir, "kelvano.store", whole.left(50));
-    store = ImageStore::fromFile(path);
-    const QString problem = "The image store " + path +
-                            " is damaged: the bytes of entry 1 (\"QXBASE\") lie beyond the end "
-                            "of the file";
-    make().Connect();
-    EXPECT_EQ(port->writes.count("QXATQ\r"), 0);
-
-    options.portIndex = 1;  // "USB", a box attached
-    FakeUsbBackend usbBox;
-    usb.setBackend(&usbBox);
-    make().Connect();
-    EXPECT_EQ(host.errors.value(0).section("\r\r", -1), problem + ".");
-}
-
-// The USB model: every missing piece ends in the same message, with no link left half up.
+// The USB model: every missing piece ends in the same message, with no link left half up. The
+// box is looked for only with the store's QXUSB entry: a damaged store is named.
 TEST_F(Connect, UsbWithAMissingPieceShowsTheNotFoundMessage) {
     options.portIndex = 1;  // "USB"
     options.loadAtCon = true;
     FakeUsbBackend fake;
     usb.setBackend(&fake);
-    const std::pair<const char*, std::function<void()>> cases[] = {
-        {"no device", [&] { fake.present = -1; }},
-        {"no QXUSB image", [&] { store = ImageStore(); }},
-        {"no pipe table", [&] { fake.failPipeInfo = true; }},
-        {"no endpoint 0x82", [&] { fake.endpoints.pop_back(); }},
-        {"no endpoint 0x02", [&] { fake.endpoints = {0x82}; }},
-        {"first packet refused", [&] { fake.failWrites = true; }},
+    QTemporaryDir dir;
+    const std::tuple<const char*, std::function<void()>, QString> cases[] = {
+        {"no device", [&] { fake.present = -1; }, ""},
+        {"no QXUSB image", [&] { store = ImageStore(); }, ""},
+        {"damaged store",
+         [&] { store = ImageStore::fromFile(writeFile(dir, "kelvano.store", {})); },
+         "\r\rThe image store " + dir.filePath("kelvano.store") +
+             " is damaged: the file is empty."},
+        {"no pipe table", [&] { fake.failPipeInfo = true; }, ""},
+        {"no endpoint 0x82", [&] { fake.endpoints.pop_back(); }, ""},
+        {"no endpoint 0x02", [&] { fake.endpoints = {0x82}; }, ""},
+        {"first packet refused", [&] { fake.failWrites = true; }, ""},
     };
-    for (const auto& [what, arrange] : cases) {
+    for (const auto& [what, arrange, named] : cases) {
         SCOPED_TRACE(what);
         fake = FakeUsbBackend();
         store = ImageStore(ImageStore::pack({{"QXUSB", "usb"}}));
@@ -237,7 +214,8 @@ TEST_F(Connect, UsbWithAMissingPieceShowsTheNotFoundMessage) {
         make().Connect();
         EXPECT_EQ(host.errors,
                   QStringList{"STRAVINEX-USB not found!\r\rPlease connect your Stravinex "
-                              "to the USB port\ror install the USB device driver."});
+                              "to the USB port\ror install the USB device driver." +
+                              named});
         EXPECT_FALSE(com->linkReady() || fake.isOpen());
         EXPECT_EQ(view.updates, QStringList{"disconnected"});
     }

@@ -1,6 +1,5 @@
-// The link against the simulated box: USB in virtual time through SimUsbBackend (and its
-// transcripts replayed by kelvano-cli), the real port on kelvano-boxsim's pseudo-terminal (and
-// kelvano-boxsim's options as its answers show them), and a damaged store named by kelvano-cli.
+// The link against the simulated box: USB in virtual time through SimUsbBackend (its transcripts
+// replayed by kelvano-cli) and the real port on kelvano-boxsim's pseudo-terminal.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -33,6 +32,36 @@ protected:
     TranscriptRecorder recorder{clock};
     RecordingUsbBackend recording{simUsbBackend, recorder};
     QTemporaryDir dir;
+    QString file = dir.filePath("usb-info.txt");
+
+    // Connects to the simulated USB box (card 22) as "kelvano-cli --card 22 info" does,
+    // every request written to `path`; returns what that command prints.
+    QString record(const QString& path) {
+        EXPECT_TRUE(recorder.start(path, {"kelvano-cli", 22, "--card 22 info"}));
+        view.debug.clear();
+        make().Connect();
+        EXPECT_TRUE(com->linkReady()) << host.errors.join('\n').toStdString();
+        QString printed = "Box: " + view.pane + '\n';
+        for (const QString& line : view.debug) printed += "Debug: " + line + '\n';
+        com->Disconnect();
+        recorder.stop(0);
+        return printed;
+    }
+
+    // The transcript with the first line that starts with `prefix` (after the time) replaced
+    // by `replacement`; returns that line's number.
+    int edit(const QString& prefix, const QString& replacement) {
+        QList<QByteArray> lines = readAll(file).split('\n');
+        for (int i = 0; i < lines.size(); ++i) {
+            const QString event =
+                QString::fromUtf8(lines.at(i)).section(' ', 1, -1, QString::SectionSkipEmpty);
+            if (!event.startsWith(prefix)) continue;
+            lines[i] = QStringLiteral("%1 %2").arg(0, 6).arg(replacement).toUtf8();
+            writeFile(dir, "usb-info.txt", lines.join('\n'));
+            return i + 1;
+        }
+        return 0;
+    }
 };
 
 // The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
@@ -64,7 +93,6 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
         c.Disconnect();
         EXPECT_EQ(view.updates, (QStringList{"connected", "disconnected"}));
         recorder.stop();
-        // Every packet and reply, in the documented lines.
         QStringList lines = QString::fromLatin1(readAll(dir.filePath("usb.txt")))
                                 .split('\n')
                                 .filter(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)"));
@@ -90,39 +118,7 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
 
 // USB transcripts replayed: kelvano-cli --port USB --replay FILE answers as the USB box did in
 // FILE, here a connect recorded on the simulated USB box as "kelvano-cli --card 22 info" makes it.
-class UsbReplay : public SimUsb {
-protected:
-    // Connects to the simulated USB box (card 22) as "kelvano-cli --card 22 info" does,
-    // every request written to `path`; returns what that command prints.
-    QString record(const QString& path) {
-        EXPECT_TRUE(recorder.start(path, {"kelvano-cli", 22, "--card 22 info"}));
-        view.debug.clear();
-        make().Connect();
-        EXPECT_TRUE(com->linkReady()) << host.errors.join('\n').toStdString();
-        QString printed = "Box: " + view.pane + '\n';
-        for (const QString& line : view.debug) printed += "Debug: " + line + '\n';
-        com->Disconnect();
-        recorder.stop(0);
-        return printed;
-    }
-
-    // The transcript with the first line that starts with `prefix` (after the time) replaced
-    // by `replacement`; returns that line's number.
-    int edit(const QString& prefix, const QString& replacement) {
-        QList<QByteArray> lines = readAll(file).split('\n');
-        for (int i = 0; i < lines.size(); ++i) {
-            const QString event =
-                QString::fromUtf8(lines.at(i)).section(' ', 1, -1, QString::SectionSkipEmpty);
-            if (!event.startsWith(prefix)) continue;
-            lines[i] = QStringLiteral("%1 %2").arg(0, 6).arg(replacement).toUtf8();
-            writeFile(dir, "usb-info.txt", lines.join('\n'));
-            return i + 1;
-        }
-        return 0;
-    }
-
-    QString file = dir.filePath("usb-info.txt");
-};
+using UsbReplay = SimUsb;
 
 // A recording replays to the same run. Edited, one edit at a time: a changed answer changes the
 // run as it demands; a request that departs, or a run that ends before the transcript does,
@@ -232,7 +228,6 @@ TEST(RealSerialPort, LowLatencyRemarkChunkedReadsAndWaitsAfterTheLineTime) {
     EXPECT_EQ(port.readByte(40), -1);
     EXPECT_EQ(port.readByte(600), '>');
     EXPECT_GE(t.elapsed(), 250);
-    port.close();
 }
 
 // --latency delays every answer, a terminate ends the box cleanly, and bad options are refused by
