@@ -19,7 +19,7 @@ namespace kelvano::test {
 namespace {
 
 // The simulated USB box behind the USB driver, its traffic recorded.
-class SimUsb : public LinkFixture {
+class SimLink : public LinkFixture {
 protected:
     void SetUp() override {
         LinkFixture::SetUp();
@@ -67,8 +67,6 @@ protected:
 // The connect sends 02 E0 20 and 01 00 twice and reads two answers. A box that queues its
 // answers must not leave the next one stale: after the connect the card-state poll (05) reads
 // this poll's answer with either kind of box. The empty slot answers 06.
-using SimLink = SimUsb;
-
 TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
     sim.removeCard();
     const QString sn = "51 58 55 53 42 20 53 49 4D 2D 30 30 30 30 30 33 " +
@@ -97,11 +95,10 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
                                 .split('\n')
                                 .filter(QRegularExpression("^ *\\d+ usb-(open|close|out|in)( |$)"));
         lines.replaceInStrings(QRegularExpression("^ *\\d+ | +$"), {});  // time, a last space
-        const QString snr = "usb-in 2 32 32 " + sn + " | QXUSB SIM-000003" + QString(16, '.');
         QStringList expected{"usb-close",
                              "usb-open 0 ok",
                              "usb-out 1 ok 02 02 E0 20 | ...",
-                             snr,
+                             "usb-in 2 32 32 " + sn + " | QXUSB SIM-000003" + QString(16, '.'),
                              "usb-out 1 ok 01 00 | ..",
                              "usb-out 1 ok 01 00 | ..",
                              "usb-in 2 32 1 00 | .",
@@ -118,7 +115,7 @@ TEST_F(SimLink, UsbConnectsWithItsPacketsAndItsAnswersStayInStep) {
 
 // USB transcripts replayed: kelvano-cli --port USB --replay FILE answers as the USB box did in
 // FILE, here a connect recorded on the simulated USB box as "kelvano-cli --card 22 info" makes it.
-using UsbReplay = SimUsb;
+using UsbReplay = SimLink;
 
 // A recording replays to the same run. Edited, one edit at a time: a changed answer changes the
 // run as it demands; a request that departs, or a run that ends before the transcript does,
