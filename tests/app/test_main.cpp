@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
-#include <QScrollBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -27,9 +27,8 @@ void rightClick(QAbstractScrollArea* grid, TMain& main) {
 }
 
 // Each card type from the Devices menu: its pages, buffers and settings section, and how the
-// Enable boxes couple when the box reaches the external EEPROM through a loader (all but 10, 13
-// and 14).
-TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
+// Enable boxes couple where the box reaches the EEPROM through a loader (not 10, 13, 14).
+TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffersThatTheFillPopupFills) {
     // clang-format off
     const struct {
         int code;
@@ -74,8 +73,7 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         ASSERT_GE(w.calls.size(), 2);
         EXPECT_TRUE(w.calls.at(w.calls.size() - 2).startsWith("IniDevice write"));
         EXPECT_EQ(w.calls.last(), QStringLiteral("IniDevice read %1").arg(c.code));
-        // "EEPROM Memory" ticked again with the program box unticked: a loader ticks and greys
-        // it, a card that reaches its EEPROM directly leaves it alone.
+        // "EEPROM Memory" ticked with the program box unticked: a loader ticks and greys it.
         if (w.enable.eep) w.main.cbEepMem->click();
         if (w.enable.prog) w.main.cbProgMem->click();
         w.main.cbEepMem->click();
@@ -101,8 +99,23 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
     EXPECT_EQ(w.devices.CfgWord, 0x3FFF);
     EXPECT_EQ(w.fuses.pic84.osc, 3);
     EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
+    rightClick(w.main.dGrid, w.main);  // the fill popup fills the grid it was opened on
+    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $FF");
+    w.devices.DataBuf[3] = 0x41;
+    w.main.setFileLabel(2, "eeprom.hex");
+    w.main.Fill00->trigger();
+    EXPECT_EQ(w.devices.DataBuf.values(), std::vector<uint16_t>(64, 0));
+    EXPECT_EQ(w.main.dGrid->model()->index(3, 1).data().toString(), QString("00 ").repeated(16));
+    EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
+    w.main.GridContextPopup(1);  // flash: the blank word of the family, four digits
+    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $3FFF");
     // Greyed and ticked, the boxes say why; unticking "EEPROM Memory" frees them.
     w.select(20);
+    rightClick(w.main.eGrid, w.main);
+    w.main.Fill00->trigger();
+    EXPECT_EQ(w.devices.EepBuf.values(), std::vector<uint16_t>(8192, 0));
+    EXPECT_EQ(w.devices.DataBuf[0], 0xFF);  // only the chosen buffer
+    EXPECT_EQ(w.devices.ProgBuf[0], 0xFFFF);
     EXPECT_TRUE(w.main.cbProgMem->toolTip().startsWith(
         "Always included while \"EEPROM Memory\" is ticked: on this card the box reaches the "
         "EEPROM through a loader"));
@@ -115,63 +128,32 @@ TEST(MainWindowTest, PickingACardTypeShowsItsPagesAndBuffers) {
         EXPECT_TRUE(cb->isChecked() && !cb->isEnabled()) << cb->objectName().toStdString();
 }
 
-TEST(MainWindowTest, FillPopupFillsTheGridItWasOpenedOn) {
-    Window w(10);
-    rightClick(w.main.dGrid, w.main);
-    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $FF");
-    w.devices.DataBuf[3] = 0x41;
-    w.main.setFileLabel(2, "eeprom.hex");
-    w.main.Fill00->trigger();
-    EXPECT_EQ(w.devices.DataBuf.length(), 64);
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(w.devices.DataBuf[i], 0) << i;
-    EXPECT_EQ(w.main.dGrid->model()->index(3, 1).data().toString(), QString("00 ").repeated(16));
-    EXPECT_TRUE(w.main.LabFnDataMem->text().isEmpty());
-    w.main.GridContextPopup(1);  // flash: the blank word of the family, four digits
-    EXPECT_EQ(w.main.FillFF->text(), "Fill buffer with $3FFF");
-
-    w.select(20);
-    rightClick(w.main.eGrid, w.main);
-    w.main.Fill00->trigger();
-    EXPECT_EQ(w.devices.EepBuf.length(), 8192);
-    EXPECT_EQ(w.devices.EepBuf[8191], 0);
-    EXPECT_EQ(w.devices.DataBuf[0], 0xFF);  // only the chosen buffer
-    EXPECT_EQ(w.devices.ProgBuf[0], 0xFFFF);
-
-    // The grids let events run while they fill; a command then must not touch the buffers.
-    w.host.duringEvents = [&] {
-        w.select(10);
-        w.main.PopFillClick(0);
-    };
-    w.select(26);
-    EXPECT_EQ(w.checkedDevice(), "DEV26");
-    EXPECT_EQ(w.devices.EepBuf[65535], 0xFF);
-    // Paging and Ctrl+End scroll its 4096 rows with the selection.
-    w.main.show();
-    ASSERT_TRUE(waitFor([&] { return !w.main.Timer1.isActive(); }));
-    w.main.showMemoryPage(2);
-    DumpGridView* g = w.main.eGrid;
-    auto rowVisible = [g] {
-        return g->viewport()->rect().contains(g->visualRect(g->currentIndex()).center());
-    };
-    focus(g);
-    for (int i = 0; i < 3; ++i) QTest::keyClick(g, Qt::Key_PageDown);
-    EXPECT_GT(g->currentIndex().row(), 6);
-    EXPECT_TRUE(g->verticalScrollBar()->value() > 0 && rowVisible());
-    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(g->currentIndex().row(), 4095);
-    EXPECT_TRUE(rowVisible());
-    // Once it is done the commands work again. A fill redraws the rows in place: the selection
-    // and the scrolling stay.
-    w.main.PopFillClick(0);
-    EXPECT_EQ(w.devices.EepBuf[65535], 0);
-    EXPECT_EQ(g->model()->index(4095, 1).data().toString().left(3), "00 ");
-    EXPECT_TRUE(g->currentIndex().row() == 4095 && rowVisible());
-    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(g->verticalScrollBar()->value(), 0);
-}
-
-TEST(MainWindowTest, ActionsConnectButtonF11AndClose) {
+// File labels give up folders before the name; then the actions, Connect button, F11 and close.
+TEST(MainWindowTest, FileLabelsActionsConnectButtonF11AndClose) {
     Window w;
+    const QFontMetrics fm(w.main.LabFnProgMem->font());
+    const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
+    const QString name = "card_main_program.hex", dots = QChar(0x2026);
+    const int nameWidth = fm.horizontalAdvance(name);
+    // Room for all; for both ends of the folders; for the name alone; not even for that.
+    const struct {
+        int width;
+        const char *starts, *ends;
+    } widths[] = {{fm.horizontalAdvance(path), "/home/ann/projects/", "2026/"},
+                  {nameWidth + fm.horizontalAdvance("/home/ann/...."), "/hom", "026/"},
+                  {nameWidth + fm.horizontalAdvance(dots), "\u2026", ""},
+                  {nameWidth / 2, "card", "hex"}};
+    for (const auto& c : widths) {
+        const QString shown = elideFileName(path, fm, c.width);
+        const bool whole = c.width == fm.horizontalAdvance(path);
+        EXPECT_TRUE(shown.startsWith(QString::fromUtf8(c.starts)) &&
+                    shown.endsWith(QLatin1String(c.ends) + (c.width > nameWidth ? name : "")) &&
+                    shown.contains(dots) != whole && fm.horizontalAdvance(shown) <= c.width)
+            << shown.toStdString();
+    }
+    // The label keeps the whole path as its text and its tooltip.
+    w.main.setFileLabel(1, path);
+    EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
     EXPECT_FALSE(w.main.ActProg->isEnabled());
     w.main.showConnected(true);
     EXPECT_TRUE(w.main.Led1->isLit() && w.main.ButConnect->isChecked() &&
@@ -223,26 +205,19 @@ void editFlash(Window& w) {
 
 TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
     const struct {
-        const char* what;
         void (*run)(Window&);
-        bool (*done)(const Window&);
-        const char* doing;
+        const char *goneOn, *doing;  // a call made once it goes on; the question's words
     } commands[] = {
-        {"card type", [](Window& w) { w.select(20); },
-         [](const Window& w) { return w.main.DeviceId() == 20; }, "changing the card type"},
-        {"open", [](Window& w) { w.main.ActOpen1->trigger(); },
-         [](const Window& w) { return w.calls.contains("Open 1:/in/new.hex"); },
+        {[](Window& w) { w.select(20); }, "IniDevice read 20", "changing the card type"},
+        {[](Window& w) { w.main.ActOpen1->trigger(); }, "Open 1:/in/new.hex",
          "opening /in/new.hex"},
-        {"recent file",
-         [](Window& w) {
+        {[](Window& w) {  // a recent file
              w.files.RecentFiles[1][1] = "/in/new.hex";
              w.main.BtnOpenDropDown(1);
              w.main.PopFiles[1]->actions().at(0)->trigger();
          },
-         [](const Window& w) { return w.calls.contains("Open 1:/in/new.hex"); },
-         "opening /in/new.hex"},
-        {"exit", [](Window& w) { w.main.close(); },
-         [](const Window& w) { return w.calls.contains("IniConfig write"); }, "closing"},
+         "Open 1:/in/new.hex", "opening /in/new.hex"},
+        {[](Window& w) { w.main.close(); }, "IniConfig write", "closing"},
     };
     const struct {
         UnsavedChoice answer;
@@ -252,10 +227,12 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
                    {UnsavedChoice::Discard, true, true},
                    {UnsavedChoice::Save, false, false},
                    {UnsavedChoice::Save, true, true}};
+    const QString question = QStringLiteral(
+        "The edits in PIC Flash + internal EEPROM <1> are not saved.\n\nSave them before %1?");
     for (const auto& c : commands) {
         for (const auto& a : answers) {
-            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(int(a.answer)) +
-                         (a.saveChosen ? " saved" : ""));
+            SCOPED_TRACE(testing::Message() << "command " << &c - commands << ", answer "
+                                            << int(a.answer) << (a.saveChosen ? " saved" : ""));
             Window w(10);
             w.main.setFileDialogHook(
                 [&](const FileDialogRequest& r) -> std::optional<FileDialogChoice> {
@@ -265,19 +242,12 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
                 });
             editFlash(w);
             w.unsavedAnswer = a.answer;
-            w.calls.clear();
             c.run(w);
-            ASSERT_EQ(w.questions.size(), 1);
-            EXPECT_EQ(w.questions[0],
-                      QStringLiteral("The edits in PIC Flash + internal EEPROM <1> are not "
-                                     "saved.\n\nSave them before %1?")
-                          .arg(c.doing));
-            EXPECT_EQ(c.done(w), a.goesOn);
+            EXPECT_EQ(w.questions, QStringList(question.arg(c.doing)));
+            EXPECT_EQ(w.calls.contains(c.goneOn), a.goesOn);
             EXPECT_EQ(w.calls.contains("Save 1:/out/kept.hex:1"),
                       a.answer == UnsavedChoice::Save && a.saveChosen);
-            if (!a.goesOn) {
-                EXPECT_EQ(w.checkedDevice(), "DEV10");
-            }
+            EXPECT_EQ(w.checkedDevice(), &c == commands && a.goesOn ? "DEV20" : "DEV10");
         }
     }
     // Nothing edited, or the edit undone: no question.
@@ -287,46 +257,103 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
     editFlash(w);
     w.main.Editing->undo();
     w.main.close();
-    EXPECT_TRUE(w.questions.isEmpty()) << w.questions.join("|").toStdString();
+    EXPECT_EQ(w.questions, QStringList());
 }
 
-TEST(MainWindowTest, LongFileNamesKeepTheNameWholeAndGiveUpFolders) {
-    Window w;
-    const QFontMetrics fm(w.main.LabFnProgMem->font());
-    const QString path = "/home/ann/projects/smartcards/release-2026/card_main_program.hex";
-    const QString name = "card_main_program.hex", dots = QChar(0x2026);
-    const int nameWidth = fm.horizontalAdvance(name);
-    // Room for all; for both ends of the folders; for the name alone; not even for that.
-    const struct {
-        int width;
-        const char *starts, *ends;
-    } widths[] = {{fm.horizontalAdvance(path), "/home/ann/projects/", "2026/"},
-                  {nameWidth + fm.horizontalAdvance("/home/ann/...."), "/hom", "026/"},
-                  {nameWidth + fm.horizontalAdvance(dots), "\u2026", ""},
-                  {nameWidth / 2, "card", "hex"}};
-    for (const auto& c : widths) {
-        const QString shown = elideFileName(path, fm, c.width);
-        const bool whole = c.width == fm.horizontalAdvance(path);
-        EXPECT_TRUE(shown.startsWith(QString::fromUtf8(c.starts)) &&
-                    shown.endsWith(QLatin1String(c.ends) + (c.width > nameWidth ? name : "")) &&
-                    shown.contains(dots) != whole && fm.horizontalAdvance(shown) <= c.width)
-            << shown.toStdString();
-    }
-    // The label keeps the whole path as its text and its tooltip.
-    w.main.setFileLabel(1, path);
-    EXPECT_EQ(w.main.LabFnProgMem->text() + w.main.LabFnProgMem->toolTip(), path + path);
+// The open filters follow card type and slot. The dialogs start where the slot's last file was,
+// with its filter; a save proposes the last name; the recent list takes the files that loaded.
+TEST(OpenSaveTest, DialogsRememberNameFilterAndFolderTheRecentListReordersAndFastOpenOrder) {
+    Window w(20);
+    EXPECT_EQ(w.main.openFilters(2).at(2), "AVR-Eeprom-Files (*.eep) (*.eep)");
+    EXPECT_EQ(w.main.openFilters(1).at(2), "AVR-Object-Files (*.obj) (*.obj)");
+    EXPECT_EQ(w.main.openFilters(3).at(2), "CRD-Files (*.crd) (*.crd)");
+    w.choose("/out/first.hex");
+    w.main.ActSave2->trigger();
+    w.choose("/out/second", 2);  // binary chosen by the filter
+    w.main.ActSave2->trigger();
+    EXPECT_EQ(w.asked.last().fileName, "/out/first.hex");
+    EXPECT_EQ(w.asked.last().directory, "/out");
+    EXPECT_EQ(w.takeCalls(), QStringList({"Save 2:/out/first.hex:1", "Save 2:/out/second:2"}));
+    // The filter and folder last used stay for the next save of any slot, not for opens.
+    w.answer.reset();
+    w.main.ActSave1->trigger();
+    EXPECT_TRUE(w.asked.last().filterIndex == 2 && w.asked.last().directory == "/out");
+    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[2].isEmpty() &&
+                w.recent(2).join("").isEmpty());
+
+    w.main.ActOpen1->trigger();  // cancelled: nothing changes, nothing is read
+    EXPECT_EQ(w.asked.last().directory, QDir::currentPath());  // no directory of its own yet
+    EXPECT_TRUE(w.calls.isEmpty() && w.files.SlotFile[1].isEmpty());
+    w.choose("/data/fw/main.obj", 3);
+    w.main.ActOpen1->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 1:/data/fw/main.obj"}));
+    w.main.ActOpen1->trigger();  // the next open starts there, with that filter
+    EXPECT_EQ(w.asked.last().directory, "/data/fw");
+    EXPECT_EQ(w.asked.last().filterIndex, 3);
+    EXPECT_EQ(w.recent(1), QStringList({"/data/fw/main.obj", "", "", "", ""}));  // no duplicate
+    // A file that fails to load updates the names but not the list.
+    w.openSucceeds = false;
+    w.choose("/e/bad.hex", 2);
+    w.main.ActOpen1->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 1:/data/fw/main.obj", "Open 1:/e/bad.hex"}));
+    EXPECT_EQ(w.files.SlotFile[1], "/e/bad.hex");
+    EXPECT_EQ(w.recent(1).first(), "/data/fw/main.obj");
+
+    // The entry chosen from a drop-down becomes entry 1 and is opened, its name as it was ('&'
+    // and all); a failing open keeps the new order.
+    w.files.RecentFiles[3] = {QString(), "/r/1.hex", "/r/2.hex", "/r/3 a&b.hex", "", ""};
+    w.main.BtnOpenDropDown(3);
+    QStringList shown;
+    for (QAction* a : w.main.PopFiles[3]->actions()) shown << a->text();
+    EXPECT_EQ(shown, QStringList({"&1 /r/1.hex", "&2 /r/2.hex", "&3 /r/3 a&&b.hex"}));
+    w.main.PopFiles[3]->actions().at(2)->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:/r/3 a&b.hex"}));
+    EXPECT_EQ(w.recent(3), QStringList({"/r/3 a&b.hex", "/r/1.hex", "/r/2.hex", "", ""}));
+    // Fast Open: slots 3, 2, 1 in that order.
+    QTemporaryDir dir;
+    const QString flash = dir.filePath("flash.hex"), data = dir.filePath("data.eep"),
+                  ext = dir.filePath("ext.bin");
+    for (const QString& f : {flash, data, ext}) writeAll(f, "");
+    w.openSucceeds = true;
+    w.files.SlotFile = {QString(), flash, data, ext};
+    w.main.FastOpen->trigger();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:" + ext, "Open 2:" + data, "Open 1:" + flash}));
+    EXPECT_EQ(w.recent(1), QStringList({"/data/fw/main.obj", "", "", "", ""}));  // untouched
+    // Missing files are skipped; a missing slot 1 file stops everything.
+    w.files.SlotFile[2] = dir.filePath("gone.eep");
+    w.main.FastOpenExecute();
+    EXPECT_EQ(w.takeCalls(), QStringList({"Open 3:" + ext, "Open 1:" + flash}));
+    w.files.SlotFile = {QString(), dir.filePath("gone.hex"), data, ext};
+    w.main.FastOpenExecute();
+    EXPECT_TRUE(w.calls.isEmpty());
+    // A PIC card has no slot 3; its external EEPROM opens the formats of a program file.
+    w.card(10);
+    EXPECT_EQ(w.main.openFilters(2),
+              QStringList({"HEX-Files (*.hex,*.hx8) (*.hex *.hx8)", "BIN-Files (*.bin) (*.bin)",
+                           "All Files (*.*) (*)",
+                           "S-Record-Files (*.s19,*.s28,*.s37,*.srec,*.mot) (*.s19 *.s28 *.s37 "
+                           "*.srec *.mot)",
+                           "TI-TXT-Files (*.txt) (*.txt)"}));
+    w.calls.clear();
+    w.files.SlotFile[1] = flash;
+    w.main.FastOpenExecute();
+    EXPECT_EQ(w.calls, QStringList({"Open 2:" + data, "Open 1:" + flash}));
 }
 
+// The first start: the window at its designed size, the smallest, growing the grids. A port on
+// the command line is for that run only. The window comes back where it was, centred at the
+// designed size where no screen shows it or it was smaller.
 TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     ProgramRig rig;
+    const QRect placed(40, 30, 700, 500);
     {
         auto p = rig.start();
         TMain& m = p->Main;
+        EXPECT_FALSE(p->Com.portOpen() || m.Led1->isLit());
         const QSize designed = m.designedSize();
         EXPECT_TRUE(designed.width() >= 633 && designed.height() >= 438);
-        EXPECT_EQ(m.size(), designed);  // the first size, and the smallest
-        EXPECT_EQ(m.minimumSize(), designed);
-        m.MnuDevices->findChild<QAction*>("DEV26")->trigger();  // 512 bytes of data EEPROM
+        EXPECT_EQ(m.size(), designed);  // the first size, and the smallest (below)
+        m.MnuDevices->findChild<QAction*>("DEV20")->trigger();  // 512 bytes of data EEPROM
         const QWidget* right = m.findChild<QWidget*>("RightColumn");
         ASSERT_TRUE(right && m.CfgCtrl);
         struct Sizes {
@@ -356,65 +383,37 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
         m.resize(300, 200);
         EXPECT_EQ(sizes().flash, small.flash);
         EXPECT_EQ(m.size(), designed);
-        // A report under the pages makes the window taller, moving it up from the bottom of the
-        // screen, rather than taking rows from the grids; on a screen too small for all of it,
-        // the report makes do with less. Closed, it gives the height and the place back.
+        // A report makes the window taller (up from the screen's bottom) instead of taking rows
+        // from the grids, and less on a small screen; closed, it gives height and place back.
         const QRect screen = m.screen()->availableGeometry();
         m.move(m.x(), screen.bottom() + 1 - m.frameGeometry().height());
-        const QPoint placed = m.pos();
+        const QPoint bottom = m.pos();
         m.Editing->showReport(CompareReport{"card", {}});
-        const Sizes reported = sizes();
-        EXPECT_EQ(reported.flash.height(), small.flash.height());
-        EXPECT_EQ(reported.data.height(), small.data.height());
+        EXPECT_EQ(sizes().flash.height(), small.flash.height());
+        EXPECT_EQ(m.dGrid->height(), small.data.height());
         EXPECT_GT(m.height(), designed.height() + 60);
         EXPECT_TRUE(screen.contains(m.frameGeometry())) << m.frameGeometry().y();
         m.Editing->comparePanel()->hide();
         EXPECT_EQ(m.size(), designed);
-        EXPECT_EQ(m.pos(), placed);
+        EXPECT_EQ(m.pos(), bottom);
         const int least = m.Editing->comparePanel()->minimumSizeHint().height();
         m.setGeometry(screen.left(), screen.top(), designed.width(), screen.height() - least - 20);
         const int tall = sizes().flash.height();
         m.Editing->comparePanel()->show();
         EXPECT_EQ(sizes().flash.height(), tall);
         m.Editing->comparePanel()->hide();
-        m.setGeometry(40, 30, 700, 500);
+        m.cbEepMem->click();  // unticked for card type 20
+        m.setGeometry(placed);
         m.close();
     }
-    EXPECT_TRUE(readAll(rig.path("kelvano.ini"))
-                    .contains("[Window]\r\nLeft=40\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n"
-                              "Maximized=0\r\n"));
-    rig.start()->Main.close();  // comes back there, and stays
-    auto p = rig.start();
-    EXPECT_EQ(p->Main.geometry(), QRect(40, 30, 700, 500));
-    // A place no screen shows, or a size below the designed one: centred at the designed size.
-    for (const char* placed : {"Left=5000\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n",
-                               "Left=40\r\nTop=30\r\nWidth=90\r\nHeight=80\r\n"}) {
-        SCOPED_TRACE(placed);
-        writeAll(rig.path("kelvano.ini"), QByteArray("[Window]\r\n") + placed);
-        auto again = rig.start();
-        const QRect screen = again->Main.screen()->availableGeometry();
-        EXPECT_EQ(again->Main.size(), again->Main.designedSize());
-        EXPECT_LE((again->Main.geometry().center() - screen.center()).manhattanLength(), 2);
-    }
-    EXPECT_EQ(rig.errors(), "");
-}
-
-// The first start writes both sections; a port named on the command line is connected to for
-// that run only; the settings' own "Connect at start-up" and "Load at connect" do the rest.
-TEST(ProgramTest, FirstStartThenAPortForOneRunThenConnectAndLoadFromTheSettings) {
-    ProgramRig rig;
-    {
-        auto p = rig.start();
-        EXPECT_FALSE(p->Com.portOpen() || p->Main.Led1->isLit());
-        p->Main.MnuDevices->findChild<QAction*>("DEV20")->trigger();
-        p->Main.cbEepMem->click();  // unticked for card type 20
-        p->Main.close();
-    }
     const QByteArray text = readAll(rig.path("kelvano.ini"));
-    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0"})
+    for (const char* line : {"[Config]", "Device=20", "[DEV_10]", "[DEV_20]", "EepMem=0",
+                             "[Window]\r\nLeft=40\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n"
+                             "Maximized=0\r\n"})
         EXPECT_TRUE(text.contains(line)) << line;
     {
         auto p = rig.start("SIM");
+        EXPECT_EQ(p->Main.geometry(), placed);
         EXPECT_TRUE(p->Com.portOpen() && p->Main.Led1->isLit() && p->Main.ActRead->isEnabled())
             << rig.errors();
         EXPECT_EQ(p->Main.QxPane->text(),
@@ -426,17 +425,23 @@ TEST(ProgramTest, FirstStartThenAPortForOneRunThenConnectAndLoadFromTheSettings)
         p->FileIo.SaveFile(rig.path("fw.hex"), 1, 1);
         p->Main.close();
     }
-    // ... a wish for that run, not a setting.
-    EXPECT_TRUE(readAll(rig.path("kelvano.ini")).contains("AutoConn=0\r\n"));
-    EXPECT_FALSE(rig.start()->Com.portOpen());
+    // ... a wish for that run, not a setting; the window stays where it was.
+    const QByteArray again = readAll(rig.path("kelvano.ini"));
+    EXPECT_TRUE(again.contains("AutoConn=0\r\n") && again.contains("Left=40\r\nTop=30\r\n"));
     EXPECT_EQ(rig.errors(), "");
+    auto centred = [](const TMain& m) {
+        const QPoint off = m.geometry().center() - m.screen()->availableGeometry().center();
+        return m.size() == m.designedSize() && off.manhattanLength() <= 2;
+    };
 
     writeAll(rig.path("kelvano.ini"),
              QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
-                            "Device=10\r\nOpen1File=%1\r\n")
+                            "Device=10\r\nOpen1File=%1\r\n"
+                            "[Window]\r\nLeft=5000\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n")
                  .arg(rig.path("fw.hex"))
                  .toLatin1());
     auto p = rig.start();
+    EXPECT_TRUE(centred(p->Main)) << "placed where no screen shows it";
     EXPECT_TRUE(p->Com.portOpen()) << rig.errors();
     EXPECT_EQ(p->Main.LabFnProgMem->text(), rig.path("fw.hex"));
     EXPECT_TRUE(p->slotFiles.RecentFiles[1][1].isEmpty());  // fast open leaves the lists alone
@@ -445,8 +450,12 @@ TEST(ProgramTest, FirstStartThenAPortForOneRunThenConnectAndLoadFromTheSettings)
 
     // With "Connect at start-up" ticked as well, a port on the command line is tried once; it
     // is not saved, and the next run does not list it.
-    writeAll(rig.path("kelvano.ini"), "[Config]\r\nAutoConn=1\r\n");
-    rig.start("/dev/pts/77")->Main.close();
+    writeAll(
+        rig.path("kelvano.ini"),
+        "[Config]\r\nAutoConn=1\r\n[Window]\r\nLeft=40\r\nTop=30\r\nWidth=90\r\nHeight=80\r\n");
+    auto q = rig.start("/dev/pts/77");
+    EXPECT_TRUE(centred(q->Main)) << "smaller than designed";
+    q->Main.close();
     ASSERT_EQ(rig.host.errors.size(), 1) << rig.errors();
     EXPECT_TRUE(rig.host.errors.takeFirst().startsWith(
         "Can't connect to Programmer\rErrorcode: Unable to open com port (win error code: 2)"));

@@ -24,8 +24,7 @@ QT_END_NAMESPACE
 
 namespace kelvano::testing_support {
 
-// One application object for every test of this program, never destroyed (at exit Qt's own
-// globals may already be gone).
+// One application for every test, never destroyed: at exit Qt's own globals may be gone.
 inline void ensureApp() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
@@ -85,12 +84,9 @@ inline void writeAll(const QString& path, const QByteArray& data) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
 }
 
-// The window on its own: every call into the other modules is recorded in `calls`, the
-// file dialog answers with `answer` (nothing: cancelled).
+// The window alone: its calls into other modules go to `calls`; file dialogs answer `answer`.
 struct Window {
-    struct App {
-        App() { ensureApp(); }
-    } app;  // before the first widget
+    bool app = (ensureApp(), true);  // before the first widget
     RecordingHost host;
     Options options;
     EnableBoxes enable;
@@ -164,10 +160,12 @@ struct Window {
     QStringList takeCalls() { return std::exchange(calls, {}); }
 };
 
-// The whole program in a folder of its own.
+// The whole program in a folder of its own; file dialogs answer `answer` (none: cancelled).
 struct ProgramRig {
     QTemporaryDir dir;
     RecordingHost host;
+    std::optional<FileDialogChoice> answer;
+    QList<FileDialogRequest> asked;
     ProgramRig() { ensureApp(); }
     QString path(const QString& name) const { return dir.filePath(name); }
     // Shows the window and waits for the start-up timer to finish.
@@ -179,6 +177,10 @@ struct ProgramRig {
         auto p = std::make_unique<KelvanoProgram>(std::move(s));
         // Edits not saved are dropped on close.
         p->Main.setUnsavedQuestionHook([](const QString&) { return UnsavedChoice::Discard; });
+        p->Main.setFileDialogHook([this](const FileDialogRequest& r) {
+            asked << r;
+            return answer;
+        });
         p->Main.show();
         EXPECT_TRUE(waitFor([&] { return !p->Main.Timer1.isActive(); }));
         return p;

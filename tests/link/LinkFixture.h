@@ -3,6 +3,7 @@
 // read that times out moves the clock by exactly the time-out asked for), and a TCom on them.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -18,6 +19,12 @@
 #include "link/uCom.h"
 
 namespace kelvano::test {
+
+// Timers and processes need a QCoreApplication for the whole run of a test program.
+inline int qtArgc = 1;
+inline char qtName[] = "kelvano-test";
+inline char* qtArgv[] = {qtName, nullptr};
+inline QCoreApplication qtApp(qtArgc, qtArgv);
 
 struct FakeSerialPort : SerialPort {
     explicit FakeSerialPort(VirtualClock& clock) : clock_(clock) {}
@@ -78,17 +85,16 @@ struct FakeSerialPort : SerialPort {
 struct FakeBox {
     QByteArray id1 = "STRAVINEX QXBASE";
     int syncAnswersLeft = -1;  // answer this many "QXAT\r" with '>' (-1: all)
-    bool answerId = true, answerKeepAlive = true, commandMode = false;
+    bool failOpen = false, answerId = true, answerKeepAlive = true, commandMode = false;
     QList<QByteArray> idAnswers;    // answers to the next "QXAT!V#\r"s, before the usual one
     QByteArray version = "010203";  // version 0102, revision 03
     bool takeUpload = true;         // a line at 8010 sets the version from its bytes 19 to 21
     QList<QByteArray> uploadLines;
     std::map<QByteArray, QByteArray> replies;  // command frame -> reply bytes
-    // Runs first on every write; true when it answered the write itself.
-    std::function<bool(FakeSerialPort&, const QByteArray&)> script;
+    QByteArray breakPortAt;  // the port fails every write after one that starts so
 
     void answer(FakeSerialPort& p, const QByteArray& w) {
-        if (script && script(p, w)) return;
+        p.failWrite = p.failWrite || (!breakPortAt.isEmpty() && w.startsWith(breakPortAt));
         if (commandMode) {
             if (w == "@*" && answerKeepAlive) p.send("!");
             if (auto it = replies.find(w); it != replies.end()) p.send(it->second);
@@ -140,15 +146,14 @@ class LinkFixture : public ::testing::Test {
 protected:
     void SetUp() override { options.ports = {"/dev/ttyS0", "USB", "usb"}, options.portIndex = 0; }
 
-    TCom& make(SerialPortFactory factory = {}) {
-        if (!factory)
-            factory = [this](const QString&) {
-                auto p = std::make_unique<FakeSerialPort>(clock);
-                p->failOpen = failOpen;
-                p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
-                port = p.get();
-                return p;
-            };
+    TCom& make() {
+        const auto factory = [this](const QString&) {
+            auto p = std::make_unique<FakeSerialPort>(clock);
+            p->failOpen = box.failOpen;
+            p->onWrite = [this](FakeSerialPort& on, const QByteArray& w) { box.answer(on, w); };
+            port = p.get();
+            return p;
+        };
         com = std::make_unique<TCom>(host, clock, view, options, usb, factory, store);
         com->setProgressView(&view);
         return *com;
@@ -172,7 +177,6 @@ protected:
     Options options;
     TUsb usb;  // given a backend by the USB tests
     FakeBox box;
-    bool failOpen = false;
     ImageStore store{ImageStore::pack({{"QXUSB", "usb"}})};
     FakeSerialPort* port = nullptr;
     std::unique_ptr<TCom> com;

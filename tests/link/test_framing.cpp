@@ -1,15 +1,11 @@
-#include <QCoreApplication>
+#include <QTemporaryDir>
 
 #include "LinkFixture.h"
+#include "cli/CliRun.h"
+#include "link/RecordingSerialPort.h"
 
 namespace kelvano::test {
 namespace {
-
-// Timers and processes need a QCoreApplication for the whole run.
-int qtArgc = 1;
-char qtName[] = "test_link";
-char* qtArgv[] = {qtName, nullptr};
-QCoreApplication qtApp(qtArgc, qtArgv);
 
 using Framing = LinkFixture;
 
@@ -52,7 +48,9 @@ TEST_F(Framing, TransactPurgesThenReadsTheLengthByteAndThatManyBytesWithExactWai
     EXPECT_THROW(c.Transact("K", 0), PortError);
 }
 
-TEST_F(Framing, PromptLinesEndOnCarriageReturnOrPromptAndAreBounded) {
+// Prompt lines end on a carriage return or the prompt and are bounded; the prompt sync tries a
+// hundred times, fifteen milliseconds each, within three seconds.
+TEST_F(Framing, PromptLinesAndTheSyncAreBoundedInLengthAndTime) {
     TCom& c = connectPlainBox();
     port->onWrite = nullptr;
     port->send(
@@ -78,10 +76,7 @@ TEST_F(Framing, PromptLinesEndOnCarriageReturnOrPromptAndAreBounded) {
     port->send(QByteArray(100, 'A'), 0, 140);
     EXPECT_EQ(elapsed([&] { EXPECT_EQ(c.ReadPromptLine(line), -1); }), 2100);  // 15 x 140
     port->input_.clear();
-}
 
-TEST_F(Framing, SyncPromptTriesAHundredTimesFifteenMillisecondsEachWithinThreeSeconds) {
-    TCom& c = connectPlainBox();
     port->onWrite = [](FakeSerialPort& p, const QByteArray&) { p.send("ERROR\r\n"); };
     EXPECT_EQ(elapsed([&] { EXPECT_FALSE(c.SyncPrompt()); }), 100 * 15);
     EXPECT_EQ(port->writes, QList<QByteArray>(100, "QXAT\r"));
@@ -130,6 +125,61 @@ TEST_F(Framing, KeepAliveToleratesOneMissDisconnectsQuietlyOnTwoAndShowsPortErro
               QStringList{"WriteFile function failed (win error code: 5): Input/output error"});
     EXPECT_FALSE(again.portOpen() || again.linkReady() || again.keepAliveTimer().isActive());
     EXPECT_THROW(again.Transact("K", 0), PortError);
+}
+
+// The recording wrapper of the port: every call reaches the wrapped port unchanged and, while a
+// transcript runs, becomes one line of the documented format. (The USB wrapper: test_sim_link.)
+TEST(Recording, SerialCallsBecomeTheDocumentedLinesWhileARecordingRuns) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.txt");
+    VirtualClock clock;
+    TranscriptRecorder recorder{clock};
+    auto owned = std::make_unique<FakeSerialPort>(clock);
+    FakeSerialPort& fake = *owned;
+    fake.onWrite = [](FakeSerialPort& p, const QByteArray& w) {
+        if (w == "QXAT\r") p.send("\r\n>", 7);
+    };
+    RecordingSerialPort port(std::move(owned), recorder);
+    port.open("COM 3", 115200);  // before the recording: passed on, not written
+    clock.advance(500);          // times count from the start of the recording
+    ASSERT_TRUE(recorder.start(path, {"kelvano-cli", 22, "--card 22 info"}));
+    EXPECT_TRUE(recorder.recording() && recorder.fileName() == path);
+    port.open("COM 3", 115200);
+    port.purge();
+    port.write("QXAT\r");
+    QByteArray got;
+    for (int b; (b = port.readByte(15)) >= 0;) got += char(b);
+    port.setRts(true);
+    fake.failWrite = true;
+    EXPECT_THROW(port.write("@K"), PortError);
+    port.close();
+    recorder.stop(1);
+    fake.failWrite = false;
+    port.open("COM 3", 115200);
+    port.write("@*");  // after it: passed on, not written
+
+    EXPECT_EQ(got, "\r\n>");  // the wrapped port answers through the wrapper
+    QStringList lines = QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts);
+    lines.removeIf([](const QString& l) { return l.startsWith("# started: "); });  // wall clock
+    EXPECT_EQ(lines, (QStringList{
+                         "# kelvano-transcript 1",
+                         "# program: kelvano-cli " + TranscriptRecorder::programVersion(),
+                         "# card: 22",
+                         "# command: --card 22 info",
+                         "     0 open COM_3 115200",
+                         "     0 purge",
+                         "     0 tx 51 58 41 54 0D | QXAT.",
+                         "     7 rx 0D 0A 3E | ..>",
+                         "    22 timeout 15",
+                         "    22 rts 1",
+                         "    22 tx 40 4B | @K",
+                         "    22 error write 2 5",
+                         "    22 close",
+                         "# result: 1",
+                     }));
+    // A file that cannot be written is refused with the reason.
+    EXPECT_FALSE(recorder.start(dir.filePath("no/such/folder/t.txt"), {"kelvano", 10, {}}));
+    EXPECT_FALSE(recorder.recording() || recorder.errorString().isEmpty());
 }
 
 }  // namespace

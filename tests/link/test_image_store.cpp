@@ -39,17 +39,13 @@ TEST(ImageStore, PackedImagesComeBackScrambledAndByExactName) {
 
 TEST(ImageStore, DamagedAndUnpackableStores) {
     QByteArray out;
-    EXPECT_FALSE(ImageStore().LoadImage("QXUSB", out));
     // Cut short: the directory or the image runs past the end; nothing is read beyond it.
     const QByteArray good = ImageStore::pack({{"A", QByteArray(100, 'a')}, {"B", "bb"}});
     EXPECT_FALSE(ImageStore(good.left(30)).LoadImage("B", out));
     EXPECT_FALSE(ImageStore(good.left(good.size() - 1)).LoadImage("B", out));
     EXPECT_TRUE(ImageStore(good.left(good.size() - 2)).LoadImage("A", out));
-    EXPECT_EQ(ImageStore::damage(good), "");
     EXPECT_EQ(ImageStore::damage(good.left(30)),
               "its directory lists 2 entries but the file ends after 1 (30 bytes)");
-    EXPECT_EQ(ImageStore::damage(good.left(good.size() - 1)),
-              "the bytes of entry 2 (\"B\") lie beyond the end of the file");
 
     // A store file that is damaged, empty or unreadable gives no image at all, and says so
     // with the file's path, wherever it lies.
@@ -71,8 +67,8 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     }
     EXPECT_EQ(ImageStore::fromFile(writeFile(dir, "good.store", good)).problem(), "");
 
-    // Two entries of one name (another tool's store): the name finds the first; each entry
-    // keeps its own bytes, and the editor refuses to change such a store.
+    // Two entries of one name (another tool's store): the name finds the first, each entry keeps
+    // its bytes, the editor changes nothing (its message: test_cli_files).
     QByteArray twice = ImageStore::pack({{"PICLOAD", "first"}, {"PICLOAX", "second!"}});
     twice[2 + 20 + 6] = 'D';
     const ImageStore dup(twice);
@@ -82,14 +78,8 @@ TEST(ImageStore, DamagedAndUnpackableStores) {
     StoreWriter writer;
     QString error;
     ASSERT_TRUE(writer.read(twice, &error));
-    EXPECT_EQ(writer.entries().value(1).image, "second!");
-    EXPECT_EQ(writer.duplicate(), "PICLOAD");
     EXPECT_FALSE(writer.put("PICLOAD", "third", &error) || writer.remove("PICLOAD") ||
                  writer.put("OTHER", "x", nullptr));
-    EXPECT_EQ(error,
-              "the store holds two entries named \"PICLOAD\" (it was not made by kelvano-cli): "
-              "changing one of them would leave the other, or replace the wrong one");
-    EXPECT_EQ(writer.entries().size(), 2);
     // The empty name given twice is a duplicate as well (found by fuzz_store).
     QByteArray nameless = ImageStore::pack({{"A", "a"}, {"B", "b"}});
     nameless[2] = nameless[22] = '\0';
@@ -112,17 +102,16 @@ TEST(ImageStore, ProgramStoreIsTheFileBesideTheProgramOrTheBuiltInOneWithDemoLoa
     EXPECT_TRUE(builtIn.LoadImage("QXUSB", out) && !builtIn.LoadImage("QXBASE", out));
     // The card loaders built in are demo loaders, marked as such in their first bytes: AVR
     // images as text, PIC images one character per word 34cc.
-    for (const char* avr : {"FUNLOAD", "AVRLOAD"}) {
-        ASSERT_TRUE(builtIn.LoadImage(avr, out)) << avr;
-        EXPECT_TRUE(out.startsWith(QByteArray("KELVANO-SIM-DEMO-LOADER ") + avr) &&
-                    ImageStore::isDemoImage(out));
-    }
-    for (const char* pic : {"DS9LOAD", "PICLOAD"}) {
-        ASSERT_TRUE(builtIn.LoadImage(pic, out)) << pic;
-        EXPECT_TRUE(out.startsWith(QByteArray::fromHex("4B3445344C345634")) &&
-                    ImageStore::isDemoImage(out));
-        EXPECT_FALSE(ImageStore::isDemoImage(out.mid(1)));  // the characters in the high bytes
-    }
+    const QByteArray pic = QByteArray::fromHex("4B3445344C345634");
+    for (const auto& [name, mark] :
+         {std::pair{"FUNLOAD", QByteArray("KELVANO-SIM-DEMO-LOADER FUNLOAD")},
+          {"AVRLOAD", "KELVANO-SIM-DEMO-LOADER AVRLOAD"},
+          {"DS9LOAD", pic},
+          {"PICLOAD", pic}})
+        EXPECT_TRUE(builtIn.LoadImage(name, out) && ImageStore::isDemoImage(out) &&
+                    out.startsWith(mark))
+            << name;
+    EXPECT_FALSE(ImageStore::isDemoImage(out.mid(1)));  // PICLOAD's characters in the high bytes
     EXPECT_FALSE(ImageStore::isDemoImage("KELVANO-SIM-DEMO-LOADEX FUNLOAD"));
     // A store file beside the program comes before the built-in one.
     QTemporaryDir dir;

@@ -1,15 +1,13 @@
 // The one set-up of both front ends: where the settings are read and saved, and the paths
-// beside the program. (Its links, their simulated boxes and the USB ids of the settings are
-// checked through kelvano-cli's link in tests/cli.)
+// beside the program. (Its links are checked through kelvano-cli's link in tests/cli.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include "base/Options.h"
+#include "cli/CliRun.h"
 #include "device/FusePages.h"
 #include "device/Models.h"
 #include "device/uDevices.h"
@@ -17,11 +15,6 @@
 
 namespace kelvano {
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeFile(const QString& path, const QByteArray& data, const QDateTime& modified) {
     QFile f(path);
@@ -44,49 +37,23 @@ struct Folders {
 const QDateTime kOld = QDateTime::fromSecsSinceEpoch(1'700'000'000);
 const QDateTime kNew = QDateTime::fromSecsSinceEpoch(1'700'086'400);
 
-TEST(SettingsLocation, BesideTheProgramOnlyInAFolderOfTheUsersOwn) {
-    Folders f;
-    writeFile(f.beside(), "[Config]\r\nDevice=21\r\n", kOld);
-    const SettingsLocation where = SettingsLocation::choose(f.program.path(), f.userDir());
-    EXPECT_EQ(where.file(), f.beside());
-    EXPECT_FALSE(where.seededFromProgram());
-    EXPECT_FALSE(QFile::exists(f.userFile()));
-    EXPECT_EQ(QDir(f.program.path()).entryList(QDir::Files),
-              QStringList{"kelvano.ini"});  // probe gone
-
-    // Folders of the system are nobody's own, not even the superuser's who owns them.
-    QTemporaryDir other;
-    const bool chowned = ::geteuid() == 0 && ::chown(qPrintable(other.path()), 65534, 65534) == 0;
-    const struct {
-        QString dir;
-        bool own;
-    } folders[] = {
-        {f.program.path(), true},
-        {"/usr/bin", false},
-        {"/usr/local/bin", false},
-        {"/opt", false},
-        {"/", false},
-        {f.beside(), false},  // a file
-        {QString(), false},
-        {chowned ? other.path() : QStringLiteral("/proc"), false},
-    };
-    for (const auto& c : folders)
-        EXPECT_EQ(SettingsLocation::usersOwnFolder(c.dir), c.own) << c.dir.toStdString();
-
-    // A program in /usr/bin keeps its settings in the user's folder, whoever runs it.
-    Session installed({QStringLiteral("/usr/bin"), f.userDir()});
-    EXPECT_EQ(installed.settingsLocation().file(), f.userFile());
-}
-
-TEST(SettingsLocation, AFileBesideAnInstalledProgramSeedsTheUsersFileButNeverReplacesIt) {
+// Beside the program only in a folder of the user's own; an installed program keeps them in the
+// user's folder, seeded from a file beside the program that never replaces the user's.
+TEST(SettingsLocation, BesideTheProgramOrInTheUsersFolderSeededButNeverReplaced) {
     Folders f;
     // Without a file beside it: the user's folder alone, created so that the first save works.
     EXPECT_FALSE(f.installed().seededFromProgram());
     EXPECT_TRUE(QDir(f.userDir()).exists() && !QFile::exists(f.userFile()));
     writeFile(f.beside(), "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n",
               kOld);
+    const SettingsLocation own = SettingsLocation::choose(f.program.path(), f.userDir());
+    EXPECT_EQ(own.file(), f.beside());
+    EXPECT_FALSE(own.seededFromProgram());
+    EXPECT_FALSE(QFile::exists(f.userFile()));
+    EXPECT_EQ(QDir(f.program.path()).entryList(QDir::Files),
+              QStringList{"kelvano.ini"});  // probe gone
 
-    // First start: the user has no file yet; the program's seeds it.
+    // Installed, first start: the user has no file yet; the program's seeds it.
     SettingsLocation where = f.installed();
     EXPECT_EQ(where.file(), f.userFile());
     EXPECT_TRUE(where.seededFromProgram());
@@ -112,6 +79,29 @@ TEST(SettingsLocation, AFileBesideAnInstalledProgramSeedsTheUsersFileButNeverRep
     EXPECT_EQ(store.readInt("Device", 10), 21);
     store.setSection("DEV_21");
     EXPECT_EQ(store.readString("Load1_1", {}), "/home/u/card.hex");
+
+    // Folders of the system are nobody's own, not even the superuser's who owns them.
+    QTemporaryDir other;
+    const bool chowned = ::geteuid() == 0 && ::chown(qPrintable(other.path()), 65534, 65534) == 0;
+    const struct {
+        QString dir;
+        bool own;
+    } folders[] = {
+        {f.program.path(), true},
+        {"/usr/bin", false},
+        {"/usr/local/bin", false},
+        {"/opt", false},
+        {"/", false},
+        {f.beside(), false},  // a file
+        {QString(), false},
+        {chowned ? other.path() : QStringLiteral("/proc"), false},
+    };
+    for (const auto& c : folders)
+        EXPECT_EQ(SettingsLocation::usersOwnFolder(c.dir), c.own) << c.dir.toStdString();
+
+    // A program in /usr/bin keeps its settings in the user's folder, whoever runs it.
+    Session installed({QStringLiteral("/usr/bin"), f.userDir()});
+    EXPECT_EQ(installed.settingsLocation().file(), f.userFile());
 }
 
 // A port named on the command line is for its run: the settings keep the port they had,
@@ -154,8 +144,6 @@ TEST(Settings, AUtf16FileIsReadToTheLastCharacter) {
     EXPECT_EQ(store.readString("Port", {}), QString::fromUtf8("/dev/tty\u00C41"));
 }
 
-// The store and the USB ids of the files beside the program reaching the link, the simulated box
-// and the USB driver are checked through kelvano-cli's link in tests/cli; here the paths.
 TEST(Session, PathsAndPortNames) {
     Folders f;
     Session session({f.program.path(), f.userDir()});

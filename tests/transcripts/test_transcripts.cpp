@@ -1,7 +1,5 @@
 // Recorded transcripts replayed end to end: kelvano-boxsim --replay plays the box, kelvano-cli
-// runs the recorded command against its terminal. Every transcript in sim/ (made with the
-// simulated box) and real/ (sent in by users of real boxes) must replay to its recorded
-// result; a changed answer or a changed command must show.
+// runs the recorded command against its terminal.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -10,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <optional>
 
 #include "cli/CliRun.h"
 
@@ -19,55 +18,46 @@ namespace {
 
 const QString kFolder = QStringLiteral(KELVANO_TEST_DATA "/../transcripts");
 
-struct Ended {
-    int status = -1;
-    QString errors;
-};
-
 QString headerValue(const QByteArray& transcript, const QString& key) {
     const QRegularExpression re("^# " + key + ": (.*)$", QRegularExpression::MultilineOption);
     return re.match(QString::fromUtf8(transcript)).captured(1).trimmed();
 }
 
-Ended finish(QProcess& p, int ms) {
+// How `p` ended within `ms`: its exit status (-1 when it had to be stopped) and standard error.
+CliRun finish(QProcess& p, int ms) {
     if (!p.waitForFinished(ms)) p.terminate(), p.waitForFinished(3000);
     const bool ended = p.exitStatus() == QProcess::NormalExit && p.state() == QProcess::NotRunning;
-    return {ended ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+    return {ended ? p.exitCode() : -1, {}, QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 bool isUsbTranscript(const QString& path) { return readAll(path).contains(" usb-"); }
 
 // kelvano-cli running `command` in `workDir` against kelvano-boxsim replaying `transcript`
 // (the simulated box in process when there is none; for a USB transcript kelvano-cli's own
-// replay of the USB box), and how the two ended.
-std::pair<Ended, Ended> replay(const QString& transcript, const QString& command,
-                               const QString& workDir, const QStringList& extra = {}) {
-    QProcess sim, cli;
-    QStringList port{"--port", "SIM"};
+// replay of the USB box), and how the two ended (the box: status 0 when none ran).
+std::pair<CliRun, CliRun> replay(const QString& transcript, const QString& command,
+                                 const QString& workDir, const QStringList& extra = {}) {
     const bool usb = !transcript.isEmpty() && isUsbTranscript(transcript);
-    if (usb) {
-        port = QStringList{"--port", "USB", "--replay", transcript};
-    } else if (!transcript.isEmpty()) {
-        sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--replay", transcript});
-        if (sim.waitForReadyRead(5000)) port[1] = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    }
+    std::optional<Boxsim> box;
+    if (!usb && !transcript.isEmpty()) box.emplace(QStringList{"--replay", transcript});
+    const QStringList port = usb ? QStringList{"--port", "USB", "--replay", transcript}
+                                 : QStringList{"--port", box ? box->pty : "SIM"};
+    QProcess cli;
     cli.setWorkingDirectory(workDir);
     cli.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
               command.split(' ', Qt::SkipEmptyParts) + port + extra);
-    const Ended c = finish(cli, 120000);
+    const CliRun c = finish(cli, 120000);
     // The box ends by itself a second after the last exchange or the departure.
-    return {c, transcript.isEmpty() || usb ? Ended{0, {}} : finish(sim, 10000)};
+    return {c, box ? finish(box->process, 10000) : CliRun{0, {}, {}}};
 }
 
-// Every carried transcript, and one the program records now on the simulated box, replays to
-// an identical run: kelvano-boxsim (for a USB transcript kelvano-cli itself) checks every byte
-// the program sends and plays it to the end, and the program ends with the recorded exit
-// status.
+// Every transcript in sim/ (made with the simulated box) and real/ (sent in by users of real
+// boxes), and one recorded now, replays byte for byte to the end and to its recorded exit status.
 TEST(Transcripts, EveryTranscriptReplaysToAnIdenticalRun) {
     QTemporaryDir tmp;
     const QString fresh = tmp.filePath("fresh.txt");
     const QString command = "--card 22 --no-wait --memories data read";
-    ASSERT_EQ(replay({}, command, tmp.path(), {"--transcript", fresh}).first.status, 0);
+    ASSERT_EQ(replay({}, command, tmp.path(), {"--transcript", fresh}).first.code, 0);
     const QByteArray header = readAll(fresh);
     EXPECT_EQ(headerValue(header, "command") + '|' + headerValue(header, "card") + '|' +
                   headerValue(header, "result"),
@@ -96,13 +86,12 @@ TEST(Transcripts, EveryTranscriptReplaysToAnIdenticalRun) {
         const auto [cli, sim] = replay(path, command, work.path());
         if (isUsbTranscript(path)) {
             // kelvano-cli names the line where a USB replay departs or stops early.
-            EXPECT_FALSE(cli.errors.contains(path + " line ")) << qPrintable(cli.errors);
+            EXPECT_FALSE(cli.err.contains(path + " line ")) << qPrintable(cli.err);
         } else {
-            EXPECT_EQ(sim.status, 0) << qPrintable(sim.errors);
-            EXPECT_TRUE(sim.errors.endsWith("played to the end\n")) << qPrintable(sim.errors);
+            EXPECT_EQ(sim.code, 0) << qPrintable(sim.err);
+            EXPECT_TRUE(sim.err.endsWith("played to the end\n")) << qPrintable(sim.err);
         }
-        EXPECT_EQ(QString::number(cli.status), headerValue(text, "result"))
-            << qPrintable(cli.errors);
+        EXPECT_EQ(QString::number(cli.code), headerValue(text, "result")) << qPrintable(cli.err);
     }
 }
 
@@ -117,43 +106,35 @@ TEST(Transcripts, AChangedAnswerShowsWithTheLineOfTheTranscript) {
         if (line.contains(from) && ++seen == 101) line.replace(from, "rx 04 33 46 46 45 | .3FFE");
     const QString path = writeFile(tmp, "edited.txt", lines.join('\n'));
     const auto [cli, sim] = replay(path, "--card 10 --no-wait --memories prog blank", tmp.path());
-    EXPECT_EQ(cli.status, 1);
-    EXPECT_TRUE(cli.errors.contains("Device not blank at $0063")) << qPrintable(cli.errors);
+    EXPECT_EQ(cli.code, 1);
+    EXPECT_TRUE(cli.err.contains("Device not blank at $0063")) << qPrintable(cli.err);
     // The check stops there, so the program's next frame is not the next read.
-    EXPECT_EQ(sim.status, 1);
-    EXPECT_TRUE(sim.errors.contains(path + " line 681: the program sent \"@M\" (40 4D) where the "
-                                           "transcript has \"@R04\" (40 52 30 34)"))
-        << qPrintable(sim.errors);
+    EXPECT_EQ(sim.code, 1);
+    EXPECT_TRUE(sim.err.contains(path + " line 681: the program sent \"@M\" (40 4D) where the "
+                                        "transcript has \"@R04\" (40 52 30 34)"))
+        << qPrintable(sim.err);
 }
 
-// The replaying box does not wait for a signal when the program has gone: a program that
-// closes the terminal before the transcript's end, or one that never speaks, ends the replay
-// with the place it was left and status 1, at once or after the --silence limit.
+// A program that closes the terminal before the transcript's end, or never speaks, ends the
+// replay with the place it was left and status 1, at once or after the --silence limit.
 TEST(Transcripts, AReplayEndsWhenTheProgramClosesTheLineOrFallsSilent) {
     const QString read = kFolder + "/sim/read-card22.txt";
-    QProcess sim, cli, idle;
-    sim.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"), {"--replay", read});
-    idle.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-boxsim"),
-               {"--replay", read, "--silence", "1"});
-    ASSERT_TRUE(sim.waitForReadyRead(5000));
-    // info connects as the read did, then lets go of the line.
-    cli.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-              {"--card", "22", "info", "--port", QString::fromLocal8Bit(sim.readLine()).trimmed()});
-    ASSERT_TRUE(cli.waitForFinished(20000));
-    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-    // Ended by itself, well before the test would stop it.
-    ASSERT_TRUE(sim.waitForFinished(5000)) << "the replay went on after the program had gone";
-    EXPECT_EQ(sim.exitCode(), 1);
-    EXPECT_EQ(QString::fromLocal8Bit(sim.readAllStandardError()),
-              "kelvano-boxsim: " + read +
-                  " line 18: the program closed the line; the transcript has \"@M0\" (40 4D 30) "
-                  "next\n");
-    ASSERT_TRUE(idle.waitForFinished(10000)) << "the replay waited beyond its silence limit";
-    EXPECT_EQ(idle.exitCode(), 1);
-    EXPECT_EQ(QString::fromLocal8Bit(idle.readAllStandardError()),
-              "kelvano-boxsim: " + read +
-                  " line 8: the program sent nothing for 1 s; the transcript has \"QXAT.\" (51 "
-                  "58 41 54 0D) next\n");
+    Boxsim sim({"--replay", read}), idle({"--replay", read, "--silence", "1"});
+    // info connects as the read did, then lets go of the line. Each replay ends by itself, well
+    // before finish() would stop it (status -1).
+    const CliRun info = cli({"--card", "22", "info", "--port", sim.pty});
+    EXPECT_EQ(info.code, 0) << qPrintable(info.err);
+    for (const auto& [box, place] :
+         {std::pair{&sim,
+                    " line 18: the program closed the line; the transcript has \"@M0\" (40 4D "
+                    "30) next\n"},
+          {&idle,
+           " line 8: the program sent nothing for 1 s; the transcript has \"QXAT.\" (51 "
+           "58 41 54 0D) next\n"}}) {
+        const CliRun ended = finish(box->process, box == &sim ? 5000 : 10000);
+        EXPECT_EQ(ended.code, 1);
+        EXPECT_EQ(ended.err, "kelvano-boxsim: " + read + place);
+    }
 }
 
 }  // namespace
