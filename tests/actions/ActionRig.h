@@ -1,11 +1,12 @@
 #pragma once
 // A complete set of the program's modules around one simulated box, in virtual time.
+#include <gtest/gtest.h>
+
 #include <QMap>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <random>
 #include <vector>
 
 #include "actions/Compare.h"
@@ -67,10 +68,6 @@ inline QMap<QString, QByteArray> testLoaders() {
             {"PICLOAD", make(48, 4, true)}};
 }
 
-inline void fillRandom(TBufArray& buf, std::mt19937& rng, unsigned mask) {
-    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
-}
-
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     QList<QPair<QString, QByteArray>> entries;
     for (auto it = loaders.begin(); it != loaders.end(); ++it)
@@ -107,10 +104,11 @@ private:
     bool pending_ = false;
 };
 
+// Connected to its box when made, unless `connectNow` is false (for what must be set first).
 class ActionRig {
 public:
     explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
-                       const QMap<QString, QByteArray>& loaders = testLoaders())
+                       bool connectNow = true)
         : box(model, card),
           usbBackend(box),
           usb(&usbBackend),
@@ -121,7 +119,7 @@ public:
                   if (lineSpeed) port->setLineSpeed(lineSpeed);
                   return port;
               },
-              storeOf(loaders)),
+              storeOf(testLoaders())),
           actions(host, clock, devices, com, options, enable, fuses, mainView) {
         box.setLoaderImages(testLoaders());
         devices.DeviceId = card;
@@ -133,6 +131,7 @@ public:
         options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB")
                                                      : QStringLiteral("SIM")};
         options.portIndex = 0;
+        EXPECT_TRUE(!connectNow || connect());
     }
 
     // The store built into the program on both sides: its demo loaders run on the simulated box.

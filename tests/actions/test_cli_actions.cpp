@@ -9,16 +9,14 @@
 #include <QThread>
 #include <optional>
 
-#include "../cli/CliRun.h"
+#include "cli/CliRun.h"
 
 namespace {
 
 // The commands of a kelvano-cli --trace file, in order ("cmd    @M0  ->  00" gives "M0").
 QStringList traceCommands(const QString& path) {
-    QFile f(path);
     QStringList out;
-    if (!f.open(QIODevice::ReadOnly)) return out;
-    for (const QByteArray& line : f.readAll().split('\n'))
+    for (const QByteArray& line : readAll(path).split('\n'))
         if (line.startsWith("cmd    @"))
             out << QString::fromLatin1(line.mid(8, line.indexOf("  ->") - 8));
     return out;
@@ -133,12 +131,9 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.out.startsWith(":10000000FF3FFF3F")) << full.out.toStdString();
     EXPECT_FALSE(QFile::exists("/dev/stdout.hex"));
-    const qsizetype at = full.err.indexOf("it is kept in ");
-    ASSERT_GE(at, 0) << full.err.toStdString();
-    QFile kept(full.err.mid(at + 14).trimmed());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), out.out.toLatin1());
-    kept.remove();
+    const QString kept = full.err.mid(full.err.indexOf("it is kept in ") + 14).trimmed();
+    EXPECT_EQ(readAll(kept), out.out.toLatin1()) << full.err.toStdString();
+    QFile::remove(kept);
 }
 
 // A card with another controller than the --card type's: identify names it, and an action
@@ -260,15 +255,13 @@ TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
         EXPECT_EQ(run.exitCode(), 130) << out.toStdString();
 
         const QRegularExpression summary(
-            "\nSummary: (\\d+) passed, (\\d+) failed, (\\d+) aborted; interrupted, (\\d+) cards? "
+            "\nSummary: (\\d+) passed, 0 failed, (\\d+) aborted; interrupted, (\\d+) cards? "
             "done\n");
         const QRegularExpressionMatch m = summary.match(out);
         ASSERT_TRUE(m.hasMatch()) << out.toStdString();
-        const int passed = m.captured(1).toInt(), failed = m.captured(2).toInt();
-        const int aborted = m.captured(3).toInt(), done = m.captured(4).toInt();
+        const int passed = m.captured(1).toInt(), aborted = m.captured(2).toInt();
         EXPECT_GE(passed, 1);
-        EXPECT_EQ(failed, 0);
-        EXPECT_EQ(done, passed + failed);  // an aborted card is not done
+        EXPECT_EQ(m.captured(3).toInt(), passed);  // an aborted card is not done
 
         // The log holds the same cards.
         const CliRun report = cli({"log", "summary", "--log", log});

@@ -49,22 +49,17 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         rig.devices.ApplyBuffers();
         if (r.signature) rig.box.card().signature = r.signature;
         if (r.deviceId >= 0) rig.box.card().picDeviceId = uint16_t(r.deviceId);
-        ASSERT_TRUE(rig.connect());
         if (r.fault) rig.fault(r.fault);
         rig.run(toInt(ActionCode::Identify));
         // Nothing but the identity exchanges: a PIC is asked for location 2006 only once no AVR
         // answered, and over USB only an AVR can be asked.
-        const QStringList avr{"M0", "M5", "YAC530000", "Y30000200", "Y30000100", "Y30000000"};
-        const QStringList pic{"M0", "M5", "YAC530000", "M0", "M2", "P003FFF", "I",
-                              "I",  "I",  "I",         "I",  "I",  "R04"};
-        const QStringList closing{"M0", "D----", "d    "};
-        const QStringList usb{"0100", "0102", "04AC530000"};
-        const QStringList usbAvr{"0430000200", "0430000100", "0430000000"};
-        if (r.model == M::Usb)
-            EXPECT_EQ(rig.commands(),
-                      usb + (r.name ? usbAvr : QStringList{}) + QStringList{"0100"});
-        else
-            EXPECT_EQ(rig.commands(), (isPicCode(r.card) ? pic : avr) + closing);
+        const char* sent =
+            r.model == M::Usb
+                ? (r.name ? "0100 0102 04AC530000 0430000200 0430000100 0430000000 0100"
+                          : "0100 0102 04AC530000 0100")
+            : isPicCode(r.card) ? "M0 M5 YAC530000 M0 M2 P003FFF I I I I I I R04 M0 D---- d    "
+                                : "M0 M5 YAC530000 Y30000200 Y30000100 Y30000000 M0 D---- d    ";
+        EXPECT_EQ(rig.commands().join(' '), sent);
         if (!r.name) {
             EXPECT_EQ(rig.host.errors, QStringList{r.error});
             EXPECT_FALSE(rig.actions.identity().read());
@@ -82,17 +77,13 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
 TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly) {
     const struct Family {
         int inBox, selected;
-        const char* error;
+        const char* read;  // what the error names after "Read: "
     } families[] = {
         // clang-format off
-        {11, 20, "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device "
-                 "04F, revision 7)\rMust: AT90S8515"},
-        {20, 11, "Wrong controller for this card type!\rRead: AT90S8515, signature 1E 93 01\r"
-                 "Must: PIC16F876"},
-        {10, 11, "Wrong controller for this card type!\rRead: PIC16F84 (no device ID), device ID "
-                 "3FFF (device 1FF, revision 31)\rMust: PIC16F876"},
-        {22, 20, "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\r"
-                 "Must: AT90S8515"},
+        {11, 20, "PIC16F876, device ID 09E7 (device 04F, revision 7)\rMust: AT90S8515"},
+        {20, 11, "AT90S8515, signature 1E 93 01\rMust: PIC16F876"},
+        {10, 11, "PIC16F84 (no device ID), device ID 3FFF (device 1FF, revision 31)\rMust: PIC16F876"},
+        {22, 20, "AT90S2323, signature 1E 91 02\rMust: AT90S8515"},
         // clang-format on
     };
     // The identity: AVR Programming Enable and signature reads, the PIC's device ID location;
@@ -111,48 +102,17 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
             rig.only("PDCE");
             rig.options.alwaysErase = rig.options.warnEnable = true;
             rig.actions.preflight() = Preflight{};  // as every runner is made
-            ASSERT_TRUE(rig.connect());
             bool failed = false;
             if (code == compare)
                 rig.compareCard(&failed, true);
             else
                 rig.run(code);
             EXPECT_EQ(failed, code == compare);
-            EXPECT_EQ(rig.host.errors, QStringList{f.error});
+            EXPECT_EQ(rig.host.errors, QStringList{"Wrong controller for this card type!\rRead: " +
+                                                   QString(f.read)});
             EXPECT_TRUE(rig.host.questions.isEmpty());
             for (const QString& c : rig.commands())
                 EXPECT_TRUE(identity.contains(c)) << c.toStdString();
         }
-    }
-}
-
-// What the USB box has no packet for is refused before the first exchange, before the
-// controller is asked.
-TEST(Identify, WhatTheUsbBoxHasNoPacketForIsRefusedBeforeTheFirstExchange) {
-    const QString serial = "\rConnect the box to a serial port.";
-    const QString mega =
-        "The fuses, lock bits and flash pages of the ATmega163 can't be handled "
-        "over USB." +
-        serial;
-    const QString eeprom = "The external EEPROM can't be reached over USB." + serial;
-    const struct {
-        int card;
-        const char* ticked;
-        int action;
-        QString error;
-    } rows[] = {{31, "P", 5, mega},
-                {31, "C", 5, mega},
-                {20, "PE", 5, eeprom},
-                {20, "E", 1, eeprom},
-                {10, "P", 1, "PIC cards can't be handled over USB." + serial}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << "card " << r.card << " action " << r.action);
-        ActionRig rig(r.card, M::Usb);
-        rig.actions.setControllerCheck(true);
-        ASSERT_TRUE(rig.connect());
-        rig.only(r.ticked);
-        rig.run(r.action);
-        EXPECT_EQ(rig.host.errors, QStringList{r.error});
-        EXPECT_EQ(rig.commands(), QStringList{"0100"});  // nothing but the closing packet
     }
 }

@@ -22,7 +22,6 @@ QCoreApplication qtApp(qtArgc, qtArgv);
 
 TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedAndAbortOrASilentBoxEndsTheWait) {
     ActionRig rig(10);
-    ASSERT_TRUE(rig.connect());
     rig.only("");
     rig.box.removeCard();
     rig.actions.start(ActionCode::Read);  // without the option: no poll, the action runs at once
@@ -83,7 +82,6 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
         SCOPED_TRACE(r.answer);
         const bool usb = r.model == M::Usb;
         ActionRig rig(usb ? 20 : 10, r.model);
-        ASSERT_TRUE(rig.connect());
         rig.options.smartAuto = true;
         rig.only("");
         rig.fault(QStringLiteral("reply=%1,on=%2,times=0").arg(r.answer, usb ? "05" : "K"));
@@ -138,7 +136,6 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.ticked << " action "
                                         << r.action << " silent at " << r.silentAt);
         ActionRig rig(r.card, r.model);
-        ASSERT_TRUE(rig.connect());
         rig.only(r.ticked);
         rig.options.soundReady = true;
         const TBufArray blank = rig.devices.ProgBuf;
@@ -150,9 +147,7 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         qsizetype traceAt = -1;
         rig.host.onEvents = [&] {
             if (++events != r.silentAt) return;
-            SimFault f;
-            f.kind = SimFault::Kind::NoAnswer, f.times = 0;
-            rig.box.addFault(f);
+            rig.fault("noanswer,times=0");
             silentSince = rig.clock.nowMs();
             traceAt = rig.box.trace().size();
         };
@@ -171,14 +166,11 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
 
 namespace {
 
-// Random contents in every memory of the card, with a configuration that leaves it readable.
+// Contents in every memory of the card, with a random configuration that leaves it readable.
 void randomCard(ActionRig& rig, std::mt19937& rng) {
     TDevices& d = rig.devices;
-    const bool pic = isPicCode(d.DeviceId);
-    fillRandom(d.ProgBuf, rng, pic ? 0x3FFF : 0xFFFF);
-    fillRandom(d.DataBuf, rng, 0xFF);
-    fillRandom(d.EepBuf, rng, 0xFF);
-    if (pic) {
+    rig.fillBuffers();
+    if (isPicCode(d.DeviceId)) {
         for (int k = 0; k < 4; ++k) d.IdBuf[k] = uint16_t(rng() & 0xF);
         rig.fuses.pic84 = Pic84Page{int(rng() % 4), bool(rng() & 1), bool(rng() & 1), false, {}};
         Pic876Page& p = rig.fuses.pic876;
@@ -209,10 +201,9 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
     // clang-format on
     std::mt19937 rng(20240611);
     for (const auto& r : rows) {
-        const int card = r.card;
         const bool usb = r.model == M::Usb;
-        SCOPED_TRACE(testing::Message() << "card " << card << (usb ? " USB" : "") << r.queued);
-        ActionRig rig(card, r.model);
+        SCOPED_TRACE(testing::Message() << "card " << r.card << (usb ? " USB" : "") << r.queued);
+        ActionRig rig(r.card, r.model, false);
         rig.usbBackend.setQueuedReplies(r.queued);
         rig.useBuiltInStore();
         rig.box.setTraceKept(usb);
@@ -243,14 +234,14 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         EXPECT_TRUE(d.ProgBuf == written.ProgBuf);
         EXPECT_TRUE(d.DataBuf == written.DataBuf);
         EXPECT_EQ(d.EepBuf == written.EepBuf, !usb);  // no EEPROM over USB
-        if (isPicCode(card)) {
+        if (isPicCode(r.card)) {
             EXPECT_TRUE(d.IdBuf == written.IdBuf);
             EXPECT_EQ(d.CfgWord, written.CfgWord);
         }
-        if (card >= 21 && card <= 23) {  // AT90S2323, AT90S2343, AT90S8535: the fuse bit
+        if (r.card >= 21 && r.card <= 23) {  // AT90S2323, AT90S2343, AT90S8535: the fuse bit
             EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
         }
-        if (card == 31) {
+        if (r.card == 31) {
             EXPECT_EQ(d.FuseLow, written.FuseLow);
             EXPECT_EQ(d.FuseHigh, written.FuseHigh);
             EXPECT_EQ(d.LockByte, written.LockByte);
@@ -259,22 +250,17 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
 }
 
 TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
-    using K = SimFault::Kind;
-    const K kinds[] = {K::NoAnswer, K::Garbled, K::LostLink, K::PullCard, K::ShortReply};
     for (int card : {10, 15, 11, 20, 22, 31}) {
         for (int action = 1; action <= 5; ++action) {
-            for (SimFault::Kind kind : kinds) {
+            for (const char* kind : {"noanswer", "garble", "lostlink", "pullcard", "short"}) {
                 for (int at : {1, 3, 40}) {
                     if (action == 2 && at > 6) continue;  // an erase is over by then
                     SCOPED_TRACE(testing::Message() << "card " << card << " action " << action
-                                                    << " kind " << int(kind) << " at " << at);
+                                                    << " " << kind << " at " << at);
                     ActionRig rig(card);
                     rig.box.setTraceKept(false);
-                    ASSERT_TRUE(rig.connect());
                     rig.fillBuffers();  // every memory has replies worth checking
-                    SimFault f;
-                    f.kind = kind, f.at = at, f.times = 0;  // from then on
-                    rig.box.addFault(f);
+                    rig.fault(QString("%1,at=%2,times=0").arg(kind).arg(at));  // from then on
                     const qint64 start = rig.clock.nowMs();
                     rig.run(action);
                     EXPECT_TRUE(rig.actions.closeRequested());
