@@ -76,8 +76,7 @@ inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
     return ImageStore(ImageStore::pack(entries));
 }
 
-// One command frame as the program sent it: the command and the wait it gave the first
-// answer byte (ms).
+// A command the program sent and the wait (ms) it gave the first byte of the answer.
 struct WireExchange {
     QString command;
     int waitMs = -1;
@@ -104,11 +103,13 @@ private:
     bool pending_ = false;
 };
 
-// Connected to its box when made, unless `connectNow` is false (for what must be set first).
+// Exactly the memories named in `ticked` ticked ("PDCE": program, data, configuration and
+// external EEPROM), and connected to the box unless `connectNow` is false (for what must be
+// set first).
 class ActionRig {
 public:
     explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
-                       bool connectNow = true)
+                       const char* ticked = "PDCE", bool connectNow = true)
         : box(model, card),
           usbBackend(box),
           usb(&usbBackend),
@@ -126,6 +127,9 @@ public:
         devices.ApplyBuffers();
         fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;  // leave cards readable by default
         RefreshPicPage(devices, fuses);
+        const QString t = QString::fromLatin1(ticked);
+        enable.prog = t.contains('P'), enable.data = t.contains('D');
+        enable.config = t.contains('C'), enable.eep = t.contains('E');
         actions.setView(&view);
         actions.setControllerCheck(false);  // the sequences alone; the check has its own tests
         options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB")
@@ -141,14 +145,6 @@ public:
     }
     // A fault in the box's option syntax ("wrong,on=R04,at=7").
     void fault(const QString& text) { box.addFault(*SimFault::parse(text)); }
-
-    // Ticks exactly the memories named: "PDCE" ticks program, data, configuration and external
-    // EEPROM, "" none.
-    void only(const char* letters) {
-        const QString l = QString::fromLatin1(letters);
-        enable.prog = l.contains('P'), enable.data = l.contains('D');
-        enable.config = l.contains('C'), enable.eep = l.contains('E');
-    }
 
     bool connect() {
         com.Connect();
@@ -222,9 +218,8 @@ public:
     }
     // The commands that start with `prefix`, in order.
     QStringList sent(const QString& prefix) const {
-        QStringList out;
-        for (const QString& c : commands())
-            if (c.startsWith(prefix)) out << c;
+        QStringList out = commands();
+        out.removeIf([&](const QString& c) { return !c.startsWith(prefix); });
         return out;
     }
 

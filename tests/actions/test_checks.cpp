@@ -1,6 +1,5 @@
-// What the actions make of the box's answers: a box that times out, refuses, or answers a
-// well-formed wrong value; blank and protection tests on values that differ bit by bit; the
-// card compared with the buffers, which are left alone.
+// What the actions make of the box's answers: time-outs, refusals, well-formed wrong values;
+// blank and protection tests bit by bit; the card compared with the buffers, left alone.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -82,8 +81,7 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.fault);
-        ActionRig rig(r.card, r.model);
-        rig.only(r.ticked);
+        ActionRig rig(r.card, r.model, r.ticked);
         rig.options.verify = r.verify;
         rig.fillBuffers();
         rig.fuses.avr.avrFuse = rig.fuses.avr.lockBit1 = rig.fuses.avr.lockBit2 = true;
@@ -159,8 +157,7 @@ TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.value << (r.model == U ? " USB" : ""));
         const bool mega = r.card == 31;
-        ActionRig rig(r.card, r.model);
-        if (mega) rig.only("PC");
+        ActionRig rig(r.card, r.model, mega ? "PC" : "PDCE");
         rig.options.warnEnable = true;
         rig.box.card().flash.back() = 0x1357;
         rig.box.card().fuseLow = 0xE1;
@@ -198,10 +195,9 @@ TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
     }
 }
 
-// Scattered and adjacent changes in every memory of the card are listed; a loader card asks
-// before its loader replaces the controller's program, and without the agreement leaves the
-// EEPROM out. What could not be read is named with the reason, never compared as blank; the
-// user's buffers are left alone throughout.
+// Scattered and adjacent changes in every memory are listed; a loader card asks before its
+// loader replaces the controller's program, and unagreed leaves the EEPROM out. What could not
+// be read is named with the reason, never compared as blank; the buffers are left alone.
 TEST(CardCompare, EveryMemoryIsComparedOrNamedWithTheReasonItWasNot) {
     auto avr = [](SimCard& c) {
         c.flash[0x10] = 0x1234, c.flash[0x11] = 0xC00F, c.flash[0x800] = 0x0000;
@@ -238,10 +234,9 @@ TEST(CardCompare, EveryMemoryIsComparedOrNamedWithTheReasonItWasNot) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << "card " << r.card << " " << r.diff.toStdString());
-        ActionRig rig(r.card);
+        ActionRig rig(r.card, S, r.ticked);
         rig.options.warnEnable = true;
         rig.host.answerOk = r.agree;
-        rig.only(r.ticked);
         r.set(rig.box.card());
         const std::vector<uint16_t> flash = rig.box.card().flash;
         const TBufArray prog = rig.devices.ProgBuf, data = rig.devices.DataBuf;
@@ -274,7 +269,7 @@ TEST(CardCompare, EveryMemoryIsComparedOrNamedWithTheReasonItWasNot) {
 TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
     qint64 ms[2] = {};
     for (bool compare : {false, true}) {
-        ActionRig rig(26, S, false);
+        ActionRig rig(26, S, "PDCE", false);
         rig.lineSpeed = 115200;
         for (size_t i = 0; i < rig.box.card().eeprom.size(); ++i)
             rig.box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));

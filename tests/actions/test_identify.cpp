@@ -99,7 +99,6 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
             ActionRig rig(f.inBox);
             rig.devices.DeviceId = f.selected;
             rig.devices.ApplyBuffers();
-            rig.only("PDCE");
             rig.options.alwaysErase = rig.options.warnEnable = true;
             rig.actions.preflight() = Preflight{};  // as every runner is made
             bool failed = false;

@@ -122,8 +122,7 @@ TEST(Sequences, WhatReachesTheCard) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        ActionRig rig(r.card, r.model, false);
-        rig.only(r.ticked);
+        ActionRig rig(r.card, r.model, r.ticked, false);
         rig.options.warnEnable = r.question != nullptr;
         if (r.set) r.set(rig);
         ASSERT_TRUE(rig.connect());
@@ -240,9 +239,8 @@ TEST(Sequences, EveryFamilyActionAndTick) {
         for (const int cardType : families.at(r.family)) {
             SCOPED_TRACE(testing::Message() << "card " << cardType << " action " << r.action
                                             << " ticked " << r.ticked << " option " << r.opt);
-            ActionRig rig(cardType);
+            ActionRig rig(cardType, S, r.ticked);
             rig.box.setTraceKept(false);
-            rig.only(r.ticked);
             rig.options.verify = r.opt == Verify;
             rig.options.alwaysErase = r.opt == AlwaysErase;
             rig.options.warnEnable = rig.options.soundReady = true;
