@@ -263,22 +263,3 @@ TEST(CardCompare, EveryMemoryIsComparedOrNamedWithTheReasonItWasNot) {
                   r.fault ? QStringList{"Error while reading program memory"} : QStringList{});
     }
 }
-
-// A full 24C512 card (AT90S8515 + 24C512 through the loader) at 115200 baud, in the virtual
-// time of the simulated line: the comparison costs no more than a read.
-TEST(CardCompare, AFull24C512CardCostsNoMoreThanAReadAt115200Baud) {
-    qint64 ms[2] = {};
-    for (bool compare : {false, true}) {
-        ActionRig rig(26, S, "PDCE", false);
-        rig.lineSpeed = 115200;
-        for (size_t i = 0; i < rig.box.card().eeprom.size(); ++i)
-            rig.box.card().eeprom[i] = uint8_t(i * 7 + (i >> 8));
-        ASSERT_TRUE(rig.connect());
-        const qint64 start = rig.clock.nowMs();
-        compare ? (void)rig.compareCard() : (void)rig.run(1);
-        ms[compare] = rig.clock.nowMs() - start;
-        EXPECT_TRUE(rig.host.errors.isEmpty()) << rig.host.errors.join(" / ").toStdString();
-    }
-    EXPECT_GT(ms[0], 60000);  // 65536 loader exchanges and more
-    EXPECT_LE(ms[1], ms[0]);
-}

@@ -219,13 +219,11 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
 // A production run stopped from the terminal: Ctrl-C or SIGTERM ends it with status 130 and a
 // summary that says so and counts the cards done, as the log records them.
 TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
-    // SIGINT once the first card is out of the box, SIGTERM while a card is programmed.
-    const struct {
-        int signal;
-        const char* sendAt;
-    } cases[] = {{SIGINT, "remove the card"}, {SIGTERM, "programming"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.signal);
+    // SIGINT once the first card is out of the box, SIGTERM while a card is programmed; without
+    // a count the simulated box's cards keep coming until then.
+    for (const auto& [signal, sendAt] :
+         {std::pair{SIGINT, "remove the card"}, std::pair{SIGTERM, "programming"}}) {
+        SCOPED_TRACE(signal);
         QTemporaryDir dir;
         const QString job =
             writeFile(dir, "job.ini",
@@ -237,18 +235,16 @@ TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
         run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                   {"job", "run", job, "--port", "SIM", "--log", log});
         ASSERT_TRUE(run.waitForStarted());
-        // Without a count the simulated box's cards keep coming until the signal.
+        const QRegularExpression due(QStringLiteral("pass    1[^\n]*") + sendAt);
         QString out;
         const QDeadlineTimer deadline(60000);
-        bool sent = false;
-        while (!sent && !deadline.hasExpired() && run.state() == QProcess::Running) {
+        while (!due.match(out).hasMatch() && !deadline.hasExpired() &&
+               run.state() == QProcess::Running) {
             run.waitForReadyRead(100);
             out += QString::fromLocal8Bit(run.readAllStandardOutput());
-            for (const QString& line : out.split('\n'))
-                if (line.contains("pass    1") && line.contains(c.sendAt)) sent = true;
         }
-        ASSERT_TRUE(sent) << out.toStdString();
-        ::kill(pid_t(run.processId()), c.signal);
+        ASSERT_TRUE(due.match(out).hasMatch()) << out.toStdString();
+        ::kill(pid_t(run.processId()), signal);
         ASSERT_TRUE(run.waitForFinished(30000));
         out += QString::fromLocal8Bit(run.readAllStandardOutput());
         EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
