@@ -16,29 +16,28 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     const struct Row {
         int card;  // the card in the box (the selected card type is 10 throughout)
         M model;
-        uint32_t signature;  // 0: the card type's own
-        int deviceId;        // -1: the card type's own
-        const char* name;    // nullptr: fails with `error`
+        uint32_t id;       // the AVR signature or PIC device ID read; 0: the card's own
+        const char* name;  // nullptr: fails with `error`
         std::vector<int> cards;
         const char* error;
         const char* fault = nullptr;  // in the device ID read
     } rows[] = {
         // clang-format off
-        {20, M::Serial, 0, -1, "AT90S8515", {20, 24, 25, 26}, nullptr},
-        {22, M::Usb, 0, -1, "AT90S2323", {22}, nullptr},
-        {31, M::Serial, 0, -1, "ATmega163", {31}, nullptr},
-        {31, M::Usb, 0, -1, "ATmega163", {31}, nullptr},
-        {20, M::Serial, 0x1E9101, -1, "AT90S2313", {}, nullptr},
-        {11, M::Serial, 0, -1, "PIC16F876", {11, 12}, nullptr},
-        {10, M::Serial, 0, -1, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
-        {13, M::Serial, 0, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
-        {12, M::Serial, 0, 0x0E02, "PIC16F876A", {}, nullptr},
-        {10, M::Usb, 0, -1, nullptr, {},
+        {20, M::Serial, 0, "AT90S8515", {20, 24, 25, 26}, nullptr},
+        {22, M::Usb, 0, "AT90S2323", {22}, nullptr},
+        {31, M::Serial, 0, "ATmega163", {31}, nullptr},
+        {31, M::Usb, 0, "ATmega163", {31}, nullptr},
+        {20, M::Serial, 0x1E9101, "AT90S2313", {}, nullptr},
+        {11, M::Serial, 0, "PIC16F876", {11, 12}, nullptr},
+        {10, M::Serial, 0, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
+        {13, M::Serial, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
+        {12, M::Serial, 0x0E02, "PIC16F876A", {}, nullptr},
+        {10, M::Usb, 0, nullptr, {},
          "No AVR controller answers.\rA PIC can't be identified over USB: connect the box to a "
          "serial port."},
         // A card without a controller still reads as a word: these are the box's failures.
-        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
-        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box answered the device ID read with "
+        {10, M::Serial, 0, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
+        {10, M::Serial, 0, nullptr, {}, "The programmer box answered the device ID read with "
          "\"3F\", which is not a four-digit word.", "reply=3F,on=R04"},
         // clang-format on
     };
@@ -47,8 +46,8 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         ActionRig rig(r.card, r.model);
         rig.devices.DeviceId = 10;
         rig.devices.ApplyBuffers();
-        if (r.signature) rig.box.card().signature = r.signature;
-        if (r.deviceId >= 0) rig.box.card().picDeviceId = uint16_t(r.deviceId);
+        if (r.id && isPicCode(r.card)) rig.box.card().picDeviceId = uint16_t(r.id);
+        if (r.id && !isPicCode(r.card)) rig.box.card().signature = r.id;
         if (r.fault) rig.fault(r.fault);
         rig.run(toInt(ActionCode::Identify));
         // Nothing but the identity exchanges: a PIC is asked for location 2006 only once no AVR
@@ -102,10 +101,7 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
             rig.options.alwaysErase = rig.options.warnEnable = true;
             rig.actions.preflight() = Preflight{};  // as every runner is made
             bool failed = false;
-            if (code == compare)
-                rig.compareCard(&failed, true);
-            else
-                rig.run(code);
+            code == compare ? (void)rig.compareCard(&failed, true) : (void)rig.run(code);
             EXPECT_EQ(failed, code == compare);
             EXPECT_EQ(rig.host.errors, QStringList{"Wrong controller for this card type!\rRead: " +
                                                    QString(f.read)});

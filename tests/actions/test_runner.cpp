@@ -6,7 +6,6 @@
 #include <random>
 
 #include "ActionRig.h"
-#include "link/BoxInterface.h"
 
 using namespace kelvano;
 using namespace kelvano::test;
