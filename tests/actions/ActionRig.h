@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -23,6 +24,9 @@
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace kelvano::test {
+
+using M = SimBox::Model;
+constexpr M S = M::Serial, U = M::Usb;
 
 struct RecordingHost : Host {
     QStringList errors;
@@ -69,10 +73,8 @@ inline QMap<QString, QByteArray> testLoaders() {
 }
 
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
-    QList<QPair<QString, QByteArray>> entries;
-    for (auto it = loaders.begin(); it != loaders.end(); ++it)
-        entries.append({it.key(), it.value()});
-    entries.append({QStringLiteral("QXUSB"), QByteArray(4, '\x01')});
+    QList<QPair<QString, QByteArray>> entries{{QStringLiteral("QXUSB"), QByteArray(4, '\x01')}};
+    for (const auto& [name, bytes] : loaders.asKeyValueRange()) entries.append({name, bytes});
     return ImageStore(ImageStore::pack(entries));
 }
 
@@ -103,9 +105,8 @@ private:
     bool pending_ = false;
 };
 
-// Exactly the memories named in `ticked` ticked ("PDCE": program, data, configuration and
-// external EEPROM), and connected to the box unless `connectNow` is false (for what must be
-// set first).
+// Exactly the memories in `ticked` ticked ("PDCE": program, data, configuration, external
+// EEPROM); connected to the box unless `connectNow` is false (for what must be set first).
 class ActionRig {
 public:
     explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
@@ -218,9 +219,7 @@ public:
     }
     // The commands that start with `prefix`, in order.
     QStringList sent(const QString& prefix) const {
-        QStringList out = commands();
-        out.removeIf([&](const QString& c) { return !c.startsWith(prefix); });
-        return out;
+        return commands().filter(QRegularExpression('^' + QRegularExpression::escape(prefix)));
     }
 
     int lineSpeed = 0;               // baud of the simulated line; 0: no line time

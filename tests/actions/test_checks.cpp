@@ -11,8 +11,6 @@ using namespace kelvano::test;
 
 namespace {
 
-using M = SimBox::Model;
-constexpr M S = M::Serial, U = M::Usb;
 constexpr Memory P = Memory::Program, D = Memory::Data, C = Memory::Configuration,
                  E = Memory::ExternalEeprom;
 constexpr MemorySet kCtl{P, D, C};
@@ -107,7 +105,7 @@ TEST(AnswerChecks, TimeoutRefusalOrWrongValueStopsTheActionThere) {
         int last = int(sent.size()) - 1;
         while (last >= 0 && !sent[last].startsWith(f.family)) --last;
         const QStringList closing =
-            r.model == M::Usb ? QStringList{"0100"} : QStringList{"M0", "D----", "d    "};
+            r.model == U ? QStringList{"0100"} : QStringList{"M0", "D----", "d    "};
         EXPECT_EQ(sent.mid(last + 1), closing);
     }
 }

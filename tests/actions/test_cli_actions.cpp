@@ -80,20 +80,6 @@ TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     }
 }
 
-TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
-    QTemporaryDir dir;
-    QByteArray image(0x4010, '\xFF');
-    image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
-    const Boxsim box({"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
-    const CliRun read =
-        cli({"--port", box.pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
-             "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
-    EXPECT_EQ(read.code, 3) << read.err.toStdString();
-    EXPECT_TRUE(read.err.contains("slot 1 not saved")) << read.err.toStdString();
-    EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
-    EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
-}
-
 // Where the results go, and the trace, are checked before the box is touched. "-" and a device
 // are written as named; a target that fails after all has its data kept in a file named.
 TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
@@ -134,6 +120,18 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
     const QString kept = full.err.mid(full.err.indexOf("it is kept in ") + 14).trimmed();
     EXPECT_EQ(readAll(kept), out.out.toLatin1()) << full.err.toStdString();
     QFile::remove(kept);
+
+    // A code-protected card: only the memory that could be read is saved.
+    QByteArray image(0x4010, '\xFF');
+    image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
+    const Boxsim pic({"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
+    const CliRun part =
+        cli({"--port", pic.pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
+             "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
+    EXPECT_EQ(part.code, 3) << part.err.toStdString();
+    EXPECT_TRUE(part.err.contains("slot 1 not saved")) << part.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
+    EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
 }
 
 // A card with another controller than the --card type's: identify names it, and an action
@@ -146,21 +144,21 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
 
     const Boxsim box({"--card", "22"});
-    const QString& pty = box.pty;
-    const CliRun other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
+    const CliRun other = cli({"--port", box.pty, "--card", "20", "--no-wait", "identify"});
     EXPECT_EQ(other.code, 1);
     EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
     EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
 
     for (const char* command : {"program", "compare"}) {
-        const CliRun stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
+        const CliRun stopped =
+            cli({"--port", box.pty, "--card", "20", "--no-wait", "--yes", command});
         EXPECT_EQ(stopped.code, std::string(command) == "compare" ? 4 : 1);
         EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
             << stopped.err.toStdString();
     }
 
-    const CliRun forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
-                               "prog", "--force", "program"});
+    const CliRun forced = cli({"--port", box.pty, "--card", "20", "--no-wait", "--yes",
+                               "--memories", "prog", "--force", "program"});
     EXPECT_EQ(forced.code, 1);
     EXPECT_TRUE(forced.err.contains("Wrong AVR Device!\nRead: AT90S2323\nMust: AT90S8515"))
         << forced.err.toStdString();
@@ -183,21 +181,20 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
         int card;
         QStringList options;
         const char* picConfig;  // PIC: the HEX record of the configuration word (2007)
-        QString prefix;         // the commands compared
         QStringList sent;  // AVR: Programming Enable of the controller check, then the action's
     } rows[] = {
         // clang-format off
-        {20, {"--lock-bits", "none"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
-        {20, {"--lock-bits", "1"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
-        {20, {"--lock-bits", "2"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
-        {20, {}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
-        {22, {"--lock-bits", "1", "--fuse", "on"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
-        {22, {"--lock-bits", "both", "--fuse", "off"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
-        {31, {"--mega163", "F6:3A:FC"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+        {20, {"--lock-bits", "none"}, nullptr, {"YAC530000", "YAC530000", "YACFF0000"}},
+        {20, {"--lock-bits", "1"}, nullptr, {"YAC530000", "YAC530000", "YACFD0000"}},
+        {20, {"--lock-bits", "2"}, nullptr, {"YAC530000", "YAC530000", "YACFB0000"}},
+        {20, {}, nullptr, {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
+        {22, {"--lock-bits", "1", "--fuse", "on"}, nullptr, {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
+        {22, {"--lock-bits", "both", "--fuse", "off"}, nullptr, {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
+        {31, {"--mega163", "F6:3A:FC"}, nullptr, {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
         // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
-        {10, {}, ":02400E000D00A3", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
-        {10, {}, ":02400E00F93F78", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
-        {11, {}, ":02400E00191D7A", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
+        {10, {}, ":02400E000D00A3", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
+        {10, {}, ":02400E00F93F78", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
+        {11, {}, ":02400E00191D7A", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -212,7 +209,8 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
                  << "1=" + writeFile(dir, "cfg.hex", r.picConfig + QByteArray("\n:00000001FF\n"));
         const CliRun run = cli(args + r.options + QStringList{"program"});
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
-        EXPECT_EQ(traceCommands(trace).filter(QRegularExpression('^' + r.prefix)), r.sent);
+        EXPECT_EQ(traceCommands(trace).filter(QRegularExpression(r.picConfig ? "^L00" : "^YAC")),
+                  r.sent);
     }
 }
 
@@ -234,20 +232,15 @@ TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
         QProcess run;
         run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                   {"job", "run", job, "--port", "SIM", "--log", log});
-        ASSERT_TRUE(run.waitForStarted());
         const QRegularExpression due(QStringLiteral("pass    1[^\n]*") + sendAt);
         QString out;
         const QDeadlineTimer deadline(60000);
-        while (!due.match(out).hasMatch() && !deadline.hasExpired() &&
-               run.state() == QProcess::Running) {
-            run.waitForReadyRead(100);
+        while (!due.match(out).hasMatch() && run.waitForReadyRead(int(deadline.remainingTime())))
             out += QString::fromLocal8Bit(run.readAllStandardOutput());
-        }
         ASSERT_TRUE(due.match(out).hasMatch()) << out.toStdString();
         ::kill(pid_t(run.processId()), signal);
         ASSERT_TRUE(run.waitForFinished(30000));
         out += QString::fromLocal8Bit(run.readAllStandardOutput());
-        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run.exitCode(), 130) << out.toStdString();
 
         const QRegularExpression summary(

@@ -7,10 +7,6 @@
 using namespace kelvano;
 using namespace kelvano::test;
 
-namespace {
-using M = SimBox::Model;
-}  // namespace
-
 // The card in the box answers; the runner names its controller and the card types with it.
 TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     const struct Row {
@@ -23,21 +19,21 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         const char* fault = nullptr;  // in the device ID read
     } rows[] = {
         // clang-format off
-        {20, M::Serial, 0, "AT90S8515", {20, 24, 25, 26}, nullptr},
-        {22, M::Usb, 0, "AT90S2323", {22}, nullptr},
-        {31, M::Serial, 0, "ATmega163", {31}, nullptr},
-        {31, M::Usb, 0, "ATmega163", {31}, nullptr},
-        {20, M::Serial, 0x1E9101, "AT90S2313", {}, nullptr},
-        {11, M::Serial, 0, "PIC16F876", {11, 12}, nullptr},
-        {10, M::Serial, 0, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
-        {13, M::Serial, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
-        {12, M::Serial, 0x0E02, "PIC16F876A", {}, nullptr},
-        {10, M::Usb, 0, nullptr, {},
+        {20, S, 0, "AT90S8515", {20, 24, 25, 26}, nullptr},
+        {22, U, 0, "AT90S2323", {22}, nullptr},
+        {31, S, 0, "ATmega163", {31}, nullptr},
+        {31, U, 0, "ATmega163", {31}, nullptr},
+        {20, S, 0x1E9101, "AT90S2313", {}, nullptr},
+        {11, S, 0, "PIC16F876", {11, 12}, nullptr},
+        {10, S, 0, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
+        {13, S, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
+        {12, S, 0x0E02, "PIC16F876A", {}, nullptr},
+        {10, U, 0, nullptr, {},
          "No AVR controller answers.\rA PIC can't be identified over USB: connect the box to a "
          "serial port."},
         // A card without a controller still reads as a word: these are the box's failures.
-        {10, M::Serial, 0, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
-        {10, M::Serial, 0, nullptr, {}, "The programmer box answered the device ID read with "
+        {10, S, 0, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
+        {10, S, 0, nullptr, {}, "The programmer box answered the device ID read with "
          "\"3F\", which is not a four-digit word.", "reply=3F,on=R04"},
         // clang-format on
     };
@@ -53,9 +49,8 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         // Nothing but the identity exchanges: a PIC is asked for location 2006 only once no AVR
         // answered, and over USB only an AVR can be asked.
         const char* sent =
-            r.model == M::Usb
-                ? (r.name ? "0100 0102 04AC530000 0430000200 0430000100 0430000000 0100"
-                          : "0100 0102 04AC530000 0100")
+            r.model == U ? (r.name ? "0100 0102 04AC530000 0430000200 0430000100 0430000000 0100"
+                                   : "0100 0102 04AC530000 0100")
             : isPicCode(r.card) ? "M0 M5 YAC530000 M0 M2 P003FFF I I I I I I R04 M0 D---- d    "
                                 : "M0 M5 YAC530000 Y30000200 Y30000100 Y30000000 M0 D---- d    ";
         EXPECT_EQ(rig.commands().join(' '), sent);

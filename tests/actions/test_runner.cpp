@@ -59,28 +59,24 @@ TEST(ActionRunner, WaitsForTheCardOnlyWhenAskedAndAbortOrASilentBoxEndsTheWait) 
 }
 
 TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
-    using M = SimBox::Model;
     const struct {
         M model;
         const char* answer;
         bool card;
-    } rows[] = {{M::Serial, "0", true},   {M::Serial, "2", true},  {M::Serial, "4", true},
-                {M::Serial, "6", false},  {M::Serial, "7", false}, {M::Serial, "14", false},
-                {M::Serial, "X", false},  {M::Usb, "02", true},    {M::Usb, "04", true},
-                {M::Usb, "06", false},    {M::Usb, "0200", false}, {M::Serial, "130", true},
-                {M::Serial, "134", false}};
+    } rows[] = {{S, "0", true},   {S, "2", true},   {S, "4", true},     {S, "6", false},
+                {S, "7", false},  {S, "14", false}, {S, "X", false},    {U, "02", true},
+                {U, "04", true},  {U, "06", false}, {U, "0200", false}, {S, "130", true},
+                {S, "134", false}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.answer);
-        const bool usb = r.model == M::Usb;
+        const bool usb = r.model == U;
         ActionRig rig(usb ? 20 : 10, r.model, "");
         rig.options.smartAuto = true;
         rig.fault(QStringLiteral("reply=%1,on=%2,times=0").arg(r.answer, usb ? "05" : "K"));
         rig.actions.start(ActionCode::Verify);
         rig.actions.Startup();
         EXPECT_EQ(rig.actions.result().ready, r.card);
-        if (!usb) {
-            EXPECT_EQ(rig.commands().contains("DINS."), !r.card);
-        }
+        EXPECT_EQ(rig.commands().contains("DINS."), !usb && !r.card);
     }
 }
 
@@ -88,7 +84,6 @@ TEST(ActionRunner, NoCardOnlyWithStateBitsOneAndTwo) {
 // tries at an EEPROM byte excepted), in seconds, in every family and loop: also where the loop
 // sends nothing but the PIC counter's increments or the address display.
 TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
-    using M = SimBox::Model;
     const QString none = "The programmer box does not answer.";
     const struct Row {
         int card;
@@ -101,24 +96,24 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         bool blank = false;  // program buffers left blank: nothing to write but increments
     } rows[] = {
         // clang-format off
-        {10, M::Serial, "P", 5, 100, none, 1, true},
-        {11, M::Serial, "P", 5, 100, none, 1, true},
-        {10, M::Serial, "D", 5, 20, "Error while writing PIC data memory", 2},
-        {10, M::Serial, "P", 1, 100, "Error while reading program memory", 1},
-        {10, M::Serial, "C", 5, 2, "Error while writing PIC Configuration", 2},
-        {15, M::Serial, "E", 5, 10, "Error while uploading EEPROM loader", 2},
-        {11, M::Serial, "E", 5, 30, "Error while uploading EEPROM loader", 2},
-        {10, M::Serial, "E", 5, 100, "Error while writing EEPROM Memory", 1},
-        {10, M::Serial, "E", 4, 100, "Error while reading EEPROM memory", 1},
-        {20, M::Serial, "P", 5, 100, none, 1, true},
-        {20, M::Serial, "D", 5, 100, "Error while writing data memory", 1},
-        {20, M::Serial, "P", 4, 100, "Error while reading program memory", 1},
-        {31, M::Serial, "P", 5, 100, none, 1},
-        {31, M::Serial, "E", 5, 100, none, 1},
-        {22, M::Serial, "E", 1, 200, "Error reading EEPROM Memory", 6},
-        {20, M::Serial, "E", 5, 400, "Error while writing EEPROM Memory", 6},
-        {20, M::Usb, "PD", 5, 100, "Error while writing data memory", 2, true},
-        {20, M::Usb, "P", 1, 100, "Error while reading program memory", 1},
+        {10, S, "P", 5, 100, none, 1, true},
+        {11, S, "P", 5, 100, none, 1, true},
+        {10, S, "D", 5, 20, "Error while writing PIC data memory", 2},
+        {10, S, "P", 1, 100, "Error while reading program memory", 1},
+        {10, S, "C", 5, 2, "Error while writing PIC Configuration", 2},
+        {15, S, "E", 5, 10, "Error while uploading EEPROM loader", 2},
+        {11, S, "E", 5, 30, "Error while uploading EEPROM loader", 2},
+        {10, S, "E", 5, 100, "Error while writing EEPROM Memory", 1},
+        {10, S, "E", 4, 100, "Error while reading EEPROM memory", 1},
+        {20, S, "P", 5, 100, none, 1, true},
+        {20, S, "D", 5, 100, "Error while writing data memory", 1},
+        {20, S, "P", 4, 100, "Error while reading program memory", 1},
+        {31, S, "P", 5, 100, none, 1},
+        {31, S, "E", 5, 100, none, 1},
+        {22, S, "E", 1, 200, "Error reading EEPROM Memory", 6},
+        {20, S, "E", 5, 400, "Error while writing EEPROM Memory", 6},
+        {20, U, "PD", 5, 100, "Error while writing data memory", 2, true},
+        {20, U, "P", 1, 100, "Error while reading program memory", 1},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -144,7 +139,7 @@ TEST(ActionRunner, ABoxThatFallsSilentEndsTheActionWithinSeconds) {
         EXPECT_EQ(rig.host.errors, QStringList{r.error});  // one error, not one per exchange
         EXPECT_FALSE(rig.actions.result().ready);
         EXPECT_EQ(rig.view.sounds, 0);  // the ready sound only after READY
-        EXPECT_EQ(rig.box.trace().size() - traceAt - (r.model == M::Usb ? 1 : 3), r.unanswered)
+        EXPECT_EQ(rig.box.trace().size() - traceAt - (r.model == U ? 1 : 3), r.unanswered)
             << rig.commands().mid(traceAt).join(' ').toStdString();
         // The unanswered exchanges and the closing ones (1.5 s for "M0") at most.
         EXPECT_LT(rig.clock.nowMs() - silentSince, 4000);
@@ -173,24 +168,21 @@ void randomCard(ActionRig& rig, std::mt19937& rng) {
 
 }  // namespace
 
-// With the store built into the program: its demo loaders reach every loader card's EEPROM.
-// The USB box programs what it has packets for, whether it keeps one answer buffer or queues
-// its answers (the connect leaves one answer unread: a queued box must not shift them).
-// At 115200 baud, in the line's own time, comparing a full 24C512 card costs no more than
-// reading it.
+// The built-in store's demo loaders reach every loader card's EEPROM. The USB box programs
+// what it has packets for, keeping one answer buffer or queueing (the connect leaves one answer
+// unread: a queue must not shift). At 115200 baud a full 24C512 compare costs no more than a read.
 TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
-    using M = SimBox::Model;
     // clang-format off
     const struct {
         int card;
-        M model = M::Serial;
+        M model = S;
         bool queued = false;
     } rows[] = {{10}, {11}, {12}, {13}, {14}, {15}, {20}, {21}, {22}, {23}, {24}, {25}, {26}, {31},
-                {20, M::Usb}, {20, M::Usb, true}, {21, M::Usb, true}, {22, M::Usb}, {23, M::Usb, true}};
+                {20, U}, {20, U, true}, {21, U, true}, {22, U}, {23, U, true}};
     // clang-format on
     std::mt19937 rng(20240611);
     for (const auto& r : rows) {
-        const bool usb = r.model == M::Usb;
+        const bool usb = r.model == U;
         SCOPED_TRACE(testing::Message() << "card " << r.card << (usb ? " USB" : "") << r.queued);
         ActionRig rig(r.card, r.model, usb ? "PDC" : "PDCE", false);
         rig.usbBackend.setQueuedReplies(r.queued);
@@ -226,17 +218,13 @@ TEST(RoundTrip, EveryCardTypeProgramsAndReadsBackIdentical) {
         EXPECT_TRUE(d.ProgBuf == written.ProgBuf);
         EXPECT_TRUE(d.DataBuf == written.DataBuf);
         EXPECT_EQ(d.EepBuf == written.EepBuf, !usb);  // no EEPROM over USB
-        if (isPicCode(r.card)) {
-            EXPECT_TRUE(d.IdBuf == written.IdBuf);
-            EXPECT_EQ(d.CfgWord, written.CfgWord);
-        }
-        if (r.card >= 21 && r.card <= 23) {  // AT90S2323, AT90S2343, AT90S8535: the fuse bit
-            EXPECT_EQ(rig.fuses.avr.avrFuse, fuse);
-        }
+        EXPECT_TRUE(d.IdBuf == written.IdBuf);
+        EXPECT_EQ(d.CfgWord, written.CfgWord);
+        // Only the AT90S2323, AT90S2343 and AT90S8535 have a fuse bit to read.
+        EXPECT_EQ(rig.fuses.avr.avrFuse, r.card >= 21 && r.card <= 23 ? fuse : !fuse);
         if (r.card == 31) {
-            EXPECT_EQ(d.FuseLow, written.FuseLow);
-            EXPECT_EQ(d.FuseHigh, written.FuseHigh);
-            EXPECT_EQ(d.LockByte, written.LockByte);
+            EXPECT_EQ(std::tuple(d.FuseLow, d.FuseHigh, d.LockByte),
+                      std::tuple(written.FuseLow, written.FuseHigh, written.LockByte));
         }
         if (r.card == 26) {            // AT90S8515 + 24C512
             EXPECT_GT(readMs, 60000);  // 65536 loader exchanges and more
@@ -264,8 +252,8 @@ TEST(Faults, EveryFamilyAndActionEndsBoundedWithAnErrorAndNeverReady) {
                     rig.run(action);
                     EXPECT_TRUE(rig.actions.closeRequested());
                     EXPECT_FALSE(rig.actions.running());
-                    EXPECT_LT(rig.clock.nowMs() - start,
-                              4000);  // the six tries of a loader byte at most
+                    // The six tries of a loader byte at most.
+                    EXPECT_LT(rig.clock.nowMs() - start, 4000);
                     EXPECT_FALSE(rig.host.errors.isEmpty());
                     EXPECT_NE(rig.actions.label(), "READY");
                 }

@@ -11,8 +11,6 @@ using namespace kelvano;
 using namespace kelvano::test;
 
 namespace {
-using M = SimBox::Model;
-constexpr M S = M::Serial, U = M::Usb;
 
 // The card's flash numbered, so that an erase or a write shows.
 void numberFlash(ActionRig& r) {
@@ -151,11 +149,9 @@ TEST(Sequences, WhatReachesTheCard) {
 
 namespace {
 
-// The steps of an action as the box saw them, one word each: "id" Programming Enable, "lock"
-// and "fuse" the AVR configuration reads, "erase", "load" a loader going in, and for each
-// memory loop its letter (P program, D data, C configuration, E external EEPROM) with the
-// first command that works on it: "P:R04" program memory read at the PIC counter, "E:X" the
-// EEPROM written through a loader.
+// The steps the box saw: "id" Programming Enable, "lock"/"fuse" the AVR configuration reads,
+// "erase", "load" a loader going in, and per memory loop (P, D, C, E) the first command on it
+// ("P:R04" program memory read at the PIC counter, "E:X" EEPROM written through a loader).
 QString steps(const std::vector<WireExchange>& wire) {
     static const QMap<QString, QString> marks{{"YAC530000", "id"},
                                               {"Y58000000", "lock"},
