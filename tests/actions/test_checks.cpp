@@ -167,8 +167,7 @@ TEST(AnswerChecks, ProtectionNeedsBothMegaLockBitsButOnePicCpBit) {
         EXPECT_EQ(rig.actions.result().read.has(P), !r.prot);
         const QString warning = "Warning!|Controller is protected! \rcan't read contents.";
         const QString error =
-            "AVR-Mega-Device is protected!\rCan't read, verify or blank check "
-            "the device.";
+            "AVR-Mega-Device is protected!\rCan't read, verify or blank check the device.";
         EXPECT_EQ(rig.host.questions, !mega && r.prot ? QStringList{warning} : QStringList{});
         EXPECT_EQ(rig.host.errors, mega && r.prot ? QStringList{error} : QStringList{});
         const bool fusesUnread = mega && r.model == U && !r.prot;  // no USB form for them

@@ -36,9 +36,7 @@ TEST(CliActions, LoaderEepromReadsTheControllerToo) {
     EXPECT_GE(sent.filter("R04").size(), 1024);
 }
 
-// Ctrl-C and SIGTERM end every command that talks to the box as Abort does: in the card wait
-// (the box's display showing "INS.") and in the middle of the flash writes. The box is left
-// idle and the status is 130.
+// In the card wait (the display showing "INS.") and mid flash writes alike: the box left idle.
 TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     QTemporaryDir dir;
     QByteArray flash(8192, '\0');  // every word programmed: the real-time write pauses take long
@@ -173,8 +171,7 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
               "No card type of the catalogue has this controller.\n");
 }
 
-// The configuration options of the terminal reach the card bit for bit: the AT90S lock bits
-// and fuse, the ATmega163 bytes, and the PIC code protection of the loaded configuration word.
+// The AT90S lock bits and fuse, the ATmega163 bytes, the PIC code protection of the loaded word.
 TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
     QTemporaryDir dir;
     const struct {
@@ -214,8 +211,6 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
     }
 }
 
-// A production run stopped from the terminal: Ctrl-C or SIGTERM ends it with status 130 and a
-// summary that says so and counts the cards done, as the log records them.
 TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
     // SIGINT once the first card is out of the box, SIGTERM while a card is programmed; without
     // a count the simulated box's cards keep coming until then.

@@ -65,9 +65,8 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     }
 }
 
-// Every action and a comparison with the card, on a card whose controller is not the card
-// type's: refused before anything that could change the card, with every warning answered OK.
-// The box has seen the identity exchanges, the card polls and the closing ones, nothing else.
+// Refused before anything that could change the card, every warning answered OK: the box sees
+// the identity exchanges, the card polls and the closing ones, nothing else.
 TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly) {
     const struct Family {
         int inBox, selected;
@@ -80,8 +79,7 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
         {22, 20, "AT90S2323, signature 1E 91 02\rMust: AT90S8515"},
         // clang-format on
     };
-    // The identity: AVR Programming Enable and signature reads, the PIC's device ID location;
-    // mode switches, display texts and card polls around them.
+    // Programming Enable, signature reads, the PIC device ID; modes, displays, polls around them.
     const QStringList identity{"M0",        "M2",        "M5",      "YAC530000", "Y30000000",
                                "Y30000100", "Y30000200", "P003FFF", "I",         "R04",
                                "K",         "D----",     "d    "};

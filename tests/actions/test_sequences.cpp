@@ -193,10 +193,8 @@ int designedWaitMs(const QString& command) {
 
 }  // namespace
 
-// Every family (PIC16F84 with its EEPROM wired to the box or behind a loader, PIC16F876,
-// AT90S with and without fuse, ATmega163) under every action and every single tick (on the
-// loader cards the EEPROM takes the others with it, as in the window): which memories are
-// touched in which order, what is left out, and the wait every exchange gets.
+// Which memories are touched in which order, what is left out, and every exchange's wait (on
+// loader cards the EEPROM takes the others with it, as in the window).
 TEST(Sequences, EveryFamilyActionAndTick) {
     enum Opt { None, Verify, AlwaysErase };
     // A row holds for every card of its family. In the AVR rows "ID" stands for what the card's
