@@ -1,11 +1,13 @@
 #pragma once
 // A complete set of the program's modules around one simulated box, in virtual time.
+#include <gtest/gtest.h>
+
 #include <QMap>
+#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <random>
 #include <vector>
 
 #include "actions/Compare.h"
@@ -22,6 +24,9 @@
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace kelvano::test {
+
+using M = SimBox::Model;
+constexpr M S = M::Serial, U = M::Usb;
 
 struct RecordingHost : Host {
     QStringList errors;
@@ -67,20 +72,13 @@ inline QMap<QString, QByteArray> testLoaders() {
             {"PICLOAD", make(48, 4, true)}};
 }
 
-inline void fillRandom(TBufArray& buf, std::mt19937& rng, unsigned mask) {
-    for (int i = 0; i < buf.length(); ++i) buf[i] = uint16_t(rng() & mask);
-}
-
 inline ImageStore storeOf(const QMap<QString, QByteArray>& loaders) {
-    QList<QPair<QString, QByteArray>> entries;
-    for (auto it = loaders.begin(); it != loaders.end(); ++it)
-        entries.append({it.key(), it.value()});
-    entries.append({QStringLiteral("QXUSB"), QByteArray(4, '\x01')});
+    QList<QPair<QString, QByteArray>> entries{{QStringLiteral("QXUSB"), QByteArray(4, '\x01')}};
+    for (const auto& [name, bytes] : loaders.asKeyValueRange()) entries.append({name, bytes});
     return ImageStore(ImageStore::pack(entries));
 }
 
-// One command frame as the program sent it: the command and the wait it gave the first
-// answer byte (ms).
+// A command the program sent and the wait (ms) it gave the first byte of the answer.
 struct WireExchange {
     QString command;
     int waitMs = -1;
@@ -107,10 +105,12 @@ private:
     bool pending_ = false;
 };
 
+// Exactly the memories in `ticked` ticked ("PDCE": program, data, configuration, external
+// EEPROM); connected to the box unless `connectNow` is false (for what must be set first).
 class ActionRig {
 public:
     explicit ActionRig(int card, SimBox::Model model = SimBox::Model::Serial,
-                       const QMap<QString, QByteArray>& loaders = testLoaders())
+                       const char* ticked = "PDCE", bool connectNow = true)
         : box(model, card),
           usbBackend(box),
           usb(&usbBackend),
@@ -121,18 +121,22 @@ public:
                   if (lineSpeed) port->setLineSpeed(lineSpeed);
                   return port;
               },
-              storeOf(loaders)),
+              storeOf(testLoaders())),
           actions(host, clock, devices, com, options, enable, fuses, mainView) {
         box.setLoaderImages(testLoaders());
         devices.DeviceId = card;
         devices.ApplyBuffers();
         fuses.avr.lockBit1 = fuses.avr.lockBit2 = false;  // leave cards readable by default
         RefreshPicPage(devices, fuses);
+        const QString t = QString::fromLatin1(ticked);
+        enable.prog = t.contains('P'), enable.data = t.contains('D');
+        enable.config = t.contains('C'), enable.eep = t.contains('E');
         actions.setView(&view);
         actions.setControllerCheck(false);  // the sequences alone; the check has its own tests
         options.ports = {model == SimBox::Model::Usb ? QStringLiteral("USB")
                                                      : QStringLiteral("SIM")};
         options.portIndex = 0;
+        EXPECT_TRUE(!connectNow || connect());
     }
 
     // The store built into the program on both sides: its demo loaders run on the simulated box.
@@ -142,14 +146,6 @@ public:
     }
     // A fault in the box's option syntax ("wrong,on=R04,at=7").
     void fault(const QString& text) { box.addFault(*SimFault::parse(text)); }
-
-    // Ticks exactly the memories named: "PDCE" ticks program, data, configuration and external
-    // EEPROM, "" none.
-    void only(const char* letters) {
-        const QString l = QString::fromLatin1(letters);
-        enable.prog = l.contains('P'), enable.data = l.contains('D');
-        enable.config = l.contains('C'), enable.eep = l.contains('E');
-    }
 
     bool connect() {
         com.Connect();
@@ -223,10 +219,7 @@ public:
     }
     // The commands that start with `prefix`, in order.
     QStringList sent(const QString& prefix) const {
-        QStringList out;
-        for (const QString& c : commands())
-            if (c.startsWith(prefix)) out << c;
-        return out;
+        return commands().filter(QRegularExpression('^' + QRegularExpression::escape(prefix)));
     }
 
     int lineSpeed = 0;               // baud of the simulated line; 0: no line time

@@ -9,16 +9,14 @@
 #include <QThread>
 #include <optional>
 
-#include "../cli/CliRun.h"
+#include "cli/CliRun.h"
 
 namespace {
 
 // The commands of a kelvano-cli --trace file, in order ("cmd    @M0  ->  00" gives "M0").
 QStringList traceCommands(const QString& path) {
-    QFile f(path);
     QStringList out;
-    if (!f.open(QIODevice::ReadOnly)) return out;
-    for (const QByteArray& line : f.readAll().split('\n'))
+    for (const QByteArray& line : readAll(path).split('\n'))
         if (line.startsWith("cmd    @"))
             out << QString::fromLatin1(line.mid(8, line.indexOf("  ->") - 8));
     return out;
@@ -38,9 +36,7 @@ TEST(CliActions, LoaderEepromReadsTheControllerToo) {
     EXPECT_GE(sent.filter("R04").size(), 1024);
 }
 
-// Ctrl-C and SIGTERM end every command that talks to the box as Abort does: in the card wait
-// (the box's display showing "INS.") and in the middle of the flash writes. The box is left
-// idle and the status is 130.
+// In the card wait (the display showing "INS.") and mid flash writes alike: the box left idle.
 TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     QTemporaryDir dir;
     QByteArray flash(8192, '\0');  // every word programmed: the real-time write pauses take long
@@ -82,20 +78,6 @@ TEST(CliActions, InterruptEndsEveryBoxCommandAsAbortDoesAndExits130) {
     }
 }
 
-TEST(CliActions, ReadOfAProtectedCardSavesOnlyWhatWasRead) {
-    QTemporaryDir dir;
-    QByteArray image(0x4010, '\xFF');
-    image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
-    const Boxsim box({"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
-    const CliRun read =
-        cli({"--port", box.pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
-             "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
-    EXPECT_EQ(read.code, 3) << read.err.toStdString();
-    EXPECT_TRUE(read.err.contains("slot 1 not saved")) << read.err.toStdString();
-    EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
-    EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
-}
-
 // Where the results go, and the trace, are checked before the box is touched. "-" and a device
 // are written as named; a target that fails after all has its data kept in a file named.
 TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
@@ -133,12 +115,21 @@ TEST(CliActions, SaveTargetsAreCheckedFirstAndWhatWasReadIsNeverLost) {
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.out.startsWith(":10000000FF3FFF3F")) << full.out.toStdString();
     EXPECT_FALSE(QFile::exists("/dev/stdout.hex"));
-    const qsizetype at = full.err.indexOf("it is kept in ");
-    ASSERT_GE(at, 0) << full.err.toStdString();
-    QFile kept(full.err.mid(at + 14).trimmed());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), out.out.toLatin1());
-    kept.remove();
+    const QString kept = full.err.mid(full.err.indexOf("it is kept in ") + 14).trimmed();
+    EXPECT_EQ(readAll(kept), out.out.toLatin1()) << full.err.toStdString();
+    QFile::remove(kept);
+
+    // A code-protected card: only the memory that could be read is saved.
+    QByteArray image(0x4010, '\xFF');
+    image[0x400E] = 0x0F, image[0x400F] = 0x00;  // configuration word 000F: code protected
+    const Boxsim pic({"--card", "10", "--load", "1=" + writeFile(dir, "card.bin", image)});
+    const CliRun part =
+        cli({"--port", pic.pty, "--card", "10", "--no-wait", "--yes", "read", "--save",
+             "1=" + dir.filePath("one.hex"), "--save", "2=" + dir.filePath("two.bin")});
+    EXPECT_EQ(part.code, 3) << part.err.toStdString();
+    EXPECT_TRUE(part.err.contains("slot 1 not saved")) << part.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("one.hex")));
+    EXPECT_EQ(QFileInfo(dir.filePath("two.bin")).size(), 2048);
 }
 
 // A card with another controller than the --card type's: identify names it, and an action
@@ -151,21 +142,21 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
     EXPECT_TRUE(own.out.endsWith("Card type 11: this controller\n"));
 
     const Boxsim box({"--card", "22"});
-    const QString& pty = box.pty;
-    const CliRun other = cli({"--port", pty, "--card", "20", "--no-wait", "identify"});
+    const CliRun other = cli({"--port", box.pty, "--card", "20", "--no-wait", "identify"});
     EXPECT_EQ(other.code, 1);
     EXPECT_TRUE(other.out.startsWith("Controller: AT90S2323\n")) << other.out.toStdString();
     EXPECT_TRUE(other.out.endsWith("Card type 20: another controller\n"));
 
     for (const char* command : {"program", "compare"}) {
-        const CliRun stopped = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", command});
+        const CliRun stopped =
+            cli({"--port", box.pty, "--card", "20", "--no-wait", "--yes", command});
         EXPECT_EQ(stopped.code, std::string(command) == "compare" ? 4 : 1);
         EXPECT_TRUE(stopped.err.contains("Wrong controller for this card type!\nRead: AT90S2323"))
             << stopped.err.toStdString();
     }
 
-    const CliRun forced = cli({"--port", pty, "--card", "20", "--no-wait", "--yes", "--memories",
-                               "prog", "--force", "program"});
+    const CliRun forced = cli({"--port", box.pty, "--card", "20", "--no-wait", "--yes",
+                               "--memories", "prog", "--force", "program"});
     EXPECT_EQ(forced.code, 1);
     EXPECT_TRUE(forced.err.contains("Wrong AVR Device!\nRead: AT90S2323\nMust: AT90S8515"))
         << forced.err.toStdString();
@@ -180,29 +171,27 @@ TEST(CliActions, IdentifyNamesTheControllerAndActionsStopOnAnotherOne) {
               "No card type of the catalogue has this controller.\n");
 }
 
-// The configuration options of the terminal reach the card bit for bit: the AT90S lock bits
-// and fuse, the ATmega163 bytes, and the PIC code protection of the loaded configuration word.
+// The AT90S lock bits and fuse, the ATmega163 bytes, the PIC code protection of the loaded word.
 TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
     QTemporaryDir dir;
     const struct {
         int card;
         QStringList options;
         const char* picConfig;  // PIC: the HEX record of the configuration word (2007)
-        QString prefix;         // the commands compared
         QStringList sent;  // AVR: Programming Enable of the controller check, then the action's
     } rows[] = {
         // clang-format off
-        {20, {"--lock-bits", "none"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFF0000"}},
-        {20, {"--lock-bits", "1"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFD0000"}},
-        {20, {"--lock-bits", "2"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACFB0000"}},
-        {20, {}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
-        {22, {"--lock-bits", "1", "--fuse", "on"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
-        {22, {"--lock-bits", "both", "--fuse", "off"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
-        {31, {"--mega163", "F6:3A:FC"}, nullptr, "YAC", {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
+        {20, {"--lock-bits", "none"}, nullptr, {"YAC530000", "YAC530000", "YACFF0000"}},
+        {20, {"--lock-bits", "1"}, nullptr, {"YAC530000", "YAC530000", "YACFD0000"}},
+        {20, {"--lock-bits", "2"}, nullptr, {"YAC530000", "YAC530000", "YACFB0000"}},
+        {20, {}, nullptr, {"YAC530000", "YAC530000", "YACF90000"}},  // both, by default
+        {22, {"--lock-bits", "1", "--fuse", "on"}, nullptr, {"YAC530000", "YAC530000", "YACBE0000", "YACFD0000"}},
+        {22, {"--lock-bits", "both", "--fuse", "off"}, nullptr, {"YAC530000", "YAC530000", "YACBF0000", "YACF90000"}},
+        {31, {"--mega163", "F6:3A:FC"}, nullptr, {"YAC530000", "YAC530000", "YACE000F6", "YACA0003A", "YACA800FC"}},
         // 16F84: code protection clears bits 4 to 13; 16F876: the two CP fields.
-        {10, {}, ":02400E000D00A3", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
-        {10, {}, ":02400E00F93F78", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
-        {11, {}, ":02400E00191D7A", "L00", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
+        {10, {}, ":02400E000D00A3", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L00000D"}},
+        {10, {}, ":02400E00F93F78", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L003FF9"}},
+        {11, {}, ":02400E00191D7A", {"L003F8F", "L003F8F", "L003F8F", "L003F8F", "L001D19"}},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -217,20 +206,17 @@ TEST(CliActions, ConfigurationOptionsReachTheCardBitForBit) {
                  << "1=" + writeFile(dir, "cfg.hex", r.picConfig + QByteArray("\n:00000001FF\n"));
         const CliRun run = cli(args + r.options + QStringList{"program"});
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
-        EXPECT_EQ(traceCommands(trace).filter(QRegularExpression('^' + r.prefix)), r.sent);
+        EXPECT_EQ(traceCommands(trace).filter(QRegularExpression(r.picConfig ? "^L00" : "^YAC")),
+                  r.sent);
     }
 }
 
-// A production run stopped from the terminal: Ctrl-C or SIGTERM ends it with status 130 and a
-// summary that says so and counts the cards done, as the log records them.
 TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
-    // SIGINT once the first card is out of the box, SIGTERM while a card is programmed.
-    const struct {
-        int signal;
-        const char* sendAt;
-    } cases[] = {{SIGINT, "remove the card"}, {SIGTERM, "programming"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.signal);
+    // SIGINT once the first card is out of the box, SIGTERM while a card is programmed; without
+    // a count the simulated box's cards keep coming until then.
+    for (const auto& [signal, sendAt] :
+         {std::pair{SIGINT, "remove the card"}, std::pair{SIGTERM, "programming"}}) {
+        SCOPED_TRACE(signal);
         QTemporaryDir dir;
         const QString job =
             writeFile(dir, "job.ini",
@@ -241,34 +227,25 @@ TEST(CliJob, InterruptedRunExits130AndCountsTheCardsDone) {
         QProcess run;
         run.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
                   {"job", "run", job, "--port", "SIM", "--log", log});
-        ASSERT_TRUE(run.waitForStarted());
-        // Without a count the simulated box's cards keep coming until the signal.
+        const QRegularExpression due(QStringLiteral("pass    1[^\n]*") + sendAt);
         QString out;
         const QDeadlineTimer deadline(60000);
-        bool sent = false;
-        while (!sent && !deadline.hasExpired() && run.state() == QProcess::Running) {
-            run.waitForReadyRead(100);
+        while (!due.match(out).hasMatch() && run.waitForReadyRead(int(deadline.remainingTime())))
             out += QString::fromLocal8Bit(run.readAllStandardOutput());
-            for (const QString& line : out.split('\n'))
-                if (line.contains("pass    1") && line.contains(c.sendAt)) sent = true;
-        }
-        ASSERT_TRUE(sent) << out.toStdString();
-        ::kill(pid_t(run.processId()), c.signal);
+        ASSERT_TRUE(due.match(out).hasMatch()) << out.toStdString();
+        ::kill(pid_t(run.processId()), signal);
         ASSERT_TRUE(run.waitForFinished(30000));
         out += QString::fromLocal8Bit(run.readAllStandardOutput());
-        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run.exitCode(), 130) << out.toStdString();
 
         const QRegularExpression summary(
-            "\nSummary: (\\d+) passed, (\\d+) failed, (\\d+) aborted; interrupted, (\\d+) cards? "
+            "\nSummary: (\\d+) passed, 0 failed, (\\d+) aborted; interrupted, (\\d+) cards? "
             "done\n");
         const QRegularExpressionMatch m = summary.match(out);
         ASSERT_TRUE(m.hasMatch()) << out.toStdString();
-        const int passed = m.captured(1).toInt(), failed = m.captured(2).toInt();
-        const int aborted = m.captured(3).toInt(), done = m.captured(4).toInt();
+        const int passed = m.captured(1).toInt(), aborted = m.captured(2).toInt();
         EXPECT_GE(passed, 1);
-        EXPECT_EQ(failed, 0);
-        EXPECT_EQ(done, passed + failed);  // an aborted card is not done
+        EXPECT_EQ(m.captured(3).toInt(), passed);  // an aborted card is not done
 
         // The log holds the same cards.
         const CliRun report = cli({"log", "summary", "--log", log});

@@ -7,38 +7,33 @@
 using namespace kelvano;
 using namespace kelvano::test;
 
-namespace {
-using M = SimBox::Model;
-}  // namespace
-
 // The card in the box answers; the runner names its controller and the card types with it.
 TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     const struct Row {
         int card;  // the card in the box (the selected card type is 10 throughout)
         M model;
-        uint32_t signature;  // 0: the card type's own
-        int deviceId;        // -1: the card type's own
-        const char* name;    // nullptr: fails with `error`
+        uint32_t id;       // the AVR signature or PIC device ID read; 0: the card's own
+        const char* name;  // nullptr: fails with `error`
         std::vector<int> cards;
         const char* error;
         const char* fault = nullptr;  // in the device ID read
     } rows[] = {
         // clang-format off
-        {20, M::Serial, 0, -1, "AT90S8515", {20, 24, 25, 26}, nullptr},
-        {22, M::Usb, 0, -1, "AT90S2323", {22}, nullptr},
-        {31, M::Serial, 0, -1, "ATmega163", {31}, nullptr},
-        {31, M::Usb, 0, -1, "ATmega163", {31}, nullptr},
-        {20, M::Serial, 0x1E9101, -1, "AT90S2313", {}, nullptr},
-        {11, M::Serial, 0, -1, "PIC16F876", {11, 12}, nullptr},
-        {10, M::Serial, 0, -1, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
-        {13, M::Serial, 0, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
-        {12, M::Serial, 0, 0x0E02, "PIC16F876A", {}, nullptr},
-        {10, M::Usb, 0, -1, nullptr, {},
+        {20, S, 0, "AT90S8515", {20, 24, 25, 26}, nullptr},
+        {22, U, 0, "AT90S2323", {22}, nullptr},
+        {31, S, 0, "ATmega163", {31}, nullptr},
+        {31, U, 0, "ATmega163", {31}, nullptr},
+        {20, S, 0x1E9101, "AT90S2313", {}, nullptr},
+        {11, S, 0, "PIC16F876", {11, 12}, nullptr},
+        {10, S, 0, "PIC16F84 (no device ID)", {15, 10, 13, 14}, nullptr},
+        {13, S, 0x0563, "PIC16F84A", {15, 10, 13, 14}, nullptr},
+        {12, S, 0x0E02, "PIC16F876A", {}, nullptr},
+        {10, U, 0, nullptr, {},
          "No AVR controller answers.\rA PIC can't be identified over USB: connect the box to a "
          "serial port."},
         // A card without a controller still reads as a word: these are the box's failures.
-        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
-        {10, M::Serial, 0, -1, nullptr, {}, "The programmer box answered the device ID read with "
+        {10, S, 0, nullptr, {}, "The programmer box does not answer.", "noanswer,on=R04"},
+        {10, S, 0, nullptr, {}, "The programmer box answered the device ID read with "
          "\"3F\", which is not a four-digit word.", "reply=3F,on=R04"},
         // clang-format on
     };
@@ -47,24 +42,18 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
         ActionRig rig(r.card, r.model);
         rig.devices.DeviceId = 10;
         rig.devices.ApplyBuffers();
-        if (r.signature) rig.box.card().signature = r.signature;
-        if (r.deviceId >= 0) rig.box.card().picDeviceId = uint16_t(r.deviceId);
-        ASSERT_TRUE(rig.connect());
+        if (r.id && isPicCode(r.card)) rig.box.card().picDeviceId = uint16_t(r.id);
+        if (r.id && !isPicCode(r.card)) rig.box.card().signature = r.id;
         if (r.fault) rig.fault(r.fault);
         rig.run(toInt(ActionCode::Identify));
         // Nothing but the identity exchanges: a PIC is asked for location 2006 only once no AVR
         // answered, and over USB only an AVR can be asked.
-        const QStringList avr{"M0", "M5", "YAC530000", "Y30000200", "Y30000100", "Y30000000"};
-        const QStringList pic{"M0", "M5", "YAC530000", "M0", "M2", "P003FFF", "I",
-                              "I",  "I",  "I",         "I",  "I",  "R04"};
-        const QStringList closing{"M0", "D----", "d    "};
-        const QStringList usb{"0100", "0102", "04AC530000"};
-        const QStringList usbAvr{"0430000200", "0430000100", "0430000000"};
-        if (r.model == M::Usb)
-            EXPECT_EQ(rig.commands(),
-                      usb + (r.name ? usbAvr : QStringList{}) + QStringList{"0100"});
-        else
-            EXPECT_EQ(rig.commands(), (isPicCode(r.card) ? pic : avr) + closing);
+        const char* sent =
+            r.model == U ? (r.name ? "0100 0102 04AC530000 0430000200 0430000100 0430000000 0100"
+                                   : "0100 0102 04AC530000 0100")
+            : isPicCode(r.card) ? "M0 M5 YAC530000 M0 M2 P003FFF I I I I I I R04 M0 D---- d    "
+                                : "M0 M5 YAC530000 Y30000200 Y30000100 Y30000000 M0 D---- d    ";
+        EXPECT_EQ(rig.commands().join(' '), sent);
         if (!r.name) {
             EXPECT_EQ(rig.host.errors, QStringList{r.error});
             EXPECT_FALSE(rig.actions.identity().read());
@@ -76,27 +65,21 @@ TEST(Identify, NamesTheControllerTheCardAnswersWith) {
     }
 }
 
-// Every action and a comparison with the card, on a card whose controller is not the card
-// type's: refused before anything that could change the card, with every warning answered OK.
-// The box has seen the identity exchanges, the card polls and the closing ones, nothing else.
+// Refused before anything that could change the card, every warning answered OK: the box sees
+// the identity exchanges, the card polls and the closing ones, nothing else.
 TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly) {
     const struct Family {
         int inBox, selected;
-        const char* error;
+        const char* read;  // what the error names after "Read: "
     } families[] = {
         // clang-format off
-        {11, 20, "Wrong controller for this card type!\rRead: PIC16F876, device ID 09E7 (device "
-                 "04F, revision 7)\rMust: AT90S8515"},
-        {20, 11, "Wrong controller for this card type!\rRead: AT90S8515, signature 1E 93 01\r"
-                 "Must: PIC16F876"},
-        {10, 11, "Wrong controller for this card type!\rRead: PIC16F84 (no device ID), device ID "
-                 "3FFF (device 1FF, revision 31)\rMust: PIC16F876"},
-        {22, 20, "Wrong controller for this card type!\rRead: AT90S2323, signature 1E 91 02\r"
-                 "Must: AT90S8515"},
+        {11, 20, "PIC16F876, device ID 09E7 (device 04F, revision 7)\rMust: AT90S8515"},
+        {20, 11, "AT90S8515, signature 1E 93 01\rMust: PIC16F876"},
+        {10, 11, "PIC16F84 (no device ID), device ID 3FFF (device 1FF, revision 31)\rMust: PIC16F876"},
+        {22, 20, "AT90S2323, signature 1E 91 02\rMust: AT90S8515"},
         // clang-format on
     };
-    // The identity: AVR Programming Enable and signature reads, the PIC's device ID location;
-    // mode switches, display texts and card polls around them.
+    // Programming Enable, signature reads, the PIC device ID; modes, displays, polls around them.
     const QStringList identity{"M0",        "M2",        "M5",      "YAC530000", "Y30000000",
                                "Y30000100", "Y30000200", "P003FFF", "I",         "R04",
                                "K",         "D----",     "d    "};
@@ -108,51 +91,16 @@ TEST(Identify, EveryActionIsRefusedOnAnotherControllerWithIdentityExchangesOnly)
             ActionRig rig(f.inBox);
             rig.devices.DeviceId = f.selected;
             rig.devices.ApplyBuffers();
-            rig.only("PDCE");
             rig.options.alwaysErase = rig.options.warnEnable = true;
             rig.actions.preflight() = Preflight{};  // as every runner is made
-            ASSERT_TRUE(rig.connect());
             bool failed = false;
-            if (code == compare)
-                rig.compareCard(&failed, true);
-            else
-                rig.run(code);
+            code == compare ? (void)rig.compareCard(&failed, true) : (void)rig.run(code);
             EXPECT_EQ(failed, code == compare);
-            EXPECT_EQ(rig.host.errors, QStringList{f.error});
+            EXPECT_EQ(rig.host.errors, QStringList{"Wrong controller for this card type!\rRead: " +
+                                                   QString(f.read)});
             EXPECT_TRUE(rig.host.questions.isEmpty());
             for (const QString& c : rig.commands())
                 EXPECT_TRUE(identity.contains(c)) << c.toStdString();
         }
-    }
-}
-
-// What the USB box has no packet for is refused before the first exchange, before the
-// controller is asked.
-TEST(Identify, WhatTheUsbBoxHasNoPacketForIsRefusedBeforeTheFirstExchange) {
-    const QString serial = "\rConnect the box to a serial port.";
-    const QString mega =
-        "The fuses, lock bits and flash pages of the ATmega163 can't be handled "
-        "over USB." +
-        serial;
-    const QString eeprom = "The external EEPROM can't be reached over USB." + serial;
-    const struct {
-        int card;
-        const char* ticked;
-        int action;
-        QString error;
-    } rows[] = {{31, "P", 5, mega},
-                {31, "C", 5, mega},
-                {20, "PE", 5, eeprom},
-                {20, "E", 1, eeprom},
-                {10, "P", 1, "PIC cards can't be handled over USB." + serial}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << "card " << r.card << " action " << r.action);
-        ActionRig rig(r.card, M::Usb);
-        rig.actions.setControllerCheck(true);
-        ASSERT_TRUE(rig.connect());
-        rig.only(r.ticked);
-        rig.run(r.action);
-        EXPECT_EQ(rig.host.errors, QStringList{r.error});
-        EXPECT_EQ(rig.commands(), QStringList{"0100"});  // nothing but the closing packet
     }
 }

@@ -11,13 +11,43 @@ using namespace kelvano;
 using namespace kelvano::test;
 
 namespace {
-using M = SimBox::Model;
-constexpr M S = M::Serial;
+
+// The card's flash numbered, so that an erase or a write shows.
+void numberFlash(ActionRig& r) {
+    for (size_t i = 0; i < r.box.card().flash.size(); ++i)
+        r.box.card().flash[i] = uint16_t(0x1000 + i);
+}
+void withoutFunload(ActionRig& r) {
+    QMap<QString, QByteArray> loaders = testLoaders();
+    loaders.remove("FUNLOAD");
+    r.com.setStore(storeOf(loaders));
+    numberFlash(r);
+}
+// A real box (no simulator in its identity) and the demo loaders built into the program.
+void realBox(ActionRig& r) {
+    r.useBuiltInStore();
+    r.box.setIdentity("STRAVINEX QXBASE", "V2.10", "0012345");
+    numberFlash(r);
+}
+void checked(ActionRig& r) { r.actions.setControllerCheck(true); }
+
 }  // namespace
 
 // Each row: a card, what is ticked and set, and for some command prefixes every command sent
-// with that prefix, in order (an empty list: none at all).
+// with that prefix, in order (an empty list: none at all). An action that fails leaves the
+// card's flash as it was.
 TEST(Sequences, WhatReachesTheCard) {
+    const QString demo =
+        "\" in the image store is a demo loader for the simulated box and does not run on a "
+        "real card. Nothing on the card was changed.\r\rPut the box maker's loaders into "
+        "kelvano.store beside the program.";
+    const QString serial = "\rConnect the box to a serial port.";
+    const QString mega =
+        "The fuses, lock bits and flash pages of the ATmega163 can't be handled over USB." + serial;
+    const QString eeprom = "The external EEPROM can't be reached over USB." + serial;
+    const std::vector<std::pair<const char*, QStringList>> untouched{
+        {"ErA", {}}, {"YAC800000", {}}, {"DLOAD", {}}};
+    const std::vector<std::pair<const char*, QStringList>> closingOnly{{"", {"0100"}}};
     const struct Row {
         const char* name;
         int card;
@@ -26,7 +56,7 @@ TEST(Sequences, WhatReachesTheCard) {
         int action;
         std::function<void(ActionRig&)> set;
         std::vector<std::pair<const char*, QStringList>> sent;
-        const char* error = nullptr;
+        QString error = {};
         const char* question = nullptr;  // asked with a beep; answered Abort, nothing is erased
     } rows[] = {
         // clang-format off
@@ -71,22 +101,37 @@ TEST(Sequences, WhatReachesTheCard) {
          22, S, "E", 1, nullptr,
          {{"YACB", {"YACBF0000"}}, {"YACF", {"YACF90000"}}}, nullptr,
          "Warning!|Contents of controller will be lost\r\r"},
-        {"PIC16F84 read through the loader", 15, S, "E", 1, nullptr, {{"ErA", {"ErA"}}}, nullptr,
+        {"PIC16F84 read through the loader", 15, S, "E", 1, nullptr, {{"ErA", {"ErA"}}}, {},
          "Warning!|Contents of controller will be lost\r\r"},
+        // A loader that cannot go in is named before anything is erased.
+        {"a missing loader", 24, S, "PDCE", 5, withoutFunload, untouched,
+         "The EEPROM loader \"FUNLOAD\" is missing from the image store built into the program. Nothing on the card was changed."},
+        {"the AVR demo loader, to a real box", 20, M::QxBase, "PDCE", 5, realBox, untouched, "The EEPROM loader \"FUNLOAD" + demo},
+        {"the PIC16F84 demo loader, to a real box", 15, M::QxBase, "PDCE", 5, realBox, untouched, "The EEPROM loader \"PICLOAD" + demo},
+        {"the PIC16F876 demo loader, to a real box", 11, M::QxBase, "PDCE", 1, realBox, untouched, "The EEPROM loader \"DS9LOAD" + demo},
+        // What the USB box has no packet for is refused before the first exchange, before the
+        // controller is asked.
+        {"ATmega163 flash over USB", 31, U, "P", 5, checked, closingOnly, mega},
+        {"ATmega163 fuses over USB", 31, U, "C", 5, checked, closingOnly, mega},
+        {"external EEPROM written over USB", 20, U, "PE", 5, checked, closingOnly, eeprom},
+        {"external EEPROM read over USB", 20, U, "E", 1, checked, closingOnly, eeprom},
+        {"PIC over USB", 10, U, "P", 1, checked, closingOnly, "PIC cards can't be handled over USB." + serial},
         // clang-format on
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        ActionRig rig(r.card, r.model);
-        ASSERT_TRUE(rig.connect());
-        rig.only(r.ticked);
+        ActionRig rig(r.card, r.model, r.ticked, false);
         rig.options.warnEnable = r.question != nullptr;
         if (r.set) r.set(rig);
+        ASSERT_TRUE(rig.connect());
+        const std::vector<uint16_t> flash = rig.box.card().flash;
         rig.run(r.action);
-        if (r.error)
-            EXPECT_EQ(rig.host.errors, QStringList{r.error});
-        else
+        if (r.error.isEmpty()) {
             EXPECT_TRUE(rig.ready()) << rig.host.errors.join("; ").toStdString();
+        } else {
+            EXPECT_EQ(rig.host.errors, QStringList{r.error});
+            EXPECT_TRUE(rig.box.card().flash == flash);
+        }
         for (const auto& [prefix, expected] : r.sent)
             EXPECT_EQ(rig.sent(prefix), expected) << prefix;
         EXPECT_EQ(rig.host.questions, r.question ? QStringList{r.question} : QStringList{});
@@ -102,54 +147,11 @@ TEST(Sequences, WhatReachesTheCard) {
     }
 }
 
-// A missing loader, or the demo loader offered to a real box, is named before the card is
-// erased: the card keeps its program.
-TEST(LoaderSequences, ALoaderThatCannotBeInstalledIsNamedBeforeAnythingIsErased) {
-    const QString demo =
-        "\" in the image store is a demo loader for the simulated box and does not run on a "
-        "real card. Nothing on the card was changed.\r\rPut the box maker's loaders into "
-        "kelvano.store beside the program.";
-    const struct {
-        int card, action;
-        bool realBox;
-        QString error;
-    } rows[] = {
-        {24, 5, false,
-         "The EEPROM loader \"FUNLOAD\" is missing from the image store built into "
-         "the program. Nothing on the card was changed."},
-        {20, 5, true, "The EEPROM loader \"FUNLOAD" + demo},
-        {15, 5, true, "The EEPROM loader \"PICLOAD" + demo},
-        {11, 1, true, "The EEPROM loader \"DS9LOAD" + demo},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.card);
-        QMap<QString, QByteArray> loaders = testLoaders();
-        loaders.remove("FUNLOAD");
-        ActionRig rig(r.card, r.realBox ? M::QxBase : M::Serial, loaders);
-        if (r.realBox) {
-            rig.useBuiltInStore();
-            rig.box.setIdentity("STRAVINEX QXBASE", "V2.10", "0012345");
-        }
-        ASSERT_TRUE(rig.connect());
-        for (size_t i = 0; i < rig.box.card().flash.size(); ++i)
-            rig.box.card().flash[i] = uint16_t(0x1000 + i);
-        const std::vector<uint16_t> before = rig.box.card().flash;
-        rig.run(r.action);
-        EXPECT_EQ(rig.host.errors, QStringList{r.error});
-        EXPECT_TRUE(rig.box.card().flash == before);
-        const QStringList sent = rig.commands();
-        EXPECT_FALSE(sent.contains("ErA") || sent.contains("YAC800000") || sent.contains("DLOAD"))
-            << sent.join(' ').toStdString();
-    }
-}
-
 namespace {
 
-// The steps of an action as the box saw them, one word each: "id" Programming Enable, "lock"
-// and "fuse" the AVR configuration reads, "erase", "load" a loader going in, and for each
-// memory loop its letter (P program, D data, C configuration, E external EEPROM) with the
-// first command that works on it: "P:R04" program memory read at the PIC counter, "E:X" the
-// EEPROM written through a loader.
+// The steps the box saw: "id" Programming Enable, "lock"/"fuse" the AVR configuration reads,
+// "erase", "load" a loader going in, and per memory loop (P, D, C, E) the first command on it
+// ("P:R04" program memory read at the PIC counter, "E:X" EEPROM written through a loader).
 QString steps(const std::vector<WireExchange>& wire) {
     static const QMap<QString, QString> marks{{"YAC530000", "id"},
                                               {"Y58000000", "lock"},
@@ -191,10 +193,8 @@ int designedWaitMs(const QString& command) {
 
 }  // namespace
 
-// Every family (PIC16F84 with its EEPROM wired to the box or behind a loader, PIC16F876,
-// AT90S with and without fuse, ATmega163) under every action and every single tick (on the
-// loader cards the EEPROM takes the others with it, as in the window): which memories are
-// touched in which order, what is left out, and the wait every exchange gets.
+// Which memories are touched in which order, what is left out, and every exchange's wait (on
+// loader cards the EEPROM takes the others with it, as in the window).
 TEST(Sequences, EveryFamilyActionAndTick) {
     enum Opt { None, Verify, AlwaysErase };
     // A row holds for every card of its family. In the AVR rows "ID" stands for what the card's
@@ -233,10 +233,8 @@ TEST(Sequences, EveryFamilyActionAndTick) {
         for (const int cardType : families.at(r.family)) {
             SCOPED_TRACE(testing::Message() << "card " << cardType << " action " << r.action
                                             << " ticked " << r.ticked << " option " << r.opt);
-            ActionRig rig(cardType);
+            ActionRig rig(cardType, S, r.ticked);
             rig.box.setTraceKept(false);
-            ASSERT_TRUE(rig.connect());
-            rig.only(r.ticked);
             rig.options.verify = r.opt == Verify;
             rig.options.alwaysErase = r.opt == AlwaysErase;
             rig.options.warnEnable = rig.options.soundReady = true;
@@ -251,20 +249,16 @@ TEST(Sequences, EveryFamilyActionAndTick) {
             const QString id = ids.count(cardType) ? ids.at(cardType) : QString();
             EXPECT_EQ(steps(rig.wire) + (skipped ? " skipped:E" : ""),
                       QString(r.steps).replace("ID", id));
-            if (skipped) {
-                EXPECT_EQ(rig.actions.label(),
-                          "READY\nEEPROM Memory not verified (reached only through a loader)");
+            EXPECT_EQ(rig.actions.label(),
+                      skipped ? "READY\nEEPROM Memory not verified (reached only through a loader)"
+                              : "READY");
+            QStringList waits, designed;  // each command with the wait it gave the box
+            for (const WireExchange& e : rig.wire) {
+                waits << e.command + QString(" %1").arg(e.waitMs);
+                designed << e.command + QString(" %1").arg(designedWaitMs(e.command));
             }
-            ASSERT_GE(rig.wire.size(), 3u);
-            const size_t closing = rig.wire.size() - 3;
-            for (size_t i = 0; i < closing; ++i)
-                ASSERT_EQ(rig.wire[i].waitMs, designedWaitMs(rig.wire[i].command))
-                    << rig.wire[i].command.toStdString();
-            const std::pair<QString, int> close[] = {{"M0", 1500}, {"D----", 60}, {"d    ", 60}};
-            for (size_t i = 0; i < 3; ++i) {
-                EXPECT_EQ(rig.wire[closing + i].command, close[i].first);
-                EXPECT_EQ(rig.wire[closing + i].waitMs, close[i].second);
-            }
+            EXPECT_EQ(waits, (designed.mid(0, designed.size() - 3) +
+                              QStringList{"M0 1500", "D---- 60", "d     60"}));  // closing
             if (r.loaderConfig) {
                 EXPECT_EQ(rig.box.card().picConfig, loaderConfigs.at(cardType));
             }
