@@ -4,8 +4,7 @@
 
 using namespace kelvano;
 
-// Runs of adjacent differing addresses, for each kind of memory and its mask.
-TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
+TEST(CompareRuns, ChangesInEveryMemoryKindMaskedValuesAndALengthDifference) {
     using Changes = std::vector<std::pair<int, uint16_t>>;  // address, value on the found side
     using Runs = std::vector<std::pair<int, int>>;          // first, count
     // clang-format off
@@ -39,9 +38,7 @@ TEST(CompareRuns, ScatteredAndAdjacentChangesInEveryMemoryKind) {
         EXPECT_EQ(m.differences(), total);
         EXPECT_EQ(m.elements, length);
     }
-}
 
-TEST(CompareRuns, ValuesAreMaskedAndABufferLengthDifferenceCounts) {
     const MemoryDiff m = diffMemory("flash", "Program Memory", 1, 4, {0x3FFF, 0x1234, 0x0041},
                                     {0xFFFF, 0x1235}, 0x3FFF);
     ASSERT_EQ(m.runs.size(), 1u);
@@ -68,7 +65,6 @@ TEST(CompareReport, TextAndScriptLinesForTwoMemoriesAndASkippedOne) {
     r.memories.push_back(
         skippedMemory("eeprom", "EEPROM Memory", 3, "not agreed to install the loader"));
 
-    EXPECT_EQ(r.differences(), 43);
     EXPECT_FALSE(r.identical());
     EXPECT_EQ(r.memory(2)->differences(), 41);
     EXPECT_EQ(r.text(), QString("Program Memory: 2 differences in 1 run\n"

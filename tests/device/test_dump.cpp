@@ -37,7 +37,6 @@ TEST(DumpGrid, ViewsMaskAndSplitElementsAndFillOnlyFullRows) {
         EXPECT_EQ(grid.hex(0), hex);
         EXPECT_EQ(grid.text(0), text);
     }
-    // The texts of hex values and characters, the same in every grid.
     EXPECT_EQ(HexByte(0x0F) + HexWord(0x00AB), "0F 00AB  ");
     const std::pair<int, const char*> chars[] = {{0x7D, "."}, {0x7E, "."}, {0x7F, "."}, {0x20, " "},
                                                  {0x7C, "|"}, {0x1F, "."}, {0xFF, "."}};

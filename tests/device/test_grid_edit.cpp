@@ -77,8 +77,7 @@ TEST(GoToAndFind, AddressesAndPatternsAtTheBufferEnds) {
     }
 }
 
-// Undo and redo through the window: tests/app. Here what the window does not show: no step
-// without a change, and redo dropped by a new change.
+// Undo and redo through the window: tests/app; here what the window does not show.
 TEST(BufferHistory, NoEmptyStepsAndANewChangeDropsRedo) {
     TDevices d;
     d.DeviceId = 20;

@@ -1,4 +1,3 @@
-// The controller identities, against values written out by hand.
 #include <gtest/gtest.h>
 
 #include "device/Identity.h"

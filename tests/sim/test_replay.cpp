@@ -54,9 +54,8 @@ TEST(ReplayScript, RefusesWhatIsNotATranscriptNamingTheLine) {
     }
 }
 
-// Writes and what the box plays for each. In chunks the answers come as recorded. A repeated
-// "QXAT" (the '>' was late) is answered once; a recorded keep-alive the program did not send is
-// passed over, and one the recording does not have is answered as a live box would.
+// Writes and what is played: a repeated "QXAT" (the '>' was late) is answered once, a recorded
+// keep-alive not sent is passed over, one not recorded is answered as a live box would.
 TEST(ReplayBox, AnswersAsRecordedWhateverTheChunksRepeatsAndKeepAlives) {
     const QList<std::pair<QByteArray, QByteArray>> walks[] = {
         {{"QXAT\r", ""}, {"QX", ""}, {"AT\r@", "\r\n>"}, {"*", "!"}, {"@K", "\x01\x36"}},
@@ -91,8 +90,7 @@ TEST(ReplayBox, ReportsTheFirstDepartureWithItsLine) {
         EXPECT_EQ(played(box.receiveSerial("@K")), "");  // silent from the departure on
     }
     ReplayBox stopped(*ReplayScript::parse(kTranscript, nullptr));
-    stopped.receiveSerial("QXAT\r");
-    stopped.receiveSerial("QXAT\r");
+    for (const char* w : {"QXAT\r", "QXAT\r"}) stopped.receiveSerial(w);
     EXPECT_FALSE(stopped.finished() || stopped.failed());
     EXPECT_EQ(stopped.report(),
               "line 14: the program stopped sending; the transcript has \"@K\" (40 4B) next");

@@ -1,4 +1,3 @@
-// The box's own reading of the image store, of image files for preloading, and of fault texts.
 #include <gtest/gtest.h>
 
 #include <QtEndian>

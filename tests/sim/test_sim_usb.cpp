@@ -6,29 +6,16 @@
 
 using namespace kelvano;
 
-class SimUsb : public ::testing::Test {
-protected:
+TEST(SimUsb, OpensWhereItIsAttachedPacketsProgramAnAvrAndFaultsHitPacketTypes) {
+    SimBox box{SimBox::Model::Usb, 22};
+    SimUsbBackend usb{box};
     // One packet out on pipe 1 (endpoint 0x02), the reply in from pipe 2 (0x82); "" for none.
-    QByteArray packet(const QByteArray& hex) {
+    const auto packet = [&](const QByteArray& hex) {
         EXPECT_TRUE(usb.bulkWrite(1, QByteArray::fromHex(hex)));
         uint8_t buffer[256];
         const int n = usb.bulkRead(2, buffer, 256);
         return n < 0 ? QByteArray() : QByteArray(reinterpret_cast<char*>(buffer), n);
-    }
-
-    // Packets in turn, blank separated, each "PACKET=REPLY" in hex.
-    void expectPackets(const char* steps) {
-        for (const QByteArray& step : QByteArray(steps).split(' ')) {
-            const QList<QByteArray> sentReply = step.split('=');
-            EXPECT_EQ(packet(sentReply[0]).toHex().toUpper(), sentReply[1]) << step.constData();
-        }
-    }
-
-    SimBox box{SimBox::Model::Usb, 22};
-    SimUsbBackend usb{box};
-};
-
-TEST_F(SimUsb, OpensWhereItIsAttachedAndPacketsProgramAnAvr) {
+    };
     SimBox serial(SimBox::Model::QxBase);  // a serial box is no USB device
     EXPECT_FALSE(SimUsbBackend(serial).openDevice(0));
     usb.setPresentDevice(2);
@@ -37,11 +24,15 @@ TEST_F(SimUsb, OpensWhereItIsAttachedAndPacketsProgramAnAvr) {
     usb.closeDevice();
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
     ASSERT_TRUE(usb.openDevice(2));
-    // AVR programming mode; r0 echoes the address high byte; "0603" is a chip erase.
-    expectPackets(
-        "0102=00 04AC530000=5300 0430000100=0091 0440001034=0010 0603=0603 "
-        "0420001000=0034 04C0000501=0005 04A0000500=0001 04AC800000=8000 0100=00 "
-        "04AC530000=FF 77=FF");
+    // "PACKET=REPLY" in hex: AVR mode; r0 echoes the address high byte; "0603" is a chip erase.
+    for (const QByteArray& step : QByteArray("0102=00 04AC530000=5300 0430000100=0091 "
+                                             "0440001034=0010 0603=0603 0420001000=0034 "
+                                             "04C0000501=0005 04A0000500=0001 04AC800000=8000 "
+                                             "0100=00 04AC530000=FF 77=FF")
+                                      .split(' ')) {
+        const QList<QByteArray> sentReply = step.split('=');
+        EXPECT_EQ(packet(sentReply[0]).toHex().toUpper(), sentReply[1]) << step.constData();
+    }
     EXPECT_EQ(box.card().flash[0x10], 0xFFFF);  // erased
     EXPECT_EQ(box.card().data[5], 0xFF);
 
@@ -51,10 +42,7 @@ TEST_F(SimUsb, OpensWhereItIsAttachedAndPacketsProgramAnAvr) {
     EXPECT_EQ(usb.bulkRead(2, small, 8), 8);
     EXPECT_EQ(usb.bulkRead(2, small, 8), -1);  // nothing more waiting
     EXPECT_EQ(usb.bulkRead(1, small, 8), -1);  // not the in pipe
-}
 
-TEST_F(SimUsb, FaultsHitPacketTypes) {
-    ASSERT_TRUE(usb.openDevice(0));
     // Fault, packet, the reply to it and to the next one: a fault hits one matching packet.
     const std::tuple<const char*, const char*, QByteArray, QByteArray> cases[] = {
         {"noanswer,on=05", "05", "", QByteArray(1, '\0')},
@@ -77,8 +65,7 @@ TEST_F(SimUsb, FaultsHitPacketTypes) {
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("0603")));
     const int exchanges = int(box.trace().size());
     EXPECT_FALSE(usb.bulkWrite(1, QByteArray::fromHex("05")));
-    uint8_t buffer[4];
-    EXPECT_EQ(usb.bulkRead(2, buffer, 4), -1);
+    EXPECT_EQ(usb.bulkRead(2, small, 8), -1);
     EXPECT_EQ(box.trace().size(), exchanges);  // nothing reaches a box whose link is gone
     EXPECT_EQ(box.trace().last().note, "lostlink");
 }
