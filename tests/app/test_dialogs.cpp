@@ -2,10 +2,8 @@
 // dialog, the message boxes and the transcript switch.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
