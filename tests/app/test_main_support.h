@@ -7,8 +7,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -54,13 +56,28 @@ public:
     }
 };
 
-// Runs the event loop until `done` holds or five seconds have passed.
+// Runs the event loop until `done` holds or `ms` milliseconds have passed.
 template <typename F>
-bool waitFor(F done) {
+bool waitFor(F done, int ms = 5000) {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
+}
+
+// Clicks the button captioned `button` (without its '&') on the next message box once it
+// shows; `seen`: the box's title|text|icon|button count.
+inline void answerNextBox(QString& seen, const QString& button) {
+    QTimer::singleShot(50, [&seen, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return answerNextBox(seen, button);
+        seen = QStringLiteral("%1|%2|%3|%4")
+                   .arg(box->windowTitle(), box->text())
+                   .arg(int(box->icon()))
+                   .arg(box->buttons().size());
+        for (QAbstractButton* b : box->buttons())
+            if (b->text().remove('&') == button) b->click();
+    });
 }
 
 // A click on a check box's indicator (its text may be narrower than the widget).

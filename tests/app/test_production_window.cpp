@@ -8,12 +8,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
-#include <QTimer>
 
 #include "app/BoxTile.h"
 #include "app/FloorPanel.h"
@@ -26,23 +24,17 @@
 namespace kelvano {
 namespace {
 
+using testing_support::answerNextBox;
 using testing_support::ensureApp;
 using testing_support::waitFor;
 using testing_support::writeAll;
 
-// Runs the event loop until `done` holds or two minutes have passed (a run takes seconds).
-template <typename F>
-bool waitLong(F done, int ms = 120000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+constexpr int kRun = 120000;  // the longest wait for a run of cards (one takes seconds)
 
 // A PIC16F84 job with serials 1089712 (10A0B0) on in steps of 16 in the external EEPROM.
 QString writeJob(const QTemporaryDir& dir, int count) {
     writeAll(dir.filePath("flash.hex"), ":020000000528D1\n:00000001FF\n");
-    const QString path = dir.filePath("job.ini");
+    QString path = dir.filePath("job.ini");
     writeAll(path, "[Job]\nName=window\nCard=10\nCount=" + QByteArray::number(count) +
                        "\n[Images]\nSlot1=flash.hex\n[Serial]\nMemory=eeprom\nAddress=0x20\n"
                        "Size=3\nForm=be\nStart=0x10A0B0\nStep=0x10\n");
@@ -79,17 +71,6 @@ void writeFloorLog(const QTemporaryDir& dir) {
                                                     "100000 WHERE station = 'line-1'"));
     }
     QSqlDatabase::removeDatabase("dead");
-}
-
-// Answers the close question with the button of that caption once it shows.
-void answerQuestion(const QString& button, bool& asked) {
-    QTimer::singleShot(50, [button, &asked] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return answerQuestion(button, asked);
-        asked = true;
-        for (QAbstractButton* b : box->buttons())
-            if (b->text() == button) b->click();
-    });
 }
 
 // The chart's bars of one result, summed over the run.
@@ -167,7 +148,8 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     // The second box gets no answer to one EEPROM write of its first card.
     w.setPorts("SIM, SIM(noanswer,on=W,at=500,times=1)");
     ASSERT_TRUE(w.start()) << w.messageText().toStdString();
-    ASSERT_TRUE(waitLong([&] { return !w.running() && w.messageText().startsWith("Run ended"); }))
+    ASSERT_TRUE(
+        waitFor([&] { return !w.running() && w.messageText().startsWith("Run ended"); }, kRun))
         << w.messageText().toStdString();
     // The box that made the last card holds it still (others may, too).
     EXPECT_TRUE(w.messageText().startsWith(
@@ -198,8 +180,7 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     EXPECT_EQ(good->countsText().section(' ', 0, 0).toInt() +
                   bad->countsText().section(' ', 0, 0).toInt(),
               3);
-    EXPECT_EQ(charted(w, "passed"), 3);
-    EXPECT_EQ(charted(w, "failed"), 1);
+    EXPECT_EQ(std::pair(charted(w, "passed"), charted(w, "failed")), std::pair(3, 1));
 
     EXPECT_EQ(w.nextSerialText(), "1089760");
 
@@ -213,9 +194,9 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     ASSERT_TRUE(w.start());
     // Serials of runs that died can be settled while this one goes on.
     EXPECT_TRUE(w.findChild<QPushButton*>("Settle")->isEnabled());
-    ASSERT_TRUE(waitLong(inWork)) << w.tiles()[0]->workText().toStdString();
+    ASSERT_TRUE(waitFor(inWork, kRun)) << w.tiles()[0]->workText().toStdString();
     QTest::mouseClick(w.findChild<QPushButton*>("Stop"), Qt::LeftButton);
-    ASSERT_TRUE(waitLong([&] { return w.messageText().startsWith("Run ended"); }));
+    ASSERT_TRUE(waitFor([&] { return w.messageText().startsWith("Run ended"); }, kRun));
     EXPECT_EQ(w.messageText(), "Run ended: 0 passed, 0 failed, 1 aborted; stopped, 0 cards done.");
     EXPECT_EQ(w.abortedText(), "1");
     EXPECT_TRUE(w.tiles()[0]->resultText().startsWith("ABORTED"));
@@ -225,17 +206,17 @@ TEST(ProductionWindow, AFailedCardShowsOnItsOwnTileAndStopOrTheCloseQuestionAbor
     // Escape asks; kept running, the window stays. Closing asks again; stopped, the window
     // closes once the box is idle, and the card in work is aborted.
     ASSERT_TRUE(w.start());
-    ASSERT_TRUE(waitLong(inWork));
-    bool asked = false;
-    answerQuestion("Keep Running", asked);
+    ASSERT_TRUE(waitFor(inWork, kRun));
+    QString asked;  // the question's title|text|icon|buttons
+    answerNextBox(asked, "Keep Running");
     QTest::keyClick(&w, Qt::Key_Escape);
-    EXPECT_TRUE(asked);
+    EXPECT_TRUE(asked.startsWith("Production|A run is going on.")) << asked.toStdString();
     EXPECT_TRUE(w.isVisible() && w.running());
-    asked = false;
-    answerQuestion("Stop and Close", asked);
+    asked.clear();
+    answerNextBox(asked, "Stop and Close");
     w.close();
-    EXPECT_TRUE(asked);
-    ASSERT_TRUE(waitLong([&] { return !w.isVisible(); }));
+    EXPECT_FALSE(asked.isEmpty());
+    ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }, kRun));
     EXPECT_FALSE(w.running());
     EXPECT_EQ(w.abortedText(), "1");
     EXPECT_EQ(w.nextSerialText(), "1089760");

@@ -95,8 +95,6 @@ TEST_F(SettingsTest, WritesBothSectionsInTheirLayoutOverTheDefaultsAndARefusedSa
     for (int code : {30, 31}) {
         r.devices.DeviceId = code;
         EXPECT_TRUE(IniDevice(store, r.ctx, true));
-    }
-    for (int code : {30, 31}) {
         State t;
         t.devices.DeviceId = code;
         IniDevice(store, t.ctx, false);
