@@ -14,10 +14,13 @@ struct CliRun {
 };
 
 // A program of the build ("kelvano-cli", "kelvano", "kelvano-boxsim") or one at an absolute
-// path; its standard output into `outputFile` when one is given; without the variables `unset`.
+// path; its standard output into `outputFile` when one is given; without the variables `unset`;
+// in `workDir` when one is given; status -1 when it did not end within `ms`.
 inline CliRun runProgram(const QString& program, const QStringList& arguments,
-                         const QString& outputFile = {}, const QStringList& unset = {}) {
+                         const QString& outputFile = {}, const QStringList& unset = {},
+                         const QString& workDir = {}, int ms = 60000) {
     QProcess p;
+    p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& name : unset) env.remove(name);
     p.setProcessEnvironment(env);
@@ -26,7 +29,7 @@ inline CliRun runProgram(const QString& program, const QStringList& arguments,
             arguments);
     p.closeWriteChannel();  // no terminal: a question is answered Abort
     CliRun r;
-    if (!p.waitForFinished(60000)) return r;
+    if (!p.waitForFinished(ms)) return r;
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -73,15 +72,14 @@ protected:
     // kelvano-cli against the target, recorded to a transcript that the suite can replay. It
     // runs in the transcripts' folder, so that the transcript replays beside the files it names.
     int cli(const QString& name, const QStringList& args) {
-        QProcess p;
-        p.setWorkingDirectory(folder);
-        p.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-                args + QStringList{"--port", port, "--card", QString::number(card), "--no-wait",
-                                   "--transcript", transcript(name), "--wait-factor",
-                                   QString::number(real ? 1 : kBoxsimWaitFactor)});
-        if (!p.waitForFinished(600000)) return -1;
-        cliErrors = QString::fromLocal8Bit(p.readAllStandardError());
-        return p.exitCode();
+        const CliRun r = runProgram(
+            "kelvano-cli",
+            args + QStringList{"--port", port, "--card", QString::number(card), "--no-wait",
+                               "--transcript", transcript(name), "--wait-factor",
+                               QString::number(real ? 1 : kBoxsimWaitFactor)},
+            {}, {}, folder, 600000);
+        cliErrors = r.err;
+        return r.code;
     }
 
     const bool real = GetParam() == "box";

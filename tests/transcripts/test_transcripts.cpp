@@ -42,11 +42,9 @@ std::pair<CliRun, CliRun> replay(const QString& transcript, const QString& comma
     if (!usb && !transcript.isEmpty()) box.emplace(QStringList{"--replay", transcript});
     const QStringList port = usb ? QStringList{"--port", "USB", "--replay", transcript}
                                  : QStringList{"--port", box ? box->pty : "SIM"};
-    QProcess cli;
-    cli.setWorkingDirectory(workDir);
-    cli.start(QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli"),
-              command.split(' ', Qt::SkipEmptyParts) + port + extra);
-    const CliRun c = finish(cli, 120000);
+    const CliRun c =
+        runProgram("kelvano-cli", command.split(' ', Qt::SkipEmptyParts) + port + extra, {}, {},
+                   workDir, 120000);
     // The box ends by itself a second after the last exchange or the departure.
     return {c, box ? finish(box->process, 10000) : CliRun{0, {}, {}}};
 }
