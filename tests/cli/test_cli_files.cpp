@@ -79,20 +79,18 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
     auto run = [&](const QStringList& args) {
         return cli(QStringList{"store", "--store", store} + args);  // a later --store wins
     };
-    auto file = [&](const QString& name, const QByteArray& bytes) {
-        return writeFile(dir, name, bytes);
-    };
     QByteArray fun(2000, '\0');
     for (int i = 0; i < fun.size(); ++i) fun[i] = char(i * 13 + 1);
-    ASSERT_EQ(run({"add", "FUNLOAD", file("fun.bin", fun)}).code, 0);
+    ASSERT_EQ(run({"add", "FUNLOAD", writeFile(dir, "fun.bin", fun)}).code, 0);
     // Intel HEX: 5 bytes at 0 and FF behind them, cut after the last byte that is not FF and
     // made a whole number of words.
     const CliRun added =
-        run({"add", "AVRLOAD", file("avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n")});
+        run({"add", "AVRLOAD",
+             writeFile(dir, "avr.hex", ":080000000C94112233FFFFFFF5\n:00000001FF\n")});
     ASSERT_EQ(added.code, 0) << qPrintable(added.err);
     EXPECT_EQ(added.out, "Added \"AVRLOAD\" (6 bytes) in " + store + "\n");
 
-    ASSERT_EQ(run({"add", "QXUSB", file("usb.bin", "usb")}).code, 0);
+    ASSERT_EQ(run({"add", "QXUSB", writeFile(dir, "usb.bin", "usb")}).code, 0);
     const ImageStore loaded(readAll(store));
     QByteArray out;
     EXPECT_TRUE(loaded.LoadImage("FUNLOAD", out) && out == fun);
@@ -113,7 +111,7 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
     EXPECT_FALSE(ImageStore(readAll(store)).LoadImage("QXUSB", out));
 
     // What the program could not use is refused, and the store left as it is.
-    ASSERT_EQ(run({"add", "PICLOAD", file("ok.bin", QByteArray(2048, 0x3F))}).code, 0);
+    ASSERT_EQ(run({"add", "PICLOAD", writeFile(dir, "ok.bin", QByteArray(2048, 0x3F))}).code, 0);
     QByteArray before = readAll(store);
     auto refused = [&](const QStringList& args, int code, const QString& error) {
         const CliRun r = run(args);
@@ -121,10 +119,10 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
         EXPECT_EQ(r.err, "kelvano-cli: store: " + error + "\n") << qPrintable(r.err);
         EXPECT_EQ(readAll(store), before);
     };
-    refused({"add", "EEPLOADER", file("a.bin", "ab")}, 2,
+    refused({"add", "EEPLOADER", writeFile(dir, "a.bin", "ab")}, 2,
             "the name \"EEPLOADER\" is longer than 8 characters\n(see kelvano-cli --help)");
-    const QString b = file("b.bin", QByteArray(2049, 1)), c = file("c.bin", QByteArray(21, 1)),
-                  e = file("e.bin", {});
+    const QString b = writeFile(dir, "b.bin", QByteArray(2049, 1)),
+                  c = writeFile(dir, "c.bin", QByteArray(21, 1)), e = writeFile(dir, "e.bin", {});
     // Card type 15 has 1024 words of program memory.
     refused({"add", "PICLOAD", b}, 1,
             b + " holds 2049 bytes: the loader \"PICLOAD\" must fit the program memory of card "
@@ -135,7 +133,7 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
     refused({"remove", "QXUSB"}, 1, "no entry \"QXUSB\" in " + store);
     refused({"add", "PICLOAD"}, 2, "store add takes NAME FILE\n(see kelvano-cli --help)");
     // A store named on the command line must be there, as a file that holds a store.
-    const QString missing = dir.filePath("typo.store"), empty = file("empty.store", {}),
+    const QString missing = dir.filePath("typo.store"), empty = writeFile(dir, "empty.store", {}),
                   folder = dir.filePath("folder.store");
     QDir(dir.path()).mkdir("folder.store");
     refused({"list", "--store", missing}, 1, missing + " does not exist");
@@ -145,7 +143,7 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
     // A damaged store file is not overwritten with what could be read of it.
     before.chop(1);
     QFile(store).resize(before.size());
-    refused({"add", "AVRLOAD", file("d.bin", "dd")}, 1,
+    refused({"add", "AVRLOAD", writeFile(dir, "d.bin", "dd")}, 1,
             store +
                 " is damaged: the bytes of entry 3 (\"PICLOAD\") lie beyond the end of the "
                 "file");
@@ -153,7 +151,7 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
     // Two entries of one name, from another tool: listed each with its own size, never changed.
     before = ImageStore::pack({{"PICLOAD", "4444"}, {"PICLOAX", "666666"}});
     before[2 + 20 + 6] = 'D';
-    file("kelvano.store", before);
+    writeFile(dir, "kelvano.store", before);
     EXPECT_TRUE(run({"list"}).out.endsWith(
         "PICLOAD       4 bytes  EEPROM loader of card types 15\n"
         "PICLOAD       6 bytes  never used: a second entry of this name\n"));
@@ -161,7 +159,7 @@ TEST(StoreCommand, AddsListsExtractsRemovesAndRefusesWhatTheProgramCouldNotUse) 
                           " is left as it is: the store holds two entries named \"PICLOAD\" (it "
                           "was not made by kelvano-cli): changing one of them would leave the "
                           "other, or replace the wrong one";
-    refused({"add", "PICLOAD", file("p.bin", "pp")}, 1, twice);
+    refused({"add", "PICLOAD", writeFile(dir, "p.bin", "pp")}, 1, twice);
     refused({"remove", "PICLOAD"}, 1, twice);
 }
 

@@ -68,10 +68,9 @@ TEST(CliLink, TheFilesBesideTheProgramReachTheSimulatedBoxAndTheUsbDriver) {
     EXPECT_GT(first.simBox()->trace().size(), exchanges);
 }
 
-// A box that goes silent late in a long read, on a pseudo-terminal: the first exchange it
-// leaves unanswered is given up after its own wait, not after a lead that the writes before
-// it piled up, and the action ends right after its retries (the closing "@M0" follows). Every
-// card type an action handles, silent on the command its read spends the most exchanges on.
+// A box gone silent late in a long read: its first unanswered exchange is given up after its
+// own wait, not after a lead piled up by the writes before, and the action ends right after its
+// retries (the closing "@M0"). Every card type, silent on its read's most frequent command.
 TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
     const struct {
         std::vector<int> cards;
@@ -107,7 +106,6 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
             EXPECT_EQ(r.code, 1);
             EXPECT_TRUE(r.err.contains(QStringLiteral("\n%1\n").arg(row.message)))
                 << r.err.toStdString();
-            // The command left unanswered, its wait, and the closing "@M0" after the last retry.
             qint64 sent = -1, firstTimeout = -1, closing = -1, lastTx = -1;
             QString lastCommand, unanswered;
             for (const QString& line : QString::fromLatin1(readAll(transcript)).split('\n')) {
@@ -137,9 +135,8 @@ TEST(CliLink, ASilentBoxIsNoticedWithinTheWaitOfItsFirstUnansweredExchange) {
         }
 }
 
-// --wait-factor: an answer that comes after the box's own wait is taken when every wait is
-// that many times as long, and --verbose names the longer waits. The first three "G" (a byte of
-// the external EEPROM, waited for 30 ms) are answered 100 ms late.
+// --wait-factor makes every wait that many times as long, and --verbose names the longer waits:
+// the first three "G" (an external EEPROM byte, waited for 30 ms) are answered 100 ms late.
 TEST(CliLink, TheWaitFactorTakesAnAnswerThatComesAfterTheBoxsOwnWait) {
     for (const auto& [factor, code, told] :
          {std::tuple{
@@ -154,9 +151,8 @@ TEST(CliLink, TheWaitFactorTakesAnAnswerThatComesAfterTheBoxsOwnWait) {
     }
 }
 
-// The waits as --verbose tells them: a missing reply and a reply past half its wait at once
-// (slow ones only up to the limit), then per command the exchanges, the waits, the slowest
-// reply and the missing ones.
+// --verbose tells a missing reply and one past half its wait at once (slow ones up to a limit),
+// then per command the exchanges, the waits, the slowest reply and the missing ones.
 TEST(CliLink, TheWaitReportTellsSlowAndMissingRepliesAndSumsUpEachCommand) {
     WaitReport waits;
     const struct {

@@ -40,8 +40,7 @@ QString describe(const CliArgs& a) {
 TEST(CliParser, OptionsBeforeOrAfterTheCommandInEitherSpelling) {
     const QString expected =
         "program | SIM | 21 | given | load 1=a.hex | load 2=b.bin | save 3=c.hex | "
-        "memories:prog,data | "
-        "verify:1 | yes:1";
+        "memories:prog,data | verify:1 | yes:1";
     const QList<QStringList> spellings{
         {"--port", "SIM", "--card", "21", "--load", "1=a.hex", "--memories", "prog,data", "--yes",
          "--verify", "program", "--load", "2=b.bin", "--save", "3=c.hex"},

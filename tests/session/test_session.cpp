@@ -68,40 +68,32 @@ TEST(SettingsLocation, BesideTheProgramOrInTheUsersFolderSeededButNeverReplaced)
     // The file beside the program is written again, newer than the user's (an administrator
     // ran the program from there): the user's file stays as it is, card sections and all.
     writeFile(f.userFile(), readAll(f.userFile()), kOld);
-    const QByteArray users = readAll(f.userFile());
     writeFile(f.beside(), "[Config]\r\nDevice=31\r\n", kNew);
     where = f.installed();
     EXPECT_EQ(where.file(), f.userFile());
     EXPECT_FALSE(where.seededFromProgram());
-    EXPECT_EQ(readAll(f.userFile()), users);
-    store.setFileName(where.file());
-    store.setSection("Config");
-    EXPECT_EQ(store.readInt("Device", 10), 21);
-    store.setSection("DEV_21");
-    EXPECT_EQ(store.readString("Load1_1", {}), "/home/u/card.hex");
+    EXPECT_EQ(readAll(f.userFile()),
+              "; the installer's\r\n[Config]\r\nDevice=21\r\nUsbIds=0547:2131\r\n\r\n"
+              "[DEV_21]\r\nLoad1_1=/home/u/card.hex\r\n");
 
     // Folders of the system are nobody's own, not even the superuser's who owns them.
     QTemporaryDir other;
     const bool chowned = ::geteuid() == 0 && ::chown(qPrintable(other.path()), 65534, 65534) == 0;
-    const struct {
-        QString dir;
-        bool own;
-    } folders[] = {
-        {f.program.path(), true},
-        {"/usr/bin", false},
-        {"/usr/local/bin", false},
-        {"/opt", false},
-        {"/", false},
-        {f.beside(), false},  // a file
-        {QString(), false},
-        {chowned ? other.path() : QStringLiteral("/proc"), false},
-    };
-    for (const auto& c : folders)
-        EXPECT_EQ(SettingsLocation::usersOwnFolder(c.dir), c.own) << c.dir.toStdString();
+    EXPECT_TRUE(SettingsLocation::usersOwnFolder(f.program.path()));
+    for (const QString& dir :
+         QStringList{"/usr/bin", "/usr/local/bin", "/opt", "/", f.beside() /* a file */, QString(),
+                     chowned ? other.path() : "/proc"})
+        EXPECT_FALSE(SettingsLocation::usersOwnFolder(dir)) << dir.toStdString();
 
     // A program in /usr/bin keeps its settings in the user's folder, whoever runs it.
     Session installed({QStringLiteral("/usr/bin"), f.userDir()});
     EXPECT_EQ(installed.settingsLocation().file(), f.userFile());
+    EXPECT_EQ(installed.programDir(), "/usr/bin/");
+    EXPECT_EQ(installed.crdPath(), "/usr/bin/kelvano.crd");
+    // "usb" is a serial port's name; the simulator's name has any case.
+    EXPECT_TRUE(Session::isUsbPort("USB") && !Session::isUsbPort("usb"));
+    EXPECT_TRUE(Session::isSimulatorPort("SIM") && Session::isSimulatorPort("sim"));
+    EXPECT_FALSE(Session::isSimulatorPort("/dev/SIM"));
 }
 
 // A port named on the command line is for its run: the settings keep the port they had,
@@ -142,17 +134,6 @@ TEST(Settings, AUtf16FileIsReadToTheLastCharacter) {
     store.setSection("Config");
     EXPECT_EQ(store.readInt("Device", 10), 21);
     EXPECT_EQ(store.readString("Port", {}), QString::fromUtf8("/dev/tty\u00C41"));
-}
-
-TEST(Session, PathsAndPortNames) {
-    Folders f;
-    Session session({f.program.path(), f.userDir()});
-    EXPECT_EQ(session.programDir(), f.program.path() + "/");
-    EXPECT_EQ(session.crdPath(), f.program.filePath("kelvano.crd"));
-    // "usb" is a serial port's name; the simulator's name has any case.
-    EXPECT_TRUE(Session::isUsbPort("USB") && !Session::isUsbPort("usb"));
-    EXPECT_TRUE(Session::isSimulatorPort("SIM") && Session::isSimulatorPort("sim"));
-    EXPECT_FALSE(Session::isSimulatorPort("/dev/SIM"));
 }
 
 }  // namespace
