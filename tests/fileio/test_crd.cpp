@@ -44,9 +44,7 @@ TEST(CardDumpLayouts, EveryBuiltInLayoutLoadsItsBlockAtItsAddress) {
     ASSERT_TRUE(b.io.OpenFile(b.write("custom.crd", "AA BB 12 34 01 02\r\n"), 3));
     EXPECT_EQ(written(b.devices.EepBuf.values()), "1234:1 1235:2");
 
-    b.write("kelvano.crd",
-            "\xEF\xBB\xBF"
-            "aa bb LO HI\r\nC1 FF lo HI\r\n");
+    b.write("kelvano.crd", QByteArray("\xEF\xBB\xBF") + "aa bb LO HI\r\nC1 FF lo HI\r\n");
     ASSERT_TRUE(b.io.OpenFile(b.path("custom.crd"), 3));
     qputenv("XDG_DATA_HOME", oldHome);
     EXPECT_EQ(written(b.devices.EepBuf.values()), "3412:1 3413:2");

@@ -21,7 +21,6 @@ TEST(HexReader, PlacesDataRecordsAndReportsFormatErrorsWithTheirLine) {
         {"\xEF\xBB\xBF:0100000041BE\r\n:020000040000FA\r\n:020000020000FC\r\n:02FFFE00a1b2ae\r\n"
          ":00000001FF\r\nnot read: garbage\r\n",
          0, 5, "0:41 FFFE:A1 FFFF:B2"},
-        {":0100000041BE\r\n:0100010042BC\r\n:00000001FF\r\n", 0, 3, "0:41 1:42"},
         {":0100000041BE\n:0100010042BC\n:00000001FF\n", 0, 3, "0:41 1:42"},
         {":0100000041BE\r:0100010042BC\r:00000001FF\r", 0, 3, "0:41 1:42"},
         {":0100000041BE\r\n\x1a:zz\r\n", 0, 2, "0:41"},  // Ctrl-Z ends the text
