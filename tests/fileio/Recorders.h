@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <functional>
 #include <vector>
 
@@ -96,11 +97,10 @@ inline QByteArray objHeader(uint32_t end, uint32_t first, uint8_t recordLength) 
 }
 
 inline QByteArray objRecord(uint32_t wordAddress, uint16_t word, int length = 9) {
-    QByteArray r;
-    for (uint32_t v :
-         {wordAddress >> 16, wordAddress >> 8, wordAddress, uint32_t(word) >> 8, uint32_t(word)})
-        r.append(static_cast<char>(v & 0xFF));
-    return r.leftJustified(length, '\0');
+    QByteArray r(length, '\0');
+    qToBigEndian(wordAddress << 8 | uint32_t(word) >> 8, r.data());  // 3 address bytes, 1 word byte
+    r[4] = static_cast<char>(word);
+    return r;
 }
 
 // A card dump line: `head` and then `dataBytes` counted up from `firstValue`.

@@ -110,7 +110,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         int slot = 0;  // 0: 3 for card dumps, 1 for object files, 2 for the rest
     };
     const std::vector<Case> cases = {
-        {"x.hx8", "", typeError},
         {"noext", "", typeError},
         {"a.crd", "C1 FF 00 30 02 33 44\n\nC1 FF 00 40 02 55  66\n",
          "%FError in CRD-file, Line #3\rC1 FF 00 40 02 55  66\r(Illegal character)"},
@@ -167,7 +166,6 @@ TEST(Dispatch, RefusedFilesSayWhyAndChangeNoBuffer) {
         {"a.tek", "%1E66180000000041308C008C0A0029\n",
          "%FError in Tektronix file, Line #1\r%1E66180000000041308C008C0A0029\r(checksum "
          "mismatch (file says 0x61, expected 0x62))"},
-        // ELF files: none, one cut short, a section the card has no memory for.
         {"a.elf", "not an ELF file at all", "%FError in ELF file\r(Not an ELF file)"},
         {"c.elf", elf.left(100), "%FError in ELF file\r(No section to load)"},
         {"d.elf", b.read(testData("mega163_all_memories.elf")),
@@ -272,12 +270,10 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     // An AVR program file (avra's object file too) changes only the EEPROM bytes it carries.
     Bench a(20);
     a.devices.DataBuf[1] = 0x99;
-    for (const char* name :
-         {"avr8515_flash_eeprom.hex", "avr8515_flash_eeprom.s19", "avr8515_flash_eeprom.s28",
-          "avr8515_flash_eeprom.s37", "avr8515_flash_eeprom.obj"}) {
+    for (const char* ext : {".hex", ".s19", ".s28", ".s37", ".obj"}) {
         a.devices.ProgBuf[1] = 0;
-        ASSERT_TRUE(a.io.OpenFile(testData(name), 1)) << name;
-        EXPECT_EQ(cells(a.devices.ProgBuf, {0, 1, 2, 0xFFF}), "E401 BB08 CFFD C000") << name;
+        ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash_eeprom") + ext, 1)) << ext;
+        EXPECT_EQ(cells(a.devices.ProgBuf, {0, 1, 2, 0xFFF}), "E401 BB08 CFFD C000") << ext;
     }
     EXPECT_EQ(a.devices.DataBuf[1], 0x99);
     ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash_with_eeprom_behind.hex"), 1));
@@ -288,6 +284,35 @@ TEST(Dispatch, ProgramImagesFillTheirCardsBuffersAndPages) {
     ASSERT_TRUE(a.io.OpenFile(testData("avr8515_flash.bin"), 3));
     EXPECT_EQ(a.devices.EepBuf[0], 0x01);
     EXPECT_EQ(a.view.pages, std::vector<int>{2});
+    EXPECT_TRUE(a.io.OpenFile(a.write("ten.bin", QByteArray("0123456789")), 2));
+    EXPECT_EQ(written(a.devices.DataBuf.values()),
+              "0:30 1:31 2:32 3:33 4:34 5:35 6:36 7:37 8:38 9:39");
+
+    // Binary files are opened for reading only: the running test program loads, even as root.
+    const QString ro = a.path("running.bin");
+    ASSERT_TRUE(QFile::link(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), ro));
+    a.io.FileName = ro;
+    EXPECT_EQ(a.io.ReadBinFile(), 0) << a.host.errors.join(' ').toStdString();
+    EXPECT_EQ(a.io.Image[1], 'E');  // "\x7fELF"
+    // Through the dispatch it is an ELF file whatever its name; that reader too only reads.
+    EXPECT_FALSE(a.io.OpenFile(ro, 2));
+    EXPECT_EQ(
+        a.host.errors,
+        QStringList{"File: " + ro + "\r\rError in ELF file\r(Not an AVR program (machine 62))"});
+
+    // An object file with two records for word 3: the later one counts. A header field behind
+    // the record length and a gap before the first record are not read.
+    a.io.FileName = a.write("p.obj", objHeader(12 + 3 * 9, 12, 9) + "??" + objRecord(3, 0x1111) +
+                                         objRecord(0x7FFF, 0xBEEF) + objRecord(3, 0xABCD) + "tail");
+    EXPECT_EQ(a.io.ReadObjFile(), 0);
+    EXPECT_EQ(written(a.io.Image), "6:CD 7:AB FFFE:EF FFFF:BE");  // the last word is the image's
+
+    for (auto [code, slot, length] : std::vector<std::tuple<int, int, qint64>>{
+             {10, 1, 17024}, {11, 1, 0x4400}, {10, 2, 2048}, {20, 1, 8192}, {20, 2, 512}}) {
+        Bench s(code);
+        ASSERT_TRUE(s.io.SaveFile(s.path("out"), slot, 2));
+        EXPECT_EQ(s.read("out.bin").size(), length) << code << "/" << slot;
+    }
 }
 
 // Fills with a pattern what a slot's file carries: the flash (a PIC image also the EEPROM, the

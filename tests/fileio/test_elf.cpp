@@ -49,8 +49,7 @@ TEST(ElfReader, FuseAndLockBitsReachTheAt90sPage) {
     const QString elf = testData("at90s2323_fuse_lock.elf");
     struct Case {
         int card;
-        bool start;  // every box of the page before the load
-        bool fuse, lock1, lock2;
+        bool start, fuse, lock1, lock2;  // every box of the page before and after the load
         QString warning;
         const char* kept = nullptr;  // the user's own lock bits
     };
