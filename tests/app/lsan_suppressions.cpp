@@ -1,3 +1,2 @@
-// Read by the sanitizer build's leak checker. Fontconfig frees its caches only on an explicit
-// shutdown, which Qt does not make: every test that lays out text would report them.
+// For the sanitizer build: Fontconfig's caches are freed only by a shutdown Qt never makes.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

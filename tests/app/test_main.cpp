@@ -236,9 +236,8 @@ TEST(MainWindowTest, EditsNotSavedAreAskedForBeforeACommandDropsThem) {
             Window w(10);
             w.main.setFileDialogHook(
                 [&](const FileDialogRequest& r) -> std::optional<FileDialogChoice> {
-                    if (!r.save) return FileDialogChoice{"/in/new.hex", 1};
-                    if (!a.saveChosen) return std::nullopt;
-                    return FileDialogChoice{"/out/kept.hex", 1};
+                    if (r.save && !a.saveChosen) return std::nullopt;
+                    return FileDialogChoice{r.save ? "/out/kept.hex" : "/in/new.hex", 1};
                 });
             editFlash(w);
             w.unsavedAnswer = a.answer;
@@ -435,11 +434,9 @@ TEST(ProgramTest, TheWindowGrowsFromItsDesignedSizeAndComesBackWhereItWas) {
     };
 
     writeAll(rig.path("kelvano.ini"),
-             QStringLiteral("[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\n"
-                            "Device=10\r\nOpen1File=%1\r\n"
-                            "[Window]\r\nLeft=5000\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n")
-                 .arg(rig.path("fw.hex"))
-                 .toLatin1());
+             "[Config]\r\nPort=SIM\r\nAutoConn=1\r\nAutoLoad=1\r\nDevice=10\r\nOpen1File=" +
+                 rig.path("fw.hex").toLatin1() +
+                 "\r\n[Window]\r\nLeft=5000\r\nTop=30\r\nWidth=700\r\nHeight=500\r\n");
     auto p = rig.start();
     EXPECT_TRUE(centred(p->Main)) << "placed where no screen shows it";
     EXPECT_TRUE(p->Com.portOpen()) << rig.errors();
