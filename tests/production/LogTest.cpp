@@ -375,7 +375,7 @@ TEST_F(LogTest, ValuesOfThePoolAreNeverHandedOutAgainWhateverTheJobOrPlan) {
     // What a job's next card gets (given back or not), and which values of its plan it passes.
     const struct {
         uint64_t start, step;
-        const char* seen;
+        QString seen;
     } outlooks[] = {
         {100, 1, "00105 back 5 00100-00104"}, {100, 2, "00108 new 4 00100-00106"},
         {96, 1, "00105 back 6 00099-00104"},  // a given-back value first

@@ -269,8 +269,6 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     const int held = holder;
     ASSERT_GE(held, 0);
     EXPECT_EQ(s[held].pass, 1);
-    EXPECT_EQ(s[held].aborted + s[1 - held].aborted, 0);
-    EXPECT_EQ(s[1 - held].pass + s[1 - held].fail, 0);
     EXPECT_TRUE(s[0].error.isEmpty() && s[1].error.isEmpty());
     EXPECT_TRUE(run.allPassed());
     EXPECT_EQ(run.endMessage(),
