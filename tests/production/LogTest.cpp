@@ -268,8 +268,9 @@ TEST_P(LogOnEachKind, AnOutageOfUpToAMinuteIsRiddenOut) {
     g_messages.clear();
     const QtMessageHandler before = qInstallMessageHandler(keepMessage);
     // The outage ends after 40 s, or outlasts the minute.
-    for (const auto& [endsInTime, from] : {std::pair{true, 40000}, std::pair{false, 60000}}) {
+    for (const bool endsInTime : {true, false}) {
         SCOPED_TRACE(endsInTime);
+        const int from = endsInTime ? 40000 : 60000;
         ProductionLog::Card card;
         ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
         outage(true);
