@@ -74,7 +74,7 @@ protected:
     QString where() const {
         return server() ? pg_.url() + "&application_name=kelvano-test" : dir_.filePath("log.db");
     }
-    // Takes the log out of reach (a report holds the file's lock; the server stops) and back.
+    // A report holds the file's lock; the server stops.
     void outage(bool on) {
         QString ignored;
         if (server()) {
@@ -94,9 +94,7 @@ INSTANTIATE_TEST_SUITE_P(, LogOnEachKind, ::testing::Values("Sqlite", "PostgreSq
 
 }  // namespace
 
-// Two workers, each with its own connection, take serials until none is left; every third
-// card of each fails and gives its serial back. Every serial is spent by exactly one passed
-// card, and a log of its own sees the same cards and their yield.
+// Every third card of each worker fails and gives its serial back.
 TEST_P(LogOnEachKind, TwoWorkersRacingNeverShareASerialAndTheYieldViewCountsThem) {
     const Job job = serialJob(QStringLiteral("race"), 249);
     std::atomic<int> passed{0};
@@ -310,9 +308,7 @@ protected:
 
 }  // namespace
 
-// Serials are known by their value in a pool: a failed card gives its serial back (a job with
-// OnFail=void voids it), a renamed job, a moved Start or another Step hand out only values the
-// pool does not hold; a job that names its own pool has values of its own.
+// Serials are known by their value in a pool, not by the job or plan that took them.
 TEST_F(LogTest, ValuesOfThePoolAreNeverHandedOutAgainWhateverTheJobOrPlan) {
     QString error;
     auto log = ProductionLog::open(file("pool.db"), error);
@@ -460,8 +456,6 @@ INSERT INTO cards VALUES (1, 1, 'old-host', 'A', 10, 'a', 'h', '00100', 0,
     EXPECT_EQ(raw.rows("SELECT value FROM kelvano_log WHERE key = 'format'"), QStringList{"3"});
 }
 
-// What the user reads about a log that can't be used: which file, and what is wrong with it;
-// a server's password never.
 TEST_F(LogTest, MessagesNameTheLogWhatIsWrongAndNeverItsPassword) {
     const struct {
         QString where, shown;
@@ -503,13 +497,17 @@ TEST_F(LogTest, MessagesNameTheLogWhatIsWrongAndNeverItsPassword) {
     EXPECT_FALSE(ProductionLog::open(file("held.db"), error, 200));
     EXPECT_EQ(error, QString("The log %1 is locked by another program.").arg(file("held.db")));
     other.exec("ROLLBACK");
-    // A log set up on a disk without room says so, also where SQLite calls it an I/O error. The
-    // disk is a memory file system of 8 KiB, which only a user who may mount one gets.
+}
+
+// A log set up on a disk without room says so, also where SQLite calls it an I/O error. The
+// disk is a memory file system of 8 KiB, which only a user who may mount one gets.
+TEST_F(LogTest, AFullDiskIsNamed) {
     const QString disk = file("disk");
     QDir().mkpath(disk);
     if (::geteuid() != 0 ||
         QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", disk}) != 0)
         GTEST_SKIP() << "no tmpfs of our own: the full disk is not tried";
+    QString error;
     EXPECT_FALSE(ProductionLog::open(disk + "/run.db", error));
     QProcess::execute("umount", {disk});
     EXPECT_TRUE(error.startsWith(

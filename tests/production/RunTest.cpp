@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
@@ -142,7 +141,7 @@ struct CliRun {
 // file permissions count.
 CliRun cli(const QStringList& args, bool unprivileged = false,
            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-    QProcess p;
+    test::Child p;
     p.setProcessEnvironment(env);
     QStringList command{QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli")};
     if (unprivileged && ::geteuid() == 0)
@@ -175,7 +174,6 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     // Box W: its cards have another controller (PIC16F876) than the job's (PIC16F84).
     boxes.cardTypes[QStringLiteral("W")] = 11;
 
-    // Box C: a port that is not there.
     ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U", "W"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
@@ -225,9 +223,7 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
 }
 
-// Two boxes, one serial: the box that finds none left ends, the card in work on the other is
-// finished (not aborted), and the run has passed. Meanwhile the run's heartbeat shows the card
-// in work to a station elsewhere.
+// Two boxes, one serial. Meanwhile the run's heartbeat shows the card in work elsewhere.
 TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     ensureApp();
     QTemporaryDir dir;
@@ -275,15 +271,14 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
-// kelvano-cli killed while it waits to record a programmed card: the card's serial stays
-// taken (unconfirmed), and the next run goes on with the next one.
+// Killed while it waits to record a programmed card.
 TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     QTemporaryDir dir;
     const QString ini = writeFile(dir.filePath("job.ini"), kDecimalJob);
     const QString log = dir.filePath(QStringLiteral("job.log.db"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
-    QProcess sim;
+    test::Child sim;
     const QString pty = startFeedingBox(sim, {"--trace", trace});
     ASSERT_FALSE(pty.isEmpty());
     auto jobRun = [&](QProcess& p) {
@@ -292,7 +287,7 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
             QStringList{"job", "run", ini, "--port", pty, "--count", "1"} + test::boxsimWaits());
     };
 
-    QProcess first;
+    test::Child first;
     jobRun(first);
     // The card is taken once its pending row is there; then the test holds the log's write
     // lock, so that the worker cannot record the result when it has programmed the card.
@@ -318,7 +313,7 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     EXPECT_TRUE(text.contains(QStringLiteral("Unconfirmed serials (1)"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("  1000  card 1 on ")));
 
-    QProcess second;
+    test::Child second;
     jobRun(second);
     ASSERT_TRUE(second.waitForFinished(300000));
     const QStringList after = cards(log);
@@ -333,8 +328,6 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
               (QStringList{"1000 taken", "1001 spent"}));
 }
 
-// The log commands: the next serial as job check sees it, settling an unconfirmed serial,
-// a summary of one job, the JSON export, and logs that can't be written.
 TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     QTemporaryDir dir;
     const QString log = dir.filePath("cards.db");
@@ -389,7 +382,7 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
                 gone.endsWith("  00101         00100 VERIFYING: Verify error") &&
                 !r.out.contains("(q ends)"))
         << r.out.toStdString();
-    QProcess tty;
+    test::Child tty;
     tty.start("python3", {"-c", R"py(import os, pty, select, sys, time
 pid, fd = pty.fork()
 if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
@@ -483,7 +476,7 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
                                        QSysInfo::machineHostName());
     for (const QString& log : logs) {
         SCOPED_TRACE(log.toStdString());
-        QProcess sim1, sim2, first;
+        test::Child sim1, sim2, first;
         const QString pty1 = startFeedingBox(sim1),
                       pty2 = startFeedingBox(sim2, {"--fault", "late=100,on=G,at=1,times=3"});
         ASSERT_FALSE(pty1.isEmpty() || pty2.isEmpty());
@@ -550,7 +543,7 @@ TEST(ProductionRun, AHungLinkToTheLogServerStopsTheBoxWithinTheRideOut) {
     QTemporaryDir dir;
     const QString ini = writeFile(dir.filePath("job.ini"), kDecimalJob);
     // The relay: TCP on 127.0.0.1 to the server's socket, one thread per direction.
-    QProcess relay, sim, run;
+    test::Child relay, sim, run;
     relay.start("python3", {"-c", R"py(import socket, sys, threading
 srv = socket.create_server(("127.0.0.1", 0))
 print(srv.getsockname()[1], flush=True)

@@ -120,7 +120,6 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
 class JobReader : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
         // 16 bytes of external EEPROM image, and an AVR flash HEX with two words.
         write("eep.bin", hex("00112233445566778899AABBCCDDEEFF"));
         write("flash.hex", ":04000000AB12CD343E\n:00000001FF\n");

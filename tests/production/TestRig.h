@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -25,6 +26,16 @@ inline QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// A child process that is ended when the test leaves it, passed or failed (SIGKILL also ends
+// one stopped with SIGSTOP).
+class Child : public QProcess {
+public:
+    ~Child() override {
+        kill();
+        waitForFinished();
+    }
+};
 
 // The database behind a log address, opened beside the log for what the tests do by hand.
 class RawDb {
