@@ -168,10 +168,18 @@ TEST_P(LogOnEachKind, TwoWorkersRacingNeverShareASerialAndTheYieldViewCountsThem
 // A card of far-host is in work while its run beats; once the run counts as dead, its serial
 // is settled (returned) and passes on another card. When far-host's link comes back, its card
 // is recorded as failed and set aside; the serial's history and the floor tell it all.
-TEST_P(LogOnEachKind, AResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
+// Then the log goes out of reach while a card is programmed here: its result is kept and
+// recorded once the log is back, within a minute (on a new connection to a server, with
+// nothing for Qt to say about it); after a minute the log gives up with a message that says so.
+TEST_P(LogOnEachKind, AnOutageIsRiddenOutAndAResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
     QString error, aside;
-    auto far = ProductionLog::open(where(), error), here = ProductionLog::open(where(), error);
+    auto far = ProductionLog::open(where(), error), here = ProductionLog::open(where(), error, 50);
     ASSERT_TRUE(far && here) << error.toStdString();
+    if (server()) {
+        EXPECT_EQ(RawDb(where()).rows("SELECT count(*) FROM pg_stat_activity WHERE "
+                                      "application_name = 'kelvano-test'"),
+                  QStringList{"2"});
+    }
     far->setStation("far-host");
     OutageClock clock;
     far->setRetry(&clock);
@@ -245,24 +253,9 @@ TEST_P(LogOnEachKind, AResultIsRecordedOnlyWhileItsRunHoldsTheSerial) {
     EXPECT_TRUE(farRow.lastFailure.startsWith("00700 recording the result: " + settled));
     // One card in the last few seconds is not one card an hour.
     EXPECT_GE(hereRow.perMinute, 1.0);
-}
-
-// The log goes out of reach while a card is programmed: its result is kept and recorded once
-// the log is back, within a minute (on a new connection to a server, with nothing for Qt to
-// say about it); after a minute the log gives up with a message that says so.
-TEST_P(LogOnEachKind, AnOutageOfUpToAMinuteIsRiddenOut) {
-    QString error;
-    auto log = ProductionLog::open(where(), error, 50);
-    ASSERT_TRUE(log) << error.toStdString();
-    if (server()) {
-        EXPECT_EQ(RawDb(where()).rows("SELECT count(*) FROM pg_stat_activity WHERE "
-                                      "application_name = 'kelvano-test'"),
-                  QStringList{"1"});
-    }
-    OutageClock clock;
-    log->setRetry(&clock);
-    const Job job = serialJob("busy", 999);
-    ASSERT_TRUE(log->beginRun(job, error));
+    here->setRetry(&clock);
+    const Job busy = serialJob("busy", 999);
+    ASSERT_TRUE(here->beginRun(busy, error));
     g_messages.clear();
     const QtMessageHandler before = qInstallMessageHandler(keepMessage);
     // The outage ends after 40 s, or outlasts the minute.
@@ -270,7 +263,7 @@ TEST_P(LogOnEachKind, AnOutageOfUpToAMinuteIsRiddenOut) {
         SCOPED_TRACE(endsInTime);
         const int from = endsInTime ? 40000 : 60000;
         ProductionLog::Card card;
-        ASSERT_EQ(log->takeCard(job, "SIM", card, error), ProductionLog::Take::Ok);
+        ASSERT_EQ(here->takeCard(busy, "SIM", card, error), ProductionLog::Take::Ok);
         outage(true);
         clock.now = 0;
         bool held = true;
@@ -279,7 +272,7 @@ TEST_P(LogOnEachKind, AnOutageOfUpToAMinuteIsRiddenOut) {
             held = false;
             outage(false);
         };
-        EXPECT_EQ(log->finishCard(job, card, ProductionLog::Result::Pass, {}, {}, error),
+        EXPECT_EQ(here->finishCard(busy, card, ProductionLog::Result::Pass, {}, {}, error),
                   endsInTime)
             << error.toStdString();
         EXPECT_GE(clock.now, from);
