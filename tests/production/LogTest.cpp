@@ -393,16 +393,14 @@ INSERT INTO kelvano_log VALUES ('format', '1');
 CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, station TEXT NOT NULL,
     pid BIGINT NOT NULL, job TEXT NOT NULL, job_hash TEXT NOT NULL, started TEXT NOT NULL,
     ended TEXT);
-CREATE TABLE pools (job TEXT PRIMARY KEY, next_index BIGINT NOT NULL);
+CREATE TABLE pools (job TEXT PRIMARY KEY);
 CREATE TABLE serials (job TEXT NOT NULL, idx BIGINT NOT NULL, num TEXT NOT NULL,
-    value TEXT NOT NULL, state TEXT NOT NULL, card_id BIGINT, PRIMARY KEY (job, idx),
-    UNIQUE (job, num));
+    value TEXT NOT NULL, state TEXT NOT NULL, card_id BIGINT);
 CREATE TABLE cards (id INTEGER PRIMARY KEY AUTOINCREMENT, run_id BIGINT NOT NULL,
     station TEXT NOT NULL, port TEXT NOT NULL, card_type INTEGER NOT NULL, job TEXT NOT NULL,
     job_hash TEXT NOT NULL, serial TEXT, serial_idx BIGINT, started TEXT NOT NULL, ended TEXT,
     result TEXT NOT NULL, failed_step TEXT, message TEXT, duration_ms BIGINT);
 INSERT INTO runs VALUES (1, 'old-host', 1, 'a', 'h', '2026-01-01T00:00:00Z', NULL);
-INSERT INTO pools VALUES ('a', 2), ('b', 3);
 INSERT INTO serials VALUES ('a', 0, '100', '00100', 'spent', 1), ('a', 1, '101', '00101',
     'taken', 2), ('b', 0, '100', '00100', 'free', NULL), ('b', 2, '102', '00102', 'void', 3);
 INSERT INTO cards VALUES (1, 1, 'old-host', 'A', 10, 'a', 'h', '00100', 0,
