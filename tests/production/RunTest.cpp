@@ -1,8 +1,9 @@
 // Production runs on simulated boxes: in one process (several workers), and through
-// kelvano-cli and kelvano-boxsim with the process killed between programming and logging.
+// kelvano-cli and kelvano-boxsim processes that are killed, frozen or cut off from their log.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -11,18 +12,15 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
-#include <iostream>
 #include <mutex>
 #include <set>
 
 #include "PgServer.h"
 #include "Printers.h"
+#include "TestRig.h"
 #include "link/ImageStore.h"
 #include "link/QtSerialPortImpl.h"
 #include "link/uCom.h"
@@ -34,6 +32,9 @@
 #include "sim/SimSerialPort.h"
 
 using namespace kelvano;
+using test::contents;
+using test::makeStale;
+using test::writeFile;
 
 namespace {
 
@@ -42,9 +43,7 @@ void ensureApp() {
     static int argc = 1;
     static char name[] = "test_production";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication* app =
-        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    (void)app;
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
 }
 
 // The boxes of a test: made for the workers' links, kept for the checks afterwards. A port
@@ -85,12 +84,6 @@ struct SimBoxes {
     }
 };
 
-QString writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-    return path;
-}
-
 // A PIC16F84 job: one flash word, and by default serials 1089712 (10A0B0) on in steps of 16,
 // three bytes big-endian at 0x20 of the external EEPROM.
 Job eepromSerialJob(const QString& dir, const QByteArray& serial =
@@ -108,20 +101,12 @@ Job eepromSerialJob(const QString& dir, const QByteArray& serial =
     return job;
 }
 
-// Leaves the log's runs without a heartbeat for a minute, as a station whose run died does.
-void makeStale(const QString& log) {
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "stale");
-        db.setDatabaseName(log);
-        EXPECT_TRUE(db.open() &&
-                    QSqlQuery(db).exec("UPDATE runs SET heartbeat = heartbeat - 100000"));
-    }
-    QSqlDatabase::removeDatabase("stale");
-}
+// The job the runs through kelvano-cli make: serials 1000 on, four ASCII digits in the EEPROM.
+constexpr char kDecimalJob[] =
+    "[Job]\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\nSize=4\nForm=dec\nStart=1000\n";
 
-// Polls `done` every 20 ms for up to a minute.
-// On a busy machine a run takes many times as long as on an idle one: the waits bound only a
-// run that hangs.
+// Polls `done` every 20 ms for up to five minutes: on a busy machine a run takes many times as
+// long as on an idle one, and the wait bounds only a run that hangs.
 bool waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 15000; ++i, QThread::msleep(20))
         if (done()) return true;
@@ -156,7 +141,7 @@ struct CliRun {
 // file permissions count.
 CliRun cli(const QStringList& args, bool unprivileged = false,
            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-    QProcess p;
+    test::Child p;
     p.setProcessEnvironment(env);
     QStringList command{QStringLiteral(KELVANO_BIN_DIR "/kelvano-cli")};
     if (unprivileged && ::geteuid() == 0)
@@ -180,8 +165,7 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     const QString log = dir.filePath(QStringLiteral("run.db"));
     const Job job = eepromSerialJob(dir.path());
     SimBoxes boxes;
-    // Box A: one EEPROM write of its first card gets no answer. Box B: the link goes in the
-    // middle of the flash of its first card.
+    // A: one EEPROM write gets no answer; B: the link goes in the middle of the flash.
     boxes.faults["A"] = *SimFault::parse("noanswer,on=W,at=500");
     boxes.faults["B"] = *SimFault::parse("lostlink,on=I,at=600");
     // Box U: no EEPROM write answers, and nobody takes its failed card out.
@@ -190,24 +174,21 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     // Box W: its cards have another controller (PIC16F876) than the job's (PIC16F84).
     boxes.cardTypes[QStringLiteral("W")] = 11;
 
-    // Box C: a port that is not there.
     ProductionRun run(job, log, {"A", "B", "/dev/kelvano-none", "U", "W"}, 5, boxes.factory());
     QString error;
     ASSERT_TRUE(run.checkLog(error)) << error.toStdString();
     run.start();
-    // At its count the run ends, naming the boxes that hold a card, instead of waiting for
-    // their removal.
+    // At its count the run ends, naming the boxes that hold a card, not waiting for them.
     ASSERT_TRUE(run.wait(120000)) << "the run waited for a card to be taken out";
     const QList<WorkerStatus> s = run.statuses();
     EXPECT_EQ(run.endMessage(), "Still holding a card: A, U.");
-    EXPECT_EQ(s[3].fail, 1);
+    EXPECT_EQ(QList<int>({s[0].fail, s[1].fail, s[3].fail, s[4].fail, s[4].pass}),
+              QList<int>({1, 1, 1, 3, 0}));
     for (const WorkerStatus& box : {s[0], s[3]}) EXPECT_EQ(box.state, "done: take the card out");
     EXPECT_EQ(s[0].lastMessage,
               "PROGRAMMING DEVICE / EEPROM MEMORY: Error while writing EEPROM Memory");
     EXPECT_FALSE(s[0].inWork);
-    EXPECT_EQ(s[0].fail, 1);
     EXPECT_TRUE(s[0].error.isEmpty());
-    EXPECT_EQ(s[1].fail, 1);
     EXPECT_FALSE(s[1].error.isEmpty()) << "box B's worker went on without its box";
     EXPECT_EQ(s[2].error,
               "Can't connect to Programmer Errorcode: Unable to open com port (win "
@@ -217,36 +198,24 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_FALSE(run.allPassed());
 
     // Every passed card carries its own serial; the failed ones gave theirs back.
-    QStringList passed, failedA, failedW;
+    QStringList passed, failedW;
     QString lastA;
     for (const QString& c : cards(log)) {
         if (c.contains(" pass ")) passed << c.section(' ', 0, 0);
         if (c.contains(" pass A ")) lastA = c.section(' ', 0, 0);
-        if (c.contains(" fail A ")) failedA << c.section(' ', 3);
         if (c.contains(" fail W ")) failedW << c.section(' ', 3);
     }
     passed.sort();
     EXPECT_EQ(passed, (QStringList{"1089712", "1089728", "1089744", "1089760", "1089776"}));
-    EXPECT_EQ(failedA,
-              QStringList{"PROGRAMMING DEVICE / EEPROM MEMORY | Error while writing EEPROM "
-                          "Memory"});
     // Box W's cards fail before anything on them changes; after three in a row it stops.
     const QString wrong = QStringLiteral(
         "PROGRAMMING DEVICE / IDENTIFY | Wrong controller for this card type! Read: PIC16F876, "
         "device ID 09E7 (device 04F, revision 7) Must: PIC16F84 or PIC16F84A");
     EXPECT_EQ(failedW, (QStringList{wrong, wrong, wrong}));
-    EXPECT_EQ(s[4].fail, 3);
-    EXPECT_EQ(s[4].pass, 0);
     for (const SimBox::TraceEntry& e : boxes.byPort[QStringLiteral("W")]->trace())
         for (const char* write : {"@L0", "@ErA", "@W", "@w"})
             EXPECT_FALSE(e.received.startsWith(write)) << e.received.toStdString();
-    auto opened = ProductionLog::open(log, error);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->serialStates("default", error),
-              (QStringList{"1089712 spent", "1089728 spent", "1089744 spent", "1089760 spent",
-                           "1089776 spent"}));
-    // The last card of box A holds the serial of its last passed card, big-endian at 0x20
-    // (1089776 is 10A0F0, 1089760 is 10A0E0, ...), and box A was left in its idle mode.
+    // Box A's last card holds the serial of its last pass, big-endian at 0x20; A is left idle.
     const SimCard& card = boxes.byPort[QStringLiteral("A")]->card();
     const QByteArray serialBytes(reinterpret_cast<const char*>(card.eeprom.data()) + 0x20, 3);
     EXPECT_EQ(serialBytes.toHex().toUInt(nullptr, 16), lastA.toUInt());
@@ -254,9 +223,7 @@ TEST(ProductionRun, FaultGivesTheSerialBackAndALostBoxStopsOnlyItsWorker) {
     EXPECT_EQ(boxes.byPort[QStringLiteral("A")]->mode(), 0);
 }
 
-// Two boxes, one serial: the box that finds none left ends, and the card in work on the other
-// box is finished (not aborted); the run counts as passed. Meanwhile the run's heartbeat
-// shows the card in work to a station elsewhere.
+// Two boxes, one serial. Meanwhile the run's heartbeat shows the card in work elsewhere.
 TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     ensureApp();
     QTemporaryDir dir;
@@ -295,8 +262,6 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     const int held = holder;
     ASSERT_GE(held, 0);
     EXPECT_EQ(s[held].pass, 1);
-    EXPECT_EQ(s[held].aborted + s[1 - held].aborted, 0);
-    EXPECT_EQ(s[1 - held].pass + s[1 - held].fail, 0);
     EXPECT_TRUE(s[0].error.isEmpty() && s[1].error.isEmpty());
     EXPECT_TRUE(run.allPassed());
     EXPECT_EQ(run.endMessage(),
@@ -306,18 +271,14 @@ TEST(ProductionRun, TheLastSerialLetsTheCardInWorkFinish) {
     EXPECT_EQ(cards(log), QStringList{"7 pass " + s[held].port + "  | "});
 }
 
-// kelvano-cli killed while it waits to record a programmed card: the card's serial stays
-// taken (unconfirmed), and the next run goes on with the next one.
+// Killed while it waits to record a programmed card.
 TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     QTemporaryDir dir;
-    const QString ini =
-        writeFile(dir.filePath("job.ini"),
-                  "[Job]\nName=killed\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0\n"
-                  "Size=4\nForm=dec\nStart=1000\n");
+    const QString ini = writeFile(dir.filePath("job.ini"), kDecimalJob);
     const QString log = dir.filePath(QStringLiteral("job.log.db"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
 
-    QProcess sim;
+    test::Child sim;
     const QString pty = startFeedingBox(sim, {"--trace", trace});
     ASSERT_FALSE(pty.isEmpty());
     auto jobRun = [&](QProcess& p) {
@@ -326,37 +287,25 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
             QStringList{"job", "run", ini, "--port", pty, "--count", "1"} + test::boxsimWaits());
     };
 
-    QProcess first;
+    test::Child first;
     jobRun(first);
-    ASSERT_TRUE(first.waitForStarted());
     // The card is taken once its pending row is there; then the test holds the log's write
     // lock, so that the worker cannot record the result when it has programmed the card.
-    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    ASSERT_TRUE(waitFor([&] {
+        return QFile::exists(log) && cards(log).value(0).startsWith("1000 pending");
+    })) << "no card was taken";
     {
-        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"), false);
-        db.setDatabaseName(log);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
-        ASSERT_TRUE(waitFor([&] {
-            return QFile::exists(log) && cards(log).value(0).startsWith("1000 pending");
-        })) << "no card was taken";
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
-        ASSERT_TRUE(q.exec(QStringLiteral("SELECT result FROM cards")) && q.next());
-        ASSERT_EQ(q.value(0).toString(), QStringLiteral("pending"))
+        test::RawDb holder(log, "QSQLITE_BUSY_TIMEOUT=20000");
+        ASSERT_TRUE(holder.exec("BEGIN IMMEDIATE"));
+        ASSERT_EQ(holder.rows("SELECT result FROM cards"), QStringList{"pending"})
             << "the card was recorded before the lock";
-        q.finish();
         // Programmed and closed: the box got its closing "D----".
-        ASSERT_TRUE(waitFor([&] {
-            QFile t(trace);
-            return t.open(QIODevice::ReadOnly) && t.readAll().contains("@D----");
-        })) << "the card was not programmed";
+        ASSERT_TRUE(waitFor([&] { return contents(trace).contains("@D----"); }))
+            << "the card was not programmed";
         ::kill(pid_t(first.processId()), SIGKILL);
         ASSERT_TRUE(first.waitForFinished(60000));
-        q.exec(QStringLiteral("ROLLBACK"));
-        db.close();
+        holder.exec("ROLLBACK");
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
 
     const QString text = cli({"log", "summary", "--log", log}).out;
     EXPECT_TRUE(text.contains(QStringLiteral("Cards: 0 passed, 0 failed, 0 aborted")))
@@ -364,28 +313,21 @@ TEST(ProductionRun, KilledRunLeavesAConsistentLogAndTheNextRunGoesOn) {
     EXPECT_TRUE(text.contains(QStringLiteral("Unconfirmed serials (1)"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("  1000  card 1 on ")));
 
-    QProcess second;
+    test::Child second;
     jobRun(second);
     ASSERT_TRUE(second.waitForFinished(300000));
     const QStringList after = cards(log);
     EXPECT_EQ(second.exitCode(), 0)
         << second.readAllStandardError().toStdString()
-        << second.readAllStandardOutput().toStdString() << after.join('\n').toStdString();
-    if (second.exitCode() != 0) {
-        QFile t(trace);
-        if (t.open(QIODevice::ReadOnly)) std::cerr << t.readAll().right(6000).toStdString();
-    }
+        << second.readAllStandardOutput().toStdString() << after.join('\n').toStdString()
+        << contents(trace).right(6000).toStdString();
     ASSERT_EQ(after.size(), 2);
     EXPECT_TRUE(after[0].startsWith("1000 pending") && after[1].startsWith("1001 pass"));
     QString error;
     EXPECT_EQ(ProductionLog::open(log, error)->serialStates("default", error),
               (QStringList{"1000 taken", "1001 spent"}));
-    sim.terminate();
-    sim.waitForFinished(5000);
 }
 
-// The log commands: the next serial as job check sees it, settling an unconfirmed serial,
-// a summary of one job, the JSON export, and logs that can't be written.
 TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
     QTemporaryDir dir;
     const QString log = dir.filePath("cards.db");
@@ -440,7 +382,7 @@ TEST(LogCommands, CheckSettleSummaryExportAndFileFaults) {
                 gone.endsWith("  00101         00100 VERIFYING: Verify error") &&
                 !r.out.contains("(q ends)"))
         << r.out.toStdString();
-    QProcess tty;
+    test::Child tty;
     tty.start("python3", {"-c", R"py(import os, pty, select, sys, time
 pid, fd = pty.fork()
 if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
@@ -468,25 +410,20 @@ print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(st
 
     r = cli({"log", "export", "--json", dir.filePath("cards.jsonl"), "--log", log});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    QFile json(dir.filePath("cards.jsonl"));
-    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = json.readAll().split('\n');
+    const QList<QByteArray> lines = contents(dir.filePath("cards.jsonl")).split('\n');
     ASSERT_EQ(lines.size(), 4);  // three cards and the last line's end
-    const QJsonObject third = QJsonDocument::fromJson(lines[2]).object();
-    EXPECT_EQ(third.value("job").toString() + ' ' + third.value("serial").toString() + ' ' +
-                  third.value("result").toString() + ' ' + third.value("failed_step").toString() +
-                  ' ' + third.value("pool").toString(),
-              "beta 00100 fail VERIFYING b");
+    QStringList third;
+    for (const char* key : {"job", "serial", "result", "failed_step", "pool"})
+        third << QJsonDocument::fromJson(lines[2])[key].toString();
+    EXPECT_EQ(third.join(' '), "beta 00100 fail VERIFYING b");
     // The settled card has no duration of its own.
     EXPECT_TRUE(QJsonDocument::fromJson(lines[1]).object().value("duration_ms").isNull());
 
     // A log that can't be written says so, and which file it is.
     ASSERT_TRUE(QDir(dir.path()).mkdir("ro") && QFile::copy(log, dir.filePath("ro/cards.db")));
-    QFile::setPermissions(dir.filePath("ro/cards.db"), QFile::ReadOwner | QFile::ReadOther);
-    QFile::setPermissions(dir.filePath("ro"),
-                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther);
+    ::chmod(qPrintable(dir.filePath("ro/cards.db")), 0444);
+    ::chmod(qPrintable(dir.filePath("ro")), 0555);
+    ::chmod(qPrintable(dir.path()), 0755);
     // Reports only read: a read-only log will do, and a report never makes a log.
     r = cli({"log", "summary", "--log", dir.filePath("ro/cards.db")}, true);
     EXPECT_TRUE(r.out.contains("Cards: 1 passed, 1 failed, 0 aborted, 1 settled by hand\n"))
@@ -498,22 +435,7 @@ print(out.count(b"gone-host"), round(time.time() - asked) < 2, os.WEXITSTATUS(st
     EXPECT_EQ(r.err, QStringLiteral("The log %1 is read-only: it can't record cards.\nNothing was "
                                     "programmed.\n")
                          .arg(dir.filePath("ro/cards.db")));
-    QFile::setPermissions(dir.filePath("ro"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// --wait-factor reaches the link of every box of a run: answers that come after the box's own
-// waits (three reads of the verify, 100 ms late for a 30 ms wait) pass the card.
-TEST(ProductionRun, TheWaitFactorReachesEveryBox) {
-    QTemporaryDir dir;
-    const QString ini = writeFile(dir.filePath("job.ini"), "[Job]\nName=patient\nCard=10\n");
-    QProcess sim;
-    const QString pty = startFeedingBox(sim, {"--fault", "late=100,on=G,at=1,times=3"});
-    const CliRun r = cli({"job", "run", ini, "--port", pty, "--count", "1", "--log",
-                          dir.filePath("cards.db"), "--wait-factor", "10"});
-    sim.terminate(), sim.waitForFinished(3000);
-    EXPECT_EQ(r.status, 0) << r.err.toStdString() << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains("Summary: 1 passed, 0 failed, 0 aborted\n")) << r.out.toStdString();
+    ::chmod(qPrintable(dir.filePath("ro")), 0700);
 }
 
 namespace {
@@ -522,23 +444,14 @@ namespace {
 bool freeze(qint64 pid, const QString& log) {
     ::kill(pid_t(pid), SIGSTOP);
     if (log.contains(u'?')) return true;  // a server: its locks stay on rows nobody else wants
-    bool free = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "probe");
-        db.setDatabaseName(log);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=300"));
-        for (int i = 0; i < 20 && !free; ++i) {
-            QSqlQuery q(db);
-            free = db.open() && q.exec("BEGIN IMMEDIATE") && q.exec("ROLLBACK");
-            if (!free) {
-                ::kill(pid_t(pid), SIGCONT);
-                QThread::msleep(30);
-                ::kill(pid_t(pid), SIGSTOP);
-            }
-        }
+    test::RawDb probe(log, "QSQLITE_BUSY_TIMEOUT=300");
+    for (int i = 0; i < 20; ++i) {
+        if (probe.tryExec("BEGIN IMMEDIATE") && probe.tryExec("ROLLBACK")) return true;
+        ::kill(pid_t(pid), SIGCONT);
+        QThread::msleep(30);
+        ::kill(pid_t(pid), SIGSTOP);
     }
-    QSqlDatabase::removeDatabase("probe");
-    return free;
+    return false;
 }
 
 }  // namespace
@@ -546,12 +459,11 @@ bool freeze(qint64 pid, const QString& log) {
 // A station frozen (SIGSTOP) with a card in work until the others call its run dead: its
 // serial is settled as returned and passed on another station's card. Woken up, the frozen
 // station records its card as failed, to be set aside, and exits non-zero: no serial is passed
-// twice. On SQLite and, when it is installed, on a PostgreSQL server.
+// twice. On SQLite and, when it is installed, on a PostgreSQL server. The other station's box
+// answers three reads of the verify 100 ms late for a 30 ms wait: only --wait-factor passes it.
 TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
     QTemporaryDir dir;
-    const QString ini = writeFile(dir.filePath("job.ini"),
-                                  "[Job]\nName=frozen\nCard=10\n[Serial]\nMemory=eeprom\n"
-                                  "Address=0\nSize=4\nForm=dec\nStart=1000\n");
+    const QString ini = writeFile(dir.filePath("job.ini"), kDecimalJob);
     test::PgServer pg;
     QStringList logs{dir.filePath("frozen.db")};
     QString why;
@@ -564,8 +476,9 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
                                        QSysInfo::machineHostName());
     for (const QString& log : logs) {
         SCOPED_TRACE(log.toStdString());
-        QProcess sim1, sim2, first;
-        const QString pty1 = startFeedingBox(sim1), pty2 = startFeedingBox(sim2);
+        test::Child sim1, sim2, first;
+        const QString pty1 = startFeedingBox(sim1),
+                      pty2 = startFeedingBox(sim2, {"--fault", "late=100,on=G,at=1,times=3"});
         ASSERT_FALSE(pty1.isEmpty() || pty2.isEmpty());
         QProcessEnvironment elsewhere = env;
         elsewhere.insert("KELVANO_TEST_STATION", "frozen-host");
@@ -597,8 +510,7 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
         const QString out = QString::fromLocal8Bit(first.readAllStandardOutput());
         const QStringList rows = cards(log);
         ASSERT_GE(rows.size(), 3) << rows.join('\n').toStdString();
-        // Woken up in the middle of an action, its box's answers may look late: the card's
-        // own result is a pass or a fail. Either way it is recorded as failed.
+        // Woken up mid-action, its box's answers may look late: either own result is a fail.
         const QString aside = rows[0].section(" | ", 1);
         const QString when = aside.mid(settledBy.size(), 24);
         const QString own = aside.endsWith("result: fail)") ? "fail" : "pass";
@@ -617,27 +529,21 @@ TEST(ProductionRun, AFrozenStationNeverPassesASerialSettledMeanwhile) {
         EXPECT_EQ(passed, (QStringList{"1000", "1001"}));
         EXPECT_EQ(ProductionLog::open(log, why)->serialStates("default", why),
                   (QStringList{"1000 spent", "1001 spent"}));
-        for (QProcess* sim : {&sim1, &sim2}) {
-            sim->terminate();
-            sim->waitForFinished(5000);
-        }
     }
 }
 
-// A link to the log server that goes silent (a relay frozen with SIGSTOP: nothing closes, no
-// answer comes) while a card is in work: the station rides it out as an outage and stops the
-// box within the ride-out, naming the card's result and its serial, which stays unconfirmed.
+// A link to the log server that goes silent (a relay frozen with SIGSTOP) while a card is in
+// work: the station stops the box within the ride-out, naming the card's result and its
+// serial, which stays unconfirmed.
 TEST(ProductionRun, AHungLinkToTheLogServerStopsTheBoxWithinTheRideOut) {
     test::PgServer pg;
     QString why;
     if (!test::PgServer::installed()) GTEST_SKIP() << "no PostgreSQL server installed";
     ASSERT_TRUE(pg.start(why)) << why.toStdString();
     QTemporaryDir dir;
-    const QString ini = writeFile(dir.filePath("job.ini"),
-                                  "[Job]\nName=hung\nCard=10\n[Serial]\nMemory=eeprom\n"
-                                  "Address=0\nSize=4\nForm=dec\nStart=1000\n");
+    const QString ini = writeFile(dir.filePath("job.ini"), kDecimalJob);
     // The relay: TCP on 127.0.0.1 to the server's socket, one thread per direction.
-    QProcess relay, sim, run;
+    test::Child relay, sim, run;
     relay.start("python3", {"-c", R"py(import socket, sys, threading
 srv = socket.create_server(("127.0.0.1", 0))
 print(srv.getsockname()[1], flush=True)
@@ -691,14 +597,7 @@ while True:
         "its verify\n",
         static_cast<long long>(end), static_cast<long long>(end - programmed),
         static_cast<long long>(end - verified));
-    ::kill(pid_t(relay.processId()), SIGCONT);
-    relay.kill();
-    relay.waitForFinished(5000);
-    sim.terminate();
-    sim.waitForFinished(5000);
-    const bool ended = run.state() == QProcess::NotRunning;
-    if (!ended) run.kill();
-    ASSERT_TRUE(ended) << "the station hung on the silent link";
+    ASSERT_EQ(run.state(), QProcess::NotRunning) << "the station hung on the silent link";
     // The ride-out is a deadline for the cut statement and every reconnect in it: the box
     // stops 20 s after the card's verify, and a margin for the run's end.
     EXPECT_TRUE(verified > 0 && end - verified <= 20000 + 2500) << end - verified;

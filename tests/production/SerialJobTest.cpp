@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "Printers.h"
+#include "TestRig.h"
 #include "production/Job.h"
 #include "production/SerialNumber.h"
 
@@ -29,18 +30,16 @@ QString cells(const TBufArray& b, std::initializer_list<int> addresses) {
     return out.join(' ');
 }
 
-struct EncodeCase {
-    SerialPlan::Form form;
-    int size;
-    uint64_t value;
-    QByteArray bytes;  // empty: does not fit
-};
-
 }  // namespace
 
 TEST(SerialNumber, EachFormWritesItsBytesAndRefusesWhatDoesNotFit) {
     using F = SerialPlan::Form;
-    const EncodeCase cases[] = {
+    const struct {
+        SerialPlan::Form form;
+        int size;
+        uint64_t value;
+        QByteArray bytes;  // empty: does not fit
+    } cases[] = {
         {F::BinaryLE, 4, 0x12345678, hex("78563412")},
         {F::BinaryLE, 2, 0xA05, hex("050A")},
         {F::BinaryBE, 3, 0x0A0B0C, hex("0A0B0C")},
@@ -63,7 +62,7 @@ TEST(SerialNumber, EachFormWritesItsBytesAndRefusesWhatDoesNotFit) {
         {F::AsciiHex, 2, 0xFF, QByteArray("FF")},
         {F::AsciiHex, 2, 0x100, {}},
     };
-    for (const EncodeCase& c : cases) {
+    for (const auto& c : cases) {
         const SerialPlan s = plan(c.form, c.size);
         EXPECT_EQ(s.encode(c.value), c.bytes)
             << SerialPlan::formName(c.form).toStdString() << " " << c.size << " " << c.value;
@@ -121,18 +120,13 @@ TEST(SerialNumber, WrittenIntoTheBufferOfItsMemory) {
 class JobReader : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
         // 16 bytes of external EEPROM image, and an AVR flash HEX with two words.
         write("eep.bin", hex("00112233445566778899AABBCCDDEEFF"));
         write("flash.hex", ":04000000AB12CD343E\n:00000001FF\n");
         write("list.txt", "0x10\n\n0x20\n");
     }
     QString path(const QString& name) const { return dir_.filePath(name); }
-    void write(const QString& name, const QByteArray& text) {
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
+    void write(const QString& name, const QByteArray& text) { test::writeFile(path(name), text); }
     // Reads `text` as a job file; returns the error ("" on success).
     QString read(const QByteArray& text, Job* out = nullptr) {
         write("job.ini", text);
@@ -145,7 +139,7 @@ protected:
     QTemporaryDir dir_;
 };
 
-TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
+TEST_F(JobReader, GoodJobsLoadImagesFusesAndSerial) {
     const QByteArray text =
         "; badge run\n[Job]\nName=Badge\nCard=22\nOnFail=void\n"
         "[Images]\nSlot1=flash.hex\nSlot3=eep.bin\n[Options]\nVerify=0\n[Fuses]\nLockbit2=1\n"
@@ -170,82 +164,80 @@ TEST_F(JobReader, GoodJobLoadsImagesFusesAndSerial) {
     read(text, &job);
     EXPECT_NE(job.hash, firstHash);
 
-    // A list file's values in order; the job is named after its file.
-    ASSERT_EQ(
-        read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\nList=list.txt\n",
-             &job),
-        QString());
-    EXPECT_EQ(job.name, QStringLiteral("job"));
-    ASSERT_TRUE(job.serial);
-    EXPECT_EQ(job.serial->list, (QList<uint64_t>{0x10, 0x20}));
-    EXPECT_EQ(job.serial->pool, QString());
-
+    // A list file's values in order, blank lines skipped; the job is named after its file.
     // CR LF and CR-only line ends read as LF ones do, in the job and in its list file.
-    write("list.txt", "0x30\r\n0x40\r\n");
-    const QByteArray lines[] = {"[Job]",    "Name=Ends", "Card=10",       "[Options]",
-                                "Verify=0", "[Serial]",  "Memory=data",   "Address=0",
-                                "Size=1",   "Form=le",   "List=list.txt", "Pool=Widgets"};
-    for (const char* end : {"\r\n", "\r"}) {
+    const QByteArray lines[] = {"[Job]",    "Card=10",       "[Options]",   "Verify=0",
+                                "[Serial]", "Memory=data",   "Address=0",   "Size=1",
+                                "Form=le",  "List=list.txt", "Pool=Widgets"};
+    for (const char* end : {"\n", "\r\n", "\r"}) {
         QByteArray text;
         for (const QByteArray& l : lines) text += l + end;
+        write("list.txt", QByteArray("0x30") + end + end + "0x40" + end);
         ASSERT_EQ(read(text, &job), QString()) << end;
-        EXPECT_EQ(job.name, QStringLiteral("Ends"));
+        EXPECT_EQ(job.name, QStringLiteral("job"));
         EXPECT_FALSE(job.verify);
         ASSERT_TRUE(job.serial);
         EXPECT_EQ(job.serial->list, (QList<uint64_t>{0x30, 0x40}));
         EXPECT_EQ(job.serial->pool, QStringLiteral("Widgets"));
     }
+
+    // The sample job that ships with the program.
+    QString error;
+    ASSERT_TRUE(readJob(QStringLiteral(KELVANO_TEST_DATA "/../../packaging/examples/badge-job.ini"),
+                        job, error))
+        << error.toStdString();
+    EXPECT_EQ(job.card, 22);
+    EXPECT_EQ(job.count, 500);
+    ASSERT_TRUE(job.serial);
+    EXPECT_EQ(job.serial->encode(20260001), hex("20260001"));
+    EXPECT_EQ(job.eepBuf[0], uint16_t('K'));
 }
 
 TEST_F(JobReader, EveryErrorNamesItsLine) {
-    const QByteArray serial = "[Serial]\nMemory=eeprom\nAddress=0\nSize=2\nForm=le\n";
+    const QByteArray job = "[Job]\nCard=10\n";
+    const QByteArray serial = job + "[Serial]\nMemory=eeprom\nAddress=0\nSize=2\nForm=le\n";
+    const QByteArray decList =
+        job + "[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n";
     const struct {
         QByteArray text;
         const char* error;
     } cases[] = {
-        {"[Job]\nCard=10\nColour=red\n", ", line 3: unknown key \"Colour\" in [job]"},
-        {"[Job]\nCard=10\n[Extra]\n", ", line 3: unknown section [Extra]"},
-        {"[Job]\nCard=10\nCard=11\n", ", line 3: key Card a second time (first in line 2)"},
+        {job + "Colour=red\n", ", line 3: unknown key \"Colour\" in [job]"},
+        {job + "[Extra]\n", ", line 3: unknown section [Extra]"},
+        {job + "Card=11\n", ", line 3: key Card a second time (first in line 2)"},
         {"[Job]\nCard 10\n", ", line 2: not a KEY=VALUE line: \"Card 10\""},
         {"[Job]\nCard=30\n", ", line 2: Card takes a card type code that can be programmed"},
         {"[Job]\nName=x\n", ", line 1: [Job] has no Card"},
         {"[Images]\nSlot1=flash.hex\n", ": no [Job] section"},
         {"[Job]\nCard=22\n[Images]\nSlot1=missing.hex\n", ", line 4: image file \""},
-        {"[Job]\nCard=10\n[Images]\nSlot3=eep.bin\n", ", line 4: card type 10 has no slot 3"},
-        {"[Job]\nCard=10\n[Images]\nSlot1=list.txt\n", ", line 4: image file \""},
+        {job + "[Images]\nSlot3=eep.bin\n", ", line 4: card type 10 has no slot 3"},
+        {job + "[Images]\nSlot1=list.txt\n", ", line 4: image file \""},
         {"[Job]\nCard=22\n[Memories]\nProgMem=0\n",
          ", line 3: this card's EEPROM is written through a loader"},
-        {"[Job]\nCard=10\n[Options]\nVerify=yes\n", ", line 4: verify takes 0 or 1, not \"yes\""},
-        {"[Job]\nCard=10\n[Fuses]\nLockbit1=1\n",
-         ", line 4: card type 10 has no fuse setting \"lockbit1\""},
-        {"[Job]\nCard=10\n[Fuses]\nOscillator=XX\n",
-         ", line 4: oscillator takes one of LP, XT, HS, RC"},
-        {"[Job]\nCard=10\n" + serial + "Start=65536\n",
-         ", line 8: Start 65536 does not fit 2 bytes in the form le"},
-        {"[Job]\nCard=10\n" + serial + "Start=1\nLast=70000\n",
-         ", line 9: Last 70000 does not fit 2 bytes"},
-        {"[Job]\nCard=10\n" + serial + "Start=9\nLast=3\n", ", line 9: Last lies below Start"},
-        {"[Job]\nCard=10\n[Serial]\nMemory=eeprom\nAddress=0x7FF\nSize=2\nForm=le\nStart=1\n",
+        {job + "[Options]\nVerify=yes\n", ", line 4: verify takes 0 or 1, not \"yes\""},
+        {job + "[Fuses]\nLockbit1=1\n", ", line 4: card type 10 has no fuse setting \"lockbit1\""},
+        {job + "[Fuses]\nOscillator=XX\n", ", line 4: oscillator takes one of LP, XT, HS, RC"},
+        {serial + "Start=65536\n", ", line 8: Start 65536 does not fit 2 bytes in the form le"},
+        {serial + "Start=1\nLast=70000\n", ", line 9: Last 70000 does not fit 2 bytes"},
+        {serial + "Start=9\nLast=3\n", ", line 9: Last lies below Start"},
+        {job + "[Serial]\nMemory=eeprom\nAddress=0x7FF\nSize=2\nForm=le\nStart=1\n",
          ", line 5: the serial (2 bytes at 0x7FF) lies outside the eeprom memory of card type 10 "
          "(2048 bytes)"},
-        {"[Job]\nCard=10\n[Serial]\nMemory=rom\nAddress=0\nSize=2\nForm=le\nStart=1\n",
+        {job + "[Serial]\nMemory=rom\nAddress=0\nSize=2\nForm=le\nStart=1\n",
          ", line 4: Memory takes flash, data or eeprom"},
-        {"[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=9\nForm=le\nStart=1\n",
+        {job + "[Serial]\nMemory=data\nAddress=0\nSize=9\nForm=le\nStart=1\n",
          ", line 6: size must be at most 8"},
-        {"[Job]\nCard=10\n[Memories]\nDataMem=0\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm="
-         "le\nStart=1\n",
+        {job + "[Memories]\nDataMem=0\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=le\n"
+               "Start=1\n",
          ", line 6: the job does not program the data memory"},
-        {"[Job]\nCard=10\n" + serial + "List=list.txt\nStart=1\n",
-         ", line 8: List does not go with Start"},
-        {"[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n",
-         ", line 8: list file \""},
-        {"[Job]\nCard=10\n" + serial, ", line 3: [Serial] has no Start (or List)"},
-        {"[Job]\nCard=10\n" + serial + "Start=1\nPool= \n", ", line 9: Pool is empty"},
+        {serial + "List=list.txt\nStart=1\n", ", line 8: List does not go with Start"},
+        {decList, ", line 8: list file \""},
+        {serial, ", line 3: [Serial] has no Start (or List)"},
+        {serial + "Start=1\nPool= \n", ", line 9: Pool is empty"},
         // A lone CR or a NUL is no line end: the line that holds it is named.
         {"[Job]\r\nCard=10\r\n[Options]\r\nVerify=1\rVerify=0\r\n",
          ", line 4: a carriage return (CR) inside the line"},
-        {"[Job]\nCard=10\n" + serial + "Step=1\rStart=5000\n",
-         ", line 8: a carriage return (CR) inside the line"},
+        {serial + "Step=1\rStart=5000\n", ", line 8: a carriage return (CR) inside the line"},
         {QByteArray("[Job]\nCard=10\nName=a") + '\0' + "b\nCount=x\n",
          ", line 3: a NUL byte in the line"},
     };
@@ -261,20 +253,5 @@ TEST_F(JobReader, EveryErrorNamesItsLine) {
                               "may be cut short"));
     // The list file's own line is named too: 0x10 does not fit one ASCII digit.
     EXPECT_TRUE(
-        read("[Job]\nCard=10\n[Serial]\nMemory=data\nAddress=0\nSize=1\nForm=dec\nList=list.txt\n")
-            .contains(
-                QStringLiteral("list.txt\", line 1: 0x10 does not fit 1 bytes in the form dec")));
-}
-
-TEST(JobSample, TheShippedSampleJobReads) {
-    Job job;
-    QString error;
-    ASSERT_TRUE(readJob(QStringLiteral(KELVANO_TEST_DATA "/../../packaging/examples/badge-job.ini"),
-                        job, error))
-        << error.toStdString();
-    EXPECT_EQ(job.card, 22);
-    EXPECT_EQ(job.count, 500);
-    ASSERT_TRUE(job.serial);
-    EXPECT_EQ(job.serial->encode(20260001), hex("20260001"));
-    EXPECT_EQ(job.eepBuf[0], uint16_t('K'));
+        read(decList).contains("list.txt\", line 1: 0x10 does not fit 1 bytes in the form dec"));
 }
